@@ -1,0 +1,117 @@
+#include "core/BeamLine.h"
+
+#include <stdexcept>
+
+namespace kestrune {
+
+std::string editorWords(int elementCode, double k)
+{
+    switch (elementCode) {
+    case code::kDrift:
+        return " drift space";
+    case code::kLinac:
+        return " linac section";
+    case code::kEinzelLens:
+        return " einzel lens";
+    case code::kElectrostatic:
+        return " el.stat.Accelerator";
+    case code::kRectangularBend:
+        return " rect. magnet ";
+    case code::kSectorBend:
+        return " sector magnet ";
+    case code::kWedgeBend:
+        return " wedge Magnet ";
+    case code::kQuadrupole:
+    case code::kQuadrupoleOld1:
+    case code::kQuadrupoleOld2:
+        return k >= 0 ? " foc. quadrupole " : " defoc. quadrupole ";
+    case code::kSextupoleF:
+        return " SF-sextupole ";
+    case code::kSextupoleD:
+        return " SD-sextupole ";
+    case code::kSextupoleSpecial:
+        return " special sextupole ";
+    case code::kPump:
+        return " vacuum pump ";
+    case code::kAlphaFirstHalf:
+        return " 1st half of alpha magnet ";
+    case code::kAlphaSecondHalf:
+        return " 2nd half of alpha magnet ";
+    case code::kAlphaFull:
+        return " full alpha magnet ";
+    default:
+        return {};
+    }
+}
+
+const char* kindName(int kind)
+{
+    static const char* const kNames[kKindCount] = {
+        "drift space",  "bending magnet",     "quadrupole", "sextupole",          "vacuum pump",
+        "alpha-magnet", "linear accelerator", "Einzellens", "el.stat Accelerator"};
+    return kind >= 0 && kind < kKindCount ? kNames[kind] : "";
+}
+
+int kindCode(int kind)
+{
+    static const int kCodes[kKindCount] = {code::kDrift,      code::kSectorBend, code::kQuadrupole,
+                                           code::kSextupoleF, code::kPump,       code::kAlphaFull,
+                                           code::kLinac,      code::kEinzelLens, code::kElectrostatic};
+    return kind >= 0 && kind < kKindCount ? kCodes[kind] : 0;
+}
+
+std::string elementName(const std::string& typed)
+{
+    return typed.size() <= 5 ? typed : typed.substr(0, 5);
+}
+
+BeamLine::BeamLine()
+{
+    makeFreshTable();
+}
+
+LatticeElement& BeamLine::at(int i)
+{
+    if (i < 1 || i > kMaxElements)
+        throw std::out_of_range("beam-line index " + std::to_string(i));
+    return m_elements[static_cast<std::size_t>(i)];
+}
+
+const LatticeElement& BeamLine::at(int i) const
+{
+    return const_cast<BeamLine*>(this)->at(i);
+}
+
+ElementShape& BeamLine::shape(int i)
+{
+    if (i < 1 || i > kMaxElements)
+        throw std::out_of_range("shape index " + std::to_string(i));
+    return m_shapes[static_cast<std::size_t>(i)];
+}
+
+const ElementShape& BeamLine::shape(int i) const
+{
+    return const_cast<BeamLine*>(this)->shape(i);
+}
+
+void BeamLine::makeFreshTable()
+{
+    m_elements.assign(kMaxElements + 1, LatticeElement{});
+    m_shapes.assign(kMaxElements + 1, ElementShape{});
+    count = 0;
+    length = 0;
+}
+
+void BeamLine::chainPositions(int from)
+{
+    for (int j = from < 1 ? 1 : from; j <= count; ++j)
+        at(j).s = j == 1 ? 0.0 : at(j - 1).s + at(j - 1).length;
+    length = endPosition();
+}
+
+double BeamLine::endPosition() const
+{
+    return count > 0 ? at(count).s + at(count).length : 0.0;
+}
+
+} // namespace kestrune

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "core/Constants.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+/// Element families: code / 10.
+enum class Family { Drift = 0, Bend = 1, Quadrupole = 2, Sextupole = 3, Pump = 4, AlphaMagnet = 5 };
+
+/// Element codes of the beam line.
+namespace code {
+constexpr int kDrift = 1;
+constexpr int kLinac = 5;
+constexpr int kEinzelLens = 6;
+constexpr int kElectrostatic = 7;
+constexpr int kRectangularBend = 11;
+constexpr int kSectorBend = 12;
+constexpr int kWedgeBend = 13;
+constexpr int kQuadrupole = 20;
+constexpr int kQuadrupoleOld1 = 21;
+constexpr int kQuadrupoleOld2 = 22;
+constexpr int kSextupoleF = 31;
+constexpr int kSextupoleD = 32;
+constexpr int kSextupoleSpecial = 33;
+constexpr int kPump = 40;
+constexpr int kAlphaFirstHalf = 51;
+constexpr int kAlphaSecondHalf = 52;
+constexpr int kAlphaFull = 53;
+} // namespace code
+
+/// The family of an element code (code div 10, as an integer; codes from files may be outside 0..5).
+inline int familyOf(int elementCode)
+{
+    return elementCode / 10;
+}
+
+/// The words the element editor shows for a code (" foc. quadrupole " / " defoc. quadrupole " by k);
+/// empty for codes outside the table.
+std::string editorWords(int elementCode, double k);
+
+/// The element kinds of the editor's element list, in list order (kind 0..8).
+constexpr int kKindCount = 9;
+/// List text of kind 0..8 ("drift space", "bending magnet", ...).
+const char* kindName(int kind);
+/// Code a new element of kind 0..8 gets (1, 12, 20, 31, 40, 53, 5, 6, 7).
+int kindCode(int kind);
+
+/// One element of the beam line. Lengths m, angles rad, curvature 1/m.
+struct LatticeElement
+{
+    std::string name;      // at most 5 characters
+    int code = 0;          // ElementCode
+    double s = 0;          // m, entrance position
+    double length = 0;     // m
+    double curvature = 0;  // 1/m, h = 1/rho
+    double ain = 0;        // rad, entrance pole-face angle
+    double aout = 0;       // rad, exit pole-face angle
+    double gap = 0;        // m, full magnet gap
+    double k = 0;          // 1/m^2 (quadrupole, bend gradient, alpha magnet) or V (einzel lens, gap voltage)
+    double m = 0;          // 1/m^3, sextupole strength
+    double linacField = 0; // V/m (eV per metre)
+    double pumpSpeed = 0;  // l/s
+    double electrodes = 0; // number of electrodes, a whole number held as a float
+    double energyGain = 0; // eV, total energy gain of an electrostatic accelerator
+};
+
+/// Cuts a typed name to the 5 characters an element name holds.
+std::string elementName(const std::string& typed);
+
+enum class ShapeStyle { Rectangle, Diamond, Triangle, InvertedTriangle };
+
+struct Rgb
+{
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+    bool operator!=(const Rgb& o) const { return !(*this == o); }
+};
+
+namespace colour {
+constexpr Rgb kBlack{0, 0, 0};
+constexpr Rgb kRed{255, 0, 0};
+constexpr Rgb kGreen{0, 128, 0};
+constexpr Rgb kBlue{0, 0, 255};
+constexpr Rgb kMaroon{128, 0, 0};
+constexpr Rgb kOlive{128, 128, 0};
+constexpr Rgb kTeal{0, 128, 128};
+constexpr Rgb kSilver{192, 192, 192};
+constexpr Rgb kGrey{128, 128, 128};
+constexpr Rgb kNavy{0, 0, 128};
+} // namespace colour
+
+/// Drawing rectangle of one element: x along the line (m), y in left-axis units.
+struct ElementShape
+{
+    double x0 = 0;
+    double x1 = 0;
+    double y0 = 0;
+    double y1 = 0;
+    Rgb colour;
+    ShapeStyle style = ShapeStyle::Rectangle;
+    std::string title; // decimal text of the element index
+};
+
+/// Drawing box of one element as a lattice file stores it.
+struct DrawingBox
+{
+    double x0 = 0;
+    double x1 = 0;
+    double y0 = 0;
+    double y1 = 0;
+};
+
+/// The beam line: a 1-based table with room for exactly kMaxElements records, with one drawing
+/// shape per record. Slots beyond count keep what they held.
+class BeamLine
+{
+public:
+    BeamLine();
+
+    int count = 0;        // ElementCount, records 1..count are valid
+    double length = 0;    // LineLength, m: where the next appended element starts
+    int superPeriods = 1; // SuperPeriods
+
+    /// Element i, 1 <= i <= kMaxElements; throws std::out_of_range otherwise.
+    LatticeElement& at(int i);
+    const LatticeElement& at(int i) const;
+    /// Shape of element i, 1 <= i <= kMaxElements; throws std::out_of_range otherwise.
+    ElementShape& shape(int i);
+    const ElementShape& shape(int i) const;
+
+    /// Replaces the table by a fresh zero-filled one (shapes too); count and length become 0.
+    void makeFreshTable();
+    /// s of every element from `from` to count chained from the one before; length = end of the last.
+    void chainPositions(int from = 1);
+    /// s(count) + length(count), 0 for an empty line.
+    double endPosition() const;
+
+private:
+    std::vector<LatticeElement> m_elements; // index 0 unused
+    std::vector<ElementShape> m_shapes;     // index 0 unused
+};
+
+} // namespace kestrune

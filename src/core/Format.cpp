@@ -1,0 +1,82 @@
+#include "core/Format.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace kestrune {
+
+std::string fmt(const char* format, ...)
+{
+    char buffer[256];
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    std::string result;
+    if (n < 0) {
+        result.clear();
+    } else if (static_cast<std::size_t>(n) < sizeof buffer) {
+        result.assign(buffer, static_cast<std::size_t>(n));
+    } else {
+        std::vector<char> big(static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(big.data(), big.size(), format, copy);
+        result.assign(big.data(), static_cast<std::size_t>(n));
+    }
+    va_end(copy);
+    return result;
+}
+
+std::string siFormat(double value, const std::string& unit)
+{
+    static const char* const kLarge[] = {"", "k", "M", "G", "T", "P"};
+    static const char* const kSmall[] = {"", "m", "u", "n", "p", "f", "a"};
+    double a = std::fabs(value);
+    std::string prefix;
+    if (a != 0 && std::isfinite(a)) {
+        const double g = std::floor(std::log10(a) / 3.0);
+        if (g >= 1 && g <= 5) {
+            const int i = static_cast<int>(g);
+            a /= std::pow(10.0, 3 * i);
+            prefix = kLarge[i];
+        } else if (g <= -1 && g >= -6) {
+            const int i = static_cast<int>(-g);
+            a *= std::pow(10.0, 3 * i);
+            prefix = kSmall[i];
+        }
+    }
+    const double shown = value < 0 ? -a : (value == 0 ? 0.0 : a);
+    return fmt("%8.3f", shown) + " " + prefix + unit;
+}
+
+std::string shortestFloat(double value)
+{
+    for (int precision = 1; precision <= 17; ++precision) {
+        std::string text = fmt("%.*g", precision, value);
+        if (std::strtod(text.c_str(), nullptr) == value)
+            return text;
+    }
+    return fmt("%.17g", value);
+}
+
+std::string cut(const std::string& text, std::size_t n)
+{
+    return text.size() <= n ? text : text.substr(0, n);
+}
+
+std::string rightJustify(const std::string& text, std::size_t width)
+{
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+const std::string& separatorLine()
+{
+    static const std::string line(90, '-');
+    return line;
+}
+
+} // namespace kestrune

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+namespace kestrune {
+
+/// printf-style formatting into a std::string ("%8.3f", "%5d", ...).
+std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Value scaled to an SI prefix: "%8.3f", a blank, the prefix and the unit ("  12.346 keV").
+std::string siFormat(double value, const std::string& unit);
+
+/// Shortest decimal text that reads back as the same double ("0.1", "1e-10", "12").
+std::string shortestFloat(double value);
+
+/// The first n characters of text (all of it when shorter).
+std::string cut(const std::string& text, std::size_t n);
+
+/// text right-justified in a field of width characters (longer text is kept whole).
+std::string rightJustify(const std::string& text, std::size_t width);
+
+/// A line of 90 minus signs, the separator of every list.
+const std::string& separatorLine();
+
+} // namespace kestrune

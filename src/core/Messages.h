@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kestrune {
+
+/// Screen position (pixels) at which a question box is placed.
+struct ScreenPoint
+{
+    int x = 0;
+    int y = 0;
+};
+
+/// How the core talks to the user: the GUI answers with message boxes, the command line tool on
+/// standard error, tests with a recording fake.
+class Messages
+{
+public:
+    virtual ~Messages() = default;
+    /// Shows a modal message; the action that found the problem stops after it.
+    virtual void error(const std::string& text) = 0;
+    /// Asks a Yes/No question; true for Yes.
+    virtual bool confirm(const std::string& question, std::optional<ScreenPoint> position = std::nullopt) = 0;
+    /// Opens the particle window modally so that the user can choose particle and energy.
+    virtual void askParticle() = 0;
+    /// Brings the list window to the front after a list was written into the state's list text.
+    virtual void showList() {}
+};
+
+} // namespace kestrune

@@ -1,0 +1,51 @@
+#include "core/NumberInput.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+namespace kestrune {
+
+namespace {
+
+std::string trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+} // namespace
+
+double parseDouble(const std::string& text)
+{
+    const std::string t = trimmed(text);
+    const std::string message = "'" + text + "' is not a valid floating point value";
+    if (t.empty() || t.find_first_not_of("0123456789+-.eE") != std::string::npos)
+        throw ConversionError(message);
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(t.c_str(), &end);
+    if (end != t.c_str() + t.size() || errno == ERANGE || !std::isfinite(value))
+        throw ConversionError(message);
+    return value;
+}
+
+int parseInt(const std::string& text)
+{
+    const std::string t = trimmed(text);
+    const std::string message = "'" + text + "' is not a valid integer value";
+    if (t.empty() || t.find_first_not_of("0123456789+-") != std::string::npos)
+        throw ConversionError(message);
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(t.c_str(), &end, 10);
+    if (end != t.c_str() + t.size() || errno == ERANGE || value > INT_MAX || value < INT_MIN)
+        throw ConversionError(message);
+    return static_cast<int>(value);
+}
+
+} // namespace kestrune

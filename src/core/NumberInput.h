@@ -1,0 +1,23 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace kestrune {
+
+/// The toolkit-style conversion error of typed text; what() is the text the user reads.
+class ConversionError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// The number in text; leading and trailing blanks are allowed. Throws ConversionError
+/// "'<text>' is not a valid floating point value" for anything else.
+double parseDouble(const std::string& text);
+
+/// The whole number in text (blanks around it allowed). Throws ConversionError
+/// "'<text>' is not a valid integer value" for anything else, also when out of 32-bit range.
+int parseInt(const std::string& text);
+
+} // namespace kestrune

@@ -1,0 +1,7 @@
+#include "core/State.h"
+
+namespace kestrune {
+
+State::State() : fileBoxes(kMaxElements + 1), electron(electronRadiationConstants()) {}
+
+} // namespace kestrune

@@ -1,0 +1,173 @@
+#pragma once
+
+#include "core/BeamLine.h"
+#include "core/Constants.h"
+
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+/// The particle and its energy. Energies in eV; changed only through updateKinematics / partE.
+struct BeamParameters
+{
+    std::string name = "electron"; // at most 15 characters (the file's field keeps its padding)
+    bool isIon = false;
+    int charge = 1;                                            // Z
+    double massNumber = kElectronRestEnergy / kAtomicMassUnit; // amu
+    double restEnergy = kElectronRestEnergy;                   // eV, mc^2
+    double kineticEnergy = 0;                                  // eV
+    double totalEnergy = 0;                                    // eV
+    double gamma = 0;                                          // E / mc^2
+    double beta = 0;                                           // v/c = cp / E
+    double momentum = 0;                                       // eV, cp
+    double referenceMomentum = 0;                              // eV, cp0 at the start of the line
+    double energyGeV = 0;                                      // GeV, E / 1e9
+    double cGammaParticle = 0;                                 // m/GeV^3, C_gamma of this particle
+    double cQuantumParticle = 0;                               // m, C_q of this particle
+};
+
+/// Settings of the optics run: graph mode, start conditions, steps.
+struct RunSettings
+{
+    bool showTrajectory = false;
+    bool showBetaFunctions = false;
+    bool showBeamSize = false;
+    bool recomputePeriodic = false; // periodic solution before every update
+    bool periodicAvailable = false; // a periodic solution has been found
+
+    // single-particle start, in the units typed: mm, mrad; D0 m, D0' rad
+    double x0 = 0;
+    double xp0 = 0;
+    double y0 = 0;
+    double yp0 = 0;
+    double d0 = 0;
+    double dp0 = 0;
+    double delta = 0; // momentum deviation: a fraction, or units of 1e-3 from the single-particle panel
+
+    // start lattice functions
+    double betaX0 = 10; // m
+    double alphaX0 = 0;
+    double gammaX0 = 0.1; // 1/m
+    double betaY0 = 10;
+    double alphaY0 = 0;
+    double gammaY0 = 0.1;
+    double etaX0 = 0;  // m
+    double etaPX0 = 0; // rad
+
+    double epsXIn = 0; // m rad, input emittances
+    double epsYIn = 0;
+    double initialSigmaX = 0; // m
+    double initialSigmaY = 0; // m
+
+    bool stepAtElementEnds = true;
+    int maxSteps = 200;    // most steps per element
+    int maxStepsBox = 200; // the step-count box's value, as lattice files store it
+    double maxStep = 0.1;  // m, longest step
+};
+
+/// The element matrix R and the total matrix M, 6 x 6 row-major in x, x', y, y', l, delta.
+struct TransferMatrix
+{
+    double r[6][6] = {};
+    double m[6][6] = {};
+};
+
+/// Running and start values of a pass over the beam line.
+struct LatticeFunctions
+{
+    double betaX = 0, alphaX = 0, gammaX = 0;
+    double betaY = 0, alphaY = 0, gammaY = 0;
+    double phiX = 0, phiY = 0;           // phase advance since the start of the pass, units of 2 pi
+    double eta = 0, etaP = 0;            // m, rad
+    double x = 0, xp = 0, y = 0, yp = 0; // trajectory, mm and mrad
+    double d = 0, dp = 0;                // dispersion trajectory
+    double epsX = 0, epsY = 0;           // m rad, running emittances
+    double delta = 0;                    // running momentum deviation
+    double s = 0;                        // m, path length of the ring pass
+    double tuneX = 0, tuneY = 0;         // ring tunes
+};
+
+/// Circumference, frequencies and the equilibrium parameters of a ring.
+struct RingParameters
+{
+    double circumference = 0;       // m
+    double revolutionFrequency = 0; // Hz
+    double harmonicNumber = 0;
+    double i1 = 0, i2 = 0, i3 = 0, i4 = 0, i5 = 0; // radiation integrals (m, 1/m, 1/m^2, 1/m, 1/m)
+    double tuneX = 0, tuneY = 0;
+    double chromaticityX = 0, chromaticityY = 0; // natural
+    double correctedChromaticityX = 0, correctedChromaticityY = 0;
+    double averageBetaX = 0, averageBetaY = 0;                   // m
+    double energyLoss = 0;                                       // eV per turn, U0
+    double radiationPower = 0;                                   // W
+    double energySpread = 0;                                     // relative
+    double dampingTimeX = 0, dampingTimeY = 0, dampingTimeS = 0; // s
+    double emittanceX = 0, emittanceY = 0;                       // m rad
+    double coupling = 0;                                         // fraction
+    double momentumCompaction = 0;
+    bool computed = false;
+};
+
+/// RF settings (stored in lattice files of closed rings) and the computed RF results.
+struct RfParameters
+{
+    double frequency = 0; // Hz
+    double voltage = 0;   // V, total
+    double power = 0;     // W, total
+    int cavities = 0;
+    double miscLoss = 0; // fraction of the RF power
+    // results
+    double slipFactor = 0;
+    double cavityLength = 0;     // m, total
+    double energyAcceptance = 0; // relative
+    std::string cavityMaterial;
+    double shuntImpedance = 0;  // Ohm, total
+    double cavityLossPower = 0; // W
+    double miscLossPower = 0;   // W
+    double beamPower = 0;       // W
+    double maxBeamCurrent = 0;  // A
+    bool computed = false;
+};
+
+/// The text of the list window and how new lists are added to it.
+struct ListText
+{
+    std::vector<std::string> lines;
+    bool replaceList = false; // every list first clears the text
+    std::string title;        // ListTitle of the lattice-function list
+};
+
+/// All process-wide state of the program. One instance in the program; tests make their own.
+struct State
+{
+    State();
+
+    BeamLine line;
+    std::vector<DrawingBox> fileBoxes; // drawing boxes as read from a lattice file, index 1..kMaxElements
+    double drawScale = 1.0;            // DrawScale
+    double drawBaseline = -60.0;       // DrawBaseline
+
+    BeamParameters beam;
+    double beamCurrent = 0.1;    // A
+    RadiationConstants electron; // C_gamma, C_q of the electron, computed at start
+
+    RunSettings run;
+    LatticeFunctions lf;
+    TransferMatrix matrix;
+
+    int ringElementCount = 0; // elements of the expanded full ring
+    bool ringClosed = false;
+    RingParameters ringParams;
+    RfParameters rf;
+    double averagePressure = 0; // Torr; 0 until the vacuum computation has run
+
+    ListText listing;
+    std::string enteredText; // text accepted last in the text-entry dialog
+
+    std::string lastOpenedFile;
+    std::string lastSavedFile;
+    std::string lastNoDataField = "     "; // the 5-character no-data field of element lines
+};
+
+} // namespace kestrune

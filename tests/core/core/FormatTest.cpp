@@ -1,0 +1,70 @@
+#include "core/Format.h"
+
+#include "core/NumberInput.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrune {
+
+TEST(Format, SiFormatScalesToPrefix)
+{
+    EXPECT_EQ(siFormat(12345.678, "eV"), "  12.346 keV");
+    EXPECT_EQ(siFormat(0, "m"), "   0.000 m");
+    EXPECT_EQ(siFormat(-0.0025, "A"), "  -2.500 mA");
+    EXPECT_EQ(siFormat(1.5e9, "eV"), "   1.500 GeV");
+    EXPECT_EQ(siFormat(3e-18, "m"), "   3.000 am");
+    EXPECT_EQ(siFormat(3e-19, "m"), "   0.000 m"); // below atto the value stays
+    // outside the prefixes the value stays as it is
+    EXPECT_EQ(siFormat(2e18, "W"), fmt("%8.3f", 2e18) + " W");
+    EXPECT_EQ(siFormat(999.0, "V"), " 999.000 V");
+}
+
+TEST(Format, FixedWidths)
+{
+    EXPECT_EQ(fmt("%5d", 42), "   42");
+    EXPECT_EQ(fmt("%8.3f", 1.5), "   1.500");
+    EXPECT_EQ(fmt("%10.5f", 5.729577951), "   5.72958");
+    EXPECT_EQ(fmt("%9.3f", -2.0), "   -2.000");
+    EXPECT_EQ(fmt("%8.4g", 299792458.0), "2.998e+08");
+    EXPECT_EQ(separatorLine(), std::string(90, '-'));
+    EXPECT_EQ(fmt("%s", std::string(400, 'x').c_str()).size(), 400u);
+}
+
+TEST(Format, ShortestFloatReadsBack)
+{
+    EXPECT_EQ(shortestFloat(0.1), "0.1");
+    EXPECT_EQ(shortestFloat(12.0), "12");
+    const double mass = 511003.4 / 931501630.0;
+    EXPECT_EQ(std::stod(shortestFloat(mass)), mass);
+}
+
+TEST(NumberInput, AcceptsPaddedNumbers)
+{
+    EXPECT_DOUBLE_EQ(parseDouble("   1.500"), 1.5);
+    EXPECT_DOUBLE_EQ(parseDouble("-2.5e-3 "), -2.5e-3);
+    EXPECT_EQ(parseInt("  200"), 200);
+    EXPECT_EQ(parseInt("-7"), -7);
+}
+
+TEST(NumberInput, RejectsTextWithTheToolkitMessage)
+{
+    for (const char* bad : {"", "abc", "1.5x", "1,5", "nan", "inf", "0x10", "1e999", " . "}) {
+        try {
+            parseDouble(bad);
+            ADD_FAILURE() << "accepted '" << bad << "'";
+        } catch (const ConversionError& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      std::string("'") + bad + "' is not a valid floating point value");
+        }
+    }
+    for (const char* bad : {"", "2.5", "x", "99999999999", "1e3"}) {
+        try {
+            parseInt(bad);
+            ADD_FAILURE() << "accepted '" << bad << "'";
+        } catch (const ConversionError& e) {
+            EXPECT_EQ(std::string(e.what()), std::string("'") + bad + "' is not a valid integer value");
+        }
+    }
+}
+
+} // namespace kestrune
