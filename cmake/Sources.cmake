@@ -1,5 +1,5 @@
 # Splits the sources under src/ into the Qt-free core and the GUI side by file name.
-set(KESTRUNE_GUI_PATTERN "(Window|Dialog|Chart|Plottable|Qt)\\.cpp$")
+set(KESTRUNE_GUI_PATTERN "(Window|Dialog|Chart|Plottable|Panel|Qt)\\.cpp$")
 
 function(kestrune_collect_sources core_var gui_var)
     file(GLOB_RECURSE all_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.cpp)
