@@ -1,0 +1,27 @@
+#pragma once
+
+#include "core/Messages.h"
+#include "core/State.h"
+
+#include <optional>
+#include <string>
+
+namespace kestrune {
+
+/// The lists the command-line tool prints.
+enum class BatchList { Magnets, Lattice, Beta, Periodic, Matrix, Beam };
+
+/// The list named on the command line ("magnets", "lattice", "beta", "periodic", "matrix", "beam").
+std::optional<BatchList> batchListNamed(const std::string& name);
+
+/// Appends one list to state.listing as the window's command does; false when its computation failed.
+/// beta: the lattice functions from the start values in the state; periodic: "look for periodic
+/// solution" (its start row, then the pass it triggers); matrix: the total matrix of one pass over the
+/// line through the periodic-solution slicing, leaving the start values as they are.
+bool appendBatchList(State& state, Messages& messages, BatchList list);
+
+/// The lattice functions of every sample of the beta pass from the state's start values, as CSV with
+/// a header line, 12 significant digits.
+std::string twissCsv(const State& state, Messages& messages);
+
+} // namespace kestrune

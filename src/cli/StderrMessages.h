@@ -1,0 +1,31 @@
+#pragma once
+
+#include "core/Messages.h"
+
+namespace kestrune {
+
+/// Messages of the command-line tool: texts go to standard error, questions are answered No.
+class StderrMessages : public Messages
+{
+public:
+    void error(const std::string& text) override;
+    bool confirm(const std::string& question, std::optional<ScreenPoint> position = std::nullopt) override;
+    void askParticle() override;
+
+    /// Number of error texts written so far.
+    int errorCount() const { return m_errors; }
+
+private:
+    int m_errors = 0;
+};
+
+/// Messages that are dropped: for computations whose side remarks do not concern the user.
+class SilentMessages : public Messages
+{
+public:
+    void error(const std::string&) override {}
+    bool confirm(const std::string&, std::optional<ScreenPoint> = std::nullopt) override { return false; }
+    void askParticle() override {}
+};
+
+} // namespace kestrune

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "core/Messages.h"
+#include "core/State.h"
+
+#include <string>
+
+namespace kestrune {
+
+/// Title, filter and default extension of a file dialog, as the windows set them up.
+struct FileDialogText
+{
+    const char* title;
+    const char* filter;
+    const char* defaultExtension;
+};
+
+/// The "save as" dialog of lattice files; it starts from state.lastOpenedFile.
+constexpr FileDialogText kSaveLatticeDialog{"save lattice data to file", "Lattice Data |*.lat;*.dat;*.txt;",
+                                            "lat"};
+/// The editor's open dialog of lattice files.
+constexpr FileDialogText kOpenLatticeDialog{
+    "select data file", "Any File, *.*|*|ASCII File, *.TXT|txt|Lattice File, *.LAT|lat|Data File, *.DAT|dat",
+    "*"};
+
+/// The scratch file written before copy, cut-and-paste and range deletes, in the working directory.
+constexpr const char* kScratchLatticeFile = "temp.lat";
+
+/// First line of the format this program writes; 1001 and 1002 are versions 1 and 2, less is version 0.
+constexpr int kCurrentLatticeFormat = 1003;
+
+/// A real in the 23-character long form of lattice files: " 1.50000000000000E+0000".
+std::string longReal(double value);
+
+/// The whole design as lattice-file text in the current format, CR LF line ends. A referenceMomentum
+/// that is not positive is set to 1e9 eV in the state first.
+std::string latticeFileText(State& state);
+
+/// Parses lattice-file text (any of the four formats) on top of a copy of state and takes the copy
+/// over only when the whole text was read. On failure reports the file name, the line and what was
+/// expected through messages.error, leaves state untouched and returns false.
+bool readLatticeText(State& state, Messages& messages, const std::string& text, const std::string& fileName);
+
+/// Writes text to fileName through a temporary file in the same folder that is renamed into place, so
+/// a failed write keeps the previous file. Reports a failure with the file name; true on success.
+bool writeTextFileSafely(const std::string& fileName, const std::string& text, Messages& messages);
+
+/// Writes the design to fileName in the current format, replacing the file; true on success.
+bool writeLatticeFile(State& state, Messages& messages, const std::string& fileName);
+
+/// Reads the lattice file fileName as readLatticeText does; true on success.
+bool readLatticeFile(State& state, Messages& messages, const std::string& fileName);
+
+/// "save as" after the dialog chose fileName: records it as the last saved name and writes the file.
+bool saveLatticeAs(State& state, Messages& messages, const std::string& fileName);
+
+/// Writes the design to "temp.lat" in the working directory without asking.
+bool saveScratchLattice(State& state, Messages& messages);
+
+/// "open" after the dialog chose fileName: reads it (recording it as the last opened name when it was
+/// read), then asks for the particle when its momentum is not positive. The editor resets the window
+/// (Initial) and gives the line a fresh table before, and rebuilds the drawing from state.fileBoxes after.
+bool openLattice(State& state, Messages& messages, const std::string& fileName);
+
+} // namespace kestrune

@@ -1,0 +1,257 @@
+#include "io/Listing.h"
+
+#include "core/Format.h"
+#include "core/Kinematics.h"
+
+#include <cmath>
+
+namespace kestrune {
+
+namespace {
+
+/// The lines of a new list: the text cleared first when lists replace each other.
+std::vector<std::string>& startList(State& state)
+{
+    if (state.listing.replaceList)
+        state.listing.lines.clear();
+    return state.listing.lines;
+}
+
+void add(std::vector<std::string>& lines, std::initializer_list<std::string> texts)
+{
+    lines.insert(lines.end(), texts);
+}
+
+std::string magnetLine(int i, const LatticeElement& e, const BeamParameters& beam, double bRho, double s)
+{
+    const std::string rho = e.curvature != 0 ? cut(fmt("%8.3f", 1 / e.curvature), 10) : std::string(8, ' ');
+    const double k = familyOf(e.code) == static_cast<int>(Family::AlphaMagnet) ? 0.0 : e.k;
+    return fmt("%5d", i) + e.name + fmt("%5d", e.code) + fmt("%8.3f", e.length) + rho + " " +
+           fmt("%8.3f", k) + " " + fmt("%8.3f", e.m * e.length) + " " + fmt("%8.3f", beam.momentum / 1e6) +
+           fmt("%8.3f", bRho * e.curvature) + fmt("%8.3f", bRho * e.k) + fmt("%8.3f", bRho * e.m * e.length) +
+           fmt("%8.3f", s);
+}
+
+std::string latticeLine(const LatticeElement& e)
+{
+    constexpr double kDegrees = 180 / kPi;
+    return "   " + e.name + fmt("%5d", e.code) + fmt("%10.5f", e.length) + fmt("%10.5f", e.curvature) +
+           fmt("%10.5f", e.ain * kDegrees) + fmt("%10.5f", e.aout * kDegrees) + fmt("%10.5f", e.k) +
+           fmt("%10.5f", e.s + e.length);
+}
+
+} // namespace
+
+void setListTitle(State& state, const std::string& title)
+{
+    state.listing.title = title;
+}
+
+void magnetList(State& state, Messages& messages)
+{
+    std::vector<std::string>& lines = startList(state);
+    add(lines, {"", "", "Magnet Lattice", separatorLine(),
+                "    # Name code    l(m)  rho(m) k(1/m^2) ml(1/m^2) cp(MeV)    B(T)  B'(T/m) B\"*l(T/m) s(m)",
+                separatorLine(), ""});
+    BeamParameters& beam = state.beam;
+    updateKinematics(beam, EnergyKind::Momentum, beam.referenceMomentum);
+    double bRho = beam.momentum / kSpeedOfLight / beam.charge; // T m
+    double s = 0;
+    for (int i = 1; i <= state.line.count && i <= kMaxElements; ++i) {
+        const LatticeElement& e = state.line.at(i);
+        if (e.code == code::kLinac) {
+            updateKinematics(beam, EnergyKind::Kinetic, beam.kineticEnergy + e.linacField * e.length);
+            bRho = beam.momentum / kSpeedOfLight / beam.charge;
+        }
+        s += e.length;
+        lines.push_back(magnetLine(i, e, beam, bRho, s));
+    }
+    lines.push_back(separatorLine());
+    messages.showList();
+}
+
+void LatticeFunctionList::row(int index, const ListRow& values)
+{
+    std::vector<std::string>& lines = m_state.listing.lines;
+    if (index == 0) {
+        startList(m_state);
+        add(lines, {"", m_state.listing.title, "", separatorLine(), ""});
+        if (m_state.run.showBetaFunctions)
+            lines.push_back(
+                "   Name   betax(m)  alphax    dnuex   eta(m)  etap(mr) betay(m)  alphay    dnuey     s(m)");
+        else if (m_state.run.showBeamSize)
+            lines.push_back(
+                "   Name  sig_x(mm) betax(m)   dnuex   eta(m) etap(mr) sig_y(mm) betay(m)   dnuey     s(m)");
+        std::string line = "  Start ";
+        for (std::size_t j = 0; j < 8; ++j)
+            line += fmt("%9.3f", values[j]);
+        lines.push_back(line + fmt("%9.3f", 0.0));
+        return;
+    }
+    const std::string name = index <= kMaxElements ? m_state.line.at(index).name : std::string();
+    std::string line = rightJustify(name, 7) + " ";
+    for (double v : values)
+        line += fmt("%9.3f", v);
+    lines.push_back(line);
+}
+
+void matrixList(State& state, Messages& messages)
+{
+    std::vector<std::string>& lines = startList(state);
+    add(lines,
+        {" ", " ", "x-Matrix by Print", "6x6 transformation matrix for one period", separatorLine(), ""});
+    for (const auto& row : state.matrix.m) {
+        std::string line = "   ";
+        for (double v : row)
+            line += fmt("%10.5f", v);
+        lines.push_back(line);
+    }
+    add(lines, {separatorLine(), ""});
+    messages.showList();
+}
+
+void ringParameterList(State& state, Messages& messages)
+{
+    const RingParameters& r = state.ringParams;
+    const BeamParameters& beam = state.beam;
+    std::vector<std::string>& lines = startList(state);
+    add(lines, {separatorLine(),
+                "",
+                "Storage Ring Parameters",
+                "",
+                separatorLine(),
+                cut("   particle............................. = " + beam.name, 58),
+                "   particle momentum, cp................ = " + siFormat(beam.momentum, "eV"),
+                "   gamma ............................... = " + fmt("%10.5f", beam.gamma),
+                "   beam current......................... = " + siFormat(state.beamCurrent, "A"),
+                "   ring circumference,C................. = " + fmt("%10.5f", r.circumference) + " m",
+                "   energy loss/turn .................... = " + siFormat(r.energyLoss, "eV"),
+                "   tot. radiation power ................ = " + siFormat(r.radiationPower, "W"),
+                "   horiz.damping time .................. = " + siFormat(r.dampingTimeX, "sec"),
+                "   vert.damping time ................... = " + siFormat(r.dampingTimeY, "sec"),
+                "   synchrotron damping time ............ = " + siFormat(r.dampingTimeS, "sec"),
+                "",
+                separatorLine(),
+                "",
+                "   betatron tunes,Q_x................... = " + fmt("%10.5f", r.tuneX),
+                "                  Q_y .................. = " + fmt("%10.5f", r.tuneY),
+                "   natural chromaticity,xi_xo ...........= " + fmt("%10.5f", r.chromaticityX),
+                "                        xi_yo ...........= " + fmt("%10.5f", r.chromaticityY),
+                "   corrected chromaticity,xi_x ..........= " + fmt("%10.5f", r.correctedChromaticityX),
+                "                          xi_y ..........= " + fmt("%10.5f", r.correctedChromaticityY),
+                "",
+                separatorLine(),
+                "",
+                "   horiz.beam emittance ................ = " + siFormat(r.emittanceX, "m"),
+                "   vert.beam emittance ................. = " + siFormat(r.emittanceY, "m"),
+                "   coupling ............................ = " + fmt("%10.5f", r.coupling * 100) + " %",
+                "   rel.energy spread ................... = " + fmt("%10.5f", r.energySpread * 100) + " %",
+                "   momentum compaction factor, alpha_c . = " + fmt("%10.6f", r.momentumCompaction),
+                "",
+                separatorLine(),
+                "",
+                "   radiation integrals,I1 ...............= " + fmt("%10.4g", r.i1),
+                "                       I2 ...............= " + fmt("%10.4g", r.i2) + " 1/m",
+                "                       I3 ...............= " + fmt("%10.4g", r.i3) + " 1/m^2",
+                "                       I4 ...............= " + fmt("%10.4g", r.i4) + " 1/m",
+                "                       I5 ...............= " + fmt("%10.4g", r.i5) + " 1/m",
+                "",
+                separatorLine(),
+                ""});
+    messages.showList();
+}
+
+void beamParameterList(State& state, Messages& messages)
+{
+    const BeamParameters& beam = state.beam;
+    const double mc2 = beam.restEnergy;
+    const double cp0 = beam.referenceMomentum;
+    const double eKin0 = std::sqrt(cp0 * cp0 + mc2 * mc2) - mc2;
+    const double gamma0 = eKin0 / mc2 + 1;
+    const double beta0 = cp0 / (eKin0 + mc2);
+    std::vector<std::string>& lines = startList(state);
+    add(lines,
+        {separatorLine(), "", "   Beam Parameter List", "", separatorLine(),
+         cut("   Particle Type:                   " + beam.name, 51) + (beam.massNumber > 1 ? "-ion" : ""),
+         "   rest mass,                mc^2 = " + siFormat(mc2, "eV")});
+    if (beam.isIon)
+        add(lines, {"   Charge Multiplicity,       Z = " + std::to_string(beam.charge),
+                    "   Atomic mass units,         A = " + fmt("%8.3f", beam.massNumber)});
+    add(lines,
+        {"   init.kinetic Energy,     E_kin = " + siFormat(eKin0, "eV"),
+         "   init.particle momentum,     cp = " + siFormat(cp0, "eV"),
+         "   init.relativistic factor,gamma = " + fmt("%8.3f", gamma0),
+         "   init.particle velocity,    v/c = " + fmt("%8.3f", beta0),
+         "   norm. emittance,   eps_x*gamma = " + fmt("%8.3f", state.lf.epsX * gamma0 * 1e6) + " mm*mrad",
+         "   norm. emittance,   eps_y*gamma = " + fmt("%8.3f", state.lf.epsY * gamma0 * 1e6) + " mm*mrad",
+         separatorLine(), ""});
+    messages.showList();
+}
+
+void rfParameterList(State& state, Messages& messages)
+{
+    const RfParameters& rf = state.rf;
+    const std::string dots = " = ..........";
+    std::vector<std::string>& lines = startList(state);
+    add(lines, {separatorLine(),
+                "",
+                "   Rf-parameter",
+                "",
+                separatorLine(),
+                "   rf-frequency,            f_rf" + dots + fmt("%10.4g", rf.frequency / 1e6) + " MHz",
+                "   harmonic number,            h" + dots + fmt("%10.4g", state.ringParams.harmonicNumber),
+                "   momentum compaction,    eta_c" + dots + fmt("%10.4g", rf.slipFactor),
+                "   tot. available rf-power, P_rf" + dots + fmt("%10.5f", rf.power / 1000) + " kW",
+                "",
+                separatorLine(),
+                "   cavity parameters:",
+                separatorLine(),
+                "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
+                "   tot. cavity length,    CavLen" + dots + fmt("%10.4g", rf.cavityLength) + " m",
+                "   tot.cavity voltage,      V_rf" + dots + fmt("%10.5f", rf.voltage / 1e6) + " MV",
+                "   energy acceptance     dE/E_rf" + dots + fmt("%10.5f", rf.energyAcceptance * 100) + " %",
+                cut("   cavity material,                          " + rf.cavityMaterial, 55),
+                "   tot.shunt impedance,   CavImp" + dots + fmt("%10.5f", rf.shuntImpedance / 1e6) + " MOhm",
+                "   cavity losses,          P_cav" + dots + fmt("%10.5f", rf.cavityLossPower / 1000) + " kW",
+                "   misc. rf losses        P_misc" + dots + fmt("%10.5f", rf.miscLossPower / 1000) + " kW",
+                "   available beam power,     P_b" + dots + fmt("%10.5f", rf.beamPower / 1000) + " kW",
+                "   maximum beam current,     I_b" + dots + fmt("%10.5f", rf.maxBeamCurrent * 1000) + " mA",
+                separatorLine(),
+                ""});
+    messages.showList();
+}
+
+void latticeList(State& state, Messages& messages)
+{
+    std::vector<std::string>& lines = startList(state);
+    add(lines, {"", separatorLine(), "   lattice structure and magnet parameters", separatorLine(),
+                "    name   ID      l(m) 1/rho(1/m) Ain(deg)  Aout(deg)  k(1/m^2)      s(m)",
+                "   Start                                                       " + fmt("%10.5f", 0.0)});
+    for (int i = 1; i <= state.line.count && i <= kMaxElements; ++i)
+        lines.push_back(latticeLine(state.line.at(i)));
+    // before the ring is expanded there is no full ring: the end is the end of the line
+    const int last = state.ringElementCount;
+    const double end = last >= 1 && last <= kMaxElements ? state.line.at(last).s + state.line.at(last).length
+                                                         : state.line.length;
+    add(lines,
+        {"   End                                      " + cut(fmt("%10.5f", end), 10), separatorLine()});
+    messages.showList();
+}
+
+std::string listFileText(const ListText& listing)
+{
+    std::string text;
+    for (const std::string& line : listing.lines)
+        text += line + "\r\n";
+    return text;
+}
+
+bool saveListAs(State& state, Messages& messages, const std::string& fileName)
+{
+    if (!writeTextFileSafely(fileName, listFileText(state.listing), messages))
+        return false;
+    state.lastSavedFile = fileName;
+    return true;
+}
+
+} // namespace kestrune

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "core/Messages.h"
+#include "core/State.h"
+#include "io/LatticeFile.h"
+#include "optics/Samples.h"
+
+#include <string>
+
+namespace kestrune {
+
+/// The save dialog of the list text; it starts from state.lastOpenedFile.
+constexpr FileDialogText kSaveListDialog{"save parameter lists to file", "List Data |*.txt;", "txt"};
+
+/// The list title the beam-line pass gives the lattice-function list.
+constexpr const char* kLatticeFunctionsTitle = "Lattice Functions";
+/// The list title of the editor's magnet-list command.
+constexpr const char* kMagnetListTitle = "   Magnet Parameter List";
+
+/// Sets the title of the next lattice-function list.
+void setListTitle(State& state, const std::string& title);
+
+/// Appends the magnet list (element, field and momentum columns) and shows the list. Leaves the
+/// particle at the momentum after the last linac section; referenceMomentum stays.
+void magnetList(State& state, Messages& messages);
+
+/// Writes the rows of a pass as lattice-function list lines: index 0 writes the title block, the
+/// column header of the graph mode and the start line; index i the line after element i. Never shows
+/// the list by itself.
+class LatticeFunctionList : public ListSink
+{
+public:
+    explicit LatticeFunctionList(State& state) : m_state(state) {}
+    void row(int index, const ListRow& values) override;
+
+private:
+    State& m_state;
+};
+
+/// Appends the 6 x 6 total matrix M and shows the list.
+void matrixList(State& state, Messages& messages);
+
+/// Appends the storage ring parameters of state.ringParams and shows the list.
+void ringParameterList(State& state, Messages& messages);
+
+/// Appends the particle and its start energy, momentum, gamma, velocity and normalised emittances and
+/// shows the list.
+void beamParameterList(State& state, Messages& messages);
+
+/// Appends the RF parameters and cavity power budget of state.rf and shows the list.
+void rfParameterList(State& state, Messages& messages);
+
+/// Appends the lattice structure list (lengths, curvatures, face angles in degrees, k, exit positions)
+/// and shows the list. Its end position is that of element ringElementCount of the full ring, or the
+/// line length while the ring has not been expanded.
+void latticeList(State& state, Messages& messages);
+
+/// The list text as a file: one CR LF ended line per list line.
+std::string listFileText(const ListText& listing);
+
+/// "save to file" after the dialog chose fileName: writes the list lines, replacing the file safely,
+/// and records fileName as the last saved name; true on success.
+bool saveListAs(State& state, Messages& messages, const std::string& fileName);
+
+} // namespace kestrune

@@ -1,0 +1,15 @@
+# The magnet and lattice lists of the FODO example, exactly as the list window shows them.
+execute_process(COMMAND ${CLI} ${EXAMPLES}/fodo-cell.lat --list magnets --list lattice
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "kestrune-cli failed (${rc}): ${err}")
+endif()
+if(NOT err STREQUAL "")
+    message(FATAL_ERROR "unexpected messages: ${err}")
+endif()
+file(READ ${DATA}/cli-fodo-lists.txt expected)
+if(NOT out STREQUAL expected)
+    file(MAKE_DIRECTORY ${WORK})
+    file(WRITE ${WORK}/actual.txt "${out}")
+    message(FATAL_ERROR "output differs from cli-fodo-lists.txt; see ${WORK}/actual.txt")
+endif()

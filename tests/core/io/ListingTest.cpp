@@ -1,0 +1,249 @@
+#include "io/Listing.h"
+
+#include "core/Kinematics.h"
+#include "support/FakeMessages.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace kestrune {
+namespace {
+
+using test::FakeMessages;
+
+std::vector<std::string> golden(const char* name)
+{
+    std::ifstream file(std::string(KESTRUNE_TEST_DATA) + "/" + name);
+    EXPECT_TRUE(file) << name;
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+void expectLines(const std::vector<std::string>& actual, const std::vector<std::string>& expected)
+{
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(actual[i], expected[i]) << "line " << i + 1;
+}
+
+/// A short line of every column the magnet and lattice lists show, with a linac section near its end.
+State listedLine()
+{
+    State state;
+    startParticle(state);
+    struct Row
+    {
+        const char* name;
+        int elementCode;
+        double length, curvature, ain, aout, k, m, linacField;
+    };
+    const Row rows[] = {{"D1", 1, 1.0, 0, 0, 0, 0, 0, 0},    {"B1", 12, 1.0, 0.2, 0.1, -0.05, 0, 0, 0},
+                        {"QF", 20, 0.5, 0, 0, 0, 1.5, 0, 0}, {"SF", 31, 0.2, 0, 0, 0, 0, 10, 0},
+                        {"A", 53, 0, 0, 0, 0, 360, 0, 0},    {"LIN", 5, 1.0, 0, 0, 0, 0, 0, 1e8},
+                        {"Q2", 20, 0.5, 0, 0, 0, -1, 0, 0}};
+    for (const Row& row : rows) {
+        LatticeElement& e = state.line.at(++state.line.count);
+        e.name = row.name;
+        e.code = row.elementCode;
+        e.length = row.length;
+        e.curvature = row.curvature;
+        e.ain = row.ain;
+        e.aout = row.aout;
+        e.k = row.k;
+        e.m = row.m;
+        e.linacField = row.linacField;
+    }
+    state.line.chainPositions();
+    return state;
+}
+
+TEST(Listing, MagnetListFollowsTheMomentumThroughTheLinac)
+{
+    State state = listedLine();
+    FakeMessages messages;
+    magnetList(state, messages);
+    expectLines(state.listing.lines, golden("magnet-list.txt"));
+    EXPECT_EQ(messages.listShows, 1);
+    // the list leaves the particle behind the linac; the reference stays
+    EXPECT_NEAR(state.beam.kineticEnergy, 1.1e9 - 511003.4 + 130.564, 1e-2);
+    EXPECT_EQ(state.beam.referenceMomentum, 1e9);
+}
+
+TEST(Listing, ListsAccumulateUnlessTheyReplace)
+{
+    State state = listedLine();
+    FakeMessages messages;
+    magnetList(state, messages);
+    magnetList(state, messages);
+    const std::vector<std::string> one = golden("magnet-list.txt");
+    ASSERT_EQ(state.listing.lines.size(), 2 * one.size());
+    EXPECT_EQ(state.listing.lines[one.size() + 2], "Magnet Lattice");
+
+    state.listing.replaceList = true;
+    magnetList(state, messages);
+    expectLines(state.listing.lines, one);
+}
+
+TEST(Listing, LatticeListEndsAtTheLineOrTheFullRing)
+{
+    State state = listedLine();
+    FakeMessages messages;
+    state.listing.lines = {"kept"};
+    latticeList(state, messages);
+    std::vector<std::string> expected = golden("lattice-list.txt");
+    expected.insert(expected.begin(), "kept");
+    expectLines(state.listing.lines, expected);
+    EXPECT_EQ(messages.listShows, 1);
+
+    // after expansion the end is the exit of the last element of the full ring
+    state.ringElementCount = 3;
+    state.listing.lines.clear();
+    latticeList(state, messages);
+    EXPECT_EQ(state.listing.lines[state.listing.lines.size() - 2],
+              "   End                                         2.50000");
+}
+
+TEST(Listing, LatticeFunctionRowsByGraphMode)
+{
+    State state = listedLine();
+    const ListRow start{12.5, -1.25, 0, 0.5, 0.025, 3.75, 0.5, 0, 0};
+    const ListRow after1{13.0, -1.5, 0.0125, 0.55, 0.03, 4.0, 0.25, 0.02, 1.0};
+    const ListRow after3{1234.5678, -0.0004, 0.5, -0.5, -0.0305, 0.001, 99.9999, 0.75, 2.5};
+    LatticeFunctionList list(state);
+    setListTitle(state, kLatticeFunctionsTitle);
+    for (int mode = 0; mode < 3; ++mode) {
+        state.run.showBetaFunctions = mode == 0;
+        state.run.showBeamSize = mode == 1;
+        if (mode == 2)
+            setListTitle(state, kMagnetListTitle);
+        list.row(0, start);
+        list.row(1, after1);
+        list.row(3, after3);
+    }
+    expectLines(state.listing.lines, golden("lattice-functions-beta.txt"));
+
+    // a new pass with replacing lists starts from an empty text; rows after the start never clear
+    state.listing.replaceList = true;
+    list.row(0, start);
+    list.row(1, after1);
+    EXPECT_EQ(state.listing.lines.size(), 7u);
+}
+
+TEST(Listing, MatrixList)
+{
+    State state;
+    for (int r = 0; r < 6; ++r)
+        for (int c = 0; c < 6; ++c)
+            state.matrix.m[r][c] = (r + 1) * 1.5 - c * 0.25 - (r == c ? 0.000004 : 0);
+    FakeMessages messages;
+    matrixList(state, messages);
+    expectLines(state.listing.lines, golden("matrix-list.txt"));
+    EXPECT_EQ(messages.listShows, 1);
+}
+
+TEST(Listing, RingParameterList)
+{
+    State state;
+    startParticle(state);
+    state.beam.name = paddedElectronName();
+    updateKinematics(state.beam, EnergyKind::Momentum, 2.5e9);
+    state.beamCurrent = 0.2;
+    RingParameters& r = state.ringParams;
+    r.circumference = 240.123456;
+    r.energyLoss = 123456.7;
+    r.radiationPower = 24691.34;
+    r.dampingTimeX = 0.0123;
+    r.dampingTimeY = 0.0246;
+    r.dampingTimeS = 0.0123 * 0.5;
+    r.tuneX = 9.123456;
+    r.tuneY = 4.654321;
+    r.chromaticityX = -20.5;
+    r.chromaticityY = -15.25;
+    r.correctedChromaticityX = 1.0;
+    r.correctedChromaticityY = 0.5;
+    r.emittanceX = 6.5e-9;
+    r.emittanceY = 6.5e-11;
+    r.coupling = 0.01;
+    r.energySpread = 0.000712;
+    r.momentumCompaction = 0.00123456;
+    r.i1 = 0.2961;
+    r.i2 = 0.9870;
+    r.i3 = 0.1234;
+    r.i4 = -0.00321;
+    r.i5 = 3.2e-4;
+    FakeMessages messages;
+    ringParameterList(state, messages);
+    expectLines(state.listing.lines, golden("ring-parameter-list.txt"));
+    EXPECT_EQ(messages.listShows, 1);
+}
+
+TEST(Listing, BeamParameterListMarksHeavierParticlesAsIons)
+{
+    State state;
+    startParticle(state);
+    state.lf.epsX = 1e-8;
+    state.lf.epsY = 2e-9;
+    FakeMessages messages;
+    beamParameterList(state, messages);
+    selectProton(state.beam, state.electron);
+    beamParameterList(state, messages);
+    selectIonKind(state.beam, state.electron);
+    selectIonRow(state.beam, state.electron, 8);
+    state.beam.charge = 6;
+    state.beam.referenceMomentum = 5e8;
+    beamParameterList(state, messages);
+    expectLines(state.listing.lines, golden("beam-parameter-list.txt"));
+    EXPECT_EQ(messages.listShows, 3);
+}
+
+TEST(Listing, RfParameterList)
+{
+    State state;
+    state.ringParams.harmonicNumber = 400;
+    RfParameters& rf = state.rf;
+    rf.frequency = 499.654e6;
+    rf.slipFactor = 0.00123;
+    rf.power = 2.5e5;
+    rf.cavities = 4;
+    rf.cavityLength = 1.2;
+    rf.voltage = 1.6e6;
+    rf.energyAcceptance = 0.0123;
+    rf.cavityMaterial = "copper";
+    rf.shuntImpedance = 12.5e6;
+    rf.cavityLossPower = 102400.0;
+    rf.miscLossPower = 25000.0;
+    rf.beamPower = 122600.0;
+    rf.maxBeamCurrent = 0.35;
+    FakeMessages messages;
+    rfParameterList(state, messages);
+    expectLines(state.listing.lines, golden("rf-parameter-list.txt"));
+}
+
+TEST(Listing, SaveListWritesEveryLineAndRecordsTheName)
+{
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "kestrune-listing-save";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    State state;
+    state.listing.lines = {"first", "", "   third"};
+    FakeMessages messages;
+    const std::string fileName = (folder / "list.txt").string();
+    ASSERT_TRUE(saveListAs(state, messages, fileName));
+    EXPECT_EQ(state.lastSavedFile, fileName);
+    std::ifstream file(fileName, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    EXPECT_EQ(text.str(), "first\r\n\r\n   third\r\n");
+
+    EXPECT_FALSE(saveListAs(state, messages, (folder / "missing" / "list.txt").string()));
+    EXPECT_EQ(messages.errors.size(), 1u);
+    EXPECT_EQ(state.lastSavedFile, fileName);
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
+} // namespace kestrune
