@@ -1,0 +1,74 @@
+#pragma once
+
+#include "core/BeamLine.h"
+#include "core/State.h"
+
+#include <optional>
+
+namespace kestrune {
+
+/// How an element kind of the element list is drawn: outline, fill and height above / below the
+/// drawing baseline, in drawing units.
+struct KindDrawing
+{
+    ShapeStyle style = ShapeStyle::Rectangle;
+    Rgb colour;
+    double upper = 0; // drawing units above DrawBaseline
+    double lower = 0; // drawing units below DrawBaseline
+};
+
+/// The drawing of kind 0..8 of the element list; nullopt for any other kind.
+std::optional<KindDrawing> kindDrawing(int kind);
+
+/// Gives shape the style and fill colour of kind 0..8; other kinds change nothing.
+void applyKindStyle(ElementShape& shape, int kind);
+/// Sets the vertical extent of kind 0..8: y0 = (baseline - lower)*scale, y1 = (baseline + upper)*scale.
+void applyKindExtent(ElementShape& shape, int kind, double drawBaseline, double drawScale);
+
+/// A quadrupole's drawing follows the sign of k: red rising 8 units above the baseline for k > 0,
+/// green hanging 8 units below it otherwise.
+void applyQuadrupoleSign(ElementShape& shape, double k, double drawBaseline, double drawScale);
+
+/// Horizontal extent of element i's shape from its record: s .. s+L, or s -/+ 0.015 m for vacuum pumps
+/// and alpha magnets (codes 40 and above).
+void placeShape(BeamLine& line, int i);
+
+/// Rebuilds shapes 1..line.count from the boxes a lattice file gave (state.fileBoxes): box, title, and
+/// style and colour by family; a defocusing quadrupole is drawn green below the baseline whatever its box.
+void drawFromFileBoxes(State& state);
+
+/// Smallest and largest value of one curve series; empty when the series has no points.
+struct SeriesRange
+{
+    double min = 0;
+    double max = 0;
+    bool empty = true;
+};
+
+/// The vertical range the drawing is scaled to.
+struct CurveRange
+{
+    double ymin = 0; // min(0, minimum of series 2 and 3)
+    double ymax = 0; // max(0, maximum of each series)
+};
+
+/// The range of the three curve series: the minimum of series 1 is not taken, because the red curve's
+/// negative excursions may run into the drawing band.
+CurveRange curveRange(const SeriesRange& series1, const SeriesRange& series2, const SeriesRange& series3);
+
+/// A range of the chart's left axis.
+struct AxisRange
+{
+    double min = 0;
+    double max = 0;
+};
+
+/// SetScale / ScaleGraph: DrawScale = (|ymin| + |ymax|) / (800/7), every element shape's y0 and y1
+/// multiplied by new/old scale; returns the left axis range 1.05*|ymax| above and
+/// (DrawBaseline - 20)*DrawScale below. nullopt, with nothing changed, when the range is 0.
+std::optional<AxisRange> scaleGraph(State& state, const CurveRange& range);
+
+/// The bottom axis maximum after an edit: LineLength + 0.75 m.
+double bottomAxisMaximum(const BeamLine& line);
+
+} // namespace kestrune

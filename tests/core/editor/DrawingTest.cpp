@@ -1,0 +1,122 @@
+#include "editor/Drawing.h"
+
+#include "editor/LineEditing.h"
+#include "support/FakeMessages.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrune {
+namespace {
+
+constexpr double kTol = 1e-12;
+
+SeriesRange series(double min, double max)
+{
+    return SeriesRange{min, max, false};
+}
+
+// A line of a focusing quadrupole, a sextupole and a pump, drawn at DrawScale 1.
+State drawnLine()
+{
+    State state;
+    test::FakeMessages messages;
+    addElement(state, 2, messages);
+    addElement(state, 3, messages);
+    addElement(state, 4, messages);
+    return state;
+}
+
+TEST(Drawing, ScalesDrawingToTheCurves)
+{
+    State state = drawnLine();
+    // beta_x up to 40 m, 10 eta down to -5 m; the red curve's minimum does not count
+    const CurveRange range = curveRange(series(-100, 40), series(0, 20), series(-5, 3));
+    EXPECT_DOUBLE_EQ(range.ymax, 40);
+    EXPECT_DOUBLE_EQ(range.ymin, -5);
+
+    const auto axis = scaleGraph(state, range);
+    ASSERT_TRUE(axis.has_value());
+    EXPECT_NEAR(state.drawScale, 0.39375, kTol);
+    EXPECT_NEAR(axis->min, -31.5, kTol);
+    EXPECT_NEAR(axis->max, 42, kTol);
+    EXPECT_NEAR(state.line.shape(1).y0, -23.625, kTol);
+    EXPECT_NEAR(state.line.shape(1).y1, -20.475, kTol);
+
+    // a second update with the same curves keeps the drawing where it is
+    scaleGraph(state, range);
+    EXPECT_NEAR(state.line.shape(1).y0, -23.625, kTol);
+
+    // halving the range halves the drawing
+    scaleGraph(state, CurveRange{-2.5, 20});
+    EXPECT_NEAR(state.line.shape(1).y1, -20.475 / 2, kTol);
+}
+
+TEST(Drawing, CurvesWithoutRangeChangeNothing)
+{
+    State state = drawnLine();
+    state.drawScale = 0.5;
+    EXPECT_FALSE(scaleGraph(state, curveRange(series(0, 0), SeriesRange{}, series(0, 0))).has_value());
+    EXPECT_DOUBLE_EQ(state.drawScale, 0.5);
+    EXPECT_DOUBLE_EQ(state.line.shape(1).y0, -60);
+
+    // a scale of 0 counts as 1
+    state.drawScale = 0;
+    scaleGraph(state, CurveRange{-5, 40});
+    EXPECT_NEAR(state.line.shape(1).y0, -23.625, kTol);
+}
+
+TEST(Drawing, QuadrupoleFollowsTheSignOfK)
+{
+    ElementShape shape;
+    applyQuadrupoleSign(shape, -2.5, -60, 0.5);
+    EXPECT_EQ(shape.colour, colour::kGreen);
+    EXPECT_DOUBLE_EQ(shape.y0, -30);
+    EXPECT_DOUBLE_EQ(shape.y1, -34);
+    applyQuadrupoleSign(shape, 2.5, -60, 0.5);
+    EXPECT_EQ(shape.colour, colour::kRed);
+    EXPECT_DOUBLE_EQ(shape.y1, -26);
+    // k = 0 counts as defocusing
+    applyQuadrupoleSign(shape, 0, -60, 1);
+    EXPECT_DOUBLE_EQ(shape.y1, -68);
+}
+
+TEST(Drawing, ElementsFromFileTakeStyleByFamily)
+{
+    State state;
+    state.line.count = 4;
+    const int codes[] = {code::kLinac, code::kSextupoleD, code::kAlphaFull, code::kQuadrupole};
+    for (int i = 1; i <= 4; ++i) {
+        state.line.at(i).code = codes[i - 1];
+        state.fileBoxes[static_cast<std::size_t>(i)] = DrawingBox{double(i), i + 0.5, -62, -58};
+    }
+    state.line.at(4).k = 0.5;
+    drawFromFileBoxes(state);
+
+    EXPECT_EQ(state.line.shape(1).colour, colour::kBlack);
+    EXPECT_EQ(state.line.shape(1).style, ShapeStyle::Rectangle);
+    EXPECT_EQ(state.line.shape(2).style, ShapeStyle::Diamond);
+    EXPECT_EQ(state.line.shape(3).style, ShapeStyle::InvertedTriangle);
+    EXPECT_EQ(state.line.shape(3).colour, colour::kOlive);
+    // a focusing quadrupole keeps the box of the file
+    EXPECT_EQ(state.line.shape(4).colour, colour::kRed);
+    EXPECT_DOUBLE_EQ(state.line.shape(4).y1, -58);
+    EXPECT_DOUBLE_EQ(state.line.shape(4).x0, 4);
+    EXPECT_DOUBLE_EQ(state.line.shape(4).x1, 4.5);
+    EXPECT_EQ(state.line.shape(4).title, "4");
+}
+
+TEST(Drawing, PumpsAndAlphaMagnetsArePlacedAsPoints)
+{
+    State state;
+    state.line.count = 2;
+    state.line.at(1) = LatticeElement{"P", code::kPump, 2.0, 0.0};
+    state.line.at(2) = LatticeElement{"Q", code::kQuadrupole, 2.0, 0.3};
+    placeShape(state.line, 1);
+    placeShape(state.line, 2);
+    EXPECT_DOUBLE_EQ(state.line.shape(1).x0, 1.985);
+    EXPECT_DOUBLE_EQ(state.line.shape(1).x1, 2.015);
+    EXPECT_DOUBLE_EQ(state.line.shape(2).x1, 2.3);
+}
+
+} // namespace
+} // namespace kestrune
