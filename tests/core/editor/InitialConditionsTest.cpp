@@ -1,0 +1,302 @@
+#include "editor/InitialConditions.h"
+
+#include "core/Kinematics.h"
+#include "core/NumberInput.h"
+#include "support/FakeMessages.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace kestrune;
+using kestrune::test::FakeMessages;
+
+namespace {
+
+class CollectRows : public ListSink
+{
+public:
+    void row(int index, const ListRow& values) override { rows.push_back({index, values}); }
+    std::vector<std::pair<int, ListRow>> rows;
+};
+
+State driftLine(double length)
+{
+    State state;
+    updateKinematics(state.beam, EnergyKind::Momentum, 1e9);
+    state.beam.referenceMomentum = 1e9;
+    state.line.count = 1;
+    state.line.at(1).code = code::kDrift;
+    state.line.at(1).length = length;
+    state.line.chainPositions();
+    return state;
+}
+
+} // namespace
+
+TEST(InitialConditions, SingleParticleStoresDeltaInTenthsOfPerCent)
+{
+    State state = driftLine(2.0);
+    FakeMessages messages;
+    singleParticleCommand(state);
+    EXPECT_TRUE(state.run.showTrajectory);
+    EXPECT_FALSE(state.run.showBetaFunctions || state.run.showBeamSize);
+
+    InitialBoxes boxes;
+    boxes.edXo = "1.5";
+    boxes.edXpo = "-0.2";
+    boxes.edDpp = "0.1";
+    boxes.edD0 = "0.3";
+    updateKinematics(state.beam, EnergyKind::Momentum, 1.1e9);
+    EXPECT_TRUE(useSingleParticle(state, boxes, messages));
+    EXPECT_EQ(state.run.x0, 1.5);
+    EXPECT_EQ(state.run.xp0, -0.2);
+    EXPECT_EQ(state.run.y0, 1.0);
+    EXPECT_DOUBLE_EQ(state.run.delta, 1.0);
+    EXPECT_EQ(state.run.d0, 0.3);
+    EXPECT_DOUBLE_EQ(state.beam.momentum, 1e9); // back at the reference momentum
+    EXPECT_TRUE(messages.errors.empty());
+
+    state.line.length = 0;
+    boxes.edXo = "2";
+    EXPECT_FALSE(useSingleParticle(state, boxes, messages));
+    EXPECT_EQ(messages.errors, std::vector<std::string>{"define beam line first"});
+    EXPECT_EQ(state.run.x0, 2.0); // stored all the same
+}
+
+TEST(InitialConditions, NonNumberKeepsValuesReadBefore)
+{
+    State state = driftLine(1.0);
+    FakeMessages messages;
+    InitialBoxes boxes;
+    boxes.edXo = "3";
+    boxes.edXpo = "4";
+    boxes.edYo = "abc";
+    boxes.edYpo = "5";
+    EXPECT_THROW(useSingleParticle(state, boxes, messages), ConversionError);
+    EXPECT_EQ(state.run.x0, 3.0);
+    EXPECT_EQ(state.run.xp0, 4.0);
+    EXPECT_EQ(state.run.y0, 0.0);
+    EXPECT_EQ(state.run.yp0, 0.0);
+
+    boxes.edAlphax0 = "0.5";
+    boxes.edAlphay0 = "1,5";
+    try {
+        useLatticeFunctions(state, boxes, messages);
+        FAIL() << "no conversion error";
+    } catch (const ConversionError& error) {
+        EXPECT_STREQ(error.what(), "'1,5' is not a valid floating point value");
+    }
+    EXPECT_EQ(state.run.alphaX0, 0.5);
+    EXPECT_EQ(state.run.betaX0, 10.0);
+}
+
+TEST(InitialConditions, LatticeFunctionsFromTheBoxes)
+{
+    State state = driftLine(1.0);
+    state.run.recomputePeriodic = true;
+    FakeMessages messages;
+    const StartPanels panels = initialLatticeCommand(state);
+    EXPECT_TRUE(panels.latticeFunctions);
+    EXPECT_FALSE(panels.beamSizes || panels.singleParticle);
+    EXPECT_EQ(panels.betaTitle, "specify initial lattice functions");
+    EXPECT_FALSE(state.run.recomputePeriodic);
+    EXPECT_TRUE(state.run.showBetaFunctions);
+
+    InitialBoxes boxes;
+    boxes.edBetax0 = "2";
+    boxes.edAlphax0 = "1";
+    boxes.edBetay0 = "4";
+    boxes.edEtax0 = "0.123456789";
+    EXPECT_TRUE(useLatticeFunctions(state, boxes, messages));
+    EXPECT_DOUBLE_EQ(state.run.gammaX0, 1.0);
+    EXPECT_DOUBLE_EQ(state.run.gammaY0, 0.25);
+    EXPECT_EQ(state.run.etaX0, 0.123456789);
+    EXPECT_EQ(boxes.edEtax0, " 0.12346");
+    EXPECT_TRUE(messages.errors.empty());
+
+    boxes.edBetay0 = "-1";
+    EXPECT_TRUE(useLatticeFunctions(state, boxes, messages)); // the update runs with the values as typed
+    EXPECT_EQ(messages.errors, std::vector<std::string>{"select valid betatron functions!"});
+    EXPECT_EQ(state.run.betaY0, -1.0);
+
+    boxes.edBetay0 = "0";
+    EXPECT_FALSE(useLatticeFunctions(state, boxes, messages)); // gamma undefined: no update
+    EXPECT_DOUBLE_EQ(state.run.gammaY0, -1.0);
+}
+
+TEST(InitialConditions, LatticeFunctionsInBeamSizeModeSetSizes)
+{
+    State state = driftLine(1.0);
+    FakeMessages messages;
+    state.run.showBeamSize = true;
+    InitialBoxes boxes;
+    boxes.edBetax0 = "0.1";
+    boxes.edBetay0 = "0.4";
+    boxes.edEpsx = "10";
+    boxes.edEpsy = "2.5";
+    boxes.edDelta = "0.5";
+    boxes.edBetay0 = "-0.4"; // not checked outside the lattice-function mode
+    EXPECT_TRUE(useLatticeFunctions(state, boxes, messages));
+    EXPECT_TRUE(messages.errors.empty());
+    EXPECT_DOUBLE_EQ(state.run.epsXIn, 1e-5);
+    EXPECT_DOUBLE_EQ(state.lf.epsY, 2.5e-6);
+    EXPECT_EQ(boxes.edEpsx, "10.00000");
+    EXPECT_DOUBLE_EQ(state.run.initialSigmaX, 1e-3);
+    EXPECT_EQ(boxes.edSigx0, " 1.00000");
+    EXPECT_EQ(state.run.initialSigmaY, 0.0);
+    EXPECT_DOUBLE_EQ(state.run.delta, 0.005);
+
+    state.run.showBeamSize = false;
+    state.run.showTrajectory = true;
+    boxes.edDpp = "0.1";
+    useLatticeFunctions(state, boxes, messages);
+    EXPECT_DOUBLE_EQ(state.run.delta, 1.0); // the trajectory's units, as from the single-particle panel
+}
+
+TEST(InitialConditions, BeamSizesGiveBeta)
+{
+    State state = driftLine(1.0);
+    state.run.alphaX0 = 0.5;
+    state.run.betaX0 = 0.1;
+    state.run.betaY0 = 0.4;
+    state.run.recomputePeriodic = true;
+    FakeMessages messages;
+    InitialBoxes boxes;
+    boxes.edEpsx = "10";
+    boxes.edEpsy = "0";
+    boxes.edDelta = "0.2";
+    const StartPanels panels = showBeamSizesCommand(state, boxes);
+    EXPECT_TRUE(panels.latticeFunctions && panels.beamSizes);
+    EXPECT_EQ(panels.betaTitle, "specify lattice functions");
+    EXPECT_TRUE(state.run.showBeamSize);
+    EXPECT_FALSE(state.run.recomputePeriodic);
+    EXPECT_EQ(boxes.edEpsx, "  10.000");
+    EXPECT_EQ(boxes.edEpsy, "0"); // zero: left as typed
+    EXPECT_EQ(boxes.edSigx0, "   1.000");
+    EXPECT_EQ(boxes.edSigy0, "1");
+    EXPECT_EQ(boxes.edEtax0, " 0.00000");
+    EXPECT_DOUBLE_EQ(state.run.delta, 0.002);
+
+    boxes.edSigx0 = "1";
+    boxes.edSigy0 = "2";
+    boxes.edEpsy = "10";
+    boxes.edEtax0 = "0.25";
+    state.run.betaX0 = 7;
+    EXPECT_TRUE(useBeamSizes(state, boxes, messages));
+    EXPECT_TRUE(messages.errors.empty());
+    EXPECT_NEAR(state.run.betaX0, 0.1, 1e-15);
+    EXPECT_NEAR(state.run.betaY0, 0.4, 1e-15);
+    EXPECT_NEAR(state.run.gammaX0, 12.5, 1e-12); // alpha as stored
+    EXPECT_EQ(boxes.edBetax0, " 0.10000");
+    EXPECT_EQ(boxes.edAlphax0, " 0.50000");
+    EXPECT_EQ(state.run.etaX0, 0.25); // typed eta survives the boxes' refresh
+    EXPECT_EQ(boxes.edEtax0, " 0.25000");
+
+    boxes.edEpsx = "-10";
+    boxes.edSigx0 = "-1";
+    boxes.edDelta = "1";
+    EXPECT_TRUE(useBeamSizes(state, boxes, messages));
+    EXPECT_EQ(messages.errors, std::vector<std::string>{"select valid beam parameters!"});
+    EXPECT_NEAR(state.run.betaX0, 0.1, 1e-15);
+    EXPECT_DOUBLE_EQ(state.run.epsXIn, -1e-5);
+    EXPECT_DOUBLE_EQ(state.run.initialSigmaX, -1e-3);
+    EXPECT_DOUBLE_EQ(state.run.delta, 0.01);
+    EXPECT_EQ(boxes.edBetax0, " 0.10000");
+}
+
+TEST(InitialConditions, PeriodicSolutionSuccess)
+{
+    State state = driftLine(1.0);
+    FakeMessages messages;
+    CollectRows list;
+    InitialBoxes boxes;
+    state.run.showBeamSize = true;
+    const PeriodicSolver solver = [](State& s, Messages&) {
+        s.run.betaX0 = 3.25;
+        s.run.alphaX0 = -0.5;
+        s.run.betaY0 = 1.5;
+        s.run.alphaY0 = 0.25;
+        s.run.etaX0 = 0.125;
+        s.run.etaPX0 = 0.0625;
+        return true;
+    };
+    EXPECT_TRUE(lookForPeriodicSolution(state, boxes, messages, &list, solver));
+    EXPECT_TRUE(state.run.recomputePeriodic);
+    EXPECT_TRUE(state.run.showBetaFunctions);
+    EXPECT_FALSE(state.run.showBeamSize);
+    ASSERT_EQ(list.rows.size(), 1u);
+    EXPECT_EQ(list.rows[0].first, 0);
+    EXPECT_EQ(list.rows[0].second, (ListRow{3.25, -0.5, 0, 0.125, 0.0625, 1.5, 0.25, 0, 0}));
+    EXPECT_EQ(boxes.edBetax0, " 3.25000");
+    EXPECT_EQ(boxes.edAlphax0, "-0.50000");
+    EXPECT_EQ(boxes.edBetay0, " 1.50000");
+    EXPECT_EQ(boxes.edAlphay0, " 0.25000");
+    EXPECT_EQ(boxes.edEtax0, " 0.12500");
+    EXPECT_EQ(boxes.edEtapx0, " 0.06250");
+}
+
+TEST(InitialConditions, FailingPeriodicSolutionLeavesStartValues)
+{
+    // a drift has no periodic solution: the solver reports it and gives up
+    State state = driftLine(1.0);
+    state.run.betaX0 = 4;
+    state.run.etaX0 = 0.3;
+    state.run.etaPX0 = 0.01;
+    FakeMessages messages;
+    CollectRows list;
+    InitialBoxes boxes;
+    boxes.edEtax0 = "0.3";
+    const InitialBoxes before = boxes;
+    EXPECT_FALSE(lookForPeriodicSolution(state, boxes, messages, &list));
+    EXPECT_FALSE(messages.errors.empty());
+    EXPECT_EQ(state.run.betaX0, 4.0);
+    EXPECT_EQ(state.run.etaX0, 0.3);
+    EXPECT_EQ(state.run.etaPX0, 0.01);
+    EXPECT_TRUE(list.rows.empty());
+    EXPECT_EQ(boxes.edEtax0, before.edEtax0);
+    EXPECT_EQ(boxes.edBetax0, before.edBetax0);
+}
+
+TEST(InitialConditions, ResetAndBoxesAfterFileOpen)
+{
+    State state = driftLine(3.0);
+    state.drawScale = 3;
+    state.run.recomputePeriodic = true;
+    state.run.showBeamSize = true;
+    InitialBoxes boxes;
+    boxes.edXo = "7";
+    boxes.edBetay0 = "3";
+    boxes.edDelta = "0.4";
+    PanelSettings settings;
+    settings.anglesInRadians = false;
+    settings.angleFactor = 57.0;
+    resetInitial(state, boxes, settings);
+    EXPECT_EQ(boxes.edXo, "1.0");
+    EXPECT_EQ(boxes.edBetay0, "10.0");
+    EXPECT_EQ(boxes.edDelta, "0.4");
+    EXPECT_TRUE(settings.anglesInRadians);
+    EXPECT_EQ(settings.angleFactor, 1.0);
+    EXPECT_EQ(state.line.count, 0);
+    EXPECT_EQ(state.line.length, 0.0);
+    EXPECT_EQ(state.drawScale, 1.0);
+    EXPECT_FALSE(state.run.recomputePeriodic);
+    EXPECT_TRUE(state.run.showBeamSize); // the graph mode stays
+
+    state.run.betaX0 = 0.1;
+    state.run.epsXIn = 1e-5;
+    state.run.delta = 0.002;
+    boxesAfterFileOpen(state, boxes);
+    EXPECT_EQ(boxes.edBetax0, "   0.100");
+    EXPECT_EQ(boxes.edEpsx, "  10.000");
+    EXPECT_EQ(boxes.edSigx0, "   1.000");
+    EXPECT_EQ(boxes.edDelta, "   0.200");
+    EXPECT_EQ(boxes.edXo, "1.0");
+
+    state.run.showBeamSize = false;
+    state.run.showTrajectory = true;
+    state.run.delta = 1.0;
+    state.run.x0 = 2.5;
+    boxesAfterFileOpen(state, boxes);
+    EXPECT_EQ(boxes.edDpp, "   0.100");
+    EXPECT_EQ(boxes.edXo, "   2.500");
+}
