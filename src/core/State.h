@@ -35,6 +35,7 @@ struct RunSettings
     bool showBeamSize = false;
     bool recomputePeriodic = false; // periodic solution before every update
     bool periodicAvailable = false; // a periodic solution has been found
+    bool periodicStable = false;    // the last periodic solution found both planes stable
 
     // single-particle start, in the units typed: mm, mrad; D0 m, D0' rad
     double x0 = 0;

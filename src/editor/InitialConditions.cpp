@@ -174,7 +174,8 @@ bool lookForPeriodicSolution(State& state, InitialBoxes& boxes, Messages& messag
     RunSettings& run = state.run;
     run.recomputePeriodic = true;
     const StartValues before = startValues(run);
-    if (!solver(state, messages)) {
+    // an unstable cell has no periodic lattice functions to show, even where its dispersion is solvable
+    if (!solver(state, messages) || !run.periodicStable) {
         // a solver that gave up half-way must not leave half a solution as the start values
         restore(run, before);
         return false;

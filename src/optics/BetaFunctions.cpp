@@ -250,7 +250,8 @@ bool periodicSolution(State& state, Messages& messages)
     // symmetry point.
     const double halfTraceX = (m[kX][kX] + m[kXp][kXp]) / 2;
     const double halfTraceY = (m[kY][kY] + m[kYp][kYp]) / 2;
-    if (!(std::fabs(halfTraceX) < 1) || !(std::fabs(halfTraceY) < 1)) {
+    run.periodicStable = std::fabs(halfTraceX) < 1 && std::fabs(halfTraceY) < 1;
+    if (!run.periodicStable) {
         messages.error("no periodic solution for at least one beta-function!");
     } else {
         const Twiss x = periodicTwiss(m[kX][kX], m[kX][kXp], m[kXp][kXp]);

@@ -218,6 +218,7 @@ TEST(InitialConditions, PeriodicSolutionSuccess)
         s.run.alphaY0 = 0.25;
         s.run.etaX0 = 0.125;
         s.run.etaPX0 = 0.0625;
+        s.run.periodicStable = true;
         return true;
     };
     EXPECT_TRUE(lookForPeriodicSolution(state, boxes, messages, &list, solver));
@@ -254,6 +255,30 @@ TEST(InitialConditions, FailingPeriodicSolutionLeavesStartValues)
     EXPECT_EQ(state.run.etaPX0, 0.01);
     EXPECT_TRUE(list.rows.empty());
     EXPECT_EQ(boxes.edEtax0, before.edEtax0);
+    EXPECT_EQ(boxes.edBetax0, before.edBetax0);
+}
+
+TEST(InitialConditions, UnstableCellLeavesStartValuesThoughItsDispersionSolves)
+{
+    // a single quadrupole focuses one plane and defocuses the other: no periodic beta functions,
+    // but its dispersion equation is solvable (eta = 0)
+    State state = driftLine(1.0);
+    state.line.count = 2;
+    state.line.at(2).code = code::kQuadrupole;
+    state.line.at(2).length = 0.5;
+    state.line.at(2).k = 1.0;
+    state.line.chainPositions();
+    state.run.betaX0 = 4;
+    state.run.showBeamSize = true;
+    FakeMessages messages;
+    CollectRows list;
+    InitialBoxes boxes;
+    const InitialBoxes before = boxes;
+    EXPECT_FALSE(lookForPeriodicSolution(state, boxes, messages, &list));
+    ASSERT_EQ(messages.errors.size(), 1u);
+    EXPECT_EQ(messages.errors[0], "no periodic solution for at least one beta-function!");
+    EXPECT_EQ(state.run.betaX0, 4.0);
+    EXPECT_TRUE(list.rows.empty());
     EXPECT_EQ(boxes.edBetax0, before.edBetax0);
 }
 
