@@ -1,15 +1,524 @@
 #include "editor/MagStructWindow.h"
 
+#include "app/QtMessages.h"
+#include "core/NumberInput.h"
+#include "editor/ChartSettings.h"
+#include "editor/Drawing.h"
+#include "editor/ElementPanel.h"
+#include "editor/InitialConditionsPanel.h"
+#include "editor/LatticeChart.h"
+#include "editor/TuningPanel.h"
+#include "io/Listing.h"
+#include "optics/BetaFunctions.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
 namespace kestrune {
 
-MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent)
-    : QMainWindow(parent), m_state(state), m_windows(windows)
+namespace {
+
+/// A message box of the window hands the activation back to it; that is no activation of its own.
+constexpr qint64 kOwnBoxActivationMs = 1000;
+
+QPushButton* makeButton(const QString& objectName, const QString& caption, const QString& hint,
+                        QWidget* parent)
 {
-    setWindowTitle("Magnet Lattice and Beam Dynamics Functions");
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(objectName);
+    if (!hint.isEmpty())
+        button->setToolTip(hint);
+    return button;
 }
 
-void MagStructWindow::setRingDesignVisible(bool) {}
+} // namespace
 
-void MagStructWindow::setChartTitle(const QString&) {}
+/// The window's own messages: every box is handed on to the program's messages, and its closing is
+/// remembered so that the activation it gives back does not count as one.
+class MagStructWindow::WindowMessages : public Messages
+{
+public:
+    explicit WindowMessages(MagStructWindow& window) : m_window(window), m_screen(window.m_windows) {}
+
+    void error(const std::string& text) override
+    {
+        target().error(text);
+        boxClosed();
+    }
+    bool confirm(const std::string& question, std::optional<ScreenPoint> position) override
+    {
+        const bool yes = target().confirm(question, position);
+        boxClosed();
+        return yes;
+    }
+    void askParticle() override { target().askParticle(); }
+    void showList() override { target().showList(); }
+
+private:
+    Messages& target()
+    {
+        return m_window.m_windows.messages ? static_cast<Messages&>(*m_window.m_windows.messages) : m_screen;
+    }
+    void boxClosed()
+    {
+        m_window.m_ownBoxPending = true;
+        m_window.m_ownBoxClosed.restart();
+    }
+
+    MagStructWindow& m_window;
+    QtMessages m_screen; // without the program's messages: boxes straight on the screen
+};
+
+MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent)
+    : QMainWindow(parent), m_state(state), m_windows(windows),
+      m_messages(std::make_unique<WindowMessages>(*this))
+{
+    setObjectName("TfMagStruct");
+    setWindowTitle("Magnet Lattice and Beam Dynamics Functions");
+    m_ownBoxClosed.start();
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(2);
+    setCentralWidget(central);
+
+    buildEditButtons();
+    layout->addWidget(m_panel6);
+    buildChart();
+    layout->addWidget(m_chart, 1);
+    buildMagList();
+    buildStepGroup();
+    buildPanels();
+    buildMenus();
+    installDefaultDialogs();
+
+    // FormCreate: the reset, the angle unit "radian"
+    initial();
+    resize(1200, 760);
+}
+
+MagStructWindow::~MagStructWindow() = default;
+
+Messages& MagStructWindow::messages()
+{
+    return *m_messages;
+}
+
+void MagStructWindow::guarded(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const ConversionError& e) {
+        messages().error(e.what());
+    }
+}
+
+void MagStructWindow::buildChart()
+{
+    m_chart = new LatticeChart(m_state.line, this);
+    m_chart->setMinimumSize(400, 300);
+    connect(m_chart, &LatticeChart::seriesClicked, this, &MagStructWindow::chLatticeClickSeries);
+    connect(m_chart->dispersionButton(), &QPushButton::clicked, this, [this] { showButtons(); });
+}
+
+void MagStructWindow::buildMagList()
+{
+    m_pnMagList = new QFrame(m_chart);
+    m_pnMagList->setObjectName("pnMagList");
+    m_pnMagList->setFrameShape(QFrame::Panel);
+    m_pnMagList->setFrameShadow(QFrame::Raised);
+    m_pnMagList->setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(m_pnMagList);
+    m_magList = new QListWidget(m_pnMagList);
+    m_magList->setObjectName("MagList");
+    m_magList->setToolTip("double click to close");
+    for (int kind = 0; kind < kKindCount; ++kind)
+        m_magList->addItem(kindName(kind));
+    m_magList->setFixedHeight(m_magList->sizeHintForRow(0) * kKindCount + 6);
+    m_magList->viewport()->installEventFilter(this);
+    layout->addWidget(m_magList);
+    auto* done = makeButton("bbClose", "Done", "", m_pnMagList);
+    layout->addWidget(done);
+    connect(m_magList, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { magListClick(m_magList->row(item)); });
+    connect(done, &QPushButton::clicked, m_pnMagList, &QWidget::hide);
+    m_pnMagList->setFixedWidth(170);
+    m_pnMagList->adjustSize();
+    m_pnMagList->hide();
+}
+
+void MagStructWindow::buildEditButtons()
+{
+    m_panel6 = new QFrame(this);
+    m_panel6->setObjectName("Panel6");
+    auto* layout = new QHBoxLayout(m_panel6);
+    layout->setContentsMargins(4, 2, 4, 2);
+    m_cbBLedit = new QCheckBox("BL edit mode", m_panel6);
+    m_cbBLedit->setObjectName("cbBLedit");
+    m_cbBLedit->setToolTip("click to make editing of beam line easier");
+    m_bbInsert = makeButton("bbInsert", "&insert", "", m_panel6);
+    m_bbCutPaste = makeButton("bbCutPaste", "cut and &paste", "cut and paste parts of beam line", m_panel6);
+    m_bbCancelCutPaste =
+        makeButton("bbCancelCutPaste", "&cancel cut/paste", "cancel cut and paste", m_panel6);
+    m_bbCopy = makeButton("bbCopy", "copy &element", "", m_panel6);
+    m_bbDelEl = makeButton("bbDelEl", "del element(s)", "", m_panel6);
+    layout->addWidget(m_cbBLedit);
+    for (QPushButton* button : {m_bbCopy, m_bbCutPaste, m_bbCancelCutPaste, m_bbInsert, m_bbDelEl})
+        layout->addWidget(button);
+    layout->addStretch(1);
+    connect(m_bbInsert, &QPushButton::clicked, this, &MagStructWindow::bbInsertClick);
+    connect(m_bbCutPaste, &QPushButton::clicked, this, &MagStructWindow::btCutPasteClick);
+    connect(m_bbCancelCutPaste, &QPushButton::clicked, this, &MagStructWindow::bbCancelCutPasteClick);
+    connect(m_bbCopy, &QPushButton::clicked, this, &MagStructWindow::bCopyClick);
+    connect(m_bbDelEl, &QPushButton::clicked, this, &MagStructWindow::bbDelElClick);
+}
+
+void MagStructWindow::buildStepGroup()
+{
+    m_gbZstep = new QGroupBox("z-step size", m_chart);
+    m_gbZstep->setObjectName("gbZstep");
+    m_gbZstep->setAutoFillBackground(true);
+    m_gbZstep->installEventFilter(this);
+    auto* layout = new QVBoxLayout(m_gbZstep);
+    m_rbEndEl = new QRadioButton("end of elements", m_gbZstep);
+    m_rbEndEl->setObjectName("rbEndEl");
+    m_rbEndEl->setChecked(true);
+    m_rbShort = new QRadioButton("short steps", m_gbZstep);
+    m_rbShort->setObjectName("rbShort");
+    layout->addWidget(m_rbEndEl);
+    layout->addWidget(m_rbShort);
+
+    m_pnSStep = new QFrame(m_gbZstep);
+    m_pnSStep->setObjectName("pnSStep");
+    auto* grid = new QGridLayout(m_pnSStep);
+    grid->setContentsMargins(0, 0, 0, 0);
+    m_edStep = new QLineEdit("10.0", m_pnSStep);
+    m_edStep->setObjectName("edStep");
+    m_edMaxSteps = new QLineEdit("200", m_pnSStep);
+    m_edMaxSteps->setObjectName("edMaxSteps");
+    grid->addWidget(new QLabel("max step, cm", m_pnSStep), 0, 0);
+    grid->addWidget(m_edStep, 0, 1);
+    grid->addWidget(new QLabel("max # of steps", m_pnSStep), 1, 0);
+    grid->addWidget(m_edMaxSteps, 1, 1);
+    layout->addWidget(m_pnSStep);
+    auto* yes = makeButton("bbStepClose", "Yes", "", m_gbZstep);
+    layout->addWidget(yes);
+
+    connect(m_rbShort, &QRadioButton::clicked, this, &MagStructWindow::rbShortClick);
+    connect(m_edStep, &QLineEdit::textEdited, this, [this] { m_rbShort->setChecked(true); });
+    connect(m_edMaxSteps, &QLineEdit::textEdited, this, [this] { m_rbShort->setChecked(true); });
+    connect(yes, &QPushButton::clicked, this, &MagStructWindow::bbStepYesClick);
+    m_gbZstep->setFixedWidth(220);
+    m_gbZstep->hide();
+}
+
+void MagStructWindow::buildPanels()
+{
+    m_elementPanel = new ElementPanel(m_state, messages(), m_chart);
+    m_elementPanel->hide();
+    connect(m_elementPanel, &ElementPanel::accepted, this, [this] {
+        if (!m_cbBLedit->isChecked())
+            m_elementPanel->hide();
+        m_state.line.length = m_state.line.endPosition();
+        lineChanged();
+        graphFunctions();
+        m_chart->refresh();
+    });
+    connect(m_elementPanel, &ElementPanel::insertRequested, this, &MagStructWindow::bbInsertClick);
+    connect(m_elementPanel, &ElementPanel::deleteRequested, this, [this] {
+        if (!m_cbBLedit->isChecked())
+            m_elementPanel->hide();
+        applyStep(deleteSelected(m_state, m_editor));
+    });
+    connect(m_elementPanel, &ElementPanel::nextRequested, this,
+            [this] { applyStep(nextElement(m_state, m_editor)); });
+    connect(m_elementPanel, &ElementPanel::previousRequested, this,
+            [this] { applyStep(previousElement(m_state, m_editor)); });
+    connect(m_elementPanel, &ElementPanel::typeApplied, m_chart, &LatticeChart::refresh);
+    connect(m_elementPanel, &ElementPanel::tuneRequested, this, [this] {
+        m_elementPanel->hide();
+        m_tuningPanel->startTuning(m_editor.selectedElement);
+        m_tuningPanel->raise();
+    });
+
+    m_tuningPanel = new TuningPanel(m_state, m_chart);
+    m_tuningPanel->hide();
+    connect(m_tuningPanel, &TuningPanel::kChanged, this, &MagStructWindow::graphFunctions);
+    connect(m_tuningPanel, &TuningPanel::aborted, this, [this] {
+        m_elementPanel->show();
+        m_elementPanel->raise();
+    });
+
+    m_initialPanel = new InitialConditionsPanel(m_state, messages(), m_chart);
+    m_initialPanel->hidePanels();
+    connect(m_initialPanel, &InitialConditionsPanel::updateRequested, this, &MagStructWindow::beamDynamics);
+    connect(m_initialPanel, &InitialConditionsPanel::seriesRetitleRequested, this,
+            [this](const QString& kind) {
+                getXYSeries(kind);
+                m_chart->refresh();
+            });
+}
+
+void MagStructWindow::placePanels()
+{
+    const int w = m_chart->width();
+    const int top = 30;
+    m_pnMagList->move(70, top);
+    m_gbZstep->adjustSize();
+    m_gbZstep->move(260, top);
+    for (QWidget* panel : {static_cast<QWidget*>(m_elementPanel), static_cast<QWidget*>(m_tuningPanel)}) {
+        panel->adjustSize();
+        panel->move(std::max(0, w - panel->width() - 20), top);
+    }
+    for (QFrame* frame : {m_initialPanel->singleParticleFrame(), m_initialPanel->latticeFunctionFrame()}) {
+        frame->adjustSize();
+        frame->move(std::max(0, w - frame->width() - 20), top);
+    }
+}
+
+void MagStructWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    placePanels();
+}
+
+void MagStructWindow::initial()
+{
+    kestrune::initial(m_state, m_editor);
+    m_initialPanel->resetBoxes();
+    m_elementPanel->resetAngleUnit();
+    m_chart->removeSeries();
+    m_chart->setLeftRange(-80, 60);
+    m_pnSStep->hide();
+    showButtons();
+}
+
+void MagStructWindow::setRingDesignVisible(bool visible)
+{
+    m_mnRing->setVisible(visible);
+}
+
+void MagStructWindow::setChartTitle(const QString& title)
+{
+    m_chart->setTitleLines({title});
+    m_chart->refresh();
+}
+
+void MagStructWindow::getXYSeries(const QString& kind)
+{
+    m_chart->prepareSeries(kind);
+    const PlotTexts texts = plotTexts(m_state.run);
+    QStringList title;
+    for (const std::string& line : texts.title)
+        title << QString::fromStdString(line);
+    QStringList foot;
+    for (const std::string& line : texts.foot)
+        foot << QString::fromStdString(line);
+    m_chart->setTitleLines(title);
+    m_chart->setFootLines(foot);
+    if (!texts.leftAxis.empty())
+        m_chart->setLeftAxisTitle(QString::fromStdString(texts.leftAxis));
+}
+
+void MagStructWindow::beamDynamics()
+{
+    const std::string kind = plotKind(m_state.run);
+    if (!kind.empty())
+        getXYSeries(QString::fromStdString(kind));
+    else if (!m_chart->seriesCreated())
+        return;
+    if (m_state.run.recomputePeriodic)
+        periodicSolution(m_state, messages());
+    LatticeFunctionList list(m_state);
+    linePass(m_state, messages(), &m_chart->sink(), &list);
+    m_chart->commitPoints();
+    setScale();
+    m_chart->refresh();
+}
+
+void MagStructWindow::graphFunctions()
+{
+    if (m_chart->seriesCreated())
+        beamDynamics();
+}
+
+void MagStructWindow::setScale()
+{
+    SeriesRange ranges[3];
+    for (int n = 0; n < 3; ++n) {
+        const std::optional<double> lower = m_chart->seriesMin(n + 1);
+        const std::optional<double> upper = m_chart->seriesMax(n + 1);
+        if (lower && upper)
+            ranges[n] = SeriesRange{*lower, *upper, false};
+    }
+    const std::optional<AxisRange> axis = scaleGraph(m_state, curveRange(ranges[0], ranges[1], ranges[2]));
+    if (axis)
+        m_chart->setLeftRange(axis->min, axis->max);
+}
+
+void MagStructWindow::lineChanged()
+{
+    m_chart->setBottomMax(bottomAxisMaximum(m_state.line));
+}
+
+void MagStructWindow::applyStep(const EditStep& step)
+{
+    if (step.hideParameters)
+        m_elementPanel->hide();
+    if (step.hideElementList)
+        m_pnMagList->hide();
+    if (step.showElementList) {
+        m_pnMagList->show();
+        m_pnMagList->raise();
+    }
+    if (step.lineChanged)
+        lineChanged();
+    if (step.showParameters) {
+        m_elementPanel->showParameter(m_editor.selectedElement,
+                                      m_editor.editOperation == EditOperation::Copy);
+        m_elementPanel->raise();
+    }
+    if (step.beamDynamics)
+        beamDynamics();
+    else if (step.updateIfCurves)
+        graphFunctions();
+    showButtons();
+    m_chart->refresh();
+}
+
+void MagStructWindow::showButtons()
+{
+    const EditButtons& b = m_editor.buttons;
+    m_bbCopy->setVisible(b.copy);
+    m_bbCutPaste->setVisible(b.cutPaste);
+    m_bbCancelCutPaste->setVisible(b.cancel);
+    m_bbInsert->setVisible(b.insert);
+    m_bbDelEl->setVisible(b.del);
+}
+
+void MagStructWindow::chLatticeClickSeries(const QString& title)
+{
+    for (const char* curve :
+         {LatticeChart::kBeta, LatticeChart::kBeam, LatticeChart::kTraj, LatticeChart::kPath})
+        if (title == curve)
+            return;
+    bool ok = false;
+    const int e = title.toInt(&ok);
+    if (!ok)
+        return;
+    applyStep(clickElement(m_state, m_editor, e, messages()));
+    if (m_editor.selectedElement >= 1 && m_editor.selectedElement <= m_state.line.count)
+        m_tuningPanel->elementClicked(m_editor.selectedElement);
+}
+
+void MagStructWindow::addMagnetClick()
+{
+    if (m_state.beam.momentum <= 0)
+        messages().askParticle();
+    startAppending(m_editor);
+    m_pnMagList->show();
+    m_pnMagList->raise();
+}
+
+void MagStructWindow::magListClick(int row)
+{
+    const PanelRoundTrip roundTrip = [this](int p) {
+        m_elementPanel->showParameter(p);
+        m_elementPanel->getData();
+    };
+    guarded([&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); });
+}
+
+void MagStructWindow::bbInsertClick()
+{
+    const PanelRoundTrip roundTrip = [this](int p) {
+        m_elementPanel->showParameter(p);
+        m_elementPanel->getData();
+    };
+    guarded([&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); });
+}
+
+void MagStructWindow::bCopyClick()
+{
+    applyStep(startCopy(m_state, m_editor, messages()));
+}
+
+void MagStructWindow::btCutPasteClick()
+{
+    applyStep(startCutPaste(m_state, m_editor, messages()));
+}
+
+void MagStructWindow::bbCancelCutPasteClick()
+{
+    applyStep(cancelCutPaste(m_state, m_editor));
+}
+
+void MagStructWindow::bbDelElClick()
+{
+    applyStep(startDelete(m_state, m_editor, messages()));
+}
+
+void MagStructWindow::button2Click()
+{
+    m_chart->toggleDispersion();
+}
+
+void MagStructWindow::formActivate()
+{
+    applyStep(activate(m_editor));
+    m_rbShort->setChecked(true);
+    if (m_state.run.stepAtElementEnds) {
+        m_rbEndEl->setChecked(true);
+    } else {
+        ensurePositiveStep(m_state.run);
+        m_edStep->setText(QString::fromStdString(stepBoxText(m_state.run)));
+    }
+}
+
+bool MagStructWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate) {
+        const bool ownBox = m_ownBoxPending && m_ownBoxClosed.elapsed() < kOwnBoxActivationMs;
+        m_ownBoxPending = false;
+        if (!ownBox)
+            formActivate();
+    }
+    return QMainWindow::event(event);
+}
+
+void MagStructWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->text() == "f") {
+        formKeyPress(event->text());
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+bool MagStructWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == m_magList->viewport()) {
+            m_pnMagList->hide();
+            return true;
+        }
+        if (watched == m_gbZstep) {
+            m_gbZstep->hide();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
 
 } // namespace kestrune

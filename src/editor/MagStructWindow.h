@@ -1,11 +1,47 @@
 #pragma once
 
 #include "app/Windows.h"
+#include "core/Messages.h"
 #include "core/State.h"
+#include "editor/LineEditing.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPrinter;
+class QPushButton;
+class QRadioButton;
 
 namespace kestrune {
+
+class ElementPanel;
+class InitialConditionsPanel;
+class LatticeChart;
+class TuningPanel;
+
+/// The file, print and text choices of the window; tests replace them so that no dialog opens.
+struct MagStructDialogs
+{
+    /// Open dialog: the chosen file name, empty when cancelled.
+    std::function<QString(const QString& title, const QString& filter)> openFile;
+    /// Save dialog: the chosen file name, empty when cancelled.
+    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix)>
+        saveFile;
+    /// Print dialog: true when confirmed.
+    std::function<bool(QPrinter&)> choosePrinter;
+    /// Text-entry dialog with caption and preset text: true when accepted (the text is in enteredText).
+    std::function<bool(const QString& caption, const QString& preset)> enterText;
+};
 
 /// The beam-dynamics window: lattice drawing, curves and the editing of the beam line.
 class MagStructWindow : public QMainWindow
@@ -13,15 +49,138 @@ class MagStructWindow : public QMainWindow
     Q_OBJECT
 public:
     MagStructWindow(State& state, Windows& windows, QWidget* parent = nullptr);
+    ~MagStructWindow() override;
 
     /// Shows or hides the menu entry "ring design" (hidden for a transport line).
     void setRingDesignVisible(bool visible);
     /// Replaces the title of the lattice chart by one line.
     void setChartTitle(const QString& title);
 
+    MagStructDialogs& dialogs() { return m_dialogs; }
+    LatticeChart* chart() const { return m_chart; }
+    ElementPanel* elementPanel() const { return m_elementPanel; }
+    TuningPanel* tuningPanel() const { return m_tuningPanel; }
+    InitialConditionsPanel* initialPanel() const { return m_initialPanel; }
+    const EditorState& editor() const { return m_editor; }
+
+    /// The beam-dynamics update: series for the graph mode, periodic solution when asked for, the line
+    /// pass into the curves and the lattice-function list, then the vertical scaling.
+    void beamDynamics();
+    /// The update only when the curve series exist.
+    void graphFunctions();
+    /// A click on the series titled title: a curve is ignored, a shape selects its element.
+    void chLatticeClickSeries(const QString& title);
+
+    // menu "new lattice" and the edit buttons
+    void addMagnetClick();
+    void magListClick(int row);
+    void howmanytimes1Click();
+    void symmetrize1Click();
+    void clearBLClick();
+    void listlattice1Click();
+    void bbInsertClick();
+    void bCopyClick();
+    void btCutPasteClick();
+    void bbCancelCutPasteClick();
+    void bbDelElClick();
+    // File
+    void openClick();
+    void saveAsClick();
+    void printgraph1Click();
+    void print1Click();
+    // edit Graph, z-step
+    void titles(int which);
+    void button2Click();
+    void mnZStepClick();
+    void rbShortClick();
+    void bbStepYesClick();
+    // optics, lists, Particle, ring design, Help
+    void printMatrixClick();
+    void snglPartPathClick();
+    void mnInitLatClick();
+    void mnPerSolClick();
+    void calculateandshowbeam1Click();
+    void listShowClick();
+    void listAddClick();
+    void listReplaceClick();
+    void listClearClick();
+    void beamParametersClick();
+    void betaFunctionsClick();
+    void magnetListClick();
+    void saveListClick();
+    void printListClick();
+    void particle1Click();
+    void ringDesignClick();
+    void helpClick();
+    /// Key "f": quadrupole strengths from a GTL lattice, after a confirmation.
+    void formKeyPress(const QString& key);
+    /// Activation: element list hidden, first limit again, step buttons, idle buttons.
+    void formActivate();
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    class WindowMessages;
+
+    void buildChart();
+    void buildMagList();
+    void buildEditButtons();
+    void buildStepGroup();
+    void buildPanels();
+    void buildMenus();
+    void buildFileMenu();
+    void buildListsMenu();
+    void installDefaultDialogs();
+    void placePanels();
+
+    /// The window's reset (FormCreate, clear, open): core reset plus the boxes and the chart's state.
+    void initial();
+    void getXYSeries(const QString& kind);
+    void setScale();
+    void applyStep(const EditStep& step);
+    void showButtons();
+    void lineChanged();
+    void showZStepMenu();
+    /// Runs a handler; a conversion error of a typed value is shown and stops it.
+    void guarded(const std::function<void()>& handler);
+    Messages& messages();
+
     State& m_state;
     Windows& m_windows;
+    std::unique_ptr<WindowMessages> m_messages;
+    EditorState m_editor;
+    MagStructDialogs m_dialogs;
+    QElapsedTimer m_ownBoxClosed; // when a message box of this window closed last
+    bool m_ownBoxPending = false;
+
+    LatticeChart* m_chart = nullptr;
+    ElementPanel* m_elementPanel = nullptr;
+    TuningPanel* m_tuningPanel = nullptr;
+    InitialConditionsPanel* m_initialPanel = nullptr;
+
+    QFrame* m_pnMagList = nullptr;
+    QListWidget* m_magList = nullptr;
+    QFrame* m_panel6 = nullptr;
+    QCheckBox* m_cbBLedit = nullptr;
+    QPushButton* m_bbInsert = nullptr;
+    QPushButton* m_bbCutPaste = nullptr;
+    QPushButton* m_bbCancelCutPaste = nullptr;
+    QPushButton* m_bbCopy = nullptr;
+    QPushButton* m_bbDelEl = nullptr;
+
+    QGroupBox* m_gbZstep = nullptr;
+    QRadioButton* m_rbEndEl = nullptr;
+    QRadioButton* m_rbShort = nullptr;
+    QFrame* m_pnSStep = nullptr;
+    QLineEdit* m_edStep = nullptr;
+    QLineEdit* m_edMaxSteps = nullptr;
+
+    QAction* m_mnZStep = nullptr;
+    QAction* m_mnRing = nullptr;
 };
 
 } // namespace kestrune

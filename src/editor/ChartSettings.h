@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/State.h"
+
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+/// Title line, foot line and left-axis caption of the lattice chart for one graph mode.
+struct PlotTexts
+{
+    std::vector<std::string> title; // one line per mode flag that is set
+    std::vector<std::string> foot;
+    std::string leftAxis; // empty: keep the caption
+};
+
+/// Series title of the plot the graph mode asks for: "beam", "beta" or "traj" in that order of
+/// precedence; empty when no mode is set.
+std::string plotKind(const RunSettings& run);
+
+/// The chart texts of the graph mode: a line each for the beta and the trajectory flag, in that order;
+/// the beam-size flag replaces them by its own line.
+PlotTexts plotTexts(const RunSettings& run);
+
+/// "Yes" of the z-step group: MaxStep from the step box (cm), MaxSteps from the step-count box, then
+/// one sample per element when "end of elements" is chosen (MaxSteps 1). Throws ConversionError at
+/// the first box that is not a number; MaxStep read before a failing count stays stored.
+void applyStepSettings(RunSettings& run, const std::string& stepCm, const std::string& maxSteps,
+                       bool endOfElements);
+
+/// The step box text for MaxStep: centimetres in "%8.3f".
+std::string stepBoxText(const RunSettings& run);
+
+/// On activation with short steps: a MaxStep that is not positive becomes 0.1 m.
+void ensurePositiveStep(RunSettings& run);
+
+} // namespace kestrune

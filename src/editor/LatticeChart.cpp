@@ -1,0 +1,279 @@
+#include "editor/LatticeChart.h"
+
+#include "editor/MagShapePlottable.h"
+
+#include <QPushButton>
+#include <algorithm>
+#include <qcustomplot.h>
+
+namespace kestrune {
+
+namespace {
+
+const QColor kSeriesColours[3] = {QColor(255, 0, 0), QColor(0, 128, 0), QColor(0, 0, 255)};
+const QColor kNavy(0, 0, 128);
+const QColor kMaroon(128, 0, 0);
+const char* const kShowDispersion = "show dispersion";
+const char* const kHideDispersion = "do not show dispersion";
+
+QFont arial(int pointSize, bool bold = false)
+{
+    QFont font("Arial", pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+/// Points of one pass, handed to the graphs in one call each.
+class LatticeChart::Buffer : public PlotSink
+{
+public:
+    void point(double s, double v1, double v2, double v3) override
+    {
+        keys.push_back(s);
+        values[0].push_back(v1);
+        values[1].push_back(v2);
+        values[2].push_back(v3);
+    }
+    void clear()
+    {
+        keys.clear();
+        for (QVector<double>& v : values)
+            v.clear();
+    }
+
+    QVector<double> keys;
+    std::array<QVector<double>, 3> values;
+};
+
+LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
+    : QWidget(parent), m_line(line), m_buffer(std::make_unique<Buffer>())
+{
+    setObjectName("chLattice");
+    m_plot = new QCustomPlot(this);
+    m_plot->setObjectName("chLatticePlot");
+    m_plot->setBackground(Qt::white);
+    m_plot->legend->setVisible(false);
+
+    m_title = new QCPTextElement(m_plot, "", arial(11, true));
+    m_title->setTextColor(kNavy);
+    m_plot->plotLayout()->insertRow(0);
+    m_plot->plotLayout()->addElement(0, 0, m_title);
+    m_foot = new QCPTextElement(m_plot, "", arial(9));
+    m_foot->setTextColor(kMaroon);
+    m_plot->plotLayout()->addElement(2, 0, m_foot);
+    setFootLines({"beta_x (red);   beta_y (green); 10 x dispersion (blue)"});
+
+    for (QCPAxis* axis : {m_plot->xAxis, m_plot->yAxis}) {
+        axis->setLabelFont(arial(9));
+        axis->setLabelColor(kNavy);
+        axis->setTickLabelFont(arial(8));
+        axis->setTickLabelColor(Qt::black);
+    }
+    m_plot->xAxis->setLabel("z-axis (m)");
+    m_plot->xAxis->setRange(0, 20);
+    m_plot->yAxis->setLabel("beta_x, y  (m);  eta*10  (m)");
+    m_plot->yAxis->setRange(-80, 60);
+
+    m_plot->addLayer("shapes", m_plot->layer("main"), QCustomPlot::limAbove);
+    m_shapes = new MagShapePlottable(m_line, m_plot->xAxis, m_plot->yAxis);
+    m_shapes->setLayer("shapes");
+
+    connect(m_plot, &QCustomPlot::plottableClick, this,
+            [this](QCPAbstractPlottable* plottable, int dataIndex, QMouseEvent*) {
+                onPlottableClick(plottable, dataIndex);
+            });
+
+    m_button2 = new QPushButton(kHideDispersion, m_plot);
+    m_button2->setObjectName("Button2");
+    m_button2->setFont(arial(8));
+    connect(m_button2, &QPushButton::clicked, this, &LatticeChart::toggleDispersion);
+    placeButton();
+}
+
+LatticeChart::~LatticeChart() = default;
+
+void LatticeChart::prepareSeries(const QString& kind)
+{
+    if (!seriesCreated()) {
+        for (std::size_t n = 0; n < m_graphs.size(); ++n) {
+            m_graphs[n] = m_plot->addGraph(m_plot->xAxis, m_plot->yAxis);
+            m_graphs[n]->setPen(QPen(kSeriesColours[n], 1));
+            m_graphs[n]->setAdaptiveSampling(true);
+        }
+        m_button2->setText(kHideDispersion);
+    }
+    for (QCPGraph* graph : m_graphs) {
+        graph->setName(kind);
+        graph->data()->clear();
+    }
+    m_buffer->clear();
+}
+
+void LatticeChart::removeSeries()
+{
+    for (QCPGraph*& graph : m_graphs) {
+        if (graph)
+            m_plot->removeGraph(graph);
+        graph = nullptr;
+    }
+    m_buffer->clear();
+}
+
+QString LatticeChart::seriesTitle(int series) const
+{
+    return seriesCreated() ? m_graphs.at(static_cast<std::size_t>(series - 1))->name() : QString();
+}
+
+int LatticeChart::pointCount(int series) const
+{
+    return seriesCreated() ? m_graphs.at(static_cast<std::size_t>(series - 1))->dataCount() : 0;
+}
+
+std::optional<double> LatticeChart::seriesMax(int series) const
+{
+    if (!seriesCreated())
+        return std::nullopt;
+    bool found = false;
+    const QCPRange range = m_graphs.at(static_cast<std::size_t>(series - 1))->data()->valueRange(found);
+    return found ? std::optional<double>(range.upper) : std::nullopt;
+}
+
+std::optional<double> LatticeChart::seriesMin(int series) const
+{
+    if (!seriesCreated())
+        return std::nullopt;
+    bool found = false;
+    const QCPRange range = m_graphs.at(static_cast<std::size_t>(series - 1))->data()->valueRange(found);
+    return found ? std::optional<double>(range.lower) : std::nullopt;
+}
+
+PlotSink& LatticeChart::sink()
+{
+    return *m_buffer;
+}
+
+void LatticeChart::commitPoints()
+{
+    if (!seriesCreated())
+        return;
+    const bool sorted = std::is_sorted(m_buffer->keys.begin(), m_buffer->keys.end());
+    for (std::size_t n = 0; n < m_graphs.size(); ++n)
+        m_graphs[n]->setData(m_buffer->keys, m_buffer->values[n], sorted);
+    m_buffer->clear();
+}
+
+void LatticeChart::setTitleLines(const QStringList& lines)
+{
+    m_titleLines = lines;
+    m_title->setText(lines.join('\n'));
+}
+
+void LatticeChart::setFootLines(const QStringList& lines)
+{
+    m_footLines = lines;
+    m_foot->setText(lines.join('\n'));
+}
+
+QString LatticeChart::leftAxisTitle() const
+{
+    return m_plot->yAxis->label();
+}
+
+void LatticeChart::setLeftAxisTitle(const QString& text)
+{
+    m_plot->yAxis->setLabel(text);
+}
+
+QString LatticeChart::bottomAxisTitle() const
+{
+    return m_plot->xAxis->label();
+}
+
+void LatticeChart::setBottomAxisTitle(const QString& text)
+{
+    m_plot->xAxis->setLabel(text);
+}
+
+void LatticeChart::setLeftRange(double lower, double upper)
+{
+    m_plot->yAxis->setRange(lower, upper);
+}
+
+double LatticeChart::leftLower() const
+{
+    return m_plot->yAxis->range().lower;
+}
+
+double LatticeChart::leftUpper() const
+{
+    return m_plot->yAxis->range().upper;
+}
+
+void LatticeChart::setBottomMax(double upper)
+{
+    m_plot->xAxis->setRange(0, upper);
+}
+
+double LatticeChart::bottomUpper() const
+{
+    return m_plot->xAxis->range().upper;
+}
+
+void LatticeChart::toggleDispersion()
+{
+    if (!seriesCreated())
+        return;
+    const bool show = !m_graphs[2]->visible();
+    m_graphs[2]->setVisible(show);
+    m_button2->setText(show ? kHideDispersion : kShowDispersion);
+    refresh();
+}
+
+bool LatticeChart::dispersionShown() const
+{
+    return seriesCreated() && m_graphs[2]->visible();
+}
+
+QRect LatticeChart::plotArea() const
+{
+    return m_plot->axisRect()->rect();
+}
+
+QPoint LatticeChart::shapeCentre(int i) const
+{
+    return m_shapes->shapeCentre(i).toPoint();
+}
+
+void LatticeChart::refresh()
+{
+    m_plot->replot();
+}
+
+void LatticeChart::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_plot->setGeometry(rect());
+    placeButton();
+}
+
+void LatticeChart::placeButton()
+{
+    m_button2->adjustSize();
+    m_button2->move(4, m_plot->height() - m_button2->height() - 2);
+}
+
+void LatticeChart::onPlottableClick(QCPAbstractPlottable* plottable, int dataIndex)
+{
+    if (plottable == m_shapes) {
+        if (dataIndex < 1 || dataIndex > m_line.count)
+            return;
+        const std::string& title = m_line.shape(dataIndex).title;
+        emit seriesClicked(title.empty() ? QString::number(dataIndex) : QString::fromStdString(title));
+        return;
+    }
+    emit seriesClicked(plottable->name());
+}
+
+} // namespace kestrune

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "core/BeamLine.h"
+#include "optics/Samples.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <QWidget>
+#include <array>
+#include <memory>
+#include <optional>
+
+class QCPAbstractPlottable;
+class QCustomPlot;
+class QCPGraph;
+class QCPTextElement;
+class QPushButton;
+
+namespace kestrune {
+
+class MagShapePlottable;
+
+/// The chart `chLattice`: three curve series over a drawing of the lattice, with title, foot, axis
+/// titles and the dispersion toggle `Button2` at its lower left.
+class LatticeChart : public QWidget
+{
+    Q_OBJECT
+public:
+    /// Curve series titles, one per plot kind.
+    static constexpr const char* kBeta = "beta";
+    static constexpr const char* kBeam = "beam";
+    static constexpr const char* kTraj = "traj";
+    static constexpr const char* kPath = "path";
+
+    LatticeChart(const BeamLine& line, QWidget* parent = nullptr);
+    ~LatticeChart() override;
+
+    QCustomPlot* plot() const { return m_plot; }
+    MagShapePlottable* shapes() const { return m_shapes; }
+
+    /// True once the three curve series exist.
+    bool seriesCreated() const { return m_graphs[0] != nullptr; }
+    /// Creates the three curve series, or retitles them, with the given kind; removes their points.
+    void prepareSeries(const QString& kind);
+    /// Removes the three curve series; the next prepareSeries makes new ones.
+    void removeSeries();
+    /// Title of curve series 1..3 ("" when they do not exist).
+    QString seriesTitle(int series) const;
+    /// Number of points of curve series 1..3.
+    int pointCount(int series) const;
+    /// Largest / smallest value of curve series 1..3; nothing when it has no points.
+    std::optional<double> seriesMax(int series) const;
+    std::optional<double> seriesMin(int series) const;
+
+    /// Collects the points of a pass; commitPoints hands them to the series in one go.
+    PlotSink& sink();
+    void commitPoints();
+
+    QStringList titleLines() const { return m_titleLines; }
+    void setTitleLines(const QStringList& lines);
+    QStringList footLines() const { return m_footLines; }
+    void setFootLines(const QStringList& lines);
+    QString leftAxisTitle() const;
+    void setLeftAxisTitle(const QString& text);
+    QString bottomAxisTitle() const;
+    void setBottomAxisTitle(const QString& text);
+
+    /// Left (value) axis range.
+    void setLeftRange(double lower, double upper);
+    double leftLower() const;
+    double leftUpper() const;
+    /// Bottom axis range; the minimum stays 0.
+    void setBottomMax(double upper);
+    double bottomUpper() const;
+
+    /// `Button2Click`: hides or shows series 3; does nothing before the series exist.
+    void toggleDispersion();
+    bool dispersionShown() const;
+    QPushButton* dispersionButton() const { return m_button2; }
+
+    /// The plot area (axis rectangle) in chart pixels.
+    QRect plotArea() const;
+    /// Pixel position (in the chart widget) of the centre of element i's shape.
+    QPoint shapeCentre(int i) const;
+    /// Redraws at once.
+    void refresh();
+
+signals:
+    /// A click on a series: its title (a curve kind, or the element index of a shape).
+    void seriesClicked(const QString& title);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    class Buffer;
+
+    void placeButton();
+    void onPlottableClick(QCPAbstractPlottable* plottable, int dataIndex);
+
+    const BeamLine& m_line;
+    QCustomPlot* m_plot = nullptr;
+    QCPTextElement* m_title = nullptr;
+    QCPTextElement* m_foot = nullptr;
+    MagShapePlottable* m_shapes = nullptr;
+    std::array<QCPGraph*, 3> m_graphs{};
+    QPushButton* m_button2 = nullptr;
+    QStringList m_titleLines;
+    QStringList m_footLines;
+    std::unique_ptr<Buffer> m_buffer;
+};
+
+} // namespace kestrune

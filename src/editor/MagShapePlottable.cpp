@@ -1,0 +1,154 @@
+#include "editor/MagShapePlottable.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrune {
+
+namespace {
+
+QColor toQColor(const Rgb& c)
+{
+    return QColor(c.r, c.g, c.b);
+}
+
+} // namespace
+
+QPolygonF shapeOutline(ShapeStyle style, const QRectF& box)
+{
+    const double cx = box.center().x();
+    const double cy = box.center().y();
+    QPolygonF outline;
+    switch (style) {
+    case ShapeStyle::Rectangle:
+        outline << box.topLeft() << box.topRight() << box.bottomRight() << box.bottomLeft();
+        break;
+    case ShapeStyle::Diamond:
+        outline << QPointF(cx, box.top()) << QPointF(box.right(), cy) << QPointF(cx, box.bottom())
+                << QPointF(box.left(), cy);
+        break;
+    case ShapeStyle::Triangle: // apex up, screen y grows downwards
+        outline << QPointF(cx, box.top()) << box.bottomRight() << box.bottomLeft();
+        break;
+    case ShapeStyle::InvertedTriangle:
+        outline << box.topLeft() << box.topRight() << QPointF(cx, box.bottom());
+        break;
+    }
+    return outline;
+}
+
+MagShapePlottable::MagShapePlottable(const BeamLine& line, QCPAxis* keyAxis, QCPAxis* valueAxis)
+    : QCPAbstractPlottable(keyAxis, valueAxis), m_line(line)
+{
+    setSelectable(QCP::stSingleData);
+    setName("lattice");
+}
+
+QRectF MagShapePlottable::pixelBox(const ElementShape& shape, bool widen) const
+{
+    const QPointF a = coordsToPixels(shape.x0, shape.y0);
+    const QPointF b = coordsToPixels(shape.x1, shape.y1);
+    QRectF box = QRectF(a, b).normalized();
+    if (widen && box.width() < kMinClickWidth) {
+        const double cx = box.center().x();
+        box.setLeft(cx - kMinClickWidth / 2);
+        box.setRight(cx + kMinClickWidth / 2);
+    }
+    if (widen && box.height() < kMinClickWidth) {
+        const double cy = box.center().y();
+        box.setTop(cy - kMinClickWidth / 2);
+        box.setBottom(cy + kMinClickWidth / 2);
+    }
+    return box;
+}
+
+int MagShapePlottable::elementAt(const QPointF& pixel) const
+{
+    if (!mKeyAxis || !mValueAxis)
+        return 0;
+    // the last shape is painted last, so it is the one on top
+    for (int i = m_line.count; i >= 1; --i) {
+        const ElementShape& shape = m_line.shape(i);
+        const QRectF box = pixelBox(shape, true);
+        if (!box.contains(pixel))
+            continue;
+        // a shape widened for clicking is hit anywhere in its box; a wide one only inside its outline
+        const bool narrow = pixelBox(shape, false).width() < kMinClickWidth;
+        if (narrow || shapeOutline(shape.style, box).containsPoint(pixel, Qt::OddEvenFill))
+            return i;
+    }
+    return 0;
+}
+
+QPointF MagShapePlottable::shapeCentre(int i) const
+{
+    return pixelBox(m_line.shape(i), false).center();
+}
+
+double MagShapePlottable::selectTest(const QPointF& pos, bool onlySelectable, QVariant* details) const
+{
+    if (onlySelectable && !mSelectable)
+        return -1;
+    if (!mKeyAxis || !mValueAxis || !mKeyAxis->axisRect()->rect().contains(pos.toPoint()))
+        return -1;
+    const int i = elementAt(pos);
+    if (i == 0)
+        return -1;
+    if (details)
+        details->setValue(QCPDataSelection(QCPDataRange(i, i + 1)));
+    return 0;
+}
+
+QCPRange MagShapePlottable::getKeyRange(bool& foundRange, QCP::SignDomain) const
+{
+    foundRange = m_line.count > 0;
+    QCPRange range(0, 0);
+    for (int i = 1; i <= m_line.count; ++i) {
+        const ElementShape& shape = m_line.shape(i);
+        range.lower = std::min({range.lower, shape.x0, shape.x1});
+        range.upper = std::max({range.upper, shape.x0, shape.x1});
+    }
+    return range;
+}
+
+QCPRange MagShapePlottable::getValueRange(bool& foundRange, QCP::SignDomain, const QCPRange&) const
+{
+    foundRange = m_line.count > 0;
+    QCPRange range(0, 0);
+    for (int i = 1; i <= m_line.count; ++i) {
+        const ElementShape& shape = m_line.shape(i);
+        range.lower = std::min({range.lower, shape.y0, shape.y1});
+        range.upper = std::max({range.upper, shape.y0, shape.y1});
+    }
+    return range;
+}
+
+void MagShapePlottable::draw(QCPPainter* painter)
+{
+    if (!mKeyAxis || !mValueAxis)
+        return;
+    const QCPRange visible = mKeyAxis->range();
+    const QColor outline(0, 0, 0);
+    for (int i = 1; i <= m_line.count; ++i) {
+        const ElementShape& shape = m_line.shape(i);
+        if (std::max(shape.x0, shape.x1) < visible.lower || std::min(shape.x0, shape.x1) > visible.upper)
+            continue;
+        const QColor fill = toQColor(shape.colour);
+        painter->setBrush(fill);
+        painter->setPen(QPen(fill == outline ? fill : fill.darker(150), 0));
+        const QRectF box = pixelBox(shape, false);
+        if (shape.style == ShapeStyle::Rectangle)
+            painter->drawRect(box);
+        else
+            painter->drawPolygon(shapeOutline(shape.style, box));
+    }
+}
+
+void MagShapePlottable::drawLegendIcon(QCPPainter* painter, const QRectF& rect) const
+{
+    painter->setBrush(QColor(0, 0, 255));
+    painter->setPen(Qt::NoPen);
+    painter->drawRect(rect);
+}
+
+} // namespace kestrune

@@ -1,0 +1,161 @@
+#include "MagStructFixture.h"
+#include "editor/Drawing.h"
+#include "editor/ElementPanel.h"
+#include "editor/MagShapePlottable.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <qcustomplot.h>
+
+namespace kestrune::test {
+namespace {
+
+class MagStructClick : public MagStructFixture
+{
+protected:
+    void click(QPoint pixel) { QTest::mouseClick(window->chart()->plot(), Qt::LeftButton, {}, pixel); }
+    QPushButton* button(const char* name) { return window->findChild<QPushButton*>(name); }
+};
+
+TEST_F(MagStructClick, ClickOnShapeSelectsThatElementAndOpensItsPanel)
+{
+    appendKinds({0, 2, 0, 1, 0, 3, 0});
+    state.run.showBetaFunctions = true;
+    window->beamDynamics();
+    showWindow();
+
+    for (int e : {2, 4, 6}) {
+        const QPoint centre = window->chart()->shapeCentre(e);
+        ASSERT_TRUE(window->chart()->plot()->axisRect()->rect().contains(centre));
+        click(centre);
+        EXPECT_EQ(window->editor().selectedElement, e);
+        EXPECT_TRUE(window->elementPanel()->isVisible());
+        EXPECT_EQ(window->elementPanel()->element(), e);
+    }
+}
+
+TEST_F(MagStructClick, NarrowPumpIsClickableOverMinimumWidthOnly)
+{
+    for (int i = 0; i < 80; ++i)
+        ASSERT_TRUE(addElement(state, 0, fake));
+    ASSERT_TRUE(addElement(state, 4, fake)); // a 5 cm pump on a 20 m line: under 3 px wide
+    window->chart()->setBottomMax(bottomAxisMaximum(state.line));
+    showWindow();
+    QCPAxis* x = window->chart()->plot()->xAxis;
+    const ElementShape& pump = state.line.shape(81);
+    ASSERT_LT(x->coordToPixel(pump.x1) - x->coordToPixel(pump.x0), MagShapePlottable::kMinClickWidth);
+
+    const QPoint centre = window->chart()->shapeCentre(81);
+    click(centre + QPoint(1, 0));
+    EXPECT_EQ(window->editor().selectedElement, 81);
+
+    window->elementPanel()->hide();
+    click(centre + QPoint(6, 0)); // beside the pump, below the drifts: nothing there
+    EXPECT_EQ(window->editor().selectedElement, 81);
+    EXPECT_FALSE(window->elementPanel()->isVisible());
+}
+
+TEST_F(MagStructClick, ShapeOutlineDecidesTheHitOfWideShapes)
+{
+    appendKinds({3}); // a diamond: its bounding-box corners are outside the outline
+    state.line.at(1).length = 10;
+    placeShape(state.line, 1);
+    state.line.length = 10;
+    showWindow();
+    window->chart()->setBottomMax(10.75);
+    window->chart()->refresh();
+    const MagShapePlottable* shapes = window->chart()->shapes();
+    QCPAxis* x = window->chart()->plot()->xAxis;
+    QCPAxis* y = window->chart()->plot()->yAxis;
+    const ElementShape& s = state.line.shape(1);
+    const QPointF corner(x->coordToPixel(s.x0) + 3, y->coordToPixel(std::max(s.y0, s.y1)) + 1);
+    EXPECT_EQ(shapes->elementAt(corner), 0);
+    EXPECT_EQ(shapes->elementAt(shapes->shapeCentre(1)), 1);
+}
+
+TEST_F(MagStructClick, CurveClicksAreIgnored)
+{
+    appendKinds({0, 2});
+    for (const char* title : {"beta", "beam", "traj", "path"})
+        window->chLatticeClickSeries(title);
+    EXPECT_EQ(window->editor().selectedElement, 0);
+    EXPECT_FALSE(window->elementPanel()->isVisible());
+    window->chLatticeClickSeries("2");
+    EXPECT_EQ(window->editor().selectedElement, 2);
+}
+
+TEST_F(MagStructClick, CopyByClicksFollowsTheButtonSets)
+{
+    appendKinds({0, 2, 1});
+    state.line.at(2).length = 0.5;
+    state.line.chainPositions();
+    showWindow();
+    EXPECT_TRUE(button("bbCopy")->isVisible());
+    EXPECT_FALSE(button("bbInsert")->isVisible());
+
+    QTest::mouseClick(button("bbCopy"), Qt::LeftButton);
+    ASSERT_FALSE(fake.errors.empty());
+    EXPECT_EQ(fake.errors.back(), "select element to be copied");
+    EXPECT_FALSE(button("bbCutPaste")->isVisible());
+    EXPECT_FALSE(button("bbDelEl")->isVisible());
+
+    click(window->chart()->shapeCentre(2));
+    EXPECT_EQ(fake.errors.back(), "select element after insertion point and click \"insert\" ");
+    EXPECT_EQ(state.line.shape(2).colour, colour::kGrey);
+    EXPECT_TRUE(button("bbInsert")->isVisible());
+    EXPECT_FALSE(window->elementPanel()->isVisible());
+
+    click(window->chart()->shapeCentre(1));
+    QTest::mouseClick(button("bbInsert"), Qt::LeftButton);
+    ASSERT_EQ(state.line.count, 4);
+    EXPECT_EQ(state.line.at(1).code, 20);
+    EXPECT_NEAR(state.line.at(2).s, 0.5, 1e-12);         // the drift moved down by the copy's length
+    EXPECT_EQ(state.line.shape(3).colour, colour::kRed); // the source has its colour back
+    EXPECT_TRUE(button("bbCopy")->isVisible());
+    EXPECT_FALSE(button("bbInsert")->isVisible());
+    EXPECT_NEAR(window->chart()->bottomUpper(), state.line.length + 0.75, 1e-12);
+}
+
+TEST_F(MagStructClick, ElementListAppendsAndClosesOnDoubleClick)
+{
+    showWindow();
+    window->addMagnetClick();
+    auto* list = window->findChild<QListWidget*>("MagList");
+    ASSERT_NE(list, nullptr);
+    ASSERT_TRUE(list->isVisible());
+    ASSERT_EQ(list->count(), 9);
+    EXPECT_EQ(list->item(8)->text(), "el.stat Accelerator");
+    EXPECT_EQ(list->toolTip(), "double click to close");
+
+    for (int row : {2, 0}) {
+        const QPoint p = list->visualItemRect(list->item(row)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, p);
+    }
+    ASSERT_EQ(state.line.count, 2);
+    EXPECT_EQ(state.line.at(1).code, 20);
+    EXPECT_EQ(state.line.at(2).code, 1);
+    EXPECT_NEAR(state.line.length, 0.5, 1e-12);
+    EXPECT_TRUE(list->isVisible()); // stays open for the next pick
+
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 2));
+    EXPECT_FALSE(list->isVisible());
+}
+
+TEST_F(MagStructClick, ActivationHidesTheListAndShowsIdleButtons)
+{
+    appendKinds({0, 2});
+    showWindow();
+    window->addMagnetClick();
+    QTest::mouseClick(button("bbDelEl"), Qt::LeftButton);
+    EXPECT_FALSE(button("bbCopy")->isVisible());
+    window->formActivate();
+    EXPECT_FALSE(window->findChild<QWidget*>("pnMagList")->isVisible());
+    EXPECT_TRUE(button("bbCopy")->isVisible());
+    EXPECT_TRUE(button("bbDelEl")->isVisible());
+    EXPECT_EQ(window->editor().editOperation, EditOperation::Delete); // picks its first limit again
+    EXPECT_FALSE(window->editor().firstLimitSet);
+}
+
+} // namespace
+} // namespace kestrune::test

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "app/QtMessages.h"
+#include "app/Windows.h"
+#include "core/Kinematics.h"
+#include "core/State.h"
+#include "editor/LatticeChart.h"
+#include "editor/LineEditing.h"
+#include "editor/MagStructWindow.h"
+#include "support/FakeMessages.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace kestrune::test {
+
+/// A beam-dynamics window on its own state, with every message recorded by a fake and every file
+/// dialog answered by the test.
+class MagStructFixture : public ::testing::Test
+{
+protected:
+    MagStructFixture()
+    {
+        qtMessages = std::make_unique<QtMessages>(windows);
+        qtMessages->redirectTo(&fake);
+        windows.messages = qtMessages.get();
+        window = std::make_unique<MagStructWindow>(state, windows);
+        window->dialogs().openFile = [this](const QString& title, const QString&) {
+            dialogTitles.push_back(title);
+            return openAnswer;
+        };
+        window->dialogs().saveFile = [](const QString&, const QString&, const QString&) { return QString(); };
+        window->dialogs().choosePrinter = [](QPrinter&) { return false; };
+        window->dialogs().enterText = [this](const QString& caption, const QString& preset) {
+            enterCaptions.push_back(caption);
+            enterPresets.push_back(preset);
+            if (!enterAnswer)
+                return false;
+            state.enteredText = enterAnswer->toStdString();
+            return true;
+        };
+        updateKinematics(state.beam, EnergyKind::Momentum, 1e9);
+        state.beam.referenceMomentum = state.beam.momentum;
+    }
+
+    /// Shows the window at a fixed size and lays the chart out.
+    void showWindow()
+    {
+        window->resize(1200, 760);
+        window->show();
+        QApplication::processEvents();
+        window->chart()->refresh();
+    }
+
+    /// Appends elements of the given kinds through the editing core.
+    void appendKinds(std::initializer_list<int> kinds)
+    {
+        for (int kind : kinds)
+            ASSERT_TRUE(addElement(state, kind, fake));
+    }
+
+    State state;
+    Windows windows;
+    FakeMessages fake;
+    std::unique_ptr<QtMessages> qtMessages;
+    std::unique_ptr<MagStructWindow> window;
+    QString openAnswer;
+    std::optional<QString> enterAnswer;
+    QStringList dialogTitles;
+    QStringList enterCaptions;
+    QStringList enterPresets;
+};
+
+} // namespace kestrune::test
