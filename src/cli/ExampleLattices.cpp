@@ -113,6 +113,10 @@ void periodicStart(State& state)
     StderrMessages messages;
     periodicSolution(state, messages);
     state.run.showBetaFunctions = true;
+    // short steps, so that the curves are smooth inside the magnets
+    state.run.stepAtElementEnds = false;
+    state.run.maxStep = 0.05;
+    state.run.maxSteps = state.run.maxStepsBox = 200;
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
-#include "editor/LineEditing.h"
 #include "optics/BetaFunctions.h"
 
 #include <cmath>
@@ -237,10 +236,8 @@ bool useBeamSizes(State& state, InitialBoxes& boxes, Messages& messages)
     return true;
 }
 
-void resetInitial(State& state, InitialBoxes& boxes, PanelSettings& settings)
+void resetBoxes(InitialBoxes& boxes, PanelSettings& settings)
 {
-    EditorState noEditing;
-    initial(state, noEditing);
     const InitialBoxes start;
     boxes.edXo = start.edXo;
     boxes.edXpo = start.edXpo;

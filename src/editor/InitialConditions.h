@@ -86,11 +86,9 @@ StartPanels latticeFunctionPanels();
 StartPanels beamSizePanels();
 StartPanels hiddenPanels();
 
-/// The window's reset (Initial): the state part as the line editor's initial() (electron, empty line,
-/// drawing scale and baseline, no ring, no periodic solution, step at element ends), the trajectory and
-/// lattice-function boxes back to their start texts, radian angles. The graph mode and the other boxes
-/// stay.
-void resetInitial(State& state, InitialBoxes& boxes, PanelSettings& settings);
+/// The boxes' part of the window's reset (the state part is the line editor's initial()): the
+/// trajectory and lattice-function boxes back to their start texts, radian angles. The other boxes stay.
+void resetBoxes(InitialBoxes& boxes, PanelSettings& settings);
 
 /// The boxes after a lattice file was read: in the trajectory mode the trajectory boxes (dpp = delta/10);
 /// otherwise the lattice-function and beam boxes, emittances eps*1e6, sizes sqrt(eps*beta)*1000; "%8.3f".

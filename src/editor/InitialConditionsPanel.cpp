@@ -283,10 +283,9 @@ bool InitialConditionsPanel::lookForPeriodicSolution(ListSink* list)
 void InitialConditionsPanel::resetBoxes()
 {
     InitialBoxes b = boxes();
-    // the state part of this reset is the one the window has just run; the angle unit belongs to the
-    // element panel
+    // the angle unit belongs to the element panel
     PanelSettings angleUnit;
-    resetInitial(m_state, b, angleUnit);
+    kestrune::resetBoxes(b, angleUnit);
     setBoxes(b);
 }
 

@@ -208,13 +208,8 @@ void MagStructWindow::openClick()
         return;
     if (!openLatticeFile(m_state, m_editor, fileName.toStdString(), messages()))
         return;
-    {
-        // the boxes go back to their reset texts; the state part of that reset ran before the file was
-        // read, so the design just read is kept
-        const State opened = m_state;
-        m_initialPanel->resetBoxes();
-        m_state = opened;
-    }
+    // the state part of the reset ran before the file was read; the boxes follow here
+    m_initialPanel->resetBoxes();
     m_elementPanel->resetAngleUnit();
     m_elementPanel->hide();
     m_chart->removeSeries();

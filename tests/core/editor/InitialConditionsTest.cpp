@@ -2,6 +2,7 @@
 
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "editor/LineEditing.h"
 #include "support/FakeMessages.h"
 
 #include <gtest/gtest.h>
@@ -285,6 +286,7 @@ TEST(InitialConditions, UnstableCellLeavesStartValuesThoughItsDispersionSolves)
 TEST(InitialConditions, ResetAndBoxesAfterFileOpen)
 {
     State state = driftLine(3.0);
+    EditorState editor;
     state.drawScale = 3;
     state.run.recomputePeriodic = true;
     state.run.showBeamSize = true;
@@ -295,7 +297,8 @@ TEST(InitialConditions, ResetAndBoxesAfterFileOpen)
     PanelSettings settings;
     settings.anglesInRadians = false;
     settings.angleFactor = 57.0;
-    resetInitial(state, boxes, settings);
+    initial(state, editor);
+    resetBoxes(boxes, settings);
     EXPECT_EQ(boxes.edXo, "1.0");
     EXPECT_EQ(boxes.edBetay0, "10.0");
     EXPECT_EQ(boxes.edDelta, "0.4");
