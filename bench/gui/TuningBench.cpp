@@ -99,28 +99,5 @@ BENCHMARK(BM_TuningBarStep)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
-// The same step with the curves drawn with cosmetic one-pixel pens: shows how much of a step is the
-// stroking of the wide curves.
-void BM_TuningBarStepThinCurves(benchmark::State& run)
-{
-    TuningScene scene;
-    QCustomPlot* plot = scene.window->chart()->plot();
-    for (int n = 0; n < plot->graphCount(); ++n) {
-        QPen pen = plot->graph(n)->pen();
-        pen.setWidth(0);
-        plot->graph(n)->setPen(pen);
-    }
-    int position = 0;
-    for (auto _ : run) {
-        position = position >= 10 ? -10 : position + 1;
-        scene.bar->setValue(position);
-    }
-}
-BENCHMARK(BM_TuningBarStepThinCurves)
-    ->Unit(benchmark::kMillisecond)
-    ->MinTime(3.0)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-
 } // namespace
 } // namespace kestrune
