@@ -54,36 +54,11 @@ void makeRing(State& state)
     state.line.chainPositions();
 }
 
-void BM_LinePassShortSteps(benchmark::State& bench)
+// the line pass with 20 short steps in every element (all are longer than 20 mm), from the periodic
+// solution, into no sink
+void timeLinePass(benchmark::State& bench, State& state)
 {
-    State state;
     NullMessages messages;
-    makeRing(state);
-    state.run.showBetaFunctions = true;
-    state.run.stepAtElementEnds = false;
-    state.run.maxStep = 0.001; // every element longer than 20 mm: 20 steps each
-    state.run.maxSteps = 20;
-    if (!periodicSolution(state, messages))
-        bench.SkipWithError("ring without periodic solution");
-    const double slices = 20.0 * state.line.count;
-    for (auto _ : bench) {
-        linePass(state, messages, nullptr, nullptr);
-        benchmark::DoNotOptimize(state.lf.phiX);
-    }
-    bench.counters["per_slice"] = benchmark::Counter(slices, benchmark::Counter::kIsIterationInvariantRate |
-                                                                 benchmark::Counter::kInvert);
-}
-BENCHMARK(BM_LinePassShortSteps)->Unit(benchmark::kMicrosecond);
-
-// the same pass over 1000 quadrupoles only: slice for slice comparable with the floor below
-void BM_LinePassQuadrupoles(benchmark::State& bench)
-{
-    State state;
-    NullMessages messages;
-    startParticle(state);
-    for (int i = 0; i < 10 * kCells; ++i)
-        append(state, code::kQuadrupole, 0.3).k = i % 2 == 0 ? 1.2 : -1.2;
-    state.line.chainPositions();
     state.run.showBetaFunctions = true;
     state.run.stepAtElementEnds = false;
     state.run.maxStep = 0.001;
@@ -97,6 +72,25 @@ void BM_LinePassQuadrupoles(benchmark::State& bench)
     }
     bench.counters["per_slice"] = benchmark::Counter(slices, benchmark::Counter::kIsIterationInvariantRate |
                                                                  benchmark::Counter::kInvert);
+}
+
+void BM_LinePassShortSteps(benchmark::State& bench)
+{
+    State state;
+    makeRing(state);
+    timeLinePass(bench, state);
+}
+BENCHMARK(BM_LinePassShortSteps)->Unit(benchmark::kMicrosecond);
+
+// the same pass over 1000 quadrupoles only: slice for slice comparable with the floor below
+void BM_LinePassQuadrupoles(benchmark::State& bench)
+{
+    State state;
+    startParticle(state);
+    for (int i = 0; i < 10 * kCells; ++i)
+        append(state, code::kQuadrupole, 0.3).k = i % 2 == 0 ? 1.2 : -1.2;
+    state.line.chainPositions();
+    timeLinePass(bench, state);
 }
 BENCHMARK(BM_LinePassQuadrupoles)->Unit(benchmark::kMicrosecond);
 

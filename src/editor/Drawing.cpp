@@ -150,7 +150,8 @@ CurveRange curveRange(const SeriesRange& series1, const SeriesRange& series2, co
 std::optional<AxisRange> scaleGraph(State& state, const CurveRange& range)
 {
     const double span = std::fabs(range.ymin) + std::fabs(range.ymax);
-    if (span == 0)
+    // no range, or curves that left the numbers (a lens of no length): the drawing keeps its scale
+    if (!(span > 0) || !std::isfinite(span))
         return std::nullopt;
     const double old = state.drawScale == 0 ? 1.0 : state.drawScale;
     state.drawScale = span / kDrawingUnitsPerRange;

@@ -3,6 +3,7 @@
 #include "editor/LineEditing.h"
 #include "support/FakeMessages.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace kestrune {
@@ -58,6 +59,10 @@ TEST(Drawing, CurvesWithoutRangeChangeNothing)
     EXPECT_FALSE(scaleGraph(state, curveRange(series(0, 0), SeriesRange{}, series(0, 0))).has_value());
     EXPECT_DOUBLE_EQ(state.drawScale, 0.5);
     EXPECT_DOUBLE_EQ(state.line.shape(1).y0, -60);
+    // curves that left the numbers must not take the drawing with them
+    EXPECT_FALSE(scaleGraph(state, CurveRange{-1, std::nan("")}).has_value());
+    EXPECT_FALSE(scaleGraph(state, CurveRange{-1, HUGE_VAL}).has_value());
+    EXPECT_DOUBLE_EQ(state.drawScale, 0.5);
 
     // a scale of 0 counts as 1
     state.drawScale = 0;
