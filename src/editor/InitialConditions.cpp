@@ -105,6 +105,12 @@ StartPanels singleParticleCommand(State& state)
 
 bool useSingleParticle(State& state, const InitialBoxes& boxes, Messages& messages)
 {
+    readSingleParticle(state, boxes);
+    return finishSingleParticle(state, messages);
+}
+
+void readSingleParticle(State& state, const InitialBoxes& boxes)
+{
     RunSettings& run = state.run;
     run.x0 = parseDouble(boxes.edXo);
     run.xp0 = parseDouble(boxes.edXpo);
@@ -114,6 +120,10 @@ bool useSingleParticle(State& state, const InitialBoxes& boxes, Messages& messag
     run.delta = parseDouble(boxes.edDpp) * 10.0;
     run.d0 = parseDouble(boxes.edD0);
     run.dp0 = parseDouble(boxes.edDp0);
+}
+
+bool finishSingleParticle(State& state, Messages& messages)
+{
     updateKinematics(state.beam, EnergyKind::Momentum, state.beam.referenceMomentum);
     if (state.line.length == 0) {
         messages.error("define beam line first");

@@ -54,6 +54,11 @@ StartPanels singleParticleCommand(State& state);
 /// "use" of the single particle: x0, x0', y0, y0', delta = dpp*10, D0, D0'; the particle back at its
 /// reference momentum; "define beam line first" (and false) when LineLength is 0.
 bool useSingleParticle(State& state, const InitialBoxes& boxes, Messages& messages);
+/// The first half of the single-particle "use": x0, x0', y0, y0', delta = dpp*10, D0, D0' from the boxes.
+void readSingleParticle(State& state, const InitialBoxes& boxes);
+/// The second half, after the window hid the panel: the particle back at its reference momentum;
+/// "define beam line first" (and false) when LineLength is 0.
+bool finishSingleParticle(State& state, Messages& messages);
 
 /// "start with specific beta_o and alpha_o": lattice functions only, RecomputePeriodic off.
 StartPanels initialLatticeCommand(State& state);

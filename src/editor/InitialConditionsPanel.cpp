@@ -298,9 +298,9 @@ void InitialConditionsPanel::fillFromState()
 
 void InitialConditionsPanel::bbSinPartClick()
 {
-    const bool update = useSingleParticle(m_state, boxes(), m_messages);
+    readSingleParticle(m_state, boxes());
     m_sinPart->hide();
-    if (update)
+    if (finishSingleParticle(m_state, m_messages))
         emit updateRequested();
 }
 

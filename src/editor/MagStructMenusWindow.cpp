@@ -163,8 +163,10 @@ void MagStructWindow::howmanytimes1Click()
 {
     if (!m_dialogs.enterText("repeat BL how many times?", QString()))
         return;
-    guarded([this] {
-        const int n = parseInt(m_state.enteredText);
+    const std::string typed = m_state.enteredText;
+    m_state.enteredText.clear();
+    guarded([this, typed] {
+        const int n = parseInt(typed);
         if (repeatLattice(m_state, m_editor, n, messages())) {
             lineChanged();
             m_chart->refresh();

@@ -61,7 +61,12 @@ public:
         boxClosed();
         return yes;
     }
-    void askParticle() override { target().askParticle(); }
+    void askParticle() override
+    {
+        // the modal particle window hands the activation back too: the element list shown after it stays
+        target().askParticle();
+        boxClosed();
+    }
     void showList() override { target().showList(); }
 
 private:

@@ -147,6 +147,32 @@ TEST_F(InitialConditionsPanelTest, SingleParticleWithoutALineSaysSoAndStoresAllT
     EXPECT_EQ(update.count(), 0);
 }
 
+TEST_F(InitialConditionsPanelTest, SingleParticleHidesItsPanelBeforeTheMessage)
+{
+    // records whether the panel was still open when the message came
+    class VisibilityAtMessage : public Messages
+    {
+    public:
+        explicit VisibilityAtMessage(const QWidget*& watched) : m_watched(watched) {}
+        void error(const std::string&) override { shownAtMessage.push_back(m_watched->isVisible()); }
+        bool confirm(const std::string&, std::optional<ScreenPoint>) override { return true; }
+        void askParticle() override {}
+        std::vector<bool> shownAtMessage;
+
+    private:
+        const QWidget*& m_watched;
+    };
+    const QWidget* watched = nullptr;
+    VisibilityAtMessage recorder(watched);
+    auto* own = new InitialConditionsPanel(state, recorder, host.get());
+    own->showSingleParticle();
+    watched = own->singleParticleFrame();
+    ASSERT_TRUE(watched->isVisible());
+    QTest::mouseClick(own->singleParticleFrame()->findChild<QPushButton*>("bbUseSngl"), Qt::LeftButton);
+    EXPECT_EQ(recorder.shownAtMessage, std::vector<bool>{false});
+    delete own;
+}
+
 TEST_F(InitialConditionsPanelTest, LatticeFunctionUseStoresBetaAlphaAndEta)
 {
     panel->showLatticeFunctions();

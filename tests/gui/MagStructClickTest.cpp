@@ -157,5 +157,18 @@ TEST_F(MagStructClick, ActivationHidesTheListAndShowsIdleButtons)
     EXPECT_FALSE(window->editor().firstLimitSet);
 }
 
+TEST_F(MagStructClick, ElementListStaysAfterTheParticleWindowAskedForAMomentum)
+{
+    showWindow();
+    state.beam.momentum = 0;
+    fake.onAskParticle = [this] { updateKinematics(state.beam, EnergyKind::Momentum, 5e8); };
+    window->addMagnetClick();
+    EXPECT_EQ(fake.particleRequests, 1);
+    // the modal particle window hands the activation back when it closes
+    QEvent activation(QEvent::WindowActivate);
+    QApplication::sendEvent(window.get(), &activation);
+    EXPECT_TRUE(window->findChild<QWidget*>("pnMagList")->isVisible());
+}
+
 } // namespace
 } // namespace kestrune::test
