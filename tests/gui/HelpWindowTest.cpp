@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPrinter>
 #include <QProcess>
@@ -52,6 +54,26 @@ TEST_F(HelpWindowTest, TheUsersCopyIsMadeFromTheOriginal)
     EXPECT_EQ(memo(*window)->toPlainText() + "\n", original);
     EXPECT_EQ(window->pos(), QPoint(50, 20));
     EXPECT_EQ(window->size(), QSize(680, 500));
+    EXPECT_TRUE(fake.errors.empty());
+}
+
+TEST_F(HelpWindowTest, FileMenuOffersTheEntriesInOrder)
+{
+    auto window = open(userDirectory());
+    const QList<QAction*> menus = window->menuBar()->actions();
+    ASSERT_EQ(menus.size(), 1);
+    EXPECT_EQ(menus[0]->text(), "&File");
+    QStringList entries;
+    for (const QAction* action : menus[0]->menu()->actions())
+        if (!action->isSeparator())
+            entries << action->text();
+    EXPECT_EQ(entries,
+              QStringList({"&Get orig. Help File", "&Save", "&Print...", "P&rint Setup...", "E&xit"}));
+
+    // "P&rint Setup..." has no action: the text stays as it is and nothing is reported
+    const QString before = memo(*window)->toPlainText();
+    window->findChild<QAction*>("PrintSetup1")->trigger();
+    EXPECT_EQ(memo(*window)->toPlainText(), before);
     EXPECT_TRUE(fake.errors.empty());
 }
 

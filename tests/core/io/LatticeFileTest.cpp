@@ -310,6 +310,24 @@ TEST(LatticeFile, ReaderDispatchesRecordsOfTheCurrentFormat)
     EXPECT_TRUE(messages.errors.empty());
 }
 
+TEST(LatticeFile, KeywordRecordComparesTheWholeRestOfTheLine)
+{
+    FakeMessages messages;
+    // a keyword with anything around it is no keyword: every show-flag ends cleared
+    for (const char* record : {"10 beta \r\n", "10  beta\r\n", "10 BETA\r\n"}) {
+        State state = electronAt1GeV();
+        state.run.showTrajectory = true;
+        ASSERT_TRUE(readLatticeText(state, messages, std::string("1003\r\n") + record, "k.lat")) << record;
+        EXPECT_FALSE(state.run.showTrajectory) << record;
+        EXPECT_FALSE(state.run.showBeamSize) << record;
+        EXPECT_FALSE(state.run.showBetaFunctions) << record;
+    }
+    State state = electronAt1GeV();
+    ASSERT_TRUE(readLatticeText(state, messages, "1003\r\n10 traj\r\n", "k.lat"));
+    EXPECT_TRUE(state.run.showTrajectory);
+    EXPECT_TRUE(messages.errors.empty());
+}
+
 // Version 0: ring flag first, six reals per element, old codes.
 const char* const kVersion0 = "0\r\n"
                               "3 1.5 1.0\r\n"
