@@ -277,7 +277,8 @@ void MagStructWindow::buildPanels()
 
 void MagStructWindow::placePanels()
 {
-    const int w = m_chart->width();
+    // the chart spans the window; its own width is not laid out yet when the window is first resized
+    const int w = width();
     const int top = 30;
     m_pnMagList->move(70, top);
     m_gbZstep->adjustSize();
