@@ -4,7 +4,7 @@
 #include "app/HelpWindow.h"
 #include "app/StartWindow.h"
 #include "chromaticity/ChromaticWindow.h"
-#include "core/PartTypeWindow.h"
+#include "app/PartTypeWindow.h"
 #include "editor/MagStructWindow.h"
 #include "io/ListingWindow.h"
 #include "lifetime/LifeTimeWindow.h"

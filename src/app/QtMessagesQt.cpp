@@ -1,5 +1,5 @@
 #include "app/QtMessages.h"
-#include "core/PartTypeWindow.h"
+#include "app/PartTypeWindow.h"
 #include "io/ListingWindow.h"
 
 #include <QApplication>

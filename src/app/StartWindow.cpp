@@ -4,7 +4,7 @@
 #include "app/QtMessages.h"
 #include "app/ResourcesQt.h"
 #include "core/Kinematics.h"
-#include "core/PartTypeWindow.h"
+#include "app/PartTypeWindow.h"
 #include "editor/MagStructWindow.h"
 
 #include <QCloseEvent>

@@ -133,7 +133,7 @@ void setTypeButtons(int family, PanelView& view)
     static const std::array<std::string, 3> kBends = {" rect.Magnet", " sector Magnet", " wedge Magnet"};
     static const std::array<std::string, 3> kQuads = {" foc.quadrupole", " defoc. quadrupole ", ""};
     static const std::array<std::string, 3> kSextupoles = {" SF-sextupole", " SD-sextupole",
-                                                           " spec.sextupole"};
+                                                           " special sextupole"};
     static const std::array<std::string, 3> kAlphas = {"1st half alpha-Magnet", "2nd half alpha-Magnet",
                                                        "full alpha-Magnet"};
     const std::array<std::string, 3>* captions = nullptr;

@@ -2,7 +2,7 @@
 #include "app/EnterTextDialog.h"
 #include "app/HelpWindow.h"
 #include "core/NumberInput.h"
-#include "core/PartTypeWindow.h"
+#include "app/PartTypeWindow.h"
 #include "editor/ChartSettings.h"
 #include "editor/ElementPanel.h"
 #include "editor/InitialConditionsPanel.h"

@@ -1,4 +1,4 @@
-#include "core/PartTypeWindow.h"
+#include "app/PartTypeWindow.h"
 
 #include "app/QtMessages.h"
 #include "core/Format.h"
