@@ -3,6 +3,7 @@
 #include "core/Kinematics.h"
 
 #include <cmath>
+#include <utility>
 
 namespace kestrune {
 
@@ -17,87 +18,51 @@ void setIdentity(Matrix& a)
             a[row][col] = row == col ? 1.0 : 0.0;
 }
 
-// Horizontal block of a bend body; the vertical block follows the gradient alone.
+// One plane's block for x'' = -K x over ds: cos and sin for K > 0, cosh and sinh for K < 0; K = 0
+// keeps the drift.
+void planeBlock(Matrix& r, int pos, int slope, double kk, double ds)
+{
+    double c = 0;
+    double s = 0;
+    if (kk > 0) {
+        const double sq = std::sqrt(kk);
+        c = std::cos(sq * ds);
+        s = std::sin(sq * ds) / sq;
+    } else if (kk < 0) {
+        const double sq = std::sqrt(-kk);
+        c = std::cosh(sq * ds);
+        s = std::sinh(sq * ds) / sq;
+    } else {
+        return;
+    }
+    r[pos][pos] = c;
+    r[slope][slope] = c;
+    r[pos][slope] = s;
+    r[slope][pos] = -kk * s;
+}
+
+// Bend body: x'' = -(h^2 + k) x + h delta; the vertical block follows the gradient alone, with no
+// h^2 term. Without curvature the horizontal plane stays a drift.
 void bendMatrix(Matrix& r, double h, double k, double ds)
 {
     if (h != 0) {
-        if (k == 0) {
-            const double phi = h * ds;
-            const double c = std::cos(phi);
-            const double s = std::sin(phi);
-            r[kX][kX] = c;
-            r[kXp][kXp] = c;
-            r[kX][kXp] = s / h;
-            r[kX][kDelta] = (1 - c) / h;
-            r[kXp][kX] = -h * s;
-            r[kXp][kDelta] = s;
+        const double kk = h * h + k;
+        if (kk == 0) {
+            r[kXp][kDelta] = ds * h;
         } else {
-            // combined function: x'' = -(h^2 + k) x + h delta
-            const double kk = h * h + k;
-            if (kk > 0) {
-                const double sq = std::sqrt(kk);
-                const double phi = sq * ds;
-                const double c = std::cos(phi);
-                const double s = std::sin(phi);
-                r[kX][kX] = c;
-                r[kXp][kXp] = c;
-                r[kX][kXp] = s / sq;
-                r[kX][kDelta] = (1 - c) * h / kk;
-                r[kXp][kX] = -kk * r[kX][kXp];
-                r[kXp][kDelta] = s * h / sq;
-            } else if (kk < 0) {
-                const double sq = std::sqrt(-kk);
-                const double phi = sq * ds;
-                const double c = std::cosh(phi);
-                const double s = std::sinh(phi);
-                r[kX][kX] = c;
-                r[kXp][kXp] = c;
-                r[kX][kXp] = s / sq;
-                r[kX][kDelta] = -(1 - c) * h / (-kk);
-                r[kXp][kX] = -kk * r[kX][kXp];
-                r[kXp][kDelta] = s * h / sq;
-            } else {
-                r[kXp][kDelta] = ds * h;
-            }
+            planeBlock(r, kX, kXp, kk, ds);
+            r[kX][kDelta] = (1 - r[kX][kX]) * h / kk;
+            r[kXp][kDelta] = r[kX][kXp] * h;
         }
     }
-    if (k > 0) {
-        const double sq = std::sqrt(k);
-        const double psi = sq * ds;
-        r[kY][kY] = std::cosh(psi);
-        r[kYp][kYp] = r[kY][kY];
-        r[kY][kYp] = std::sinh(psi) / sq;
-        r[kYp][kY] = k * r[kY][kYp];
-    } else if (k < 0) {
-        const double sq = std::sqrt(-k);
-        const double psi = sq * ds;
-        r[kY][kY] = std::cos(psi);
-        r[kYp][kYp] = r[kY][kY];
-        r[kY][kYp] = std::sin(psi) / sq;
-        r[kYp][kY] = k * r[kY][kYp];
-    }
+    planeBlock(r, kY, kYp, -k, ds);
 }
 
+// k > 0 focuses horizontally and defocuses vertically; k < 0 the other way round.
 void quadrupoleMatrix(Matrix& r, double k, double ds)
 {
-    if (k == 0)
-        return;
-    const double sq = std::sqrt(std::fabs(k));
-    const double psi = sq * ds;
-    const double c = std::cos(psi);
-    const double s = std::sin(psi) / sq;
-    const double ch = std::cosh(psi);
-    const double sh = std::sinh(psi) / sq;
-    // k > 0 focuses horizontally and defocuses vertically; k < 0 the other way round
-    const bool focusing = k > 0;
-    r[kX][kX] = focusing ? c : ch;
-    r[kXp][kXp] = r[kX][kX];
-    r[kX][kXp] = focusing ? s : sh;
-    r[kXp][kX] = -k * r[kX][kXp];
-    r[kY][kY] = focusing ? ch : c;
-    r[kYp][kYp] = r[kY][kY];
-    r[kY][kYp] = focusing ? sh : s;
-    r[kYp][kY] = k * r[kY][kYp];
+    planeBlock(r, kX, kXp, k, ds);
+    planeBlock(r, kY, kYp, -k, ds);
 }
 
 struct AlphaColumn
@@ -165,6 +130,17 @@ void linacMatrix(State& state, double field, double ds)
     state.lf.delta /= ratio;
 }
 
+// Electrostatic lenses are round: both planes get the same block.
+void roundLens(Matrix& r, double r11, double r12, double r21, double r22)
+{
+    for (const auto& [pos, slope] : {std::pair{kX, kXp}, std::pair{kY, kYp}}) {
+        r[pos][pos] = r11;
+        r[pos][slope] = r12;
+        r[slope][pos] = r21;
+        r[slope][slope] = r22;
+    }
+}
+
 bool haveKineticEnergy(State& state, Messages& messages)
 {
     if (state.beam.kineticEnergy > 0)
@@ -182,18 +158,9 @@ void einzelLensMatrix(State& state, Messages& messages, double voltage, double d
     if (!(g2 > 0))
         return;
     const double g = std::sqrt(g2);
-    Matrix& r = state.matrix.r;
     const double focus = 4 - 1.5 * g - 1.5 / g;
-    const double length = ds * (3 - 1 / g) / (1 + g);
-    const double kick = (1 - g * g) * 3 * (g - 1) * (3 / g - 1) / 4 / ds;
-    r[kX][kX] = focus;
-    r[kXp][kXp] = focus;
-    r[kY][kY] = focus;
-    r[kYp][kYp] = focus;
-    r[kX][kXp] = length;
-    r[kY][kYp] = length;
-    r[kXp][kX] = kick;
-    r[kYp][kY] = kick;
+    roundLens(state.matrix.r, focus, ds * (3 - 1 / g) / (1 + g),
+              (1 - g * g) * 3 * (g - 1) * (3 / g - 1) / 4 / ds, focus);
 }
 
 void electrostaticGapMatrix(State& state, Messages& messages, double voltage, double ds)
@@ -208,19 +175,8 @@ void electrostaticGapMatrix(State& state, Messages& messages, double voltage, do
     }
     const double g = std::sqrt(g2);
     updateKinematics(beam, EnergyKind::Kinetic, beam.kineticEnergy + voltage);
-    Matrix& r = state.matrix.r;
-    const double entrance = 1.5 - 0.5 * g;
-    const double length = 2 * ds / (1 + g);
-    const double kick = (1 - g * g) * 3 * (g - 1) / (8 * ds * g * g);
-    const double exit = 1.5 / g - 0.5 / (g * g);
-    r[kX][kX] = entrance;
-    r[kY][kY] = entrance;
-    r[kX][kXp] = length;
-    r[kY][kYp] = length;
-    r[kXp][kX] = kick;
-    r[kYp][kY] = kick;
-    r[kXp][kXp] = exit;
-    r[kYp][kYp] = exit;
+    roundLens(state.matrix.r, 1.5 - 0.5 * g, 2 * ds / (1 + g), (1 - g * g) * 3 * (g - 1) / (8 * ds * g * g),
+              1.5 / g - 0.5 / (g * g));
     // the slopes shrink with the momentum ratio g
     state.lf.epsX /= g;
     state.lf.epsY /= g;
