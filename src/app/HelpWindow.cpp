@@ -2,15 +2,14 @@
 
 #include "app/QtMessages.h"
 #include "app/ResourcesQt.h"
+#include "io/ListPrinterQt.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenuBar>
-#include <QPainter>
 #include <QPlainTextEdit>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -50,28 +49,6 @@ bool writeWhole(const QString& path, const QByteArray& bytes, QString* reason)
     return true;
 }
 
-/// Prints lines on the printer's pages in font, each indented by five blanks.
-void printLines(QPrinter& printer, const QStringList& lines, const QFont& font)
-{
-    QPainter painter;
-    if (!painter.begin(&printer))
-        return;
-    painter.setFont(font);
-    const QFontMetrics metrics(font, &printer);
-    const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
-    const int lineHeight = metrics.lineSpacing();
-    int y = metrics.ascent();
-    for (const QString& line : lines) {
-        if (y + metrics.descent() > page.height()) {
-            printer.newPage();
-            y = metrics.ascent();
-        }
-        painter.drawText(0, y, "     " + line);
-        y += lineHeight;
-    }
-    painter.end();
-}
-
 } // namespace
 
 QString originalHelpPath(const QString& dataDirectory)
@@ -103,10 +80,7 @@ HelpWindow::HelpWindow(State& state, Windows& windows, QWidget* parent, const QS
     m_mHelp->setFont(font);
     setCentralWidget(m_mHelp);
     buildMenu();
-    m_choosePrinter = [this](QPrinter& printer) {
-        QPrintDialog dialog(&printer, this);
-        return dialog.exec() == QDialog::Accepted;
-    };
+    m_choosePrinter = [this](QPrinter& printer) { return askPrinter(printer, this); };
 
     move(50, 20);
     resize(680, 500);
@@ -183,7 +157,7 @@ void HelpWindow::print1Click()
     QPrinter printer(QPrinter::ScreenResolution);
     if (!m_choosePrinter(printer))
         return;
-    printLines(printer, m_mHelp->toPlainText().split('\n'), m_mHelp->font());
+    printList(printer, m_mHelp->toPlainText().split('\n'), m_mHelp->font());
 }
 
 void HelpWindow::exit1Click()
