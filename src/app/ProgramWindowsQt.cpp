@@ -2,9 +2,9 @@
 
 #include "app/EnterTextDialog.h"
 #include "app/HelpWindow.h"
+#include "app/PartTypeWindow.h"
 #include "app/StartWindow.h"
 #include "chromaticity/ChromaticWindow.h"
-#include "app/PartTypeWindow.h"
 #include "editor/MagStructWindow.h"
 #include "io/ListingWindow.h"
 #include "lifetime/LifeTimeWindow.h"

@@ -1,5 +1,5 @@
-#include "app/QtMessages.h"
 #include "app/PartTypeWindow.h"
+#include "app/QtMessages.h"
 #include "io/ListingWindow.h"
 
 #include <QApplication>

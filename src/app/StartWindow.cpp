@@ -1,10 +1,10 @@
 #include "app/StartWindow.h"
 
 #include "app/JpegImageQt.h"
+#include "app/PartTypeWindow.h"
 #include "app/QtMessages.h"
 #include "app/ResourcesQt.h"
 #include "core/Kinematics.h"
-#include "app/PartTypeWindow.h"
 #include "editor/MagStructWindow.h"
 
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 // Menus of the beam-dynamics window and the commands behind them.
 #include "app/EnterTextDialog.h"
 #include "app/HelpWindow.h"
-#include "core/NumberInput.h"
 #include "app/PartTypeWindow.h"
+#include "core/NumberInput.h"
 #include "editor/ChartSettings.h"
 #include "editor/ElementPanel.h"
 #include "editor/InitialConditionsPanel.h"
