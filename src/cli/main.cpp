@@ -3,6 +3,7 @@
 #include "cli/StderrMessages.h"
 #include "core/Kinematics.h"
 #include "io/LatticeFile.h"
+#include "io/Listing.h"
 
 #include <iostream>
 #include <string>
@@ -115,7 +116,7 @@ int run(const Options& options)
         if (!kestrune::appendBatchList(state, messages, list))
             status = 1;
     }
-    for (const std::string& line : state.listing.lines)
+    for (const std::string& line : kestrune::listLines(state))
         std::cout << line << '\n';
     std::cout.flush();
 

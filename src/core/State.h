@@ -89,9 +89,11 @@ struct LatticeFunctions
     double tuneX = 0, tuneY = 0;         // ring tunes
 };
 
-/// Circumference, frequencies and the equilibrium parameters of a ring.
+/// Circumference, frequencies and the equilibrium parameters of a ring. A result that cannot be
+/// computed (a ring without bends has no damping) is NaN, shown as not available.
 struct RingParameters
 {
+    double totalDeflection = 0;     // deg, of the whole ring
     double circumference = 0;       // m
     double revolutionFrequency = 0; // Hz
     double harmonicNumber = 0;
@@ -100,13 +102,15 @@ struct RingParameters
     double chromaticityX = 0, chromaticityY = 0; // natural
     double correctedChromaticityX = 0, correctedChromaticityY = 0;
     double averageBetaX = 0, averageBetaY = 0;                   // m
-    double energyLoss = 0;                                       // eV per turn, U0
+    double energyLoss = 0;                                       // eV per turn, U0, with additionalLoss
+    double additionalLoss = 0;                                   // eV per turn, typed in the RF window
     double radiationPower = 0;                                   // W
     double energySpread = 0;                                     // relative
     double dampingTimeX = 0, dampingTimeY = 0, dampingTimeS = 0; // s
     double emittanceX = 0, emittanceY = 0;                       // m rad
     double coupling = 0;                                         // fraction
-    double momentumCompaction = 0;
+    double momentumCompaction = 0;                               // alpha_c
+    double slipFactor = 0;                                       // eta_c = 1/gamma^2 - alpha_c
     bool computed = false;
 };
 
@@ -119,6 +123,13 @@ struct RfParameters
     int cavities = 0;
     double miscLoss = 0; // fraction of the RF power
     // results
+    double overVoltage = 0; // q = V_rf / U0
+    double overVoltageFunction = 0;
+    double synchronousPhase = 0;     // rad
+    double synchrotronTune = 0;      //
+    double synchrotronFrequency = 0; // Hz
+    double bunchLength = 0;          // m, rms
+    double quantumLifetime = 0;      // s
     double slipFactor = 0;
     double cavityLength = 0;     // m, total
     double energyAcceptance = 0; // relative

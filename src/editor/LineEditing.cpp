@@ -3,6 +3,7 @@
 #include "core/Kinematics.h"
 #include "editor/Drawing.h"
 #include "io/LatticeFile.h"
+#include "io/Listing.h"
 
 #include <algorithm>
 #include <string>
@@ -424,7 +425,7 @@ void clearLattice(State& state, EditorState& editor)
 {
     state.line.makeFreshTable();
     initial(state, editor);
-    state.listing.lines.clear();
+    clearList(state);
 }
 
 bool openLatticeFile(State& state, EditorState& editor, const std::string& fileName, Messages& messages)
@@ -434,7 +435,7 @@ bool openLatticeFile(State& state, EditorState& editor, const std::string& fileN
     EditorState openedEditor;
     opened.line.makeFreshTable();
     initial(opened, openedEditor);
-    opened.listing.lines.clear();
+    clearList(opened);
     const bool read = readLatticeFile(opened, messages, fileName);
     if (read) {
         opened.lastOpenedFile = fileName;

@@ -354,7 +354,7 @@ void MagStructWindow::listReplaceClick()
 
 void MagStructWindow::listClearClick()
 {
-    m_state.listing.lines.clear();
+    clearList(m_state);
     if (m_windows.listing && m_windows.listing->isVisible())
         m_windows.listing->showList();
 }
@@ -397,7 +397,7 @@ void MagStructWindow::printListClick()
     if (!m_dialogs.choosePrinter(printer))
         return;
     const QFont font = m_windows.listing ? m_windows.listing->listFont() : QFont("Courier New", 9);
-    if (!printList(printer, toStringList(m_state.listing.lines), font))
+    if (!printList(printer, toStringList(listLines(m_state)), font))
         messages().error("the list could not be printed");
 }
 

@@ -13,7 +13,7 @@ namespace {
 std::vector<std::string>& startList(State& state)
 {
     if (state.listing.replaceList)
-        state.listing.lines.clear();
+        clearList(state);
     return state.listing.lines;
 }
 
@@ -41,6 +41,27 @@ std::string latticeLine(const LatticeElement& e)
 }
 
 } // namespace
+
+void addList(State& state, const std::vector<std::string>& lines)
+{
+    std::vector<std::string>& text = startList(state);
+    text.insert(text.end(), lines.begin(), lines.end());
+}
+
+void appendToList(State& state, const std::vector<std::string>& lines)
+{
+    state.listing.lines.insert(state.listing.lines.end(), lines.begin(), lines.end());
+}
+
+void clearList(State& state)
+{
+    state.listing.lines.clear();
+}
+
+std::vector<std::string> listLines(const State& state)
+{
+    return state.listing.lines;
+}
 
 void setListTitle(State& state, const std::string& title)
 {

@@ -6,6 +6,7 @@
 #include "optics/Samples.h"
 
 #include <string>
+#include <vector>
 
 namespace kestrune {
 
@@ -16,6 +17,16 @@ constexpr FileDialogText kSaveListDialog{"save parameter lists to file", "List D
 constexpr const char* kLatticeFunctionsTitle = "Lattice Functions";
 /// The list title of the editor's magnet-list command.
 constexpr const char* kMagnetListTitle = "   Magnet Parameter List";
+
+/// Starts a new list with these lines: appended to the list text, or replacing it when lists replace
+/// each other ("replace" in the lists menus).
+void addList(State& state, const std::vector<std::string>& lines);
+/// Appends lines to the list written last; never clears the text.
+void appendToList(State& state, const std::vector<std::string>& lines);
+/// Empties the list text.
+void clearList(State& state);
+/// The list text as the list window shows, saves and prints it, one string per line.
+std::vector<std::string> listLines(const State& state);
 
 /// Sets the title of the next lattice-function list.
 void setListTitle(State& state, const std::string& title);

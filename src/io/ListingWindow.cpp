@@ -1,6 +1,7 @@
 #include "io/ListingWindow.h"
 
 #include "io/ListPrinterQt.h"
+#include "io/Listing.h"
 
 #include <QEvent>
 #include <QMenuBar>
@@ -41,7 +42,7 @@ ListingWindow::ListingWindow(State& state, Windows& windows, QWidget* parent)
 
 void ListingWindow::showList()
 {
-    const std::vector<std::string>& lines = m_state.listing.lines;
+    const std::vector<std::string> lines = listLines(m_state);
     const bool appended =
         lines.size() >= m_shown.size() && std::equal(m_shown.begin(), m_shown.end(), lines.begin());
     const int firstNew = appended ? static_cast<int>(m_shown.size()) : 0;
@@ -60,7 +61,7 @@ QFont ListingWindow::listFont() const
 
 bool ListingWindow::printListing(QWidget* owner)
 {
-    return printListDialog(owner, toStringList(m_state.listing.lines), listFont());
+    return printListDialog(owner, toStringList(listLines(m_state)), listFont());
 }
 
 bool ListingWindow::eventFilter(QObject* watched, QEvent* event)

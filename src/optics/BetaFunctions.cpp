@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "io/Listing.h"
 #include "optics/TransferMatrix.h"
 
 #include <algorithm>
@@ -380,12 +381,10 @@ bool betaFunctions(State& state, Messages& messages, ListSink* list)
     state.lf.tuneX = superPeriods * state.lf.phiX;
     state.lf.tuneY = superPeriods * state.lf.phiY;
     if (list != nullptr) {
-        std::vector<std::string>& lines = state.listing.lines;
-        lines.emplace_back();
-        lines.push_back(separatorLine());
-        lines.push_back("   the ring tunes are: nuex = " + fmt("%8.3f", state.lf.tuneX) +
-                        ";    nuey = " + fmt("%8.3f", state.lf.tuneY));
-        lines.push_back(separatorLine());
+        appendToList(state, {"", separatorLine(),
+                             "   the ring tunes are: nuex = " + fmt("%8.3f", state.lf.tuneX) +
+                                 ";    nuey = " + fmt("%8.3f", state.lf.tuneY),
+                             separatorLine()});
         messages.showList();
     }
     return true;

@@ -25,7 +25,7 @@ bool ringStart(State& state, Messages& messages, ListSink* list);
 /// Ring pass through element i, with a list row after every slice when list != nullptr.
 void ringTrace(State& state, Messages& messages, int i, ListSink* list);
 /// periodicSolution, ringStart, ringTrace of every element, ring tunes into state.lf.tuneX/Y
-/// (superPeriods * phi); with list != nullptr appends the four tune lines to state.listing.lines and
+/// (superPeriods * phi); with list != nullptr appends the four tune lines to the list text and
 /// calls messages.showList(). On failure "define desired solution: ..." and false.
 bool betaFunctions(State& state, Messages& messages, ListSink* list);
 
