@@ -142,6 +142,17 @@ bool appendBatchList(State& state, Messages& messages, BatchList list)
     return false;
 }
 
+bool startFromPeriodicSolution(State& state, Messages& messages)
+{
+    State solved = state;
+    if (!periodicSolution(solved, messages) || !solved.run.periodicStable) {
+        messages.error("--periodic: the cell has no periodic solution");
+        return false;
+    }
+    state = solved;
+    return true;
+}
+
 std::string twissCsv(const State& state, Messages& messages)
 {
     State pass = state;

@@ -20,6 +20,11 @@ std::optional<BatchList> batchListNamed(const std::string& name);
 /// line through the periodic-solution slicing, leaving the start values as they are.
 bool appendBatchList(State& state, Messages& messages, BatchList list);
 
+/// --periodic: the periodic solution of the cell becomes the start values of every later output;
+/// "--periodic: the cell has no periodic solution" and false when the dispersion cannot be solved or a
+/// plane is unstable (the state keeps its start values then).
+bool startFromPeriodicSolution(State& state, Messages& messages);
+
 /// The lattice functions of every sample of the beta pass from the state's start values, as CSV with
 /// a header line, 12 significant digits.
 std::string twissCsv(const State& state, Messages& messages);

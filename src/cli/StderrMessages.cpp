@@ -7,18 +7,21 @@ namespace kestrune {
 void StderrMessages::error(const std::string& text)
 {
     ++m_errors;
+    m_shown.push_back(text);
     std::cerr << "kestrune-cli: " << text << '\n';
 }
 
 bool StderrMessages::confirm(const std::string& question, std::optional<ScreenPoint>)
 {
-    std::cerr << "kestrune-cli: " << question << " -- answered No\n";
+    m_shown.push_back(question + " -- answered No");
+    std::cerr << "kestrune-cli: " << m_shown.back() << '\n';
     return false;
 }
 
 void StderrMessages::askParticle()
 {
-    std::cerr << "kestrune-cli: note: the particle has no energy; the lattice file should carry a momentum\n";
+    m_shown.push_back("the particle has no energy; the lattice file should carry a momentum");
+    std::cerr << "kestrune-cli: note: " << m_shown.back() << '\n';
 }
 
 } // namespace kestrune

@@ -2,9 +2,13 @@
 
 #include "core/Messages.h"
 
+#include <string>
+#include <vector>
+
 namespace kestrune {
 
-/// Messages of the command-line tool: texts go to standard error, questions are answered No.
+/// Messages of the command-line tool: texts go to standard error, questions are answered No. Every text
+/// is also kept, in the order shown, for the report.
 class StderrMessages : public Messages
 {
 public:
@@ -14,9 +18,12 @@ public:
 
     /// Number of error texts written so far.
     int errorCount() const { return m_errors; }
+    /// The messages and questions shown so far (a question ends in " -- answered No").
+    const std::vector<std::string>& shown() const { return m_shown; }
 
 private:
     int m_errors = 0;
+    std::vector<std::string> m_shown;
 };
 
 /// Messages that are dropped: for computations whose side remarks do not concern the user.

@@ -1,128 +1,150 @@
 #include "cli/BatchLists.h"
+#include "cli/BatchSettings.h"
 #include "cli/ExampleLattices.h"
+#include "cli/Report.h"
 #include "cli/StderrMessages.h"
 #include "core/Kinematics.h"
 #include "io/LatticeFile.h"
 #include "io/Listing.h"
 
+#include <CLI/CLI.hpp>
 #include <iostream>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char* const kUsage =
-    "usage: kestrune-cli LATTICE [--list KIND]... [--twiss FILE.csv]\n"
-    "       kestrune-cli --write-examples FOLDER\n"
-    "\n"
-    "Opens the lattice file LATTICE (any of the lattice file formats) and prints the requested lists\n"
-    "to standard output, in the order given, with the text of the list window. Messages go to standard\n"
-    "error; questions are answered No.\n"
-    "\n"
-    "options:\n"
-    "  --list magnets   the magnet list: element, code, length, bending radius, strengths, momentum,\n"
-    "                   fields and exit position\n"
-    "  --list lattice   the lattice list: lengths, curvatures, pole-face angles in degrees, k, s\n"
-    "  --list beta      the lattice functions along the line, started from the file's start values\n"
-    "  --list periodic  looks for the periodic solution of the cell as \"look for periodic solution\"\n"
-    "                   does, then lists the lattice functions from it; fails (status 1) when there is\n"
-    "                   no periodic solution\n"
-    "  --list matrix    the 6x6 total matrix of one pass over the line (sliced as the periodic\n"
-    "                   solution slices it); the start values stay as read\n"
-    "  --list beam      the beam parameter list\n"
-    "  --twiss FILE     writes the lattice functions at every sample of the beta pass (from the file's\n"
-    "                   start values) to FILE as CSV with a header line: s, element index, name, code,\n"
-    "                   betax, alphax, phix, betay, alphay, phiy, eta, etap; 12 significant digits\n"
-    "  --write-examples FOLDER\n"
-    "                   writes the example lattices fodo-cell.lat, dba-cell.lat and ion-line.lat\n"
-    "  --help           shows this text\n"
-    "\n"
-    "exit status: 0 success, 1 a file could not be read or written or a list failed, 2 wrong usage\n";
+using kestrune::BatchUsageError;
+using kestrune::Json;
 
-int usageError(const std::string& text)
-{
-    std::cerr << "kestrune-cli: " << text << "\n" << kUsage;
-    return 2;
-}
-
-struct Options
+/// Everything the command line asks for, in the order the tool does it.
+struct Request
 {
     std::string lattice;
-    std::vector<kestrune::BatchList> lists;
+    std::vector<std::string> settings; // NAME=VALUE, applied in order
+    bool periodic = false;
+    std::vector<std::string> lists;
     std::string twissFile;
+    std::string reportFile; // "-" for standard output
     std::string examplesFolder;
-    bool help = false;
 };
 
-/// Value of an option given as "--name value" or "--name=value".
-bool optionValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-                 std::string& value)
+const char* const kDescription =
+    "Opens the lattice file LATTICE (any of the lattice file formats), applies the --set values, and\n"
+    "prints the requested lists to standard output in the order given, with the text of the list window.\n"
+    "Messages go to standard error; questions are answered No.\n"
+    "\n"
+    "Exit status: 0 success, 1 a file could not be read or written or a computation failed, 2 wrong use.";
+
+const char* const kListHelp = "a list, in the order given (repeatable):\n"
+                              "magnets   the magnet list: element, code, length, bending radius,\n"
+                              "          strengths, momentum, fields, exit position\n"
+                              "lattice   the lattice list: lengths, curvatures, pole-face angles in\n"
+                              "          degrees, k, s\n"
+                              "beta      the lattice functions along the line from the start values\n"
+                              "periodic  looks for the periodic solution of the cell as \"look for\n"
+                              "          periodic solution\" does, then lists the lattice functions\n"
+                              "          from it; fails (status 1) when there is no periodic solution\n"
+                              "matrix    the 6x6 total matrix of one pass over the line (sliced as the\n"
+                              "          periodic solution slices it)\n"
+                              "beam      the beam parameter list";
+
+void addOptions(CLI::App& app, Request& request)
 {
-    const std::string& arg = args[i];
-    if (arg == name) {
-        if (i + 1 >= args.size())
-            throw std::runtime_error(name + " needs a value");
-        value = args[++i];
-        return true;
-    }
-    if (arg.rfind(name + "=", 0) == 0) {
-        value = arg.substr(name.size() + 1);
-        return true;
-    }
-    return false;
+    app.add_option("LATTICE", request.lattice, "the lattice file to open");
+    app.add_option("--set", request.settings,
+                   "sets what a user types in a window's box before anything is\n"
+                   "computed (repeatable, in order); the names:\n" +
+                       kestrune::settingsHelp())
+        ->allow_extra_args(false)
+        ->type_name("NAME=VALUE");
+    app.add_flag("--periodic", request.periodic,
+                 "starts every later output (lists, --twiss, --report) from the\n"
+                 "periodic solution of the cell instead of the file's start values;\n"
+                 "fails (status 1) when the cell has none");
+    app.add_option("--list", request.lists, kListHelp)->allow_extra_args(false)->type_name("KIND");
+    app.add_option("--twiss", request.twissFile,
+                   "writes the lattice functions at every sample of the beam-line pass\n"
+                   "to FILE as CSV with a header line: s, element index, name, code,\n"
+                   "betax, alphax, phix, betay, alphay, phiy, eta, etap; 12 significant\n"
+                   "digits")
+        ->type_name("FILE.csv");
+    app.add_option("--report", request.reportFile,
+                   "writes everything the windows compute as one JSON document to FILE\n"
+                   "(- for standard output); the README describes its keys")
+        ->type_name("FILE.json");
+    app.add_option("--write-examples", request.examplesFolder,
+                   "writes the example lattices fodo-cell.lat, dba-cell.lat and\n"
+                   "ion-line.lat into FOLDER")
+        ->type_name("FOLDER");
 }
 
-Options parse(const std::vector<std::string>& args)
+/// Checks what needs no file: the list names and the --set names and values.
+void checkUsage(const Request& request)
 {
-    Options options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string value;
-        if (args[i] == "--help" || args[i] == "-h") {
-            options.help = true;
-        } else if (optionValue(args, i, "--list", value)) {
-            const auto list = kestrune::batchListNamed(value);
-            if (!list)
-                throw std::runtime_error("unknown list '" + value + "'");
-            options.lists.push_back(*list);
-        } else if (optionValue(args, i, "--twiss", value)) {
-            options.twissFile = value;
-        } else if (optionValue(args, i, "--write-examples", value)) {
-            options.examplesFolder = value;
-        } else if (args[i].size() > 1 && args[i][0] == '-') {
-            throw std::runtime_error("unknown option '" + args[i] + "'");
-        } else if (options.lattice.empty()) {
-            options.lattice = args[i];
-        } else {
-            throw std::runtime_error("only one lattice file, got '" + args[i] + "' as well");
-        }
+    if (request.lattice.empty() && request.examplesFolder.empty())
+        throw BatchUsageError("no lattice file given");
+    if (!request.lattice.empty() && !request.examplesFolder.empty())
+        throw BatchUsageError("--write-examples takes no lattice file");
+    for (const std::string& name : request.lists) {
+        if (!kestrune::batchListNamed(name))
+            throw BatchUsageError("unknown list '" + name + "'");
     }
-    return options;
+    kestrune::State scratch;
+    kestrune::BatchInputs inputs;
+    for (const std::string& assignment : request.settings)
+        kestrune::applySetting(scratch, inputs, assignment);
 }
 
-int run(const Options& options)
+bool writeReport(const std::string& fileName, const Json& report, kestrune::Messages& messages)
+{
+    const std::string text = report.dump(2) + '\n';
+    if (fileName == "-") {
+        std::cout << text;
+        std::cout.flush();
+        return true;
+    }
+    return kestrune::writeTextFileSafely(fileName, text, messages);
+}
+
+int run(const Request& request)
 {
     kestrune::StderrMessages messages;
-    if (!options.examplesFolder.empty())
-        return kestrune::writeExampleLattices(options.examplesFolder, messages) ? 0 : 1;
+    if (!request.examplesFolder.empty())
+        return kestrune::writeExampleLattices(request.examplesFolder, messages) ? 0 : 1;
 
     kestrune::State state;
     kestrune::startParticle(state);
-    if (!kestrune::readLatticeFile(state, messages, options.lattice))
+    if (!kestrune::readLatticeFile(state, messages, request.lattice))
         return 1;
-    const kestrune::State asRead = state;
+    kestrune::BatchInputs inputs;
+    for (const std::string& assignment : request.settings)
+        kestrune::applySetting(state, inputs, assignment);
+    const kestrune::State asSet = state;
+
+    if (request.periodic && !kestrune::startFromPeriodicSolution(state, messages))
+        return 1;
+    const kestrune::State outputs = state;
 
     int status = 0;
-    for (const kestrune::BatchList list : options.lists) {
-        if (!kestrune::appendBatchList(state, messages, list))
+    for (const std::string& name : request.lists) {
+        if (!kestrune::appendBatchList(state, messages, *kestrune::batchListNamed(name)))
             status = 1;
     }
     for (const std::string& line : kestrune::listLines(state))
         std::cout << line << '\n';
     std::cout.flush();
 
-    if (!options.twissFile.empty() &&
-        !kestrune::writeTextFileSafely(options.twissFile, kestrune::twissCsv(asRead, messages), messages))
+    if (!request.twissFile.empty() &&
+        !kestrune::writeTextFileSafely(request.twissFile, kestrune::twissCsv(outputs, messages), messages))
         status = 1;
+
+    if (!request.reportFile.empty()) {
+        kestrune::StderrMessages reportMessages;
+        const Json report = kestrune::buildReport(request.lattice, outputs, asSet, reportMessages);
+        if (!writeReport(request.reportFile, report, messages))
+            status = 1;
+    }
     return status;
 }
 
@@ -130,20 +152,22 @@ int run(const Options& options)
 
 int main(int argc, char** argv)
 {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    Options options;
+    CLI::App app(kDescription, "kestrune-cli");
+    app.get_formatter()->column_width(28);
+    Request request;
+    addOptions(app, request);
     try {
-        options = parse(args);
-    } catch (const std::runtime_error& e) {
-        return usageError(e.what());
-    }
-    if (options.help) {
-        std::cout << kUsage;
+        app.parse(argc, argv);
+        checkUsage(request);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
         return 0;
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "kestrune-cli: " << e.what() << "\n(kestrune-cli --help explains the options)\n";
+        return 2;
+    } catch (const BatchUsageError& e) {
+        std::cerr << "kestrune-cli: " << e.what() << "\n(kestrune-cli --help explains the options)\n";
+        return 2;
     }
-    if (options.lattice.empty() && options.examplesFolder.empty())
-        return usageError("no lattice file given");
-    if (!options.lattice.empty() && !options.examplesFolder.empty())
-        return usageError("--write-examples takes no lattice file");
-    return run(options);
+    return run(request);
 }

@@ -20,9 +20,20 @@ file(WRITE ${WORK}/bad.lat "1003\r\n201 2 1.0 1.0\r\n50         QF twenty\r\n")
 expect_failure(1 "cannot read lattice file ${WORK}/bad.lat, line 3: an element code expected, found 'twenty'"
                ${WORK}/bad.lat)
 expect_failure(2 "unknown list 'tunes'" ${EXAMPLES}/fodo-cell.lat --list tunes)
-expect_failure(2 "--list needs a value" ${EXAMPLES}/fodo-cell.lat --list)
+expect_failure(2 "--list: 1 required KIND missing" ${EXAMPLES}/fodo-cell.lat --list)
 expect_failure(2 "no lattice file given" --list beta)
-expect_failure(2 "unknown option '--frobnicate'" ${EXAMPLES}/fodo-cell.lat --frobnicate)
+expect_failure(2 "not expected: --frobnicate" ${EXAMPLES}/fodo-cell.lat --frobnicate)
+expect_failure(2 "not expected: second.lat" ${EXAMPLES}/fodo-cell.lat second.lat)
+expect_failure(2 "--set: unknown name 'ring.cells'" ${EXAMPLES}/fodo-cell.lat --set ring.cells=4)
+expect_failure(2 "--set needs NAME=VALUE, got 'beam.current_ma'" ${EXAMPLES}/fodo-cell.lat --set beam.current_ma)
+expect_failure(2 "--set beam.current_ma: '1,5' is not a valid floating point value"
+               ${EXAMPLES}/fodo-cell.lat --set beam.current_ma=1,5)
+expect_failure(2 "--set ring.superperiods: '2.5' is not a valid integer value"
+               ${EXAMPLES}/fodo-cell.lat --set ring.superperiods=2.5)
+expect_failure(2 "--set ring.superperiods: the number of superperiods must be at least 1"
+               ${EXAMPLES}/fodo-cell.lat --set ring.superperiods=0)
+# wrong use is found before the file is read
+expect_failure(2 "--set: unknown name 'x'" ${WORK}/none.lat --set x=1)
 expect_failure(1 "cannot write file ${WORK}/no/such.csv" ${EXAMPLES}/fodo-cell.lat --twiss ${WORK}/no/such.csv)
 
 # a lone drift has no periodic solution: the messages go to stderr and the status is 1
@@ -33,7 +44,8 @@ if(NOT rc EQUAL 1 OR NOT err MATCHES "kestrune-cli: no solution for eta-function
 endif()
 
 execute_process(COMMAND ${CLI} --help RESULT_VARIABLE rc OUTPUT_VARIABLE out)
-foreach(word magnets lattice beta periodic matrix beam --twiss --write-examples)
+foreach(word magnets lattice beta periodic matrix beam --twiss --write-examples --report --periodic --set
+             beam.current_ma beam.coupling_percent ring.superperiods ring.rf_frequency_mhz)
     string(FIND "${out}" "${word}" at)
     if(NOT rc EQUAL 0 OR at EQUAL -1)
         message(FATAL_ERROR "--help does not explain ${word}")

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "core/State.h"
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+/// Wrong use of the batch tool; what() is the text it prints before exiting with status 2.
+class BatchUsageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// What a user would type in the windows' boxes, for the values the batch tool does not keep in the
+/// State. Each field starts from the box's default.
+struct BatchInputs
+{
+    double couplingPercent = 1.0; // the ring window's coupling box, %
+};
+
+/// One name of --set NAME=VALUE: what it sets and how it takes the text.
+struct SettingName
+{
+    std::string name;
+    std::string help; // one line for --help
+    /// Takes the text as the window's box would; throws ConversionError or BatchUsageError.
+    std::function<void(State&, BatchInputs&, const std::string&)> apply;
+};
+
+/// Every name --set knows, in the order --help lists them.
+const std::vector<SettingName>& settingNames();
+
+/// Applies "NAME=VALUE" to state and inputs; throws BatchUsageError with a clear text for a missing
+/// "=", an unknown name or a value the box would refuse.
+void applySetting(State& state, BatchInputs& inputs, const std::string& assignment);
+
+/// The --help text of --set: one line per name.
+std::string settingsHelp();
+
+} // namespace kestrune

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "cli/BatchSettings.h"
+#include "cli/StderrMessages.h"
+#include "core/State.h"
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace kestrune {
+
+/// The report's JSON value; keys keep the order in which they were added.
+using Json = nlohmann::ordered_json;
+
+/// A number for the report: the double itself, or null when it is not finite (NaN is not JSON).
+Json reportNumber(double value);
+
+/// The report's "particle" section: name, momentum_ev, total_energy_ev, kinetic_energy_ev,
+/// rest_energy_ev, gamma, beta, charge.
+Json particleSection(const BeamParameters& beam);
+
+/// The report's "line" section: element_count, length_m, the lattice functions at the end of the
+/// beam-line pass started from the state's start values, and the 6 x 6 total matrix of one pass.
+Json lineSection(const State& state, Messages& messages);
+
+/// The report's "periodic" section: the periodic solution at the cell start and the ring tunes of the
+/// ring pass; null when the dispersion has no periodic solution. An unstable cell gives stable false
+/// with its betatron values and tunes null.
+Json periodicSection(const State& state, Messages& messages);
+
+/// The whole report. outputs is the state the lists start from (the periodic solution with --periodic);
+/// asSet is the state as read and changed by --set, from which the periodic section computes its own
+/// periodic solution. messages collects what the computations showed.
+Json buildReport(const std::string& latticeFile, const State& outputs, const State& asSet,
+                 StderrMessages& messages);
+
+} // namespace kestrune
