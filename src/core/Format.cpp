@@ -53,6 +53,18 @@ std::string siFormat(double value, const std::string& unit)
     return fmt("%8.3f", shown) + " " + prefix + unit;
 }
 
+std::string fmtOrNa(const char* format, double value)
+{
+    if (std::isfinite(value))
+        return fmt(format, value);
+    return rightJustify("n/a", fmt(format, 0.0).size());
+}
+
+std::string siFormatOrNa(double value, const std::string& unit)
+{
+    return std::isfinite(value) ? siFormat(value, unit) : rightJustify("n/a", 8);
+}
+
 std::string shortestFloat(double value)
 {
     for (int precision = 1; precision <= 17; ++precision) {

@@ -10,6 +10,13 @@ std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 /// Value scaled to an SI prefix: "%8.3f", a blank, the prefix and the unit ("  12.346 keV").
 std::string siFormat(double value, const std::string& unit);
 
+/// fmt of one floating-point value, or "n/a" right-justified to the same width when the value is not
+/// available (NaN or infinite).
+std::string fmtOrNa(const char* format, double value);
+
+/// siFormat, or "n/a" in the number's eight characters when the value is not available.
+std::string siFormatOrNa(double value, const std::string& unit);
+
 /// Shortest decimal text that reads back as the same double ("0.1", "1e-10", "12").
 std::string shortestFloat(double value);
 

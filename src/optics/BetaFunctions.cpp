@@ -193,8 +193,11 @@ void propagateFunctions(State& state, Messages& messages, bool recompute, int i,
 void edgeStep(State& state, Messages& messages, int i, double psi)
 {
     const LatticeElement& e = state.line.at(i);
+    // a face without curvature is the identity and changes nothing
+    if (e.curvature == 0)
+        return;
     edgeMatrix(state.matrix, e.curvature, psi, e.gap);
-    // a face without curvature or angle is the identity and changes nothing
+    // nor does a face of no angle in a magnet without gap
     if (state.matrix.r[kXp][kX] == 0 && state.matrix.r[kYp][kY] == 0)
         return;
     propagateFunctions(state, messages, false, i, 0);
@@ -371,7 +374,8 @@ void ringTrace(State& state, Messages& messages, int i, ListSink* list)
 
 bool betaFunctions(State& state, Messages& messages, ListSink* list)
 {
-    if (!periodicSolution(state, messages) || !ringStart(state, messages, list)) {
+    // the ring pass's start solves for the periodic functions
+    if (!ringStart(state, messages, list)) {
         messages.error("define desired solution: \rsymmetric solution or trace with beta_o etc.");
         return false;
     }

@@ -1,0 +1,83 @@
+#include "core/Format.h"
+#include "core/ring/RingLattices.h"
+#include "io/LatticeFile.h"
+#include "io/Listing.h"
+#include "optics/BetaFunctions.h"
+#include "ring/Parameter.h"
+#include "ring/RingGeometry.h"
+#include "support/FakeMessages.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace kestrune {
+namespace {
+
+bool hasLine(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST(RingLists, RingPassListsEverySliceAndTheTunes)
+{
+    State state;
+    test::electronAt(state, 1e9);
+    test::fodoCell(state, 16);
+    state.line.at(1).name = "QF";
+    test::FakeMessages messages;
+    LatticeFunctionList list(state);
+    ASSERT_TRUE(betaFunctions(state, messages, &list));
+    const std::vector<std::string> lines = listLines(state);
+    // title block (5), header, start line, one line per element at element ends, then the tune block
+    ASSERT_EQ(lines.size(), 5u + 2u + 9u + 4u);
+    EXPECT_EQ(lines[5].substr(0, 11), "   Name   b");
+    EXPECT_EQ(lines[7].substr(0, 8), "     QF ");
+    EXPECT_EQ(lines[lines.size() - 2], "   the ring tunes are: nuex = " + fmt("%8.3f", state.lf.tuneX) +
+                                           ";    nuey = " + fmt("%8.3f", state.lf.tuneY));
+    EXPECT_EQ(lines.back(), separatorLine());
+    EXPECT_EQ(messages.listShows, 1);
+}
+
+TEST(RingLists, ParameterListOfTheExampleRingCarriesItsResults)
+{
+    State state;
+    test::FakeMessages messages;
+    ASSERT_TRUE(readLatticeFile(state, messages, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
+    ASSERT_TRUE(ringGeometry(state, messages, {"12", "499.654"}));
+    ASSERT_TRUE(updateBeamParameters(state, messages, {"2000", "200", "1.0"}));
+    ringParameterList(state, messages);
+    const std::vector<std::string> lines = listLines(state);
+    const RingParameters& r = state.ringParams;
+    EXPECT_TRUE(hasLine(lines, "   betatron tunes,Q_x................... = " + fmt("%10.5f", r.tuneX)));
+    EXPECT_TRUE(hasLine(lines, "   horiz.beam emittance ................ = " + siFormat(r.emittanceX, "m")));
+    EXPECT_TRUE(hasLine(lines, "   ring circumference,C................. =  183.60000 m"));
+    EXPECT_TRUE(hasLine(lines, "   coupling ............................ =    1.00000 %"));
+    EXPECT_TRUE(hasLine(lines, "                       I2 ...............=     0.8225 1/m"));
+    EXPECT_GT(r.tuneX, 1);
+    EXPECT_TRUE(messages.errors.empty());
+}
+
+TEST(RingLists, ValuesNotAvailableReadNa)
+{
+    State state;
+    test::electronAt(state, 1e9);
+    // a ring of quadrupoles alone: no bends, no damping
+    test::appendElement(state, code::kQuadrupole, 0.2, 0, 1.2);
+    test::appendElement(state, code::kDrift, 2.0);
+    test::appendElement(state, code::kQuadrupole, 0.2, 0, -1.2);
+    test::appendElement(state, code::kDrift, 2.0);
+    state.ringParams.i2 = 0;
+    state.ringParams.i4 = 0;
+    state.ringParams.circumference = 100;
+    equilibriumParameters(state);
+    test::FakeMessages messages;
+    ringParameterList(state, messages);
+    const std::vector<std::string> lines = listLines(state);
+    EXPECT_TRUE(hasLine(lines, "   horiz.damping time .................. =      n/a"));
+    EXPECT_TRUE(hasLine(lines, "   rel.energy spread ................... =        n/a %"));
+    EXPECT_TRUE(hasLine(lines, "   horiz.beam emittance ................ =      n/a"));
+    EXPECT_TRUE(hasLine(lines, "   energy loss/turn .................... =    0.000 eV"));
+}
+
+} // namespace
+} // namespace kestrune
