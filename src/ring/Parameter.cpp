@@ -239,7 +239,9 @@ void equilibriumParameters(State& state)
 
     // amplitude damping times tau_i = 2 E T0 / (J_i U0) = 2 T / (J_i I2), with
     // T = 2 pi C / (c C_gamma E^3) and J_x I2 = I2 - I4, J_y I2 = I2, J_s I2 = 2 I2 + I4
-    const double t = kTwoPi * c / (kSpeedOfLight * cGamma * realPower(beam.totalEnergy, 3)) * 1e27;
+    // a ring of no circumference (the geometry has not run) has no revolution time to damp in
+    const double t =
+        c > 0 ? kTwoPi * c / (kSpeedOfLight * cGamma * realPower(beam.totalEnergy, 3)) * 1e27 : kNotAvailable;
     ring.dampingTimeX = ratio(2 * t, diffI2I4);
     ring.dampingTimeY = ratio(2 * t, ring.i2);
     ring.dampingTimeS = ratio(2 * t, sumI2I4);
