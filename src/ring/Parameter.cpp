@@ -75,6 +75,16 @@ void addFace(const LatticeFunctions& lf, double h, double psi, CellSums& sums)
     sums.i4 -= lf.eta * h * hTan;
 }
 
+// Slices of a bend in the integral pass, trunc(10 L) + 1; a length beyond 100 km is a broken entry
+// that takes a million slices, not an endless loop.
+int bendSlices(double length)
+{
+    const double tenths = 10 * length;
+    if (!(tenths < 1e6))
+        return 1000000;
+    return tenths > 0 ? static_cast<int>(tenths) + 1 : 1;
+}
+
 // The slices of a bending magnet: n = trunc(10 L) + 1, means over each slice.
 void addBendBody(State& state, Messages& messages, int i, CellSums& sums)
 {
@@ -84,7 +94,7 @@ void addBendBody(State& state, Messages& messages, int i, CellSums& sums)
     const double h3 = h * h * h;
     const double absH3 = std::fabs(h3);
     LatticeFunctions& lf = state.lf;
-    const int n = static_cast<int>(10 * e.length) + 1;
+    const int n = bendSlices(e.length);
     const double l = e.length / n;
     for (int j = 0; j < n; ++j) {
         const LatticeFunctions in = lf;
