@@ -1,5 +1,6 @@
 #include "cli/BatchLists.h"
 
+#include "cli/RingReport.h"
 #include "cli/StderrMessages.h"
 #include "core/Format.h"
 #include "io/Listing.h"
@@ -103,10 +104,12 @@ std::optional<BatchList> batchListNamed(const std::string& name)
         return BatchList::Matrix;
     if (name == "beam")
         return BatchList::Beam;
+    if (name == "ring")
+        return BatchList::Ring;
     return std::nullopt;
 }
 
-bool appendBatchList(State& state, Messages& messages, BatchList list)
+bool appendBatchList(State& state, Messages& messages, BatchList list, const BatchInputs& inputs)
 {
     switch (list) {
     case BatchList::Magnets:
@@ -138,6 +141,8 @@ bool appendBatchList(State& state, Messages& messages, BatchList list)
     case BatchList::Beam:
         beamParameterList(state, messages);
         return true;
+    case BatchList::Ring:
+        return ringParameterBatchList(state, messages, inputs);
     }
     return false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/BatchSettings.h"
 #include "core/Messages.h"
 #include "core/State.h"
 
@@ -9,16 +10,18 @@
 namespace kestrune {
 
 /// The lists the command-line tool prints.
-enum class BatchList { Magnets, Lattice, Beta, Periodic, Matrix, Beam };
+enum class BatchList { Magnets, Lattice, Beta, Periodic, Matrix, Beam, Ring };
 
-/// The list named on the command line ("magnets", "lattice", "beta", "periodic", "matrix", "beam").
+/// The list named on the command line ("magnets", "lattice", "beta", "periodic", "matrix", "beam",
+/// "ring").
 std::optional<BatchList> batchListNamed(const std::string& name);
 
 /// Appends one list to state.listing as the window's command does; false when its computation failed.
 /// beta: the lattice functions from the start values in the state; periodic: "look for periodic
 /// solution" (its start row, then the pass it triggers); matrix: the total matrix of one pass over the
-/// line through the periodic-solution slicing, leaving the start values as they are.
-bool appendBatchList(State& state, Messages& messages, BatchList list);
+/// line through the periodic-solution slicing, leaving the start values as they are; ring: the ring
+/// window's parameter list with the boxes of inputs.
+bool appendBatchList(State& state, Messages& messages, BatchList list, const BatchInputs& inputs);
 
 /// --periodic: the periodic solution of the cell becomes the start values of every later output;
 /// "--periodic: the cell has no periodic solution" and false when the dispersion cannot be solved or a

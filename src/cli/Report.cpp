@@ -1,5 +1,6 @@
 #include "cli/Report.h"
 
+#include "cli/RingReport.h"
 #include "optics/BetaFunctions.h"
 
 #include <cmath>
@@ -109,13 +110,14 @@ Json periodicSection(const State& state, Messages& messages)
 }
 
 Json buildReport(const std::string& latticeFile, const State& outputs, const State& asSet,
-                 StderrMessages& messages)
+                 const BatchInputs& inputs, StderrMessages& messages)
 {
     Json report;
     report["lattice_file"] = latticeFile;
     report["particle"] = particleSection(outputs.beam);
     report["line"] = lineSection(outputs, messages);
     report["periodic"] = periodicSection(asSet, messages);
+    addRingSections(report, asSet, inputs, messages);
     report["messages"] = messages.shown();
     return report;
 }

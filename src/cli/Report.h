@@ -30,8 +30,9 @@ Json periodicSection(const State& state, Messages& messages);
 
 /// The whole report. outputs is the state the lists start from (the periodic solution with --periodic);
 /// asSet is the state as read and changed by --set, from which the periodic section computes its own
-/// periodic solution. messages collects what the computations showed.
+/// periodic solution and the ring sections their ring, with the ring window's boxes of inputs. messages
+/// collects what the computations showed.
 Json buildReport(const std::string& latticeFile, const State& outputs, const State& asSet,
-                 StderrMessages& messages);
+                 const BatchInputs& inputs, StderrMessages& messages);
 
 } // namespace kestrune

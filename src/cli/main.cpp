@@ -47,7 +47,11 @@ const char* const kListHelp = "a list, in the order given (repeatable):\n"
                               "          from it; fails (status 1) when there is no periodic solution\n"
                               "matrix    the 6x6 total matrix of one pass over the line (sliced as the\n"
                               "          periodic solution slices it)\n"
-                              "beam      the beam parameter list";
+                              "beam      the beam parameter list\n"
+                              "ring      the ring window's parameter list: its geometry with the\n"
+                              "          file's superperiods and rf frequency, the ring pass and the\n"
+                              "          equilibrium beam (status 1 when the cell has no periodic\n"
+                              "          solution)";
 
 void addOptions(CLI::App& app, Request& request)
 {
@@ -128,7 +132,7 @@ int run(const Request& request)
 
     int status = 0;
     for (const std::string& name : request.lists) {
-        if (!kestrune::appendBatchList(state, messages, *kestrune::batchListNamed(name)))
+        if (!kestrune::appendBatchList(state, messages, *kestrune::batchListNamed(name), inputs))
             status = 1;
     }
     for (const std::string& line : kestrune::listLines(state))
@@ -141,7 +145,7 @@ int run(const Request& request)
 
     if (!request.reportFile.empty()) {
         kestrune::StderrMessages reportMessages;
-        const Json report = kestrune::buildReport(request.lattice, outputs, asSet, reportMessages);
+        const Json report = kestrune::buildReport(request.lattice, outputs, asSet, inputs, reportMessages);
         if (!writeReport(request.reportFile, report, messages))
             status = 1;
     }

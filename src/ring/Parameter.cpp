@@ -75,6 +75,16 @@ void addFace(const LatticeFunctions& lf, double h, double psi, CellSums& sums)
     sums.i4 -= lf.eta * h * hTan;
 }
 
+// Slices of a bend in the integral pass, trunc(10 L) + 1; a length beyond 100 km is a broken entry
+// that takes a million slices, not an endless loop.
+int bendSlices(double length)
+{
+    const double tenths = 10 * length;
+    if (!(tenths < 1e6))
+        return 1000000;
+    return tenths > 0 ? static_cast<int>(tenths) + 1 : 1;
+}
+
 // The slices of a bending magnet: n = trunc(10 L) + 1, means over each slice.
 void addBendBody(State& state, Messages& messages, int i, CellSums& sums)
 {
@@ -84,7 +94,7 @@ void addBendBody(State& state, Messages& messages, int i, CellSums& sums)
     const double h3 = h * h * h;
     const double absH3 = std::fabs(h3);
     LatticeFunctions& lf = state.lf;
-    const int n = static_cast<int>(10 * e.length) + 1;
+    const int n = bendSlices(e.length);
     const double l = e.length / n;
     for (int j = 0; j < n; ++j) {
         const LatticeFunctions in = lf;
@@ -239,7 +249,9 @@ void equilibriumParameters(State& state)
 
     // amplitude damping times tau_i = 2 E T0 / (J_i U0) = 2 T / (J_i I2), with
     // T = 2 pi C / (c C_gamma E^3) and J_x I2 = I2 - I4, J_y I2 = I2, J_s I2 = 2 I2 + I4
-    const double t = kTwoPi * c / (kSpeedOfLight * cGamma * realPower(beam.totalEnergy, 3)) * 1e27;
+    // a ring of no circumference (the geometry has not run) has no revolution time to damp in
+    const double t =
+        c > 0 ? kTwoPi * c / (kSpeedOfLight * cGamma * realPower(beam.totalEnergy, 3)) * 1e27 : kNotAvailable;
     ring.dampingTimeX = ratio(2 * t, diffI2I4);
     ring.dampingTimeY = ratio(2 * t, ring.i2);
     ring.dampingTimeS = ratio(2 * t, sumI2I4);

@@ -253,6 +253,8 @@ TEST(EquilibriumParameters, DegenerateIntegralsAreNotAvailable)
     noLength.r().i2 = 1;
     equilibriumParameters(noLength.state);
     EXPECT_TRUE(std::isnan(noLength.r().momentumCompaction));
+    EXPECT_TRUE(std::isnan(noLength.r().dampingTimeX));
+    EXPECT_TRUE(std::isnan(noLength.r().dampingTimeS));
 }
 
 TEST(BeamParameterUpdate, TakesTheBoxesThenComputes)

@@ -1,0 +1,57 @@
+#include "app/QtMessages.h"
+#include "core/Kinematics.h"
+#include "io/LatticeFile.h"
+#include "ring/RingWindow.h"
+#include "support/FakeMessages.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QTest>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace kestrune::test {
+namespace {
+
+/// Pictures of the ring window with the example DBA cell bent 0.5 % too far, for the documentation; runs
+/// only when KESTRUNE_SCREENSHOT_DIR names the folder to write them to.
+TEST(RingScreenshot, ClosingTheDbaCellAndItsBeamParameters)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    State state;
+    Windows windows;
+    FakeMessages fake;
+    QtMessages messages(windows);
+    messages.redirectTo(&fake);
+    windows.messages = &messages;
+    startParticle(state);
+    RingWindow window(state, windows); // created at program start, before the file is opened
+    ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
+    state.ringClosed = false;
+    state.rf.frequency = 0;
+    for (int i = 1; i <= state.line.count; ++i)
+        state.line.at(i).curvature *= 1.005;
+    window.show();
+    window.formActivate();
+    window.findChild<QLineEdit*>("edNumSup")->setText("12");
+    fake.answers = {false, false, false};
+    window.tbRingLatClick();
+    QTest::qWait(100);
+    ASSERT_TRUE(window.grab().save(QDir(dir).filePath("ring-open.png")));
+
+    fake.answers = {true, true};
+    window.tbRingLatClick();
+    ASSERT_TRUE(state.ringClosed);
+    QTest::qWait(100);
+    ASSERT_TRUE(window.grab().save(QDir(dir).filePath("ring-closed.png")));
+
+    window.beamParametersClick();
+    QTest::qWait(100);
+    ASSERT_TRUE(window.grab().save(QDir(dir).filePath("ring-beam-parameters.png")));
+}
+
+} // namespace
+} // namespace kestrune::test

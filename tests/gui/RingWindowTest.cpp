@@ -1,0 +1,352 @@
+#include "ring/RingWindow.h"
+
+#include "app/QtMessages.h"
+#include "chromaticity/ChromaticWindow.h"
+#include "core/Format.h"
+#include "core/Kinematics.h"
+#include "io/LatticeFile.h"
+#include "io/Listing.h"
+#include "lifetime/LifeTimeWindow.h"
+#include "resonance/ResonanceWindow.h"
+#include "rf/RfWindow.h"
+#include "support/FakeMessages.h"
+#include "vacuum/VacuumWindow.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace kestrune::test {
+namespace {
+
+constexpr double kDegree = kPi / 180;
+
+class RingWindowTest : public ::testing::Test
+{
+protected:
+    RingWindowTest() : messages(windows)
+    {
+        messages.redirectTo(&fake);
+        windows.messages = &messages;
+        startParticle(state);
+        chromatic = std::make_unique<ChromaticWindow>(state, windows);
+        rf = std::make_unique<RfWindow>(state, windows);
+        lifeTime = std::make_unique<LifeTimeWindow>(state, windows);
+        vacuum = std::make_unique<VacuumWindow>(state, windows);
+        resonance = std::make_unique<ResonanceWindow>(state, windows);
+        windows.chromatic = chromatic.get();
+        windows.rf = rf.get();
+        windows.lifeTime = lifeTime.get();
+        windows.vacuum = vacuum.get();
+        windows.resonance = resonance.get();
+        window = std::make_unique<RingWindow>(state, windows);
+        windows.ring = window.get();
+        window->dialogs().saveFile = [this](const QString& title, const QString&, const QString&) {
+            dialogTitles << title;
+            return saveAnswer;
+        };
+        window->dialogs().choosePrinter = [](QPrinter&) { return false; };
+    }
+    ~RingWindowTest() override { windows = Windows{}; }
+
+    template <typename T> T* control(const char* name)
+    {
+        T* found = window->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QString text(const char* label) { return control<QLabel>(label)->text(); }
+    QLineEdit* box(const char* name) { return control<QLineEdit>(name); }
+    void type(const char* name, const QString& value)
+    {
+        box(name)->clear();
+        QTest::keyClicks(box(name), value);
+    }
+    bool toolShown(const char* name)
+    {
+        QToolButton* button = control<QToolButton>(name);
+        return control<QToolBar>("ToolBar1")
+                       ->widgetForAction(control<QAction>((std::string(name) + "Action").c_str())) ==
+                   button &&
+               control<QAction>((std::string(name) + "Action").c_str())->isVisible();
+    }
+    QAction* menuItem(const char* name) { return control<QAction>(name); }
+
+    // a cell of a 3 m drift and a 2 m sector bend of the given angle (deg)
+    void cell(double angleDeg)
+    {
+        state.line.makeFreshTable();
+        for (auto [elementCode, length, h] : {std::tuple{code::kDrift, 3.0, 0.0},
+                                              std::tuple{code::kSectorBend, 2.0, angleDeg * kDegree / 2.0}}) {
+            ++state.line.count;
+            LatticeElement& e = state.line.at(state.line.count);
+            e.code = elementCode;
+            e.length = length;
+            e.curvature = h;
+        }
+        state.line.chainPositions();
+    }
+    void openDba()
+    {
+        ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
+    }
+    bool listHas(const std::string& line)
+    {
+        const std::vector<std::string> lines = listLines(state);
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    State state;
+    Windows windows;
+    FakeMessages fake;
+    QtMessages messages;
+    std::unique_ptr<ChromaticWindow> chromatic;
+    std::unique_ptr<RfWindow> rf;
+    std::unique_ptr<LifeTimeWindow> lifeTime;
+    std::unique_ptr<VacuumWindow> vacuum;
+    std::unique_ptr<ResonanceWindow> resonance;
+    std::unique_ptr<RingWindow> window;
+    QString saveAnswer;
+    QStringList dialogTitles;
+};
+
+TEST_F(RingWindowTest, CreationSetsTheStartValues)
+{
+    EXPECT_EQ(window->windowTitle(), "design a storage ring");
+    EXPECT_EQ(box("edNumSup")->text(), "");
+    EXPECT_EQ(box("edRFF")->text(), "500.0");
+    EXPECT_EQ(box("edCoupling")->text(), "1.0");
+    EXPECT_EQ(box("edEn")->text(), "1000");
+    EXPECT_EQ(box("edCur")->text(), "100");
+    EXPECT_EQ(box("edStep")->text(), "10");
+    EXPECT_EQ(text("lTotDefl"), "");
+    EXPECT_EQ(state.line.superPeriods, 1);
+    EXPECT_DOUBLE_EQ(state.ringParams.coupling, 0.01);
+    EXPECT_DOUBLE_EQ(state.beamCurrent, 0.1);
+    EXPECT_DOUBLE_EQ(state.beam.momentum, 1e9);
+    EXPECT_FALSE(state.ringClosed);
+    EXPECT_TRUE(control<QGroupBox>("gbBeamPar")->isHidden());
+    EXPECT_TRUE(control<QGroupBox>("gbZstep")->isHidden());
+    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum"})
+        EXPECT_FALSE(toolShown(tool)) << tool;
+    EXPECT_TRUE(toolShown("tbRingLat"));
+}
+
+TEST_F(RingWindowTest, MenusHoldEveryItem)
+{
+    const auto texts = [this](const char* menu) {
+        QStringList items;
+        for (QAction* a : control<QMenu>(menu)->actions())
+            if (!a->isSeparator())
+                items << a->text();
+        return items;
+    };
+    EXPECT_EQ(texts("mnFile"), QStringList({"Save &As...", "E&xit"}));
+    EXPECT_EQ(texts("mnOptics"),
+              QStringList({"beta functions", "beam parameters", "resonance diagram", "update"}));
+    EXPECT_EQ(texts("mnLists"),
+              QStringList({"show", "add", "replace", "clear ", "parameter list", "magnet lists",
+                           "beta functions", "rf-parameter", "save to file", "print "}));
+    EXPECT_EQ(menuItem("mnExit")->text(), "Exit");
+    EXPECT_EQ(control<QToolButton>("tbBeamDynamics")->menu(), control<QMenu>("mnOptics"));
+    EXPECT_EQ(control<QToolButton>("tbList")->menu(), control<QMenu>("mnLists"));
+}
+
+TEST_F(RingWindowTest, GeometryClosesTheCellWhenTheUserAgrees)
+{
+    cell(36.18);
+    type("edNumSup", "10");
+    control<QToolButton>("tbRingLat")->click();
+    ASSERT_GE(fake.questions.size(), 1u);
+    EXPECT_EQ(fake.questions[0],
+              "To close ring, you may change all dipole strengths by    0.500 % [Yes] or ... [No].");
+    EXPECT_TRUE(state.ringClosed);
+    EXPECT_EQ(text("lTotDefl"), "now total defl.angle is  360.000 deg");
+    EXPECT_EQ(text("lCircum"), "ring circumference =   50.000 m");
+    EXPECT_EQ(text("lPerfectRing"), "perfect ring with integer harmonic number!");
+    EXPECT_EQ(text("lFull"), "(full ring: 10 cells)");
+    EXPECT_TRUE(text("lHarm").startsWith("harmonic number is "));
+    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum"})
+        EXPECT_TRUE(toolShown(tool)) << tool;
+    EXPECT_EQ(state.ringElementCount, 20);
+}
+
+TEST_F(RingWindowTest, DecliningEveryQuestionLeavesAnOpenRing)
+{
+    cell(36.18);
+    type("edNumSup", "10");
+    fake.answers = {false, false, false};
+    window->tbRingLatClick();
+    EXPECT_FALSE(state.ringClosed);
+    EXPECT_EQ(text("lTotDefl"), "this is not a closed ring!");
+    EXPECT_EQ(text("lFrev"), "revolution frequency = N/A");
+    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum"})
+        EXPECT_FALSE(toolShown(tool)) << tool;
+}
+
+TEST_F(RingWindowTest, TypedTextThatIsNoNumberStopsTheGeometry)
+{
+    cell(36);
+    type("edNumSup", "x1");
+    window->tbRingLatClick();
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(fake.errors[0], "'x1' is not a valid integer value");
+    EXPECT_FALSE(state.ringClosed);
+    EXPECT_EQ(state.line.superPeriods, 1);
+}
+
+TEST_F(RingWindowTest, FullRingAndSuperperiodStudies)
+{
+    cell(36);
+    type("edNumSup", "10");
+    type("edRFF", "500.0");
+    control<QPushButton>("bbRing")->click();
+    EXPECT_TRUE(state.ringClosed);
+    EXPECT_EQ(state.ringElementCount, 20);
+    control<QPushButton>("bbSuperP")->click();
+    EXPECT_FALSE(state.ringClosed);
+    EXPECT_EQ(state.ringElementCount, 2);
+    EXPECT_EQ(box("edNumSup")->text(), "1");
+    EXPECT_EQ(text("lCircum"), "superperiod length=    5.000 m");
+    EXPECT_EQ(text("lTotDefl"), "deflection/superperiod=   36.000 degrees");
+    EXPECT_EQ(text("lPerfectRing"), "this is not a perfect ring!");
+    EXPECT_EQ(text("lHarm"), "");
+    EXPECT_FALSE(toolShown("tbRf"));
+}
+
+TEST_F(RingWindowTest, ActivationOfAClosedRingComputesEverything)
+{
+    openDba();
+    window->formActivate();
+    EXPECT_EQ(box("edNumSup")->text(), "   12");
+    EXPECT_EQ(box("edEn")->text(), "2000.000");
+    EXPECT_EQ(box("edCur")->text(), " 200.000");
+    EXPECT_TRUE(control<QRadioButton>("rbShort")->isChecked());
+    EXPECT_EQ(text("lPerfectRing"), "perfect ring with integer harmonic number!");
+    EXPECT_TRUE(fake.errors.empty());
+    EXPECT_GT(state.ringParams.i2, 0);
+    EXPECT_GT(state.ringParams.emittanceX, 0);
+    EXPECT_TRUE(text("lEloss").startsWith("energy loss/turn: "));
+    EXPECT_TRUE(control<QGroupBox>("gbBeamPar")->isHidden());
+    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum"})
+        EXPECT_TRUE(toolShown(tool)) << tool;
+}
+
+TEST_F(RingWindowTest, BeamParametersShowTheGroupInsteadOfTheGeometryAndList)
+{
+    openDba();
+    window->formActivate();
+    menuItem("mnBeamParameters")->trigger();
+    EXPECT_TRUE(control<QGroupBox>("gbGeometry")->isHidden());
+    EXPECT_FALSE(control<QGroupBox>("gbBeamPar")->isHidden());
+    const RingParameters& r = state.ringParams;
+    EXPECT_EQ(text("lEloss").toStdString(), "energy loss/turn: " + siFormat(r.energyLoss, "eV"));
+    EXPECT_EQ(text("leps_x").toStdString(), "emittance_x: " + siFormat(r.emittanceX, "m"));
+    EXPECT_EQ(text("lI2").toStdString(), "I2 = " + fmt("%10.4g", r.i2) + " 1/m");
+    EXPECT_TRUE(listHas("Storage Ring Parameters"));
+    EXPECT_GE(fake.listShows, 1);
+    // geometry brings the geometry back
+    window->tbRingLatClick();
+    EXPECT_FALSE(control<QGroupBox>("gbGeometry")->isHidden());
+    EXPECT_TRUE(control<QGroupBox>("gbBeamPar")->isHidden());
+}
+
+TEST_F(RingWindowTest, RecalculateTakesTheBeamBoxes)
+{
+    openDba();
+    window->formActivate();
+    window->beamParametersClick();
+    type("edCoupling", "10");
+    type("edCur", "50");
+    control<QPushButton>("btUpdate")->click();
+    EXPECT_DOUBLE_EQ(state.ringParams.coupling, 0.1);
+    EXPECT_DOUBLE_EQ(state.beamCurrent, 0.05);
+    EXPECT_NEAR(state.ringParams.emittanceY / state.ringParams.emittanceX, 0.1, 1e-12);
+}
+
+TEST_F(RingWindowTest, ListsMenuWritesTheRingLists)
+{
+    openDba();
+    window->formActivate();
+    menuItem("mnListBeta")->trigger();
+    EXPECT_TRUE(listHas("   the ring tunes are: nuex = " + fmt("%8.3f", state.lf.tuneX) +
+                        ";    nuey = " + fmt("%8.3f", state.lf.tuneY)));
+    menuItem("mnListReplace")->trigger();
+    menuItem("mnMagnetLists")->trigger();
+    EXPECT_TRUE(listHas("Magnet Lattice"));
+    EXPECT_FALSE(listHas("   the ring tunes are: nuex = " + fmt("%8.3f", state.lf.tuneX) +
+                         ";    nuey = " + fmt("%8.3f", state.lf.tuneY)));
+    menuItem("mnListClear")->trigger();
+    EXPECT_TRUE(listLines(state).empty());
+    menuItem("mnRfParameter")->trigger();
+    EXPECT_TRUE(listHas("   Rf-parameter"));
+}
+
+TEST_F(RingWindowTest, SaveAsAndSaveListWriteTheChosenFiles)
+{
+    QTemporaryDir dir;
+    openDba();
+    window->formActivate();
+    saveAnswer = QDir(dir.path()).filePath("ring.lat");
+    menuItem("mnSaveAs")->trigger();
+    EXPECT_TRUE(QFile::exists(saveAnswer));
+    window->parameterListClick();
+    saveAnswer = QDir(dir.path()).filePath("ring.txt");
+    menuItem("mnSaveList")->trigger();
+    EXPECT_TRUE(QFile::exists(saveAnswer));
+    EXPECT_EQ(dialogTitles, QStringList({"save lattice data to file", "save parameter lists to file"}));
+}
+
+TEST_F(RingWindowTest, ToolButtonsShowTheirWindows)
+{
+    openDba();
+    window->formActivate();
+    window->tbChromaticityClick();
+    window->tbRfClick();
+    window->tbLifeTimeClick();
+    window->tbVacuumClick();
+    window->resonanceClick();
+    EXPECT_TRUE(chromatic->isVisible());
+    EXPECT_TRUE(rf->isVisible());
+    EXPECT_TRUE(lifeTime->isVisible());
+    EXPECT_TRUE(vacuum->isVisible());
+    EXPECT_TRUE(resonance->isVisible());
+}
+
+TEST_F(RingWindowTest, DoubleClickHidesAGroup)
+{
+    window->show();
+    QGroupBox* geometry = control<QGroupBox>("gbGeometry");
+    QTest::mouseDClick(geometry, Qt::LeftButton);
+    EXPECT_TRUE(geometry->isHidden());
+}
+
+TEST_F(RingWindowTest, CellWithoutDeflectionAndAnEmptyCellAreHandled)
+{
+    cell(0);
+    window->tbRingLatClick();
+    EXPECT_EQ(text("lFull"), "");
+    EXPECT_EQ(text("lTotDefl"), "this is not a closed ring!");
+    EXPECT_TRUE(fake.errors.empty());
+    state.line.makeFreshTable();
+    window->tbRingLatClick();
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(fake.errors[0], "the ring has no circumference: define a beam line first!");
+}
+
+} // namespace
+} // namespace kestrune::test
