@@ -110,11 +110,11 @@ void addBendBody(State& state, Messages& messages, int i, CellSums& sums)
         const double etaGammaY = (lf.eta * lf.gammaY + in.eta * in.gammaY) / 2;
         const double etaBetaX = (lf.eta * lf.betaX + in.eta * in.betaX) / 2;
         const double etaBetaY = (lf.eta * lf.betaY + in.eta * in.betaY) / 2;
-        // the off-momentum orbit eta delta sees the curvature and gradient of the bend; the field
-        // is h + k x in the plane of the bend with the h k x y^2 / 2 term that keeps it free of
-        // divergence (an exact-kinematics tracking of this field gives the same chromaticities)
+        // the off-momentum orbit eta delta sees the curvature and the gradient of the bend, whose
+        // field in the plane of the bend is h + k x; in the curved frame the vertical gradient there
+        // is (1 + h x) k, hence the -h k eta beta_y term
         sums.xiX += (-(k + 2 * h * h) * betaX + h * etaGammaX + h * (h * h + k) * etaBetaX) * l;
-        sums.xiY += (k * betaY + h * etaGammaY + h * k * etaBetaY) * l;
+        sums.xiY += (k * betaY + h * etaGammaY - h * k * etaBetaY) * l;
         sums.i1 += l * eta * h;
         sums.i2 += h * h * l;
         sums.i3 += absH3 * l;
@@ -136,11 +136,13 @@ void addBend(State& state, Messages& messages, int i, CellSums& sums)
         addFace(lf, h, e.ain, sums);
         edgeStep(state, messages, i, e.ain);
     }
-    // the horizontal slope of the off-momentum orbit, h eta' x x', integrated by parts; the vertical
-    // motion has no such term
+    // the off-momentum orbit crosses the faces with the slope eta' delta: horizontally the h eta' x x'
+    // term of the body integrated by parts, vertically the edge focusing of a face turned by that slope
     sums.xiX -= h * lf.etaP * lf.betaX;
+    sums.xiY += h * lf.etaP * lf.betaY;
     addBendBody(state, messages, i, sums);
     sums.xiX += h * lf.etaP * lf.betaX;
+    sums.xiY -= h * lf.etaP * lf.betaY;
     if (faces) {
         addFace(lf, h, e.aout, sums);
         edgeStep(state, messages, i, e.aout);
