@@ -1,6 +1,8 @@
 #include "resonance/Resonance.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 
 namespace kestrune {
@@ -95,6 +97,23 @@ ResonanceDiagram resonanceDiagram(double tuneX, double tuneY)
 
     thirdOrder(d);
     return d;
+}
+
+std::string tuneLabel(double value)
+{
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.2f", std::fabs(value));
+    std::string number(digits);
+    while (number.back() == '0')
+        number.pop_back();
+    if (number.back() == '.')
+        number.pop_back();
+    const std::size_t point = std::min(number.find('.'), number.size());
+    for (std::size_t at = point; at > 3; at -= 3)
+        number.insert(at - 3, ",");
+    // a value that rounds to zero shows no sign
+    const bool negative = value < 0 && number != "0";
+    return negative ? "-" + number : number;
 }
 
 } // namespace kestrune

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 namespace kestrune {
@@ -31,5 +32,9 @@ constexpr double kResonanceStep = 0.012;
 /// below to 1.1 above the integers; a coupled third-order line keeps only its points strictly between
 /// ny - 0.1 and ny + 1.1.
 ResonanceDiagram resonanceDiagram(double tuneX, double tuneY);
+
+/// A tick label of the tune axes in the mask "#,##0.##": rounded to two decimals without trailing zeros,
+/// the whole part in groups of three digits ("6.25", "7", "-0.5", "1,234.5").
+std::string tuneLabel(double value);
 
 } // namespace kestrune

@@ -92,5 +92,18 @@ TEST(Resonance, TunesThatAreNoNumberGiveTheSquareAtZero)
     EXPECT_EQ(d.first.size(), 4u * kResonancePoints);
 }
 
+TEST(Resonance, TickLabelsFollowTheAxisMask)
+{
+    EXPECT_EQ(tuneLabel(6.25), "6.25");
+    EXPECT_EQ(tuneLabel(6.5), "6.5");
+    EXPECT_EQ(tuneLabel(7), "7");
+    EXPECT_EQ(tuneLabel(0), "0");
+    EXPECT_EQ(tuneLabel(-0.25), "-0.25");
+    EXPECT_EQ(tuneLabel(-0.001), "0");
+    EXPECT_EQ(tuneLabel(1234.5), "1,234.5");
+    EXPECT_EQ(tuneLabel(1234567), "1,234,567");
+    EXPECT_EQ(tuneLabel(6.7499999999), "6.75");
+}
+
 } // namespace
 } // namespace kestrune
