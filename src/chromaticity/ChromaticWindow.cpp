@@ -131,7 +131,7 @@ void ChromaticWindow::buildCorrectionGroup()
     const auto place = [&](QWidget* w, int column, int row, int width) {
         w->setGeometry(8 + column * cw, top + row * line, width * cw, line - 4);
     };
-    place(label("lHeading", kHeading, m_gbCorrection), 0, 0, static_cast<int>(std::strlen(kHeading)) + 1);
+    place(label("lHeading", kHeading, m_gbCorrection), 0, 0, static_cast<int>(std::strlen(kHeading)) + 6);
     m_edxiwx = box("edxiwx", "0.0", m_gbCorrection);
     m_edxiwy = box("edxiwy", "0.0", m_gbCorrection);
     struct Row
@@ -183,7 +183,7 @@ void ChromaticWindow::buildCorrectionGroup()
     place(update, kButtonColumn, 1, 16);
     update->setGeometry(update->x(), update->y(), update->width(), 2 * line - 4);
     connect(update, &QPushButton::clicked, this, &ChromaticWindow::bbUpdateClick);
-    m_gbCorrection->setMinimumSize(16 + (kStrengthColumn + 14) * cw, top + 3 * line + 4);
+    m_gbCorrection->setMinimumSize(16 + (kStrengthColumn + 18) * cw, top + 3 * line + 4);
 }
 
 void ChromaticWindow::buildParticleGroup()

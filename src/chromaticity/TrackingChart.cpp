@@ -31,7 +31,9 @@ QCPScatterStyle screenPointStyle(const QColor& colour)
     picture.fill(Qt::transparent);
     QCPPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
-    pointStyle(colour).drawShape(&painter, 2.5, 2.5);
+    const QCPScatterStyle circle = pointStyle(colour);
+    circle.applyTo(&painter, QPen());
+    circle.drawShape(&painter, 2.5, 2.5);
     painter.end();
     return QCPScatterStyle(picture);
 }

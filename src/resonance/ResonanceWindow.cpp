@@ -109,7 +109,7 @@ void ResonanceWindow::buildChart()
     const Style styles[4] = {{"Series1", QCPScatterStyle::ssSquare, Qt::black, 3},
                              {"Series2", QCPScatterStyle::ssSquare, QColor(0, 128, 128), 3},
                              {"Series3", QCPScatterStyle::ssDiamond, QColor(128, 0, 0), 4},
-                             {"Series4", QCPScatterStyle::ssCircle, QColor(255, 0, 0), 8}};
+                             {"Series4", QCPScatterStyle::ssCircle, QColor(255, 0, 0), 9}};
     for (std::size_t n = 0; n < m_series.size(); ++n) {
         QCPGraph* graph = m_chart->addGraph();
         graph->setObjectName(styles[n].name);
