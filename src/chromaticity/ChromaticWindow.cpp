@@ -7,6 +7,7 @@
 #include "core/NumberInput.h"
 #include "io/GraphExportQt.h"
 #include "io/ListPrinterQt.h"
+#include "ring/Parameter.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -23,6 +24,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace kestrune {
@@ -293,6 +295,10 @@ void ChromaticWindow::bbUpdateClick()
     guarded([this] {
         const double wantedX = wantedChromaticity(text(m_edxiwx));
         const double wantedY = wantedChromaticity(text(m_edxiwy));
+        // the ring window leaves the natural chromaticities; where it has not run yet they are computed here
+        const RingParameters& ring = m_state.ringParams;
+        if (!ring.computed || !std::isfinite(ring.chromaticityX) || !std::isfinite(ring.chromaticityY))
+            radiationIntegrals(m_state, messages());
         const std::optional<ChromaticityCorrection> c =
             correctChromaticity(m_state, messages(), wantedX, wantedY);
         if (c)

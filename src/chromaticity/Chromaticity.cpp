@@ -14,6 +14,9 @@ namespace {
 const char* const kNoFamilies =
     "there are no \"SF\" and \"SD\" sextupoles.\r You must have at least one of each in your lattice.";
 
+const char* const kNoNatural =
+    "the natural chromaticities are not available: the ring has no periodic solution!";
+
 // Relative size below which a sum counts as cancelled to rounding.
 constexpr double kRounding = 1e-9;
 // Dispersion (m) below which a sextupole sits where there is none.
@@ -41,12 +44,16 @@ void addCentre(const LatticeElement& e, const LatticeFunctions& lf, SextupoleSum
     case code::kSextupoleF:
         sums.aFx += wx;
         sums.aFy += wy;
+        sums.fx += wx * e.m;
+        sums.fy -= wy * e.m;
         sums.magnitudeF += std::fabs(wx);
         sums.weightF += std::fabs(w * lf.betaX);
         break;
     case code::kSextupoleD:
         sums.aDx += wx;
         sums.aDy += wy;
+        sums.fx += wx * e.m;
+        sums.fy -= wy * e.m;
         sums.magnitudeD += std::fabs(wx);
         sums.weightD += std::fabs(w * lf.betaX);
         break;
@@ -122,6 +129,28 @@ std::optional<ChromaticityCorrection> solveChromaticity(const SextupoleSums& sum
     return c;
 }
 
+std::optional<ChromaticityCorrection> latticeChromaticity(State& state, Messages& messages)
+{
+    const std::optional<SextupoleSums> sums = sextupoleSums(state, messages);
+    if (!sums)
+        return std::nullopt;
+    const double nsp = state.line.superPeriods;
+    const RingParameters& ring = state.ringParams;
+    ChromaticityCorrection c;
+    c.sums = *sums;
+    c.mF = std::nan("");
+    c.mD = std::nan("");
+    c.naturalX = ring.chromaticityX;
+    c.naturalY = ring.chromaticityY;
+    c.specialX = nsp * sums->sx;
+    c.specialY = nsp * sums->sy;
+    c.sextupoleX = nsp * sums->fx;
+    c.sextupoleY = nsp * sums->fy;
+    c.correctedX = c.naturalX + c.specialX + c.sextupoleX;
+    c.correctedY = c.naturalY + c.specialY + c.sextupoleY;
+    return c;
+}
+
 int lastRingRecord(const State& state)
 {
     return std::max(state.line.count, std::min(state.ringElementCount, kMaxElements));
@@ -142,6 +171,10 @@ std::optional<ChromaticityCorrection> correctChromaticity(State& state, Messages
     if (!sums)
         return std::nullopt;
     RingParameters& ring = state.ringParams;
+    if (!std::isfinite(ring.chromaticityX) || !std::isfinite(ring.chromaticityY)) {
+        messages.error(kNoNatural);
+        return std::nullopt;
+    }
     const std::optional<ChromaticityCorrection> c = solveChromaticity(
         *sums, ring.chromaticityX, ring.chromaticityY, state.line.superPeriods, wantedX, wantedY, messages);
     if (!c)

@@ -16,6 +16,8 @@ struct SextupoleSums
     double aDx = 0, aDy = 0; // m^3: the same over the SD sextupoles
     double sx = 0;           // sum of w eta m betaX over the special sextupoles
     double sy = 0;           // minus the sum of w eta m betaY over the special sextupoles
+    double fx = 0;           // sum of w eta m betaX over the SF and SD sextupoles with their strengths now
+    double fy = 0;           // minus the sum of w eta m betaY over them
     // scales that tell a sum from rounding: sums of w |eta| betaX and of w betaX per family
     double magnitudeF = 0, magnitudeD = 0; // m^3
     double weightF = 0, weightD = 0;       // m^2
@@ -51,10 +53,14 @@ std::optional<ChromaticityCorrection> solveChromaticity(const SextupoleSums& sum
 
 /// The sextupole correction as one action on the state: the sums, the solution, then mF into every SF
 /// and mD into every SD of the cell and of the copies of the full ring that exist in the table, and the
-/// corrected chromaticities into ringParams. The natural chromaticities are those of ringParams. A refused
-/// correction changes no strength.
+/// corrected chromaticities into ringParams. The natural chromaticities are those of ringParams; natural
+/// ones that are not available refuse the correction. A refused correction changes no strength.
 std::optional<ChromaticityCorrection> correctChromaticity(State& state, Messages& messages, double wantedX,
                                                           double wantedY);
+
+/// The chromaticities of the ring with the sextupole strengths it has now (natural ones from ringParams);
+/// mF and mD are NaN. Nothing, after the periodic solution's message, without a stable periodic solution.
+std::optional<ChromaticityCorrection> latticeChromaticity(State& state, Messages& messages);
 
 /// Last record of the full ring's copies that the table holds: ringElementCount, kept to the table and
 /// never below the cell.

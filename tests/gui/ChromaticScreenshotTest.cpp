@@ -48,8 +48,6 @@ TEST_F(ChromaticScreenshot, DbaRingPhaseSpaceAndResonanceDiagram)
     const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
     if (!dir)
         GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
-    state.ringParams.chromaticityX = -26.5;
-    state.ringParams.chromaticityY = -19.0;
     ChromaticWindow chromatic(state, windows);
     chromatic.resize(1180, 760);
     chromatic.show();

@@ -39,6 +39,7 @@ protected:
         EXPECT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
         state.ringParams.chromaticityX = -25;
         state.ringParams.chromaticityY = -20;
+        state.ringParams.computed = true;
         window = std::make_unique<ChromaticWindow>(state, windows);
         windows.chromatic = window.get();
         window->show();
@@ -132,6 +133,16 @@ TEST_F(ChromaticWindowTest, UpdateWritesTheStrengthsAndShowsEveryContribution)
     EXPECT_EQ(labelText("ldxiy"), "  20.000");
     EXPECT_EQ(labelText("lSF"), QString::fromStdString(fmt("%8.3f", state.line.at(sf()).m)));
     EXPECT_NEAR(state.ringParams.correctedChromaticityX, 1, 1e-9);
+}
+
+TEST_F(ChromaticWindowTest, NaturalChromaticitiesNotYetComputedAreComputedFirst)
+{
+    state.ringParams = RingParameters{};
+    click("bbUpdate");
+    EXPECT_TRUE(fake.errors.empty());
+    EXPECT_LT(state.ringParams.chromaticityX, -10);
+    EXPECT_EQ(labelText("lxixo"), QString::fromStdString(fmt("%8.3f", state.ringParams.chromaticityX)));
+    EXPECT_EQ(labelText("lxix"), "   0.000");
 }
 
 TEST_F(ChromaticWindowTest, RefusedUpdateKeepsStrengthsAndLabels)

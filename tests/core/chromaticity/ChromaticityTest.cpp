@@ -3,6 +3,7 @@
 #include "TestRings.h"
 #include "core/NumberInput.h"
 #include "optics/BetaFunctions.h"
+#include "ring/Parameter.h"
 
 #include <array>
 #include <cmath>
@@ -293,6 +294,40 @@ TEST(ChromaticityCorrection, StrengthsOfADoubleBendAchromatAgreeWithAThickSextup
         largest = std::max(largest, std::fabs(centreError[k] / thick[k]));
     EXPECT_NEAR(c->mF, estimate->mF, 3 * largest * std::fabs(estimate->mF));
     EXPECT_NEAR(c->mD, estimate->mD, 3 * largest * std::fabs(estimate->mD));
+}
+
+TEST(ChromaticityCorrection, LatticeAfterACorrectionHasTheCorrectedChromaticities)
+{
+    State state = test::dbaRing();
+    FakeMessages messages;
+    radiationIntegrals(state, messages);
+    ASSERT_TRUE(std::isfinite(state.ringParams.chromaticityX));
+    const auto c = correctChromaticity(state, messages, 2, -1);
+    ASSERT_TRUE(c);
+    const auto now = latticeChromaticity(state, messages);
+    ASSERT_TRUE(now);
+    EXPECT_NEAR(now->correctedX, 2, 1e-9);
+    EXPECT_NEAR(now->correctedY, -1, 1e-9);
+    EXPECT_NEAR(now->sextupoleX, c->sextupoleX, 1e-9);
+    EXPECT_TRUE(std::isnan(now->mF));
+    // strengths that are no longer one per family still count element by element
+    state.line.at(10).m *= 2;
+    const auto uneven = latticeChromaticity(state, messages);
+    ASSERT_TRUE(uneven);
+    EXPECT_GT(std::fabs(uneven->correctedY + 1), 0.5);
+}
+
+TEST(ChromaticityCorrection, NaturalChromaticitiesThatAreNotAvailableRefuseTheCorrection)
+{
+    State state = test::dbaRing();
+    state.ringParams.chromaticityX = std::nan("");
+    const std::vector<double> before = strengths(state, state.line.count);
+    FakeMessages messages;
+    EXPECT_FALSE(correctChromaticity(state, messages, 0, 0));
+    ASSERT_EQ(messages.errors.size(), 1u);
+    EXPECT_EQ(messages.errors[0],
+              "the natural chromaticities are not available: the ring has no periodic solution!");
+    EXPECT_EQ(strengths(state, state.line.count), before);
 }
 
 TEST(ChromaticityCorrection, SpecialSextupolesEnterWithTheirOwnStrength)
