@@ -55,7 +55,7 @@ TEST_F(ChromaticScreenshot, DbaRingPhaseSpaceAndResonanceDiagram)
     type(&chromatic, "edxiwy", "1.0");
     chromatic.bbUpdateClick();
     type(&chromatic, "edNumTurns", "1000");
-    for (const char* amplitude : {"5", "10", "15", "20", "25", "28", "32", "36", "40"}) {
+    for (const char* amplitude : {"10", "20", "30", "40", "50", "55", "60", "65", "70"}) {
         type(&chromatic, "edXo", amplitude);
         chromatic.bbTrackClick();
     }
