@@ -1,7 +1,11 @@
 #include "resonance/ResonanceWindow.h"
 
 #include "app/QtMessages.h"
+#include "chromaticity/ChromaticWindow.h"
+#include "core/Kinematics.h"
 #include "io/GraphExportQt.h"
+#include "io/LatticeFile.h"
+#include "ring/RingWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QApplication>
@@ -119,6 +123,25 @@ TEST_F(ResonanceWindowTest, PrintsPortraitWithoutADialogAndSavesAMetafile)
     window->SaveasMetaFileresonancewmf1Click();
     EXPECT_TRUE(fake.errors.empty());
     EXPECT_GT(QFileInfo(wmf).size(), 1000);
+}
+
+TEST_F(ResonanceWindowTest, RingWindowOpensItWithTheTunesOfItsRingPass)
+{
+    startParticle(state);
+    ChromaticWindow chromatic(state, windows);
+    windows.chromatic = &chromatic;
+    RingWindow ring(state, windows);
+    windows.ring = &ring;
+    // the file after the windows' creation, which sets the start values (one superperiod)
+    ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
+    ring.resonanceClick();
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_EQ(points(4), 1);
+    EXPECT_NEAR(window->series(4)->data()->at(0)->key, 9.470, 1e-3);
+    EXPECT_NEAR(window->series(4)->data()->at(0)->value, 4.463, 1e-3);
+    ring.tbChromaticityClick();
+    EXPECT_TRUE(chromatic.isVisible());
+    windows = Windows{};
 }
 
 } // namespace
