@@ -1,5 +1,6 @@
 #include "cli/BatchLists.h"
 #include "cli/BatchSettings.h"
+#include "cli/ChromaticityOptions.h"
 #include "cli/ExampleLattices.h"
 #include "cli/Report.h"
 #include "cli/StderrMessages.h"
@@ -27,6 +28,7 @@ struct Request
     std::string twissFile;
     std::string reportFile; // "-" for standard output
     std::string examplesFolder;
+    kestrune::ChromaticityRequest chromaticity;
 };
 
 const char* const kDescription =
@@ -81,6 +83,7 @@ void addOptions(CLI::App& app, Request& request)
                    "writes the example lattices fodo-cell.lat, dba-cell.lat and\n"
                    "ion-line.lat into FOLDER")
         ->type_name("FOLDER");
+    kestrune::addChromaticityOptions(app, request.chromaticity);
 }
 
 /// Checks what needs no file: the list names and the --set names and values.
@@ -98,6 +101,7 @@ void checkUsage(const Request& request)
     kestrune::BatchInputs inputs;
     for (const std::string& assignment : request.settings)
         kestrune::applySetting(scratch, inputs, assignment);
+    kestrune::checkChromaticityUsage(request.chromaticity);
 }
 
 bool writeReport(const std::string& fileName, const Json& report, kestrune::Messages& messages)
@@ -126,11 +130,21 @@ int run(const Request& request)
         kestrune::applySetting(state, inputs, assignment);
     const kestrune::State asSet = state;
 
+    int status = 0;
+    std::optional<kestrune::ChromaticityCorrection> correction;
+    if (!request.chromaticity.wanted.empty()) {
+        correction = kestrune::runChromaticityCorrection(state, messages, request.chromaticity);
+        if (!correction)
+            status = 1;
+    }
+    if (!request.chromaticity.saveFile.empty() &&
+        !kestrune::writeLatticeFile(state, messages, request.chromaticity.saveFile))
+        status = 1;
+
     if (request.periodic && !kestrune::startFromPeriodicSolution(state, messages))
         return 1;
     const kestrune::State outputs = state;
 
-    int status = 0;
     for (const std::string& name : request.lists) {
         if (!kestrune::appendBatchList(state, messages, *kestrune::batchListNamed(name), inputs))
             status = 1;
@@ -143,9 +157,16 @@ int run(const Request& request)
         !kestrune::writeTextFileSafely(request.twissFile, kestrune::twissCsv(outputs, messages), messages))
         status = 1;
 
+    if (!request.chromaticity.track.empty()) {
+        kestrune::State tracked = outputs;
+        if (!kestrune::runTrackingCsv(tracked, messages, request.chromaticity, inputs, std::cout))
+            status = 1;
+    }
+
     if (!request.reportFile.empty()) {
         kestrune::StderrMessages reportMessages;
-        const Json report = kestrune::buildReport(request.lattice, outputs, asSet, inputs, reportMessages);
+        Json report = kestrune::buildReport(request.lattice, outputs, asSet, inputs, reportMessages);
+        kestrune::addChromaticitySections(report, outputs, correction, request.chromaticity, reportMessages);
         if (!writeReport(request.reportFile, report, messages))
             status = 1;
     }

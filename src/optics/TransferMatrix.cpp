@@ -197,6 +197,15 @@ void driftMatrix(TransferMatrix& t, double length)
     t.r[kY][kYp] = length;
 }
 
+void magnetMatrix(TransferMatrix& t, int elementCode, double h, double k, double sliceLength)
+{
+    driftMatrix(t, sliceLength);
+    if (familyOf(elementCode) == static_cast<int>(Family::Bend))
+        bendMatrix(t.r, h, k, sliceLength);
+    else if (familyOf(elementCode) == static_cast<int>(Family::Quadrupole))
+        quadrupoleMatrix(t.r, k, sliceLength);
+}
+
 void elementMatrix(State& state, Messages& messages, int i, double sliceLength)
 {
     const LatticeElement& e = state.line.at(i);

@@ -1,9 +1,16 @@
 #pragma once
 
 #include "app/Windows.h"
+#include "core/Messages.h"
 #include "core/State.h"
 
 #include <QMainWindow>
+#include <array>
+#include <functional>
+
+class QCustomPlot;
+class QCPGraph;
+class QPrinter;
 
 namespace kestrune {
 
@@ -14,9 +21,31 @@ class ResonanceWindow : public QMainWindow
 public:
     ResonanceWindow(State& state, Windows& windows, QWidget* parent = nullptr);
 
+    QCustomPlot* chart() const { return m_chart; }
+    /// Series 1..4: first, second and third order, the working point.
+    QCPGraph* series(int n) const { return m_series.at(static_cast<std::size_t>(n - 1)); }
+
+    /// Redraws the diagram around the ring tunes of the last ring pass.
+    void formActivate();
+    /// Prints the chart in portrait orientation on the default printer, without a dialog.
+    void printgraph1Click();
+    void SaveasMetaFileresonancewmf1Click();
+    /// Sets up the printer before printing (tests name an output file here).
+    void setPrinterSetup(std::function<void(QPrinter&)> setup) { m_printerSetup = std::move(setup); }
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
+    Messages& messages();
+    void buildChart();
+
     State& m_state;
     Windows& m_windows;
+    QCustomPlot* m_chart = nullptr;
+    std::array<QCPGraph*, 4> m_series{};
+    std::function<void(QPrinter&)> m_printerSetup;
 };
 
 } // namespace kestrune

@@ -1,0 +1,141 @@
+#include "chromaticity/Tracking.h"
+#include "core/Kinematics.h"
+#include "optics/BetaFunctions.h"
+
+#include <benchmark/benchmark.h>
+
+namespace kestrune {
+
+namespace {
+
+class QuietMessages : public Messages
+{
+public:
+    void error(const std::string&) override {}
+    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return true; }
+    void askParticle() override {}
+};
+
+constexpr int kCells = 28;
+constexpr int kSubCells = 3; // FODO cells of ten elements with one gradient bend each
+
+LatticeElement& append(State& state, int elementCode, double length)
+{
+    ++state.line.count;
+    LatticeElement& e = state.line.at(state.line.count);
+    e = LatticeElement{};
+    e.code = elementCode;
+    e.length = length;
+    return e;
+}
+
+// 28 cells of 31 elements: a pump and three FODO cells with a gradient bend, SF and SD each. The full
+// ring is the cell taken 28 times: 868 elements per turn.
+void makeRing(State& state)
+{
+    startParticle(state);
+    const double bendLength = 1.2;
+    const double h = kTwoPi / (kCells * kSubCells) / bendLength;
+    append(state, code::kPump, 0).pumpSpeed = 100;
+    for (int c = 0; c < kSubCells; ++c) {
+        append(state, code::kQuadrupole, 0.3).k = 1.5;
+        append(state, code::kDrift, 0.2);
+        append(state, code::kSextupoleF, 0.2).m = 8;
+        append(state, code::kDrift, 0.2);
+        LatticeElement& bend = append(state, code::kSectorBend, bendLength);
+        bend.curvature = h;
+        bend.k = -0.1;
+        append(state, code::kDrift, 0.2);
+        append(state, code::kQuadrupole, 0.3).k = -1.5;
+        append(state, code::kDrift, 0.2);
+        append(state, code::kSextupoleD, 0.2).m = -10;
+        append(state, code::kDrift, 0.6);
+    }
+    state.line.chainPositions();
+    state.line.superPeriods = kCells;
+}
+
+// a counter that Google Benchmark's inverted rate turns into nanoseconds per element and turn
+benchmark::Counter nanosecondsPer(double elementTurns)
+{
+    return benchmark::Counter(elementTurns * 1e-9,
+                              benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// one turn of one particle with the maps of the run, as the tracking loop does it every turn
+void BM_TrackingTurn(benchmark::State& bench)
+{
+    State state;
+    makeRing(state);
+    QuietMessages messages;
+    if (!betaFunctions(state, messages, nullptr))
+        bench.SkipWithError("ring without periodic solution");
+    TrackingRequest request;
+    request.start = {1.0, 0.05, 0.5, 0.0};
+    const TrackingMaps maps = buildTrackingMaps(state.line, 0);
+    const LossLimits limits = lossLimits(request);
+    PhasePoint p = request.start;
+    for (auto _ : bench) {
+        if (trackTurn(maps, limits, p) != 0)
+            bench.SkipWithError("particle lost");
+        benchmark::DoNotOptimize(p);
+    }
+    bench.counters["elements"] = static_cast<double>(maps.cell.size()) * maps.superPeriods;
+    bench.counters["per_element_turn"] =
+        nanosecondsPer(static_cast<double>(maps.cell.size()) * maps.superPeriods);
+}
+BENCHMARK(BM_TrackingTurn)->Unit(benchmark::kMicrosecond);
+
+// a whole run of 1000 turns as the window starts it: maps built once, one point kept per turn
+void BM_TrackingRun1000Turns(benchmark::State& bench)
+{
+    State state;
+    makeRing(state);
+    TrackingRequest request;
+    request.start = {1.0, 0.05, 0.5, 0.0};
+    request.turns = 1000;
+    request.offMomentum = true;
+    request.delta = 0.001;
+    std::vector<PhasePoint> points;
+    points.reserve(1000);
+    for (auto _ : bench) {
+        points.clear();
+        TrackingRun run(state.line, request);
+        run.advance(request.turns, points);
+        if (run.lost())
+            bench.SkipWithError("particle lost");
+        benchmark::DoNotOptimize(points.data());
+    }
+    bench.counters["per_element_turn"] = nanosecondsPer(1000.0 * state.line.count * kCells);
+}
+BENCHMARK(BM_TrackingRun1000Turns)->Unit(benchmark::kMillisecond);
+
+// the same turn with the map of every element of the full ring computed anew on the way, as a tracking
+// loop without the cache would do: the ring written out as 868 records
+void BM_TrackingTurnMapsRecomputed(benchmark::State& bench)
+{
+    State state;
+    makeRing(state);
+    const int n = state.line.count;
+    for (int copy = 1; copy < kCells; ++copy)
+        for (int j = 1; j <= n; ++j)
+            state.line.at(copy * n + j) = state.line.at(j);
+    state.line.count = n * kCells;
+    state.line.superPeriods = 1;
+    TrackingRequest request;
+    request.start = {1.0, 0.05, 0.5, 0.0};
+    const LossLimits limits = lossLimits(request);
+    PhasePoint p = request.start;
+    for (auto _ : bench) {
+        const TrackingMaps maps = buildTrackingMaps(state.line, 0);
+        if (trackTurn(maps, limits, p) != 0)
+            bench.SkipWithError("particle lost");
+        benchmark::DoNotOptimize(p);
+    }
+    bench.counters["per_element_turn"] = nanosecondsPer(static_cast<double>(state.line.count));
+}
+BENCHMARK(BM_TrackingTurnMapsRecomputed)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+} // namespace kestrune

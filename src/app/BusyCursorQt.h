@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QApplication>
+
+namespace kestrune {
+
+/// Shows the busy cursor for as long as it lives.
+class BusyCursor
+{
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace kestrune

@@ -1,0 +1,113 @@
+# --chromaticity, --save, --track and the chromaticity and resonance sections of the report.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+
+function(run_cli)
+    execute_process(COMMAND ${CLI} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "'${ARGN}' failed (${rc}): ${err}")
+    endif()
+    set(out "${out}" PARENT_SCOPE)
+    set(err "${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect_status status text)
+    execute_process(COMMAND ${CLI} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    string(FIND "${err}" "${text}" at)
+    if(NOT rc EQUAL status OR at EQUAL -1)
+        message(FATAL_ERROR "'${ARGN}': status ${rc}, expected ${status} with '${text}'; ${err}")
+    endif()
+endfunction()
+
+# CMake has no float arithmetic: a number's text against a pattern (digits to the precision wanted)
+function(expect_match json pattern)
+    string(JSON value GET "${json}" ${ARGN})
+    if(NOT value MATCHES "${pattern}")
+        message(FATAL_ERROR "${ARGN}: '${value}' does not match '${pattern}'")
+    endif()
+endfunction()
+
+# a number's first digits, sign included
+function(expect_prefix json prefix)
+    string(JSON value GET "${json}" ${ARGN})
+    string(FIND "${value}" "${prefix}" at)
+    if(NOT at EQUAL 0)
+        message(FATAL_ERROR "${ARGN}: '${value}', expected it to start with '${prefix}'")
+    endif()
+endfunction()
+
+# the correction reaches the wanted values; "1" reads as one (not ten), and the lattice is saved corrected
+run_cli(${EXAMPLES}/dba-cell.lat --chromaticity 1 -0.5 --save ${WORK}/corrected.lat --report ${WORK}/corrected.json)
+file(READ ${WORK}/corrected.json report)
+expect_prefix("${report}" "1.0" chromaticity wanted_x)
+# within 1e-9 of the wanted values
+set(one "^(1\\.0|1\\.0000000000[0-9]*|0\\.9999999999[0-9]*)$")
+set(minusHalf "^-(0\\.5|0\\.5000000000[0-9]*|0\\.4999999999[0-9]*)$")
+expect_match("${report}" "${one}" chromaticity corrected_x)
+expect_match("${report}" "${minusHalf}" chromaticity corrected_y)
+expect_prefix("${report}" "-14.7" chromaticity natural_x)
+expect_prefix("${report}" "2" chromaticity mf_per_m3)
+expect_prefix("${report}" "-" chromaticity md_per_m3)
+expect_prefix("${report}" "0.0" chromaticity special_sextupoles_x)
+
+# the saved lattice has the chromaticities of the correction; without --chromaticity nothing is wanted
+run_cli(${WORK}/corrected.lat --report ${WORK}/saved.json)
+file(READ ${WORK}/saved.json report)
+expect_match("${report}" "${one}" chromaticity corrected_x)
+expect_match("${report}" "${minusHalf}" chromaticity corrected_y)
+string(JSON wanted TYPE "${report}" chromaticity wanted_x)
+string(JSON mf TYPE "${report}" chromaticity mf_per_m3)
+if(NOT wanted STREQUAL "NULL" OR NOT mf STREQUAL "NULL")
+    message(FATAL_ERROR "a lattice without a correction: wanted ${wanted}, mf ${mf}")
+endif()
+
+# the resonance section: the working point inside its unit square
+expect_prefix("${report}" "9.47" resonance tune_x)
+expect_prefix("${report}" "9" resonance square tune_x_min)
+expect_prefix("${report}" "10" resonance square tune_x_max)
+expect_prefix("${report}" "4" resonance square tune_y_min)
+expect_prefix("${report}" "5" resonance square tune_y_max)
+
+# a ring without SF and SD sextupoles: the correction is refused, nothing is saved
+expect_status(1 "there are no \"SF\" and \"SD\" sextupoles." ${EXAMPLES}/fodo-cell.lat --chromaticity 0 0)
+
+# tracking: a header, the start as turn 0, one row per turn
+run_cli(${EXAMPLES}/dba-cell.lat --track 3 1 0 0.5 0)
+string(REGEX MATCHALL "[^\n]+" rows "${out}")
+list(LENGTH rows count)
+list(GET rows 0 header)
+list(GET rows 1 start)
+if(NOT count EQUAL 5 OR NOT header STREQUAL "turn,x_mm,xp_mrad,y_mm,yp_mrad" OR NOT start STREQUAL "0,1,0,0.5,0")
+    message(FATAL_ERROR "tracking CSV: ${out}")
+endif()
+
+# a particle at 600 mm is lost in the first turn after the first element
+run_cli(${EXAMPLES}/dba-cell.lat --track 10 600 0 0 0)
+if(NOT out MATCHES "\n# particle was lost during turn # 1 after element 1\n$" OR NOT err MATCHES "particle was lost during turn # 1")
+    message(FATAL_ERROR "lost particle: ${out} ${err}")
+endif()
+
+# the aperture, off momentum and numbers of sigmas
+run_cli(${EXAMPLES}/dba-cell.lat --track 10 10 0 0 0 --aperture 5)
+if(NOT out MATCHES "# particle was lost during turn # 1 after element")
+    message(FATAL_ERROR "aperture: ${out}")
+endif()
+run_cli(${EXAMPLES}/dba-cell.lat --track 2 1 0 0 0 --off-momentum 0.5)
+string(REGEX MATCHALL "[^\n]+" rows "${out}")
+list(LENGTH rows count)
+if(NOT count EQUAL 4)
+    message(FATAL_ERROR "off momentum: ${out}")
+endif()
+run_cli(${EXAMPLES}/dba-cell.lat --track 1 2 0 0 0 --sigmas --set beam.coupling_percent=1)
+string(REGEX MATCH "\n0,([0-9.]+),0,0,0\n" start "${out}")
+if(NOT start OR CMAKE_MATCH_1 STREQUAL "2")
+    message(FATAL_ERROR "two sigmas are millimetres of the equilibrium beam: ${out}")
+endif()
+
+# wrong use
+expect_status(2 "--off-momentum, --aperture and --sigmas go with --track" ${EXAMPLES}/dba-cell.lat --aperture 3)
+expect_status(2 "--track: the number of turns must be at least 1" ${EXAMPLES}/dba-cell.lat --track 0 1 0 0 0)
+expect_status(2 "--track: 'x' is not a valid floating point value" ${EXAMPLES}/dba-cell.lat --track 5 x 0 0 0)
+expect_status(2 "--off-momentum: the momentum deviation must be above -100 %" ${EXAMPLES}/dba-cell.lat
+              --track 5 1 0 0 0 --off-momentum -100)
+expect_status(2 "--chromaticity: 'a' is not a valid floating point value" ${EXAMPLES}/dba-cell.lat --chromaticity 1 a)

@@ -1,0 +1,74 @@
+#include "app/QtMessages.h"
+#include "chromaticity/ChromaticWindow.h"
+#include "core/Kinematics.h"
+#include "io/LatticeFile.h"
+#include "optics/BetaFunctions.h"
+#include "resonance/ResonanceWindow.h"
+#include "support/FakeMessages.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace kestrune {
+namespace {
+
+/// Pictures of the tracking and resonance windows with the example DBA ring, for the documentation; run
+/// only when KESTRUNE_SCREENSHOT_DIR names the folder to write them to.
+class ChromaticScreenshot : public ::testing::Test
+{
+protected:
+    ChromaticScreenshot() : messages(windows)
+    {
+        messages.redirectTo(&fake);
+        windows.messages = &messages;
+        startParticle(state);
+        EXPECT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
+    }
+
+    void type(QWidget* window, const char* name, const QString& text)
+    {
+        auto* edit = window->findChild<QLineEdit*>(name);
+        ASSERT_NE(edit, nullptr) << name;
+        edit->setText(text);
+    }
+
+    State state;
+    Windows windows;
+    test::FakeMessages fake;
+    QtMessages messages;
+};
+
+TEST_F(ChromaticScreenshot, DbaRingPhaseSpaceAndResonanceDiagram)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    ChromaticWindow chromatic(state, windows);
+    chromatic.resize(1180, 760);
+    chromatic.show();
+    type(&chromatic, "edxiwx", "1.0");
+    type(&chromatic, "edxiwy", "1.0");
+    chromatic.bbUpdateClick();
+    type(&chromatic, "edNumTurns", "1000");
+    for (const char* amplitude : {"10", "20", "30", "40", "50", "55", "60", "65", "70"}) {
+        type(&chromatic, "edXo", amplitude);
+        chromatic.bbTrackClick();
+    }
+    QTest::qWait(200);
+    ASSERT_TRUE(chromatic.grab().save(QDir(dir).filePath("tracking-dba-phase-space.png")));
+
+    ASSERT_TRUE(betaFunctions(state, fake, nullptr));
+    ResonanceWindow resonance(state, windows);
+    resonance.resize(640, 640);
+    resonance.show();
+    QTest::qWait(200);
+    ASSERT_TRUE(resonance.grab().save(QDir(dir).filePath("resonance-dba.png")));
+}
+
+} // namespace
+} // namespace kestrune

@@ -1,0 +1,301 @@
+#include "chromaticity/ChromaticWindow.h"
+
+#include "app/QtMessages.h"
+#include "chromaticity/TrackingChart.h"
+#include "core/Format.h"
+#include "core/Kinematics.h"
+#include "io/GraphExportQt.h"
+#include "io/LatticeFile.h"
+#include "io/ListPrinterQt.h"
+#include "support/FakeMessages.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+#include <qcustomplot.h>
+
+namespace kestrune {
+namespace {
+
+class ChromaticWindowTest : public ::testing::Test
+{
+protected:
+    ChromaticWindowTest() : messages(windows)
+    {
+        messages.redirectTo(&fake);
+        windows.messages = &messages;
+        startParticle(state);
+        EXPECT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
+        state.ringParams.chromaticityX = -25;
+        state.ringParams.chromaticityY = -20;
+        state.ringParams.computed = true;
+        window = std::make_unique<ChromaticWindow>(state, windows);
+        windows.chromatic = window.get();
+        window->show();
+    }
+    void TearDown() override
+    {
+        setSaveGraphDialogHook({});
+        setPrintDialogHook({});
+    }
+
+    template <typename T> T* control(const char* name)
+    {
+        T* found = window->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QString labelText(const char* name) { return control<QLabel>(name)->text(); }
+    void type(const char* name, const QString& text)
+    {
+        QLineEdit* edit = control<QLineEdit>(name);
+        edit->clear();
+        QTest::keyClicks(edit, text);
+    }
+    // at the left end, where radio buttons and check boxes have their mark
+    void click(const char* name)
+    {
+        QAbstractButton* button = control<QAbstractButton>(name);
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+    }
+    int sf() const
+    {
+        for (int i = 1; i <= state.line.count; ++i)
+            if (state.line.at(i).code == code::kSextupoleF)
+                return i;
+        return 0;
+    }
+
+    State state;
+    Windows windows;
+    test::FakeMessages fake;
+    QtMessages messages;
+    std::unique_ptr<ChromaticWindow> window;
+};
+
+QString runTool(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    EXPECT_TRUE(process.waitForFinished(30000)) << program.toStdString();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+TEST_F(ChromaticWindowTest, ComesUpWithTheFormsTextsAndDefaults)
+{
+    EXPECT_EQ(window->windowTitle(), "chromaticity correction and particle tracking");
+    EXPECT_EQ(labelText("lHeading"),
+              "chromaticities:   natural     wanted   spec.sext.  SF,SD 's   actual       "
+              "                              SF,SD (1/m^3)");
+    EXPECT_EQ(control<QLineEdit>("edxiwx")->text(), "0.0");
+    EXPECT_EQ(control<QLineEdit>("edxiwy")->text(), "0.0");
+    EXPECT_EQ(labelText("lWantedX"), "wanted, x = ");
+    EXPECT_EQ(control<QLineEdit>("edXo")->text(), "10.0");
+    EXPECT_EQ(control<QLineEdit>("edNumTurns")->text(), "400");
+    EXPECT_EQ(control<QLineEdit>("edWidthMin")->text(), "-5.0");
+    EXPECT_EQ(control<QLineEdit>("edHeightMin")->text(), " -5.0");
+    EXPECT_TRUE(control<QRadioButton>("rbAdd")->isChecked());
+    EXPECT_TRUE(control<QRadioButton>("rbXXp")->isChecked());
+    EXPECT_TRUE(control<QRadioButton>("rbMM")->isChecked());
+    EXPECT_FALSE(control<QCheckBox>("cbOffMom")->isChecked());
+    EXPECT_EQ(labelText("lxo"), "x_o, mm");
+    EXPECT_EQ(control<QPushButton>("bbUpdate")->text(), "update");
+    EXPECT_EQ(control<QPushButton>("bbTrack")->text(), "track");
+    EXPECT_EQ(window->chart()->plot()->xAxis->label(), "oscillation amplitude, mm");
+    EXPECT_EQ(window->chart()->plot()->yAxis->label(), "oscillation slope, mr");
+    EXPECT_FALSE(window->chart()->plot()->legend->visible());
+}
+
+TEST_F(ChromaticWindowTest, UpdateWritesTheStrengthsAndShowsEveryContribution)
+{
+    type("edxiwx", "1");
+    type("edxiwy", "");
+    click("bbUpdate");
+    EXPECT_TRUE(fake.errors.empty());
+    EXPECT_EQ(labelText("lxixo"), QString::fromStdString(fmt("%8.3f", -25.0)));
+    EXPECT_EQ(labelText("lxiyo"), QString::fromStdString(fmt("%8.3f", -20.0)));
+    // "1" is one, not ten; the empty box is zero
+    EXPECT_EQ(labelText("lxix"), "   1.000");
+    EXPECT_EQ(labelText("lxiy"), "   0.000");
+    EXPECT_EQ(labelText("lxisx"), "   0.000");
+    EXPECT_EQ(labelText("ldxix"), "  26.000");
+    EXPECT_EQ(labelText("ldxiy"), "  20.000");
+    EXPECT_EQ(labelText("lSF"), QString::fromStdString(fmt("%8.3f", state.line.at(sf()).m)));
+    EXPECT_NEAR(state.ringParams.correctedChromaticityX, 1, 1e-9);
+}
+
+TEST_F(ChromaticWindowTest, NaturalChromaticitiesNotYetComputedAreComputedFirst)
+{
+    state.ringParams = RingParameters{};
+    click("bbUpdate");
+    EXPECT_TRUE(fake.errors.empty());
+    EXPECT_LT(state.ringParams.chromaticityX, -10);
+    EXPECT_EQ(labelText("lxixo"), QString::fromStdString(fmt("%8.3f", state.ringParams.chromaticityX)));
+    EXPECT_NEAR(state.ringParams.correctedChromaticityX, 0, 1e-9);
+    EXPECT_EQ(labelText("lxix"),
+              QString::fromStdString(fmt("%8.3f", state.ringParams.correctedChromaticityX)));
+}
+
+TEST_F(ChromaticWindowTest, RefusedUpdateKeepsStrengthsAndLabels)
+{
+    for (int i = 1; i <= state.line.count; ++i)
+        if (state.line.at(i).code == code::kSextupoleD)
+            state.line.at(i).code = code::kSextupoleSpecial;
+    const double before = state.line.at(sf()).m;
+    click("bbUpdate");
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(
+        fake.errors[0],
+        "there are no \"SF\" and \"SD\" sextupoles.\r You must have at least one of each in your lattice.");
+    EXPECT_EQ(state.line.at(sf()).m, before);
+    EXPECT_EQ(labelText("lSF"), "");
+    type("edxiwx", "x1");
+    click("bbUpdate");
+    EXPECT_EQ(fake.errors.back(), "'x1' is not a valid floating point value");
+}
+
+TEST_F(ChromaticWindowTest, TrackingAddsOnePointPerTurnInThePlaneShown)
+{
+    type("edXo", "1.0");
+    type("edNumTurns", "1");
+    click("bbTrack");
+    EXPECT_TRUE(fake.errors.empty());
+    EXPECT_EQ(window->chart()->pointCount(TrackingChart::Colour::Yellow), 1);
+    type("edNumTurns", "25");
+    click("rbYYP");
+    type("edYo", "0.5");
+    click("bbTrack");
+    EXPECT_EQ(window->chart()->pointCount(TrackingChart::Colour::Lime), 25);
+    EXPECT_EQ(window->chart()->pointCount(), 26);
+    click("rbReplace");
+    click("bbTrack");
+    EXPECT_EQ(window->chart()->pointCount(), 25) << "a new graph starts empty";
+    // the particle went on from where the last run left it
+    EXPECT_NE(state.run.y0, 0.5);
+}
+
+TEST_F(ChromaticWindowTest, LostParticleIsReportedWithItsTurn)
+{
+    type("edXo", "600");
+    click("bbTrack");
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(fake.errors[0], "particle was lost during turn # 1");
+    EXPECT_EQ(window->chart()->pointCount(), 0);
+}
+
+TEST_F(ChromaticWindowTest, RefusedRunLeavesTheGraph)
+{
+    type("edNumTurns", "3");
+    click("bbTrack");
+    ASSERT_EQ(window->chart()->pointCount(), 3);
+    click("rbReplace");
+    click("cbOffMom");
+    type("edOffMom", "-100");
+    click("bbTrack");
+    EXPECT_EQ(fake.errors.back(), "the momentum deviation must be above -100 %!");
+    EXPECT_EQ(window->chart()->pointCount(), 3);
+    type("edNumTurns", "many");
+    click("bbTrack");
+    EXPECT_EQ(fake.errors.back(), "'many' is not a valid integer value");
+    EXPECT_EQ(window->chart()->pointCount(), 3);
+}
+
+TEST_F(ChromaticWindowTest, SigmaModeRelabelsTheBoxesAndNeedsEmittances)
+{
+    click("rbSigma");
+    EXPECT_EQ(labelText("lxo"), "n_x");
+    EXPECT_EQ(labelText("lxpo"), "n_xp");
+    EXPECT_EQ(labelText("lyo"), "n_y");
+    EXPECT_EQ(labelText("lypo"), "n_yp");
+    click("bbTrack");
+    EXPECT_EQ(fake.errors.back(),
+              "no equilibrium emittances yet: update the beam parameters in the ring window first!");
+    state.ringParams.emittanceX = 1e-8;
+    state.ringParams.emittanceY = 1e-10;
+    type("edXo", "2");
+    type("edNumTurns", "1");
+    click("bbTrack");
+    EXPECT_EQ(window->chart()->pointCount(), 1);
+    click("rbMM");
+    EXPECT_EQ(labelText("lxo"), "x_o, mm");
+    EXPECT_EQ(labelText("lypo"), "yp_o, mr");
+}
+
+TEST_F(ChromaticWindowTest, LongRunEndsWithEveryPointAndTheNormalCursor)
+{
+    type("edXo", "1.0");
+    type("edNumTurns", "100000");
+    click("bbTrack");
+    EXPECT_TRUE(fake.errors.empty());
+    EXPECT_EQ(window->chart()->pointCount(), 100000);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(ChromaticWindowTest, UseFixesTheScaleWithFourCornerPointsAndAutomaticFollowsThePoints)
+{
+    type("edWidthMin", "-20");
+    type("edWidthMax", "20");
+    type("edHeightMin", "-2");
+    type("edHeightMax", "3");
+    click("bbUse");
+    TrackingChart* chart = window->chart();
+    EXPECT_FALSE(chart->automatic());
+    EXPECT_EQ(chart->pointCount(TrackingChart::Colour::Maroon), 4);
+    EXPECT_DOUBLE_EQ(chart->xLower(), -20);
+    EXPECT_DOUBLE_EQ(chart->xUpper(), 20);
+    EXPECT_DOUBLE_EQ(chart->yLower(), -2);
+    EXPECT_DOUBLE_EQ(chart->yUpper(), 3);
+    type("edXo", "1");
+    type("edNumTurns", "50");
+    click("bbTrack");
+    EXPECT_DOUBLE_EQ(chart->xLower(), -20) << "a fixed scale stays";
+    click("btAuto");
+    EXPECT_TRUE(chart->automatic());
+    // the corner points are points of the series too, so the automatic scale still takes them in
+    EXPECT_LT(chart->xLower(), -20);
+    click("rbReplace");
+    click("bbTrack");
+    EXPECT_GT(chart->xLower(), -5);
+    EXPECT_LT(chart->xUpper(), 5);
+}
+
+TEST_F(ChromaticWindowTest, GraphIsSavedAsMetafileAndPrintedInLandscape)
+{
+    QTemporaryDir dir;
+    type("edNumTurns", "20");
+    click("bbTrack");
+    const QString wmf = dir.filePath("tracking.wmf");
+    setSaveGraphDialogHook([&](QWidget*) { return wmf; });
+    window->SavegraphasmetaFilewmf1Click();
+    EXPECT_TRUE(fake.errors.empty());
+    EXPECT_GT(QFileInfo(wmf).size(), 1000);
+
+    const QString pdf = dir.filePath("tracking.pdf");
+    setPrintDialogHook([&](QPrinter& printer, QWidget*) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    });
+    window->printgraph1Click();
+    EXPECT_TRUE(fake.errors.empty());
+    const QString info = runTool("pdfinfo", {pdf});
+    const QRegularExpressionMatch size =
+        QRegularExpression("Page size:\\s+([0-9.]+) x ([0-9.]+)").match(info);
+    ASSERT_TRUE(size.hasMatch()) << info.toStdString();
+    EXPECT_GT(size.captured(1).toDouble(), size.captured(2).toDouble()) << "landscape";
+    EXPECT_TRUE(runTool("pdftotext", {pdf, "-"}).contains("particle tracking"));
+}
+
+} // namespace
+} // namespace kestrune
