@@ -24,6 +24,9 @@ std::string lower(std::string text)
 
 std::string num(double value)
 {
+    // whole numbers as integers ("150", not "1.5e+02"); everything else in its shortest exact form
+    if (value == std::floor(value) && std::fabs(value) < 1e15)
+        return fmt("%.0f", value);
     return shortestFloat(value);
 }
 
@@ -68,8 +71,14 @@ std::string definition(const LatticeElement& e)
         text = std::string(rectangular ? "rbend" : "sbend") + ", l=" + num(length) + ", angle=" + num(angle);
         if (e.k != 0)
             text += ", k1=" + num(e.k);
-        const double e1 = rectangular ? e.ain - angle / 2 : e.code == code::kWedgeBend ? e.ain : 0;
-        const double e2 = rectangular ? e.aout - angle / 2 : e.code == code::kWedgeBend ? e.aout : 0;
+        double e1 = rectangular ? e.ain - angle / 2 : e.code == code::kWedgeBend ? e.ain : 0;
+        double e2 = rectangular ? e.aout - angle / 2 : e.code == code::kWedgeBend ? e.aout : 0;
+        // faces of a rectangular magnet that differ from angle/2 by rounding only are its own faces
+        const double rounding = 1e-14 * std::max(1.0, std::fabs(angle));
+        if (rectangular && std::fabs(e1) < rounding)
+            e1 = 0;
+        if (rectangular && std::fabs(e2) < rounding)
+            e2 = 0;
         if (e1 != 0)
             text += ", e1=" + num(e1);
         if (e2 != 0)
