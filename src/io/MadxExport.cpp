@@ -195,7 +195,9 @@ std::optional<std::string> madxText(const State& state, Messages& messages)
     for (int i = 1; i <= line.count; ++i) {
         const std::string kind = missingKind(line.at(i).code);
         if (!kind.empty())
-            missing.push_back(line.at(i).name + " (" + kind + ", element " + std::to_string(i) + ")");
+            missing.push_back(line.at(i).name.empty()
+                                  ? kind + " (element " + std::to_string(i) + ")"
+                                  : line.at(i).name + " (" + kind + ", element " + std::to_string(i) + ")");
     }
     if (!missing.empty()) {
         std::string text = "cannot export to MAD-X: no MAD-X element for ";

@@ -506,3 +506,40 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(MadxExamples, LightSourceRingIsReadWithEveryConstructItUses)
+{
+    State state;
+    startParticle(state);
+    FakeMessages messages;
+    MadxImportSummary summary;
+    ASSERT_TRUE(readMadxFile(state, messages, std::string(KESTRUNE_EXAMPLES) + "/ls-ring.madx", &summary));
+    EXPECT_TRUE(messages.errors.empty());
+    EXPECT_EQ(summary.beamLine, "ls3");
+    EXPECT_EQ(state.line.count, 415);
+    EXPECT_NEAR(state.line.length, 12 * 15.3, 1e-9);
+    EXPECT_NEAR(state.beam.totalEnergy, 3e9, 1);
+    EXPECT_EQ(summary.drifted, (std::map<std::string, int>{
+                                   {"hkicker", 24}, {"kicker", 1}, {"rfcavity", 2}, {"vkicker", 24}}));
+    EXPECT_EQ(summary.thinMultipoles, 24);
+    EXPECT_TRUE(summary.undefined.empty());
+    EXPECT_EQ(summary.skipped, std::vector<std::string>{});
+    EXPECT_TRUE(summary.periodic);
+    // the achromat keeps the straights nearly free of dispersion
+    EXPECT_LT(std::fabs(state.run.etaX0), 1e-3);
+    int rectangular = 0;
+    for (int i = 1; i <= state.line.count; ++i) {
+        const LatticeElement& e = state.line.at(i);
+        if (e.code == code::kRectangularBend) {
+            ++rectangular;
+            EXPECT_NEAR(e.gap, 6 * 0.0125 * 0.5, kTight);
+        }
+    }
+    EXPECT_EQ(rectangular, 24);
+}
+
+} // namespace
+} // namespace kestrune
