@@ -5,6 +5,9 @@
 #include "io/TfsTable.h"
 
 #include <QAction>
+#include <QDir>
+#include <QTest>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -135,6 +138,28 @@ TEST_F(MagStructMadx, TfsTableHoldsARowPerElement)
     trigger("mnExportTfs");
     EXPECT_TRUE(dialogTitles.isEmpty());
     EXPECT_EQ(fake.errors, std::vector<std::string>{"define a beam line first!"});
+}
+
+} // namespace
+} // namespace kestrune::test
+
+namespace kestrune::test {
+namespace {
+
+/// The imported light-source ring, for the documentation; runs only when KESTRUNE_SCREENSHOT_DIR names
+/// the folder to write it to.
+TEST_F(MagStructFixture, ScreenshotOfTheImportedLightSourceRing)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    showWindow();
+    window->setChartTitle("Periodic Lattice");
+    openAnswer = QString(KESTRUNE_EXAMPLES) + "/ls-ring.madx";
+    window->findChild<QAction*>("mnImportMadx")->trigger();
+    ASSERT_EQ(state.line.count, 415);
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-madx-ls-ring.png")));
 }
 
 } // namespace
