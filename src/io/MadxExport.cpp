@@ -110,10 +110,10 @@ std::string definition(const LatticeElement& e)
 bool validName(const std::string& name)
 {
     static const std::set<std::string> reserved{
-        "line",  "sequence", "endsequence", "beam",   "use",   "call",       "option", "marker", "drift",
-        "sbend", "rbend",    "quadrupole",  "sextupole", "return", "stop", "exit",   "quit",   "title",
-        "value", "print",    "if",          "while",  "macro", "exec",       "real",   "int",    "const",
-        "shared", "twiss",   "select",      "match",  "endmatch"};
+        "line",  "sequence", "endsequence", "beam",       "use",       "call",   "option", "marker",
+        "drift", "sbend",    "rbend",       "quadrupole", "sextupole", "return", "stop",   "exit",
+        "quit",  "title",    "value",       "print",      "if",        "while",  "macro",  "exec",
+        "real",  "int",      "const",       "shared",     "twiss",     "select", "match",  "endmatch"};
     if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0])))
         return false;
     for (char c : name)
@@ -126,7 +126,8 @@ std::string beamLine(const BeamParameters& beam)
 {
     std::string particle;
     const double massGeV = beam.restEnergy / 1e9;
-    const std::string name = lower(beam.name.substr(std::min(beam.name.find_first_not_of(' '), beam.name.size())));
+    const std::string name =
+        lower(beam.name.substr(std::min(beam.name.find_first_not_of(' '), beam.name.size())));
     if (!beam.isIon && name == "electron")
         particle = "particle=electron";
     else if (!beam.isIon && name == "proton")
@@ -210,7 +211,8 @@ std::optional<std::string> madxText(const State& state, Messages& messages)
     }
 
     // one definition per distinct element; a name used for different elements gets a suffix
-    std::map<std::string, std::vector<std::pair<std::string, std::string>>> byName; // lower name -> (def, label)
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>>
+        byName; // lower name -> (def, label)
     std::set<std::string> labels;
     std::vector<std::string> labelOf(static_cast<std::size_t>(line.count) + 1);
     std::vector<std::string> definitions;
@@ -219,7 +221,8 @@ std::optional<std::string> madxText(const State& state, Messages& messages)
         const std::string def = definition(e);
         const std::string base = validName(e.name) ? e.name : "E" + std::to_string(i);
         auto& variants = byName[lower(base)];
-        const auto same = std::find_if(variants.begin(), variants.end(), [&](const auto& v) { return v.first == def; });
+        const auto same =
+            std::find_if(variants.begin(), variants.end(), [&](const auto& v) { return v.first == def; });
         if (same != variants.end()) {
             labelOf[static_cast<std::size_t>(i)] = same->second;
             continue;
@@ -302,8 +305,8 @@ std::optional<TfsTable> latticeFunctionsTable(const State& state, Messages& mess
         const LatticeElement* e = start ? nullptr : &state.line.at(index);
         // list row: betaX, alphaX, phiX, eta, eta', betaY, alphaY, phiY, s
         table.rows.push_back({start ? "LATTICE$START" : e->name, start ? "MARKER" : keyword(*e), num(v[8]),
-                              num(start ? 0.0 : e->length), num(v[0]), num(v[1]), num(v[2]), num(v[3]), num(v[4]),
-                              num(v[5]), num(v[6]), num(v[7])});
+                              num(start ? 0.0 : e->length), num(v[0]), num(v[1]), num(v[2]), num(v[3]),
+                              num(v[4]), num(v[5]), num(v[6]), num(v[7])});
     }
     return table;
 }

@@ -366,8 +366,8 @@ double evaluateMadx(const MadxExpr& e, MadxScope& scope, int line)
     }
     }
     if (!std::isfinite(value))
-        throw MadxError("an expression has no finite value (division by zero or a function outside its domain)",
-                        line);
+        throw MadxError(
+            "an expression has no finite value (division by zero or a function outside its domain)", line);
     return value;
 }
 

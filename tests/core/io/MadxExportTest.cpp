@@ -83,7 +83,8 @@ void expectSameOptics(const State& a, const State& b, double tolerance)
 {
     const auto x = periodicOptics(a);
     const auto y = periodicOptics(b);
-    static const char* const what[] = {"betaX", "alphaX", "betaY", "alphaY", "eta", "eta'", "tune x", "tune y"};
+    static const char* const what[] = {"betaX", "alphaX", "betaY",  "alphaY",
+                                       "eta",   "eta'",   "tune x", "tune y"};
     for (std::size_t i = 0; i < x.size(); ++i)
         EXPECT_NEAR(y[i], x[i], tolerance * std::max(1.0, std::fabs(x[i]))) << what[i];
 }
@@ -156,8 +157,9 @@ TEST(MadxExport, ElementsWithoutCounterpartAreRefusedByName)
     FakeMessages messages;
     EXPECT_FALSE(madxText(ion, messages).has_value());
     ASSERT_EQ(messages.errors.size(), 1u);
-    EXPECT_EQ(messages.errors[0], "cannot export to MAD-X: no MAD-X element for EL (einzel lens, element 2), "
-                                  "ACC (electrostatic accelerator, element 4), LIN (linac section, element 10)");
+    EXPECT_EQ(messages.errors[0],
+              "cannot export to MAD-X: no MAD-X element for EL (einzel lens, element 2), "
+              "ACC (electrostatic accelerator, element 4), LIN (linac section, element 10)");
 
     State empty;
     EXPECT_FALSE(madxText(empty, messages).has_value());
@@ -198,8 +200,8 @@ TEST(TfsTable, WrittenTableReadsBackWithHeaderNamesFormatsAndValues)
     EXPECT_EQ(read->find("PARTICLE")->value, "ELECTRON");
     EXPECT_EQ(read->find("PC")->format, "%le");
     EXPECT_NEAR(std::atof(read->find("PC")->value.c_str()), 2.0, 1e-12);
-    EXPECT_EQ(read->columns, (std::vector<std::string>{"NAME", "KEYWORD", "S", "L", "BETX", "ALFX", "MUX", "DX",
-                                                        "DPX", "BETY", "ALFY", "MUY"}));
+    EXPECT_EQ(read->columns, (std::vector<std::string>{"NAME", "KEYWORD", "S", "L", "BETX", "ALFX", "MUX",
+                                                       "DX", "DPX", "BETY", "ALFY", "MUY"}));
     EXPECT_EQ(read->formats[0], "%s");
     EXPECT_EQ(read->formats[2], "%le");
     ASSERT_EQ(read->rows.size(), static_cast<std::size_t>(state.line.count) + 1);
@@ -218,7 +220,9 @@ TEST(TfsTable, WrittenTableReadsBackWithHeaderNamesFormatsAndValues)
     const int s = read->column("S"), betx = read->column("BETX"), muy = read->column("MUY"),
               dx = read->column("DX");
     for (std::size_t i = 0; i < rows.rows.size(); ++i) {
-        const auto value = [&](int c) { return std::atof(read->rows[i][static_cast<std::size_t>(c)].c_str()); };
+        const auto value = [&](int c) {
+            return std::atof(read->rows[i][static_cast<std::size_t>(c)].c_str());
+        };
         EXPECT_NEAR(value(s), rows.rows[i][8], 1e-12);
         EXPECT_NEAR(value(betx), rows.rows[i][0], 1e-12);
         EXPECT_NEAR(value(dx), rows.rows[i][3], 1e-12);

@@ -167,7 +167,8 @@ TEST(MadxElements, InheritanceCopiesAndOverrides)
 
 TEST(MadxElements, LastDefinitionBeforeUseHolds)
 {
-    const auto r = import("x: quadrupole, l=1, k1=1; x: drift, l=2; y: marker; y: line=(x, x); use, period=y;");
+    const auto r =
+        import("x: quadrupole, l=1, k1=1; x: drift, l=2; y: marker; y: line=(x, x); use, period=y;");
     ASSERT_TRUE(r->ok);
     ASSERT_EQ(r->state.line.count, 2);
     EXPECT_EQ(r->state.line.at(1).code, code::kDrift);
@@ -176,10 +177,11 @@ TEST(MadxElements, LastDefinitionBeforeUseHolds)
 
 TEST(MadxElements, ElementsNamedLikeAttributesAndUnusedAttributes)
 {
-    const auto r = import("k1: kicker, l=0.1, kick=0.001; l: drift, l=1;\n"
-                          "q: quadrupole, l=1, k1=2, type=mq, apertype=ellipse, aperture={0.03, 0.02}, thick;\n"
-                          "b: rbend, l=1, angle=0.1, true_rbend, -thick, harmon=4, volt=1;\n"
-                          "bl: line=(k1, l, q, b);");
+    const auto r =
+        import("k1: kicker, l=0.1, kick=0.001; l: drift, l=1;\n"
+               "q: quadrupole, l=1, k1=2, type=mq, apertype=ellipse, aperture={0.03, 0.02}, thick;\n"
+               "b: rbend, l=1, angle=0.1, true_rbend, -thick, harmon=4, volt=1;\n"
+               "bl: line=(k1, l, q, b);");
     ASSERT_TRUE(r->ok) << r->messages.errors[0];
     EXPECT_EQ(names(r->state), (std::vector<std::string>{"k1", "l", "q", "b"}));
     EXPECT_DOUBLE_EQ(r->state.line.at(3).k, 2.0);
@@ -201,7 +203,8 @@ TEST(MadxLines, RepetitionReflectionNestingAndPlusSeparators)
                           "ring: line=(2*sub + -(a, b, c), c, -sub, 2*(c));\n"
                           "use, period=ring;");
     ASSERT_TRUE(r->ok);
-    EXPECT_EQ(names(r->state), (std::vector<std::string>{"a", "b", "a", "b", "c", "b", "a", "c", "b", "a", "c", "c"}));
+    EXPECT_EQ(names(r->state),
+              (std::vector<std::string>{"a", "b", "a", "b", "c", "b", "a", "c", "b", "a", "c", "c"}));
     EXPECT_NEAR(r->state.line.length, 4 * 1.0 + 4 * 0.5 + 4 * 0.2, kTight);
 }
 
@@ -223,7 +226,8 @@ std::string sequenceWithRefer(const std::string& refer, double at)
 TEST(MadxSequences, EveryReferPointGivesTheSamePlacement)
 {
     // the quadrupole spans 1.0 .. 1.5 in all three
-    for (const auto& [refer, at] : {std::pair<std::string, double>{"entry", 1.0}, {"centre", 1.25}, {"exit", 1.5}}) {
+    for (const auto& [refer, at] :
+         {std::pair<std::string, double>{"entry", 1.0}, {"centre", 1.25}, {"exit", 1.5}}) {
         const auto r = import(sequenceWithRefer(refer, at));
         ASSERT_TRUE(r->ok) << refer;
         ASSERT_EQ(r->state.line.count, 3) << refer; // drift, quadrupole, drift; the marker is left out
@@ -283,8 +287,8 @@ TEST(MadxSequences, OverlappingElementsAreRefused)
     const auto r = import("q: quadrupole, l=1, k1=1;\ns: sequence, l=5;\nq, at=1;\nq, at=1.5;\nendsequence;");
     EXPECT_FALSE(r->ok);
     ASSERT_EQ(r->messages.errors.size(), 1u);
-    EXPECT_EQ(r->messages.errors[0],
-              "cannot import MAD-X file test.madx, line 4: negative drift: q starts at 1 m, before q ends at 1.5 m");
+    EXPECT_EQ(r->messages.errors[0], "cannot import MAD-X file test.madx, line 4: negative drift: q starts "
+                                     "at 1 m, before q ends at 1.5 m");
 }
 
 TEST(MadxFiles, CallIsRelativeToTheCallingFile)
@@ -293,7 +297,8 @@ TEST(MadxFiles, CallIsRelativeToTheCallingFile)
     const fs::path dir = fs::temp_directory_path() / "kestrune-madx-call";
     fs::create_directories(dir / "optics");
     std::ofstream(dir / "optics" / "strengths.str") << "kqf = 1.25;\ncall, file=\"elements.ele\";\n";
-    std::ofstream(dir / "optics" / "elements.ele") << "qf: quadrupole, l=0.5, k1:=kqf;\nreturn;\nqf: drift;\n";
+    std::ofstream(dir / "optics" / "elements.ele")
+        << "qf: quadrupole, l=0.5, k1:=kqf;\nreturn;\nqf: drift;\n";
     std::ofstream(dir / "ring.madx") << "call, file='optics/strengths.str';\nbl: line=(qf);\n";
     State state;
     startParticle(state);
@@ -302,7 +307,7 @@ TEST(MadxFiles, CallIsRelativeToTheCallingFile)
     EXPECT_DOUBLE_EQ(state.line.at(1).k, 1.25);
 
     std::ofstream(dir / "optics" / "elements.ele") << "qf: quadrupole, l=0.5, k1:=kqf;\nqs: solenoid, l=1;\n"
-                                                       "bl: line=(qf, qs);\n";
+                                                      "bl: line=(qf, qs);\n";
     std::ofstream(dir / "ring.madx") << "call, file='optics/strengths.str';\n";
     EXPECT_FALSE(readMadxFile(state, messages, (dir / "ring.madx").string()));
     ASSERT_EQ(messages.errors.size(), 1u);
@@ -352,7 +357,7 @@ TEST(MadxMapping, GapFollowsTheEdgeMatrixFringeTerm)
     // faces: G = 6 hgap fint makes h^2 G / 3 equal MAD-X's 2 h^2 hgap fint
     EXPECT_NEAR(only("x: rbend, l=1, angle=0.1, hgap=0.02, fint=0.5;").gap, 0.06, kTight);
     EXPECT_NEAR(only("x: rbend, l=1, angle=0.1, hgap=0.02, fint;").gap, 0.06, kTight); // a bare fint is 0.5
-    EXPECT_DOUBLE_EQ(only("x: rbend, l=1, angle=0.1, hgap=0.02;").gap, 0.0);          // hard edge
+    EXPECT_DOUBLE_EQ(only("x: rbend, l=1, angle=0.1, hgap=0.02;").gap, 0.0);           // hard edge
     // a sector magnet has no faces in the program: it keeps its full gap
     const LatticeElement sector = only("x: sbend, l=1, angle=0.1, hgap=0.02;");
     EXPECT_EQ(sector.code, code::kSectorBend);
@@ -376,16 +381,18 @@ TEST(MadxMapping, SextupoleFamiliesBySign)
 
 TEST(MadxMapping, InstrumentsBecomeDriftsAndAreCountedOnce)
 {
-    const auto r = import("bpm: monitor, l=0.1; h: hmonitor; v: vmonitor, l=0.05; k: hkicker, l=0.2, kick=1e-3;\n"
-                          "cav: rfcavity, l=0.5, volt=1, harmon=400, lag=0.5; col: rcollimator, l=0.3;\n"
-                          "m: marker; oct: octupole, l=0, k3=100; mp: multipole, knl={0, 0, 0, 12};\n"
-                          "bl: line=(bpm, h, v, k, cav, col, m, oct, mp, bpm);");
+    const auto r =
+        import("bpm: monitor, l=0.1; h: hmonitor; v: vmonitor, l=0.05; k: hkicker, l=0.2, kick=1e-3;\n"
+               "cav: rfcavity, l=0.5, volt=1, harmon=400, lag=0.5; col: rcollimator, l=0.3;\n"
+               "m: marker; oct: octupole, l=0, k3=100; mp: multipole, knl={0, 0, 0, 12};\n"
+               "bl: line=(bpm, h, v, k, cav, col, m, oct, mp, bpm);");
     ASSERT_TRUE(r->ok) << r->messages.errors[0];
     EXPECT_EQ(r->state.line.count, 6);
     for (int i = 1; i <= r->state.line.count; ++i)
         EXPECT_EQ(r->state.line.at(i).code, code::kDrift);
-    EXPECT_EQ(r->summary.drifted, (std::map<std::string, int>{
-                                      {"monitor", 2}, {"vmonitor", 1}, {"hkicker", 1}, {"rfcavity", 1}, {"rcollimator", 1}}));
+    EXPECT_EQ(r->summary.drifted,
+              (std::map<std::string, int>{
+                  {"monitor", 2}, {"vmonitor", 1}, {"hkicker", 1}, {"rfcavity", 1}, {"rcollimator", 1}}));
     EXPECT_EQ(r->summary.dropped, (std::map<std::string, int>{{"hmonitor", 1}, {"marker", 1}}));
     EXPECT_EQ(r->summary.thinMultipoles, 2);
     const std::vector<std::string> report = madxImportReport(r->summary);
@@ -407,7 +414,8 @@ TEST(MadxBeam, ParticleAndEnergy)
     EXPECT_EQ(proton->state.beam.name, "proton");
     EXPECT_NEAR(proton->state.beam.momentum, 7e12, 1);
 
-    const auto ion = import("beam, particle=lead, mass=193.687, charge=82, gamma=2; d: drift, l=1; bl: line=(d);");
+    const auto ion =
+        import("beam, particle=lead, mass=193.687, charge=82, gamma=2; d: drift, l=1; bl: line=(d);");
     ASSERT_TRUE(ion->ok);
     EXPECT_TRUE(ion->state.beam.isIon);
     EXPECT_EQ(ion->state.beam.charge, 82);
@@ -419,8 +427,9 @@ TEST(MadxBeam, EnergyBelowTheRestEnergyIsRefused)
 {
     const auto r = import("beam, particle=proton, energy=0.5; d: drift, l=1; bl: line=(d);");
     EXPECT_FALSE(r->ok);
-    EXPECT_EQ(r->messages.errors.at(0),
-              "cannot import MAD-X file test.madx, line 1: the beam energy 0.5 GeV is not above the rest energy");
+    EXPECT_EQ(
+        r->messages.errors.at(0),
+        "cannot import MAD-X file test.madx, line 1: the beam energy 0.5 GeV is not above the rest energy");
 }
 
 TEST(MadxImport, StartsFromThePeriodicSolutionOfAStableCell)
@@ -459,8 +468,8 @@ TEST_P(MadxRefusal, NamesTheConstructAndKeepsTheState)
     state.line.length = 0.3;
     const double momentum = state.beam.momentum;
     FakeMessages messages;
-    EXPECT_FALSE(readMadxText(state, messages, std::string("beam, particle=proton, pc=5;\n") + GetParam().input,
-                              "test.madx"));
+    EXPECT_FALSE(readMadxText(state, messages,
+                              std::string("beam, particle=proton, pc=5;\n") + GetParam().input, "test.madx"));
     ASSERT_EQ(messages.errors.size(), 1u);
     EXPECT_EQ(messages.errors[0], std::string("cannot import MAD-X file test.madx") + GetParam().message);
     EXPECT_EQ(state.line.count, 1);
@@ -480,7 +489,8 @@ INSTANTIATE_TEST_SUITE_P(
                 ", line 2: thin multipoles with a sextupole component are not supported (m (multipole))"},
         Refusal{"m: multipole, ksl={0, 0, 0, 1};\nbl: line=(m);",
                 ", line 2: skew multipole components are not supported (m (multipole))"},
-        Refusal{"s: solenoid, l=1, ks=0.1;\nbl: line=(s);", ", line 2: solenoids are not supported (s (solenoid))"},
+        Refusal{"s: solenoid, l=1, ks=0.1;\nbl: line=(s);",
+                ", line 2: solenoids are not supported (s (solenoid))"},
         Refusal{"q: quadrupole, l=1, k1=0.1, tilt=pi/4;\nbl: line=(q);",
                 ", line 2: tilted elements are not supported (q (quadrupole))"},
         Refusal{"q: quadrupole, l=1, k1s=0.1;\nbl: line=(q);",
@@ -522,8 +532,8 @@ TEST(MadxExamples, LightSourceRingIsReadWithEveryConstructItUses)
     EXPECT_EQ(state.line.count, 415);
     EXPECT_NEAR(state.line.length, 12 * 15.3, 1e-9);
     EXPECT_NEAR(state.beam.totalEnergy, 3e9, 1);
-    EXPECT_EQ(summary.drifted, (std::map<std::string, int>{
-                                   {"hkicker", 24}, {"kicker", 1}, {"rfcavity", 2}, {"vkicker", 24}}));
+    EXPECT_EQ(summary.drifted,
+              (std::map<std::string, int>{{"hkicker", 24}, {"kicker", 1}, {"rfcavity", 2}, {"vkicker", 24}}));
     EXPECT_EQ(summary.thinMultipoles, 24);
     EXPECT_TRUE(summary.undefined.empty());
     EXPECT_EQ(summary.skipped, std::vector<std::string>{});
