@@ -123,6 +123,16 @@ private:
 
     MadxExprPtr unary()
     {
+        // every nesting (parentheses, signs, powers, arguments) passes here
+        if (++m_depth > kMaxDepth)
+            fail("an expression is nested more than " + std::to_string(kMaxDepth) + " deep");
+        MadxExprPtr e = signedTerm();
+        --m_depth;
+        return e;
+    }
+
+    MadxExprPtr signedTerm()
+    {
         if (atSymbol("+")) {
             ++m_pos;
             return unary();
@@ -197,7 +207,10 @@ private:
         return e;
     }
 
+    static constexpr int kMaxDepth = 200;
+
     const std::vector<MadxToken>& m_tokens;
+    int m_depth = 0;
     std::size_t m_pos;
     std::size_t m_end;
     int m_line;
@@ -285,6 +298,8 @@ std::vector<MadxToken> tokenizeMadx(const std::string& s, int line)
             t.text = s.substr(i, j - i);
             t.value = normalised;
             t.number = std::strtod(normalised.c_str(), nullptr);
+            if (!std::isfinite(t.number))
+                throw MadxError("the number " + t.text + " is too large", line);
             i = j;
         } else if (c == '"' || c == '\'') {
             const std::size_t close = s.find(c, i + 1);

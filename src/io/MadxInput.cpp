@@ -535,7 +535,8 @@ std::vector<double> MadxInput::array(const MadxElement& e, const std::string& na
 
 // ----- lines and sequences
 
-std::vector<MadxLineItem> MadxInput::lineItems(const Tokens& t, std::size_t& i, std::size_t end, int line)
+std::vector<MadxLineItem> MadxInput::lineItems(const Tokens& t, std::size_t& i, std::size_t end, int line,
+                                               int depth)
 {
     std::vector<MadxLineItem> items;
     while (i < end && !isSymbol(t, i, ")")) {
@@ -556,8 +557,10 @@ std::vector<MadxLineItem> MadxInput::lineItems(const Tokens& t, std::size_t& i, 
             ++i;
         }
         if (isSymbol(t, i, "(")) {
+            if (++depth > 100)
+                fail("a line is nested more than 100 deep", line);
             ++i;
-            item.group = lineItems(t, i, end, line);
+            item.group = lineItems(t, i, end, line, depth);
             if (!isSymbol(t, i, ")"))
                 fail("')' expected in a line", line);
             ++i;
@@ -584,7 +587,7 @@ void MadxInput::defineLine(const Tokens& t, std::size_t label, int line)
     auto def = std::make_shared<MadxLine>();
     def->name = t[label].text;
     def->origin = {m_file, line};
-    def->items = lineItems(t, i, t.size(), line);
+    def->items = lineItems(t, i, t.size(), line, 0);
     if (!isSymbol(t, i, ")") || i + 1 != t.size())
         fail("a line must end with ')'", line);
     m_names[t[label].value] = MadxDefinition{nullptr, def, nullptr};

@@ -155,7 +155,7 @@ private:
     MadxAttr makeAttr(const std::string& name, const std::vector<MadxToken>& t, std::size_t begin,
                       std::size_t end, bool deferred, int line);
     std::vector<MadxLineItem> lineItems(const std::vector<MadxToken>& t, std::size_t& i, std::size_t end,
-                                        int line);
+                                        int line, int depth);
 
     void expandLine(const MadxLine& line, bool reflect, std::vector<const MadxElement*>& out, int depth);
     void expandItems(const std::vector<MadxLineItem>& items, bool reflect, const MadxLine& owner,

@@ -553,3 +553,33 @@ TEST(MadxExamples, LightSourceRingIsReadWithEveryConstructItUses)
 
 } // namespace
 } // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(MadxRobustness, PathologicalInputsAreRefusedWithoutHarm)
+{
+    const std::string deep(5000, '(');
+    const std::vector<std::pair<std::string, std::string>> inputs{
+        {"a = " + deep + "1;", "an expression is nested more than 200 deep"},
+        {"a = 1e999;", "the number 1e999 is too large"},
+        {"x: line=(" + deep + "a" + std::string(5000, ')') + ");", "a line is nested more than 100 deep"},
+        {"a = 'open;", "a string is not closed"},
+        {"/* never closed\nq: quadrupole, l=1;", "the input defines no sequence and no line"},
+        {"a = 1/0;", "an expression has no finite value"},
+        {"x: line=(1000000*(1000000*(d))); d: drift, l=1;", "expands to more than 1000000 nodes"},
+        {"s: sequence, l=1; s, at=0.5; endsequence;", "contains itself"},
+        {std::string("\x01\xff;"), "unexpected character"},
+        {";;;", "the input defines no sequence and no line"},
+    };
+    for (const auto& [text, expected] : inputs) {
+        State state;
+        FakeMessages messages;
+        EXPECT_FALSE(readMadxText(state, messages, text, "bad.madx")) << text.substr(0, 40);
+        ASSERT_EQ(messages.errors.size(), 1u) << text.substr(0, 40);
+        EXPECT_NE(messages.errors[0].find(expected), std::string::npos) << messages.errors[0];
+    }
+}
+
+} // namespace
+} // namespace kestrune
