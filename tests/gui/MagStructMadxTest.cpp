@@ -148,7 +148,11 @@ namespace {
 
 /// The imported light-source ring, for the documentation; runs only when KESTRUNE_SCREENSHOT_DIR names
 /// the folder to write it to.
-TEST_F(MagStructFixture, ScreenshotOfTheImportedLightSourceRing)
+class MagStructMadxScreenshot : public MagStructFixture
+{
+};
+
+TEST_F(MagStructMadxScreenshot, ImportedLightSourceRing)
 {
     const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
     if (!dir)
