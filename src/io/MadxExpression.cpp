@@ -12,9 +12,10 @@ namespace kestrune {
 
 namespace {
 
+// '#' starts the range names #s and #e
 bool isNameStart(char c)
 {
-    return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '$';
+    return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#';
 }
 
 bool isNameChar(char c)
@@ -284,7 +285,7 @@ std::vector<MadxToken> tokenizeMadx(const std::string& s, int line)
         }
         MadxToken t;
         if (isNameStart(c)) {
-            std::size_t j = i;
+            std::size_t j = i + 1;
             while (j < s.size() && isNameChar(s[j]))
                 ++j;
             t.kind = MadxToken::Kind::Name;

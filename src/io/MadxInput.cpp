@@ -138,7 +138,7 @@ const std::set<std::string>& quietCommands()
 const std::set<std::string>& textAttributes()
 {
     static const std::set<std::string> names{"type",     "apertype", "from", "refpos",   "refer", "particle",
-                                             "sequence", "period",   "file", "comments", "rbarc"};
+                                             "sequence", "period",   "file", "comments", "rbarc", "range"};
     return names;
 }
 
@@ -399,10 +399,10 @@ MadxAttr MadxInput::makeAttr(const std::string& name, const Tokens& t, std::size
         fail("the value of '" + name + "' is missing", line);
     if (textAttributes().count(name) > 0) {
         a.kind = MadxAttr::Kind::Text;
-        // names are compared in lower case; a quoted text keeps what was written
+        // texts are compared in lower case, except a file name, which keeps what was written
         for (std::size_t i = begin; i < end; ++i)
-            a.text += t[i].kind == MadxToken::Kind::Symbol ? t[i].text : t[i].value;
-        if (end - begin == 1 && t[begin].kind == MadxToken::Kind::String)
+            a.text += t[i].kind == MadxToken::Kind::String ? t[i].value : t[i].text;
+        if (name != "file")
             for (char& c : a.text)
                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return a;

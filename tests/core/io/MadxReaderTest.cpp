@@ -296,23 +296,24 @@ TEST(MadxFiles, CallIsRelativeToTheCallingFile)
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / "kestrune-madx-call";
     fs::create_directories(dir / "optics");
-    std::ofstream(dir / "optics" / "strengths.str") << "kqf = 1.25;\ncall, file=\"elements.ele\";\n";
-    std::ofstream(dir / "optics" / "elements.ele")
+    std::ofstream(dir / "optics" / "strengths.str") << "kqf = 1.25;\ncall, file=\"Elements.ele\";\n";
+    std::ofstream(dir / "optics" / "Elements.ele")
         << "qf: quadrupole, l=0.5, k1:=kqf;\nreturn;\nqf: drift;\n";
-    std::ofstream(dir / "ring.madx") << "call, file='optics/strengths.str';\nbl: line=(qf);\n";
+    std::ofstream(dir / "ring.madx") << "call, file='optics/strengths.str';\nbl: line=(qf);\n"
+                                        "use, period=bl, range=#s/#e;\n";
     State state;
     startParticle(state);
     FakeMessages messages;
     ASSERT_TRUE(readMadxFile(state, messages, (dir / "ring.madx").string()));
     EXPECT_DOUBLE_EQ(state.line.at(1).k, 1.25);
 
-    std::ofstream(dir / "optics" / "elements.ele") << "qf: quadrupole, l=0.5, k1:=kqf;\nqs: solenoid, l=1;\n"
+    std::ofstream(dir / "optics" / "Elements.ele") << "qf: quadrupole, l=0.5, k1:=kqf;\nqs: solenoid, l=1;\n"
                                                       "bl: line=(qf, qs);\n";
     std::ofstream(dir / "ring.madx") << "call, file='optics/strengths.str';\n";
     EXPECT_FALSE(readMadxFile(state, messages, (dir / "ring.madx").string()));
     ASSERT_EQ(messages.errors.size(), 1u);
     EXPECT_EQ(messages.errors[0], "cannot import MAD-X file " + (dir / "ring.madx").string() + ": file " +
-                                      (dir / "optics" / "elements.ele").string() +
+                                      (dir / "optics" / "Elements.ele").string() +
                                       ", line 2: solenoids are not supported (qs (solenoid))");
     fs::remove_all(dir);
 }
