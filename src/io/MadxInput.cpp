@@ -627,6 +627,8 @@ void MadxInput::startSequence(const Tokens& t, std::size_t label, int line)
 
 void MadxInput::place(const MadxDefinition& what, const MadxAttrs& attrs, int line)
 {
+    if (what.sequence == m_open)
+        fail("sequence " + m_open->name + " contains itself", line);
     MadxPlacement p;
     p.element = what.element;
     p.sequence = what.sequence;
