@@ -3,9 +3,11 @@
 #include "io/Listing.h"
 #include "io/MadxReader.h"
 #include "io/TfsTable.h"
+#include "ring/RingWindow.h"
 
 #include <QAction>
 #include <QDir>
+#include <QLineEdit>
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
@@ -164,6 +166,41 @@ TEST_F(MagStructMadxScreenshot, ImportedLightSourceRing)
     ASSERT_EQ(state.line.count, 415);
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-madx-ls-ring.png")));
+}
+
+} // namespace
+} // namespace kestrune::test
+
+namespace kestrune::test {
+namespace {
+
+/// The imported light-source ring closed in the ring window and its beam parameters, for the
+/// documentation; runs only when KESTRUNE_SCREENSHOT_DIR names the folder to write them to.
+TEST(RingMadxScreenshot, ImportedLightSourceRingClosedWithItsBeamParameters)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    State state;
+    Windows windows;
+    FakeMessages fake;
+    QtMessages messages(windows);
+    messages.redirectTo(&fake);
+    windows.messages = &messages;
+    startParticle(state);
+    RingWindow window(state, windows);
+    ASSERT_TRUE(readMadxFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/ls-ring.madx"));
+    window.show();
+    window.formActivate();
+    window.findChild<QLineEdit*>("edNumSup")->setText("1"); // the file holds the whole ring
+    fake.answers = {true, true, true};
+    window.tbRingLatClick();
+    EXPECT_TRUE(state.ringClosed);
+    QTest::qWait(100);
+    ASSERT_TRUE(window.grab().save(QDir(dir).filePath("ring-madx-ls-ring.png")));
+    window.beamParametersClick();
+    QTest::qWait(100);
+    ASSERT_TRUE(window.grab().save(QDir(dir).filePath("ring-madx-ls-ring-parameters.png")));
 }
 
 } // namespace
