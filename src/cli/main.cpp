@@ -7,6 +7,8 @@
 #include "core/Kinematics.h"
 #include "io/LatticeFile.h"
 #include "io/Listing.h"
+#include "io/MadxExport.h"
+#include "io/MadxReader.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -26,13 +28,16 @@ struct Request
     bool periodic = false;
     std::vector<std::string> lists;
     std::string twissFile;
+    std::string madxFile;
+    std::string tfsFile;
     std::string reportFile; // "-" for standard output
     std::string examplesFolder;
     kestrune::ChromaticityRequest chromaticity;
 };
 
 const char* const kDescription =
-    "Opens the lattice file LATTICE (any of the lattice file formats), applies the --set values, and\n"
+    "Opens the lattice file LATTICE (any of the lattice file formats, or MAD-X input when its name ends in\n"
+    ".madx, .seq or .mad), applies the --set values, and\n"
     "prints the requested lists to standard output in the order given, with the text of the list window.\n"
     "Messages go to standard error; questions are answered No.\n"
     "\n"
@@ -75,6 +80,15 @@ void addOptions(CLI::App& app, Request& request)
                    "betax, alphax, phix, betay, alphay, phiy, eta, etap; 12 significant\n"
                    "digits")
         ->type_name("FILE.csv");
+    app.add_option("--export-madx", request.madxFile,
+                   "writes the beam line as a MAD-X sequence file to FILE; fails\n"
+                   "(status 1) for elements without a MAD-X counterpart")
+        ->type_name("FILE.madx");
+    app.add_option("--tfs", request.tfsFile,
+                   "writes the lattice functions at every element end to FILE as a\n"
+                   "TFS table (NAME, KEYWORD, S, L, BETX, ALFX, MUX, DX, DPX, BETY,\n"
+                   "ALFY, MUY)")
+        ->type_name("FILE.tfs");
     app.add_option("--report", request.reportFile,
                    "writes everything the windows compute as one JSON document to FILE\n"
                    "(- for standard output); the README describes its keys")
@@ -123,8 +137,15 @@ int run(const Request& request)
 
     kestrune::State state;
     kestrune::startParticle(state);
-    if (!kestrune::readLatticeFile(state, messages, request.lattice))
+    if (kestrune::isMadxFileName(request.lattice)) {
+        kestrune::MadxImportSummary summary;
+        if (!kestrune::readMadxFile(state, messages, request.lattice, &summary))
+            return 1;
+        for (const std::string& line : kestrune::madxImportReport(summary))
+            std::cerr << "MAD-X import: " << line << '\n';
+    } else if (!kestrune::readLatticeFile(state, messages, request.lattice)) {
         return 1;
+    }
     kestrune::BatchInputs inputs;
     for (const std::string& assignment : request.settings)
         kestrune::applySetting(state, inputs, assignment);
@@ -162,6 +183,10 @@ int run(const Request& request)
         if (!kestrune::runTrackingCsv(tracked, messages, request.chromaticity, inputs, std::cout))
             status = 1;
     }
+    if (!request.madxFile.empty() && !kestrune::writeMadxFile(outputs, messages, request.madxFile))
+        status = 1;
+    if (!request.tfsFile.empty() && !kestrune::writeTfsFile(outputs, messages, request.tfsFile))
+        status = 1;
 
     if (!request.reportFile.empty()) {
         kestrune::StderrMessages reportMessages;

@@ -117,6 +117,9 @@ void MagStructWindow::buildFileMenu()
     QMenu* file = addMenu(menuBar(), "mnFile", "File");
     addItem(file, "&Open...", this, [this] { openClick(); });
     addItem(file, "Save &As...", this, [this] { saveAsClick(); });
+    addItem(file, "Import MAD-X...", this, [this] { importMadxClick(); })->setObjectName("mnImportMadx");
+    addItem(file, "Export MAD-X...", this, [this] { exportMadxClick(); })->setObjectName("mnExportMadx");
+    addItem(file, "Export TFS table...", this, [this] { exportTfsClick(); })->setObjectName("mnExportTfs");
     addItem(file, "print graph", this, [this] { printgraph1Click(); });
     addItem(file, "Save &Chart as  ***.wmf", this, [this] { print1Click(); });
     file->addSeparator();
@@ -208,8 +211,12 @@ void MagStructWindow::openClick()
         m_dialogs.openFile(kOpenLatticeDialog.title, qtFilter(kOpenLatticeDialog.filter));
     if (fileName.isEmpty())
         return;
-    if (!openLatticeFile(m_state, m_editor, fileName.toStdString(), messages()))
-        return;
+    if (openLatticeFile(m_state, m_editor, fileName.toStdString(), messages()))
+        lineOpened();
+}
+
+void MagStructWindow::lineOpened()
+{
     // the state part of the reset ran before the file was read; the boxes follow here
     m_initialPanel->resetBoxes();
     m_elementPanel->resetAngleUnit();

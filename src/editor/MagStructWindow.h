@@ -86,6 +86,9 @@ public:
     // File
     void openClick();
     void saveAsClick();
+    void importMadxClick();
+    void exportMadxClick();
+    void exportTfsClick();
     void printgraph1Click();
     void print1Click();
     // edit Graph, z-step
@@ -139,6 +142,8 @@ private:
 
     /// The window's reset (FormCreate, clear, open): core reset plus the boxes and the chart's state.
     void initial();
+    /// After a file was opened or imported: the boxes, panels and chart follow the new line.
+    void lineOpened();
     void getXYSeries(const QString& kind);
     void setScale();
     void applyStep(const EditStep& step);

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/Messages.h"
+#include "core/State.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+/// The open dialog of MAD-X files.
+constexpr const char* kImportMadxTitle = "import MAD-X lattice";
+constexpr const char* kMadxFilter = "MAD-X files (*.madx *.seq *.mad *.str);;All files (*)";
+
+/// What an import did besides building the beam line, for the one report the user reads.
+struct MadxImportSummary
+{
+    std::string beamLine;               // name of the sequence or line that became the beam line
+    int elements = 0;                   // elements of the program's beam line
+    std::map<std::string, int> drifted; // MAD-X class -> elements turned into drifts of their length
+    std::map<std::string, int> dropped; // MAD-X class -> zero-length elements left out
+    int thinMultipoles = 0;             // thin multipoles with only octupole or higher components, left out
+    std::vector<std::string> undefined; // variables and attributes taken as 0 because nothing defined them
+    std::vector<std::string> skipped;   // commands that are not read (other than the usual ones)
+    bool periodic = false;              // the start values are the periodic solution of the line
+};
+
+/// The report lines of an import: the line's name and size, the classes turned into drifts and left
+/// out, with their counts, and the names taken as 0.
+std::vector<std::string> madxImportReport(const MadxImportSummary& summary);
+
+/// Reads MAD-X input text into the state: the beam line (a fresh table with one superperiod, drawing
+/// boxes in state.fileBoxes), the particle and its energy from `beam`, and as start values the periodic
+/// solution of the line when it has a stable one. Everything is read into a copy first: on a refusal the
+/// message names the file, the line and the construct, the state stays as it was and the result is false.
+/// `call` files are found relative to the folder of fileName.
+bool readMadxText(State& state, Messages& messages, const std::string& text, const std::string& fileName,
+                  MadxImportSummary* summary = nullptr);
+
+/// readMadxText on the contents of fileName.
+bool readMadxFile(State& state, Messages& messages, const std::string& fileName,
+                  MadxImportSummary* summary = nullptr);
+
+/// True for a file name that the batch tool reads as MAD-X input (.madx, .seq, .mad, any case).
+bool isMadxFileName(const std::string& fileName);
+
+} // namespace kestrune

@@ -1,0 +1,586 @@
+#include "io/MadxReader.h"
+
+#include "core/Kinematics.h"
+#include "support/FakeMessages.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace kestrune {
+namespace {
+
+using test::FakeMessages;
+
+struct Imported
+{
+    State state;
+    FakeMessages messages;
+    MadxImportSummary summary;
+    bool ok = false;
+};
+
+std::unique_ptr<Imported> import(const std::string& text, const std::string& fileName = "test.madx")
+{
+    auto result = std::make_unique<Imported>();
+    startParticle(result->state);
+    result->ok = readMadxText(result->state, result->messages, text, fileName, &result->summary);
+    return result;
+}
+
+// Imports a one-element line and returns the element.
+LatticeElement only(const std::string& definitions, const std::string& element = "x")
+{
+    const auto r = import(definitions + "\nbl: line=(" + element + ");\nuse, period=bl;\n");
+    EXPECT_TRUE(r->ok) << (r->messages.errors.empty() ? "" : r->messages.errors.front());
+    EXPECT_EQ(r->state.line.count, 1);
+    return r->state.line.count >= 1 ? r->state.line.at(1) : LatticeElement{};
+}
+
+std::vector<std::string> names(const State& state)
+{
+    std::vector<std::string> out;
+    for (int i = 1; i <= state.line.count; ++i)
+        out.push_back(state.line.at(i).name);
+    return out;
+}
+
+// Values typed with 17 digits or reached by a few operations: a few units in the last place.
+constexpr double kTight = 1e-14;
+
+TEST(MadxExpressions, OperatorsPrecedenceAndUnarySigns)
+{
+    EXPECT_DOUBLE_EQ(only("a = 2; b = a^2 + 3*(1+1) - -1; x: quadrupole, l=1, k1=b;").k, 11.0);
+    EXPECT_DOUBLE_EQ(only("x: quadrupole, l=1, k1=-2^2;").k, -4.0);
+    EXPECT_DOUBLE_EQ(only("x: quadrupole, l=1, k1=2^3^2;").k, 512.0);
+    EXPECT_DOUBLE_EQ(only("x: quadrupole, l=1, k1=+(1-3)*-(2);").k, 4.0);
+    // an integer-looking division is a real division
+    EXPECT_NEAR(only("x: quadrupole, l=1, k1=1/3*0.2;").k, 0.2 / 3, kTight);
+}
+
+TEST(MadxExpressions, FunctionsAndConstants)
+{
+    const double k = only("x: quadrupole, l=1, k1=sqrt(16) + abs(-2) + exp(0) + log(e) + sin(0) + cos(0) + "
+                          "tan(0) + asin(0) + acos(1) + atan(0);")
+                         .k;
+    EXPECT_NEAR(k, 4 + 2 + 1 + 1 + 1, kTight);
+    EXPECT_NEAR(only("x: quadrupole, l=1, k1=pi + twopi;").k, 3 * M_PI, kTight);
+    EXPECT_NEAR(only("x: quadrupole, l=1, k1=degrad*raddeg;").k, 1.0, kTight);
+    EXPECT_NEAR(only("x: quadrupole, l=1, k1=clight/1e8;").k, 2.99792458, kTight);
+    EXPECT_NEAR(only("x: quadrupole, l=1, k1=pmass/emass;").k, 1836.15267, 1e-5);
+}
+
+TEST(MadxExpressions, FortranExponentsAndDottedNames)
+{
+    EXPECT_NEAR(only("kq.1 = 2.2D0 + .43E+01 + 1.d-1; x: quadrupole, l=1, k1=kq.1;").k, 6.6, kTight);
+    EXPECT_NEAR(only("q.f.1: quadrupole, l=1E-00, k1=1.5e0;", "q.f.1").length, 1.0, kTight);
+}
+
+TEST(MadxExpressions, UnknownFunctionIsRefusedWithItsLine)
+{
+    const auto r = import("a = 1;\nb = foo(2);\n");
+    EXPECT_FALSE(r->ok);
+    ASSERT_EQ(r->messages.errors.size(), 1u);
+    EXPECT_EQ(r->messages.errors[0], "cannot import MAD-X file test.madx, line 2: unknown function 'foo'");
+}
+
+TEST(MadxVariables, DeferredValuesAreEvaluatedAfterTheWholeInput)
+{
+    // := follows the last value of what it refers to, = takes the value at its definition
+    const auto r = import("k0 = 1; kd := 2*k0; ki = 2*k0;\n"
+                          "qd: quadrupole, l=1, k1:=kd;\n"
+                          "qi: quadrupole, l=1, k1=ki;\n"
+                          "qn: quadrupole, l=1, k1=2*k0;\n"
+                          "bl: line=(qd, qi, qn);\n"
+                          "k0 = 3;\n");
+    ASSERT_TRUE(r->ok);
+    EXPECT_DOUBLE_EQ(r->state.line.at(1).k, 6.0);
+    EXPECT_DOUBLE_EQ(r->state.line.at(2).k, 2.0);
+    EXPECT_DOUBLE_EQ(r->state.line.at(3).k, 2.0);
+}
+
+TEST(MadxVariables, UndefinedNamesAreZeroAndReported)
+{
+    const auto r = import("x: quadrupole, l=1, k1:=kqf; y: drift, l=1; bl: line=(y, x);");
+    ASSERT_TRUE(r->ok);
+    EXPECT_DOUBLE_EQ(r->state.line.at(2).k, 0.0);
+    ASSERT_EQ(r->summary.undefined.size(), 1u);
+    EXPECT_EQ(r->summary.undefined[0], "kqf");
+}
+
+TEST(MadxVariables, ConstAndRealDeclarationsAndAttributeReferences)
+{
+    const auto r = import("real const lq = 0.5; const ang = 0.1;\n"
+                          "q: quadrupole, l=lq, k1=1;\n"
+                          "d3e: drift, l=1;\n"
+                          "d3e->l = 0.25;\n"
+                          "l_id = 3;\n"
+                          "did: drift, l:=l_id - q->l;\n"
+                          "bl: line=(q, d3e, did);\n");
+    ASSERT_TRUE(r->ok);
+    EXPECT_DOUBLE_EQ(r->state.line.at(1).length, 0.5);
+    EXPECT_DOUBLE_EQ(r->state.line.at(2).length, 0.25);
+    EXPECT_DOUBLE_EQ(r->state.line.at(3).length, 2.5);
+}
+
+TEST(MadxVariables, CircularDeferredDefinitionIsRefused)
+{
+    const auto r = import("a := b; b := a + 1; x: quadrupole, l=1, k1:=a; bl: line=(x);");
+    EXPECT_FALSE(r->ok);
+    ASSERT_EQ(r->messages.errors.size(), 1u);
+    EXPECT_NE(r->messages.errors[0].find("refers to itself"), std::string::npos) << r->messages.errors[0];
+}
+
+TEST(MadxStatements, CommentsContinuationsAndCase)
+{
+    const auto r = import("/* a block\n comment; with a semicolon */\n"
+                          "QF: QUADRUPOLE, L=0.5, & ! an old continuation mark\n"
+                          "   K1=1.5; // the rest of the line\n"
+                          "BL: LINE=(qf);\n"
+                          "Use, Period=bl;\n");
+    ASSERT_TRUE(r->ok);
+    EXPECT_EQ(names(r->state), std::vector<std::string>{"QF"});
+    EXPECT_DOUBLE_EQ(r->state.line.at(1).k, 1.5);
+}
+
+TEST(MadxStatements, OtherCommandsAreSkipped)
+{
+    const auto r = import("title, 'x'; q: quadrupole, l=1, k1=1; bl: line=(q); use, period=bl;\n"
+                          "select, flag=twiss, column=name,s,betx; twiss, file='x.tfs';\n"
+                          "match, sequence=bl; vary, name=kq, step=1e-6; lmdif, calls=10; endmatch;\n"
+                          "emit; plot, haxis=s, vaxis=betx; write, table=twiss; frobnicate, x=1; stop;\n"
+                          "this is not read at all");
+    ASSERT_TRUE(r->ok) << r->messages.errors[0];
+    EXPECT_EQ(r->state.line.count, 1);
+    EXPECT_EQ(r->summary.skipped, std::vector<std::string>{"frobnicate"});
+}
+
+TEST(MadxElements, InheritanceCopiesAndOverrides)
+{
+    const auto r = import("qf: quadrupole, l=0.5, k1=1; qf1: qf, k1:=kqf1; kqf1 = 2; bl: line=(qf, qf1);");
+    ASSERT_TRUE(r->ok);
+    EXPECT_DOUBLE_EQ(r->state.line.at(1).k, 1.0);
+    EXPECT_DOUBLE_EQ(r->state.line.at(2).length, 0.5);
+    EXPECT_DOUBLE_EQ(r->state.line.at(2).k, 2.0);
+}
+
+TEST(MadxElements, LastDefinitionBeforeUseHolds)
+{
+    const auto r =
+        import("x: quadrupole, l=1, k1=1; x: drift, l=2; y: marker; y: line=(x, x); use, period=y;");
+    ASSERT_TRUE(r->ok);
+    ASSERT_EQ(r->state.line.count, 2);
+    EXPECT_EQ(r->state.line.at(1).code, code::kDrift);
+    EXPECT_DOUBLE_EQ(r->state.line.length, 4.0);
+}
+
+TEST(MadxElements, ElementsNamedLikeAttributesAndUnusedAttributes)
+{
+    const auto r =
+        import("k1: kicker, l=0.1, kick=0.001; l: drift, l=1;\n"
+               "q: quadrupole, l=1, k1=2, type=mq, apertype=ellipse, aperture={0.03, 0.02}, thick;\n"
+               "b: rbend, l=1, angle=0.1, true_rbend, -thick, harmon=4, volt=1;\n"
+               "bl: line=(k1, l, q, b);");
+    ASSERT_TRUE(r->ok) << r->messages.errors[0];
+    EXPECT_EQ(names(r->state), (std::vector<std::string>{"k1", "l", "q", "b"}));
+    EXPECT_DOUBLE_EQ(r->state.line.at(3).k, 2.0);
+}
+
+TEST(MadxElements, NamesAreCutToFiveCharacters)
+{
+    const auto r = import("quadrupole.f1: quadrupole, l=1, k1=1; quadrupole.f2: quadrupole, l=1, k1=-1;"
+                          "bl: line=(quadrupole.f1, quadrupole.f2);");
+    ASSERT_TRUE(r->ok);
+    EXPECT_EQ(names(r->state), (std::vector<std::string>{"quadr", "quadr"}));
+    EXPECT_DOUBLE_EQ(r->state.line.at(2).s, 1.0); // the positions keep them apart
+}
+
+TEST(MadxLines, RepetitionReflectionNestingAndPlusSeparators)
+{
+    const auto r = import("a: drift, l=1; b: quadrupole, l=0.5, k1=1; c: sextupole, l=0.2, k2=3;\n"
+                          "sub: line=(a, b);\n"
+                          "ring: line=(2*sub + -(a, b, c), c, -sub, 2*(c));\n"
+                          "use, period=ring;");
+    ASSERT_TRUE(r->ok);
+    EXPECT_EQ(names(r->state),
+              (std::vector<std::string>{"a", "b", "a", "b", "c", "b", "a", "c", "b", "a", "c", "c"}));
+    EXPECT_NEAR(r->state.line.length, 4 * 1.0 + 4 * 0.5 + 4 * 0.2, kTight);
+}
+
+TEST(MadxLines, WithoutUseTheLastLineIsTheBeamLine)
+{
+    const auto r = import("a: drift, l=1; first: line=(a); second: line=(a, a, a);");
+    ASSERT_TRUE(r->ok);
+    EXPECT_EQ(r->state.line.count, 3);
+    EXPECT_EQ(r->summary.beamLine, "second");
+}
+
+std::string sequenceWithRefer(const std::string& refer, double at)
+{
+    return "q: quadrupole, l=0.5, k1=1; m: marker;\n"
+           "s: sequence, l=4, refer=" +
+           refer + ";\nq, at=" + std::to_string(at) + ";\nm, at=3;\nendsequence;\nuse, sequence=s;\n";
+}
+
+TEST(MadxSequences, EveryReferPointGivesTheSamePlacement)
+{
+    // the quadrupole spans 1.0 .. 1.5 in all three
+    for (const auto& [refer, at] :
+         {std::pair<std::string, double>{"entry", 1.0}, {"centre", 1.25}, {"exit", 1.5}}) {
+        const auto r = import(sequenceWithRefer(refer, at));
+        ASSERT_TRUE(r->ok) << refer;
+        ASSERT_EQ(r->state.line.count, 3) << refer; // drift, quadrupole, drift; the marker is left out
+        EXPECT_NEAR(r->state.line.at(1).length, 1.0, kTight) << refer;
+        EXPECT_EQ(r->state.line.at(2).code, code::kQuadrupole);
+        EXPECT_NEAR(r->state.line.at(2).s, 1.0, kTight) << refer;
+        EXPECT_NEAR(r->state.line.at(3).length, 2.5, kTight) << refer;
+        EXPECT_EQ(r->summary.dropped.at("marker"), 1);
+    }
+}
+
+TEST(MadxSequences, DefaultReferIsCentre)
+{
+    const auto r = import("q: quadrupole, l=1, k1=1; s: sequence, l=3; q, at=1; endsequence;");
+    ASSERT_TRUE(r->ok);
+    EXPECT_NEAR(r->state.line.at(2).s, 0.5, kTight);
+}
+
+TEST(MadxSequences, FromLabelsWithoutCommasAndRoundingOverlaps)
+{
+    // from= names an element placed later; a label equal to its class; a placement without a comma;
+    // markers that overlap their neighbours by rounding
+    const auto r = import("qf.1: quadrupole, l=0.4, k1=1;\n"
+                          "ring: sequence, l=10, refer=centre;\n"
+                          "qd: quadrupole, l=0.4, k1=-1, at=-2, from=mid;\n"
+                          "qf.1: qf.1, at=2;\n"
+                          "mk: marker, at=2.2 + 1e-10;\n"
+                          "mid: marker, at=5;\n"
+                          "end: marker at=10;\n"
+                          "endsequence;\n");
+    ASSERT_TRUE(r->ok) << r->messages.errors[0];
+    EXPECT_EQ(names(r->state), (std::vector<std::string>{"DRIFT", "qf.1", "DRIFT", "qd", "DRIFT"}));
+    EXPECT_NEAR(r->state.line.at(4).s, 2.8, 1e-9);
+    EXPECT_NEAR(r->state.line.length, 10, kTight);
+}
+
+TEST(MadxSequences, NestedSharedSequenceWithRefposIsPlacedAsOneNode)
+{
+    const auto r = import("q: quadrupole, l=0.5, k1=1; b: sbend, l=1, angle=0.1;\n"
+                          "shared arc: sequence, l=3, refer=entry, refpos=arcmid;\n"
+                          "q, at=0; arcmid: marker, at=1.5; b, at=2;\n"
+                          "endsequence;\n"
+                          "other: sequence, l=1; endsequence;\n"
+                          "ring: sequence, l=10, refer=entry;\n"
+                          "arc, at=4;\n" // arcmid sits at 4: the arc starts at 2.5
+                          "endsequence;\n"
+                          "use, sequence=ring;\n");
+    ASSERT_TRUE(r->ok) << r->messages.errors[0];
+    EXPECT_EQ(names(r->state), (std::vector<std::string>{"DRIFT", "q", "DRIFT", "b", "DRIFT"}));
+    EXPECT_NEAR(r->state.line.at(2).s, 2.5, kTight);
+    EXPECT_NEAR(r->state.line.at(4).s, 4.5, kTight);
+    EXPECT_NEAR(r->state.line.at(5).length, 4.5, kTight);
+}
+
+TEST(MadxSequences, OverlappingElementsAreRefused)
+{
+    const auto r = import("q: quadrupole, l=1, k1=1;\ns: sequence, l=5;\nq, at=1;\nq, at=1.5;\nendsequence;");
+    EXPECT_FALSE(r->ok);
+    ASSERT_EQ(r->messages.errors.size(), 1u);
+    EXPECT_EQ(r->messages.errors[0], "cannot import MAD-X file test.madx, line 4: negative drift: q starts "
+                                     "at 1 m, before q ends at 1.5 m");
+}
+
+TEST(MadxFiles, CallIsRelativeToTheCallingFile)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / "kestrune-madx-call";
+    fs::create_directories(dir / "optics");
+    std::ofstream(dir / "optics" / "strengths.str") << "kqf = 1.25;\ncall, file=\"Elements.ele\";\n";
+    std::ofstream(dir / "optics" / "Elements.ele")
+        << "qf: quadrupole, l=0.5, k1:=kqf;\nreturn;\nqf: drift;\n";
+    std::ofstream(dir / "ring.madx") << "call, file='optics/strengths.str';\nbl: line=(qf);\n"
+                                        "use, period=bl, range=#s/#e;\n";
+    State state;
+    startParticle(state);
+    FakeMessages messages;
+    ASSERT_TRUE(readMadxFile(state, messages, (dir / "ring.madx").string()));
+    EXPECT_DOUBLE_EQ(state.line.at(1).k, 1.25);
+
+    std::ofstream(dir / "optics" / "Elements.ele") << "qf: quadrupole, l=0.5, k1:=kqf;\nqs: solenoid, l=1;\n"
+                                                      "bl: line=(qf, qs);\n";
+    std::ofstream(dir / "ring.madx") << "call, file='optics/strengths.str';\n";
+    EXPECT_FALSE(readMadxFile(state, messages, (dir / "ring.madx").string()));
+    ASSERT_EQ(messages.errors.size(), 1u);
+    EXPECT_EQ(messages.errors[0], "cannot import MAD-X file " + (dir / "ring.madx").string() + ": file " +
+                                      (dir / "optics" / "Elements.ele").string() +
+                                      ", line 2: solenoids are not supported (qs (solenoid))");
+    fs::remove_all(dir);
+}
+
+TEST(MadxMapping, RectangularBendArcLengthFollowsRbarc)
+{
+    const double angle = 0.3;
+    const double chord = 2.0;
+    const LatticeElement b = only("x: rbend, l=2, angle=0.3;");
+    const double arc = chord * (angle / 2) / std::sin(angle / 2);
+    EXPECT_EQ(b.code, code::kRectangularBend);
+    EXPECT_NEAR(b.length, arc, kTight);
+    EXPECT_NEAR(b.curvature * b.length, angle, kTight);
+    EXPECT_NEAR(b.ain, angle / 2, kTight);
+    EXPECT_NEAR(b.aout, angle / 2, kTight);
+
+    const LatticeElement arcLength = only("option, rbarc=false; x: rbend, l=2, angle=0.3;");
+    EXPECT_NEAR(arcLength.length, 2.0, kTight);
+    const LatticeElement flag = only("option, -rbarc; x: rbend, l=2, angle=0.3;");
+    EXPECT_NEAR(flag.length, 2.0, kTight);
+}
+
+TEST(MadxMapping, PoleFacesMakeWedgeBends)
+{
+    const LatticeElement r = only("x: rbend, l=1, angle=0.2, e1=0.05, e2=-0.01, k1=-0.3;");
+    EXPECT_EQ(r.code, code::kWedgeBend);
+    EXPECT_NEAR(r.ain, 0.15, kTight);
+    EXPECT_NEAR(r.aout, 0.09, kTight);
+    EXPECT_DOUBLE_EQ(r.k, -0.3);
+
+    const LatticeElement sector = only("x: sbend, l=2, angle=0.2, k1=0.1;");
+    EXPECT_EQ(sector.code, code::kSectorBend);
+    EXPECT_NEAR(sector.curvature, 0.1, kTight);
+    const LatticeElement wedge = only("x: sbend, l=2, angle=0.2, e1=0.1, e2=0.05;");
+    EXPECT_EQ(wedge.code, code::kWedgeBend);
+    EXPECT_DOUBLE_EQ(wedge.ain, 0.1);
+    EXPECT_DOUBLE_EQ(wedge.aout, 0.05);
+}
+
+TEST(MadxMapping, GapFollowsTheEdgeMatrixFringeTerm)
+{
+    // faces: G = 6 hgap fint makes h^2 G / 3 equal MAD-X's 2 h^2 hgap fint
+    EXPECT_NEAR(only("x: rbend, l=1, angle=0.1, hgap=0.02, fint=0.5;").gap, 0.06, kTight);
+    EXPECT_NEAR(only("x: rbend, l=1, angle=0.1, hgap=0.02, fint;").gap, 0.06, kTight); // a bare fint is 0.5
+    EXPECT_DOUBLE_EQ(only("x: rbend, l=1, angle=0.1, hgap=0.02;").gap, 0.0);           // hard edge
+    // a sector magnet has no faces in the program: it keeps its full gap
+    const LatticeElement sector = only("x: sbend, l=1, angle=0.1, hgap=0.02;");
+    EXPECT_EQ(sector.code, code::kSectorBend);
+    EXPECT_NEAR(sector.gap, 0.04, kTight);
+    // but a fringe field needs the faces
+    const LatticeElement fringe = only("x: sbend, l=1, angle=0.1, hgap=0.02, fint=0.4;");
+    EXPECT_EQ(fringe.code, code::kWedgeBend);
+    EXPECT_NEAR(fringe.gap, 0.048, kTight);
+}
+
+TEST(MadxMapping, SextupoleFamiliesBySign)
+{
+    const LatticeElement sf = only("x: sextupole, l=0.2, k2=25;");
+    EXPECT_EQ(sf.code, code::kSextupoleF);
+    EXPECT_DOUBLE_EQ(sf.m, 25.0);
+    const LatticeElement sd = only("x: sextupole, l=0.2, k2=-30;");
+    EXPECT_EQ(sd.code, code::kSextupoleD);
+    EXPECT_DOUBLE_EQ(sd.m, -30.0);
+    EXPECT_EQ(only("x: sextupole, l=0.2, k2=-3, type=\"special\";").code, code::kSextupoleSpecial);
+}
+
+TEST(MadxMapping, InstrumentsBecomeDriftsAndAreCountedOnce)
+{
+    const auto r =
+        import("bpm: monitor, l=0.1; h: hmonitor; v: vmonitor, l=0.05; k: hkicker, l=0.2, kick=1e-3;\n"
+               "cav: rfcavity, l=0.5, volt=1, harmon=400, lag=0.5; col: rcollimator, l=0.3;\n"
+               "m: marker; oct: octupole, l=0, k3=100; mp: multipole, knl={0, 0, 0, 12};\n"
+               "bl: line=(bpm, h, v, k, cav, col, m, oct, mp, bpm);");
+    ASSERT_TRUE(r->ok) << r->messages.errors[0];
+    EXPECT_EQ(r->state.line.count, 6);
+    for (int i = 1; i <= r->state.line.count; ++i)
+        EXPECT_EQ(r->state.line.at(i).code, code::kDrift);
+    EXPECT_EQ(r->summary.drifted,
+              (std::map<std::string, int>{
+                  {"monitor", 2}, {"vmonitor", 1}, {"hkicker", 1}, {"rfcavity", 1}, {"rcollimator", 1}}));
+    EXPECT_EQ(r->summary.dropped, (std::map<std::string, int>{{"hmonitor", 1}, {"marker", 1}}));
+    EXPECT_EQ(r->summary.thinMultipoles, 2);
+    const std::vector<std::string> report = madxImportReport(r->summary);
+    ASSERT_EQ(report.size(), 4u);
+    EXPECT_EQ(report[1], "turned into drifts: 1 hkicker, 2 monitor, 1 rcollimator, 1 rfcavity, 1 vmonitor");
+    EXPECT_EQ(report[3], "left out: 2 thin multipoles of octupole or higher order");
+}
+
+TEST(MadxBeam, ParticleAndEnergy)
+{
+    const auto electron = import("beam, particle=electron, energy=3; d: drift, l=1; bl: line=(d);");
+    ASSERT_TRUE(electron->ok);
+    EXPECT_EQ(electron->state.beam.name, "electron");
+    EXPECT_NEAR(electron->state.beam.totalEnergy, 3e9, 1e-3);
+    EXPECT_NEAR(electron->state.beam.referenceMomentum, electron->state.beam.momentum, 0);
+
+    const auto proton = import("beam, particle=proton, pc=7000; d: drift, l=1; bl: line=(d);");
+    ASSERT_TRUE(proton->ok);
+    EXPECT_EQ(proton->state.beam.name, "proton");
+    EXPECT_NEAR(proton->state.beam.momentum, 7e12, 1);
+
+    const auto ion =
+        import("beam, particle=lead, mass=193.687, charge=82, gamma=2; d: drift, l=1; bl: line=(d);");
+    ASSERT_TRUE(ion->ok);
+    EXPECT_TRUE(ion->state.beam.isIon);
+    EXPECT_EQ(ion->state.beam.charge, 82);
+    EXPECT_NEAR(ion->state.beam.restEnergy, 193.687e9, 1);
+    EXPECT_NEAR(ion->state.beam.gamma, 2, kTight);
+}
+
+TEST(MadxBeam, EnergyBelowTheRestEnergyIsRefused)
+{
+    const auto r = import("beam, particle=proton, energy=0.5; d: drift, l=1; bl: line=(d);");
+    EXPECT_FALSE(r->ok);
+    EXPECT_EQ(
+        r->messages.errors.at(0),
+        "cannot import MAD-X file test.madx, line 1: the beam energy 0.5 GeV is not above the rest energy");
+}
+
+TEST(MadxImport, StartsFromThePeriodicSolutionOfAStableCell)
+{
+    const auto r = import("qf: quadrupole, l=0.2, k1=2; qd: quadrupole, l=0.2, k1=-2; d: drift, l=1;\n"
+                          "cell: line=(qf, d, qd, d);");
+    ASSERT_TRUE(r->ok);
+    EXPECT_TRUE(r->summary.periodic);
+    EXPECT_TRUE(r->state.run.periodicAvailable);
+    EXPECT_TRUE(r->state.run.showBetaFunctions);
+    EXPECT_TRUE(r->messages.errors.empty());
+    EXPECT_EQ(r->state.fileBoxes[1].x0, 0.0);
+    EXPECT_NEAR(r->state.fileBoxes[1].x1, 0.2, kTight);
+}
+
+// ----- refusals: each names the construct and leaves the design as it was
+
+struct Refusal
+{
+    const char* input;
+    const char* message; // after "cannot import MAD-X file test.madx"
+};
+
+class MadxRefusal : public ::testing::TestWithParam<Refusal>
+{
+};
+
+TEST_P(MadxRefusal, NamesTheConstructAndKeepsTheState)
+{
+    State state;
+    startParticle(state);
+    state.line.count = 1;
+    state.line.at(1).name = "KEEP";
+    state.line.at(1).code = code::kQuadrupole;
+    state.line.at(1).length = 0.3;
+    state.line.length = 0.3;
+    const double momentum = state.beam.momentum;
+    FakeMessages messages;
+    EXPECT_FALSE(readMadxText(state, messages,
+                              std::string("beam, particle=proton, pc=5;\n") + GetParam().input, "test.madx"));
+    ASSERT_EQ(messages.errors.size(), 1u);
+    EXPECT_EQ(messages.errors[0], std::string("cannot import MAD-X file test.madx") + GetParam().message);
+    EXPECT_EQ(state.line.count, 1);
+    EXPECT_EQ(state.line.at(1).name, "KEEP");
+    EXPECT_EQ(state.beam.name, "electron");
+    EXPECT_EQ(state.beam.momentum, momentum);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Constructs, MadxRefusal,
+    ::testing::Values(
+        Refusal{"m: multipole, knl={0, 0.1};\nbl: line=(m);",
+                ", line 2: thin multipoles with a quadrupole component are not supported (m (multipole))"},
+        Refusal{"m: multipole, knl={0.01};\nbl: line=(m);",
+                ", line 2: thin multipoles with a dipole component are not supported (m (multipole))"},
+        Refusal{"m: multipole, knl={0, 0, 3};\nbl: line=(m);",
+                ", line 2: thin multipoles with a sextupole component are not supported (m (multipole))"},
+        Refusal{"m: multipole, ksl={0, 0, 0, 1};\nbl: line=(m);",
+                ", line 2: skew multipole components are not supported (m (multipole))"},
+        Refusal{"s: solenoid, l=1, ks=0.1;\nbl: line=(s);",
+                ", line 2: solenoids are not supported (s (solenoid))"},
+        Refusal{"q: quadrupole, l=1, k1=0.1, tilt=pi/4;\nbl: line=(q);",
+                ", line 2: tilted elements are not supported (q (quadrupole))"},
+        Refusal{"q: quadrupole, l=1, k1s=0.1;\nbl: line=(q);",
+                ", line 2: skew components are not supported (q (quadrupole))"},
+        Refusal{"\nmymacro: macro = { twiss; };", ", line 3: macros are not supported"},
+        Refusal{"exec, mymacro;", ", line 2: macros are not supported (exec)"},
+        Refusal{"d: drift, l=1;\ncell(a, b): line=(a, d, b);",
+                ", line 3: lines with arguments are not supported ('cell(...)')"},
+        Refusal{"d: drift, l=1e-3;\nbl: line=(5001*d);",
+                ": the beam line bl has more than 5000 elements, the program's limit"},
+        Refusal{"seqedit, sequence=s;", ", line 2: sequence editing (seqedit) is not supported"},
+        Refusal{"if (a > 1) { b = 2; }", ", line 2: 'if' blocks are not supported"},
+        Refusal{"q: quadrupole, l=0, k1l=0.1, k1=3;\nbl: line=(q);",
+                ", line 2: thin quadrupoles are not supported (q (quadrupole))"},
+        Refusal{"w: wiggler, l=1;", ", line 2: unknown element class 'wiggler'"},
+        Refusal{"x: dipedge, h=0.1, e1=0.1;\nbl: line=(x);",
+                ", line 2: the class dipedge is not supported (x (dipedge))"},
+        Refusal{"d: drift, l=1; bl: line=(d, e);", ", line 2: line bl uses 'e', which is not defined"},
+        Refusal{"s: sequence, l=1;\n", ", line 2: sequence s has no 'endsequence'"},
+        Refusal{"beam, particle=muonium; d: drift, l=1; bl: line=(d);",
+                ": the particle 'muonium' needs mass= and charge="},
+        Refusal{"", ": the input defines no sequence and no line"}));
+
+} // namespace
+} // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(MadxExamples, LightSourceRingIsReadWithEveryConstructItUses)
+{
+    State state;
+    startParticle(state);
+    FakeMessages messages;
+    MadxImportSummary summary;
+    ASSERT_TRUE(readMadxFile(state, messages, std::string(KESTRUNE_EXAMPLES) + "/ls-ring.madx", &summary));
+    EXPECT_TRUE(messages.errors.empty());
+    EXPECT_EQ(summary.beamLine, "ls3");
+    EXPECT_EQ(state.line.count, 415);
+    EXPECT_NEAR(state.line.length, 12 * 15.3, 1e-9);
+    EXPECT_NEAR(state.beam.totalEnergy, 3e9, 1);
+    EXPECT_EQ(summary.drifted,
+              (std::map<std::string, int>{{"hkicker", 24}, {"kicker", 1}, {"rfcavity", 2}, {"vkicker", 24}}));
+    EXPECT_EQ(summary.thinMultipoles, 24);
+    EXPECT_TRUE(summary.undefined.empty());
+    EXPECT_EQ(summary.skipped, std::vector<std::string>{});
+    EXPECT_TRUE(summary.periodic);
+    // the achromat keeps the straights nearly free of dispersion
+    EXPECT_LT(std::fabs(state.run.etaX0), 1e-3);
+    int rectangular = 0;
+    for (int i = 1; i <= state.line.count; ++i) {
+        const LatticeElement& e = state.line.at(i);
+        if (e.code == code::kRectangularBend) {
+            ++rectangular;
+            EXPECT_NEAR(e.gap, 6 * 0.0125 * 0.5, kTight);
+        }
+    }
+    EXPECT_EQ(rectangular, 24);
+}
+
+} // namespace
+} // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(MadxRobustness, PathologicalInputsAreRefusedWithoutHarm)
+{
+    const std::string deep(5000, '(');
+    const std::vector<std::pair<std::string, std::string>> inputs{
+        {"a = " + deep + "1;", "an expression is nested more than 200 deep"},
+        {"a = 1e999;", "the number 1e999 is too large"},
+        {"x: line=(" + deep + "a" + std::string(5000, ')') + ");", "a line is nested more than 100 deep"},
+        {"a = 'open;", "a string is not closed"},
+        {"/* never closed\nq: quadrupole, l=1;", "the input defines no sequence and no line"},
+        {"a = 1/0;", "an expression has no finite value"},
+        {"x: line=(1000000*(1000000*(d))); d: drift, l=1;", "expands to more than 1000000 nodes"},
+        {"s: sequence, l=1; s, at=0.5; endsequence;", "contains itself"},
+        {std::string("\x01\xff;"), "unexpected character"},
+        {";;;", "the input defines no sequence and no line"},
+    };
+    for (const auto& [text, expected] : inputs) {
+        State state;
+        FakeMessages messages;
+        EXPECT_FALSE(readMadxText(state, messages, text, "bad.madx")) << text.substr(0, 40);
+        ASSERT_EQ(messages.errors.size(), 1u) << text.substr(0, 40);
+        EXPECT_NE(messages.errors[0].find(expected), std::string::npos) << messages.errors[0];
+    }
+}
+
+} // namespace
+} // namespace kestrune
