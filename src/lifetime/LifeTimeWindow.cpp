@@ -2,6 +2,7 @@
 
 #include "app/QtMessages.h"
 #include "core/NumberInput.h"
+#include "ring/Parameter.h"
 
 #include <QEvent>
 #include <QGridLayout>
@@ -349,6 +350,8 @@ void LifeTimeWindow::touschekeffect1Click()
 
 void LifeTimeWindow::bbUpdElastClick()
 {
+    // the ring's integrals and averages are brought up to date; the formula needs none of them
+    radiationIntegrals(m_state, messages());
     update([this](LifetimeBoxes& boxes) {
         if (const auto label = updateElastic(m_state, boxes, messages())) {
             m_lCbLife->setText(QString::fromStdString(*label));
@@ -371,6 +374,8 @@ void LifeTimeWindow::bbBremsLifeClick()
 
 void LifeTimeWindow::bbUpQuantumClick()
 {
+    radiationIntegrals(m_state, messages());
+    equilibriumParameters(m_state);
     update([this](LifetimeBoxes& boxes) {
         const auto labels = updateQuantum(m_state, boxes, messages());
         if (!labels)
@@ -394,6 +399,7 @@ void LifeTimeWindow::bbUpQuantumClick()
 
 void LifeTimeWindow::bbTouschekClick()
 {
+    equilibriumParameters(m_state);
     update([this](LifetimeBoxes& boxes) {
         if (const auto label = updateTouschek(m_state, boxes, messages())) {
             m_lTouschek->setText(QString::fromStdString(*label));
