@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <algorithm>
 
 namespace kestrune {
 
@@ -234,8 +235,6 @@ void LifeTimeWindow::buildTotal()
     layout->addWidget(m_lTot, 0, 0);
     m_gbtotLife->setToolTip("drag to move, double click to hide");
     m_gbtotLife->setCursor(Qt::OpenHandCursor);
-    m_gbtotLife->resize(420, 60);
-    m_gbtotLife->move(10, 470);
     m_gbtotLife->installEventFilter(this);
     m_lTot->installEventFilter(this);
     m_gbtotLife->hide();
@@ -413,6 +412,16 @@ void LifeTimeWindow::combinealleffects()
 {
     m_lTot->setText(QString::fromStdString(combinedLifetimeText(m_state.lifetimes)));
     m_gbtotLife->adjustSize();
+    if (!m_totalMoved) {
+        // below the groups, until the user puts it elsewhere
+        m_area->layout()->activate();
+        int bottom = 0;
+        for (QGroupBox* g : {m_gbElastic, m_gbBrems, m_gbQuantum, m_gbTouschek}) {
+            if (!g->isHidden())
+                bottom = std::max(bottom, g->geometry().bottom());
+        }
+        m_gbtotLife->move(10, std::min(bottom + 10, std::max(0, m_area->height() - m_gbtotLife->height())));
+    }
     m_gbtotLife->show();
     m_gbtotLife->raise();
 }
@@ -451,6 +460,7 @@ bool LifeTimeWindow::eventFilter(QObject* watched, QEvent* event)
             target.setX(std::clamp(target.x(), 0, std::max(0, m_area->width() - m_gbtotLife->width())));
             target.setY(std::clamp(target.y(), 0, std::max(0, m_area->height() - m_gbtotLife->height())));
             m_gbtotLife->move(target);
+            m_totalMoved = true;
         }
         return true;
     case QEvent::MouseButtonRelease:

@@ -113,6 +113,7 @@ private:
     QPushButton* m_defaultButton = nullptr;
     QPoint m_dragOffset;
     bool m_dragging = false;
+    bool m_totalMoved = false;    // the user dragged the total group: it stays where it was put
     QElapsedTimer m_ownBoxClosed; // a box of this window hands the activation back: no activation
     bool m_ownBoxPending = false;
 };

@@ -87,16 +87,19 @@ std::vector<PumpStation> pumpStations(const VacuumChamber& chamber, int steps, d
     return stations;
 }
 
-/// Pressure at the divide d seen from the station at step n (gas flowing back to it) and from the
-/// station at step next (gas flowing forward to it), less the pump pressures.
-double riseFromLeft(const LoadSums& sums, int n, int d, double stepLength)
+/// Pressure rise (Torr cm^-3 l s^-1 m, before the division by the radius cubed) from the station at step n
+/// to step k on its backward side, with the flow divide at step d (n <= k <= d): the link from step j - 1
+/// to step j (j = n + 1 .. k) carries the gas of the steps j .. d back to the pump.
+double riseBackward(const LoadSums& sums, int n, int k, int d, double stepLength)
 {
-    return stepLength * sums.moment(n + 1, d, n);
+    return stepLength * (sums.moment(n + 1, k, n) + (k - n) * sums.load(k + 1, d));
 }
 
-double riseFromRight(const LoadSums& sums, int d, int next, double stepLength)
+/// The same on the forward side of the station at step n, divide at d (d <= k <= n): the link from step
+/// j to step j + 1 (j = k .. n - 1) carries the gas of the steps d + 1 .. j forward to the pump.
+double riseForward(const LoadSums& sums, int d, int k, int n, double stepLength)
 {
-    return stepLength * -sums.moment(d + 1, next, next + 1);
+    return stepLength * ((n - k) * sums.load(d + 1, k) - sums.moment(k + 1, n - 1, n));
 }
 
 /// Bisection of the flow divides; leaves the divides and the station pressures of the last iteration.
@@ -131,10 +134,10 @@ void findDivides(std::vector<PumpStation>& st, const LoadSums& sums, int steps, 
         for (std::size_t p = 0; p < count; ++p) {
             if (mismatch[p] <= kDivideTolerance)
                 continue;
-            const double left =
-                riseFromLeft(sums, st[p].step, st[p].divide, stepLength) / radiusCm3 + pressure[p];
+            const int d = st[p].divide;
+            const double left = riseBackward(sums, st[p].step, d, d, stepLength) / radiusCm3 + pressure[p];
             const double right =
-                riseFromRight(sums, st[p].divide, nextStep(p), stepLength) / radiusCm3 + pressure[p + 1];
+                riseForward(sums, d, d, nextStep(p), stepLength) / radiusCm3 + pressure[p + 1];
             mismatch[p] = left + right > 0 ? std::fabs(right - left) / ((left + right) / 2) : 0.0;
             if (mismatch[p] <= kDivideTolerance)
                 continue;
@@ -160,19 +163,12 @@ std::vector<double> profile(const std::vector<PumpStation>& st, const LoadSums& 
         while (q < count && k > stationStep(q))
             ++q;
         const int divide = st[q - 1].divide;
-        double value;
-        if (k > divide) {
-            // towards station q: the steps between divide and k flow through the whole way
-            const int n = stationStep(q);
-            const double e = stepLength * -sums.moment(k, n - 1, n);
-            const double c = sums.load(divide, k);
-            value = ((n - k) * c * stepLength + e) / radiusCm3 + stationPressure(q);
-        } else {
-            const int n = st[q - 1].step;
-            const double e = stepLength * sums.moment(n + 1, k, n);
-            const double c = sums.load(k, divide);
-            value = ((k - n) * c * stepLength + e) / radiusCm3 + stationPressure(q - 1);
-        }
+        // the gas at k flows to the station on its side of the divide
+        const double value =
+            k > divide
+                ? riseForward(sums, divide, k, stationStep(q), stepLength) / radiusCm3 + stationPressure(q)
+                : riseBackward(sums, st[q - 1].step, k, divide, stepLength) / radiusCm3 +
+                      stationPressure(q - 1);
         p[static_cast<std::size_t>(k)] = value;
     }
     return p;
