@@ -400,8 +400,8 @@ void LifeTimeWindow::bbTouschekClick()
 {
     equilibriumParameters(m_state);
     update([this](LifetimeBoxes& boxes) {
-        if (const auto label = updateTouschek(m_state, boxes, messages())) {
-            m_lTouschek->setText(QString::fromStdString(*label));
+        if (const auto result = updateTouschek(m_state, boxes, messages())) {
+            m_lTouschek->setText(QString::fromStdString(result->label));
             m_lTouschek->show();
             combinealleffects();
         }

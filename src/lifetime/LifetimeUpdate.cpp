@@ -4,6 +4,7 @@
 #include "core/NumberInput.h"
 
 #include <cmath>
+#include <stdexcept>
 
 namespace kestrune {
 
@@ -24,22 +25,60 @@ void fillIfEmpty(std::string& box, const std::string& text)
         box = text;
 }
 
-/// A value that must be above 0; otherwise a message naming its box.
-bool positive(double value, const char* box, Messages& messages)
+/// What a box holds: a value above 0, or a percentage inside 0..100.
+enum class Domain { Positive, Percentage };
+
+struct BoxRule
 {
-    if (value > 0)
-        return true;
-    messages.error(std::string("\"") + box + "\" must be larger than 0!");
-    return false;
+    std::string LifetimeBoxes::*box;
+    const char* label;
+    Domain domain;
+    bool filledWhenEmpty; // the update writes a value into the empty box
+};
+
+const BoxRule kRules[] = {
+    {&LifetimeBoxes::ratio, "ratio height/width", Domain::Positive, true},
+    {&LifetimeBoxes::gasPressure1, "gas pressure, nTorr", Domain::Positive, false},
+    {&LifetimeBoxes::acceptance, "vert.accept., mm*mr", Domain::Positive, false},
+    {&LifetimeBoxes::averageBetaY, "avg.beta_y, m", Domain::Positive, true},
+    {&LifetimeBoxes::energyAcceptance, "energy acceptance, %", Domain::Percentage, false},
+    {&LifetimeBoxes::gasPressure2, "gas pressure, nTorr", Domain::Positive, false},
+    {&LifetimeBoxes::energyAcceptance1, "energy acc,%", Domain::Percentage, false},
+    {&LifetimeBoxes::acceptanceX, "horiz. accept., mm*mr", Domain::Positive, false},
+    {&LifetimeBoxes::acceptanceY, "vert.  accept., mm*mr", Domain::Positive, false},
+    {&LifetimeBoxes::energyAcceptance2, "energy acceptance, %", Domain::Percentage, true},
+    {&LifetimeBoxes::bunchCurrent, "bunch current, mA", Domain::Positive, false},
+    {&LifetimeBoxes::averageBetaX, "beta_x avg, m", Domain::Positive, false},
+    {&LifetimeBoxes::averageBetaY1, "beta_y avg, m", Domain::Positive, false},
+    {&LifetimeBoxes::coupling, "coupling, %", Domain::Positive, true},
+    {&LifetimeBoxes::bunchLength, "bunch length, mm", Domain::Positive, false},
+};
+
+const BoxRule& ruleOf(std::string LifetimeBoxes::*box)
+{
+    for (const BoxRule& rule : kRules) {
+        if (rule.box == box)
+            return rule;
+    }
+    throw std::logic_error("lifetime box without a rule");
 }
 
-/// An energy acceptance in per cent, which must lie inside 0..100.
-bool percentage(double value, const char* box, Messages& messages)
+std::optional<std::string> refusal(const BoxRule& rule, double value)
 {
-    if (value > 0 && value < 100)
-        return true;
-    messages.error(std::string("\"") + box + "\" must lie between 0 and 100 %!");
-    return false;
+    if (rule.domain == Domain::Percentage && !(value > 0 && value < 100))
+        return std::string("\"") + rule.label + "\" must lie between 0 and 100 %!";
+    if (rule.domain == Domain::Positive && !(value > 0))
+        return std::string("\"") + rule.label + "\" must be larger than 0!";
+    return std::nullopt;
+}
+
+/// The value of a box accepted by its rule; otherwise its refusal as a message.
+bool accepted(std::string LifetimeBoxes::*box, double value, Messages& messages)
+{
+    const std::optional<std::string> text = refusal(ruleOf(box), value);
+    if (text)
+        messages.error(*text);
+    return !text;
 }
 
 std::string hours(double seconds, const char* format)
@@ -53,6 +92,16 @@ std::string planeLabel(const char* name, const QuantumPlane& plane)
 }
 
 } // namespace
+
+std::optional<std::string> lifetimeBoxRefusal(std::string LifetimeBoxes::*box, const std::string& text)
+{
+    const BoxRule& rule = ruleOf(box);
+    if (blank(text) && rule.filledWhenEmpty)
+        return std::nullopt;
+    // an empty bremsstrahlung acceptance reads 0; an empty vertical acceptance is filled with 0.0
+    const bool readsZero = box == &LifetimeBoxes::energyAcceptance || box == &LifetimeBoxes::acceptance;
+    return refusal(rule, blank(text) && readsZero ? 0.0 : parseDouble(text));
+}
 
 bool resultAvailable(double value)
 {
@@ -115,13 +164,16 @@ std::optional<std::string> updateElastic(State& state, LifetimeBoxes& boxes, Mes
     const double acceptance = parseDouble(boxes.acceptance);
     const double betaY = parseDouble(boxes.averageBetaY);
     const double pressure = parseDouble(boxes.gasPressure1);
-    if (!positive(ratio, "ratio height/width", messages) ||
-        !positive(acceptance, "vert.accept., mm*mr", messages) ||
-        !positive(betaY, "avg.beta_y, m", messages) || !positive(pressure, "gas pressure, nTorr", messages))
+    if (!accepted(&LifetimeBoxes::ratio, ratio, messages) ||
+        !accepted(&LifetimeBoxes::acceptance, acceptance, messages) ||
+        !accepted(&LifetimeBoxes::averageBetaY, betaY, messages) ||
+        !accepted(&LifetimeBoxes::gasPressure1, pressure, messages))
         return std::nullopt;
     const double energy = state.beam.totalEnergy;
-    if (!positive(energy, "particle energy", messages))
+    if (!(energy > 0)) {
+        messages.error("choose beam energy!");
         return std::nullopt;
+    }
     const double tau = elasticLifetime(energy, ratio, acceptance, betaY, pressure);
     state.lifetimes.elastic = tau;
     return "Coulomb scattering life time is " + hours(tau, "%8.4g") + " hours";
@@ -131,8 +183,8 @@ std::optional<std::string> updateBremsstrahlung(State& state, LifetimeBoxes& box
 {
     const double acceptance = blank(boxes.energyAcceptance) ? 0.0 : parseDouble(boxes.energyAcceptance);
     const double pressure = parseDouble(boxes.gasPressure2);
-    if (!percentage(acceptance, "energy acceptance, %", messages) ||
-        !positive(pressure, "gas pressure, nTorr", messages))
+    if (!accepted(&LifetimeBoxes::energyAcceptance, acceptance, messages) ||
+        !accepted(&LifetimeBoxes::gasPressure2, pressure, messages))
         return std::nullopt;
     const double tau = bremsstrahlungLifetime(acceptance, pressure);
     state.lifetimes.bremsstrahlung = tau;
@@ -145,9 +197,9 @@ std::optional<QuantumLabels> updateQuantum(State& state, LifetimeBoxes& boxes, M
     in.energyAcceptancePercent = parseDouble(boxes.energyAcceptance1);
     in.acceptanceX = parseDouble(boxes.acceptanceX);
     in.acceptanceY = parseDouble(boxes.acceptanceY);
-    if (!percentage(in.energyAcceptancePercent, "energy acc,%", messages) ||
-        !positive(in.acceptanceX, "horiz. accept., mm*mr", messages) ||
-        !positive(in.acceptanceY, "vert.  accept., mm*mr", messages))
+    if (!accepted(&LifetimeBoxes::energyAcceptance1, in.energyAcceptancePercent, messages) ||
+        !accepted(&LifetimeBoxes::acceptanceX, in.acceptanceX, messages) ||
+        !accepted(&LifetimeBoxes::acceptanceY, in.acceptanceY, messages))
         return std::nullopt;
     RingParameters& ring = state.ringParams;
     in.energySpread = ring.energySpread;
@@ -178,6 +230,7 @@ std::optional<QuantumLabels> updateQuantum(State& state, LifetimeBoxes& boxes, M
     labels.tauX = planeLabel("tau_x", q.x);
     labels.tauY = planeLabel("tau_y", q.y);
     labels.total = "total quantum lifetime >= " + hours(q.total, "%8.4g") + " hr";
+    labels.lifetime = q;
     if (q.couplingDefault) {
         ring.coupling = kDefaultCoupling;
         ring.emittanceY = q.emittanceY;
@@ -186,7 +239,7 @@ std::optional<QuantumLabels> updateQuantum(State& state, LifetimeBoxes& boxes, M
     return labels;
 }
 
-std::optional<std::string> updateTouschek(State& state, LifetimeBoxes& boxes, Messages& messages)
+std::optional<TouschekUpdate> updateTouschek(State& state, LifetimeBoxes& boxes, Messages& messages)
 {
     const RingParameters& ring = state.ringParams;
     if (resultAvailable(state.rf.energyAcceptance))
@@ -200,12 +253,12 @@ std::optional<std::string> updateTouschek(State& state, LifetimeBoxes& boxes, Me
     in.bunchLengthMm = parseDouble(boxes.bunchLength);
     in.averageBetaX = parseDouble(boxes.averageBetaX);
     in.averageBetaY = parseDouble(boxes.averageBetaY1);
-    if (!percentage(acceptancePercent, "energy acceptance, %", messages) ||
-        !positive(in.bunchCurrentMa, "bunch current, mA", messages) ||
-        !positive(in.averageBetaX, "beta_x avg, m", messages) ||
-        !positive(in.averageBetaY, "beta_y avg, m", messages) ||
-        !positive(couplingPercent, "coupling, %", messages) ||
-        !positive(in.bunchLengthMm, "bunch length, mm", messages))
+    if (!accepted(&LifetimeBoxes::energyAcceptance2, acceptancePercent, messages) ||
+        !accepted(&LifetimeBoxes::bunchCurrent, in.bunchCurrentMa, messages) ||
+        !accepted(&LifetimeBoxes::averageBetaX, in.averageBetaX, messages) ||
+        !accepted(&LifetimeBoxes::averageBetaY1, in.averageBetaY, messages) ||
+        !accepted(&LifetimeBoxes::coupling, couplingPercent, messages) ||
+        !accepted(&LifetimeBoxes::bunchLength, in.bunchLengthMm, messages))
         return std::nullopt;
     in.energyAcceptance = acceptancePercent / 100;
     in.coupling = couplingPercent / 100;
@@ -217,16 +270,14 @@ std::optional<std::string> updateTouschek(State& state, LifetimeBoxes& boxes, Me
         messages.error("emittance or revolution frequency of the ring are not available!");
         return std::nullopt;
     }
-    const TouschekLifetime t = touschekLifetime(in);
-    if (!t.lifetime) {
-        state.lifetimes.touschek = 0;
-        state.lifetimes.touschekUnavailable = true;
-        return "Touschek lifetime not available: C(zeta) = " + fmt("%.4g", t.c) +
-               " at zeta = " + fmt("%.4g", t.zeta);
-    }
-    state.lifetimes.touschek = *t.lifetime;
-    state.lifetimes.touschekUnavailable = false;
-    return "Touschek lifetime = " + hours(*t.lifetime, "%8.3f") + " hr";
+    TouschekUpdate update{{}, in, touschekLifetime(in)};
+    const TouschekLifetime& t = update.lifetime;
+    state.lifetimes.touschek = t.lifetime ? *t.lifetime : 0.0;
+    state.lifetimes.touschekUnavailable = !t.lifetime;
+    update.label = t.lifetime ? "Touschek lifetime = " + hours(*t.lifetime, "%8.3f") + " hr"
+                              : "Touschek lifetime not available: C(zeta) = " + fmt("%.4g", t.c) +
+                                    " at zeta = " + fmt("%.4g", t.zeta);
+    return update;
 }
 
 std::optional<double> combinedLifetime(const Lifetimes& lifetimes)

@@ -33,6 +33,11 @@ struct LifetimeBoxes
     std::string bunchLength = "1.0";       // edBunLen, mm
 };
 
+/// The refusal a lifetime box's update gives for text typed into it: the message for a value outside
+/// its formula's domain, nothing for a good one (or an empty box the update fills). Throws
+/// ConversionError for text that is not a number.
+std::optional<std::string> lifetimeBoxRefusal(std::string LifetimeBoxes::*box, const std::string& text);
+
 /// True for a shared result that has been computed: finite and not 0.
 bool resultAvailable(double value);
 
@@ -60,6 +65,7 @@ struct QuantumLabels
     std::string nE, nX, nY;                           // lne, lnx, lny
     std::string tauE, tauX, tauY;                     // lqte, lqtx, lqty
     std::string total;                                // lqtot
+    QuantumLifetime lifetime;                         // the values behind them
 };
 
 /// Quantum lifetime from the ring's energy spread, emittances and damping times (which must be
@@ -67,10 +73,18 @@ struct QuantumLabels
 /// the shared state, while the emittance label shows the value found.
 std::optional<QuantumLabels> updateQuantum(State& state, LifetimeBoxes& boxes, Messages& messages);
 
+/// The result of a Touschek update.
+struct TouschekUpdate
+{
+    std::string label; // lTouschek
+    TouschekInput input;
+    TouschekLifetime lifetime;
+};
+
 /// Touschek lifetime: empty energy-acceptance and coupling boxes are filled from the RF and ring
 /// results; the ring's emittance and revolution frequency must be available. Where C(zeta) <= 0 the
 /// lifetime is not available: the label says so and the combination says why.
-std::optional<std::string> updateTouschek(State& state, LifetimeBoxes& boxes, Messages& messages);
+std::optional<TouschekUpdate> updateTouschek(State& state, LifetimeBoxes& boxes, Messages& messages);
 
 /// The combined lifetime (s) when all four are known.
 std::optional<double> combinedLifetime(const Lifetimes& lifetimes);

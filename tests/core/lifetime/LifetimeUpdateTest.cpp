@@ -249,7 +249,9 @@ TEST(LifetimeUpdate, TouschekFillsEmptyBoxesFromTheResults)
     EXPECT_EQ(boxes.energyAcceptance2, " 1.50000");
     EXPECT_EQ(boxes.coupling, " 1.00000");
     EXPECT_GT(state.lifetimes.touschek, 0);
-    EXPECT_EQ(label->substr(0, 20), "Touschek lifetime = ");
+    EXPECT_EQ(label->label.substr(0, 20), "Touschek lifetime = ");
+    EXPECT_DOUBLE_EQ(label->input.energyAcceptance, 0.015);
+    EXPECT_DOUBLE_EQ(*label->lifetime.lifetime, state.lifetimes.touschek);
 }
 
 TEST(LifetimeUpdate, TouschekNotAvailableIsSaidInTheCombination)
@@ -263,10 +265,25 @@ TEST(LifetimeUpdate, TouschekNotAvailableIsSaidInTheCombination)
     test::FakeMessages messages;
     const auto label = updateTouschek(state, boxes, messages);
     ASSERT_TRUE(label);
-    EXPECT_EQ(label->substr(0, 35), "Touschek lifetime not available: C(");
+    EXPECT_EQ(label->label.substr(0, 35), "Touschek lifetime not available: C(");
     EXPECT_TRUE(state.lifetimes.touschekUnavailable);
     EXPECT_EQ(combinedLifetimeText(state.lifetimes),
               "no combined lifetime: the Touschek lifetime is not available");
+}
+
+TEST(LifetimeUpdate, TypedTextIsCheckedAsItsUpdateWouldTakeIt)
+{
+    EXPECT_FALSE(lifetimeBoxRefusal(&LifetimeBoxes::ratio, "0.5"));
+    EXPECT_FALSE(lifetimeBoxRefusal(&LifetimeBoxes::ratio, ""));             // filled with 1.0
+    EXPECT_FALSE(lifetimeBoxRefusal(&LifetimeBoxes::energyAcceptance2, "")); // filled from the RF
+    EXPECT_EQ(lifetimeBoxRefusal(&LifetimeBoxes::acceptance, ""),
+              "\"vert.accept., mm*mr\" must be larger than 0!");
+    EXPECT_EQ(lifetimeBoxRefusal(&LifetimeBoxes::energyAcceptance, ""),
+              "\"energy acceptance, %\" must lie between 0 and 100 %!");
+    EXPECT_EQ(lifetimeBoxRefusal(&LifetimeBoxes::bunchLength, "-1"),
+              "\"bunch length, mm\" must be larger than 0!");
+    EXPECT_THROW(lifetimeBoxRefusal(&LifetimeBoxes::bunchCurrent, ""), ConversionError);
+    EXPECT_THROW(lifetimeBoxRefusal(&LifetimeBoxes::bunchCurrent, "1 mA"), ConversionError);
 }
 
 TEST(LifetimeCombination, AllFourOrTheEstimate)
