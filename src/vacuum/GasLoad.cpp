@@ -34,13 +34,18 @@ double photoelectronYield(double sinPsi)
     return kYieldTable[k] + (kYieldTable[k + 1] - kYieldTable[k]) / lower * (1 / sinPsi - lower);
 }
 
-double gasLoad(double flux, double sinPsi, double criticalEnergy)
+double desorptionSpectrum(double criticalEnergy)
 {
     const double g = criticalEnergy >= kSpectrumKnee
                          ? (std::pow(kSpectrumKnee, -0.797) - std::pow(criticalEnergy, -0.797)) * 554.45
                          : 0.0;
     const double a = 1.063 - 4.3 * std::pow(kSpectrumKnee, -0.607);
-    return flux * photoelectronYield(sinPsi) * 8.412e18 * (a + g) / std::pow(criticalEnergy, 4.0 / 3.0);
+    return 8.412e18 * (a + g) / std::pow(criticalEnergy, 4.0 / 3.0);
+}
+
+double gasLoad(double flux, double sinPsi, double criticalEnergy)
+{
+    return flux * photoelectronYield(sinPsi) * desorptionSpectrum(criticalEnergy);
 }
 
 double photonFlux(double wallFlux, double totalEnergy, double restEnergy, double current)

@@ -10,6 +10,10 @@ double criticalPhotonEnergy(double totalEnergy, double restEnergy, double rho);
 /// interpolated linearly in 1/sin(psi); 7.0 below sin(psi) = 0.004.
 double photoelectronYield(double sinPsi);
 
+/// The light's desorbing strength per photoelectron-yield unit for critical energy epsC (eV):
+/// 8.412e18 (A + G(epsC)) / epsC^(4/3), with G = 0 below 1560 eV.
+double desorptionSpectrum(double criticalEnergy);
+
 /// Gas load of one wall step (molecules per second in the units of the photodesorption conversion)
 /// for a photon flux factor F at grazing angle psi from light of critical energy epsC (eV):
 /// F Y 8.412e18 (A + G(epsC)) / epsC^(4/3).

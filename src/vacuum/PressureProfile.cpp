@@ -15,14 +15,15 @@ namespace {
 
 constexpr double kDivideTolerance = 1e-5; // relative pressure mismatch at a flow divide
 
-/// Gas load q_k of every step k = 1..M from the light on the wall. A step lit like the one before it
-/// (same source radius and grazing angle) takes the load factor computed there.
+/// Gas load q_k of every step k = 1..M from the light on the wall. The spectrum is computed again only
+/// where the source radius changes and the yield where the grazing angle does (all along a bend that
+/// lights itself, neither does).
 std::vector<double> stepLoads(const VacuumChamber& chamber, const BeamParameters& beam, double current,
                               int steps, double stepLength)
 {
     std::vector<double> load(static_cast<std::size_t>(steps));
     int g = 0;
-    double lastRho = -1, lastSinPsi = -1, factor = 0;
+    double lastRho = -1, lastSinPsi = -1, spectrum = 0, yield = 0;
     for (int k = 1; k <= steps; ++k) {
         const double s = (k - 1) * stepLength;
         while (g + 1 < chamber.segmentCount() && chamber.end[static_cast<std::size_t>(g)] <= s)
@@ -32,13 +33,15 @@ std::vector<double> stepLoads(const VacuumChamber& chamber, const BeamParameters
         const double flux = photonFlux(light.flux(), beam.totalEnergy, beam.restEnergy, current);
         if (flux <= 0)
             continue;
-        if (light.rho != lastRho || light.sinPsi != lastSinPsi) {
-            const double epsC = criticalPhotonEnergy(beam.totalEnergy, beam.restEnergy, light.rho);
-            factor = gasLoad(1.0, light.sinPsi, epsC);
+        if (light.rho != lastRho) {
+            spectrum = desorptionSpectrum(criticalPhotonEnergy(beam.totalEnergy, beam.restEnergy, light.rho));
             lastRho = light.rho;
+        }
+        if (light.sinPsi != lastSinPsi) {
+            yield = photoelectronYield(light.sinPsi);
             lastSinPsi = light.sinPsi;
         }
-        load[static_cast<std::size_t>(k - 1)] = flux * factor;
+        load[static_cast<std::size_t>(k - 1)] = flux * yield * spectrum;
     }
     return load;
 }
