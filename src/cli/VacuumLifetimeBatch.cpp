@@ -7,7 +7,6 @@
 #include "ring/Parameter.h"
 #include "ring/RingGeometry.h"
 #include "vacuum/PressureProfile.h"
-#include "vacuum/VacuumChamber.h"
 
 #include <algorithm>
 
@@ -100,6 +99,15 @@ std::optional<VacuumResult> runVacuum(State& state, const BatchInputs& inputs, M
     return result;
 }
 
+bool hasPumps(const BeamLine& line)
+{
+    for (int i = 1; i <= line.count; ++i) {
+        if (line.at(i).code == code::kPump)
+            return true;
+    }
+    return false;
+}
+
 /// A box's number for the report: null for text that is not one.
 Json boxNumber(const std::string& text)
 {
@@ -139,6 +147,44 @@ Json profileSummary(const VacuumResult& r)
             {"min_at_m", reportNumber(position(low))},
             {"max_pressure_torr", reportNumber(*high)},
             {"max_at_m", reportNumber(position(high))}};
+}
+
+/// The inputs each lifetime used: the box values and the ring results.
+Json lifetimeInputs(const State& s, const LifetimeBoxes& boxes, const std::optional<QuantumLabels>& quantum,
+                    const std::optional<TouschekUpdate>& touschek)
+{
+    const RingParameters& ring = s.ringParams;
+    return {{"elastic",
+             {{"total_energy_ev", reportNumber(s.beam.totalEnergy)},
+              {"aspect_ratio", boxNumber(boxes.ratio)},
+              {"pressure_ntorr", boxNumber(boxes.gasPressure1)},
+              {"acceptance_mm_mrad", boxNumber(boxes.acceptance)},
+              {"average_beta_y_m", boxNumber(boxes.averageBetaY)}}},
+            {"bremsstrahlung",
+             {{"energy_acceptance_percent", boxNumber(boxes.energyAcceptance)},
+              {"pressure_ntorr", boxNumber(boxes.gasPressure2)}}},
+            {"quantum",
+             {{"energy_acceptance_percent", boxNumber(boxes.energyAcceptance1)},
+              {"acceptance_x_mm_mrad", boxNumber(boxes.acceptanceX)},
+              {"acceptance_y_mm_mrad", boxNumber(boxes.acceptanceY)},
+              {"energy_spread", reportNumber(ring.energySpread)},
+              {"emittance_x_m", reportNumber(ring.emittanceX)},
+              {"emittance_y_m", reportNumber(quantum ? quantum->lifetime.emittanceY : ring.emittanceY)},
+              {"damping_time_x_s", reportNumber(ring.dampingTimeX)},
+              {"damping_time_y_s", reportNumber(ring.dampingTimeY)},
+              {"damping_time_s_s", reportNumber(ring.dampingTimeS)}}},
+            {"touschek",
+             {{"energy_acceptance_percent", boxNumber(boxes.energyAcceptance2)},
+              {"coupling_percent", boxNumber(boxes.coupling)},
+              {"bunch_current_ma", boxNumber(boxes.bunchCurrent)},
+              {"bunch_length_mm", boxNumber(boxes.bunchLength)},
+              {"average_beta_x_m", boxNumber(boxes.averageBetaX)},
+              {"average_beta_y_m", boxNumber(boxes.averageBetaY1)},
+              {"gamma", reportNumber(s.beam.gamma)},
+              {"emittance_x_m", reportNumber(ring.emittanceX)},
+              {"revolution_frequency_hz", reportNumber(ring.revolutionFrequency)},
+              {"zeta", touschek ? reportNumber(touschek->lifetime.zeta) : Json(nullptr)},
+              {"loss_function", touschek ? reportNumber(touschek->lifetime.c) : Json(nullptr)}}}};
 }
 
 } // namespace
@@ -240,7 +286,7 @@ Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& me
 {
     State s = ringResults(state, inputs, messages);
     // the pressure of the vacuum calculation, where the line has pumps to compute it
-    if (!vacuumChamber(s.line, 0.03).pumps.empty()) {
+    if (hasPumps(s.line)) {
         SilentMessages quiet; // the vacuum section says what the calculation found
         runVacuum(s, inputs, quiet);
     }
@@ -261,7 +307,6 @@ Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& me
     });
     const Lifetimes& l = s.lifetimes;
     const std::optional<double> total = combinedLifetime(l);
-    const RingParameters& ring = s.ringParams;
 
     Json section;
     section["elastic_s"] = optionalNumber(l.elastic, elastic);
@@ -274,38 +319,7 @@ Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& me
     section["touschek_s"] = optionalNumber(l.touschek, touschek && touschek->lifetime.lifetime);
     section["total_s"] = optionalNumber(total.value_or(0), total.has_value());
     section["total_text"] = combinedLifetimeText(l);
-    section["inputs"] = {
-        {"elastic",
-         {{"total_energy_ev", reportNumber(s.beam.totalEnergy)},
-          {"aspect_ratio", boxNumber(boxes.ratio)},
-          {"pressure_ntorr", boxNumber(boxes.gasPressure1)},
-          {"acceptance_mm_mrad", boxNumber(boxes.acceptance)},
-          {"average_beta_y_m", boxNumber(boxes.averageBetaY)}}},
-        {"bremsstrahlung",
-         {{"energy_acceptance_percent", boxNumber(boxes.energyAcceptance)},
-          {"pressure_ntorr", boxNumber(boxes.gasPressure2)}}},
-        {"quantum",
-         {{"energy_acceptance_percent", boxNumber(boxes.energyAcceptance1)},
-          {"acceptance_x_mm_mrad", boxNumber(boxes.acceptanceX)},
-          {"acceptance_y_mm_mrad", boxNumber(boxes.acceptanceY)},
-          {"energy_spread", reportNumber(ring.energySpread)},
-          {"emittance_x_m", reportNumber(ring.emittanceX)},
-          {"emittance_y_m", reportNumber(quantum ? quantum->lifetime.emittanceY : ring.emittanceY)},
-          {"damping_time_x_s", reportNumber(ring.dampingTimeX)},
-          {"damping_time_y_s", reportNumber(ring.dampingTimeY)},
-          {"damping_time_s_s", reportNumber(ring.dampingTimeS)}}},
-        {"touschek",
-         {{"energy_acceptance_percent", boxNumber(boxes.energyAcceptance2)},
-          {"coupling_percent", boxNumber(boxes.coupling)},
-          {"bunch_current_ma", boxNumber(boxes.bunchCurrent)},
-          {"bunch_length_mm", boxNumber(boxes.bunchLength)},
-          {"average_beta_x_m", boxNumber(boxes.averageBetaX)},
-          {"average_beta_y_m", boxNumber(boxes.averageBetaY1)},
-          {"gamma", reportNumber(s.beam.gamma)},
-          {"emittance_x_m", reportNumber(ring.emittanceX)},
-          {"revolution_frequency_hz", reportNumber(ring.revolutionFrequency)},
-          {"zeta", touschek ? reportNumber(touschek->lifetime.zeta) : Json(nullptr)},
-          {"loss_function", touschek ? reportNumber(touschek->lifetime.c) : Json(nullptr)}}}};
+    section["inputs"] = lifetimeInputs(s, boxes, quantum, touschek);
     return section;
 }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace kestrune {
 
@@ -177,6 +178,44 @@ std::vector<double> profile(const std::vector<PumpStation>& st, const LoadSums& 
     return p;
 }
 
+/// The line can be calculated: it has pumps, each with a pumping speed, and a length.
+bool calculable(const VacuumChamber& chamber, const BeamLine& line, Messages& messages)
+{
+    if (chamber.pumps.empty()) {
+        messages.error("there are no pumps in your lattice!");
+        return false;
+    }
+    for (std::size_t p = 0; p < chamber.pumps.size(); ++p) {
+        const ChamberPump& pump = chamber.pumps[p];
+        if (!(pump.speed > 0)) {
+            messages.error("pump " + std::to_string(p + 1) + " (element " + std::to_string(pump.element) +
+                           ", " + line.at(pump.element).name + ") needs a pumping speed above 0 l/s!");
+            return false;
+        }
+    }
+    if (!(chamber.period() > 0)) {
+        messages.error("the beam line has no length!");
+        return false;
+    }
+    return true;
+}
+
+/// Every pump of the line, in element order, with the pressure of its station.
+std::vector<PumpPressure> pumpPressures(const VacuumChamber& chamber,
+                                        const std::vector<PumpStation>& stations)
+{
+    std::vector<PumpPressure> pumps;
+    for (const PumpStation& station : stations) {
+        for (int number : station.pumps) {
+            const ChamberPump& pump = chamber.pumps[static_cast<std::size_t>(number - 1)];
+            pumps.push_back({pump.element, pump.speed, station.pressure, pump.s});
+        }
+    }
+    std::sort(pumps.begin(), pumps.end(),
+              [](const PumpPressure& a, const PumpPressure& b) { return a.element < b.element; });
+    return pumps;
+}
+
 } // namespace
 
 LoadSums::LoadSums(const std::vector<double>& w) : m_sum(w.size() + 1), m_moment(w.size() + 1)
@@ -209,22 +248,8 @@ std::optional<VacuumResult> pressureDistribution(const State& state, const Vacuu
                                                  Messages& messages)
 {
     const VacuumChamber chamber = vacuumChamber(state.line, input.chamberRadius);
-    if (chamber.pumps.empty()) {
-        messages.error("there are no pumps in your lattice!");
+    if (!calculable(chamber, state.line, messages))
         return std::nullopt;
-    }
-    for (std::size_t p = 0; p < chamber.pumps.size(); ++p) {
-        const ChamberPump& pump = chamber.pumps[p];
-        if (!(pump.speed > 0)) {
-            messages.error("pump " + std::to_string(p + 1) + " (element " + std::to_string(pump.element) +
-                           ", " + state.line.at(pump.element).name + ") needs a pumping speed above 0 l/s!");
-            return std::nullopt;
-        }
-    }
-    if (!(chamber.period() > 0)) {
-        messages.error("the beam line has no length!");
-        return std::nullopt;
-    }
 
     VacuumResult r;
     r.steps = input.steps;
@@ -255,23 +280,13 @@ std::optional<VacuumResult> pressureDistribution(const State& state, const Vacuu
 
     const std::vector<double> p = profile(r.stations, sums, r.steps, r.stepLength, r.radiusCm3);
     r.pressure.resize(static_cast<std::size_t>(r.steps));
-    double sum = 0;
     for (int k = 1; k <= r.steps; ++k) {
         // the steps before the first pump take the values of the next period
-        const double value = p[static_cast<std::size_t>(k <= first ? k + r.steps : k)];
-        r.pressure[static_cast<std::size_t>(k - 1)] = value;
-        sum += value;
+        r.pressure[static_cast<std::size_t>(k - 1)] =
+            p[static_cast<std::size_t>(k <= first ? k + r.steps : k)];
     }
-    r.averagePressure = sum / r.steps;
-
-    for (const PumpStation& station : r.stations) {
-        for (int number : station.pumps) {
-            const ChamberPump& pump = chamber.pumps[static_cast<std::size_t>(number - 1)];
-            r.pumps.push_back({pump.element, pump.speed, station.pressure, pump.s});
-        }
-    }
-    std::sort(r.pumps.begin(), r.pumps.end(),
-              [](const PumpPressure& a, const PumpPressure& b) { return a.element < b.element; });
+    r.averagePressure = std::accumulate(r.pressure.begin(), r.pressure.end(), 0.0) / r.steps;
+    r.pumps = pumpPressures(chamber, r.stations);
     return r;
 }
 
