@@ -1,6 +1,6 @@
 #include "vacuum/VacuumChart.h"
 
-#include "core/LabelMask.h"
+#include "core/Format.h"
 
 #include <QVBoxLayout>
 #include <algorithm>
@@ -20,6 +20,29 @@ QFont arial(int pointSize, bool bold = false)
     return font;
 }
 
+/// value written by a label mask of the form "##0.0###": as many decimals as there are digit places after
+/// the point, trailing zeros dropped down to the '0' places.
+QString maskFormat(double value, const std::string& mask)
+{
+    const std::size_t point = mask.find('.');
+    const std::string fraction = point == std::string::npos ? std::string() : mask.substr(point + 1);
+    const auto fixed = static_cast<std::size_t>(std::count(fraction.begin(), fraction.end(), '0'));
+    const auto places = fixed + static_cast<std::size_t>(std::count(fraction.begin(), fraction.end(), '#'));
+    std::string text = fmt("%.*f", static_cast<int>(places), value);
+    if (places > fixed) {
+        std::size_t keep = text.size();
+        while (keep > text.find('.') + 1 + fixed && text[keep - 1] == '0')
+            --keep;
+        if (text[keep - 1] == '.')
+            --keep;
+        text.resize(keep);
+    }
+    // a negative value that rounds to zero is shown as zero
+    if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos)
+        text.erase(0, 1);
+    return QString::fromStdString(text);
+}
+
 /// Tick labels written by a label mask ("##0.0###"), with a smallest step between ticks.
 class MaskTicker : public QCPAxisTicker
 {
@@ -28,7 +51,7 @@ public:
     {
     }
 
-    QString label(double tick) const { return QString::fromStdString(maskFormat(tick, m_mask)); }
+    QString label(double tick) const { return maskFormat(tick, m_mask); }
 
 protected:
     QString getTickLabel(double tick, const QLocale&, QChar, int) override { return label(tick); }

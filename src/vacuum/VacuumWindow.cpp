@@ -1,6 +1,7 @@
 #include "vacuum/VacuumWindow.h"
 
 #include "app/BusyCursorQt.h"
+#include "app/NormalCursorMessagesQt.h"
 #include "app/QtMessages.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"

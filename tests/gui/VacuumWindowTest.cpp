@@ -99,8 +99,13 @@ TEST_F(VacuumWindowTest, CalculatePlotsTheProfileAndShowsTheAverage)
     EXPECT_EQ(chart->leftAxisTitle(), "vacuum pressure distribution (nTorr)");
     EXPECT_EQ(chart->bottomAxisTitle(), "z (m)");
     EXPECT_EQ(chart->footText(), "");
+    // label masks "##0.0###" and "##0.0"
     EXPECT_EQ(chart->leftTickLabel(1.25), "1.25");
+    EXPECT_EQ(chart->leftTickLabel(2.0), "2.0");
+    EXPECT_EQ(chart->leftTickLabel(0.12345), "0.1235");
+    EXPECT_EQ(chart->leftTickLabel(-0.00001), "0.0");
     EXPECT_EQ(chart->bottomTickLabel(7.0), "7.0");
+    EXPECT_EQ(chart->bottomTickLabel(12.34), "12.3");
     EXPECT_GT(state.averagePressure, 0);
     EXPECT_EQ(box("edAvgPr")->text().toStdString(), fmt("%8.4g", state.averagePressure * 1e9));
     EXPECT_NEAR(*chart->seriesMin(), window->result()->stations.front().pressure * 1e9,

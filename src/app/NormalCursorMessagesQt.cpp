@@ -1,4 +1,4 @@
-#include "app/BusyCursorQt.h"
+#include "app/NormalCursorMessagesQt.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -29,16 +29,6 @@ private:
 };
 
 } // namespace
-
-BusyCursor::BusyCursor()
-{
-    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-}
-
-BusyCursor::~BusyCursor()
-{
-    QApplication::restoreOverrideCursor();
-}
 
 void NormalCursorMessages::error(const std::string& text)
 {
