@@ -1,11 +1,11 @@
 #include "cli/VacuumLifetimeBatch.h"
 
+#include "cli/RingReport.h"
 #include "cli/StderrMessages.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
 #include "lifetime/LifetimeUpdate.h"
 #include "ring/Parameter.h"
-#include "ring/RingGeometry.h"
 #include "vacuum/PressureProfile.h"
 
 #include <algorithm>
@@ -27,6 +27,17 @@ public:
     void askParticle() override {}
 
     std::string first;
+};
+
+/// Keeps every message shown, in order.
+class CollectedMessages : public Messages
+{
+public:
+    void error(const std::string& text) override { texts.push_back(text); }
+    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return false; }
+    void askParticle() override {}
+
+    std::vector<std::string> texts;
 };
 
 struct VacuumName
@@ -238,17 +249,6 @@ std::optional<std::string> pressureProfileCsv(const State& state, const BatchInp
     return text;
 }
 
-State ringResults(const State& state, const BatchInputs& inputs, Messages& messages)
-{
-    State ring = state;
-    const double rfMhz = ring.rf.frequency > 0 ? ring.rf.frequency / 1e6 : 500.0;
-    ringGeometry(ring, messages, {std::to_string(ring.line.superPeriods), shortestFloat(rfMhz)});
-    ring.ringParams.coupling = inputs.couplingPercent / 100;
-    radiationIntegrals(ring, messages);
-    equilibriumParameters(ring);
-    return ring;
-}
-
 Json vacuumSection(const State& state, const BatchInputs& inputs, Messages& messages)
 {
     State scratch = state;
@@ -284,14 +284,20 @@ Json vacuumSection(const State& state, const BatchInputs& inputs, Messages& mess
 
 Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& messages)
 {
-    State s = ringResults(state, inputs, messages);
+    State s = state;
+    {
+        SilentMessages quiet; // the ring sections show what the ring computation says
+        computeRing(s, quiet, inputs);
+    }
     // the pressure of the vacuum calculation, where the line has pumps to compute it
     if (hasPumps(s.line)) {
         SilentMessages quiet; // the vacuum section says what the calculation found
         runVacuum(s, inputs, quiet);
     }
+    // what the window says when it comes up (a result not computed, its default taken) is the section's
     LifetimeBoxes boxes;
-    activateLifetime(s, boxes, messages);
+    CollectedMessages defaults;
+    activateLifetime(s, boxes, defaults);
     touschekMenu(s, boxes);
     for (const auto& [box, text] : inputs.lifetimeTyped)
         boxes.*box = text;
@@ -319,6 +325,7 @@ Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& me
     section["touschek_s"] = optionalNumber(l.touschek, touschek && touschek->lifetime.lifetime);
     section["total_s"] = optionalNumber(total.value_or(0), total.has_value());
     section["total_text"] = combinedLifetimeText(l);
+    section["defaults"] = defaults.texts;
     section["inputs"] = lifetimeInputs(s, boxes, quantum, touschek);
     return section;
 }

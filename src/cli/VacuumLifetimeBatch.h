@@ -23,19 +23,15 @@ bool vacuumPumpList(State& state, const BatchInputs& inputs, Messages& messages)
 std::optional<std::string> pressureProfileCsv(const State& state, const BatchInputs& inputs,
                                               Messages& messages);
 
-/// The state as the ring window leaves it for its tool windows: the geometry for the superperiods and
-/// rf frequency of the file (500 MHz when it has none), the coupling of the ring window's box, the
-/// radiation integrals and the equilibrium beam.
-State ringResults(const State& state, const BatchInputs& inputs, Messages& messages);
-
 /// The report's "vacuum" section: the inputs, average_pressure_torr, pump_pressures_torr, the pumps, a
 /// summary of the profile and the warnings; null when the calculation refused.
 Json vacuumSection(const State& state, const BatchInputs& inputs, Messages& messages);
 
 /// The report's "lifetime" section: the four lifetimes, the quantum lifetime per plane and the combined
 /// one (null where an update refused or a value is not available) with the inputs each used, taken as the
-/// lifetime window takes them: activation from the ring, vacuum and RF results, the Touschek menu, then
-/// the boxes typed with --set.
+/// lifetime window takes them: activation from the ring (as the ring window computes it), vacuum and RF
+/// results, the Touschek menu, then the boxes typed with --set. What the activation says about results
+/// not computed (and the defaults taken for them) goes into the section's "defaults", not to messages.
 Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& messages);
 
 } // namespace kestrune
