@@ -2,6 +2,7 @@
 
 #include "cli/RingReport.h"
 #include "cli/StderrMessages.h"
+#include "cli/VacuumLifetimeBatch.h"
 #include "core/Format.h"
 #include "io/Listing.h"
 #include "optics/BetaFunctions.h"
@@ -106,6 +107,8 @@ std::optional<BatchList> batchListNamed(const std::string& name)
         return BatchList::Beam;
     if (name == "ring")
         return BatchList::Ring;
+    if (name == "vacuum")
+        return BatchList::Vacuum;
     return std::nullopt;
 }
 
@@ -143,6 +146,8 @@ bool appendBatchList(State& state, Messages& messages, BatchList list, const Bat
         return true;
     case BatchList::Ring:
         return ringParameterBatchList(state, messages, inputs);
+    case BatchList::Vacuum:
+        return vacuumPumpList(state, inputs, messages);
     }
     return false;
 }

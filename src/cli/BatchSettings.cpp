@@ -1,5 +1,6 @@
 #include "cli/BatchSettings.h"
 
+#include "cli/VacuumLifetimeBatch.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
 
@@ -41,6 +42,8 @@ std::vector<SettingName> makeNames()
                      [](State& state, BatchInputs&, const std::string& text) {
                          state.rf.frequency = realAbove(text, 0, false, "the rf frequency") * 1e6;
                      }});
+    for (SettingName& name : vacuumLifetimeSettingNames())
+        names.push_back(std::move(name));
     return names;
 }
 

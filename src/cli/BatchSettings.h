@@ -1,10 +1,13 @@
 #pragma once
 
 #include "core/State.h"
+#include "lifetime/LifetimeUpdate.h"
+#include "vacuum/VacuumInput.h"
 
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrune {
@@ -21,6 +24,9 @@ public:
 struct BatchInputs
 {
     double couplingPercent = 1.0; // the ring window's coupling box, %
+    VacuumBoxes vacuum;           // the vacuum window's boxes
+    // lifetime boxes typed after the window's activation has filled them, in order
+    std::vector<std::pair<std::string LifetimeBoxes::*, std::string>> lifetimeTyped;
 };
 
 /// One name of --set NAME=VALUE: what it sets and how it takes the text.

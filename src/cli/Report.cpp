@@ -1,6 +1,7 @@
 #include "cli/Report.h"
 
 #include "cli/RingReport.h"
+#include "cli/VacuumLifetimeBatch.h"
 #include "optics/BetaFunctions.h"
 
 #include <cmath>
@@ -118,6 +119,8 @@ Json buildReport(const std::string& latticeFile, const State& outputs, const Sta
     report["line"] = lineSection(outputs, messages);
     report["periodic"] = periodicSection(asSet, messages);
     addRingSections(report, asSet, inputs, messages);
+    report["vacuum"] = vacuumSection(asSet, inputs, messages);
+    report["lifetime"] = lifetimeSection(asSet, inputs, messages);
     report["messages"] = messages.shown();
     return report;
 }

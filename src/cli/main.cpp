@@ -4,6 +4,7 @@
 #include "cli/ExampleLattices.h"
 #include "cli/Report.h"
 #include "cli/StderrMessages.h"
+#include "cli/VacuumLifetimeBatch.h"
 #include "core/Kinematics.h"
 #include "io/LatticeFile.h"
 #include "io/Listing.h"
@@ -30,6 +31,7 @@ struct Request
     std::string twissFile;
     std::string madxFile;
     std::string tfsFile;
+    std::string profileFile;
     std::string reportFile; // "-" for standard output
     std::string examplesFolder;
     kestrune::ChromaticityRequest chromaticity;
@@ -58,7 +60,10 @@ const char* const kListHelp = "a list, in the order given (repeatable):\n"
                               "ring      the ring window's parameter list: its geometry with the\n"
                               "          file's superperiods and rf frequency, the ring pass and the\n"
                               "          equilibrium beam (status 1 when the cell has no periodic\n"
-                              "          solution)";
+                              "          solution)\n"
+
+                              "vacuum    the pressures at the pumps from the vacuum calculation\n"
+                              "          (with the vacuum.* values of --set)";
 
 void addOptions(CLI::App& app, Request& request)
 {
@@ -89,6 +94,11 @@ void addOptions(CLI::App& app, Request& request)
                    "TFS table (NAME, KEYWORD, S, L, BETX, ALFX, MUX, DX, DPX, BETY,\n"
                    "ALFY, MUY)")
         ->type_name("FILE.tfs");
+    app.add_option("--profile", request.profileFile,
+                   "writes the vacuum pressure along one period to FILE as CSV with a\n"
+                   "header line: s_m (along the chamber wall), pressure_torr; 12\n"
+                   "significant digits")
+        ->type_name("FILE.csv");
     app.add_option("--report", request.reportFile,
                    "writes everything the windows compute as one JSON document to FILE\n"
                    "(- for standard output); the README describes its keys")
@@ -187,6 +197,12 @@ int run(const Request& request)
         status = 1;
     if (!request.tfsFile.empty() && !kestrune::writeTfsFile(outputs, messages, request.tfsFile))
         status = 1;
+
+    if (!request.profileFile.empty()) {
+        const std::optional<std::string> csv = kestrune::pressureProfileCsv(asSet, inputs, messages);
+        if (!csv || !kestrune::writeTextFileSafely(request.profileFile, *csv, messages))
+            status = 1;
+    }
 
     if (!request.reportFile.empty()) {
         kestrune::StderrMessages reportMessages;

@@ -142,6 +142,16 @@ struct RfParameters
     bool computed = false;
 };
 
+/// The four lifetimes of the lifetime window (s); 0 until updated since its last activation.
+struct Lifetimes
+{
+    double elastic = 0;
+    double bremsstrahlung = 0;
+    double touschek = 0;
+    double quantum = 0;
+    bool touschekUnavailable = false; // the last Touschek update found C(zeta) <= 0
+};
+
 /// The text of the list window and how new lists are added to it.
 struct ListText
 {
@@ -173,6 +183,7 @@ struct State
     RingParameters ringParams;
     RfParameters rf;
     double averagePressure = 0; // Torr; 0 until the vacuum computation has run
+    Lifetimes lifetimes;
 
     ListText listing;
     std::string enteredText; // text accepted last in the text-entry dialog

@@ -1,0 +1,241 @@
+#include "lifetime/LifeTimeWindow.h"
+
+#include "app/QtMessages.h"
+#include "core/Kinematics.h"
+#include "io/LatticeFile.h"
+#include "ring/Parameter.h"
+#include "ring/RingGeometry.h"
+#include "support/FakeMessages.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace kestrune {
+namespace {
+
+class LifeTimeWindowTest : public ::testing::Test
+{
+protected:
+    LifeTimeWindowTest() : messages(windows)
+    {
+        messages.redirectTo(&fake);
+        windows.messages = &messages;
+        startParticle(state);
+        // the example ring of twelve double-bend cells, closed, at 3 GeV
+        test::FakeMessages setup;
+        EXPECT_TRUE(readLatticeFile(state, setup, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
+        EXPECT_TRUE(ringGeometry(state, setup, {"12", "499.654"}));
+        EXPECT_TRUE(setup.errors.empty());
+        updateKinematics(state.beam, EnergyKind::Total, 3e9);
+        window = std::make_unique<LifeTimeWindow>(state, windows);
+        windows.lifeTime = window.get();
+        window->show();
+    }
+
+    /// The results of the ring, RF and vacuum windows.
+    void ringResults()
+    {
+        radiationIntegrals(state, fake);
+        equilibriumParameters(state);
+        state.rf.energyAcceptance = 0.012;
+        state.rf.bunchLength = 0.006;
+        state.averagePressure = 2.5e-9;
+        ASSERT_TRUE(fake.errors.empty());
+    }
+
+    template <typename T> T* control(const char* name)
+    {
+        T* found = window->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QLineEdit* box(const char* name) { return control<QLineEdit>(name); }
+    QLabel* label(const char* name) { return control<QLabel>(name); }
+    QGroupBox* group(const char* name) { return control<QGroupBox>(name); }
+    void type(const char* name, const QString& text)
+    {
+        box(name)->clear();
+        QTest::keyClicks(box(name), text);
+    }
+    void click(const char* name) { QTest::mouseClick(control<QPushButton>(name), Qt::LeftButton); }
+    void updateAll()
+    {
+        window->elasticClick();
+        window->bremsStrahlung1Click();
+        window->quantumlifetime1Click();
+        window->touschekeffect1Click();
+        click("bbUpdElast");
+        click("bbBremsLife");
+        click("bbUpQuantum");
+        click("bbTouschek");
+    }
+
+    State state;
+    Windows windows;
+    test::FakeMessages fake;
+    QtMessages messages;
+    std::unique_ptr<LifeTimeWindow> window;
+};
+
+TEST_F(LifeTimeWindowTest, GroupsAppearThroughTheirMenuEntries)
+{
+    for (const char* name : {"gbElastic", "gbBrems", "gbQuantum", "gbTouschek", "gbtotLife"})
+        EXPECT_TRUE(group(name)->isHidden()) << name;
+    QStringList menus;
+    for (QAction* action : window->menuBar()->actions())
+        menus << action->text();
+    EXPECT_EQ(menus, QStringList({"elastic", "inelastic ", "Touschek", "quantum lifetime", "|", "multiple"}));
+    EXPECT_FALSE(window->menuBar()->actions().last()->isEnabled());
+    EXPECT_EQ(window->menuBar()->actions()[0]->statusTip(),
+              "elastic scattering in Coulomb field of rest gas atoms");
+
+    window->elasticClick();
+    EXPECT_FALSE(group("gbElastic")->isHidden());
+    window->quantumlifetime1Click();
+    EXPECT_FALSE(group("gbQuantum")->isHidden());
+    EXPECT_FALSE(group("gbElastic")->isHidden()) << "groups once shown stay";
+    EXPECT_TRUE(label("lCbLife")->isHidden());
+    EXPECT_EQ(label("lqtot")->text(), "total quantum lifetime is");
+    EXPECT_EQ(box("edGasP1")->text(), "1.0 ");
+}
+
+TEST_F(LifeTimeWindowTest, ActivationWithoutResultsSaysSoAndTakesTheDefaults)
+{
+    window->formActivate();
+    ASSERT_EQ(fake.errors.size(), 3u);
+    EXPECT_EQ(fake.errors[1], "enter vacuum pressure manually or run \"vacuum\"!");
+    EXPECT_DOUBLE_EQ(state.averagePressure, 1e-9);
+    EXPECT_DOUBLE_EQ(state.ringParams.averageBetaX, 10.0);
+    EXPECT_EQ(box("edAvgBx")->text(), "10.0");
+}
+
+TEST_F(LifeTimeWindowTest, ActivationFillsTheBoxesFromTheResults)
+{
+    state.ringParams.averageBetaX = 8.5;
+    state.ringParams.averageBetaY = 12.25;
+    state.rf.energyAcceptance = 0.012;
+    state.rf.bunchLength = 0.006;
+    state.averagePressure = 2.5e-9;
+    window->formActivate();
+    EXPECT_TRUE(fake.errors.empty());
+    EXPECT_EQ(box("edAvgBy")->text(), "  12.2500");
+    EXPECT_EQ(box("edGasP2")->text(), "     2.5");
+    EXPECT_EQ(box("edEnAcc2")->text(), "   1.200");
+    EXPECT_EQ(box("edBunLen")->text(), "   6.000");
+}
+
+TEST_F(LifeTimeWindowTest, ElasticUpdateShowsItsLifetimeAndTheEstimate)
+{
+    window->elasticClick();
+    click("bbUpdElast");
+    EXPECT_TRUE(fake.errors.empty());
+    EXPECT_FALSE(label("lCbLife")->isHidden());
+    EXPECT_EQ(label("lCbLife")->text(), "Coulomb scattering life time is    112.7 hours");
+    EXPECT_FALSE(group("gbtotLife")->isHidden());
+    EXPECT_EQ(label("lTot")->text(), "lifetime estimate!= 9999999.99 hr");
+}
+
+TEST_F(LifeTimeWindowTest, TypingHidesTheResultAndEnterUpdates)
+{
+    window->bremsStrahlung1Click();
+    click("bbBremsLife");
+    EXPECT_FALSE(label("lBrems")->isHidden());
+    EXPECT_EQ(window->defaultButton(), nullptr);
+    type("edGasP2", "2");
+    EXPECT_TRUE(label("lBrems")->isHidden());
+    EXPECT_EQ(window->defaultButton(), control<QPushButton>("bbBremsLife"));
+    EXPECT_TRUE(control<QPushButton>("bbBremsLife")->isDefault());
+    QTest::keyClick(box("edGasP2"), Qt::Key_Return);
+    EXPECT_FALSE(label("lBrems")->isHidden());
+    EXPECT_NEAR(state.lifetimes.bremsstrahlung, 119683.0 / 2, 1);
+    // typing in another group moves the default there
+    window->elasticClick();
+    type("edRatio", "0.5");
+    EXPECT_EQ(window->defaultButton(), control<QPushButton>("bbUpdElast"));
+    EXPECT_FALSE(control<QPushButton>("bbBremsLife")->isDefault());
+}
+
+TEST_F(LifeTimeWindowTest, AllFourUpdatesGiveTheCombinedLifetime)
+{
+    ringResults();
+    window->formActivate();
+    updateAll();
+    EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
+    ASSERT_TRUE(combinedLifetime(state.lifetimes));
+    EXPECT_EQ(label("lTot")->text().toStdString(), combinedLifetimeText(state.lifetimes));
+    EXPECT_EQ(label("lTot")->text().left(31), "tot. combined beam lifetime =  ");
+    EXPECT_EQ(label("lqte")->text().left(8), "tau_e = ");
+    // the quantum update found no coupling: 1 % from then on, which the Touschek update's
+    // equilibrium takes up
+    EXPECT_DOUBLE_EQ(state.ringParams.coupling, 0.01);
+    EXPECT_EQ(label("lepsy")->text(), "eps_y =        0 mm*mr");
+    EXPECT_NEAR(state.ringParams.emittanceY, 0.01 * state.ringParams.emittanceX,
+                1e-6 * state.ringParams.emittanceX);
+    EXPECT_FALSE(label("lTouschek")->isHidden());
+
+    // a new activation needs all four again
+    window->formActivate();
+    click("bbUpdElast");
+    EXPECT_EQ(label("lTot")->text(), "lifetime estimate!= 9999999.99 hr");
+}
+
+TEST_F(LifeTimeWindowTest, ErrorsKeepTheLifetimesAndTheirOwnBoxIsNoActivation)
+{
+    ringResults();
+    window->formActivate();
+    updateAll();
+    const Lifetimes before = state.lifetimes;
+    type("edGasP2", "lots");
+    click("bbBremsLife");
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(fake.errors[0], "'lots' is not a valid floating point value");
+    // the activation the closed box hands back does not clear the lifetimes
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(window.get(), &activate);
+    EXPECT_DOUBLE_EQ(state.lifetimes.bremsstrahlung, before.bremsstrahlung);
+    EXPECT_DOUBLE_EQ(state.lifetimes.touschek, before.touschek);
+    // a real activation later does
+    QTest::qWait(1100);
+    QApplication::sendEvent(window.get(), &activate);
+    EXPECT_DOUBLE_EQ(state.lifetimes.bremsstrahlung, 0);
+}
+
+TEST_F(LifeTimeWindowTest, TotalGroupIsDraggedAndHidden)
+{
+    window->bremsStrahlung1Click();
+    click("bbBremsLife");
+    QGroupBox* total = group("gbtotLife");
+    ASSERT_FALSE(total->isHidden());
+    const QPoint start = total->pos();
+    const QPoint grab(10, 10);
+    const auto send = [&](QEvent::Type type, QPoint local, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, local, total->mapToGlobal(local), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(total, &event);
+    };
+    send(QEvent::MouseButtonPress, grab, Qt::LeftButton);
+    send(QEvent::MouseMove, grab + QPoint(40, -30), Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, grab + QPoint(40, -30), Qt::NoButton);
+    EXPECT_EQ(total->pos(), start + QPoint(40, -30));
+    QTest::mouseDClick(total, Qt::LeftButton, Qt::NoModifier, grab);
+    EXPECT_TRUE(total->isHidden());
+}
+
+TEST_F(LifeTimeWindowTest, QuantumUpdateOnARingWithoutRadiationIsRefused)
+{
+    for (int i = 1; i <= state.line.count; ++i)
+        state.line.at(i).curvature = 0;
+    window->quantumlifetime1Click();
+    click("bbUpQuantum");
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(fake.errors[0], "energy spread, emittances or damping times of the ring are not available!");
+    EXPECT_TRUE(label("lqtot")->isHidden());
+}
+
+} // namespace
+} // namespace kestrune
