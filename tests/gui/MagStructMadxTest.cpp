@@ -4,6 +4,7 @@
 #include "io/MadxReader.h"
 #include "io/TfsTable.h"
 #include "ring/RingWindow.h"
+#include "support/TestFolder.h"
 
 #include <QAction>
 #include <QDir>
@@ -24,9 +25,7 @@ class MagStructMadx : public MagStructFixture
 protected:
     MagStructMadx()
     {
-        dir = fs::temp_directory_path() / "kestrune-magstruct-madx";
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = freshTestFolder("kestrune-magstruct-madx");
         window->dialogs().saveFile = [this](const QString& title, const QString&, const QString& suffix) {
             dialogTitles.push_back(title);
             saveSuffixes.push_back(suffix);

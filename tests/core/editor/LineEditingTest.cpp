@@ -5,6 +5,7 @@
 #include "editor/ElementParameters.h"
 #include "io/LatticeFile.h"
 #include "support/FakeMessages.h"
+#include "support/TestFolder.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -26,11 +27,7 @@ protected:
     void SetUp() override
     {
         m_previous = fs::current_path();
-        m_folder = fs::temp_directory_path() /
-                   ("kestrune-editing-" +
-                    std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
+        m_folder = test::freshTestFolder("kestrune-editing");
         fs::current_path(m_folder);
         startParticle(state);
     }

@@ -2,6 +2,7 @@
 
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"
+#include "support/TestFolder.h"
 
 #include <cmath>
 #include <filesystem>
@@ -474,14 +475,7 @@ TEST(LatticeFile, TextWhereANumberBelongsIsReportedWithItsLine)
 class LatticeFileOnDisk : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_folder = std::filesystem::temp_directory_path() /
-                   ("kestrune-lattice-" +
-                    std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(m_folder);
-        std::filesystem::create_directories(m_folder);
-    }
+    void SetUp() override { m_folder = test::freshTestFolder("kestrune-lattice"); }
     void TearDown() override { std::filesystem::remove_all(m_folder); }
     std::string path(const char* name) const { return (m_folder / name).string(); }
 

@@ -2,6 +2,7 @@
 
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"
+#include "support/TestFolder.h"
 
 #include <filesystem>
 #include <fstream>
@@ -225,9 +226,7 @@ TEST(Listing, RfParameterList)
 
 TEST(Listing, SaveListWritesEveryLineAndRecordsTheName)
 {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "kestrune-listing-save";
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
+    const std::filesystem::path folder = test::freshTestFolder("kestrune-listing-save");
     State state;
     state.listing.lines = {"first", "", "   third"};
     FakeMessages messages;

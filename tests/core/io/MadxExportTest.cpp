@@ -6,6 +6,7 @@
 #include "io/TfsTable.h"
 #include "optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
+#include "support/TestFolder.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -244,8 +245,7 @@ TEST(TfsTable, BrokenTablesAreRefusedWithTheLine)
 TEST(MadxExport, FilesAreWrittenAndReadBack)
 {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / "kestrune-madx-export";
-    fs::create_directories(dir);
+    const fs::path dir = test::freshTestFolder("kestrune-madx-export");
     const State state = openExample("fodo-cell.lat");
     FakeMessages messages;
     ASSERT_TRUE(writeMadxFile(state, messages, (dir / "fodo.madx").string()));

@@ -2,6 +2,7 @@
 
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"
+#include "support/TestFolder.h"
 
 #include <cmath>
 #include <filesystem>
@@ -294,7 +295,7 @@ TEST(MadxSequences, OverlappingElementsAreRefused)
 TEST(MadxFiles, CallIsRelativeToTheCallingFile)
 {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / "kestrune-madx-call";
+    const fs::path dir = test::freshTestFolder("kestrune-madx-call");
     fs::create_directories(dir / "optics");
     std::ofstream(dir / "optics" / "strengths.str") << "kqf = 1.25;\ncall, file=\"Elements.ele\";\n";
     std::ofstream(dir / "optics" / "Elements.ele")
