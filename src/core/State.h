@@ -133,8 +133,10 @@ struct RfParameters
     double slipFactor = 0;
     double cavityLength = 0;     // m, total
     double energyAcceptance = 0; // relative
+    double wavelength = 0;       // m, c / f_rf
     std::string cavityMaterial;
-    double shuntImpedance = 0;  // Ohm, total
+    double unitShuntImpedance = 0; // Ohm/m scaled from the pill box, or Ohm per cell as typed
+    double shuntImpedance = 0;     // Ohm, total of the ring (CavImp)
     double cavityLossPower = 0; // W
     double miscLossPower = 0;   // W
     double beamPower = 0;       // W
