@@ -15,11 +15,6 @@ constexpr double kLargestRatio = 15;  // acceptance / energy spread held at this
 constexpr const char* kNoMomentum = "the momentum must be above 0 GeV!";
 constexpr const char* kNegativeCurrent = "the beam current must not be negative!";
 
-std::string naFormat(const char* format, double value)
-{
-    return std::isfinite(value) ? fmt(format, value) : rightJustify("n/a", fmt(format, 0.0).size());
-}
-
 } // namespace
 
 bool finitePositive(double x)
@@ -160,17 +155,17 @@ RfParameterView rfParameterView(const State& state)
     const RfParameters& rf = state.rf;
     RfParameterView v;
     v.rfFrequency =
-        "rf frequency = " + naFormat("%10.5f", revolutionFrequencyNow(state) * ring.harmonicNumber / 1e6) +
+        "rf frequency = " + fmtOrNa("%10.5f", revolutionFrequencyNow(state) * ring.harmonicNumber / 1e6) +
         " MHz";
-    v.harmonic = "harmonic number = " + naFormat("%8.3f", ring.harmonicNumber);
-    v.energyLoss = "energy loss/turn = " + naFormat("%8.3f", ring.energyLoss / 1000) + " keV";
-    v.acceptance = "energy acceptance, %       = " + naFormat("%8.3f", rf.energyAcceptance * 100);
-    v.overVoltage = "over voltage factor        = " + naFormat("%8.4g", rf.overVoltage);
-    v.phase = "phase                      = " + naFormat("%8.3f", rf.synchronousPhase * 180 / kPi) + " deg";
+    v.harmonic = "harmonic number = " + fmtOrNa("%8.3f", ring.harmonicNumber);
+    v.energyLoss = "energy loss/turn = " + fmtOrNa("%8.3f", ring.energyLoss / 1000) + " keV";
+    v.acceptance = "energy acceptance, %       = " + fmtOrNa("%8.3f", rf.energyAcceptance * 100);
+    v.overVoltage = "over voltage factor        = " + fmtOrNa("%8.4g", rf.overVoltage);
+    v.phase = "phase                      = " + fmtOrNa("%8.3f", rf.synchronousPhase * 180 / kPi) + " deg";
     v.synchrotronFrequency =
-        "synchrotron frequency, kHz = " + naFormat("%8.3f", rf.synchrotronFrequency / 1000);
-    v.synchrotronTune = "synchrotron tune, nue_s    = " + naFormat("%8.6f", rf.synchrotronTune);
-    v.bunchLength = "rms bunch length, mm       = " + naFormat("%8.3f", rf.bunchLength * 1000);
+        "synchrotron frequency, kHz = " + fmtOrNa("%8.3f", rf.synchrotronFrequency / 1000);
+    v.synchrotronTune = "synchrotron tune, nue_s    = " + fmtOrNa("%8.6f", rf.synchrotronTune);
+    v.bunchLength = "rms bunch length, mm       = " + fmtOrNa("%8.3f", rf.bunchLength * 1000);
     return v;
 }
 

@@ -2,7 +2,13 @@
 
 #include "core/Constants.h"
 #include "core/Kinematics.h"
+#include "core/Messages.h"
 #include "core/State.h"
+#include "io/LatticeFile.h"
+#include "ring/Parameter.h"
+#include "ring/RingGeometry.h"
+
+#include <string>
 
 namespace kestrune::test {
 
@@ -33,6 +39,20 @@ inline State rfTestRing()
     state.rf.power = 1e5;
     state.rf.cavities = 1;
     return state;
+}
+
+/// The example DBA ring (2 GeV electrons, 12 cells, its rf settings) with geometry, integrals and
+/// equilibrium computed; false when a step failed.
+inline bool dbaRing(State& state, Messages& messages)
+{
+    if (!readLatticeFile(state, messages, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"))
+        return false;
+    const GeometryInput input{std::to_string(state.line.superPeriods), "0"};
+    if (!ringGeometry(state, messages, input))
+        return false;
+    radiationIntegrals(state, messages);
+    equilibriumParameters(state);
+    return state.ringParams.energyLoss > 0;
 }
 
 } // namespace kestrune::test
