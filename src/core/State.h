@@ -133,15 +133,16 @@ struct RfParameters
     double slipFactor = 0;
     double cavityLength = 0;     // m, total
     double energyAcceptance = 0; // relative
-    double wavelength = 0;       // m, c / f_rf
     std::string cavityMaterial;
-    double unitShuntImpedance = 0; // Ohm/m scaled from the pill box, or Ohm per cell as typed
-    double shuntImpedance = 0;     // Ohm, total of the ring (CavImp)
+    double shuntImpedance = 0;  // Ohm, total
     double cavityLossPower = 0; // W
     double miscLossPower = 0;   // W
     double beamPower = 0;       // W
     double maxBeamCurrent = 0;  // A
     bool computed = false;
+
+    double wavelength = 0;         // m, c / f_rf
+    double unitShuntImpedance = 0; // Ohm/m scaled from the pill box, or Ohm per cell as typed
 };
 
 /// The four lifetimes of the lifetime window (s); 0 until updated since its last activation.

@@ -295,6 +295,7 @@ void RfChartPanel::rgXaxisClick()
     if (m_bottom.logarithmic)
         rescale(m_plot->xAxis);
     refresh();
+    m_edDx->setText(QString::fromStdString(fmt("%8.3f", shownStep(m_plot->xAxis))));
 }
 
 void RfChartPanel::rgYaxisClick()
@@ -305,6 +306,7 @@ void RfChartPanel::rgYaxisClick()
     if (m_left.logarithmic)
         rescale(m_plot->yAxis);
     refresh();
+    m_edDy->setText(QString::fromStdString(fmt("%8.3f", shownStep(m_plot->yAxis))));
 }
 
 void RfChartPanel::refresh()

@@ -60,7 +60,8 @@ public:
     void getChartLimits(const ProposedLimits& proposed);
     /// `bbUpdteClick`: the typed limits and increments become the axes' fixed scales (see manualAxis).
     void bbUpdteClick();
-    /// `rgXaxisClick` / `rgYaxisClick`: the bottom / left axis is logarithmic when "logarithmic" is chosen.
+    /// `rgXaxisClick` / `rgYaxisClick`: the bottom / left axis is logarithmic when "logarithmic" is chosen;
+    /// its increment box shows the new increment (a factor on a logarithmic axis).
     void rgXaxisClick();
     void rgYaxisClick();
 

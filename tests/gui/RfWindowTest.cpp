@@ -26,6 +26,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
 #include <qcustomplot.h>
@@ -246,6 +247,10 @@ TEST_F(RfWindowTest, EnergyScanOfTheLossOnALogarithmicAxis)
     QTest::mouseClick(child<QRadioButton>("rgYaxisLogarithmic"), Qt::LeftButton);
     EXPECT_EQ(plot()->yAxis->scaleType(), QCPAxis::stLogarithmic);
     EXPECT_GT(plot()->yAxis->range().lower, 0);
+    // the increment box shows the factor between the decades of the logarithmic axis
+    const double factor = box("edDy")->text().toDouble();
+    EXPECT_NEAR(std::log10(factor), std::round(std::log10(factor)), 1e-9);
+    EXPECT_GE(factor, 10);
     plot()->replot();
     // the labels follow the mask "##0.###": no exponent, at most three decimals
     for (const QString& text : plot()->yAxis->tickVectorLabels()) {

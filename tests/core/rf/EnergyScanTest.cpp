@@ -104,9 +104,12 @@ TEST(EnergyScan, ParticleEquilibriumAndVoltageAreRestored)
     state.rf.overVoltage = 7.5;
     const State before = state;
     test::FakeMessages messages;
-    const auto scan = energyScan(state, messages, ScanQuantity::SynchronousPhase, 1.5 * limit, limit);
+    const auto scan = energyScan(state, messages, ScanQuantity::OverVoltage, 1.5 * limit, limit);
     ASSERT_TRUE(scan);
     EXPECT_EQ(messages.errors, std::vector<std::string>{kRfVoltageRaised});
+    // the first point raised V_rf to 1.2 U0; the raised voltage stays for the lower momenta that follow
+    EXPECT_NEAR(scan->value.front(), 1.2, 1e-12);
+    EXPECT_GT(scan->value[1], 1.2);
     EXPECT_EQ(state.rf.voltage, before.rf.voltage);
     EXPECT_EQ(state.rf.overVoltage, 7.5);
     EXPECT_EQ(state.beam.momentum, before.beam.momentum);
