@@ -1,12 +1,12 @@
 #include "cli/BatchRf.h"
 
+#include "cli/RingReport.h"
+#include "cli/StderrMessages.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
 #include "io/Listing.h"
 #include "rf/CavityBudget.h"
 #include "rf/RfParameter.h"
-#include "ring/Parameter.h"
-#include "ring/RingGeometry.h"
 
 namespace kestrune {
 
@@ -84,26 +84,19 @@ std::vector<SettingName> rfSettingNames()
     return names;
 }
 
-bool prepareRfRing(State& state, Messages& messages, const BatchInputs& inputs)
-{
-    const GeometryInput input{std::to_string(state.line.superPeriods),
-                              fmt("%.17g", state.rf.frequency / 1e6)};
-    if (!ringGeometry(state, messages, input))
-        return false;
-    state.ringParams.coupling = inputs.couplingPercent / 100;
-    radiationIntegrals(state, messages);
-    equilibriumParameters(state);
-    return true;
-}
-
 bool computeRfBatch(State& state, Messages& messages, const BatchInputs& inputs)
 {
-    return prepareRfRing(state, messages, inputs) && calcRfParameters(state, messages) &&
+    return computeRing(state, messages, inputs) && calcRfParameters(state, messages) &&
            cavityPowerBudget(state, messages, cavityInput(state, inputs)).has_value();
 }
 
 bool appendRfList(State& state, Messages& messages, const BatchInputs& inputs)
 {
+    // the rf window belongs to a closed ring
+    if (!state.ringClosed) {
+        messages.error("--list rf: the lattice is not a closed ring");
+        return false;
+    }
     State computed = state;
     if (!computeRfBatch(computed, messages, inputs))
         return false;
@@ -118,7 +111,9 @@ Json rfSection(const State& state, const BatchInputs& inputs, Messages& messages
     if (!state.ringClosed)
         return nullptr;
     State ring = state;
-    if (!prepareRfRing(ring, messages, inputs) || !calcRfParameters(ring, messages))
+    // the ring sections have shown what the ring's computation says; the rf section adds its own
+    SilentMessages quiet;
+    if (!computeRing(ring, quiet, inputs) || !calcRfParameters(ring, messages))
         return nullptr;
     const RfParameters& rf = ring.rf;
     Json section = {{"over_voltage", reportNumber(rf.overVoltage)},
@@ -169,7 +164,7 @@ bool scanCsv(const State& state, Messages& messages, const BatchInputs& inputs, 
              std::string& csv)
 {
     State ring = state;
-    if (!prepareRfRing(ring, messages, inputs))
+    if (!computeRing(ring, messages, inputs))
         return false;
     const std::optional<EnergyScan> scan =
         energyScan(ring, messages, request.quantity, request.cpMinGeV, request.cpMaxGeV);

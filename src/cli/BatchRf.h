@@ -16,15 +16,13 @@ namespace kestrune {
 /// per cell instead of the scaled one).
 std::vector<SettingName> rfSettingNames();
 
-/// The ring results the rf computations read: the ring geometry (questions answered No), the radiation
-/// integrals and the equilibrium; false, with the geometry's message, when it refused.
-bool prepareRfRing(State& state, Messages& messages, const BatchInputs& inputs);
-
-/// The rf parameters and the cavity power budget of the lattice file's rf settings, as the ring window's
-/// rf-parameter list computes them; false when either refused (its message was shown).
+/// The rf parameters and the cavity power budget of the lattice file's rf settings on the ring as the
+/// ring window computes it (computeRing); false when the ring, the rf parameters or the budget were
+/// refused (the message was shown).
 bool computeRfBatch(State& state, Messages& messages, const BatchInputs& inputs);
 
-/// --list rf: the rf-parameter list after computeRfBatch; false when it failed (nothing is listed).
+/// --list rf: the rf-parameter list after computeRfBatch; false when it failed or the lattice is not a
+/// closed ring (nothing is listed then).
 bool appendRfList(State& state, Messages& messages, const BatchInputs& inputs);
 
 /// The report's "rf" section: over_voltage, over_voltage_function, energy_acceptance,

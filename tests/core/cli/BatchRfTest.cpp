@@ -2,6 +2,8 @@
 
 #include "cli/BatchLists.h"
 #include "cli/BatchSettings.h"
+#include "cli/Report.h"
+#include "cli/StderrMessages.h"
 #include "core/Kinematics.h"
 #include "io/LatticeFile.h"
 #include "io/Listing.h"
@@ -64,6 +66,19 @@ TEST(BatchRf, ReportSectionOfTheExampleRingIsConsistent)
     const double u0 = number(rf, "voltage_v") / number(rf, "over_voltage");
     EXPECT_NEAR(number(rf, "max_beam_current_a"), number(rf, "beam_power_w") / u0, 1e-9);
     EXPECT_GT(number(rf, "synchronous_phase_rad"), kPi / 2); // electrons run above transition
+}
+
+TEST(BatchRf, ReportSectionsAgreeOnTheRing)
+{
+    // the rf section computes on the ring of the ring sections: the same loss per turn
+    const State state = openExample("dba-cell.lat");
+    StderrMessages messages;
+    const Json report = buildReport("dba-cell.lat", state, state, BatchInputs{}, messages);
+    ASSERT_TRUE(report["rf"].is_object());
+    ASSERT_TRUE(report["equilibrium"].is_object());
+    const double u0 = number(report["rf"], "voltage_v") / number(report["rf"], "over_voltage");
+    EXPECT_NEAR(u0, number(report["equilibrium"], "energy_loss_ev"), 1e-9 * u0);
+    EXPECT_TRUE(report["messages"].empty());
 }
 
 TEST(BatchRf, TypedImpedanceAndSettings)
