@@ -1,5 +1,6 @@
 #include "cli/BatchLists.h"
 
+#include "cli/BatchRf.h"
 #include "cli/RingReport.h"
 #include "cli/StderrMessages.h"
 #include "cli/VacuumLifetimeBatch.h"
@@ -109,6 +110,8 @@ std::optional<BatchList> batchListNamed(const std::string& name)
         return BatchList::Ring;
     if (name == "vacuum")
         return BatchList::Vacuum;
+    if (name == "rf")
+        return BatchList::Rf;
     return std::nullopt;
 }
 
@@ -148,6 +151,8 @@ bool appendBatchList(State& state, Messages& messages, BatchList list, const Bat
         return ringParameterBatchList(state, messages, inputs);
     case BatchList::Vacuum:
         return vacuumPumpList(state, inputs, messages);
+    case BatchList::Rf:
+        return appendRfList(state, messages, inputs);
     }
     return false;
 }

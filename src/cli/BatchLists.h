@@ -10,10 +10,10 @@
 namespace kestrune {
 
 /// The lists the command-line tool prints.
-enum class BatchList { Magnets, Lattice, Beta, Periodic, Matrix, Beam, Ring, Vacuum };
+enum class BatchList { Magnets, Lattice, Beta, Periodic, Matrix, Beam, Ring, Vacuum, Rf };
 
 /// The list named on the command line ("magnets", "lattice", "beta", "periodic", "matrix", "beam",
-/// "ring", "vacuum").
+/// "ring", "vacuum", "rf").
 std::optional<BatchList> batchListNamed(const std::string& name);
 
 /// Appends one list to state.listing as the window's command does; false when its computation failed.
@@ -21,7 +21,8 @@ std::optional<BatchList> batchListNamed(const std::string& name);
 /// solution" (its start row, then the pass it triggers); matrix: the total matrix of one pass over the
 /// line through the periodic-solution slicing, leaving the start values as they are; ring: the ring
 /// window's parameter list with the boxes of inputs; vacuum: the pump list of the vacuum calculation
-/// with the vacuum boxes of inputs.
+/// with the vacuum boxes of inputs; rf: the rf parameters and power budget of the ring with the typed
+/// rf choices of inputs.
 bool appendBatchList(State& state, Messages& messages, BatchList list, const BatchInputs& inputs);
 
 /// --periodic: the periodic solution of the cell becomes the start values of every later output;

@@ -1,5 +1,6 @@
 #include "cli/BatchSettings.h"
 
+#include "cli/BatchRf.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
@@ -43,6 +44,8 @@ std::vector<SettingName> makeNames()
                          state.rf.frequency = realAbove(text, 0, false, "the rf frequency") * 1e6;
                      }});
     for (SettingName& name : vacuumLifetimeSettingNames())
+        names.push_back(std::move(name));
+    for (SettingName& name : rfSettingNames())
         names.push_back(std::move(name));
     return names;
 }

@@ -27,6 +27,9 @@ struct BatchInputs
     VacuumBoxes vacuum;           // the vacuum window's boxes
     // lifetime boxes typed after the window's activation has filled them, in order
     std::vector<std::pair<std::string LifetimeBoxes::*, std::string>> lifetimeTyped;
+    bool rfSelectImpedance = false;    // the rf window's "select Impedance" instead of the scaled one
+    bool rfAluminum = false;           // the rf window's cavity material: aluminium instead of copper
+    double rfShuntImpedanceMohm = 1.0; // the rf window's typed shunt impedance per cell, MOhm
 };
 
 /// One name of --set NAME=VALUE: what it sets and how it takes the text.

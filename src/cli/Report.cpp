@@ -1,5 +1,6 @@
 #include "cli/Report.h"
 
+#include "cli/BatchRf.h"
 #include "cli/RingReport.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "optics/BetaFunctions.h"
@@ -119,6 +120,7 @@ Json buildReport(const std::string& latticeFile, const State& outputs, const Sta
     report["line"] = lineSection(outputs, messages);
     report["periodic"] = periodicSection(asSet, messages);
     addRingSections(report, asSet, inputs, messages);
+    report["rf"] = rfSection(asSet, inputs, messages);
     report["vacuum"] = vacuumSection(asSet, inputs, messages);
     report["lifetime"] = lifetimeSection(asSet, inputs, messages);
     report["messages"] = messages.shown();

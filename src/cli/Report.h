@@ -30,9 +30,9 @@ Json periodicSection(const State& state, Messages& messages);
 
 /// The whole report. outputs is the state the lists start from (the periodic solution with --periodic);
 /// asSet is the state as read and changed by --set, from which the periodic section computes its own
-/// periodic solution and the ring sections their ring, with the ring window's boxes of inputs. messages
-/// collects what the computations showed;
-/// inputs also hold the typed boxes of the vacuum and lifetime sections.
+/// periodic solution, the ring sections their ring, with the ring window's boxes of inputs, and the rf
+/// section its rf parameters with the typed rf choices of inputs. messages collects what the
+/// computations showed; inputs also hold the typed boxes of the vacuum and lifetime sections.
 Json buildReport(const std::string& latticeFile, const State& outputs, const State& asSet,
                  const BatchInputs& inputs, StderrMessages& messages);
 

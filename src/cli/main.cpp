@@ -1,4 +1,5 @@
 #include "cli/BatchLists.h"
+#include "cli/BatchRf.h"
 #include "cli/BatchSettings.h"
 #include "cli/ChromaticityOptions.h"
 #include "cli/ExampleLattices.h"
@@ -35,6 +36,7 @@ struct Request
     std::string reportFile; // "-" for standard output
     std::string examplesFolder;
     kestrune::ChromaticityRequest chromaticity;
+    std::vector<std::string> scan; // QUANTITY CPMIN CPMAX
 };
 
 const char* const kDescription =
@@ -61,7 +63,8 @@ const char* const kListHelp = "a list, in the order given (repeatable):\n"
                               "          file's superperiods and rf frequency, the ring pass and the\n"
                               "          equilibrium beam (status 1 when the cell has no periodic\n"
                               "          solution)\n"
-
+                              "rf        the rf-parameter list of a closed ring: rf parameters and\n"
+                              "          cavity power budget from the file's rf settings\n"
                               "vacuum    the pressures at the pumps from the vacuum calculation\n"
                               "          (with the vacuum.* values of --set)";
 
@@ -103,6 +106,14 @@ void addOptions(CLI::App& app, Request& request)
                    "writes everything the windows compute as one JSON document to FILE\n"
                    "(- for standard output); the README describes its keys")
         ->type_name("FILE.json");
+    app.add_option("--scan", request.scan,
+                   "writes the energy scan of QUANTITY over 101 momenta from CPMIN to\n"
+                   "CPMAX (GeV) to standard output as CSV, after the lists; the\n"
+                   "quantities: " +
+                       kestrune::scanHelp())
+        ->expected(3)
+        ->allow_extra_args(false)
+        ->type_name("QUANTITY CPMIN CPMAX");
     app.add_option("--write-examples", request.examplesFolder,
                    "writes the example lattices fodo-cell.lat, dba-cell.lat and\n"
                    "ion-line.lat into FOLDER")
@@ -126,6 +137,8 @@ void checkUsage(const Request& request)
     for (const std::string& assignment : request.settings)
         kestrune::applySetting(scratch, inputs, assignment);
     kestrune::checkChromaticityUsage(request.chromaticity);
+    if (!request.scan.empty())
+        kestrune::parseScanRequest(request.scan);
 }
 
 bool writeReport(const std::string& fileName, const Json& report, kestrune::Messages& messages)
@@ -183,6 +196,14 @@ int run(const Request& request)
     for (const std::string& line : kestrune::listLines(state))
         std::cout << line << '\n';
     std::cout.flush();
+
+    if (!request.scan.empty()) {
+        std::string csv;
+        if (kestrune::scanCsv(asSet, messages, inputs, kestrune::parseScanRequest(request.scan), csv))
+            std::cout << csv << std::flush;
+        else
+            status = 1;
+    }
 
     if (!request.twissFile.empty() &&
         !kestrune::writeTextFileSafely(request.twissFile, kestrune::twissCsv(outputs, messages), messages))

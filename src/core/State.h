@@ -140,6 +140,9 @@ struct RfParameters
     double beamPower = 0;       // W
     double maxBeamCurrent = 0;  // A
     bool computed = false;
+
+    double wavelength = 0;         // m, c / f_rf
+    double unitShuntImpedance = 0; // Ohm/m scaled from the pill box, or Ohm per cell as typed
 };
 
 /// The four lifetimes of the lifetime window (s); 0 until updated since its last activation.

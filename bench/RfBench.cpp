@@ -1,0 +1,65 @@
+#include "core/Kinematics.h"
+#include "io/LatticeFile.h"
+#include "rf/EnergyScan.h"
+#include "rf/PhaseSpace.h"
+#include "rf/RfParameter.h"
+#include "ring/Parameter.h"
+#include "ring/RingGeometry.h"
+
+#include <benchmark/benchmark.h>
+#include <string>
+
+namespace kestrune {
+
+namespace {
+
+class QuietMessages : public Messages
+{
+public:
+    void error(const std::string&) override {}
+    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return true; }
+    void askParticle() override {}
+};
+
+/// The example DBA ring with geometry, radiation integrals, equilibrium and rf parameters computed.
+State dbaRing()
+{
+    State state;
+    QuietMessages quiet;
+    startParticle(state);
+    readLatticeFile(state, quiet, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat");
+    ringGeometry(state, quiet, GeometryInput{std::to_string(state.line.superPeriods), "0"});
+    radiationIntegrals(state, quiet);
+    equilibriumParameters(state);
+    calcRfParameters(state, quiet);
+    return state;
+}
+
+// An energy scan: 101 momenta, each with the kinematics, the equilibrium from the integrals and the rf
+// parameters; the integrals are not recomputed. Target: below 1 ms.
+void BM_EnergyScan(benchmark::State& bench)
+{
+    State state = dbaRing();
+    QuietMessages quiet;
+    const double limit = momentumLimitGeV(state);
+    for (auto _ : bench) {
+        auto scan = energyScan(state, quiet, ScanQuantity::QuantumLifetime, 0.5, limit);
+        benchmark::DoNotOptimize(scan);
+    }
+}
+BENCHMARK(BM_EnergyScan)->Unit(benchmark::kMicrosecond);
+
+// The 23 curves of the phase-space graph.
+void BM_PhaseSpaceCurves(benchmark::State& bench)
+{
+    const State state = dbaRing();
+    for (auto _ : bench) {
+        auto curves = phaseSpaceCurves(state.rf);
+        benchmark::DoNotOptimize(curves);
+    }
+}
+BENCHMARK(BM_PhaseSpaceCurves)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+} // namespace kestrune
