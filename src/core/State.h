@@ -218,6 +218,7 @@ struct State
 
     std::string lastOpenedFile;
     std::string lastSavedFile;
+    std::string lastSaveFolder; // folder of the file saved last (lattice, list or chart); empty: none yet
     std::string lastNoDataField = "     "; // the 5-character no-data field of element lines
 };
 

@@ -37,6 +37,15 @@ PlotTexts plotTexts(const RunSettings& run)
     return texts;
 }
 
+std::string notPeriodicLine(const RunSettings& run, bool dispersionSolved)
+{
+    if (!run.periodicStable)
+        return "not periodic: no stable solution for this cell, the curves start from the previous values";
+    if (!dispersionSolved)
+        return "not periodic: no solution for the dispersion, eta starts from 0";
+    return {};
+}
+
 void applyStepSettings(RunSettings& run, const std::string& stepCm, const std::string& maxSteps,
                        bool endOfElements)
 {

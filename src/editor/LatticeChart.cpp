@@ -4,6 +4,8 @@
 
 #include <QPushButton>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <qcustomplot.h>
 
 namespace kestrune {
@@ -15,6 +17,7 @@ const QColor kNavy(0, 0, 128);
 const QColor kMaroon(128, 0, 0);
 const char* const kShowDispersion = "show dispersion";
 const char* const kHideDispersion = "do not show dispersion";
+const char* const kCurveLayer = "curves";
 
 QFont arial(int pointSize, bool bold = false)
 {
@@ -25,26 +28,36 @@ QFont arial(int pointSize, bool bold = false)
 
 } // namespace
 
-/// Points of one pass, handed to the graphs in one call each.
+/// Points of one pass, handed to the graphs in one call each, with the smallest and largest value of
+/// each series (NaN values left out, as the graphs leave them out of their ranges).
 class LatticeChart::Buffer : public PlotSink
 {
 public:
     void point(double s, double v1, double v2, double v3) override
     {
         keys.push_back(s);
-        values[0].push_back(v1);
-        values[1].push_back(v2);
-        values[2].push_back(v3);
+        const double v[3] = {v1, v2, v3};
+        for (std::size_t n = 0; n < 3; ++n) {
+            values[n].push_back(v[n]);
+            if (std::isnan(v[n]))
+                continue;
+            lower[n] = std::min(lower[n], v[n]);
+            upper[n] = std::max(upper[n], v[n]);
+        }
     }
     void clear()
     {
         keys.clear();
         for (QVector<double>& v : values)
             v.clear();
+        lower.fill(std::numeric_limits<double>::infinity());
+        upper.fill(-std::numeric_limits<double>::infinity());
     }
 
     QVector<double> keys;
     std::array<QVector<double>, 3> values;
+    std::array<double, 3> lower{};
+    std::array<double, 3> upper{};
 };
 
 LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
@@ -76,9 +89,15 @@ LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
     m_plot->yAxis->setLabel("beta_x, y  (m);  eta*10  (m)");
     m_plot->yAxis->setRange(-80, 60);
 
+    // the drawing lies under the curves on a layer of its own, and the curves on theirs, so that a
+    // tuning step repaints the curves alone; both above "main", whose axis rect takes any click
     m_plot->addLayer("shapes", m_plot->layer("main"), QCustomPlot::limAbove);
+    m_plot->addLayer(kCurveLayer, m_plot->layer("shapes"), QCustomPlot::limAbove);
+    m_plot->layer("shapes")->setMode(QCPLayer::lmBuffered);
+    m_plot->layer(kCurveLayer)->setMode(QCPLayer::lmBuffered);
     m_shapes = new MagShapePlottable(m_line, m_plot->xAxis, m_plot->yAxis);
     m_shapes->setLayer("shapes");
+    m_buffer->clear();
 
     connect(m_plot, &QCustomPlot::plottableClick, this,
             [this](QCPAbstractPlottable* plottable, int dataIndex, QMouseEvent*) {
@@ -99,6 +118,7 @@ void LatticeChart::prepareSeries(const QString& kind)
     if (!seriesCreated()) {
         for (std::size_t n = 0; n < m_graphs.size(); ++n) {
             m_graphs[n] = m_plot->addGraph(m_plot->xAxis, m_plot->yAxis);
+            m_graphs[n]->setLayer(kCurveLayer);
             m_graphs[n]->setPen(QPen(kSeriesColours[n], 1));
             m_graphs[n]->setAdaptiveSampling(true);
         }
@@ -108,6 +128,7 @@ void LatticeChart::prepareSeries(const QString& kind)
         graph->setName(kind);
         graph->data()->clear();
     }
+    m_valueSpans.fill(std::nullopt);
     m_buffer->clear();
 }
 
@@ -118,6 +139,7 @@ void LatticeChart::removeSeries()
             m_plot->removeGraph(graph);
         graph = nullptr;
     }
+    m_valueSpans.fill(std::nullopt);
     m_buffer->clear();
 }
 
@@ -133,20 +155,14 @@ int LatticeChart::pointCount(int series) const
 
 std::optional<double> LatticeChart::seriesMax(int series) const
 {
-    if (!seriesCreated())
-        return std::nullopt;
-    bool found = false;
-    const QCPRange range = m_graphs.at(static_cast<std::size_t>(series - 1))->data()->valueRange(found);
-    return found ? std::optional<double>(range.upper) : std::nullopt;
+    const std::optional<Span>& span = m_valueSpans.at(static_cast<std::size_t>(series - 1));
+    return seriesCreated() && span ? std::optional<double>(span->upper) : std::nullopt;
 }
 
 std::optional<double> LatticeChart::seriesMin(int series) const
 {
-    if (!seriesCreated())
-        return std::nullopt;
-    bool found = false;
-    const QCPRange range = m_graphs.at(static_cast<std::size_t>(series - 1))->data()->valueRange(found);
-    return found ? std::optional<double>(range.lower) : std::nullopt;
+    const std::optional<Span>& span = m_valueSpans.at(static_cast<std::size_t>(series - 1));
+    return seriesCreated() && span ? std::optional<double>(span->lower) : std::nullopt;
 }
 
 PlotSink& LatticeChart::sink()
@@ -159,19 +175,34 @@ void LatticeChart::commitPoints()
     if (!seriesCreated())
         return;
     const bool sorted = std::is_sorted(m_buffer->keys.begin(), m_buffer->keys.end());
-    for (std::size_t n = 0; n < m_graphs.size(); ++n)
+    for (std::size_t n = 0; n < m_graphs.size(); ++n) {
         m_graphs[n]->setData(m_buffer->keys, m_buffer->values[n], sorted);
+        const bool found = m_buffer->lower[n] <= m_buffer->upper[n];
+        m_valueSpans[n] = found ? std::optional<Span>(Span{m_buffer->lower[n], m_buffer->upper[n]}) : std::nullopt;
+    }
     m_buffer->clear();
+}
+
+void LatticeChart::setDrawingOffset(double offset)
+{
+    m_shapes->setOffset(offset);
+}
+
+double LatticeChart::drawingOffset() const
+{
+    return m_shapes->offset();
 }
 
 void LatticeChart::setTitleLines(const QStringList& lines)
 {
+    m_textsChanged = true;
     m_titleLines = lines;
     m_title->setText(lines.join('\n'));
 }
 
 void LatticeChart::setFootLines(const QStringList& lines)
 {
+    m_textsChanged = true;
     m_footLines = lines;
     m_foot->setText(lines.join('\n'));
 }
@@ -183,6 +214,7 @@ QString LatticeChart::leftAxisTitle() const
 
 void LatticeChart::setLeftAxisTitle(const QString& text)
 {
+    m_textsChanged = true;
     m_plot->yAxis->setLabel(text);
 }
 
@@ -193,6 +225,7 @@ QString LatticeChart::bottomAxisTitle() const
 
 void LatticeChart::setBottomAxisTitle(const QString& text)
 {
+    m_textsChanged = true;
     m_plot->xAxis->setLabel(text);
 }
 
@@ -249,6 +282,21 @@ QPoint LatticeChart::shapeCentre(int i) const
 void LatticeChart::refresh()
 {
     m_plot->replot();
+    m_drawnKeys = Span{m_plot->xAxis->range().lower, m_plot->xAxis->range().upper};
+    m_drawnValues = Span{m_plot->yAxis->range().lower, m_plot->yAxis->range().upper};
+    m_drawnSize = m_plot->size();
+    m_textsChanged = false;
+}
+
+void LatticeChart::refreshCurves()
+{
+    const Span keys{m_plot->xAxis->range().lower, m_plot->xAxis->range().upper};
+    const Span values{m_plot->yAxis->range().lower, m_plot->yAxis->range().upper};
+    if (m_textsChanged || !(keys == m_drawnKeys) || !(values == m_drawnValues) || m_plot->size() != m_drawnSize) {
+        refresh();
+        return;
+    }
+    m_plot->layer(kCurveLayer)->replot();
 }
 
 void LatticeChart::resizeEvent(QResizeEvent* event)

@@ -4,7 +4,9 @@
 #include "core/Kinematics.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <filesystem>
 
 namespace kestrune {
 
@@ -371,7 +373,27 @@ bool saveListAs(State& state, Messages& messages, const std::string& fileName)
     if (!writeTextFileSafely(fileName, listFileText(state.listing), messages))
         return false;
     state.lastSavedFile = fileName;
+    state.lastSaveFolder = std::filesystem::path(fileName).parent_path().string();
     return true;
+}
+
+std::string saveDialogFolder(const State& state, const std::string& workingFolder)
+{
+    return state.lastSaveFolder.empty() ? workingFolder : state.lastSaveFolder;
+}
+
+std::string listFilePreset(const State& state, const std::string& workingFolder)
+{
+    const std::filesystem::path folder(saveDialogFolder(state, workingFolder));
+    if (state.lastOpenedFile.empty())
+        return folder.string();
+    // never the lattice file's own name: saving the list under it would overwrite the lattice
+    const std::filesystem::path lattice = std::filesystem::path(state.lastOpenedFile).filename();
+    std::string extension = lattice.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string stem = lattice.stem().string();
+    return (folder / (extension == ".txt" ? stem + "-list.txt" : stem + ".txt")).string();
 }
 
 } // namespace kestrune

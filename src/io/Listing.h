@@ -10,7 +10,7 @@
 
 namespace kestrune {
 
-/// The save dialog of the list text; it starts from state.lastOpenedFile.
+/// The save dialog of the list text; it starts from listFilePreset.
 constexpr FileDialogText kSaveListDialog{"save parameter lists to file", "List Data |*.txt;", "txt"};
 
 /// The list title the beam-line pass gives the lattice-function list.
@@ -81,7 +81,13 @@ void latticeList(State& state, Messages& messages);
 std::string listFileText(const ListText& listing);
 
 /// "save to file" after the dialog chose fileName: writes the list lines, replacing the file safely,
-/// and records fileName as the last saved name; true on success.
+/// and records fileName as the last saved name and its folder as the last save folder; true on success.
 bool saveListAs(State& state, Messages& messages, const std::string& fileName);
+
+/// The folder the list and chart save dialogs open in: where the user saved last, else workingFolder.
+std::string saveDialogFolder(const State& state, const std::string& workingFolder);
+/// The name the list save dialog is preset with: the lattice file opened last with the list extension
+/// ".txt", in saveDialogFolder; the folder alone before a lattice file was opened.
+std::string listFilePreset(const State& state, const std::string& workingFolder);
 
 } // namespace kestrune

@@ -316,7 +316,30 @@ TEST(Listing, SaveListWritesEveryLineAndRecordsTheName)
     EXPECT_FALSE(saveListAs(state, messages, (folder / "missing" / "list.txt").string()));
     EXPECT_EQ(messages.errors.size(), 1u);
     EXPECT_EQ(state.lastSavedFile, fileName);
+    EXPECT_EQ(state.lastSaveFolder, folder.string());
     std::filesystem::remove_all(folder);
+}
+
+TEST(Listing, SaveDialogNeverOffersTheLatticeFileItself)
+{
+    State state;
+    // nothing saved and nothing opened: the working folder
+    EXPECT_EQ(listFilePreset(state, "/work"), "/work");
+    EXPECT_EQ(saveDialogFolder(state, "/work"), "/work");
+
+    // an example opened from the program's tree: its name with the list extension, in the working
+    // folder
+    state.lastOpenedFile = "/usr/share/kestrune/examples/dba-cell.lat";
+    EXPECT_EQ(listFilePreset(state, "/work"), "/work/dba-cell.txt");
+
+    // after a save the dialogs open where the user saved
+    state.lastSaveFolder = "/home/user/designs";
+    EXPECT_EQ(listFilePreset(state, "/work"), "/home/user/designs/dba-cell.txt");
+    EXPECT_EQ(saveDialogFolder(state, "/work"), "/home/user/designs");
+
+    // a lattice stored as text keeps its own name to itself
+    state.lastOpenedFile = "/home/user/designs/ring.TXT";
+    EXPECT_EQ(listFilePreset(state, "/work"), "/home/user/designs/ring-list.txt");
 }
 
 } // namespace
