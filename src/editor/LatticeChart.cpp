@@ -18,6 +18,8 @@ const QColor kMaroon(128, 0, 0);
 const char* const kShowDispersion = "show dispersion";
 const char* const kHideDispersion = "do not show dispersion";
 const char* const kCurveLayer = "curves";
+// Curves with more points than this per pixel of the plot's width are drawn without smoothing.
+constexpr int kSmoothPointsPerPixel = 2;
 
 QFont arial(int pointSize, bool bold = false)
 {
@@ -28,17 +30,19 @@ QFont arial(int pointSize, bool bold = false)
 
 } // namespace
 
-/// Points of one pass, handed to the graphs in one call each, with the smallest and largest value of
-/// each series (NaN values left out, as the graphs leave them out of their ranges).
+/// Points of one pass, handed to the graphs in one go, with the smallest and largest value of each
+/// series (NaN values left out, as the graphs leave them out of their ranges). Each series fills one of
+/// two point tables while the graph shows the other, so no table is copied or allocated again.
 class LatticeChart::Buffer : public PlotSink
 {
 public:
     void point(double s, double v1, double v2, double v3) override
     {
-        keys.push_back(s);
+        sorted = sorted && !(s < lastKey);
+        lastKey = s;
         const double v[3] = {v1, v2, v3};
         for (std::size_t n = 0; n < 3; ++n) {
-            values[n].push_back(v[n]);
+            filling(n).append(QCPGraphData(s, v[n]));
             if (std::isnan(v[n]))
                 continue;
             lower[n] = std::min(lower[n], v[n]);
@@ -47,17 +51,34 @@ public:
     }
     void clear()
     {
-        keys.clear();
-        for (QVector<double>& v : values)
-            v.clear();
+        for (std::size_t n = 0; n < 3; ++n)
+            filling(n).clear();
         lower.fill(std::numeric_limits<double>::infinity());
         upper.fill(-std::numeric_limits<double>::infinity());
+        sorted = true;
+        lastKey = -std::numeric_limits<double>::infinity();
+    }
+    /// Hands the points to the graphs; the tables they showed before are filled next.
+    void commit(const std::array<QCPGraph*, 3>& graphs)
+    {
+        for (std::size_t n = 0; n < 3; ++n)
+            graphs[n]->data()->set(filling(n), sorted);
+        current = 1 - current;
+        clear();
     }
 
-    QVector<double> keys;
-    std::array<QVector<double>, 3> values;
+    int count() { return static_cast<int>(filling(0).size()); }
+
     std::array<double, 3> lower{};
     std::array<double, 3> upper{};
+
+private:
+    QVector<QCPGraphData>& filling(std::size_t n) { return tables[n][current]; }
+
+    std::array<std::array<QVector<QCPGraphData>, 2>, 3> tables;
+    std::size_t current = 0;
+    bool sorted = true;
+    double lastKey = 0;
 };
 
 LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
@@ -95,6 +116,7 @@ LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
     m_plot->addLayer(kCurveLayer, m_plot->layer("shapes"), QCustomPlot::limAbove);
     m_plot->layer("shapes")->setMode(QCPLayer::lmBuffered);
     m_plot->layer(kCurveLayer)->setMode(QCPLayer::lmBuffered);
+    m_plot->layer("overlay")->setMode(QCPLayer::lmLogical); // nothing is drawn there: no buffer of its own
     m_shapes = new MagShapePlottable(m_line, m_plot->xAxis, m_plot->yAxis);
     m_shapes->setLayer("shapes");
     m_buffer->clear();
@@ -174,13 +196,16 @@ void LatticeChart::commitPoints()
 {
     if (!seriesCreated())
         return;
-    const bool sorted = std::is_sorted(m_buffer->keys.begin(), m_buffer->keys.end());
+    // a curve of several points per pixel column shows no smoothing, and it is the slowest part of a
+    // redraw on a long line: smooth only curves that have the room for it
+    const int points = m_buffer->count();
+    const bool smooth = points <= kSmoothPointsPerPixel * std::max(1, m_plot->axisRect()->width());
     for (std::size_t n = 0; n < m_graphs.size(); ++n) {
-        m_graphs[n]->setData(m_buffer->keys, m_buffer->values[n], sorted);
         const bool found = m_buffer->lower[n] <= m_buffer->upper[n];
         m_valueSpans[n] = found ? std::optional<Span>(Span{m_buffer->lower[n], m_buffer->upper[n]}) : std::nullopt;
+        m_graphs[n]->setAntialiased(smooth);
     }
-    m_buffer->clear();
+    m_buffer->commit(m_graphs);
 }
 
 void LatticeChart::setDrawingOffset(double offset)

@@ -134,11 +134,13 @@ void MagShapePlottable::draw(QCPPainter* painter)
         return;
     }
     // while the user tunes, the drawing stays where it is: its last picture is painted again
-    const QRect area = mKeyAxis->axisRect()->rect();
+    QRect area;
+    const quint64 key = pictureKey(area);
+    if (area.isEmpty())
+        return;
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-    const quint64 key = pictureKey();
     const QSize size = (QSizeF(area.size()) * ratio).toSize();
-    if (m_picture.isNull() || key != m_pictureKey || m_picture.size() != size) {
+    if (m_picture.isNull() || key != m_pictureKey || m_picture.size() != size || area != m_pictureArea) {
         m_picture = QImage(size, QImage::Format_ARGB32_Premultiplied);
         m_picture.setDevicePixelRatio(ratio);
         m_picture.fill(Qt::transparent);
@@ -147,6 +149,7 @@ void MagShapePlottable::draw(QCPPainter* painter)
         picture.translate(-area.topLeft());
         paintShapes(&picture);
         m_pictureKey = key;
+        m_pictureArea = area;
     }
     painter->drawImage(area.topLeft(), m_picture);
 }
@@ -181,7 +184,7 @@ void MagShapePlottable::paintShapes(QCPPainter* painter) const
     painter->setAntialiasing(antialiased);
 }
 
-quint64 MagShapePlottable::pictureKey() const
+quint64 MagShapePlottable::pictureKey(QRect& area) const
 {
     // FNV-1a over the plot area and every shape as it would be painted (pixels to 1/64)
     quint64 hash = 1469598103934665603ULL;
@@ -190,15 +193,17 @@ quint64 MagShapePlottable::pictureKey() const
         hash *= 1099511628211ULL;
     };
     const auto pixels = [](double v) { return static_cast<qint64>(std::llround(v * 64)); };
-    const QRect area = mKeyAxis->axisRect()->rect();
-    for (int v : {area.left(), area.top(), area.width(), area.height(), m_line.count})
+    const QRect plotArea = mKeyAxis->axisRect()->rect();
+    for (int v : {plotArea.left(), plotArea.top(), plotArea.width(), plotArea.height(), m_line.count})
         mix(v);
     const QCPRange visible = mKeyAxis->range();
+    QRectF covered;
     for (int i = 1; i <= m_line.count; ++i) {
         const ElementShape& shape = m_line.shape(i);
         if (std::max(shape.x0, shape.x1) < visible.lower || std::min(shape.x0, shape.x1) > visible.upper)
             continue;
         const QRectF box = pixelBox(shape, false);
+        covered = covered.isNull() ? box : covered.united(box);
         mix(i);
         mix(pixels(box.left()));
         mix(pixels(box.top()));
@@ -207,6 +212,8 @@ quint64 MagShapePlottable::pictureKey() const
         mix((shape.colour.r << 16) | (shape.colour.g << 8) | shape.colour.b);
         mix(static_cast<int>(shape.style));
     }
+    // outlines and smoothed edges reach a pixel beyond a box
+    area = covered.toAlignedRect().adjusted(-2, -2, 2, 2) & plotArea;
     return hash;
 }
 

@@ -44,12 +44,13 @@ private:
     /// Paints every shape in view, one by one.
     void paintShapes(QCPPainter* painter) const;
     /// A fingerprint of what paintShapes would paint: the plot area and every shape's pixel box,
-    /// colour and style.
-    quint64 pictureKey() const;
+    /// colour and style; area gets the part of the plot area the shapes cover.
+    quint64 pictureKey(QRect& area) const;
 
     const BeamLine& m_line;
     double m_offset = 0;
-    QImage m_picture; // the shapes as painted last, over the plot area
+    QImage m_picture; // the shapes as painted last, over the part of the plot area they cover
+    QRect m_pictureArea;
     quint64 m_pictureKey = 0;
     int m_paintCount = 0;
 };
