@@ -221,17 +221,21 @@ TEST_F(MagStructDefects, DrawingStaysBelowTheLowestCurveInEveryMode)
     };
     drawingBelowCurves("beta");
 
-    // beam sizes: the green curve (minus the vertical size) is as deep as the red one is high
+    // beam sizes: the green curve (minus the vertical size) goes deeper than the red one goes up
     window->calculateandshowbeam1Click();
-    QTest::mouseClick(window->initialPanel()->latticeFunctionFrame()->findChild<QPushButton*>("BitBtn1"),
-                      Qt::LeftButton);
+    QFrame* beam = window->initialPanel()->latticeFunctionFrame();
+    typeInto(beam->findChild<QLineEdit*>("edEpsx"), "0.01");
+    typeInto(beam->findChild<QLineEdit*>("edEpsy"), "10");
+    QTest::mouseClick(beam->findChild<QPushButton*>("bbInitLatFun"), Qt::LeftButton);
     ASSERT_EQ(window->chart()->seriesTitle(1), "beam");
+    ASSERT_GT(-*window->chart()->seriesMin(2), *window->chart()->seriesMax(1));
     drawingBelowCurves("beam sizes");
 
-    // trajectories: the red curve alone swings below the axis
+    // trajectories: the red curve alone swings far below the axis
     window->snglPartPathClick();
     QFrame* particle = window->initialPanel()->singleParticleFrame();
-    typeInto(particle->findChild<QLineEdit*>("edXo"), "-3");
+    typeInto(particle->findChild<QLineEdit*>("edXo"), "-30");
+    typeInto(particle->findChild<QLineEdit*>("edYo"), "0.1");
     QTest::mouseClick(particle->findChild<QPushButton*>("bbUseSngl"), Qt::LeftButton);
     ASSERT_EQ(window->chart()->seriesTitle(1), "traj");
     ASSERT_LT(*window->chart()->seriesMin(1), *window->chart()->seriesMin(2));
