@@ -40,9 +40,9 @@ PlotTexts plotTexts(const RunSettings& run)
 std::string notPeriodicLine(const RunSettings& run, bool dispersionSolved)
 {
     if (!run.periodicStable)
-        return "not periodic: no stable solution for this cell, the curves start from the previous values";
+        return "not periodic: unstable cell, curves from previous values";
     if (!dispersionSolved)
-        return "not periodic: no solution for the dispersion, eta starts from 0";
+        return "not periodic: no dispersion solution, eta from 0";
     return {};
 }
 

@@ -151,6 +151,12 @@ void ElementPanel::buildWidgets()
     for (int i = 0; i < 3; ++i)
         m_type[i]->setText(widest[i]);
     layout->activate();
+    // the grid takes the panel's width, its unit column the room the captions leave
+    const QMargins margins = layout->contentsMargins();
+    const int inner = sizeHint().width() - margins.left() - margins.right();
+    m_grid->setFixedWidth(inner);
+    m_grid->setColumnWidth(2, inner - 2 * m_grid->frameWidth() - kLabelWidth - kValueWidth);
+    layout->activate();
     setFixedSize(sizeHint());
     for (int i = 0; i < 3; ++i)
         m_type[i]->setText(windowCaptions[i]);

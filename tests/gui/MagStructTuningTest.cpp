@@ -119,7 +119,7 @@ TEST_F(MagStructTuning, ChartSaysWhenTheCurvesAreNoPeriodicSolution)
     ASSERT_EQ(chart.titleLines().size(), 2);
     EXPECT_EQ(chart.titleLines()[0], "Betatron Functions");
     EXPECT_EQ(chart.titleLines()[1],
-              "not periodic: no stable solution for this cell, the curves start from the previous values");
+              "not periodic: unstable cell, curves from previous values");
     EXPECT_GT(chart.pointCount(1), 0);
     EXPECT_NE(*chart.seriesMax(1), betaBefore);
 
