@@ -10,14 +10,11 @@
 #include "editor/LineEditing.h"
 #include "editor/MagStructWindow.h"
 #include "editor/TuningPanel.h"
-#include "io/Listing.h"
-#include "optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
 
 #include <QApplication>
 #include <QScrollBar>
 #include <benchmark/benchmark.h>
-#include <qcustomplot.h>
 #include <fstream>
 #include <memory>
 #include <unistd.h>
@@ -67,11 +64,13 @@ public:
         return state.line.count == elements && bar && window->chart()->seriesCreated();
     }
 
-    /// The next bar position, back and forth over -10 .. 10.
+    /// The next bar position, back and forth over -10 .. 10, and the chart on the screen: a redraw of
+    /// the curve layer alone paints the widget from its buffers when the posted update arrives.
     void step()
     {
         m_position = m_position >= 10 ? -10 : m_position + 1;
         bar->setValue(m_position);
+        QCoreApplication::sendPostedEvents();
     }
 
     State state;
@@ -156,49 +155,3 @@ BENCHMARK(BM_TuningMemory)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 } // namespace kestrune
-namespace kestrune {
-namespace {
-void BM_TmpFullReplot(benchmark::State& run)
-{
-    TuningScene scene(5000, 20);
-    for (auto _ : run)
-        scene.window->chart()->refresh();
-}
-BENCHMARK(BM_TmpFullReplot)->Unit(benchmark::kMillisecond);
-void BM_TmpCurveReplot(benchmark::State& run)
-{
-    TuningScene scene(5000, 20);
-    for (auto _ : run)
-        scene.window->chart()->plot()->layer("curves")->replot();
-}
-BENCHMARK(BM_TmpCurveReplot)->Unit(benchmark::kMillisecond);
-void BM_TmpCurveReplotNoAA(benchmark::State& run)
-{
-    TuningScene scene(5000, 20);
-    for (int i = 0; i < scene.window->chart()->plot()->graphCount(); ++i)
-        scene.window->chart()->plot()->graph(i)->setAntialiased(false);
-    for (auto _ : run)
-        scene.window->chart()->plot()->layer("curves")->replot();
-}
-BENCHMARK(BM_TmpCurveReplotNoAA)->Unit(benchmark::kMillisecond);
-void BM_TmpUpdateOnly(benchmark::State& run)
-{
-    TuningScene scene(5000, 20);
-    for (auto _ : run) {
-        scene.state.line.at(1).k *= 1.0000001;
-        LatticeFunctionList list(scene.state, ListWriter::PlotUpdate);
-        linePass(scene.state, scene.fake, &scene.window->chart()->sink(), &list);
-        scene.window->chart()->commitPoints();
-    }
-}
-BENCHMARK(BM_TmpUpdateOnly)->Unit(benchmark::kMillisecond);
-void BM_TmpPassOnly(benchmark::State& run)
-{
-    TuningScene scene(5000, 20);
-    for (auto _ : run) {
-        linePass(scene.state, scene.fake, nullptr, nullptr);
-    }
-}
-BENCHMARK(BM_TmpPassOnly)->Unit(benchmark::kMillisecond);
-}
-}

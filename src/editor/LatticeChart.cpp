@@ -111,12 +111,13 @@ LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
     m_plot->yAxis->setRange(-80, 60);
 
     // the drawing lies under the curves on a layer of its own, and the curves on theirs, so that a
-    // tuning step repaints the curves alone; both above "main", whose axis rect takes any click
-    m_plot->addLayer("shapes", m_plot->layer("main"), QCustomPlot::limAbove);
+    // tuning step repaints the curves alone; both on top of the others (which share one paint buffer),
+    // above "main", whose axis rect would take any click
+    m_plot->layer("overlay")->setMode(QCPLayer::lmLogical); // nothing is drawn there: no buffer of its own
+    m_plot->addLayer("shapes", m_plot->layer("overlay"), QCustomPlot::limAbove);
     m_plot->addLayer(kCurveLayer, m_plot->layer("shapes"), QCustomPlot::limAbove);
     m_plot->layer("shapes")->setMode(QCPLayer::lmBuffered);
     m_plot->layer(kCurveLayer)->setMode(QCPLayer::lmBuffered);
-    m_plot->layer("overlay")->setMode(QCPLayer::lmLogical); // nothing is drawn there: no buffer of its own
     m_shapes = new MagShapePlottable(m_line, m_plot->xAxis, m_plot->yAxis);
     m_shapes->setLayer("shapes");
     m_buffer->clear();
