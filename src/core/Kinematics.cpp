@@ -51,7 +51,8 @@ bool energyAccepted(EnergyKind kind, double value, Messages& messages)
     if (value > 0)
         return true;
     // a particle at rest or slower than that has no momentum, no beta and no optics
-    messages.error(kind == EnergyKind::Momentum ? "momentum must be positive!" : "kinetic energy must be positive!");
+    messages.error(kind == EnergyKind::Momentum ? "momentum must be positive!"
+                                                : "kinetic energy must be positive!");
     return false;
 }
 

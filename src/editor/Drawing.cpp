@@ -173,7 +173,8 @@ std::optional<AxisRange> scaleGraph(State& state, const CurveRange& range)
     const double bandTop = (state.drawBaseline + kBandTopAboveBaseline) * state.drawScale;
     const double clearance = kBandClearance * state.drawScale;
     const double offset = std::min(0.0, range.lowest - clearance - bandTop);
-    return AxisRange{offset + (state.drawBaseline - 20.0) * state.drawScale, 1.05 * std::fabs(range.ymax), offset};
+    return AxisRange{offset + (state.drawBaseline - 20.0) * state.drawScale, 1.05 * std::fabs(range.ymax),
+                     offset};
 }
 
 double bottomAxisMaximum(const BeamLine& line)

@@ -140,9 +140,9 @@ void ElementPanel::buildWidgets()
     // the panel keeps one size for every kind of element, so that its buttons stay where they are
     // while the user steps through the line: hidden controls keep their room, and the size is taken
     // with every control shown and the widest captions (those of the alpha magnet) in place
-    for (QWidget* w : {static_cast<QWidget*>(m_scroll), static_cast<QWidget*>(m_units),
-                       static_cast<QWidget*>(m_type[0]), static_cast<QWidget*>(m_type[1]),
-                       static_cast<QWidget*>(m_type[2])}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_scroll), static_cast<QWidget*>(m_units), static_cast<QWidget*>(m_type[0]),
+          static_cast<QWidget*>(m_type[1]), static_cast<QWidget*>(m_type[2])}) {
         QSizePolicy policy = w->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         w->setSizePolicy(policy);

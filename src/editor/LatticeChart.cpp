@@ -203,7 +203,8 @@ void LatticeChart::commitPoints()
     const bool smooth = points <= kSmoothPointsPerPixel * std::max(1, m_plot->axisRect()->width());
     for (std::size_t n = 0; n < m_graphs.size(); ++n) {
         const bool found = m_buffer->lower[n] <= m_buffer->upper[n];
-        m_valueSpans[n] = found ? std::optional<Span>(Span{m_buffer->lower[n], m_buffer->upper[n]}) : std::nullopt;
+        m_valueSpans[n] =
+            found ? std::optional<Span>(Span{m_buffer->lower[n], m_buffer->upper[n]}) : std::nullopt;
         m_graphs[n]->setAntialiased(smooth);
     }
     m_buffer->commit(m_graphs);
@@ -318,7 +319,8 @@ void LatticeChart::refreshCurves()
 {
     const Span keys{m_plot->xAxis->range().lower, m_plot->xAxis->range().upper};
     const Span values{m_plot->yAxis->range().lower, m_plot->yAxis->range().upper};
-    if (m_textsChanged || !(keys == m_drawnKeys) || !(values == m_drawnValues) || m_plot->size() != m_drawnSize) {
+    if (m_textsChanged || !(keys == m_drawnKeys) || !(values == m_drawnValues) ||
+        m_plot->size() != m_drawnSize) {
         refresh();
         return;
     }

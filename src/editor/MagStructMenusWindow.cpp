@@ -142,9 +142,8 @@ void MagStructWindow::buildListsMenu()
     }
     m_mnListAdd->setObjectName("mnListAdd");
     m_mnListReplace->setObjectName("mnListReplace");
-    connect(lists, &QMenu::aboutToShow, this, [this] {
-        (m_state.listing.replaceList ? m_mnListReplace : m_mnListAdd)->setChecked(true);
-    });
+    connect(lists, &QMenu::aboutToShow, this,
+            [this] { (m_state.listing.replaceList ? m_mnListReplace : m_mnListAdd)->setChecked(true); });
     addItem(lists, "clear", this, [this] { listClearClick(); });
     lists->addSeparator();
     addItem(lists, "beam parameters", this, [this] { beamParametersClick(); });
@@ -250,9 +249,9 @@ void MagStructWindow::lineOpened()
 
 void MagStructWindow::saveAsClick()
 {
-    const QString fileName =
-        m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
-                           kSaveLatticeDialog.defaultExtension, QString::fromStdString(m_state.lastOpenedFile));
+    const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
+                                                kSaveLatticeDialog.defaultExtension,
+                                                QString::fromStdString(m_state.lastOpenedFile));
     if (!fileName.isEmpty())
         saveLatticeAs(m_state, messages(), fileName.toStdString());
 }

@@ -14,8 +14,8 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>

@@ -162,10 +162,13 @@ void TuningPanel::releaseBar()
                         Qt::NoModifier);
     QCoreApplication::sendEvent(m_bar, &release);
     // a pressed arrow starts its repeat around its first step; stop it again once the press is handled
-    QMetaObject::invokeMethod(m_bar, [bar = QPointer<TuningScrollBar>(m_bar)] {
-        if (bar)
-            bar->stopRepeat();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_bar,
+        [bar = QPointer<TuningScrollBar>(m_bar)] {
+            if (bar)
+                bar->stopRepeat();
+        },
+        Qt::QueuedConnection);
 }
 
 void TuningPanel::scrollBar1Scroll(int position)

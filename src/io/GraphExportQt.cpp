@@ -27,8 +27,8 @@ SaveGraphHook& saveGraphHook()
 
 QString askGraphFile(QWidget* owner, const QString& startFolder)
 {
-    QFileDialog dialog(owner, "save graph as metafile", startFolder.isEmpty() ? QDir::currentPath() : startFolder,
-                       "MetaFile (*.wmf)");
+    QFileDialog dialog(owner, "save graph as metafile",
+                       startFolder.isEmpty() ? QDir::currentPath() : startFolder, "MetaFile (*.wmf)");
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix("wmf");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -145,8 +145,7 @@ bool exportChartDialog(QWidget* owner, QCustomPlot* plot, Messages& messages)
 
 bool exportChartDialog(QWidget* owner, QCustomPlot* plot, Messages& messages, State& state)
 {
-    const QString folder =
-        QString::fromStdString(saveDialogFolder(state, QDir::currentPath().toStdString()));
+    const QString folder = QString::fromStdString(saveDialogFolder(state, QDir::currentPath().toStdString()));
     const QString fileName = saveGraphDialog(owner, folder);
     if (fileName.isEmpty() || !saveChart(plot, fileName, messages))
         return false;

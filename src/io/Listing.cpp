@@ -168,10 +168,14 @@ void setListTitle(State& state, const std::string& title)
 
 void magnetList(State& state, Messages& messages)
 {
-    std::vector<std::string> lines{"", "", "Magnet Lattice", separatorLine(),
-                                   "    # Name code    l(m)  rho(m) k(1/m^2) ml(1/m^2) cp(MeV)    B(T)  B'(T/m) "
-                                   "B\"*l(T/m) s(m)",
-                                   separatorLine(), ""};
+    std::vector<std::string> lines{
+        "",
+        "",
+        "Magnet Lattice",
+        separatorLine(),
+        "    # Name code    l(m)  rho(m) k(1/m^2) ml(1/m^2) cp(MeV)    B(T)  B'(T/m) B\"*l(T/m) s(m)",
+        separatorLine(),
+        ""};
     BeamParameters& beam = state.beam;
     updateKinematics(beam, EnergyKind::Momentum, beam.referenceMomentum);
     double bRho = beam.momentum / kSpeedOfLight / beam.charge; // T m
@@ -292,9 +296,14 @@ void beamParameterList(State& state, Messages& messages)
     const double eKin0 = std::sqrt(cp0 * cp0 + mc2 * mc2) - mc2;
     const double gamma0 = eKin0 / mc2 + 1;
     const double beta0 = cp0 / (eKin0 + mc2);
-    std::vector<std::string> lines{separatorLine(), "", "   Beam Parameter List", "", separatorLine(),
-         cut("   Particle Type:                   " + beam.name, 51) + (beam.massNumber > 1 ? "-ion" : ""),
-         "   rest mass,                mc^2 = " + siFormat(mc2, "eV")};
+    std::vector<std::string> lines{separatorLine(),
+                                   "",
+                                   "   Beam Parameter List",
+                                   "",
+                                   separatorLine(),
+                                   cut("   Particle Type:                   " + beam.name, 51) +
+                                       (beam.massNumber > 1 ? "-ion" : ""),
+                                   "   rest mass,                mc^2 = " + siFormat(mc2, "eV")};
     if (beam.isIon)
         add(lines, {"   Charge Multiplicity,       Z = " + std::to_string(beam.charge),
                     "   Atomic mass units,         A = " + fmt("%8.3f", beam.massNumber)});
@@ -314,38 +323,42 @@ void rfParameterList(State& state, Messages& messages)
 {
     const RfParameters& rf = state.rf;
     const std::string dots = " = ..........";
-    addList(state, {separatorLine(),
-                "",
-                "   Rf-parameter",
-                "",
-                separatorLine(),
-                "   rf-frequency,            f_rf" + dots + fmt("%10.4g", rf.frequency / 1e6) + " MHz",
-                "   harmonic number,            h" + dots + fmt("%10.4g", state.ringParams.harmonicNumber),
-                "   momentum compaction,    eta_c" + dots + fmt("%10.4g", rf.slipFactor),
-                "   tot. available rf-power, P_rf" + dots + fmt("%10.5f", rf.power / 1000) + " kW",
-                "",
-                separatorLine(),
-                "   cavity parameters:",
-                separatorLine(),
-                "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
-                "   tot. cavity length,    CavLen" + dots + fmt("%10.4g", rf.cavityLength) + " m",
-                "   tot.cavity voltage,      V_rf" + dots + fmt("%10.5f", rf.voltage / 1e6) + " MV",
-                "   energy acceptance     dE/E_rf" + dots + fmt("%10.5f", rf.energyAcceptance * 100) + " %",
-                cut("   cavity material,                          " + rf.cavityMaterial, 55),
-                "   tot.shunt impedance,   CavImp" + dots + fmt("%10.5f", rf.shuntImpedance / 1e6) + " MOhm",
-                "   cavity losses,          P_cav" + dots + fmt("%10.5f", rf.cavityLossPower / 1000) + " kW",
-                "   misc. rf losses        P_misc" + dots + fmt("%10.5f", rf.miscLossPower / 1000) + " kW",
-                "   available beam power,     P_b" + dots + fmt("%10.5f", rf.beamPower / 1000) + " kW",
-                "   maximum beam current,     I_b" + dots + fmt("%10.5f", rf.maxBeamCurrent * 1000) + " mA",
-                separatorLine(),
-                ""});
+    addList(state,
+            {separatorLine(),
+             "",
+             "   Rf-parameter",
+             "",
+             separatorLine(),
+             "   rf-frequency,            f_rf" + dots + fmt("%10.4g", rf.frequency / 1e6) + " MHz",
+             "   harmonic number,            h" + dots + fmt("%10.4g", state.ringParams.harmonicNumber),
+             "   momentum compaction,    eta_c" + dots + fmt("%10.4g", rf.slipFactor),
+             "   tot. available rf-power, P_rf" + dots + fmt("%10.5f", rf.power / 1000) + " kW",
+             "",
+             separatorLine(),
+             "   cavity parameters:",
+             separatorLine(),
+             "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
+             "   tot. cavity length,    CavLen" + dots + fmt("%10.4g", rf.cavityLength) + " m",
+             "   tot.cavity voltage,      V_rf" + dots + fmt("%10.5f", rf.voltage / 1e6) + " MV",
+             "   energy acceptance     dE/E_rf" + dots + fmt("%10.5f", rf.energyAcceptance * 100) + " %",
+             cut("   cavity material,                          " + rf.cavityMaterial, 55),
+             "   tot.shunt impedance,   CavImp" + dots + fmt("%10.5f", rf.shuntImpedance / 1e6) + " MOhm",
+             "   cavity losses,          P_cav" + dots + fmt("%10.5f", rf.cavityLossPower / 1000) + " kW",
+             "   misc. rf losses        P_misc" + dots + fmt("%10.5f", rf.miscLossPower / 1000) + " kW",
+             "   available beam power,     P_b" + dots + fmt("%10.5f", rf.beamPower / 1000) + " kW",
+             "   maximum beam current,     I_b" + dots + fmt("%10.5f", rf.maxBeamCurrent * 1000) + " mA",
+             separatorLine(),
+             ""});
     messages.showList();
 }
 
 void latticeList(State& state, Messages& messages)
 {
     std::vector<std::string> lines{
-        "", separatorLine(), "   lattice structure and magnet parameters", separatorLine(),
+        "",
+        separatorLine(),
+        "   lattice structure and magnet parameters",
+        separatorLine(),
         "    name   ID      l(m) 1/rho(1/m) Ain(deg)  Aout(deg)  k(1/m^2)      s(m)",
         "   Start                                                       " + fmt("%10.5f", 0.0)};
     for (int i = 1; i <= state.line.count && i <= kMaxElements; ++i)

@@ -214,7 +214,8 @@ TEST_F(MagStructDefects, DrawingStaysBelowTheLowestCurveInEveryMode)
         double drawingTop = 1e9;
         for (int i = 1; i <= state.line.count; ++i) {
             const ElementShape& shape = state.line.shape(i);
-            drawingTop = std::min(drawingTop, y->coordToPixel(std::max(shape.y0, shape.y1) + chart.drawingOffset()));
+            drawingTop =
+                std::min(drawingTop, y->coordToPixel(std::max(shape.y0, shape.y1) + chart.drawingOffset()));
         }
         EXPECT_GT(drawingTop, curveBottom) << mode;
         EXPECT_GT(y->coordToPixel(y->range().lower), drawingTop) << mode; // and it is in view

@@ -68,11 +68,17 @@ protected:
         return trial.run.periodicStable;
     }
 
-    int unstableMessages() const { return static_cast<int>(std::count(fake.errors.begin(), fake.errors.end(), kUnstable)); }
+    int unstableMessages() const
+    {
+        return static_cast<int>(std::count(fake.errors.begin(), fake.errors.end(), kUnstable));
+    }
 
     /// The right arrow of the bar, pressed and held as a user holds it while a message box takes the
     /// release.
-    void pressRightArrow() { QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(bar->width() - 4, bar->height() / 2)); }
+    void pressRightArrow()
+    {
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(bar->width() - 4, bar->height() / 2));
+    }
 
     double startK = 0;
     QScrollBar* bar = nullptr;
@@ -118,8 +124,7 @@ TEST_F(MagStructTuning, ChartSaysWhenTheCurvesAreNoPeriodicSolution)
     bar->setValue(1); // unstable: the curves start from the previous periodic values
     ASSERT_EQ(chart.titleLines().size(), 2);
     EXPECT_EQ(chart.titleLines()[0], "Betatron Functions");
-    EXPECT_EQ(chart.titleLines()[1],
-              "not periodic: unstable cell, curves from previous values");
+    EXPECT_EQ(chart.titleLines()[1], "not periodic: unstable cell, curves from previous values");
     EXPECT_GT(chart.pointCount(1), 0);
     EXPECT_NE(*chart.seriesMax(1), betaBefore);
 

@@ -106,8 +106,7 @@ TEST(Listing, LatticeListEndsAtTheLineOrTheFullRing)
     clearList(state);
     latticeList(state, messages);
     const std::vector<std::string> lines = listLines(state);
-    EXPECT_EQ(lines[lines.size() - 2],
-              "   End                                         2.50000");
+    EXPECT_EQ(lines[lines.size() - 2], "   End                                         2.50000");
 }
 
 TEST(Listing, LatticeFunctionRowsByGraphMode)
