@@ -222,14 +222,12 @@ double LatticeChart::drawingOffset() const
 
 void LatticeChart::setTitleLines(const QStringList& lines)
 {
-    m_textsChanged = true;
     m_titleLines = lines;
     m_title->setText(lines.join('\n'));
 }
 
 void LatticeChart::setFootLines(const QStringList& lines)
 {
-    m_textsChanged = true;
     m_footLines = lines;
     m_foot->setText(lines.join('\n'));
 }
@@ -241,7 +239,6 @@ QString LatticeChart::leftAxisTitle() const
 
 void LatticeChart::setLeftAxisTitle(const QString& text)
 {
-    m_textsChanged = true;
     m_plot->yAxis->setLabel(text);
 }
 
@@ -252,7 +249,6 @@ QString LatticeChart::bottomAxisTitle() const
 
 void LatticeChart::setBottomAxisTitle(const QString& text)
 {
-    m_textsChanged = true;
     m_plot->xAxis->setLabel(text);
 }
 
@@ -309,22 +305,27 @@ QPoint LatticeChart::shapeCentre(int i) const
 void LatticeChart::refresh()
 {
     m_plot->replot();
-    m_drawnKeys = Span{m_plot->xAxis->range().lower, m_plot->xAxis->range().upper};
-    m_drawnValues = Span{m_plot->yAxis->range().lower, m_plot->yAxis->range().upper};
-    m_drawnSize = m_plot->size();
-    m_textsChanged = false;
+    m_drawn = drawnNow();
 }
 
 void LatticeChart::refreshCurves()
 {
-    const Span keys{m_plot->xAxis->range().lower, m_plot->xAxis->range().upper};
-    const Span values{m_plot->yAxis->range().lower, m_plot->yAxis->range().upper};
-    if (m_textsChanged || !(keys == m_drawnKeys) || !(values == m_drawnValues) ||
-        m_plot->size() != m_drawnSize) {
+    if (!(drawnNow() == m_drawn)) {
         refresh();
         return;
     }
     m_plot->layer(kCurveLayer)->replot();
+}
+
+LatticeChart::Drawn LatticeChart::drawnNow() const
+{
+    return Drawn{m_plot->xAxis->range().lower,
+                 m_plot->xAxis->range().upper,
+                 m_plot->yAxis->range().lower,
+                 m_plot->yAxis->range().upper,
+                 m_plot->size(),
+                 m_title->text() + '\n' + m_foot->text() + '\n' + m_plot->xAxis->label() + '\n' +
+                     m_plot->yAxis->label()};
 }
 
 void LatticeChart::resizeEvent(QResizeEvent* event)

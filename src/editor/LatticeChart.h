@@ -117,20 +117,28 @@ private:
     QStringList m_titleLines;
     QStringList m_footLines;
     std::unique_ptr<Buffer> m_buffer;
-    /// Smallest and largest value of a series, or of an axis.
+    /// Smallest and largest value of a series.
     struct Span
     {
         double lower = 0;
         double upper = 0;
-        bool operator==(const Span& o) const { return lower == o.lower && upper == o.upper; }
     };
     std::array<std::optional<Span>, 3> m_valueSpans; // of each curve series, kept as its points come
 
-    // what the last full redraw showed
-    Span m_drawnKeys;
-    Span m_drawnValues;
-    QSize m_drawnSize;
-    bool m_textsChanged = true;
+    /// What a full redraw shows besides the curves and the drawing: axis ranges, size and texts.
+    struct Drawn
+    {
+        double keyLower = 0, keyUpper = 0, valueLower = 0, valueUpper = 0;
+        QSize size;
+        QString texts;
+        bool operator==(const Drawn& o) const
+        {
+            return keyLower == o.keyLower && keyUpper == o.keyUpper && valueLower == o.valueLower &&
+                   valueUpper == o.valueUpper && size == o.size && texts == o.texts;
+        }
+    };
+    Drawn drawnNow() const;
+    Drawn m_drawn; // as the last full redraw showed it
 };
 
 } // namespace kestrune

@@ -181,5 +181,44 @@ TEST_F(MagStructTuning, ListTextStaysBoundedWhileTuning)
     EXPECT_EQ(newestListLine(state), withAsked - (afterOne.size() - startRows));
 }
 
+class MagStructCurveRedraw : public MagStructFixture
+{
+};
+
+TEST_F(MagStructCurveRedraw, StepThatKeepsTheAxesRedrawsTheCurveLayerAlone)
+{
+    // a converging beam: the largest beta is the start value, so tuning the quadrupole behind it moves
+    // the curves but not the axes
+    appendKinds({0, 2, 0});
+    state.line.at(1).length = 1.0;
+    state.line.at(2).k = 0.2;
+    state.line.chainPositions();
+    for (int i = 1; i <= 3; ++i)
+        placeShape(state.line, i);
+    state.line.length = state.line.endPosition();
+    window->chart()->setBottomMax(bottomAxisMaximum(state.line));
+    state.run.showBetaFunctions = true;
+    state.run.betaX0 = state.run.betaY0 = 100;
+    state.run.alphaX0 = state.run.alphaY0 = 10;
+    state.run.gammaX0 = state.run.gammaY0 = 1.01;
+    showWindow();
+    window->beamDynamics();
+    window->tuningPanel()->startTuning(2);
+    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
+    ASSERT_NE(bar, nullptr);
+    int replots = 0;
+    QObject::connect(window->chart()->plot(), &QCustomPlot::afterReplot, [&replots] { ++replots; });
+    const double lower = window->chart()->leftLower();
+    const double upper = window->chart()->leftUpper();
+    for (int position : {10, 20, 30}) {
+        const double endBefore = state.lf.betaX;
+        bar->setValue(position);
+        EXPECT_NE(state.lf.betaX, endBefore);
+    }
+    EXPECT_EQ(window->chart()->leftLower(), lower);
+    EXPECT_EQ(window->chart()->leftUpper(), upper);
+    EXPECT_EQ(replots, 0); // no full redraw: the curve layer alone was painted again
+}
+
 } // namespace
 } // namespace kestrune::test
