@@ -1,4 +1,4 @@
-// Faults found in use of the beam-dynamics window: state lost by a slow user, the list save dialog,
+// The beam-dynamics window as a user meets it: a slow user's multi-click operations, the list save dialog,
 // bad input, the drawing under the curves, the element panel's buttons, redraws per edit, the lists
 // menu and the list window.
 #include "MagStructFixture.h"
@@ -33,7 +33,7 @@ namespace {
 
 const QString kDbaCell = QString(KESTRUNE_EXAMPLES) + "/dba-cell.lat";
 
-class MagStructDefects : public MagStructFixture
+class MagStructUse : public MagStructFixture
 {
 protected:
     void click(int element)
@@ -67,7 +67,7 @@ protected:
     }
 };
 
-TEST_F(MagStructDefects, CopyAndRangeDeleteKeepTheirStateForASlowUser)
+TEST_F(MagStructUse, CopyAndRangeDeleteKeepTheirStateForASlowUser)
 {
     appendKinds({0, 2, 0, 1, 0, 3});
     showWindow();
@@ -95,7 +95,7 @@ TEST_F(MagStructDefects, CopyAndRangeDeleteKeepTheirStateForASlowUser)
     EXPECT_TRUE(button("bbCopy")->isVisible());
 }
 
-TEST_F(MagStructDefects, ActivationAfterAnotherWindowOfTheProgramStillCounts)
+TEST_F(MagStructUse, ActivationAfterAnotherWindowOfTheProgramStillCounts)
 {
     appendKinds({0, 2, 0});
     showWindow();
@@ -115,7 +115,7 @@ TEST_F(MagStructDefects, ActivationAfterAnotherWindowOfTheProgramStillCounts)
     EXPECT_EQ(window->editor().editOperation, EditOperation::CutPaste);
 }
 
-TEST_F(MagStructDefects, ListAndChartDialogsNeverOfferTheLatticeFile)
+TEST_F(MagStructUse, ListAndChartDialogsNeverOfferTheLatticeFile)
 {
     showWindow();
     openDba();
@@ -143,7 +143,7 @@ TEST_F(MagStructDefects, ListAndChartDialogsNeverOfferTheLatticeFile)
     EXPECT_TRUE(lattice.readAll().startsWith("1003")); // the example is still a lattice file
 }
 
-TEST_F(MagStructDefects, NegativeEmittanceIsRefusedAndThePlotStays)
+TEST_F(MagStructUse, NegativeEmittanceIsRefusedAndThePlotStays)
 {
     showWindow();
     openDba();
@@ -177,7 +177,7 @@ TEST_F(MagStructDefects, NegativeEmittanceIsRefusedAndThePlotStays)
     EXPECT_TRUE(std::isfinite(*window->chart()->seriesMax(1)));
 }
 
-TEST_F(MagStructDefects, NegativeElementLengthIsRefused)
+TEST_F(MagStructUse, NegativeElementLengthIsRefused)
 {
     appendKinds({0, 2, 0});
     state.run.showBetaFunctions = true;
@@ -199,7 +199,7 @@ TEST_F(MagStructDefects, NegativeElementLengthIsRefused)
     EXPECT_EQ(window->chart()->pointCount(1), points);
 }
 
-TEST_F(MagStructDefects, DrawingStaysBelowTheLowestCurveInEveryMode)
+TEST_F(MagStructUse, DrawingStaysBelowTheLowestCurveInEveryMode)
 {
     showWindow();
     openDba();
@@ -243,7 +243,7 @@ TEST_F(MagStructDefects, DrawingStaysBelowTheLowestCurveInEveryMode)
     drawingBelowCurves("trajectories");
 }
 
-TEST_F(MagStructDefects, ElementPanelButtonsStayInPlaceForEveryKind)
+TEST_F(MagStructUse, ElementPanelButtonsStayInPlaceForEveryKind)
 {
     appendKinds({0, 1, 2, 3, 4, 5, 6, 7, 8});
     showWindow();
@@ -275,7 +275,7 @@ TEST_F(MagStructDefects, ElementPanelButtonsStayInPlaceForEveryKind)
     }
 }
 
-TEST_F(MagStructDefects, EveryEditRedrawsTheChartOnce)
+TEST_F(MagStructUse, EveryEditRedrawsTheChartOnce)
 {
     appendKinds({0, 2, 0, 1, 0});
     state.run.showBetaFunctions = true;
@@ -310,7 +310,7 @@ TEST_F(MagStructDefects, EveryEditRedrawsTheChartOnce)
     });
 }
 
-TEST_F(MagStructDefects, ListsMenuAndListWindowShowAddOrReplace)
+TEST_F(MagStructUse, ListsMenuAndListWindowShowAddOrReplace)
 {
     ListingWindow listing(state, windows);
     windows.listing = &listing;
