@@ -1,3 +1,6 @@
+// One step of the tuning bar on long lines, offscreen: k of the quadrupole set, the line pass into the
+// three curves and the list, the vertical scaling and the replot, as the window runs it on every bar
+// movement. The chart is 1196 x 709 pixels (a window of 1200 x 760).
 #include "app/QtMessages.h"
 #include "app/Windows.h"
 #include "core/Kinematics.h"
@@ -12,21 +15,30 @@
 #include <QApplication>
 #include <QScrollBar>
 #include <benchmark/benchmark.h>
+#include <fstream>
 #include <memory>
-#include <qcustomplot.h>
+#include <unistd.h>
 
 namespace kestrune {
 namespace {
 
-constexpr int kCells = 250; // four elements each: 1000 elements
-constexpr int kStepsPerElement = 20;
+/// Resident memory of this process, in bytes.
+double residentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
 
-/// A beam-dynamics window over a FODO line of 1000 elements, sliced into 20 steps each, with the
-/// lattice-function curves drawn and the tuning panel open on the first quadrupole.
+/// A beam-dynamics window over a FODO line (quadrupole, drift, quadrupole, drift), every element sliced
+/// into the given number of steps, with the lattice-function curves drawn, the list in "add" mode and
+/// the tuning panel open on the first quadrupole.
 class TuningScene
 {
 public:
-    TuningScene()
+    TuningScene(int elements, int stepsPerElement)
     {
         qtMessages = std::make_unique<QtMessages>(windows);
         qtMessages->redirectTo(&fake);
@@ -34,10 +46,10 @@ public:
         updateKinematics(state.beam, EnergyKind::Momentum, 1e9);
         state.beam.referenceMomentum = state.beam.momentum;
         window = std::make_unique<MagStructWindow>(state, windows);
-        buildLine();
+        buildLine(elements);
         state.run.stepAtElementEnds = false;
-        state.run.maxSteps = kStepsPerElement;
-        state.run.maxStep = 0.001; // shorter than every element / 20: each gets the full 20 steps
+        state.run.maxSteps = stepsPerElement;
+        state.run.maxStep = 0.001; // shorter than every element / steps: each gets all its steps
         state.run.showBetaFunctions = true;
         window->resize(1200, 760);
         window->show();
@@ -47,11 +59,32 @@ public:
         bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
     }
 
-    void buildLine()
+    bool ready(int elements) const
     {
-        for (int cell = 0; cell < kCells; ++cell)
-            for (int kind : {2, 0, 2, 0})
-                addElement(state, kind, fake);
+        return state.line.count == elements && bar && window->chart()->seriesCreated();
+    }
+
+    /// The next bar position, back and forth over -10 .. 10, and the chart on the screen: a redraw of
+    /// the curve layer alone paints the widget from its buffers when the posted update arrives.
+    void step()
+    {
+        m_position = m_position >= 10 ? -10 : m_position + 1;
+        bar->setValue(m_position);
+        QCoreApplication::sendPostedEvents();
+    }
+
+    State state;
+    Windows windows;
+    test::FakeMessages fake;
+    std::unique_ptr<QtMessages> qtMessages;
+    std::unique_ptr<MagStructWindow> window;
+    QScrollBar* bar = nullptr;
+
+private:
+    void buildLine(int elements)
+    {
+        for (int i = 0; i < elements; ++i)
+            addElement(state, i % 2 == 0 ? 2 : 0, fake);
         for (int i = 1; i <= state.line.count; ++i) {
             LatticeElement& e = state.line.at(i);
             const bool quad = familyOf(e.code) == static_cast<int>(Family::Quadrupole);
@@ -69,35 +102,56 @@ public:
         window->chart()->setBottomMax(bottomAxisMaximum(state.line));
     }
 
-    State state;
-    Windows windows;
-    test::FakeMessages fake;
-    std::unique_ptr<QtMessages> qtMessages;
-    std::unique_ptr<MagStructWindow> window;
-    QScrollBar* bar = nullptr;
+    int m_position = 0;
 };
 
-// One position of the tuning bar: k of the quadrupole set, the line pass into the three curves and
-// the replot of the chart, as the window runs it on every bar movement.
 void BM_TuningBarStep(benchmark::State& run)
 {
-    TuningScene scene;
-    if (scene.state.line.count != 4 * kCells || !scene.bar || !scene.window->chart()->seriesCreated()) {
+    const int elements = static_cast<int>(run.range(0));
+    TuningScene scene(elements, static_cast<int>(run.range(1)));
+    if (!scene.ready(elements)) {
         run.SkipWithError("the tuning scene could not be built");
         return;
     }
-    int position = 0;
-    for (auto _ : run) {
-        position = position >= 10 ? -10 : position + 1;
-        scene.bar->setValue(position);
-    }
+    for (auto _ : run)
+        scene.step();
     run.counters["points"] = scene.window->chart()->pointCount(1);
+    run.counters["chartWidth"] = scene.window->chart()->width();
+    run.counters["chartHeight"] = scene.window->chart()->height();
 }
 BENCHMARK(BM_TuningBarStep)
+    ->Args({1000, 20})
+    ->Args({5000, 20})
     ->Unit(benchmark::kMillisecond)
-    ->MinTime(3.0)
+    ->MinTime(2.0)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
+
+// Resident memory after 10 and after 1000 bar steps at 5000 elements x 20 steps: the list text and the
+// curves must not grow with the number of steps.
+void BM_TuningMemory(benchmark::State& run)
+{
+    constexpr int kElements = 5000;
+    TuningScene scene(kElements, 20);
+    if (!scene.ready(kElements)) {
+        run.SkipWithError("the tuning scene could not be built");
+        return;
+    }
+    double after10 = 0;
+    double after1000 = 0;
+    for (auto _ : run) {
+        for (int i = 0; i < 10; ++i)
+            scene.step();
+        after10 = residentBytes();
+        for (int i = 10; i < 1000; ++i)
+            scene.step();
+        after1000 = residentBytes();
+    }
+    run.counters["rss10MB"] = after10 / 1e6;
+    run.counters["rss1000MB"] = after1000 / 1e6;
+    run.counters["growth"] = after1000 / after10 - 1;
+}
+BENCHMARK(BM_TuningMemory)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 } // namespace kestrune

@@ -1,5 +1,6 @@
 #include "app/EnterTextDialog.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -31,11 +32,21 @@ EnterTextDialog::EnterTextDialog(State& state, Windows& windows, QWidget* parent
     accept->setGeometry(24, 56, 89, 28);
     accept->setDefault(true);
     connect(accept, &QPushButton::clicked, this, &EnterTextDialog::bbAcceptClick);
+
+    m_prompt = new QLabel(this);
+    m_prompt->setObjectName("lPrompt");
+    m_prompt->setGeometry(128, 56, 496, 28);
+    QFont promptFont("Times New Roman");
+    promptFont.setPixelSize(14);
+    promptFont.setBold(true);
+    m_prompt->setFont(promptFont);
+    m_prompt->setStyleSheet("QLabel { color: yellow; }");
 }
 
 bool EnterTextDialog::ask(const QString& prompt, const QString& text)
 {
     setWindowTitle(prompt);
+    m_prompt->setText(prompt);
     setText(text);
     return exec() == QDialog::Accepted;
 }

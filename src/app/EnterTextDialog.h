@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class QLabel;
 class QLineEdit;
 
 namespace kestrune {
@@ -17,7 +18,9 @@ class EnterTextDialog : public QDialog
 public:
     EnterTextDialog(State& state, Windows& windows, QWidget* parent = nullptr);
 
-    /// Shows the dialog modally with prompt as caption and text in the box; true when accepted.
+    /// Shows the dialog modally with prompt as caption, also written in the dialog beside the OK
+    /// button (the caption is not seen without a window manager), and text in the box; true when
+    /// accepted.
     bool ask(const QString& prompt, const QString& text = QString());
     /// Puts text into the box.
     void setText(const QString& text);
@@ -29,6 +32,7 @@ private:
     State& m_state;
     Windows& m_windows;
     QLineEdit* m_edText = nullptr;
+    QLabel* m_prompt = nullptr;
 };
 
 } // namespace kestrune

@@ -240,7 +240,9 @@ void PartTypeWindow::rbEkinClick()
     m_edMom->hide();
     m_edEkin->show();
     BeamParameters& beam = m_state.beam;
-    updateKinematics(beam, EnergyKind::Momentum, parseDouble(text(m_edMom)) * 1e6);
+    const double momentum = parseDouble(text(m_edMom)) * 1e6;
+    if (energyAccepted(EnergyKind::Momentum, momentum, messages()))
+        updateKinematics(beam, EnergyKind::Momentum, momentum);
     m_edEkin->setText(q(fmt("%8.3f", beam.kineticEnergy / 1e6)));
 }
 
@@ -249,7 +251,9 @@ void PartTypeWindow::rbMomClick()
     m_edEkin->hide();
     m_edMom->show();
     BeamParameters& beam = m_state.beam;
-    updateKinematics(beam, EnergyKind::Kinetic, parseDouble(text(m_edEkin)) * 1e6);
+    const double kineticEnergy = parseDouble(text(m_edEkin)) * 1e6;
+    if (energyAccepted(EnergyKind::Kinetic, kineticEnergy, messages()))
+        updateKinematics(beam, EnergyKind::Kinetic, kineticEnergy);
     m_edMom->setText(momentumText(beam.momentum));
 }
 
@@ -260,13 +264,19 @@ void PartTypeWindow::bbPartTypeAcceptClick()
         if (m_edEkin->text().isEmpty()) {
             messages().error("select initial particle kinetic energy!");
         } else {
-            updateKinematics(beam, EnergyKind::Kinetic, parseDouble(text(m_edEkin)) * 1e6);
+            const double kineticEnergy = parseDouble(text(m_edEkin)) * 1e6;
+            if (!energyAccepted(EnergyKind::Kinetic, kineticEnergy, messages()))
+                return;
+            updateKinematics(beam, EnergyKind::Kinetic, kineticEnergy);
             m_edMom->setText(q(fmt("%8.3f", beam.momentum / 1e6)));
         }
     } else if (m_edMom->text().isEmpty()) {
         messages().error("select initial particle momentum!");
     } else {
-        updateKinematics(beam, EnergyKind::Momentum, parseDouble(text(m_edMom)) * 1e6);
+        const double momentum = parseDouble(text(m_edMom)) * 1e6;
+        if (!energyAccepted(EnergyKind::Momentum, momentum, messages()))
+            return;
+        updateKinematics(beam, EnergyKind::Momentum, momentum);
         m_edEkin->setText(q(fmt("%8.3f", beam.kineticEnergy / 1e6)));
     }
     beam.referenceMomentum = beam.momentum;

@@ -85,6 +85,60 @@ std::string rightJustify(const std::string& text, std::size_t width)
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
 }
 
+namespace {
+
+/// Length of the well-formed UTF-8 character starting at text[i] (2 to 4 bytes); 0 when there is none.
+std::size_t utf8Length(const std::string& text, std::size_t i)
+{
+    const auto byte = [&text](std::size_t j) { return static_cast<unsigned char>(text[j]); };
+    const unsigned char lead = byte(i);
+    std::size_t n = 0;
+    unsigned char low = 0x80; // allowed range of the second byte (no overlong forms, no surrogates)
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size() || byte(i + 1) < low || byte(i + 1) > high)
+        return 0;
+    for (std::size_t j = i + 2; j < i + n; ++j)
+        if (byte(j) < 0x80 || byte(j) > 0xBF)
+            return 0;
+    return n;
+}
+
+} // namespace
+
+std::string printableText(const std::string& text)
+{
+    std::string shown;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            shown += text[i++];
+            continue;
+        }
+        const std::size_t n = c >= 0x80 ? utf8Length(text, i) : 0;
+        if (n > 0) {
+            shown.append(text, i, n);
+            i += n;
+            continue;
+        }
+        shown += fmt("\\x%02X", static_cast<unsigned>(c));
+        ++i;
+    }
+    return shown;
+}
+
 const std::string& separatorLine()
 {
     static const std::string line(90, '-');

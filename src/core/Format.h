@@ -26,6 +26,10 @@ std::string cut(const std::string& text, std::size_t n);
 /// text right-justified in a field of width characters (longer text is kept whole).
 std::string rightJustify(const std::string& text, std::size_t width);
 
+/// text with every control character and every byte that is no part of a UTF-8 character written as
+/// "\xNN", so that bytes read from a binary file show as readable text in a message.
+std::string printableText(const std::string& text);
+
 /// A line of 90 minus signs, the separator of every list.
 const std::string& separatorLine();
 

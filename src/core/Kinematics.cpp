@@ -46,6 +46,16 @@ void updateKinematics(BeamParameters& beam, EnergyKind kind, double value)
     beam.gamma = beam.restEnergy != 0 ? beam.totalEnergy / beam.restEnergy : 0.0;
 }
 
+bool energyAccepted(EnergyKind kind, double value, Messages& messages)
+{
+    if (value > 0)
+        return true;
+    // a particle at rest or slower than that has no momentum, no beta and no optics
+    messages.error(kind == EnergyKind::Momentum ? "momentum must be positive!"
+                                                : "kinetic energy must be positive!");
+    return false;
+}
+
 void partE(BeamParameters& beam, EnergyKind kind)
 {
     deriveFromEnergies(beam, kind);

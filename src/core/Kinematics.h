@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Messages.h"
 #include "core/State.h"
 
 #include <array>
@@ -13,6 +14,10 @@ enum class EnergyKind { Total = 1, Kinetic = 2, Momentum = 3 };
 /// Sets E, E_kin or cp (eV) and derives the others, gamma, beta and energyGeV.
 /// referenceMomentum is not touched.
 void updateKinematics(BeamParameters& beam, EnergyKind kind, double value);
+
+/// A kinetic energy or momentum (eV) typed for the particle: true when it is positive, otherwise the
+/// message "kinetic energy must be positive!" or "momentum must be positive!" and false.
+bool energyAccepted(EnergyKind kind, double value, Messages& messages);
 
 /// Recomputes the energies from the record's own field of the given kind, then beta only.
 void partE(BeamParameters& beam, EnergyKind kind);

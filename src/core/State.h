@@ -3,6 +3,7 @@
 #include "core/BeamLine.h"
 #include "core/Constants.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -155,12 +156,36 @@ struct Lifetimes
     bool touschekUnavailable = false; // the last Touschek update found C(zeta) <= 0
 };
 
-/// The text of the list window and how new lists are added to it.
-struct ListText
+/// One line of a lattice-function list after an element, kept as numbers until the text is shown: the
+/// element's name and nine values in the column order of the list's header.
+struct ListNumberRow
+{
+    std::string name;
+    std::array<double, 9> values{};
+};
+
+/// Text lines followed by number rows; a list is one or more of these in the order written.
+struct ListPart
 {
     std::vector<std::string> lines;
-    bool replaceList = false; // every list first clears the text
-    std::string title;        // ListTitle of the lattice-function list
+    std::vector<ListNumberRow> rows;
+};
+
+/// One list of the list text.
+struct ListBlock
+{
+    std::vector<ListPart> parts;
+    bool fromPlotUpdate = false; // written by a plot update: the next plot update replaces it
+};
+
+/// The text of the list window and how new lists are added to it. Reached through the functions of
+/// io/Listing.h, which format the number rows only when the text is shown, saved or printed.
+struct ListText
+{
+    std::vector<ListBlock> blocks; // the lists in the order written; the last one is the newest
+    bool replaceList = false;      // every list first clears the text
+    std::string title;             // ListTitle of the lattice-function list
+    unsigned long revision = 0;    // counts the changes of the text
 };
 
 /// All process-wide state of the program. One instance in the program; tests make their own.
@@ -193,6 +218,7 @@ struct State
 
     std::string lastOpenedFile;
     std::string lastSavedFile;
+    std::string lastSaveFolder; // folder of the file saved last (lattice, list or chart); empty: none yet
     std::string lastNoDataField = "     "; // the 5-character no-data field of element lines
 };
 

@@ -37,6 +37,15 @@ PlotTexts plotTexts(const RunSettings& run)
     return texts;
 }
 
+std::string notPeriodicLine(const RunSettings& run, bool dispersionSolved)
+{
+    if (!run.periodicStable)
+        return "not periodic: unstable cell, curves from previous values";
+    if (!dispersionSolved)
+        return "not periodic: no dispersion solution, eta from 0";
+    return {};
+}
+
 void applyStepSettings(RunSettings& run, const std::string& stepCm, const std::string& maxSteps,
                        bool endOfElements)
 {

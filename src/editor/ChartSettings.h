@@ -23,6 +23,11 @@ std::string plotKind(const RunSettings& run);
 /// the beam-size flag replaces them by its own line.
 PlotTexts plotTexts(const RunSettings& run);
 
+/// The chart's line saying that the curves are no periodic solution, after the periodic solution of an
+/// update found the cell unstable (the curves start from the previous start values) or could not solve
+/// the dispersion (it starts from 0); empty when the solution was found.
+std::string notPeriodicLine(const RunSettings& run, bool dispersionSolved);
+
 /// "Yes" of the z-step group: MaxStep from the step box (cm), MaxSteps from the step-count box, then
 /// one sample per element when "end of elements" is chosen (MaxSteps 1). Throws ConversionError at
 /// the first box that is not a number; MaxStep read before a failing count stays stored.

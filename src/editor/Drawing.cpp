@@ -25,6 +25,10 @@ const KindDrawing kKindDrawings[kKindCount] = {
 constexpr double kPointElementHalfWidth = 0.015;
 // Full vertical range of the curves that fills 800/7 drawing units.
 constexpr double kDrawingUnitsPerRange = 800.0 / 7.0;
+// Drawing units from DrawBaseline up to the top of the tallest shape, and the gap kept between the top
+// of the drawing band and the lowest curve.
+constexpr double kBandTopAboveBaseline = 10.0;
+constexpr double kBandClearance = 10.0;
 
 void styleByFamily(ElementShape& shape, int family)
 {
@@ -144,14 +148,18 @@ CurveRange curveRange(const SeriesRange& series1, const SeriesRange& series2, co
     includeMaximum(series3, range.ymax);
     includeMinimum(series2, range.ymin);
     includeMinimum(series3, range.ymin);
+    range.lowest = range.ymin;
+    includeMinimum(series1, range.lowest);
     return range;
 }
 
 std::optional<AxisRange> scaleGraph(State& state, const CurveRange& range)
 {
-    const double span = std::fabs(range.ymin) + std::fabs(range.ymax);
+    double span = std::fabs(range.ymin) + std::fabs(range.ymax);
+    if (span == 0)
+        span = std::fabs(range.lowest); // only the red curve leaves the zero line, downwards
     // no range, or curves that left the numbers (a lens of no length): the drawing keeps its scale
-    if (!(span > 0) || !std::isfinite(span))
+    if (!(span > 0) || !std::isfinite(span) || !std::isfinite(range.lowest))
         return std::nullopt;
     const double old = state.drawScale == 0 ? 1.0 : state.drawScale;
     state.drawScale = span / kDrawingUnitsPerRange;
@@ -161,7 +169,12 @@ std::optional<AxisRange> scaleGraph(State& state, const CurveRange& range)
         shape.y0 *= r;
         shape.y1 *= r;
     }
-    return AxisRange{(state.drawBaseline - 20.0) * state.drawScale, 1.05 * std::fabs(range.ymax)};
+    // the band's top, the tallest shape (an alpha magnet), 10 drawing units below the lowest curve
+    const double bandTop = (state.drawBaseline + kBandTopAboveBaseline) * state.drawScale;
+    const double clearance = kBandClearance * state.drawScale;
+    const double offset = std::min(0.0, range.lowest - clearance - bandTop);
+    return AxisRange{offset + (state.drawBaseline - 20.0) * state.drawScale, 1.05 * std::fabs(range.ymax),
+                     offset};
 }
 
 double bottomAxisMaximum(const BeamLine& line)

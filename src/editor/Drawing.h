@@ -48,24 +48,29 @@ struct SeriesRange
 /// The vertical range the drawing is scaled to.
 struct CurveRange
 {
-    double ymin = 0; // min(0, minimum of series 2 and 3)
-    double ymax = 0; // max(0, maximum of each series)
+    double ymin = 0;   // min(0, minimum of series 2 and 3)
+    double ymax = 0;   // max(0, maximum of each series)
+    double lowest = 0; // min(0, minimum of every series): the drawing stays below it
 };
 
-/// The range of the three curve series: the minimum of series 1 is not taken, because the red curve's
-/// negative excursions may run into the drawing band.
+/// The range of the three curve series. The scale takes the minimum of series 2 and 3 only; the
+/// lowest point of all three decides where the drawing band goes.
 CurveRange curveRange(const SeriesRange& series1, const SeriesRange& series2, const SeriesRange& series3);
 
-/// A range of the chart's left axis.
+/// A range of the chart's left axis, and where the drawing is shown.
 struct AxisRange
 {
     double min = 0;
     double max = 0;
+    double drawingOffset = 0; // the drawing is shown this far below its shapes' own extents (<= 0)
 };
 
-/// SetScale / ScaleGraph: DrawScale = (|ymin| + |ymax|) / (800/7), every element shape's y0 and y1
-/// multiplied by new/old scale; returns the left axis range 1.05*|ymax| above and
-/// (DrawBaseline - 20)*DrawScale below. nullopt, with nothing changed, when the range is 0.
+/// SetScale / ScaleGraph: DrawScale = (|ymin| + |ymax|) / (800/7) (|lowest| when that is 0), every
+/// element shape's y0 and y1 multiplied by new/old scale; the left axis runs up to 1.05*|ymax|. The
+/// drawing band, whose top lies 10 drawing units above DrawBaseline, stays where it is while it clears
+/// the lowest curve by 10 drawing units; a lower curve takes the band down with it (drawingOffset).
+/// The axis runs down to (DrawBaseline - 20)*DrawScale below the band's place. nullopt, with nothing
+/// changed, when the range is 0.
 std::optional<AxisRange> scaleGraph(State& state, const CurveRange& range);
 
 /// The bottom axis maximum after an edit: LineLength + 0.75 m.

@@ -137,9 +137,31 @@ void ElementPanel::buildWidgets()
     connect(insert, &QPushButton::clicked, this, &ElementPanel::insertRequested);
     connect(m_scroll, &QPushButton::clicked, this, &ElementPanel::tuneRequested);
 
+    // the panel keeps one size for every kind of element, so that its buttons stay where they are
+    // while the user steps through the line: hidden controls keep their room, and the size is taken
+    // with every control shown and the widest captions (those of the alpha magnet) in place
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_scroll), static_cast<QWidget*>(m_units), static_cast<QWidget*>(m_type[0]),
+          static_cast<QWidget*>(m_type[1]), static_cast<QWidget*>(m_type[2])}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
+    const char* widest[3] = {"1st half alpha-Magnet", "2nd half alpha-Magnet", "full alpha-Magnet"};
+    for (int i = 0; i < 3; ++i)
+        m_type[i]->setText(widest[i]);
+    layout->activate();
+    // the grid takes the panel's width, its unit column the room the captions leave
+    const QMargins margins = layout->contentsMargins();
+    const int inner = sizeHint().width() - margins.left() - margins.right();
+    m_grid->setFixedWidth(inner);
+    m_grid->setColumnWidth(2, inner - 2 * m_grid->frameWidth() - kLabelWidth - kValueWidth);
+    layout->activate();
+    setFixedSize(sizeHint());
+    for (int i = 0; i < 3; ++i)
+        m_type[i]->setText(windowCaptions[i]);
     m_scroll->hide();
     m_units->hide();
-    adjustSize();
 }
 
 void ElementPanel::showParameter(int element, bool copyUnderWay)
@@ -205,10 +227,8 @@ void ElementPanel::showView(const PanelView& view)
     m_units->setVisible(view.unitsVisible);
     const QSignalBlocker blockUnits(m_units);
     m_units->setCurrentIndex(m_settings.unitsBoxDegrees ? 1 : 0);
-    // the panel floats over the chart outside any layout: it follows its rows itself
     m_typePanel->layout()->activate();
     layout()->activate();
-    adjustSize();
 }
 
 int ElementPanel::checkedType() const
@@ -236,8 +256,8 @@ void ElementPanel::cbUnitsChange()
 
 void ElementPanel::bbAcceptClick()
 {
-    acceptData(m_state, m_element, grid(), m_settings);
-    emit accepted();
+    if (acceptData(m_state, m_element, grid(), m_settings, m_messages))
+        emit accepted();
 }
 
 void ElementPanel::bbCancelClick()

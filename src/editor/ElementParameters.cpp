@@ -399,10 +399,21 @@ void getData(State& state, int e, const ParameterGrid& grid, PanelSettings& sett
     }
 }
 
-void acceptData(State& state, int e, const ParameterGrid& grid, PanelSettings& settings)
+bool acceptData(State& state, int e, const ParameterGrid& grid, PanelSettings& settings, Messages& messages)
 {
+    // a length that is no number stops getData at its cell, after the name, as every other cell does
+    double length = 0;
+    try {
+        length = parseDouble(grid.cell(1, 3));
+    } catch (const ConversionError&) {
+    }
+    if (length < 0) {
+        messages.error("the path length must not be negative!");
+        return false;
+    }
     getData(state, e, grid, settings);
     state.line.length = state.line.endPosition();
+    return true;
 }
 
 PanelView rbMTypeClick(State& state, int e, int typeChoice, PanelSettings& settings)

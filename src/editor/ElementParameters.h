@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Messages.h"
 #include "core/State.h"
 
 #include <array>
@@ -59,9 +60,11 @@ PanelView showParameter(State& state, int e, PanelSettings& settings);
 /// and LineLength.
 void getData(State& state, int e, const ParameterGrid& grid, PanelSettings& settings);
 
-/// "accept data": getData, then LineLength = s(N) + L(N). The window then hides the panel (unless
-/// "BL edit mode" is ticked), sets the bottom axis to LineLength + 0.75 and updates the curves.
-void acceptData(State& state, int e, const ParameterGrid& grid, PanelSettings& settings);
+/// "accept data": getData, then LineLength = s(N) + L(N); true. A path length typed negative is
+/// refused before anything is stored: "the path length must not be negative!" and false. After true
+/// the window hides the panel (unless "BL edit mode" is ticked), sets the bottom axis to
+/// LineLength + 0.75 and updates the curves.
+bool acceptData(State& state, int e, const ParameterGrid& grid, PanelSettings& settings, Messages& messages);
 
 /// The type buttons' handler for button typeChoice (0..3, 0 for none checked): applies that type to
 /// element e at once and returns the refilled panel.

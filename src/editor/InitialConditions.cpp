@@ -97,6 +97,20 @@ StartPanels hiddenPanels()
     return StartPanels{};
 }
 
+bool emittancesAccepted(const InitialBoxes& boxes, Messages& messages)
+{
+    for (const std::string* box : {&boxes.edEpsx, &boxes.edEpsy}) {
+        try {
+            if (parseDouble(*box) < 0) {
+                messages.error("emittances must not be negative!");
+                return false;
+            }
+        } catch (const ConversionError&) {
+        }
+    }
+    return true;
+}
+
 StartPanels singleParticleCommand(State& state)
 {
     setMode(state.run, true, false, false);

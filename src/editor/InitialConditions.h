@@ -49,6 +49,12 @@ struct StartPanels
 /// a ConversionError stops it at that box and the values read before stay stored. A true result asks
 /// the window to hide the panel and run the beam-dynamics update.
 
+/// The emittance boxes before a command or "use" reads them: true unless one holds a negative number;
+/// then "emittances must not be negative!" and false, and the caller stores nothing (a negative
+/// emittance has no beam size: the curves would be no numbers). A box that is no number is left to the
+/// reading, which stops at it.
+bool emittancesAccepted(const InitialBoxes& boxes, Messages& messages);
+
 /// "calculate single particle trajectory": graph mode trajectory only; returns the panels to show.
 StartPanels singleParticleCommand(State& state);
 /// "use" of the single particle: x0, x0', y0, y0', delta = dpp*10, D0, D0'; the particle back at its

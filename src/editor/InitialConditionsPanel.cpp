@@ -264,6 +264,11 @@ void InitialConditionsPanel::showLatticeFunctions()
 void InitialConditionsPanel::showBeamSizes()
 {
     InitialBoxes b = boxes();
+    // with a negative emittance in its box the panel opens to have it corrected, and nothing is taken
+    if (!emittancesAccepted(b, m_messages)) {
+        showPanels(beamSizePanels());
+        return;
+    }
     const StartPanels panels = showBeamSizesCommand(m_state, b);
     setBoxes(b);
     showPanels(panels);
@@ -307,6 +312,9 @@ void InitialConditionsPanel::bbSinPartClick()
 void InitialConditionsPanel::bbInitLatFunClick()
 {
     InitialBoxes b = boxes();
+    // the emittances are read in the beam-size and trajectory modes only
+    if ((m_state.run.showBeamSize || m_state.run.showTrajectory) && !emittancesAccepted(b, m_messages))
+        return;
     const bool update = useLatticeFunctions(m_state, b, m_messages);
     setBoxes(b);
     m_initLatFun->hide();
@@ -317,6 +325,8 @@ void InitialConditionsPanel::bbInitLatFunClick()
 void InitialConditionsPanel::initBeamSizeClick()
 {
     InitialBoxes b = boxes();
+    if (!emittancesAccepted(b, m_messages))
+        return;
     const bool update = useBeamSizes(m_state, b, m_messages);
     setBoxes(b);
     m_initLatFun->hide();

@@ -4,6 +4,8 @@
 
 #include <QPushButton>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <qcustomplot.h>
 
 namespace kestrune {
@@ -15,6 +17,9 @@ const QColor kNavy(0, 0, 128);
 const QColor kMaroon(128, 0, 0);
 const char* const kShowDispersion = "show dispersion";
 const char* const kHideDispersion = "do not show dispersion";
+const char* const kCurveLayer = "curves";
+// Curves with more points than this per pixel of the plot's width are drawn without smoothing.
+constexpr int kSmoothPointsPerPixel = 2;
 
 QFont arial(int pointSize, bool bold = false)
 {
@@ -25,26 +30,55 @@ QFont arial(int pointSize, bool bold = false)
 
 } // namespace
 
-/// Points of one pass, handed to the graphs in one call each.
+/// Points of one pass, handed to the graphs in one go, with the smallest and largest value of each
+/// series (NaN values left out, as the graphs leave them out of their ranges). Each series fills one of
+/// two point tables while the graph shows the other, so no table is copied or allocated again.
 class LatticeChart::Buffer : public PlotSink
 {
 public:
     void point(double s, double v1, double v2, double v3) override
     {
-        keys.push_back(s);
-        values[0].push_back(v1);
-        values[1].push_back(v2);
-        values[2].push_back(v3);
+        sorted = sorted && !(s < lastKey);
+        lastKey = s;
+        const double v[3] = {v1, v2, v3};
+        for (std::size_t n = 0; n < 3; ++n) {
+            filling(n).append(QCPGraphData(s, v[n]));
+            if (std::isnan(v[n]))
+                continue;
+            lower[n] = std::min(lower[n], v[n]);
+            upper[n] = std::max(upper[n], v[n]);
+        }
     }
     void clear()
     {
-        keys.clear();
-        for (QVector<double>& v : values)
-            v.clear();
+        for (std::size_t n = 0; n < 3; ++n)
+            filling(n).clear();
+        lower.fill(std::numeric_limits<double>::infinity());
+        upper.fill(-std::numeric_limits<double>::infinity());
+        sorted = true;
+        lastKey = -std::numeric_limits<double>::infinity();
+    }
+    /// Hands the points to the graphs; the tables they showed before are filled next.
+    void commit(const std::array<QCPGraph*, 3>& graphs)
+    {
+        for (std::size_t n = 0; n < 3; ++n)
+            graphs[n]->data()->set(filling(n), sorted);
+        current = 1 - current;
+        clear();
     }
 
-    QVector<double> keys;
-    std::array<QVector<double>, 3> values;
+    int count() { return static_cast<int>(filling(0).size()); }
+
+    std::array<double, 3> lower{};
+    std::array<double, 3> upper{};
+
+private:
+    QVector<QCPGraphData>& filling(std::size_t n) { return tables[n][current]; }
+
+    std::array<std::array<QVector<QCPGraphData>, 2>, 3> tables;
+    std::size_t current = 0;
+    bool sorted = true;
+    double lastKey = 0;
 };
 
 LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
@@ -76,9 +110,17 @@ LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
     m_plot->yAxis->setLabel("beta_x, y  (m);  eta*10  (m)");
     m_plot->yAxis->setRange(-80, 60);
 
-    m_plot->addLayer("shapes", m_plot->layer("main"), QCustomPlot::limAbove);
+    // the drawing lies under the curves on a layer of its own, and the curves on theirs, so that a
+    // tuning step repaints the curves alone; both on top of the others (which share one paint buffer),
+    // above "main", whose axis rect would take any click
+    m_plot->layer("overlay")->setMode(QCPLayer::lmLogical); // nothing is drawn there: no buffer of its own
+    m_plot->addLayer("shapes", m_plot->layer("overlay"), QCustomPlot::limAbove);
+    m_plot->addLayer(kCurveLayer, m_plot->layer("shapes"), QCustomPlot::limAbove);
+    m_plot->layer("shapes")->setMode(QCPLayer::lmBuffered);
+    m_plot->layer(kCurveLayer)->setMode(QCPLayer::lmBuffered);
     m_shapes = new MagShapePlottable(m_line, m_plot->xAxis, m_plot->yAxis);
     m_shapes->setLayer("shapes");
+    m_buffer->clear();
 
     connect(m_plot, &QCustomPlot::plottableClick, this,
             [this](QCPAbstractPlottable* plottable, int dataIndex, QMouseEvent*) {
@@ -99,6 +141,7 @@ void LatticeChart::prepareSeries(const QString& kind)
     if (!seriesCreated()) {
         for (std::size_t n = 0; n < m_graphs.size(); ++n) {
             m_graphs[n] = m_plot->addGraph(m_plot->xAxis, m_plot->yAxis);
+            m_graphs[n]->setLayer(kCurveLayer);
             m_graphs[n]->setPen(QPen(kSeriesColours[n], 1));
             m_graphs[n]->setAdaptiveSampling(true);
         }
@@ -108,6 +151,7 @@ void LatticeChart::prepareSeries(const QString& kind)
         graph->setName(kind);
         graph->data()->clear();
     }
+    m_valueSpans.fill(std::nullopt);
     m_buffer->clear();
 }
 
@@ -118,6 +162,7 @@ void LatticeChart::removeSeries()
             m_plot->removeGraph(graph);
         graph = nullptr;
     }
+    m_valueSpans.fill(std::nullopt);
     m_buffer->clear();
 }
 
@@ -133,20 +178,14 @@ int LatticeChart::pointCount(int series) const
 
 std::optional<double> LatticeChart::seriesMax(int series) const
 {
-    if (!seriesCreated())
-        return std::nullopt;
-    bool found = false;
-    const QCPRange range = m_graphs.at(static_cast<std::size_t>(series - 1))->data()->valueRange(found);
-    return found ? std::optional<double>(range.upper) : std::nullopt;
+    const std::optional<Span>& span = m_valueSpans.at(static_cast<std::size_t>(series - 1));
+    return seriesCreated() && span ? std::optional<double>(span->upper) : std::nullopt;
 }
 
 std::optional<double> LatticeChart::seriesMin(int series) const
 {
-    if (!seriesCreated())
-        return std::nullopt;
-    bool found = false;
-    const QCPRange range = m_graphs.at(static_cast<std::size_t>(series - 1))->data()->valueRange(found);
-    return found ? std::optional<double>(range.lower) : std::nullopt;
+    const std::optional<Span>& span = m_valueSpans.at(static_cast<std::size_t>(series - 1));
+    return seriesCreated() && span ? std::optional<double>(span->lower) : std::nullopt;
 }
 
 PlotSink& LatticeChart::sink()
@@ -158,10 +197,27 @@ void LatticeChart::commitPoints()
 {
     if (!seriesCreated())
         return;
-    const bool sorted = std::is_sorted(m_buffer->keys.begin(), m_buffer->keys.end());
-    for (std::size_t n = 0; n < m_graphs.size(); ++n)
-        m_graphs[n]->setData(m_buffer->keys, m_buffer->values[n], sorted);
-    m_buffer->clear();
+    // a curve of several points per pixel column shows no smoothing, and it is the slowest part of a
+    // redraw on a long line: smooth only curves that have the room for it
+    const int points = m_buffer->count();
+    const bool smooth = points <= kSmoothPointsPerPixel * std::max(1, m_plot->axisRect()->width());
+    for (std::size_t n = 0; n < m_graphs.size(); ++n) {
+        const bool found = m_buffer->lower[n] <= m_buffer->upper[n];
+        m_valueSpans[n] =
+            found ? std::optional<Span>(Span{m_buffer->lower[n], m_buffer->upper[n]}) : std::nullopt;
+        m_graphs[n]->setAntialiased(smooth);
+    }
+    m_buffer->commit(m_graphs);
+}
+
+void LatticeChart::setDrawingOffset(double offset)
+{
+    m_shapes->setOffset(offset);
+}
+
+double LatticeChart::drawingOffset() const
+{
+    return m_shapes->offset();
 }
 
 void LatticeChart::setTitleLines(const QStringList& lines)
@@ -249,6 +305,27 @@ QPoint LatticeChart::shapeCentre(int i) const
 void LatticeChart::refresh()
 {
     m_plot->replot();
+    m_drawn = drawnNow();
+}
+
+void LatticeChart::refreshCurves()
+{
+    if (!(drawnNow() == m_drawn)) {
+        refresh();
+        return;
+    }
+    m_plot->layer(kCurveLayer)->replot();
+}
+
+LatticeChart::Drawn LatticeChart::drawnNow() const
+{
+    return Drawn{m_plot->xAxis->range().lower,
+                 m_plot->xAxis->range().upper,
+                 m_plot->yAxis->range().lower,
+                 m_plot->yAxis->range().upper,
+                 m_plot->size(),
+                 m_title->text() + '\n' + m_foot->text() + '\n' + m_plot->xAxis->label() + '\n' +
+                     m_plot->yAxis->label()};
 }
 
 void LatticeChart::resizeEvent(QResizeEvent* event)

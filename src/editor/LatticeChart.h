@@ -57,6 +57,10 @@ public:
     PlotSink& sink();
     void commitPoints();
 
+    /// Shows the lattice drawing offset (left-axis units) below the shapes' own extents.
+    void setDrawingOffset(double offset);
+    double drawingOffset() const;
+
     QStringList titleLines() const { return m_titleLines; }
     void setTitleLines(const QStringList& lines);
     QStringList footLines() const { return m_footLines; }
@@ -85,6 +89,10 @@ public:
     QPoint shapeCentre(int i) const;
     /// Redraws at once.
     void refresh();
+    /// Redraws after the curves changed and nothing else: only the curve layer when the axes, the
+    /// texts and the size are those of the last redraw, else everything (the lattice drawing then
+    /// comes from its picture when its shapes did not move).
+    void refreshCurves();
 
 signals:
     /// A click on a series: its title (a curve kind, or the element index of a shape).
@@ -109,6 +117,28 @@ private:
     QStringList m_titleLines;
     QStringList m_footLines;
     std::unique_ptr<Buffer> m_buffer;
+    /// Smallest and largest value of a series.
+    struct Span
+    {
+        double lower = 0;
+        double upper = 0;
+    };
+    std::array<std::optional<Span>, 3> m_valueSpans; // of each curve series, kept as its points come
+
+    /// What a full redraw shows besides the curves and the drawing: axis ranges, size and texts.
+    struct Drawn
+    {
+        double keyLower = 0, keyUpper = 0, valueLower = 0, valueUpper = 0;
+        QSize size;
+        QString texts;
+        bool operator==(const Drawn& o) const
+        {
+            return keyLower == o.keyLower && keyUpper == o.keyUpper && valueLower == o.valueLower &&
+                   valueUpper == o.valueUpper && size == o.size && texts == o.texts;
+        }
+    };
+    Drawn drawnNow() const;
+    Drawn m_drawn; // as the last full redraw showed it
 };
 
 } // namespace kestrune

@@ -17,6 +17,13 @@ public:
 
     MagShapePlottable(const BeamLine& line, QCPAxis* keyAxis, QCPAxis* valueAxis);
 
+    /// The drawing is shown this far (value-axis units) below the shapes' own extents, so that it stays
+    /// below the lowest curve; 0 by default.
+    void setOffset(double offset) { m_offset = offset; }
+    double offset() const { return m_offset; }
+    /// How often the shapes were painted one by one (not taken from the picture of the last paint).
+    int paintCount() const { return m_paintCount; }
+
     /// Index of the topmost element whose outline holds the pixel position, 0 for none.
     int elementAt(const QPointF& pixel) const;
     /// Pixel position of the centre of the shape of element i.
@@ -34,8 +41,18 @@ protected:
 private:
     /// Pixel rectangle of shape i, widened to kMinClickWidth when asked.
     QRectF pixelBox(const ElementShape& shape, bool widen) const;
+    /// Paints every shape in view, one by one.
+    void paintShapes(QCPPainter* painter) const;
+    /// A fingerprint of what paintShapes would paint: the plot area and every shape's pixel box,
+    /// colour and style; area gets the part of the plot area the shapes cover.
+    quint64 pictureKey(QRect& area) const;
 
     const BeamLine& m_line;
+    double m_offset = 0;
+    QImage m_picture; // the shapes as painted last, over the part of the plot area they cover
+    QRect m_pictureArea;
+    quint64 m_pictureKey = 0;
+    int m_paintCount = 0;
 };
 
 /// The outline of a shape style inside a pixel box (rectangle, diamond, triangle, inverted triangle).

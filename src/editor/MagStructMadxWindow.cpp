@@ -23,7 +23,8 @@ void MagStructWindow::exportMadxClick()
     const std::optional<std::string> text = madxText(m_state, messages());
     if (!text)
         return;
-    const QString fileName = m_dialogs.saveFile(kExportMadxTitle, kMadxFilter, "madx");
+    const QString fileName = m_dialogs.saveFile(kExportMadxTitle, kMadxFilter, "madx",
+                                                QString::fromStdString(m_state.lastOpenedFile));
     if (!fileName.isEmpty())
         writeTextFileSafely(fileName.toStdString(), *text, messages());
 }
@@ -33,7 +34,8 @@ void MagStructWindow::exportTfsClick()
     const std::optional<TfsTable> table = latticeFunctionsTable(m_state, messages());
     if (!table)
         return;
-    const QString fileName = m_dialogs.saveFile(kExportTfsTitle, kTfsFilter, "tfs");
+    const QString fileName = m_dialogs.saveFile(kExportTfsTitle, kTfsFilter, "tfs",
+                                                QString::fromStdString(m_state.lastOpenedFile));
     if (!fileName.isEmpty())
         writeTextFileSafely(fileName.toStdString(), tfsText(*table), messages());
 }

@@ -16,6 +16,8 @@
 #include "optics/BetaFunctions.h"
 #include "ring/RingWindow.h"
 
+#include <QActionGroup>
+#include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -130,8 +132,18 @@ void MagStructWindow::buildListsMenu()
 {
     QMenu* lists = addMenu(menuBar(), "mnLists", "lists");
     addItem(lists, "show ", this, [this] { listShowClick(); });
-    addItem(lists, "add", this, [this] { listAddClick(); });
-    addItem(lists, "replace", this, [this] { listReplaceClick(); });
+    // "add" and "replace" show which one is in force; other windows may have changed it since
+    auto* mode = new QActionGroup(lists);
+    m_mnListAdd = addItem(lists, "add", this, [this] { listAddClick(); });
+    m_mnListReplace = addItem(lists, "replace", this, [this] { listReplaceClick(); });
+    for (QAction* action : {m_mnListAdd, m_mnListReplace}) {
+        action->setCheckable(true);
+        mode->addAction(action);
+    }
+    m_mnListAdd->setObjectName("mnListAdd");
+    m_mnListReplace->setObjectName("mnListReplace");
+    connect(lists, &QMenu::aboutToShow, this,
+            [this] { (m_state.listing.replaceList ? m_mnListReplace : m_mnListAdd)->setChecked(true); });
     addItem(lists, "clear", this, [this] { listClearClick(); });
     lists->addSeparator();
     addItem(lists, "beam parameters", this, [this] { beamParametersClick(); });
@@ -148,8 +160,9 @@ void MagStructWindow::installDefaultDialogs()
         return QFileDialog::getOpenFileName(this, title, QString::fromStdString(m_state.lastOpenedFile),
                                             filter);
     };
-    m_dialogs.saveFile = [this](const QString& title, const QString& filter, const QString& suffix) {
-        QFileDialog dialog(this, title, QString::fromStdString(m_state.lastOpenedFile), filter);
+    m_dialogs.saveFile = [this](const QString& title, const QString& filter, const QString& suffix,
+                                const QString& preset) {
+        QFileDialog dialog(this, title, preset, filter);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(suffix);
         return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
@@ -228,7 +241,7 @@ void MagStructWindow::lineOpened()
         m_windows.listing->showList();
     showZStepMenu();
     m_initialPanel->fillFromState();
-    beamDynamics();
+    updateCurves(ListWriter::PlotUpdate);
     lineChanged();
     showButtons();
     m_chart->refresh();
@@ -237,7 +250,8 @@ void MagStructWindow::lineOpened()
 void MagStructWindow::saveAsClick()
 {
     const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
-                                                kSaveLatticeDialog.defaultExtension);
+                                                kSaveLatticeDialog.defaultExtension,
+                                                QString::fromStdString(m_state.lastOpenedFile));
     if (!fileName.isEmpty())
         saveLatticeAs(m_state, messages(), fileName.toStdString());
 }
@@ -253,7 +267,7 @@ void MagStructWindow::printgraph1Click()
 
 void MagStructWindow::print1Click()
 {
-    exportChartDialog(this, m_chart->plot(), messages());
+    exportChartDialog(this, m_chart->plot(), messages(), m_state);
 }
 
 void MagStructWindow::titles(int which)
@@ -352,11 +366,15 @@ void MagStructWindow::listShowClick()
 void MagStructWindow::listAddClick()
 {
     m_state.listing.replaceList = false;
+    if (m_windows.listing)
+        m_windows.listing->showMode();
 }
 
 void MagStructWindow::listReplaceClick()
 {
     m_state.listing.replaceList = true;
+    if (m_windows.listing)
+        m_windows.listing->showMode();
 }
 
 void MagStructWindow::listClearClick()
@@ -374,7 +392,9 @@ void MagStructWindow::beamParametersClick()
 void MagStructWindow::betaFunctionsClick()
 {
     if (m_chart->seriesCreated() || !plotKind(m_state.run).empty()) {
-        beamDynamics();
+        // the list asked for stays in the text; the next plot update does not replace it
+        updateCurves(ListWriter::Command);
+        m_chart->refresh();
     } else {
         if (m_state.run.recomputePeriodic)
             periodicSolution(m_state, messages());
@@ -392,8 +412,9 @@ void MagStructWindow::magnetListClick()
 
 void MagStructWindow::saveListClick()
 {
+    const QString preset = QString::fromStdString(listFilePreset(m_state, QDir::currentPath().toStdString()));
     const QString fileName = m_dialogs.saveFile(kSaveListDialog.title, qtFilter(kSaveListDialog.filter),
-                                                kSaveListDialog.defaultExtension);
+                                                kSaveListDialog.defaultExtension, preset);
     if (!fileName.isEmpty())
         saveListAs(m_state, messages(), fileName.toStdString());
 }

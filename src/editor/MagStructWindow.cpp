@@ -15,6 +15,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,13 +24,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace kestrune {
 
 namespace {
-
-/// A message box of the window hands the activation back to it; that is no activation of its own.
-constexpr qint64 kOwnBoxActivationMs = 1000;
 
 QPushButton* makeButton(const QString& objectName, const QString& caption, const QString& hint,
                         QWidget* parent)
@@ -43,8 +42,8 @@ QPushButton* makeButton(const QString& objectName, const QString& caption, const
 
 } // namespace
 
-/// The window's own messages: every box is handed on to the program's messages, and its closing is
-/// remembered so that the activation it gives back does not count as one.
+/// The window's own messages: every box is handed on to the program's messages, and the window is told
+/// when it opens and closes, so that the activation the box gives back does not count as one.
 class MagStructWindow::WindowMessages : public Messages
 {
 public:
@@ -52,20 +51,23 @@ public:
 
     void error(const std::string& text) override
     {
+        m_window.ownBoxOpening();
         target().error(text);
-        boxClosed();
+        m_window.ownBoxClosed();
     }
     bool confirm(const std::string& question, std::optional<ScreenPoint> position) override
     {
+        m_window.ownBoxOpening();
         const bool yes = target().confirm(question, position);
-        boxClosed();
+        m_window.ownBoxClosed();
         return yes;
     }
     void askParticle() override
     {
         // the modal particle window hands the activation back too: the element list shown after it stays
+        m_window.ownBoxOpening();
         target().askParticle();
-        boxClosed();
+        m_window.ownBoxClosed();
     }
     void showList() override { target().showList(); }
 
@@ -73,11 +75,6 @@ private:
     Messages& target()
     {
         return m_window.m_windows.messages ? static_cast<Messages&>(*m_window.m_windows.messages) : m_screen;
-    }
-    void boxClosed()
-    {
-        m_window.m_ownBoxPending = true;
-        m_window.m_ownBoxClosed.restart();
     }
 
     MagStructWindow& m_window;
@@ -90,7 +87,12 @@ MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent
 {
     setObjectName("TfMagStruct");
     setWindowTitle("Magnet Lattice and Beam Dynamics Functions");
-    m_ownBoxClosed.start();
+    // another window of the program taking the focus after a box of this window makes the next
+    // activation a real one again
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focus) {
+        if (!m_ownBoxOpen && focus && focus != windowHandle())
+            m_activationOwed = false;
+    });
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -237,7 +239,8 @@ void MagStructWindow::buildPanels()
             m_elementPanel->hide();
         m_state.line.length = m_state.line.endPosition();
         lineChanged();
-        graphFunctions();
+        if (m_chart->seriesCreated())
+            updateCurves(ListWriter::PlotUpdate);
         m_chart->refresh();
     });
     connect(m_elementPanel, &ElementPanel::insertRequested, this, &MagStructWindow::bbInsertClick);
@@ -259,7 +262,7 @@ void MagStructWindow::buildPanels()
 
     m_tuningPanel = new TuningPanel(m_state, m_chart);
     m_tuningPanel->hide();
-    connect(m_tuningPanel, &TuningPanel::kChanged, this, &MagStructWindow::graphFunctions);
+    connect(m_tuningPanel, &TuningPanel::kChanged, this, &MagStructWindow::tuningStep);
     connect(m_tuningPanel, &TuningPanel::aborted, this, [this] {
         m_elementPanel->show();
         m_elementPanel->raise();
@@ -339,24 +342,54 @@ void MagStructWindow::getXYSeries(const QString& kind)
 
 void MagStructWindow::beamDynamics()
 {
+    updateCurves(ListWriter::PlotUpdate);
+    m_chart->refresh();
+}
+
+void MagStructWindow::updateCurves(ListWriter writer)
+{
     const std::string kind = plotKind(m_state.run);
     if (!kind.empty())
         getXYSeries(QString::fromStdString(kind));
     else if (!m_chart->seriesCreated())
         return;
-    if (m_state.run.recomputePeriodic)
-        periodicSolution(m_state, messages());
-    LatticeFunctionList list(m_state);
+    if (m_state.run.recomputePeriodic) {
+        const bool solved = periodicSolution(m_state, messages());
+        const std::string warning = notPeriodicLine(m_state.run, solved);
+        if (!warning.empty())
+            m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(warning));
+    }
+    LatticeFunctionList list(m_state, writer);
     linePass(m_state, messages(), &m_chart->sink(), &list);
     m_chart->commitPoints();
     setScale();
-    m_chart->refresh();
 }
 
 void MagStructWindow::graphFunctions()
 {
     if (m_chart->seriesCreated())
         beamDynamics();
+}
+
+void MagStructWindow::tuningStep()
+{
+    if (!m_chart->seriesCreated())
+        return;
+    updateCurves(ListWriter::PlotUpdate);
+    m_chart->refreshCurves();
+}
+
+void MagStructWindow::ownBoxOpening()
+{
+    m_ownBoxOpen = true;
+    if (m_tuningPanel)
+        m_tuningPanel->releaseBar();
+}
+
+void MagStructWindow::ownBoxClosed()
+{
+    m_ownBoxOpen = false;
+    m_activationOwed = true;
 }
 
 void MagStructWindow::setScale()
@@ -369,8 +402,10 @@ void MagStructWindow::setScale()
             ranges[n] = SeriesRange{*lower, *upper, false};
     }
     const std::optional<AxisRange> axis = scaleGraph(m_state, curveRange(ranges[0], ranges[1], ranges[2]));
-    if (axis)
+    if (axis) {
         m_chart->setLeftRange(axis->min, axis->max);
+        m_chart->setDrawingOffset(axis->drawingOffset);
+    }
 }
 
 void MagStructWindow::lineChanged()
@@ -395,10 +430,8 @@ void MagStructWindow::applyStep(const EditStep& step)
                                       m_editor.editOperation == EditOperation::Copy);
         m_elementPanel->raise();
     }
-    if (step.beamDynamics)
-        beamDynamics();
-    else if (step.updateIfCurves)
-        graphFunctions();
+    if (step.beamDynamics || (step.updateIfCurves && m_chart->seriesCreated()))
+        updateCurves(ListWriter::PlotUpdate);
     showButtons();
     m_chart->refresh();
 }
@@ -494,13 +527,20 @@ void MagStructWindow::formActivate()
 
 bool MagStructWindow::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate) {
-        const bool ownBox = m_ownBoxPending && m_ownBoxClosed.elapsed() < kOwnBoxActivationMs;
-        m_ownBoxPending = false;
-        if (!ownBox)
+    if (event->type() == QEvent::WindowActivate && !m_ownBoxOpen) {
+        if (m_activationOwed)
+            m_activationOwed = false;
+        else
             formActivate();
     }
     return QMainWindow::event(event);
+}
+
+void MagStructWindow::hideEvent(QHideEvent* event)
+{
+    // shown again, the window is activated for real
+    m_activationOwed = false;
+    QMainWindow::hideEvent(event);
 }
 
 void MagStructWindow::keyPressEvent(QKeyEvent* event)

@@ -4,8 +4,8 @@
 #include "core/Messages.h"
 #include "core/State.h"
 #include "editor/LineEditing.h"
+#include "io/Listing.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -34,8 +34,10 @@ struct MagStructDialogs
 {
     /// Open dialog: the chosen file name, empty when cancelled.
     std::function<QString(const QString& title, const QString& filter)> openFile;
-    /// Save dialog: the chosen file name, empty when cancelled.
-    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix)>
+    /// Save dialog, opened on preset (a file name or a folder): the chosen file name, empty when
+    /// cancelled.
+    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix,
+                          const QString& preset)>
         saveFile;
     /// Print dialog: true when confirmed.
     std::function<bool(QPrinter&)> choosePrinter;
@@ -64,7 +66,7 @@ public:
     const EditorState& editor() const { return m_editor; }
 
     /// The beam-dynamics update: series for the graph mode, periodic solution when asked for, the line
-    /// pass into the curves and the lattice-function list, then the vertical scaling.
+    /// pass into the curves and the lattice-function list, then the vertical scaling and one redraw.
     void beamDynamics();
     /// The update only when the curve series exist.
     void graphFunctions();
@@ -122,6 +124,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -144,6 +147,13 @@ private:
     void initial();
     /// After a file was opened or imported: the boxes, panels and chart follow the new line.
     void lineOpened();
+    /// The update without the redraw; its list is written by writer.
+    void updateCurves(ListWriter writer);
+    /// A step of the tuning bar: the update when the curves exist, and a redraw of the curves.
+    void tuningStep();
+    /// A message box of the window opens / has closed: the activation it hands back is not counted.
+    void ownBoxOpening();
+    void ownBoxClosed();
     void getXYSeries(const QString& kind);
     void setScale();
     void applyStep(const EditStep& step);
@@ -159,8 +169,10 @@ private:
     std::unique_ptr<WindowMessages> m_messages;
     EditorState m_editor;
     MagStructDialogs m_dialogs;
-    QElapsedTimer m_ownBoxClosed; // when a message box of this window closed last
-    bool m_ownBoxPending = false;
+    bool m_ownBoxOpen = false;
+    // a message box of this window closed and no other window of the program has had the focus since:
+    // the next activation is the one the box hands back, whenever it comes
+    bool m_activationOwed = false;
 
     LatticeChart* m_chart = nullptr;
     ElementPanel* m_elementPanel = nullptr;
@@ -186,6 +198,8 @@ private:
 
     QAction* m_mnZStep = nullptr;
     QAction* m_mnRing = nullptr;
+    QAction* m_mnListAdd = nullptr;
+    QAction* m_mnListReplace = nullptr;
 };
 
 } // namespace kestrune

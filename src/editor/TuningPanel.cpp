@@ -1,10 +1,13 @@
 #include "editor/TuningPanel.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -12,6 +15,14 @@
 #include <QVBoxLayout>
 
 namespace kestrune {
+
+/// The tuning bar, whose repeating arrow can be stopped when a message box takes the mouse release.
+class TuningScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+    void stopRepeat() { setRepeatAction(QAbstractSlider::SliderNoAction); }
+};
 
 TuningPanel::TuningPanel(State& state, QWidget* parent) : QFrame(parent), m_state(state)
 {
@@ -46,7 +57,7 @@ void TuningPanel::buildWidgets()
     valueRow->addWidget(abort);
     layout->addLayout(valueRow);
 
-    m_bar = new QScrollBar(Qt::Horizontal, this);
+    m_bar = new TuningScrollBar(Qt::Horizontal, this);
     m_bar->setObjectName("ScrollBar1");
     m_bar->setRange(kScrollMin, kScrollMax);
     m_bar->setSingleStep(1);
@@ -144,12 +155,36 @@ void TuningPanel::rbQkClick()
         showView(kestrune::startTuning(m_state, m_tuning, m_tuning.element));
 }
 
+void TuningPanel::releaseBar()
+{
+    m_bar->stopRepeat();
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(), QPointF(), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(m_bar, &release);
+    // a pressed arrow starts its repeat around its first step; stop it again once the press is handled
+    QMetaObject::invokeMethod(
+        m_bar,
+        [bar = QPointer<TuningScrollBar>(m_bar)] {
+            if (bar)
+                bar->stopRepeat();
+        },
+        Qt::QueuedConnection);
+}
+
 void TuningPanel::scrollBar1Scroll(int position)
 {
     if (m_tuning.element < 1)
         return;
+    if (m_stepping) {
+        // a step is still running behind its message box: the bar stays where that step put it
+        const QSignalBlocker block(m_bar);
+        m_bar->setValue(m_tuning.position);
+        return;
+    }
+    m_stepping = true;
     showView(scrollTo(m_state, m_tuning, position, m_fine->isChecked()));
     emit kChanged();
+    m_stepping = false;
 }
 
 void TuningPanel::scrollBar1Exit()

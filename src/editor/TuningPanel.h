@@ -13,6 +13,8 @@ class QScrollBar;
 
 namespace kestrune {
 
+class TuningScrollBar;
+
 /// The tuning panel (objectName "pnScroll"): a scroll bar that varies the strength k of one quadrupole
 /// around a base value, fine (0.02 % of the start value per step) or coarse (1 % per step).
 class TuningPanel : public QFrame
@@ -26,6 +28,9 @@ public:
     /// Every click on an element shape: the bar goes to 0 and the start value is taken from element;
     /// while the panel is open the tuning restarts for it.
     void elementClicked(int element);
+    /// A message box is about to open: a pressed arrow of the bar stops repeating its step, since the
+    /// box takes the release of the mouse button. One arrow click is one step.
+    void releaseBar();
     /// The element the bar varies (0 before the first start).
     int element() const { return m_tuning.element; }
     const TuningState& tuning() const { return m_tuning; }
@@ -49,9 +54,10 @@ private:
 
     State& m_state;
     TuningState m_tuning;
+    bool m_stepping = false; // a bar step is running (its update may hold a message box open)
 
     QLabel* m_label = nullptr;
-    QScrollBar* m_bar = nullptr;
+    TuningScrollBar* m_bar = nullptr;
     QRadioButton* m_qk = nullptr;
     QRadioButton* m_fine = nullptr;
     QLineEdit* m_value = nullptr;

@@ -1,5 +1,6 @@
 #include "io/GraphExportQt.h"
 
+#include "io/Listing.h"
 #include "io/WmfPaintEngineQt.h"
 
 #include <QDir>
@@ -24,9 +25,10 @@ SaveGraphHook& saveGraphHook()
     return hook;
 }
 
-QString askGraphFile(QWidget* owner)
+QString askGraphFile(QWidget* owner, const QString& startFolder)
 {
-    QFileDialog dialog(owner, "save graph as metafile", QString(), "MetaFile (*.wmf)");
+    QFileDialog dialog(owner, "save graph as metafile",
+                       startFolder.isEmpty() ? QDir::currentPath() : startFolder, "MetaFile (*.wmf)");
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix("wmf");
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -86,9 +88,9 @@ QString createError(const QString& fileName, const QString& reason)
 
 } // namespace
 
-QString saveGraphDialog(QWidget* owner)
+QString saveGraphDialog(QWidget* owner, const QString& startFolder)
 {
-    return saveGraphHook() ? saveGraphHook()(owner) : askGraphFile(owner);
+    return saveGraphHook() ? saveGraphHook()(owner) : askGraphFile(owner, startFolder);
 }
 
 void setSaveGraphDialogHook(SaveGraphHook hook)
@@ -139,6 +141,16 @@ bool exportChartDialog(QWidget* owner, QCustomPlot* plot, Messages& messages)
     if (fileName.isEmpty())
         return false;
     return saveChart(plot, fileName, messages);
+}
+
+bool exportChartDialog(QWidget* owner, QCustomPlot* plot, Messages& messages, State& state)
+{
+    const QString folder = QString::fromStdString(saveDialogFolder(state, QDir::currentPath().toStdString()));
+    const QString fileName = saveGraphDialog(owner, folder);
+    if (fileName.isEmpty() || !saveChart(plot, fileName, messages))
+        return false;
+    state.lastSaveFolder = QFileInfo(fileName).absolutePath().toStdString();
+    return true;
 }
 
 bool printChart(QCustomPlot* plot, QPrinter& printer, const QMarginsF& marginsPercent)

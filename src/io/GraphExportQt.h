@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Messages.h"
+#include "core/State.h"
 
 #include <QMarginsF>
 #include <QString>
@@ -18,8 +19,9 @@ namespace kestrune {
 using SaveGraphHook = std::function<QString(QWidget* owner)>;
 
 /// The "save graph as metafile" dialog (filter "MetaFile (*.wmf)", default extension "wmf"),
-/// owned by the calling window; returns the chosen file name, empty when cancelled.
-QString saveGraphDialog(QWidget* owner);
+/// owned by the calling window and opened in startFolder (the working folder when empty); returns the
+/// chosen file name, empty when cancelled.
+QString saveGraphDialog(QWidget* owner, const QString& startFolder = QString());
 /// Puts hook in the place of the dialog (tests); an empty hook brings the dialog back.
 void setSaveGraphDialogHook(SaveGraphHook hook);
 
@@ -35,6 +37,9 @@ bool saveChart(QCustomPlot* plot, const QString& fileName, Messages& messages);
 /// The metafile export of a chart window: asks with saveGraphDialog(owner), then saveChart.
 /// False when cancelled or when the file could not be written.
 bool exportChartDialog(QWidget* owner, QCustomPlot* plot, Messages& messages);
+/// The same, with the dialog opened where the user saved last (state.lastSaveFolder, else the working
+/// folder); a written file's folder becomes the last save folder.
+bool exportChartDialog(QWidget* owner, QCustomPlot* plot, Messages& messages, State& state);
 
 /// Prints the chart on one page, stretched into the page less the margins (per cent of the page
 /// width for left and right, of its height for top and bottom). False when the printer failed.

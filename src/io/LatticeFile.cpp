@@ -157,7 +157,10 @@ public:
     [[noreturn]] void fail(const char* what, const std::string& found) const
     {
         std::string text = "line " + std::to_string(m_line) + ": " + what + " expected";
-        text += found.empty() ? " but the file ends" : ", found '" + cut(found, 40) + "'";
+        const std::string shown = printableText(cut(found, 40));
+        // bytes that are no text (a picture chosen by mistake) are shown as \xNN and called what they are
+        const std::string kind = shown == cut(found, 40) ? "" : "binary data ";
+        text += found.empty() ? " but the file ends" : ", found " + kind + "'" + shown + "'";
         throw ReadError(text);
     }
 
@@ -699,7 +702,10 @@ bool readLatticeFile(State& state, Messages& messages, const std::string& fileNa
 bool saveLatticeAs(State& state, Messages& messages, const std::string& fileName)
 {
     state.lastSavedFile = fileName;
-    return writeLatticeFile(state, messages, fileName);
+    const bool written = writeLatticeFile(state, messages, fileName);
+    if (written)
+        state.lastSaveFolder = std::filesystem::path(fileName).parent_path().string();
+    return written;
 }
 
 bool saveScratchLattice(State& state, Messages& messages)

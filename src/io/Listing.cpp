@@ -3,23 +3,109 @@
 #include "core/Format.h"
 #include "core/Kinematics.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <filesystem>
 
 namespace kestrune {
 
 namespace {
 
-/// The lines of a new list: the text cleared first when lists replace each other.
-std::vector<std::string>& startList(State& state)
-{
-    if (state.listing.replaceList)
-        clearList(state);
-    return state.listing.lines;
-}
-
 void add(std::vector<std::string>& lines, std::initializer_list<std::string> texts)
 {
     lines.insert(lines.end(), texts);
+}
+
+/// A new, empty list at the end of the text; the text is cleared first when lists replace each other.
+ListBlock& newList(ListText& text)
+{
+    if (text.replaceList)
+        text.blocks.clear();
+    text.blocks.emplace_back();
+    ++text.revision;
+    return text.blocks.back();
+}
+
+/// The list written last (a new one on an empty text).
+ListBlock& lastList(ListText& text)
+{
+    if (text.blocks.empty())
+        text.blocks.emplace_back();
+    return text.blocks.back();
+}
+
+/// Where text lines go in list: after its last rows, a new part.
+ListPart& linesPart(ListBlock& list)
+{
+    if (list.parts.empty() || !list.parts.back().rows.empty())
+        list.parts.emplace_back();
+    return list.parts.back();
+}
+
+ListPart& rowsPart(ListBlock& list)
+{
+    if (list.parts.empty())
+        list.parts.emplace_back();
+    return list.parts.back();
+}
+
+/// The list of a plot update: the previous plot update's list is taken out of the text and emptied,
+/// keeping its memory, and goes to the end as the newest list.
+ListBlock& plotUpdateList(ListText& text)
+{
+    ListBlock list;
+    const auto previous = std::find_if(text.blocks.begin(), text.blocks.end(),
+                                       [](const ListBlock& b) { return b.fromPlotUpdate; });
+    if (previous != text.blocks.end()) {
+        list = std::move(*previous);
+        text.blocks.erase(previous);
+    }
+    if (text.replaceList)
+        text.blocks.clear();
+    if (!list.parts.empty()) {
+        ListPart first = std::move(list.parts.front());
+        first.lines.clear();
+        first.rows.clear();
+        list.parts.clear();
+        list.parts.push_back(std::move(first));
+    }
+    list.fromPlotUpdate = true;
+    text.blocks.push_back(std::move(list));
+    ++text.revision;
+    return text.blocks.back();
+}
+
+std::string rowLine(const ListNumberRow& row)
+{
+    std::string line = rightJustify(row.name, 7) + " ";
+    for (double v : row.values)
+        line += fmt("%9.3f", v);
+    return line;
+}
+
+std::size_t lineCount(const ListBlock& list)
+{
+    std::size_t n = 0;
+    for (const ListPart& part : list.parts)
+        n += part.lines.size() + part.rows.size();
+    return n;
+}
+
+std::vector<std::string> formattedLines(const ListText& text)
+{
+    std::size_t n = 0;
+    for (const ListBlock& list : text.blocks)
+        n += lineCount(list);
+    std::vector<std::string> lines;
+    lines.reserve(n);
+    for (const ListBlock& list : text.blocks)
+        for (const ListPart& part : list.parts) {
+            lines.insert(lines.end(), part.lines.begin(), part.lines.end());
+            for (const ListNumberRow& row : part.rows)
+                lines.push_back(rowLine(row));
+        }
+    return lines;
 }
 
 std::string magnetLine(int i, const LatticeElement& e, const BeamParameters& beam, double bRho, double s)
@@ -44,23 +130,35 @@ std::string latticeLine(const LatticeElement& e)
 
 void addList(State& state, const std::vector<std::string>& lines)
 {
-    std::vector<std::string>& text = startList(state);
-    text.insert(text.end(), lines.begin(), lines.end());
+    ListPart& part = linesPart(newList(state.listing));
+    part.lines.insert(part.lines.end(), lines.begin(), lines.end());
 }
 
 void appendToList(State& state, const std::vector<std::string>& lines)
 {
-    state.listing.lines.insert(state.listing.lines.end(), lines.begin(), lines.end());
+    ListPart& part = linesPart(lastList(state.listing));
+    part.lines.insert(part.lines.end(), lines.begin(), lines.end());
+    ++state.listing.revision;
 }
 
 void clearList(State& state)
 {
-    state.listing.lines.clear();
+    state.listing.blocks.clear();
+    ++state.listing.revision;
 }
 
 std::vector<std::string> listLines(const State& state)
 {
-    return state.listing.lines;
+    return formattedLines(state.listing);
+}
+
+std::size_t newestListLine(const State& state)
+{
+    const std::vector<ListBlock>& blocks = state.listing.blocks;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i + 1 < blocks.size(); ++i)
+        n += lineCount(blocks[i]);
+    return n;
 }
 
 void setListTitle(State& state, const std::string& title)
@@ -70,10 +168,14 @@ void setListTitle(State& state, const std::string& title)
 
 void magnetList(State& state, Messages& messages)
 {
-    std::vector<std::string>& lines = startList(state);
-    add(lines, {"", "", "Magnet Lattice", separatorLine(),
-                "    # Name code    l(m)  rho(m) k(1/m^2) ml(1/m^2) cp(MeV)    B(T)  B'(T/m) B\"*l(T/m) s(m)",
-                separatorLine(), ""});
+    std::vector<std::string> lines{
+        "",
+        "",
+        "Magnet Lattice",
+        separatorLine(),
+        "    # Name code    l(m)  rho(m) k(1/m^2) ml(1/m^2) cp(MeV)    B(T)  B'(T/m) B\"*l(T/m) s(m)",
+        separatorLine(),
+        ""};
     BeamParameters& beam = state.beam;
     updateKinematics(beam, EnergyKind::Momentum, beam.referenceMomentum);
     double bRho = beam.momentum / kSpeedOfLight / beam.charge; // T m
@@ -88,15 +190,17 @@ void magnetList(State& state, Messages& messages)
         lines.push_back(magnetLine(i, e, beam, bRho, s));
     }
     lines.push_back(separatorLine());
+    addList(state, lines);
     messages.showList();
 }
 
 void LatticeFunctionList::row(int index, const ListRow& values)
 {
-    std::vector<std::string>& lines = m_state.listing.lines;
+    ListText& text = m_state.listing;
     if (index == 0) {
-        startList(m_state);
-        add(lines, {"", m_state.listing.title, "", separatorLine(), ""});
+        ListBlock& list = m_writer == ListWriter::PlotUpdate ? plotUpdateList(text) : newList(text);
+        std::vector<std::string>& lines = linesPart(list).lines;
+        add(lines, {"", text.title, "", separatorLine(), ""});
         if (m_state.run.showBetaFunctions)
             lines.push_back(
                 "   Name   betax(m)  alphax    dnuex   eta(m)  etap(mr) betay(m)  alphay    dnuey     s(m)");
@@ -109,18 +213,18 @@ void LatticeFunctionList::row(int index, const ListRow& values)
         lines.push_back(line + fmt("%9.3f", 0.0));
         return;
     }
-    const std::string name = index <= kMaxElements ? m_state.line.at(index).name : std::string();
-    std::string line = rightJustify(name, 7) + " ";
-    for (double v : values)
-        line += fmt("%9.3f", v);
-    lines.push_back(line);
+    ListNumberRow row;
+    if (index <= kMaxElements)
+        row.name = m_state.line.at(index).name;
+    std::copy(values.begin(), values.end(), row.values.begin());
+    rowsPart(lastList(text)).rows.push_back(std::move(row));
+    ++text.revision;
 }
 
 void matrixList(State& state, Messages& messages)
 {
-    std::vector<std::string>& lines = startList(state);
-    add(lines,
-        {" ", " ", "x-Matrix by Print", "6x6 transformation matrix for one period", separatorLine(), ""});
+    std::vector<std::string> lines{
+        " ", " ", "x-Matrix by Print", "6x6 transformation matrix for one period", separatorLine(), ""};
     for (const auto& row : state.matrix.m) {
         std::string line = "   ";
         for (double v : row)
@@ -128,6 +232,7 @@ void matrixList(State& state, Messages& messages)
         lines.push_back(line);
     }
     add(lines, {separatorLine(), ""});
+    addList(state, lines);
     messages.showList();
 }
 
@@ -191,11 +296,14 @@ void beamParameterList(State& state, Messages& messages)
     const double eKin0 = std::sqrt(cp0 * cp0 + mc2 * mc2) - mc2;
     const double gamma0 = eKin0 / mc2 + 1;
     const double beta0 = cp0 / (eKin0 + mc2);
-    std::vector<std::string>& lines = startList(state);
-    add(lines,
-        {separatorLine(), "", "   Beam Parameter List", "", separatorLine(),
-         cut("   Particle Type:                   " + beam.name, 51) + (beam.massNumber > 1 ? "-ion" : ""),
-         "   rest mass,                mc^2 = " + siFormat(mc2, "eV")});
+    std::vector<std::string> lines{separatorLine(),
+                                   "",
+                                   "   Beam Parameter List",
+                                   "",
+                                   separatorLine(),
+                                   cut("   Particle Type:                   " + beam.name, 51) +
+                                       (beam.massNumber > 1 ? "-ion" : ""),
+                                   "   rest mass,                mc^2 = " + siFormat(mc2, "eV")};
     if (beam.isIon)
         add(lines, {"   Charge Multiplicity,       Z = " + std::to_string(beam.charge),
                     "   Atomic mass units,         A = " + fmt("%8.3f", beam.massNumber)});
@@ -207,6 +315,7 @@ void beamParameterList(State& state, Messages& messages)
          "   norm. emittance,   eps_x*gamma = " + fmt("%8.3f", state.lf.epsX * gamma0 * 1e6) + " mm*mrad",
          "   norm. emittance,   eps_y*gamma = " + fmt("%8.3f", state.lf.epsY * gamma0 * 1e6) + " mm*mrad",
          separatorLine(), ""});
+    addList(state, lines);
     messages.showList();
 }
 
@@ -214,41 +323,44 @@ void rfParameterList(State& state, Messages& messages)
 {
     const RfParameters& rf = state.rf;
     const std::string dots = " = ..........";
-    std::vector<std::string>& lines = startList(state);
-    add(lines, {separatorLine(),
-                "",
-                "   Rf-parameter",
-                "",
-                separatorLine(),
-                "   rf-frequency,            f_rf" + dots + fmt("%10.4g", rf.frequency / 1e6) + " MHz",
-                "   harmonic number,            h" + dots + fmt("%10.4g", state.ringParams.harmonicNumber),
-                "   momentum compaction,    eta_c" + dots + fmt("%10.4g", rf.slipFactor),
-                "   tot. available rf-power, P_rf" + dots + fmt("%10.5f", rf.power / 1000) + " kW",
-                "",
-                separatorLine(),
-                "   cavity parameters:",
-                separatorLine(),
-                "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
-                "   tot. cavity length,    CavLen" + dots + fmt("%10.4g", rf.cavityLength) + " m",
-                "   tot.cavity voltage,      V_rf" + dots + fmt("%10.5f", rf.voltage / 1e6) + " MV",
-                "   energy acceptance     dE/E_rf" + dots + fmt("%10.5f", rf.energyAcceptance * 100) + " %",
-                cut("   cavity material,                          " + rf.cavityMaterial, 55),
-                "   tot.shunt impedance,   CavImp" + dots + fmt("%10.5f", rf.shuntImpedance / 1e6) + " MOhm",
-                "   cavity losses,          P_cav" + dots + fmt("%10.5f", rf.cavityLossPower / 1000) + " kW",
-                "   misc. rf losses        P_misc" + dots + fmt("%10.5f", rf.miscLossPower / 1000) + " kW",
-                "   available beam power,     P_b" + dots + fmt("%10.5f", rf.beamPower / 1000) + " kW",
-                "   maximum beam current,     I_b" + dots + fmt("%10.5f", rf.maxBeamCurrent * 1000) + " mA",
-                separatorLine(),
-                ""});
+    addList(state,
+            {separatorLine(),
+             "",
+             "   Rf-parameter",
+             "",
+             separatorLine(),
+             "   rf-frequency,            f_rf" + dots + fmt("%10.4g", rf.frequency / 1e6) + " MHz",
+             "   harmonic number,            h" + dots + fmt("%10.4g", state.ringParams.harmonicNumber),
+             "   momentum compaction,    eta_c" + dots + fmt("%10.4g", rf.slipFactor),
+             "   tot. available rf-power, P_rf" + dots + fmt("%10.5f", rf.power / 1000) + " kW",
+             "",
+             separatorLine(),
+             "   cavity parameters:",
+             separatorLine(),
+             "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
+             "   tot. cavity length,    CavLen" + dots + fmt("%10.4g", rf.cavityLength) + " m",
+             "   tot.cavity voltage,      V_rf" + dots + fmt("%10.5f", rf.voltage / 1e6) + " MV",
+             "   energy acceptance     dE/E_rf" + dots + fmt("%10.5f", rf.energyAcceptance * 100) + " %",
+             cut("   cavity material,                          " + rf.cavityMaterial, 55),
+             "   tot.shunt impedance,   CavImp" + dots + fmt("%10.5f", rf.shuntImpedance / 1e6) + " MOhm",
+             "   cavity losses,          P_cav" + dots + fmt("%10.5f", rf.cavityLossPower / 1000) + " kW",
+             "   misc. rf losses        P_misc" + dots + fmt("%10.5f", rf.miscLossPower / 1000) + " kW",
+             "   available beam power,     P_b" + dots + fmt("%10.5f", rf.beamPower / 1000) + " kW",
+             "   maximum beam current,     I_b" + dots + fmt("%10.5f", rf.maxBeamCurrent * 1000) + " mA",
+             separatorLine(),
+             ""});
     messages.showList();
 }
 
 void latticeList(State& state, Messages& messages)
 {
-    std::vector<std::string>& lines = startList(state);
-    add(lines, {"", separatorLine(), "   lattice structure and magnet parameters", separatorLine(),
-                "    name   ID      l(m) 1/rho(1/m) Ain(deg)  Aout(deg)  k(1/m^2)      s(m)",
-                "   Start                                                       " + fmt("%10.5f", 0.0)});
+    std::vector<std::string> lines{
+        "",
+        separatorLine(),
+        "   lattice structure and magnet parameters",
+        separatorLine(),
+        "    name   ID      l(m) 1/rho(1/m) Ain(deg)  Aout(deg)  k(1/m^2)      s(m)",
+        "   Start                                                       " + fmt("%10.5f", 0.0)};
     for (int i = 1; i <= state.line.count && i <= kMaxElements; ++i)
         lines.push_back(latticeLine(state.line.at(i)));
     // before the ring is expanded there is no full ring: the end is the end of the line
@@ -257,13 +369,14 @@ void latticeList(State& state, Messages& messages)
                                                          : state.line.length;
     add(lines,
         {"   End                                      " + cut(fmt("%10.5f", end), 10), separatorLine()});
+    addList(state, lines);
     messages.showList();
 }
 
 std::string listFileText(const ListText& listing)
 {
     std::string text;
-    for (const std::string& line : listing.lines)
+    for (const std::string& line : formattedLines(listing))
         text += line + "\r\n";
     return text;
 }
@@ -273,7 +386,27 @@ bool saveListAs(State& state, Messages& messages, const std::string& fileName)
     if (!writeTextFileSafely(fileName, listFileText(state.listing), messages))
         return false;
     state.lastSavedFile = fileName;
+    state.lastSaveFolder = std::filesystem::path(fileName).parent_path().string();
     return true;
+}
+
+std::string saveDialogFolder(const State& state, const std::string& workingFolder)
+{
+    return state.lastSaveFolder.empty() ? workingFolder : state.lastSaveFolder;
+}
+
+std::string listFilePreset(const State& state, const std::string& workingFolder)
+{
+    const std::filesystem::path folder(saveDialogFolder(state, workingFolder));
+    if (state.lastOpenedFile.empty())
+        return folder.string();
+    // never the lattice file's own name: saving the list under it would overwrite the lattice
+    const std::filesystem::path lattice = std::filesystem::path(state.lastOpenedFile).filename();
+    std::string extension = lattice.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string stem = lattice.stem().string();
+    return (folder / (extension == ".txt" ? stem + "-list.txt" : stem + ".txt")).string();
 }
 
 } // namespace kestrune

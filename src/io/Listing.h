@@ -10,7 +10,7 @@
 
 namespace kestrune {
 
-/// The save dialog of the list text; it starts from state.lastOpenedFile.
+/// The save dialog of the list text; it starts from listFilePreset.
 constexpr FileDialogText kSaveListDialog{"save parameter lists to file", "List Data |*.txt;", "txt"};
 
 /// The list title the beam-line pass gives the lattice-function list.
@@ -27,6 +27,8 @@ void appendToList(State& state, const std::vector<std::string>& lines);
 void clearList(State& state);
 /// The list text as the list window shows, saves and prints it, one string per line.
 std::vector<std::string> listLines(const State& state);
+/// Index (from 0) of the first line of the newest list in listLines; 0 for an empty text.
+std::size_t newestListLine(const State& state);
 
 /// Sets the title of the next lattice-function list.
 void setListTitle(State& state, const std::string& title);
@@ -35,17 +37,26 @@ void setListTitle(State& state, const std::string& title);
 /// particle at the momentum after the last linac section; referenceMomentum stays.
 void magnetList(State& state, Messages& messages);
 
+/// Who writes a lattice-function list: a list command (the list is added like every other list), or
+/// the plot update of the beam-dynamics window, whose list replaces the one of the previous plot update
+/// and becomes the newest list, so that the text does not grow while the user tunes.
+enum class ListWriter { Command, PlotUpdate };
+
 /// Writes the rows of a pass as lattice-function list lines: index 0 writes the title block, the
-/// column header of the graph mode and the start line; index i the line after element i. Never shows
-/// the list by itself.
+/// column header of the graph mode and the start line; index i the line after element i, kept as
+/// numbers until the text is shown. Never shows the list by itself.
 class LatticeFunctionList : public ListSink
 {
 public:
-    explicit LatticeFunctionList(State& state) : m_state(state) {}
+    explicit LatticeFunctionList(State& state, ListWriter writer = ListWriter::Command)
+        : m_state(state), m_writer(writer)
+    {
+    }
     void row(int index, const ListRow& values) override;
 
 private:
     State& m_state;
+    ListWriter m_writer;
 };
 
 /// Appends the 6 x 6 total matrix M and shows the list.
@@ -70,7 +81,13 @@ void latticeList(State& state, Messages& messages);
 std::string listFileText(const ListText& listing);
 
 /// "save to file" after the dialog chose fileName: writes the list lines, replacing the file safely,
-/// and records fileName as the last saved name; true on success.
+/// and records fileName as the last saved name and its folder as the last save folder; true on success.
 bool saveListAs(State& state, Messages& messages, const std::string& fileName);
+
+/// The folder the list and chart save dialogs open in: where the user saved last, else workingFolder.
+std::string saveDialogFolder(const State& state, const std::string& workingFolder);
+/// The name the list save dialog is preset with: the lattice file opened last with the list extension
+/// ".txt", in saveDialogFolder; the folder alone before a lattice file was opened.
+std::string listFilePreset(const State& state, const std::string& workingFolder);
 
 } // namespace kestrune

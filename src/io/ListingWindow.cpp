@@ -4,10 +4,11 @@
 #include "io/Listing.h"
 
 #include <QEvent>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <algorithm>
+#include <QStatusBar>
 
 namespace kestrune {
 
@@ -37,21 +38,46 @@ ListingWindow::ListingWindow(State& state, Windows& windows, QWidget* parent)
     close->setObjectName("mnClose");
     connect(close, &QAction::triggered, this, &ListingWindow::closeClick);
 
+    m_mode = new QLabel(this);
+    m_mode->setObjectName("lMode");
+    statusBar()->addWidget(m_mode);
+    showMode();
+
     resize(937, 500);
 }
 
 void ListingWindow::showList()
 {
-    const std::vector<std::string> lines = listLines(m_state);
-    const bool appended =
-        lines.size() >= m_shown.size() && std::equal(m_shown.begin(), m_shown.end(), lines.begin());
-    const int firstNew = appended ? static_cast<int>(m_shown.size()) : 0;
-    m_list->setPlainText(toStringList(lines).join('\n'));
-    m_shown = lines;
     show();
+    fillMemo();
+    showMode();
     raise();
     activateWindow();
-    m_list->verticalScrollBar()->setValue(firstNew);
+}
+
+void ListingWindow::showMode()
+{
+    m_mode->setText(m_state.listing.replaceList ? "replace: each new list replaces the text"
+                                                : "add: new lists are appended to the text");
+}
+
+void ListingWindow::fillMemo()
+{
+    m_list->setPlainText(toStringList(listLines(m_state)).join('\n'));
+    m_shownRevision = m_state.listing.revision;
+    // the memo's vertical scroll bar counts lines: the newest list's first line goes to the top
+    m_list->verticalScrollBar()->setValue(static_cast<int>(newestListLine(m_state)));
+}
+
+bool ListingWindow::event(QEvent* event)
+{
+    // lists written while the window stood in the background (plot updates) show when it comes back
+    if (event->type() == QEvent::WindowActivate) {
+        if (m_state.listing.revision != m_shownRevision)
+            fillMemo();
+        showMode();
+    }
+    return QMainWindow::event(event);
 }
 
 QFont ListingWindow::listFont() const

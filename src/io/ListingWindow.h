@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 
+class QLabel;
 class QPlainTextEdit;
 
 namespace kestrune {
@@ -16,9 +17,10 @@ class ListingWindow : public QMainWindow
 public:
     ListingWindow(State& state, Windows& windows, QWidget* parent = nullptr);
 
-    /// Rewrites the memo from the state's list text and shows the window, scrolled to the first
-    /// line that was not there before.
+    /// Rewrites the memo from the state's list text and shows the window, scrolled to the newest list.
     void showList();
+    /// Shows in the status line whether new lists are added to the text or replace it.
+    void showMode();
 
     /// The font of the list text, which the printer takes over.
     QFont listFont() const;
@@ -26,16 +28,20 @@ public:
     bool printListing(QWidget* owner);
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    /// The memo from the state's list text, scrolled to the newest list.
+    void fillMemo();
     void mListDblClick();
     void closeClick();
 
     State& m_state;
     Windows& m_windows;
     QPlainTextEdit* m_list = nullptr;
-    std::vector<std::string> m_shown; // the lines in the memo
+    QLabel* m_mode = nullptr;
+    unsigned long m_shownRevision = 0; // the list text's revision the memo shows
 };
 
 } // namespace kestrune

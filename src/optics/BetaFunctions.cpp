@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace kestrune {
 
@@ -34,13 +35,15 @@ inline void carryPlane(double r11, double r12, double r21, double r22, double& b
     const double beta1 = (r11 * r11 * beta - 2 * r11 * r12 * alpha + r12 * r12 * gamma) / det;
     const double alpha1 = (-r11 * r21 * beta + (r11 * r22 + r12 * r21) * alpha - r12 * r22 * gamma) / det;
     // phase advance from R12 = sqrt(beta beta1) sin(dmu), R11 = sqrt(beta1 / beta) (cos(dmu) + alpha
-    // sin(dmu))
-    const double root = std::sqrt(beta1 * beta);
-    const double sinMu = std::clamp(r12 / root, -1.0, 1.0);
-    const double cosMu = beta / root * r11 - alpha * sinMu;
-    double dphi = std::asin(sinMu) / kTwoPi;
-    if (cosMu < 0)
-        dphi = 0.5 - dphi;
+    // sin(dmu)): sin and cos of dmu times sqrt(beta beta1) > 0 are R12 and beta R11 - alpha R12. The
+    // quadrant is that of arcsin(sin dmu), or pi - arcsin for cos dmu < 0: between -pi/2 and 3 pi/2.
+    double dphi = std::numeric_limits<double>::quiet_NaN(); // no phase for a beta that is not positive
+    if (beta1 * beta > 0) {
+        dphi = std::atan2(r12, beta * r11 - alpha * r12);
+        if (dphi < -kPi / 2)
+            dphi += kTwoPi;
+        dphi /= kTwoPi;
+    }
     beta = beta1;
     alpha = alpha1;
     gamma = (1 + alpha1 * alpha1) / beta1;
@@ -322,9 +325,13 @@ void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
             plotPoint(plot, lf, mode, s);
         } else {
             const double ds = e.length / n;
+            // the slices of an element share one matrix, except where the particle's energy changes
+            // from slice to slice (linac sections, electrostatic gaps)
+            const bool sameSlices = e.code != code::kLinac && e.code != code::kElectrostatic;
             for (int j = 0; j < n; ++j) {
                 s += ds;
-                elementMatrix(state, messages, i, ds);
+                if (j == 0 || !sameSlices)
+                    elementMatrix(state, messages, i, ds);
                 carryFunctions(state.matrix.r, lf, mode);
                 plotPoint(plot, lf, mode, s);
             }

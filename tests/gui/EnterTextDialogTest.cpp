@@ -1,8 +1,10 @@
 #include "app/EnterTextDialog.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace kestrune {
@@ -40,6 +42,29 @@ TEST(EnterTextDialog, ClosingOtherwiseKeepsTheEnteredText)
     dialog.show();
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(state.enteredText, "3");
+}
+
+TEST(EnterTextDialog, ThePromptIsWrittenInTheDialog)
+{
+    State state;
+    Windows windows;
+    EnterTextDialog dialog(state, windows);
+    QString shown;
+    bool visible = false;
+    // without a window manager the caption is not seen: the prompt stands beside the OK button
+    QTimer::singleShot(0, &dialog, [&] {
+        auto* prompt = dialog.findChild<QLabel*>("lPrompt");
+        if (prompt) {
+            shown = prompt->text();
+            visible = prompt->isVisible() && dialog.rect().contains(prompt->geometry());
+        }
+        QTest::keyClicks(dialog.findChild<QLineEdit*>("edText"), "3");
+        dialog.bbAcceptClick();
+    });
+    EXPECT_TRUE(dialog.ask("repeat BL how many times?"));
+    EXPECT_EQ(shown, "repeat BL how many times?");
+    EXPECT_TRUE(visible);
     EXPECT_EQ(state.enteredText, "3");
 }
 

@@ -1,5 +1,6 @@
 #include "core/State.h"
 #include "io/ListPrinterQt.h"
+#include "io/Listing.h"
 #include "io/ListingWindow.h"
 #include "support/FakeMessages.h"
 
@@ -153,14 +154,14 @@ TEST_F(ListingWindowTest, LooksAsTheListWindow)
 
 TEST_F(ListingWindowTest, ShowsTheStateTextAndHidesOnDoubleClickOrClose)
 {
-    state.listing.lines = {"", "Magnet Lattice", std::string(90, '-')};
+    addList(state, {"", "Magnet Lattice", std::string(90, '-')});
     window.showList();
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(memo()->toPlainText(), "\nMagnet Lattice\n" + QString(90, '-'));
 
     QTest::mouseDClick(memo()->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
     EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(state.listing.lines.size(), 3u); // hiding keeps the text
+    EXPECT_EQ(listLines(state).size(), 3u); // hiding keeps the text
 
     window.showList();
     ASSERT_TRUE(window.isVisible());
@@ -171,17 +172,20 @@ TEST_F(ListingWindowTest, ShowsTheStateTextAndHidesOnDoubleClickOrClose)
 
 TEST_F(ListingWindowTest, AnAddedListIsScrolledIntoView)
 {
+    std::vector<std::string> first;
     for (int i = 0; i < 100; ++i)
-        state.listing.lines.push_back("first list " + std::to_string(i));
+        first.push_back("first list " + std::to_string(i));
+    addList(state, first);
     window.showList();
     EXPECT_EQ(memo()->verticalScrollBar()->value(), 0);
 
-    state.listing.lines.push_back("second list");
+    addList(state, {"second list"});
     window.showList();
     EXPECT_EQ(memo()->verticalScrollBar()->value(), memo()->verticalScrollBar()->maximum());
     EXPECT_GT(memo()->verticalScrollBar()->value(), 50);
 
-    state.listing.lines = {"replaced"}; // a replaced list starts at the top
+    clearList(state); // a replaced list starts at the top
+    addList(state, {"replaced"});
     window.showList();
     EXPECT_EQ(memo()->verticalScrollBar()->value(), 0);
     EXPECT_EQ(memo()->toPlainText(), "replaced");
@@ -191,7 +195,7 @@ TEST_F(ListingWindowTest, PrintsTheListTextInItsFont)
 {
     QTemporaryDir dir;
     const QString target = dir.filePath("listing.pdf");
-    state.listing.lines = {"Storage Ring Parameters"};
+    addList(state, {"Storage Ring Parameters"});
     setPrintDialogHook([&](QPrinter& p, QWidget*) {
         p.setOutputFormat(QPrinter::PdfFormat);
         p.setOutputFileName(target);

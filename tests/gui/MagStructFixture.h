@@ -30,7 +30,13 @@ protected:
             dialogTitles.push_back(title);
             return openAnswer;
         };
-        window->dialogs().saveFile = [](const QString&, const QString&, const QString&) { return QString(); };
+        window->dialogs().saveFile = [this](const QString& title, const QString&, const QString& suffix,
+                                            const QString& preset) {
+            saveTitles.push_back(title);
+            saveSuffixes.push_back(suffix);
+            savePresets.push_back(preset);
+            return saveAnswer;
+        };
         window->dialogs().choosePrinter = [](QPrinter&) { return false; };
         window->dialogs().enterText = [this](const QString& caption, const QString& preset) {
             enterCaptions.push_back(caption);
@@ -66,6 +72,10 @@ protected:
     std::unique_ptr<QtMessages> qtMessages;
     std::unique_ptr<MagStructWindow> window;
     QString openAnswer;
+    QString saveAnswer; // the save dialogs' answer: empty for cancel
+    QStringList saveTitles;
+    QStringList saveSuffixes;
+    QStringList savePresets;
     std::optional<QString> enterAnswer;
     QStringList dialogTitles;
     QStringList enterCaptions;

@@ -26,7 +26,8 @@ protected:
     MagStructMadx()
     {
         dir = freshTestFolder("kestrune-magstruct-madx");
-        window->dialogs().saveFile = [this](const QString& title, const QString&, const QString& suffix) {
+        window->dialogs().saveFile = [this](const QString& title, const QString&, const QString& suffix,
+                                            const QString&) {
             dialogTitles.push_back(title);
             saveSuffixes.push_back(suffix);
             return saveAnswer;

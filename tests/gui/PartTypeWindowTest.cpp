@@ -203,5 +203,30 @@ TEST_F(PartTypeWindowTest, CloseEndsTheModalShowAndKeepsTheParticle)
     EXPECT_DOUBLE_EQ(state.beam.massNumber, 1.0);
 }
 
+TEST_F(PartTypeWindowTest, EnergiesThatAreNotPositiveAreRefused)
+{
+    const BeamParameters before = state.beam;
+    control<QRadioButton>("rbEkin")->click();
+    type("edEkin", "-5");
+    clickAccept();
+    ASSERT_FALSE(fake.errors.empty());
+    EXPECT_EQ(fake.errors.back(), "kinetic energy must be positive!");
+    EXPECT_EQ(state.beam.momentum, before.momentum);
+    EXPECT_EQ(state.beam.referenceMomentum, before.referenceMomentum);
+    EXPECT_EQ(state.beam.beta, before.beta);
+
+    // switching back to the momentum box does not take the negative energy either
+    control<QRadioButton>("rbMom")->click();
+    EXPECT_EQ(fake.errors.back(), "kinetic energy must be positive!");
+    EXPECT_EQ(state.beam.momentum, before.momentum);
+    EXPECT_EQ(box("edMom")->text(), "1000.000");
+
+    type("edMom", "0");
+    clickAccept();
+    EXPECT_EQ(fake.errors.back(), "momentum must be positive!");
+    EXPECT_EQ(state.beam.momentum, before.momentum);
+    EXPECT_EQ(state.beam.referenceMomentum, before.referenceMomentum);
+}
+
 } // namespace
 } // namespace kestrune

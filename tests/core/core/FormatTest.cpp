@@ -67,4 +67,15 @@ TEST(NumberInput, RejectsTextWithTheToolkitMessage)
     }
 }
 
+TEST(Format, PrintableTextEscapesBytesThatAreNoText)
+{
+    EXPECT_EQ(printableText("plain 1.5e-3 text"), "plain 1.5e-3 text");
+    EXPECT_EQ(printableText("\x89PNG\r\n\x1a\n"), "\\x89PNG\\x0D\\x0A\\x1A\\x0A");
+    EXPECT_EQ(printableText(std::string("a\0b", 3)), "a\\x00b");
+    // well-formed UTF-8 stays as it is; a cut or overlong sequence does not
+    EXPECT_EQ(printableText("\xC2\xB5m"), "\xC2\xB5m");
+    EXPECT_EQ(printableText("\xE2\x82"), "\\xE2\\x82");
+    EXPECT_EQ(printableText("\xC0\xAF"), "\\xC0\\xAF");
+}
+
 } // namespace kestrune

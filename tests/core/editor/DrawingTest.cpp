@@ -30,16 +30,18 @@ State drawnLine()
 TEST(Drawing, ScalesDrawingToTheCurves)
 {
     State state = drawnLine();
-    // beta_x up to 40 m, 10 eta down to -5 m; the red curve's minimum does not count
-    const CurveRange range = curveRange(series(-100, 40), series(0, 20), series(-5, 3));
+    // beta_x up to 40 m, 10 eta down to -5 m: the band clears the dispersion where it is
+    const CurveRange range = curveRange(series(1, 40), series(0, 20), series(-5, 3));
     EXPECT_DOUBLE_EQ(range.ymax, 40);
     EXPECT_DOUBLE_EQ(range.ymin, -5);
+    EXPECT_DOUBLE_EQ(range.lowest, -5);
 
     const auto axis = scaleGraph(state, range);
     ASSERT_TRUE(axis.has_value());
     EXPECT_NEAR(state.drawScale, 0.39375, kTol);
     EXPECT_NEAR(axis->min, -31.5, kTol);
     EXPECT_NEAR(axis->max, 42, kTol);
+    EXPECT_EQ(axis->drawingOffset, 0);
     EXPECT_NEAR(state.line.shape(1).y0, -23.625, kTol);
     EXPECT_NEAR(state.line.shape(1).y1, -20.475, kTol);
 
@@ -50,6 +52,47 @@ TEST(Drawing, ScalesDrawingToTheCurves)
     // halving the range halves the drawing
     scaleGraph(state, CurveRange{-2.5, 20});
     EXPECT_NEAR(state.line.shape(1).y1, -20.475 / 2, kTol);
+}
+
+TEST(Drawing, DrawingBandGoesBelowTheLowestCurveInEveryMode)
+{
+    // beam sizes: sigma_x up to 3 mm, -sigma_y down to -3 mm; the band (top 10 units above the
+    // baseline, at -50 units) would cut through the green curve at its place
+    State state = drawnLine();
+    const CurveRange beam = curveRange(series(0.5, 3), series(-3, -0.5), series(0, 1));
+    auto axis = scaleGraph(state, beam);
+    ASSERT_TRUE(axis.has_value());
+    const double scale = 6 / (800.0 / 7); // the scale keeps the full range of the curves
+    EXPECT_NEAR(state.drawScale, scale, kTol);
+    const double bandTop = (state.drawBaseline + 10) * scale + axis->drawingOffset;
+    EXPECT_NEAR(bandTop, -3 - 10 * scale, kTol); // 10 drawing units below the lowest curve
+    EXPECT_NEAR(axis->min, axis->drawingOffset - 80 * scale, kTol);
+    EXPECT_NEAR(axis->max, 3.15, kTol);
+    // every shape, drawn at the offset, lies below the lowest curve
+    for (int i = 1; i <= state.line.count; ++i)
+        EXPECT_LT(std::max(state.line.shape(i).y0, state.line.shape(i).y1) + axis->drawingOffset, -3) << i;
+
+    // trajectories: the red curve alone runs down to -100 mm and takes the band with it
+    const CurveRange trajectory = curveRange(series(-100, 40), series(0, 20), series(-5, 3));
+    EXPECT_DOUBLE_EQ(trajectory.ymin, -5);
+    EXPECT_DOUBLE_EQ(trajectory.lowest, -100);
+    axis = scaleGraph(state, trajectory);
+    ASSERT_TRUE(axis.has_value());
+    EXPECT_NEAR(state.drawScale, 0.39375, kTol);
+    EXPECT_NEAR((state.drawBaseline + 10) * state.drawScale + axis->drawingOffset, -100 - 3.9375, kTol);
+    EXPECT_LT(axis->min, -100 - 20 * state.drawScale);
+
+    // a red curve that alone leaves the zero line, downwards, still scales the drawing
+    axis = scaleGraph(state, curveRange(series(-8, 0), series(0, 0), series(0, 0)));
+    ASSERT_TRUE(axis.has_value());
+    EXPECT_NEAR(state.drawScale, 8 / (800.0 / 7), kTol);
+    EXPECT_LT((state.drawBaseline + 10) * state.drawScale + axis->drawingOffset, -8);
+
+    // positive curves keep the band where it always was
+    axis = scaleGraph(state, curveRange(series(0, 40), series(0, 20), series(0, 3)));
+    ASSERT_TRUE(axis.has_value());
+    EXPECT_EQ(axis->drawingOffset, 0);
+    EXPECT_NEAR(axis->min, -80 * 0.35, kTol);
 }
 
 TEST(Drawing, CurvesWithoutRangeChangeNothing)

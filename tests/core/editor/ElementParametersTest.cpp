@@ -2,6 +2,7 @@
 
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "support/FakeMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -430,6 +431,40 @@ TEST(ElementParameters, RoundTripStoresWhatThePanelShows)
     EXPECT_DOUBLE_EQ(el.k, -1.23457);
     EXPECT_DOUBLE_EQ(state.line.at(3).s, 0.62346);
     EXPECT_EQ(state.line.shape(2).colour, colour::kGreen);
-    acceptData(state, 2, view.grid, settings);
+    test::FakeMessages messages;
+    EXPECT_TRUE(acceptData(state, 2, view.grid, settings, messages));
     EXPECT_DOUBLE_EQ(state.line.length, 1.12346);
+    EXPECT_TRUE(messages.errors.empty());
+}
+
+TEST(ElementParameters, NegativeLengthIsRefusedBeforeAnythingIsStored)
+{
+    State state = lineOf(3);
+    state.line.at(2).code = code::kQuadrupole;
+    state.line.at(2).k = 1.5;
+    state.line.length = state.line.endPosition();
+    PanelSettings settings;
+    PanelView view = showParameter(state, 2, settings);
+    const LatticeElement before = state.line.at(2);
+    const double s3 = state.line.at(3).s;
+    const double length = state.line.length;
+    view.grid.cell(1, 1) = "QNEW";
+    view.grid.cell(1, 3) = "-1.0";
+    view.grid.cell(1, 4) = "3.5";
+    test::FakeMessages messages;
+    EXPECT_FALSE(acceptData(state, 2, view.grid, settings, messages));
+    ASSERT_EQ(messages.errors.size(), 1u);
+    EXPECT_EQ(messages.errors[0], "the path length must not be negative!");
+    EXPECT_EQ(state.line.at(2).name, before.name);
+    EXPECT_DOUBLE_EQ(state.line.at(2).length, before.length);
+    EXPECT_DOUBLE_EQ(state.line.at(2).k, before.k);
+    EXPECT_DOUBLE_EQ(state.line.at(3).s, s3);
+    EXPECT_DOUBLE_EQ(state.line.length, length);
+
+    // a length of 0 is a thin element, and a length that is no number stops at its cell as before
+    view.grid.cell(1, 3) = "0";
+    EXPECT_TRUE(acceptData(state, 2, view.grid, settings, messages));
+    view.grid.cell(1, 3) = "abc";
+    EXPECT_THROW(acceptData(state, 2, view.grid, settings, messages), ConversionError);
+    EXPECT_EQ(messages.errors.size(), 1u);
 }

@@ -328,3 +328,21 @@ TEST(InitialConditions, ResetAndBoxesAfterFileOpen)
     EXPECT_EQ(boxes.edDpp, "   0.100");
     EXPECT_EQ(boxes.edXo, "   2.500");
 }
+
+TEST(InitialConditions, NegativeEmittancesAreRefusedBeforeTheyAreRead)
+{
+    FakeMessages messages;
+    InitialBoxes boxes;
+    boxes.edEpsx = "10";
+    boxes.edEpsy = "0";
+    EXPECT_TRUE(emittancesAccepted(boxes, messages));
+    EXPECT_TRUE(messages.errors.empty());
+    boxes.edEpsy = " -0.5";
+    EXPECT_FALSE(emittancesAccepted(boxes, messages));
+    ASSERT_EQ(messages.errors.size(), 1u);
+    EXPECT_EQ(messages.errors[0], "emittances must not be negative!");
+    // a box that is no number is left to the reading, which names it
+    boxes.edEpsy = "x";
+    EXPECT_TRUE(emittancesAccepted(boxes, messages));
+    EXPECT_EQ(messages.errors.size(), 1u);
+}

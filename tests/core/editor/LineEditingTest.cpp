@@ -4,6 +4,7 @@
 #include "editor/Drawing.h"
 #include "editor/ElementParameters.h"
 #include "io/LatticeFile.h"
+#include "io/Listing.h"
 #include "support/FakeMessages.h"
 #include "support/TestFolder.h"
 
@@ -495,7 +496,7 @@ TEST_F(LineEditing, ClearEmptiesLineAndResets)
     buildLine({1, 2});
     state.drawScale = 0.5;
     state.line.superPeriods = 4;
-    state.listing.lines.push_back("list");
+    addList(state, {"list"});
     startCopy(state, editor, messages);
     clearLattice(state, editor);
     EXPECT_EQ(state.line.count, 0);
@@ -503,7 +504,7 @@ TEST_F(LineEditing, ClearEmptiesLineAndResets)
     EXPECT_EQ(state.line.superPeriods, 1);
     EXPECT_DOUBLE_EQ(state.drawScale, 1);
     EXPECT_DOUBLE_EQ(state.beam.restEnergy, 511000.0);
-    EXPECT_TRUE(state.listing.lines.empty());
+    EXPECT_TRUE(listLines(state).empty());
     EXPECT_EQ(editor.editOperation, EditOperation::None);
     EXPECT_EQ(state.line.at(1).name, "");
 }

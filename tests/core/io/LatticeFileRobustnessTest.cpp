@@ -123,5 +123,19 @@ TEST(LatticeFileRobustness, RandomMutationsAreReadOrRefused)
     }
 }
 
+TEST(LatticeFileRobustness, BinaryFileIsNamedAsSuchInReadableText)
+{
+    State state;
+    test::FakeMessages messages;
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    EXPECT_FALSE(readLatticeText(state, messages, png, "picture.png"));
+    ASSERT_EQ(messages.errors.size(), 1u);
+    EXPECT_EQ(messages.errors[0],
+              "cannot read lattice file picture.png, line 1: the format number expected, found binary data "
+              "'\\x89PNG'");
+    for (char c : messages.errors[0])
+        EXPECT_TRUE(c >= 0x20 && c < 0x7F) << static_cast<int>(static_cast<unsigned char>(c));
+}
+
 } // namespace
 } // namespace kestrune

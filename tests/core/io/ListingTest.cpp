@@ -67,7 +67,7 @@ TEST(Listing, MagnetListFollowsTheMomentumThroughTheLinac)
     State state = listedLine();
     FakeMessages messages;
     magnetList(state, messages);
-    expectLines(state.listing.lines, golden("magnet-list.txt"));
+    expectLines(listLines(state), golden("magnet-list.txt"));
     EXPECT_EQ(messages.listShows, 1);
     // the list leaves the particle behind the linac; the reference stays
     EXPECT_NEAR(state.beam.kineticEnergy, 1.1e9 - 511003.4 + 130.564, 1e-2);
@@ -81,31 +81,32 @@ TEST(Listing, ListsAccumulateUnlessTheyReplace)
     magnetList(state, messages);
     magnetList(state, messages);
     const std::vector<std::string> one = golden("magnet-list.txt");
-    ASSERT_EQ(state.listing.lines.size(), 2 * one.size());
-    EXPECT_EQ(state.listing.lines[one.size() + 2], "Magnet Lattice");
+    const std::vector<std::string> two = listLines(state);
+    ASSERT_EQ(two.size(), 2 * one.size());
+    EXPECT_EQ(two[one.size() + 2], "Magnet Lattice");
 
     state.listing.replaceList = true;
     magnetList(state, messages);
-    expectLines(state.listing.lines, one);
+    expectLines(listLines(state), one);
 }
 
 TEST(Listing, LatticeListEndsAtTheLineOrTheFullRing)
 {
     State state = listedLine();
     FakeMessages messages;
-    state.listing.lines = {"kept"};
+    addList(state, {"kept"});
     latticeList(state, messages);
     std::vector<std::string> expected = golden("lattice-list.txt");
     expected.insert(expected.begin(), "kept");
-    expectLines(state.listing.lines, expected);
+    expectLines(listLines(state), expected);
     EXPECT_EQ(messages.listShows, 1);
 
     // after expansion the end is the exit of the last element of the full ring
     state.ringElementCount = 3;
-    state.listing.lines.clear();
+    clearList(state);
     latticeList(state, messages);
-    EXPECT_EQ(state.listing.lines[state.listing.lines.size() - 2],
-              "   End                                         2.50000");
+    const std::vector<std::string> lines = listLines(state);
+    EXPECT_EQ(lines[lines.size() - 2], "   End                                         2.50000");
 }
 
 TEST(Listing, LatticeFunctionRowsByGraphMode)
@@ -125,13 +126,86 @@ TEST(Listing, LatticeFunctionRowsByGraphMode)
         list.row(1, after1);
         list.row(3, after3);
     }
-    expectLines(state.listing.lines, golden("lattice-functions-beta.txt"));
+    expectLines(listLines(state), golden("lattice-functions-beta.txt"));
 
     // a new pass with replacing lists starts from an empty text; rows after the start never clear
     state.listing.replaceList = true;
     list.row(0, start);
     list.row(1, after1);
-    EXPECT_EQ(state.listing.lines.size(), 7u);
+    EXPECT_EQ(listLines(state).size(), 7u);
+}
+
+/// One pass of rows as the line pass writes them: the start row, then one row per element.
+void writePass(State& state, ListWriter writer, int elements, double scale)
+{
+    LatticeFunctionList list(state, writer);
+    list.row(0, ListRow{10 * scale, 0, 0, 0, 0, 5 * scale, 0, 0, 0});
+    for (int i = 1; i <= elements; ++i)
+        list.row(i, ListRow{scale * i, -0.5, 0.01 * i, 0.1, 0.2, 2.0, 0.3, 0.02 * i, 1.5 * i});
+}
+
+TEST(Listing, PlotUpdatesReplaceTheListOfThePreviousPlotUpdate)
+{
+    State state = listedLine();
+    state.run.showBetaFunctions = true;
+    setListTitle(state, kLatticeFunctionsTitle);
+    addList(state, {"asked for first"});
+    writePass(state, ListWriter::PlotUpdate, 3, 1.0);
+    addList(state, {"asked for second"});
+    writePass(state, ListWriter::PlotUpdate, 3, 2.0);
+
+    // the same pass written by a list command, alone in a text
+    State alone = state;
+    clearList(alone);
+    writePass(alone, ListWriter::Command, 3, 2.0);
+    const std::vector<std::string> pass = listLines(alone);
+
+    std::vector<std::string> expected{"asked for first", "asked for second"};
+    expected.insert(expected.end(), pass.begin(), pass.end());
+    expectLines(listLines(state), expected);
+    // the plot update's list is the newest: the window scrolls to it
+    EXPECT_EQ(newestListLine(state), 2u);
+    EXPECT_EQ(listLines(state)[newestListLine(state) + 5].substr(0, 17), "   Name   betax(m");
+}
+
+TEST(Listing, ListCommandsKeepTheirPassesAndPlotUpdatesDoNotGrowTheText)
+{
+    State state = listedLine();
+    state.run.showBetaFunctions = true;
+    writePass(state, ListWriter::Command, 5, 1.0);
+    writePass(state, ListWriter::Command, 5, 2.0);
+    const std::size_t twoLists = listLines(state).size();
+    for (int update = 0; update < 1000; ++update)
+        writePass(state, ListWriter::PlotUpdate, 5, 1.0 + update);
+    const std::vector<std::string> lines = listLines(state);
+    // two asked-for lists and the last plot update's list, each of 5 + 1 + 5 lines
+    EXPECT_EQ(lines.size(), twoLists + twoLists / 2);
+    EXPECT_EQ(lines.back().substr(0, 17), "      A  5000.000"); // element 5 (A) of the last update
+
+    // in "replace" mode a plot update clears the text like every list
+    state.listing.replaceList = true;
+    writePass(state, ListWriter::PlotUpdate, 5, 1.0);
+    EXPECT_EQ(listLines(state).size(), twoLists / 2);
+    EXPECT_EQ(newestListLine(state), 0u);
+}
+
+TEST(Listing, LinesAppendedAfterRowsFollowThemAndEveryChangeCounts)
+{
+    State state = listedLine();
+    const unsigned long before = state.listing.revision;
+    writePass(state, ListWriter::Command, 2, 1.0);
+    appendToList(state, {"tunes"});
+    LatticeFunctionList(state).row(3, ListRow{});
+    const std::vector<std::string> lines = listLines(state);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2], "tunes");
+    EXPECT_EQ(lines.back().substr(0, 8), "     QF ");
+    EXPECT_GT(state.listing.revision, before + 3);
+    const unsigned long written = state.listing.revision;
+    clearList(state);
+    EXPECT_GT(state.listing.revision, written);
+    EXPECT_TRUE(listLines(state).empty());
+    EXPECT_EQ(newestListLine(state), 0u);
 }
 
 TEST(Listing, MatrixList)
@@ -142,7 +216,7 @@ TEST(Listing, MatrixList)
             state.matrix.m[r][c] = (r + 1) * 1.5 - c * 0.25 - (r == c ? 0.000004 : 0);
     FakeMessages messages;
     matrixList(state, messages);
-    expectLines(state.listing.lines, golden("matrix-list.txt"));
+    expectLines(listLines(state), golden("matrix-list.txt"));
     EXPECT_EQ(messages.listShows, 1);
 }
 
@@ -178,7 +252,7 @@ TEST(Listing, RingParameterList)
     r.i5 = 3.2e-4;
     FakeMessages messages;
     ringParameterList(state, messages);
-    expectLines(state.listing.lines, golden("ring-parameter-list.txt"));
+    expectLines(listLines(state), golden("ring-parameter-list.txt"));
     EXPECT_EQ(messages.listShows, 1);
 }
 
@@ -197,7 +271,7 @@ TEST(Listing, BeamParameterListMarksHeavierParticlesAsIons)
     state.beam.charge = 6;
     state.beam.referenceMomentum = 5e8;
     beamParameterList(state, messages);
-    expectLines(state.listing.lines, golden("beam-parameter-list.txt"));
+    expectLines(listLines(state), golden("beam-parameter-list.txt"));
     EXPECT_EQ(messages.listShows, 3);
 }
 
@@ -221,14 +295,14 @@ TEST(Listing, RfParameterList)
     rf.maxBeamCurrent = 0.35;
     FakeMessages messages;
     rfParameterList(state, messages);
-    expectLines(state.listing.lines, golden("rf-parameter-list.txt"));
+    expectLines(listLines(state), golden("rf-parameter-list.txt"));
 }
 
 TEST(Listing, SaveListWritesEveryLineAndRecordsTheName)
 {
     const std::filesystem::path folder = test::freshTestFolder("kestrune-listing-save");
     State state;
-    state.listing.lines = {"first", "", "   third"};
+    addList(state, {"first", "", "   third"});
     FakeMessages messages;
     const std::string fileName = (folder / "list.txt").string();
     ASSERT_TRUE(saveListAs(state, messages, fileName));
@@ -241,7 +315,30 @@ TEST(Listing, SaveListWritesEveryLineAndRecordsTheName)
     EXPECT_FALSE(saveListAs(state, messages, (folder / "missing" / "list.txt").string()));
     EXPECT_EQ(messages.errors.size(), 1u);
     EXPECT_EQ(state.lastSavedFile, fileName);
+    EXPECT_EQ(state.lastSaveFolder, folder.string());
     std::filesystem::remove_all(folder);
+}
+
+TEST(Listing, SaveDialogNeverOffersTheLatticeFileItself)
+{
+    State state;
+    // nothing saved and nothing opened: the working folder
+    EXPECT_EQ(listFilePreset(state, "/work"), "/work");
+    EXPECT_EQ(saveDialogFolder(state, "/work"), "/work");
+
+    // an example opened from the program's tree: its name with the list extension, in the working
+    // folder
+    state.lastOpenedFile = "/usr/share/kestrune/examples/dba-cell.lat";
+    EXPECT_EQ(listFilePreset(state, "/work"), "/work/dba-cell.txt");
+
+    // after a save the dialogs open where the user saved
+    state.lastSaveFolder = "/home/user/designs";
+    EXPECT_EQ(listFilePreset(state, "/work"), "/home/user/designs/dba-cell.txt");
+    EXPECT_EQ(saveDialogFolder(state, "/work"), "/home/user/designs");
+
+    // a lattice stored as text keeps its own name to itself
+    state.lastOpenedFile = "/home/user/designs/ring.TXT";
+    EXPECT_EQ(listFilePreset(state, "/work"), "/home/user/designs/ring-list.txt");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "io/Listing.h"
 #include "optics/TransferMatrix.h"
 #include "support/FakeMessages.h"
 
@@ -465,7 +466,7 @@ TEST(RingPass, TunesOfARingOfFodoCells)
     f.fodoCell(0.02);
     f.fodoCell(0.02);
     f.state.line.superPeriods = 4;
-    f.state.listing.lines = {"earlier list"};
+    addList(f.state, {"earlier list"});
     ASSERT_TRUE(betaFunctions(f.state, f.messages, &f.list));
     // thin-lens closed form; 8 cells in the ring
     const double tune = 8 * fodoMu() / kTwoPi;
@@ -478,7 +479,7 @@ TEST(RingPass, TunesOfARingOfFodoCells)
         "   the ring tunes are: nuex = " + fmt("%8.3f", f.state.lf.tuneX) +
             ";    nuey = " + fmt("%8.3f", f.state.lf.tuneY),
         separatorLine()};
-    EXPECT_EQ(f.state.listing.lines, expected);
+    EXPECT_EQ(listLines(f.state), expected);
     EXPECT_EQ(f.messages.listShows, 1);
 }
 
@@ -491,7 +492,7 @@ TEST(RingPass, NoPeriodicSolutionStopsThePass)
     EXPECT_EQ(f.messages.errors.back(),
               "define desired solution: \rsymmetric solution or trace with beta_o etc.");
     EXPECT_TRUE(f.list.rows.empty());
-    EXPECT_TRUE(f.state.listing.lines.empty());
+    EXPECT_TRUE(listLines(f.state).empty());
     EXPECT_EQ(f.messages.listShows, 0);
 }
 

@@ -473,7 +473,8 @@ TEST(PressureProfile, PumpListShowsEveryPumpAndTheAverage)
     std::snprintf(expected, sizeof expected, "avg.vacuum pressure: %8.3f nTorr", r.averagePressure * 1e9);
     EXPECT_EQ(lines[11], expected);
 
-    state.listing.lines = {"kept"};
+    clearList(state);
+    addList(state, {"kept"});
     pumpPressureList(state, r);
     pumpPressureList(state, r);
     EXPECT_EQ(listLines(state).size(), 1 + 2 * lines.size());
