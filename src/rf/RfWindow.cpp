@@ -1,9 +1,10 @@
 #include "rf/RfWindow.h"
 
-#include "app/QtMessages.h"
+#include "app/ToolWindowMessagesQt.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "io/FileDialogQt.h"
 #include "io/LatticeFile.h"
 #include "rf/CavityBudget.h"
 #include "rf/RfChartPanel.h"
@@ -11,7 +12,6 @@
 #include "rf/RfUpdate.h"
 
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -25,9 +25,6 @@
 namespace kestrune {
 
 namespace {
-
-/// A message box of the window hands the activation back to it; that is no activation of its own.
-constexpr qint64 kOwnBoxActivationMs = 1000;
 
 const char* const kNavy = "color: rgb(0, 0, 128)";
 const char* const kRed = "color: rgb(255, 0, 0)";
@@ -65,61 +62,14 @@ double typed(const QLineEdit* box)
 
 } // namespace
 
-/// The window's own messages: every box is handed on to the program's messages with its line breaks,
-/// and its closing is remembered so that the activation it gives back does not count as one.
-class RfWindow::WindowMessages : public Messages
-{
-public:
-    explicit WindowMessages(RfWindow& window) : m_window(window), m_screen(window.m_windows) {}
-
-    void error(const std::string& text) override
-    {
-        target().error(screenText(text).toStdString());
-        boxClosed();
-    }
-    bool confirm(const std::string& question, std::optional<ScreenPoint> position) override
-    {
-        const bool yes = target().confirm(question, position);
-        boxClosed();
-        return yes;
-    }
-    void askParticle() override
-    {
-        target().askParticle();
-        boxClosed();
-    }
-    void showList() override { target().showList(); }
-
-private:
-    Messages& target()
-    {
-        return m_window.m_windows.messages ? static_cast<Messages&>(*m_window.m_windows.messages) : m_screen;
-    }
-    void boxClosed()
-    {
-        m_window.m_ownBoxPending = true;
-        m_window.m_ownBoxClosed.restart();
-    }
-
-    RfWindow& m_window;
-    QtMessages m_screen; // without the program's messages: boxes straight on the screen
-};
-
 RfWindow::RfWindow(State& state, Windows& windows, QWidget* parent)
     : QMainWindow(parent), m_state(state), m_windows(windows),
-      m_messages(std::make_unique<WindowMessages>(*this))
+      m_messages(std::make_unique<ToolWindowMessages>(windows))
 {
     setObjectName("TfRF");
     setWindowTitle("rf system");
-    m_ownBoxClosed.start();
     m_saveLatticeDialog = [this] {
-        QFileDialog dialog(this, kSaveLatticeDialog.title, QString::fromStdString(m_state.lastOpenedFile),
-                           "Lattice Data (*.lat *.dat *.txt)");
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(kSaveLatticeDialog.defaultExtension);
-        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-                   ? dialog.selectedFiles().first()
-                   : QString();
+        return askSaveFileName(this, kSaveLatticeDialog, m_state.lastOpenedFile);
     };
 
     // FormCreate: a ring without rf settings starts from 1 MV and 100 kW
@@ -143,11 +93,7 @@ Messages& RfWindow::messages()
 
 void RfWindow::guarded(const std::function<void()>& handler)
 {
-    try {
-        handler();
-    } catch (const ConversionError& e) {
-        messages().error(e.what());
-    }
+    showingConversionErrors(messages(), handler);
 }
 
 void RfWindow::buildPanels()
@@ -485,12 +431,8 @@ void RfWindow::saveAs1Click()
 
 bool RfWindow::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate) {
-        const bool ownBox = m_ownBoxPending && m_ownBoxClosed.elapsed() < kOwnBoxActivationMs;
-        m_ownBoxPending = false;
-        if (!ownBox)
-            formActivate();
-    }
+    if (event->type() == QEvent::WindowActivate && m_messages->userActivation())
+        formActivate();
     return QMainWindow::event(event);
 }
 

@@ -1,14 +1,15 @@
 // Menus of the ring window and the commands behind them.
+#include "io/FileDialogQt.h"
 #include "io/LatticeFile.h"
 #include "io/ListPrinterQt.h"
 #include "io/Listing.h"
 #include "io/ListingWindow.h"
 #include "optics/BetaFunctions.h"
 #include "resonance/ResonanceWindow.h"
+#include "rf/RfUpdate.h"
 #include "ring/RingWindow.h"
 
 #include <QAction>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMenuBar>
@@ -19,18 +20,6 @@
 namespace kestrune {
 
 namespace {
-
-/// A dialog filter "description|patterns;" as Qt's "description (patterns)".
-QString qtFilter(const char* filter)
-{
-    const QStringList parts = QString(filter).split('|');
-    if (parts.size() < 2)
-        return QString(filter);
-    QStringList patterns;
-    for (const QString& pattern : parts[1].split(';', Qt::SkipEmptyParts))
-        patterns << pattern.trimmed();
-    return QString("%1 (%2)").arg(parts[0].trimmed(), patterns.join(' '));
-}
 
 QAction* addItem(QMenu* menu, const QString& objectName, const QString& text, QObject* receiver,
                  std::function<void()> handler)
@@ -90,12 +79,7 @@ void RingWindow::buildMenus()
 void RingWindow::installDefaultDialogs()
 {
     m_dialogs.saveFile = [this](const QString& title, const QString& filter, const QString& suffix) {
-        QFileDialog dialog(this, title, QString::fromStdString(m_state.lastOpenedFile), filter);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(suffix);
-        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-                   ? dialog.selectedFiles().first()
-                   : QString();
+        return askSaveFileName(this, title, filter, suffix, m_state.lastOpenedFile);
     };
     m_dialogs.choosePrinter = [this](QPrinter& printer) { return askPrinter(printer, this); };
 }
@@ -184,7 +168,8 @@ void RingWindow::listBetaFunctionsClick()
 
 void RingWindow::rfParameterClick()
 {
-    rfParameterList(m_state, messages());
+    if (updateRfParameters(m_state, messages()))
+        rfParameterList(m_state, messages());
 }
 
 void RingWindow::saveListClick()

@@ -4,7 +4,6 @@
 #include "core/Messages.h"
 #include "core/State.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -22,6 +21,7 @@ class QToolButton;
 
 namespace kestrune {
 
+class ToolWindowMessages;
 struct GeometryView;
 
 /// The file and print choices of the ring window; tests replace them so that no dialog opens.
@@ -84,8 +84,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class WindowMessages;
-
     void buildGeometryGroup();
     void buildBeamGroup();
     void buildStepGroup();
@@ -109,10 +107,8 @@ private:
 
     State& m_state;
     Windows& m_windows;
-    std::unique_ptr<WindowMessages> m_messages;
+    std::unique_ptr<ToolWindowMessages> m_messages;
     RingDialogs m_dialogs;
-    QElapsedTimer m_ownBoxClosed; // when a message box of this window closed last
-    bool m_ownBoxPending = false;
 
     QGroupBox* m_gbGeometry = nullptr;
     QLineEdit* m_edNumSup = nullptr;
