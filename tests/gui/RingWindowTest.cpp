@@ -8,6 +8,7 @@
 #include "io/Listing.h"
 #include "lifetime/LifeTimeWindow.h"
 #include "resonance/ResonanceWindow.h"
+#include "rf/RfParameter.h"
 #include "rf/RfWindow.h"
 #include "support/FakeMessages.h"
 #include "vacuum/VacuumWindow.h"
@@ -294,6 +295,42 @@ TEST_F(RingWindowTest, ListsMenuWritesTheRingLists)
     EXPECT_TRUE(listLines(state).empty());
     menuItem("mnRfParameter")->trigger();
     EXPECT_TRUE(listHas("   Rf-parameter"));
+}
+
+TEST_F(RingWindowTest, RfParameterListComputesTheRfParametersFirst)
+{
+    // the rf window has not run: the list computes the rf parameters of the ring before it lists them
+    openDba();
+    window->formActivate();
+    ASSERT_FALSE(state.rf.computed);
+    menuItem("mnRfParameter")->trigger();
+    EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
+    EXPECT_TRUE(state.rf.computed);
+    EXPECT_NEAR(state.rf.overVoltage, 1.2e6 / state.ringParams.energyLoss, 1e-9);
+    EXPECT_GT(state.rf.energyAcceptance, 0.005);
+    EXPECT_TRUE(listHas("   energy acceptance     dE/E_rf = .........." +
+                        fmt("%10.5f", state.rf.energyAcceptance * 100) + " %"));
+    EXPECT_TRUE(listHas("   momentum compaction,    eta_c = .........." +
+                        fmt("%10.4g", state.ringParams.slipFactor)));
+
+    // a voltage below the loss per turn is raised to 1.2 U0 and said so, then listed
+    state.rf.voltage = 1000;
+    menuItem("mnRfParameter")->trigger();
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(fake.errors[0], "rf-voltage is less than energy loss!");
+    EXPECT_TRUE(listHas("   tot.cavity voltage,      V_rf = .........." +
+                        fmt("%10.5f", 1.2 * state.ringParams.energyLoss / 1e6) + " MV"));
+}
+
+TEST_F(RingWindowTest, RfParameterListOfARingWithoutRfFrequencyIsRefused)
+{
+    openDba();
+    window->formActivate();
+    state.ringParams.harmonicNumber = 0;
+    menuItem("mnRfParameter")->trigger();
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(fake.errors[0], kNoHarmonic);
+    EXPECT_FALSE(listHas("   Rf-parameter"));
 }
 
 TEST_F(RingWindowTest, SaveAsAndSaveListWriteTheChosenFiles)
