@@ -1,5 +1,6 @@
 #include "rf/RfWindow.h"
 
+#include "app/ControlsQt.h"
 #include "app/ToolWindowMessagesQt.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
@@ -33,21 +34,6 @@ const char* const kRed = "color: rgb(255, 0, 0)";
 QString screenText(const std::string& text)
 {
     return QString::fromStdString(text).replace('\r', '\n');
-}
-
-QLabel* makeLabel(const QString& objectName, const QString& caption, QWidget* parent)
-{
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(objectName);
-    return label;
-}
-
-QLineEdit* makeBox(const QString& objectName, const QString& text, QWidget* parent)
-{
-    auto* box = new QLineEdit(text, parent);
-    box->setObjectName(objectName);
-    box->setMaximumWidth(110);
-    return box;
 }
 
 QString boxText(const char* format, double value)
@@ -140,9 +126,9 @@ QFrame* RfWindow::buildRfPanel()
     m_pnRF->setFrameShape(QFrame::Panel);
     m_pnRF->setFrameShadow(QFrame::Raised);
     auto* grid = new QGridLayout(m_pnRF);
-    m_edRFVolt = makeBox("edRFVolt", "", m_pnRF);
-    m_edRfPow = makeBox("edRfPow", "", m_pnRF);
-    m_edAddlLoss = makeBox("edAddlLoss", "0.0", m_pnRF);
+    m_edRFVolt = makeEdit("edRFVolt", "", m_pnRF);
+    m_edRfPow = makeEdit("edRfPow", "", m_pnRF);
+    m_edAddlLoss = makeEdit("edAddlLoss", "0.0", m_pnRF);
     grid->addWidget(new QLabel("rf voltage, kV", m_pnRF), 0, 0);
     grid->addWidget(m_edRFVolt, 0, 1);
     grid->addWidget(new QLabel("rf power, kW", m_pnRF), 1, 0);
@@ -163,8 +149,8 @@ QGroupBox* RfWindow::buildBeamGroup()
     m_gbEnCur = new QGroupBox("change beam parameter ?", this);
     m_gbEnCur->setObjectName("gbEnCur");
     auto* grid = new QGridLayout(m_gbEnCur);
-    m_edEnergy = makeBox("edEnergy", "1.0", m_gbEnCur);
-    m_edCurrent = makeBox("edCurrent", "100.0", m_gbEnCur);
+    m_edEnergy = makeEdit("edEnergy", "1.0", m_gbEnCur);
+    m_edCurrent = makeEdit("edCurrent", "100.0", m_gbEnCur);
     grid->addWidget(new QLabel("momentum cp , GeV", m_gbEnCur), 0, 0);
     grid->addWidget(m_edEnergy, 0, 1);
     grid->addWidget(new QLabel("beam current, mA", m_gbEnCur), 1, 0);
@@ -200,8 +186,8 @@ QFrame* RfWindow::buildRangePanel()
     m_pnEvar->setObjectName("pnEvar");
     m_pnEvar->setFrameShape(QFrame::Panel);
     auto* layout = new QHBoxLayout(m_pnEvar);
-    m_edEmin = makeBox("edEmin", " cp_min", m_pnEvar);
-    m_edEmax = makeBox("edEmax", " cp_max", m_pnEvar);
+    m_edEmin = makeEdit("edEmin", " cp_min", m_pnEvar);
+    m_edEmax = makeEdit("edEmax", " cp_max", m_pnEvar);
     layout->addWidget(m_edEmin);
     layout->addWidget(new QLabel("< cp (GeV) < ", m_pnEvar));
     layout->addWidget(m_edEmax);
@@ -216,7 +202,7 @@ QGroupBox* RfWindow::buildCavityGroup()
     int row = 0;
     m_lRff1 = makeLabel("lRff1", "", m_gbCavity);
     grid->addWidget(m_lRff1, row++, 0, 1, 3);
-    m_edNumCav = makeBox("edNumCav", "1", m_gbCavity);
+    m_edNumCav = makeEdit("edNumCav", "1", m_gbCavity);
     grid->addWidget(makeLabel("lNumCav", "# of cavity cells/ring:", m_gbCavity), row, 0);
     grid->addWidget(m_edNumCav, row++, 1);
     m_lRfWL = makeLabel("lRfWL", "rf wavelength, m", m_gbCavity);
@@ -231,7 +217,7 @@ QGroupBox* RfWindow::buildCavityGroup()
     m_lCavLoss = makeLabel("lCavLoss", "cavity losses", m_gbCavity);
     grid->addWidget(m_lCavLoss, row++, 0, 1, 3);
     m_lmisLoss = makeLabel("lmisLoss", "misc.rf losses", m_gbCavity);
-    m_edMiscLoss = makeBox("edMiscLoss", "0", m_gbCavity);
+    m_edMiscLoss = makeEdit("edMiscLoss", "0", m_gbCavity);
     m_edMiscLoss->setMaximumWidth(60);
     grid->addWidget(m_lmisLoss, row, 0);
     grid->addWidget(m_edMiscLoss, row, 1);
@@ -288,7 +274,7 @@ QGroupBox* RfWindow::buildImpedanceGroup()
     layout->addWidget(m_rgShunt);
 
     m_lShuntImpedance = makeLabel("lShuntImpedance", "select shunt impedance in MOhm", m_gbImpedance);
-    m_edShuntImpedance = makeBox("edShuntImpedance", "1.0", m_gbImpedance);
+    m_edShuntImpedance = makeEdit("edShuntImpedance", "1.0", m_gbImpedance);
     layout->addWidget(m_lShuntImpedance);
     layout->addWidget(m_edShuntImpedance);
     m_lShuntImpedance->hide();

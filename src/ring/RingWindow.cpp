@@ -1,5 +1,6 @@
 #include "ring/RingWindow.h"
 
+#include "app/ControlsQt.h"
 #include "app/ToolWindowMessagesQt.h"
 #include "chromaticity/ChromaticWindow.h"
 #include "core/Format.h"
@@ -29,21 +30,6 @@
 namespace kestrune {
 
 namespace {
-
-QLabel* makeLabel(const QString& objectName, const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(objectName);
-    return label;
-}
-
-QLineEdit* makeEdit(const QString& objectName, const QString& text, QWidget* parent)
-{
-    auto* edit = new QLineEdit(text, parent);
-    edit->setObjectName(objectName);
-    edit->setMaximumWidth(110);
-    return edit;
-}
 
 // The labels of the beam-parameter group, in the order they are shown, with their form texts.
 struct BeamLabel
