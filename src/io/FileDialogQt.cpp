@@ -17,9 +17,9 @@ QString qtFilter(const char* filter)
 }
 
 QString askSaveFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suffix,
-                        const std::string& startName)
+                        const QString& preset)
 {
-    QFileDialog dialog(parent, title, QString::fromStdString(startName), filter);
+    QFileDialog dialog(parent, title, preset, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(suffix);
     return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
@@ -27,9 +27,9 @@ QString askSaveFileName(QWidget* parent, const QString& title, const QString& fi
                : QString();
 }
 
-QString askSaveFileName(QWidget* parent, const FileDialogText& dialog, const std::string& startName)
+QString askSaveFileName(QWidget* parent, const FileDialogText& dialog, const QString& preset)
 {
-    return askSaveFileName(parent, dialog.title, qtFilter(dialog.filter), dialog.defaultExtension, startName);
+    return askSaveFileName(parent, dialog.title, qtFilter(dialog.filter), dialog.defaultExtension, preset);
 }
 
 } // namespace kestrune

@@ -12,12 +12,12 @@ namespace kestrune {
 /// "description (patterns)".
 QString qtFilter(const char* filter);
 
-/// The save dialog with title, filter (Qt's form) and default suffix, starting at startName: the file
-/// name chosen, or an empty text when the dialog was cancelled.
+/// The save dialog with title, filter (Qt's form) and default suffix, opened with preset (a file name or
+/// a folder): the file name chosen, or an empty text when the dialog was cancelled.
 QString askSaveFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suffix,
-                        const std::string& startName);
+                        const QString& preset);
 
 /// The save dialog of a FileDialogText.
-QString askSaveFileName(QWidget* parent, const FileDialogText& dialog, const std::string& startName);
+QString askSaveFileName(QWidget* parent, const FileDialogText& dialog, const QString& preset);
 
 } // namespace kestrune

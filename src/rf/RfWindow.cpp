@@ -55,7 +55,7 @@ RfWindow::RfWindow(State& state, Windows& windows, QWidget* parent)
     setObjectName("TfRF");
     setWindowTitle("rf system");
     m_saveLatticeDialog = [this] {
-        return askSaveFileName(this, kSaveLatticeDialog, m_state.lastOpenedFile);
+        return askSaveFileName(this, kSaveLatticeDialog, QString::fromStdString(m_state.lastOpenedFile));
     };
 
     // FormCreate: a ring without rf settings starts from 1 MV and 100 kW

@@ -10,6 +10,7 @@
 #include "ring/RingWindow.h"
 
 #include <QAction>
+#include <QDir>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMenuBar>
@@ -78,8 +79,9 @@ void RingWindow::buildMenus()
 
 void RingWindow::installDefaultDialogs()
 {
-    m_dialogs.saveFile = [this](const QString& title, const QString& filter, const QString& suffix) {
-        return askSaveFileName(this, title, filter, suffix, m_state.lastOpenedFile);
+    m_dialogs.saveFile = [this](const QString& title, const QString& filter, const QString& suffix,
+                                const QString& preset) {
+        return askSaveFileName(this, title, filter, suffix, preset);
     };
     m_dialogs.choosePrinter = [this](QPrinter& printer) { return askPrinter(printer, this); };
 }
@@ -87,7 +89,8 @@ void RingWindow::installDefaultDialogs()
 void RingWindow::saveAsClick()
 {
     const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
-                                                kSaveLatticeDialog.defaultExtension);
+                                                kSaveLatticeDialog.defaultExtension,
+                                                QString::fromStdString(m_state.lastOpenedFile));
     if (!fileName.isEmpty())
         saveLatticeAs(m_state, messages(), fileName.toStdString());
 }
@@ -174,8 +177,10 @@ void RingWindow::rfParameterClick()
 
 void RingWindow::saveListClick()
 {
+    // the list's own name, never the lattice file's
+    const QString preset = QString::fromStdString(listFilePreset(m_state, QDir::currentPath().toStdString()));
     const QString fileName = m_dialogs.saveFile(kSaveListDialog.title, qtFilter(kSaveListDialog.filter),
-                                                kSaveListDialog.defaultExtension);
+                                                kSaveListDialog.defaultExtension, preset);
     if (!fileName.isEmpty())
         saveListAs(m_state, messages(), fileName.toStdString());
 }

@@ -27,8 +27,10 @@ struct GeometryView;
 /// The file and print choices of the ring window; tests replace them so that no dialog opens.
 struct RingDialogs
 {
-    /// Save dialog: the chosen file name, empty when cancelled.
-    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix)>
+    /// Save dialog opened with preset (a file name or a folder): the chosen file name, empty when
+    /// cancelled.
+    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix,
+                          const QString& preset)>
         saveFile;
     /// Print dialog: true when confirmed.
     std::function<bool(QPrinter&)> choosePrinter;

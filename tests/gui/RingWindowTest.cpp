@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,8 +57,10 @@ protected:
         windows.resonance = resonance.get();
         window = std::make_unique<RingWindow>(state, windows);
         windows.ring = window.get();
-        window->dialogs().saveFile = [this](const QString& title, const QString&, const QString&) {
+        window->dialogs().saveFile = [this](const QString& title, const QString&, const QString&,
+                                            const QString& preset) {
             dialogTitles << title;
+            dialogPresets << preset;
             return saveAnswer;
         };
         window->dialogs().choosePrinter = [](QPrinter&) { return false; };
@@ -123,6 +126,7 @@ protected:
     std::unique_ptr<RingWindow> window;
     QString saveAnswer;
     QStringList dialogTitles;
+    QStringList dialogPresets;
 };
 
 TEST_F(RingWindowTest, CreationSetsTheStartValues)
@@ -337,6 +341,7 @@ TEST_F(RingWindowTest, SaveAsAndSaveListWriteTheChosenFiles)
 {
     QTemporaryDir dir;
     openDba();
+    state.lastOpenedFile = std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat";
     window->formActivate();
     saveAnswer = QDir(dir.path()).filePath("ring.lat");
     menuItem("mnSaveAs")->trigger();
@@ -346,6 +351,23 @@ TEST_F(RingWindowTest, SaveAsAndSaveListWriteTheChosenFiles)
     menuItem("mnSaveList")->trigger();
     EXPECT_TRUE(QFile::exists(saveAnswer));
     EXPECT_EQ(dialogTitles, QStringList({"save lattice data to file", "save parameter lists to file"}));
+    // the lattice dialog offers the lattice opened; the list dialog never offers the lattice's own name
+    ASSERT_EQ(dialogPresets.size(), 2);
+    EXPECT_EQ(dialogPresets[0].toStdString(), std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat");
+    EXPECT_EQ(QFileInfo(dialogPresets[1]).fileName(), "dba-cell.txt");
+}
+
+TEST_F(RingWindowTest, ListDialogOfALatticeSavedAsTextDoesNotOfferTheLatticeFile)
+{
+    // a lattice kept as ring.txt: accepting the list dialog's name must not overwrite it
+    QTemporaryDir dir;
+    openDba();
+    window->formActivate();
+    state.lastOpenedFile = QDir(dir.path()).filePath("ring.txt").toStdString();
+    window->parameterListClick();
+    menuItem("mnSaveList")->trigger();
+    ASSERT_EQ(dialogPresets.size(), 1);
+    EXPECT_EQ(QFileInfo(dialogPresets[0]).fileName(), "ring-list.txt");
 }
 
 TEST_F(RingWindowTest, ToolButtonsShowTheirWindows)

@@ -55,9 +55,8 @@ protected:
         windows.messages = &messages;
         program = std::make_unique<ProgramWindows>(state, windows, directory.path());
         windows.magStruct->dialogs().openFile = [this](const QString&, const QString&) { return openAnswer; };
-        windows.ring->dialogs().saveFile = [this](const QString&, const QString&, const QString&) {
-            return saveAnswer;
-        };
+        windows.ring->dialogs().saveFile = [this](const QString&, const QString&, const QString&,
+                                                  const QString&) { return saveAnswer; };
         windows.start->show();
     }
     ~TypicalUse() override { program.reset(); }
