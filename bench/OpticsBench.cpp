@@ -1,3 +1,4 @@
+#include "SliceFloor.h"
 #include "core/Kinematics.h"
 #include "optics/BetaFunctions.h"
 #include "optics/TransferMatrix.h"
@@ -114,26 +115,8 @@ void BM_RingPass(benchmark::State& bench)
 }
 BENCHMARK(BM_RingPass)->Unit(benchmark::kMicrosecond);
 
-struct Plane
-{
-    double beta, alpha, gamma, phi;
-};
-
-inline void floorPlane(double r11, double r12, double r21, double r22, Plane& p)
-{
-    const double beta1 = r11 * r11 * p.beta - 2 * r11 * r12 * p.alpha + r12 * r12 * p.gamma;
-    const double alpha1 = -r11 * r21 * p.beta + (r11 * r22 + r12 * r21) * p.alpha - r12 * r22 * p.gamma;
-    const double root = std::sqrt(beta1 * p.beta);
-    const double sinMu = r12 / root;
-    const double cosMu = p.beta / root * r11 - p.alpha * sinMu;
-    double dphi = std::asin(sinMu) / kTwoPi;
-    if (cosMu < 0)
-        dphi = 0.5 - dphi;
-    p.beta = beta1;
-    p.alpha = alpha1;
-    p.gamma = (1 + alpha1 * alpha1) / beta1;
-    p.phi += dphi;
-}
+using benchsupport::carryPlane;
+using benchsupport::Plane;
 
 // The floor: the bare arithmetic of one focusing quadrupole slice and its lattice-function update,
 // without the state, the element table or the matrix storage.
@@ -158,8 +141,8 @@ void BM_QuadSliceFloor(benchmark::State& bench)
         const double r12 = focusing ? s : sh;
         const double r33 = focusing ? ch : c;
         const double r34 = focusing ? sh : s;
-        floorPlane(r11, r12, -k * r12, r11, x);
-        floorPlane(r33, r34, k * r34, r33, y);
+        carryPlane(r11, r12, -k * r12, r11, x);
+        carryPlane(r33, r34, k * r34, r33, y);
         const double eta1 = r11 * eta + r12 * etaP;
         etaP = -k * r12 * eta + r11 * etaP;
         eta = eta1;

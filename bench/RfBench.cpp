@@ -1,3 +1,4 @@
+#include "GeneratedRing.h"
 #include "core/Kinematics.h"
 #include "io/LatticeFile.h"
 #include "rf/EnergyScan.h"
@@ -13,13 +14,7 @@ namespace kestrune {
 
 namespace {
 
-class QuietMessages : public Messages
-{
-public:
-    void error(const std::string&) override {}
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return true; }
-    void askParticle() override {}
-};
+using benchsupport::QuietMessages;
 
 /// The example DBA ring with geometry, radiation integrals, equilibrium and rf parameters computed.
 State dbaRing()

@@ -1,3 +1,5 @@
+#include "GeneratedRing.h"
+#include "SliceFloor.h"
 #include "core/Kinematics.h"
 #include "optics/BetaFunctions.h"
 #include "ring/Parameter.h"
@@ -10,83 +12,14 @@ namespace kestrune {
 
 namespace {
 
-class QuietMessages : public Messages
-{
-public:
-    void error(const std::string&) override {}
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return true; }
-    void askParticle() override {}
-};
-
-constexpr int kRingCells = 28;
-constexpr int kCellElements = 31;
-// gradients: bends 1/m^2, the three quadrupole families; tunes about 11.5 and 6.2
-constexpr double kBendK = -0.05, kQ1 = 1.2, kQ2 = -1.8, kQ3 = 1.0;
-
-LatticeElement& add(State& state, int elementCode, double length, double k = 0)
-{
-    ++state.line.count;
-    LatticeElement& e = state.line.at(state.line.count);
-    e = LatticeElement{};
-    e.code = elementCode;
-    e.length = length;
-    e.k = k;
-    return e;
-}
-
-// One cell of 31 elements: three 1.2 m gradient bends between quadrupoles, sextupoles, drifts and
-// pumps, bending 360/28 degrees.
-void addCell(State& state)
-{
-    const double bendLength = 1.2;
-    const double h = kTwoPi / kRingCells / 3 / bendLength;
-    const auto bend = [&] { add(state, code::kSectorBend, bendLength, kBendK).curvature = h; };
-    add(state, code::kDrift, 2.0);
-    add(state, code::kQuadrupole, 0.25, kQ1);
-    add(state, code::kDrift, 0.2);
-    add(state, code::kQuadrupole, 0.25, kQ2);
-    add(state, code::kDrift, 0.3);
-    add(state, code::kPump, 0);
-    bend();
-    add(state, code::kDrift, 0.2);
-    add(state, code::kSextupoleD, 0.15).m = -20;
-    add(state, code::kDrift, 0.15);
-    add(state, code::kQuadrupole, 0.3, kQ3);
-    add(state, code::kDrift, 0.15);
-    add(state, code::kSextupoleF, 0.15).m = 25;
-    add(state, code::kDrift, 0.2);
-    bend();
-    add(state, code::kPump, 0);
-    add(state, code::kDrift, 0.2);
-    add(state, code::kSextupoleF, 0.15).m = 25;
-    add(state, code::kDrift, 0.15);
-    add(state, code::kQuadrupole, 0.3, kQ3);
-    add(state, code::kDrift, 0.15);
-    add(state, code::kSextupoleD, 0.15).m = -20;
-    add(state, code::kDrift, 0.2);
-    bend();
-    add(state, code::kPump, 0);
-    add(state, code::kDrift, 0.3);
-    add(state, code::kQuadrupole, 0.25, kQ2);
-    add(state, code::kDrift, 0.2);
-    add(state, code::kQuadrupole, 0.25, kQ1);
-    add(state, code::kDrift, 1.0);
-    add(state, code::kDrift, 1.0);
-}
+using benchsupport::kCellElements;
+using benchsupport::kRingCells;
+using benchsupport::QuietMessages;
 
 // The full ring in the table as one period of 868 elements.
 void makeFullRing(State& state)
 {
-    startParticle(state);
-    updateKinematics(state.beam, EnergyKind::Momentum, 3e9);
-    state.beam.referenceMomentum = 3e9;
-    for (int c = 0; c < kRingCells; ++c)
-        addCell(state);
-    state.line.chainPositions();
-    state.line.superPeriods = 1;
-    state.run.stepAtElementEnds = true;
-    state.ringParams.circumference = lSup(state.line);
-    state.ringParams.coupling = 0.01;
+    benchsupport::makeGeneratedRing(state, kRingCells);
 }
 
 // Slices the four passes of one update take: the periodic solution and the trace of the ring pass, the
@@ -123,26 +56,8 @@ void BM_RingUpdateFullRing(benchmark::State& bench)
 }
 BENCHMARK(BM_RingUpdateFullRing)->Unit(benchmark::kMicrosecond);
 
-struct Plane
-{
-    double beta, alpha, gamma, phi;
-};
-
-inline void carryPlane(double r11, double r12, double r21, double r22, Plane& p)
-{
-    const double beta1 = r11 * r11 * p.beta - 2 * r11 * r12 * p.alpha + r12 * r12 * p.gamma;
-    const double alpha1 = -r11 * r21 * p.beta + (r11 * r22 + r12 * r21) * p.alpha - r12 * r22 * p.gamma;
-    const double root = std::sqrt(beta1 * p.beta);
-    const double sinMu = r12 / root;
-    const double cosMu = p.beta / root * r11 - p.alpha * sinMu;
-    double dphi = std::asin(sinMu) / kTwoPi;
-    if (cosMu < 0)
-        dphi = 0.5 - dphi;
-    p.beta = beta1;
-    p.alpha = alpha1;
-    p.gamma = (1 + alpha1 * alpha1) / beta1;
-    p.phi += dphi;
-}
+using benchsupport::carryPlane;
+using benchsupport::Plane;
 
 // The floor: the bare arithmetic of one gradient-bend slice (its matrix, the lattice functions and the
 // dispersion carried through it), without the state, the element table, the integrals or any pass.

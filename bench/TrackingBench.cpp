@@ -1,3 +1,4 @@
+#include "GeneratedRing.h"
 #include "chromaticity/Tracking.h"
 #include "core/Kinematics.h"
 #include "optics/BetaFunctions.h"
@@ -8,51 +9,14 @@ namespace kestrune {
 
 namespace {
 
-class QuietMessages : public Messages
-{
-public:
-    void error(const std::string&) override {}
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return true; }
-    void askParticle() override {}
-};
+using benchsupport::QuietMessages;
 
-constexpr int kCells = 28;
-constexpr int kSubCells = 3; // FODO cells of ten elements with one gradient bend each
+constexpr int kCells = benchsupport::kRingCells;
 
-LatticeElement& append(State& state, int elementCode, double length)
-{
-    ++state.line.count;
-    LatticeElement& e = state.line.at(state.line.count);
-    e = LatticeElement{};
-    e.code = elementCode;
-    e.length = length;
-    return e;
-}
-
-// 28 cells of 31 elements: a pump and three FODO cells with a gradient bend, SF and SD each. The full
-// ring is the cell taken 28 times: 868 elements per turn.
+// The generated ring as its cell of 31 elements and 28 superperiods: 868 elements per turn.
 void makeRing(State& state)
 {
-    startParticle(state);
-    const double bendLength = 1.2;
-    const double h = kTwoPi / (kCells * kSubCells) / bendLength;
-    append(state, code::kPump, 0).pumpSpeed = 100;
-    for (int c = 0; c < kSubCells; ++c) {
-        append(state, code::kQuadrupole, 0.3).k = 1.5;
-        append(state, code::kDrift, 0.2);
-        append(state, code::kSextupoleF, 0.2).m = 8;
-        append(state, code::kDrift, 0.2);
-        LatticeElement& bend = append(state, code::kSectorBend, bendLength);
-        bend.curvature = h;
-        bend.k = -0.1;
-        append(state, code::kDrift, 0.2);
-        append(state, code::kQuadrupole, 0.3).k = -1.5;
-        append(state, code::kDrift, 0.2);
-        append(state, code::kSextupoleD, 0.2).m = -10;
-        append(state, code::kDrift, 0.6);
-    }
-    state.line.chainPositions();
-    state.line.superPeriods = kCells;
+    benchsupport::makeGeneratedRing(state, 1);
 }
 
 // a counter that Google Benchmark's inverted rate turns into nanoseconds per element and turn

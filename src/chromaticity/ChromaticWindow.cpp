@@ -112,11 +112,7 @@ Messages& ChromaticWindow::messages()
 
 void ChromaticWindow::guarded(const std::function<void()>& handler)
 {
-    try {
-        handler();
-    } catch (const ConversionError& e) {
-        messages().error(e.what());
-    }
+    showingConversionErrors(messages(), handler);
 }
 
 // The values stand under the words of the heading, in a fixed-pitch font, as the form placed them.

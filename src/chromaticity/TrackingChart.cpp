@@ -1,5 +1,7 @@
 #include "chromaticity/TrackingChart.h"
 
+#include "io/ChartTextQt.h"
+
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
@@ -7,15 +9,7 @@ namespace kestrune {
 
 namespace {
 
-const QColor kNavy(0, 0, 128);
 const QColor kPointColours[3] = {QColor(255, 255, 0), QColor(0, 255, 0), QColor(128, 0, 0)};
-
-QFont arial(int pointSize, bool bold = false)
-{
-    QFont font("Arial", pointSize);
-    font.setBold(bold);
-    return font;
-}
 
 // Circles of size 1 in the point colour, with a darker rim so that yellow shows on white.
 QCPScatterStyle pointStyle(const QColor& colour)
@@ -59,15 +53,8 @@ TrackingChart::TrackingChart(QWidget* parent) : QWidget(parent)
     m_plot->axisRect()->setBackground(Qt::white);
     m_plot->legend->setVisible(false);
 
-    auto* title = new QCPTextElement(m_plot, "particle tracking", arial(11, true));
-    title->setTextColor(kNavy);
-    m_plot->plotLayout()->insertRow(0);
-    m_plot->plotLayout()->addElement(0, 0, title);
-    for (QCPAxis* axis : {m_plot->xAxis, m_plot->yAxis}) {
-        axis->setLabelFont(arial(9));
-        axis->setLabelColor(kNavy);
-        axis->setTickLabelFont(arial(8));
-    }
+    addChartTitle(m_plot, "particle tracking");
+    styleChartAxes(m_plot);
     m_plot->xAxis->setLabel("oscillation amplitude, mm");
     m_plot->yAxis->setLabel("oscillation slope, mr");
     m_plot->xAxis->setRange(-5, 5);

@@ -7,6 +7,7 @@
 #include "io/Listing.h"
 #include "rf/CavityBudget.h"
 #include "rf/RfParameter.h"
+#include "rf/RfUpdate.h"
 
 namespace kestrune {
 
@@ -86,7 +87,7 @@ std::vector<SettingName> rfSettingNames()
 
 bool computeRfBatch(State& state, Messages& messages, const BatchInputs& inputs)
 {
-    return computeRing(state, messages, inputs) && calcRfParameters(state, messages) &&
+    return computeRing(state, messages, inputs) && updateRfParameters(state, messages) &&
            cavityPowerBudget(state, messages, cavityInput(state, inputs)).has_value();
 }
 
@@ -113,7 +114,7 @@ Json rfSection(const State& state, const BatchInputs& inputs, Messages& messages
     State ring = state;
     // the ring sections have shown what the ring's computation says; the rf section adds its own
     SilentMessages quiet;
-    if (!computeRing(ring, quiet, inputs) || !calcRfParameters(ring, messages))
+    if (!computeRing(ring, quiet, inputs) || !updateRfParameters(ring, messages))
         return nullptr;
     const RfParameters& rf = ring.rf;
     Json section = {{"over_voltage", reportNumber(rf.overVoltage)},

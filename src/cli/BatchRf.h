@@ -16,9 +16,10 @@ namespace kestrune {
 /// per cell instead of the scaled one).
 std::vector<SettingName> rfSettingNames();
 
-/// The rf parameters and the cavity power budget of the lattice file's rf settings on the ring as the
-/// ring window computes it (computeRing); false when the ring, the rf parameters or the budget were
-/// refused (the message was shown).
+/// The rf parameters (updateRfParameters, as the ring window's rf-parameter list computes them) and the
+/// cavity power budget of the lattice file's rf settings on the ring as the ring window computes it
+/// (computeRing); false when the ring, the rf parameters or the budget were refused (the message was
+/// shown).
 bool computeRfBatch(State& state, Messages& messages, const BatchInputs& inputs);
 
 /// --list rf: the rf-parameter list after computeRfBatch; false when it failed or the lattice is not a

@@ -5,6 +5,7 @@
 #include "core/Format.h"
 #include "core/NumberInput.h"
 #include "lifetime/LifetimeUpdate.h"
+#include "rf/RfUpdate.h"
 #include "ring/Parameter.h"
 #include "vacuum/PressureProfile.h"
 
@@ -286,8 +287,11 @@ Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& me
 {
     State s = state;
     {
-        SilentMessages quiet; // the ring sections show what the ring computation says
-        computeRing(s, quiet, inputs);
+        // the ring and rf sections show what their computations say; the rf parameters of a closed ring
+        // are there as the rf window leaves them, for the activation to take
+        SilentMessages quiet;
+        if (computeRing(s, quiet, inputs) && s.ringClosed)
+            updateRfParameters(s, quiet);
     }
     // the pressure of the vacuum calculation, where the line has pumps to compute it
     if (hasPumps(s.line)) {
@@ -308,6 +312,9 @@ Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& me
     const std::optional<QuantumLabels> quantum =
         guarded(messages, [&] { return updateQuantum(s, boxes, messages); });
     const std::optional<TouschekUpdate> touschek = guarded(messages, [&] {
+        if (s.ringClosed)
+            return runTouschekUpdate(s, boxes, messages);
+        // a ring that is not closed has no rf system (and no rf window) to bring up to date
         equilibriumParameters(s);
         return updateTouschek(s, boxes, messages);
     });

@@ -29,9 +29,12 @@ Json vacuumSection(const State& state, const BatchInputs& inputs, Messages& mess
 
 /// The report's "lifetime" section: the four lifetimes, the quantum lifetime per plane and the combined
 /// one (null where an update refused or a value is not available) with the inputs each used, taken as the
-/// lifetime window takes them: activation from the ring (as the ring window computes it), vacuum and RF
-/// results, the Touschek menu, then the boxes typed with --set. What the activation says about results
-/// not computed (and the defaults taken for them) goes into the section's "defaults", not to messages.
+/// lifetime window takes them: activation from the ring (as the ring window computes it), the vacuum
+/// calculation (a line with pumps) and the rf parameters (a closed ring, as the rf section computes
+/// them), the Touschek menu, then the boxes typed with --set; the Touschek update of a closed ring
+/// brings the equilibrium and the rf parameters up to date as the window's does. What the activation says
+/// about results not computed (and the defaults taken for them) goes into the section's "defaults", not to
+/// messages.
 Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& messages);
 
 } // namespace kestrune

@@ -48,4 +48,15 @@ int parseInt(const std::string& text)
     return static_cast<int>(value);
 }
 
+bool showingConversionErrors(Messages& messages, const std::function<void()>& handler)
+{
+    try {
+        handler();
+        return true;
+    } catch (const ConversionError& e) {
+        messages.error(e.what());
+        return false;
+    }
+}
+
 } // namespace kestrune

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/Messages.h"
+
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -19,5 +22,9 @@ double parseDouble(const std::string& text);
 /// The whole number in text (blanks around it allowed). Throws ConversionError
 /// "'<text>' is not a valid integer value" for anything else, also when out of 32-bit range.
 int parseInt(const std::string& text);
+
+/// Runs a handler as the program's event loop runs one: text that is not a number (ConversionError)
+/// ends it, and the conversion error's text is shown through messages. False when it ended so.
+bool showingConversionErrors(Messages& messages, const std::function<void()>& handler);
 
 } // namespace kestrune

@@ -1,12 +1,21 @@
 #include "editor/MadxImport.h"
 #include "editor/MagStructWindow.h"
 #include "io/LatticeFile.h"
+#include "io/Listing.h"
 #include "io/MadxExport.h"
 #include "io/MadxReader.h"
+
+#include <QDir>
 
 namespace kestrune {
 
 // File › "Import MAD-X...", "Export MAD-X...", "Export TFS table..."
+
+QString MagStructWindow::exportPreset(const char* extension) const
+{
+    // the export's own name, never the lattice file's
+    return QString::fromStdString(exportFilePreset(m_state, QDir::currentPath().toStdString(), extension));
+}
 
 void MagStructWindow::importMadxClick()
 {
@@ -23,8 +32,7 @@ void MagStructWindow::exportMadxClick()
     const std::optional<std::string> text = madxText(m_state, messages());
     if (!text)
         return;
-    const QString fileName = m_dialogs.saveFile(kExportMadxTitle, kMadxFilter, "madx",
-                                                QString::fromStdString(m_state.lastOpenedFile));
+    const QString fileName = m_dialogs.saveFile(kExportMadxTitle, kMadxFilter, "madx", exportPreset(".madx"));
     if (!fileName.isEmpty())
         writeTextFileSafely(fileName.toStdString(), *text, messages());
 }
@@ -34,8 +42,7 @@ void MagStructWindow::exportTfsClick()
     const std::optional<TfsTable> table = latticeFunctionsTable(m_state, messages());
     if (!table)
         return;
-    const QString fileName = m_dialogs.saveFile(kExportTfsTitle, kTfsFilter, "tfs",
-                                                QString::fromStdString(m_state.lastOpenedFile));
+    const QString fileName = m_dialogs.saveFile(kExportTfsTitle, kTfsFilter, "tfs", exportPreset(".tfs"));
     if (!fileName.isEmpty())
         writeTextFileSafely(fileName.toStdString(), tfsText(*table), messages());
 }

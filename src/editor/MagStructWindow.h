@@ -138,6 +138,8 @@ private:
     void buildStepGroup();
     void buildPanels();
     void buildMenus();
+    /// Preset of an export's save dialog: the lattice's name with the export's extension.
+    QString exportPreset(const char* extension) const;
     void buildFileMenu();
     void buildListsMenu();
     void installDefaultDialogs();

@@ -12,6 +12,13 @@ namespace kestrune {
 
 namespace {
 
+std::string lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
 void add(std::vector<std::string>& lines, std::initializer_list<std::string> texts)
 {
     lines.insert(lines.end(), texts);
@@ -397,16 +404,22 @@ std::string saveDialogFolder(const State& state, const std::string& workingFolde
 
 std::string listFilePreset(const State& state, const std::string& workingFolder)
 {
+    return exportFilePreset(state, workingFolder, ".txt");
+}
+
+std::string exportFilePreset(const State& state, const std::string& workingFolder,
+                             const std::string& extension)
+{
     const std::filesystem::path folder(saveDialogFolder(state, workingFolder));
     if (state.lastOpenedFile.empty())
         return folder.string();
     // never the lattice file's own name: saving the list under it would overwrite the lattice
     const std::filesystem::path lattice = std::filesystem::path(state.lastOpenedFile).filename();
-    std::string extension = lattice.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string latticeExtension = lower(lattice.extension().string());
     const std::string stem = lattice.stem().string();
-    return (folder / (extension == ".txt" ? stem + "-list.txt" : stem + ".txt")).string();
+    const std::string wanted = lower(extension);
+    const std::string word = wanted == ".txt" ? "-list" : "-export";
+    return (folder / (latticeExtension == wanted ? stem + word + extension : stem + extension)).string();
 }
 
 } // namespace kestrune

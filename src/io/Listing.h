@@ -89,5 +89,9 @@ std::string saveDialogFolder(const State& state, const std::string& workingFolde
 /// The name the list save dialog is preset with: the lattice file opened last with the list extension
 /// ".txt", in saveDialogFolder; the folder alone before a lattice file was opened.
 std::string listFilePreset(const State& state, const std::string& workingFolder);
+/// The name a save dialog for another kind of file (extension such as ".madx") is preset with, by the
+/// same rule: never the name of the lattice file opened last, so that accepting it cannot overwrite it.
+std::string exportFilePreset(const State& state, const std::string& workingFolder,
+                             const std::string& extension);
 
 } // namespace kestrune

@@ -2,6 +2,7 @@
 
 #include "core/LabelMask.h"
 
+#include <algorithm>
 #include <cmath>
 #include <qcustomplot.h>
 #include <string>
@@ -10,20 +11,46 @@ namespace kestrune {
 
 namespace {
 
-/// The ticker Base with its labels written through the mask.
-template <class Base> class MaskTicker : public Base
+/// What every mask ticker writes at a tick.
+class MaskLabels
 {
 public:
-    explicit MaskTicker(const QString& mask) : m_mask(mask.toStdString()) {}
+    explicit MaskLabels(const QString& mask) : m_mask(mask.toStdString()) {}
+    virtual ~MaskLabels() = default;
 
-protected:
-    QString getTickLabel(double tick, const QLocale&, QChar, int) override
-    {
-        return QString::fromStdString(formatLabelMask(tick, m_mask));
-    }
+    QString label(double tick) const { return QString::fromStdString(formatLabelMask(tick, m_mask)); }
 
 private:
     std::string m_mask;
+};
+
+/// The ticker Base with its labels written through the mask.
+template <class Base> class MaskTicker : public Base, public MaskLabels
+{
+public:
+    explicit MaskTicker(const QString& mask) : MaskLabels(mask) {}
+
+protected:
+    QString getTickLabel(double tick, const QLocale&, QChar, int) override { return label(tick); }
+};
+
+/// Automatic ticks, never closer than the smallest step.
+class SteppedMaskTicker : public MaskTicker<QCPAxisTicker>
+{
+public:
+    SteppedMaskTicker(const QString& mask, double smallestStep)
+        : MaskTicker<QCPAxisTicker>(mask), m_smallestStep(smallestStep)
+    {
+    }
+
+protected:
+    double getTickStep(const QCPRange& range) override
+    {
+        return std::max(QCPAxisTicker::getTickStep(range), m_smallestStep);
+    }
+
+private:
+    double m_smallestStep;
 };
 
 /// Most labels a fixed increment may put on an axis; a denser increment is multiplied until they fit.
@@ -45,8 +72,10 @@ protected:
 
 } // namespace
 
-QSharedPointer<QCPAxisTicker> makeMaskTicker(const QString& mask)
+QSharedPointer<QCPAxisTicker> makeMaskTicker(const QString& mask, double smallestStep)
 {
+    if (smallestStep > 0)
+        return QSharedPointer<QCPAxisTicker>(new SteppedMaskTicker(mask, smallestStep));
     return QSharedPointer<QCPAxisTicker>(new MaskTicker<QCPAxisTicker>(mask));
 }
 
@@ -60,6 +89,12 @@ QSharedPointer<QCPAxisTicker> makeFixedMaskTicker(const QString& mask, double st
 QSharedPointer<QCPAxisTicker> makeLogMaskTicker(const QString& mask)
 {
     return QSharedPointer<QCPAxisTicker>(new MaskTicker<QCPAxisTickerLog>(mask));
+}
+
+QString maskTickLabel(const QCPAxisTicker& ticker, double value)
+{
+    const auto* labels = dynamic_cast<const MaskLabels*>(&ticker);
+    return labels ? labels->label(value) : QString();
 }
 
 } // namespace kestrune

@@ -1,6 +1,6 @@
 #include "lifetime/LifeTimeWindow.h"
 
-#include "app/QtMessages.h"
+#include "app/ToolWindowMessagesQt.h"
 #include "core/NumberInput.h"
 #include "ring/Parameter.h"
 
@@ -20,54 +20,16 @@ namespace kestrune {
 
 namespace {
 
-/// A message box of the window hands the activation back to it; that is no activation of its own.
-constexpr qint64 kOwnBoxActivationMs = 1000;
 const char* const kResidualGas = "residual gas (air, 20 deg C,1 atm)";
 
 } // namespace
 
-/// The window's messages: handed on to the program's, with the closing of each box remembered.
-class LifeTimeWindow::WindowMessages : public Messages
-{
-public:
-    explicit WindowMessages(LifeTimeWindow& window) : m_window(window), m_screen(window.m_windows) {}
-
-    void error(const std::string& text) override
-    {
-        target().error(text);
-        boxClosed();
-    }
-    bool confirm(const std::string& question, std::optional<ScreenPoint> position) override
-    {
-        const bool yes = target().confirm(question, position);
-        boxClosed();
-        return yes;
-    }
-    void askParticle() override { target().askParticle(); }
-    void showList() override { target().showList(); }
-
-private:
-    Messages& target()
-    {
-        return m_window.m_windows.messages ? static_cast<Messages&>(*m_window.m_windows.messages) : m_screen;
-    }
-    void boxClosed()
-    {
-        m_window.m_ownBoxPending = true;
-        m_window.m_ownBoxClosed.restart();
-    }
-
-    LifeTimeWindow& m_window;
-    QtMessages m_screen;
-};
-
 LifeTimeWindow::LifeTimeWindow(State& state, Windows& windows, QWidget* parent)
     : QMainWindow(parent), m_state(state), m_windows(windows),
-      m_messages(std::make_unique<WindowMessages>(*this))
+      m_messages(std::make_unique<ToolWindowMessages>(windows))
 {
     setObjectName("TfLifeTime");
     setWindowTitle("Beam Lifetime");
-    m_ownBoxClosed.start();
 
     m_area = new QWidget(this);
     auto* grid = new QGridLayout(m_area);
@@ -398,9 +360,8 @@ void LifeTimeWindow::bbUpQuantumClick()
 
 void LifeTimeWindow::bbTouschekClick()
 {
-    equilibriumParameters(m_state);
     update([this](LifetimeBoxes& boxes) {
-        if (const auto result = updateTouschek(m_state, boxes, messages())) {
+        if (const auto result = runTouschekUpdate(m_state, boxes, messages())) {
             m_lTouschek->setText(QString::fromStdString(result->label));
             m_lTouschek->show();
             combinealleffects();
@@ -428,12 +389,8 @@ void LifeTimeWindow::combinealleffects()
 
 bool LifeTimeWindow::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate) {
-        const bool ownBox = m_ownBoxPending && m_ownBoxClosed.elapsed() < kOwnBoxActivationMs;
-        m_ownBoxPending = false;
-        if (!ownBox)
-            formActivate();
-    }
+    if (event->type() == QEvent::WindowActivate && m_messages->userActivation())
+        formActivate();
     return QMainWindow::event(event);
 }
 

@@ -5,7 +5,6 @@
 #include "core/State.h"
 #include "lifetime/LifetimeUpdate.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPoint>
 #include <functional>
@@ -20,6 +19,8 @@ class QLineEdit;
 class QPushButton;
 
 namespace kestrune {
+
+class ToolWindowMessages;
 
 /// The lifetime window: gas scattering, bremsstrahlung, quantum and Touschek lifetimes combined.
 class LifeTimeWindow : public QMainWindow
@@ -53,7 +54,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class WindowMessages;
     struct Box
     {
         QLineEdit* edit;
@@ -84,7 +84,7 @@ private:
 
     State& m_state;
     Windows& m_windows;
-    std::unique_ptr<WindowMessages> m_messages;
+    std::unique_ptr<ToolWindowMessages> m_messages;
     std::vector<Box> m_boxes;
     QWidget* m_area = nullptr;
     QGroupBox* m_gbElastic = nullptr;
@@ -113,9 +113,7 @@ private:
     QPushButton* m_defaultButton = nullptr;
     QPoint m_dragOffset;
     bool m_dragging = false;
-    bool m_totalMoved = false;    // the user dragged the total group: it stays where it was put
-    QElapsedTimer m_ownBoxClosed; // a box of this window hands the activation back: no activation
-    bool m_ownBoxPending = false;
+    bool m_totalMoved = false; // the user dragged the total group: it stays where it was put
 };
 
 } // namespace kestrune

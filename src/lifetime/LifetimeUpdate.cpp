@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/NumberInput.h"
+#include "rf/RfUpdate.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -51,7 +52,7 @@ const BoxRule kRules[] = {
     {&LifetimeBoxes::averageBetaX, "beta_x avg, m", Domain::Positive, false},
     {&LifetimeBoxes::averageBetaY1, "beta_y avg, m", Domain::Positive, false},
     {&LifetimeBoxes::coupling, "coupling, %", Domain::Positive, true},
-    {&LifetimeBoxes::bunchLength, "bunch length, mm", Domain::Positive, false},
+    {&LifetimeBoxes::bunchLength, "bunch length, mm", Domain::Positive, true},
 };
 
 const BoxRule& ruleOf(std::string LifetimeBoxes::*box)
@@ -244,6 +245,8 @@ std::optional<TouschekUpdate> updateTouschek(State& state, LifetimeBoxes& boxes,
     const RingParameters& ring = state.ringParams;
     if (resultAvailable(state.rf.energyAcceptance))
         fillIfEmpty(boxes.energyAcceptance2, fmt("%8.5f", state.rf.energyAcceptance * 100));
+    if (resultAvailable(state.rf.bunchLength))
+        fillIfEmpty(boxes.bunchLength, fmt("%8.3f", state.rf.bunchLength * 1000));
     if (resultAvailable(ring.coupling))
         fillIfEmpty(boxes.coupling, fmt("%8.5f", ring.coupling * 100));
     TouschekInput in;
@@ -278,6 +281,12 @@ std::optional<TouschekUpdate> updateTouschek(State& state, LifetimeBoxes& boxes,
                               : "Touschek lifetime not available: C(zeta) = " + fmt("%.4g", t.c) +
                                     " at zeta = " + fmt("%.4g", t.zeta);
     return update;
+}
+
+std::optional<TouschekUpdate> runTouschekUpdate(State& state, LifetimeBoxes& boxes, Messages& messages)
+{
+    updateRfParameters(state, messages);
+    return updateTouschek(state, boxes, messages);
 }
 
 std::optional<double> combinedLifetime(const Lifetimes& lifetimes)

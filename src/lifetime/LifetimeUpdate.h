@@ -81,10 +81,16 @@ struct TouschekUpdate
     TouschekLifetime lifetime;
 };
 
-/// Touschek lifetime: empty energy-acceptance and coupling boxes are filled from the RF and ring
-/// results; the ring's emittance and revolution frequency must be available. Where C(zeta) <= 0 the
-/// lifetime is not available: the label says so and the combination says why.
+/// Touschek lifetime from the results in the state: empty energy-acceptance, bunch-length and coupling
+/// boxes are filled from the RF and ring results; the ring's emittance and revolution frequency must be
+/// available. Where C(zeta) <= 0 the lifetime is not available: the label says so and the combination
+/// says why.
 std::optional<TouschekUpdate> updateTouschek(State& state, LifetimeBoxes& boxes, Messages& messages);
+
+/// The Touschek group's "update": the ring's equilibrium and the rf parameters brought up to date first
+/// (updateRfParameters, so that the energy acceptance and bunch length the empty boxes take are the RF's
+/// own; a refusal is said and the boxes' values are used), then updateTouschek.
+std::optional<TouschekUpdate> runTouschekUpdate(State& state, LifetimeBoxes& boxes, Messages& messages);
 
 /// The combined lifetime (s) when all four are known.
 std::optional<double> combinedLifetime(const Lifetimes& lifetimes);

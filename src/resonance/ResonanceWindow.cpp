@@ -1,6 +1,7 @@
 #include "resonance/ResonanceWindow.h"
 
 #include "app/QtMessages.h"
+#include "io/ChartTextQt.h"
 #include "io/GraphExportQt.h"
 #include "resonance/Resonance.h"
 
@@ -12,15 +13,7 @@ namespace kestrune {
 
 namespace {
 
-const QColor kNavy(0, 0, 128);
 const QColor kPointColour(0, 0, 255);
-
-QFont arial(int pointSize, bool bold = false)
-{
-    QFont font("Arial", pointSize);
-    font.setBold(bold);
-    return font;
-}
 
 /// Ticks every 0.25 with labels in the mask "#,##0.##".
 class TuneTicker : public QCPAxisTickerFixed
@@ -86,16 +79,10 @@ void ResonanceWindow::buildChart()
     yellow.setColorAt(0, Qt::white);
     yellow.setColorAt(1, QColor(255, 255, 0));
     m_chart->setBackground(QBrush(yellow));
-    auto* title = new QCPTextElement(m_chart, "Resonance Diagram", arial(11, true));
-    title->setTextColor(kNavy);
-    m_chart->plotLayout()->insertRow(0);
-    m_chart->plotLayout()->addElement(0, 0, title);
-    for (QCPAxis* axis : {m_chart->xAxis, m_chart->yAxis}) {
+    addChartTitle(m_chart, "Resonance Diagram");
+    styleChartAxes(m_chart);
+    for (QCPAxis* axis : {m_chart->xAxis, m_chart->yAxis})
         axis->setTicker(QSharedPointer<QCPAxisTicker>(new TuneTicker));
-        axis->setLabelFont(arial(9));
-        axis->setLabelColor(kNavy);
-        axis->setTickLabelFont(arial(8));
-    }
     m_chart->xAxis->setLabel("horizontal tune, Q_x");
     m_chart->yAxis->setLabel("vertical tune, Q_y");
 

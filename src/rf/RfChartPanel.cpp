@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/NumberInput.h"
+#include "io/ChartTextQt.h"
 #include "io/MaskTickerQt.h"
 
 #include <QGridLayout>
@@ -17,16 +18,6 @@
 namespace kestrune {
 
 namespace {
-
-const QColor kNavy(0, 0, 128);
-const QColor kMaroon(128, 0, 0);
-
-QFont arial(int pointSize, bool bold = false)
-{
-    QFont font("Arial", pointSize);
-    font.setBold(bold);
-    return font;
-}
 
 QLineEdit* limitBox(const QString& objectName, QWidget* parent)
 {
@@ -49,18 +40,9 @@ RfChartPanel::RfChartPanel(Messages& messages, QWidget* parent) : QFrame(parent)
     m_plot->setObjectName("chRF");
     m_plot->setBackground(Qt::white);
     m_plot->setMinimumSize(400, 300);
-    m_title = new QCPTextElement(m_plot, "", arial(11, true));
-    m_title->setTextColor(kNavy);
-    m_plot->plotLayout()->insertRow(0);
-    m_plot->plotLayout()->addElement(0, 0, m_title);
-    m_foot = new QCPTextElement(m_plot, "", arial(9));
-    m_foot->setTextColor(kMaroon);
-    m_plot->plotLayout()->addElement(2, 0, m_foot);
-    for (QCPAxis* axis : {m_plot->xAxis, m_plot->yAxis}) {
-        axis->setLabelFont(arial(9));
-        axis->setLabelColor(kNavy);
-        axis->setTickLabelFont(arial(8));
-    }
+    m_title = addChartTitle(m_plot, "");
+    m_foot = addChartFoot(m_plot, "");
+    styleChartAxes(m_plot);
     applyTicker(m_plot->xAxis, m_bottom);
     applyTicker(m_plot->yAxis, m_left);
     layout->addWidget(m_plot, 1);
@@ -120,11 +102,7 @@ QGroupBox* RfChartPanel::buildLimitsGroup()
 
 void RfChartPanel::guarded(const std::function<void()>& handler)
 {
-    try {
-        handler();
-    } catch (const ConversionError& e) {
-        m_messages.error(e.what());
-    }
+    showingConversionErrors(m_messages, handler);
 }
 
 void RfChartPanel::removeSeries()

@@ -19,6 +19,16 @@ void RfStateSnapshot::restore(State& state) const
     state.rf = rf;
 }
 
+bool updateRfParameters(State& state, Messages& messages)
+{
+    const RfStateSnapshot before(state);
+    equilibriumParameters(state);
+    if (calcRfParameters(state, messages))
+        return true;
+    before.restore(state);
+    return false;
+}
+
 std::optional<RfParameterView> calcParameter(State& state, Messages& messages, const RfBeamInput& input)
 {
     const std::string wrong = checkRfBeamInput(input);

@@ -1,9 +1,11 @@
 #include "rf/RfWindow.h"
 
-#include "app/QtMessages.h"
+#include "app/ControlsQt.h"
+#include "app/ToolWindowMessagesQt.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "io/FileDialogQt.h"
 #include "io/LatticeFile.h"
 #include "rf/CavityBudget.h"
 #include "rf/RfChartPanel.h"
@@ -11,7 +13,6 @@
 #include "rf/RfUpdate.h"
 
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -26,9 +27,6 @@ namespace kestrune {
 
 namespace {
 
-/// A message box of the window hands the activation back to it; that is no activation of its own.
-constexpr qint64 kOwnBoxActivationMs = 1000;
-
 const char* const kNavy = "color: rgb(0, 0, 128)";
 const char* const kRed = "color: rgb(255, 0, 0)";
 
@@ -36,21 +34,6 @@ const char* const kRed = "color: rgb(255, 0, 0)";
 QString screenText(const std::string& text)
 {
     return QString::fromStdString(text).replace('\r', '\n');
-}
-
-QLabel* makeLabel(const QString& objectName, const QString& caption, QWidget* parent)
-{
-    auto* label = new QLabel(caption, parent);
-    label->setObjectName(objectName);
-    return label;
-}
-
-QLineEdit* makeBox(const QString& objectName, const QString& text, QWidget* parent)
-{
-    auto* box = new QLineEdit(text, parent);
-    box->setObjectName(objectName);
-    box->setMaximumWidth(110);
-    return box;
 }
 
 QString boxText(const char* format, double value)
@@ -65,61 +48,14 @@ double typed(const QLineEdit* box)
 
 } // namespace
 
-/// The window's own messages: every box is handed on to the program's messages with its line breaks,
-/// and its closing is remembered so that the activation it gives back does not count as one.
-class RfWindow::WindowMessages : public Messages
-{
-public:
-    explicit WindowMessages(RfWindow& window) : m_window(window), m_screen(window.m_windows) {}
-
-    void error(const std::string& text) override
-    {
-        target().error(screenText(text).toStdString());
-        boxClosed();
-    }
-    bool confirm(const std::string& question, std::optional<ScreenPoint> position) override
-    {
-        const bool yes = target().confirm(question, position);
-        boxClosed();
-        return yes;
-    }
-    void askParticle() override
-    {
-        target().askParticle();
-        boxClosed();
-    }
-    void showList() override { target().showList(); }
-
-private:
-    Messages& target()
-    {
-        return m_window.m_windows.messages ? static_cast<Messages&>(*m_window.m_windows.messages) : m_screen;
-    }
-    void boxClosed()
-    {
-        m_window.m_ownBoxPending = true;
-        m_window.m_ownBoxClosed.restart();
-    }
-
-    RfWindow& m_window;
-    QtMessages m_screen; // without the program's messages: boxes straight on the screen
-};
-
 RfWindow::RfWindow(State& state, Windows& windows, QWidget* parent)
     : QMainWindow(parent), m_state(state), m_windows(windows),
-      m_messages(std::make_unique<WindowMessages>(*this))
+      m_messages(std::make_unique<ToolWindowMessages>(windows))
 {
     setObjectName("TfRF");
     setWindowTitle("rf system");
-    m_ownBoxClosed.start();
     m_saveLatticeDialog = [this] {
-        QFileDialog dialog(this, kSaveLatticeDialog.title, QString::fromStdString(m_state.lastOpenedFile),
-                           "Lattice Data (*.lat *.dat *.txt)");
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(kSaveLatticeDialog.defaultExtension);
-        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-                   ? dialog.selectedFiles().first()
-                   : QString();
+        return askSaveFileName(this, kSaveLatticeDialog, QString::fromStdString(m_state.lastOpenedFile));
     };
 
     // FormCreate: a ring without rf settings starts from 1 MV and 100 kW
@@ -143,11 +79,7 @@ Messages& RfWindow::messages()
 
 void RfWindow::guarded(const std::function<void()>& handler)
 {
-    try {
-        handler();
-    } catch (const ConversionError& e) {
-        messages().error(e.what());
-    }
+    showingConversionErrors(messages(), handler);
 }
 
 void RfWindow::buildPanels()
@@ -194,9 +126,9 @@ QFrame* RfWindow::buildRfPanel()
     m_pnRF->setFrameShape(QFrame::Panel);
     m_pnRF->setFrameShadow(QFrame::Raised);
     auto* grid = new QGridLayout(m_pnRF);
-    m_edRFVolt = makeBox("edRFVolt", "", m_pnRF);
-    m_edRfPow = makeBox("edRfPow", "", m_pnRF);
-    m_edAddlLoss = makeBox("edAddlLoss", "0.0", m_pnRF);
+    m_edRFVolt = makeEdit("edRFVolt", "", m_pnRF);
+    m_edRfPow = makeEdit("edRfPow", "", m_pnRF);
+    m_edAddlLoss = makeEdit("edAddlLoss", "0.0", m_pnRF);
     grid->addWidget(new QLabel("rf voltage, kV", m_pnRF), 0, 0);
     grid->addWidget(m_edRFVolt, 0, 1);
     grid->addWidget(new QLabel("rf power, kW", m_pnRF), 1, 0);
@@ -217,8 +149,8 @@ QGroupBox* RfWindow::buildBeamGroup()
     m_gbEnCur = new QGroupBox("change beam parameter ?", this);
     m_gbEnCur->setObjectName("gbEnCur");
     auto* grid = new QGridLayout(m_gbEnCur);
-    m_edEnergy = makeBox("edEnergy", "1.0", m_gbEnCur);
-    m_edCurrent = makeBox("edCurrent", "100.0", m_gbEnCur);
+    m_edEnergy = makeEdit("edEnergy", "1.0", m_gbEnCur);
+    m_edCurrent = makeEdit("edCurrent", "100.0", m_gbEnCur);
     grid->addWidget(new QLabel("momentum cp , GeV", m_gbEnCur), 0, 0);
     grid->addWidget(m_edEnergy, 0, 1);
     grid->addWidget(new QLabel("beam current, mA", m_gbEnCur), 1, 0);
@@ -254,8 +186,8 @@ QFrame* RfWindow::buildRangePanel()
     m_pnEvar->setObjectName("pnEvar");
     m_pnEvar->setFrameShape(QFrame::Panel);
     auto* layout = new QHBoxLayout(m_pnEvar);
-    m_edEmin = makeBox("edEmin", " cp_min", m_pnEvar);
-    m_edEmax = makeBox("edEmax", " cp_max", m_pnEvar);
+    m_edEmin = makeEdit("edEmin", " cp_min", m_pnEvar);
+    m_edEmax = makeEdit("edEmax", " cp_max", m_pnEvar);
     layout->addWidget(m_edEmin);
     layout->addWidget(new QLabel("< cp (GeV) < ", m_pnEvar));
     layout->addWidget(m_edEmax);
@@ -270,7 +202,7 @@ QGroupBox* RfWindow::buildCavityGroup()
     int row = 0;
     m_lRff1 = makeLabel("lRff1", "", m_gbCavity);
     grid->addWidget(m_lRff1, row++, 0, 1, 3);
-    m_edNumCav = makeBox("edNumCav", "1", m_gbCavity);
+    m_edNumCav = makeEdit("edNumCav", "1", m_gbCavity);
     grid->addWidget(makeLabel("lNumCav", "# of cavity cells/ring:", m_gbCavity), row, 0);
     grid->addWidget(m_edNumCav, row++, 1);
     m_lRfWL = makeLabel("lRfWL", "rf wavelength, m", m_gbCavity);
@@ -285,7 +217,7 @@ QGroupBox* RfWindow::buildCavityGroup()
     m_lCavLoss = makeLabel("lCavLoss", "cavity losses", m_gbCavity);
     grid->addWidget(m_lCavLoss, row++, 0, 1, 3);
     m_lmisLoss = makeLabel("lmisLoss", "misc.rf losses", m_gbCavity);
-    m_edMiscLoss = makeBox("edMiscLoss", "0", m_gbCavity);
+    m_edMiscLoss = makeEdit("edMiscLoss", "0", m_gbCavity);
     m_edMiscLoss->setMaximumWidth(60);
     grid->addWidget(m_lmisLoss, row, 0);
     grid->addWidget(m_edMiscLoss, row, 1);
@@ -342,7 +274,7 @@ QGroupBox* RfWindow::buildImpedanceGroup()
     layout->addWidget(m_rgShunt);
 
     m_lShuntImpedance = makeLabel("lShuntImpedance", "select shunt impedance in MOhm", m_gbImpedance);
-    m_edShuntImpedance = makeBox("edShuntImpedance", "1.0", m_gbImpedance);
+    m_edShuntImpedance = makeEdit("edShuntImpedance", "1.0", m_gbImpedance);
     layout->addWidget(m_lShuntImpedance);
     layout->addWidget(m_edShuntImpedance);
     m_lShuntImpedance->hide();
@@ -485,12 +417,8 @@ void RfWindow::saveAs1Click()
 
 bool RfWindow::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate) {
-        const bool ownBox = m_ownBoxPending && m_ownBoxClosed.elapsed() < kOwnBoxActivationMs;
-        m_ownBoxPending = false;
-        if (!ownBox)
-            formActivate();
-    }
+    if (event->type() == QEvent::WindowActivate && m_messages->userActivation())
+        formActivate();
     return QMainWindow::event(event);
 }
 

@@ -5,7 +5,6 @@
 #include "core/State.h"
 #include "rf/ChartLimits.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -22,6 +21,7 @@ class QRadioButton;
 namespace kestrune {
 
 class RfChartPanel;
+class ToolWindowMessages;
 struct RfBeamInput;
 struct RfParameterView;
 
@@ -66,8 +66,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class WindowMessages;
-
     void buildPanels();
     QFrame* buildRfPanel();
     QGroupBox* buildBeamGroup();
@@ -90,9 +88,7 @@ private:
 
     State& m_state;
     Windows& m_windows;
-    std::unique_ptr<WindowMessages> m_messages;
-    QElapsedTimer m_ownBoxClosed; // when a message box of this window closed last
-    bool m_ownBoxPending = false;
+    std::unique_ptr<ToolWindowMessages> m_messages;
     std::function<QString()> m_saveLatticeDialog;
 
     Graph m_graph = Graph::None;

@@ -1,14 +1,16 @@
 // Menus of the ring window and the commands behind them.
+#include "io/FileDialogQt.h"
 #include "io/LatticeFile.h"
 #include "io/ListPrinterQt.h"
 #include "io/Listing.h"
 #include "io/ListingWindow.h"
 #include "optics/BetaFunctions.h"
 #include "resonance/ResonanceWindow.h"
+#include "rf/RfUpdate.h"
 #include "ring/RingWindow.h"
 
 #include <QAction>
-#include <QFileDialog>
+#include <QDir>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMenuBar>
@@ -19,18 +21,6 @@
 namespace kestrune {
 
 namespace {
-
-/// A dialog filter "description|patterns;" as Qt's "description (patterns)".
-QString qtFilter(const char* filter)
-{
-    const QStringList parts = QString(filter).split('|');
-    if (parts.size() < 2)
-        return QString(filter);
-    QStringList patterns;
-    for (const QString& pattern : parts[1].split(';', Qt::SkipEmptyParts))
-        patterns << pattern.trimmed();
-    return QString("%1 (%2)").arg(parts[0].trimmed(), patterns.join(' '));
-}
 
 QAction* addItem(QMenu* menu, const QString& objectName, const QString& text, QObject* receiver,
                  std::function<void()> handler)
@@ -89,13 +79,9 @@ void RingWindow::buildMenus()
 
 void RingWindow::installDefaultDialogs()
 {
-    m_dialogs.saveFile = [this](const QString& title, const QString& filter, const QString& suffix) {
-        QFileDialog dialog(this, title, QString::fromStdString(m_state.lastOpenedFile), filter);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(suffix);
-        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-                   ? dialog.selectedFiles().first()
-                   : QString();
+    m_dialogs.saveFile = [this](const QString& title, const QString& filter, const QString& suffix,
+                                const QString& preset) {
+        return askSaveFileName(this, title, filter, suffix, preset);
     };
     m_dialogs.choosePrinter = [this](QPrinter& printer) { return askPrinter(printer, this); };
 }
@@ -103,7 +89,8 @@ void RingWindow::installDefaultDialogs()
 void RingWindow::saveAsClick()
 {
     const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
-                                                kSaveLatticeDialog.defaultExtension);
+                                                kSaveLatticeDialog.defaultExtension,
+                                                QString::fromStdString(m_state.lastOpenedFile));
     if (!fileName.isEmpty())
         saveLatticeAs(m_state, messages(), fileName.toStdString());
 }
@@ -184,13 +171,16 @@ void RingWindow::listBetaFunctionsClick()
 
 void RingWindow::rfParameterClick()
 {
-    rfParameterList(m_state, messages());
+    if (updateRfParameters(m_state, messages()))
+        rfParameterList(m_state, messages());
 }
 
 void RingWindow::saveListClick()
 {
+    // the list's own name, never the lattice file's
+    const QString preset = QString::fromStdString(listFilePreset(m_state, QDir::currentPath().toStdString()));
     const QString fileName = m_dialogs.saveFile(kSaveListDialog.title, qtFilter(kSaveListDialog.filter),
-                                                kSaveListDialog.defaultExtension);
+                                                kSaveListDialog.defaultExtension, preset);
     if (!fileName.isEmpty())
         saveListAs(m_state, messages(), fileName.toStdString());
 }

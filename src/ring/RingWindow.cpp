@@ -1,6 +1,7 @@
 #include "ring/RingWindow.h"
 
-#include "app/QtMessages.h"
+#include "app/ControlsQt.h"
+#include "app/ToolWindowMessagesQt.h"
 #include "chromaticity/ChromaticWindow.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
@@ -29,24 +30,6 @@
 namespace kestrune {
 
 namespace {
-
-/// A message box of the window hands the activation back to it; that is no activation of its own.
-constexpr qint64 kOwnBoxActivationMs = 1000;
-
-QLabel* makeLabel(const QString& objectName, const QString& text, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(objectName);
-    return label;
-}
-
-QLineEdit* makeEdit(const QString& objectName, const QString& text, QWidget* parent)
-{
-    auto* edit = new QLineEdit(text, parent);
-    edit->setObjectName(objectName);
-    edit->setMaximumWidth(110);
-    return edit;
-}
 
 // The labels of the beam-parameter group, in the order they are shown, with their form texts.
 struct BeamLabel
@@ -79,53 +62,12 @@ constexpr BeamLabel kBeamLabels[] = {
 
 } // namespace
 
-/// The window's own messages: every box goes to the program's messages, and its closing is remembered
-/// so that the activation it gives back does not count as one.
-class RingWindow::WindowMessages : public Messages
-{
-public:
-    explicit WindowMessages(RingWindow& window) : m_window(window), m_screen(window.m_windows) {}
-
-    void error(const std::string& text) override
-    {
-        target().error(text);
-        boxClosed();
-    }
-    bool confirm(const std::string& question, std::optional<ScreenPoint> position) override
-    {
-        const bool yes = target().confirm(question, position);
-        boxClosed();
-        return yes;
-    }
-    void askParticle() override
-    {
-        target().askParticle();
-        boxClosed();
-    }
-    void showList() override { target().showList(); }
-
-private:
-    Messages& target()
-    {
-        return m_window.m_windows.messages ? static_cast<Messages&>(*m_window.m_windows.messages) : m_screen;
-    }
-    void boxClosed()
-    {
-        m_window.m_ownBoxPending = true;
-        m_window.m_ownBoxClosed.restart();
-    }
-
-    RingWindow& m_window;
-    QtMessages m_screen;
-};
-
 RingWindow::RingWindow(State& state, Windows& windows, QWidget* parent)
     : QMainWindow(parent), m_state(state), m_windows(windows),
-      m_messages(std::make_unique<WindowMessages>(*this))
+      m_messages(std::make_unique<ToolWindowMessages>(windows))
 {
     setObjectName("TfRing");
     setWindowTitle("design a storage ring");
-    m_ownBoxClosed.start();
 
     auto* central = new QWidget(this);
     auto* layout = new QHBoxLayout(central);
@@ -168,11 +110,7 @@ Messages& RingWindow::messages()
 
 void RingWindow::guarded(const std::function<void()>& handler)
 {
-    try {
-        handler();
-    } catch (const ConversionError& e) {
-        messages().error(e.what());
-    }
+    showingConversionErrors(messages(), handler);
 }
 
 void RingWindow::buildGeometryGroup()
@@ -283,12 +221,8 @@ void RingWindow::buildToolBar()
 
 bool RingWindow::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate) {
-        const bool ownBox = m_ownBoxPending && m_ownBoxClosed.elapsed() < kOwnBoxActivationMs;
-        m_ownBoxPending = false;
-        if (!ownBox)
-            formActivate();
-    }
+    if (event->type() == QEvent::WindowActivate && m_messages->userActivation())
+        formActivate();
     return QMainWindow::event(event);
 }
 

@@ -4,7 +4,6 @@
 #include "core/Messages.h"
 #include "core/State.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -22,13 +21,16 @@ class QToolButton;
 
 namespace kestrune {
 
+class ToolWindowMessages;
 struct GeometryView;
 
 /// The file and print choices of the ring window; tests replace them so that no dialog opens.
 struct RingDialogs
 {
-    /// Save dialog: the chosen file name, empty when cancelled.
-    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix)>
+    /// Save dialog opened with preset (a file name or a folder): the chosen file name, empty when
+    /// cancelled.
+    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix,
+                          const QString& preset)>
         saveFile;
     /// Print dialog: true when confirmed.
     std::function<bool(QPrinter&)> choosePrinter;
@@ -84,8 +86,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class WindowMessages;
-
     void buildGeometryGroup();
     void buildBeamGroup();
     void buildStepGroup();
@@ -109,10 +109,8 @@ private:
 
     State& m_state;
     Windows& m_windows;
-    std::unique_ptr<WindowMessages> m_messages;
+    std::unique_ptr<ToolWindowMessages> m_messages;
     RingDialogs m_dialogs;
-    QElapsedTimer m_ownBoxClosed; // when a message box of this window closed last
-    bool m_ownBoxPending = false;
 
     QGroupBox* m_gbGeometry = nullptr;
     QLineEdit* m_edNumSup = nullptr;

@@ -1,38 +1,11 @@
 # --chromaticity, --save, --track and the chromaticity and resonance sections of the report.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-
-function(run_cli)
-    execute_process(COMMAND ${CLI} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "'${ARGN}' failed (${rc}): ${err}")
-    endif()
-    set(out "${out}" PARENT_SCOPE)
-    set(err "${err}" PARENT_SCOPE)
-endfunction()
-
-function(expect_status status text)
-    execute_process(COMMAND ${CLI} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    string(FIND "${err}" "${text}" at)
-    if(NOT rc EQUAL status OR at EQUAL -1)
-        message(FATAL_ERROR "'${ARGN}': status ${rc}, expected ${status} with '${text}'; ${err}")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/support/CliTest.cmake)
 
 # CMake has no float arithmetic: a number's text against a pattern (digits to the precision wanted)
 function(expect_match json pattern)
     string(JSON value GET "${json}" ${ARGN})
     if(NOT value MATCHES "${pattern}")
         message(FATAL_ERROR "${ARGN}: '${value}' does not match '${pattern}'")
-    endif()
-endfunction()
-
-# a number's first digits, sign included
-function(expect_prefix json prefix)
-    string(JSON value GET "${json}" ${ARGN})
-    string(FIND "${value}" "${prefix}" at)
-    if(NOT at EQUAL 0)
-        message(FATAL_ERROR "${ARGN}: '${value}', expected it to start with '${prefix}'")
     endif()
 endfunction()
 
@@ -69,7 +42,7 @@ expect_prefix("${report}" "4" resonance square tune_y_min)
 expect_prefix("${report}" "5" resonance square tune_y_max)
 
 # a ring without SF and SD sextupoles: the correction is refused, nothing is saved
-expect_status(1 "there are no \"SF\" and \"SD\" sextupoles." ${EXAMPLES}/fodo-cell.lat --chromaticity 0 0)
+expect_failure(1 "there are no \"SF\" and \"SD\" sextupoles." ${EXAMPLES}/fodo-cell.lat --chromaticity 0 0)
 
 # tracking: a header, the start as turn 0, one row per turn
 run_cli(${EXAMPLES}/dba-cell.lat --track 3 1 0 0.5 0)
@@ -105,9 +78,9 @@ if(NOT start OR CMAKE_MATCH_1 STREQUAL "2")
 endif()
 
 # wrong use
-expect_status(2 "--off-momentum, --aperture and --sigmas go with --track" ${EXAMPLES}/dba-cell.lat --aperture 3)
-expect_status(2 "--track: the number of turns must be at least 1" ${EXAMPLES}/dba-cell.lat --track 0 1 0 0 0)
-expect_status(2 "--track: 'x' is not a valid floating point value" ${EXAMPLES}/dba-cell.lat --track 5 x 0 0 0)
-expect_status(2 "--off-momentum: the momentum deviation must be above -100 %" ${EXAMPLES}/dba-cell.lat
+expect_failure(2 "--off-momentum, --aperture and --sigmas go with --track" ${EXAMPLES}/dba-cell.lat --aperture 3)
+expect_failure(2 "--track: the number of turns must be at least 1" ${EXAMPLES}/dba-cell.lat --track 0 1 0 0 0)
+expect_failure(2 "--track: 'x' is not a valid floating point value" ${EXAMPLES}/dba-cell.lat --track 5 x 0 0 0)
+expect_failure(2 "--off-momentum: the momentum deviation must be above -100 %" ${EXAMPLES}/dba-cell.lat
               --track 5 1 0 0 0 --off-momentum -100)
-expect_status(2 "--chromaticity: 'a' is not a valid floating point value" ${EXAMPLES}/dba-cell.lat --chromaticity 1 a)
+expect_failure(2 "--chromaticity: 'a' is not a valid floating point value" ${EXAMPLES}/dba-cell.lat --chromaticity 1 a)

@@ -1,15 +1,5 @@
 # MAD-X input opens like a lattice file; --export-madx and --tfs write the two exports.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-
-function(run_cli)
-    execute_process(COMMAND ${CLI} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "'${ARGN}' failed (${rc}): ${err}")
-    endif()
-    set(out "${out}" PARENT_SCOPE)
-    set(err "${err}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/support/CliTest.cmake)
 
 # the MAD-X description of the DBA cell: lists, report and import report
 run_cli(${EXAMPLES}/dba-cell.madx --list periodic --report ${WORK}/dba.json --twiss ${WORK}/dba.csv)

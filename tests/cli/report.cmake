@@ -1,21 +1,5 @@
 # --report writes one JSON document; --periodic and --set change what it starts from.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-
-function(run_cli)
-    execute_process(COMMAND ${CLI} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "'${ARGN}' failed (${rc}): ${err}")
-    endif()
-    set(out "${out}" PARENT_SCOPE)
-endfunction()
-
-function(expect_json json expected)
-    string(JSON value GET "${json}" ${ARGN})
-    if(NOT value STREQUAL "${expected}")
-        message(FATAL_ERROR "${ARGN}: '${value}', expected '${expected}'")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/support/CliTest.cmake)
 
 run_cli(${EXAMPLES}/dba-cell.lat --report ${WORK}/dba.json)
 file(READ ${WORK}/dba.json report)

@@ -1,14 +1,5 @@
 # The rf list, the rf section of the report, the rf --set names and the energy scan.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-
-function(run_cli)
-    execute_process(COMMAND ${CLI} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "'${ARGN}' failed (${rc}): ${err}")
-    endif()
-    set(out "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/support/CliTest.cmake)
 
 function(expect_text text)
     string(FIND "${out}" "${text}" at)

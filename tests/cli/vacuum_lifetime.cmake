@@ -1,34 +1,6 @@
 # The vacuum and lifetime windows in the batch tool: --list vacuum, --profile, their --set names and
 # the report's vacuum and lifetime sections.
-file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-
-function(run_cli)
-    execute_process(COMMAND ${CLI} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "'${ARGN}' failed (${rc}): ${err}")
-    endif()
-    set(out "${out}" PARENT_SCOPE)
-    set(err "${err}" PARENT_SCOPE)
-endfunction()
-
-function(expect_failure status text)
-    execute_process(COMMAND ${CLI} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-    if(NOT rc EQUAL status)
-        message(FATAL_ERROR "'${ARGN}': status ${rc}, expected ${status}; ${err}")
-    endif()
-    string(FIND "${err}" "${text}" at)
-    if(at EQUAL -1)
-        message(FATAL_ERROR "'${ARGN}': '${text}' not in: ${err}")
-    endif()
-endfunction()
-
-function(expect_json json expected)
-    string(JSON value GET "${json}" ${ARGN})
-    if(NOT value STREQUAL "${expected}")
-        message(FATAL_ERROR "${ARGN}: '${value}', expected '${expected}'")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/support/CliTest.cmake)
 
 function(expect_lines file count)
     file(STRINGS ${file} lines)
@@ -104,6 +76,21 @@ foreach(key elastic_s bremsstrahlung_s quantum_total_s touschek_s total_s)
         message(FATAL_ERROR "lifetime ${key} is ${type}")
     endif()
 endforeach()
+
+# the closed ring's rf parameters give the lifetime its energy acceptance and bunch length: no default
+string(JSON defaults GET "${report}" lifetime defaults)
+string(FIND "${defaults}" "run \\\"RF\\\"" at)
+if(NOT at EQUAL -1)
+    message(FATAL_ERROR "the energy acceptance was defaulted: ${defaults}")
+endif()
+string(JSON bunchLength GET "${report}" rf bunch_length_m)
+string(JSON touschekLength GET "${report}" lifetime inputs touschek bunch_length_mm)
+# the box holds the rf bunch length in mm with three decimals: 0.0045678 m is 4.568 mm
+string(REGEX MATCH "^0\\.00([0-9])([0-9])" _ "${bunchLength}")
+string(FIND "${touschekLength}" "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}" at)
+if(NOT at EQUAL 0 OR touschekLength STREQUAL "1.0")
+    message(FATAL_ERROR "Touschek bunch length ${touschekLength} mm, rf bunch length ${bunchLength} m")
+endif()
 
 # a cell without pumps: no vacuum section, and the lifetime takes the default pressure with its message
 run_cli(${EXAMPLES}/fodo-cell.lat --report ${WORK}/fodo.json)

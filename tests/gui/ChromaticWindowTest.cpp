@@ -4,6 +4,7 @@
 #include "chromaticity/TrackingChart.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "gui/ExternalTool.h"
 #include "io/GraphExportQt.h"
 #include "io/LatticeFile.h"
 #include "io/ListPrinterQt.h"
@@ -27,6 +28,8 @@
 
 namespace kestrune {
 namespace {
+
+using test::runTool;
 
 class ChromaticWindowTest : public ::testing::Test
 {
@@ -83,14 +86,6 @@ protected:
     QtMessages messages;
     std::unique_ptr<ChromaticWindow> window;
 };
-
-QString runTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    EXPECT_TRUE(process.waitForFinished(30000)) << program.toStdString();
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
 
 TEST_F(ChromaticWindowTest, ComesUpWithTheFormsTextsAndDefaults)
 {

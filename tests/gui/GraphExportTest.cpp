@@ -1,3 +1,4 @@
+#include "gui/ExternalTool.h"
 #include "io/GraphExportQt.h"
 #include "support/FakeMessages.h"
 
@@ -17,6 +18,8 @@
 namespace kestrune {
 
 namespace {
+
+using test::runTool;
 
 // A chart with a line graph of five points, a rectangle and two texts, at 600 x 400 pixels.
 std::unique_ptr<QCustomPlot> makeChart()
@@ -42,15 +45,6 @@ std::unique_ptr<QCustomPlot> makeChart()
     text->setText("QF1 quadrupole");
     plot->replot();
     return plot;
-}
-
-QString runTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    EXPECT_TRUE(process.waitForFinished(30000)) << program.toStdString();
-    EXPECT_EQ(process.exitCode(), 0) << QString(process.readAllStandardError()).toStdString();
-    return QString::fromUtf8(process.readAllStandardOutput());
 }
 
 QString readText(const QString& fileName)

@@ -1,6 +1,7 @@
 #include "lifetime/LifeTimeWindow.h"
 
 #include "app/QtMessages.h"
+#include "core/Format.h"
 #include "core/Kinematics.h"
 #include "io/LatticeFile.h"
 #include "ring/Parameter.h"
@@ -183,6 +184,32 @@ TEST_F(LifeTimeWindowTest, AllFourUpdatesGiveTheCombinedLifetime)
     window->formActivate();
     click("bbUpdElast");
     EXPECT_EQ(label("lTot")->text(), "lifetime estimate!= 9999999.99 hr");
+}
+
+TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
+{
+    // the ring and vacuum have their results, the rf window has not run
+    radiationIntegrals(state, fake);
+    equilibriumParameters(state);
+    state.averagePressure = 2.5e-9;
+    window->formActivate();
+    ASSERT_EQ(fake.errors, std::vector<std::string>{"enter energy acceptance manually or run \"RF\"!"});
+    fake.errors.clear();
+    window->touschekeffect1Click();
+    type("edEnAcc2", "");
+    type("edBunLen", "");
+    click("bbTouschek");
+    EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
+    EXPECT_TRUE(state.rf.computed);
+    EXPECT_EQ(box("edEnAcc2")->text().toStdString(), fmt("%8.5f", state.rf.energyAcceptance * 100));
+    EXPECT_EQ(box("edBunLen")->text().toStdString(), fmt("%8.3f", state.rf.bunchLength * 1000));
+    EXPECT_FALSE(label("lTouschek")->isHidden());
+    EXPECT_EQ(label("lTouschek")->text().toStdString(),
+              "Touschek lifetime = " + fmt("%8.3f", state.lifetimes.touschek / 3600) + " hr");
+    // the next activation takes them for every energy acceptance and the bunch length
+    window->formActivate();
+    EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
+    EXPECT_EQ(box("edEnAcc")->text().toStdString(), fmt("%8.3f", state.rf.energyAcceptance * 100));
 }
 
 TEST_F(LifeTimeWindowTest, ErrorsKeepTheLifetimesAndTheirOwnBoxIsNoActivation)

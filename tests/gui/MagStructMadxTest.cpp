@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTest>
 #include <cstdlib>
@@ -27,8 +28,9 @@ protected:
     {
         dir = freshTestFolder("kestrune-magstruct-madx");
         window->dialogs().saveFile = [this](const QString& title, const QString&, const QString& suffix,
-                                            const QString&) {
+                                            const QString& preset) {
             dialogTitles.push_back(title);
+            presets.push_back(preset);
             saveSuffixes.push_back(suffix);
             return saveAnswer;
         };
@@ -53,6 +55,7 @@ protected:
     fs::path dir;
     QString saveAnswer;
     QStringList saveSuffixes;
+    QStringList presets;
 };
 
 TEST_F(MagStructMadx, ImportReadsTheRingAndDrawsItsPeriodicFunctions)
@@ -106,6 +109,18 @@ TEST_F(MagStructMadx, ExportWritesAFileThatReadsBackToTheSameLine)
     ASSERT_EQ(back.line.count, state.line.count);
     for (int i = 1; i <= state.line.count; ++i)
         EXPECT_EQ(back.line.at(i).code, state.line.at(i).code) << i;
+}
+
+TEST_F(MagStructMadx, ExportDialogsNeverOfferTheLatticeFile)
+{
+    // accepting the offered name must not overwrite the lattice the line came from
+    appendKinds({0, 2, 0});
+    state.lastOpenedFile = (dir / "cell.lat").string();
+    trigger("mnExportMadx");
+    trigger("mnExportTfs");
+    ASSERT_EQ(presets.size(), 2);
+    EXPECT_EQ(QFileInfo(presets[0]).fileName(), "cell.madx");
+    EXPECT_EQ(QFileInfo(presets[1]).fileName(), "cell.tfs");
 }
 
 TEST_F(MagStructMadx, ExportWithoutCounterpartIsRefusedBeforeAFileIsChosen)

@@ -3,6 +3,7 @@
 #include "app/QtMessages.h"
 #include "chromaticity/ChromaticWindow.h"
 #include "core/Kinematics.h"
+#include "gui/ExternalTool.h"
 #include "io/GraphExportQt.h"
 #include "io/LatticeFile.h"
 #include "ring/RingWindow.h"
@@ -20,6 +21,8 @@
 
 namespace kestrune {
 namespace {
+
+using test::runTool;
 
 class ResonanceWindowTest : public ::testing::Test
 {
@@ -43,14 +46,6 @@ protected:
     QtMessages messages;
     std::unique_ptr<ResonanceWindow> window;
 };
-
-QString runTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    EXPECT_TRUE(process.waitForFinished(30000)) << program.toStdString();
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
 
 TEST_F(ResonanceWindowTest, ShowingDrawsTheLinesAroundTheWorkingPoint)
 {

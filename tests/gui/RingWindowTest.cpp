@@ -8,6 +8,7 @@
 #include "io/Listing.h"
 #include "lifetime/LifeTimeWindow.h"
 #include "resonance/ResonanceWindow.h"
+#include "rf/RfParameter.h"
 #include "rf/RfWindow.h"
 #include "support/FakeMessages.h"
 #include "vacuum/VacuumWindow.h"
@@ -15,6 +16,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,8 +57,10 @@ protected:
         windows.resonance = resonance.get();
         window = std::make_unique<RingWindow>(state, windows);
         windows.ring = window.get();
-        window->dialogs().saveFile = [this](const QString& title, const QString&, const QString&) {
+        window->dialogs().saveFile = [this](const QString& title, const QString&, const QString&,
+                                            const QString& preset) {
             dialogTitles << title;
+            dialogPresets << preset;
             return saveAnswer;
         };
         window->dialogs().choosePrinter = [](QPrinter&) { return false; };
@@ -122,6 +126,7 @@ protected:
     std::unique_ptr<RingWindow> window;
     QString saveAnswer;
     QStringList dialogTitles;
+    QStringList dialogPresets;
 };
 
 TEST_F(RingWindowTest, CreationSetsTheStartValues)
@@ -296,10 +301,47 @@ TEST_F(RingWindowTest, ListsMenuWritesTheRingLists)
     EXPECT_TRUE(listHas("   Rf-parameter"));
 }
 
+TEST_F(RingWindowTest, RfParameterListComputesTheRfParametersFirst)
+{
+    // the rf window has not run: the list computes the rf parameters of the ring before it lists them
+    openDba();
+    window->formActivate();
+    ASSERT_FALSE(state.rf.computed);
+    menuItem("mnRfParameter")->trigger();
+    EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
+    EXPECT_TRUE(state.rf.computed);
+    EXPECT_NEAR(state.rf.overVoltage, 1.2e6 / state.ringParams.energyLoss, 1e-9);
+    EXPECT_GT(state.rf.energyAcceptance, 0.005);
+    EXPECT_TRUE(listHas("   energy acceptance     dE/E_rf = .........." +
+                        fmt("%10.5f", state.rf.energyAcceptance * 100) + " %"));
+    EXPECT_TRUE(listHas("   momentum compaction,    eta_c = .........." +
+                        fmt("%10.4g", state.ringParams.slipFactor)));
+
+    // a voltage below the loss per turn is raised to 1.2 U0 and said so, then listed
+    state.rf.voltage = 1000;
+    menuItem("mnRfParameter")->trigger();
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(fake.errors[0], "rf-voltage is less than energy loss!");
+    EXPECT_TRUE(listHas("   tot.cavity voltage,      V_rf = .........." +
+                        fmt("%10.5f", 1.2 * state.ringParams.energyLoss / 1e6) + " MV"));
+}
+
+TEST_F(RingWindowTest, RfParameterListOfARingWithoutRfFrequencyIsRefused)
+{
+    openDba();
+    window->formActivate();
+    state.ringParams.harmonicNumber = 0;
+    menuItem("mnRfParameter")->trigger();
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(fake.errors[0], kNoHarmonic);
+    EXPECT_FALSE(listHas("   Rf-parameter"));
+}
+
 TEST_F(RingWindowTest, SaveAsAndSaveListWriteTheChosenFiles)
 {
     QTemporaryDir dir;
     openDba();
+    state.lastOpenedFile = std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat";
     window->formActivate();
     saveAnswer = QDir(dir.path()).filePath("ring.lat");
     menuItem("mnSaveAs")->trigger();
@@ -309,6 +351,23 @@ TEST_F(RingWindowTest, SaveAsAndSaveListWriteTheChosenFiles)
     menuItem("mnSaveList")->trigger();
     EXPECT_TRUE(QFile::exists(saveAnswer));
     EXPECT_EQ(dialogTitles, QStringList({"save lattice data to file", "save parameter lists to file"}));
+    // the lattice dialog offers the lattice opened; the list dialog never offers the lattice's own name
+    ASSERT_EQ(dialogPresets.size(), 2);
+    EXPECT_EQ(dialogPresets[0].toStdString(), std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat");
+    EXPECT_EQ(QFileInfo(dialogPresets[1]).fileName(), "dba-cell.txt");
+}
+
+TEST_F(RingWindowTest, ListDialogOfALatticeSavedAsTextDoesNotOfferTheLatticeFile)
+{
+    // a lattice kept as ring.txt: accepting the list dialog's name must not overwrite it
+    QTemporaryDir dir;
+    openDba();
+    window->formActivate();
+    state.lastOpenedFile = QDir(dir.path()).filePath("ring.txt").toStdString();
+    window->parameterListClick();
+    menuItem("mnSaveList")->trigger();
+    ASSERT_EQ(dialogPresets.size(), 1);
+    EXPECT_EQ(QFileInfo(dialogPresets[0]).fileName(), "ring-list.txt");
 }
 
 TEST_F(RingWindowTest, ToolButtonsShowTheirWindows)

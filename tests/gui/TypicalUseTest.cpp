@@ -1,18 +1,31 @@
-// The program's typical use from the start window to the equilibrium beam of a ring, walked through
-// the real windows as a user would, checking what the user sees at every step. Each step is one method
-// of the fixture, so that later steps (RF, vacuum, lifetime, chromaticity) can be added after these.
+// The program's typical use from the start window to the saved design of a ring, walked through the
+// real windows as a user would, checking what the user sees at every step: particle, lattice file,
+// periodic solution, ring window and equilibrium beam, rf system and power budget, vacuum profile,
+// lifetimes, sextupole correction and tracking, resonance diagram, the lists saved as text and the
+// design saved as a lattice file. Each step is one method of the fixture.
 #include "app/PartTypeWindow.h"
 #include "app/ProgramWindowsQt.h"
 #include "app/QtMessages.h"
 #include "app/StartWindow.h"
+#include "chromaticity/ChromaticWindow.h"
+#include "chromaticity/TrackingChart.h"
 #include "core/Format.h"
+#include "core/Kinematics.h"
 #include "editor/MagStructWindow.h"
+#include "io/LatticeFile.h"
 #include "io/Listing.h"
+#include "lifetime/LifeTimeWindow.h"
+#include "lifetime/LifetimeUpdate.h"
+#include "resonance/ResonanceWindow.h"
+#include "rf/RfWindow.h"
 #include "ring/RingWindow.h"
 #include "support/FakeMessages.h"
+#include "vacuum/VacuumChart.h"
+#include "vacuum/VacuumWindow.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,12 +34,14 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
+#include <qcustomplot.h>
 
 namespace kestrune::test {
 namespace {
@@ -40,9 +55,8 @@ protected:
         windows.messages = &messages;
         program = std::make_unique<ProgramWindows>(state, windows, directory.path());
         windows.magStruct->dialogs().openFile = [this](const QString&, const QString&) { return openAnswer; };
-        windows.ring->dialogs().saveFile = [](const QString&, const QString&, const QString&) {
-            return QString();
-        };
+        windows.ring->dialogs().saveFile = [this](const QString&, const QString&, const QString&,
+                                                  const QString&) { return saveAnswer; };
         windows.start->show();
     }
     ~TypicalUse() override { program.reset(); }
@@ -54,6 +68,29 @@ protected:
         return found;
     }
     QString ringLabel(const char* name) { return in<QLabel>(windows.ring, name)->text(); }
+    std::string label(QWidget* window, const char* name)
+    {
+        return in<QLabel>(window, name)->text().toStdString();
+    }
+    std::string box(QWidget* window, const char* name)
+    {
+        return in<QLineEdit>(window, name)->text().toStdString();
+    }
+    void type(QWidget* window, const char* name, const QString& text)
+    {
+        QLineEdit* edit = in<QLineEdit>(window, name);
+        edit->clear();
+        QTest::keyClicks(edit, text);
+    }
+    /// A tool button of the ring window, then the activation of the window it shows (as the user's
+    /// first click into it runs it).
+    template <typename W> void openTool(const char* button, W* window)
+    {
+        in<QToolButton>(windows.ring, button)->click();
+        QApplication::processEvents();
+        EXPECT_TRUE(window->isVisible()) << button;
+        window->formActivate();
+    }
     bool listHas(const std::string& line)
     {
         const std::vector<std::string> lines = listLines(state);
@@ -124,6 +161,91 @@ protected:
     /// optics › beam parameters.
     void beamParameters() { in<QAction>(windows.ring, "mnBeamParameters")->trigger(); }
 
+    /// "rf", then "&update calculation" with the voltage, power and beam the boxes hold.
+    void rfUpdateCalculation()
+    {
+        windows.rf->resize(1240, 720);
+        openTool("tbRf", windows.rf);
+        in<QPushButton>(windows.rf, "bbUpdate")->click();
+    }
+
+    /// "Rf-system", then the power budget's "&update".
+    void rfPowerBudget()
+    {
+        in<QAction>(windows.rf, "mnRfSystem")->trigger();
+        in<QPushButton>(windows.rf, "bbRfUpdate")->click();
+    }
+
+    /// "vacuum", "ca&lculate" with the boxes' defaults, then lists › pump presssures.
+    void vacuumProfile()
+    {
+        in<QToolButton>(windows.ring, "tbVacuum")->click();
+        QApplication::processEvents();
+        in<QAction>(windows.vacuum, "mnCalculate")->trigger();
+        in<QAction>(windows.vacuum, "mnPumpPressures")->trigger();
+    }
+
+    /// "life time", then each process's menu entry and "update", in the order of the menu bar.
+    void lifetimes()
+    {
+        openTool("tbLifeTime", windows.lifeTime);
+        const std::pair<const char*, const char*> steps[] = {{"mnElastic", "bbUpdElast"},
+                                                             {"mnInelastic", "bbBremsLife"},
+                                                             {"mnTouschek", "bbTouschek"},
+                                                             {"mnQuantum", "bbUpQuantum"}};
+        for (const auto& [menu, update] : steps) {
+            in<QAction>(windows.lifeTime, menu)->trigger();
+            in<QPushButton>(windows.lifeTime, update)->click();
+        }
+    }
+
+    /// "tracking": the chromaticities wanted typed and "update".
+    void correctChromaticity(const QString& wantedX, const QString& wantedY)
+    {
+        in<QToolButton>(windows.ring, "tbChromaticity")->click();
+        QApplication::processEvents();
+        type(windows.chromatic, "edxiwx", wantedX);
+        type(windows.chromatic, "edxiwy", wantedY);
+        in<QPushButton>(windows.chromatic, "bbUpdate")->click();
+    }
+
+    /// "track" of a particle started at x (mm) for a number of turns.
+    void track(const QString& xMm, const QString& turns)
+    {
+        type(windows.chromatic, "edXo", xMm);
+        type(windows.chromatic, "edNumTurns", turns);
+        in<QPushButton>(windows.chromatic, "bbTrack")->click();
+    }
+
+    /// optics › resonance diagram.
+    void resonanceDiagram()
+    {
+        in<QAction>(windows.ring, "mnResonance")->trigger();
+        QApplication::processEvents();
+    }
+
+    /// lists › parameter list and lists › rf-parameter, appended to the list window.
+    void parameterLists()
+    {
+        in<QAction>(windows.ring, "mnListAdd")->trigger();
+        in<QAction>(windows.ring, "mnParameterList")->trigger();
+        in<QAction>(windows.ring, "mnRfParameter")->trigger();
+    }
+
+    /// lists › save to file, the file chosen named.
+    void saveLists(const QString& fileName)
+    {
+        saveAnswer = fileName;
+        in<QAction>(windows.ring, "mnSaveList")->trigger();
+    }
+
+    /// File › Save As... of the ring window, the file chosen named.
+    void saveDesign(const QString& fileName)
+    {
+        saveAnswer = fileName;
+        in<QAction>(windows.ring, "mnSaveAs")->trigger();
+    }
+
     QTemporaryDir directory;
     State state;
     Windows windows;
@@ -131,9 +253,21 @@ protected:
     QtMessages messages;
     std::unique_ptr<ProgramWindows> program;
     QString openAnswer;
+    QString saveAnswer;
 };
 
-TEST_F(TypicalUse, FromTheParticleToTheEquilibriumBeamOfTheDoubleBendAchromat)
+std::vector<std::string> fileLines(const QString& fileName)
+{
+    QFile file(fileName);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text)) << fileName.toStdString();
+    std::vector<std::string> lines;
+    QTextStream in(&file);
+    while (!in.atEnd())
+        lines.push_back(in.readLine().toStdString());
+    return lines;
+}
+
+TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
 {
     chooseElectron("1000");
     EXPECT_FALSE(windows.partType->isVisible());
@@ -184,6 +318,121 @@ TEST_F(TypicalUse, FromTheParticleToTheEquilibriumBeamOfTheDoubleBendAchromat)
     EXPECT_NEAR(r.energyLoss, 8.846e-5 * 16 / kTwoPi * 24 * std::pow(kPi / 12 / 2, 2) * 2 * 1e9, 1e3);
     EXPECT_TRUE(listHas("Storage Ring Parameters"));
     EXPECT_TRUE(listHas("   betatron tunes,Q_x................... = " + fmt("%10.5f", r.tuneX)));
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
+
+    // the rf window dimensions the rf system at the file's 1.2 MV
+    rfUpdateCalculation();
+    const RfParameters& rf = state.rf;
+    EXPECT_EQ(box(windows.rf, "edRFVolt"), "1200.000");
+    EXPECT_EQ(box(windows.rf, "edEnergy"), "   2.000");
+    EXPECT_FALSE(in<QPushButton>(windows.rf, "bbUpdate")->isVisible());
+    EXPECT_NEAR(rf.overVoltage, 1.2e6 / r.energyLoss, 1e-9);
+    EXPECT_EQ(label(windows.rf, "lEnAcc"),
+              "energy acceptance, %       = " + fmt("%8.3f", rf.energyAcceptance * 100));
+    EXPECT_EQ(label(windows.rf, "lBunLen"),
+              "rms bunch length, mm       = " + fmt("%8.3f", rf.bunchLength * 1000));
+    EXPECT_EQ(label(windows.rf, "lHarm"), "harmonic number =  306.000");
+    // a 2 GeV ring at 1.2 MV: an acceptance of a percent or so, bunches of a few mm
+    EXPECT_GT(rf.energyAcceptance, 0.005);
+    EXPECT_LT(rf.energyAcceptance, 0.03);
+    EXPECT_GT(rf.bunchLength, 1e-3);
+    EXPECT_LT(rf.bunchLength, 1e-2);
+    EXPECT_TRUE(in<QAction>(windows.rf, "mnPhaseSpace")->isEnabled());
+
+    // two copper cells of half a wavelength at 500 MHz: 0.6 m, 17.2 MOhm, 84 kW in the walls
+    rfPowerBudget();
+    EXPECT_TRUE(in<QGroupBox>(windows.rf, "gbCavity")->isVisible());
+    EXPECT_NEAR(rf.cavityLength, kSpeedOfLight / rf.frequency, 1e-9);
+    EXPECT_NEAR(rf.cavityLossPower, 1.44e12 / rf.shuntImpedance, 1e-6);
+    EXPECT_NEAR(rf.cavityLossPower, 83.9e3, 0.5e3);
+    EXPECT_EQ(label(windows.rf, "lCavLoss"),
+              "total cavity losses = " + fmt("%8.3f", rf.cavityLossPower / 1000) + " kW");
+    EXPECT_EQ(label(windows.rf, "lRemPow"), "remaining rf power of " + fmt("%8.3f", rf.beamPower / 1000) +
+                                                " kW\nwill sustain a max. total beam current of " +
+                                                fmt("%8.3f", rf.maxBeamCurrent * 1000) + " mA");
+    EXPECT_NEAR(rf.beamPower, 2e5 - 2e4 - rf.cavityLossPower, 1e-6);
+
+    // the vacuum window: the pressure along one cell from its three pumps and its bends
+    vacuumProfile();
+    ASSERT_TRUE(windows.vacuum->result());
+    EXPECT_GT(state.averagePressure, 1e-11);
+    EXPECT_LT(state.averagePressure, 1e-7);
+    EXPECT_EQ(box(windows.vacuum, "edAvgPr"), fmt("%8.4g", state.averagePressure * 1e9));
+    EXPECT_EQ(windows.vacuum->chart()->pointCount(), 2000);
+    EXPECT_EQ(windows.vacuum->chart()->title(), "vacuum pressure distribution");
+    EXPECT_TRUE(listHas("Vacuum pressure at pumps "));
+    EXPECT_TRUE(listHas("avg.vacuum pressure: " + fmt("%8.3f", state.averagePressure * 1e9) + " nTorr"));
+
+    // the lifetime window takes the ring, vacuum and rf results without asking, and combines all four
+    lifetimes();
+    EXPECT_EQ(box(windows.lifeTime, "edGasP1"), fmt("%8.4g", state.averagePressure * 1e9));
+    EXPECT_EQ(box(windows.lifeTime, "edBunLen"), fmt("%8.3f", rf.bunchLength * 1000));
+    EXPECT_EQ(box(windows.lifeTime, "edEnAcc1"), fmt("%8.3f", rf.energyAcceptance * 100));
+    const Lifetimes& l = state.lifetimes;
+    for (double tau : {l.elastic, l.bremsstrahlung, l.touschek, l.quantum})
+        EXPECT_GT(tau, 0);
+    const double total = 1 / (1 / l.elastic + 1 / l.bremsstrahlung + 1 / l.touschek + 1 / l.quantum);
+    EXPECT_EQ(label(windows.lifeTime, "lTot"),
+              "tot. combined beam lifetime =  " + fmt("%8.3f", total / 3600) + " hr");
+    EXPECT_EQ(label(windows.lifeTime, "lTouschek"),
+              "Touschek lifetime = " + fmt("%8.3f", l.touschek / 3600) + " hr");
+    EXPECT_TRUE(in<QGroupBox>(windows.lifeTime, "gbtotLife")->isVisible());
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
+
+    // the chromaticity window corrects both chromaticities to +1 and tracks a particle of 1 mm
+    correctChromaticity("1", "1");
+    EXPECT_EQ(label(windows.chromatic, "lxix"), "   1.000");
+    EXPECT_EQ(label(windows.chromatic, "lxiy"), "   1.000");
+    EXPECT_EQ(label(windows.chromatic, "lxixo"), fmt("%8.3f", r.chromaticityX));
+    double mF = 0;
+    for (int i = 1; i <= state.line.count; ++i) {
+        if (state.line.at(i).code == code::kSextupoleF)
+            mF = state.line.at(i).m;
+    }
+    EXPECT_EQ(label(windows.chromatic, "lSF"), fmt("%8.3f", mF));
+    EXPECT_GT(mF, 0);
+    track("1", "200");
+    EXPECT_EQ(windows.chromatic->chart()->pointCount(), 200);
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
+    // the last turn's coordinates become the single particle's start
+    EXPECT_LE(std::fabs(state.run.x0), 1.5);
+
+    // the resonance diagram around the ring tunes
+    resonanceDiagram();
+    EXPECT_TRUE(windows.resonance->isVisible());
+    ASSERT_EQ(windows.resonance->series(4)->dataCount(), 1);
+    EXPECT_NEAR(windows.resonance->series(4)->data()->at(0)->key, state.lf.tuneX, 1e-12);
+    EXPECT_NEAR(windows.resonance->series(4)->data()->at(0)->value, state.lf.tuneY, 1e-12);
+    const QCPRange qx = windows.resonance->chart()->xAxis->range();
+    EXPECT_LT(qx.lower, std::floor(state.lf.tuneX) + 1e-9);
+    EXPECT_GT(qx.upper, std::floor(state.lf.tuneX) + 1 - 1e-9);
+
+    // the ring and rf parameter lists appended to the list window and saved as text
+    parameterLists();
+    const std::string acceptance =
+        "   energy acceptance     dE/E_rf = .........." + fmt("%10.5f", rf.energyAcceptance * 100) + " %";
+    EXPECT_TRUE(listHas("   Rf-parameter"));
+    EXPECT_TRUE(listHas(acceptance));
+    EXPECT_TRUE(listHas("   corrected chromaticity,xi_x ..........=    1.00000"));
+    EXPECT_TRUE(listHas("Vacuum pressure at pumps ")); // added, not replaced
+    const QString listFile = directory.filePath("dba-lists.txt");
+    saveLists(listFile);
+    EXPECT_EQ(fileLines(listFile), listLines(state));
+
+    // the design saved as a lattice file and read back: the ring with its corrected sextupoles
+    const QString latticeFile = directory.filePath("dba-ring.lat");
+    saveDesign(latticeFile);
+    State readBack;
+    startParticle(readBack);
+    ASSERT_TRUE(readLatticeFile(readBack, fake, latticeFile.toStdString()));
+    EXPECT_EQ(readBack.line.count, 30);
+    EXPECT_EQ(readBack.line.superPeriods, 12);
+    EXPECT_TRUE(readBack.ringClosed);
+    EXPECT_NEAR(readBack.rf.voltage, 1.2e6, 1e-6);
+    EXPECT_NEAR(readBack.rf.frequency, rf.frequency, 1e-3);
+    for (int i = 1; i <= 30; ++i)
+        EXPECT_NEAR(readBack.line.at(i).m, state.line.at(i).m, 1e-9 * (1 + std::fabs(state.line.at(i).m)))
+            << i;
     EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
 }
 

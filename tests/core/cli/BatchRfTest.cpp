@@ -7,6 +7,7 @@
 #include "core/Kinematics.h"
 #include "io/LatticeFile.h"
 #include "io/Listing.h"
+#include "support/ExampleLattice.h"
 #include "support/FakeMessages.h"
 
 #include <algorithm>
@@ -14,15 +15,6 @@
 
 namespace kestrune {
 namespace {
-
-State openExample(const char* name)
-{
-    State state;
-    startParticle(state);
-    test::FakeMessages messages;
-    EXPECT_TRUE(readLatticeFile(state, messages, std::string(KESTRUNE_EXAMPLES) + "/" + name));
-    return state;
-}
 
 double number(const Json& section, const char* key)
 {
@@ -34,7 +26,7 @@ double number(const Json& section, const char* key)
 
 TEST(BatchRf, ReportSectionOfTheExampleRingIsConsistent)
 {
-    const State state = openExample("dba-cell.lat");
+    const State state = test::exampleState("dba-cell.lat");
     test::FakeMessages messages;
     const Json rf = rfSection(state, BatchInputs{}, messages);
     ASSERT_TRUE(rf.is_object());
@@ -71,7 +63,7 @@ TEST(BatchRf, ReportSectionOfTheExampleRingIsConsistent)
 TEST(BatchRf, ReportSectionsAgreeOnTheRing)
 {
     // the rf section computes on the ring of the ring sections: the same loss per turn
-    const State state = openExample("dba-cell.lat");
+    const State state = test::exampleState("dba-cell.lat");
     StderrMessages messages;
     const Json report = buildReport("dba-cell.lat", state, state, BatchInputs{}, messages);
     ASSERT_TRUE(report["rf"].is_object());
@@ -83,7 +75,7 @@ TEST(BatchRf, ReportSectionsAgreeOnTheRing)
 
 TEST(BatchRf, TypedImpedanceAndSettings)
 {
-    State state = openExample("dba-cell.lat");
+    State state = test::exampleState("dba-cell.lat");
     BatchInputs inputs;
     for (const char* assignment :
          {"rf.voltage_kv=1000", "rf.power_kw=500", "rf.cavities=4", "rf.misc_loss_percent=0",
@@ -118,7 +110,7 @@ TEST(BatchRf, SettingsRefuseWhatTheBoxesRefuse)
 
 TEST(BatchRf, TransportLineHasNoRfSection)
 {
-    const State state = openExample("ion-line.lat");
+    const State state = test::exampleState("ion-line.lat");
     test::FakeMessages messages;
     EXPECT_TRUE(rfSection(state, BatchInputs{}, messages).is_null());
     EXPECT_TRUE(messages.errors.empty());
@@ -126,7 +118,7 @@ TEST(BatchRf, TransportLineHasNoRfSection)
 
 TEST(BatchRf, ListAndScan)
 {
-    State state = openExample("dba-cell.lat");
+    State state = test::exampleState("dba-cell.lat");
     test::FakeMessages messages;
     ASSERT_EQ(batchListNamed("rf"), BatchList::Rf);
     ASSERT_TRUE(appendBatchList(state, messages, BatchList::Rf, BatchInputs{}));

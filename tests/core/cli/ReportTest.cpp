@@ -4,6 +4,7 @@
 #include "cli/BatchSettings.h"
 #include "core/Kinematics.h"
 #include "io/LatticeFile.h"
+#include "support/ExampleLattice.h"
 #include "support/FakeMessages.h"
 
 #include <cmath>
@@ -12,15 +13,6 @@
 
 namespace kestrune {
 namespace {
-
-State openExample(const char* name)
-{
-    State state;
-    startParticle(state);
-    test::FakeMessages messages;
-    EXPECT_TRUE(readLatticeFile(state, messages, std::string(KESTRUNE_EXAMPLES) + "/" + name));
-    return state;
-}
 
 /// A cell of one quadrupole and one drift: the quadrupole focuses one plane and defocuses the other.
 State quadrupoleAndDrift(double k)
@@ -45,7 +37,7 @@ TEST(Report, NumbersThatAreNotFiniteBecomeNull)
 TEST(Report, PeriodicTunesAgreeWithTheOnePeriodMatrix)
 {
     // the ring pass accumulates the phase slice by slice; the one-period matrix gives it at once
-    const State state = openExample("fodo-cell.lat");
+    const State state = test::exampleState("fodo-cell.lat");
     StderrMessages messages;
     const Json periodic = periodicSection(state, messages);
     ASSERT_TRUE(periodic.is_object());
@@ -85,7 +77,7 @@ TEST(Report, CellsWithoutAPeriodicSolution)
 
 TEST(Report, LineFromThePeriodicSolutionEndsWhereItStarted)
 {
-    State state = openExample("dba-cell.lat");
+    State state = test::exampleState("dba-cell.lat");
     state.run.betaX0 = 3; // start values that are not periodic
     state.run.alphaX0 = 1;
     test::FakeMessages fake;

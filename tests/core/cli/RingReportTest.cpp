@@ -6,6 +6,7 @@
 #include "io/LatticeFile.h"
 #include "io/Listing.h"
 #include "ring/Parameter.h"
+#include "support/ExampleLattice.h"
 #include "support/FakeMessages.h"
 
 #include <algorithm>
@@ -14,18 +15,9 @@
 namespace kestrune {
 namespace {
 
-State example(const char* name)
-{
-    State state;
-    startParticle(state);
-    test::FakeMessages messages;
-    EXPECT_TRUE(readLatticeFile(state, messages, std::string(KESTRUNE_EXAMPLES) + "/" + name));
-    return state;
-}
-
 TEST(RingReport, DbaRingSectionsHoldTheWindowsResults)
 {
-    const State asSet = example("dba-cell.lat");
+    const State asSet = test::exampleState("dba-cell.lat");
     BatchInputs inputs;
     inputs.couplingPercent = 2;
     StderrMessages messages;
@@ -57,7 +49,7 @@ TEST(RingReport, DbaRingSectionsHoldTheWindowsResults)
 
 TEST(RingReport, TransportLineHasNoRingSections)
 {
-    const State asSet = example("fodo-cell.lat");
+    const State asSet = test::exampleState("fodo-cell.lat");
     State line = asSet;
     // a single drift has no periodic dispersion
     line.line.makeFreshTable();
@@ -73,7 +65,7 @@ TEST(RingReport, TransportLineHasNoRingSections)
 
 TEST(RingReport, RingWithoutBendsReportsNullNeverNan)
 {
-    State state = example("fodo-cell.lat");
+    State state = test::exampleState("fodo-cell.lat");
     for (int i = 1; i <= state.line.count; ++i)
         state.line.at(i).curvature = 0;
     StderrMessages messages;
@@ -92,7 +84,7 @@ TEST(RingReport, RingWithoutBendsReportsNullNeverNan)
 
 TEST(RingReport, RingListIsTheWindowsParameterList)
 {
-    State state = example("dba-cell.lat");
+    State state = test::exampleState("dba-cell.lat");
     test::FakeMessages messages;
     BatchInputs inputs;
     ASSERT_TRUE(appendBatchList(state, messages, *batchListNamed("ring"), inputs));

@@ -339,6 +339,12 @@ TEST(Listing, SaveDialogNeverOffersTheLatticeFileItself)
     // a lattice stored as text keeps its own name to itself
     state.lastOpenedFile = "/home/user/designs/ring.TXT";
     EXPECT_EQ(listFilePreset(state, "/work"), "/home/user/designs/ring-list.txt");
+
+    // exports follow the same rule with their own extension
+    EXPECT_EQ(exportFilePreset(state, "/work", ".madx"), "/home/user/designs/ring.madx");
+    state.lastOpenedFile = "/home/user/designs/fodo.madx";
+    EXPECT_EQ(exportFilePreset(state, "/work", ".madx"), "/home/user/designs/fodo-export.madx");
+    EXPECT_EQ(exportFilePreset(state, "/work", ".tfs"), "/home/user/designs/fodo.tfs");
 }
 
 } // namespace

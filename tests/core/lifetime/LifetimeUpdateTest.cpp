@@ -1,8 +1,11 @@
 #include "lifetime/LifetimeUpdate.h"
 
+#include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "rf/RfParameter.h"
 #include "support/FakeMessages.h"
+#include "support/RfTestRing.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -271,11 +274,70 @@ TEST(LifetimeUpdate, TouschekNotAvailableIsSaidInTheCombination)
               "no combined lifetime: the Touschek lifetime is not available");
 }
 
+TEST(LifetimeUpdate, TouschekButtonTakesAcceptanceAndBunchLengthFromTheRfComputation)
+{
+    // the rf window has not run: the activation takes its default, the update computes the rf parameters
+    State state;
+    test::FakeMessages messages;
+    ASSERT_TRUE(test::dbaRing(state, messages));
+    LifetimeBoxes boxes;
+    activateLifetime(state, boxes, messages);
+    ASSERT_EQ(messages.errors.back(), "enter energy acceptance manually or run \"RF\"!");
+    EXPECT_FALSE(state.rf.computed);
+    messages.errors.clear();
+    boxes.energyAcceptance2 = "";
+    boxes.bunchLength = "";
+    const auto result = runTouschekUpdate(state, boxes, messages);
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(messages.errors.empty()) << messages.errors.front();
+    EXPECT_TRUE(state.rf.computed);
+    // a 2 GeV ring at 1.2 MV: an acceptance of about a percent, bunches of a few mm
+    EXPECT_GT(state.rf.energyAcceptance, 0.003);
+    EXPECT_LT(state.rf.energyAcceptance, 0.05);
+    EXPECT_EQ(boxes.energyAcceptance2, fmt("%8.5f", state.rf.energyAcceptance * 100));
+    EXPECT_EQ(boxes.bunchLength, fmt("%8.3f", state.rf.bunchLength * 1000));
+    EXPECT_NEAR(result->input.energyAcceptance, state.rf.energyAcceptance, 1e-7);
+    EXPECT_NEAR(result->input.bunchLengthMm, state.rf.bunchLength * 1000, 5e-4);
+    EXPECT_GT(state.lifetimes.touschek, 0);
+}
+
+TEST(LifetimeUpdate, TouschekButtonKeepsWhatTheUserTyped)
+{
+    State state;
+    test::FakeMessages messages;
+    ASSERT_TRUE(test::dbaRing(state, messages));
+    LifetimeBoxes boxes;
+    boxes.energyAcceptance2 = "0.8";
+    boxes.bunchLength = "4.5";
+    const auto result = runTouschekUpdate(state, boxes, messages);
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(state.rf.computed);
+    EXPECT_EQ(boxes.energyAcceptance2, "0.8");
+    EXPECT_DOUBLE_EQ(result->input.energyAcceptance, 0.008);
+    EXPECT_DOUBLE_EQ(result->input.bunchLengthMm, 4.5);
+}
+
+TEST(LifetimeUpdate, TouschekButtonSaysWhyTheRfIsMissingAndUsesTheBoxes)
+{
+    State state;
+    test::FakeMessages messages;
+    ASSERT_TRUE(test::dbaRing(state, messages));
+    state.ringParams.harmonicNumber = 0;
+    LifetimeBoxes boxes;
+    const auto result = runTouschekUpdate(state, boxes, messages);
+    EXPECT_EQ(messages.errors, std::vector<std::string>{kNoHarmonic});
+    EXPECT_FALSE(state.rf.computed);
+    ASSERT_TRUE(result);
+    EXPECT_DOUBLE_EQ(result->input.energyAcceptance, 0.01);
+    EXPECT_DOUBLE_EQ(result->input.bunchLengthMm, 1.0);
+}
+
 TEST(LifetimeUpdate, TypedTextIsCheckedAsItsUpdateWouldTakeIt)
 {
     EXPECT_FALSE(lifetimeBoxRefusal(&LifetimeBoxes::ratio, "0.5"));
     EXPECT_FALSE(lifetimeBoxRefusal(&LifetimeBoxes::ratio, ""));             // filled with 1.0
     EXPECT_FALSE(lifetimeBoxRefusal(&LifetimeBoxes::energyAcceptance2, "")); // filled from the RF
+    EXPECT_FALSE(lifetimeBoxRefusal(&LifetimeBoxes::bunchLength, ""));       // filled from the RF
     EXPECT_EQ(lifetimeBoxRefusal(&LifetimeBoxes::acceptance, ""),
               "\"vert.accept., mm*mr\" must be larger than 0!");
     EXPECT_EQ(lifetimeBoxRefusal(&LifetimeBoxes::energyAcceptance, ""),

@@ -103,4 +103,51 @@ TEST(RfUpdate, RefusedUpdatesLeaveEverythingAsItWas)
     EXPECT_FALSE(state.rf.computed);
 }
 
+TEST(RfUpdate, RingUpdateTakesTheEquilibriumOfTheRingAsItStands)
+{
+    // a loss per turn left from another momentum: the update recomputes it before the rf parameters
+    State state;
+    test::FakeMessages messages;
+    ASSERT_TRUE(test::dbaRing(state, messages));
+    const double u0 = state.ringParams.energyLoss;
+    state.ringParams.energyLoss = 3 * u0;
+    state.ringParams.additionalLoss = 20e3;
+    ASSERT_TRUE(updateRfParameters(state, messages));
+    EXPECT_TRUE(messages.errors.empty()) << messages.errors.front();
+    EXPECT_NEAR(state.ringParams.energyLoss, u0 + 20e3, 1e-6 * u0);
+    EXPECT_NEAR(state.rf.overVoltage, 1.2e6 / (u0 + 20e3), 1e-9);
+    EXPECT_TRUE(state.rf.computed);
+    // the same parameters as the rf window's update at the ring's own momentum, current and voltage
+    State window = state;
+    ASSERT_TRUE(calcParameter(window, messages, RfBeamInput{2.0, state.beamCurrent * 1000, 1200}));
+    EXPECT_NEAR(state.rf.energyAcceptance, window.rf.energyAcceptance, 1e-12);
+    EXPECT_NEAR(state.rf.bunchLength, window.rf.bunchLength, 1e-15);
+}
+
+TEST(RfUpdate, RingUpdateRaisesALowVoltageToOnePointTwoTimesTheLoss)
+{
+    State state;
+    test::FakeMessages messages;
+    ASSERT_TRUE(test::dbaRing(state, messages));
+    state.rf.voltage = 1000;
+    ASSERT_TRUE(updateRfParameters(state, messages));
+    EXPECT_EQ(messages.errors, std::vector<std::string>{kRfVoltageRaised});
+    EXPECT_NEAR(state.rf.voltage, 1.2 * state.ringParams.energyLoss, 1e-6);
+}
+
+TEST(RfUpdate, RingUpdateWithoutAHarmonicNumberIsRefusedAndChangesNothing)
+{
+    State state;
+    test::FakeMessages messages;
+    ASSERT_TRUE(test::dbaRing(state, messages));
+    state.ringParams.harmonicNumber = 0;
+    state.ringParams.additionalLoss = 20e3; // would raise U0 if the equilibrium were kept
+    const State before = state;
+    EXPECT_FALSE(updateRfParameters(state, messages));
+    EXPECT_EQ(messages.errors, std::vector<std::string>{kNoHarmonic});
+    EXPECT_EQ(state.ringParams.energyLoss, before.ringParams.energyLoss);
+    EXPECT_EQ(state.rf.energyAcceptance, before.rf.energyAcceptance);
+    EXPECT_FALSE(state.rf.computed);
+}
+
 } // namespace kestrune

@@ -1,0 +1,35 @@
+#include "io/FileDialogQt.h"
+
+#include <QFileDialog>
+#include <QStringList>
+
+namespace kestrune {
+
+QString qtFilter(const char* filter)
+{
+    const QStringList parts = QString(filter).split('|');
+    if (parts.size() < 2)
+        return QString(filter);
+    QStringList patterns;
+    for (const QString& pattern : parts[1].split(';', Qt::SkipEmptyParts))
+        patterns << pattern.trimmed();
+    return QString("%1 (%2)").arg(parts[0].trimmed(), patterns.join(' '));
+}
+
+QString askSaveFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suffix,
+                        const QString& preset)
+{
+    QFileDialog dialog(parent, title, preset, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(suffix);
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+               ? dialog.selectedFiles().first()
+               : QString();
+}
+
+QString askSaveFileName(QWidget* parent, const FileDialogText& dialog, const QString& preset)
+{
+    return askSaveFileName(parent, dialog.title, qtFilter(dialog.filter), dialog.defaultExtension, preset);
+}
+
+} // namespace kestrune
