@@ -8,6 +8,7 @@
 #include "editor/InitialConditionsPanel.h"
 #include "editor/LatticeChart.h"
 #include "editor/MagStructWindow.h"
+#include "io/FileDialogQt.h"
 #include "io/GraphExportQt.h"
 #include "io/LatticeFile.h"
 #include "io/ListPrinterQt.h"
@@ -29,25 +30,6 @@
 namespace kestrune {
 
 namespace {
-
-/// A dialog filter of the form "description|patterns|description|patterns" as Qt's "description
-/// (patterns);;..."; a bare extension ("txt") becomes "*.txt".
-QString qtFilter(const char* filter)
-{
-    const QStringList parts = QString(filter).split('|');
-    QStringList entries;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns;
-        for (QString pattern : parts[i + 1].split(';', Qt::SkipEmptyParts)) {
-            pattern = pattern.trimmed();
-            if (!pattern.contains('*'))
-                pattern = "*." + pattern;
-            patterns << pattern;
-        }
-        entries << QString("%1 (%2)").arg(parts[i].trimmed(), patterns.join(' '));
-    }
-    return entries.join(";;");
-}
 
 QAction* addItem(QMenu* menu, const QString& text, QObject* receiver, std::function<void()> handler)
 {
@@ -162,12 +144,7 @@ void MagStructWindow::installDefaultDialogs()
     };
     m_dialogs.saveFile = [this](const QString& title, const QString& filter, const QString& suffix,
                                 const QString& preset) {
-        QFileDialog dialog(this, title, preset, filter);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(suffix);
-        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-                   ? dialog.selectedFiles().first()
-                   : QString();
+        return askSaveFileName(this, title, filter, suffix, preset);
     };
     m_dialogs.choosePrinter = [this](QPrinter& printer) { return askPrinter(printer, this); };
     m_dialogs.enterText = [this](const QString& caption, const QString& preset) {

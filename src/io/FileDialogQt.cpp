@@ -10,10 +10,18 @@ QString qtFilter(const char* filter)
     const QStringList parts = QString(filter).split('|');
     if (parts.size() < 2)
         return QString(filter);
-    QStringList patterns;
-    for (const QString& pattern : parts[1].split(';', Qt::SkipEmptyParts))
-        patterns << pattern.trimmed();
-    return QString("%1 (%2)").arg(parts[0].trimmed(), patterns.join(' '));
+    QStringList entries;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (QString pattern : parts[i + 1].split(';', Qt::SkipEmptyParts)) {
+            pattern = pattern.trimmed();
+            if (!pattern.contains('*'))
+                pattern = "*." + pattern; // a bare extension
+            patterns << pattern;
+        }
+        entries << QString("%1 (%2)").arg(parts[i].trimmed(), patterns.join(' '));
+    }
+    return entries.join(";;");
 }
 
 QString askSaveFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suffix,

@@ -8,8 +8,8 @@ class QWidget;
 
 namespace kestrune {
 
-/// A dialog filter of the program's form "description|patterns;" as Qt writes it:
-/// "description (patterns)".
+/// A dialog filter of the program's form "description|patterns|description|patterns" as Qt writes it:
+/// "description (patterns);;..."; a bare extension ("txt") becomes "*.txt".
 QString qtFilter(const char* filter);
 
 /// The save dialog with title, filter (Qt's form) and default suffix, opened with preset (a file name or
