@@ -439,6 +439,7 @@ bool openLatticeFile(State& state, EditorState& editor, const std::string& fileN
     const bool read = readLatticeFile(opened, messages, fileName);
     if (read) {
         opened.lastOpenedFile = fileName;
+        opened.documentFile = fileName;
         state = std::move(opened);
         editor = openedEditor;
         drawFromFileBoxes(state);
