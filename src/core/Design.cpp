@@ -48,8 +48,7 @@ bool sameValue(const DrawingBox& a, const DrawingBox& b)
 namespace {
 
 // Slots up to the last one that is not fresh.
-template <class T, class Get>
-std::vector<T> usedSlots(int first, int last, const Get& get)
+template <class T, class Get> std::vector<T> usedSlots(int first, int last, const Get& get)
 {
     const T fresh{};
     int used = first - 1;
@@ -66,8 +65,7 @@ std::vector<T> usedSlots(int first, int last, const Get& get)
 }
 
 // The first index where a and b differ, the slots beyond the shorter one taken as fresh; -1 for none.
-template <class T>
-long firstDifference(const std::vector<T>& a, const std::vector<T>& b)
+template <class T> long firstDifference(const std::vector<T>& a, const std::vector<T>& b)
 {
     const T fresh{};
     const std::size_t n = std::max(a.size(), b.size());
@@ -86,15 +84,14 @@ DesignCopy designCopy(const State& state)
 {
     DesignCopy copy;
     const BeamLine& line = state.line;
-    copy.elements =
-        usedSlots<LatticeElement>(1, kMaxElements, [&](int i) -> const LatticeElement& { return line.at(i); });
+    copy.elements = usedSlots<LatticeElement>(1, kMaxElements,
+                                              [&](int i) -> const LatticeElement& { return line.at(i); });
     copy.shapes =
         usedSlots<ElementShape>(1, kMaxElements, [&](int i) -> const ElementShape& { return line.shape(i); });
     copy.boxCount = state.fileBoxes.size();
-    copy.boxes = usedSlots<DrawingBox>(0, static_cast<int>(state.fileBoxes.size()) - 1,
-                                       [&](int i) -> const DrawingBox& {
-                                           return state.fileBoxes[static_cast<std::size_t>(i)];
-                                       });
+    copy.boxes = usedSlots<DrawingBox>(
+        0, static_cast<int>(state.fileBoxes.size()) - 1,
+        [&](int i) -> const DrawingBox& { return state.fileBoxes[static_cast<std::size_t>(i)]; });
     zipDesignFields(state, copy.scalars, [](int, const char*, const auto& a, auto& b) { b = a; });
     return copy;
 }

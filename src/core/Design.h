@@ -47,10 +47,9 @@ struct DesignScalars
 };
 
 /// Calls f(id, name, value in s, value in d) for every single value of the design, ids 0, 1, 2, ... in a
-/// fixed order; s is a State or a DesignScalars, d a DesignScalars. A field added to BeamParameters or RunSettings, or a
-/// value of the State that a lattice file or an edit changes, belongs here.
-template <class S, class D, class F>
-void zipDesignFields(S& s, D& d, F&& f)
+/// fixed order; s is a State or a DesignScalars, d a DesignScalars. A field added to BeamParameters or
+/// RunSettings, or a value of the State that a lattice file or an edit changes, belongs here.
+template <class S, class D, class F> void zipDesignFields(S& s, D& d, F&& f)
 {
     int id = 0;
     const auto field = [&](const char* name, auto& a, auto& b) { f(id++, name, a, b); };

@@ -23,8 +23,7 @@ struct FieldChange
     Value after;
 };
 
-template <class T>
-struct Run
+template <class T> struct Run
 {
     int first = 0; // slot of before[0] and after[0]
     std::vector<T> before;
@@ -95,8 +94,7 @@ std::size_t valueBytes(const DrawingBox& b)
     return sizeof b;
 }
 
-template <class T>
-std::size_t runBytes(const std::vector<Run<T>>& runs)
+template <class T> std::size_t runBytes(const std::vector<Run<T>>& runs)
 {
     std::size_t bytes = 0;
     for (const Run<T>& run : runs) {
@@ -133,11 +131,11 @@ struct UndoHistory::Impl
     DesignScalars scalars;
 
     std::deque<Step> steps;
-    std::size_t applied = 0;     // steps[0..applied) are done, the rest can be redone
-    std::uint64_t baseId = 0;    // position before the oldest step kept
-    std::uint64_t nextId = 1;    // id of the next step
-    std::uint64_t savedId = 0;   // position saved or opened last
-    std::size_t bytes = 0;       // of all steps
+    std::size_t applied = 0;   // steps[0..applied) are done, the rest can be redone
+    std::uint64_t baseId = 0;  // position before the oldest step kept
+    std::uint64_t nextId = 1;  // id of the next step
+    std::uint64_t savedId = 0; // position saved or opened last
+    std::size_t bytes = 0;     // of all steps
     bool runOpen = false;
     std::string runLabel;
     std::size_t stepLimit = kUndoStepLimit;
@@ -166,8 +164,8 @@ struct UndoHistory::Impl
             if (sameValue(now, kept))
                 return;
             if (step)
-                step->fields.push_back(FieldChange{id, Value(std::in_place_type<T>, kept),
-                                                   Value(std::in_place_type<T>, now)});
+                step->fields.push_back(
+                    FieldChange{id, Value(std::in_place_type<T>, kept), Value(std::in_place_type<T>, now)});
             kept = now;
         });
     }

@@ -18,12 +18,12 @@ namespace {
 
 constexpr const char* kCaption = "Magnet Lattice and Beam Dynamics Functions";
 
-/// The platform's keys for a standard action, with the given key among them.
+/// The platform's keys for a standard action, the given key first (the one the menu shows).
 QList<QKeySequence> keysWith(QKeySequence::StandardKey standard, const QKeySequence& key)
 {
     QList<QKeySequence> keys = QKeySequence::keyBindings(standard);
-    if (!keys.contains(key))
-        keys.prepend(key);
+    keys.removeAll(key);
+    keys.prepend(key);
     return keys;
 }
 

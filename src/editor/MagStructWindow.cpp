@@ -492,9 +492,9 @@ void MagStructWindow::magListClick(int row)
         m_elementPanel->showParameter(p);
         m_elementPanel->getData();
     };
-    const std::string label =
-        m_editor.pickAction == PickAction::Insert ? "insert element" : "append element";
-    recorded(label, [&] { guarded([&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); }); });
+    const std::string label = m_editor.pickAction == PickAction::Insert ? "insert element" : "append element";
+    recorded(label,
+             [&] { guarded([&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); }); });
 }
 
 void MagStructWindow::bbInsertClick()
@@ -506,7 +506,8 @@ void MagStructWindow::bbInsertClick()
     const std::string label = m_editor.editOperation == EditOperation::Copy       ? "copy"
                               : m_editor.editOperation == EditOperation::CutPaste ? "cut and paste"
                                                                                   : "insert element";
-    recorded(label, [&] { guarded([&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); }); });
+    recorded(label,
+             [&] { guarded([&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); }); });
 }
 
 void MagStructWindow::bCopyClick()

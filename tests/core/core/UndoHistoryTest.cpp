@@ -113,7 +113,9 @@ private:
 TEST_F(Undo, RandomEditsUndoneAndRedoneGiveBackEveryDesignExactly)
 {
     std::mt19937 random(20261208);
-    const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    const auto uniform = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
     appendMixed(12);
     state.history.reset(state);
 
@@ -135,7 +137,8 @@ TEST_F(Undo, RandomEditsUndoneAndRedoneGiveBackEveryDesignExactly)
             break;
         case 1:
             label = "open";
-            openLatticeFile(state, editor, example(uniform(0, 1) ? "dba-cell.lat" : "fodo-cell.lat"), messages);
+            openLatticeFile(state, editor, example(uniform(0, 1) ? "dba-cell.lat" : "fodo-cell.lat"),
+                            messages);
             break;
         case 2:
             label = "insert element";
@@ -220,7 +223,8 @@ TEST_F(Undo, RandomEditsUndoneAndRedoneGiveBackEveryDesignExactly)
             after.push_back(designCopy(state));
             labels.push_back(label);
         } else {
-            EXPECT_EQ(designDifference(was, designCopy(state)), "") << "an edit that changed nothing: " << label;
+            EXPECT_EQ(designDifference(was, designCopy(state)), "")
+                << "an edit that changed nothing: " << label;
         }
     }
     for (int operation = 0; operation < 14; ++operation)
@@ -231,15 +235,15 @@ TEST_F(Undo, RandomEditsUndoneAndRedoneGiveBackEveryDesignExactly)
     for (std::size_t k = before.size(); k-- > 0;) {
         ASSERT_EQ(state.history.undoLabel(), labels[k]);
         ASSERT_TRUE(state.history.undo(state));
-        ASSERT_EQ(designDifference(designCopy(state), before[k]), "") << "after undoing step " << k << " "
-                                                                       << labels[k];
+        ASSERT_EQ(designDifference(designCopy(state), before[k]), "")
+            << "after undoing step " << k << " " << labels[k];
     }
     EXPECT_FALSE(state.history.canUndo());
     for (std::size_t k = 0; k < after.size(); ++k) {
         ASSERT_EQ(state.history.redoLabel(), labels[k]);
         ASSERT_TRUE(state.history.redo(state));
-        ASSERT_EQ(designDifference(designCopy(state), after[k]), "") << "after redoing step " << k << " "
-                                                                      << labels[k];
+        ASSERT_EQ(designDifference(designCopy(state), after[k]), "")
+            << "after redoing step " << k << " " << labels[k];
     }
     EXPECT_FALSE(state.history.canRedo());
 }
@@ -254,9 +258,8 @@ TEST_F(Undo, UndoAfterOpenBringsBackThePreviousDesign)
     state.history.absorb(state);
     const DesignCopy previous = designCopy(state);
 
-    ASSERT_TRUE(recorded("open", [&] {
-        ASSERT_TRUE(openLatticeFile(state, editor, example("dba-cell.lat"), messages));
-    }));
+    ASSERT_TRUE(recorded(
+        "open", [&] { ASSERT_TRUE(openLatticeFile(state, editor, example("dba-cell.lat"), messages)); }));
     ASSERT_NE(designDifference(designCopy(state), previous), "");
     EXPECT_EQ(state.documentFile, example("dba-cell.lat"));
     EXPECT_EQ(state.history.undoLabel(), "open");
@@ -392,13 +395,16 @@ TEST_F(Undo, ClosingScaleAndSextupoleCorrectionAreUndone)
     state.history.absorb(state);
     const DesignCopy open = designCopy(state);
     messages.answers = {true};
-    ASSERT_TRUE(recorded("closing scale", [&] { ASSERT_TRUE(ringGeometry(state, messages, {"12", "500.0"})); }));
+    ASSERT_TRUE(recorded("closing scale", [&] {
+        ASSERT_TRUE(ringGeometry(state, messages, {"12", "500.0"}));
+    }));
     EXPECT_TRUE(state.ringClosed);
     const DesignCopy closed = designCopy(state);
 
     state.ringParams.chromaticityX = -20;
     state.ringParams.chromaticityY = -15;
-    ASSERT_TRUE(recorded("sextupole correction", [&] { ASSERT_TRUE(correctChromaticity(state, messages, 1, 1)); }));
+    ASSERT_TRUE(
+        recorded("sextupole correction", [&] { ASSERT_TRUE(correctChromaticity(state, messages, 1, 1)); }));
     ASSERT_TRUE(state.history.undo(state));
     EXPECT_EQ(designDifference(designCopy(state), closed), "");
     ASSERT_TRUE(state.history.undo(state));
