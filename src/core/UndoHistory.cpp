@@ -354,4 +354,14 @@ void UndoHistory::setLimits(std::size_t steps, std::size_t bytes)
     m_impl->trim();
 }
 
+HistoryAside::HistoryAside(State& state) : m_state(state)
+{
+    std::swap(m_history, m_state.history);
+}
+
+HistoryAside::~HistoryAside()
+{
+    std::swap(m_history, m_state.history);
+}
+
 } // namespace kestrune

@@ -79,4 +79,19 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+/// Keeps the history of a state aside while a copy of the state is made and worked on (a file read into a
+/// copy), so that the copy does not duplicate every step; puts it back when it goes out of scope.
+class HistoryAside
+{
+public:
+    explicit HistoryAside(State& state);
+    ~HistoryAside();
+    HistoryAside(const HistoryAside&) = delete;
+    HistoryAside& operator=(const HistoryAside&) = delete;
+
+private:
+    State& m_state;
+    UndoHistory m_history;
+};
+
 } // namespace kestrune

@@ -431,6 +431,7 @@ void clearLattice(State& state, EditorState& editor)
 bool openLatticeFile(State& state, EditorState& editor, const std::string& fileName, Messages& messages)
 {
     // reset and read into a copy, so that a file that cannot be read leaves the design as it was
+    const HistoryAside aside(state);
     State opened = state;
     EditorState openedEditor;
     opened.line.makeFreshTable();
