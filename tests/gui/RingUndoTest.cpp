@@ -29,8 +29,8 @@ protected:
     // a cell of a 3 m drift and a 2 m sector bend a little short of closing a ring of 10 cells
     void cell()
     {
-        for (auto [elementCode, length, h] :
-             {std::tuple{code::kDrift, 3.0, 0.0}, std::tuple{code::kSectorBend, 2.0, 36.18 * kPi / 180 / 2.0}}) {
+        for (auto [elementCode, length, h] : {std::tuple{code::kDrift, 3.0, 0.0},
+                                              std::tuple{code::kSectorBend, 2.0, 36.18 * kPi / 180 / 2.0}}) {
             ++state.line.count;
             LatticeElement& e = state.line.at(state.line.count);
             e.code = elementCode;
