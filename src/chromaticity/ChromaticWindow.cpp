@@ -295,8 +295,10 @@ void ChromaticWindow::bbUpdateClick()
         const RingParameters& ring = m_state.ringParams;
         if (!ring.computed || !std::isfinite(ring.chromaticityX) || !std::isfinite(ring.chromaticityY))
             radiationIntegrals(m_state, messages());
+        m_state.history.absorb(m_state);
         const std::optional<ChromaticityCorrection> c =
             correctChromaticity(m_state, messages(), wantedX, wantedY);
+        m_state.history.commit(m_state, "sextupole correction");
         if (c)
             showCorrection(*c);
     });

@@ -2,6 +2,9 @@
 
 namespace kestrune {
 
-State::State() : fileBoxes(kMaxElements + 1), electron(electronRadiationConstants()) {}
+State::State() : fileBoxes(kMaxElements + 1), electron(electronRadiationConstants())
+{
+    history.reset(*this);
+}
 
 } // namespace kestrune

@@ -2,6 +2,7 @@
 
 #include "core/BeamLine.h"
 #include "core/Constants.h"
+#include "core/UndoHistory.h"
 
 #include <array>
 #include <string>
@@ -220,6 +221,9 @@ struct State
     std::string lastSavedFile;
     std::string lastSaveFolder; // folder of the file saved last (lattice, list or chart); empty: none yet
     std::string lastNoDataField = "     "; // the 5-character no-data field of element lines
+
+    std::string documentFile; // the lattice file the design was opened from or saved to last (window title)
+    UndoHistory history;      // undo and redo of the design; starts at the design made here
 };
 
 } // namespace kestrune

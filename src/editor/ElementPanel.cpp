@@ -243,6 +243,7 @@ void ElementPanel::rbMTypeClick()
 {
     if (m_element < 1)
         return;
+    emit aboutToStore();
     showView(kestrune::rbMTypeClick(m_state, m_element, checkedType(), m_settings));
     emit typeApplied();
 }
@@ -256,6 +257,7 @@ void ElementPanel::cbUnitsChange()
 
 void ElementPanel::bbAcceptClick()
 {
+    emit aboutToStore();
     if (acceptData(m_state, m_element, grid(), m_settings, m_messages))
         emit accepted();
 }

@@ -42,6 +42,7 @@ public:
     ParameterGrid grid() const;
 
 signals:
+    void aboutToStore();      // accept or a type button is about to change the record
     void accepted();          // after the grid was stored: line length, axis, update are the window's
     void cancelled();         // the panel hid itself without storing
     void insertRequested();   // "insert element"

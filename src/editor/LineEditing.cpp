@@ -431,6 +431,7 @@ void clearLattice(State& state, EditorState& editor)
 bool openLatticeFile(State& state, EditorState& editor, const std::string& fileName, Messages& messages)
 {
     // reset and read into a copy, so that a file that cannot be read leaves the design as it was
+    const HistoryAside aside(state);
     State opened = state;
     EditorState openedEditor;
     opened.line.makeFreshTable();
@@ -439,6 +440,7 @@ bool openLatticeFile(State& state, EditorState& editor, const std::string& fileN
     const bool read = readLatticeFile(opened, messages, fileName);
     if (read) {
         opened.lastOpenedFile = fileName;
+        opened.documentFile = fileName;
         state = std::move(opened);
         editor = openedEditor;
         drawFromFileBoxes(state);

@@ -9,6 +9,7 @@ namespace kestrune {
 
 bool importMadxLattice(State& state, EditorState& editor, const std::string& fileName, Messages& messages)
 {
+    const HistoryAside aside(state);
     State imported = state;
     EditorState importedEditor;
     imported.line.makeFreshTable();

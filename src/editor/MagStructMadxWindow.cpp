@@ -22,8 +22,13 @@ void MagStructWindow::importMadxClick()
     const QString fileName = m_dialogs.openFile(kImportMadxTitle, kMadxFilter);
     if (fileName.isEmpty())
         return;
-    if (importMadxLattice(m_state, m_editor, fileName.toStdString(), messages()))
-        lineOpened();
+    // the imported design is not a lattice file yet: its title stays marked until it is saved
+    recorded("import", [&] {
+        if (importMadxLattice(m_state, m_editor, fileName.toStdString(), messages())) {
+            m_state.documentFile = fileName.toStdString();
+            lineOpened();
+        }
+    });
 }
 
 void MagStructWindow::exportMadxClick()

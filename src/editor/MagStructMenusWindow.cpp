@@ -67,6 +67,7 @@ void MagStructWindow::buildMenus()
 {
     QMenuBar* bar = menuBar();
     buildFileMenu();
+    buildEditMenu();
 
     QMenu* lattice = addMenu(bar, "mnNewLattice", "new lattice", "add to,edit beam line, compose ring");
     addItem(lattice, "add single magnets", this, [this] { addMagnetClick(); });
@@ -160,29 +161,35 @@ void MagStructWindow::howmanytimes1Click()
     m_state.enteredText.clear();
     guarded([this, typed] {
         const int n = parseInt(typed);
-        if (repeatLattice(m_state, m_editor, n, messages())) {
+        recorded("repeat", [&] {
+            if (repeatLattice(m_state, m_editor, n, messages())) {
+                lineChanged();
+                m_chart->refresh();
+            }
+        });
+    });
+}
+
+void MagStructWindow::symmetrize1Click()
+{
+    recorded("mirror", [this] {
+        if (symmetrize(m_state, messages())) {
             lineChanged();
             m_chart->refresh();
         }
     });
 }
 
-void MagStructWindow::symmetrize1Click()
-{
-    if (symmetrize(m_state, messages())) {
-        lineChanged();
-        m_chart->refresh();
-    }
-}
-
 void MagStructWindow::clearBLClick()
 {
-    clearLattice(m_state, m_editor);
-    initial();
-    lineChanged();
-    if (m_windows.listing && m_windows.listing->isVisible())
-        m_windows.listing->showList();
-    m_chart->refresh();
+    recorded("clear", [this] {
+        clearLattice(m_state, m_editor);
+        initial();
+        lineChanged();
+        if (m_windows.listing && m_windows.listing->isVisible())
+            m_windows.listing->showList();
+        m_chart->refresh();
+    });
 }
 
 void MagStructWindow::listlattice1Click()
@@ -201,8 +208,13 @@ void MagStructWindow::openClick()
         m_dialogs.openFile(kOpenLatticeDialog.title, qtFilter(kOpenLatticeDialog.filter));
     if (fileName.isEmpty())
         return;
-    if (openLatticeFile(m_state, m_editor, fileName.toStdString(), messages()))
+    beginEdit();
+    if (openLatticeFile(m_state, m_editor, fileName.toStdString(), messages())) {
         lineOpened();
+        endEdit("open");
+        m_state.history.markSaved();
+        showHistory();
+    }
 }
 
 void MagStructWindow::lineOpened()
@@ -229,8 +241,11 @@ void MagStructWindow::saveAsClick()
     const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
                                                 kSaveLatticeDialog.defaultExtension,
                                                 QString::fromStdString(m_state.lastOpenedFile));
-    if (!fileName.isEmpty())
-        saveLatticeAs(m_state, messages(), fileName.toStdString());
+    if (!fileName.isEmpty() && saveLatticeAs(m_state, messages(), fileName.toStdString())) {
+        m_state.documentFile = fileName.toStdString();
+        m_state.history.markSaved();
+        showHistory();
+    }
 }
 
 void MagStructWindow::printgraph1Click()

@@ -86,7 +86,6 @@ MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent
       m_messages(std::make_unique<WindowMessages>(*this))
 {
     setObjectName("TfMagStruct");
-    setWindowTitle("Magnet Lattice and Beam Dynamics Functions");
     // another window of the program taking the focus after a box of this window makes the next
     // activation a real one again
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focus) {
@@ -234,6 +233,7 @@ void MagStructWindow::buildPanels()
 {
     m_elementPanel = new ElementPanel(m_state, messages(), m_chart);
     m_elementPanel->hide();
+    connect(m_elementPanel, &ElementPanel::aboutToStore, this, &MagStructWindow::beginEdit);
     connect(m_elementPanel, &ElementPanel::accepted, this, [this] {
         if (!m_cbBLedit->isChecked())
             m_elementPanel->hide();
@@ -242,20 +242,26 @@ void MagStructWindow::buildPanels()
         if (m_chart->seriesCreated())
             updateCurves(ListWriter::PlotUpdate);
         m_chart->refresh();
+        endEdit("element data");
     });
     connect(m_elementPanel, &ElementPanel::insertRequested, this, &MagStructWindow::bbInsertClick);
     connect(m_elementPanel, &ElementPanel::deleteRequested, this, [this] {
         if (!m_cbBLedit->isChecked())
             m_elementPanel->hide();
-        applyStep(deleteSelected(m_state, m_editor));
+        recorded("delete element", [this] { applyStep(deleteSelected(m_state, m_editor)); });
     });
     connect(m_elementPanel, &ElementPanel::nextRequested, this,
             [this] { applyStep(nextElement(m_state, m_editor)); });
     connect(m_elementPanel, &ElementPanel::previousRequested, this,
             [this] { applyStep(previousElement(m_state, m_editor)); });
-    connect(m_elementPanel, &ElementPanel::typeApplied, m_chart, &LatticeChart::refresh);
+    connect(m_elementPanel, &ElementPanel::typeApplied, this, [this] {
+        m_chart->refresh();
+        endEdit("element type");
+    });
     connect(m_elementPanel, &ElementPanel::tuneRequested, this, [this] {
         m_elementPanel->hide();
+        if (m_editor.editOperation == EditOperation::None)
+            m_state.history.beginRun(m_state, "tuning");
         m_tuningPanel->startTuning(m_editor.selectedElement);
         m_tuningPanel->raise();
     });
@@ -264,6 +270,8 @@ void MagStructWindow::buildPanels()
     m_tuningPanel->hide();
     connect(m_tuningPanel, &TuningPanel::kChanged, this, &MagStructWindow::tuningStep);
     connect(m_tuningPanel, &TuningPanel::aborted, this, [this] {
+        m_state.history.endRun(m_state);
+        showHistory();
         m_elementPanel->show();
         m_elementPanel->raise();
     });
@@ -456,7 +464,15 @@ void MagStructWindow::chLatticeClickSeries(const QString& title)
     const int e = title.toInt(&ok);
     if (!ok)
         return;
-    applyStep(clickElement(m_state, m_editor, e, messages()));
+    if (m_editor.editOperation == EditOperation::None) {
+        applyStep(clickElement(m_state, m_editor, e, messages()));
+    } else {
+        // a click that ends an operation makes its step
+        const std::string label = m_editor.editOperation == EditOperation::Copy       ? "copy"
+                                  : m_editor.editOperation == EditOperation::CutPaste ? "cut and paste"
+                                                                                      : "delete range";
+        recorded(label, [&] { applyStep(clickElement(m_state, m_editor, e, messages())); });
+    }
     if (m_editor.selectedElement >= 1 && m_editor.selectedElement <= m_state.line.count)
         m_tuningPanel->elementClicked(m_editor.selectedElement);
 }
@@ -476,7 +492,9 @@ void MagStructWindow::magListClick(int row)
         m_elementPanel->showParameter(p);
         m_elementPanel->getData();
     };
-    guarded([&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); });
+    const std::string label = m_editor.pickAction == PickAction::Insert ? "insert element" : "append element";
+    recorded(label,
+             [&] { guarded([&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); }); });
 }
 
 void MagStructWindow::bbInsertClick()
@@ -485,27 +503,31 @@ void MagStructWindow::bbInsertClick()
         m_elementPanel->showParameter(p);
         m_elementPanel->getData();
     };
-    guarded([&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); });
+    const std::string label = m_editor.editOperation == EditOperation::Copy       ? "copy"
+                              : m_editor.editOperation == EditOperation::CutPaste ? "cut and paste"
+                                                                                  : "insert element";
+    recorded(label,
+             [&] { guarded([&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); }); });
 }
 
 void MagStructWindow::bCopyClick()
 {
-    applyStep(startCopy(m_state, m_editor, messages()));
+    recorded("copy", [this] { applyStep(startCopy(m_state, m_editor, messages())); });
 }
 
 void MagStructWindow::btCutPasteClick()
 {
-    applyStep(startCutPaste(m_state, m_editor, messages()));
+    recorded("cut and paste", [this] { applyStep(startCutPaste(m_state, m_editor, messages())); });
 }
 
 void MagStructWindow::bbCancelCutPasteClick()
 {
-    applyStep(cancelCutPaste(m_state, m_editor));
+    recorded("cut and paste", [this] { applyStep(cancelCutPaste(m_state, m_editor)); });
 }
 
 void MagStructWindow::bbDelElClick()
 {
-    applyStep(startDelete(m_state, m_editor, messages()));
+    recorded("delete range", [this] { applyStep(startDelete(m_state, m_editor, messages())); });
 }
 
 void MagStructWindow::button2Click()
@@ -516,6 +538,7 @@ void MagStructWindow::button2Click()
 void MagStructWindow::formActivate()
 {
     applyStep(activate(m_editor));
+    showHistory();
     m_rbShort->setChecked(true);
     if (m_state.run.stepAtElementEnds) {
         m_rbEndEl->setChecked(true);

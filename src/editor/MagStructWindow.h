@@ -121,6 +121,13 @@ public:
     void formKeyPress(const QString& key);
     /// Activation: element list hidden, first limit again, step buttons, idle buttons.
     void formActivate();
+    // Edit
+    /// Takes the last change of the design back / makes the change undone last again; the window then
+    /// follows the design as after any edit.
+    void undoClick();
+    void redoClick();
+    /// The Edit menu's texts and the window title (file name, "*" for unsaved changes) from the history.
+    void showHistory();
 
 protected:
     bool event(QEvent* event) override;
@@ -142,6 +149,7 @@ private:
     QString exportPreset(const char* extension) const;
     void buildFileMenu();
     void buildListsMenu();
+    void buildEditMenu();
     void installDefaultDialogs();
     void placePanels();
 
@@ -165,6 +173,15 @@ private:
     /// Runs a handler; a conversion error of a typed value is shown and stops it.
     void guarded(const std::function<void()>& handler);
     Messages& messages();
+    /// An undoable action begins: what changed outside one is taken into the history (nothing while a
+    /// multi-click operation is under way); a tuning run's changes so far become its step.
+    void beginEdit();
+    /// It ended: its changes become the step label, unless a multi-click operation is still under way.
+    void endEdit(const std::string& label);
+    /// beginEdit, action, endEdit.
+    void recorded(const std::string& label, const std::function<void()>& action);
+    /// After undo or redo: panels, boxes, drawing and curves follow the design.
+    void designRestored();
 
     State& m_state;
     Windows& m_windows;
@@ -202,6 +219,8 @@ private:
     QAction* m_mnRing = nullptr;
     QAction* m_mnListAdd = nullptr;
     QAction* m_mnListReplace = nullptr;
+    QAction* m_mnUndo = nullptr;
+    QAction* m_mnRedo = nullptr;
 };
 
 } // namespace kestrune

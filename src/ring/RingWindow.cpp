@@ -3,6 +3,7 @@
 #include "app/ControlsQt.h"
 #include "app/ToolWindowMessagesQt.h"
 #include "chromaticity/ChromaticWindow.h"
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
@@ -292,11 +293,34 @@ void RingWindow::geometry()
 {
     m_gbGeometry->show();
     m_gbBeamPar->hide();
-    const std::optional<GeometryView> view =
-        ringGeometry(m_state, messages(), {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
+    const std::optional<GeometryView> view = recordClosing([this] {
+        return ringGeometry(m_state, messages(),
+                            {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
+    });
     if (view)
         showGeometry(*view);
     showToolButtons();
+}
+
+std::optional<GeometryView> RingWindow::recordClosing(const std::function<std::optional<GeometryView>()>& run)
+{
+    // the dipoles scaled to close the ring make a step; the rest of the geometry (flags, the full ring's
+    // copies, the rf frequency) follows the cell and is no edit of its own
+    m_state.history.absorb(m_state);
+    const double deflection = deflSup(m_state.line);
+    const double length = lSup(m_state.line);
+    std::optional<GeometryView> view;
+    try {
+        view = run();
+    } catch (...) {
+        m_state.history.absorb(m_state);
+        throw;
+    }
+    if (!sameValue(deflSup(m_state.line), deflection) || !sameValue(lSup(m_state.line), length))
+        m_state.history.commit(m_state, "closing scale");
+    else
+        m_state.history.absorb(m_state);
+    return view;
 }
 
 void RingWindow::applySteps()
@@ -379,8 +403,10 @@ void RingWindow::bbRingClick()
     guarded([this] {
         m_gbGeometry->show();
         m_gbBeamPar->hide();
-        const std::optional<GeometryView> view = studyFullRing(
-            m_state, messages(), {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
+        const std::optional<GeometryView> view = recordClosing([this] {
+            return studyFullRing(m_state, messages(),
+                                 {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
+        });
         if (view)
             showGeometry(*view);
     });

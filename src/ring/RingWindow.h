@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QGroupBox;
@@ -96,6 +97,8 @@ private:
     /// Geometry: closing, circumference, frequencies, the perfect-ring test.
     void geometry();
     void showGeometry(const GeometryView& view);
+    /// Runs a geometry; a closing scale of the dipoles it made is one undoable step.
+    std::optional<GeometryView> recordClosing(const std::function<std::optional<GeometryView>()>& run);
     /// The ring pass's step settings from the (hidden) step group.
     void applySteps();
     /// Betafunctions without list; false when the cell has no periodic solution.

@@ -191,16 +191,16 @@ TEST_F(MagStructChart, MenuBarOrderAndCaptions)
     QStringList top;
     for (QAction* action : window->menuBar()->actions())
         top << action->text();
-    ASSERT_GE(top.size(), 6);
-    EXPECT_EQ(top[5], "ring design");
-    EXPECT_EQ(window->menuBar()->actions()[5]->objectName(), "mnRing");
+    ASSERT_GE(top.size(), 7);
+    EXPECT_EQ(top[6], "ring design");
+    EXPECT_EQ(window->menuBar()->actions()[6]->objectName(), "mnRing");
     for (const char* entry :
-         {"new lattice", "File", "edit Graph", "z-step", "optics", "lists", "Particle", "Help"})
+         {"new lattice", "File", "Edit", "edit Graph", "z-step", "optics", "lists", "Particle", "Help"})
         EXPECT_TRUE(top.contains(entry)) << entry;
     EXPECT_EQ(window->windowTitle(), "Magnet Lattice and Beam Dynamics Functions");
 
     window->setRingDesignVisible(false);
-    EXPECT_FALSE(window->menuBar()->actions()[5]->isVisible());
+    EXPECT_FALSE(window->menuBar()->actions()[6]->isVisible());
 }
 
 TEST_F(MagStructChart, KeyFAsksThenOpensOrSaysNothingChanged)

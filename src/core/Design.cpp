@@ -1,0 +1,122 @@
+#include "core/Design.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kestrune {
+
+bool sameValue(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+bool sameValue(int a, int b)
+{
+    return a == b;
+}
+
+bool sameValue(bool a, bool b)
+{
+    return a == b;
+}
+
+bool sameValue(const std::string& a, const std::string& b)
+{
+    return a == b;
+}
+
+bool sameValue(const LatticeElement& a, const LatticeElement& b)
+{
+    return a.code == b.code && sameValue(a.s, b.s) && sameValue(a.length, b.length) &&
+           sameValue(a.curvature, b.curvature) && sameValue(a.ain, b.ain) && sameValue(a.aout, b.aout) &&
+           sameValue(a.gap, b.gap) && sameValue(a.k, b.k) && sameValue(a.m, b.m) &&
+           sameValue(a.linacField, b.linacField) && sameValue(a.pumpSpeed, b.pumpSpeed) &&
+           sameValue(a.electrodes, b.electrodes) && sameValue(a.energyGain, b.energyGain) && a.name == b.name;
+}
+
+bool sameValue(const ElementShape& a, const ElementShape& b)
+{
+    return sameValue(a.x0, b.x0) && sameValue(a.x1, b.x1) && sameValue(a.y0, b.y0) && sameValue(a.y1, b.y1) &&
+           a.colour == b.colour && a.style == b.style && a.title == b.title;
+}
+
+bool sameValue(const DrawingBox& a, const DrawingBox& b)
+{
+    return sameValue(a.x0, b.x0) && sameValue(a.x1, b.x1) && sameValue(a.y0, b.y0) && sameValue(a.y1, b.y1);
+}
+
+namespace {
+
+// Slots up to the last one that is not fresh.
+template <class T, class Get> std::vector<T> usedSlots(int first, int last, const Get& get)
+{
+    const T fresh{};
+    int used = first - 1;
+    for (int i = last; i >= first; --i)
+        if (!sameValue(get(i), fresh)) {
+            used = i;
+            break;
+        }
+    std::vector<T> slots;
+    slots.reserve(static_cast<std::size_t>(used - first + 1));
+    for (int i = first; i <= used; ++i)
+        slots.push_back(get(i));
+    return slots;
+}
+
+// The first index where a and b differ, the slots beyond the shorter one taken as fresh; -1 for none.
+template <class T> long firstDifference(const std::vector<T>& a, const std::vector<T>& b)
+{
+    const T fresh{};
+    const std::size_t n = std::max(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const T& x = i < a.size() ? a[i] : fresh;
+        const T& y = i < b.size() ? b[i] : fresh;
+        if (!sameValue(x, y))
+            return static_cast<long>(i);
+    }
+    return -1;
+}
+
+} // namespace
+
+DesignCopy designCopy(const State& state)
+{
+    DesignCopy copy;
+    const BeamLine& line = state.line;
+    copy.elements = usedSlots<LatticeElement>(1, kMaxElements,
+                                              [&](int i) -> const LatticeElement& { return line.at(i); });
+    copy.shapes =
+        usedSlots<ElementShape>(1, kMaxElements, [&](int i) -> const ElementShape& { return line.shape(i); });
+    copy.boxCount = state.fileBoxes.size();
+    copy.boxes = usedSlots<DrawingBox>(
+        0, static_cast<int>(state.fileBoxes.size()) - 1,
+        [&](int i) -> const DrawingBox& { return state.fileBoxes[static_cast<std::size_t>(i)]; });
+    zipDesignFields(state, copy.scalars, [](int, const char*, const auto& a, auto& b) { b = a; });
+    return copy;
+}
+
+std::string designDifference(const DesignCopy& a, const DesignCopy& b)
+{
+    if (const long i = firstDifference(a.elements, b.elements); i >= 0)
+        return "element " + std::to_string(i + 1);
+    if (const long i = firstDifference(a.shapes, b.shapes); i >= 0)
+        return "shape " + std::to_string(i + 1);
+    if (a.boxCount != b.boxCount)
+        return "number of drawing boxes";
+    if (const long i = firstDifference(a.boxes, b.boxes); i >= 0)
+        return "drawing box " + std::to_string(i);
+    std::string difference;
+    zipDesignFields(a.scalars, b.scalars, [&](int, const char* name, const auto& x, const auto& y) {
+        if (difference.empty() && !sameValue(x, y))
+            difference = name;
+    });
+    return difference;
+}
+
+std::string designDifference(const State& a, const State& b)
+{
+    return designDifference(designCopy(a), designCopy(b));
+}
+
+} // namespace kestrune
