@@ -2,6 +2,7 @@
 #include "app/EnterTextDialog.h"
 #include "app/HelpWindow.h"
 #include "app/PartTypeWindow.h"
+#include "app/ShortcutsQt.h"
 #include "core/NumberInput.h"
 #include "editor/ChartSettings.h"
 #include "editor/ElementPanel.h"
@@ -81,34 +82,55 @@ void MagStructWindow::buildMenus()
     addItem(graph, "Graph Title", this, [this] { titles(1); });
     addItem(graph, "Left Axis Title", this, [this] { titles(2); });
     addItem(graph, "Bottom Axis Title", this, [this] { titles(3); });
+    buildZoomItems(graph);
 
     m_mnZStep = addTopItem(bar, "mnZStep", "z-step", this, [this] { mnZStepClick(); });
 
     QMenu* optics = addMenu(bar, "mnOptics", "optics", "define initial values for lattice functions");
-    addItem(optics, "print transformation matrix", this, [this] { printMatrixClick(); });
-    addItem(optics, "calculate single particle trajectory", this, [this] { snglPartPathClick(); });
-    addItem(optics, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
-    addItem(optics, "look for periodic solution", this, [this] { mnPerSolClick(); });
-    addItem(optics, "show beam sizes", this, [this] { calculateandshowbeam1Click(); });
+    addItem(optics, "print transformation matrix", this, [this] {
+        printMatrixClick();
+    })->setShortcut(Qt::CTRL | Qt::Key_M);
+    addItem(optics, "calculate single particle trajectory", this, [this] {
+        snglPartPathClick();
+    })->setShortcut(Qt::Key_F6);
+    addItem(optics, "start with specific beta_o and alpha_o", this, [this] {
+        mnInitLatClick();
+    })->setShortcut(Qt::Key_F7);
+    addItem(optics, "look for periodic solution", this, [this] { mnPerSolClick(); })->setShortcut(Qt::Key_F8);
+    addItem(optics, "show beam sizes", this, [this] {
+        calculateandshowbeam1Click();
+    })->setShortcut(Qt::Key_F9);
+    QAction* update = addItem(optics, "update graph", this, [this] { beamDynamics(); });
+    update->setObjectName("mnUpdateGraph");
+    setStandardShortcut(update, QKeySequence::Refresh, Qt::Key_F5);
 
     m_mnRing = addTopItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });
     buildListsMenu();
     addTopItem(bar, "mnParticle", "Particle", this, [this] { particle1Click(); });
-    addTopItem(bar, "mnHelp", "Help", this, [this] { helpClick(); });
+    QAction* help = addTopItem(bar, "mnHelp", "Help", this, [this] { helpClick(); });
+    setStandardShortcut(help, QKeySequence::HelpContents, Qt::Key_F1);
+    help->setToolTip("Help (" + help->shortcut().toString(QKeySequence::NativeText) + ")");
 }
 
 void MagStructWindow::buildFileMenu()
 {
     QMenu* file = addMenu(menuBar(), "mnFile", "File");
-    addItem(file, "&Open...", this, [this] { openClick(); });
-    addItem(file, "Save &As...", this, [this] { saveAsClick(); });
+    setStandardShortcut(addItem(file, "&Open...", this, [this] { openClick(); }), QKeySequence::Open,
+                        Qt::CTRL | Qt::Key_O);
+    buildRecentFilesMenu(file);
+    setStandardShortcut(addItem(file, "Save &As...", this, [this] { saveAsClick(); }), QKeySequence::SaveAs,
+                        Qt::CTRL | Qt::SHIFT | Qt::Key_S);
     addItem(file, "Import MAD-X...", this, [this] { importMadxClick(); })->setObjectName("mnImportMadx");
     addItem(file, "Export MAD-X...", this, [this] { exportMadxClick(); })->setObjectName("mnExportMadx");
     addItem(file, "Export TFS table...", this, [this] { exportTfsClick(); })->setObjectName("mnExportTfs");
-    addItem(file, "print graph", this, [this] { printgraph1Click(); });
+    setStandardShortcut(addItem(file, "print graph", this, [this] { printgraph1Click(); }),
+                        QKeySequence::Print, Qt::CTRL | Qt::Key_P);
     addItem(file, "Save &Chart as  ***.wmf", this, [this] { print1Click(); });
     file->addSeparator();
-    addItem(file, "E&xit", this, [this] { close(); });
+    setStandardShortcut(addItem(file, "E&xit", this, [this] { close(); }), QKeySequence::Close,
+                        Qt::CTRL | Qt::Key_W);
+    setStandardShortcut(addItem(file, "&Quit program", this, [this] { quitClick(); }), QKeySequence::Quit,
+                        Qt::CTRL | Qt::Key_Q);
 }
 
 void MagStructWindow::buildListsMenu()
@@ -130,7 +152,9 @@ void MagStructWindow::buildListsMenu()
     addItem(lists, "clear", this, [this] { listClearClick(); });
     lists->addSeparator();
     addItem(lists, "beam parameters", this, [this] { beamParametersClick(); });
-    addItem(lists, "beta functions", this, [this] { betaFunctionsClick(); });
+    addItem(lists, "beta functions", this, [this] {
+        betaFunctionsClick();
+    })->setShortcut(Qt::CTRL | Qt::Key_B);
     addItem(lists, "magnet list", this, [this] { magnetListClick(); });
     lists->addSeparator();
     addItem(lists, "save to file", this, [this] { saveListClick(); });
@@ -208,13 +232,7 @@ void MagStructWindow::openClick()
         m_dialogs.openFile(kOpenLatticeDialog.title, qtFilter(kOpenLatticeDialog.filter));
     if (fileName.isEmpty())
         return;
-    beginEdit();
-    if (openLatticeFile(m_state, m_editor, fileName.toStdString(), messages())) {
-        lineOpened();
-        endEdit("open");
-        m_state.history.markSaved();
-        showHistory();
-    }
+    openLattice(fileName);
 }
 
 void MagStructWindow::lineOpened()
@@ -225,6 +243,7 @@ void MagStructWindow::lineOpened()
     m_elementPanel->hide();
     m_chart->removeSeries();
     m_chart->setLeftRange(-80, 60);
+    m_chart->resetZoom();
     m_pnSStep->hide();
     if (m_windows.listing && m_windows.listing->isVisible())
         m_windows.listing->showList();
@@ -245,6 +264,7 @@ void MagStructWindow::saveAsClick()
         m_state.documentFile = fileName.toStdString();
         m_state.history.markSaved();
         showHistory();
+        rememberFile(fileName);
     }
 }
 

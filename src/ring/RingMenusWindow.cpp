@@ -1,4 +1,5 @@
 // Menus of the ring window and the commands behind them.
+#include "app/ShortcutsQt.h"
 #include "io/FileDialogQt.h"
 #include "io/LatticeFile.h"
 #include "io/ListPrinterQt.h"
@@ -46,8 +47,10 @@ void RingWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("mnFile");
-    addItem(file, "mnSaveAs", "Save &As...", this, [this] { saveAsClick(); });
-    addItem(file, "mnFileExit", "E&xit", this, [this] { close(); });
+    setStandardShortcut(addItem(file, "mnSaveAs", "Save &As...", this, [this] { saveAsClick(); }),
+                        QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S);
+    setStandardShortcut(addItem(file, "mnFileExit", "E&xit", this, [this] { close(); }), QKeySequence::Close,
+                        Qt::CTRL | Qt::Key_W);
     QAction* exit = menuBar()->addAction("Exit");
     exit->setObjectName("mnExit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -57,7 +60,8 @@ void RingWindow::buildMenus()
     addItem(optics, "mnBetaFunctions", "beta functions", this, [this] { betaFunctionsClick(); });
     addItem(optics, "mnBeamParameters", "beam parameters", this, [this] { beamParametersClick(); });
     addItem(optics, "mnResonance", "resonance diagram", this, [this] { resonanceClick(); });
-    addItem(optics, "mnUpdate", "update", this, [this] { btUpdateClick(); });
+    setStandardShortcut(addItem(optics, "mnUpdate", "update", this, [this] { btUpdateClick(); }),
+                        QKeySequence::Refresh, Qt::Key_F5);
     attachMenu(m_toolBar, m_tbBeamDynamics, optics);
 
     auto* lists = new QMenu("lists", this);
