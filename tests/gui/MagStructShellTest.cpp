@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <cstdlib>
 #include <filesystem>
 #include <qcustomplot.h>
 
@@ -45,6 +46,12 @@ protected:
             return saveAnswer;
         };
         window->dialogs().choosePrinter = [](QPrinter&) { return false; };
+        window->dialogs().enterText = [this](const QString&, const QString&) {
+            if (!enterAnswer)
+                return false;
+            state.enteredText = enterAnswer->toStdString();
+            return true;
+        };
     }
 
     void showActive()
@@ -471,6 +478,40 @@ TEST_F(MagStructShell, ZoomStaysThroughEditsThatKeepTheLength)
     openThroughDialog(kFodoCell);
     EXPECT_FALSE(window->chart()->zoomed());
     EXPECT_NEAR(window->chart()->bottomUpper(), state.line.length + 0.75, 1e-12);
+}
+
+/// A picture for the documentation: the example DBA cell repeated to eight cells, zoomed in on
+/// three cells with a quadrupole selected; runs only when KESTRUNE_SCREENSHOT_DIR names the folder.
+TEST_F(MagStructShell, ZoomedLongLineScreenshot)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    showWindow();
+    window->setChartTitle("Periodic Magnet Lattice");
+    openThroughDialog(QString(KESTRUNE_EXAMPLES) + "/dba-cell.lat");
+    const int cell = state.line.count;
+    ASSERT_GT(cell, 0);
+    enterAnswer = "8";
+    window->howmanytimes1Click();
+    ASSERT_EQ(state.line.count, 8 * cell) << (fake.errors.empty() ? "" : fake.errors.back());
+    window->mnPerSolClick();
+
+    // three cells in the middle of the ring, zoomed by the wheel about their centre
+    const double s = state.line.at(4 * cell + cell / 2).s;
+    for (int notch = 0; notch < 6; ++notch)
+        wheel(QPoint(static_cast<int>(xAxis()->coordToPixel(s)), window->chart()->plotArea().center().y()),
+              120);
+    ASSERT_TRUE(window->chart()->zoomed());
+    int quad = 0;
+    for (int i = 4 * cell + 1; i <= 5 * cell && quad == 0; ++i)
+        if (familyOf(state.line.at(i).code) == 2)
+            quad = i;
+    ASSERT_GT(quad, 0);
+    QTest::mouseClick(plot(), Qt::LeftButton, {}, window->chart()->shapeCentre(quad));
+    ASSERT_EQ(window->editor().selectedElement, quad);
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("zoomed-line.png")));
 }
 
 } // namespace
