@@ -3,6 +3,7 @@
 #include "editor/Drawing.h"
 #include "editor/ElementPanel.h"
 #include "editor/MagShapePlottable.h"
+#include "editor/TuningPanel.h"
 #include "io/RecentFilesQt.h"
 #include "support/TestFolder.h"
 
@@ -11,6 +12,7 @@
 #include <QMap>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -478,6 +480,40 @@ TEST_F(MagStructShell, ZoomStaysThroughEditsThatKeepTheLength)
     openThroughDialog(kFodoCell);
     EXPECT_FALSE(window->chart()->zoomed());
     EXPECT_NEAR(window->chart()->bottomUpper(), state.line.length + 0.75, 1e-12);
+}
+
+TEST_F(MagStructShell, RangeDeleteByClicksWhenZoomed)
+{
+    buildLongLine(600);
+    window->chart()->zoomAt(state.line.at(300).s, 0.03);
+    const int count = state.line.count;
+    const double length = state.line.length;
+    const double removed = state.line.at(300).length + state.line.at(301).length + state.line.at(302).length;
+    QTest::mouseClick(window->findChild<QPushButton*>("bbDelEl"), Qt::LeftButton);
+    QTest::mouseClick(plot(), Qt::LeftButton, {}, window->chart()->shapeCentre(300));
+    EXPECT_EQ(fake.errors.back(), "now select right limit");
+    QTest::mouseClick(plot(), Qt::LeftButton, {}, window->chart()->shapeCentre(302));
+    EXPECT_EQ(state.line.count, count - 3);
+    EXPECT_NEAR(state.line.length, length - removed, 1e-9);
+    // the view stays where it was, inside the shorter line
+    EXPECT_TRUE(window->chart()->zoomed());
+    EXPECT_NEAR(window->chart()->fullRange().upper, state.line.length + 0.75, 1e-9);
+}
+
+TEST_F(MagStructShell, TuningStepsKeepTheZoom)
+{
+    buildLongLine(120);
+    window->chart()->zoomAt(state.line.at(60).s, 0.2);
+    const KeyRange shown = window->chart()->shownRange();
+    window->tuningPanel()->startTuning(62); // a quadrupole
+    ASSERT_EQ(familyOf(state.line.at(62).code), 2);
+    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
+    ASSERT_NE(bar, nullptr);
+    const double k = state.line.at(62).k;
+    bar->setValue(5);
+    EXPECT_NE(state.line.at(62).k, k);
+    EXPECT_NEAR(window->chart()->shownRange().lower, shown.lower, 1e-12);
+    EXPECT_NEAR(window->chart()->shownRange().upper, shown.upper, 1e-12);
 }
 
 /// A picture for the documentation: the example DBA cell repeated to eight cells, zoomed in on
