@@ -76,10 +76,8 @@ void MagStructWindow::openLattice(const QString& fileName)
 
 void MagStructWindow::rememberFile(const QString& fileName)
 {
-    // the stored list may hold files another window added since this one read it
+    rememberRecentFile(fileName.toStdString());
     m_recent = loadRecentFiles(programSettings());
-    addRecentFile(m_recent, fileName.toStdString());
-    storeRecentFiles(programSettings(), m_recent);
     showRecentFiles();
 }
 

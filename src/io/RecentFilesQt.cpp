@@ -35,4 +35,12 @@ void storeRecentFiles(QSettings& settings, const RecentFiles& recent)
     settings.sync();
 }
 
+void rememberRecentFile(const std::string& fileName)
+{
+    // the stored list may hold files another window added since this one read it
+    RecentFiles recent = loadRecentFiles(programSettings());
+    addRecentFile(recent, fileName);
+    storeRecentFiles(programSettings(), recent);
+}
+
 } // namespace kestrune

@@ -14,5 +14,7 @@ QSettings& programSettings();
 RecentFiles loadRecentFiles(QSettings& settings);
 /// Keeps the list in settings and writes it out.
 void storeRecentFiles(QSettings& settings, const RecentFiles& recent);
+/// Puts a lattice file opened or saved at the front of the list kept in the program's settings.
+void rememberRecentFile(const std::string& fileName);
 
 } // namespace kestrune

@@ -5,6 +5,7 @@
 #include "io/ListPrinterQt.h"
 #include "io/Listing.h"
 #include "io/ListingWindow.h"
+#include "io/RecentFilesQt.h"
 #include "optics/BetaFunctions.h"
 #include "resonance/ResonanceWindow.h"
 #include "rf/RfUpdate.h"
@@ -95,8 +96,9 @@ void RingWindow::saveAsClick()
     const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
                                                 kSaveLatticeDialog.defaultExtension,
                                                 QString::fromStdString(m_state.lastOpenedFile));
-    if (!fileName.isEmpty())
-        saveLatticeAs(m_state, messages(), fileName.toStdString());
+    if (!fileName.isEmpty() && saveLatticeAs(m_state, messages(), fileName.toStdString())) {
+        rememberRecentFile(fileName.toStdString());
+    }
 }
 
 void RingWindow::betaFunctionsClick()

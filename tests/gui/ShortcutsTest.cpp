@@ -5,6 +5,7 @@
 #include "app/QtMessages.h"
 #include "app/StartWindow.h"
 #include "editor/MagStructWindow.h"
+#include "io/RecentFilesQt.h"
 #include "rf/RfWindow.h"
 #include "ring/RingWindow.h"
 #include "support/FakeMessages.h"
@@ -12,7 +13,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMap>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -121,6 +124,29 @@ TEST_F(Shortcuts, QuitKeyAsksTheStartWindowsQuestion)
     EXPECT_EQ(fake.questions[0], "did you save all your work?");
     EXPECT_TRUE(windows.start->isVisible());
     EXPECT_TRUE(windows.magStruct->isVisible());
+}
+
+TEST_F(Shortcuts, FilesSavedFromTheRingAndRfWindowsJoinTheRecentFiles)
+{
+    storeRecentFiles(programSettings(), RecentFiles{});
+    const QString ringFile = QDir(directory.path()).filePath("ring.lat");
+    const QString rfFile = QDir(directory.path()).filePath("rf.lat");
+    windows.ring->dialogs().saveFile = [&](const QString&, const QString&, const QString&, const QString&) {
+        return ringFile;
+    };
+    windows.rf->setSaveLatticeDialog([&] { return rfFile; });
+    windows.ring->saveAsClick();
+    windows.rf->saveAs1Click();
+    ASSERT_TRUE(QFileInfo::exists(ringFile));
+    ASSERT_TRUE(QFileInfo::exists(rfFile));
+
+    // the beam-dynamics window shows the list as it is stored when its menu opens
+    auto* recent = windows.magStruct->findChild<QMenu*>("mnRecent");
+    ASSERT_NE(recent, nullptr);
+    emit recent->aboutToShow();
+    EXPECT_EQ(windows.magStruct->recentFiles().paths,
+              (std::vector<std::string>{normalisedPath(rfFile.toStdString()),
+                                        normalisedPath(ringFile.toStdString())}));
 }
 
 } // namespace
