@@ -2,8 +2,11 @@
 
 #include <QKeySequence>
 #include <QList>
+#include <initializer_list>
+#include <utility>
 
 class QAction;
+class QMenu;
 
 namespace kestrune {
 
@@ -13,5 +16,8 @@ QList<QKeySequence> standardKeys(QKeySequence::StandardKey key, const QKeySequen
 
 /// Gives action the platform's keys for key, or fallback; the menu shows the first.
 void setStandardShortcut(QAction* action, QKeySequence::StandardKey key, const QKeySequence& fallback);
+
+/// Gives the entries of menu with the given texts their keys; every text must name an entry.
+void setMenuKeys(QMenu* menu, std::initializer_list<std::pair<const char*, QKeySequence>> keys);
 
 } // namespace kestrune

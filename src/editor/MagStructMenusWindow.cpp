@@ -87,22 +87,12 @@ void MagStructWindow::buildMenus()
     m_mnZStep = addTopItem(bar, "mnZStep", "z-step", this, [this] { mnZStepClick(); });
 
     QMenu* optics = addMenu(bar, "mnOptics", "optics", "define initial values for lattice functions");
-    addItem(optics, "print transformation matrix", this, [this] {
-        printMatrixClick();
-    })->setShortcut(Qt::CTRL | Qt::Key_M);
-    addItem(optics, "calculate single particle trajectory", this, [this] {
-        snglPartPathClick();
-    })->setShortcut(Qt::Key_F6);
-    addItem(optics, "start with specific beta_o and alpha_o", this, [this] {
-        mnInitLatClick();
-    })->setShortcut(Qt::Key_F7);
-    addItem(optics, "look for periodic solution", this, [this] { mnPerSolClick(); })->setShortcut(Qt::Key_F8);
-    addItem(optics, "show beam sizes", this, [this] {
-        calculateandshowbeam1Click();
-    })->setShortcut(Qt::Key_F9);
-    QAction* update = addItem(optics, "update graph", this, [this] { beamDynamics(); });
-    update->setObjectName("mnUpdateGraph");
-    setStandardShortcut(update, QKeySequence::Refresh, Qt::Key_F5);
+    addItem(optics, "print transformation matrix", this, [this] { printMatrixClick(); });
+    addItem(optics, "calculate single particle trajectory", this, [this] { snglPartPathClick(); });
+    addItem(optics, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
+    addItem(optics, "look for periodic solution", this, [this] { mnPerSolClick(); });
+    addItem(optics, "show beam sizes", this, [this] { calculateandshowbeam1Click(); });
+    buildOpticsKeys(optics);
 
     m_mnRing = addTopItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });
     buildListsMenu();
@@ -152,13 +142,12 @@ void MagStructWindow::buildListsMenu()
     addItem(lists, "clear", this, [this] { listClearClick(); });
     lists->addSeparator();
     addItem(lists, "beam parameters", this, [this] { beamParametersClick(); });
-    addItem(lists, "beta functions", this, [this] {
-        betaFunctionsClick();
-    })->setShortcut(Qt::CTRL | Qt::Key_B);
+    addItem(lists, "beta functions", this, [this] { betaFunctionsClick(); });
     addItem(lists, "magnet list", this, [this] { magnetListClick(); });
     lists->addSeparator();
     addItem(lists, "save to file", this, [this] { saveListClick(); });
     addItem(lists, "print", this, [this] { printListClick(); });
+    setMenuKeys(lists, {{"beta functions", Qt::CTRL | Qt::Key_B}});
 }
 
 void MagStructWindow::installDefaultDialogs()

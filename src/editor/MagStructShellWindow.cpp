@@ -81,6 +81,20 @@ void MagStructWindow::rememberFile(const QString& fileName)
     showRecentFiles();
 }
 
+void MagStructWindow::buildOpticsKeys(QMenu* optics)
+{
+    // F5 updates, as it refreshes elsewhere; the commands that choose what is computed follow it
+    setMenuKeys(optics, {{"calculate single particle trajectory", Qt::Key_F6},
+                         {"start with specific beta_o and alpha_o", Qt::Key_F7},
+                         {"look for periodic solution", Qt::Key_F8},
+                         {"show beam sizes", Qt::Key_F9},
+                         {"print transformation matrix", Qt::CTRL | Qt::Key_M}});
+    QAction* update = optics->addAction("update graph");
+    update->setObjectName("mnUpdateGraph");
+    setStandardShortcut(update, QKeySequence::Refresh, Qt::Key_F5);
+    connect(update, &QAction::triggered, this, &MagStructWindow::beamDynamics);
+}
+
 void MagStructWindow::buildZoomItems(QMenu* graph)
 {
     graph->addSeparator();

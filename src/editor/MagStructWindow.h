@@ -159,6 +159,8 @@ private:
     void installDefaultDialogs();
     void buildRecentFilesMenu(QMenu* file);
     void buildZoomItems(QMenu* graph);
+    /// Keys of the optics commands, and the update of the graph with its key.
+    void buildOpticsKeys(QMenu* optics);
     void showRecentFiles();
     /// The open path of "open" and of the recent files: read the file, remember it, show the line.
     void openLattice(const QString& fileName);
