@@ -212,7 +212,7 @@ TEST_F(MagStructShell, CloseKeyHidesTheWindow)
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(MagStructShell, NoTwoCommandsShareAKeyAndUndoKeysStayFree)
+TEST_F(MagStructShell, NoTwoCommandsShareAKeyAndUndoKeysStayWithUndo)
 {
     QMap<QString, QString> owners;
     for (QAction* a : window->findChildren<QAction*>()) {
@@ -227,10 +227,11 @@ TEST_F(MagStructShell, NoTwoCommandsShareAKeyAndUndoKeysStayFree)
     EXPECT_GE(owners.size(), 14);
     // the undo keys belong to undo and redo alone
     for (const char* reserved : {"Ctrl+Z", "Ctrl+Shift+Z", "Ctrl+Y"})
-        if (owners.contains(reserved))
+        if (owners.contains(reserved)) {
             EXPECT_TRUE(owners.value(reserved).startsWith("Undo") ||
                         owners.value(reserved).startsWith("Redo"))
                 << reserved << " on " << owners.value(reserved).toStdString();
+        }
 }
 
 TEST_F(MagStructShell, MenusShowTheKeys)
@@ -301,6 +302,21 @@ TEST_F(MagStructShell, RecentEntryOpensThroughTheOpenPath)
     EXPECT_EQ(QString::fromStdString(state.lastOpenedFile), a);
     EXPECT_EQ(dialogTitles.size(), 1); // no dialog for a recent file
     EXPECT_TRUE(fake.errors.empty());
+}
+
+TEST_F(MagStructShell, RecentOpenIsUndoneLikeOpen)
+{
+    const std::filesystem::path folder = freshTestFolder("kestrune-recent");
+    openThroughDialog(latticeCopy(folder, "a.lat"));
+    window->clearBLClick();
+    appendKinds({0, 2});
+    window->findChild<QAction*>("mnRecent1")->trigger();
+    ASSERT_GT(state.line.count, 2);
+    auto* undo = window->findChild<QAction*>("mnUndo");
+    ASSERT_NE(undo, nullptr);
+    EXPECT_EQ(undo->text(), "Undo open");
+    undo->trigger();
+    EXPECT_EQ(state.line.count, 2); // the design before the open
 }
 
 TEST_F(MagStructShell, MissingFileIsTakenOffWithAMessage)

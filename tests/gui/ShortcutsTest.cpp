@@ -70,10 +70,11 @@ TEST_F(Shortcuts, NoWindowGivesOneKeyToTwoCommands)
                 owners.insert(keys.toString(), a->text());
             }
         for (const char* reserved : {"Ctrl+Z", "Ctrl+Shift+Z"})
-            if (owners.contains(reserved))
+            if (owners.contains(reserved)) {
                 EXPECT_TRUE(owners.value(reserved).startsWith("Undo") ||
                             owners.value(reserved).startsWith("Redo"))
                     << window->objectName().toStdString() << ": " << reserved;
+            }
     }
 }
 
