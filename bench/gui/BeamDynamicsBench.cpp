@@ -88,5 +88,50 @@ void BM_ShapeHitTest5000(benchmark::State& bench)
 }
 BENCHMARK(BM_ShapeHitTest5000)->Unit(benchmark::kMicrosecond);
 
+// One wheel step of the chart's zoom on a 5000-element line: the bottom axis changes and the chart is
+// redrawn (drawing and curves), without a pass over the line. In and out alternate so that every
+// iteration draws a new range.
+void BM_ZoomStep5000(benchmark::State& bench)
+{
+    Harness h(5000, 1);
+    h.window->beamDynamics();
+    LatticeChart& chart = *h.window->chart();
+    const double s = chart.fullRange().upper * 0.4;
+    chart.zoomAt(s, 0.05);
+    double factor = 0.8;
+    for (auto _ : bench) {
+        chart.zoomAt(s, factor);
+        factor = 1 / factor;
+    }
+    bench.counters["shownMetres"] = chart.shownRange().width();
+}
+BENCHMARK(BM_ZoomStep5000)->Unit(benchmark::kMillisecond);
+
+void BM_PanStep5000(benchmark::State& bench)
+{
+    Harness h(5000, 1);
+    h.window->beamDynamics();
+    LatticeChart& chart = *h.window->chart();
+    chart.zoomAt(chart.fullRange().upper * 0.4, 0.05);
+    double ds = 1.0;
+    for (auto _ : bench) {
+        chart.panBy(ds);
+        ds = -ds;
+    }
+}
+BENCHMARK(BM_PanStep5000)->Unit(benchmark::kMillisecond);
+
+void BM_FullLineRedraw5000(benchmark::State& bench)
+{
+    Harness h(5000, 1);
+    h.window->beamDynamics();
+    LatticeChart& chart = *h.window->chart();
+    for (auto _ : bench) {
+        chart.zoomAt(chart.fullRange().upper * 0.4, 0.5);
+        chart.showFullLine();
+    }
+}
+BENCHMARK(BM_FullLineRedraw5000)->Unit(benchmark::kMillisecond);
+
 } // namespace
 } // namespace kestrune

@@ -2,6 +2,7 @@
 
 #include "app/QtMessages.h"
 #include "app/ResourcesQt.h"
+#include "app/ShortcutsQt.h"
 #include "io/ListPrinterQt.h"
 
 #include <QCoreApplication>
@@ -105,12 +106,15 @@ void HelpWindow::buildMenu()
     action->setObjectName("GetOrigHelpFile");
     action = file->addAction("&Save", this, &HelpWindow::saveHelpFileClick);
     action->setObjectName("SaveHelpFile");
+    setStandardShortcut(action, QKeySequence::Save, Qt::CTRL | Qt::Key_S);
     action = file->addAction("&Print...", this, &HelpWindow::print1Click);
     action->setObjectName("Print1");
+    setStandardShortcut(action, QKeySequence::Print, Qt::CTRL | Qt::Key_P);
     file->addAction("P&rint Setup...")->setObjectName("PrintSetup1");
     file->addSeparator();
     action = file->addAction("E&xit", this, &HelpWindow::exit1Click);
     action->setObjectName("Exit1");
+    setStandardShortcut(action, QKeySequence::Close, Qt::CTRL | Qt::Key_W);
 }
 
 Messages& HelpWindow::messages()

@@ -4,6 +4,7 @@
 #include "app/PartTypeWindow.h"
 #include "app/QtMessages.h"
 #include "app/ResourcesQt.h"
+#include "app/ShortcutsQt.h"
 #include "core/Kinematics.h"
 #include "editor/MagStructWindow.h"
 
@@ -131,6 +132,8 @@ void StartWindow::buildToolBar()
         button->setFont(timesBold(16));
         button->setAutoRaise(true);
         connect(button, &QToolButton::clicked, this, b.handler);
+        if (b.handler == &StartWindow::exit2Click)
+            button->setShortcut(standardKeys(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q).first());
         bar->addWidget(button);
     }
 }

@@ -122,6 +122,11 @@ LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
     m_shapes->setLayer("shapes");
     m_buffer->clear();
 
+    connect(m_plot, &QCustomPlot::mouseWheel, this, &LatticeChart::onWheel);
+    connect(m_plot, &QCustomPlot::mousePress, this, &LatticeChart::onPress);
+    connect(m_plot, &QCustomPlot::mouseMove, this, &LatticeChart::onMove);
+    connect(m_plot, &QCustomPlot::mouseRelease, this, [this] { m_drag.pressed = false; });
+    connect(m_plot, &QCustomPlot::mouseDoubleClick, this, &LatticeChart::onDoubleClick);
     connect(m_plot, &QCustomPlot::plottableClick, this,
             [this](QCPAbstractPlottable* plottable, int dataIndex, QMouseEvent*) {
                 onPlottableClick(plottable, dataIndex);
@@ -269,12 +274,100 @@ double LatticeChart::leftUpper() const
 
 void LatticeChart::setBottomMax(double upper)
 {
-    m_plot->xAxis->setRange(0, upper);
+    const bool wasZoomed = zoomed();
+    m_full = KeyRange{0, upper};
+    showRange(wasZoomed ? keptInside(shownRange(), m_full) : m_full);
 }
 
 double LatticeChart::bottomUpper() const
 {
     return m_plot->xAxis->range().upper;
+}
+
+double LatticeChart::bottomLower() const
+{
+    return m_plot->xAxis->range().lower;
+}
+
+KeyRange LatticeChart::shownRange() const
+{
+    return KeyRange{m_plot->xAxis->range().lower, m_plot->xAxis->range().upper};
+}
+
+bool LatticeChart::zoomed() const
+{
+    const KeyRange shown = shownRange();
+    return shown.lower != m_full.lower || shown.upper != m_full.upper;
+}
+
+void LatticeChart::showRange(const KeyRange& range)
+{
+    m_plot->xAxis->setRange(range.lower, range.upper);
+}
+
+void LatticeChart::zoomAt(double s, double factor)
+{
+    showRange(zoomedRange(shownRange(), m_full, s, factor));
+    refresh();
+}
+
+void LatticeChart::panBy(double ds)
+{
+    showRange(pannedRange(shownRange(), m_full, ds));
+    refresh();
+}
+
+void LatticeChart::showFullLine()
+{
+    resetZoom();
+    refresh();
+}
+
+void LatticeChart::resetZoom()
+{
+    showRange(m_full);
+}
+
+void LatticeChart::onWheel(QWheelEvent* event)
+{
+    const QPointF pos = event->position();
+    if (!plotArea().contains(pos.toPoint()) || event->angleDelta().y() == 0)
+        return;
+    zoomAt(m_plot->xAxis->pixelToCoord(pos.x()), wheelZoomFactor(event->angleDelta().y()));
+    event->accept();
+}
+
+void LatticeChart::onPress(QMouseEvent* event)
+{
+    m_drag = Drag{};
+    if (event->button() != Qt::LeftButton || !plotArea().contains(event->pos()))
+        return;
+    m_drag.pressed = true;
+    m_drag.start = event->pos();
+    m_drag.range = shownRange();
+}
+
+void LatticeChart::onMove(QMouseEvent* event)
+{
+    if (!m_drag.pressed || !(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint moved = event->pos() - m_drag.start;
+    // the plot takes a press and release within 3 pixels for a click: a drag starts beyond that
+    if (!m_drag.panning && moved.manhattanLength() <= 3)
+        return;
+    m_drag.panning = true;
+    const double metresPerPixel = m_drag.range.width() / std::max(1, plotArea().width());
+    showRange(pannedRange(m_drag.range, m_full, -moved.x() * metresPerPixel));
+    m_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LatticeChart::onDoubleClick(QMouseEvent* event)
+{
+    m_drag = Drag{};
+    // a double click on a shape is the click that selects it, not a wish to see the whole line
+    if (event->button() == Qt::LeftButton && plotArea().contains(event->pos()) &&
+        m_shapes->elementAt(event->pos()) == 0)
+        showFullLine();
 }
 
 void LatticeChart::toggleDispersion()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/BeamLine.h"
+#include "editor/AxisZoom.h"
 #include "optics/Samples.h"
 
 #include <QString>
@@ -15,6 +16,8 @@ class QCPAbstractPlottable;
 class QCustomPlot;
 class QCPGraph;
 class QCPTextElement;
+class QMouseEvent;
+class QWheelEvent;
 class QPushButton;
 
 namespace kestrune {
@@ -74,9 +77,26 @@ public:
     void setLeftRange(double lower, double upper);
     double leftLower() const;
     double leftUpper() const;
-    /// Bottom axis range; the minimum stays 0.
+    /// Bottom axis: the whole line is 0 … upper. Shown whole unless zoomed; a zoomed view keeps its
+    /// width and is moved inside the new range where it would leave it.
     void setBottomMax(double upper);
     double bottomUpper() const;
+    double bottomLower() const;
+
+    /// Zoom and pan along s: the mouse wheel zooms about the pointer, a drag pans, a double click
+    /// away from the shapes shows the whole line. Each step changes the bottom axis and redraws; the
+    /// curves are not computed again.
+    KeyRange shownRange() const;
+    KeyRange fullRange() const { return m_full; }
+    bool zoomed() const;
+    /// Scales the shown width by factor about s (m), which keeps its place.
+    void zoomAt(double s, double factor);
+    /// Moves the shown range by ds (m).
+    void panBy(double ds);
+    /// Shows the whole line and redraws.
+    void showFullLine();
+    /// Shows the whole line from the next redraw on (the window's reset).
+    void resetZoom();
 
     /// `Button2Click`: hides or shows series 3; does nothing before the series exist.
     void toggleDispersion();
@@ -106,6 +126,11 @@ private:
 
     void placeButton();
     void onPlottableClick(QCPAbstractPlottable* plottable, int dataIndex);
+    void showRange(const KeyRange& range);
+    void onWheel(QWheelEvent* event);
+    void onPress(QMouseEvent* event);
+    void onMove(QMouseEvent* event);
+    void onDoubleClick(QMouseEvent* event);
 
     const BeamLine& m_line;
     QCustomPlot* m_plot = nullptr;
@@ -117,6 +142,16 @@ private:
     QStringList m_titleLines;
     QStringList m_footLines;
     std::unique_ptr<Buffer> m_buffer;
+    KeyRange m_full{0, 20}; // the whole line on the bottom axis
+    // a drag along s: where it started, the range shown then, and whether it has moved far enough to
+    // be a drag rather than a click
+    struct Drag
+    {
+        bool pressed = false;
+        bool panning = false;
+        QPoint start;
+        KeyRange range;
+    } m_drag;
     /// Smallest and largest value of a series.
     struct Span
     {

@@ -2,6 +2,7 @@
 #include "app/EnterTextDialog.h"
 #include "app/HelpWindow.h"
 #include "app/PartTypeWindow.h"
+#include "app/ShortcutsQt.h"
 #include "core/NumberInput.h"
 #include "editor/ChartSettings.h"
 #include "editor/ElementPanel.h"
@@ -81,6 +82,7 @@ void MagStructWindow::buildMenus()
     addItem(graph, "Graph Title", this, [this] { titles(1); });
     addItem(graph, "Left Axis Title", this, [this] { titles(2); });
     addItem(graph, "Bottom Axis Title", this, [this] { titles(3); });
+    buildZoomItems(graph);
 
     m_mnZStep = addTopItem(bar, "mnZStep", "z-step", this, [this] { mnZStepClick(); });
 
@@ -90,25 +92,35 @@ void MagStructWindow::buildMenus()
     addItem(optics, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
     addItem(optics, "look for periodic solution", this, [this] { mnPerSolClick(); });
     addItem(optics, "show beam sizes", this, [this] { calculateandshowbeam1Click(); });
+    buildOpticsKeys(optics);
 
     m_mnRing = addTopItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });
     buildListsMenu();
     addTopItem(bar, "mnParticle", "Particle", this, [this] { particle1Click(); });
-    addTopItem(bar, "mnHelp", "Help", this, [this] { helpClick(); });
+    QAction* help = addTopItem(bar, "mnHelp", "Help", this, [this] { helpClick(); });
+    setStandardShortcut(help, QKeySequence::HelpContents, Qt::Key_F1);
+    help->setToolTip("Help (" + help->shortcut().toString(QKeySequence::NativeText) + ")");
 }
 
 void MagStructWindow::buildFileMenu()
 {
     QMenu* file = addMenu(menuBar(), "mnFile", "File");
-    addItem(file, "&Open...", this, [this] { openClick(); });
-    addItem(file, "Save &As...", this, [this] { saveAsClick(); });
+    setStandardShortcut(addItem(file, "&Open...", this, [this] { openClick(); }), QKeySequence::Open,
+                        Qt::CTRL | Qt::Key_O);
+    buildRecentFilesMenu(file);
+    setStandardShortcut(addItem(file, "Save &As...", this, [this] { saveAsClick(); }), QKeySequence::SaveAs,
+                        Qt::CTRL | Qt::SHIFT | Qt::Key_S);
     addItem(file, "Import MAD-X...", this, [this] { importMadxClick(); })->setObjectName("mnImportMadx");
     addItem(file, "Export MAD-X...", this, [this] { exportMadxClick(); })->setObjectName("mnExportMadx");
     addItem(file, "Export TFS table...", this, [this] { exportTfsClick(); })->setObjectName("mnExportTfs");
-    addItem(file, "print graph", this, [this] { printgraph1Click(); });
+    setStandardShortcut(addItem(file, "print graph", this, [this] { printgraph1Click(); }),
+                        QKeySequence::Print, Qt::CTRL | Qt::Key_P);
     addItem(file, "Save &Chart as  ***.wmf", this, [this] { print1Click(); });
     file->addSeparator();
-    addItem(file, "E&xit", this, [this] { close(); });
+    setStandardShortcut(addItem(file, "E&xit", this, [this] { close(); }), QKeySequence::Close,
+                        Qt::CTRL | Qt::Key_W);
+    setStandardShortcut(addItem(file, "&Quit program", this, [this] { quitClick(); }), QKeySequence::Quit,
+                        Qt::CTRL | Qt::Key_Q);
 }
 
 void MagStructWindow::buildListsMenu()
@@ -135,6 +147,7 @@ void MagStructWindow::buildListsMenu()
     lists->addSeparator();
     addItem(lists, "save to file", this, [this] { saveListClick(); });
     addItem(lists, "print", this, [this] { printListClick(); });
+    setMenuKeys(lists, {{"beta functions", Qt::CTRL | Qt::Key_B}});
 }
 
 void MagStructWindow::installDefaultDialogs()
@@ -208,13 +221,7 @@ void MagStructWindow::openClick()
         m_dialogs.openFile(kOpenLatticeDialog.title, qtFilter(kOpenLatticeDialog.filter));
     if (fileName.isEmpty())
         return;
-    beginEdit();
-    if (openLatticeFile(m_state, m_editor, fileName.toStdString(), messages())) {
-        lineOpened();
-        endEdit("open");
-        m_state.history.markSaved();
-        showHistory();
-    }
+    openLattice(fileName);
 }
 
 void MagStructWindow::lineOpened()
@@ -225,6 +232,7 @@ void MagStructWindow::lineOpened()
     m_elementPanel->hide();
     m_chart->removeSeries();
     m_chart->setLeftRange(-80, 60);
+    m_chart->resetZoom();
     m_pnSStep->hide();
     if (m_windows.listing && m_windows.listing->isVisible())
         m_windows.listing->showList();
@@ -245,6 +253,7 @@ void MagStructWindow::saveAsClick()
         m_state.documentFile = fileName.toStdString();
         m_state.history.markSaved();
         showHistory();
+        rememberFile(fileName);
     }
 }
 

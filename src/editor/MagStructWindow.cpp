@@ -317,6 +317,7 @@ void MagStructWindow::initial()
     m_elementPanel->resetAngleUnit();
     m_chart->removeSeries();
     m_chart->setLeftRange(-80, 60);
+    m_chart->resetZoom();
     m_pnSStep->hide();
     showButtons();
 }

@@ -5,6 +5,7 @@
 #include "core/State.h"
 #include "editor/LineEditing.h"
 #include "io/Listing.h"
+#include "io/RecentFiles.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -87,6 +88,9 @@ public:
     void bbDelElClick();
     // File
     void openClick();
+    /// Opens a file of the recent-files list; a file that is gone is taken off the list.
+    void openRecentClick(const QString& fileName);
+    const RecentFiles& recentFiles() const { return m_recent; }
     void saveAsClick();
     void importMadxClick();
     void exportMadxClick();
@@ -117,6 +121,8 @@ public:
     void particle1Click();
     void ringDesignClick();
     void helpClick();
+    /// Ends the program as the start window's "close program" does, after its question.
+    void quitClick();
     /// Key "f": quadrupole strengths from a GTL lattice, after a confirmation.
     void formKeyPress(const QString& key);
     /// Activation: element list hidden, first limit again, step buttons, idle buttons.
@@ -151,6 +157,14 @@ private:
     void buildListsMenu();
     void buildEditMenu();
     void installDefaultDialogs();
+    void buildRecentFilesMenu(QMenu* file);
+    void buildZoomItems(QMenu* graph);
+    /// Keys of the optics commands, and the update of the graph with its key.
+    void buildOpticsKeys(QMenu* optics);
+    void showRecentFiles();
+    /// The open path of "open" and of the recent files: read the file, remember it, show the line.
+    void openLattice(const QString& fileName);
+    void rememberFile(const QString& fileName);
     void placePanels();
 
     /// The window's reset (FormCreate, clear, open): core reset plus the boxes and the chart's state.
@@ -214,6 +228,9 @@ private:
     QFrame* m_pnSStep = nullptr;
     QLineEdit* m_edStep = nullptr;
     QLineEdit* m_edMaxSteps = nullptr;
+
+    RecentFiles m_recent;
+    QMenu* m_mnRecent = nullptr;
 
     QAction* m_mnZStep = nullptr;
     QAction* m_mnRing = nullptr;

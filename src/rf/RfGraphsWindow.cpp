@@ -1,4 +1,5 @@
 // Menus of the rf window and the graphs of its chart panel.
+#include "app/ShortcutsQt.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
 #include "io/GraphExportQt.h"
@@ -72,11 +73,14 @@ void RfWindow::buildMenus()
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu("&File");
     file->setObjectName("mnFile");
-    addItem(file, "Save &As...", this, [this] { saveAs1Click(); });
+    setStandardShortcut(addItem(file, "Save &As...", this, [this] { saveAs1Click(); }), QKeySequence::SaveAs,
+                        Qt::CTRL | Qt::SHIFT | Qt::Key_S);
     addItem(file, "Save Graph as MetaFile, *.wmf", this, [this] { saveGraphasMetaFilewmf1Click(); });
-    addItem(file, "print graph", this, [this] { printgraph1Click(); });
+    setStandardShortcut(addItem(file, "print graph", this, [this] { printgraph1Click(); }),
+                        QKeySequence::Print, Qt::CTRL | Qt::Key_P);
     file->addSeparator();
-    addItem(file, "E&xit", this, [this] { close(); });
+    setStandardShortcut(addItem(file, "E&xit", this, [this] { close(); }), QKeySequence::Close,
+                        Qt::CTRL | Qt::Key_W);
 
     addTopItem(bar, "mnRfSystem", "Rf-system", this, [this] { rfsystem1Click(); });
     addTopItem(bar, "mnEscan", "energy scan", this, [this] { mnEscanClick(); });

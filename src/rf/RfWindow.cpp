@@ -7,6 +7,7 @@
 #include "core/NumberInput.h"
 #include "io/FileDialogQt.h"
 #include "io/LatticeFile.h"
+#include "io/RecentFilesQt.h"
 #include "rf/CavityBudget.h"
 #include "rf/RfChartPanel.h"
 #include "rf/RfParameter.h"
@@ -411,8 +412,9 @@ void RfWindow::rbSelectImpedanceClick()
 void RfWindow::saveAs1Click()
 {
     const QString fileName = m_saveLatticeDialog ? m_saveLatticeDialog() : QString();
-    if (!fileName.isEmpty())
-        saveLatticeAs(m_state, messages(), fileName.toStdString());
+    if (!fileName.isEmpty() && saveLatticeAs(m_state, messages(), fileName.toStdString())) {
+        rememberRecentFile(fileName.toStdString());
+    }
 }
 
 bool RfWindow::event(QEvent* event)

@@ -1,9 +1,11 @@
 // Menus of the ring window and the commands behind them.
+#include "app/ShortcutsQt.h"
 #include "io/FileDialogQt.h"
 #include "io/LatticeFile.h"
 #include "io/ListPrinterQt.h"
 #include "io/Listing.h"
 #include "io/ListingWindow.h"
+#include "io/RecentFilesQt.h"
 #include "optics/BetaFunctions.h"
 #include "resonance/ResonanceWindow.h"
 #include "rf/RfUpdate.h"
@@ -46,8 +48,10 @@ void RingWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("mnFile");
-    addItem(file, "mnSaveAs", "Save &As...", this, [this] { saveAsClick(); });
-    addItem(file, "mnFileExit", "E&xit", this, [this] { close(); });
+    setStandardShortcut(addItem(file, "mnSaveAs", "Save &As...", this, [this] { saveAsClick(); }),
+                        QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S);
+    setStandardShortcut(addItem(file, "mnFileExit", "E&xit", this, [this] { close(); }), QKeySequence::Close,
+                        Qt::CTRL | Qt::Key_W);
     QAction* exit = menuBar()->addAction("Exit");
     exit->setObjectName("mnExit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -57,7 +61,8 @@ void RingWindow::buildMenus()
     addItem(optics, "mnBetaFunctions", "beta functions", this, [this] { betaFunctionsClick(); });
     addItem(optics, "mnBeamParameters", "beam parameters", this, [this] { beamParametersClick(); });
     addItem(optics, "mnResonance", "resonance diagram", this, [this] { resonanceClick(); });
-    addItem(optics, "mnUpdate", "update", this, [this] { btUpdateClick(); });
+    setStandardShortcut(addItem(optics, "mnUpdate", "update", this, [this] { btUpdateClick(); }),
+                        QKeySequence::Refresh, Qt::Key_F5);
     attachMenu(m_toolBar, m_tbBeamDynamics, optics);
 
     auto* lists = new QMenu("lists", this);
@@ -91,8 +96,9 @@ void RingWindow::saveAsClick()
     const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
                                                 kSaveLatticeDialog.defaultExtension,
                                                 QString::fromStdString(m_state.lastOpenedFile));
-    if (!fileName.isEmpty())
-        saveLatticeAs(m_state, messages(), fileName.toStdString());
+    if (!fileName.isEmpty() && saveLatticeAs(m_state, messages(), fileName.toStdString())) {
+        rememberRecentFile(fileName.toStdString());
+    }
 }
 
 void RingWindow::betaFunctionsClick()

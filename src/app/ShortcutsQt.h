@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QKeySequence>
+#include <QList>
+#include <initializer_list>
+#include <utility>
+
+class QAction;
+class QMenu;
+
+namespace kestrune {
+
+/// The platform's keys for a standard command; fallback where the platform has none (Quit and Save As
+/// have no keys under the Windows conventions, for example).
+QList<QKeySequence> standardKeys(QKeySequence::StandardKey key, const QKeySequence& fallback);
+
+/// Gives action the platform's keys for key, or fallback; the menu shows the first.
+void setStandardShortcut(QAction* action, QKeySequence::StandardKey key, const QKeySequence& fallback);
+
+/// Gives the entries of menu with the given texts their keys; every text must name an entry.
+void setMenuKeys(QMenu* menu, std::initializer_list<std::pair<const char*, QKeySequence>> keys);
+
+} // namespace kestrune

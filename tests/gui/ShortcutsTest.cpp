@@ -1,0 +1,154 @@
+// The keys of every window of the program: the usual keys on the file commands, no key twice in one
+// window, and the program's end by its key from the beam-dynamics window.
+#include "app/HelpWindow.h"
+#include "app/ProgramWindowsQt.h"
+#include "app/QtMessages.h"
+#include "app/StartWindow.h"
+#include "editor/MagStructWindow.h"
+#include "io/RecentFilesQt.h"
+#include "rf/RfWindow.h"
+#include "ring/RingWindow.h"
+#include "support/FakeMessages.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMap>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace kestrune {
+namespace {
+
+class Shortcuts : public ::testing::Test
+{
+protected:
+    Shortcuts() : messages(windows)
+    {
+        messages.redirectTo(&fake);
+        windows.messages = &messages;
+        program = std::make_unique<ProgramWindows>(state, windows, QDir(directory.path()).filePath("user"));
+    }
+
+    static QAction* action(QWidget* window, const QString& text)
+    {
+        for (QAction* a : window->findChildren<QAction*>())
+            if (a->text() == text)
+                return a;
+        ADD_FAILURE() << "no action " << text.toStdString();
+        return nullptr;
+    }
+
+    static bool hasKeys(QWidget* window, const QString& text, const char* keys)
+    {
+        QAction* a = action(window, text);
+        return a && a->shortcuts().contains(QKeySequence(keys));
+    }
+
+    QTemporaryDir directory;
+    State state;
+    Windows windows;
+    test::FakeMessages fake;
+    QtMessages messages;
+    std::unique_ptr<ProgramWindows> program;
+};
+
+TEST_F(Shortcuts, NoWindowGivesOneKeyToTwoCommands)
+{
+    const QList<QWidget*> all = {windows.start, windows.magStruct, windows.ring, windows.rf, windows.help};
+    for (QWidget* window : all) {
+        ASSERT_NE(window, nullptr);
+        QMap<QString, QString> owners;
+        for (QAction* a : window->findChildren<QAction*>())
+            for (const QKeySequence& keys : a->shortcuts()) {
+                EXPECT_FALSE(owners.contains(keys.toString()))
+                    << window->objectName().toStdString() << ": " << keys.toString().toStdString();
+                owners.insert(keys.toString(), a->text());
+            }
+        for (const char* reserved : {"Ctrl+Z", "Ctrl+Shift+Z"})
+            if (owners.contains(reserved)) {
+                EXPECT_TRUE(owners.value(reserved).startsWith("Undo") ||
+                            owners.value(reserved).startsWith("Redo"))
+                    << window->objectName().toStdString() << ": " << reserved;
+            }
+    }
+}
+
+TEST_F(Shortcuts, ToolWindowsFileCommandsHaveTheUsualKeys)
+{
+    EXPECT_TRUE(hasKeys(windows.ring, "Save &As...", "Ctrl+Shift+S"));
+    EXPECT_TRUE(hasKeys(windows.ring, "E&xit", "Ctrl+W"));
+    EXPECT_TRUE(hasKeys(windows.ring, "update", "F5"));
+    EXPECT_TRUE(hasKeys(windows.rf, "Save &As...", "Ctrl+Shift+S"));
+    EXPECT_TRUE(hasKeys(windows.rf, "print graph", "Ctrl+P"));
+    EXPECT_TRUE(hasKeys(windows.rf, "E&xit", "Ctrl+W"));
+    EXPECT_TRUE(hasKeys(windows.help, "&Save", "Ctrl+S"));
+    EXPECT_TRUE(hasKeys(windows.help, "&Print...", "Ctrl+P"));
+    EXPECT_TRUE(hasKeys(windows.help, "E&xit", "Ctrl+W"));
+    auto* close = windows.start->findChild<QToolButton*>("ToolButton4");
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->shortcut(), QKeySequence("Ctrl+Q"));
+}
+
+TEST_F(Shortcuts, RingWindowCloseKeyHidesIt)
+{
+    windows.ring->show();
+    QApplication::setActiveWindow(windows.ring);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(windows.ring));
+    QTest::keySequence(windows.ring, QKeySequence("Ctrl+W"));
+    EXPECT_FALSE(windows.ring->isVisible());
+}
+
+TEST_F(Shortcuts, HelpKeyOpensTheHelpWindow)
+{
+    windows.magStruct->show();
+    QApplication::setActiveWindow(windows.magStruct);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(windows.magStruct));
+    ASSERT_FALSE(windows.help->isVisible());
+    QTest::keySequence(windows.magStruct, QKeySequence("F1"));
+    EXPECT_TRUE(windows.help->isVisible());
+}
+
+TEST_F(Shortcuts, QuitKeyAsksTheStartWindowsQuestion)
+{
+    windows.start->show();
+    windows.magStruct->show();
+    QApplication::setActiveWindow(windows.magStruct);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(windows.magStruct));
+    fake.answers.push_back(false); // "No": the program goes on
+    QTest::keySequence(windows.magStruct, QKeySequence("Ctrl+Q"));
+    ASSERT_EQ(fake.questions.size(), 1u);
+    EXPECT_EQ(fake.questions[0], "did you save all your work?");
+    EXPECT_TRUE(windows.start->isVisible());
+    EXPECT_TRUE(windows.magStruct->isVisible());
+}
+
+TEST_F(Shortcuts, FilesSavedFromTheRingAndRfWindowsJoinTheRecentFiles)
+{
+    storeRecentFiles(programSettings(), RecentFiles{});
+    const QString ringFile = QDir(directory.path()).filePath("ring.lat");
+    const QString rfFile = QDir(directory.path()).filePath("rf.lat");
+    windows.ring->dialogs().saveFile = [&](const QString&, const QString&, const QString&, const QString&) {
+        return ringFile;
+    };
+    windows.rf->setSaveLatticeDialog([&] { return rfFile; });
+    windows.ring->saveAsClick();
+    windows.rf->saveAs1Click();
+    ASSERT_TRUE(QFileInfo::exists(ringFile));
+    ASSERT_TRUE(QFileInfo::exists(rfFile));
+
+    // the beam-dynamics window shows the list as it is stored when its menu opens
+    auto* recent = windows.magStruct->findChild<QMenu*>("mnRecent");
+    ASSERT_NE(recent, nullptr);
+    emit recent->aboutToShow();
+    EXPECT_EQ(windows.magStruct->recentFiles().paths,
+              (std::vector<std::string>{normalisedPath(rfFile.toStdString()),
+                                        normalisedPath(ringFile.toStdString())}));
+}
+
+} // namespace
+} // namespace kestrune
