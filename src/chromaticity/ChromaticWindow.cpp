@@ -5,6 +5,7 @@
 #include "chromaticity/TrackingChart.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
+#include "editor/MagStructWindow.h"
 #include "io/GraphExportQt.h"
 #include "io/ListPrinterQt.h"
 #include "ring/Parameter.h"
@@ -299,6 +300,8 @@ void ChromaticWindow::bbUpdateClick()
         const std::optional<ChromaticityCorrection> c =
             correctChromaticity(m_state, messages(), wantedX, wantedY);
         m_state.history.commit(m_state, "sextupole correction");
+        if (m_windows.magStruct) // its Edit menu and title follow the step at once
+            m_windows.magStruct->showHistory();
         if (c)
             showCorrection(*c);
     });

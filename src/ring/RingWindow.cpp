@@ -7,6 +7,7 @@
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "editor/MagStructWindow.h"
 #include "io/LatticeFile.h"
 #include "lifetime/LifeTimeWindow.h"
 #include "optics/BetaFunctions.h"
@@ -320,6 +321,8 @@ std::optional<GeometryView> RingWindow::recordClosing(const std::function<std::o
         m_state.history.commit(m_state, "closing scale");
     else
         m_state.history.absorb(m_state);
+    if (m_windows.magStruct) // its Edit menu and title follow the step at once
+        m_windows.magStruct->showHistory();
     return view;
 }
 

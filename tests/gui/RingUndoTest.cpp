@@ -3,6 +3,7 @@
 #include "app/Windows.h"
 #include "chromaticity/ChromaticWindow.h"
 #include "core/Kinematics.h"
+#include "editor/MagStructWindow.h"
 #include "io/LatticeFile.h"
 #include "ring/RingWindow.h"
 #include "support/FakeMessages.h"
@@ -76,18 +77,23 @@ TEST_F(RingUndo, TheClosingScaleIsOneStepAndAGeometryWithoutItNone)
 
 TEST_F(RingUndo, TheSextupoleCorrectionIsOneStep)
 {
+    MagStructWindow magStruct(state, windows); // it starts from an empty line
+    windows.magStruct = &magStruct;
     ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
     state.ringParams.chromaticityX = -25;
     state.ringParams.chromaticityY = -20;
     state.ringParams.computed = true;
     ChromaticWindow window(state, windows);
     state.history.reset(state);
+    ASSERT_FALSE(magStruct.windowTitle().endsWith('*'));
     std::vector<double> before;
     for (int i = 1; i <= state.line.count; ++i)
         before.push_back(state.line.at(i).m);
     window.bbUpdateClick();
-    ASSERT_TRUE(fake.errors.empty());
+    ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
     EXPECT_EQ(state.history.undoLabel(), "sextupole correction");
+    // the beam-dynamics window shows the unsaved change without being activated
+    EXPECT_TRUE(magStruct.windowTitle().endsWith('*')) << magStruct.windowTitle().toStdString();
     ASSERT_TRUE(state.history.undo(state));
     for (int i = 1; i <= state.line.count; ++i)
         EXPECT_EQ(state.line.at(i).m, before[static_cast<std::size_t>(i - 1)]) << "element " << i;
