@@ -1,3 +1,4 @@
+#include "GeneratedRing.h"
 #include "SliceFloor.h"
 #include "core/Kinematics.h"
 #include "optics/BetaFunctions.h"
@@ -10,13 +11,7 @@ namespace kestrune {
 
 namespace {
 
-class NullMessages : public Messages
-{
-public:
-    void error(const std::string&) override {}
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return true; }
-    void askParticle() override {}
-};
+using benchsupport::QuietMessages;
 
 constexpr int kCells = 100; // ten elements each: a 1000-element ring
 
@@ -59,7 +54,7 @@ void makeRing(State& state)
 // solution, into no sink
 void timeLinePass(benchmark::State& bench, State& state)
 {
-    NullMessages messages;
+    QuietMessages messages;
     state.run.showBetaFunctions = true;
     state.run.stepAtElementEnds = false;
     state.run.maxStep = 0.001;
@@ -99,7 +94,7 @@ BENCHMARK(BM_LinePassQuadrupoles)->Unit(benchmark::kMicrosecond);
 void BM_RingPass(benchmark::State& bench)
 {
     State state;
-    NullMessages messages;
+    QuietMessages messages;
     makeRing(state);
     state.run.stepAtElementEnds = true;
     const double elements = state.line.count;

@@ -1,3 +1,4 @@
+#include "GeneratedRing.h"
 #include "core/Kinematics.h"
 #include "core/UndoHistory.h"
 #include "editor/LineEditing.h"
@@ -10,13 +11,7 @@ namespace kestrune {
 
 namespace {
 
-class NullMessages : public Messages
-{
-public:
-    void error(const std::string&) override {}
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return true; }
-    void askParticle() override {}
-};
+using benchsupport::QuietMessages;
 
 constexpr int kLineBefore = 4000; // elements before the paste
 constexpr int kPasted = 1000;     // elements cut and pasted: the line has 5000 after it
@@ -34,7 +29,7 @@ const PastedLine& pastedLine()
     static const std::unique_ptr<PastedLine> line = [] {
         auto made = std::make_unique<PastedLine>();
         State& state = made->state;
-        NullMessages messages;
+        QuietMessages messages;
         EditorState editor;
         startParticle(state);
         static const int kinds[] = {0, 1, 0, 2, 3};

@@ -90,25 +90,23 @@ void MagStructWindow::recorded(const std::string& label, const std::function<voi
 
 void MagStructWindow::undoClick()
 {
+    stepHistory([this] { return m_state.history.undo(m_state); });
+}
+
+void MagStructWindow::redoClick()
+{
+    stepHistory([this] { return m_state.history.redo(m_state); });
+}
+
+void MagStructWindow::stepHistory(const std::function<bool()>& step)
+{
     // an operation under way gives its marked limits their colours back first; a tuning run ends
     if (m_editor.editOperation != EditOperation::None) {
         cancelCutPaste(m_state, m_editor);
         m_editor.buttons = buttons::kIdle;
     }
     m_state.history.endRun(m_state);
-    if (m_state.history.undo(m_state))
-        designRestored();
-    showHistory();
-}
-
-void MagStructWindow::redoClick()
-{
-    if (m_editor.editOperation != EditOperation::None) {
-        cancelCutPaste(m_state, m_editor);
-        m_editor.buttons = buttons::kIdle;
-    }
-    m_state.history.endRun(m_state);
-    if (m_state.history.redo(m_state))
+    if (step())
         designRestored();
     showHistory();
 }

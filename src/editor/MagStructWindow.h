@@ -151,6 +151,8 @@ private:
     void buildStepGroup();
     void buildPanels();
     void buildMenus();
+    /// Undo or redo (step) with an operation under way cancelled and a tuning run ended first.
+    void stepHistory(const std::function<bool()>& step);
     /// Preset of an export's save dialog: the lattice's name with the export's extension.
     QString exportPreset(const char* extension) const;
     void buildFileMenu();
