@@ -249,7 +249,8 @@ TEST_F(MagStructShell, MenusShowTheKeys)
 
 TEST_F(MagStructShell, OpenedAndSavedFilesComeFirstInTheList)
 {
-    const std::filesystem::path folder = freshTestFolder("kestrune-recent");
+    const ScopedTestFolder scoped("kestrune-recent");
+    const std::filesystem::path& folder = scoped.path();
     const QString a = latticeCopy(folder, "a.lat");
     const QString b = latticeCopy(folder, "b.lat");
     openThroughDialog(a);
@@ -273,7 +274,8 @@ TEST_F(MagStructShell, OpenedAndSavedFilesComeFirstInTheList)
 
 TEST_F(MagStructShell, ListKeepsTheLastTen)
 {
-    const std::filesystem::path folder = freshTestFolder("kestrune-recent");
+    const ScopedTestFolder scoped("kestrune-recent");
+    const std::filesystem::path& folder = scoped.path();
     QStringList opened;
     for (int i = 1; i <= 12; ++i) {
         opened.prepend(latticeCopy(folder, "cell" + std::to_string(i) + ".lat"));
@@ -286,7 +288,8 @@ TEST_F(MagStructShell, ListKeepsTheLastTen)
 
 TEST_F(MagStructShell, RecentEntryOpensThroughTheOpenPath)
 {
-    const std::filesystem::path folder = freshTestFolder("kestrune-recent");
+    const ScopedTestFolder scoped("kestrune-recent");
+    const std::filesystem::path& folder = scoped.path();
     const QString a = latticeCopy(folder, "a.lat");
     openThroughDialog(a);
     const int count = state.line.count;
@@ -306,7 +309,8 @@ TEST_F(MagStructShell, RecentEntryOpensThroughTheOpenPath)
 
 TEST_F(MagStructShell, RecentOpenIsUndoneLikeOpen)
 {
-    const std::filesystem::path folder = freshTestFolder("kestrune-recent");
+    const ScopedTestFolder scoped("kestrune-recent");
+    const std::filesystem::path& folder = scoped.path();
     openThroughDialog(latticeCopy(folder, "a.lat"));
     window->clearBLClick();
     appendKinds({0, 2});
@@ -321,7 +325,8 @@ TEST_F(MagStructShell, RecentOpenIsUndoneLikeOpen)
 
 TEST_F(MagStructShell, MissingFileIsTakenOffWithAMessage)
 {
-    const std::filesystem::path folder = freshTestFolder("kestrune-recent");
+    const ScopedTestFolder scoped("kestrune-recent");
+    const std::filesystem::path& folder = scoped.path();
     const QString a = latticeCopy(folder, "a.lat");
     const QString gone = latticeCopy(folder, "gone.lat");
     openThroughDialog(gone);
@@ -346,7 +351,8 @@ TEST_F(MagStructShell, MissingFileIsTakenOffWithAMessage)
 
 TEST_F(MagStructShell, ListIsKeptForTheNextRun)
 {
-    const std::filesystem::path folder = freshTestFolder("kestrune-recent");
+    const ScopedTestFolder scoped("kestrune-recent");
+    const std::filesystem::path& folder = scoped.path();
     const QString a = latticeCopy(folder, "a.lat");
     const QString b = latticeCopy(folder, "b.lat");
     openThroughDialog(a);
@@ -368,7 +374,8 @@ TEST_F(MagStructShell, ListIsKeptForTheNextRun)
 
 TEST_F(MagStructShell, ClearEmptiesTheList)
 {
-    const std::filesystem::path folder = freshTestFolder("kestrune-recent");
+    const ScopedTestFolder scoped("kestrune-recent");
+    const std::filesystem::path& folder = scoped.path();
     openThroughDialog(latticeCopy(folder, "a.lat"));
     auto* clear = window->findChild<QAction*>("mnRecentClear");
     ASSERT_NE(clear, nullptr);

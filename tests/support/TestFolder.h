@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <system_error>
 #include <unistd.h>
 
 namespace kestrune::test {
@@ -19,5 +20,24 @@ inline std::filesystem::path freshTestFolder(const std::string& prefix)
     std::filesystem::create_directories(folder);
     return folder;
 }
+
+/// A freshTestFolder removed with all it holds when the test is done with it.
+class ScopedTestFolder
+{
+public:
+    explicit ScopedTestFolder(const std::string& prefix) : m_path(freshTestFolder(prefix)) {}
+    ~ScopedTestFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    ScopedTestFolder(const ScopedTestFolder&) = delete;
+    ScopedTestFolder& operator=(const ScopedTestFolder&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
 
 } // namespace kestrune::test
