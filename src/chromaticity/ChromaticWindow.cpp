@@ -32,7 +32,8 @@ namespace kestrune {
 
 namespace {
 
-const char* const kHeading = "chromaticities:   natural     wanted   spec.sext.  SF,SD 's   actual"
+// "spcl.sext.": the special sextupoles, the third family
+const char* const kHeading = "chromaticities:   natural     wanted   spcl.sext.  SF,SD 's   actual"
                              "                                     SF,SD (1/m^3)";
 // character columns of the heading's words, where the values below them start
 constexpr int kNaturalColumn = 18;

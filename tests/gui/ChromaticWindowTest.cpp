@@ -91,7 +91,7 @@ TEST_F(ChromaticWindowTest, ComesUpWithTheFormsTextsAndDefaults)
 {
     EXPECT_EQ(window->windowTitle(), "chromaticity correction and particle tracking");
     EXPECT_EQ(labelText("lHeading"),
-              "chromaticities:   natural     wanted   spec.sext.  SF,SD 's   actual       "
+              "chromaticities:   natural     wanted   spcl.sext.  SF,SD 's   actual       "
               "                              SF,SD (1/m^3)");
     EXPECT_EQ(control<QLineEdit>("edxiwx")->text(), "0.0");
     EXPECT_EQ(control<QLineEdit>("edxiwy")->text(), "0.0");
