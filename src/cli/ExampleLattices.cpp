@@ -10,35 +10,6 @@ namespace kestrune {
 
 namespace {
 
-/// Kind of the editor's element list that draws a code.
-int drawingKind(int elementCode)
-{
-    switch (elementCode) {
-    case code::kLinac:
-        return 6;
-    case code::kEinzelLens:
-        return 7;
-    case code::kElectrostatic:
-        return 8;
-    default:
-        break;
-    }
-    switch (familyOf(elementCode)) {
-    case static_cast<int>(Family::Bend):
-        return 1;
-    case static_cast<int>(Family::Quadrupole):
-        return 2;
-    case static_cast<int>(Family::Sextupole):
-        return 3;
-    case static_cast<int>(Family::Pump):
-        return 4;
-    case static_cast<int>(Family::AlphaMagnet):
-        return 5;
-    default:
-        return 0;
-    }
-}
-
 /// Appends an element at the end of the line with its drawing as the editor makes it.
 LatticeElement& append(State& state, const std::string& name, int elementCode, double length)
 {
@@ -59,7 +30,7 @@ void drawLine(State& state)
     for (int i = 1; i <= state.line.count; ++i) {
         const LatticeElement& e = state.line.at(i);
         ElementShape& shape = state.line.shape(i);
-        const int kind = drawingKind(e.code);
+        const int kind = kindOf(e.code);
         applyKindStyle(shape, kind);
         applyKindExtent(shape, kind, state.drawBaseline, state.drawScale);
         if (kind == 2)

@@ -60,6 +60,34 @@ int kindCode(int kind)
     return kind >= 0 && kind < kKindCount ? kCodes[kind] : 0;
 }
 
+int kindOf(int elementCode)
+{
+    switch (elementCode) {
+    case code::kLinac:
+        return 6;
+    case code::kEinzelLens:
+        return 7;
+    case code::kElectrostatic:
+        return 8;
+    default:
+        break;
+    }
+    switch (familyOf(elementCode)) {
+    case static_cast<int>(Family::Bend):
+        return 1;
+    case static_cast<int>(Family::Quadrupole):
+        return 2;
+    case static_cast<int>(Family::Sextupole):
+        return 3;
+    case static_cast<int>(Family::Pump):
+        return 4;
+    case static_cast<int>(Family::AlphaMagnet):
+        return 5;
+    default:
+        return 0;
+    }
+}
+
 std::string elementName(const std::string& typed)
 {
     return typed.size() <= 5 ? typed : typed.substr(0, 5);

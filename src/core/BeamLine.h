@@ -48,6 +48,8 @@ constexpr int kKindCount = 9;
 const char* kindName(int kind);
 /// Code a new element of kind 0..8 gets (1, 12, 20, 31, 40, 53, 5, 6, 7).
 int kindCode(int kind);
+/// Kind 0..8 of the editor's element list that draws a code (drift space for codes of no kind).
+int kindOf(int elementCode);
 
 /// One element of the beam line. Lengths m, angles rad, curvature 1/m.
 struct LatticeElement

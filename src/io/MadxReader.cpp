@@ -360,22 +360,6 @@ void LatticeBuilder::applyBeam(State& state)
     beam.referenceMomentum = beam.momentum;
 }
 
-int drawingKindOf(int elementCode)
-{
-    switch (familyOf(elementCode)) {
-    case static_cast<int>(Family::Bend):
-        return 1;
-    case static_cast<int>(Family::Quadrupole):
-        return 2;
-    case static_cast<int>(Family::Sextupole):
-        return 3;
-    case static_cast<int>(Family::Pump):
-        return 4;
-    default:
-        return 0;
-    }
-}
-
 void LatticeBuilder::build(State& state)
 {
     const std::vector<Node> nodes = beamLineNodes();
@@ -417,7 +401,7 @@ void LatticeBuilder::build(State& state)
     for (int i = 1; i <= line.count; ++i) {
         const LatticeElement& e = line.at(i);
         ElementShape shape;
-        const int kind = drawingKindOf(e.code);
+        const int kind = kindOf(e.code);
         applyKindExtent(shape, kind, state.drawBaseline, state.drawScale);
         if (kind == 2)
             applyQuadrupoleSign(shape, e.k, state.drawBaseline, state.drawScale);

@@ -1,34 +1,14 @@
 // libFuzzer harness of the lattice file reader: any input is either read or refused with one message,
 // and a refused input leaves the design untouched.
-#include "core/Kinematics.h"
+#include "FuzzSupport.h"
 #include "io/LatticeFile.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-class CountingMessages : public kestrune::Messages
-{
-public:
-    void error(const std::string&) override { ++errors; }
-    bool confirm(const std::string&, std::optional<kestrune::ScreenPoint>) override { return false; }
-    void askParticle() override {}
-    int errors = 0;
-};
-
-const kestrune::State& startState()
-{
-    static const kestrune::State state = [] {
-        kestrune::State s;
-        kestrune::startParticle(s);
-        return s;
-    }();
-    return state;
-}
-
-} // namespace
+using kestrune::fuzz::CountingMessages;
+using kestrune::fuzz::startState;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

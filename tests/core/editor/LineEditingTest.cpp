@@ -163,6 +163,9 @@ TEST_F(LineEditing, KindDefaults)
     EXPECT_DOUBLE_EQ(line.shape(3).y1, -52);
     EXPECT_DOUBLE_EQ(line.shape(5).y0, -70);
     EXPECT_DOUBLE_EQ(line.shape(5).y1, -60);
+    // each new element's code is drawn as its own kind again (files and imports draw by the code)
+    for (int kind = 0; kind < kKindCount; ++kind)
+        EXPECT_EQ(kindOf(line.at(kind + 1).code), kind) << kind;
     EXPECT_EQ(line.shape(4).style, ShapeStyle::Diamond);
 }
 
