@@ -3,7 +3,7 @@
 #include "core/Kinematics.h"
 #include "core/Messages.h"
 #include "core/State.h"
-#include "ring/RingGeometry.h"
+#include "core/ring/RingGeometry.h"
 
 namespace kestrune::benchsupport {
 

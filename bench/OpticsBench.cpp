@@ -1,8 +1,8 @@
 #include "GeneratedRing.h"
 #include "SliceFloor.h"
 #include "core/Kinematics.h"
-#include "optics/BetaFunctions.h"
-#include "optics/TransferMatrix.h"
+#include "core/optics/BetaFunctions.h"
+#include "core/optics/TransferMatrix.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>

@@ -1,11 +1,11 @@
 #include "GeneratedRing.h"
 #include "core/Kinematics.h"
-#include "io/LatticeFile.h"
-#include "rf/EnergyScan.h"
-#include "rf/PhaseSpace.h"
-#include "rf/RfParameter.h"
-#include "ring/Parameter.h"
-#include "ring/RingGeometry.h"
+#include "core/io/LatticeFile.h"
+#include "core/rf/EnergyScan.h"
+#include "core/rf/PhaseSpace.h"
+#include "core/rf/RfParameter.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
 
 #include <benchmark/benchmark.h>
 #include <string>

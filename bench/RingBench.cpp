@@ -1,9 +1,9 @@
 #include "GeneratedRing.h"
 #include "SliceFloor.h"
 #include "core/Kinematics.h"
-#include "optics/BetaFunctions.h"
-#include "ring/Parameter.h"
-#include "ring/RingGeometry.h"
+#include "core/optics/BetaFunctions.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "GeneratedRing.h"
-#include "chromaticity/Tracking.h"
 #include "core/Kinematics.h"
-#include "optics/BetaFunctions.h"
+#include "core/chromaticity/Tracking.h"
+#include "core/optics/BetaFunctions.h"
 
 #include <benchmark/benchmark.h>
 

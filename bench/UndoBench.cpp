@@ -1,7 +1,7 @@
 #include "GeneratedRing.h"
 #include "core/Kinematics.h"
 #include "core/UndoHistory.h"
-#include "editor/LineEditing.h"
+#include "core/editor/LineEditing.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>

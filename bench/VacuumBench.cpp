@@ -1,5 +1,5 @@
 #include "core/Kinematics.h"
-#include "vacuum/PressureProfile.h"
+#include "core/vacuum/PressureProfile.h"
 
 #include <benchmark/benchmark.h>
 #include <stdexcept>

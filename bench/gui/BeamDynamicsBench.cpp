@@ -1,14 +1,14 @@
 // The beam-dynamics update of the editor window (line pass into the curves and the list, vertical
 // scaling and the chart replot) on long lines, offscreen.
-#include "app/QtMessages.h"
-#include "app/Windows.h"
+#include "core/Drawing.h"
 #include "core/Kinematics.h"
 #include "core/State.h"
-#include "editor/Drawing.h"
-#include "editor/LatticeChart.h"
-#include "editor/LineEditing.h"
-#include "editor/MagShapePlottable.h"
-#include "editor/MagStructWindow.h"
+#include "core/editor/LineEditing.h"
+#include "gui/QtMessages.h"
+#include "gui/Windows.h"
+#include "gui/editor/LatticeChart.h"
+#include "gui/editor/MagShapePlottable.h"
+#include "gui/editor/MagStructWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QApplication>

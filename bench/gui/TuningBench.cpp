@@ -1,15 +1,15 @@
 // One step of the tuning bar on long lines, offscreen: k of the quadrupole set, the line pass into the
 // three curves and the list, the vertical scaling and the replot, as the window runs it on every bar
 // movement. The chart is 1196 x 709 pixels (a window of 1200 x 760).
-#include "app/QtMessages.h"
-#include "app/Windows.h"
+#include "core/Drawing.h"
 #include "core/Kinematics.h"
 #include "core/State.h"
-#include "editor/Drawing.h"
-#include "editor/LatticeChart.h"
-#include "editor/LineEditing.h"
-#include "editor/MagStructWindow.h"
-#include "editor/TuningPanel.h"
+#include "core/editor/LineEditing.h"
+#include "gui/QtMessages.h"
+#include "gui/Windows.h"
+#include "gui/editor/LatticeChart.h"
+#include "gui/editor/MagStructWindow.h"
+#include "gui/editor/TuningPanel.h"
 #include "support/FakeMessages.h"
 
 #include <QApplication>

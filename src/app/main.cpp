@@ -1,9 +1,9 @@
-#include "app/ApplicationQt.h"
-#include "app/ProgramWindowsQt.h"
-#include "app/QtMessages.h"
-#include "app/StartWindow.h"
-#include "app/Windows.h"
+#include "app/ProgramWindows.h"
 #include "core/State.h"
+#include "gui/Application.h"
+#include "gui/QtMessages.h"
+#include "gui/Windows.h"
+#include "gui/shell/StartWindow.h"
 
 int main(int argc, char** argv)
 {

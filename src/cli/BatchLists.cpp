@@ -5,8 +5,8 @@
 #include "cli/StderrMessages.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "core/Format.h"
-#include "io/Listing.h"
-#include "optics/BetaFunctions.h"
+#include "core/io/Listing.h"
+#include "core/optics/BetaFunctions.h"
 
 #include <vector>
 

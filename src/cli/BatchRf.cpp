@@ -4,10 +4,10 @@
 #include "cli/StderrMessages.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
-#include "io/Listing.h"
-#include "rf/CavityBudget.h"
-#include "rf/RfParameter.h"
-#include "rf/RfUpdate.h"
+#include "core/io/Listing.h"
+#include "core/rf/CavityBudget.h"
+#include "core/rf/RfParameter.h"
+#include "core/rf/RfUpdate.h"
 
 namespace kestrune {
 

@@ -4,7 +4,7 @@
 #include "cli/Report.h"
 #include "core/Messages.h"
 #include "core/State.h"
-#include "rf/EnergyScan.h"
+#include "core/rf/EnergyScan.h"
 
 #include <string>
 #include <vector>

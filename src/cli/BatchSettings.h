@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/State.h"
-#include "lifetime/LifetimeUpdate.h"
-#include "vacuum/VacuumInput.h"
+#include "core/lifetime/LifetimeUpdate.h"
+#include "core/vacuum/VacuumInput.h"
 
 #include <functional>
 #include <stdexcept>

@@ -1,12 +1,12 @@
 #include "cli/ChromaticityBatch.h"
 
-#include "chromaticity/Tracking.h"
 #include "cli/RingReport.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
-#include "optics/BetaFunctions.h"
-#include "resonance/Resonance.h"
-#include "ring/Parameter.h"
+#include "core/chromaticity/Tracking.h"
+#include "core/optics/BetaFunctions.h"
+#include "core/resonance/Resonance.h"
+#include "core/ring/Parameter.h"
 
 #include <cmath>
 

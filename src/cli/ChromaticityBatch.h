@@ -1,10 +1,10 @@
 #pragma once
 
-#include "chromaticity/Chromaticity.h"
 #include "cli/BatchSettings.h"
 #include "cli/Report.h"
 #include "cli/StderrMessages.h"
 #include "core/State.h"
+#include "core/chromaticity/Chromaticity.h"
 
 #include <optional>
 #include <ostream>

@@ -1,10 +1,10 @@
 #include "cli/ExampleLattices.h"
 
 #include "cli/StderrMessages.h"
+#include "core/Drawing.h"
 #include "core/Kinematics.h"
-#include "editor/Drawing.h"
-#include "io/LatticeFile.h"
-#include "optics/BetaFunctions.h"
+#include "core/io/LatticeFile.h"
+#include "core/optics/BetaFunctions.h"
 
 namespace kestrune {
 

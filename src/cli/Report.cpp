@@ -3,7 +3,7 @@
 #include "cli/BatchRf.h"
 #include "cli/RingReport.h"
 #include "cli/VacuumLifetimeBatch.h"
-#include "optics/BetaFunctions.h"
+#include "core/optics/BetaFunctions.h"
 
 #include <cmath>
 

@@ -1,10 +1,10 @@
 #include "cli/RingReport.h"
 
 #include "core/Format.h"
-#include "io/Listing.h"
-#include "optics/BetaFunctions.h"
-#include "ring/Parameter.h"
-#include "ring/RingGeometry.h"
+#include "core/io/Listing.h"
+#include "core/optics/BetaFunctions.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
 
 namespace kestrune {
 

@@ -4,10 +4,10 @@
 #include "cli/StderrMessages.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
-#include "lifetime/LifetimeUpdate.h"
-#include "rf/RfUpdate.h"
-#include "ring/Parameter.h"
-#include "vacuum/PressureProfile.h"
+#include "core/lifetime/LifetimeUpdate.h"
+#include "core/rf/RfUpdate.h"
+#include "core/ring/Parameter.h"
+#include "core/vacuum/PressureProfile.h"
 
 #include <algorithm>
 

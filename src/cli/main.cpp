@@ -7,10 +7,10 @@
 #include "cli/StderrMessages.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "core/Kinematics.h"
-#include "io/LatticeFile.h"
-#include "io/Listing.h"
-#include "io/MadxExport.h"
-#include "io/MadxReader.h"
+#include "core/io/LatticeFile.h"
+#include "core/io/Listing.h"
+#include "core/io/MadxExport.h"
+#include "core/io/MadxReader.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>

@@ -1,7 +1,7 @@
 // libFuzzer harness of the lattice file reader: any input is either read or refused with one message,
 // and a refused input leaves the design untouched.
 #include "FuzzSupport.h"
-#include "io/LatticeFile.h"
+#include "core/io/LatticeFile.h"
 
 #include <cstdint>
 #include <cstdlib>

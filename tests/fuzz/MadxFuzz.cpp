@@ -1,8 +1,8 @@
 // libFuzzer harness of the MAD-X reader: any input is either read or refused with one message, a read
 // line fits the table, and a refused input leaves the design untouched.
 #include "FuzzSupport.h"
-#include "io/LatticeFile.h"
-#include "io/MadxReader.h"
+#include "core/io/LatticeFile.h"
+#include "core/io/MadxReader.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,5 @@
-#include "app/ApplicationQt.h"
+#include "gui/Application.h"
+
 #include "core/NumberInput.h"
 #include "support/FakeMessages.h"
 

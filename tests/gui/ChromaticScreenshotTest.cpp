@@ -1,9 +1,9 @@
-#include "app/QtMessages.h"
-#include "chromaticity/ChromaticWindow.h"
 #include "core/Kinematics.h"
-#include "io/LatticeFile.h"
-#include "optics/BetaFunctions.h"
-#include "resonance/ResonanceWindow.h"
+#include "core/io/LatticeFile.h"
+#include "core/optics/BetaFunctions.h"
+#include "gui/QtMessages.h"
+#include "gui/chromaticity/ChromaticWindow.h"
+#include "gui/resonance/ResonanceWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QApplication>

@@ -1,13 +1,13 @@
-#include "chromaticity/ChromaticWindow.h"
+#include "gui/chromaticity/ChromaticWindow.h"
 
-#include "app/QtMessages.h"
-#include "chromaticity/TrackingChart.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/io/LatticeFile.h"
 #include "gui/ExternalTool.h"
-#include "io/GraphExportQt.h"
-#include "io/LatticeFile.h"
-#include "io/ListPrinterQt.h"
+#include "gui/GraphExport.h"
+#include "gui/ListPrinter.h"
+#include "gui/QtMessages.h"
+#include "gui/chromaticity/TrackingChart.h"
 #include "support/FakeMessages.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "editor/ElementPanel.h"
+#include "gui/editor/ElementPanel.h"
 
 #include "core/NumberInput.h"
 #include "gui/PanelTestSupport.h"

@@ -1,4 +1,4 @@
-#include "app/EnterTextDialog.h"
+#include "gui/shell/EnterTextDialog.h"
 
 #include <QLabel>
 #include <QLineEdit>

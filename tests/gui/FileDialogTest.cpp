@@ -1,5 +1,6 @@
-#include "io/FileDialogQt.h"
-#include "io/Listing.h"
+#include "gui/FileDialog.h"
+
+#include "core/io/Listing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
+#include "gui/GraphExport.h"
+
 #include "gui/ExternalTool.h"
-#include "io/GraphExportQt.h"
 #include "support/FakeMessages.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "app/HelpWindow.h"
+#include "gui/shell/HelpWindow.h"
 
-#include "app/QtMessages.h"
+#include "gui/QtMessages.h"
 #include "support/FakeMessages.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "editor/InitialConditionsPanel.h"
+#include "gui/editor/InitialConditionsPanel.h"
 
 #include "core/Format.h"
 #include "core/NumberInput.h"

@@ -1,5 +1,6 @@
-#include "app/JpegImageQt.h"
-#include "app/ResourcesQt.h"
+#include "gui/shell/JpegImage.h"
+
+#include "gui/Resources.h"
 
 #include <QFile>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
-#include "lifetime/LifeTimeWindow.h"
+#include "gui/lifetime/LifeTimeWindow.h"
 
-#include "app/QtMessages.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
-#include "io/LatticeFile.h"
-#include "ring/Parameter.h"
-#include "ring/RingGeometry.h"
+#include "core/io/LatticeFile.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
+#include "gui/QtMessages.h"
 #include "support/FakeMessages.h"
 
 #include <QGroupBox>

@@ -1,7 +1,8 @@
+#include "gui/ListPrinter.h"
+
 #include "core/State.h"
-#include "io/ListPrinterQt.h"
-#include "io/Listing.h"
-#include "io/ListingWindow.h"
+#include "core/io/Listing.h"
+#include "gui/io/ListingWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QAction>

@@ -1,8 +1,8 @@
 #include "MagStructFixture.h"
+#include "core/Drawing.h"
 #include "core/NumberInput.h"
-#include "editor/ChartSettings.h"
-#include "editor/Drawing.h"
-#include "editor/InitialConditionsPanel.h"
+#include "core/editor/ChartSettings.h"
+#include "gui/editor/InitialConditionsPanel.h"
 
 #include <QAction>
 #include <QFrame>

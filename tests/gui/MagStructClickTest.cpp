@@ -1,7 +1,7 @@
 #include "MagStructFixture.h"
-#include "editor/Drawing.h"
-#include "editor/ElementPanel.h"
-#include "editor/MagShapePlottable.h"
+#include "core/Drawing.h"
+#include "gui/editor/ElementPanel.h"
+#include "gui/editor/MagShapePlottable.h"
 
 #include <QListWidget>
 #include <QPushButton>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/QtMessages.h"
-#include "app/Windows.h"
 #include "core/Kinematics.h"
 #include "core/State.h"
-#include "editor/LatticeChart.h"
-#include "editor/LineEditing.h"
-#include "editor/MagStructWindow.h"
+#include "core/editor/LineEditing.h"
+#include "gui/QtMessages.h"
+#include "gui/Windows.h"
+#include "gui/editor/LatticeChart.h"
+#include "gui/editor/MagStructWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QApplication>

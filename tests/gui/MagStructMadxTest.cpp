@@ -1,9 +1,9 @@
 // File › "Import MAD-X...", "Export MAD-X..." and "Export TFS table..." of the beam-dynamics window.
+#include "core/io/Listing.h"
+#include "core/io/MadxReader.h"
+#include "core/io/TfsTable.h"
 #include "gui/MagStructFixture.h"
-#include "io/Listing.h"
-#include "io/MadxReader.h"
-#include "io/TfsTable.h"
-#include "ring/RingWindow.h"
+#include "gui/ring/RingWindow.h"
 #include "support/TestFolder.h"
 
 #include <QAction>

@@ -1,7 +1,7 @@
 #include "MagStructFixture.h"
-#include "editor/ElementPanel.h"
-#include "editor/InitialConditionsPanel.h"
-#include "editor/TuningPanel.h"
+#include "gui/editor/ElementPanel.h"
+#include "gui/editor/InitialConditionsPanel.h"
+#include "gui/editor/TuningPanel.h"
 
 #include <QDir>
 #include <QFrame>

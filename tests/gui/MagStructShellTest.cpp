@@ -1,10 +1,10 @@
 // Shortcuts, recent files and the chart's zoom and pan in the beam-dynamics window.
 #include "MagStructFixture.h"
-#include "editor/Drawing.h"
-#include "editor/ElementPanel.h"
-#include "editor/MagShapePlottable.h"
-#include "editor/TuningPanel.h"
-#include "io/RecentFilesQt.h"
+#include "core/Drawing.h"
+#include "gui/editor/ElementPanel.h"
+#include "gui/editor/MagShapePlottable.h"
+#include "gui/editor/TuningPanel.h"
+#include "gui/io/RecentFilesSettings.h"
 #include "support/TestFolder.h"
 
 #include <QAction>

@@ -1,12 +1,12 @@
 // The tuning bar near the stability limit of a cell, the chart saying when the curves are no periodic
 // solution, the redraw of a tuning step and the list text while tuning.
 #include "MagStructFixture.h"
+#include "core/Drawing.h"
 #include "core/Format.h"
-#include "editor/Drawing.h"
-#include "editor/MagShapePlottable.h"
-#include "editor/TuningPanel.h"
-#include "io/Listing.h"
-#include "optics/BetaFunctions.h"
+#include "core/io/Listing.h"
+#include "core/optics/BetaFunctions.h"
+#include "gui/editor/MagShapePlottable.h"
+#include "gui/editor/TuningPanel.h"
 
 #include <QPushButton>
 #include <QRadioButton>

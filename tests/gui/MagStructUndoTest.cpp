@@ -1,8 +1,8 @@
 // Undo and redo in the beam-dynamics window: the Edit menu's texts, the platform's keys, the tuning run as
 // one step, and the title that names the file and marks unsaved changes.
 #include "MagStructFixture.h"
-#include "editor/ElementPanel.h"
-#include "editor/TuningPanel.h"
+#include "gui/editor/ElementPanel.h"
+#include "gui/editor/TuningPanel.h"
 
 #include <QAction>
 #include <QDir>

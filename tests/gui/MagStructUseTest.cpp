@@ -3,13 +3,13 @@
 // menu and the list window.
 #include "MagStructFixture.h"
 #include "PanelTestSupport.h"
-#include "editor/Drawing.h"
-#include "editor/ElementPanel.h"
-#include "editor/InitialConditionsPanel.h"
-#include "editor/MagShapePlottable.h"
-#include "io/GraphExportQt.h"
-#include "io/Listing.h"
-#include "io/ListingWindow.h"
+#include "core/Drawing.h"
+#include "core/io/Listing.h"
+#include "gui/GraphExport.h"
+#include "gui/editor/ElementPanel.h"
+#include "gui/editor/InitialConditionsPanel.h"
+#include "gui/editor/MagShapePlottable.h"
+#include "gui/io/ListingWindow.h"
 
 #include <QAction>
 #include <QDir>

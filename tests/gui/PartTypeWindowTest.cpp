@@ -1,8 +1,8 @@
-#include "app/PartTypeWindow.h"
+#include "gui/particle/PartTypeWindow.h"
 
-#include "app/QtMessages.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "gui/QtMessages.h"
 #include "support/FakeMessages.h"
 
 #include <QComboBox>

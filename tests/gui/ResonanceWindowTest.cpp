@@ -1,12 +1,12 @@
-#include "resonance/ResonanceWindow.h"
+#include "gui/resonance/ResonanceWindow.h"
 
-#include "app/QtMessages.h"
-#include "chromaticity/ChromaticWindow.h"
 #include "core/Kinematics.h"
+#include "core/io/LatticeFile.h"
 #include "gui/ExternalTool.h"
-#include "io/GraphExportQt.h"
-#include "io/LatticeFile.h"
-#include "ring/RingWindow.h"
+#include "gui/GraphExport.h"
+#include "gui/QtMessages.h"
+#include "gui/chromaticity/ChromaticWindow.h"
+#include "gui/ring/RingWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
-#include "app/QtMessages.h"
 #include "core/Kinematics.h"
-#include "io/LatticeFile.h"
-#include "ring/RingWindow.h"
+#include "core/io/LatticeFile.h"
+#include "gui/QtMessages.h"
+#include "gui/ring/RingWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QApplication>

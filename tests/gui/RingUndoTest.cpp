@@ -1,11 +1,11 @@
 // The ring window's closing scale and the chromaticity window's sextupole correction as undoable steps.
-#include "app/QtMessages.h"
-#include "app/Windows.h"
-#include "chromaticity/ChromaticWindow.h"
 #include "core/Kinematics.h"
-#include "editor/MagStructWindow.h"
-#include "io/LatticeFile.h"
-#include "ring/RingWindow.h"
+#include "core/io/LatticeFile.h"
+#include "gui/QtMessages.h"
+#include "gui/Windows.h"
+#include "gui/chromaticity/ChromaticWindow.h"
+#include "gui/editor/MagStructWindow.h"
+#include "gui/ring/RingWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QLineEdit>

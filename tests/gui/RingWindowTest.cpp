@@ -1,17 +1,17 @@
-#include "ring/RingWindow.h"
+#include "gui/ring/RingWindow.h"
 
-#include "app/QtMessages.h"
-#include "chromaticity/ChromaticWindow.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
-#include "io/LatticeFile.h"
-#include "io/Listing.h"
-#include "lifetime/LifeTimeWindow.h"
-#include "resonance/ResonanceWindow.h"
-#include "rf/RfParameter.h"
-#include "rf/RfWindow.h"
+#include "core/io/LatticeFile.h"
+#include "core/io/Listing.h"
+#include "core/rf/RfParameter.h"
+#include "gui/QtMessages.h"
+#include "gui/chromaticity/ChromaticWindow.h"
+#include "gui/lifetime/LifeTimeWindow.h"
+#include "gui/resonance/ResonanceWindow.h"
+#include "gui/rf/RfWindow.h"
+#include "gui/vacuum/VacuumWindow.h"
 #include "support/FakeMessages.h"
-#include "vacuum/VacuumWindow.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,13 +1,13 @@
 // The keys of every window of the program: the usual keys on the file commands, no key twice in one
 // window, and the program's end by its key from the beam-dynamics window.
-#include "app/HelpWindow.h"
-#include "app/ProgramWindowsQt.h"
-#include "app/QtMessages.h"
-#include "app/StartWindow.h"
-#include "editor/MagStructWindow.h"
-#include "io/RecentFilesQt.h"
-#include "rf/RfWindow.h"
-#include "ring/RingWindow.h"
+#include "app/ProgramWindows.h"
+#include "gui/QtMessages.h"
+#include "gui/editor/MagStructWindow.h"
+#include "gui/io/RecentFilesSettings.h"
+#include "gui/rf/RfWindow.h"
+#include "gui/ring/RingWindow.h"
+#include "gui/shell/HelpWindow.h"
+#include "gui/shell/StartWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QAction>

@@ -1,10 +1,10 @@
-#include "app/StartWindow.h"
+#include "gui/shell/StartWindow.h"
 
-#include "app/ProgramWindowsQt.h"
-#include "app/QtMessages.h"
-#include "editor/MagStructWindow.h"
-#include "lifetime/LifeTimeWindow.h"
-#include "ring/RingWindow.h"
+#include "app/ProgramWindows.h"
+#include "gui/QtMessages.h"
+#include "gui/editor/MagStructWindow.h"
+#include "gui/lifetime/LifeTimeWindow.h"
+#include "gui/ring/RingWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QDir>

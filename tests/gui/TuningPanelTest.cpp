@@ -1,4 +1,4 @@
-#include "editor/TuningPanel.h"
+#include "gui/editor/TuningPanel.h"
 
 #include "gui/PanelTestSupport.h"
 

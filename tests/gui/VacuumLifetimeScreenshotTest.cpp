@@ -1,11 +1,11 @@
-#include "app/QtMessages.h"
 #include "core/Kinematics.h"
-#include "io/LatticeFile.h"
-#include "lifetime/LifeTimeWindow.h"
-#include "ring/Parameter.h"
-#include "ring/RingGeometry.h"
+#include "core/io/LatticeFile.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
+#include "gui/QtMessages.h"
+#include "gui/lifetime/LifeTimeWindow.h"
+#include "gui/vacuum/VacuumWindow.h"
 #include "support/FakeMessages.h"
-#include "vacuum/VacuumWindow.h"
 
 #include <QDir>
 #include <QLineEdit>

@@ -1,14 +1,14 @@
-#include "vacuum/VacuumWindow.h"
+#include "gui/vacuum/VacuumWindow.h"
 
-#include "app/BusyCursorQt.h"
-#include "app/QtMessages.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
-#include "io/GraphExportQt.h"
-#include "io/LatticeFile.h"
-#include "io/Listing.h"
+#include "core/io/LatticeFile.h"
+#include "core/io/Listing.h"
+#include "gui/BusyCursor.h"
+#include "gui/GraphExport.h"
+#include "gui/QtMessages.h"
+#include "gui/vacuum/VacuumChart.h"
 #include "support/FakeMessages.h"
-#include "vacuum/VacuumChart.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,4 +1,5 @@
-#include "io/WmfPaintEngineQt.h"
+#include "gui/WmfPaintEngine.h"
+
 #include "support/WmfRecords.h"
 
 #include <QFontMetricsF>

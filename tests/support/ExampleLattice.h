@@ -2,7 +2,7 @@
 
 #include "core/Kinematics.h"
 #include "core/State.h"
-#include "io/LatticeFile.h"
+#include "core/io/LatticeFile.h"
 #include "support/FakeMessages.h"
 
 #include <gtest/gtest.h>

@@ -4,9 +4,9 @@
 #include "core/Kinematics.h"
 #include "core/Messages.h"
 #include "core/State.h"
-#include "io/LatticeFile.h"
-#include "ring/Parameter.h"
-#include "ring/RingGeometry.h"
+#include "core/io/LatticeFile.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
 
 #include <string>
 

@@ -1,9 +1,9 @@
-#include "chromaticity/Chromaticity.h"
+#include "core/chromaticity/Chromaticity.h"
 
 #include "TestRings.h"
 #include "core/NumberInput.h"
-#include "optics/BetaFunctions.h"
-#include "ring/Parameter.h"
+#include "core/optics/BetaFunctions.h"
+#include "core/ring/Parameter.h"
 
 #include <array>
 #include <cmath>

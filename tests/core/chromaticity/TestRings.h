@@ -1,9 +1,9 @@
 #pragma once
 
-#include "chromaticity/Tracking.h"
 #include "core/Kinematics.h"
 #include "core/State.h"
-#include "io/LatticeFile.h"
+#include "core/chromaticity/Tracking.h"
+#include "core/io/LatticeFile.h"
 #include "support/FakeMessages.h"
 
 #include <cmath>

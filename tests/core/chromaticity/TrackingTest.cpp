@@ -1,9 +1,9 @@
-#include "chromaticity/Tracking.h"
+#include "core/chromaticity/Tracking.h"
 
 #include "TestRings.h"
-#include "chromaticity/Chromaticity.h"
-#include "optics/BetaFunctions.h"
-#include "optics/TransferMatrix.h"
+#include "core/chromaticity/Chromaticity.h"
+#include "core/optics/BetaFunctions.h"
+#include "core/optics/TransferMatrix.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "editor/AxisZoom.h"
+#include "core/editor/AxisZoom.h"
 
 #include <gtest/gtest.h>
 #include <limits>

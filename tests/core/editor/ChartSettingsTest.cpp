@@ -1,4 +1,4 @@
-#include "editor/ChartSettings.h"
+#include "core/editor/ChartSettings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "editor/ElementParameters.h"
+#include "core/editor/ElementParameters.h"
 
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"

@@ -1,8 +1,8 @@
-#include "editor/InitialConditions.h"
+#include "core/editor/InitialConditions.h"
 
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
-#include "editor/LineEditing.h"
+#include "core/editor/LineEditing.h"
 #include "support/FakeMessages.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
-#include "editor/LineEditing.h"
+#include "core/editor/LineEditing.h"
 
+#include "core/Drawing.h"
 #include "core/Kinematics.h"
-#include "editor/Drawing.h"
-#include "editor/ElementParameters.h"
-#include "io/LatticeFile.h"
-#include "io/Listing.h"
+#include "core/editor/ElementParameters.h"
+#include "core/io/LatticeFile.h"
+#include "core/io/Listing.h"
 #include "support/FakeMessages.h"
 #include "support/TestFolder.h"
 

@@ -1,4 +1,4 @@
-#include "editor/Tuning.h"
+#include "core/editor/Tuning.h"
 
 #include <gtest/gtest.h>
 

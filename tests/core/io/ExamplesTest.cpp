@@ -1,6 +1,6 @@
 #include "core/Kinematics.h"
-#include "io/LatticeFile.h"
-#include "optics/BetaFunctions.h"
+#include "core/io/LatticeFile.h"
+#include "core/optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
 
 #include <cmath>

@@ -1,5 +1,5 @@
 #include "core/Kinematics.h"
-#include "io/LatticeFile.h"
+#include "core/io/LatticeFile.h"
 #include "support/FakeMessages.h"
 
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "io/LatticeFile.h"
+#include "core/io/LatticeFile.h"
 
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"

@@ -1,4 +1,4 @@
-#include "io/Listing.h"
+#include "core/io/Listing.h"
 
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"

@@ -1,10 +1,10 @@
-#include "io/MadxExport.h"
+#include "core/io/MadxExport.h"
 
 #include "core/Kinematics.h"
-#include "io/LatticeFile.h"
-#include "io/MadxReader.h"
-#include "io/TfsTable.h"
-#include "optics/BetaFunctions.h"
+#include "core/io/LatticeFile.h"
+#include "core/io/MadxReader.h"
+#include "core/io/TfsTable.h"
+#include "core/optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
 #include "support/TestFolder.h"
 

@@ -1,4 +1,4 @@
-#include "io/MadxReader.h"
+#include "core/io/MadxReader.h"
 
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"

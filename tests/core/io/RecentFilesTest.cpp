@@ -1,4 +1,4 @@
-#include "io/RecentFiles.h"
+#include "core/io/RecentFiles.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "io/WmfWriter.h"
+#include "core/io/WmfWriter.h"
 
 #include "support/WmfRecords.h"
 

@@ -1,4 +1,4 @@
-#include "lifetime/Lifetime.h"
+#include "core/lifetime/Lifetime.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "lifetime/LifetimeUpdate.h"
+#include "core/lifetime/LifetimeUpdate.h"
 
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
-#include "rf/RfParameter.h"
+#include "core/rf/RfParameter.h"
 #include "support/FakeMessages.h"
 #include "support/RfTestRing.h"
 

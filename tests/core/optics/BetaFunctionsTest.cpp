@@ -1,9 +1,9 @@
-#include "optics/BetaFunctions.h"
+#include "core/optics/BetaFunctions.h"
 
 #include "core/Format.h"
 #include "core/Kinematics.h"
-#include "io/Listing.h"
-#include "optics/TransferMatrix.h"
+#include "core/io/Listing.h"
+#include "core/optics/TransferMatrix.h"
 #include "support/FakeMessages.h"
 
 #include <cmath>

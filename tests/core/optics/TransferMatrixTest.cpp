@@ -1,4 +1,4 @@
-#include "optics/TransferMatrix.h"
+#include "core/optics/TransferMatrix.h"
 
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"

@@ -1,4 +1,4 @@
-#include "resonance/Resonance.h"
+#include "core/resonance/Resonance.h"
 
 #include <algorithm>
 #include <cmath>

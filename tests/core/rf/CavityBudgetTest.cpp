@@ -1,7 +1,7 @@
-#include "rf/CavityBudget.h"
+#include "core/rf/CavityBudget.h"
 
 #include "core/Kinematics.h"
-#include "rf/RfParameter.h"
+#include "core/rf/RfParameter.h"
 #include "support/FakeMessages.h"
 #include "support/RfTestRing.h"
 

@@ -1,4 +1,4 @@
-#include "rf/ChartLimits.h"
+#include "core/rf/ChartLimits.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "rf/EnergyScan.h"
+#include "core/rf/EnergyScan.h"
 
 #include "core/Format.h"
 #include "core/Kinematics.h"
-#include "rf/RfParameter.h"
-#include "ring/Parameter.h"
+#include "core/rf/RfParameter.h"
+#include "core/ring/Parameter.h"
 #include "support/FakeMessages.h"
 #include "support/RfTestRing.h"
 

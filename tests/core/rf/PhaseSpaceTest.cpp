@@ -1,7 +1,7 @@
-#include "rf/PhaseSpace.h"
+#include "core/rf/PhaseSpace.h"
 
 #include "core/Constants.h"
-#include "rf/RfParameter.h"
+#include "core/rf/RfParameter.h"
 #include "support/FakeMessages.h"
 #include "support/RfTestRing.h"
 

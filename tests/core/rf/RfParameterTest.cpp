@@ -1,4 +1,4 @@
-#include "rf/RfParameter.h"
+#include "core/rf/RfParameter.h"
 
 #include "core/Format.h"
 #include "support/FakeMessages.h"

@@ -1,8 +1,8 @@
-#include "rf/RfUpdate.h"
+#include "core/rf/RfUpdate.h"
 
 #include "core/Format.h"
-#include "rf/RfParameter.h"
-#include "ring/Parameter.h"
+#include "core/rf/RfParameter.h"
+#include "core/ring/Parameter.h"
 #include "support/FakeMessages.h"
 #include "support/RfTestRing.h"
 

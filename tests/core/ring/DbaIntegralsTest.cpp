@@ -1,8 +1,8 @@
 // The radiation integrals of the example double-bend achromat against a fine-sliced integration with
 // matrices and a periodic solution of this test's own.
-#include "io/LatticeFile.h"
-#include "ring/Parameter.h"
-#include "ring/RingGeometry.h"
+#include "core/io/LatticeFile.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
 #include "support/FakeMessages.h"
 
 #include <cmath>

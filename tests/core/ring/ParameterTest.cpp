@@ -1,8 +1,8 @@
-#include "ring/Parameter.h"
+#include "core/ring/Parameter.h"
 
 #include "core/NumberInput.h"
+#include "core/optics/BetaFunctions.h"
 #include "core/ring/RingLattices.h"
-#include "optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
 
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "ring/RingGeometry.h"
+#include "core/ring/RingGeometry.h"
 
 #include "core/NumberInput.h"
 #include "core/ring/RingLattices.h"

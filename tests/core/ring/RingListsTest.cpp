@@ -1,10 +1,10 @@
 #include "core/Format.h"
+#include "core/io/LatticeFile.h"
+#include "core/io/Listing.h"
+#include "core/optics/BetaFunctions.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
 #include "core/ring/RingLattices.h"
-#include "io/LatticeFile.h"
-#include "io/Listing.h"
-#include "optics/BetaFunctions.h"
-#include "ring/Parameter.h"
-#include "ring/RingGeometry.h"
 #include "support/FakeMessages.h"
 
 #include <algorithm>

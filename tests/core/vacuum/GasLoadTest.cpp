@@ -1,4 +1,4 @@
-#include "vacuum/GasLoad.h"
+#include "core/vacuum/GasLoad.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "vacuum/PressureProfile.h"
+#include "core/vacuum/PressureProfile.h"
 
+#include "core/io/Listing.h"
 #include "core/vacuum/VacuumLines.h"
-#include "io/Listing.h"
 #include "support/FakeMessages.h"
 
 #include <algorithm>

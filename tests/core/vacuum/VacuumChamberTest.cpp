@@ -1,4 +1,4 @@
-#include "vacuum/VacuumChamber.h"
+#include "core/vacuum/VacuumChamber.h"
 
 #include "core/vacuum/VacuumLines.h"
 

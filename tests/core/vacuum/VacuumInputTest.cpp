@@ -1,4 +1,4 @@
-#include "vacuum/VacuumInput.h"
+#include "core/vacuum/VacuumInput.h"
 
 #include "core/NumberInput.h"
 #include "support/FakeMessages.h"

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "core/State.h"
+#include "gui/UserData.h"
+#include "gui/Windows.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QWidget;
+
+namespace kestrune {
+
+/// Owns the program's twelve windows. They are created in their fixed order (each one's creation
+/// sets its share of the start values, later ones rely on the earlier ones) and entered into the
+/// registry as they come; they are destroyed in the reverse order, leaving the registry empty.
+class ProgramWindows
+{
+public:
+    /// created, when given, is told the name of each window right after it was created.
+    ProgramWindows(State& state, Windows& windows, const QString& dataDirectory = userDataDirectory(),
+                   const std::function<void(const QString&)>& created = {});
+    ~ProgramWindows();
+    ProgramWindows(const ProgramWindows&) = delete;
+    ProgramWindows& operator=(const ProgramWindows&) = delete;
+
+private:
+    Windows& m_registry;
+    std::vector<std::unique_ptr<QWidget>> m_windows; // in creation order
+};
+
+} // namespace kestrune

@@ -1,0 +1,195 @@
+#include "core/chromaticity/Chromaticity.h"
+
+#include "core/NumberInput.h"
+#include "core/optics/BetaFunctions.h"
+#include "core/optics/TransferMatrix.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrune {
+
+namespace {
+
+const char* const kNoFamilies =
+    "there are no \"SF\" and \"SD\" sextupoles.\r You must have at least one of each in your lattice.";
+
+const char* const kNoNatural =
+    "the natural chromaticities are not available: the ring has no periodic solution!";
+
+// Relative size below which a sum counts as cancelled to rounding.
+constexpr double kRounding = 1e-9;
+// Dispersion (m) below which a sextupole sits where there is none.
+constexpr double kNoDispersion = 1e-12;
+
+bool isSextupole(int elementCode)
+{
+    return familyOf(elementCode) == static_cast<int>(Family::Sextupole);
+}
+
+// Half of a sextupole: a drift in the linear optics.
+void halfSextupole(State& state, Messages& messages, int i, double halfLength)
+{
+    driftMatrix(state.matrix, halfLength);
+    propagateFunctions(state, messages, false, i, halfLength);
+    state.lf.s += halfLength;
+}
+
+void addCentre(const LatticeElement& e, const LatticeFunctions& lf, SextupoleSums& sums)
+{
+    const double w = e.length / (2 * kTwoPi);
+    const double wx = w * lf.eta * lf.betaX;
+    const double wy = w * lf.eta * lf.betaY;
+    switch (e.code) {
+    case code::kSextupoleF:
+        sums.aFx += wx;
+        sums.aFy += wy;
+        sums.fx += wx * e.m;
+        sums.fy -= wy * e.m;
+        sums.magnitudeF += std::fabs(wx);
+        sums.weightF += std::fabs(w * lf.betaX);
+        break;
+    case code::kSextupoleD:
+        sums.aDx += wx;
+        sums.aDy += wy;
+        sums.fx += wx * e.m;
+        sums.fy -= wy * e.m;
+        sums.magnitudeD += std::fabs(wx);
+        sums.weightD += std::fabs(w * lf.betaX);
+        break;
+    default: // every other sextupole code is a special sextupole with its own strength
+        sums.sx += wx * e.m;
+        sums.sy -= wy * e.m;
+        break;
+    }
+}
+
+// A family's sum is no sum at all when its terms cancel to rounding or when it sits where there is no
+// dispersion (no sextupole of the family: both scales are 0).
+bool vanishes(double sum, double magnitude, double weight)
+{
+    return std::fabs(sum) <= kRounding * magnitude || magnitude <= kNoDispersion * weight;
+}
+
+} // namespace
+
+double wantedChromaticity(const std::string& text)
+{
+    if (text.find_first_not_of(" \t") == std::string::npos)
+        return 0;
+    return parseDouble(text);
+}
+
+std::optional<SextupoleSums> sextupoleSums(State& state, Messages& messages)
+{
+    // a cell without a stable periodic solution has no chromaticity to correct: nothing stale is used
+    if (!ringStart(state, messages, nullptr) || !state.run.periodicStable)
+        return std::nullopt;
+    SextupoleSums sums;
+    for (int i = 1; i <= state.line.count; ++i) {
+        const LatticeElement& e = state.line.at(i);
+        if (!isSextupole(e.code)) {
+            ringTrace(state, messages, i, nullptr);
+            continue;
+        }
+        halfSextupole(state, messages, i, e.length / 2);
+        addCentre(e, state.lf, sums);
+        halfSextupole(state, messages, i, e.length / 2);
+    }
+    return sums;
+}
+
+std::optional<ChromaticityCorrection> solveChromaticity(const SextupoleSums& sums, double naturalX,
+                                                        double naturalY, int superPeriods, double wantedX,
+                                                        double wantedY, Messages& messages)
+{
+    const double d = sums.aFx * sums.aDy - sums.aDx * sums.aFy;
+    if (vanishes(sums.aFx, sums.magnitudeF, sums.weightF) ||
+        vanishes(sums.aDx, sums.magnitudeD, sums.weightD) ||
+        std::fabs(d) <= kRounding * (std::fabs(sums.aFx * sums.aDy) + std::fabs(sums.aDx * sums.aFy))) {
+        messages.error(kNoFamilies);
+        return std::nullopt;
+    }
+    const double nsp = superPeriods;
+    // per cell: xi_x = nat_x / Nsp + mF aFx + mD aDx + Sx, xi_y = nat_y / Nsp - mF aFy - mD aDy + Sy
+    const double rx = wantedX / nsp - sums.sx - naturalX / nsp;
+    const double ry = wantedY / nsp - sums.sy - naturalY / nsp;
+    ChromaticityCorrection c;
+    c.sums = sums;
+    c.mF = (sums.aDy * rx + sums.aDx * ry) / d;
+    c.mD = -(sums.aFy * rx + sums.aFx * ry) / d;
+    c.naturalX = naturalX;
+    c.naturalY = naturalY;
+    c.specialX = nsp * sums.sx;
+    c.specialY = nsp * sums.sy;
+    c.sextupoleX = nsp * (sums.aFx * c.mF + sums.aDx * c.mD);
+    c.sextupoleY = -nsp * (sums.aFy * c.mF + sums.aDy * c.mD);
+    c.correctedX = nsp * (sums.aFx * c.mF + sums.sx + sums.aDx * c.mD) + naturalX;
+    c.correctedY = nsp * (sums.sy - sums.aFy * c.mF - sums.aDy * c.mD) + naturalY;
+    return c;
+}
+
+std::optional<ChromaticityCorrection> latticeChromaticity(State& state, Messages& messages)
+{
+    const std::optional<SextupoleSums> sums = sextupoleSums(state, messages);
+    if (!sums)
+        return std::nullopt;
+    const double nsp = state.line.superPeriods;
+    const RingParameters& ring = state.ringParams;
+    ChromaticityCorrection c;
+    c.sums = *sums;
+    c.mF = std::nan("");
+    c.mD = std::nan("");
+    c.naturalX = ring.chromaticityX;
+    c.naturalY = ring.chromaticityY;
+    c.specialX = nsp * sums->sx;
+    c.specialY = nsp * sums->sy;
+    c.sextupoleX = nsp * sums->fx;
+    c.sextupoleY = nsp * sums->fy;
+    c.correctedX = c.naturalX + c.specialX + c.sextupoleX;
+    c.correctedY = c.naturalY + c.specialY + c.sextupoleY;
+    return c;
+}
+
+int lastRingRecord(const State& state)
+{
+    return std::max(state.line.count, std::min(state.ringElementCount, kMaxElements));
+}
+
+std::optional<ChromaticityCorrection> correctChromaticity(State& state, Messages& messages, double wantedX,
+                                                          double wantedY)
+{
+    if (state.line.count < 1) {
+        messages.error("define a beam line first!");
+        return std::nullopt;
+    }
+    if (state.line.superPeriods < 1) {
+        messages.error("the number of superperiods must be at least 1!");
+        return std::nullopt;
+    }
+    const std::optional<SextupoleSums> sums = sextupoleSums(state, messages);
+    if (!sums)
+        return std::nullopt;
+    RingParameters& ring = state.ringParams;
+    if (!std::isfinite(ring.chromaticityX) || !std::isfinite(ring.chromaticityY)) {
+        messages.error(kNoNatural);
+        return std::nullopt;
+    }
+    const std::optional<ChromaticityCorrection> c = solveChromaticity(
+        *sums, ring.chromaticityX, ring.chromaticityY, state.line.superPeriods, wantedX, wantedY, messages);
+    if (!c)
+        return std::nullopt;
+    // the full ring is the cell taken superPeriods times: the cell and the copies the table holds
+    for (int i = 1; i <= lastRingRecord(state); ++i) {
+        LatticeElement& e = state.line.at(i);
+        if (e.code == code::kSextupoleF)
+            e.m = c->mF;
+        else if (e.code == code::kSextupoleD)
+            e.m = c->mD;
+    }
+    ring.correctedChromaticityX = c->correctedX;
+    ring.correctedChromaticityY = c->correctedY;
+    return c;
+}
+
+} // namespace kestrune

@@ -1,0 +1,309 @@
+#include "core/editor/InitialConditions.h"
+
+#include "core/Format.h"
+#include "core/Kinematics.h"
+#include "core/NumberInput.h"
+#include "core/optics/BetaFunctions.h"
+
+#include <cmath>
+
+namespace kestrune {
+
+namespace {
+
+void setMode(RunSettings& run, bool trajectory, bool betaFunctions, bool beamSize)
+{
+    run.showTrajectory = trajectory;
+    run.showBetaFunctions = betaFunctions;
+    run.showBeamSize = beamSize;
+}
+
+double gammaOf(double alpha, double beta)
+{
+    return (1.0 + alpha * alpha) / beta;
+}
+
+// sigma = sqrt(eps * beta) (m); 0 where a negative emittance or beta leaves no real size
+double beamSize(double eps, double beta)
+{
+    const double product = eps * beta;
+    return product > 0 ? std::sqrt(product) : 0.0;
+}
+
+void readEmittances(State& state, const InitialBoxes& boxes)
+{
+    state.run.epsXIn = state.lf.epsX = parseDouble(boxes.edEpsx) / 1e6;
+    state.run.epsYIn = state.lf.epsY = parseDouble(boxes.edEpsy) / 1e6;
+}
+
+void showEta(const RunSettings& run, InitialBoxes& boxes)
+{
+    boxes.edEtax0 = fmt("%8.5f", run.etaX0);
+    boxes.edEtapx0 = fmt("%8.5f", run.etaPX0);
+}
+
+void showLatticeFunctions(const RunSettings& run, InitialBoxes& boxes)
+{
+    boxes.edBetax0 = fmt("%8.5f", run.betaX0);
+    boxes.edBetay0 = fmt("%8.5f", run.betaY0);
+    boxes.edAlphax0 = fmt("%8.5f", run.alphaX0);
+    boxes.edAlphay0 = fmt("%8.5f", run.alphaY0);
+    showEta(run, boxes);
+}
+
+// The start values a periodic solution writes.
+struct StartValues
+{
+    double betaX0, alphaX0, gammaX0, betaY0, alphaY0, gammaY0, etaX0, etaPX0;
+};
+
+StartValues startValues(const RunSettings& run)
+{
+    return {run.betaX0,  run.alphaX0, run.gammaX0, run.betaY0,
+            run.alphaY0, run.gammaY0, run.etaX0,   run.etaPX0};
+}
+
+void restore(RunSettings& run, const StartValues& v)
+{
+    run.betaX0 = v.betaX0;
+    run.alphaX0 = v.alphaX0;
+    run.gammaX0 = v.gammaX0;
+    run.betaY0 = v.betaY0;
+    run.alphaY0 = v.alphaY0;
+    run.gammaY0 = v.gammaY0;
+    run.etaX0 = v.etaX0;
+    run.etaPX0 = v.etaPX0;
+}
+
+} // namespace
+
+StartPanels singleParticlePanels()
+{
+    return StartPanels{true, false, false, ""};
+}
+
+StartPanels latticeFunctionPanels()
+{
+    return StartPanels{false, true, false, "specify initial lattice functions"};
+}
+
+StartPanels beamSizePanels()
+{
+    return StartPanels{false, true, true, "specify lattice functions"};
+}
+
+StartPanels hiddenPanels()
+{
+    return StartPanels{};
+}
+
+bool emittancesAccepted(const InitialBoxes& boxes, Messages& messages)
+{
+    for (const std::string* box : {&boxes.edEpsx, &boxes.edEpsy}) {
+        try {
+            if (parseDouble(*box) < 0) {
+                messages.error("emittances must not be negative!");
+                return false;
+            }
+        } catch (const ConversionError&) {
+        }
+    }
+    return true;
+}
+
+StartPanels singleParticleCommand(State& state)
+{
+    setMode(state.run, true, false, false);
+    return singleParticlePanels();
+}
+
+bool useSingleParticle(State& state, const InitialBoxes& boxes, Messages& messages)
+{
+    readSingleParticle(state, boxes);
+    return finishSingleParticle(state, messages);
+}
+
+void readSingleParticle(State& state, const InitialBoxes& boxes)
+{
+    RunSettings& run = state.run;
+    run.x0 = parseDouble(boxes.edXo);
+    run.xp0 = parseDouble(boxes.edXpo);
+    run.y0 = parseDouble(boxes.edYo);
+    run.yp0 = parseDouble(boxes.edYpo);
+    // ten times the per-cent value keeps the dispersive term R16*delta of the trajectory in mm
+    run.delta = parseDouble(boxes.edDpp) * 10.0;
+    run.d0 = parseDouble(boxes.edD0);
+    run.dp0 = parseDouble(boxes.edDp0);
+}
+
+bool finishSingleParticle(State& state, Messages& messages)
+{
+    updateKinematics(state.beam, EnergyKind::Momentum, state.beam.referenceMomentum);
+    if (state.line.length == 0) {
+        messages.error("define beam line first");
+        return false;
+    }
+    return true;
+}
+
+StartPanels initialLatticeCommand(State& state)
+{
+    state.run.recomputePeriodic = false;
+    setMode(state.run, false, true, false);
+    return latticeFunctionPanels();
+}
+
+bool useLatticeFunctions(State& state, InitialBoxes& boxes, Messages& messages)
+{
+    RunSettings& run = state.run;
+    run.alphaX0 = parseDouble(boxes.edAlphax0);
+    run.alphaY0 = parseDouble(boxes.edAlphay0);
+    run.betaX0 = parseDouble(boxes.edBetax0);
+    run.betaY0 = parseDouble(boxes.edBetay0);
+    // a beta of 0 leaves gamma undefined: it keeps its value and no update runs
+    const bool defined = run.betaX0 != 0 && run.betaY0 != 0;
+    if (defined) {
+        run.gammaX0 = gammaOf(run.alphaX0, run.betaX0);
+        run.gammaY0 = gammaOf(run.alphaY0, run.betaY0);
+    }
+    run.etaX0 = parseDouble(boxes.edEtax0);
+    run.etaPX0 = parseDouble(boxes.edEtapx0);
+
+    if (run.showBeamSize || run.showTrajectory) {
+        readEmittances(state, boxes);
+        boxes.edEpsx = fmt("%8.5f", state.lf.epsX * 1e6);
+        boxes.edEpsy = fmt("%8.5f", state.lf.epsY * 1e6);
+        run.initialSigmaX = beamSize(state.lf.epsX, run.betaX0);
+        run.initialSigmaY = beamSize(state.lf.epsY, run.betaY0);
+        boxes.edSigx0 = fmt("%8.5f", run.initialSigmaX * 1000.0);
+        boxes.edSigy0 = fmt("%8.5f", run.initialSigmaY * 1000.0);
+        // the trajectory keeps delta in units of 1e-3, like the single-particle panel
+        run.delta = run.showTrajectory ? parseDouble(boxes.edDpp) * 10.0 : parseDouble(boxes.edDelta) / 100.0;
+    }
+    showEta(run, boxes);
+    if (run.showBetaFunctions && (run.betaX0 <= 0 || run.betaY0 <= 0))
+        messages.error("select valid betatron functions!");
+    return defined;
+}
+
+bool lookForPeriodicSolution(State& state, InitialBoxes& boxes, Messages& messages, ListSink* list)
+{
+    return lookForPeriodicSolution(state, boxes, messages, list, periodicSolution);
+}
+
+bool lookForPeriodicSolution(State& state, InitialBoxes& boxes, Messages& messages, ListSink* list,
+                             const PeriodicSolver& solver)
+{
+    RunSettings& run = state.run;
+    run.recomputePeriodic = true;
+    const StartValues before = startValues(run);
+    // an unstable cell has no periodic lattice functions to show, even where its dispersion is solvable
+    if (!solver(state, messages) || !run.periodicStable) {
+        // a solver that gave up half-way must not leave half a solution as the start values
+        restore(run, before);
+        return false;
+    }
+    if (list)
+        list->row(0, ListRow{run.betaX0, run.alphaX0, 0.0, run.etaX0, run.etaPX0, run.betaY0, run.alphaY0,
+                             0.0, 0.0});
+    setMode(run, false, true, false);
+    showLatticeFunctions(run, boxes);
+    return true;
+}
+
+StartPanels showBeamSizesCommand(State& state, InitialBoxes& boxes)
+{
+    RunSettings& run = state.run;
+    run.recomputePeriodic = false;
+    setMode(run, false, false, true);
+    readEmittances(state, boxes);
+    run.initialSigmaX = beamSize(state.lf.epsX, run.betaX0);
+    run.initialSigmaY = beamSize(state.lf.epsY, run.betaY0);
+    run.delta = parseDouble(boxes.edDelta) / 100.0;
+    showEta(run, boxes);
+    auto rewrite = [](std::string& box, double shown) {
+        if (shown != 0)
+            box = fmt("%8.3f", shown);
+    };
+    rewrite(boxes.edEpsx, state.lf.epsX * 1e6);
+    rewrite(boxes.edEpsy, state.lf.epsY * 1e6);
+    rewrite(boxes.edSigx0, run.initialSigmaX * 1000.0);
+    rewrite(boxes.edSigy0, run.initialSigmaY * 1000.0);
+    return beamSizePanels();
+}
+
+bool useBeamSizes(State& state, InitialBoxes& boxes, Messages& messages)
+{
+    RunSettings& run = state.run;
+    setMode(run, false, false, true);
+    run.initialSigmaX = parseDouble(boxes.edSigx0) / 1000.0;
+    run.initialSigmaY = parseDouble(boxes.edSigy0) / 1000.0;
+    readEmittances(state, boxes);
+    run.delta = parseDouble(boxes.edDelta) / 100.0;
+    const double epsX = state.lf.epsX;
+    const double epsY = state.lf.epsY;
+    // both factors positive: a negative size over a negative emittance would give a negative beta
+    const bool valid = epsX > 0 && run.initialSigmaX > 0 && epsY > 0 && run.initialSigmaY > 0;
+    if (valid) {
+        run.betaX0 = run.initialSigmaX * run.initialSigmaX / epsX;
+        run.betaY0 = run.initialSigmaY * run.initialSigmaY / epsY;
+        run.gammaX0 = gammaOf(run.alphaX0, run.betaX0);
+        run.gammaY0 = gammaOf(run.alphaY0, run.betaY0);
+    } else {
+        messages.error("select valid beam parameters!");
+    }
+    // eta as typed, read before the boxes show the new start values
+    run.etaX0 = parseDouble(boxes.edEtax0);
+    run.etaPX0 = parseDouble(boxes.edEtapx0);
+    if (valid)
+        showLatticeFunctions(run, boxes);
+    return true;
+}
+
+void resetBoxes(InitialBoxes& boxes, PanelSettings& settings)
+{
+    const InitialBoxes start;
+    boxes.edXo = start.edXo;
+    boxes.edXpo = start.edXpo;
+    boxes.edYo = start.edYo;
+    boxes.edYpo = start.edYpo;
+    boxes.edD0 = start.edD0;
+    boxes.edDp0 = start.edDp0;
+    boxes.edDpp = start.edDpp;
+    boxes.edBetax0 = start.edBetax0;
+    boxes.edAlphax0 = start.edAlphax0;
+    boxes.edBetay0 = start.edBetay0;
+    boxes.edAlphay0 = start.edAlphay0;
+    boxes.edEtax0 = start.edEtax0;
+    boxes.edEtapx0 = start.edEtapx0;
+    settings.angleFactor = 1.0;
+    settings.anglesInRadians = true;
+}
+
+void boxesAfterFileOpen(const State& state, InitialBoxes& boxes)
+{
+    const RunSettings& run = state.run;
+    if (run.showTrajectory) {
+        boxes.edXo = fmt("%8.3f", run.x0);
+        boxes.edXpo = fmt("%8.3f", run.xp0);
+        boxes.edYo = fmt("%8.3f", run.y0);
+        boxes.edYpo = fmt("%8.3f", run.yp0);
+        boxes.edD0 = fmt("%8.3f", run.d0);
+        boxes.edDp0 = fmt("%8.3f", run.dp0);
+        boxes.edDpp = fmt("%8.3f", run.delta / 10.0);
+        return;
+    }
+    boxes.edBetax0 = fmt("%8.3f", run.betaX0);
+    boxes.edAlphax0 = fmt("%8.3f", run.alphaX0);
+    boxes.edBetay0 = fmt("%8.3f", run.betaY0);
+    boxes.edAlphay0 = fmt("%8.3f", run.alphaY0);
+    boxes.edEtax0 = fmt("%8.3f", run.etaX0);
+    boxes.edEtapx0 = fmt("%8.3f", run.etaPX0);
+    boxes.edDelta = fmt("%8.3f", run.delta * 100.0);
+    boxes.edEpsx = fmt("%8.3f", run.epsXIn * 1e6);
+    boxes.edEpsy = fmt("%8.3f", run.epsYIn * 1e6);
+    boxes.edSigx0 = fmt("%8.3f", beamSize(run.epsXIn, run.betaX0) * 1000.0);
+    boxes.edSigy0 = fmt("%8.3f", beamSize(run.epsYIn, run.betaY0) * 1000.0);
+}
+
+} // namespace kestrune

@@ -1,0 +1,726 @@
+#include "core/io/LatticeFile.h"
+
+#include "core/Format.h"
+#include "core/Kinematics.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+namespace kestrune {
+
+namespace {
+
+const char* const kLineEnd = "\r\n";
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+std::string elementLine(const std::string& noDataField, const LatticeElement& e)
+{
+    std::string line = "50 " + noDataField + rightJustify(cut(e.name, 5), 5) + " " + std::to_string(e.code);
+    // pumpSpeed comes before linacField in this record
+    for (double v : {e.s, e.length, e.curvature, e.ain, e.aout, e.gap, e.k, e.m, e.pumpSpeed, e.linacField,
+                     e.electrodes, e.energyGain})
+        line += " " + longReal(v);
+    return line;
+}
+
+std::string drawingLine(const ElementShape& shape)
+{
+    return "11 " + longReal(shape.x0) + " " + longReal(shape.x1) + " " + longReal(shape.y0) + " " +
+           longReal(shape.y1);
+}
+
+void writeOptics(const RunSettings& run, std::ostringstream& out)
+{
+    if (run.showTrajectory) {
+        out << "10 traj" << kLineEnd;
+        out << "21 " << longReal(run.x0) << ' ' << longReal(run.xp0) << ' ' << longReal(run.y0) << ' '
+            << longReal(run.yp0) << kLineEnd;
+        out << "22 " << longReal(run.d0) << ' ' << longReal(run.dp0) << ' ' << longReal(run.delta)
+            << kLineEnd;
+    } else if (run.showBeamSize) {
+        out << "10 beam" << kLineEnd;
+    } else if (run.showBetaFunctions) {
+        out << "10 beta" << kLineEnd;
+    }
+    out << "23 " << longReal(run.betaX0) << ' ' << longReal(run.alphaX0) << ' ' << longReal(run.gammaX0)
+        << ' ' << longReal(run.betaY0) << ' ' << longReal(run.alphaY0) << ' ' << longReal(run.gammaY0)
+        << kLineEnd;
+    out << "24 " << longReal(run.epsXIn) << ' ' << longReal(run.epsYIn) << kLineEnd;
+    out << "25 " << longReal(run.etaX0) << ' ' << longReal(run.etaPX0) << kLineEnd;
+    out << "5 " << (run.stepAtElementEnds ? 1 : 0) << ' ' << run.maxStepsBox << ' '
+        << fmt("%8.3f", run.maxStep) << kLineEnd;
+}
+
+std::string particleLine(const BeamParameters& beam)
+{
+    return "30 " + std::string(beam.isIon ? "1" : "0") + rightJustify(cut(beam.name, 15), 15) +
+           fmt("%5d", beam.charge) + " " + fmt("%8.3f", beam.massNumber) + " " +
+           fmt("%8.3f", beam.restEnergy) + " " + fmt("%8.3f", beam.referenceMomentum);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+struct ReadError : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
+
+/// Free-format tokens and fixed-width text fields over the file's text, counting lines.
+class Scanner
+{
+public:
+    explicit Scanner(const std::string& text) : m_text(text) {}
+
+    int line() const { return m_line; }
+
+    /// True when only blanks and line ends are left.
+    bool atEnd()
+    {
+        skipSpace();
+        return m_pos >= m_text.size();
+    }
+
+    /// A plain integer; with digitsOnly it ends at the first character that is not a digit, as the
+    /// ion flag does, which the particle name follows without a blank.
+    int readInt(const char* what, bool digitsOnly = false)
+    {
+        const std::string token = digitsOnly ? nextDigits(what) : nextToken(what);
+        std::size_t i = token[0] == '-' || token[0] == '+' ? 1 : 0;
+        bool digits = i < token.size();
+        for (std::size_t j = i; j < token.size(); ++j)
+            digits = digits && token[j] >= '0' && token[j] <= '9';
+        errno = 0;
+        const long value = digits ? std::strtol(token.c_str(), nullptr, 10) : 0;
+        if (!digits || errno == ERANGE || value < std::numeric_limits<int>::min() ||
+            value > std::numeric_limits<int>::max())
+            fail(what, token);
+        return static_cast<int>(value);
+    }
+
+    double readReal(const char* what)
+    {
+        const std::string token = nextToken(what);
+        char* end = nullptr;
+        const double value = std::strtod(token.c_str(), &end);
+        if (end != token.c_str() + token.size() || !std::isfinite(value))
+            fail(what, token);
+        return value;
+    }
+
+    /// Exactly n characters, fewer when the line ends first.
+    std::string readText(std::size_t n)
+    {
+        std::string text;
+        while (text.size() < n && m_pos < m_text.size() && !isLineEnd(m_text[m_pos]))
+            text += m_text[m_pos++];
+        return text;
+    }
+
+    /// The rest of the current line, without its end.
+    std::string restOfLine() { return readText(std::string::npos); }
+
+    /// Skips the one character that separates a record type from a text field.
+    void skipOne()
+    {
+        if (m_pos < m_text.size() && !isLineEnd(m_text[m_pos]))
+            ++m_pos;
+    }
+
+    /// Moves to the start of the next line (or the end of the text).
+    void skipLine()
+    {
+        restOfLine();
+        if (m_pos < m_text.size())
+            consumeLineEnd();
+    }
+
+    /// Like skipLine, but the file must not end here: a further line is expected.
+    void nextLine(const char* what)
+    {
+        restOfLine();
+        if (m_pos >= m_text.size())
+            fail(what, {});
+        consumeLineEnd();
+    }
+
+    [[noreturn]] void fail(const char* what, const std::string& found) const
+    {
+        std::string text = "line " + std::to_string(m_line) + ": " + what + " expected";
+        const std::string shown = printableText(cut(found, 40));
+        // bytes that are no text (a picture chosen by mistake) are shown as \xNN and called what they are
+        const std::string kind = shown == cut(found, 40) ? "" : "binary data ";
+        text += found.empty() ? " but the file ends" : ", found " + kind + "'" + shown + "'";
+        throw ReadError(text);
+    }
+
+private:
+    static bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+    void consumeLineEnd()
+    {
+        if (m_text[m_pos] == '\r' && m_pos + 1 < m_text.size() && m_text[m_pos + 1] == '\n')
+            ++m_pos;
+        ++m_pos;
+        ++m_line;
+    }
+
+    void skipSpace()
+    {
+        while (m_pos < m_text.size()) {
+            const char c = m_text[m_pos];
+            if (isLineEnd(c))
+                consumeLineEnd();
+            else if (c == ' ' || c == '\t')
+                ++m_pos;
+            else
+                break;
+        }
+    }
+
+    std::string nextToken(const char* what)
+    {
+        skipSpace();
+        std::string token;
+        while (m_pos < m_text.size()) {
+            const char c = m_text[m_pos];
+            if (c == ' ' || c == '\t' || isLineEnd(c))
+                break;
+            token += c;
+            ++m_pos;
+        }
+        if (token.empty())
+            fail(what, {});
+        return token;
+    }
+
+    std::string nextDigits(const char* what)
+    {
+        skipSpace();
+        std::string token;
+        while (m_pos < m_text.size() && m_text[m_pos] >= '0' && m_text[m_pos] <= '9')
+            token += m_text[m_pos++];
+        if (token.empty())
+            fail(what, m_pos < m_text.size() ? std::string(1, m_text[m_pos]) : std::string());
+        return token;
+    }
+
+    const std::string& m_text;
+    std::size_t m_pos = 0;
+    int m_line = 1;
+};
+
+std::string trimmed(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+void setElementCount(State& state, Scanner& in, int count)
+{
+    if (count < 0 || count > kMaxElements)
+        throw ReadError("line " + std::to_string(in.line()) + ": the file holds " + std::to_string(count) +
+                        " elements, the beam line has room for " + std::to_string(kMaxElements));
+    state.line.count = count;
+}
+
+void setStartFunctions(RunSettings& run, const double values[6])
+{
+    run.betaX0 = values[0] > 0 ? values[0] : 10.0;
+    run.alphaX0 = values[1];
+    run.betaY0 = values[3] > 0 ? values[3] : 10.0;
+    run.alphaY0 = values[4];
+    run.gammaX0 = (1 + run.alphaX0 * run.alphaX0) / run.betaX0;
+    run.gammaY0 = (1 + run.alphaY0 * run.alphaY0) / run.betaY0;
+}
+
+void readStartFunctions(RunSettings& run, Scanner& in)
+{
+    double values[6];
+    for (double& v : values)
+        v = in.readReal("a start lattice function");
+    setStartFunctions(run, values);
+}
+
+void readEmittances(State& state, Scanner& in)
+{
+    state.run.epsXIn = state.lf.epsX = in.readReal("the horizontal emittance");
+    state.run.epsYIn = state.lf.epsY = in.readReal("the vertical emittance");
+}
+
+void readBox(State& state, Scanner& in, int i)
+{
+    DrawingBox& box = state.fileBoxes[static_cast<std::size_t>(i)];
+    box.x0 = in.readReal("the drawing box X0");
+    box.x1 = in.readReal("the drawing box X1");
+    box.y0 = in.readReal("the drawing box Y0");
+    box.y1 = in.readReal("the drawing box Y1");
+}
+
+/// The no-data field, the name and the code of an element line; the reals follow.
+LatticeElement& readElementHead(State& state, Scanner& in, int i)
+{
+    state.lastNoDataField = in.readText(5);
+    LatticeElement& e = state.line.at(i);
+    e = LatticeElement{};
+    e.name = trimmed(in.readText(5));
+    e.code = in.readInt("an element code");
+    return e;
+}
+
+void readElementReals(LatticeElement& e, Scanner& in, bool withEnergyGain)
+{
+    double* const fields[] = {&e.s, &e.length, &e.curvature, &e.ain,        &e.aout,       &e.gap,
+                              &e.k, &e.m,      &e.pumpSpeed, &e.linacField, &e.electrodes, &e.energyGain};
+    for (double* field : fields) {
+        if (!withEnergyGain && (field == &e.electrodes || field == &e.energyGain))
+            break;
+        *field = in.readReal("an element value");
+    }
+}
+
+// ----- current format
+
+void readElementRecords(State& state, Scanner& in)
+{
+    for (int i = 1; i <= state.line.count; ++i) {
+        if (i > 1) {
+            in.nextLine("the next element line");
+            in.readInt("the element record type");
+        }
+        in.skipOne();
+        LatticeElement& e = readElementHead(state, in, i);
+        readElementReals(e, in, true);
+        in.nextLine("the drawing line");
+        in.readInt("the drawing record type");
+        readBox(state, in, i);
+    }
+}
+
+void readParticleRecord(State& state, Scanner& in)
+{
+    BeamParameters& beam = state.beam;
+    const int ionFlag = in.readInt("the ion flag", true);
+    beam.name = in.readText(15);
+    beam.charge = in.readInt("the charge");
+    beam.massNumber = in.readReal("the mass number");
+    beam.restEnergy = in.readReal("the rest energy");
+    beam.referenceMomentum = in.readReal("the momentum");
+    if (beam.name == paddedElectronName())
+        beam.massNumber = kElectronRestEnergy / kAtomicMassUnit;
+    beam.isIon = ionFlag == 1;
+    updateKinematics(beam, EnergyKind::Momentum, beam.referenceMomentum);
+}
+
+void readStepRecord(RunSettings& run, Scanner& in)
+{
+    const int atEnds = in.readInt("the step flag");
+    run.maxSteps = in.readInt("the number of steps");
+    run.maxStep = in.readReal("the step length");
+    run.stepAtElementEnds = atEnds == 1;
+    if (run.maxSteps < 1)
+        run.maxSteps = 20;
+    run.maxStepsBox = run.maxSteps;
+}
+
+void readRecord(State& state, Scanner& in, int type)
+{
+    RunSettings& run = state.run;
+    switch (type) {
+    case 1:
+        state.ringClosed = in.readInt("the ring flag") == 1;
+        break;
+    case 2:
+    case 101: {
+        const double momentum = in.readReal("the momentum");
+        state.beamCurrent = in.readReal("the beam current");
+        updateKinematics(state.beam, EnergyKind::Momentum, momentum);
+        break;
+    }
+    case 5:
+        readStepRecord(run, in);
+        break;
+    case 10: {
+        const std::string keyword = in.restOfLine();
+        run.showTrajectory = keyword == " traj";
+        run.showBeamSize = keyword == " beam";
+        run.showBetaFunctions = keyword == " beta";
+        break;
+    }
+    case 21:
+        run.x0 = in.readReal("x0");
+        run.xp0 = in.readReal("x0'");
+        run.y0 = in.readReal("y0");
+        run.yp0 = in.readReal("y0'");
+        break;
+    case 22:
+        run.d0 = in.readReal("D0");
+        run.dp0 = in.readReal("D0'");
+        run.delta = in.readReal("the momentum deviation");
+        break;
+    case 23:
+        readStartFunctions(run, in);
+        break;
+    case 24:
+        readEmittances(state, in);
+        break;
+    case 25:
+        run.etaX0 = in.readReal("eta0");
+        run.etaPX0 = in.readReal("eta0'");
+        break;
+    case 30:
+        readParticleRecord(state, in);
+        break;
+    case 50:
+        readElementRecords(state, in);
+        break;
+    case 102:
+        setElementCount(state, in, in.readInt("the element count"));
+        state.line.superPeriods = in.readInt("the number of superperiods");
+        state.line.length = in.readReal("the line length");
+        state.drawScale = in.readReal("the drawing scale");
+        break;
+    case 103:
+        state.rf.frequency = in.readReal("the RF frequency");
+        state.rf.voltage = in.readReal("the RF voltage");
+        state.rf.power = in.readReal("the RF power");
+        state.rf.cavities = in.readInt("the number of cavities");
+        state.rf.miscLoss = in.readReal("the miscellaneous losses");
+        break;
+    case 201:
+        setElementCount(state, in, in.readInt("the element count"));
+        state.line.length = in.readReal("the line length");
+        state.drawScale = in.readReal("the drawing scale");
+        break;
+    default:
+        break;
+    }
+}
+
+void readCurrentFormat(State& state, Scanner& in)
+{
+    while (!in.atEnd()) {
+        const int type = in.readInt("a record type");
+        readRecord(state, in, type);
+        in.skipLine();
+        state.beam.referenceMomentum = state.beam.momentum;
+        particleParameter(state.beam, state.electron);
+    }
+}
+
+// ----- older formats: fixed sequences of lines
+
+void readOldHeader(State& state, Scanner& in, int ringFlag)
+{
+    state.ringClosed = ringFlag == 1;
+    if (!state.ringClosed) {
+        setElementCount(state, in, in.readInt("the element count"));
+        state.line.length = in.readReal("the line length");
+        state.drawScale = in.readReal("the drawing scale");
+        in.skipLine();
+        return;
+    }
+    const double momentum = in.readReal("the momentum");
+    state.beamCurrent = in.readReal("the beam current");
+    updateKinematics(state.beam, EnergyKind::Momentum, momentum);
+    in.nextLine("the element count");
+    setElementCount(state, in, in.readInt("the element count"));
+    state.line.superPeriods = in.readInt("the number of superperiods");
+    state.line.length = in.readReal("the line length");
+    state.drawScale = in.readReal("the drawing scale");
+    in.nextLine("the RF settings");
+    state.rf.frequency = in.readReal("the RF frequency");
+    state.rf.voltage = in.readReal("the RF voltage");
+    state.rf.power = in.readReal("the RF power");
+    state.rf.cavities = in.readInt("the number of cavities");
+    state.rf.miscLoss = in.readReal("the miscellaneous losses");
+    in.skipLine();
+}
+
+int renumberedOldCode(int code)
+{
+    switch (code) {
+    case 20:
+        return 21;
+    case 21:
+        return 22;
+    case 30:
+        return 31;
+    case 31:
+        return 32;
+    case 32:
+        return 33;
+    default:
+        return code;
+    }
+}
+
+void readOldElements(State& state, Scanner& in, int version)
+{
+    for (int i = 1; i <= state.line.count; ++i) {
+        LatticeElement& e = readElementHead(state, in, i);
+        if (version == 0) {
+            e.s = in.readReal("an element value");
+            e.length = in.readReal("an element value");
+            e.curvature = in.readReal("an element value");
+            e.k = in.readReal("an element value");
+            e.m = in.readReal("an element value");
+            e.pumpSpeed = in.readReal("an element value");
+            if (e.code == code::kRectangularBend)
+                e.ain = e.aout = e.length * e.curvature / 2;
+        } else {
+            readElementReals(e, in, version == 2);
+        }
+        // the older formats numbered the quadrupole and sextupole kinds one lower
+        e.code = renumberedOldCode(e.code);
+        in.nextLine("the drawing line");
+        readBox(state, in, i);
+        // the file may end after the last drawing line: an empty keyword line
+        if (i < state.line.count)
+            in.nextLine("the next element line");
+        else
+            in.skipLine();
+    }
+}
+
+void readOldOptics(State& state, Scanner& in)
+{
+    RunSettings& run = state.run;
+    const std::string keyword = trimmed(in.restOfLine());
+    if (keyword.empty())
+        return;
+    if (keyword == "traj") {
+        run.showTrajectory = true;
+        in.nextLine("the trajectory start");
+        run.x0 = in.readReal("x0");
+        run.xp0 = in.readReal("x0'");
+        run.y0 = in.readReal("y0");
+        run.yp0 = in.readReal("y0'");
+        in.nextLine("the dispersion start");
+        run.d0 = in.readReal("D0");
+        run.dp0 = in.readReal("D0'");
+        run.delta = in.readReal("the momentum deviation");
+        return;
+    }
+    run.showBeamSize = keyword != "beta";
+    run.showBetaFunctions = keyword != "beam";
+    in.nextLine("the start lattice functions");
+    readStartFunctions(run, in);
+    in.nextLine("the emittances");
+    readEmittances(state, in);
+    in.nextLine("the start dispersion");
+    run.etaX0 = in.readReal("eta0");
+    run.etaPX0 = in.readReal("eta0'");
+}
+
+void readOldSteps(RunSettings& run, Scanner& in, int version)
+{
+    const int atEnds = in.readInt("the step flag");
+    in.nextLine("the step settings");
+    if (version != 1)
+        run.maxSteps = in.readInt("the number of steps");
+    const double stepCm = in.readReal("the step length");
+    run.stepAtElementEnds = atEnds == 1;
+    if (!run.stepAtElementEnds) {
+        run.maxStep = stepCm / 100;
+        if (run.maxSteps < 1)
+            run.maxSteps = 200;
+    }
+    run.maxStepsBox = run.maxSteps;
+}
+
+void readOldParticle(State& state, Scanner& in)
+{
+    BeamParameters& beam = state.beam;
+    in.nextLine("the particle name");
+    beam.name = in.readText(15);
+    in.nextLine("the ion flag");
+    beam.isIon = in.readInt("the ion flag") == 1;
+    in.nextLine("charge, mass number and rest energy");
+    beam.charge = in.readInt("the charge");
+    beam.massNumber = in.readReal("the mass number");
+    beam.restEnergy = in.readReal("the rest energy");
+    if (beam.name == paddedElectronName())
+        beam.massNumber = kElectronRestEnergy / kAtomicMassUnit;
+    in.nextLine("the momentum");
+    beam.referenceMomentum = in.readReal("the momentum");
+    updateKinematics(beam, EnergyKind::Momentum, beam.referenceMomentum);
+}
+
+void readOldFormat(State& state, Scanner& in, int first)
+{
+    const int version = first == 1001 ? 1 : first == 1002 ? 2 : 0;
+    int ringFlag = first;
+    if (version != 0) {
+        ringFlag = in.readInt("the ring flag");
+        in.nextLine("the line header");
+    }
+    readOldHeader(state, in, ringFlag);
+    readOldElements(state, in, version);
+    readOldOptics(state, in);
+    state.run.maxSteps = state.run.maxStepsBox = 200;
+    in.skipLine();
+    if (version == 0 && in.atEnd())
+        return;
+    readOldSteps(state.run, in, version);
+    readOldParticle(state, in);
+}
+
+std::string fileContents(const std::string& fileName, bool& ok)
+{
+    std::ifstream file(fileName, std::ios::binary);
+    ok = static_cast<bool>(file);
+    if (!ok)
+        return {};
+    std::ostringstream buffer;
+    buffer << file.rdbuf();
+    ok = !file.bad();
+    return buffer.str();
+}
+
+} // namespace
+
+std::string longReal(double value)
+{
+    // printf gives "1.50000000000000E+00" with two or three exponent digits; the file has four
+    const std::string text = fmt("%.14E", value);
+    const std::size_t e = text.find('E');
+    if (e == std::string::npos)
+        return (value < 0 ? "" : " ") + text;
+    const std::string mantissa = text.substr(0, e);
+    const int exponent = std::atoi(text.c_str() + e + 1);
+    return (value < 0 ? "" : " ") + mantissa + fmt("E%c%04d", exponent < 0 ? '-' : '+', std::abs(exponent));
+}
+
+std::string latticeFileText(State& state)
+{
+    if (!(state.beam.referenceMomentum > 0))
+        state.beam.referenceMomentum = 1e9;
+    const BeamLine& line = state.line;
+    std::ostringstream out;
+    out << kCurrentLatticeFormat << kLineEnd;
+    out << "1 " << (state.ringClosed ? 1 : 0) << kLineEnd;
+    if (state.ringClosed) {
+        out << "101 " << longReal(state.beam.momentum) << ' ' << longReal(state.beamCurrent) << kLineEnd;
+        out << "102 " << line.count << ' ' << line.superPeriods << ' ' << longReal(line.length) << ' '
+            << longReal(state.drawScale) << kLineEnd;
+        out << "103 " << longReal(state.rf.frequency) << ' ' << longReal(state.rf.voltage) << ' '
+            << longReal(state.rf.power) << ' ' << state.rf.cavities << ' ' << longReal(state.rf.miscLoss)
+            << kLineEnd;
+    } else {
+        out << "201 " << line.count << ' ' << longReal(line.length) << ' ' << longReal(state.drawScale)
+            << kLineEnd;
+    }
+    for (int i = 1; i <= line.count && i <= kMaxElements; ++i) {
+        out << elementLine(state.lastNoDataField, line.at(i)) << kLineEnd;
+        out << drawingLine(line.shape(i)) << kLineEnd;
+    }
+    writeOptics(state.run, out);
+    out << particleLine(state.beam) << kLineEnd;
+    return out.str();
+}
+
+bool readLatticeText(State& state, Messages& messages, const std::string& text, const std::string& fileName)
+{
+    State copy = state;
+    Scanner in(text);
+    try {
+        const int first = in.readInt("the format number");
+        if (first >= kCurrentLatticeFormat) {
+            in.skipLine();
+            readCurrentFormat(copy, in);
+        } else {
+            in.nextLine("the next line");
+            readOldFormat(copy, in, first);
+        }
+    } catch (const ReadError& e) {
+        messages.error("cannot read lattice file " + fileName + ", " + e.what());
+        return false;
+    }
+    state = std::move(copy);
+    return true;
+}
+
+bool writeTextFileSafely(const std::string& fileName, const std::string& text, Messages& messages)
+{
+    namespace fs = std::filesystem;
+    const fs::path target(fileName);
+    fs::path temporary = target;
+    temporary += ".kestrune-tmp";
+    bool ok = false;
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (file) {
+            file.write(text.data(), static_cast<std::streamsize>(text.size()));
+            file.close();
+            ok = !file.fail();
+        }
+    }
+    std::string reason = ok ? std::string() : std::strerror(errno);
+    if (ok) {
+        std::error_code error;
+        fs::rename(temporary, target, error);
+        ok = !error;
+        reason = error.message();
+    }
+    if (!ok) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        messages.error("cannot write file " + fileName + ": " + reason);
+    }
+    return ok;
+}
+
+bool writeLatticeFile(State& state, Messages& messages, const std::string& fileName)
+{
+    return writeTextFileSafely(fileName, latticeFileText(state), messages);
+}
+
+bool readLatticeFile(State& state, Messages& messages, const std::string& fileName)
+{
+    bool ok = false;
+    const std::string text = fileContents(fileName, ok);
+    if (!ok) {
+        messages.error("cannot open lattice file " + fileName);
+        return false;
+    }
+    return readLatticeText(state, messages, text, fileName);
+}
+
+bool saveLatticeAs(State& state, Messages& messages, const std::string& fileName)
+{
+    state.lastSavedFile = fileName;
+    const bool written = writeLatticeFile(state, messages, fileName);
+    if (written)
+        state.lastSaveFolder = std::filesystem::path(fileName).parent_path().string();
+    return written;
+}
+
+bool saveScratchLattice(State& state, Messages& messages)
+{
+    return writeLatticeFile(state, messages, kScratchLatticeFile);
+}
+
+bool openLattice(State& state, Messages& messages, const std::string& fileName)
+{
+    const bool read = readLatticeFile(state, messages, fileName);
+    if (read)
+        state.lastOpenedFile = fileName;
+    if (!(state.beam.momentum > 0))
+        messages.askParticle();
+    return read;
+}
+
+} // namespace kestrune

@@ -1,0 +1,425 @@
+#include "core/io/Listing.h"
+
+#include "core/Format.h"
+#include "core/Kinematics.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+
+namespace kestrune {
+
+namespace {
+
+std::string lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+void add(std::vector<std::string>& lines, std::initializer_list<std::string> texts)
+{
+    lines.insert(lines.end(), texts);
+}
+
+/// A new, empty list at the end of the text; the text is cleared first when lists replace each other.
+ListBlock& newList(ListText& text)
+{
+    if (text.replaceList)
+        text.blocks.clear();
+    text.blocks.emplace_back();
+    ++text.revision;
+    return text.blocks.back();
+}
+
+/// The list written last (a new one on an empty text).
+ListBlock& lastList(ListText& text)
+{
+    if (text.blocks.empty())
+        text.blocks.emplace_back();
+    return text.blocks.back();
+}
+
+/// Where text lines go in list: after its last rows, a new part.
+ListPart& linesPart(ListBlock& list)
+{
+    if (list.parts.empty() || !list.parts.back().rows.empty())
+        list.parts.emplace_back();
+    return list.parts.back();
+}
+
+ListPart& rowsPart(ListBlock& list)
+{
+    if (list.parts.empty())
+        list.parts.emplace_back();
+    return list.parts.back();
+}
+
+/// The list of a plot update: the previous plot update's list is taken out of the text and emptied,
+/// keeping its memory, and goes to the end as the newest list.
+ListBlock& plotUpdateList(ListText& text)
+{
+    ListBlock list;
+    const auto previous = std::find_if(text.blocks.begin(), text.blocks.end(),
+                                       [](const ListBlock& b) { return b.fromPlotUpdate; });
+    if (previous != text.blocks.end()) {
+        list = std::move(*previous);
+        text.blocks.erase(previous);
+    }
+    if (text.replaceList)
+        text.blocks.clear();
+    if (!list.parts.empty()) {
+        ListPart first = std::move(list.parts.front());
+        first.lines.clear();
+        first.rows.clear();
+        list.parts.clear();
+        list.parts.push_back(std::move(first));
+    }
+    list.fromPlotUpdate = true;
+    text.blocks.push_back(std::move(list));
+    ++text.revision;
+    return text.blocks.back();
+}
+
+std::string rowLine(const ListNumberRow& row)
+{
+    std::string line = rightJustify(row.name, 7) + " ";
+    for (double v : row.values)
+        line += fmt("%9.3f", v);
+    return line;
+}
+
+std::size_t lineCount(const ListBlock& list)
+{
+    std::size_t n = 0;
+    for (const ListPart& part : list.parts)
+        n += part.lines.size() + part.rows.size();
+    return n;
+}
+
+std::vector<std::string> formattedLines(const ListText& text)
+{
+    std::size_t n = 0;
+    for (const ListBlock& list : text.blocks)
+        n += lineCount(list);
+    std::vector<std::string> lines;
+    lines.reserve(n);
+    for (const ListBlock& list : text.blocks)
+        for (const ListPart& part : list.parts) {
+            lines.insert(lines.end(), part.lines.begin(), part.lines.end());
+            for (const ListNumberRow& row : part.rows)
+                lines.push_back(rowLine(row));
+        }
+    return lines;
+}
+
+std::string magnetLine(int i, const LatticeElement& e, const BeamParameters& beam, double bRho, double s)
+{
+    const std::string rho = e.curvature != 0 ? cut(fmt("%8.3f", 1 / e.curvature), 10) : std::string(8, ' ');
+    const double k = familyOf(e.code) == static_cast<int>(Family::AlphaMagnet) ? 0.0 : e.k;
+    return fmt("%5d", i) + e.name + fmt("%5d", e.code) + fmt("%8.3f", e.length) + rho + " " +
+           fmt("%8.3f", k) + " " + fmt("%8.3f", e.m * e.length) + " " + fmt("%8.3f", beam.momentum / 1e6) +
+           fmt("%8.3f", bRho * e.curvature) + fmt("%8.3f", bRho * e.k) + fmt("%8.3f", bRho * e.m * e.length) +
+           fmt("%8.3f", s);
+}
+
+std::string latticeLine(const LatticeElement& e)
+{
+    constexpr double kDegrees = 180 / kPi;
+    return "   " + e.name + fmt("%5d", e.code) + fmt("%10.5f", e.length) + fmt("%10.5f", e.curvature) +
+           fmt("%10.5f", e.ain * kDegrees) + fmt("%10.5f", e.aout * kDegrees) + fmt("%10.5f", e.k) +
+           fmt("%10.5f", e.s + e.length);
+}
+
+} // namespace
+
+void addList(State& state, const std::vector<std::string>& lines)
+{
+    ListPart& part = linesPart(newList(state.listing));
+    part.lines.insert(part.lines.end(), lines.begin(), lines.end());
+}
+
+void appendToList(State& state, const std::vector<std::string>& lines)
+{
+    ListPart& part = linesPart(lastList(state.listing));
+    part.lines.insert(part.lines.end(), lines.begin(), lines.end());
+    ++state.listing.revision;
+}
+
+void clearList(State& state)
+{
+    state.listing.blocks.clear();
+    ++state.listing.revision;
+}
+
+std::vector<std::string> listLines(const State& state)
+{
+    return formattedLines(state.listing);
+}
+
+std::size_t newestListLine(const State& state)
+{
+    const std::vector<ListBlock>& blocks = state.listing.blocks;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i + 1 < blocks.size(); ++i)
+        n += lineCount(blocks[i]);
+    return n;
+}
+
+void setListTitle(State& state, const std::string& title)
+{
+    state.listing.title = title;
+}
+
+void magnetList(State& state, Messages& messages)
+{
+    std::vector<std::string> lines{
+        "",
+        "",
+        "Magnet Lattice",
+        separatorLine(),
+        "    # Name code    l(m)  rho(m) k(1/m^2) ml(1/m^2) cp(MeV)    B(T)  B'(T/m) B\"*l(T/m) s(m)",
+        separatorLine(),
+        ""};
+    BeamParameters& beam = state.beam;
+    updateKinematics(beam, EnergyKind::Momentum, beam.referenceMomentum);
+    double bRho = beam.momentum / kSpeedOfLight / beam.charge; // T m
+    double s = 0;
+    for (int i = 1; i <= state.line.count && i <= kMaxElements; ++i) {
+        const LatticeElement& e = state.line.at(i);
+        if (e.code == code::kLinac) {
+            updateKinematics(beam, EnergyKind::Kinetic, beam.kineticEnergy + e.linacField * e.length);
+            bRho = beam.momentum / kSpeedOfLight / beam.charge;
+        }
+        s += e.length;
+        lines.push_back(magnetLine(i, e, beam, bRho, s));
+    }
+    lines.push_back(separatorLine());
+    addList(state, lines);
+    messages.showList();
+}
+
+void LatticeFunctionList::row(int index, const ListRow& values)
+{
+    ListText& text = m_state.listing;
+    if (index == 0) {
+        ListBlock& list = m_writer == ListWriter::PlotUpdate ? plotUpdateList(text) : newList(text);
+        std::vector<std::string>& lines = linesPart(list).lines;
+        add(lines, {"", text.title, "", separatorLine(), ""});
+        if (m_state.run.showBetaFunctions)
+            lines.push_back(
+                "   Name   betax(m)  alphax    dnuex   eta(m)  etap(mr) betay(m)  alphay    dnuey     s(m)");
+        else if (m_state.run.showBeamSize)
+            lines.push_back(
+                "   Name  sig_x(mm) betax(m)   dnuex   eta(m) etap(mr) sig_y(mm) betay(m)   dnuey     s(m)");
+        std::string line = "  Start ";
+        for (std::size_t j = 0; j < 8; ++j)
+            line += fmt("%9.3f", values[j]);
+        lines.push_back(line + fmt("%9.3f", 0.0));
+        return;
+    }
+    ListNumberRow row;
+    if (index <= kMaxElements)
+        row.name = m_state.line.at(index).name;
+    std::copy(values.begin(), values.end(), row.values.begin());
+    rowsPart(lastList(text)).rows.push_back(std::move(row));
+    ++text.revision;
+}
+
+void matrixList(State& state, Messages& messages)
+{
+    std::vector<std::string> lines{
+        " ", " ", "x-Matrix by Print", "6x6 transformation matrix for one period", separatorLine(), ""};
+    for (const auto& row : state.matrix.m) {
+        std::string line = "   ";
+        for (double v : row)
+            line += fmt("%10.5f", v);
+        lines.push_back(line);
+    }
+    add(lines, {separatorLine(), ""});
+    addList(state, lines);
+    messages.showList();
+}
+
+void ringParameterList(State& state, Messages& messages)
+{
+    const RingParameters& r = state.ringParams;
+    const BeamParameters& beam = state.beam;
+    // a value that could not be computed (no bends, no periodic solution) reads "n/a"
+    addList(state,
+            {separatorLine(),
+             "",
+             "Storage Ring Parameters",
+             "",
+             separatorLine(),
+             cut("   particle............................. = " + beam.name, 58),
+             "   particle momentum, cp................ = " + siFormat(beam.momentum, "eV"),
+             "   gamma ............................... = " + fmt("%10.5f", beam.gamma),
+             "   beam current......................... = " + siFormat(state.beamCurrent, "A"),
+             "   ring circumference,C................. = " + fmtOrNa("%10.5f", r.circumference) + " m",
+             "   energy loss/turn .................... = " + siFormatOrNa(r.energyLoss, "eV"),
+             "   tot. radiation power ................ = " + siFormatOrNa(r.radiationPower, "W"),
+             "   horiz.damping time .................. = " + siFormatOrNa(r.dampingTimeX, "sec"),
+             "   vert.damping time ................... = " + siFormatOrNa(r.dampingTimeY, "sec"),
+             "   synchrotron damping time ............ = " + siFormatOrNa(r.dampingTimeS, "sec"),
+             "",
+             separatorLine(),
+             "",
+             "   betatron tunes,Q_x................... = " + fmtOrNa("%10.5f", r.tuneX),
+             "                  Q_y .................. = " + fmtOrNa("%10.5f", r.tuneY),
+             "   natural chromaticity,xi_xo ...........= " + fmtOrNa("%10.5f", r.chromaticityX),
+             "                        xi_yo ...........= " + fmtOrNa("%10.5f", r.chromaticityY),
+             "   corrected chromaticity,xi_x ..........= " + fmtOrNa("%10.5f", r.correctedChromaticityX),
+             "                          xi_y ..........= " + fmtOrNa("%10.5f", r.correctedChromaticityY),
+             "",
+             separatorLine(),
+             "",
+             "   horiz.beam emittance ................ = " + siFormatOrNa(r.emittanceX, "m"),
+             "   vert.beam emittance ................. = " + siFormatOrNa(r.emittanceY, "m"),
+             "   coupling ............................ = " + fmtOrNa("%10.5f", r.coupling * 100) + " %",
+             "   rel.energy spread ................... = " + fmtOrNa("%10.5f", r.energySpread * 100) + " %",
+             "   momentum compaction factor, alpha_c . = " + fmtOrNa("%10.6f", r.momentumCompaction),
+             "",
+             separatorLine(),
+             "",
+             "   radiation integrals,I1 ...............= " + fmtOrNa("%10.4g", r.i1),
+             "                       I2 ...............= " + fmtOrNa("%10.4g", r.i2) + " 1/m",
+             "                       I3 ...............= " + fmtOrNa("%10.4g", r.i3) + " 1/m^2",
+             "                       I4 ...............= " + fmtOrNa("%10.4g", r.i4) + " 1/m",
+             "                       I5 ...............= " + fmtOrNa("%10.4g", r.i5) + " 1/m",
+             "",
+             separatorLine(),
+             ""});
+    messages.showList();
+}
+
+void beamParameterList(State& state, Messages& messages)
+{
+    const BeamParameters& beam = state.beam;
+    const double mc2 = beam.restEnergy;
+    const double cp0 = beam.referenceMomentum;
+    const double eKin0 = std::sqrt(cp0 * cp0 + mc2 * mc2) - mc2;
+    const double gamma0 = eKin0 / mc2 + 1;
+    const double beta0 = cp0 / (eKin0 + mc2);
+    std::vector<std::string> lines{separatorLine(),
+                                   "",
+                                   "   Beam Parameter List",
+                                   "",
+                                   separatorLine(),
+                                   cut("   Particle Type:                   " + beam.name, 51) +
+                                       (beam.massNumber > 1 ? "-ion" : ""),
+                                   "   rest mass,                mc^2 = " + siFormat(mc2, "eV")};
+    if (beam.isIon)
+        add(lines, {"   Charge Multiplicity,       Z = " + std::to_string(beam.charge),
+                    "   Atomic mass units,         A = " + fmt("%8.3f", beam.massNumber)});
+    add(lines,
+        {"   init.kinetic Energy,     E_kin = " + siFormat(eKin0, "eV"),
+         "   init.particle momentum,     cp = " + siFormat(cp0, "eV"),
+         "   init.relativistic factor,gamma = " + fmt("%8.3f", gamma0),
+         "   init.particle velocity,    v/c = " + fmt("%8.3f", beta0),
+         "   norm. emittance,   eps_x*gamma = " + fmt("%8.3f", state.lf.epsX * gamma0 * 1e6) + " mm*mrad",
+         "   norm. emittance,   eps_y*gamma = " + fmt("%8.3f", state.lf.epsY * gamma0 * 1e6) + " mm*mrad",
+         separatorLine(), ""});
+    addList(state, lines);
+    messages.showList();
+}
+
+void rfParameterList(State& state, Messages& messages)
+{
+    const RfParameters& rf = state.rf;
+    const std::string dots = " = ..........";
+    addList(state,
+            {separatorLine(),
+             "",
+             "   Rf-parameter",
+             "",
+             separatorLine(),
+             "   rf-frequency,            f_rf" + dots + fmt("%10.4g", rf.frequency / 1e6) + " MHz",
+             "   harmonic number,            h" + dots + fmt("%10.4g", state.ringParams.harmonicNumber),
+             "   momentum compaction,    eta_c" + dots + fmt("%10.4g", rf.slipFactor),
+             "   tot. available rf-power, P_rf" + dots + fmt("%10.5f", rf.power / 1000) + " kW",
+             "",
+             separatorLine(),
+             "   cavity parameters:",
+             separatorLine(),
+             "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
+             "   tot. cavity length,    CavLen" + dots + fmt("%10.4g", rf.cavityLength) + " m",
+             "   tot.cavity voltage,      V_rf" + dots + fmt("%10.5f", rf.voltage / 1e6) + " MV",
+             "   energy acceptance     dE/E_rf" + dots + fmt("%10.5f", rf.energyAcceptance * 100) + " %",
+             cut("   cavity material,                          " + rf.cavityMaterial, 55),
+             "   tot.shunt impedance,   CavImp" + dots + fmt("%10.5f", rf.shuntImpedance / 1e6) + " MOhm",
+             "   cavity losses,          P_cav" + dots + fmt("%10.5f", rf.cavityLossPower / 1000) + " kW",
+             "   misc. rf losses        P_misc" + dots + fmt("%10.5f", rf.miscLossPower / 1000) + " kW",
+             "   available beam power,     P_b" + dots + fmt("%10.5f", rf.beamPower / 1000) + " kW",
+             "   maximum beam current,     I_b" + dots + fmt("%10.5f", rf.maxBeamCurrent * 1000) + " mA",
+             separatorLine(),
+             ""});
+    messages.showList();
+}
+
+void latticeList(State& state, Messages& messages)
+{
+    std::vector<std::string> lines{
+        "",
+        separatorLine(),
+        "   lattice structure and magnet parameters",
+        separatorLine(),
+        "    name   ID      l(m) 1/rho(1/m) Ain(deg)  Aout(deg)  k(1/m^2)      s(m)",
+        "   Start                                                       " + fmt("%10.5f", 0.0)};
+    for (int i = 1; i <= state.line.count && i <= kMaxElements; ++i)
+        lines.push_back(latticeLine(state.line.at(i)));
+    // before the ring is expanded there is no full ring: the end is the end of the line
+    const int last = state.ringElementCount;
+    const double end = last >= 1 && last <= kMaxElements ? state.line.at(last).s + state.line.at(last).length
+                                                         : state.line.length;
+    add(lines,
+        {"   End                                      " + cut(fmt("%10.5f", end), 10), separatorLine()});
+    addList(state, lines);
+    messages.showList();
+}
+
+std::string listFileText(const ListText& listing)
+{
+    std::string text;
+    for (const std::string& line : formattedLines(listing))
+        text += line + "\r\n";
+    return text;
+}
+
+bool saveListAs(State& state, Messages& messages, const std::string& fileName)
+{
+    if (!writeTextFileSafely(fileName, listFileText(state.listing), messages))
+        return false;
+    state.lastSavedFile = fileName;
+    state.lastSaveFolder = std::filesystem::path(fileName).parent_path().string();
+    return true;
+}
+
+std::string saveDialogFolder(const State& state, const std::string& workingFolder)
+{
+    return state.lastSaveFolder.empty() ? workingFolder : state.lastSaveFolder;
+}
+
+std::string listFilePreset(const State& state, const std::string& workingFolder)
+{
+    return exportFilePreset(state, workingFolder, ".txt");
+}
+
+std::string exportFilePreset(const State& state, const std::string& workingFolder,
+                             const std::string& extension)
+{
+    const std::filesystem::path folder(saveDialogFolder(state, workingFolder));
+    if (state.lastOpenedFile.empty())
+        return folder.string();
+    // never the lattice file's own name: saving the list under it would overwrite the lattice
+    const std::filesystem::path lattice = std::filesystem::path(state.lastOpenedFile).filename();
+    const std::string latticeExtension = lower(lattice.extension().string());
+    const std::string stem = lattice.stem().string();
+    const std::string wanted = lower(extension);
+    const std::string word = wanted == ".txt" ? "-list" : "-export";
+    return (folder / (latticeExtension == wanted ? stem + word + extension : stem + extension)).string();
+}
+
+} // namespace kestrune

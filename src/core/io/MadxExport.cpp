@@ -1,0 +1,320 @@
+#include "core/io/MadxExport.h"
+
+#include "core/Format.h"
+#include "core/io/LatticeFile.h"
+#include "core/optics/BetaFunctions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace kestrune {
+
+namespace {
+
+std::string lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string num(double value)
+{
+    // whole numbers as integers ("150", not "1.5e+02"); everything else in its shortest exact form
+    if (value == std::floor(value) && std::fabs(value) < 1e15)
+        return fmt("%.0f", value);
+    return shortestFloat(value);
+}
+
+// Kind of an element without a MAD-X counterpart, for the refusal; empty when it has one.
+std::string missingKind(int elementCode)
+{
+    switch (elementCode) {
+    case code::kLinac:
+        return "linac section";
+    case code::kEinzelLens:
+        return "einzel lens";
+    case code::kElectrostatic:
+        return "electrostatic accelerator";
+    default:
+        break;
+    }
+    switch (familyOf(elementCode)) {
+    case static_cast<int>(Family::Drift):
+    case static_cast<int>(Family::Bend):
+    case static_cast<int>(Family::Quadrupole):
+    case static_cast<int>(Family::Sextupole):
+    case static_cast<int>(Family::Pump):
+        return {};
+    case static_cast<int>(Family::AlphaMagnet):
+        return "alpha magnet";
+    default:
+        return "element code " + std::to_string(elementCode);
+    }
+}
+
+// The MAD-X definition of an element after its label, without the final ';'.
+std::string definition(const LatticeElement& e)
+{
+    const double angle = e.curvature * e.length;
+    std::string text;
+    switch (familyOf(e.code)) {
+    case static_cast<int>(Family::Bend): {
+        const bool rectangular = e.code == code::kRectangularBend;
+        double length = e.length;
+        if (rectangular && angle != 0)
+            length = e.length * std::sin(angle / 2) / (angle / 2); // the chord, as rbarc reads it
+        text = std::string(rectangular ? "rbend" : "sbend") + ", l=" + num(length) + ", angle=" + num(angle);
+        if (e.k != 0)
+            text += ", k1=" + num(e.k);
+        double e1 = rectangular ? e.ain - angle / 2 : e.code == code::kWedgeBend ? e.ain : 0;
+        double e2 = rectangular ? e.aout - angle / 2 : e.code == code::kWedgeBend ? e.aout : 0;
+        // faces of a rectangular magnet that differ from angle/2 by rounding only are its own faces
+        const double rounding = 1e-14 * std::max(1.0, std::fabs(angle));
+        if (rectangular && std::fabs(e1) < rounding)
+            e1 = 0;
+        if (rectangular && std::fabs(e2) < rounding)
+            e2 = 0;
+        if (e1 != 0)
+            text += ", e1=" + num(e1);
+        if (e2 != 0)
+            text += ", e2=" + num(e2);
+        if (e.gap != 0) {
+            // faces carry the fringe term of the full gap G as MAD-X's hgap = G/2 with fint = 1/3; a sector
+            // magnet has no faces, so it keeps hgap without a fringe field
+            text += ", hgap=" + num(e.gap / 2);
+            if (e.code != code::kSectorBend)
+                text += ", fint=" + num(1.0 / 3.0);
+        }
+        return text;
+    }
+    case static_cast<int>(Family::Quadrupole):
+        return "quadrupole, l=" + num(e.length) + ", k1=" + num(e.k);
+    case static_cast<int>(Family::Sextupole):
+        text = "sextupole, l=" + num(e.length) + ", k2=" + num(e.m);
+        if (e.code == code::kSextupoleSpecial)
+            text += ", type=\"special\"";
+        return text;
+    case static_cast<int>(Family::Pump):
+        // MAD-X has no vacuum pump: a marker whose type carries the pumping speed
+        return "marker, type=\"vacuum pump " + num(e.pumpSpeed) + " l/s\"";
+    default:
+        return "drift, l=" + num(e.length);
+    }
+}
+
+bool validName(const std::string& name)
+{
+    static const std::set<std::string> reserved{
+        "line",  "sequence", "endsequence", "beam",       "use",       "call",   "option", "marker",
+        "drift", "sbend",    "rbend",       "quadrupole", "sextupole", "return", "stop",   "exit",
+        "quit",  "title",    "value",       "print",      "if",        "while",  "macro",  "exec",
+        "real",  "int",      "const",       "shared",     "twiss",     "select", "match",  "endmatch"};
+    if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0])))
+        return false;
+    for (char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.')
+            return false;
+    return reserved.count(lower(name)) == 0;
+}
+
+std::string beamLine(const BeamParameters& beam)
+{
+    std::string particle;
+    const double massGeV = beam.restEnergy / 1e9;
+    const std::string name =
+        lower(beam.name.substr(std::min(beam.name.find_first_not_of(' '), beam.name.size())));
+    if (!beam.isIon && name == "electron")
+        particle = "particle=electron";
+    else if (!beam.isIon && name == "proton")
+        particle = "particle=proton";
+    else
+        particle = "particle=ion, mass=" + num(massGeV) + ", charge=" + std::to_string(beam.charge);
+    const double pc = (beam.referenceMomentum > 0 ? beam.referenceMomentum : beam.momentum) / 1e9;
+    return "beam, " + particle + ", pc=" + num(pc) + ";";
+}
+
+std::string keyword(const LatticeElement& e)
+{
+    switch (e.code) {
+    case code::kLinac:
+        return "LINAC";
+    case code::kEinzelLens:
+        return "EINZELLENS";
+    case code::kElectrostatic:
+        return "ELSTATACC";
+    case code::kRectangularBend:
+        return "RBEND";
+    default:
+        break;
+    }
+    switch (familyOf(e.code)) {
+    case static_cast<int>(Family::Bend):
+        return "SBEND";
+    case static_cast<int>(Family::Quadrupole):
+        return "QUADRUPOLE";
+    case static_cast<int>(Family::Sextupole):
+        return "SEXTUPOLE";
+    case static_cast<int>(Family::Pump):
+        return "MARKER";
+    case static_cast<int>(Family::AlphaMagnet):
+        return "ALPHAMAGNET";
+    default:
+        return "DRIFT";
+    }
+}
+
+class RowCollector : public ListSink
+{
+public:
+    void row(int index, const ListRow& values) override { rows.emplace_back(index, values); }
+    std::vector<std::pair<int, ListRow>> rows;
+};
+
+class Quiet : public Messages
+{
+public:
+    void error(const std::string&) override {}
+    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return false; }
+    void askParticle() override {}
+};
+
+} // namespace
+
+std::optional<std::string> madxText(const State& state, Messages& messages)
+{
+    const BeamLine& line = state.line;
+    if (line.count <= 0) {
+        messages.error("define a beam line first!");
+        return std::nullopt;
+    }
+    std::vector<std::string> missing;
+    for (int i = 1; i <= line.count; ++i) {
+        const std::string kind = missingKind(line.at(i).code);
+        if (!kind.empty())
+            missing.push_back(line.at(i).name.empty()
+                                  ? kind + " (element " + std::to_string(i) + ")"
+                                  : line.at(i).name + " (" + kind + ", element " + std::to_string(i) + ")");
+    }
+    if (!missing.empty()) {
+        std::string text = "cannot export to MAD-X: no MAD-X element for ";
+        for (std::size_t i = 0; i < missing.size() && i < 10; ++i)
+            text += (i == 0 ? "" : ", ") + missing[i];
+        if (missing.size() > 10)
+            text += " and " + std::to_string(missing.size() - 10) + " more";
+        messages.error(text);
+        return std::nullopt;
+    }
+
+    // one definition per distinct element; a name used for different elements gets a suffix
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>>
+        byName; // lower name -> (def, label)
+    std::set<std::string> labels;
+    std::vector<std::string> labelOf(static_cast<std::size_t>(line.count) + 1);
+    std::vector<std::string> definitions;
+    for (int i = 1; i <= line.count; ++i) {
+        const LatticeElement& e = line.at(i);
+        const std::string def = definition(e);
+        const std::string base = validName(e.name) ? e.name : "E" + std::to_string(i);
+        auto& variants = byName[lower(base)];
+        const auto same =
+            std::find_if(variants.begin(), variants.end(), [&](const auto& v) { return v.first == def; });
+        if (same != variants.end()) {
+            labelOf[static_cast<std::size_t>(i)] = same->second;
+            continue;
+        }
+        std::string label = base;
+        for (int n = 2; labels.count(lower(label)) > 0; ++n)
+            label = base + "_" + std::to_string(n);
+        labels.insert(lower(label));
+        variants.emplace_back(def, label);
+        labelOf[static_cast<std::size_t>(i)] = label;
+        definitions.push_back(label + ": " + def + ";");
+    }
+
+    std::ostringstream out;
+    out << "! beam line written by Kestrune: " << line.count << " elements, " << num(line.length) << " m";
+    if (line.superPeriods > 1)
+        out << ", one of " << line.superPeriods << " superperiods";
+    out << "\n" << beamLine(state.beam) << "\noption, rbarc=true;\n\n";
+    for (const std::string& d : definitions)
+        out << d << '\n';
+    out << '\n' << kMadxSequenceName << ": sequence, l=" << num(line.length) << ", refer=entry;\n";
+    for (int i = 1; i <= line.count; ++i)
+        out << labelOf[static_cast<std::size_t>(i)] << ", at=" << num(line.at(i).s) << ";\n";
+    out << "endsequence;\n\nuse, sequence=" << kMadxSequenceName << ";\n";
+    return out.str();
+}
+
+bool writeMadxFile(const State& state, Messages& messages, const std::string& fileName)
+{
+    const std::optional<std::string> text = madxText(state, messages);
+    return text && writeTextFileSafely(fileName, *text, messages);
+}
+
+std::optional<TfsTable> latticeFunctionsTable(const State& state, Messages& messages)
+{
+    if (state.line.count <= 0) {
+        messages.error("define a beam line first!");
+        return std::nullopt;
+    }
+    State pass = state;
+    pass.run.showBetaFunctions = true;
+    pass.run.showBeamSize = false;
+    pass.run.showTrajectory = false;
+    RowCollector rows;
+    Quiet quiet;
+    linePass(pass, quiet, nullptr, &rows);
+
+    TfsTable table;
+    const BeamParameters& beam = state.beam;
+    const double restGeV = beam.restEnergy / 1e9;
+    const double pcGeV = beam.referenceMomentum / 1e9;
+    const double energyGeV = std::sqrt(pcGeV * pcGeV + restGeV * restGeV);
+    const double q1 = rows.rows.empty() ? 0 : rows.rows.back().second[2];
+    const double q2 = rows.rows.empty() ? 0 : rows.rows.back().second[7];
+    std::string particle = beam.name.substr(std::min(beam.name.find_first_not_of(' '), beam.name.size()));
+    for (char& c : particle)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    auto text = [](const std::string& name, const std::string& value) {
+        return TfsHeader{name, fmt("%%%02zus", value.size()), value};
+    };
+    auto real = [](const std::string& name, double value) { return TfsHeader{name, "%le", num(value)}; };
+    table.header = {text("NAME", "TWISS"),
+                    text("TYPE", "TWISS"),
+                    text("SEQUENCE", "LATTICE"),
+                    text("PARTICLE", particle),
+                    real("MASS", restGeV),
+                    real("CHARGE", beam.charge),
+                    real("ENERGY", energyGeV),
+                    real("PC", pcGeV),
+                    real("GAMMA", energyGeV / restGeV),
+                    real("LENGTH", state.line.length),
+                    real("Q1", q1),
+                    real("Q2", q2),
+                    text("ORIGIN", "Kestrune")};
+    table.columns = {"NAME", "KEYWORD", "S", "L", "BETX", "ALFX", "MUX", "DX", "DPX", "BETY", "ALFY", "MUY"};
+    table.formats = {"%s", "%s"};
+    table.formats.resize(table.columns.size(), "%le");
+    for (const auto& [index, v] : rows.rows) {
+        const bool start = index == 0;
+        const LatticeElement* e = start ? nullptr : &state.line.at(index);
+        // list row: betaX, alphaX, phiX, eta, eta', betaY, alphaY, phiY, s
+        table.rows.push_back({start ? "LATTICE$START" : e->name, start ? "MARKER" : keyword(*e), num(v[8]),
+                              num(start ? 0.0 : e->length), num(v[0]), num(v[1]), num(v[2]), num(v[3]),
+                              num(v[4]), num(v[5]), num(v[6]), num(v[7])});
+    }
+    return table;
+}
+
+bool writeTfsFile(const State& state, Messages& messages, const std::string& fileName)
+{
+    const std::optional<TfsTable> table = latticeFunctionsTable(state, messages);
+    return table && writeTextFileSafely(fileName, tfsText(*table), messages);
+}
+
+} // namespace kestrune

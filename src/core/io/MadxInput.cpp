@@ -1,0 +1,773 @@
+#include "core/io/MadxInput.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kestrune {
+
+namespace {
+
+using Tokens = std::vector<MadxToken>;
+
+// Nodes a line or sequence may expand to before it is refused as far too long.
+constexpr std::size_t kNodeLimit = 1000000;
+// Files a `call` may nest.
+constexpr int kCallDepth = 20;
+// Deferred definitions that refer to each other deeper than this are taken as circular.
+constexpr int kEvaluationDepth = 500;
+
+struct Statement
+{
+    std::string text;
+    int line = 0;
+};
+
+// Cuts the text into statements at ';', without comments (!, //, /* */); braces keep a macro or an
+// if-block together; '&' (an old continuation mark) is a blank.
+std::vector<Statement> splitStatements(const std::string& text)
+{
+    std::vector<Statement> statements;
+    Statement current;
+    int line = 1;
+    int braces = 0;
+    auto finish = [&]() {
+        if (current.text.find_first_not_of(" \t\r\n") != std::string::npos)
+            statements.push_back(current);
+        current = Statement{};
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n') {
+            ++line;
+            current.text += ' ';
+            continue;
+        }
+        if (c == '!' || (c == '/' && i + 1 < text.size() && text[i + 1] == '/')) {
+            while (i + 1 < text.size() && text[i + 1] != '\n')
+                ++i;
+            continue;
+        }
+        if (c == '/' && i + 1 < text.size() && text[i + 1] == '*') {
+            const std::size_t end = text.find("*/", i + 2);
+            const std::size_t stop = end == std::string::npos ? text.size() : end + 2;
+            line += static_cast<int>(std::count(text.begin() + static_cast<std::ptrdiff_t>(i),
+                                                text.begin() + static_cast<std::ptrdiff_t>(stop), '\n'));
+            i = stop - 1;
+            current.text += ' ';
+            continue;
+        }
+        if (current.text.find_first_not_of(" \t\r") == std::string::npos &&
+            !std::isspace(static_cast<unsigned char>(c)))
+            current.line = line;
+        if (c == '"' || c == '\'') {
+            const std::size_t close = text.find(c, i + 1);
+            const std::size_t stop = close == std::string::npos ? text.size() - 1 : close;
+            const std::string quoted = text.substr(i, stop - i + 1);
+            line += static_cast<int>(std::count(quoted.begin(), quoted.end(), '\n'));
+            current.text += quoted;
+            i = stop;
+            continue;
+        }
+        if (c == '{')
+            ++braces;
+        else if (c == '}')
+            braces = std::max(0, braces - 1);
+        if (c == ';' && braces == 0) {
+            finish();
+            continue;
+        }
+        current.text += c == '&' || c == '\r' || c == '\t' ? ' ' : c;
+    }
+    finish();
+    return statements;
+}
+
+bool isSymbol(const Tokens& t, std::size_t i, const char* symbol)
+{
+    return i < t.size() && t[i].kind == MadxToken::Kind::Symbol && t[i].value == symbol;
+}
+
+bool isName(const Tokens& t, std::size_t i)
+{
+    return i < t.size() && t[i].kind == MadxToken::Kind::Name;
+}
+
+const std::set<std::string>& driftClassSet()
+{
+    static const std::set<std::string> classes{
+        "marker",  "monitor", "hmonitor", "vmonitor", "instrument", "placeholder", "kicker",
+        "hkicker", "vkicker", "tkicker",  "rfcavity", "collimator", "rcollimator", "ecollimator"};
+    return classes;
+}
+
+const std::set<std::string>& baseClasses()
+{
+    static const std::set<std::string> classes = [] {
+        std::set<std::string> c = driftClassSet();
+        for (const char* name : {"drift",       "sbend",     "rbend",     "quadrupole",  "sextupole",
+                                 "octupole",    "multipole", "solenoid",  "dipedge",     "srotation",
+                                 "xrotation",   "yrotation", "changeref", "translation", "crabcavity",
+                                 "rfmultipole", "beambeam",  "matrix",    "elseparator", "wire",
+                                 "nllens",      "twcavity",  "hacdipole", "vacdipole",   "rfcavity"})
+            c.insert(name);
+        return c;
+    }();
+    return classes;
+}
+
+// Commands that say nothing about the beam line and are passed over without a remark.
+const std::set<std::string>& quietCommands()
+{
+    static const std::set<std::string> commands{
+        "twiss",   "select",   "match",     "endmatch", "vary",      "constraint", "lmdif",    "migrad",
+        "simplex", "jacobian", "weight",    "global",   "emit",      "write",      "plot",     "title",
+        "set",     "show",     "value",     "print",    "printf",    "assign",     "system",   "save",
+        "survey",  "track",    "endtrack",  "start",    "run",       "observe",    "dynap",    "help",
+        "esave",   "delete",   "readtable", "setvars",  "fill",      "coguess",    "correct",  "usemonitor",
+        "usekick", "ealign",   "efcomp",    "eoption",  "eprint",    "seterr",     "makethin", "dumpsequ",
+        "resbeam", "create",   "touschek",  "aperture", "sodd",      "savebeta",   "beta0",    "resplot",
+        "setplot", "plot",     "ibs",       "sxfread",  "sxfwrite",  "tabstring",  "table",    "fill_knob",
+        "shrink",  "option",   "sixtrack",  "c6t",      "dumptable", "readmytable"};
+    return commands;
+}
+
+const std::set<std::string>& textAttributes()
+{
+    static const std::set<std::string> names{"type",     "apertype", "from", "refpos",   "refer", "particle",
+                                             "sequence", "period",   "file", "comments", "rbarc", "range"};
+    return names;
+}
+
+} // namespace
+
+const std::set<std::string>& madxDriftClasses()
+{
+    return driftClassSet();
+}
+
+// ----- reading statements
+
+void MadxInput::readText(const std::string& text, const std::string& fileName, int depth)
+{
+    const std::string outer = m_file;
+    m_file = fileName;
+    for (const Statement& s : splitStatements(text)) {
+        if (m_stopped)
+            break;
+        Tokens tokens;
+        try {
+            tokens = tokenizeMadx(s.text, s.line);
+        } catch (MadxError& e) {
+            e.file = fileName;
+            throw;
+        }
+        if (tokens.empty())
+            continue;
+        if (isName(tokens, 0) && tokens[0].value == "return" && tokens.size() == 1)
+            break;
+        try {
+            statement(tokens, s.line, depth);
+        } catch (MadxError& e) {
+            if (e.file.empty()) {
+                e.file = fileName;
+                if (e.line == 0)
+                    e.line = s.line;
+            }
+            throw;
+        }
+    }
+    m_file = outer;
+}
+
+void MadxInput::statement(const Tokens& t, int line, int depth)
+{
+    std::size_t i = 0;
+    // declarations that only qualify what follows
+    while (isName(t, i) && isName(t, i + 1) &&
+           (t[i].value == "real" || t[i].value == "int" || t[i].value == "const" || t[i].value == "shared"))
+        ++i;
+    if (!isName(t, i))
+        fail("a statement must start with a name, found '" + t[i].text + "'", line);
+    const std::string& head = t[i].value;
+    if (head == "if" || head == "while" || head == "else" || head == "elseif")
+        fail("'" + t[i].text + "' blocks are not supported", line);
+    for (const MadxToken& token : t)
+        if (token.kind == MadxToken::Kind::Name && token.value == "macro")
+            fail("macros are not supported", line);
+    if (isSymbol(t, i + 1, "(")) {
+        // name(args): line = (...)
+        fail("lines with arguments are not supported ('" + t[i].text + "(...)')", line);
+    }
+    if (isSymbol(t, i + 1, ":"))
+        return labelled(t, i, line);
+    if (isSymbol(t, i + 1, "=") || isSymbol(t, i + 1, ":="))
+        return defineVariable(t, i, line);
+    if (isSymbol(t, i + 1, "->"))
+        return assignAttribute(std::vector<MadxToken>(t.begin() + static_cast<std::ptrdiff_t>(i), t.end()),
+                               line);
+    command(std::vector<MadxToken>(t.begin() + static_cast<std::ptrdiff_t>(i), t.end()), line, depth);
+}
+
+void MadxInput::defineVariable(const Tokens& t, std::size_t nameAt, int line)
+{
+    MadxVariable v;
+    v.line = line;
+    MadxExprPtr e = parseMadxExpression(t, nameAt + 2, t.size(), line);
+    if (t[nameAt + 1].value == ":=")
+        v.expr = e;
+    else
+        v.value = evaluateMadx(*e, *this, line);
+    m_variables[t[nameAt].value] = v;
+}
+
+void MadxInput::assignAttribute(const Tokens& t, int line)
+{
+    if (!isName(t, 2) || !(isSymbol(t, 3, "=") || isSymbol(t, 3, ":=")))
+        fail("'" + t[0].text + "->attribute = value' expected", line);
+    const auto found = m_names.find(t[0].value);
+    if (found == m_names.end())
+        fail("'" + t[0].text + "' is not defined", line);
+    MadxAttr a = makeAttr(t[2].value, t, 4, t.size(), t[3].value == ":=", line);
+    if (found->second.element)
+        found->second.element->attrs[t[2].value] = a;
+    else if (found->second.sequence && t[2].value == "l")
+        found->second.sequence->length = a;
+}
+
+void MadxInput::labelled(const Tokens& t, std::size_t label, int line)
+{
+    const std::size_t c = label + 2;
+    if (!isName(t, c))
+        fail("a class or 'line' must follow '" + t[label].text + ":'", line);
+    const std::string& cls = t[c].value;
+    if (cls == "line" && isSymbol(t, c + 1, "="))
+        return defineLine(t, label, line);
+    if (cls == "sequence")
+        return startSequence(t, label, line);
+
+    auto def = std::make_shared<MadxElement>();
+    def->name = t[label].text;
+    def->origin = {m_file, line};
+    const auto parent = m_names.find(cls);
+    if (parent != m_names.end() && parent->second.element) {
+        def->base = parent->second.element->base;
+        def->attrs = parent->second.element->attrs;
+    } else if (parent != m_names.end() && parent->second.sequence && m_open) {
+        // label: nested_sequence, at=...
+        place(parent->second, attributes(t, c + 1, line), line);
+        return;
+    } else if (baseClasses().count(cls) > 0) {
+        def->base = cls;
+    } else if (parent != m_names.end()) {
+        fail("'" + t[c].text + "' is a line or a sequence, not an element class", line);
+    } else {
+        fail("unknown element class '" + t[c].text + "'", line);
+    }
+    MadxAttrs attrs = attributes(t, c + 1, line);
+    for (auto& [name, a] : attrs)
+        if (name != "at" && name != "from")
+            def->attrs[name] = a;
+    m_names[t[label].value] = MadxDefinition{def, nullptr, nullptr};
+    if (m_open)
+        place(m_names[t[label].value], attrs, line);
+}
+
+void MadxInput::command(const Tokens& t, int line, int depth)
+{
+    const std::string& name = t[0].value;
+    if (m_open) {
+        if (name == "endsequence") {
+            m_lastSequence = m_open;
+            m_open.reset();
+            return;
+        }
+        const auto found = m_names.find(name);
+        if (found == m_names.end() || found->second.line)
+            fail("'" + t[0].text + "' placed in sequence " + m_open->name + " is not a defined element",
+                 line);
+        place(found->second, attributes(t, 1, line), line);
+        return;
+    }
+    if (name == "endsequence")
+        fail("'endsequence' without a sequence", line);
+    if (name == "exec")
+        fail("macros are not supported (exec)", line);
+    if (name == "seqedit")
+        fail("sequence editing (seqedit) is not supported", line);
+    if (name == "stop" || name == "exit" || name == "quit") {
+        m_stopped = true;
+        return;
+    }
+    if (name != "call" && name != "beam" && name != "use" && name != "option") {
+        if (quietCommands().count(name) > 0 || m_names.count(name) > 0 || name.rfind("ptc_", 0) == 0)
+            return;
+        if (std::find(m_summary.skipped.begin(), m_summary.skipped.end(), t[0].text) ==
+            m_summary.skipped.end())
+            m_summary.skipped.push_back(t[0].text);
+        return;
+    }
+    const MadxAttrs attrs = attributes(t, 1, line);
+    if (name == "call") {
+        const auto file = attrs.find("file");
+        if (file == attrs.end() || file->second.text.empty())
+            fail("'call' without 'file='", line);
+        if (depth >= kCallDepth)
+            fail("'call' nested deeper than " + std::to_string(kCallDepth) + " files", line);
+        namespace fs = std::filesystem;
+        fs::path path(file->second.text);
+        if (path.is_relative())
+            path = fs::path(m_file).parent_path() / path;
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            fail("cannot open the called file " + path.string(), line);
+        std::ostringstream buffer;
+        buffer << in.rdbuf();
+        readText(buffer.str(), path.string(), depth + 1);
+        return;
+    }
+    if (name == "beam")
+        return beamCommand(attrs);
+    if (name == "use")
+        return useCommand(t, attrs, line);
+    const auto rbarc = attrs.find("rbarc"); // option
+    if (rbarc != attrs.end())
+        m_rbarc = rbarc->second.kind == MadxAttr::Kind::Flag
+                      ? rbarc->second.on
+                      : rbarc->second.text != "false" && rbarc->second.text != "0";
+}
+
+// ----- attributes
+
+MadxAttrs MadxInput::attributes(const Tokens& t, std::size_t i, int line)
+{
+    MadxAttrs attrs;
+    while (i < t.size()) {
+        if (isSymbol(t, i, ",")) {
+            ++i;
+            continue;
+        }
+        bool negated = false;
+        if (isSymbol(t, i, "-")) {
+            negated = true;
+            ++i;
+        }
+        if (!isName(t, i))
+            fail("an attribute name expected, found '" + t[i].text + "'", line);
+        const std::string name = t[i].value;
+        if (!(isSymbol(t, i + 1, "=") || isSymbol(t, i + 1, ":="))) {
+            MadxAttr flag;
+            flag.kind = MadxAttr::Kind::Flag;
+            flag.on = !negated;
+            flag.line = line;
+            flag.text = name;
+            attrs[name] = flag;
+            ++i;
+            continue;
+        }
+        const bool deferred = t[i + 1].value == ":=";
+        // the value runs to the next comma outside brackets, or to the next "name =" (a missing comma)
+        std::size_t end = i + 2;
+        int depth = 0;
+        while (end < t.size()) {
+            if (isSymbol(t, end, "(") || isSymbol(t, end, "{"))
+                ++depth;
+            else if (isSymbol(t, end, ")") || isSymbol(t, end, "}"))
+                --depth;
+            else if (depth == 0 && isSymbol(t, end, ","))
+                break;
+            else if (depth == 0 && end > i + 2 && isName(t, end) &&
+                     (isSymbol(t, end + 1, "=") || isSymbol(t, end + 1, ":=")))
+                break;
+            ++end;
+        }
+        attrs[name] = makeAttr(name, t, i + 2, end, deferred, line);
+        i = end;
+    }
+    return attrs;
+}
+
+MadxAttr MadxInput::makeAttr(const std::string& name, const Tokens& t, std::size_t begin, std::size_t end,
+                             bool deferred, int line)
+{
+    MadxAttr a;
+    a.line = line;
+    if (begin >= end)
+        fail("the value of '" + name + "' is missing", line);
+    if (textAttributes().count(name) > 0) {
+        a.kind = MadxAttr::Kind::Text;
+        // texts are compared in lower case, except a file name, which keeps what was written
+        for (std::size_t i = begin; i < end; ++i)
+            a.text += t[i].kind == MadxToken::Kind::String ? t[i].value : t[i].text;
+        if (name != "file")
+            for (char& c : a.text)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return a;
+    }
+    try {
+        if (isSymbol(t, begin, "{")) {
+            a.kind = MadxAttr::Kind::Array;
+            std::size_t i = begin + 1;
+            const std::size_t close = end - 1;
+            if (!isSymbol(t, close, "}"))
+                fail("'}' expected at the end of the value of '" + name + "'", line);
+            while (i < close) {
+                std::size_t j = i;
+                int depth = 0;
+                while (j < close && !(depth == 0 && isSymbol(t, j, ","))) {
+                    depth += isSymbol(t, j, "(") ? 1 : isSymbol(t, j, ")") ? -1 : 0;
+                    ++j;
+                }
+                MadxExprPtr e = parseMadxExpression(t, i, j, line);
+                if (deferred)
+                    a.items.push_back(e);
+                else
+                    a.values.push_back(evaluateMadx(*e, *this, line));
+                i = j + 1;
+            }
+            if (deferred) {
+                a.values.clear();
+            }
+            return a;
+        }
+        a.expr = parseMadxExpression(t, begin, end, line);
+        if (deferred) {
+            a.kind = MadxAttr::Kind::Deferred;
+        } else {
+            a.kind = MadxAttr::Kind::Value;
+            a.value = evaluateMadx(*a.expr, *this, line);
+        }
+    } catch (const MadxError&) {
+        // a value the program has no use for may be anything the language allows
+        static const std::set<std::string> used{
+            "l",  "angle", "k1",  "k2", "e1",     "e2", "hgap",  "fint", "tilt",   "k1s",   "k2s",
+            "ks", "knl",   "ksl", "at", "energy", "pc", "gamma", "mass", "charge", "rbarc", "k0"};
+        if (used.count(name) > 0)
+            throw;
+        a.kind = MadxAttr::Kind::Text;
+        a.text.clear();
+    }
+    return a;
+}
+
+double MadxInput::value(const MadxAttr& a)
+{
+    switch (a.kind) {
+    case MadxAttr::Kind::Value:
+        return a.value;
+    case MadxAttr::Kind::Deferred: {
+        if (++m_evaluationDepth > kEvaluationDepth)
+            fail("a deferred definition refers to itself", a.line);
+        const double v = evaluateMadx(*a.expr, *this, a.line);
+        --m_evaluationDepth;
+        return v;
+    }
+    case MadxAttr::Kind::Flag:
+        return a.on ? 1 : 0;
+    default:
+        return 0;
+    }
+}
+
+double MadxInput::variable(const std::string& name)
+{
+    const auto found = m_variables.find(name);
+    if (found == m_variables.end()) {
+        m_undefined.insert(name);
+        return 0;
+    }
+    if (!found->second.expr)
+        return found->second.value;
+    if (++m_evaluationDepth > kEvaluationDepth)
+        fail("the deferred variable '" + name + "' refers to itself", found->second.line);
+    const MadxExprPtr e = found->second.expr;
+    const double v = evaluateMadx(*e, *this, found->second.line);
+    --m_evaluationDepth;
+    return v;
+}
+
+double MadxInput::attribute(const std::string& element, const std::string& attribute)
+{
+    const auto found = m_names.find(element);
+    if (found != m_names.end() && found->second.element) {
+        const MadxElement& e = *found->second.element;
+        if (attribute == "l")
+            return number(e, "l");
+        const auto a = e.attrs.find(attribute);
+        if (a != e.attrs.end())
+            return value(a->second);
+        return 0;
+    }
+    if (found != m_names.end() && found->second.sequence && attribute == "l")
+        return value(found->second.sequence->length);
+    m_undefined.insert(element + "->" + attribute);
+    return 0;
+}
+
+double MadxInput::number(const MadxElement& e, const std::string& name, double fallback)
+{
+    const auto a = e.attrs.find(name);
+    if (a == e.attrs.end())
+        return fallback;
+    if (a->second.kind == MadxAttr::Kind::Text)
+        return fallback;
+    return value(a->second);
+}
+
+std::vector<double> MadxInput::array(const MadxElement& e, const std::string& name)
+{
+    const auto a = e.attrs.find(name);
+    if (a == e.attrs.end())
+        return {};
+    if (a->second.kind == MadxAttr::Kind::Array) {
+        if (a->second.items.empty())
+            return a->second.values;
+        std::vector<double> values;
+        for (const MadxExprPtr& item : a->second.items)
+            values.push_back(evaluateMadx(*item, *this, a->second.line));
+        return values;
+    }
+    return {value(a->second)};
+}
+
+// ----- lines and sequences
+
+std::vector<MadxLineItem> MadxInput::lineItems(const Tokens& t, std::size_t& i, std::size_t end, int line,
+                                               int depth)
+{
+    std::vector<MadxLineItem> items;
+    while (i < end && !isSymbol(t, i, ")")) {
+        if (isSymbol(t, i, ",") || isSymbol(t, i, "+")) {
+            ++i;
+            continue;
+        }
+        MadxLineItem item;
+        if (i + 1 < end && t[i].kind == MadxToken::Kind::Number && isSymbol(t, i + 1, "*")) {
+            const double n = t[i].number;
+            if (n < 0 || n != std::floor(n) || n > 1e6)
+                fail("a repetition count must be a whole number, found '" + t[i].text + "'", line);
+            item.repeat = static_cast<int>(n);
+            i += 2;
+        }
+        if (isSymbol(t, i, "-")) {
+            item.reflect = true;
+            ++i;
+        }
+        if (isSymbol(t, i, "(")) {
+            if (++depth > 100)
+                fail("a line is nested more than 100 deep", line);
+            ++i;
+            item.group = lineItems(t, i, end, line, depth);
+            if (!isSymbol(t, i, ")"))
+                fail("')' expected in a line", line);
+            ++i;
+        } else if (isName(t, i)) {
+            item.ref = t[i].value;
+            ++i;
+            if (isSymbol(t, i, "("))
+                fail("lines with arguments are not supported ('" + t[i - 1].text + "(...)')", line);
+        } else {
+            fail("an element or line name expected in a line, found '" + (i < end ? t[i].text : "") + "'",
+                 line);
+        }
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+void MadxInput::defineLine(const Tokens& t, std::size_t label, int line)
+{
+    std::size_t i = label + 4;
+    if (!isSymbol(t, i, "("))
+        fail("'(' expected after 'line ='", line);
+    ++i;
+    auto def = std::make_shared<MadxLine>();
+    def->name = t[label].text;
+    def->origin = {m_file, line};
+    def->items = lineItems(t, i, t.size(), line, 0);
+    if (!isSymbol(t, i, ")") || i + 1 != t.size())
+        fail("a line must end with ')'", line);
+    m_names[t[label].value] = MadxDefinition{nullptr, def, nullptr};
+    m_lastLine = def;
+}
+
+void MadxInput::startSequence(const Tokens& t, std::size_t label, int line)
+{
+    if (m_open)
+        fail("sequence " + t[label].text + " starts inside sequence " + m_open->name, line);
+    auto seq = std::make_shared<MadxSequence>();
+    seq->name = t[label].text;
+    seq->origin = {m_file, line};
+    const MadxAttrs attrs = attributes(t, label + 3, line);
+    const auto l = attrs.find("l");
+    if (l == attrs.end())
+        fail("sequence " + seq->name + " has no length (l=)", line);
+    seq->length = l->second;
+    const auto refer = attrs.find("refer");
+    if (refer != attrs.end()) {
+        const std::string& r = refer->second.text;
+        if (r == "entry")
+            seq->refer = 0;
+        else if (r == "centre" || r == "center")
+            seq->refer = 0.5;
+        else if (r == "exit")
+            seq->refer = 1;
+        else
+            fail("refer must be entry, centre or exit, found '" + r + "'", line);
+    }
+    const auto refpos = attrs.find("refpos");
+    if (refpos != attrs.end())
+        seq->refpos = refpos->second.text;
+    m_names[t[label].value] = MadxDefinition{nullptr, nullptr, seq};
+    m_open = seq;
+}
+
+void MadxInput::place(const MadxDefinition& what, const MadxAttrs& attrs, int line)
+{
+    if (what.sequence == m_open)
+        fail("sequence " + m_open->name + " contains itself", line);
+    MadxPlacement p;
+    p.element = what.element;
+    p.sequence = what.sequence;
+    p.origin = {m_file, line};
+    const auto at = attrs.find("at");
+    if (at == attrs.end())
+        fail("the position (at=) of a node of sequence " + m_open->name + " is missing", line);
+    p.at = at->second;
+    const auto from = attrs.find("from");
+    if (from != attrs.end())
+        p.from = from->second.text;
+    m_open->nodes.push_back(std::move(p));
+}
+
+void MadxInput::beamCommand(const MadxAttrs& attrs)
+{
+    m_beam.given = true;
+    const auto set = [&](const char* name, MadxAttr& target, bool& flag) {
+        const auto a = attrs.find(name);
+        if (a != attrs.end()) {
+            target = a->second;
+            flag = true;
+        }
+    };
+    const auto particle = attrs.find("particle");
+    if (particle != attrs.end()) {
+        m_beam.particle = particle->second.text;
+        m_beam.hasMass = m_beam.hasCharge = false;
+    }
+    set("mass", m_beam.mass, m_beam.hasMass);
+    set("charge", m_beam.charge, m_beam.hasCharge);
+    bool energy = false, pc = false, gamma = false;
+    MadxAttr e, p, g;
+    set("energy", e, energy);
+    set("pc", p, pc);
+    set("gamma", g, gamma);
+    if (energy || pc || gamma) {
+        m_beam.hasEnergy = energy;
+        m_beam.hasPc = pc;
+        m_beam.hasGamma = gamma;
+        m_beam.energy = e;
+        m_beam.pc = p;
+        m_beam.gamma = g;
+    }
+}
+
+void MadxInput::useCommand(const Tokens& t, const MadxAttrs& attrs, int line)
+{
+    std::string name;
+    for (const char* key : {"sequence", "period"}) {
+        const auto a = attrs.find(key);
+        if (a != attrs.end())
+            name = a->second.text;
+    }
+    if (name.empty() && isName(t, 2) && t.size() == 3)
+        name = t[2].value; // use, name;
+    if (name.empty())
+        fail("'use' names no sequence or line", line);
+    const auto found = m_names.find(name);
+    if (found == m_names.end() || found->second.element)
+        fail("'use' names '" + name + "', which is no sequence or line", line);
+    m_used = true;
+    m_useName = found->second.sequence ? found->second.sequence->name : found->second.line->name;
+    m_useSequence = found->second.sequence;
+    m_useLine.clear();
+    if (found->second.line)
+        expandLine(*found->second.line, false, m_useLine, 0);
+}
+
+void MadxInput::expandItems(const std::vector<MadxLineItem>& items, bool reflect, const MadxLine& owner,
+                            std::vector<const MadxElement*>& out, int depth)
+{
+    const std::size_t n = items.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        const MadxLineItem& item = items[reflect ? n - 1 - k : k];
+        for (int r = 0; r < item.repeat; ++r) {
+            if (out.size() > kNodeLimit)
+                fail("line " + owner.name + " expands to more than " + std::to_string(kNodeLimit) + " nodes",
+                     owner.origin.line);
+            if (item.ref.empty()) {
+                expandItems(item.group, reflect != item.reflect, owner, out, depth);
+                continue;
+            }
+            const auto found = m_names.find(item.ref);
+            if (found == m_names.end())
+                fail("line " + owner.name + " uses '" + item.ref + "', which is not defined",
+                     owner.origin.line);
+            if (found->second.element) {
+                m_keepAlive.push_back(found->second.element);
+                out.push_back(found->second.element.get());
+            } else if (found->second.line) {
+                expandLine(*found->second.line, reflect != item.reflect, out, depth + 1);
+            } else {
+                fail("line " + owner.name + " uses the sequence '" + item.ref +
+                         "'; sequences cannot be parts of lines",
+                     owner.origin.line);
+            }
+        }
+    }
+}
+
+void MadxInput::expandLine(const MadxLine& line, bool reflect, std::vector<const MadxElement*>& out,
+                           int depth)
+{
+    if (depth > 100)
+        fail("line " + line.name + " contains itself", line.origin.line);
+    expandItems(line.items, reflect, line, out, depth);
+}
+
+double MadxInput::elementLength(const MadxElement& e)
+{
+    if (e.base == "multipole")
+        return 0; // MAD-X takes a multipole as thin whatever its l
+    const double l = number(e, "l");
+    if (e.base == "rbend" && m_rbarc) {
+        // with rbarc, l of a rectangular bend is its chord
+        const double half = number(e, "angle") / 2;
+        return half == 0 ? l : l * half / std::sin(half);
+    }
+    return l;
+}
+
+void MadxInput::finish()
+{
+    if (m_open)
+        throw MadxError("sequence " + m_open->name + " has no 'endsequence'", m_open->origin.line);
+    if (!m_used) {
+        // without `use`, the last sequence defined, else the last line
+        if (m_lastSequence) {
+            m_useSequence = m_lastSequence;
+            m_useName = m_lastSequence->name;
+        } else if (m_lastLine) {
+            m_useName = m_lastLine->name;
+            expandLine(*m_lastLine, false, m_useLine, 0);
+        } else {
+            throw MadxError("the input defines no sequence and no line", 0);
+        }
+        m_used = true;
+    }
+}
+
+} // namespace kestrune

@@ -1,0 +1,188 @@
+#pragma once
+
+// The definitions a MAD-X input makes, as the reader keeps them until the whole input is read.
+
+#include "core/io/MadxExpression.h"
+#include "core/io/MadxReader.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace kestrune {
+
+struct MadxAttr
+{
+    enum class Kind { Value, Deferred, Text, Array, Flag };
+    Kind kind = Kind::Value;
+    double value = 0;
+    MadxExprPtr expr;
+    std::string text;
+    std::vector<MadxExprPtr> items; // deferred array members
+    std::vector<double> values;     // array members
+    bool on = true;                 // flag
+    int line = 0;
+};
+using MadxAttrs = std::map<std::string, MadxAttr>;
+
+struct MadxOrigin
+{
+    std::string file;
+    int line = 0;
+};
+
+struct MadxElement
+{
+    std::string name; // as written
+    std::string base; // MAD-X class at the root of the inheritance
+    MadxAttrs attrs;
+    MadxOrigin origin;
+};
+using MadxElementPtr = std::shared_ptr<MadxElement>;
+
+struct MadxLineItem
+{
+    std::string ref; // empty for a group
+    std::vector<MadxLineItem> group;
+    int repeat = 1;
+    bool reflect = false;
+};
+
+struct MadxLine
+{
+    std::string name;
+    std::vector<MadxLineItem> items;
+    MadxOrigin origin;
+};
+using MadxLinePtr = std::shared_ptr<MadxLine>;
+
+struct MadxSequence;
+using MadxSequencePtr = std::shared_ptr<MadxSequence>;
+
+struct MadxPlacement
+{
+    MadxElementPtr element;   // or
+    MadxSequencePtr sequence; // a nested sequence placed as one node
+    MadxAttr at;
+    std::string from;
+    MadxOrigin origin;
+};
+
+struct MadxSequence
+{
+    std::string name;
+    MadxAttr length;
+    double refer = 0.5; // entry 0, centre 0.5, exit 1
+    std::string refpos;
+    std::vector<MadxPlacement> nodes;
+    MadxOrigin origin;
+};
+
+struct MadxDefinition
+{
+    MadxElementPtr element;
+    MadxLinePtr line;
+    MadxSequencePtr sequence;
+};
+
+struct MadxVariable
+{
+    double value = 0;
+    MadxExprPtr expr; // deferred
+    int line = 0;
+};
+
+struct MadxBeam
+{
+    std::string particle;
+    MadxAttr mass, charge, energy, pc, gamma;
+    bool hasMass = false, hasCharge = false, hasEnergy = false, hasPc = false, hasGamma = false;
+    bool given = false;
+};
+
+/// Reads MAD-X statements into definitions and evaluates their values: the scope of every expression.
+class MadxInput : public MadxScope
+{
+public:
+    explicit MadxInput(MadxImportSummary& summary) : m_summary(summary) {}
+
+    /// Reads the statements of text; `call` files are found relative to fileName's folder. Throws MadxError.
+    void readText(const std::string& text, const std::string& fileName, int depth);
+    /// After the whole input: checks that no sequence is left open and, without `use`, takes the last
+    /// sequence (else the last line) as the beam line. Throws MadxError.
+    void finish();
+
+    /// Value of an attribute; a deferred one is evaluated now.
+    double value(const MadxAttr& a);
+    /// Numeric attribute of an element, fallback when it has none.
+    double number(const MadxElement& e, const std::string& name, double fallback = 0);
+    /// Members of an array attribute ({...}); a plain value is an array of one.
+    std::vector<double> array(const MadxElement& e, const std::string& name);
+    /// Length an element takes in a sequence: the arc of a rectangular bend whose l is its chord
+    /// (option rbarc), 0 for a thin multipole.
+    double elementLength(const MadxElement& e);
+
+    /// The sequence chosen as the beam line, or nullptr when it is a line.
+    const MadxSequence* useSequence() const { return m_useSequence.get(); }
+    /// The elements of the line chosen as the beam line, resolved when `use` named it.
+    const std::vector<const MadxElement*>& useLine() const { return m_useLine; }
+    const std::string& useName() const { return m_useName; }
+    const MadxBeam& beam() const { return m_beam; }
+    /// Names that were used without a definition and taken as 0.
+    const std::set<std::string>& undefined() const { return m_undefined; }
+
+    double variable(const std::string& name) override;
+    double attribute(const std::string& element, const std::string& attribute) override;
+
+private:
+    [[noreturn]] void fail(const std::string& text, int line) const { throw MadxError(text, line); }
+
+    void statement(const std::vector<MadxToken>& t, int line, int depth);
+    void labelled(const std::vector<MadxToken>& t, std::size_t label, int line);
+    void command(const std::vector<MadxToken>& t, int line, int depth);
+    void defineVariable(const std::vector<MadxToken>& t, std::size_t nameAt, int line);
+    void assignAttribute(const std::vector<MadxToken>& t, int line);
+    void defineLine(const std::vector<MadxToken>& t, std::size_t label, int line);
+    void startSequence(const std::vector<MadxToken>& t, std::size_t label, int line);
+    void place(const MadxDefinition& what, const MadxAttrs& attrs, int line);
+    void beamCommand(const MadxAttrs& attrs);
+    void useCommand(const std::vector<MadxToken>& t, const MadxAttrs& attrs, int line);
+
+    MadxAttrs attributes(const std::vector<MadxToken>& t, std::size_t from, int line);
+    MadxAttr makeAttr(const std::string& name, const std::vector<MadxToken>& t, std::size_t begin,
+                      std::size_t end, bool deferred, int line);
+    std::vector<MadxLineItem> lineItems(const std::vector<MadxToken>& t, std::size_t& i, std::size_t end,
+                                        int line, int depth);
+
+    void expandLine(const MadxLine& line, bool reflect, std::vector<const MadxElement*>& out, int depth);
+    void expandItems(const std::vector<MadxLineItem>& items, bool reflect, const MadxLine& owner,
+                     std::vector<const MadxElement*>& out, int depth);
+
+    MadxImportSummary& m_summary;
+    std::unordered_map<std::string, MadxVariable> m_variables;
+    std::unordered_map<std::string, MadxDefinition> m_names;
+    std::set<std::string> m_undefined;
+    MadxSequencePtr m_open; // the sequence being defined
+    std::string m_file;
+    bool m_stopped = false;
+    bool m_rbarc = true;
+    int m_evaluationDepth = 0;
+    MadxBeam m_beam;
+
+    // what `use` chose: a sequence, or a line expanded at the time of the use
+    MadxSequencePtr m_useSequence;
+    std::vector<const MadxElement*> m_useLine;
+    std::vector<MadxElementPtr> m_keepAlive;
+    std::string m_useName;
+    bool m_used = false;
+    MadxSequencePtr m_lastSequence;
+    MadxLinePtr m_lastLine;
+};
+
+/// Element classes that become drifts of their length (zero-length ones are left out).
+const std::set<std::string>& madxDriftClasses();
+
+} // namespace kestrune

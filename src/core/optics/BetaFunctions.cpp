@@ -1,0 +1,404 @@
+#include "core/optics/BetaFunctions.h"
+
+#include "core/Format.h"
+#include "core/Kinematics.h"
+#include "core/io/Listing.h"
+#include "core/optics/TransferMatrix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kestrune {
+
+namespace {
+
+enum class Mode { LatticeFunctions, BeamSize, Trajectory };
+
+Mode activeMode(const RunSettings& run)
+{
+    if (run.showBetaFunctions)
+        return Mode::LatticeFunctions;
+    if (run.showBeamSize)
+        return Mode::BeamSize;
+    if (run.showTrajectory)
+        return Mode::Trajectory;
+    return Mode::LatticeFunctions;
+}
+
+// Twiss parameters of one plane through a 2x2 block. Dividing by the determinant keeps beta consistent
+// with the emittance an accelerating element shrinks.
+inline void carryPlane(double r11, double r12, double r21, double r22, double& beta, double& alpha,
+                       double& gamma, double& phi)
+{
+    const double det = r11 * r22 - r12 * r21;
+    const double beta1 = (r11 * r11 * beta - 2 * r11 * r12 * alpha + r12 * r12 * gamma) / det;
+    const double alpha1 = (-r11 * r21 * beta + (r11 * r22 + r12 * r21) * alpha - r12 * r22 * gamma) / det;
+    // phase advance from R12 = sqrt(beta beta1) sin(dmu), R11 = sqrt(beta1 / beta) (cos(dmu) + alpha
+    // sin(dmu)): sin and cos of dmu times sqrt(beta beta1) > 0 are R12 and beta R11 - alpha R12. The
+    // quadrant is that of arcsin(sin dmu), or pi - arcsin for cos dmu < 0: between -pi/2 and 3 pi/2.
+    double dphi = std::numeric_limits<double>::quiet_NaN(); // no phase for a beta that is not positive
+    if (beta1 * beta > 0) {
+        dphi = std::atan2(r12, beta * r11 - alpha * r12);
+        if (dphi < -kPi / 2)
+            dphi += kTwoPi;
+        dphi /= kTwoPi;
+    }
+    beta = beta1;
+    alpha = alpha1;
+    gamma = (1 + alpha1 * alpha1) / beta1;
+    phi += dphi;
+}
+
+void carryFunctions(const double (&r)[6][6], LatticeFunctions& lf, Mode mode)
+{
+    if (mode == Mode::Trajectory) {
+        const double x = r[kX][kX] * lf.x + r[kX][kXp] * lf.xp + r[kX][kDelta] * lf.delta;
+        const double xp = r[kXp][kX] * lf.x + r[kXp][kXp] * lf.xp + r[kXp][kDelta] * lf.delta;
+        const double y = r[kY][kY] * lf.y + r[kY][kYp] * lf.yp;
+        const double yp = r[kYp][kY] * lf.y + r[kYp][kYp] * lf.yp;
+        const double d = r[kX][kX] * lf.d + r[kX][kXp] * lf.dp + r[kX][kDelta];
+        const double dp = r[kXp][kX] * lf.d + r[kXp][kXp] * lf.dp + r[kXp][kDelta];
+        lf.x = x;
+        lf.xp = xp;
+        lf.y = y;
+        lf.yp = yp;
+        lf.d = d;
+        lf.dp = dp;
+        return;
+    }
+    carryPlane(r[kX][kX], r[kX][kXp], r[kXp][kX], r[kXp][kXp], lf.betaX, lf.alphaX, lf.gammaX, lf.phiX);
+    carryPlane(r[kY][kY], r[kY][kYp], r[kYp][kY], r[kYp][kYp], lf.betaY, lf.alphaY, lf.gammaY, lf.phiY);
+    const double eta = r[kX][kX] * lf.eta + r[kX][kXp] * lf.etaP + r[kX][kDelta];
+    const double etaP = r[kXp][kX] * lf.eta + r[kXp][kXp] * lf.etaP + r[kXp][kDelta];
+    lf.eta = eta;
+    lf.etaP = etaP;
+}
+
+void startFunctions(const RunSettings& run, LatticeFunctions& lf)
+{
+    lf.betaX = run.betaX0;
+    lf.alphaX = run.alphaX0;
+    lf.gammaX = run.gammaX0;
+    lf.betaY = run.betaY0;
+    lf.alphaY = run.alphaY0;
+    lf.gammaY = run.gammaY0;
+    lf.eta = run.etaX0;
+    lf.etaP = run.etaPX0;
+    lf.phiX = 0;
+    lf.phiY = 0;
+    lf.epsX = run.epsXIn;
+    lf.epsY = run.epsYIn;
+    lf.delta = run.delta;
+}
+
+void startTrajectory(const RunSettings& run, LatticeFunctions& lf)
+{
+    lf.x = run.x0;
+    lf.xp = run.xp0;
+    lf.y = run.y0;
+    lf.yp = run.yp0;
+    lf.d = run.d0;
+    lf.dp = run.dp0;
+    lf.epsX = run.epsXIn;
+    lf.epsY = run.epsYIn;
+    lf.delta = run.delta;
+}
+
+ListRow functionsRow(const LatticeFunctions& lf, double s)
+{
+    return {lf.betaX, lf.alphaX, lf.phiX, lf.eta, lf.etaP, lf.betaY, lf.alphaY, lf.phiY, s};
+}
+
+ListRow lineRow(const LatticeFunctions& lf, Mode mode, double s)
+{
+    if (mode == Mode::BeamSize)
+        return {std::sqrt(lf.epsX * lf.betaX) * 1000, lf.betaX, lf.phiX, lf.eta, lf.etaP,
+                std::sqrt(lf.epsY * lf.betaY) * 1000, lf.betaY, lf.phiY, s};
+    return functionsRow(lf, s);
+}
+
+void plotPoint(PlotSink* plot, const LatticeFunctions& lf, Mode mode, double s)
+{
+    if (plot == nullptr)
+        return;
+    switch (mode) {
+    case Mode::BeamSize:
+        // envelope in mm: betatron size plus the dispersive offset of the momentum deviation
+        plot->point(s, (std::sqrt(lf.betaX * lf.epsX) + lf.eta * lf.delta) * 1000,
+                    -std::sqrt(lf.betaY * lf.epsY) * 1000, 10 * lf.eta);
+        break;
+    case Mode::LatticeFunctions:
+        plot->point(s, lf.betaX, lf.betaY, 10 * lf.eta);
+        break;
+    case Mode::Trajectory:
+        plot->point(s, lf.x, lf.y, 10 * lf.d);
+        break;
+    }
+}
+
+bool hasEdges(int elementCode)
+{
+    return elementCode == code::kRectangularBend || elementCode == code::kWedgeBend;
+}
+
+// Slices of element i in the beam-line pass; 0 for an electrostatic accelerator without a gap.
+int lineSliceCount(State& state, Messages& messages, const LatticeElement& e)
+{
+    RunSettings& run = state.run;
+    if (run.maxSteps <= 0)
+        run.maxSteps = 20;
+    int n = run.maxSteps;
+    if (run.stepAtElementEnds || e.code == code::kEinzelLens) {
+        n = 1;
+    } else {
+        const double q = e.length / run.maxStep;
+        if (q < run.maxSteps)
+            n = std::max(1, q > 0 ? static_cast<int>(q) : 0);
+    }
+    if (e.code == code::kElectrostatic) {
+        const double gaps = std::nearbyint(e.electrodes) - 1;
+        if (gaps > 10000) {
+            messages.error(fmt("%8.3f", e.electrodes) +
+                           " electrodes! reduce! Number of electrodes set to 10!");
+            return 9;
+        }
+        return gaps >= 1 ? static_cast<int>(gaps) : 0;
+    }
+    return n;
+}
+
+} // namespace
+
+int lineSteps(State& state, Messages& messages, int i)
+{
+    return lineSliceCount(state, messages, state.line.at(i));
+}
+
+int periodicSteps(const RunSettings& run, const LatticeElement& e)
+{
+    if (run.stepAtElementEnds)
+        return 1;
+    const double q = e.length / (1 + run.maxStep);
+    // a slice count beyond a million is a broken step setting, not a request
+    if (!(q < 1e6))
+        return 1000000;
+    return q > 0 ? static_cast<int>(q) + 1 : 1;
+}
+
+void propagateFunctions(State& state, Messages& messages, bool recompute, int i, double sliceLength)
+{
+    if (recompute)
+        elementMatrix(state, messages, i, sliceLength);
+    carryFunctions(state.matrix.r, state.lf, activeMode(state.run));
+}
+
+void edgeStep(State& state, Messages& messages, int i, double psi)
+{
+    const LatticeElement& e = state.line.at(i);
+    // a face without curvature is the identity and changes nothing
+    if (e.curvature == 0)
+        return;
+    edgeMatrix(state.matrix, e.curvature, psi, e.gap);
+    // nor does a face of no angle in a magnet without gap
+    if (state.matrix.r[kXp][kX] == 0 && state.matrix.r[kYp][kY] == 0)
+        return;
+    propagateFunctions(state, messages, false, i, 0);
+    addEdgeToTotal(state.matrix);
+}
+
+namespace {
+
+void totalMatrix(State& state, Messages& messages)
+{
+    resetTotal(state.matrix);
+    for (int i = 1; i <= state.line.count; ++i) {
+        const LatticeElement& e = state.line.at(i);
+        const bool faces = e.code != code::kSectorBend;
+        if (faces)
+            edgeStep(state, messages, i, e.ain);
+        const int n = periodicSteps(state.run, e);
+        const double ds = e.length / n;
+        for (int j = 0; j < n; ++j) {
+            elementMatrix(state, messages, i, ds);
+            multiplyTotal(state.matrix);
+        }
+        if (faces)
+            edgeStep(state, messages, i, e.aout);
+    }
+}
+
+struct Twiss
+{
+    double beta, alpha, gamma;
+};
+
+// Periodic Twiss parameters of a stable 2x2 block (half trace inside (-1, 1)).
+Twiss periodicTwiss(double m11, double m12, double m22)
+{
+    double mu = std::acos((m11 + m22) / 2);
+    if (m12 < 0)
+        mu = kTwoPi - mu;
+    const double sinMu = std::sin(mu);
+    const double beta = m12 / sinMu;
+    const double alpha = (m11 - std::cos(mu)) / sinMu;
+    return {beta, alpha, (1 + alpha * alpha) / beta};
+}
+
+} // namespace
+
+bool periodicSolution(State& state, Messages& messages)
+{
+    totalMatrix(state, messages);
+    const double(&m)[6][6] = state.matrix.m;
+    RunSettings& run = state.run;
+
+    // Stability from the half trace: M[x][x] alone differs from it unless the cell starts at a
+    // symmetry point.
+    const double halfTraceX = (m[kX][kX] + m[kXp][kXp]) / 2;
+    const double halfTraceY = (m[kY][kY] + m[kYp][kYp]) / 2;
+    run.periodicStable = std::fabs(halfTraceX) < 1 && std::fabs(halfTraceY) < 1;
+    if (!run.periodicStable) {
+        messages.error("no periodic solution for at least one beta-function!");
+    } else {
+        const Twiss x = periodicTwiss(m[kX][kX], m[kX][kXp], m[kXp][kXp]);
+        const Twiss y = periodicTwiss(m[kY][kY], m[kY][kYp], m[kYp][kYp]);
+        run.betaX0 = x.beta;
+        run.alphaX0 = x.alpha;
+        run.gammaX0 = x.gamma;
+        run.betaY0 = y.beta;
+        run.alphaY0 = y.alpha;
+        run.gammaY0 = y.gamma;
+    }
+
+    // periodic dispersion: (1 - M) (eta, eta') = (M16, M26)
+    const double denominator = (1 - m[kXp][kXp]) * (1 - m[kX][kX]) - m[kX][kXp] * m[kXp][kX];
+    if (m[kX][kX] == 1 || denominator == 0) {
+        messages.error("no solution for eta-function! ");
+        run.etaX0 = 0;
+        run.etaPX0 = 0;
+        return false;
+    }
+    run.etaPX0 = (m[kXp][kX] * m[kX][kDelta] + (1 - m[kX][kX]) * m[kXp][kDelta]) / denominator;
+    run.etaX0 = (m[kX][kXp] * run.etaPX0 + m[kX][kDelta]) / (1 - m[kX][kX]);
+    // the window shows the lattice functions from now on; the graph modes exclude each other
+    run.showBetaFunctions = true;
+    run.showBeamSize = false;
+    run.showTrajectory = false;
+    run.periodicAvailable = true;
+    return true;
+}
+
+void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
+{
+    updateKinematics(state.beam, EnergyKind::Momentum, state.beam.referenceMomentum);
+    RunSettings& run = state.run;
+    LatticeFunctions& lf = state.lf;
+    const Mode mode = activeMode(run);
+    if (mode == Mode::Trajectory)
+        startTrajectory(run, lf);
+    else
+        startFunctions(run, lf);
+    if (run.maxSteps <= 0)
+        run.maxSteps = 20;
+
+    if (list != nullptr) {
+        state.listing.title = "Lattice Functions";
+        list->row(0, lineRow(lf, mode, 0));
+    }
+    double s = 0;
+    plotPoint(plot, lf, mode, s);
+
+    for (int i = 1; i <= state.line.count; ++i) {
+        const LatticeElement& e = state.line.at(i);
+        const bool faces = hasEdges(e.code);
+        if (faces) {
+            edgeStep(state, messages, i, e.ain);
+            plotPoint(plot, lf, mode, s);
+        }
+        const int n = lineSliceCount(state, messages, e);
+        if (n == 0) {
+            // an accelerator with fewer than two electrodes has no gap: its length is a drift
+            s += e.length;
+            driftMatrix(state.matrix, e.length);
+            carryFunctions(state.matrix.r, lf, mode);
+            plotPoint(plot, lf, mode, s);
+        } else {
+            const double ds = e.length / n;
+            // the slices of an element share one matrix, except where the particle's energy changes
+            // from slice to slice (linac sections, electrostatic gaps)
+            const bool sameSlices = e.code != code::kLinac && e.code != code::kElectrostatic;
+            for (int j = 0; j < n; ++j) {
+                s += ds;
+                if (j == 0 || !sameSlices)
+                    elementMatrix(state, messages, i, ds);
+                carryFunctions(state.matrix.r, lf, mode);
+                plotPoint(plot, lf, mode, s);
+            }
+        }
+        if (faces) {
+            edgeStep(state, messages, i, e.aout);
+            plotPoint(plot, lf, mode, s);
+        }
+        if (list != nullptr)
+            list->row(i, lineRow(lf, mode, s));
+    }
+    lf.s = s;
+}
+
+bool ringStart(State& state, Messages& messages, ListSink* list)
+{
+    const bool solved = periodicSolution(state, messages);
+    state.lf.s = 0;
+    if (!solved)
+        return false;
+    startFunctions(state.run, state.lf);
+    if (list != nullptr)
+        list->row(0, functionsRow(state.lf, 0));
+    return true;
+}
+
+void ringTrace(State& state, Messages& messages, int i, ListSink* list)
+{
+    const LatticeElement& e = state.line.at(i);
+    const bool faces = hasEdges(e.code);
+    if (faces)
+        edgeStep(state, messages, i, e.ain);
+    const int n = periodicSteps(state.run, e);
+    const double ds = e.length / n;
+    const Mode mode = activeMode(state.run);
+    LatticeFunctions& lf = state.lf;
+    for (int j = 0; j < n; ++j) {
+        lf.s += ds;
+        elementMatrix(state, messages, i, ds);
+        carryFunctions(state.matrix.r, lf, mode);
+        if (list != nullptr)
+            list->row(i, functionsRow(lf, lf.s));
+    }
+    if (faces)
+        edgeStep(state, messages, i, e.aout);
+}
+
+bool betaFunctions(State& state, Messages& messages, ListSink* list)
+{
+    // the ring pass's start solves for the periodic functions
+    if (!ringStart(state, messages, list)) {
+        messages.error("define desired solution: \rsymmetric solution or trace with beta_o etc.");
+        return false;
+    }
+    for (int i = 1; i <= state.line.count; ++i)
+        ringTrace(state, messages, i, list);
+    const double superPeriods = state.line.superPeriods;
+    state.lf.tuneX = superPeriods * state.lf.phiX;
+    state.lf.tuneY = superPeriods * state.lf.phiY;
+    if (list != nullptr) {
+        appendToList(state, {"", separatorLine(),
+                             "   the ring tunes are: nuex = " + fmt("%8.3f", state.lf.tuneX) +
+                                 ";    nuey = " + fmt("%8.3f", state.lf.tuneY),
+                             separatorLine()});
+        messages.showList();
+    }
+    return true;
+}
+
+} // namespace kestrune

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/Messages.h"
+#include "core/State.h"
+#include "core/optics/Samples.h"
+
+namespace kestrune {
+
+/// With recompute, R <- the matrix of element i for a slice of sliceLength (m); then carries the running
+/// values of the active mode (lattice functions and dispersion, or the trajectory) through R.
+void propagateFunctions(State& state, Messages& messages, bool recompute, int i, double sliceLength);
+/// One pole face of element i with angle psi (rad): the running values and M go through the edge matrix.
+void edgeStep(State& state, Messages& messages, int i, double psi);
+/// Total matrix of one period into state.matrix.m, then the periodic beta, alpha, gamma, eta, eta' into
+/// the start values of state.run; true when the dispersion could be solved.
+bool periodicSolution(State& state, Messages& messages);
+/// The beam-line pass: restores the design momentum, sets the running values from the start values,
+/// hands plot points and list rows (index 0 start row, then one per element) to the sinks (either may be
+/// nullptr).
+void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list);
+/// Ring pass of the ring window (its step settings are put into state.run by the window before): runs
+/// periodicSolution and, when it succeeds, sets the running values from the start values; returns its
+/// result.
+bool ringStart(State& state, Messages& messages, ListSink* list);
+/// Ring pass through element i, with a list row after every slice when list != nullptr.
+void ringTrace(State& state, Messages& messages, int i, ListSink* list);
+/// periodicSolution, ringStart, ringTrace of every element, ring tunes into state.lf.tuneX/Y
+/// (superPeriods * phi); with list != nullptr appends the four tune lines to the list text and
+/// calls messages.showList(). On failure "define desired solution: ..." and false.
+bool betaFunctions(State& state, Messages& messages, ListSink* list);
+
+/// Steps of element i in the beam-line pass (the einzel lens 1, the electrostatic accelerator one per
+/// gap; 0 for an accelerator without a gap, which the pass takes as one drift over its length);
+/// run.maxSteps <= 0 becomes 20 first. May report too many electrodes.
+int lineSteps(State& state, Messages& messages, int i);
+/// Slices of element i in the periodic-solution and ring passes: 1 at element ends, else
+/// trunc(L / (1 + maxStep)) + 1.
+int periodicSteps(const RunSettings& run, const LatticeElement& e);
+
+} // namespace kestrune

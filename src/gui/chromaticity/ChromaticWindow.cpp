@@ -1,0 +1,441 @@
+#include "gui/chromaticity/ChromaticWindow.h"
+
+#include "core/Format.h"
+#include "core/NumberInput.h"
+#include "core/ring/Parameter.h"
+#include "gui/BusyCursor.h"
+#include "gui/GraphExport.h"
+#include "gui/ListPrinter.h"
+#include "gui/QtMessages.h"
+#include "gui/chromaticity/TrackingChart.h"
+#include "gui/editor/MagStructWindow.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace kestrune {
+
+namespace {
+
+// "spcl.sext.": the special sextupoles, the third family
+const char* const kHeading = "chromaticities:   natural     wanted   spcl.sext.  SF,SD 's   actual"
+                             "                                     SF,SD (1/m^3)";
+// character columns of the heading's words, where the values below them start
+constexpr int kNaturalColumn = 18;
+constexpr int kWantedColumn = 30;
+constexpr int kSpecialColumn = 39;
+constexpr int kFamiliesColumn = 51;
+constexpr int kActualColumn = 62;
+constexpr int kButtonColumn = 78;
+constexpr int kStrengthColumn = 105;
+
+// Turns tracked between two looks at the clock: about two million element passes.
+constexpr double kElementTurnsPerBlock = 2e6;
+// Shortest time (ms) between two redraws of a long run.
+constexpr qint64 kRedrawInterval = 100;
+
+std::string text(const QLineEdit* edit)
+{
+    return edit->text().toStdString();
+}
+
+QString q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+QLineEdit* box(const char* name, const char* value, QWidget* parent)
+{
+    auto* edit = new QLineEdit(value, parent);
+    edit->setObjectName(name);
+    return edit;
+}
+
+QLabel* label(const char* name, const QString& caption, QWidget* parent)
+{
+    auto* l = new QLabel(caption, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+QRadioButton* radio(const char* name, const char* caption, QWidget* parent)
+{
+    auto* r = new QRadioButton(caption, parent);
+    r->setObjectName(name);
+    return r;
+}
+
+} // namespace
+
+ChromaticWindow::ChromaticWindow(State& state, Windows& windows, QWidget* parent)
+    : QMainWindow(parent), m_state(state), m_windows(windows)
+{
+    setObjectName("TfChromatic");
+    setWindowTitle("chromaticity correction and particle tracking");
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    auto* layout = new QVBoxLayout(central);
+    buildCorrectionGroup();
+    layout->addWidget(m_gbCorrection);
+    auto* lower = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    buildParticleGroup();
+    left->addWidget(m_gbParticle);
+    left->addWidget(buildScaleGroup());
+    left->addStretch(1);
+    lower->addLayout(left);
+    m_chart = new TrackingChart(central);
+    m_chart->setMinimumSize(480, 400);
+    lower->addWidget(m_chart, 1);
+    layout->addLayout(lower, 1);
+    buildMenu();
+    resize(1080, 720);
+}
+
+Messages& ChromaticWindow::messages()
+{
+    return *m_windows.messages;
+}
+
+void ChromaticWindow::guarded(const std::function<void()>& handler)
+{
+    showingConversionErrors(messages(), handler);
+}
+
+// The values stand under the words of the heading, in a fixed-pitch font, as the form placed them.
+void ChromaticWindow::buildCorrectionGroup()
+{
+    m_gbCorrection = new QGroupBox("chromaticity correction", this);
+    m_gbCorrection->setObjectName("gbChromaticity");
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    m_gbCorrection->setFont(mono);
+    const QFontMetrics metrics(mono);
+    const int cw = metrics.horizontalAdvance('x');
+    const int line = metrics.height() + 8;
+    const int top = metrics.height() + 6;
+    const auto place = [&](QWidget* w, int column, int row, int width) {
+        w->setGeometry(8 + column * cw, top + row * line, width * cw, line - 4);
+    };
+    place(label("lHeading", kHeading, m_gbCorrection), 0, 0, static_cast<int>(std::strlen(kHeading)) + 6);
+    m_edxiwx = box("edxiwx", "0.0", m_gbCorrection);
+    m_edxiwy = box("edxiwy", "0.0", m_gbCorrection);
+    struct Row
+    {
+        const char* caption;
+        QLabel*& natural;
+        QLineEdit* wanted;
+        QLabel*& special;
+        QLabel*& families;
+        QLabel*& actual;
+        QLabel*& strength;
+        const char* names[5];
+    };
+    const Row rows[2] = {
+        {"wanted, x = ",
+         m_lxixo,
+         m_edxiwx,
+         m_lxisx,
+         m_ldxix,
+         m_lxix,
+         m_lSF,
+         {"lxixo", "lxisx", "ldxix", "lxix", "lSF"}},
+        {"wanted, y = ",
+         m_lxiyo,
+         m_edxiwy,
+         m_lxisy,
+         m_ldxiy,
+         m_lxiy,
+         m_lSD,
+         {"lxiyo", "lxisy", "ldxiy", "lxiy", "lSD"}},
+    };
+    for (int r = 0; r < 2; ++r) {
+        const Row& row = rows[r];
+        place(label(r == 0 ? "lWantedX" : "lWantedY", row.caption, m_gbCorrection), 0, r + 1, 15);
+        row.natural = label(row.names[0], "", m_gbCorrection);
+        row.special = label(row.names[1], "", m_gbCorrection);
+        row.families = label(row.names[2], "", m_gbCorrection);
+        row.actual = label(row.names[3], "", m_gbCorrection);
+        row.strength = label(row.names[4], "", m_gbCorrection);
+        place(row.natural, kNaturalColumn - 2, r + 1, 10);
+        place(row.wanted, kWantedColumn - 1, r + 1, 8);
+        place(row.special, kSpecialColumn, r + 1, 10);
+        place(row.families, kFamiliesColumn - 1, r + 1, 10);
+        place(row.actual, kActualColumn - 2, r + 1, 10);
+        place(row.strength, kStrengthColumn, r + 1, 12);
+    }
+    auto* update = new QPushButton("update", m_gbCorrection);
+    update->setObjectName("bbUpdate");
+    place(update, kButtonColumn, 1, 16);
+    update->setGeometry(update->x(), update->y(), update->width(), 2 * line - 4);
+    connect(update, &QPushButton::clicked, this, &ChromaticWindow::bbUpdateClick);
+    m_gbCorrection->setMinimumSize(16 + (kStrengthColumn + 18) * cw, top + 3 * line + 4);
+}
+
+void ChromaticWindow::buildParticleGroup()
+{
+    m_gbParticle = new QGroupBox("single particle  ", this);
+    m_gbParticle->setObjectName("gbSingleParticle");
+    auto* grid = new QGridLayout(m_gbParticle);
+    m_lxo = label("lxo", "", m_gbParticle);
+    m_lxpo = label("lxpo", "", m_gbParticle);
+    m_lyo = label("lyo", "", m_gbParticle);
+    m_lypo = label("lypo", "", m_gbParticle);
+    m_edXo = box("edXo", "10.0", m_gbParticle);
+    m_edXPo = box("edXPo", "0.0", m_gbParticle);
+    m_edYo = box("edYo", "0.0", m_gbParticle);
+    m_edYPo = box("edYPo", "0.0", m_gbParticle);
+    const std::pair<QLabel*, QLineEdit*> starts[] = {
+        {m_lxo, m_edXo}, {m_lxpo, m_edXPo}, {m_lyo, m_edYo}, {m_lypo, m_edYPo}};
+    int row = 0;
+    for (const auto& [caption, edit] : starts) {
+        grid->addWidget(caption, row, 0);
+        grid->addWidget(edit, row++, 1);
+    }
+    rbMMClick();
+    grid->addWidget(label("lNumTurns", "# of turns:", m_gbParticle), row, 0);
+    m_edNumTurns = box("edNumTurns", "400", m_gbParticle);
+    grid->addWidget(m_edNumTurns, row++, 1);
+
+    const auto pair = [&](QRadioButton*& first, const char* firstName, const char* firstCaption,
+                          QRadioButton*& second, const char* secondName, const char* secondCaption) {
+        first = radio(firstName, firstCaption, m_gbParticle);
+        second = radio(secondName, secondCaption, m_gbParticle);
+        auto* group = new QButtonGroup(m_gbParticle);
+        group->addButton(first);
+        group->addButton(second);
+        first->setChecked(true);
+        grid->addWidget(first, row, 0);
+        grid->addWidget(second, row++, 1);
+    };
+    pair(m_rbAdd, "rbAdd", "add to graph", m_rbReplace, "rbReplace", "new graph");
+    grid->addWidget(label("lPhaseSpace", "phase space display", m_gbParticle), row++, 0, 1, 2);
+    pair(m_rbXXp, "rbXXp", "x-x'", m_rbYYP, "rbYYP", "y-y'");
+    pair(m_rbMM, "rbMM", "mm,mr", m_rbSigma, "rbSigma", "sigma's");
+    connect(m_rbMM, &QRadioButton::clicked, this, &ChromaticWindow::rbMMClick);
+    connect(m_rbSigma, &QRadioButton::clicked, this, &ChromaticWindow::rbSigmaClick);
+
+    const auto option = [&](QCheckBox*& check, const char* name, const char* caption, QLineEdit*& edit,
+                            const char* editName, const char* value, const char* unit) {
+        check = new QCheckBox(caption, m_gbParticle);
+        check->setObjectName(name);
+        edit = box(editName, value, m_gbParticle);
+        auto* line = new QHBoxLayout;
+        line->addWidget(edit);
+        line->addWidget(new QLabel(unit, m_gbParticle));
+        grid->addWidget(check, row, 0);
+        grid->addLayout(line, row++, 1);
+    };
+    option(m_cbOffMom, "cbOffMom", "off mom.", m_edOffMom, "edOffMom", "1.0", "%");
+    option(m_cbAperture, "cbAperture", "aperture", m_edAperture, "edAperture", "30.0", "mm");
+
+    auto* track = new QPushButton("track", m_gbParticle);
+    track->setObjectName("bbTrack");
+    connect(track, &QPushButton::clicked, this, &ChromaticWindow::bbTrackClick);
+    grid->addWidget(track, row, 0, 1, 2);
+}
+
+QGroupBox* ChromaticWindow::buildScaleGroup()
+{
+    auto* group = new QGroupBox("scale graph ", this);
+    group->setObjectName("gbScale");
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(new QLabel("axis:     min       max", group), 0, 0, 1, 3);
+    m_edWidthMin = box("edWidthMin", "-5.0", group);
+    m_edWidthMax = box("edWidthMax", " 5.0", group);
+    m_edHeightMin = box("edHeightMin", " -5.0", group);
+    m_edHeightMax = box("edHeightMax", " 5.0", group);
+    grid->addWidget(new QLabel("x, mm", group), 1, 0);
+    grid->addWidget(m_edWidthMin, 1, 1);
+    grid->addWidget(m_edWidthMax, 1, 2);
+    grid->addWidget(new QLabel("y, mr", group), 2, 0);
+    grid->addWidget(m_edHeightMin, 2, 1);
+    grid->addWidget(m_edHeightMax, 2, 2);
+    auto* automatic = new QPushButton("automatic scaling", group);
+    automatic->setObjectName("btAuto");
+    connect(automatic, &QPushButton::clicked, this, &ChromaticWindow::btAutoClick);
+    auto* use = new QPushButton("&Use", group);
+    use->setObjectName("bbUse");
+    connect(use, &QPushButton::clicked, this, &ChromaticWindow::bbUseClick);
+    grid->addWidget(automatic, 3, 0, 1, 2);
+    grid->addWidget(use, 3, 2);
+    return group;
+}
+
+void ChromaticWindow::buildMenu()
+{
+    QMenu* print = menuBar()->addMenu("print");
+    print->setObjectName("mnPrint");
+    QAction* save = print->addAction("Save graph as MetaFile, tracking.wmf");
+    save->setObjectName("SavegraphasmetaFilewmf1");
+    connect(save, &QAction::triggered, this, &ChromaticWindow::SavegraphasmetaFilewmf1Click);
+    QAction* graph = print->addAction("print graph");
+    graph->setObjectName("printgraph1");
+    connect(graph, &QAction::triggered, this, &ChromaticWindow::printgraph1Click);
+}
+
+void ChromaticWindow::bbUpdateClick()
+{
+    guarded([this] {
+        const double wantedX = wantedChromaticity(text(m_edxiwx));
+        const double wantedY = wantedChromaticity(text(m_edxiwy));
+        // the ring window leaves the natural chromaticities; where it has not run yet they are computed here
+        const RingParameters& ring = m_state.ringParams;
+        if (!ring.computed || !std::isfinite(ring.chromaticityX) || !std::isfinite(ring.chromaticityY))
+            radiationIntegrals(m_state, messages());
+        m_state.history.absorb(m_state);
+        const std::optional<ChromaticityCorrection> c =
+            correctChromaticity(m_state, messages(), wantedX, wantedY);
+        m_state.history.commit(m_state, "sextupole correction");
+        if (m_windows.magStruct) // its Edit menu and title follow the step at once
+            m_windows.magStruct->showHistory();
+        if (c)
+            showCorrection(*c);
+    });
+}
+
+void ChromaticWindow::showCorrection(const ChromaticityCorrection& c)
+{
+    const std::pair<QLabel*, double> values[] = {
+        {m_lSF, c.mF},          {m_lSD, c.mD},          {m_lxixo, c.naturalX},   {m_lxiyo, c.naturalY},
+        {m_lxisx, c.specialX},  {m_lxisy, c.specialY},  {m_ldxix, c.sextupoleX}, {m_ldxiy, c.sextupoleY},
+        {m_lxix, c.correctedX}, {m_lxiy, c.correctedY},
+    };
+    for (const auto& [l, value] : values)
+        l->setText(q(fmt("%8.3f", value)));
+}
+
+std::optional<TrackingRequest> ChromaticWindow::readRequest()
+{
+    TrackingRequest request;
+    const PhasePoint typed{parseDouble(text(m_edXo)), parseDouble(text(m_edXPo)), parseDouble(text(m_edYo)),
+                           parseDouble(text(m_edYPo))};
+    request.start = typed;
+    request.turns = parseInt(text(m_edNumTurns));
+    request.aperture = m_cbAperture->isChecked();
+    if (request.aperture)
+        request.apertureMm = parseDouble(text(m_edAperture));
+    request.offMomentum = m_cbOffMom->isChecked();
+    if (request.offMomentum)
+        request.delta = parseDouble(text(m_edOffMom)) / 100;
+    request.plane = m_rbYYP->isChecked() ? PhasePlane::Y : PhasePlane::X;
+    if (!checkTracking(m_state, request, messages()))
+        return std::nullopt;
+    if (m_rbSigma->isChecked()) {
+        const std::optional<PhasePoint> start = sigmaStart(m_state, messages(), typed);
+        if (!start)
+            return std::nullopt;
+        request.start = *start;
+    }
+    return request;
+}
+
+void ChromaticWindow::bbTrackClick()
+{
+    guarded([this] {
+        const std::optional<TrackingRequest> request = readRequest();
+        if (!request)
+            return;
+        if (m_rbReplace->isChecked())
+            m_chart->clear();
+        runTracking(*request);
+    });
+}
+
+// A long run stays visible: the points go to the chart in blocks, redrawn at most ten times a second.
+void ChromaticWindow::runTracking(const TrackingRequest& request)
+{
+    TrackingRun run(m_state.line, request);
+    {
+        const BusyCursor busy;
+        const double ringElements =
+            std::max(1.0, static_cast<double>(m_state.line.count) * m_state.line.superPeriods);
+        const int block = static_cast<int>(std::clamp(kElementTurnsPerBlock / ringElements, 1.0, 1e6));
+        std::vector<PhasePoint> points;
+        QElapsedTimer clock;
+        clock.start();
+        while (!run.finished()) {
+            run.advance(block, points);
+            if (clock.elapsed() >= kRedrawInterval) {
+                m_chart->addPoints(points, request.plane);
+                points.clear();
+                m_chart->refresh();
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                clock.restart();
+            }
+        }
+        m_chart->addPoints(points, request.plane);
+        m_chart->refresh();
+    }
+    finishTracking(m_state, messages(), run);
+}
+
+void ChromaticWindow::rbMMClick()
+{
+    m_lxo->setText("x_o, mm");
+    m_lxpo->setText("xp_o, mr");
+    m_lyo->setText("y_o, mm");
+    m_lypo->setText("yp_o, mr");
+}
+
+void ChromaticWindow::rbSigmaClick()
+{
+    m_lxo->setText("n_x");
+    m_lxpo->setText("n_xp");
+    m_lyo->setText("n_y");
+    m_lypo->setText("n_yp");
+}
+
+void ChromaticWindow::btAutoClick()
+{
+    m_chart->setAutomatic();
+    m_chart->refresh();
+}
+
+void ChromaticWindow::bbUseClick()
+{
+    guarded([this] {
+        const double xMin = parseDouble(text(m_edWidthMin));
+        const double xMax = parseDouble(text(m_edWidthMax));
+        const double yMin = parseDouble(text(m_edHeightMin));
+        const double yMax = parseDouble(text(m_edHeightMax));
+        m_chart->useScale(xMin, xMax, yMin, yMax);
+        m_chart->refresh();
+    });
+}
+
+void ChromaticWindow::printgraph1Click()
+{
+    QPrinter printer(QPrinter::ScreenResolution);
+    if (!askPrinter(printer, this))
+        return;
+    printer.setPageOrientation(QPageLayout::Landscape);
+    m_chart->setVectorPoints(true);
+    const bool printed = printChart(m_chart->plot(), printer, QMarginsF(10, 5, 10, 5));
+    m_chart->setVectorPoints(false);
+    if (!printed)
+        messages().error("the graph could not be printed");
+}
+
+void ChromaticWindow::SavegraphasmetaFilewmf1Click()
+{
+    m_chart->setVectorPoints(true);
+    exportChartDialog(this, m_chart->plot(), messages());
+    m_chart->setVectorPoints(false);
+}
+
+} // namespace kestrune

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "core/chromaticity/Tracking.h"
+
+#include <QWidget>
+#include <array>
+#include <vector>
+
+class QCustomPlot;
+class QCPGraph;
+
+namespace kestrune {
+
+/// The chart `chTracking`: phase-space points of tracked particles, one point series whose points are
+/// yellow (x-x'), lime (y-y') or maroon (the corner points of a fixed scale).
+class TrackingChart : public QWidget
+{
+    Q_OBJECT
+public:
+    enum class Colour { Yellow = 0, Lime = 1, Maroon = 2 };
+
+    explicit TrackingChart(QWidget* parent = nullptr);
+
+    QCustomPlot* plot() const { return m_plot; }
+
+    /// Adds one point per tracked turn: (x, x') in yellow for the x plane, (y, y') in lime for the y plane.
+    void addPoints(const std::vector<PhasePoint>& points, PhasePlane plane);
+    /// Fixes the axes to [xMin, xMax] and [yMin, yMax] and adds the four corner points in maroon.
+    void useScale(double xMin, double xMax, double yMin, double yMax);
+    /// Both axes follow the points again.
+    void setAutomatic();
+    bool automatic() const { return m_automatic; }
+    /// Removes every point.
+    void clear();
+
+    int pointCount() const;
+    int pointCount(Colour colour) const;
+    double xLower() const;
+    double xUpper() const;
+    double yLower() const;
+    double yUpper() const;
+
+    /// Points as drawn shapes (for files and the printer) or as pictures (on the screen, much faster).
+    void setVectorPoints(bool vector);
+
+    /// Rescales automatic axes to the points and redraws at once.
+    void refresh();
+
+private:
+    QCustomPlot* m_plot = nullptr;
+    std::array<QCPGraph*, 3> m_series{};
+    bool m_automatic = true;
+};
+
+} // namespace kestrune

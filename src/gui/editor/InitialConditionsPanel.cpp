@@ -1,0 +1,337 @@
+#include "gui/editor/InitialConditionsPanel.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace kestrune {
+
+namespace {
+
+constexpr int kBoxWidth = 80;
+
+QLabel* label(const QString& text, QWidget* parent)
+{
+    return new QLabel(text, parent);
+}
+
+QFrame* makeFrame(const char* name, QWidget* host)
+{
+    auto* frame = new QFrame(host);
+    frame->setObjectName(name);
+    frame->setFrameShape(QFrame::Panel);
+    frame->setFrameShadow(QFrame::Raised);
+    frame->setAutoFillBackground(true);
+    return frame;
+}
+
+QPushButton* useButton(const char* name, QWidget* parent)
+{
+    auto* button = new QPushButton("use", parent);
+    button->setObjectName(name);
+    button->setDefault(true);
+    return button;
+}
+
+void setText(QLineEdit* box, const std::string& text)
+{
+    box->setText(QString::fromStdString(text));
+}
+
+std::string text(const QLineEdit* box)
+{
+    return box->text().toStdString();
+}
+
+} // namespace
+
+InitialConditionsPanel::InitialConditionsPanel(State& state, Messages& messages, QWidget* parent)
+    : QWidget(parent), m_state(state), m_messages(messages)
+{
+    setObjectName("InitialConditions");
+    QWidget* host = parent ? parent : this;
+    buildSingleParticle(host);
+    buildLatticeFunctions(host);
+    setBoxes(InitialBoxes{});
+    hidePanels();
+    hide();
+}
+
+InitialConditionsPanel::~InitialConditionsPanel()
+{
+    // the frames live on the parent, beside this object
+    delete m_sinPart.data();
+    delete m_initLatFun.data();
+}
+
+QLineEdit* InitialConditionsPanel::makeBox(const char* name, QWidget* parent)
+{
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(name);
+    box->setFixedWidth(kBoxWidth);
+    return box;
+}
+
+void InitialConditionsPanel::buildSingleParticle(QWidget* host)
+{
+    m_sinPart = makeFrame("pnSinPart", host);
+    auto* layout = new QVBoxLayout(m_sinPart);
+    layout->setContentsMargins(6, 6, 6, 6);
+    auto* title = label("initial particle coordinates:", m_sinPart);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    layout->addWidget(title);
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(4);
+    struct Row
+    {
+        const char* caption;
+        const char* name;
+        const char* unit;
+        QLineEdit** box;
+        int row;
+        int column;
+    };
+    const Row rows[] = {
+        {"x_o   = ", "edXo", "mm", &m_edXo, 0, 0},  {"x'_o = ", "edXpo", "mr", &m_edXpo, 1, 0},
+        {" y_o   = ", "edYo", "mm", &m_edYo, 0, 3}, {" y'_o = ", "edYpo", "mr", &m_edYpo, 1, 3},
+        {"D_o  = ", "edD0", "m", &m_edD0, 2, 0},    {"D'_o =", "edDp0", "rad", &m_edDp0, 2, 3},
+        {" dpp = ", "edDpp", "%", &m_edDpp, 3, 0},
+    };
+    for (const Row& r : rows) {
+        *r.box = makeBox(r.name, m_sinPart);
+        grid->addWidget(label(r.caption, m_sinPart), r.row, r.column);
+        grid->addWidget(*r.box, r.row, r.column + 1);
+        grid->addWidget(label(r.unit, m_sinPart), r.row, r.column + 2);
+    }
+    auto* use = useButton("bbUseSngl", m_sinPart);
+    grid->addWidget(use, 3, 4, 1, 2);
+    layout->addLayout(grid);
+    connect(use, &QPushButton::clicked, this, &InitialConditionsPanel::bbSinPartClick);
+    m_sinPart->adjustSize();
+}
+
+void InitialConditionsPanel::buildLatticeFunctions(QWidget* host)
+{
+    m_initLatFun = makeFrame("pnInitLatFun", host);
+    auto* layout = new QVBoxLayout(m_initLatFun);
+    layout->setContentsMargins(6, 6, 6, 6);
+
+    m_gbBeta = new QGroupBox("specify initial lattice functions", m_initLatFun);
+    m_gbBeta->setObjectName("gbBeta");
+    auto* beta = new QGridLayout(m_gbBeta);
+    beta->addWidget(label("  x-plane        y-plane", m_gbBeta), 0, 1, 1, 2);
+    auto* useLattice = useButton("bbInitLatFun", m_gbBeta);
+    beta->addWidget(useLattice, 0, 3, Qt::AlignRight);
+    m_edBetax0 = makeBox("edBetax0", m_gbBeta);
+    m_edBetay0 = makeBox("edBetay0", m_gbBeta);
+    m_edAlphax0 = makeBox("edAlphax0", m_gbBeta);
+    m_edAlphay0 = makeBox("edAlphay0", m_gbBeta);
+    beta->addWidget(label(" β₀:", m_gbBeta), 1, 0);
+    beta->addWidget(m_edBetax0, 1, 1);
+    beta->addWidget(m_edBetay0, 1, 2);
+    beta->addWidget(label("m", m_gbBeta), 1, 3);
+    beta->addWidget(label(" α₀:", m_gbBeta), 2, 0);
+    beta->addWidget(m_edAlphax0, 2, 1);
+    beta->addWidget(m_edAlphay0, 2, 2);
+    layout->addWidget(m_gbBeta);
+
+    auto* dispersion = new QGridLayout;
+    dispersion->setContentsMargins(9, 0, 9, 0);
+    m_edEtax0 = makeBox("edEtax0", m_initLatFun);
+    m_edEtapx0 = makeBox("edEtapx0", m_initLatFun);
+    m_edDelta = makeBox("edDelta", m_initLatFun);
+    dispersion->addWidget(label(" η₀:", m_initLatFun), 0, 0);
+    dispersion->addWidget(m_edEtax0, 0, 1);
+    dispersion->addWidget(label("m", m_initLatFun), 0, 2);
+    dispersion->addWidget(label(" η′₀:", m_initLatFun), 1, 0);
+    dispersion->addWidget(m_edEtapx0, 1, 1);
+    dispersion->addWidget(label(" δ:", m_initLatFun), 2, 0);
+    dispersion->addWidget(m_edDelta, 2, 1);
+    dispersion->addWidget(label("%", m_initLatFun), 2, 2);
+    dispersion->setColumnStretch(3, 1);
+    layout->addLayout(dispersion);
+
+    m_gbBeam = new QGroupBox("specify beam sizes", m_initLatFun);
+    m_gbBeam->setObjectName("gbBeam");
+    auto* beam = new QGridLayout(m_gbBeam);
+    m_edEpsx = makeBox("edEpsx", m_gbBeam);
+    m_edEpsy = makeBox("edEpsy", m_gbBeam);
+    m_edSigx0 = makeBox("edSigx0", m_gbBeam);
+    m_edSigy0 = makeBox("edSigy0", m_gbBeam);
+    beam->addWidget(label(" ε", m_gbBeam), 0, 0);
+    beam->addWidget(m_edEpsx, 0, 1);
+    beam->addWidget(m_edEpsy, 0, 2);
+    beam->addWidget(label("mm mr", m_gbBeam), 0, 3);
+    beam->addWidget(label(" σ₀", m_gbBeam), 1, 0);
+    beam->addWidget(m_edSigx0, 1, 1);
+    beam->addWidget(m_edSigy0, 1, 2);
+    beam->addWidget(label("mm", m_gbBeam), 1, 3);
+    auto* useBeam = useButton("BitBtn1", m_gbBeam);
+    useBeam->setDefault(false);
+    beam->addWidget(useBeam, 2, 3, Qt::AlignRight);
+    layout->addWidget(m_gbBeam);
+
+    connect(useLattice, &QPushButton::clicked, this, &InitialConditionsPanel::bbInitLatFunClick);
+    connect(useBeam, &QPushButton::clicked, this, &InitialConditionsPanel::initBeamSizeClick);
+    m_initLatFun->adjustSize();
+}
+
+InitialBoxes InitialConditionsPanel::boxes() const
+{
+    InitialBoxes b;
+    b.edXo = text(m_edXo);
+    b.edXpo = text(m_edXpo);
+    b.edYo = text(m_edYo);
+    b.edYpo = text(m_edYpo);
+    b.edD0 = text(m_edD0);
+    b.edDp0 = text(m_edDp0);
+    b.edDpp = text(m_edDpp);
+    b.edBetax0 = text(m_edBetax0);
+    b.edAlphax0 = text(m_edAlphax0);
+    b.edBetay0 = text(m_edBetay0);
+    b.edAlphay0 = text(m_edAlphay0);
+    b.edEtax0 = text(m_edEtax0);
+    b.edEtapx0 = text(m_edEtapx0);
+    b.edDelta = text(m_edDelta);
+    b.edEpsx = text(m_edEpsx);
+    b.edEpsy = text(m_edEpsy);
+    b.edSigx0 = text(m_edSigx0);
+    b.edSigy0 = text(m_edSigy0);
+    return b;
+}
+
+void InitialConditionsPanel::setBoxes(const InitialBoxes& b)
+{
+    setText(m_edXo, b.edXo);
+    setText(m_edXpo, b.edXpo);
+    setText(m_edYo, b.edYo);
+    setText(m_edYpo, b.edYpo);
+    setText(m_edD0, b.edD0);
+    setText(m_edDp0, b.edDp0);
+    setText(m_edDpp, b.edDpp);
+    setText(m_edBetax0, b.edBetax0);
+    setText(m_edAlphax0, b.edAlphax0);
+    setText(m_edBetay0, b.edBetay0);
+    setText(m_edAlphay0, b.edAlphay0);
+    setText(m_edEtax0, b.edEtax0);
+    setText(m_edEtapx0, b.edEtapx0);
+    setText(m_edDelta, b.edDelta);
+    setText(m_edEpsx, b.edEpsx);
+    setText(m_edEpsy, b.edEpsy);
+    setText(m_edSigx0, b.edSigx0);
+    setText(m_edSigy0, b.edSigy0);
+}
+
+void InitialConditionsPanel::showPanels(const StartPanels& panels)
+{
+    if (!panels.betaTitle.empty())
+        m_gbBeta->setTitle(QString::fromStdString(panels.betaTitle));
+    m_gbBeam->setVisible(panels.beamSizes);
+    m_initLatFun->adjustSize();
+    m_sinPart->setVisible(panels.singleParticle);
+    m_initLatFun->setVisible(panels.latticeFunctions);
+    if (panels.singleParticle)
+        m_sinPart->raise();
+    if (panels.latticeFunctions)
+        m_initLatFun->raise();
+}
+
+void InitialConditionsPanel::hidePanels()
+{
+    m_sinPart->hide();
+    m_initLatFun->hide();
+}
+
+void InitialConditionsPanel::showSingleParticle()
+{
+    showPanels(singleParticleCommand(m_state));
+    emit seriesRetitleRequested("path");
+}
+
+void InitialConditionsPanel::showLatticeFunctions()
+{
+    showPanels(initialLatticeCommand(m_state));
+}
+
+void InitialConditionsPanel::showBeamSizes()
+{
+    InitialBoxes b = boxes();
+    // with a negative emittance in its box the panel opens to have it corrected, and nothing is taken
+    if (!emittancesAccepted(b, m_messages)) {
+        showPanels(beamSizePanels());
+        return;
+    }
+    const StartPanels panels = showBeamSizesCommand(m_state, b);
+    setBoxes(b);
+    showPanels(panels);
+}
+
+bool InitialConditionsPanel::lookForPeriodicSolution(ListSink* list)
+{
+    hidePanels();
+    InitialBoxes b = boxes();
+    if (!kestrune::lookForPeriodicSolution(m_state, b, m_messages, list))
+        return false;
+    setBoxes(b);
+    emit updateRequested();
+    return true;
+}
+
+void InitialConditionsPanel::resetBoxes()
+{
+    InitialBoxes b = boxes();
+    // the angle unit belongs to the element panel
+    PanelSettings angleUnit;
+    kestrune::resetBoxes(b, angleUnit);
+    setBoxes(b);
+}
+
+void InitialConditionsPanel::fillFromState()
+{
+    InitialBoxes b = boxes();
+    boxesAfterFileOpen(m_state, b);
+    setBoxes(b);
+}
+
+void InitialConditionsPanel::bbSinPartClick()
+{
+    readSingleParticle(m_state, boxes());
+    m_sinPart->hide();
+    if (finishSingleParticle(m_state, m_messages))
+        emit updateRequested();
+}
+
+void InitialConditionsPanel::bbInitLatFunClick()
+{
+    InitialBoxes b = boxes();
+    // the emittances are read in the beam-size and trajectory modes only
+    if ((m_state.run.showBeamSize || m_state.run.showTrajectory) && !emittancesAccepted(b, m_messages))
+        return;
+    const bool update = useLatticeFunctions(m_state, b, m_messages);
+    setBoxes(b);
+    m_initLatFun->hide();
+    if (update)
+        emit updateRequested();
+}
+
+void InitialConditionsPanel::initBeamSizeClick()
+{
+    InitialBoxes b = boxes();
+    if (!emittancesAccepted(b, m_messages))
+        return;
+    const bool update = useBeamSizes(m_state, b, m_messages);
+    setBoxes(b);
+    m_initLatFun->hide();
+    if (update)
+        emit updateRequested();
+}
+
+} // namespace kestrune

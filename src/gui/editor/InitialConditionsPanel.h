@@ -1,0 +1,95 @@
+#pragma once
+
+#include "core/Messages.h"
+#include "core/State.h"
+#include "core/editor/ElementParameters.h"
+#include "core/editor/InitialConditions.h"
+#include "core/optics/Samples.h"
+
+#include <QFrame>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+
+namespace kestrune {
+
+/// The start conditions of the beam-dynamics computation: the single-particle panel (objectName
+/// "pnSinPart") and the lattice-function panel ("pnInitLatFun" with the groups "gbBeta" and "gbBeam").
+/// The two frames are children of the parent given (or of this object without one), so the window can
+/// place them over its chart; this widget itself stays invisible.
+class InitialConditionsPanel : public QWidget
+{
+    Q_OBJECT
+public:
+    InitialConditionsPanel(State& state, Messages& messages, QWidget* parent = nullptr);
+    ~InitialConditionsPanel() override;
+
+    QFrame* singleParticleFrame() const { return m_sinPart.data(); }
+    QFrame* latticeFunctionFrame() const { return m_initLatFun.data(); }
+
+    /// "calculate single particle trajectory": trajectory mode, shows pnSinPart (no update yet).
+    void showSingleParticle();
+    /// "start with specific beta_o and alpha_o": lattice-function mode, shows pnInitLatFun.
+    void showLatticeFunctions();
+    /// "show beam sizes": beam-size mode, shows pnInitLatFun with gbBeam (no update yet).
+    void showBeamSizes();
+    /// "look for periodic solution": false when the periodic solution failed (boxes untouched, no
+    /// update); otherwise the start row went to list, the boxes show the periodic values and
+    /// updateRequested was emitted.
+    bool lookForPeriodicSolution(ListSink* list);
+    /// The boxes of the window's reset: the trajectory and lattice-function boxes get their start texts
+    /// ("1.0", "0.0", "10.0", ...), the others keep theirs. Call it after the core part of the reset.
+    void resetBoxes();
+    /// The boxes from the stored start values, after a lattice file was read.
+    void fillFromState();
+    /// Hides both frames.
+    void hidePanels();
+    /// The texts of all boxes / sets them.
+    InitialBoxes boxes() const;
+    void setBoxes(const InitialBoxes& boxes);
+
+signals:
+    void updateRequested();                    // run the beam-dynamics update
+    void seriesRetitleRequested(QString kind); // the curve series get the kind ("path" for the trajectory)
+
+private:
+    void buildSingleParticle(QWidget* host);
+    void buildLatticeFunctions(QWidget* host);
+    QLineEdit* makeBox(const char* name, QWidget* parent);
+    void showPanels(const StartPanels& panels);
+    void bbSinPartClick();
+    void bbInitLatFunClick();
+    void initBeamSizeClick();
+
+    State& m_state;
+    Messages& m_messages;
+
+    QPointer<QFrame> m_sinPart;
+    QPointer<QFrame> m_initLatFun;
+    QGroupBox* m_gbBeta = nullptr;
+    QGroupBox* m_gbBeam = nullptr;
+    QLineEdit* m_edXo = nullptr;
+    QLineEdit* m_edXpo = nullptr;
+    QLineEdit* m_edYo = nullptr;
+    QLineEdit* m_edYpo = nullptr;
+    QLineEdit* m_edD0 = nullptr;
+    QLineEdit* m_edDp0 = nullptr;
+    QLineEdit* m_edDpp = nullptr;
+    QLineEdit* m_edBetax0 = nullptr;
+    QLineEdit* m_edBetay0 = nullptr;
+    QLineEdit* m_edAlphax0 = nullptr;
+    QLineEdit* m_edAlphay0 = nullptr;
+    QLineEdit* m_edEtax0 = nullptr;
+    QLineEdit* m_edEtapx0 = nullptr;
+    QLineEdit* m_edDelta = nullptr;
+    QLineEdit* m_edEpsx = nullptr;
+    QLineEdit* m_edEpsy = nullptr;
+    QLineEdit* m_edSigx0 = nullptr;
+    QLineEdit* m_edSigy0 = nullptr;
+};
+
+} // namespace kestrune

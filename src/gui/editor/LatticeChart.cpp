@@ -1,0 +1,449 @@
+#include "gui/editor/LatticeChart.h"
+
+#include "gui/editor/MagShapePlottable.h"
+
+#include <QPushButton>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <qcustomplot.h>
+
+namespace kestrune {
+
+namespace {
+
+const QColor kSeriesColours[3] = {QColor(255, 0, 0), QColor(0, 128, 0), QColor(0, 0, 255)};
+const QColor kNavy(0, 0, 128);
+const QColor kMaroon(128, 0, 0);
+const char* const kShowDispersion = "show dispersion";
+const char* const kHideDispersion = "do not show dispersion";
+const char* const kCurveLayer = "curves";
+// Curves with more points than this per pixel of the plot's width are drawn without smoothing.
+constexpr int kSmoothPointsPerPixel = 2;
+
+QFont arial(int pointSize, bool bold = false)
+{
+    QFont font("Arial", pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+/// Points of one pass, handed to the graphs in one go, with the smallest and largest value of each
+/// series (NaN values left out, as the graphs leave them out of their ranges). Each series fills one of
+/// two point tables while the graph shows the other, so no table is copied or allocated again.
+class LatticeChart::Buffer : public PlotSink
+{
+public:
+    void point(double s, double v1, double v2, double v3) override
+    {
+        sorted = sorted && !(s < lastKey);
+        lastKey = s;
+        const double v[3] = {v1, v2, v3};
+        for (std::size_t n = 0; n < 3; ++n) {
+            filling(n).append(QCPGraphData(s, v[n]));
+            if (std::isnan(v[n]))
+                continue;
+            lower[n] = std::min(lower[n], v[n]);
+            upper[n] = std::max(upper[n], v[n]);
+        }
+    }
+    void clear()
+    {
+        for (std::size_t n = 0; n < 3; ++n)
+            filling(n).clear();
+        lower.fill(std::numeric_limits<double>::infinity());
+        upper.fill(-std::numeric_limits<double>::infinity());
+        sorted = true;
+        lastKey = -std::numeric_limits<double>::infinity();
+    }
+    /// Hands the points to the graphs; the tables they showed before are filled next.
+    void commit(const std::array<QCPGraph*, 3>& graphs)
+    {
+        for (std::size_t n = 0; n < 3; ++n)
+            graphs[n]->data()->set(filling(n), sorted);
+        current = 1 - current;
+        clear();
+    }
+
+    int count() { return static_cast<int>(filling(0).size()); }
+
+    std::array<double, 3> lower{};
+    std::array<double, 3> upper{};
+
+private:
+    QVector<QCPGraphData>& filling(std::size_t n) { return tables[n][current]; }
+
+    std::array<std::array<QVector<QCPGraphData>, 2>, 3> tables;
+    std::size_t current = 0;
+    bool sorted = true;
+    double lastKey = 0;
+};
+
+LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
+    : QWidget(parent), m_line(line), m_buffer(std::make_unique<Buffer>())
+{
+    setObjectName("chLattice");
+    m_plot = new QCustomPlot(this);
+    m_plot->setObjectName("chLatticePlot");
+    m_plot->setBackground(Qt::white);
+    m_plot->legend->setVisible(false);
+
+    m_title = new QCPTextElement(m_plot, "", arial(11, true));
+    m_title->setTextColor(kNavy);
+    m_plot->plotLayout()->insertRow(0);
+    m_plot->plotLayout()->addElement(0, 0, m_title);
+    m_foot = new QCPTextElement(m_plot, "", arial(9));
+    m_foot->setTextColor(kMaroon);
+    m_plot->plotLayout()->addElement(2, 0, m_foot);
+    setFootLines({"beta_x (red);   beta_y (green); 10 x dispersion (blue)"});
+
+    for (QCPAxis* axis : {m_plot->xAxis, m_plot->yAxis}) {
+        axis->setLabelFont(arial(9));
+        axis->setLabelColor(kNavy);
+        axis->setTickLabelFont(arial(8));
+        axis->setTickLabelColor(Qt::black);
+    }
+    m_plot->xAxis->setLabel("z-axis (m)");
+    m_plot->xAxis->setRange(0, 20);
+    m_plot->yAxis->setLabel("beta_x, y  (m);  eta*10  (m)");
+    m_plot->yAxis->setRange(-80, 60);
+
+    // the drawing lies under the curves on a layer of its own, and the curves on theirs, so that a
+    // tuning step repaints the curves alone; both on top of the others (which share one paint buffer),
+    // above "main", whose axis rect would take any click
+    m_plot->layer("overlay")->setMode(QCPLayer::lmLogical); // nothing is drawn there: no buffer of its own
+    m_plot->addLayer("shapes", m_plot->layer("overlay"), QCustomPlot::limAbove);
+    m_plot->addLayer(kCurveLayer, m_plot->layer("shapes"), QCustomPlot::limAbove);
+    m_plot->layer("shapes")->setMode(QCPLayer::lmBuffered);
+    m_plot->layer(kCurveLayer)->setMode(QCPLayer::lmBuffered);
+    m_shapes = new MagShapePlottable(m_line, m_plot->xAxis, m_plot->yAxis);
+    m_shapes->setLayer("shapes");
+    m_buffer->clear();
+
+    connect(m_plot, &QCustomPlot::mouseWheel, this, &LatticeChart::onWheel);
+    connect(m_plot, &QCustomPlot::mousePress, this, &LatticeChart::onPress);
+    connect(m_plot, &QCustomPlot::mouseMove, this, &LatticeChart::onMove);
+    connect(m_plot, &QCustomPlot::mouseRelease, this, [this] { m_drag.pressed = false; });
+    connect(m_plot, &QCustomPlot::mouseDoubleClick, this, &LatticeChart::onDoubleClick);
+    connect(m_plot, &QCustomPlot::plottableClick, this,
+            [this](QCPAbstractPlottable* plottable, int dataIndex, QMouseEvent*) {
+                onPlottableClick(plottable, dataIndex);
+            });
+
+    m_button2 = new QPushButton(kHideDispersion, m_plot);
+    m_button2->setObjectName("Button2");
+    m_button2->setFont(arial(8));
+    connect(m_button2, &QPushButton::clicked, this, &LatticeChart::toggleDispersion);
+    placeButton();
+}
+
+LatticeChart::~LatticeChart() = default;
+
+void LatticeChart::prepareSeries(const QString& kind)
+{
+    if (!seriesCreated()) {
+        for (std::size_t n = 0; n < m_graphs.size(); ++n) {
+            m_graphs[n] = m_plot->addGraph(m_plot->xAxis, m_plot->yAxis);
+            m_graphs[n]->setLayer(kCurveLayer);
+            m_graphs[n]->setPen(QPen(kSeriesColours[n], 1));
+            m_graphs[n]->setAdaptiveSampling(true);
+        }
+        m_button2->setText(kHideDispersion);
+    }
+    for (QCPGraph* graph : m_graphs) {
+        graph->setName(kind);
+        graph->data()->clear();
+    }
+    m_valueSpans.fill(std::nullopt);
+    m_buffer->clear();
+}
+
+void LatticeChart::removeSeries()
+{
+    for (QCPGraph*& graph : m_graphs) {
+        if (graph)
+            m_plot->removeGraph(graph);
+        graph = nullptr;
+    }
+    m_valueSpans.fill(std::nullopt);
+    m_buffer->clear();
+}
+
+QString LatticeChart::seriesTitle(int series) const
+{
+    return seriesCreated() ? m_graphs.at(static_cast<std::size_t>(series - 1))->name() : QString();
+}
+
+int LatticeChart::pointCount(int series) const
+{
+    return seriesCreated() ? m_graphs.at(static_cast<std::size_t>(series - 1))->dataCount() : 0;
+}
+
+std::optional<double> LatticeChart::seriesMax(int series) const
+{
+    const std::optional<Span>& span = m_valueSpans.at(static_cast<std::size_t>(series - 1));
+    return seriesCreated() && span ? std::optional<double>(span->upper) : std::nullopt;
+}
+
+std::optional<double> LatticeChart::seriesMin(int series) const
+{
+    const std::optional<Span>& span = m_valueSpans.at(static_cast<std::size_t>(series - 1));
+    return seriesCreated() && span ? std::optional<double>(span->lower) : std::nullopt;
+}
+
+PlotSink& LatticeChart::sink()
+{
+    return *m_buffer;
+}
+
+void LatticeChart::commitPoints()
+{
+    if (!seriesCreated())
+        return;
+    // a curve of several points per pixel column shows no smoothing, and it is the slowest part of a
+    // redraw on a long line: smooth only curves that have the room for it
+    const int points = m_buffer->count();
+    const bool smooth = points <= kSmoothPointsPerPixel * std::max(1, m_plot->axisRect()->width());
+    for (std::size_t n = 0; n < m_graphs.size(); ++n) {
+        const bool found = m_buffer->lower[n] <= m_buffer->upper[n];
+        m_valueSpans[n] =
+            found ? std::optional<Span>(Span{m_buffer->lower[n], m_buffer->upper[n]}) : std::nullopt;
+        m_graphs[n]->setAntialiased(smooth);
+    }
+    m_buffer->commit(m_graphs);
+}
+
+void LatticeChart::setDrawingOffset(double offset)
+{
+    m_shapes->setOffset(offset);
+}
+
+double LatticeChart::drawingOffset() const
+{
+    return m_shapes->offset();
+}
+
+void LatticeChart::setTitleLines(const QStringList& lines)
+{
+    m_titleLines = lines;
+    m_title->setText(lines.join('\n'));
+}
+
+void LatticeChart::setFootLines(const QStringList& lines)
+{
+    m_footLines = lines;
+    m_foot->setText(lines.join('\n'));
+}
+
+QString LatticeChart::leftAxisTitle() const
+{
+    return m_plot->yAxis->label();
+}
+
+void LatticeChart::setLeftAxisTitle(const QString& text)
+{
+    m_plot->yAxis->setLabel(text);
+}
+
+QString LatticeChart::bottomAxisTitle() const
+{
+    return m_plot->xAxis->label();
+}
+
+void LatticeChart::setBottomAxisTitle(const QString& text)
+{
+    m_plot->xAxis->setLabel(text);
+}
+
+void LatticeChart::setLeftRange(double lower, double upper)
+{
+    m_plot->yAxis->setRange(lower, upper);
+}
+
+double LatticeChart::leftLower() const
+{
+    return m_plot->yAxis->range().lower;
+}
+
+double LatticeChart::leftUpper() const
+{
+    return m_plot->yAxis->range().upper;
+}
+
+void LatticeChart::setBottomMax(double upper)
+{
+    const bool wasZoomed = zoomed();
+    m_full = KeyRange{0, upper};
+    showRange(wasZoomed ? keptInside(shownRange(), m_full) : m_full);
+}
+
+double LatticeChart::bottomUpper() const
+{
+    return m_plot->xAxis->range().upper;
+}
+
+double LatticeChart::bottomLower() const
+{
+    return m_plot->xAxis->range().lower;
+}
+
+KeyRange LatticeChart::shownRange() const
+{
+    return KeyRange{m_plot->xAxis->range().lower, m_plot->xAxis->range().upper};
+}
+
+bool LatticeChart::zoomed() const
+{
+    const KeyRange shown = shownRange();
+    return shown.lower != m_full.lower || shown.upper != m_full.upper;
+}
+
+void LatticeChart::showRange(const KeyRange& range)
+{
+    m_plot->xAxis->setRange(range.lower, range.upper);
+}
+
+void LatticeChart::zoomAt(double s, double factor)
+{
+    showRange(zoomedRange(shownRange(), m_full, s, factor));
+    refresh();
+}
+
+void LatticeChart::panBy(double ds)
+{
+    showRange(pannedRange(shownRange(), m_full, ds));
+    refresh();
+}
+
+void LatticeChart::showFullLine()
+{
+    resetZoom();
+    refresh();
+}
+
+void LatticeChart::resetZoom()
+{
+    showRange(m_full);
+}
+
+void LatticeChart::onWheel(QWheelEvent* event)
+{
+    const QPointF pos = event->position();
+    if (!plotArea().contains(pos.toPoint()) || event->angleDelta().y() == 0)
+        return;
+    zoomAt(m_plot->xAxis->pixelToCoord(pos.x()), wheelZoomFactor(event->angleDelta().y()));
+    event->accept();
+}
+
+void LatticeChart::onPress(QMouseEvent* event)
+{
+    m_drag = Drag{};
+    if (event->button() != Qt::LeftButton || !plotArea().contains(event->pos()))
+        return;
+    m_drag.pressed = true;
+    m_drag.start = event->pos();
+    m_drag.range = shownRange();
+}
+
+void LatticeChart::onMove(QMouseEvent* event)
+{
+    if (!m_drag.pressed || !(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint moved = event->pos() - m_drag.start;
+    // the plot takes a press and release within 3 pixels for a click: a drag starts beyond that
+    if (!m_drag.panning && moved.manhattanLength() <= 3)
+        return;
+    m_drag.panning = true;
+    const double metresPerPixel = m_drag.range.width() / std::max(1, plotArea().width());
+    showRange(pannedRange(m_drag.range, m_full, -moved.x() * metresPerPixel));
+    m_plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void LatticeChart::onDoubleClick(QMouseEvent* event)
+{
+    m_drag = Drag{};
+    // a double click on a shape is the click that selects it, not a wish to see the whole line
+    if (event->button() == Qt::LeftButton && plotArea().contains(event->pos()) &&
+        m_shapes->elementAt(event->pos()) == 0)
+        showFullLine();
+}
+
+void LatticeChart::toggleDispersion()
+{
+    if (!seriesCreated())
+        return;
+    const bool show = !m_graphs[2]->visible();
+    m_graphs[2]->setVisible(show);
+    m_button2->setText(show ? kHideDispersion : kShowDispersion);
+    refresh();
+}
+
+bool LatticeChart::dispersionShown() const
+{
+    return seriesCreated() && m_graphs[2]->visible();
+}
+
+QRect LatticeChart::plotArea() const
+{
+    return m_plot->axisRect()->rect();
+}
+
+QPoint LatticeChart::shapeCentre(int i) const
+{
+    return m_shapes->shapeCentre(i).toPoint();
+}
+
+void LatticeChart::refresh()
+{
+    m_plot->replot();
+    m_drawn = drawnNow();
+}
+
+void LatticeChart::refreshCurves()
+{
+    if (!(drawnNow() == m_drawn)) {
+        refresh();
+        return;
+    }
+    m_plot->layer(kCurveLayer)->replot();
+}
+
+LatticeChart::Drawn LatticeChart::drawnNow() const
+{
+    return Drawn{m_plot->xAxis->range().lower,
+                 m_plot->xAxis->range().upper,
+                 m_plot->yAxis->range().lower,
+                 m_plot->yAxis->range().upper,
+                 m_plot->size(),
+                 m_title->text() + '\n' + m_foot->text() + '\n' + m_plot->xAxis->label() + '\n' +
+                     m_plot->yAxis->label()};
+}
+
+void LatticeChart::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_plot->setGeometry(rect());
+    placeButton();
+}
+
+void LatticeChart::placeButton()
+{
+    m_button2->adjustSize();
+    m_button2->move(4, m_plot->height() - m_button2->height() - 2);
+}
+
+void LatticeChart::onPlottableClick(QCPAbstractPlottable* plottable, int dataIndex)
+{
+    if (plottable == m_shapes) {
+        if (dataIndex < 1 || dataIndex > m_line.count)
+            return;
+        const std::string& title = m_line.shape(dataIndex).title;
+        emit seriesClicked(title.empty() ? QString::number(dataIndex) : QString::fromStdString(title));
+        return;
+    }
+    emit seriesClicked(plottable->name());
+}
+
+} // namespace kestrune

@@ -1,0 +1,227 @@
+#include "gui/editor/MagShapePlottable.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrune {
+
+namespace {
+
+QColor toQColor(const Rgb& c)
+{
+    return QColor(c.r, c.g, c.b);
+}
+
+} // namespace
+
+QPolygonF shapeOutline(ShapeStyle style, const QRectF& box)
+{
+    const double cx = box.center().x();
+    const double cy = box.center().y();
+    QPolygonF outline;
+    switch (style) {
+    case ShapeStyle::Rectangle:
+        outline << box.topLeft() << box.topRight() << box.bottomRight() << box.bottomLeft();
+        break;
+    case ShapeStyle::Diamond:
+        outline << QPointF(cx, box.top()) << QPointF(box.right(), cy) << QPointF(cx, box.bottom())
+                << QPointF(box.left(), cy);
+        break;
+    case ShapeStyle::Triangle: // apex up, screen y grows downwards
+        outline << QPointF(cx, box.top()) << box.bottomRight() << box.bottomLeft();
+        break;
+    case ShapeStyle::InvertedTriangle:
+        outline << box.topLeft() << box.topRight() << QPointF(cx, box.bottom());
+        break;
+    }
+    return outline;
+}
+
+MagShapePlottable::MagShapePlottable(const BeamLine& line, QCPAxis* keyAxis, QCPAxis* valueAxis)
+    : QCPAbstractPlottable(keyAxis, valueAxis), m_line(line)
+{
+    setSelectable(QCP::stSingleData);
+    setName("lattice");
+}
+
+QRectF MagShapePlottable::pixelBox(const ElementShape& shape, bool widen) const
+{
+    const QPointF a = coordsToPixels(shape.x0, shape.y0 + m_offset);
+    const QPointF b = coordsToPixels(shape.x1, shape.y1 + m_offset);
+    QRectF box = QRectF(a, b).normalized();
+    if (widen && box.width() < kMinClickWidth) {
+        const double cx = box.center().x();
+        box.setLeft(cx - kMinClickWidth / 2);
+        box.setRight(cx + kMinClickWidth / 2);
+    }
+    if (widen && box.height() < kMinClickWidth) {
+        const double cy = box.center().y();
+        box.setTop(cy - kMinClickWidth / 2);
+        box.setBottom(cy + kMinClickWidth / 2);
+    }
+    return box;
+}
+
+int MagShapePlottable::elementAt(const QPointF& pixel) const
+{
+    if (!mKeyAxis || !mValueAxis)
+        return 0;
+    // the last shape is painted last, so it is the one on top
+    for (int i = m_line.count; i >= 1; --i) {
+        const ElementShape& shape = m_line.shape(i);
+        const QRectF box = pixelBox(shape, true);
+        if (!box.contains(pixel))
+            continue;
+        // a shape widened for clicking is hit anywhere in its box; a wide one only inside its outline
+        const bool narrow = pixelBox(shape, false).width() < kMinClickWidth;
+        if (narrow || shapeOutline(shape.style, box).containsPoint(pixel, Qt::OddEvenFill))
+            return i;
+    }
+    return 0;
+}
+
+QPointF MagShapePlottable::shapeCentre(int i) const
+{
+    return pixelBox(m_line.shape(i), false).center();
+}
+
+double MagShapePlottable::selectTest(const QPointF& pos, bool onlySelectable, QVariant* details) const
+{
+    if (onlySelectable && !mSelectable)
+        return -1;
+    if (!mKeyAxis || !mValueAxis || !mKeyAxis->axisRect()->rect().contains(pos.toPoint()))
+        return -1;
+    const int i = elementAt(pos);
+    if (i == 0)
+        return -1;
+    if (details)
+        details->setValue(QCPDataSelection(QCPDataRange(i, i + 1)));
+    return 0;
+}
+
+QCPRange MagShapePlottable::getKeyRange(bool& foundRange, QCP::SignDomain) const
+{
+    foundRange = m_line.count > 0;
+    QCPRange range(0, 0);
+    for (int i = 1; i <= m_line.count; ++i) {
+        const ElementShape& shape = m_line.shape(i);
+        range.lower = std::min({range.lower, shape.x0, shape.x1});
+        range.upper = std::max({range.upper, shape.x0, shape.x1});
+    }
+    return range;
+}
+
+QCPRange MagShapePlottable::getValueRange(bool& foundRange, QCP::SignDomain, const QCPRange&) const
+{
+    foundRange = m_line.count > 0;
+    QCPRange range(0, 0);
+    for (int i = 1; i <= m_line.count; ++i) {
+        const ElementShape& shape = m_line.shape(i);
+        range.lower = std::min({range.lower, shape.y0 + m_offset, shape.y1 + m_offset});
+        range.upper = std::max({range.upper, shape.y0 + m_offset, shape.y1 + m_offset});
+    }
+    return range;
+}
+
+void MagShapePlottable::draw(QCPPainter* painter)
+{
+    if (!mKeyAxis || !mValueAxis)
+        return;
+    // exports and printing get every shape as a vector outline
+    if (painter->modes().testFlag(QCPPainter::pmVectorized) ||
+        painter->modes().testFlag(QCPPainter::pmNoCaching)) {
+        paintShapes(painter);
+        return;
+    }
+    // while the user tunes, the drawing stays where it is: its last picture is painted again
+    QRect area;
+    const quint64 key = pictureKey(area);
+    if (area.isEmpty())
+        return;
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    const QSize size = (QSizeF(area.size()) * ratio).toSize();
+    if (m_picture.isNull() || key != m_pictureKey || m_picture.size() != size || area != m_pictureArea) {
+        m_picture = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        m_picture.setDevicePixelRatio(ratio);
+        m_picture.fill(Qt::transparent);
+        QCPPainter picture(&m_picture);
+        picture.setRenderHints(painter->renderHints());
+        picture.translate(-area.topLeft());
+        paintShapes(&picture);
+        m_pictureKey = key;
+        m_pictureArea = area;
+    }
+    painter->drawImage(area.topLeft(), m_picture);
+}
+
+void MagShapePlottable::paintShapes(QCPPainter* painter) const
+{
+    ++const_cast<MagShapePlottable*>(this)->m_paintCount;
+    const QCPRange visible = mKeyAxis->range();
+    const QColor outline(0, 0, 0);
+    const bool antialiased = painter->testRenderHint(QPainter::Antialiasing);
+    for (int i = 1; i <= m_line.count; ++i) {
+        const ElementShape& shape = m_line.shape(i);
+        if (std::max(shape.x0, shape.x1) < visible.lower || std::min(shape.x0, shape.x1) > visible.upper)
+            continue;
+        const QColor fill = toQColor(shape.colour);
+        const QRectF box = pixelBox(shape, false);
+        // a shape a few pixels wide shows neither its outline nor its style: one plain fill is as good
+        // and many times faster on a long line
+        if (box.width() < kMinClickWidth) {
+            painter->setAntialiasing(false);
+            painter->fillRect(box, fill);
+            continue;
+        }
+        painter->setAntialiasing(antialiased && shape.style != ShapeStyle::Rectangle);
+        painter->setBrush(fill);
+        painter->setPen(QPen(fill == outline ? fill : fill.darker(150), 0));
+        if (shape.style == ShapeStyle::Rectangle)
+            painter->drawRect(box);
+        else
+            painter->drawPolygon(shapeOutline(shape.style, box));
+    }
+    painter->setAntialiasing(antialiased);
+}
+
+quint64 MagShapePlottable::pictureKey(QRect& area) const
+{
+    // FNV-1a over the plot area and every shape as it would be painted (pixels to 1/64)
+    quint64 hash = 1469598103934665603ULL;
+    const auto mix = [&hash](qint64 v) {
+        hash ^= static_cast<quint64>(v);
+        hash *= 1099511628211ULL;
+    };
+    const auto pixels = [](double v) { return static_cast<qint64>(std::llround(v * 64)); };
+    const QRect plotArea = mKeyAxis->axisRect()->rect();
+    for (int v : {plotArea.left(), plotArea.top(), plotArea.width(), plotArea.height(), m_line.count})
+        mix(v);
+    const QCPRange visible = mKeyAxis->range();
+    QRectF covered;
+    for (int i = 1; i <= m_line.count; ++i) {
+        const ElementShape& shape = m_line.shape(i);
+        if (std::max(shape.x0, shape.x1) < visible.lower || std::min(shape.x0, shape.x1) > visible.upper)
+            continue;
+        const QRectF box = pixelBox(shape, false);
+        covered = covered.isNull() ? box : covered.united(box);
+        mix(i);
+        mix(pixels(box.left()));
+        mix(pixels(box.top()));
+        mix(pixels(box.right()));
+        mix(pixels(box.bottom()));
+        mix((shape.colour.r << 16) | (shape.colour.g << 8) | shape.colour.b);
+        mix(static_cast<int>(shape.style));
+    }
+    // outlines and smoothed edges reach a pixel beyond a box
+    area = covered.toAlignedRect().adjusted(-2, -2, 2, 2) & plotArea;
+    return hash;
+}
+
+void MagShapePlottable::drawLegendIcon(QCPPainter* painter, const QRectF& rect) const
+{
+    painter->setBrush(QColor(0, 0, 255));
+    painter->setPen(Qt::NoPen);
+    painter->drawRect(rect);
+}
+
+} // namespace kestrune

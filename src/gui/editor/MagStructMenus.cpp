@@ -1,0 +1,474 @@
+// Menus of the beam-dynamics window and the commands behind them.
+#include "core/NumberInput.h"
+#include "core/editor/ChartSettings.h"
+#include "core/io/LatticeFile.h"
+#include "core/io/Listing.h"
+#include "core/optics/BetaFunctions.h"
+#include "gui/FileDialog.h"
+#include "gui/GraphExport.h"
+#include "gui/ListPrinter.h"
+#include "gui/Shortcuts.h"
+#include "gui/editor/ElementPanel.h"
+#include "gui/editor/InitialConditionsPanel.h"
+#include "gui/editor/LatticeChart.h"
+#include "gui/editor/MagStructWindow.h"
+#include "gui/io/ListingWindow.h"
+#include "gui/particle/PartTypeWindow.h"
+#include "gui/ring/RingWindow.h"
+#include "gui/shell/EnterTextDialog.h"
+#include "gui/shell/HelpWindow.h"
+
+#include <QActionGroup>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMarginsF>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QRadioButton>
+
+namespace kestrune {
+
+namespace {
+
+QAction* addItem(QMenu* menu, const QString& text, QObject* receiver, std::function<void()> handler)
+{
+    QAction* action = menu->addAction(text);
+    QObject::connect(action, &QAction::triggered, receiver, [handler = std::move(handler)] { handler(); });
+    return action;
+}
+
+QAction* addTopItem(QMenuBar* bar, const QString& objectName, const QString& text, QObject* receiver,
+                    std::function<void()> handler)
+{
+    QAction* action = bar->addAction(text);
+    action->setObjectName(objectName);
+    QObject::connect(action, &QAction::triggered, receiver, [handler = std::move(handler)] { handler(); });
+    return action;
+}
+
+QMenu* addMenu(QMenuBar* bar, const QString& objectName, const QString& title,
+               const QString& hint = QString())
+{
+    QMenu* menu = bar->addMenu(title);
+    menu->setObjectName(objectName);
+    menu->menuAction()->setObjectName(objectName + "Action");
+    if (!hint.isEmpty()) {
+        menu->menuAction()->setToolTip(hint);
+        menu->menuAction()->setStatusTip(hint);
+        menu->setToolTipsVisible(true);
+    }
+    return menu;
+}
+
+} // namespace
+
+void MagStructWindow::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    buildFileMenu();
+    buildEditMenu();
+
+    QMenu* lattice = addMenu(bar, "mnNewLattice", "new lattice", "add to,edit beam line, compose ring");
+    addItem(lattice, "add single magnets", this, [this] { addMagnetClick(); });
+    QMenu* repeat = lattice->addMenu("repeat lattice");
+    addItem(repeat, "how many times ?", this, [this] { howmanytimes1Click(); });
+    addItem(lattice, "symmetrize lattice", this, [this] { symmetrize1Click(); });
+    addItem(lattice, "clear lattice", this, [this] { clearBLClick(); });
+    addItem(lattice, "list lattice", this, [this] { listlattice1Click(); });
+
+    QMenu* graph = addMenu(bar, "mnEditGraph", "edit Graph");
+    addItem(graph, "Graph Title", this, [this] { titles(1); });
+    addItem(graph, "Left Axis Title", this, [this] { titles(2); });
+    addItem(graph, "Bottom Axis Title", this, [this] { titles(3); });
+    buildZoomItems(graph);
+
+    m_mnZStep = addTopItem(bar, "mnZStep", "z-step", this, [this] { mnZStepClick(); });
+
+    QMenu* optics = addMenu(bar, "mnOptics", "optics", "define initial values for lattice functions");
+    addItem(optics, "print transformation matrix", this, [this] { printMatrixClick(); });
+    addItem(optics, "calculate single particle trajectory", this, [this] { snglPartPathClick(); });
+    addItem(optics, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
+    addItem(optics, "look for periodic solution", this, [this] { mnPerSolClick(); });
+    addItem(optics, "show beam sizes", this, [this] { calculateandshowbeam1Click(); });
+    buildOpticsKeys(optics);
+
+    m_mnRing = addTopItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });
+    buildListsMenu();
+    addTopItem(bar, "mnParticle", "Particle", this, [this] { particle1Click(); });
+    QAction* help = addTopItem(bar, "mnHelp", "Help", this, [this] { helpClick(); });
+    setStandardShortcut(help, QKeySequence::HelpContents, Qt::Key_F1);
+    help->setToolTip("Help (" + help->shortcut().toString(QKeySequence::NativeText) + ")");
+}
+
+void MagStructWindow::buildFileMenu()
+{
+    QMenu* file = addMenu(menuBar(), "mnFile", "File");
+    setStandardShortcut(addItem(file, "&Open...", this, [this] { openClick(); }), QKeySequence::Open,
+                        Qt::CTRL | Qt::Key_O);
+    buildRecentFilesMenu(file);
+    setStandardShortcut(addItem(file, "Save &As...", this, [this] { saveAsClick(); }), QKeySequence::SaveAs,
+                        Qt::CTRL | Qt::SHIFT | Qt::Key_S);
+    addItem(file, "Import MAD-X...", this, [this] { importMadxClick(); })->setObjectName("mnImportMadx");
+    addItem(file, "Export MAD-X...", this, [this] { exportMadxClick(); })->setObjectName("mnExportMadx");
+    addItem(file, "Export TFS table...", this, [this] { exportTfsClick(); })->setObjectName("mnExportTfs");
+    setStandardShortcut(addItem(file, "print graph", this, [this] { printgraph1Click(); }),
+                        QKeySequence::Print, Qt::CTRL | Qt::Key_P);
+    addItem(file, "Save &Chart as  ***.wmf", this, [this] { print1Click(); });
+    file->addSeparator();
+    setStandardShortcut(addItem(file, "E&xit", this, [this] { close(); }), QKeySequence::Close,
+                        Qt::CTRL | Qt::Key_W);
+    setStandardShortcut(addItem(file, "&Quit program", this, [this] { quitClick(); }), QKeySequence::Quit,
+                        Qt::CTRL | Qt::Key_Q);
+}
+
+void MagStructWindow::buildListsMenu()
+{
+    QMenu* lists = addMenu(menuBar(), "mnLists", "lists");
+    addItem(lists, "show ", this, [this] { listShowClick(); });
+    // "add" and "replace" show which one is in force; other windows may have changed it since
+    auto* mode = new QActionGroup(lists);
+    m_mnListAdd = addItem(lists, "add", this, [this] { listAddClick(); });
+    m_mnListReplace = addItem(lists, "replace", this, [this] { listReplaceClick(); });
+    for (QAction* action : {m_mnListAdd, m_mnListReplace}) {
+        action->setCheckable(true);
+        mode->addAction(action);
+    }
+    m_mnListAdd->setObjectName("mnListAdd");
+    m_mnListReplace->setObjectName("mnListReplace");
+    connect(lists, &QMenu::aboutToShow, this,
+            [this] { (m_state.listing.replaceList ? m_mnListReplace : m_mnListAdd)->setChecked(true); });
+    addItem(lists, "clear", this, [this] { listClearClick(); });
+    lists->addSeparator();
+    addItem(lists, "beam parameters", this, [this] { beamParametersClick(); });
+    addItem(lists, "beta functions", this, [this] { betaFunctionsClick(); });
+    addItem(lists, "magnet list", this, [this] { magnetListClick(); });
+    lists->addSeparator();
+    addItem(lists, "save to file", this, [this] { saveListClick(); });
+    addItem(lists, "print", this, [this] { printListClick(); });
+    setMenuKeys(lists, {{"beta functions", Qt::CTRL | Qt::Key_B}});
+}
+
+void MagStructWindow::installDefaultDialogs()
+{
+    m_dialogs.openFile = [this](const QString& title, const QString& filter) {
+        return QFileDialog::getOpenFileName(this, title, QString::fromStdString(m_state.lastOpenedFile),
+                                            filter);
+    };
+    m_dialogs.saveFile = [this](const QString& title, const QString& filter, const QString& suffix,
+                                const QString& preset) {
+        return askSaveFileName(this, title, filter, suffix, preset);
+    };
+    m_dialogs.choosePrinter = [this](QPrinter& printer) { return askPrinter(printer, this); };
+    m_dialogs.enterText = [this](const QString& caption, const QString& preset) {
+        return m_windows.enterText && m_windows.enterText->ask(caption, preset);
+    };
+}
+
+void MagStructWindow::howmanytimes1Click()
+{
+    if (!m_dialogs.enterText("repeat BL how many times?", QString()))
+        return;
+    const std::string typed = m_state.enteredText;
+    m_state.enteredText.clear();
+    guarded([this, typed] {
+        const int n = parseInt(typed);
+        recorded("repeat", [&] {
+            if (repeatLattice(m_state, m_editor, n, messages())) {
+                lineChanged();
+                m_chart->refresh();
+            }
+        });
+    });
+}
+
+void MagStructWindow::symmetrize1Click()
+{
+    recorded("mirror", [this] {
+        if (symmetrize(m_state, messages())) {
+            lineChanged();
+            m_chart->refresh();
+        }
+    });
+}
+
+void MagStructWindow::clearBLClick()
+{
+    recorded("clear", [this] {
+        clearLattice(m_state, m_editor);
+        initial();
+        lineChanged();
+        if (m_windows.listing && m_windows.listing->isVisible())
+            m_windows.listing->showList();
+        m_chart->refresh();
+    });
+}
+
+void MagStructWindow::listlattice1Click()
+{
+    latticeList(m_state, messages());
+}
+
+void MagStructWindow::showZStepMenu()
+{
+    m_mnZStep->setVisible(!m_state.run.showTrajectory);
+}
+
+void MagStructWindow::openClick()
+{
+    const QString fileName =
+        m_dialogs.openFile(kOpenLatticeDialog.title, qtFilter(kOpenLatticeDialog.filter));
+    if (fileName.isEmpty())
+        return;
+    openLattice(fileName);
+}
+
+void MagStructWindow::lineOpened()
+{
+    // the state part of the reset ran before the file was read; the boxes follow here
+    m_initialPanel->resetBoxes();
+    m_elementPanel->resetAngleUnit();
+    m_elementPanel->hide();
+    m_chart->removeSeries();
+    m_chart->setLeftRange(-80, 60);
+    m_chart->resetZoom();
+    m_pnSStep->hide();
+    if (m_windows.listing && m_windows.listing->isVisible())
+        m_windows.listing->showList();
+    showZStepMenu();
+    m_initialPanel->fillFromState();
+    updateCurves(ListWriter::PlotUpdate);
+    lineChanged();
+    showButtons();
+    m_chart->refresh();
+}
+
+void MagStructWindow::saveAsClick()
+{
+    const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
+                                                kSaveLatticeDialog.defaultExtension,
+                                                QString::fromStdString(m_state.lastOpenedFile));
+    if (!fileName.isEmpty() && saveLatticeAs(m_state, messages(), fileName.toStdString())) {
+        m_state.documentFile = fileName.toStdString();
+        m_state.history.markSaved();
+        showHistory();
+        rememberFile(fileName);
+    }
+}
+
+void MagStructWindow::printgraph1Click()
+{
+    QPrinter printer(QPrinter::ScreenResolution);
+    if (!m_dialogs.choosePrinter(printer))
+        return;
+    if (!printChart(m_chart->plot(), printer, QMarginsF(10, 5, 10, 5)))
+        messages().error("the graph could not be printed");
+}
+
+void MagStructWindow::print1Click()
+{
+    exportChartDialog(this, m_chart->plot(), messages(), m_state);
+}
+
+void MagStructWindow::titles(int which)
+{
+    static const char* const kCaptions[] = {"edit Graph Title", "edit Left Axis Caption",
+                                            "edit Bottom Axis Caption"};
+    if (which < 1 || which > 3)
+        return;
+    const QString preset = which == 1   ? m_chart->titleLines().join('\n')
+                           : which == 2 ? m_chart->leftAxisTitle()
+                                        : m_chart->bottomAxisTitle();
+    if (!m_dialogs.enterText(kCaptions[which - 1], preset))
+        return;
+    const QString text = QString::fromStdString(m_state.enteredText);
+    if (which == 1)
+        m_chart->setTitleLines({text});
+    else if (which == 2)
+        m_chart->setLeftAxisTitle(text);
+    else
+        m_chart->setBottomAxisTitle(text);
+    m_state.enteredText.clear();
+    m_chart->refresh();
+}
+
+void MagStructWindow::mnZStepClick()
+{
+    m_edStep->setText(QString::fromStdString(stepBoxText(m_state.run)));
+    m_gbZstep->show();
+    m_gbZstep->raise();
+    if (m_rbEndEl->isChecked()) {
+        m_state.run.stepAtElementEnds = true;
+        m_pnSStep->hide();
+    } else {
+        m_state.run.stepAtElementEnds = false;
+        m_rbShort->setChecked(true);
+        m_pnSStep->show();
+    }
+    m_gbZstep->adjustSize();
+}
+
+void MagStructWindow::rbShortClick()
+{
+    m_pnSStep->show();
+    m_gbZstep->adjustSize();
+    if (m_state.run.maxStep <= 0)
+        m_edStep->setText("10.0");
+}
+
+void MagStructWindow::bbStepYesClick()
+{
+    guarded([this] {
+        applyStepSettings(m_state.run, m_edStep->text().toStdString(), m_edMaxSteps->text().toStdString(),
+                          m_rbEndEl->isChecked());
+        m_gbZstep->hide();
+    });
+}
+
+void MagStructWindow::printMatrixClick()
+{
+    matrixList(m_state, messages());
+}
+
+void MagStructWindow::snglPartPathClick()
+{
+    m_initialPanel->showSingleParticle();
+    showZStepMenu();
+    placePanels();
+}
+
+void MagStructWindow::mnInitLatClick()
+{
+    m_initialPanel->showLatticeFunctions();
+    showZStepMenu();
+    placePanels();
+}
+
+void MagStructWindow::mnPerSolClick()
+{
+    LatticeFunctionList list(m_state);
+    m_initialPanel->lookForPeriodicSolution(&list);
+    showZStepMenu();
+}
+
+void MagStructWindow::calculateandshowbeam1Click()
+{
+    guarded([this] { m_initialPanel->showBeamSizes(); });
+    showZStepMenu();
+    placePanels();
+}
+
+void MagStructWindow::listShowClick()
+{
+    messages().showList();
+}
+
+void MagStructWindow::listAddClick()
+{
+    m_state.listing.replaceList = false;
+    if (m_windows.listing)
+        m_windows.listing->showMode();
+}
+
+void MagStructWindow::listReplaceClick()
+{
+    m_state.listing.replaceList = true;
+    if (m_windows.listing)
+        m_windows.listing->showMode();
+}
+
+void MagStructWindow::listClearClick()
+{
+    clearList(m_state);
+    if (m_windows.listing && m_windows.listing->isVisible())
+        m_windows.listing->showList();
+}
+
+void MagStructWindow::beamParametersClick()
+{
+    beamParameterList(m_state, messages());
+}
+
+void MagStructWindow::betaFunctionsClick()
+{
+    if (m_chart->seriesCreated() || !plotKind(m_state.run).empty()) {
+        // the list asked for stays in the text; the next plot update does not replace it
+        updateCurves(ListWriter::Command);
+        m_chart->refresh();
+    } else {
+        if (m_state.run.recomputePeriodic)
+            periodicSolution(m_state, messages());
+        LatticeFunctionList list(m_state);
+        linePass(m_state, messages(), nullptr, &list);
+    }
+    messages().showList();
+}
+
+void MagStructWindow::magnetListClick()
+{
+    setListTitle(m_state, kMagnetListTitle);
+    magnetList(m_state, messages());
+}
+
+void MagStructWindow::saveListClick()
+{
+    const QString preset = QString::fromStdString(listFilePreset(m_state, QDir::currentPath().toStdString()));
+    const QString fileName = m_dialogs.saveFile(kSaveListDialog.title, qtFilter(kSaveListDialog.filter),
+                                                kSaveListDialog.defaultExtension, preset);
+    if (!fileName.isEmpty())
+        saveListAs(m_state, messages(), fileName.toStdString());
+}
+
+void MagStructWindow::printListClick()
+{
+    QPrinter printer(QPrinter::ScreenResolution);
+    if (!m_dialogs.choosePrinter(printer))
+        return;
+    const QFont font = m_windows.listing ? m_windows.listing->listFont() : QFont("Courier New", 9);
+    if (!printList(printer, toStringList(listLines(m_state)), font))
+        messages().error("the list could not be printed");
+}
+
+void MagStructWindow::particle1Click()
+{
+    messages().askParticle();
+    if (m_windows.partType)
+        m_windows.partType->hideIonList();
+}
+
+void MagStructWindow::ringDesignClick()
+{
+    if (!m_windows.ring)
+        return;
+    m_windows.ring->show();
+    m_windows.ring->raise();
+    m_windows.ring->activateWindow();
+}
+
+void MagStructWindow::helpClick()
+{
+    if (!m_windows.help)
+        return;
+    m_windows.help->show();
+    m_windows.help->raise();
+    m_windows.help->activateWindow();
+}
+
+void MagStructWindow::formKeyPress(const QString& key)
+{
+    if (key != "f")
+        return;
+    if (!messages().confirm(
+            "Did you load first a valid GTL lattice\nbefore using this update of quadrupole strengths?")) {
+        openClick();
+        return;
+    }
+    const QString fileName = m_dialogs.openFile("select GTL lattice file", "All files (*)");
+    if (fileName.isEmpty())
+        return;
+    messages().error(
+        "no quadrupole strengths were changed: this program does not read the GTL lattice format");
+}
+
+} // namespace kestrune

@@ -1,0 +1,127 @@
+// The beam-dynamics window's recent files, zoom commands and the program's end from its File menu.
+#include "core/io/LatticeFile.h"
+#include "gui/Shortcuts.h"
+#include "gui/editor/LatticeChart.h"
+#include "gui/editor/MagStructWindow.h"
+#include "gui/io/RecentFilesSettings.h"
+#include "gui/shell/StartWindow.h"
+
+#include <QFileInfo>
+#include <QMenu>
+
+namespace kestrune {
+
+void MagStructWindow::buildRecentFilesMenu(QMenu* file)
+{
+    m_mnRecent = file->addMenu("&Recent files");
+    m_mnRecent->setObjectName("mnRecent");
+    m_mnRecent->menuAction()->setObjectName("mnRecentAction");
+    m_recent = loadRecentFiles(programSettings());
+    // another window or an earlier run may have changed the list since it was shown
+    connect(m_mnRecent, &QMenu::aboutToShow, this, [this] {
+        m_recent = loadRecentFiles(programSettings());
+        showRecentFiles();
+    });
+    showRecentFiles();
+}
+
+void MagStructWindow::showRecentFiles()
+{
+    m_mnRecent->clear();
+    int n = 0;
+    for (const std::string& path : m_recent.paths) {
+        const QString fileName = QString::fromStdString(path);
+        QString text = QString(fileName).replace('&', "&&");
+        text = (++n < 10 ? QString("&%1 ").arg(n) : QString("1&0 ")) + text;
+        QAction* action = m_mnRecent->addAction(text);
+        action->setObjectName(QString("mnRecent%1").arg(n));
+        action->setData(fileName);
+        connect(action, &QAction::triggered, this, [this, fileName] { openRecentClick(fileName); });
+    }
+    m_mnRecent->addSeparator();
+    QAction* clear = m_mnRecent->addAction("clear list");
+    clear->setObjectName("mnRecentClear");
+    clear->setEnabled(!m_recent.paths.empty());
+    connect(clear, &QAction::triggered, this, [this] {
+        m_recent = RecentFiles{};
+        storeRecentFiles(programSettings(), m_recent);
+        showRecentFiles();
+    });
+}
+
+void MagStructWindow::openRecentClick(const QString& fileName)
+{
+    if (!QFileInfo(fileName).isFile()) {
+        m_recent = loadRecentFiles(programSettings());
+        removeRecentFile(m_recent, fileName.toStdString());
+        storeRecentFiles(programSettings(), m_recent);
+        showRecentFiles();
+        messages().error(missingRecentFileMessage(fileName.toStdString()));
+        return;
+    }
+    openLattice(fileName);
+}
+
+void MagStructWindow::openLattice(const QString& fileName)
+{
+    beginEdit();
+    if (!openLatticeFile(m_state, m_editor, fileName.toStdString(), messages()))
+        return;
+    rememberFile(fileName);
+    lineOpened();
+    endEdit("open");
+    m_state.history.markSaved();
+    showHistory();
+}
+
+void MagStructWindow::rememberFile(const QString& fileName)
+{
+    rememberRecentFile(fileName.toStdString());
+    m_recent = loadRecentFiles(programSettings());
+    showRecentFiles();
+}
+
+void MagStructWindow::buildOpticsKeys(QMenu* optics)
+{
+    // F5 updates, as it refreshes elsewhere; the commands that choose what is computed follow it
+    setMenuKeys(optics, {{"calculate single particle trajectory", Qt::Key_F6},
+                         {"start with specific beta_o and alpha_o", Qt::Key_F7},
+                         {"look for periodic solution", Qt::Key_F8},
+                         {"show beam sizes", Qt::Key_F9},
+                         {"print transformation matrix", Qt::CTRL | Qt::Key_M}});
+    QAction* update = optics->addAction("update graph");
+    update->setObjectName("mnUpdateGraph");
+    setStandardShortcut(update, QKeySequence::Refresh, Qt::Key_F5);
+    connect(update, &QAction::triggered, this, &MagStructWindow::beamDynamics);
+}
+
+void MagStructWindow::buildZoomItems(QMenu* graph)
+{
+    graph->addSeparator();
+    QAction* in = graph->addAction("zoom in");
+    in->setObjectName("mnZoomIn");
+    setStandardShortcut(in, QKeySequence::ZoomIn, Qt::CTRL | Qt::Key_Plus);
+    connect(in, &QAction::triggered, this, [this] {
+        const KeyRange shown = m_chart->shownRange();
+        m_chart->zoomAt((shown.lower + shown.upper) / 2, 0.5);
+    });
+    QAction* out = graph->addAction("zoom out");
+    out->setObjectName("mnZoomOut");
+    setStandardShortcut(out, QKeySequence::ZoomOut, Qt::CTRL | Qt::Key_Minus);
+    connect(out, &QAction::triggered, this, [this] {
+        const KeyRange shown = m_chart->shownRange();
+        m_chart->zoomAt((shown.lower + shown.upper) / 2, 2.0);
+    });
+    QAction* full = graph->addAction("show full line");
+    full->setObjectName("mnFullLine");
+    full->setShortcut(Qt::CTRL | Qt::Key_0);
+    connect(full, &QAction::triggered, m_chart, &LatticeChart::showFullLine);
+}
+
+void MagStructWindow::quitClick()
+{
+    if (m_windows.start)
+        m_windows.start->exit2Click();
+}
+
+} // namespace kestrune

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "core/State.h"
+#include "gui/Windows.h"
+
+#include <QMainWindow>
+
+class QLabel;
+class QPlainTextEdit;
+
+namespace kestrune {
+
+/// The list window "List of Parameters": the state's list text in one read-only memo.
+class ListingWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    ListingWindow(State& state, Windows& windows, QWidget* parent = nullptr);
+
+    /// Rewrites the memo from the state's list text and shows the window, scrolled to the newest list.
+    void showList();
+    /// Shows in the status line whether new lists are added to the text or replace it.
+    void showMode();
+
+    /// The font of the list text, which the printer takes over.
+    QFont listFont() const;
+    /// Shows the print dialog of owner and prints the list text; false when cancelled or failed.
+    bool printListing(QWidget* owner);
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    /// The memo from the state's list text, scrolled to the newest list.
+    void fillMemo();
+    void mListDblClick();
+    void closeClick();
+
+    State& m_state;
+    Windows& m_windows;
+    QPlainTextEdit* m_list = nullptr;
+    QLabel* m_mode = nullptr;
+    unsigned long m_shownRevision = 0; // the list text's revision the memo shows
+};
+
+} // namespace kestrune

@@ -1,0 +1,154 @@
+#include "gui/resonance/ResonanceWindow.h"
+
+#include "core/resonance/Resonance.h"
+#include "gui/ChartText.h"
+#include "gui/GraphExport.h"
+#include "gui/QtMessages.h"
+
+#include <QMenuBar>
+#include <QPrinter>
+#include <qcustomplot.h>
+
+namespace kestrune {
+
+namespace {
+
+const QColor kPointColour(0, 0, 255);
+
+/// Ticks every 0.25 with labels in the mask "#,##0.##".
+class TuneTicker : public QCPAxisTickerFixed
+{
+public:
+    TuneTicker()
+    {
+        setTickStep(0.25);
+        setScaleStrategy(QCPAxisTickerFixed::ssNone);
+    }
+
+protected:
+    QString getTickLabel(double tick, const QLocale&, QChar, int) override
+    {
+        return QString::fromStdString(tuneLabel(tick));
+    }
+};
+
+void addPoints(QCPGraph* graph, const std::vector<TunePoint>& points)
+{
+    QVector<double> keys;
+    QVector<double> values;
+    for (const TunePoint& p : points) {
+        keys.push_back(p.qx);
+        values.push_back(p.qy);
+    }
+    graph->addData(keys, values);
+}
+
+} // namespace
+
+ResonanceWindow::ResonanceWindow(State& state, Windows& windows, QWidget* parent)
+    : QMainWindow(parent), m_state(state), m_windows(windows)
+{
+    setObjectName("TfResonance");
+    setWindowTitle("tune resonance diagram");
+    buildChart();
+    QMenu* print = menuBar()->addMenu("print");
+    print->setObjectName("mnPrint");
+    QAction* save = print->addAction("Save as MetaFile, resonance.wmf");
+    save->setObjectName("SaveasMetaFileresonancewmf1");
+    connect(save, &QAction::triggered, this, &ResonanceWindow::SaveasMetaFileresonancewmf1Click);
+    QAction* graph = print->addAction("print graph");
+    graph->setObjectName("printgraph1");
+    connect(graph, &QAction::triggered, this, &ResonanceWindow::printgraph1Click);
+    resize(620, 620);
+}
+
+Messages& ResonanceWindow::messages()
+{
+    return *m_windows.messages;
+}
+
+// Every point is blue; the series keep their shapes and sizes and show their colour in the rim.
+void ResonanceWindow::buildChart()
+{
+    m_chart = new QCustomPlot(this);
+    m_chart->setObjectName("chResonance");
+    setCentralWidget(m_chart);
+    m_chart->legend->setVisible(false);
+    QLinearGradient yellow(0, 0, 0, 1);
+    yellow.setCoordinateMode(QGradient::ObjectMode);
+    yellow.setColorAt(0, Qt::white);
+    yellow.setColorAt(1, QColor(255, 255, 0));
+    m_chart->setBackground(QBrush(yellow));
+    addChartTitle(m_chart, "Resonance Diagram");
+    styleChartAxes(m_chart);
+    for (QCPAxis* axis : {m_chart->xAxis, m_chart->yAxis})
+        axis->setTicker(QSharedPointer<QCPAxisTicker>(new TuneTicker));
+    m_chart->xAxis->setLabel("horizontal tune, Q_x");
+    m_chart->yAxis->setLabel("vertical tune, Q_y");
+
+    struct Style
+    {
+        const char* name;
+        QCPScatterStyle::ScatterShape shape;
+        QColor colour;
+        double size;
+    };
+    const Style styles[4] = {{"Series1", QCPScatterStyle::ssSquare, Qt::black, 3},
+                             {"Series2", QCPScatterStyle::ssSquare, QColor(0, 128, 128), 3},
+                             {"Series3", QCPScatterStyle::ssDiamond, QColor(128, 0, 0), 4},
+                             {"Series4", QCPScatterStyle::ssCircle, QColor(255, 0, 0), 9}};
+    for (std::size_t n = 0; n < m_series.size(); ++n) {
+        QCPGraph* graph = m_chart->addGraph();
+        graph->setObjectName(styles[n].name);
+        graph->setName(styles[n].name);
+        graph->setLineStyle(QCPGraph::lsNone);
+        graph->setScatterStyle(QCPScatterStyle(styles[n].shape, QPen(styles[n].colour, 1),
+                                               QBrush(kPointColour), styles[n].size));
+        m_series[n] = graph;
+    }
+}
+
+bool ResonanceWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        formActivate();
+    return QMainWindow::event(event);
+}
+
+void ResonanceWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    formActivate();
+}
+
+void ResonanceWindow::formActivate()
+{
+    for (QCPGraph* graph : m_series)
+        graph->data()->clear();
+    const ResonanceDiagram d = resonanceDiagram(m_state.lf.tuneX, m_state.lf.tuneY);
+    m_series[3]->addData(d.working.qx, d.working.qy);
+    addPoints(m_series[0], d.first);
+    addPoints(m_series[1], d.second);
+    addPoints(m_series[2], d.third);
+    m_chart->rescaleAxes();
+    for (QCPAxis* axis : {m_chart->xAxis, m_chart->yAxis})
+        axis->scaleRange(1.04, axis->range().center());
+    m_chart->replot();
+}
+
+void ResonanceWindow::printgraph1Click()
+{
+    QPrinter printer(QPrinter::ScreenResolution);
+    printer.setPageOrientation(QPageLayout::Portrait);
+    if (m_printerSetup)
+        m_printerSetup(printer);
+    if (!printChart(m_chart, printer, QMarginsF(10, 5, 10, 5)))
+        messages().error("the graph could not be printed");
+}
+
+void ResonanceWindow::SaveasMetaFileresonancewmf1Click()
+{
+    exportChartDialog(this, m_chart, messages());
+}
+
+} // namespace kestrune

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/Messages.h"
+#include "core/State.h"
+#include "gui/Windows.h"
+
+#include <QMainWindow>
+#include <array>
+#include <functional>
+
+class QCustomPlot;
+class QCPGraph;
+class QPrinter;
+
+namespace kestrune {
+
+/// The resonance window: the working point among the resonance lines up to third order.
+class ResonanceWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    ResonanceWindow(State& state, Windows& windows, QWidget* parent = nullptr);
+
+    QCustomPlot* chart() const { return m_chart; }
+    /// Series 1..4: first, second and third order, the working point.
+    QCPGraph* series(int n) const { return m_series.at(static_cast<std::size_t>(n - 1)); }
+
+    /// Redraws the diagram around the ring tunes of the last ring pass.
+    void formActivate();
+    /// Prints the chart in portrait orientation on the default printer, without a dialog.
+    void printgraph1Click();
+    void SaveasMetaFileresonancewmf1Click();
+    /// Sets up the printer before printing (tests name an output file here).
+    void setPrinterSetup(std::function<void(QPrinter&)> setup) { m_printerSetup = std::move(setup); }
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    Messages& messages();
+    void buildChart();
+
+    State& m_state;
+    Windows& m_windows;
+    QCustomPlot* m_chart = nullptr;
+    std::array<QCPGraph*, 4> m_series{};
+    std::function<void(QPrinter&)> m_printerSetup;
+};
+
+} // namespace kestrune

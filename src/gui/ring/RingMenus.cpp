@@ -1,0 +1,204 @@
+// Menus of the ring window and the commands behind them.
+#include "core/io/LatticeFile.h"
+#include "core/io/Listing.h"
+#include "core/optics/BetaFunctions.h"
+#include "core/rf/RfUpdate.h"
+#include "gui/FileDialog.h"
+#include "gui/ListPrinter.h"
+#include "gui/Shortcuts.h"
+#include "gui/io/ListingWindow.h"
+#include "gui/io/RecentFilesSettings.h"
+#include "gui/resonance/ResonanceWindow.h"
+#include "gui/ring/RingWindow.h"
+
+#include <QAction>
+#include <QDir>
+#include <QGroupBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace kestrune {
+
+namespace {
+
+QAction* addItem(QMenu* menu, const QString& objectName, const QString& text, QObject* receiver,
+                 std::function<void()> handler)
+{
+    QAction* action = menu->addAction(text);
+    action->setObjectName(objectName);
+    QObject::connect(action, &QAction::triggered, receiver, [handler = std::move(handler)] { handler(); });
+    return action;
+}
+
+/// The tool button of a tool-bar action opens menu when pressed.
+void attachMenu(QToolBar* bar, QAction* tool, QMenu* menu)
+{
+    if (auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(tool))) {
+        button->setMenu(menu);
+        button->setPopupMode(QToolButton::InstantPopup);
+    }
+}
+
+} // namespace
+
+void RingWindow::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu("&File");
+    file->setObjectName("mnFile");
+    setStandardShortcut(addItem(file, "mnSaveAs", "Save &As...", this, [this] { saveAsClick(); }),
+                        QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S);
+    setStandardShortcut(addItem(file, "mnFileExit", "E&xit", this, [this] { close(); }), QKeySequence::Close,
+                        Qt::CTRL | Qt::Key_W);
+    QAction* exit = menuBar()->addAction("Exit");
+    exit->setObjectName("mnExit");
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    auto* optics = new QMenu("optics", this);
+    optics->setObjectName("mnOptics");
+    addItem(optics, "mnBetaFunctions", "beta functions", this, [this] { betaFunctionsClick(); });
+    addItem(optics, "mnBeamParameters", "beam parameters", this, [this] { beamParametersClick(); });
+    addItem(optics, "mnResonance", "resonance diagram", this, [this] { resonanceClick(); });
+    setStandardShortcut(addItem(optics, "mnUpdate", "update", this, [this] { btUpdateClick(); }),
+                        QKeySequence::Refresh, Qt::Key_F5);
+    attachMenu(m_toolBar, m_tbBeamDynamics, optics);
+
+    auto* lists = new QMenu("lists", this);
+    lists->setObjectName("mnLists");
+    addItem(lists, "mnListShow", "show", this, [this] { listShowClick(); });
+    addItem(lists, "mnListAdd", "add", this, [this] { listAddClick(); });
+    addItem(lists, "mnListReplace", "replace", this, [this] { listReplaceClick(); });
+    addItem(lists, "mnListClear", "clear ", this, [this] { listClearClick(); });
+    lists->addSeparator();
+    addItem(lists, "mnParameterList", "parameter list", this, [this] { parameterListClick(); });
+    addItem(lists, "mnMagnetLists", "magnet lists", this, [this] { magnetListsClick(); });
+    addItem(lists, "mnListBeta", "beta functions", this, [this] { listBetaFunctionsClick(); });
+    addItem(lists, "mnRfParameter", "rf-parameter", this, [this] { rfParameterClick(); });
+    lists->addSeparator();
+    addItem(lists, "mnSaveList", "save to file", this, [this] { saveListClick(); });
+    addItem(lists, "mnPrintList", "print ", this, [this] { printListClick(); });
+    attachMenu(m_toolBar, m_tbList, lists);
+}
+
+void RingWindow::installDefaultDialogs()
+{
+    m_dialogs.saveFile = [this](const QString& title, const QString& filter, const QString& suffix,
+                                const QString& preset) {
+        return askSaveFileName(this, title, filter, suffix, preset);
+    };
+    m_dialogs.choosePrinter = [this](QPrinter& printer) { return askPrinter(printer, this); };
+}
+
+void RingWindow::saveAsClick()
+{
+    const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
+                                                kSaveLatticeDialog.defaultExtension,
+                                                QString::fromStdString(m_state.lastOpenedFile));
+    if (!fileName.isEmpty() && saveLatticeAs(m_state, messages(), fileName.toStdString())) {
+        rememberRecentFile(fileName.toStdString());
+    }
+}
+
+void RingWindow::betaFunctionsClick()
+{
+    guarded([this] {
+        applySteps();
+        LatticeFunctionList list(m_state);
+        betaFunctions(m_state, messages(), &list);
+    });
+}
+
+void RingWindow::beamParametersClick()
+{
+    // the equilibrium beam in the window, in the place of the geometry, and in the list
+    m_gbGeometry->hide();
+    parameterListClick();
+    m_gbBeamPar->show();
+}
+
+void RingWindow::resonanceClick()
+{
+    guarded([this] { ringPass(); });
+    showWindow(m_windows.resonance);
+}
+
+void RingWindow::btUpdateClick()
+{
+    guarded([this] {
+        if (ringPass())
+            updateBPar();
+    });
+}
+
+void RingWindow::listShowClick()
+{
+    messages().showList();
+}
+
+void RingWindow::listAddClick()
+{
+    m_state.listing.replaceList = false;
+}
+
+void RingWindow::listReplaceClick()
+{
+    m_state.listing.replaceList = true;
+}
+
+void RingWindow::listClearClick()
+{
+    clearList(m_state);
+    if (m_windows.listing && m_windows.listing->isVisible())
+        m_windows.listing->showList();
+}
+
+void RingWindow::parameterListClick()
+{
+    guarded([this] {
+        if (!ringPass())
+            return;
+        updateBPar();
+        ringParameterList(m_state, messages());
+    });
+}
+
+void RingWindow::magnetListsClick()
+{
+    setListTitle(m_state, kMagnetListTitle);
+    magnetList(m_state, messages());
+}
+
+void RingWindow::listBetaFunctionsClick()
+{
+    betaFunctionsClick();
+}
+
+void RingWindow::rfParameterClick()
+{
+    if (updateRfParameters(m_state, messages()))
+        rfParameterList(m_state, messages());
+}
+
+void RingWindow::saveListClick()
+{
+    // the list's own name, never the lattice file's
+    const QString preset = QString::fromStdString(listFilePreset(m_state, QDir::currentPath().toStdString()));
+    const QString fileName = m_dialogs.saveFile(kSaveListDialog.title, qtFilter(kSaveListDialog.filter),
+                                                kSaveListDialog.defaultExtension, preset);
+    if (!fileName.isEmpty())
+        saveListAs(m_state, messages(), fileName.toStdString());
+}
+
+void RingWindow::printListClick()
+{
+    QPrinter printer(QPrinter::ScreenResolution);
+    if (!m_dialogs.choosePrinter(printer))
+        return;
+    const QFont font = m_windows.listing ? m_windows.listing->listFont() : QFont("Courier New", 9);
+    if (!printList(printer, toStringList(listLines(m_state)), font))
+        messages().error("the list could not be printed");
+}
+
+} // namespace kestrune

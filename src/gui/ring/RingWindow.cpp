@@ -1,0 +1,452 @@
+#include "gui/ring/RingWindow.h"
+
+#include "core/Design.h"
+#include "core/Format.h"
+#include "core/Kinematics.h"
+#include "core/NumberInput.h"
+#include "core/io/LatticeFile.h"
+#include "core/optics/BetaFunctions.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
+#include "gui/Controls.h"
+#include "gui/ToolWindowMessages.h"
+#include "gui/chromaticity/ChromaticWindow.h"
+#include "gui/editor/MagStructWindow.h"
+#include "gui/lifetime/LifeTimeWindow.h"
+#include "gui/resonance/ResonanceWindow.h"
+#include "gui/rf/RfWindow.h"
+#include "gui/vacuum/VacuumWindow.h"
+
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace kestrune {
+
+namespace {
+
+// The labels of the beam-parameter group, in the order they are shown, with their form texts.
+struct BeamLabel
+{
+    const char* name;
+    const char* text;
+};
+constexpr BeamLabel kBeamLabels[] = {
+    {"lEloss", "energy loss/turn"},
+    {"ltotPow", "tot.rad. power"},
+    {"ltaux", "damping time,tau_x"},
+    {"ltauy", "damping time,tau_y"},
+    {"ltaus", "damping time,tau_s"},
+    {"leps_x", "emittance_x"},
+    {"leps_y", "emittance_y"},
+    {"lsige", "rel. energy spread"},
+    {"lCirc", "circumference"},
+    {"lMomCompF", "mom.comp. factor,alpha_c"},
+    {"lMomComp", "mom. compaction, eta_c"},
+    {"lI1", "I1"},
+    {"lI2", "I2"},
+    {"lI3", "I3"},
+    {"lI4", "I4"},
+    {"lI5", "I5"},
+    {"lxixo", "nat.chromaticity_x"},
+    {"lxiyo", "nat.chromaticity_y"},
+    {"lxix", "corr.chromaticity_x"},
+    {"lxiy", "corr.chromaticity_y"},
+};
+
+} // namespace
+
+RingWindow::RingWindow(State& state, Windows& windows, QWidget* parent)
+    : QMainWindow(parent), m_state(state), m_windows(windows),
+      m_messages(std::make_unique<ToolWindowMessages>(windows))
+{
+    setObjectName("TfRing");
+    setWindowTitle("design a storage ring");
+
+    auto* central = new QWidget(this);
+    auto* layout = new QHBoxLayout(central);
+    setCentralWidget(central);
+    buildGeometryGroup();
+    buildBeamGroup();
+    buildStepGroup();
+    layout->addWidget(m_gbGeometry, 0, Qt::AlignTop);
+    layout->addWidget(m_gbBeamPar, 0, Qt::AlignTop);
+    layout->addWidget(m_gbZstep, 0, Qt::AlignTop);
+    layout->addStretch(1);
+    buildToolBar();
+    buildMenus();
+    installDefaultDialogs();
+    resize(760, 640);
+
+    // FormCreate: an open ring of one superperiod, 1 % coupling, cp = 1 GeV, 100 mA
+    m_lTotDefl->clear();
+    m_state.ringClosed = false;
+    showToolButtons();
+    m_edNumSup->clear();
+    m_state.line.superPeriods = 1;
+    m_edCoupling->setText("1.0");
+    m_state.ringParams.coupling = 0.01;
+    m_edEn->setText("1000");
+    updateKinematics(m_state.beam, EnergyKind::Momentum, 1e9);
+    m_edCur->setText("100");
+    m_state.beamCurrent = 0.1;
+    m_edRFF->setText(m_state.rf.frequency != 0
+                         ? QString::fromStdString(fmt("%8.3f", m_state.rf.frequency / 1e6))
+                         : QString("500.0"));
+}
+
+RingWindow::~RingWindow() = default;
+
+Messages& RingWindow::messages()
+{
+    return *m_messages;
+}
+
+void RingWindow::guarded(const std::function<void()>& handler)
+{
+    showingConversionErrors(messages(), handler);
+}
+
+void RingWindow::buildGeometryGroup()
+{
+    m_gbGeometry = new QGroupBox("ring geometry", this);
+    m_gbGeometry->setObjectName("gbGeometry");
+    m_gbGeometry->setToolTip("double click to hide");
+    m_gbGeometry->installEventFilter(this);
+    auto* grid = new QGridLayout(m_gbGeometry);
+    m_edNumSup = makeEdit("edNumSup", "1", m_gbGeometry);
+    m_lFull = makeLabel("lFull", "", m_gbGeometry);
+    m_lTotDefl = makeLabel("lTotDefl", "total deflection angle", m_gbGeometry);
+    m_lCircum = makeLabel("lCircum", "ring circumference, m  ", m_gbGeometry);
+    m_lFrev = makeLabel("lFrev", "rev frequency, MHz", m_gbGeometry);
+    m_edRFF = makeEdit("edRFF", "", m_gbGeometry);
+    m_lHarm = makeLabel("lHarm", "harmonic number", m_gbGeometry);
+    m_lPerfectRing = makeLabel("lPerfectRing", "this is not yet a perfect ring!", m_gbGeometry);
+    auto* bbRing = new QPushButton("study full ring?", m_gbGeometry);
+    bbRing->setObjectName("bbRing");
+    auto* bbSuperP = new QPushButton("study superperiod?", m_gbGeometry);
+    bbSuperP->setObjectName("bbSuperP");
+    grid->addWidget(new QLabel("# of superperiods", m_gbGeometry), 0, 0);
+    grid->addWidget(m_edNumSup, 0, 1);
+    grid->addWidget(m_lFull, 1, 0, 1, 2);
+    grid->addWidget(m_lTotDefl, 2, 0, 1, 2);
+    grid->addWidget(m_lCircum, 3, 0, 1, 2);
+    grid->addWidget(m_lFrev, 4, 0, 1, 2);
+    grid->addWidget(makeLabel("lRFF", "rf frequency, MHz", m_gbGeometry), 5, 0);
+    grid->addWidget(m_edRFF, 5, 1);
+    grid->addWidget(m_lHarm, 6, 0, 1, 2);
+    grid->addWidget(m_lPerfectRing, 7, 0, 1, 2);
+    grid->addWidget(bbRing, 8, 0);
+    grid->addWidget(bbSuperP, 8, 1);
+    m_gbGeometry->setMinimumWidth(330);
+    connect(bbRing, &QPushButton::clicked, this, &RingWindow::bbRingClick);
+    connect(bbSuperP, &QPushButton::clicked, this, &RingWindow::bbSuperPClick);
+}
+
+void RingWindow::buildBeamGroup()
+{
+    m_gbBeamPar = new QGroupBox("beam parameter", this);
+    m_gbBeamPar->setObjectName("gbBeamPar");
+    m_gbBeamPar->setToolTip("double click to hide");
+    m_gbBeamPar->installEventFilter(this);
+    auto* grid = new QGridLayout(m_gbBeamPar);
+    m_edEn = makeEdit("edEn", "", m_gbBeamPar);
+    m_edCur = makeEdit("edCur", "", m_gbBeamPar);
+    m_edCoupling = makeEdit("edCoupling", "", m_gbBeamPar);
+    int row = 0;
+    for (const auto& [text, edit] : {std::pair{"momentum,cp MeV", m_edEn}, std::pair{"current, mA", m_edCur},
+                                     std::pair{"coupling, %", m_edCoupling}}) {
+        grid->addWidget(new QLabel(text, m_gbBeamPar), row, 0);
+        grid->addWidget(edit, row++, 1);
+    }
+    for (const BeamLabel& l : kBeamLabels)
+        grid->addWidget(makeLabel(l.name, l.text, m_gbBeamPar), row++, 0, 1, 2);
+    auto* btUpdate = new QPushButton("recalculate", m_gbBeamPar);
+    btUpdate->setObjectName("btUpdate");
+    grid->addWidget(btUpdate, row++, 0);
+    m_gbBeamPar->setMinimumWidth(330);
+    connect(btUpdate, &QPushButton::clicked, this, &RingWindow::btUpdateClick);
+    m_gbBeamPar->hide();
+}
+
+void RingWindow::buildStepGroup()
+{
+    m_gbZstep = new QGroupBox("z-step size", this);
+    m_gbZstep->setObjectName("gbZstep");
+    m_gbZstep->installEventFilter(this);
+    auto* layout = new QVBoxLayout(m_gbZstep);
+    m_rbEndEl = new QRadioButton("end of elements", m_gbZstep);
+    m_rbEndEl->setObjectName("rbEndEl");
+    m_rbShort = new QRadioButton("short steps", m_gbZstep);
+    m_rbShort->setObjectName("rbShort");
+    m_edStep = makeEdit("edStep", "10", m_gbZstep);
+    layout->addWidget(m_rbEndEl);
+    layout->addWidget(m_rbShort);
+    layout->addWidget(new QLabel("max step, cm", m_gbZstep));
+    layout->addWidget(m_edStep);
+    m_rbEndEl->setChecked(true);
+    m_gbZstep->hide();
+}
+
+void RingWindow::buildToolBar()
+{
+    m_toolBar = addToolBar("tools");
+    m_toolBar->setObjectName("ToolBar1");
+    m_toolBar->setMovable(false);
+    const auto button = [this](const char* name, const QString& text, void (RingWindow::*handler)()) {
+        auto* b = new QToolButton(m_toolBar);
+        b->setObjectName(name);
+        b->setText(text);
+        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        if (handler)
+            connect(b, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
+        QAction* action = m_toolBar->addWidget(b);
+        action->setObjectName(QString(name) + "Action");
+        return action;
+    };
+    m_tbRingLat = button("tbRingLat", "geometry", &RingWindow::tbRingLatClick);
+    m_tbBeamDynamics = button("tbBeamDynamics", " beam optics ", nullptr);
+    m_tbChromaticity = button("tbChromaticity", "tracking", &RingWindow::tbChromaticityClick);
+    m_tbRf = button("tbRf", "rf", &RingWindow::tbRfClick);
+    m_tbLifeTime = button("tbLifeTime", "life time", &RingWindow::tbLifeTimeClick);
+    m_tbVacuum = button("tbVacuum", "vacuum", &RingWindow::tbVacuumClick);
+    m_tbList = button("tbList", "lists", nullptr);
+}
+
+bool RingWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate && m_messages->userActivation())
+        formActivate();
+    return QMainWindow::event(event);
+}
+
+bool RingWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == m_gbGeometry) {
+            m_gbGeometry->hide();
+            m_tbBeamDynamics->setEnabled(true);
+            m_tbList->setEnabled(true);
+            return true;
+        }
+        if (watched == m_gbBeamPar || watched == m_gbZstep) {
+            static_cast<QWidget*>(watched)->hide();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void RingWindow::showToolButtons()
+{
+    const bool closed = m_state.ringClosed;
+    for (QAction* tool : {m_tbChromaticity, m_tbRf, m_tbLifeTime, m_tbVacuum})
+        tool->setVisible(closed);
+}
+
+void RingWindow::formActivate()
+{
+    m_toolBar->show();
+    m_tbRingLat->setEnabled(true);
+    m_gbBeamPar->hide();
+    if (m_state.beam.momentum != 0)
+        m_edEn->setText(QString::fromStdString(fmt("%8.3f", m_state.beam.momentum / 1e6)));
+    m_rbEndEl->setChecked(m_state.run.stepAtElementEnds);
+    m_rbShort->setChecked(!m_state.run.stepAtElementEnds);
+    m_edCur->setText(QString::fromStdString(fmt("%8.3f", m_state.beamCurrent * 1000)));
+    showToolButtons();
+    if (!m_state.ringClosed)
+        return;
+    if (m_state.rf.frequency != 0)
+        m_edRFF->setText(QString::fromStdString(fmt("%10.5f", m_state.rf.frequency / 1e6)));
+    m_edNumSup->setText(QString::fromStdString(fmt("%5d", m_state.line.superPeriods)));
+    guarded([this] {
+        geometry();
+        if (ringPass())
+            updateBPar();
+    });
+}
+
+void RingWindow::showGeometry(const GeometryView& view)
+{
+    m_edNumSup->setText(QString::fromStdString(view.superPeriods));
+    if (!view.rfFrequency.empty())
+        m_edRFF->setText(QString::fromStdString(view.rfFrequency));
+    m_lFull->setText(QString::fromStdString(view.fullRing));
+    m_lTotDefl->setText(QString::fromStdString(view.totalDeflection));
+    m_lCircum->setText(QString::fromStdString(view.circumference));
+    m_lFrev->setText(QString::fromStdString(view.revolution));
+    m_lHarm->setText(QString::fromStdString(view.harmonic));
+    m_lPerfectRing->setText(QString::fromStdString(view.perfectRing));
+    m_lPerfectRing->setStyleSheet(view.perfect ? "color: rgb(0, 128, 128);" : "");
+    showToolButtons();
+}
+
+void RingWindow::geometry()
+{
+    m_gbGeometry->show();
+    m_gbBeamPar->hide();
+    const std::optional<GeometryView> view = recordClosing([this] {
+        return ringGeometry(m_state, messages(),
+                            {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
+    });
+    if (view)
+        showGeometry(*view);
+    showToolButtons();
+}
+
+std::optional<GeometryView> RingWindow::recordClosing(const std::function<std::optional<GeometryView>()>& run)
+{
+    // the dipoles scaled to close the ring make a step; the rest of the geometry (flags, the full ring's
+    // copies, the rf frequency) follows the cell and is no edit of its own
+    m_state.history.absorb(m_state);
+    const double deflection = deflSup(m_state.line);
+    const double length = lSup(m_state.line);
+    std::optional<GeometryView> view;
+    try {
+        view = run();
+    } catch (...) {
+        m_state.history.absorb(m_state);
+        throw;
+    }
+    if (!sameValue(deflSup(m_state.line), deflection) || !sameValue(lSup(m_state.line), length))
+        m_state.history.commit(m_state, "closing scale");
+    else
+        m_state.history.absorb(m_state);
+    if (m_windows.magStruct) // its Edit menu and title follow the step at once
+        m_windows.magStruct->showHistory();
+    return view;
+}
+
+void RingWindow::applySteps()
+{
+    if (m_rbEndEl->isChecked()) {
+        m_state.run.stepAtElementEnds = true;
+        return;
+    }
+    if (m_edStep->text().trimmed().isEmpty()) {
+        m_rbEndEl->setChecked(true);
+        m_state.run.stepAtElementEnds = true;
+        return;
+    }
+    const double stepCm = parseDouble(m_edStep->text().toStdString());
+    m_state.run.stepAtElementEnds = false;
+    m_state.run.maxStep = stepCm / 100;
+}
+
+bool RingWindow::ringPass()
+{
+    applySteps();
+    return betaFunctions(m_state, messages(), nullptr);
+}
+
+void RingWindow::updateBPar()
+{
+    const BeamInput input{m_edEn->text().toStdString(), m_edCur->text().toStdString(),
+                          m_edCoupling->text().toStdString()};
+    if (!updateBeamParameters(m_state, messages(), input))
+        return;
+    showBeamParameters();
+}
+
+void RingWindow::showBeamParameters()
+{
+    const BeamParameterView v = beamParameterView(m_state);
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"lEloss", &v.energyLoss},
+        {"ltotPow", &v.power},
+        {"ltaux", &v.dampingX},
+        {"ltauy", &v.dampingY},
+        {"ltaus", &v.dampingS},
+        {"leps_x", &v.emittanceX},
+        {"leps_y", &v.emittanceY},
+        {"lsige", &v.energySpread},
+        {"lCirc", &v.circumference},
+        {"lMomCompF", &v.compactionFactor},
+        {"lMomComp", &v.slipFactor},
+        {"lI1", &v.i1},
+        {"lI2", &v.i2},
+        {"lI3", &v.i3},
+        {"lI4", &v.i4},
+        {"lI5", &v.i5},
+        {"lxixo", &v.naturalChromaticityX},
+        {"lxiyo", &v.naturalChromaticityY},
+        {"lxix", &v.correctedChromaticityX},
+        {"lxiy", &v.correctedChromaticityY},
+    };
+    for (const auto& [name, text] : texts)
+        if (auto* label = m_gbBeamPar->findChild<QLabel*>(name))
+            label->setText(QString::fromStdString(*text));
+}
+
+void RingWindow::showWindow(QWidget* window)
+{
+    if (!window)
+        return;
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void RingWindow::tbRingLatClick()
+{
+    guarded([this] { geometry(); });
+}
+
+void RingWindow::bbRingClick()
+{
+    guarded([this] {
+        m_gbGeometry->show();
+        m_gbBeamPar->hide();
+        const std::optional<GeometryView> view = recordClosing([this] {
+            return studyFullRing(m_state, messages(),
+                                 {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
+        });
+        if (view)
+            showGeometry(*view);
+    });
+}
+
+void RingWindow::bbSuperPClick()
+{
+    const GeometryView view = studySuperperiod(m_state);
+    m_edNumSup->setText(QString::fromStdString(view.superPeriods));
+    m_lCircum->setText(QString::fromStdString(view.circumference));
+    m_lTotDefl->setText(QString::fromStdString(view.totalDeflection));
+    m_lHarm->clear();
+    m_lFrev->clear();
+    m_lPerfectRing->setText(QString::fromStdString(view.perfectRing));
+    m_lPerfectRing->setStyleSheet("");
+    showToolButtons();
+    m_tbChromaticity->setEnabled(true);
+}
+
+void RingWindow::tbChromaticityClick()
+{
+    showWindow(m_windows.chromatic);
+}
+
+void RingWindow::tbRfClick()
+{
+    showWindow(m_windows.rf);
+}
+
+void RingWindow::tbLifeTimeClick()
+{
+    showWindow(m_windows.lifeTime);
+}
+
+void RingWindow::tbVacuumClick()
+{
+    showWindow(m_windows.vacuum);
+}
+
+} // namespace kestrune

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "core/Messages.h"
+#include "core/State.h"
+#include "gui/Windows.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPrinter;
+class QPushButton;
+class QRadioButton;
+class QToolBar;
+class QToolButton;
+
+namespace kestrune {
+
+class ToolWindowMessages;
+struct GeometryView;
+
+/// The file and print choices of the ring window; tests replace them so that no dialog opens.
+struct RingDialogs
+{
+    /// Save dialog opened with preset (a file name or a folder): the chosen file name, empty when
+    /// cancelled.
+    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix,
+                          const QString& preset)>
+        saveFile;
+    /// Print dialog: true when confirmed.
+    std::function<bool(QPrinter&)> choosePrinter;
+};
+
+/// The ring window: closes the cell into a ring, expands it, shows the equilibrium beam and leads to the
+/// ring's tool windows and the lists.
+class RingWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    RingWindow(State& state, Windows& windows, QWidget* parent = nullptr);
+    ~RingWindow() override;
+
+    RingDialogs& dialogs() { return m_dialogs; }
+
+    /// Activation: tool bar, beam boxes and step buttons from the state; for a closed ring the geometry,
+    /// the ring pass and the beam parameters.
+    void formActivate();
+    /// The tool buttons "tracking", "rf", "life time" and "vacuum" are shown exactly when the ring is
+    /// closed.
+    void showToolButtons();
+
+    // tool bar and the buttons of the geometry group
+    void tbRingLatClick();
+    void bbRingClick();
+    void bbSuperPClick();
+    void tbChromaticityClick();
+    void tbRfClick();
+    void tbLifeTimeClick();
+    void tbVacuumClick();
+    // File
+    void saveAsClick();
+    // optics
+    void betaFunctionsClick();
+    void beamParametersClick();
+    void resonanceClick();
+    void btUpdateClick();
+    // lists
+    void listShowClick();
+    void listAddClick();
+    void listReplaceClick();
+    void listClearClick();
+    void parameterListClick();
+    void magnetListsClick();
+    void listBetaFunctionsClick();
+    void rfParameterClick();
+    void saveListClick();
+    void printListClick();
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildGeometryGroup();
+    void buildBeamGroup();
+    void buildStepGroup();
+    void buildToolBar();
+    void buildMenus();
+    void installDefaultDialogs();
+
+    /// Geometry: closing, circumference, frequencies, the perfect-ring test.
+    void geometry();
+    void showGeometry(const GeometryView& view);
+    /// Runs a geometry; a closing scale of the dipoles it made is one undoable step.
+    std::optional<GeometryView> recordClosing(const std::function<std::optional<GeometryView>()>& run);
+    /// The ring pass's step settings from the (hidden) step group.
+    void applySteps();
+    /// Betafunctions without list; false when the cell has no periodic solution.
+    bool ringPass();
+    /// UpdateBPar: the beam boxes, the integrals and the equilibrium, into the beam group's labels.
+    void updateBPar();
+    void showBeamParameters();
+    void showWindow(QWidget* window);
+    void guarded(const std::function<void()>& handler);
+    Messages& messages();
+
+    State& m_state;
+    Windows& m_windows;
+    std::unique_ptr<ToolWindowMessages> m_messages;
+    RingDialogs m_dialogs;
+
+    QGroupBox* m_gbGeometry = nullptr;
+    QLineEdit* m_edNumSup = nullptr;
+    QLineEdit* m_edRFF = nullptr;
+    QLabel* m_lTotDefl = nullptr;
+    QLabel* m_lCircum = nullptr;
+    QLabel* m_lFrev = nullptr;
+    QLabel* m_lHarm = nullptr;
+    QLabel* m_lPerfectRing = nullptr;
+    QLabel* m_lFull = nullptr;
+
+    QGroupBox* m_gbZstep = nullptr;
+    QRadioButton* m_rbEndEl = nullptr;
+    QRadioButton* m_rbShort = nullptr;
+    QLineEdit* m_edStep = nullptr;
+
+    QGroupBox* m_gbBeamPar = nullptr;
+    QLineEdit* m_edEn = nullptr;
+    QLineEdit* m_edCur = nullptr;
+    QLineEdit* m_edCoupling = nullptr;
+
+    QToolBar* m_toolBar = nullptr;
+    QAction* m_tbRingLat = nullptr;
+    QAction* m_tbBeamDynamics = nullptr;
+    QAction* m_tbChromaticity = nullptr;
+    QAction* m_tbRf = nullptr;
+    QAction* m_tbLifeTime = nullptr;
+    QAction* m_tbVacuum = nullptr;
+    QAction* m_tbList = nullptr;
+};
+
+} // namespace kestrune

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/State.h"
+#include "gui/UserData.h"
+#include "gui/Windows.h"
+
+#include <QMainWindow>
+
+class QLabel;
+class QToolBar;
+
+namespace kestrune {
+
+class Messages;
+
+/// The start window: picks the particle, opens the beam-dynamics window as a transport line or a
+/// periodic lattice, and ends the program. Created first; its creation sets the start particle.
+class StartWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    StartWindow(State& state, Windows& windows, QWidget* parent = nullptr,
+                const QString& dataDirectory = userDataDirectory());
+
+    void partTypeClick();
+    void tbTranspClick();
+    void tbPeriodClick();
+    /// Shows the beam-dynamics window; mode "TR" hides its ring design, the chart gets title.
+    void setChart(const QString& mode, const QString& title);
+    /// Asks "did you save all your work?"; Yes closes the window and so ends the program.
+    void exit2Click();
+
+signals:
+    /// The start window was closed: the program ends.
+    void programEnded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildPicture();
+    void buildToolBar();
+    Messages& messages();
+
+    State& m_state;
+    Windows& m_windows;
+};
+
+} // namespace kestrune
