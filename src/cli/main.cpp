@@ -11,6 +11,7 @@
 #include "core/io/Listing.h"
 #include "core/io/MadxExport.h"
 #include "core/io/MadxReader.h"
+#include "core/io/SafeFile.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>

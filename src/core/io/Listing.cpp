@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/io/SafeFile.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/io/LatticeFile.h"
+#include "core/io/SafeFile.h"
 #include "core/optics/BetaFunctions.h"
 
 #include <algorithm>

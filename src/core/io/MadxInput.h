@@ -56,6 +56,7 @@ struct MadxLine
     std::string name;
     std::vector<MadxLineItem> items;
     MadxOrigin origin;
+    std::string problem; // why the definition could not be read; refused only when the line is used
 };
 using MadxLinePtr = std::shared_ptr<MadxLine>;
 
@@ -93,6 +94,7 @@ struct MadxVariable
     double value = 0;
     MadxExprPtr expr; // deferred
     int line = 0;
+    std::string problem; // why the definition could not be read; refused only when the value is used
 };
 
 struct MadxBeam
@@ -160,6 +162,15 @@ private:
     void expandLine(const MadxLine& line, bool reflect, std::vector<const MadxElement*>& out, int depth);
     void expandItems(const std::vector<MadxLineItem>& items, bool reflect, const MadxLine& owner,
                      std::vector<const MadxElement*>& out, int depth);
+    void countExpansionStep(const MadxLine& owner, std::size_t nodes);
+
+    /// evaluateMadx with this input as the scope, a deferred name evaluated once per definition state.
+    double evaluate(const MadxExpr& e, int line);
+    /// A deferred value under its key ("name" or "element->attribute"): from the memo, or evaluated with
+    /// the key marked busy, so that a definition that comes back to itself is refused.
+    double deferred(const std::string& key, const MadxExpr& e, int line, const std::string& what);
+    /// Definitions changed: the memo of deferred values no longer holds.
+    void definitionsChanged() { m_memo.clear(); }
 
     MadxImportSummary& m_summary;
     std::unordered_map<std::string, MadxVariable> m_variables;
@@ -169,8 +180,11 @@ private:
     std::string m_file;
     bool m_stopped = false;
     bool m_rbarc = true;
-    int m_evaluationDepth = 0;
     MadxBeam m_beam;
+    std::unordered_map<std::string, double> m_memo; // deferred values since the last definition
+    std::set<std::string> m_busy;                   // deferred values being evaluated
+    std::size_t m_expansionSteps = 0;               // repetitions run while lines are expanded
+    std::vector<const MadxLine*> m_repeating;       // lines whose repetitions are running, innermost last
 
     // what `use` chose: a sequence, or a line expanded at the time of the use
     MadxSequencePtr m_useSequence;

@@ -5,6 +5,7 @@
 #include "core/NumberInput.h"
 #include "core/optics/BetaFunctions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -75,14 +76,14 @@ void addFace(const LatticeFunctions& lf, double h, double psi, CellSums& sums)
     sums.i4 -= lf.eta * h * hTan;
 }
 
-// Slices of a bend in the integral pass, trunc(10 L) + 1; a length beyond 100 km is a broken entry
-// that takes a million slices, not an endless loop.
-int bendSlices(double length)
+// Slices of a bend in the integral pass, trunc(10 L) + 1, at most the line's cap: a broken length takes
+// the cap, not an endless loop.
+int bendSlices(double length, int cap)
 {
     const double tenths = 10 * length;
-    if (!(tenths < 1e6))
-        return 1000000;
-    return tenths > 0 ? static_cast<int>(tenths) + 1 : 1;
+    if (!(tenths < cap))
+        return cap;
+    return tenths > 0 ? std::min(static_cast<int>(tenths) + 1, cap) : 1;
 }
 
 // The slices of a bending magnet: n = trunc(10 L) + 1, means over each slice.
@@ -94,7 +95,7 @@ void addBendBody(State& state, Messages& messages, int i, CellSums& sums)
     const double h3 = h * h * h;
     const double absH3 = std::fabs(h3);
     LatticeFunctions& lf = state.lf;
-    const int n = bendSlices(e.length);
+    const int n = bendSlices(e.length, state.line.sliceCap());
     const double l = e.length / n;
     for (int j = 0; j < n; ++j) {
         const LatticeFunctions in = lf;
