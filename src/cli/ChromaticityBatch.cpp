@@ -2,6 +2,7 @@
 
 #include "cli/RingReport.h"
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/NumberInput.h"
 #include "core/chromaticity/Tracking.h"
 #include "core/optics/BetaFunctions.h"
@@ -46,6 +47,9 @@ TrackingRequest trackingRequest(const ChromaticityRequest& request)
     return r;
 }
 
+// Turns tracked between two writes of their rows.
+constexpr int kTurnsPerBlock = 4096;
+
 std::string csvRow(int turn, const PhasePoint& p)
 {
     return std::to_string(turn) + ',' + fmt("%.12g,%.12g,%.12g,%.12g", p.x, p.xp, p.y, p.yp) + '\n';
@@ -68,8 +72,8 @@ void checkChromaticityUsage(const ChromaticityRequest& request)
         return;
     }
     const TrackingRequest r = trackingRequest(request);
-    if (r.turns < 1)
-        throw BatchUsageError("--track: the number of turns must be at least 1");
+    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kTrackingTurns, r.turns))
+        throw BatchUsageError("--track: " + *refusal);
     if (r.offMomentum && !(1 + r.delta > 0))
         throw BatchUsageError("--off-momentum: the momentum deviation must be above -100 %");
     if (r.aperture && !(r.apertureMm > 0))
@@ -111,15 +115,23 @@ bool runTrackingCsv(State& state, Messages& messages, const ChromaticityRequest&
             return false;
         r.start = *start;
     }
-    const std::optional<TrackingResult> result = trackParticle(state, messages, r);
-    if (!result)
+    if (!checkTracking(state, r, messages))
         return false;
+    // the rows go out as they are computed: the memory does not grow with the turns
+    TrackingRun run(state.line, r);
     out << "turn,x_mm,xp_mrad,y_mm,yp_mrad\n" << csvRow(0, r.start);
-    for (std::size_t t = 0; t < result->points.size(); ++t)
-        out << csvRow(static_cast<int>(t) + 1, result->points[t]);
-    if (result->lost)
-        out << "# particle was lost during turn # " << result->turn << " after element "
-            << result->lostElement << '\n';
+    std::vector<PhasePoint> block;
+    int turn = 0;
+    while (!run.finished()) {
+        block.clear();
+        run.advance(kTurnsPerBlock, block);
+        for (const PhasePoint& p : block)
+            out << csvRow(++turn, p);
+    }
+    finishTracking(state, messages, run);
+    if (run.lost())
+        out << "# particle was lost during turn # " << run.turn() << " after element " << run.lostElement()
+            << '\n';
     out.flush();
     return true;
 }

@@ -61,15 +61,15 @@ constexpr InputRange kVacuumIterations{"# of iterations", 1, 10000, "", false, t
 constexpr InputRange kChamberRadiusCm{"the chamber radius", 0, 1000, "cm", true};
 constexpr InputRange kThermalDesorption{"the thermal desorption coefficient", 0, 1e-3, "Torr l/s/cm^2"};
 constexpr InputRange kPhotodesorptionYield{"the photodesorption yield eta", 0, 10, ""};
-constexpr InputRange kAspectRatio{"\"ratio height/width\"", 0, 1e3, "", true};
-constexpr InputRange kGasPressureNtorr{"\"gas pressure, nTorr\"", 0, 1e9, "nTorr", true};
+constexpr InputRange kAspectRatio{"the aspect ratio", 0, 1e3, "", true};
+constexpr InputRange kGasPressureNtorr{"the gas pressure", 0, 1e9, "nTorr", true};
 constexpr InputRange kAcceptanceMmMrad{"the acceptance", 0, 1e6, "mm mrad", true};
 constexpr InputRange kAverageBetaM{"the average beta", 0, 1e5, "m", true};
-constexpr InputRange kBunchCurrentMa{"\"bunch current, mA\"", 0, 1e5, "mA", true};
-constexpr InputRange kBunchLengthMm{"\"bunch length, mm\"", 0, 1e6, "mm", true};
+constexpr InputRange kBunchCurrentMa{"the bunch current", 0, 1e5, "mA", true};
+constexpr InputRange kBunchLengthMm{"the bunch length", 0, 1e6, "mm", true};
 
 // ----- tracking (chromaticity window)
-constexpr InputRange kTrackingTurns{"the number of turns", 1, 1e7, "", false, true};
+constexpr InputRange kTrackingTurns{"the number of turns", 1, 1e6, "", false, true};
 
 // ----- an element (element panel), in the units stored
 constexpr InputRange kElementLength{"the path length", 0, 1e5, "m"};

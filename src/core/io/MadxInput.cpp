@@ -1,6 +1,7 @@
 #include "core/io/MadxInput.h"
 
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/io/SafeFile.h"
 
 #include <algorithm>
@@ -763,6 +764,7 @@ void MadxInput::beamCommand(const MadxAttrs& attrs)
     }
     set("mass", m_beam.mass, m_beam.hasMass);
     set("charge", m_beam.charge, m_beam.hasCharge);
+    set("bcurrent", m_beam.current, m_beam.hasCurrent);
     bool energy = false, pc = false, gamma = false;
     MadxAttr e, p, g;
     set("energy", e, energy);
@@ -796,10 +798,8 @@ void MadxInput::useCommand(const Tokens& t, const MadxAttrs& attrs, int line)
     m_used = true;
     m_useName = found->second.sequence ? found->second.sequence->name : found->second.line->name;
     m_useSequence = found->second.sequence;
-    m_useLine.clear();
-    m_expansionSteps = 0;
     if (found->second.line)
-        expandLine(*found->second.line, false, m_useLine, 0);
+        expandUsedLine(*found->second.line);
 }
 
 void MadxInput::countExpansionStep(const MadxLine& owner, std::size_t nodes)
@@ -848,6 +848,32 @@ void MadxInput::expandItems(const std::vector<MadxLineItem>& items, bool reflect
     }
 }
 
+void MadxInput::expandUsedLine(const MadxLine& line)
+{
+    m_useLine.clear();
+    m_expansionSteps = 0;
+    m_superPeriods = 1;
+    // ring: line=(N*cell) is N superperiods of the cell
+    const MadxLineItem* only = line.problem.empty() && line.items.size() == 1 ? &line.items[0] : nullptr;
+    if (only != nullptr && only->repeat > 1 && only->repeat <= ranges::kSuperperiods.max && !only->reflect &&
+        !only->ref.empty()) {
+        const auto cell = m_names.find(line.items[0].ref);
+        if (cell != m_names.end() && cell->second.line) {
+            m_superPeriods = only->repeat;
+            expandLine(*cell->second.line, false, m_useLine, 1);
+            return;
+        }
+    }
+    expandLine(line, false, m_useLine, 0);
+}
+
+std::optional<double> MadxInput::definedVariable(const std::string& name)
+{
+    if (m_variables.count(name) == 0)
+        return std::nullopt;
+    return variable(name);
+}
+
 void MadxInput::expandLine(const MadxLine& line, bool reflect, std::vector<const MadxElement*>& out,
                            int depth)
 {
@@ -882,8 +908,7 @@ void MadxInput::finish()
             m_useName = m_lastSequence->name;
         } else if (m_lastLine) {
             m_useName = m_lastLine->name;
-            m_expansionSteps = 0;
-            expandLine(*m_lastLine, false, m_useLine, 0);
+            expandUsedLine(*m_lastLine);
         } else {
             throw MadxError("the input defines no sequence and no line", 0);
         }

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -100,8 +101,9 @@ struct MadxVariable
 struct MadxBeam
 {
     std::string particle;
-    MadxAttr mass, charge, energy, pc, gamma;
+    MadxAttr mass, charge, energy, pc, gamma, current;
     bool hasMass = false, hasCharge = false, hasEnergy = false, hasPc = false, hasGamma = false;
+    bool hasCurrent = false; // bcurrent, A
     bool given = false;
 };
 
@@ -133,6 +135,11 @@ public:
     const std::vector<const MadxElement*>& useLine() const { return m_useLine; }
     const std::string& useName() const { return m_useName; }
     const MadxBeam& beam() const { return m_beam; }
+    /// Superperiods of the beam line: N when the line used is `name: line=(N*cell)`, whose cell is then
+    /// the beam line; else 1.
+    int superPeriods() const { return m_superPeriods; }
+    /// The value of a variable the input defined, nothing when it defined none of that name.
+    std::optional<double> definedVariable(const std::string& name);
     /// Names that were used without a definition and taken as 0.
     const std::set<std::string>& undefined() const { return m_undefined; }
 
@@ -159,6 +166,7 @@ private:
     std::vector<MadxLineItem> lineItems(const std::vector<MadxToken>& t, std::size_t& i, std::size_t end,
                                         int line, int depth);
 
+    void expandUsedLine(const MadxLine& line);
     void expandLine(const MadxLine& line, bool reflect, std::vector<const MadxElement*>& out, int depth);
     void expandItems(const std::vector<MadxLineItem>& items, bool reflect, const MadxLine& owner,
                      std::vector<const MadxElement*>& out, int depth);
@@ -191,6 +199,7 @@ private:
     std::vector<const MadxElement*> m_useLine;
     std::vector<MadxElementPtr> m_keepAlive;
     std::string m_useName;
+    int m_superPeriods = 1;
     bool m_used = false;
     MadxSequencePtr m_lastSequence;
     MadxLinePtr m_lastLine;

@@ -4,6 +4,8 @@
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/Kinematics.h"
+#include "core/Constants.h"
+#include "core/io/MadxExport.h"
 #include "core/io/MadxInput.h"
 #include "core/io/SafeFile.h"
 #include "core/optics/BetaFunctions.h"
@@ -49,6 +51,7 @@ private:
     std::vector<Node> beamLineNodes();
     bool mapElement(const MadxElement& def, LatticeElement& out);
     void applyBeam(State& state);
+    void applyRing(State& state, const std::vector<Node>& nodes);
 
     MadxInput& m_in;
     MadxImportSummary& m_summary;
@@ -419,6 +422,70 @@ void LatticeBuilder::applyBeam(State& state)
     beam.referenceMomentum = beam.momentum;
 }
 
+// The superperiods, the beam current, the rf system and whether the ring closes.
+void LatticeBuilder::applyRing(State& state, const std::vector<Node>& nodes)
+{
+    BeamLine& line = state.line;
+    line.superPeriods = m_in.superPeriods();
+    state.ringElementCount = 0;
+    double deflection = 0;
+    for (int i = 1; i <= line.count; ++i)
+        deflection += line.at(i).curvature * line.at(i).length;
+    // a ring, as the ring window finds it: the full ring bends by 360 degrees (to 0.01 degree)
+    state.ringClosed = std::fabs(std::fabs(deflection) * line.superPeriods * 180 / kPi - 360) < 0.01;
+
+    const MadxBeam& b = m_in.beam();
+    if (b.hasCurrent) {
+        const double current = m_in.value(b.current);
+        if (const std::optional<std::string> refusal = rangeRefusal(ranges::kBeamCurrentMa, current * 1000))
+            throw MadxError("beam: " + *refusal + " (bcurrent=" + shortestFloat(current) + " A)", b.current.line);
+        state.beamCurrent = current;
+    }
+
+    // MAD-X sums the voltage of every cavity of the ring; a frequency given as harmonic number is one of
+    // the revolution frequency
+    double voltage = 0;
+    std::optional<double> frequency;
+    std::optional<double> harmonic;
+    for (const Node& n : nodes) {
+        if (n.element == nullptr || n.element->base != "rfcavity")
+            continue;
+        voltage += m_in.number(*n.element, "volt") * 1e6;
+        const double f = m_in.number(*n.element, "freq") * 1e6;
+        const double h = m_in.number(*n.element, "harmon");
+        if (f > 0 && !frequency)
+            frequency = f;
+        if (h > 0 && !harmonic)
+            harmonic = h;
+    }
+    RfParameters rf = state.rf;
+    rf.voltage = voltage * line.superPeriods;
+    if (frequency)
+        rf.frequency = *frequency;
+    else if (harmonic)
+        rf.frequency = *harmonic * state.beam.beta * kSpeedOfLight / (line.length * line.superPeriods);
+    if (const std::optional<double> power = m_in.definedVariable(kMadxRfPowerVariable))
+        rf.power = *power;
+    if (const std::optional<double> cells = m_in.definedVariable(kMadxRfCavitiesVariable))
+        rf.cavities = static_cast<int>(std::lround(*cells));
+    if (const std::optional<double> loss = m_in.definedVariable(kMadxRfMiscLossVariable))
+        rf.miscLoss = *loss;
+    if (voltage == 0 && !frequency && !harmonic)
+        return;
+    const std::pair<const InputRange&, double> checks[] = {
+        {ranges::kRfVoltageKv, rf.voltage / 1e3}, {ranges::kRfPowerKw, rf.power / 1e3},
+        {ranges::kMiscLossPercent, rf.miscLoss * 100}};
+    for (const auto& [range, value] : checks) {
+        if (const std::optional<std::string> refusal = rangeRefusal(range, value))
+            throw MadxError("the rf system: " + *refusal, 0);
+    }
+    if (rf.frequency != 0) {
+        if (const std::optional<std::string> refusal = rangeRefusal(ranges::kRfFrequencyMHz, rf.frequency / 1e6))
+            throw MadxError("the rf system: " + *refusal, 0);
+    }
+    state.rf = rf;
+}
+
 void LatticeBuilder::build(State& state)
 {
     const std::vector<Node> nodes = beamLineNodes();
@@ -462,8 +529,7 @@ void LatticeBuilder::build(State& state)
     if (line.count == 0)
         throw MadxError("the beam line " + m_in.useName() + " has no elements", 0);
     applyBeam(state);
-    state.ringClosed = false;
-    state.ringElementCount = 0;
+    applyRing(state, nodes);
 
     for (int i = 1; i <= line.count; ++i) {
         const LatticeElement& e = line.at(i);
@@ -479,6 +545,7 @@ void LatticeBuilder::build(State& state)
     }
     m_summary.beamLine = m_in.useName();
     m_summary.elements = line.count;
+    m_summary.superPeriods = line.superPeriods;
     m_summary.undefined.assign(m_in.undefined().begin(), m_in.undefined().end());
 }
 
@@ -513,6 +580,9 @@ std::vector<std::string> madxImportReport(const MadxImportSummary& summary)
 {
     std::vector<std::string> lines;
     lines.push_back("beam line " + summary.beamLine + ": " + std::to_string(summary.elements) + " elements" +
+                    (summary.superPeriods > 1 ? " in each of " + std::to_string(summary.superPeriods) +
+                                                    " superperiods"
+                                              : "") +
                     (summary.periodic ? ", started from its periodic solution" : ""));
     auto counts = [](const std::map<std::string, int>& m) {
         std::string text;
