@@ -13,7 +13,7 @@ namespace {
 std::string limitText(double value, const char* unit)
 {
     const std::string number =
-        value == std::floor(value) && std::fabs(value) < 1e7 ? fmt("%.0f", value) : shortestFloat(value);
+        value == std::floor(value) && std::fabs(value) < 1e10 ? fmt("%.0f", value) : shortestFloat(value);
     return unit[0] == '\0' ? number : number + " " + unit;
 }
 

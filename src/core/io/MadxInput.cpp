@@ -645,7 +645,7 @@ std::vector<MadxLineItem> MadxInput::lineItems(const Tokens& t, std::size_t& i, 
             if (n < 0 || n != std::floor(n))
                 fail("a repetition count must be a whole number, found '" + excerpt(t[i].text) + "'", line);
             if (n > kMaxRepeat)
-                fail("a repetition count must be at most " + shortestFloat(kMaxRepeat) + ", found '" +
+                fail("a repetition count must be at most " + fmt("%.0f", kMaxRepeat) + ", found '" +
                          excerpt(t[i].text) + "'",
                      line);
             item.repeat = static_cast<int>(n);

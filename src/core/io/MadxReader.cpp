@@ -352,14 +352,14 @@ int beamCharge(MadxInput& in)
     return static_cast<int>(charge);
 }
 
-// A beam energy after its unit was applied: a finite number inside the particle window's range.
-double beamEnergy(double eV, const char* attribute, int line)
+// A beam energy (GeV, as MAD-X gives it) inside the particle window's range of momenta, in eV.
+double beamEnergy(double gev, const char* attribute, int line)
 {
-    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kMomentumMeV, eV / 1e6))
-        throw MadxError(std::string("beam: ") + attribute + " = " + shortestFloat(eV / 1e9) +
+    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kMomentumMeV, gev * 1e3))
+        throw MadxError(std::string("beam: ") + attribute + " = " + shortestFloat(gev) +
                             " GeV is outside the program's range (" + *refusal + ")",
                         line);
-    return eV;
+    return gev * 1e9;
 }
 
 void LatticeBuilder::applyBeam(State& state)
@@ -399,13 +399,13 @@ void LatticeBuilder::applyBeam(State& state)
     }
     const double rest = beam.restEnergy;
     if (b.hasEnergy) {
-        const double e = beamEnergy(m_in.value(b.energy) * 1e9, "energy", b.energy.line);
+        const double e = beamEnergy(m_in.value(b.energy), "energy", b.energy.line);
         if (!(e > rest))
             throw MadxError("the beam energy " + shortestFloat(e / 1e9) + " GeV is not above the rest energy",
                             b.energy.line);
         updateKinematics(beam, EnergyKind::Total, e);
     } else if (b.hasPc) {
-        const double pc = m_in.value(b.pc) * 1e9;
+        const double pc = m_in.value(b.pc);
         if (!(pc > 0))
             throw MadxError("the beam momentum must be positive", b.pc.line);
         updateKinematics(beam, EnergyKind::Momentum, beamEnergy(pc, "pc", b.pc.line));
@@ -413,12 +413,12 @@ void LatticeBuilder::applyBeam(State& state)
         const double g = m_in.value(b.gamma);
         if (!(g > 1))
             throw MadxError("the beam's gamma must be above 1", b.gamma.line);
-        updateKinematics(beam, EnergyKind::Total, beamEnergy(g * rest, "gamma * mass", b.gamma.line));
+        updateKinematics(beam, EnergyKind::Total, beamEnergy(g * rest / 1e9, "gamma * mass", b.gamma.line));
     } else {
         updateKinematics(beam, EnergyKind::Momentum, beam.momentum > 0 ? beam.momentum : 1e9);
     }
     // the momentum itself, also where the total energy was given
-    beamEnergy(beam.momentum, "the momentum", 0);
+    beamEnergy(beam.momentum / 1e9, "the momentum", 0);
     beam.referenceMomentum = beam.momentum;
 }
 

@@ -22,7 +22,7 @@ std::string systemReason(int error)
 
 std::string megabytes(std::size_t bytes)
 {
-    return std::to_string(bytes >> 20) + " MB";
+    return bytes >= (std::size_t{1} << 20) ? std::to_string(bytes >> 20) + " MB" : std::to_string(bytes) + " bytes";
 }
 
 /// Closes a descriptor when it goes out of scope.
