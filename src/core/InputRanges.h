@@ -53,7 +53,7 @@ constexpr InputRange kRfPowerKw{"the rf power", 0, 1e6, "kW"};
 constexpr InputRange kCavityCells{"the number of cavity cells", 1, 10000, "", false, true};
 constexpr InputRange kMiscLossPercent{"the miscellaneous loss", 0, 100, "%"};
 constexpr InputRange kAdditionalLossKev{"the additional loss", 0, 1e7, "keV"};
-constexpr InputRange kShuntImpedanceMohm{"the shunt impedance", 0, 1e4, "MOhm", true};
+constexpr InputRange kShuntImpedanceMohm{"the shunt impedance", 1e-6, 1e4, "MOhm"};
 constexpr InputRange kScanMomentumGeV{"the scan momentum", 0, 1e6, "GeV", true};
 
 // ----- vacuum and lifetime windows (the lower limits are the windows' own checks)

@@ -257,6 +257,7 @@ void MadxInput::defineVariable(const Tokens& t, std::size_t nameAt, int line)
 {
     MadxVariable v;
     v.line = line;
+    const std::set<std::string> undefinedBefore = m_undefined;
     try {
         MadxExprPtr e = parseMadxExpression(t, nameAt + 2, t.size(), line);
         if (t[nameAt + 1].value == ":=")
@@ -267,6 +268,7 @@ void MadxInput::defineVariable(const Tokens& t, std::size_t nameAt, int line)
         // a value the beam line never uses may be anything (table(summ, q1), a function of another code)
         v.expr.reset();
         v.problem = std::string(e.what()) + " (in the definition of " + excerpt(t[nameAt].text) + ")";
+        m_undefined = undefinedBefore; // names of a definition that is not taken are not reported
     }
     m_variables[t[nameAt].value] = v;
     definitionsChanged();
