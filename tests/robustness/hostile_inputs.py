@@ -261,6 +261,7 @@ def main():
     parser.add_argument("--timeout", type=float, default=10.0)
     parser.add_argument("--memory-mb", type=int, default=4096, help="0: no limit (needed under ASan)")
     parser.add_argument("--verbose", action="store_true")
+    parser.add_argument("--keep", type=Path, help="folder to copy the inputs that were not refused or read cleanly to")
     ARGS = parser.parse_args()
     cli = ARGS.cli.resolve()
     rng = random.Random(ARGS.seed)
@@ -276,6 +277,9 @@ def main():
             tally(rows, family, outcome)
             if outcome not in ("refusals", "accepted"):
                 details.append((family, name, outcome, p.stderr[-300:] if p else b""))
+                if ARGS.keep:
+                    ARGS.keep.mkdir(parents=True, exist_ok=True)
+                    shutil.copy(path, ARGS.keep / f"{family.replace(' ', '-')}-{name.strip('#')[:40]}{suffix}")
 
         report = ["--report", "-", "--list", "magnets", "--list", "lattice"]
         for name, text in handmade_madx().items():

@@ -3,6 +3,7 @@
 #include "core/io/Listing.h"
 #include "support/FakeMessages.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
@@ -161,6 +162,16 @@ TEST(LatticeFileRobustness, ValuesTheBoxesRefuseAreRefusedWithTheirLine)
         ASSERT_EQ(messages.errors.size(), 1u);
         EXPECT_NE(messages.errors[0].find(c.message), std::string::npos) << messages.errors[0];
     }
+    // a curvature whose radius is beyond any number is taken, and listed as n/a
+    State tiny = otherDesign();
+    test::FakeMessages quiet;
+    ASSERT_TRUE(readLatticeText(tiny, quiet, header + "50          D 1 0 0.4 -4e-309 0 0 0 0 0 0 0 0 0\r\n" +
+                                                "11 0 0.4 -61 -59\r\n" + particle, "tiny.lat"));
+    magnetList(tiny, quiet);
+    const std::vector<std::string> lines = listLines(tiny);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("     n/a") != std::string::npos; }));
+
     // the header's length is what the elements say
     State state = otherDesign();
     test::FakeMessages messages;
