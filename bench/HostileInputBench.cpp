@@ -40,7 +40,8 @@ void BM_DeferredDoublingChain30(benchmark::State& bench)
 {
     std::string text = "a0 := 1;\n";
     for (int i = 1; i <= 30; ++i)
-        text += "a" + std::to_string(i) + " := a" + std::to_string(i - 1) + " + a" + std::to_string(i - 1) + ";\n";
+        text += "a" + std::to_string(i) + " := a" + std::to_string(i - 1) + " + a" + std::to_string(i - 1) +
+                ";\n";
     importEach(bench, text + "q: quadrupole, l=1, k1:=a30/2^30;\nbl: line=(q);\n");
 }
 BENCHMARK(BM_DeferredDoublingChain30)->Unit(benchmark::kMillisecond);

@@ -49,7 +49,8 @@ std::vector<SettingName> rfSettingNames()
                      }});
     names.push_back({"rf.additional_loss_kev", "additional energy loss per turn in keV",
                      [](State& state, BatchInputs&, const std::string& text) {
-                         state.ringParams.additionalLoss = rangedValue(text, ranges::kAdditionalLossKev) * 1000;
+                         state.ringParams.additionalLoss =
+                             rangedValue(text, ranges::kAdditionalLossKev) * 1000;
                      }});
     names.push_back({"rf.material", "cavity material of the scaled impedance: copper or aluminum",
                      [](State&, BatchInputs& inputs, const std::string& text) {

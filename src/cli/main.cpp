@@ -241,12 +241,15 @@ int run(const Request& request)
     if (!request.chromaticity.saveFile.empty())
         step([&] { return kestrune::writeLatticeFile(state, messages, request.chromaticity.saveFile); });
 
-    if (request.periodic && !guarded(messages, [&] { return kestrune::startFromPeriodicSolution(state, messages); }))
+    if (request.periodic &&
+        !guarded(messages, [&] { return kestrune::startFromPeriodicSolution(state, messages); }))
         return 1;
     const kestrune::State outputs = state;
 
     for (const std::string& name : request.lists) {
-        step([&] { return kestrune::appendBatchList(state, messages, *kestrune::batchListNamed(name), inputs); });
+        step([&] {
+            return kestrune::appendBatchList(state, messages, *kestrune::batchListNamed(name), inputs);
+        });
     }
     for (const std::string& line : kestrune::listLines(state))
         std::cout << line << '\n';

@@ -44,11 +44,11 @@ std::optional<std::string> elementRefusal(const LatticeElement& e)
         const InputRange& range;
         double value;
     } fields[] = {
-        {ranges::kElementLength, e.length},   {ranges::kCurvature, e.curvature},
-        {ranges::kPoleFaceAngle, e.ain},      {ranges::kPoleFaceAngle, e.aout},
-        {ranges::kMagnetGap, e.gap},          {ranges::kStrength, e.k},
-        {ranges::kSextupoleStrength, e.m},    {ranges::kPumpingSpeed, e.pumpSpeed},
-        {ranges::kLinacField, e.linacField},  {ranges::kElectrodes, e.electrodes},
+        {ranges::kElementLength, e.length},  {ranges::kCurvature, e.curvature},
+        {ranges::kPoleFaceAngle, e.ain},     {ranges::kPoleFaceAngle, e.aout},
+        {ranges::kMagnetGap, e.gap},         {ranges::kStrength, e.k},
+        {ranges::kSextupoleStrength, e.m},   {ranges::kPumpingSpeed, e.pumpSpeed},
+        {ranges::kLinacField, e.linacField}, {ranges::kElectrodes, e.electrodes},
         {ranges::kEnergyGain, e.energyGain},
     };
     for (const auto& field : fields) {

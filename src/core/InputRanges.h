@@ -18,8 +18,8 @@ struct InputRange
     const char* name; // as messages call the box: "the rf frequency"
     double min;
     double max;
-    const char* unit;       // the box's unit ("MHz"); empty for a count or a ratio
-    bool aboveMin = false;  // min itself is refused
+    const char* unit;      // the box's unit ("MHz"); empty for a count or a ratio
+    bool aboveMin = false; // min itself is refused
     bool wholeNumber = false;
 };
 

@@ -39,7 +39,8 @@ TEST(BatchRanges, EverySetNameRefusesValuesNoBoxTakes)
         const std::string tiny = refusal(known.name + "=1e-320");
         EXPECT_EQ(tiny.find("floating point value"), std::string::npos) << tiny;
     }
-    EXPECT_EQ(refusal("rf.voltage_kv=2147483648"), "--set rf.voltage_kv: the rf voltage must be at most 10000000 kV!");
+    EXPECT_EQ(refusal("rf.voltage_kv=2147483648"),
+              "--set rf.voltage_kv: the rf voltage must be at most 10000000 kV!");
     EXPECT_EQ(refusal("ring.rf_frequency_mhz=1.8e302"),
               "--set ring.rf_frequency_mhz: the rf frequency must be at most 100000 MHz!");
 }

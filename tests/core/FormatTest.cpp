@@ -54,7 +54,8 @@ TEST(NumberInput, NumbersBelowTheNormalRangeAreNumbersAndLongTextIsCut)
         parseDouble(std::string(100000, '7') + "x");
         ADD_FAILURE() << "accepted";
     } catch (const ConversionError& e) {
-        EXPECT_EQ(std::string(e.what()), "'" + std::string(40, '7') + "...' is not a valid floating point value");
+        EXPECT_EQ(std::string(e.what()),
+                  "'" + std::string(40, '7') + "...' is not a valid floating point value");
     }
 }
 

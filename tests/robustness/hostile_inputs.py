@@ -275,6 +275,12 @@ def main():
             path.write_bytes(text.encode("latin-1", "replace") if isinstance(text, str) else text)
             outcome, p = run(cli, [str(path)] + extra, ARGS.timeout, ARGS.memory_mb, work)
             tally(rows, family, outcome)
+            if outcome == "refusals" and re.search(rb"cannot (read lattice|import MAD-X|open)", p.stderr):
+                NAMING["refusals"] += 1
+                NAMING["name the file"] += str(path).encode() in p.stderr
+                if str(path).encode() not in p.stderr:
+                    details.append((family, name, "refusal without the file's name", p.stderr[-300:]))
+                NAMING["name a line"] += re.search(rb"line \d+", p.stderr) is not None
             if outcome not in ("refusals", "accepted"):
                 details.append((family, name, outcome, p.stderr[-300:] if p else b""))
                 if ARGS.keep:
@@ -323,6 +329,8 @@ def main():
     print(header)
     for family, r in list(rows.items()) + [("total", total)]:
         print(f"{family:22}" + "".join(f"{r[c]:>17}" for c in ["cases"] + CATEGORIES))
+    print(f"input files refused by the readers: {NAMING['refusals']}, naming the file: {NAMING['name the file']}, "
+          f"naming a line: {NAMING['name a line']}")
     for family, name, outcome, err in details if ARGS.verbose else details[:20]:
         print(f"  {outcome}: {family} {name[:60]!r}: {err.decode('utf-8', 'replace').strip()[-200:]}")
     bad = total["crashes"] + total["hangs"] + total["memory"] + total["silent nonsense"]
@@ -330,6 +338,7 @@ def main():
 
 
 BASELINE_NULLS = {}
+NAMING = {"refusals": 0, "name the file": 0, "name a line": 0}
 ARGS = None
 
 

@@ -104,8 +104,8 @@ void checkElement(const BeamLine& beamLine, int i, int line)
     const double start = i == 1 ? 0.0 : beamLine.at(i - 1).s + beamLine.at(i - 1).length;
     // the long form keeps 15 digits: positions summed from it agree to far better than a micrometre
     if (std::fabs(e.s - start) > 1e-6 + 1e-12 * std::fabs(start))
-        refuseAt(line, element + " starts at " + shortestFloat(e.s) + " m, where the elements before it end at " +
-                           shortestFloat(start) + " m");
+        refuseAt(line, element + " starts at " + shortestFloat(e.s) +
+                           " m, where the elements before it end at " + shortestFloat(start) + " m");
 }
 
 // The particle as the particle window would take it.

@@ -112,11 +112,10 @@ std::string definition(const LatticeElement& e)
 bool validName(const std::string& name)
 {
     static const std::set<std::string> reserved{
-        "line",  "sequence", "endsequence", "beam",       "use",       "call",   "option", "marker",
-        "drift", "sbend",    "rbend",       "quadrupole", "sextupole", "return", "stop",   "exit",
-        "quit",  "title",    "value",       "print",      "if",        "while",  "macro",  "exec",
-        "real",  "int",      "const",       "shared",     "twiss",     "select", "match",  "endmatch",
-        "ring",  "lattice"};
+        "line",   "sequence", "endsequence", "beam",      "use",      "call", "option", "marker", "drift",
+        "sbend",  "rbend",    "quadrupole",  "sextupole", "return",   "stop", "exit",   "quit",   "title",
+        "value",  "print",    "if",          "while",     "macro",    "exec", "real",   "int",    "const",
+        "shared", "twiss",    "select",      "match",     "endmatch", "ring", "lattice"};
     if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0])))
         return false;
     for (char c : name)
@@ -306,7 +305,8 @@ std::optional<std::string> madxText(const State& state, Messages& messages)
     }
 
     std::ostringstream out;
-    out << "! beam line written by Kestrune: " << line.count << " elements, " << position(line.length) << " m";
+    out << "! beam line written by Kestrune: " << line.count << " elements, " << position(line.length)
+        << " m";
     if (line.superPeriods > 1)
         out << ", one of " << line.superPeriods << " superperiods";
     out << "\n" << beamLine(state.beam, state.beamCurrent) << "\noption, rbarc=true;\n\n";

@@ -116,8 +116,8 @@ std::string leadingCommand(const std::string& text)
     for (std::string& word : words) {
         while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
             ++i;
-        while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_' ||
-                                   text[i] == '.'))
+        while (i < text.size() &&
+               (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_' || text[i] == '.'))
             word += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i++])));
         while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
             ++i;
@@ -341,7 +341,8 @@ void MadxInput::command(const Tokens& t, int line, int depth)
         }
         const auto found = m_names.find(name);
         if (found == m_names.end() || found->second.line)
-            fail("'" + excerpt(t[0].text) + "' placed in sequence " + m_open->name + " is not a defined element",
+            fail("'" + excerpt(t[0].text) + "' placed in sequence " + m_open->name +
+                     " is not a defined element",
                  line);
         place(found->second, attributes(t, 1, line), line);
         return;
@@ -494,10 +495,10 @@ MadxAttr MadxInput::makeAttr(const std::string& name, const Tokens& t, std::size
         }
     } catch (const MadxError&) {
         // a value the program has no use for may be anything the language allows
-        static const std::set<std::string> used{
-            "l",  "angle", "k1",  "k2", "e1",     "e2", "hgap",  "fint", "tilt",   "k1s",   "k2s",
-            "ks", "knl",   "ksl", "at", "energy", "pc", "gamma", "mass", "charge", "rbarc", "k0",
-            "dx", "dy",    "ds",  "dtheta", "dphi", "dpsi"};
+        static const std::set<std::string> used{"l",    "angle",  "k1",  "k2",    "e1",     "e2",     "hgap",
+                                                "fint", "tilt",   "k1s", "k2s",   "ks",     "knl",    "ksl",
+                                                "at",   "energy", "pc",  "gamma", "mass",   "charge", "rbarc",
+                                                "k0",   "dx",     "dy",  "ds",    "dtheta", "dphi",   "dpsi"};
         if (used.count(name) > 0)
             throw;
         a.kind = MadxAttr::Kind::Text;
@@ -671,7 +672,8 @@ std::vector<MadxLineItem> MadxInput::lineItems(const Tokens& t, std::size_t& i, 
             if (isSymbol(t, i, "("))
                 fail("lines with arguments are not supported ('" + excerpt(t[i - 1].text) + "(...)')", line);
         } else {
-            fail("an element or line name expected in a line, found " + shown(t, i < end ? i : t.size()), line);
+            fail("an element or line name expected in a line, found " + shown(t, i < end ? i : t.size()),
+                 line);
         }
         items.push_back(std::move(item));
     }

@@ -1,10 +1,10 @@
 #include "core/io/MadxReader.h"
 
+#include "core/Constants.h"
 #include "core/Drawing.h"
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/Kinematics.h"
-#include "core/Constants.h"
 #include "core/io/MadxExport.h"
 #include "core/io/MadxInput.h"
 #include "core/io/SafeFile.h"
@@ -94,8 +94,8 @@ std::vector<double> LatticeBuilder::referencePositions(const MadxSequence& seq)
             if (target == byName.end())
                 fail("from=" + excerpt(p.from) + " names no node of sequence " + seq.name, p.origin.line);
             if (state[target->second] == Busy)
-                fail("the positions of sequence " + seq.name + " refer to each other in a circle (from=" +
-                         excerpt(p.from) + ")",
+                fail("the positions of sequence " + seq.name +
+                         " refer to each other in a circle (from=" + excerpt(p.from) + ")",
                      p.origin.line);
             j = target->second;
         }
@@ -348,7 +348,8 @@ int beamCharge(MadxInput& in)
         return 1;
     const double charge = std::fabs(in.value(b.charge));
     if (const std::optional<std::string> refusal = rangeRefusal(ranges::kChargeState, charge))
-        throw MadxError("beam: " + *refusal + " (charge=" + shortestFloat(in.value(b.charge)) + ")", b.charge.line);
+        throw MadxError("beam: " + *refusal + " (charge=" + shortestFloat(in.value(b.charge)) + ")",
+                        b.charge.line);
     return static_cast<int>(charge);
 }
 
@@ -375,8 +376,8 @@ void LatticeBuilder::applyBeam(State& state)
             throw MadxError("beam: " + *refusal + " (mass=" + shortestFloat(mass) + " GeV)", b.mass.line);
     }
     const int charge = beamCharge(m_in);
-    const bool electronLike =
-        b.hasMass ? std::fabs(mass / 0.51099895e-3 - 1) < 1e-3 : p.empty() || p == "electron" || p == "positron";
+    const bool electronLike = b.hasMass ? std::fabs(mass / 0.51099895e-3 - 1) < 1e-3
+                                        : p.empty() || p == "electron" || p == "positron";
     const bool protonLike =
         b.hasMass ? std::fabs(mass / 0.93827208816 - 1) < 1e-3 : p == "proton" || p == "antiproton";
     if (electronLike) {
@@ -438,7 +439,8 @@ void LatticeBuilder::applyRing(State& state, const std::vector<Node>& nodes)
     if (b.hasCurrent) {
         const double current = m_in.value(b.current);
         if (const std::optional<std::string> refusal = rangeRefusal(ranges::kBeamCurrentMa, current * 1000))
-            throw MadxError("beam: " + *refusal + " (bcurrent=" + shortestFloat(current) + " A)", b.current.line);
+            throw MadxError("beam: " + *refusal + " (bcurrent=" + shortestFloat(current) + " A)",
+                            b.current.line);
         state.beamCurrent = current;
     }
 
@@ -472,15 +474,16 @@ void LatticeBuilder::applyRing(State& state, const std::vector<Node>& nodes)
         rf.miscLoss = *loss;
     if (voltage == 0 && !frequency && !harmonic)
         return;
-    const std::pair<const InputRange&, double> checks[] = {
-        {ranges::kRfVoltageKv, rf.voltage / 1e3}, {ranges::kRfPowerKw, rf.power / 1e3},
-        {ranges::kMiscLossPercent, rf.miscLoss * 100}};
+    const std::pair<const InputRange&, double> checks[] = {{ranges::kRfVoltageKv, rf.voltage / 1e3},
+                                                           {ranges::kRfPowerKw, rf.power / 1e3},
+                                                           {ranges::kMiscLossPercent, rf.miscLoss * 100}};
     for (const auto& [range, value] : checks) {
         if (const std::optional<std::string> refusal = rangeRefusal(range, value))
             throw MadxError("the rf system: " + *refusal, 0);
     }
     if (rf.frequency != 0) {
-        if (const std::optional<std::string> refusal = rangeRefusal(ranges::kRfFrequencyMHz, rf.frequency / 1e6))
+        if (const std::optional<std::string> refusal =
+                rangeRefusal(ranges::kRfFrequencyMHz, rf.frequency / 1e6))
             throw MadxError("the rf system: " + *refusal, 0);
     }
     state.rf = rf;
@@ -514,7 +517,8 @@ void LatticeBuilder::build(State& state)
             if (n.element != nullptr)
                 throw MadxError(*refusal + " (" + where(*n.element) + ")", n.element->origin.line,
                                 n.element->origin.file);
-            throw MadxError(*refusal + " (the drift from " + shortestFloat(n.entry) + " m to the next node)", 0);
+            throw MadxError(*refusal + " (the drift from " + shortestFloat(n.entry) + " m to the next node)",
+                            0);
         }
         lastMade = n.element == nullptr;
         if (++count > kMaxElements)
@@ -580,9 +584,9 @@ std::vector<std::string> madxImportReport(const MadxImportSummary& summary)
 {
     std::vector<std::string> lines;
     lines.push_back("beam line " + summary.beamLine + ": " + std::to_string(summary.elements) + " elements" +
-                    (summary.superPeriods > 1 ? " in each of " + std::to_string(summary.superPeriods) +
-                                                    " superperiods"
-                                              : "") +
+                    (summary.superPeriods > 1
+                         ? " in each of " + std::to_string(summary.superPeriods) + " superperiods"
+                         : "") +
                     (summary.periodic ? ", started from its periodic solution" : ""));
     auto counts = [](const std::map<std::string, int>& m) {
         std::string text;
@@ -636,7 +640,8 @@ bool readMadxText(State& state, Messages& messages, const std::string& text, con
         if (!undefined.empty()) {
             std::string names;
             int shownNames = 0;
-            for (auto name = undefined.begin(); name != undefined.end() && shownNames < 5; ++name, ++shownNames)
+            for (auto name = undefined.begin(); name != undefined.end() && shownNames < 5;
+                 ++name, ++shownNames)
                 names += (shownNames == 0 ? "" : ", ") + *name;
             if (undefined.size() > 5)
                 names += " and " + std::to_string(undefined.size() - 5) + " more";

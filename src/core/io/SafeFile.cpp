@@ -22,7 +22,8 @@ std::string systemReason(int error)
 
 std::string megabytes(std::size_t bytes)
 {
-    return bytes >= (std::size_t{1} << 20) ? std::to_string(bytes >> 20) + " MB" : std::to_string(bytes) + " bytes";
+    return bytes >= (std::size_t{1} << 20) ? std::to_string(bytes >> 20) + " MB"
+                                           : std::to_string(bytes) + " bytes";
 }
 
 /// Closes a descriptor when it goes out of scope.
@@ -101,7 +102,9 @@ FileText readTextFile(const std::string& fileName, std::size_t limit)
         result.problem = systemReason(errno);
         return result;
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::fstat(fd.get(), &info) != 0) {
         result.problem = systemReason(errno);
         return result;
@@ -156,7 +159,9 @@ bool writeFileSafely(const std::string& fileName, const FileWriter& write, Messa
     const fs::path target = finalTarget(fs::path(fileName), problem);
     if (!problem.empty())
         return refuse(problem);
-    struct stat existing{};
+    struct stat existing
+    {
+    };
     const bool exists = ::stat(target.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode))
         return refuse("it is a directory");

@@ -35,20 +35,24 @@ struct BoxRule
     std::string LifetimeBoxes::*box;
     const char* label;
     Domain domain;
-    bool filledWhenEmpty;     // the update writes a value into the empty box
-    const InputRange* range;  // the upper limit of a positive value (core/InputRanges.h)
+    bool filledWhenEmpty;    // the update writes a value into the empty box
+    const InputRange* range; // the upper limit of a positive value (core/InputRanges.h)
 };
 
 const BoxRule kRules[] = {
     {&LifetimeBoxes::ratio, "ratio height/width", Domain::Positive, true, &ranges::kAspectRatio},
-    {&LifetimeBoxes::gasPressure1, "gas pressure, nTorr", Domain::Positive, false, &ranges::kGasPressureNtorr},
+    {&LifetimeBoxes::gasPressure1, "gas pressure, nTorr", Domain::Positive, false,
+     &ranges::kGasPressureNtorr},
     {&LifetimeBoxes::acceptance, "vert.accept., mm*mr", Domain::Positive, false, &ranges::kAcceptanceMmMrad},
     {&LifetimeBoxes::averageBetaY, "avg.beta_y, m", Domain::Positive, true, &ranges::kAverageBetaM},
     {&LifetimeBoxes::energyAcceptance, "energy acceptance, %", Domain::Percentage, false, nullptr},
-    {&LifetimeBoxes::gasPressure2, "gas pressure, nTorr", Domain::Positive, false, &ranges::kGasPressureNtorr},
+    {&LifetimeBoxes::gasPressure2, "gas pressure, nTorr", Domain::Positive, false,
+     &ranges::kGasPressureNtorr},
     {&LifetimeBoxes::energyAcceptance1, "energy acc,%", Domain::Percentage, false, nullptr},
-    {&LifetimeBoxes::acceptanceX, "horiz. accept., mm*mr", Domain::Positive, false, &ranges::kAcceptanceMmMrad},
-    {&LifetimeBoxes::acceptanceY, "vert.  accept., mm*mr", Domain::Positive, false, &ranges::kAcceptanceMmMrad},
+    {&LifetimeBoxes::acceptanceX, "horiz. accept., mm*mr", Domain::Positive, false,
+     &ranges::kAcceptanceMmMrad},
+    {&LifetimeBoxes::acceptanceY, "vert.  accept., mm*mr", Domain::Positive, false,
+     &ranges::kAcceptanceMmMrad},
     {&LifetimeBoxes::energyAcceptance2, "energy acceptance, %", Domain::Percentage, true, nullptr},
     {&LifetimeBoxes::bunchCurrent, "bunch current, mA", Domain::Positive, false, &ranges::kBunchCurrentMa},
     {&LifetimeBoxes::averageBetaX, "beta_x avg, m", Domain::Positive, false, &ranges::kAverageBetaM},

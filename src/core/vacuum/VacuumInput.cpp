@@ -74,9 +74,10 @@ std::optional<VacuumInput> readVacuumInput(VacuumBoxes& boxes, Messages& message
         return std::nullopt;
     }
     // the upper limits of the ranges: a value far beyond any vacuum system overflows the pressures
-    for (const auto& [range, value] : {std::pair{&ranges::kChamberRadiusCm, input.chamberRadius * 100},
-                                       std::pair{&ranges::kThermalDesorption, input.thermalDesorption},
-                                       std::pair{&ranges::kPhotodesorptionYield, input.photodesorptionYield}}) {
+    for (const auto& [range, value] :
+         {std::pair{&ranges::kChamberRadiusCm, input.chamberRadius * 100},
+          std::pair{&ranges::kThermalDesorption, input.thermalDesorption},
+          std::pair{&ranges::kPhotodesorptionYield, input.photodesorptionYield}}) {
         if (const std::optional<std::string> refusal = rangeRefusal(*range, value)) {
             messages.error(*refusal);
             return std::nullopt;

@@ -139,8 +139,8 @@ void HelpWindow::saveHelpFileClick()
     QDir().mkpath(m_dataDirectory);
     // every memo line ends with a line break, also an empty last line
     const QString text = m_mHelp->toPlainText();
-    writeTextFileSafely(helpFilePath().toStdString(), text.isEmpty() ? std::string() : (text + '\n').toStdString(),
-                        messages());
+    writeTextFileSafely(helpFilePath().toStdString(),
+                        text.isEmpty() ? std::string() : (text + '\n').toStdString(), messages());
 }
 
 void HelpWindow::print1Click()

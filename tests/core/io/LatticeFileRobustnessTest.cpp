@@ -45,7 +45,8 @@ void expectReadOrUntouched(const State& original, const std::string& before, con
         magnetList(state, messages);
         latticeList(state, messages);
         for (const std::string& line : listLines(state))
-            ASSERT_TRUE(line.find("nan") == std::string::npos && line.find("inf") == std::string::npos) << line;
+            ASSERT_TRUE(line.find("nan") == std::string::npos && line.find("inf") == std::string::npos)
+                << line;
     } else {
         ASSERT_EQ(messages.errors.size(), 1u);
         ASSERT_EQ(fingerprint(state), before) << "after " << messages.errors[0];
@@ -141,11 +142,16 @@ TEST(LatticeFileRobustness, ValuesTheBoxesRefuseAreRefusedWithTheirLine)
         std::string text;
         std::string message;
     } cases[] = {
-        {header + "50          D 1 0 -0.4 0 0 0 0 0 0 0 0 0 0\r\n", "line 4: element 1 (D): the path length must not be negative!"},
-        {header + "50          D 1 0 0.4 1e308 0 0 0 0 0 0 0 0 0\r\n", "line 4: an element value 1e308 is beyond any value"},
-        {header + "50          D 1 0 0.4 0 2 0 0 0 0 0 0 0 0\r\n", "line 4: element 1 (D): the pole face angle must be at most"},
-        {header + "50          D 1 0.5 0.4 0 0 0 0 0 0 0 0 0 0\r\n", "line 4: element 1 (D) starts at 0.5 m, where the"},
-        {"1003\r\n1 0\r\n" + drift + particle, "line 3: an element record before the record with the element count"},
+        {header + "50          D 1 0 -0.4 0 0 0 0 0 0 0 0 0 0\r\n",
+         "line 4: element 1 (D): the path length must not be negative!"},
+        {header + "50          D 1 0 0.4 1e308 0 0 0 0 0 0 0 0 0\r\n",
+         "line 4: an element value 1e308 is beyond any value"},
+        {header + "50          D 1 0 0.4 0 2 0 0 0 0 0 0 0 0\r\n",
+         "line 4: element 1 (D): the pole face angle must be at most"},
+        {header + "50          D 1 0.5 0.4 0 0 0 0 0 0 0 0 0 0\r\n",
+         "line 4: element 1 (D) starts at 0.5 m, where the"},
+        {"1003\r\n1 0\r\n" + drift + particle,
+         "line 3: an element record before the record with the element count"},
         {header + particle, "the file ends before its 1 elements"},
         {header + drift + "30 0       electron    0    0.001 511003.400 1000000000.000\r\n",
          "line 6: the charge must be at least 1!"},
@@ -165,12 +171,15 @@ TEST(LatticeFileRobustness, ValuesTheBoxesRefuseAreRefusedWithTheirLine)
     // a curvature whose radius is beyond any number is taken, and listed as n/a
     State tiny = otherDesign();
     test::FakeMessages quiet;
-    ASSERT_TRUE(readLatticeText(tiny, quiet, header + "50          D 1 0 0.4 -4e-309 0 0 0 0 0 0 0 0 0\r\n" +
-                                                "11 0 0.4 -61 -59\r\n" + particle, "tiny.lat"));
+    ASSERT_TRUE(readLatticeText(tiny, quiet,
+                                header + "50          D 1 0 0.4 -4e-309 0 0 0 0 0 0 0 0 0\r\n" +
+                                    "11 0 0.4 -61 -59\r\n" + particle,
+                                "tiny.lat"));
     magnetList(tiny, quiet);
     const std::vector<std::string> lines = listLines(tiny);
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
-                            [](const std::string& line) { return line.find("     n/a") != std::string::npos; }));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("     n/a") != std::string::npos;
+    }));
 
     // the header's length is what the elements say
     State state = otherDesign();

@@ -489,7 +489,8 @@ TEST_F(LatticeFileOnDisk, SaveAndOpenRecordTheNames)
     ASSERT_TRUE(saveLatticeAs(state, messages, path("ring.lat")));
     EXPECT_EQ(state.lastSavedFile, path("ring.lat"));
     EXPECT_EQ(slurp(path("ring.lat")), latticeFileText(state));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_folder), {}), 1) << "no temporary file left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_folder), {}), 1)
+        << "no temporary file left";
 
     State opened = electronAt1GeV();
     ASSERT_TRUE(openLattice(opened, messages, path("ring.lat")));
@@ -506,7 +507,8 @@ TEST_F(LatticeFileOnDisk, MissingFileIsReportedAndTheParticleIsAskedFor)
     FakeMessages messages;
     EXPECT_FALSE(openLattice(state, messages, path("none.lat")));
     ASSERT_EQ(messages.errors.size(), 1u);
-    EXPECT_EQ(messages.errors[0], "cannot open lattice file " + path("none.lat") + ": No such file or directory");
+    EXPECT_EQ(messages.errors[0],
+              "cannot open lattice file " + path("none.lat") + ": No such file or directory");
     EXPECT_EQ(messages.particleRequests, 1);
     EXPECT_TRUE(state.lastOpenedFile.empty());
 }

@@ -307,8 +307,9 @@ TEST(MadxExport, ARingIsWrittenAsMadxReadsIt)
     State state = openExample("dba-cell.lat");
     FakeMessages messages;
     const std::string text = madxText(state, messages).value_or("");
-    for (const char* part : {"beam, particle=electron, pc=2, bcurrent=0.2;", "rf: rfcavity, l=0, volt=0.1, freq=499.654;",
-                             "lattice: line=(rf, LS, P1,", "ring: line=(12*lattice);", "use, period=ring;"})
+    for (const char* part :
+         {"beam, particle=electron, pc=2, bcurrent=0.2;", "rf: rfcavity, l=0, volt=0.1, freq=499.654;",
+          "lattice: line=(rf, LS, P1,", "ring: line=(12*lattice);", "use, period=ring;"})
         EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
     // a whole harmonic number is written as MAD-X's HARMON
     state.rf.frequency = 306 * state.beam.beta * 299792458.0 / (12 * state.line.length);

@@ -67,12 +67,18 @@ INSTANTIATE_TEST_SUITE_P(
         // an attribute list that ends after its sign
         Refused{"beam, -;", "an attribute name expected, found the end of the statement"},
         // the beam is checked as the particle window checks it
-        Refused{"beam, particle=ion, mass=12, charge=0;" + kLine + "x: drift, l=1;", "the charge must be at least 1"},
-        Refused{"beam, particle=ion, mass=12, charge=-3e9;" + kLine + "x: drift, l=1;", "the charge must be at most 200"},
-        Refused{"beam, particle=ion, mass=12, charge=1e300;" + kLine + "x: drift, l=1;", "the charge must be at most"},
-        Refused{"beam, particle=ion, mass=1e300, charge=1;" + kLine + "x: drift, l=1;", "the rest energy must be at most"},
-        Refused{"beam, energy=1e300;" + kLine + "x: drift, l=1;", "energy = 1e+300 GeV is outside the program's range"},
-        Refused{"beam, pc=1e300;" + kLine + "x: drift, l=1;", "pc = 1e+300 GeV is outside the program's range"},
+        Refused{"beam, particle=ion, mass=12, charge=0;" + kLine + "x: drift, l=1;",
+                "the charge must be at least 1"},
+        Refused{"beam, particle=ion, mass=12, charge=-3e9;" + kLine + "x: drift, l=1;",
+                "the charge must be at most 200"},
+        Refused{"beam, particle=ion, mass=12, charge=1e300;" + kLine + "x: drift, l=1;",
+                "the charge must be at most"},
+        Refused{"beam, particle=ion, mass=1e300, charge=1;" + kLine + "x: drift, l=1;",
+                "the rest energy must be at most"},
+        Refused{"beam, energy=1e300;" + kLine + "x: drift, l=1;",
+                "energy = 1e+300 GeV is outside the program's range"},
+        Refused{"beam, pc=1e300;" + kLine + "x: drift, l=1;",
+                "pc = 1e+300 GeV is outside the program's range"},
         Refused{"beam, gamma=1e300;" + kLine + "x: drift, l=1;", "is outside the program's range"},
         Refused{"beam, bcurrent=-1;" + kLine + "x: drift, l=1;", "the beam current must not be negative"},
         // nothing to build
@@ -80,33 +86,42 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"d: drift, l=1; c: line=(d); bl: line=(0*c);", "the beam line bl has no elements"},
         // the element panel's ranges
         Refused{"x: drift, l=-1e300;" + kLine, "the path length must not be negative! (x (drift))"},
-        Refused{"d: drift, l=1; s: sequence, l=1e300; d, at=0.5; endsequence;", "the path length must be at most 100000 m"},
+        Refused{"d: drift, l=1; s: sequence, l=1e300; d, at=0.5; endsequence;",
+                "the path length must be at most 100000 m"},
         Refused{"x: quadrupole, l=1, k1=1e300;" + kLine, "the gradient strength must be at most"},
         // what the program has no element for
-        Refused{"x: sbend, l=1, angle=1e-20, k0=0.05;" + kLine, "a bending field k0 = 0.05 1/m that differs from angle/l"},
+        Refused{"x: sbend, l=1, angle=1e-20, k0=0.05;" + kLine,
+                "a bending field k0 = 0.05 1/m that differs from angle/l"},
         Refused{"x: quadrupole, l=1, k1=1, dx=1e-3;" + kLine, "misaligned elements are not supported (dx)"},
         Refused{"x: quadrupole, l=1, k1=1, dy=1e-3;" + kLine, "misaligned elements are not supported (dy)"},
         Refused{"x: quadrupole, l=1, k1=1, ds=1e-3;" + kLine, "misaligned elements are not supported (ds)"},
-        Refused{"x: sbend, l=1, angle=0.1, dtheta=1e-3;" + kLine, "misaligned elements are not supported (dtheta)"},
-        Refused{"x: quadrupole, l=1, k1=1, dphi=1e-3;" + kLine, "misaligned elements are not supported (dphi)"},
-        Refused{"x: quadrupole, l=1, k1=1, dpsi=1e-3;" + kLine, "misaligned elements are not supported (dpsi)"},
+        Refused{"x: sbend, l=1, angle=0.1, dtheta=1e-3;" + kLine,
+                "misaligned elements are not supported (dtheta)"},
+        Refused{"x: quadrupole, l=1, k1=1, dphi=1e-3;" + kLine,
+                "misaligned elements are not supported (dphi)"},
+        Refused{"x: quadrupole, l=1, k1=1, dpsi=1e-3;" + kLine,
+                "misaligned elements are not supported (dpsi)"},
         // repetitions
-        Refused{"d: drift, l=1; bl: line=(10000000*d);", "a repetition count must be at most 1000000, found '10000000'"},
+        Refused{"d: drift, l=1; bl: line=(10000000*d);",
+                "a repetition count must be at most 1000000, found '10000000'"},
         Refused{"d: drift, l=1; bl: line=(d, 1000000*(1000000*(1000000*())));",
                 "line bl expands too far: more than 10000000 repetitions"},
         Refused{"d: drift, l=1e-3; c: line=(d); bl: line=(1000000*c, 1000000*c);",
                 "line bl expands too far: more than 1000000 nodes"},
         // names
         Refused{"x: sbend, l=lb, angle=0.1;" + kLine, "(taken as 0, never defined: lb)"},
-        Refused{"a := b + 1; b := 2*a; x: drift, l:=a;" + kLine, "the deferred variable 'a' refers to itself"},
+        Refused{"a := b + 1; b := 2*a; x: drift, l:=a;" + kLine,
+                "the deferred variable 'a' refers to itself"},
         Refused{"k = table(summ, q1);\nx: quadrupole, l=1, k1:=2*k;" + kLine,
                 "unknown function 'table' (in the definition of k)"},
-        Refused{"c: line=(d, q(2));\nd: drift, l=1;\nuse, period=c;", "lines with arguments are not supported"},
+        Refused{"c: line=(d, q(2));\nd: drift, l=1;\nuse, period=c;",
+                "lines with arguments are not supported"},
         // files that are no MAD-X input
         Refused{"call, file=\"/dev/zero\";", "/dev/zero: it is not a regular file"},
         Refused{"call, file=\"/\";", "cannot read the called file /: it is a directory"},
         // echoed text is short and readable
-        Refused{"a = " + std::string(1000000, '9') + ";", "the number 9999999999999999999999999999999999999999..."},
+        Refused{"a = " + std::string(1000000, '9') + ";",
+                "the number 9999999999999999999999999999999999999999..."},
         Refused{std::string("a = 1\0;", 7), "unexpected character '\\x00'"},
         Refused{"a = 1 \xff;", "unexpected character '\\xFF'"}));
 
@@ -157,7 +172,8 @@ TEST(MadxHostile, LongFlatExpressionsAreEvaluatedWithoutRecursionPerTerm)
 {
     EXPECT_DOUBLE_EQ(onlyK("x = " + chain("1", "+", "1", 50000) + ";"), 50000.0);
     EXPECT_DOUBLE_EQ(onlyK("x := " + chain("1", "-", "1", 100000) + ";"), -99998.0);
-    EXPECT_DOUBLE_EQ(onlyK("x = " + chain("3", "*", "1", 50000) + "/" + chain("1", "/", "1", 50000) + ";"), 3.0);
+    EXPECT_DOUBLE_EQ(onlyK("x = " + chain("3", "*", "1", 50000) + "/" + chain("1", "/", "1", 50000) + ";"),
+                     3.0);
 }
 
 TEST(MadxHostile, ChainsOfDeferredDefinitionsCostTheirLength)
@@ -165,7 +181,8 @@ TEST(MadxHostile, ChainsOfDeferredDefinitionsCostTheirLength)
     // each level uses the one below twice: 2^30 evaluations unless a value is taken once
     std::string doubling = "a0 := 1;\n";
     for (int i = 1; i <= 30; ++i)
-        doubling += "a" + std::to_string(i) + " := a" + std::to_string(i - 1) + " + a" + std::to_string(i - 1) + ";\n";
+        doubling += "a" + std::to_string(i) + " := a" + std::to_string(i - 1) + " + a" +
+                    std::to_string(i - 1) + ";\n";
     EXPECT_DOUBLE_EQ(onlyK(doubling + "x := a30 / 2^30;"), 1.0);
 
     // a long chain that comes back to nothing is no circle
@@ -185,7 +202,8 @@ TEST(MadxHostile, ChainsOfDeferredDefinitionsCostTheirLength)
 TEST(MadxHostile, NestedAndChainedSequencesAreExpandedOnce)
 {
     // 30 levels of sequences, each placed by the centre of an element deep inside
-    std::string nested = "m: marker;\nq: quadrupole, l=0.2, k1=1;\ns0: sequence, l=1; q, at=0.5; endsequence;\n";
+    std::string nested =
+        "m: marker;\nq: quadrupole, l=0.2, k1=1;\ns0: sequence, l=1; q, at=0.5; endsequence;\n";
     for (int i = 1; i <= 30; ++i)
         nested += "s" + std::to_string(i) + ": sequence, l=1, refpos=q; s" + std::to_string(i - 1) +
                   ", at=0.5; endsequence;\n";

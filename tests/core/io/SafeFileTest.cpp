@@ -27,7 +27,9 @@ void put(const fs::path& path, const std::string& text)
 
 unsigned mode(const fs::path& path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     ::stat(path.c_str(), &info);
     return info.st_mode & 07777;
 }

@@ -84,7 +84,8 @@ TEST(VacuumInput, ValuesOutsideTheirDomainAreRefusedNamingTheBox)
         {{"2000", "100", "3", "-1e-12", "1e-6"}, "the thermal desorption coefficient must not be negative!"},
         {{"2000", "100", "3", "1e-12", "-1e-6"}, "the photodesorption yield eta must not be negative!"},
         {{"2000", "100", "1e308", "1e-12", "1e-6"}, "the chamber radius must be at most 1000 cm!"},
-        {{"2000", "100", "3", "1e308", "1e-6"}, "the thermal desorption coefficient must be at most 0.001 Torr l/s/cm^2!"},
+        {{"2000", "100", "3", "1e308", "1e-6"},
+         "the thermal desorption coefficient must be at most 0.001 Torr l/s/cm^2!"},
         {{"2000", "100", "3", "1e-12", "1e308"}, "the photodesorption yield eta must be at most 10!"},
     };
     for (auto c : cases) {
