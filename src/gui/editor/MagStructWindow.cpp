@@ -369,7 +369,7 @@ void MagStructWindow::updateCurves(ListWriter writer)
             m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(warning));
     }
     LatticeFunctionList list(m_state, writer);
-    linePass(m_state, messages(), &m_chart->sink(), &list);
+    linePass(m_state, messages(), &m_chart->sink(m_state.run), &list);
     m_chart->commitPoints();
     setScale();
 }

@@ -106,7 +106,8 @@ void RingWindow::betaFunctionsClick()
     guarded([this] {
         applySteps();
         LatticeFunctionList list(m_state);
-        betaFunctions(m_state, messages(), &list);
+        if (betaFunctions(m_state, messages(), &list))
+            messages().showList();
     });
 }
 
