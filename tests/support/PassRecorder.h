@@ -40,7 +40,10 @@ struct RecordedRow
 class RecordingList : public ListSink
 {
 public:
-    void row(int index, double s, const LatticeFunctions& lf) override { rows.push_back({index, listRow(s, lf)}); }
+    void row(int index, double s, const LatticeFunctions& lf) override
+    {
+        rows.push_back({index, listRow(s, lf)});
+    }
     void ringTunes(double tuneX, double tuneY) override { tunes = {tuneX, tuneY}; }
     std::vector<RecordedRow> rows;
     std::array<double, 2> tunes{-1, -1}; // none handed over

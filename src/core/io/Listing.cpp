@@ -213,10 +213,11 @@ void LatticeFunctionList::row(int index, double s, const LatticeFunctions& lf)
     const bool beamSize = !m_state.run.showBetaFunctions && m_state.run.showBeamSize;
     // the header's columns: betatron beam sizes in mm in the place of alpha in the beam-size mode
     const std::array<double, 9> values =
-        beamSize ? std::array<double, 9>{std::sqrt(lf.epsX * lf.betaX) * 1000, lf.betaX, lf.phiX, lf.eta,
-                                         lf.etaP, std::sqrt(lf.epsY * lf.betaY) * 1000, lf.betaY, lf.phiY, s}
-                 : std::array<double, 9>{lf.betaX, lf.alphaX, lf.phiX, lf.eta, lf.etaP,
-                                         lf.betaY, lf.alphaY, lf.phiY, s};
+        beamSize
+            ? std::array<double, 9>{std::sqrt(lf.epsX * lf.betaX) * 1000, lf.betaX, lf.phiX, lf.eta, lf.etaP,
+                                    std::sqrt(lf.epsY * lf.betaY) * 1000, lf.betaY, lf.phiY, s}
+            : std::array<double, 9>{lf.betaX, lf.alphaX, lf.phiX, lf.eta, lf.etaP,
+                                    lf.betaY, lf.alphaY, lf.phiY, s};
     if (index == 0) {
         ListBlock& list = m_writer == ListWriter::PlotUpdate ? plotUpdateList(text) : newList(text);
         std::vector<std::string>& lines = linesPart(list).lines;

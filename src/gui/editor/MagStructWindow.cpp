@@ -327,6 +327,15 @@ void MagStructWindow::setRingDesignVisible(bool visible)
     m_mnRing->setVisible(visible);
 }
 
+void MagStructWindow::openAs(bool ringDesign, const QString& title)
+{
+    setRingDesignVisible(ringDesign);
+    show();
+    raise();
+    activateWindow();
+    setChartTitle(title);
+}
+
 void MagStructWindow::setChartTitle(const QString& title)
 {
     m_chart->setTitleLines({title});

@@ -8,7 +8,6 @@
 #include "gui/Shortcuts.h"
 #include "gui/io/ListingWindow.h"
 #include "gui/io/RecentFilesSettings.h"
-#include "gui/resonance/ResonanceWindow.h"
 #include "gui/ring/RingWindow.h"
 
 #include <QAction>
@@ -122,7 +121,7 @@ void RingWindow::beamParametersClick()
 void RingWindow::resonanceClick()
 {
     guarded([this] { ringPass(); });
-    showWindow(m_windows.resonance);
+    m_windows.bringToFront(WindowId::Resonance);
 }
 
 void RingWindow::btUpdateClick()
