@@ -109,8 +109,8 @@ MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent
     buildMenus();
     installDefaultDialogs();
 
-    // FormCreate: the reset, the angle unit "radian"
-    initial();
+    // the views of the start values, the angle unit "radian"
+    resetViews();
     resize(1200, 760);
 }
 
@@ -313,6 +313,12 @@ void MagStructWindow::resizeEvent(QResizeEvent* event)
 void MagStructWindow::initial()
 {
     kestrune::initial(m_state, m_editor);
+    resetViews();
+}
+
+void MagStructWindow::resetViews()
+{
+    m_editor = EditorState{};
     m_initialPanel->resetBoxes();
     m_elementPanel->resetAngleUnit();
     m_chart->removeSeries();

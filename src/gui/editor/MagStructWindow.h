@@ -176,8 +176,10 @@ private:
     void rememberFile(const QString& fileName);
     void placePanels();
 
-    /// The window's reset (FormCreate, clear, open): core reset plus the boxes and the chart's state.
+    /// The window's reset (clear, open): the design's reset, then resetViews.
     void initial();
+    /// The boxes, the chart and the operation under way as for a design just reset.
+    void resetViews();
     /// After a file was opened or imported: the boxes, panels and chart follow the new line.
     void lineOpened();
     /// The update without the redraw; its list is written by writer.

@@ -80,18 +80,13 @@ RingWindow::RingWindow(State& state, Windows& windows, QWidget* parent)
     installDefaultDialogs();
     resize(760, 640);
 
-    // FormCreate: an open ring of one superperiod, 1 % coupling, cp = 1 GeV, 100 mA
+    // the boxes of the start values: an open ring of one superperiod, 1 % coupling, cp = 1 GeV, 100 mA
     m_lTotDefl->clear();
-    m_state.ringClosed = false;
     showToolButtons();
     m_edNumSup->clear();
-    m_state.line.superPeriods = 1;
     m_edCoupling->setText("1.0");
-    m_state.ringParams.coupling = 0.01;
     m_edEn->setText("1000");
-    updateKinematics(m_state.beam, EnergyKind::Momentum, 1e9);
     m_edCur->setText("100");
-    m_state.beamCurrent = 0.1;
     m_edRFF->setText(m_state.rf.frequency != 0
                          ? QString::fromStdString(fmt("%8.3f", m_state.rf.frequency / 1e6))
                          : QString("500.0"));

@@ -59,7 +59,6 @@ StartWindow::StartWindow(State& state, Windows& windows, QWidget* parent, const 
     buildPicture();
     buildToolBar();
 
-    startParticle(m_state);
     // the start-up scratch lattice file; the program starts without it as well
     makeScratchLatticeFile(dataDirectory);
 }
