@@ -111,11 +111,6 @@ Messages& ChromaticWindow::messages()
     return *m_windows.messages;
 }
 
-void ChromaticWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
-}
-
 // The values stand under the words of the heading, in a fixed-pitch font, as the form placed them.
 void ChromaticWindow::buildCorrectionGroup()
 {
@@ -289,7 +284,7 @@ void ChromaticWindow::buildMenu()
 
 void ChromaticWindow::bbUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const double wantedX = wantedChromaticity(text(m_edxiwx));
         const double wantedY = wantedChromaticity(text(m_edxiwy));
         // the ring window leaves the natural chromaticities; where it has not run yet they are computed here
@@ -344,7 +339,7 @@ std::optional<TrackingRequest> ChromaticWindow::readRequest()
 
 void ChromaticWindow::bbTrackClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const std::optional<TrackingRequest> request = readRequest();
         if (!request)
             return;
@@ -406,7 +401,7 @@ void ChromaticWindow::btAutoClick()
 
 void ChromaticWindow::bbUseClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const double xMin = parseDouble(text(m_edWidthMin));
         const double xMax = parseDouble(text(m_edWidthMax));
         const double yMin = parseDouble(text(m_edHeightMin));

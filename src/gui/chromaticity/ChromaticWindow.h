@@ -48,8 +48,6 @@ signals:
 
 private:
     Messages& messages();
-    /// Runs handler; a typed text that is no number stops it with the conversion's message.
-    void guarded(const std::function<void()>& handler);
     void buildCorrectionGroup();
     void buildParticleGroup();
     QGroupBox* buildScaleGroup();

@@ -121,15 +121,6 @@ Messages& MagStructWindow::messages()
     return *m_messages;
 }
 
-void MagStructWindow::guarded(const std::function<void()>& handler)
-{
-    try {
-        handler();
-    } catch (const ConversionError& e) {
-        messages().error(e.what());
-    }
-}
-
 void MagStructWindow::buildChart()
 {
     m_chart = new LatticeChart(m_state.line, this);
@@ -509,8 +500,10 @@ void MagStructWindow::magListClick(int row)
         m_elementPanel->getData();
     };
     const std::string label = m_editor.pickAction == PickAction::Insert ? "insert element" : "append element";
-    recorded(label,
-             [&] { guarded([&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); }); });
+    recorded(label, [&] {
+        showingConversionErrors(
+            messages(), [&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); });
+    });
 }
 
 void MagStructWindow::bbInsertClick()
@@ -522,8 +515,10 @@ void MagStructWindow::bbInsertClick()
     const std::string label = m_editor.editOperation == EditOperation::Copy       ? "copy"
                               : m_editor.editOperation == EditOperation::CutPaste ? "cut and paste"
                                                                                   : "insert element";
-    recorded(label,
-             [&] { guarded([&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); }); });
+    recorded(label, [&] {
+        showingConversionErrors(messages(),
+                                [&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); });
+    });
 }
 
 void MagStructWindow::bCopyClick()

@@ -5,6 +5,7 @@
 #include "core/editor/LineEditing.h"
 #include "core/io/Listing.h"
 #include "core/io/RecentFiles.h"
+#include "gui/FileDialog.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
@@ -37,9 +38,7 @@ struct MagStructDialogs
     std::function<QString(const QString& title, const QString& filter)> openFile;
     /// Save dialog, opened on preset (a file name or a folder): the chosen file name, empty when
     /// cancelled.
-    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix,
-                          const QString& preset)>
-        saveFile;
+    SaveFileDialog saveFile;
     /// Print dialog: true when confirmed.
     std::function<bool(QPrinter&)> choosePrinter;
     /// Text-entry dialog with caption and preset text: true when accepted (the text is in enteredText).
@@ -195,8 +194,6 @@ private:
     void showButtons();
     void lineChanged();
     void showZStepMenu();
-    /// Runs a handler; a conversion error of a typed value is shown and stops it.
-    void guarded(const std::function<void()>& handler);
     Messages& messages();
     /// An undoable action begins: what changed outside one is taken into the history (nothing while a
     /// multi-click operation is under way); a tuning run's changes so far become its step.

@@ -73,11 +73,6 @@ Messages& RfWindow::messages()
     return *m_messages;
 }
 
-void RfWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
-}
-
 void RfWindow::buildPanels()
 {
     auto* central = new QWidget(this);
@@ -328,7 +323,7 @@ bool RfWindow::calcparameter()
 
 void RfWindow::bbUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const RfBeamInput input = beamInput();
         const double powerKw = typed(m_edRfPow);
         const double additionalLossKev = typed(m_edAddlLoss);
@@ -345,7 +340,7 @@ void RfWindow::bbUpdateClick()
 void RfWindow::rfsystem1Click()
 {
     m_chartPanel->hide();
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         if (!calcparameter())
             return;
         m_gbCavity->show();
@@ -358,7 +353,7 @@ void RfWindow::rfsystem1Click()
 
 void RfWindow::bbRfUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         CavityInput input;
         input.cavities = parseInt(m_edNumCav->text().toStdString());
         input.miscLossPercent = typed(m_edMiscLoss);
@@ -424,7 +419,8 @@ void RfWindow::closeEvent(QCloseEvent* event)
     // FormClose: what the boxes hold becomes the shared beam state; a box that is not a number keeps
     // the window open with its message
     bool taken = false;
-    guarded([&] { taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow)); });
+    showingConversionErrors(messages(),
+                            [&] { taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow)); });
     if (!taken) {
         event->ignore();
         return;

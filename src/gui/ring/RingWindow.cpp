@@ -99,11 +99,6 @@ Messages& RingWindow::messages()
     return *m_messages;
 }
 
-void RingWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
-}
-
 void RingWindow::buildGeometryGroup()
 {
     m_gbGeometry = new QGroupBox("ring geometry", this);
@@ -257,7 +252,7 @@ void RingWindow::formActivate()
     if (m_state.rf.frequency != 0)
         m_edRFF->setText(QString::fromStdString(fmt("%10.5f", m_state.rf.frequency / 1e6)));
     m_edNumSup->setText(QString::fromStdString(fmt("%5d", m_state.line.superPeriods)));
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         geometry();
         if (ringPass())
             updateBPar();
@@ -377,12 +372,12 @@ void RingWindow::showBeamParameters()
 
 void RingWindow::tbRingLatClick()
 {
-    guarded([this] { geometry(); });
+    showingConversionErrors(messages(), [this] { geometry(); });
 }
 
 void RingWindow::bbRingClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         m_gbGeometry->show();
         m_gbBeamPar->hide();
         const std::optional<GeometryView> view = recordClosing([this] {
