@@ -68,9 +68,9 @@ protected:
     void updateAll()
     {
         window->elasticClick();
-        window->bremsStrahlung1Click();
-        window->quantumlifetime1Click();
-        window->touschekeffect1Click();
+        window->bremsstrahlungClick();
+        window->quantumLifetimeClick();
+        window->touschekClick();
         click("bbUpdElast");
         click("bbBremsLife");
         click("bbUpQuantum");
@@ -98,7 +98,7 @@ TEST_F(LifeTimeWindowTest, GroupsAppearThroughTheirMenuEntries)
 
     window->elasticClick();
     EXPECT_FALSE(group("gbElastic")->isHidden());
-    window->quantumlifetime1Click();
+    window->quantumLifetimeClick();
     EXPECT_FALSE(group("gbQuantum")->isHidden());
     EXPECT_FALSE(group("gbElastic")->isHidden()) << "groups once shown stay";
     EXPECT_TRUE(label("lCbLife")->isHidden());
@@ -144,7 +144,7 @@ TEST_F(LifeTimeWindowTest, ElasticUpdateShowsItsLifetimeAndTheEstimate)
 
 TEST_F(LifeTimeWindowTest, TypingHidesTheResultAndEnterUpdates)
 {
-    window->bremsStrahlung1Click();
+    window->bremsstrahlungClick();
     click("bbBremsLife");
     EXPECT_FALSE(label("lBrems")->isHidden());
     EXPECT_EQ(window->defaultButton(), nullptr);
@@ -195,7 +195,7 @@ TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
     window->formActivate();
     ASSERT_EQ(fake.errors, std::vector<std::string>{"enter energy acceptance manually or run \"RF\"!"});
     fake.errors.clear();
-    window->touschekeffect1Click();
+    window->touschekClick();
     type("edEnAcc2", "");
     type("edBunLen", "");
     click("bbTouschek");
@@ -235,7 +235,7 @@ TEST_F(LifeTimeWindowTest, ErrorsKeepTheLifetimesAndTheirOwnBoxIsNoActivation)
 
 TEST_F(LifeTimeWindowTest, TotalGroupIsDraggedAndHidden)
 {
-    window->bremsStrahlung1Click();
+    window->bremsstrahlungClick();
     click("bbBremsLife");
     QGroupBox* total = group("gbtotLife");
     ASSERT_FALSE(total->isHidden());
@@ -257,7 +257,7 @@ TEST_F(LifeTimeWindowTest, QuantumUpdateOnARingWithoutRadiationIsRefused)
 {
     for (int i = 1; i <= state.line.count; ++i)
         state.line.at(i).curvature = 0;
-    window->quantumlifetime1Click();
+    window->quantumLifetimeClick();
     click("bbUpQuantum");
     ASSERT_EQ(fake.errors.size(), 1u);
     EXPECT_EQ(fake.errors[0], "energy spread, emittances or damping times of the ring are not available!");

@@ -55,7 +55,7 @@ protected:
         ASSERT_TRUE(window->chart()->seriesCreated());
         ASSERT_TRUE(fake.errors.empty());
         window->tuningPanel()->startTuning(1);
-        bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
+        bar = window->tuningPanel()->findChild<QScrollBar*>("sbTuning");
         ASSERT_NE(bar, nullptr);
     }
 
@@ -204,7 +204,7 @@ TEST_F(MagStructCurveRedraw, StepThatKeepsTheAxesRedrawsTheCurveLayerAlone)
     showWindow();
     window->beamDynamics();
     window->tuningPanel()->startTuning(2);
-    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
+    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("sbTuning");
     ASSERT_NE(bar, nullptr);
     int replots = 0;
     QObject::connect(window->chart()->plot(), &QCustomPlot::afterReplot, [&replots] { ++replots; });

@@ -58,7 +58,7 @@ void TuningPanel::buildWidgets()
     layout->addLayout(valueRow);
 
     m_bar = new TuningScrollBar(Qt::Horizontal, this);
-    m_bar->setObjectName("ScrollBar1");
+    m_bar->setObjectName("sbTuning");
     m_bar->setRange(kScrollMin, kScrollMax);
     m_bar->setSingleStep(1);
     m_bar->setPageStep(10);
@@ -114,7 +114,7 @@ void TuningPanel::buildWidgets()
     layout->addLayout(buttonRow);
 
     connect(m_qk, &QRadioButton::clicked, this, &TuningPanel::rbQkClick);
-    connect(m_bar, &QScrollBar::valueChanged, this, &TuningPanel::scrollBar1Scroll);
+    connect(m_bar, &QScrollBar::valueChanged, this, &TuningPanel::scrollBarScroll);
     connect(reset, &QPushButton::clicked, this, &TuningPanel::btResetScrollClick);
     connect(restore, &QPushButton::clicked, this, &TuningPanel::btRestValClick);
     connect(abort, &QPushButton::clicked, this, &TuningPanel::bbAbortClick);
@@ -171,7 +171,7 @@ void TuningPanel::releaseBar()
         Qt::QueuedConnection);
 }
 
-void TuningPanel::scrollBar1Scroll(int position)
+void TuningPanel::scrollBarScroll(int position)
 {
     if (m_tuning.element < 1)
         return;
@@ -187,7 +187,7 @@ void TuningPanel::scrollBar1Scroll(int position)
     m_stepping = false;
 }
 
-void TuningPanel::scrollBar1Exit()
+void TuningPanel::scrollBarExit()
 {
     leaveBar(m_tuning);
 }
@@ -217,7 +217,7 @@ void TuningPanel::bbAbortClick()
 bool TuningPanel::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_bar && event->type() == QEvent::FocusOut)
-        scrollBar1Exit();
+        scrollBarExit();
     return QFrame::eventFilter(watched, event);
 }
 

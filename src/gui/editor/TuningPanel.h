@@ -46,8 +46,8 @@ private:
     void buildWidgets();
     void showView(const TuningView& view);
     void rbQkClick();
-    void scrollBar1Scroll(int position);
-    void scrollBar1Exit();
+    void scrollBarScroll(int position);
+    void scrollBarExit();
     void btResetScrollClick();
     void btRestValClick();
     void bbAbortClick();
