@@ -6,6 +6,7 @@
 #include "core/ring/Parameter.h"
 #include "core/ring/RingGeometry.h"
 #include "gui/QtMessages.h"
+#include "gui/ToolWindowMessages.h"
 #include "support/FakeMessages.h"
 
 #include <QGroupBox>
@@ -214,6 +215,8 @@ TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
 
 TEST_F(LifeTimeWindowTest, ErrorsKeepTheLifetimesAndTheirOwnBoxIsNoActivation)
 {
+    std::int64_t now = 0; // ms, stepped by hand
+    ToolWindowMessages::setClock([&now] { return now; });
     ringResults();
     window->formActivate();
     updateAll();
@@ -228,9 +231,10 @@ TEST_F(LifeTimeWindowTest, ErrorsKeepTheLifetimesAndTheirOwnBoxIsNoActivation)
     EXPECT_DOUBLE_EQ(state.lifetimes.bremsstrahlung, before.bremsstrahlung);
     EXPECT_DOUBLE_EQ(state.lifetimes.touschek, before.touschek);
     // a real activation later does
-    QTest::qWait(1100);
+    now += 1100;
     QApplication::sendEvent(window.get(), &activate);
     EXPECT_DOUBLE_EQ(state.lifetimes.bremsstrahlung, 0);
+    ToolWindowMessages::setClock({});
 }
 
 TEST_F(LifeTimeWindowTest, TotalGroupIsDraggedAndHidden)

@@ -16,14 +16,6 @@
 
 namespace kestrune {
 
-/// The tuning bar, whose repeating arrow can be stopped when a message box takes the mouse release.
-class TuningScrollBar : public QScrollBar
-{
-public:
-    using QScrollBar::QScrollBar;
-    void stopRepeat() { setRepeatAction(QAbstractSlider::SliderNoAction); }
-};
-
 TuningPanel::TuningPanel(State& state, QWidget* parent) : QFrame(parent), m_state(state)
 {
     setObjectName("pnScroll");
