@@ -9,6 +9,7 @@
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "core/StartValues.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/io/MadxExport.h"
@@ -208,7 +209,7 @@ int run(const Request& request)
         return kestrune::writeExampleLattices(request.examplesFolder, messages) ? 0 : 1;
 
     kestrune::State state;
-    kestrune::startParticle(state);
+    kestrune::setStartValues(state);
     const bool read = guarded(messages, [&] {
         if (!kestrune::isMadxFileName(request.lattice))
             return kestrune::readLatticeFile(state, messages, request.lattice);

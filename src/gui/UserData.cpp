@@ -17,13 +17,7 @@ bool makeScratchLatticeFile(const QString& directory)
     if (directory.isEmpty() || !QDir().mkpath(directory))
         return false;
     // an empty file, so that a scratch line can be reopened before anything was saved
-    class Quiet : public Messages
-    {
-    public:
-        void error(const std::string&) override {}
-        bool confirm(const std::string&, std::optional<ScreenPoint>) override { return false; }
-        void askParticle() override {}
-    } quiet;
+    QuietMessages quiet;
     return writeTextFileSafely(QDir(directory).filePath("temp.lat").toStdString(), std::string(), quiet);
 }
 

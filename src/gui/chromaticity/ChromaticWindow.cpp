@@ -8,7 +8,6 @@
 #include "gui/ListPrinter.h"
 #include "gui/QtMessages.h"
 #include "gui/chromaticity/TrackingChart.h"
-#include "gui/editor/MagStructWindow.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -110,11 +109,6 @@ ChromaticWindow::ChromaticWindow(State& state, Windows& windows, QWidget* parent
 Messages& ChromaticWindow::messages()
 {
     return *m_windows.messages;
-}
-
-void ChromaticWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
 }
 
 // The values stand under the words of the heading, in a fixed-pitch font, as the form placed them.
@@ -281,16 +275,16 @@ void ChromaticWindow::buildMenu()
     QMenu* print = menuBar()->addMenu("print");
     print->setObjectName("mnPrint");
     QAction* save = print->addAction("Save graph as MetaFile, tracking.wmf");
-    save->setObjectName("SavegraphasmetaFilewmf1");
-    connect(save, &QAction::triggered, this, &ChromaticWindow::SavegraphasmetaFilewmf1Click);
+    save->setObjectName("mnSaveGraphWmf");
+    connect(save, &QAction::triggered, this, &ChromaticWindow::saveGraphWmfClick);
     QAction* graph = print->addAction("print graph");
-    graph->setObjectName("printgraph1");
-    connect(graph, &QAction::triggered, this, &ChromaticWindow::printgraph1Click);
+    graph->setObjectName("mnGraph");
+    connect(graph, &QAction::triggered, this, &ChromaticWindow::printGraphClick);
 }
 
 void ChromaticWindow::bbUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const double wantedX = wantedChromaticity(text(m_edxiwx));
         const double wantedY = wantedChromaticity(text(m_edxiwy));
         // the ring window leaves the natural chromaticities; where it has not run yet they are computed here
@@ -301,8 +295,7 @@ void ChromaticWindow::bbUpdateClick()
         const std::optional<ChromaticityCorrection> c =
             correctChromaticity(m_state, messages(), wantedX, wantedY);
         m_state.history.commit(m_state, "sextupole correction");
-        if (m_windows.magStruct) // its Edit menu and title follow the step at once
-            m_windows.magStruct->showHistory();
+        emit historyChanged(); // the beam-dynamics window's Edit menu and title follow the step at once
         if (c)
             showCorrection(*c);
     });
@@ -346,7 +339,7 @@ std::optional<TrackingRequest> ChromaticWindow::readRequest()
 
 void ChromaticWindow::bbTrackClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const std::optional<TrackingRequest> request = readRequest();
         if (!request)
             return;
@@ -408,7 +401,7 @@ void ChromaticWindow::btAutoClick()
 
 void ChromaticWindow::bbUseClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const double xMin = parseDouble(text(m_edWidthMin));
         const double xMax = parseDouble(text(m_edWidthMax));
         const double yMin = parseDouble(text(m_edHeightMin));
@@ -418,7 +411,7 @@ void ChromaticWindow::bbUseClick()
     });
 }
 
-void ChromaticWindow::printgraph1Click()
+void ChromaticWindow::printGraphClick()
 {
     QPrinter printer(QPrinter::ScreenResolution);
     if (!askPrinter(printer, this))
@@ -431,7 +424,7 @@ void ChromaticWindow::printgraph1Click()
         messages().error("the graph could not be printed");
 }
 
-void ChromaticWindow::SavegraphasmetaFilewmf1Click()
+void ChromaticWindow::saveGraphWmfClick()
 {
     m_chart->setVectorPoints(true);
     exportChartDialog(this, m_chart->plot(), messages());

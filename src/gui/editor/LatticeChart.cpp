@@ -1,5 +1,6 @@
 #include "gui/editor/LatticeChart.h"
 
+#include "core/editor/ChartSettings.h"
 #include "gui/editor/MagShapePlottable.h"
 
 #include <QPushButton>
@@ -36,11 +37,11 @@ QFont arial(int pointSize, bool bold = false)
 class LatticeChart::Buffer : public PlotSink
 {
 public:
-    void point(double s, double v1, double v2, double v3) override
+    void point(double s, const LatticeFunctions& lf) override
     {
         sorted = sorted && !(s < lastKey);
         lastKey = s;
-        const double v[3] = {v1, v2, v3};
+        const std::array<double, 3> v = curveValues(*run, lf);
         for (std::size_t n = 0; n < 3; ++n) {
             filling(n).append(QCPGraphData(s, v[n]));
             if (std::isnan(v[n]))
@@ -71,6 +72,7 @@ public:
 
     std::array<double, 3> lower{};
     std::array<double, 3> upper{};
+    const RunSettings* run = nullptr; // the graph mode of the pass under way
 
 private:
     QVector<QCPGraphData>& filling(std::size_t n) { return tables[n][current]; }
@@ -132,10 +134,10 @@ LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
                 onPlottableClick(plottable, dataIndex);
             });
 
-    m_button2 = new QPushButton(kHideDispersion, m_plot);
-    m_button2->setObjectName("Button2");
-    m_button2->setFont(arial(8));
-    connect(m_button2, &QPushButton::clicked, this, &LatticeChart::toggleDispersion);
+    m_dispersionButton = new QPushButton(kHideDispersion, m_plot);
+    m_dispersionButton->setObjectName("btDispersion");
+    m_dispersionButton->setFont(arial(8));
+    connect(m_dispersionButton, &QPushButton::clicked, this, &LatticeChart::toggleDispersion);
     placeButton();
 }
 
@@ -150,7 +152,7 @@ void LatticeChart::prepareSeries(const QString& kind)
             m_graphs[n]->setPen(QPen(kSeriesColours[n], 1));
             m_graphs[n]->setAdaptiveSampling(true);
         }
-        m_button2->setText(kHideDispersion);
+        m_dispersionButton->setText(kHideDispersion);
     }
     for (QCPGraph* graph : m_graphs) {
         graph->setName(kind);
@@ -193,8 +195,9 @@ std::optional<double> LatticeChart::seriesMin(int series) const
     return seriesCreated() && span ? std::optional<double>(span->lower) : std::nullopt;
 }
 
-PlotSink& LatticeChart::sink()
+PlotSink& LatticeChart::sink(const RunSettings& run)
 {
+    m_buffer->run = &run;
     return *m_buffer;
 }
 
@@ -376,7 +379,7 @@ void LatticeChart::toggleDispersion()
         return;
     const bool show = !m_graphs[2]->visible();
     m_graphs[2]->setVisible(show);
-    m_button2->setText(show ? kHideDispersion : kShowDispersion);
+    m_dispersionButton->setText(show ? kHideDispersion : kShowDispersion);
     refresh();
 }
 
@@ -430,8 +433,8 @@ void LatticeChart::resizeEvent(QResizeEvent* event)
 
 void LatticeChart::placeButton()
 {
-    m_button2->adjustSize();
-    m_button2->move(4, m_plot->height() - m_button2->height() - 2);
+    m_dispersionButton->adjustSize();
+    m_dispersionButton->move(4, m_plot->height() - m_dispersionButton->height() - 2);
 }
 
 void LatticeChart::onPlottableClick(QCPAbstractPlottable* plottable, int dataIndex)

@@ -29,15 +29,6 @@ std::string openError(const QString& path, const QString& reason)
     return QString("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), reason).toStdString();
 }
 
-/// Messages that are dropped: the first copy of the help text is made quietly, its reading says what failed.
-class QuietMessages : public Messages
-{
-public:
-    void error(const std::string&) override {}
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return false; }
-    void askParticle() override {}
-};
-
 } // namespace
 
 QString originalHelpPath(const QString& dataDirectory)
@@ -78,6 +69,7 @@ HelpWindow::HelpWindow(State& state, Windows& windows, QWidget* parent, const QS
     if (!QFileInfo::exists(helpFile)) {
         QDir().mkpath(m_dataDirectory);
         QFile original(originalHelpPath(m_dataDirectory));
+        // made quietly: the reading after it says what failed
         QuietMessages quiet;
         if (original.open(QIODevice::ReadOnly | QIODevice::Text))
             writeTextFileSafely(helpFile.toStdString(), original.readAll().toStdString(), quiet);
@@ -89,19 +81,19 @@ HelpWindow::HelpWindow(State& state, Windows& windows, QWidget* parent, const QS
 void HelpWindow::buildMenu()
 {
     QMenu* file = menuBar()->addMenu("&File");
-    file->setObjectName("File1");
+    file->setObjectName("mnFile");
     QAction* action = file->addAction("&Get orig. Help File", this, &HelpWindow::getOrigHelpFileClick);
     action->setObjectName("GetOrigHelpFile");
     action = file->addAction("&Save", this, &HelpWindow::saveHelpFileClick);
     action->setObjectName("SaveHelpFile");
     setStandardShortcut(action, QKeySequence::Save, Qt::CTRL | Qt::Key_S);
-    action = file->addAction("&Print...", this, &HelpWindow::print1Click);
-    action->setObjectName("Print1");
+    action = file->addAction("&Print...", this, &HelpWindow::printClick);
+    action->setObjectName("mnPrint");
     setStandardShortcut(action, QKeySequence::Print, Qt::CTRL | Qt::Key_P);
-    file->addAction("P&rint Setup...")->setObjectName("PrintSetup1");
+    file->addAction("P&rint Setup...")->setObjectName("mnPrintSetup");
     file->addSeparator();
-    action = file->addAction("E&xit", this, &HelpWindow::exit1Click);
-    action->setObjectName("Exit1");
+    action = file->addAction("E&xit", this, &HelpWindow::exitClick);
+    action->setObjectName("mnExit");
     setStandardShortcut(action, QKeySequence::Close, Qt::CTRL | Qt::Key_W);
 }
 
@@ -143,7 +135,7 @@ void HelpWindow::saveHelpFileClick()
                         text.isEmpty() ? std::string() : (text + '\n').toStdString(), messages());
 }
 
-void HelpWindow::print1Click()
+void HelpWindow::printClick()
 {
     QPrinter printer(QPrinter::ScreenResolution);
     if (!m_choosePrinter(printer))
@@ -151,7 +143,7 @@ void HelpWindow::print1Click()
     printList(printer, m_mHelp->toPlainText().split('\n'), m_mHelp->font());
 }
 
-void HelpWindow::exit1Click()
+void HelpWindow::exitClick()
 {
     close();
 }
