@@ -39,6 +39,7 @@ namespace ranges {
 
 // ----- the particle and the beam (particle window, ring window)
 constexpr InputRange kMomentumMeV{"the momentum", 0, 1e9, "MeV", true};
+constexpr InputRange kKineticEnergyMeV{"the kinetic energy", 0, 1e9, "MeV", true};
 constexpr InputRange kChargeState{"the charge", 1, 200, "", false, true};
 constexpr InputRange kMassNumber{"the mass number", 1e-4, 1e4, "", true};
 constexpr InputRange kRestEnergyMeV{"the rest energy", 0, 1e7, "MeV", true};

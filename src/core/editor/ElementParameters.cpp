@@ -2,6 +2,7 @@
 
 #include "core/Drawing.h"
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
 
@@ -411,7 +412,21 @@ bool acceptData(State& state, int e, const ParameterGrid& grid, PanelSettings& s
         messages.error("the path length must not be negative!");
         return false;
     }
-    getData(state, e, grid, settings);
+    // read into a copy, so that values outside the element ranges (which no lattice file would take
+    // back) leave the element as it was
+    State trial = state;
+    try {
+        getData(trial, e, grid, settings);
+    } catch (const ConversionError&) {
+        // what was read before the cell that is no number is kept, as the panel always did
+        state = std::move(trial);
+        throw;
+    }
+    if (const std::optional<std::string> refusal = elementRefusal(trial.line.at(e))) {
+        messages.error(*refusal);
+        return false;
+    }
+    state = std::move(trial);
     state.line.length = state.line.endPosition();
     return true;
 }
