@@ -257,7 +257,7 @@ void MadxInput::defineVariable(const Tokens& t, std::size_t nameAt, int line)
 {
     MadxVariable v;
     v.line = line;
-    const std::set<std::string> undefinedBefore = m_undefined;
+    const std::size_t undefinedBefore = m_undefinedOrder.size();
     try {
         MadxExprPtr e = parseMadxExpression(t, nameAt + 2, t.size(), line);
         if (t[nameAt + 1].value == ":=")
@@ -268,7 +268,10 @@ void MadxInput::defineVariable(const Tokens& t, std::size_t nameAt, int line)
         // a value the beam line never uses may be anything (table(summ, q1), a function of another code)
         v.expr.reset();
         v.problem = std::string(e.what()) + " (in the definition of " + excerpt(t[nameAt].text) + ")";
-        m_undefined = undefinedBefore; // names of a definition that is not taken are not reported
+        // names of a definition that is not taken are not reported
+        for (std::size_t k = undefinedBefore; k < m_undefinedOrder.size(); ++k)
+            m_undefined.erase(m_undefinedOrder[k]);
+        m_undefinedOrder.resize(undefinedBefore);
     }
     m_variables[t[nameAt].value] = v;
     definitionsChanged();
@@ -507,6 +510,12 @@ MadxAttr MadxInput::makeAttr(const std::string& name, const Tokens& t, std::size
     return a;
 }
 
+void MadxInput::noteUndefined(const std::string& name)
+{
+    if (m_undefined.insert(name).second)
+        m_undefinedOrder.push_back(name);
+}
+
 double MadxInput::evaluate(const MadxExpr& e, int line)
 {
     return evaluateMadx(e, *this, line);
@@ -565,7 +574,7 @@ double MadxInput::variable(const std::string& name)
 {
     const auto found = m_variables.find(name);
     if (found == m_variables.end()) {
-        m_undefined.insert(excerpt(name));
+        noteUndefined(excerpt(name));
         return 0;
     }
     const MadxVariable& v = found->second;
@@ -595,7 +604,7 @@ double MadxInput::attribute(const std::string& element, const std::string& attri
     }
     if (found != m_names.end() && found->second.sequence && attribute == "l")
         return value(found->second.sequence->length);
-    m_undefined.insert(excerpt(element + "->" + attribute));
+    noteUndefined(excerpt(element + "->" + attribute));
     return 0;
 }
 

@@ -177,6 +177,8 @@ private:
     /// A deferred value under its key ("name" or "element->attribute"): from the memo, or evaluated with
     /// the key marked busy, so that a definition that comes back to itself is refused.
     double deferred(const std::string& key, const MadxExpr& e, int line, const std::string& what);
+    /// Records a name used without a definition.
+    void noteUndefined(const std::string& name);
     /// Definitions changed: the memo of deferred values no longer holds.
     void definitionsChanged() { m_memo.clear(); }
 
@@ -184,7 +186,8 @@ private:
     std::unordered_map<std::string, MadxVariable> m_variables;
     std::unordered_map<std::string, MadxDefinition> m_names;
     std::set<std::string> m_undefined;
-    MadxSequencePtr m_open; // the sequence being defined
+    std::vector<std::string> m_undefinedOrder; // m_undefined in the order the names were met
+    MadxSequencePtr m_open;                    // the sequence being defined
     std::string m_file;
     bool m_stopped = false;
     bool m_rbarc = true;
