@@ -8,6 +8,7 @@
 #include "cli/VacuumLifetimeBatch.h"
 #include "cli/Validation.h"
 #include "core/Kinematics.h"
+#include "core/StartValues.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/io/MadxExport.h"
@@ -188,7 +189,7 @@ int run(const Request& request)
         return validationTable(request.validationFolder);
 
     kestrune::State state;
-    kestrune::startParticle(state);
+    kestrune::setStartValues(state);
     if (kestrune::isMadxFileName(request.lattice)) {
         kestrune::MadxImportSummary summary;
         if (!kestrune::readMadxFile(state, messages, request.lattice, &summary))

@@ -109,8 +109,8 @@ MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent
     buildMenus();
     installDefaultDialogs();
 
-    // FormCreate: the reset, the angle unit "radian"
-    initial();
+    // the views of the start values, the angle unit "radian"
+    resetViews();
     resize(1200, 760);
 }
 
@@ -313,6 +313,12 @@ void MagStructWindow::resizeEvent(QResizeEvent* event)
 void MagStructWindow::initial()
 {
     kestrune::initial(m_state, m_editor);
+    resetViews();
+}
+
+void MagStructWindow::resetViews()
+{
+    m_editor = EditorState{};
     m_initialPanel->resetBoxes();
     m_elementPanel->resetAngleUnit();
     m_chart->removeSeries();
@@ -325,6 +331,15 @@ void MagStructWindow::initial()
 void MagStructWindow::setRingDesignVisible(bool visible)
 {
     m_mnRing->setVisible(visible);
+}
+
+void MagStructWindow::openAs(bool ringDesign, const QString& title)
+{
+    setRingDesignVisible(ringDesign);
+    show();
+    raise();
+    activateWindow();
+    setChartTitle(title);
 }
 
 void MagStructWindow::setChartTitle(const QString& title)
@@ -369,7 +384,7 @@ void MagStructWindow::updateCurves(ListWriter writer)
             m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(warning));
     }
     LatticeFunctionList list(m_state, writer);
-    linePass(m_state, messages(), &m_chart->sink(), &list);
+    linePass(m_state, messages(), &m_chart->sink(m_state.run), &list);
     m_chart->commitPoints();
     setScale();
 }

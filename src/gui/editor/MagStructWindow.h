@@ -58,6 +58,9 @@ public:
     void setRingDesignVisible(bool visible);
     /// Replaces the title of the lattice chart by one line.
     void setChartTitle(const QString& title);
+    /// Shows the window for a ring design (the "ring design" entry shown) or a transport line, with
+    /// title as the chart's title.
+    void openAs(bool ringDesign, const QString& title);
 
     MagStructDialogs& dialogs() { return m_dialogs; }
     LatticeChart* chart() const { return m_chart; }
@@ -121,7 +124,7 @@ public:
     void particle1Click();
     void ringDesignClick();
     void helpClick();
-    /// Ends the program as the start window's "close program" does, after its question.
+    /// Asks to end the program as the start window's "close program" does (quitAsked).
     void quitClick();
     /// Key "f": quadrupole strengths from a GTL lattice, after a confirmation.
     void formKeyPress(const QString& key);
@@ -134,6 +137,10 @@ public:
     void redoClick();
     /// The Edit menu's texts and the window title (file name, "*" for unsaved changes) from the history.
     void showHistory();
+
+signals:
+    /// The user asked to end the program.
+    void quitAsked();
 
 protected:
     bool event(QEvent* event) override;
@@ -169,8 +176,10 @@ private:
     void rememberFile(const QString& fileName);
     void placePanels();
 
-    /// The window's reset (FormCreate, clear, open): core reset plus the boxes and the chart's state.
+    /// The window's reset (clear, open): the design's reset, then resetViews.
     void initial();
+    /// The boxes, the chart and the operation under way as for a design just reset.
+    void resetViews();
     /// After a file was opened or imported: the boxes, panels and chart follow the new line.
     void lineOpened();
     /// The update without the redraw; its list is written by writer.

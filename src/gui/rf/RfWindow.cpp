@@ -59,11 +59,6 @@ RfWindow::RfWindow(State& state, Windows& windows, QWidget* parent)
         return askSaveFileName(this, kSaveLatticeDialog, QString::fromStdString(m_state.lastOpenedFile));
     };
 
-    // FormCreate: a ring without rf settings starts from 1 MV and 100 kW
-    if (m_state.rf.voltage == 0)
-        m_state.rf.voltage = 1e6;
-    if (m_state.rf.power == 0)
-        m_state.rf.power = 1e5;
     buildPanels();
     buildMenus();
     m_edRFVolt->setText(boxText("%8.3f", m_state.rf.voltage / 1000));
