@@ -1,9 +1,9 @@
 #include "cli/Validation.h"
 
 #include "cli/RingReport.h"
-#include "cli/StderrMessages.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/Messages.h"
 #include "core/chromaticity/Chromaticity.h"
 #include "core/io/LatticeFile.h"
 #include "core/optics/BetaFunctions.h"
@@ -45,7 +45,7 @@ Values programValues(const std::string& latticeFile)
 {
     State state;
     startParticle(state);
-    SilentMessages messages;
+    QuietMessages messages;
     if (!readLatticeFile(state, messages, latticeFile))
         throw std::runtime_error("cannot read " + latticeFile);
     Values v;

@@ -289,7 +289,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RingCase{"RectangularAndWedgeBendsWithGap",
                              [] { return validationRing("rect-wedge-gap"); }},
                     RingCase{"EveryKindOfBend", &test::mixedBendRing}),
-    [](const testing::TestParamInfo<RingCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<RingCase>& ring) { return std::string(ring.param.name); });
 
 } // namespace
 } // namespace kestrune
