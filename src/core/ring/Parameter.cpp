@@ -68,7 +68,8 @@ void addQuadrupole(const LatticeFunctions& lf, double k, double length, CellSums
 }
 
 // The chromaticity and the integrals below follow one model of the bend, MAD-X's: in the curved frame of
-// curvature h the midplane field is h + k x, so that with a free of curl and divergence
+// curvature h the midplane field is h + k x; the field free of curl and divergence that continues it out
+// of the midplane gives the Hamiltonian
 //   H = -(1 + h x) sqrt((1 + delta)^2 - px^2 - py^2) + h x + (h^2 + k) x^2 / 2 + h k x^3 / 3
 //       - k (1 + h x) y^2 / 2.
 // Around the off-momentum orbit x = eta delta, px = eta' delta the quadratic part of H changes by
@@ -81,8 +82,8 @@ void addQuadrupole(const LatticeFunctions& lf, double k, double length, CellSums
 //   x: integral of -(2 h^2 + k) beta + h eta gamma + h (h^2 + 3 k) eta beta, plus [h eta' beta] from
 //      the body's entrance to its exit,
 //   y: integral of k beta + h eta gamma - h k eta beta,
-// plus what the faces add (faceChromaticity). The earlier form h (h^2 + k) eta beta belongs to the
-// midplane field h + k x / (1 + h x); it differs from MAD-X by up to a factor ten on gradient bends.
+// plus what the ends add (addBendEnd). A midplane field h + k x / (1 + h x), another model, would give
+// h (h^2 + k) eta beta horizontally.
 
 // What a thin map adds to 4 pi times the chromaticity of one plane. The map is R = F + delta D with F
 // the kick [[1, 0], [r, 1]] and D its change per unit delta; Twiss values are those before the map.
@@ -121,7 +122,7 @@ constexpr int kPoints = 6;
 
 // Pieces of the body for the quadrature: the integrands are sums of exponentials whose rates are at most
 // nu = max(4 w_x, w_x + 2 w_y) (eta^2 gamma_x in I5, eta beta_y), w = sqrt|K|. Six Gauss-Legendre points
-// on a piece of nu L_piece <= 2 leave a relative error below 1e-15. A length beyond 100 km or a broken
+// on a piece of nu L_piece <= 2 leave a relative error below 1e-12. A length beyond 100 km or a broken
 // gradient takes a million pieces, not an endless loop.
 int bodyPieces(double h, double k, double length)
 {
