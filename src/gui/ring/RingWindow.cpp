@@ -100,11 +100,6 @@ Messages& RingWindow::messages()
     return *m_messages;
 }
 
-void RingWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
-}
-
 void RingWindow::buildGeometryGroup()
 {
     m_gbGeometry = new QGroupBox("ring geometry", this);
@@ -189,7 +184,7 @@ void RingWindow::buildStepGroup()
 void RingWindow::buildToolBar()
 {
     m_toolBar = addToolBar("tools");
-    m_toolBar->setObjectName("ToolBar1");
+    m_toolBar->setObjectName("toolBar");
     m_toolBar->setMovable(false);
     const auto button = [this](const char* name, const QString& text, void (RingWindow::*handler)()) {
         auto* b = new QToolButton(m_toolBar);
@@ -258,7 +253,7 @@ void RingWindow::formActivate()
     if (m_state.rf.frequency != 0)
         m_edRFF->setText(QString::fromStdString(fmt("%10.5f", m_state.rf.frequency / 1e6)));
     m_edNumSup->setText(QString::fromStdString(fmt("%5d", m_state.line.superPeriods)));
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         geometry();
         if (ringPass())
             updateBPar();
@@ -378,12 +373,12 @@ void RingWindow::showBeamParameters()
 
 void RingWindow::tbRingLatClick()
 {
-    guarded([this] { geometry(); });
+    showingConversionErrors(messages(), [this] { geometry(); });
 }
 
 void RingWindow::bbRingClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         m_gbGeometry->show();
         m_gbBeamPar->hide();
         const std::optional<GeometryView> view = recordClosing([this] {
