@@ -429,14 +429,13 @@ MadxAttrs MadxInput::attributes(const Tokens& t, std::size_t i, int line)
         std::size_t end = i + 2;
         int depth = 0;
         while (end < t.size()) {
+            const bool nextAssignment =
+                end > i + 2 && isName(t, end) && (isSymbol(t, end + 1, "=") || isSymbol(t, end + 1, ":="));
             if (isSymbol(t, end, "(") || isSymbol(t, end, "{"))
                 ++depth;
             else if (isSymbol(t, end, ")") || isSymbol(t, end, "}"))
                 --depth;
-            else if (depth == 0 && isSymbol(t, end, ","))
-                break;
-            else if (depth == 0 && end > i + 2 && isName(t, end) &&
-                     (isSymbol(t, end + 1, "=") || isSymbol(t, end + 1, ":=")))
+            else if (depth == 0 && (isSymbol(t, end, ",") || nextAssignment))
                 break;
             ++end;
         }
@@ -498,10 +497,10 @@ MadxAttr MadxInput::makeAttr(const std::string& name, const Tokens& t, std::size
         }
     } catch (const MadxError&) {
         // a value the program has no use for may be anything the language allows
-        static const std::set<std::string> used{"l",    "angle",  "k1",  "k2",    "e1",     "e2",     "hgap",
-                                                "fint", "tilt",   "k1s", "k2s",   "ks",     "knl",    "ksl",
-                                                "at",   "energy", "pc",  "gamma", "mass",   "charge", "rbarc",
-                                                "k0",   "dx",     "dy",  "ds",    "dtheta", "dphi",   "dpsi"};
+        static const std::set<std::string> used{
+            "l",   "angle", "k1",    "k2",   "e1",    "e2",     "hgap",   "fint", "tilt", "k1s", "k2s", "ks",
+            "knl", "ksl",   "at",    "energy", "pc",  "gamma",  "mass",   "charge", "rbarc", "k0", "fintx",
+            "dx",  "dy",    "ds",    "dtheta", "dphi", "dpsi", "bcurrent", "volt", "freq", "harmon"};
         if (used.count(name) > 0)
             throw;
         a.kind = MadxAttr::Kind::Text;
