@@ -412,21 +412,25 @@ bool acceptData(State& state, int e, const ParameterGrid& grid, PanelSettings& s
         messages.error("the path length must not be negative!");
         return false;
     }
-    // read into a copy, so that values outside the element ranges (which no lattice file would take
-    // back) leave the element as it was
-    State trial = state;
-    try {
-        getData(trial, e, grid, settings);
-    } catch (const ConversionError&) {
-        // what was read before the cell that is no number is kept, as the panel always did
-        state = std::move(trial);
-        throw;
+    // read into a copy first, so that values outside the element ranges (which no lattice file would
+    // take back) leave the element as it was; a cell that is no number stops the real reading below at
+    // that cell, keeping what was read before it, as the panel always did
+    {
+        State trial = state;
+        PanelSettings trialSettings = settings;
+        bool read = true;
+        try {
+            getData(trial, e, grid, trialSettings);
+        } catch (const ConversionError&) {
+            read = false;
+        }
+        const std::optional<std::string> refusal = read ? elementRefusal(trial.line.at(e)) : std::nullopt;
+        if (refusal) {
+            messages.error(*refusal);
+            return false;
+        }
     }
-    if (const std::optional<std::string> refusal = elementRefusal(trial.line.at(e))) {
-        messages.error(*refusal);
-        return false;
-    }
-    state = std::move(trial);
+    getData(state, e, grid, settings);
     state.line.length = state.line.endPosition();
     return true;
 }

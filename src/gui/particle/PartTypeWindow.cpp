@@ -260,14 +260,6 @@ void PartTypeWindow::rbMomClick()
 
 void PartTypeWindow::bbPartTypeAcceptClick()
 {
-    // the charge state first: a value no lattice file takes back changes nothing
-    if (m_edZ->text().isEmpty())
-        m_edZ->setText("1");
-    const int charge = parseInt(text(m_edZ));
-    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kChargeState, charge)) {
-        messages().error(*refusal);
-        return;
-    }
     BeamParameters& beam = m_state.beam;
     if (m_rbEkin->isChecked()) {
         if (m_edEkin->text().isEmpty()) {
@@ -289,6 +281,14 @@ void PartTypeWindow::bbPartTypeAcceptClick()
         m_edEkin->setText(q(fmt("%8.3f", beam.kineticEnergy / 1e6)));
     }
     beam.referenceMomentum = beam.momentum;
+    if (m_edZ->text().isEmpty())
+        m_edZ->setText("1");
+    // the charge box stops the handler as a text that is no number does: what was stored before stays
+    const int charge = parseInt(text(m_edZ));
+    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kChargeState, charge)) {
+        messages().error(*refusal);
+        return;
+    }
     beam.charge = charge;
     m_lIonMomentum->setText(q("momentum = " + fmt("%8.3f", beam.referenceMomentum / 1e6) + " MeV/c"));
     m_lIonVelocity->setText(q("velocity = " + fmt("%8.4g", beam.beta * kSpeedOfLight) + " m/sec"));
