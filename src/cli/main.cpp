@@ -331,7 +331,7 @@ int run(const Request& request)
 } // namespace
 
 int main(int argc, char** argv)
-{
+try {
     CLI::App app(kDescription, "kestrune-cli");
     app.get_formatter()->column_width(28);
     Request request;
@@ -350,4 +350,8 @@ int main(int argc, char** argv)
         return 2;
     }
     return run(request);
+} catch (const std::exception& e) {
+    // every step catches what it refuses; this is the last word on anything else
+    std::cerr << "kestrune-cli: " << e.what() << '\n';
+    return 1;
 }
