@@ -4,6 +4,7 @@
 #include "gui/editor/MagStructWindow.h"
 #include "gui/io/ListingWindow.h"
 #include "gui/lifetime/LifeTimeWindow.h"
+#include "gui/matching/MatchWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
 #include "gui/rf/RfWindow.h"
@@ -38,6 +39,10 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
     keep(new RfWindow(state, windows), windows.rf, "TfRF");
     keep(new RingWindow(state, windows), windows.ring, "TfRing");
     keep(new VacuumWindow(state, windows), windows.vacuum, "TfVacuum");
+    keep(new MatchWindow(state, windows), windows.match, "TfMatch");
+    // the beam-dynamics window's optics › matching
+    QObject::connect(windows.magStruct, &MagStructWindow::matchingRequested, windows.match,
+                     &MatchWindow::bringUp);
 }
 
 ProgramWindows::~ProgramWindows()

@@ -9,6 +9,7 @@ class EnterTextDialog;
 class ChromaticWindow;
 class HelpWindow;
 class LifeTimeWindow;
+class MatchWindow;
 class PartTypeWindow;
 class ResonanceWindow;
 class RfWindow;
@@ -32,6 +33,7 @@ struct Windows
     RfWindow* rf = nullptr;
     RingWindow* ring = nullptr;
     VacuumWindow* vacuum = nullptr;
+    MatchWindow* match = nullptr;
     QtMessages* messages = nullptr; // message boxes and questions of every window
 };
 

@@ -92,6 +92,7 @@ void MagStructWindow::buildMenus()
     addItem(optics, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
     addItem(optics, "look for periodic solution", this, [this] { mnPerSolClick(); });
     addItem(optics, "show beam sizes", this, [this] { calculateandshowbeam1Click(); });
+    addItem(optics, "matching", this, [this] { emit matchingRequested(); })->setObjectName("mnMatching");
     buildOpticsKeys(optics);
 
     m_mnRing = addTopItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });

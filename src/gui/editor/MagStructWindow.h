@@ -135,6 +135,10 @@ public:
     /// The Edit menu's texts and the window title (file name, "*" for unsaved changes) from the history.
     void showHistory();
 
+signals:
+    /// optics › matching: the program brings up the match window.
+    void matchingRequested();
+
 protected:
     bool event(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
