@@ -9,8 +9,6 @@ namespace kestrune {
 
 namespace {
 
-using benchsupport::QuietMessages;
-
 MatchVariable family(const char* name)
 {
     MatchVariable v;

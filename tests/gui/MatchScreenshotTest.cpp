@@ -69,7 +69,6 @@ TEST_F(MatchScreenshot, DbaTunesAchromatAndBetaLimit)
     MatchWindow w(state, windows);
     w.resize(1180, 820);
     w.show();
-    w.bringUp();
     for (const char* name : {"QM", "QA", "Q1", "Q2"})
         row(w, name);
     row(w, "tune_x", "=", "9.35", "end");

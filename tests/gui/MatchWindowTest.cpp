@@ -1,6 +1,7 @@
 #include "gui/matching/MatchWindow.h"
 
 #include "MagStructFixture.h"
+#include "app/ProgramWindows.h"
 #include "core/Drawing.h"
 #include "core/io/LatticeFile.h"
 #include "gui/matching/MatchTables.h"
@@ -27,13 +28,13 @@ protected:
         EXPECT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/fodo-cell.lat"));
         drawFromFileBoxes(state);
         state.history.reset(state);
-        windows.magStruct = window.get();
+        windows.enter(WindowId::MagStruct, windows.magStruct, window.get());
         match = std::make_unique<MatchWindow>(state, windows);
+        windows.enter(WindowId::Match, windows.match, match.get());
+        connectWindows(windows);
         match->resize(1180, 820);
-        match->show();
-        match->bringUp();
+        windows.bringToFront(WindowId::Match);
     }
-    ~MatchWindowTest() override { windows.magStruct = nullptr; }
 
     void addVariable(const QString& element)
     {

@@ -50,13 +50,13 @@ protected:
         lifeTime = std::make_unique<LifeTimeWindow>(state, windows);
         vacuum = std::make_unique<VacuumWindow>(state, windows);
         resonance = std::make_unique<ResonanceWindow>(state, windows);
-        windows.chromatic = chromatic.get();
-        windows.rf = rf.get();
-        windows.lifeTime = lifeTime.get();
-        windows.vacuum = vacuum.get();
-        windows.resonance = resonance.get();
+        windows.enter(WindowId::Chromatic, windows.chromatic, chromatic.get());
+        windows.enter(WindowId::Rf, windows.rf, rf.get());
+        windows.enter(WindowId::LifeTime, windows.lifeTime, lifeTime.get());
+        windows.enter(WindowId::Vacuum, windows.vacuum, vacuum.get());
+        windows.enter(WindowId::Resonance, windows.resonance, resonance.get());
         window = std::make_unique<RingWindow>(state, windows);
-        windows.ring = window.get();
+        windows.enter(WindowId::Ring, windows.ring, window.get());
         window->dialogs().saveFile = [this](const QString& title, const QString&, const QString&,
                                             const QString& preset) {
             dialogTitles << title;

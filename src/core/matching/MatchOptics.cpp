@@ -17,7 +17,7 @@ namespace {
 constexpr double kNone = -std::numeric_limits<double>::infinity();
 
 /// Messages of the trial passes: nothing is shown; the first error is kept.
-class QuietMessages : public Messages
+class FirstError : public Messages
 {
 public:
     void error(const std::string& text) override
@@ -236,7 +236,7 @@ struct MatchOptics::Impl
 
     State& work;
     const MatchSetup& setup;
-    QuietMessages quiet;
+    FirstError quiet;
     std::string problem;
     Pass ringPass;
     Pass linePass;

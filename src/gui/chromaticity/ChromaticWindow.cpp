@@ -8,7 +8,6 @@
 #include "gui/ListPrinter.h"
 #include "gui/QtMessages.h"
 #include "gui/chromaticity/TrackingChart.h"
-#include "gui/editor/MagStructWindow.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -301,8 +300,7 @@ void ChromaticWindow::bbUpdateClick()
         const std::optional<ChromaticityCorrection> c =
             correctChromaticity(m_state, messages(), wantedX, wantedY);
         m_state.history.commit(m_state, "sextupole correction");
-        if (m_windows.magStruct) // its Edit menu and title follow the step at once
-            m_windows.magStruct->showHistory();
+        emit historyChanged(); // the beam-dynamics window's Edit menu and title follow the step at once
         if (c)
             showCorrection(*c);
     });

@@ -42,6 +42,10 @@ public:
     void printgraph1Click();
     void SavegraphasmetaFilewmf1Click();
 
+signals:
+    /// A step went into the undo history (the sextupole correction).
+    void historyChanged();
+
 private:
     Messages& messages();
     /// Runs handler; a typed text that is no number stops it with the conversion's message.

@@ -14,9 +14,7 @@
 #include "gui/editor/MagStructWindow.h"
 #include "gui/io/ListingWindow.h"
 #include "gui/particle/PartTypeWindow.h"
-#include "gui/ring/RingWindow.h"
 #include "gui/shell/EnterTextDialog.h"
-#include "gui/shell/HelpWindow.h"
 
 #include <QActionGroup>
 #include <QDir>
@@ -92,7 +90,9 @@ void MagStructWindow::buildMenus()
     addItem(optics, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
     addItem(optics, "look for periodic solution", this, [this] { mnPerSolClick(); });
     addItem(optics, "show beam sizes", this, [this] { calculateandshowbeam1Click(); });
-    addItem(optics, "matching", this, [this] { emit matchingRequested(); })->setObjectName("mnMatching");
+    addItem(optics, "matching", this, [this] {
+        m_windows.bringToFront(WindowId::Match);
+    })->setObjectName("mnMatching");
     buildOpticsKeys(optics);
 
     m_mnRing = addTopItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });
@@ -440,20 +440,12 @@ void MagStructWindow::particle1Click()
 
 void MagStructWindow::ringDesignClick()
 {
-    if (!m_windows.ring)
-        return;
-    m_windows.ring->show();
-    m_windows.ring->raise();
-    m_windows.ring->activateWindow();
+    m_windows.bringToFront(WindowId::Ring);
 }
 
 void MagStructWindow::helpClick()
 {
-    if (!m_windows.help)
-        return;
-    m_windows.help->show();
-    m_windows.help->raise();
-    m_windows.help->activateWindow();
+    m_windows.bringToFront(WindowId::Help);
 }
 
 void MagStructWindow::formKeyPress(const QString& key)

@@ -327,6 +327,15 @@ void MagStructWindow::setRingDesignVisible(bool visible)
     m_mnRing->setVisible(visible);
 }
 
+void MagStructWindow::openAs(bool ringDesign, const QString& title)
+{
+    setRingDesignVisible(ringDesign);
+    show();
+    raise();
+    activateWindow();
+    setChartTitle(title);
+}
+
 void MagStructWindow::setChartTitle(const QString& title)
 {
     m_chart->setTitleLines({title});
@@ -369,7 +378,7 @@ void MagStructWindow::updateCurves(ListWriter writer)
             m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(warning));
     }
     LatticeFunctionList list(m_state, writer);
-    linePass(m_state, messages(), &m_chart->sink(), &list);
+    linePass(m_state, messages(), &m_chart->sink(m_state.run), &list);
     m_chart->commitPoints();
     setScale();
 }

@@ -58,6 +58,9 @@ public:
     void setRingDesignVisible(bool visible);
     /// Replaces the title of the lattice chart by one line.
     void setChartTitle(const QString& title);
+    /// Shows the window for a ring design (the "ring design" entry shown) or a transport line, with
+    /// title as the chart's title.
+    void openAs(bool ringDesign, const QString& title);
 
     MagStructDialogs& dialogs() { return m_dialogs; }
     LatticeChart* chart() const { return m_chart; }
@@ -121,7 +124,7 @@ public:
     void particle1Click();
     void ringDesignClick();
     void helpClick();
-    /// Ends the program as the start window's "close program" does, after its question.
+    /// Asks to end the program as the start window's "close program" does (quitAsked).
     void quitClick();
     /// Key "f": quadrupole strengths from a GTL lattice, after a confirmation.
     void formKeyPress(const QString& key);
@@ -136,8 +139,8 @@ public:
     void showHistory();
 
 signals:
-    /// optics › matching: the program brings up the match window.
-    void matchingRequested();
+    /// The user asked to end the program.
+    void quitAsked();
 
 protected:
     bool event(QEvent* event) override;

@@ -8,9 +8,7 @@
 #include "gui/FileDialog.h"
 #include "gui/ToolWindowMessages.h"
 #include "gui/editor/LatticeChart.h"
-#include "gui/editor/MagStructWindow.h"
 #include "gui/matching/MatchTables.h"
-#include "gui/shell/HelpWindow.h"
 
 #include <QEvent>
 #include <QFileDialog>
@@ -32,15 +30,6 @@ namespace {
 
 const char* const kMatchFilter = "match files (*.json);;all files (*)";
 const char* const kChartTitle = "lattice functions with the strengths of the match";
-
-/// The trial passes of the curves: what they find is no message for the user.
-class CurveMessages : public Messages
-{
-public:
-    void error(const std::string&) override {}
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return false; }
-    void askParticle() override {}
-};
 
 QPushButton* button(const char* name, const QString& caption, QWidget* parent)
 {
@@ -222,13 +211,7 @@ void MatchWindow::buildMenu()
     connect(close, &QAction::triggered, this, &QWidget::close);
     QAction* help = menuBar()->addAction("Help");
     help->setObjectName("mnHelp");
-    connect(help, &QAction::triggered, this, [this] {
-        if (!m_windows.help)
-            return;
-        m_windows.help->show();
-        m_windows.help->raise();
-        m_windows.help->activateWindow();
-    });
+    connect(help, &QAction::triggered, this, [this] { m_windows.bringToFront(WindowId::Help); });
 }
 
 void MatchWindow::installDefaultDialogs()
@@ -252,19 +235,12 @@ bool MatchWindow::running() const
     return m_matcher && !m_matcher->finished();
 }
 
-void MatchWindow::bringUp()
-{
-    show();
-    raise();
-    activateWindow();
-    if (!m_matcher)
-        viewDesign();
-}
-
 bool MatchWindow::event(QEvent* event)
 {
     // the design may have changed in another window (an edit, an undo) while no match result waits here
-    if (event->type() == QEvent::WindowActivate && m_messages->userActivation() && !m_matcher)
+    const bool shown = event->type() == QEvent::Show ||
+                       (event->type() == QEvent::WindowActivate && m_messages->userActivation());
+    if (shown && !m_matcher)
         viewDesign();
     if (event->type() == QEvent::Hide && running())
         m_stopRequested = true;
@@ -376,12 +352,8 @@ void MatchWindow::bbAcceptClick()
     applyMatchValues(m_state, m_matcher->setup(), m_matcher->values());
     m_state.history.commit(m_state, "match");
     m_matcher.reset();
-    if (m_windows.magStruct) {
-        // its Edit menu, title, drawing and curves follow the step at once
-        m_windows.magStruct->showHistory();
-        m_windows.magStruct->graphFunctions();
-        m_windows.magStruct->chart()->refresh();
-    }
+    emit historyChanged();
+    emit designChanged();
     setStatus({"accepted: the strengths are in the design (Edit › Undo match takes them back)"});
     showButtons();
 }
@@ -481,7 +453,7 @@ void MatchWindow::drawCurves()
         m_chart->refresh();
         return;
     }
-    CurveMessages quiet;
+    QuietMessages quiet; // the trial passes find nothing to tell the user
     view.run.showBetaFunctions = true;
     view.run.showBeamSize = false;
     view.run.showTrajectory = false;
@@ -493,7 +465,7 @@ void MatchWindow::drawCurves()
     }
     m_chart->setTitleLines({kChartTitle});
     m_chart->prepareSeries(LatticeChart::kBeta);
-    linePass(view, quiet, &m_chart->sink(), nullptr);
+    linePass(view, quiet, &m_chart->sink(view.run), nullptr);
     m_chart->commitPoints();
     SeriesRange ranges[3];
     for (int n = 0; n < 3; ++n) {

@@ -52,8 +52,6 @@ public:
     std::optional<MatchResult> lastResult() const;
     bool running() const;
 
-    /// Brings the window to the front, showing the design as it is (when no match result is pending).
-    void bringUp();
     /// "match": reads the tables and starts the iterations, one per turn of the event loop, the curves
     /// redrawn after each.
     void bbMatchClick();
@@ -73,7 +71,15 @@ public:
     /// constraint's "at" or "from").
     void elementClicked(int element);
 
+signals:
+    /// A step went into the undo history (an accepted match).
+    void historyChanged();
+    /// The design's strengths changed (an accepted match): the curves of the design follow.
+    void designChanged();
+
 protected:
+    /// Shown or activated with no match result waiting: the tables' elements and the curves follow the
+    /// design as it is now.
     bool event(QEvent* event) override;
 
 private:

@@ -8,7 +8,6 @@
 #include "gui/Shortcuts.h"
 #include "gui/io/ListingWindow.h"
 #include "gui/io/RecentFilesSettings.h"
-#include "gui/resonance/ResonanceWindow.h"
 #include "gui/ring/RingWindow.h"
 
 #include <QAction>
@@ -106,7 +105,8 @@ void RingWindow::betaFunctionsClick()
     guarded([this] {
         applySteps();
         LatticeFunctionList list(m_state);
-        betaFunctions(m_state, messages(), &list);
+        if (betaFunctions(m_state, messages(), &list))
+            messages().showList();
     });
 }
 
@@ -121,7 +121,7 @@ void RingWindow::beamParametersClick()
 void RingWindow::resonanceClick()
 {
     guarded([this] { ringPass(); });
-    showWindow(m_windows.resonance);
+    m_windows.bringToFront(WindowId::Resonance);
 }
 
 void RingWindow::btUpdateClick()

@@ -10,12 +10,6 @@
 #include "core/ring/RingGeometry.h"
 #include "gui/Controls.h"
 #include "gui/ToolWindowMessages.h"
-#include "gui/chromaticity/ChromaticWindow.h"
-#include "gui/editor/MagStructWindow.h"
-#include "gui/lifetime/LifeTimeWindow.h"
-#include "gui/resonance/ResonanceWindow.h"
-#include "gui/rf/RfWindow.h"
-#include "gui/vacuum/VacuumWindow.h"
 
 #include <QEvent>
 #include <QGridLayout>
@@ -321,8 +315,7 @@ std::optional<GeometryView> RingWindow::recordClosing(const std::function<std::o
         m_state.history.commit(m_state, "closing scale");
     else
         m_state.history.absorb(m_state);
-    if (m_windows.magStruct) // its Edit menu and title follow the step at once
-        m_windows.magStruct->showHistory();
+    emit historyChanged(); // the beam-dynamics window's Edit menu and title follow the step at once
     return view;
 }
 
@@ -387,15 +380,6 @@ void RingWindow::showBeamParameters()
             label->setText(QString::fromStdString(*text));
 }
 
-void RingWindow::showWindow(QWidget* window)
-{
-    if (!window)
-        return;
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
 void RingWindow::tbRingLatClick()
 {
     guarded([this] { geometry(); });
@@ -431,22 +415,22 @@ void RingWindow::bbSuperPClick()
 
 void RingWindow::tbChromaticityClick()
 {
-    showWindow(m_windows.chromatic);
+    m_windows.bringToFront(WindowId::Chromatic);
 }
 
 void RingWindow::tbRfClick()
 {
-    showWindow(m_windows.rf);
+    m_windows.bringToFront(WindowId::Rf);
 }
 
 void RingWindow::tbLifeTimeClick()
 {
-    showWindow(m_windows.lifeTime);
+    m_windows.bringToFront(WindowId::LifeTime);
 }
 
 void RingWindow::tbVacuumClick()
 {
-    showWindow(m_windows.vacuum);
+    m_windows.bringToFront(WindowId::Vacuum);
 }
 
 } // namespace kestrune

@@ -82,6 +82,10 @@ public:
     void saveListClick();
     void printListClick();
 
+signals:
+    /// A step went into the undo history (the closing scale).
+    void historyChanged();
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -106,7 +110,6 @@ private:
     /// UpdateBPar: the beam boxes, the integrals and the equilibrium, into the beam group's labels.
     void updateBPar();
     void showBeamParameters();
-    void showWindow(QWidget* window);
     void guarded(const std::function<void()>& handler);
     Messages& messages();
 

@@ -220,7 +220,7 @@ TEST(Matcher, LargestBetaKeptBelowALimit)
     class Largest : public PlotSink
     {
     public:
-        void point(double, double, double by, double) override { y = std::max(y, by); }
+        void point(double, const LatticeFunctions& lf) override { y = std::max(y, lf.betaY); }
         double y = 0;
     } largest;
     dba.run.stepAtElementEnds = false;
