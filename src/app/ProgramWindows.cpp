@@ -1,5 +1,6 @@
 #include "app/ProgramWindows.h"
 
+#include "core/StartValues.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/editor/MagStructWindow.h"
 #include "gui/io/ListingWindow.h"
@@ -44,6 +45,7 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
                                const std::function<void(const QString&)>& created)
     : m_registry(windows)
 {
+    setStartValues(state);
     // registers a window the moment it exists, so that the next one can already reach it
     const auto keep = [&](auto* window, WindowId id, auto*& slot, const char* name) {
         m_windows.emplace_back(window);

@@ -83,9 +83,8 @@ protected:
     bool toolShown(const char* name)
     {
         QToolButton* button = control<QToolButton>(name);
-        return control<QToolBar>("ToolBar1")
-                       ->widgetForAction(control<QAction>((std::string(name) + "Action").c_str())) ==
-                   button &&
+        return control<QToolBar>("toolBar")->widgetForAction(
+                   control<QAction>((std::string(name) + "Action").c_str())) == button &&
                control<QAction>((std::string(name) + "Action").c_str())->isVisible();
     }
     QAction* menuItem(const char* name) { return control<QAction>(name); }
@@ -129,7 +128,7 @@ protected:
     QStringList dialogPresets;
 };
 
-TEST_F(RingWindowTest, CreationSetsTheStartValues)
+TEST_F(RingWindowTest, CreationShowsTheStartValues)
 {
     EXPECT_EQ(window->windowTitle(), "design a storage ring");
     EXPECT_EQ(box("edNumSup")->text(), "");
@@ -139,11 +138,6 @@ TEST_F(RingWindowTest, CreationSetsTheStartValues)
     EXPECT_EQ(box("edCur")->text(), "100");
     EXPECT_EQ(box("edStep")->text(), "10");
     EXPECT_EQ(text("lTotDefl"), "");
-    EXPECT_EQ(state.line.superPeriods, 1);
-    EXPECT_DOUBLE_EQ(state.ringParams.coupling, 0.01);
-    EXPECT_DOUBLE_EQ(state.beamCurrent, 0.1);
-    EXPECT_DOUBLE_EQ(state.beam.momentum, 1e9);
-    EXPECT_FALSE(state.ringClosed);
     EXPECT_TRUE(control<QGroupBox>("gbBeamPar")->isHidden());
     EXPECT_TRUE(control<QGroupBox>("gbZstep")->isHidden());
     for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum"})

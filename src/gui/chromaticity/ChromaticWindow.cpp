@@ -111,11 +111,6 @@ Messages& ChromaticWindow::messages()
     return *m_windows.messages;
 }
 
-void ChromaticWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
-}
-
 // The values stand under the words of the heading, in a fixed-pitch font, as the form placed them.
 void ChromaticWindow::buildCorrectionGroup()
 {
@@ -280,16 +275,16 @@ void ChromaticWindow::buildMenu()
     QMenu* print = menuBar()->addMenu("print");
     print->setObjectName("mnPrint");
     QAction* save = print->addAction("Save graph as MetaFile, tracking.wmf");
-    save->setObjectName("SavegraphasmetaFilewmf1");
-    connect(save, &QAction::triggered, this, &ChromaticWindow::SavegraphasmetaFilewmf1Click);
+    save->setObjectName("mnSaveGraphWmf");
+    connect(save, &QAction::triggered, this, &ChromaticWindow::saveGraphWmfClick);
     QAction* graph = print->addAction("print graph");
-    graph->setObjectName("printgraph1");
-    connect(graph, &QAction::triggered, this, &ChromaticWindow::printgraph1Click);
+    graph->setObjectName("mnGraph");
+    connect(graph, &QAction::triggered, this, &ChromaticWindow::printGraphClick);
 }
 
 void ChromaticWindow::bbUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const double wantedX = wantedChromaticity(text(m_edxiwx));
         const double wantedY = wantedChromaticity(text(m_edxiwy));
         // the ring window leaves the natural chromaticities; where it has not run yet they are computed here
@@ -344,7 +339,7 @@ std::optional<TrackingRequest> ChromaticWindow::readRequest()
 
 void ChromaticWindow::bbTrackClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const std::optional<TrackingRequest> request = readRequest();
         if (!request)
             return;
@@ -406,7 +401,7 @@ void ChromaticWindow::btAutoClick()
 
 void ChromaticWindow::bbUseClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const double xMin = parseDouble(text(m_edWidthMin));
         const double xMax = parseDouble(text(m_edWidthMax));
         const double yMin = parseDouble(text(m_edHeightMin));
@@ -416,7 +411,7 @@ void ChromaticWindow::bbUseClick()
     });
 }
 
-void ChromaticWindow::printgraph1Click()
+void ChromaticWindow::printGraphClick()
 {
     QPrinter printer(QPrinter::ScreenResolution);
     if (!askPrinter(printer, this))
@@ -429,7 +424,7 @@ void ChromaticWindow::printgraph1Click()
         messages().error("the graph could not be printed");
 }
 
-void ChromaticWindow::SavegraphasmetaFilewmf1Click()
+void ChromaticWindow::saveGraphWmfClick()
 {
     m_chart->setVectorPoints(true);
     exportChartDialog(this, m_chart->plot(), messages());

@@ -39,8 +39,8 @@ public:
     void btAutoClick();
     /// Fixes the axes to the four scale boxes and adds the corner points.
     void bbUseClick();
-    void printgraph1Click();
-    void SavegraphasmetaFilewmf1Click();
+    void printGraphClick();
+    void saveGraphWmfClick();
 
 signals:
     /// A step went into the undo history (the sextupole correction).
@@ -48,8 +48,6 @@ signals:
 
 private:
     Messages& messages();
-    /// Runs handler; a typed text that is no number stops it with the conversion's message.
-    void guarded(const std::function<void()>& handler);
     void buildCorrectionGroup();
     void buildParticleGroup();
     QGroupBox* buildScaleGroup();

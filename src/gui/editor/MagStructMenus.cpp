@@ -7,11 +7,13 @@
 #include "gui/FileDialog.h"
 #include "gui/GraphExport.h"
 #include "gui/ListPrinter.h"
+#include "gui/MenuItems.h"
 #include "gui/Shortcuts.h"
 #include "gui/editor/ElementPanel.h"
 #include "gui/editor/InitialConditionsPanel.h"
 #include "gui/editor/LatticeChart.h"
 #include "gui/editor/MagStructWindow.h"
+#include "gui/io/ListActions.h"
 #include "gui/io/ListingWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/shell/EnterTextDialog.h"
@@ -29,22 +31,6 @@
 namespace kestrune {
 
 namespace {
-
-QAction* addItem(QMenu* menu, const QString& text, QObject* receiver, std::function<void()> handler)
-{
-    QAction* action = menu->addAction(text);
-    QObject::connect(action, &QAction::triggered, receiver, [handler = std::move(handler)] { handler(); });
-    return action;
-}
-
-QAction* addTopItem(QMenuBar* bar, const QString& objectName, const QString& text, QObject* receiver,
-                    std::function<void()> handler)
-{
-    QAction* action = bar->addAction(text);
-    action->setObjectName(objectName);
-    QObject::connect(action, &QAction::triggered, receiver, [handler = std::move(handler)] { handler(); });
-    return action;
-}
 
 QMenu* addMenu(QMenuBar* bar, const QString& objectName, const QString& title,
                const QString& hint = QString())
@@ -69,36 +55,34 @@ void MagStructWindow::buildMenus()
     buildEditMenu();
 
     QMenu* lattice = addMenu(bar, "mnNewLattice", "new lattice", "add to,edit beam line, compose ring");
-    addItem(lattice, "add single magnets", this, [this] { addMagnetClick(); });
+    addMenuItem(lattice, {}, "add single magnets", this, [this] { addMagnetClick(); });
     QMenu* repeat = lattice->addMenu("repeat lattice");
-    addItem(repeat, "how many times ?", this, [this] { howmanytimes1Click(); });
-    addItem(lattice, "symmetrize lattice", this, [this] { symmetrize1Click(); });
-    addItem(lattice, "clear lattice", this, [this] { clearBLClick(); });
-    addItem(lattice, "list lattice", this, [this] { listlattice1Click(); });
+    addMenuItem(repeat, {}, "how many times ?", this, [this] { repeatLatticeClick(); });
+    addMenuItem(lattice, {}, "symmetrize lattice", this, [this] { symmetrizeClick(); });
+    addMenuItem(lattice, {}, "clear lattice", this, [this] { clearBLClick(); });
+    addMenuItem(lattice, {}, "list lattice", this, [this] { listLatticeClick(); });
 
     QMenu* graph = addMenu(bar, "mnEditGraph", "edit Graph");
-    addItem(graph, "Graph Title", this, [this] { titles(1); });
-    addItem(graph, "Left Axis Title", this, [this] { titles(2); });
-    addItem(graph, "Bottom Axis Title", this, [this] { titles(3); });
+    addMenuItem(graph, {}, "Graph Title", this, [this] { titles(1); });
+    addMenuItem(graph, {}, "Left Axis Title", this, [this] { titles(2); });
+    addMenuItem(graph, {}, "Bottom Axis Title", this, [this] { titles(3); });
     buildZoomItems(graph);
 
-    m_mnZStep = addTopItem(bar, "mnZStep", "z-step", this, [this] { mnZStepClick(); });
+    m_mnZStep = addMenuItem(bar, "mnZStep", "z-step", this, [this] { mnZStepClick(); });
 
     QMenu* optics = addMenu(bar, "mnOptics", "optics", "define initial values for lattice functions");
-    addItem(optics, "print transformation matrix", this, [this] { printMatrixClick(); });
-    addItem(optics, "calculate single particle trajectory", this, [this] { snglPartPathClick(); });
-    addItem(optics, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
-    addItem(optics, "look for periodic solution", this, [this] { mnPerSolClick(); });
-    addItem(optics, "show beam sizes", this, [this] { calculateandshowbeam1Click(); });
-    addItem(optics, "matching", this, [this] {
-        m_windows.bringToFront(WindowId::Match);
-    })->setObjectName("mnMatching");
+    addMenuItem(optics, {}, "print transformation matrix", this, [this] { printMatrixClick(); });
+    addMenuItem(optics, {}, "calculate single particle trajectory", this, [this] { snglPartPathClick(); });
+    addMenuItem(optics, {}, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
+    addMenuItem(optics, {}, "look for periodic solution", this, [this] { mnPerSolClick(); });
+    addMenuItem(optics, {}, "show beam sizes", this, [this] { beamSizesClick(); });
+    addMenuItem(optics, "mnMatching", "matching", this, [this] { m_windows.bringToFront(WindowId::Match); });
     buildOpticsKeys(optics);
 
-    m_mnRing = addTopItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });
+    m_mnRing = addMenuItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });
     buildListsMenu();
-    addTopItem(bar, "mnParticle", "Particle", this, [this] { particle1Click(); });
-    QAction* help = addTopItem(bar, "mnHelp", "Help", this, [this] { helpClick(); });
+    addMenuItem(bar, "mnParticle", "Particle", this, [this] { particleClick(); });
+    QAction* help = addMenuItem(bar, "mnHelp", "Help", this, [this] { helpClick(); });
     setStandardShortcut(help, QKeySequence::HelpContents, Qt::Key_F1);
     help->setToolTip("Help (" + help->shortcut().toString(QKeySequence::NativeText) + ")");
 }
@@ -106,32 +90,38 @@ void MagStructWindow::buildMenus()
 void MagStructWindow::buildFileMenu()
 {
     QMenu* file = addMenu(menuBar(), "mnFile", "File");
-    setStandardShortcut(addItem(file, "&Open...", this, [this] { openClick(); }), QKeySequence::Open,
+    setStandardShortcut(addMenuItem(file, {}, "&Open...", this, [this] { openClick(); }), QKeySequence::Open,
                         Qt::CTRL | Qt::Key_O);
     buildRecentFilesMenu(file);
-    setStandardShortcut(addItem(file, "Save &As...", this, [this] { saveAsClick(); }), QKeySequence::SaveAs,
-                        Qt::CTRL | Qt::SHIFT | Qt::Key_S);
-    addItem(file, "Import MAD-X...", this, [this] { importMadxClick(); })->setObjectName("mnImportMadx");
-    addItem(file, "Export MAD-X...", this, [this] { exportMadxClick(); })->setObjectName("mnExportMadx");
-    addItem(file, "Export TFS table...", this, [this] { exportTfsClick(); })->setObjectName("mnExportTfs");
-    setStandardShortcut(addItem(file, "print graph", this, [this] { printgraph1Click(); }),
+    setStandardShortcut(addMenuItem(file, {}, "Save &As...", this, [this] { saveAsClick(); }),
+                        QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S);
+    addMenuItem(file, {}, "Import MAD-X...", this, [this] {
+        importMadxClick();
+    })->setObjectName("mnImportMadx");
+    addMenuItem(file, {}, "Export MAD-X...", this, [this] {
+        exportMadxClick();
+    })->setObjectName("mnExportMadx");
+    addMenuItem(file, {}, "Export TFS table...", this, [this] {
+        exportTfsClick();
+    })->setObjectName("mnExportTfs");
+    setStandardShortcut(addMenuItem(file, {}, "print graph", this, [this] { printGraphClick(); }),
                         QKeySequence::Print, Qt::CTRL | Qt::Key_P);
-    addItem(file, "Save &Chart as  ***.wmf", this, [this] { print1Click(); });
+    addMenuItem(file, {}, "Save &Chart as  ***.wmf", this, [this] { saveChartWmfClick(); });
     file->addSeparator();
-    setStandardShortcut(addItem(file, "E&xit", this, [this] { close(); }), QKeySequence::Close,
+    setStandardShortcut(addMenuItem(file, {}, "E&xit", this, [this] { close(); }), QKeySequence::Close,
                         Qt::CTRL | Qt::Key_W);
-    setStandardShortcut(addItem(file, "&Quit program", this, [this] { quitClick(); }), QKeySequence::Quit,
-                        Qt::CTRL | Qt::Key_Q);
+    setStandardShortcut(addMenuItem(file, {}, "&Quit program", this, [this] { quitClick(); }),
+                        QKeySequence::Quit, Qt::CTRL | Qt::Key_Q);
 }
 
 void MagStructWindow::buildListsMenu()
 {
     QMenu* lists = addMenu(menuBar(), "mnLists", "lists");
-    addItem(lists, "show ", this, [this] { listShowClick(); });
+    addMenuItem(lists, {}, "show ", this, [this] { listShowClick(); });
     // "add" and "replace" show which one is in force; other windows may have changed it since
     auto* mode = new QActionGroup(lists);
-    m_mnListAdd = addItem(lists, "add", this, [this] { listAddClick(); });
-    m_mnListReplace = addItem(lists, "replace", this, [this] { listReplaceClick(); });
+    m_mnListAdd = addMenuItem(lists, {}, "add", this, [this] { listAddClick(); });
+    m_mnListReplace = addMenuItem(lists, {}, "replace", this, [this] { listReplaceClick(); });
     for (QAction* action : {m_mnListAdd, m_mnListReplace}) {
         action->setCheckable(true);
         mode->addAction(action);
@@ -140,14 +130,14 @@ void MagStructWindow::buildListsMenu()
     m_mnListReplace->setObjectName("mnListReplace");
     connect(lists, &QMenu::aboutToShow, this,
             [this] { (m_state.listing.replaceList ? m_mnListReplace : m_mnListAdd)->setChecked(true); });
-    addItem(lists, "clear", this, [this] { listClearClick(); });
+    addMenuItem(lists, {}, "clear", this, [this] { listClearClick(); });
     lists->addSeparator();
-    addItem(lists, "beam parameters", this, [this] { beamParametersClick(); });
-    addItem(lists, "beta functions", this, [this] { betaFunctionsClick(); });
-    addItem(lists, "magnet list", this, [this] { magnetListClick(); });
+    addMenuItem(lists, {}, "beam parameters", this, [this] { beamParametersClick(); });
+    addMenuItem(lists, {}, "beta functions", this, [this] { betaFunctionsClick(); });
+    addMenuItem(lists, {}, "magnet list", this, [this] { magnetListClick(); });
     lists->addSeparator();
-    addItem(lists, "save to file", this, [this] { saveListClick(); });
-    addItem(lists, "print", this, [this] { printListClick(); });
+    addMenuItem(lists, {}, "save to file", this, [this] { saveListClick(); });
+    addMenuItem(lists, {}, "print", this, [this] { printListClick(); });
     setMenuKeys(lists, {{"beta functions", Qt::CTRL | Qt::Key_B}});
 }
 
@@ -167,13 +157,13 @@ void MagStructWindow::installDefaultDialogs()
     };
 }
 
-void MagStructWindow::howmanytimes1Click()
+void MagStructWindow::repeatLatticeClick()
 {
     if (!m_dialogs.enterText("repeat BL how many times?", QString()))
         return;
     const std::string typed = m_state.enteredText;
     m_state.enteredText.clear();
-    guarded([this, typed] {
+    showingConversionErrors(messages(), [this, typed] {
         const int n = parseInt(typed);
         recorded("repeat", [&] {
             if (repeatLattice(m_state, m_editor, n, messages())) {
@@ -184,7 +174,7 @@ void MagStructWindow::howmanytimes1Click()
     });
 }
 
-void MagStructWindow::symmetrize1Click()
+void MagStructWindow::symmetrizeClick()
 {
     recorded("mirror", [this] {
         if (symmetrize(m_state, messages())) {
@@ -206,7 +196,7 @@ void MagStructWindow::clearBLClick()
     });
 }
 
-void MagStructWindow::listlattice1Click()
+void MagStructWindow::listLatticeClick()
 {
     latticeList(m_state, messages());
 }
@@ -258,7 +248,7 @@ void MagStructWindow::saveAsClick()
     }
 }
 
-void MagStructWindow::printgraph1Click()
+void MagStructWindow::printGraphClick()
 {
     QPrinter printer(QPrinter::ScreenResolution);
     if (!m_dialogs.choosePrinter(printer))
@@ -267,7 +257,7 @@ void MagStructWindow::printgraph1Click()
         messages().error("the graph could not be printed");
 }
 
-void MagStructWindow::print1Click()
+void MagStructWindow::saveChartWmfClick()
 {
     exportChartDialog(this, m_chart->plot(), messages(), m_state);
 }
@@ -320,7 +310,7 @@ void MagStructWindow::rbShortClick()
 
 void MagStructWindow::bbStepYesClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         applyStepSettings(m_state.run, m_edStep->text().toStdString(), m_edMaxSteps->text().toStdString(),
                           m_rbEndEl->isChecked());
         m_gbZstep->hide();
@@ -353,9 +343,9 @@ void MagStructWindow::mnPerSolClick()
     showZStepMenu();
 }
 
-void MagStructWindow::calculateandshowbeam1Click()
+void MagStructWindow::beamSizesClick()
 {
-    guarded([this] { m_initialPanel->showBeamSizes(); });
+    showingConversionErrors(messages(), [this] { m_initialPanel->showBeamSizes(); });
     showZStepMenu();
     placePanels();
 }
@@ -414,24 +404,15 @@ void MagStructWindow::magnetListClick()
 
 void MagStructWindow::saveListClick()
 {
-    const QString preset = QString::fromStdString(listFilePreset(m_state, QDir::currentPath().toStdString()));
-    const QString fileName = m_dialogs.saveFile(kSaveListDialog.title, qtFilter(kSaveListDialog.filter),
-                                                kSaveListDialog.defaultExtension, preset);
-    if (!fileName.isEmpty())
-        saveListAs(m_state, messages(), fileName.toStdString());
+    saveListText(m_state, messages(), m_dialogs.saveFile);
 }
 
 void MagStructWindow::printListClick()
 {
-    QPrinter printer(QPrinter::ScreenResolution);
-    if (!m_dialogs.choosePrinter(printer))
-        return;
-    const QFont font = m_windows.listing ? m_windows.listing->listFont() : QFont("Courier New", 9);
-    if (!printList(printer, toStringList(listLines(m_state)), font))
-        messages().error("the list could not be printed");
+    printListText(m_state, messages(), m_dialogs.choosePrinter);
 }
 
-void MagStructWindow::particle1Click()
+void MagStructWindow::particleClick()
 {
     messages().askParticle();
     if (m_windows.partType)

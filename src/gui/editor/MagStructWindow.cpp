@@ -100,7 +100,7 @@ MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent
     setCentralWidget(central);
 
     buildEditButtons();
-    layout->addWidget(m_panel6);
+    layout->addWidget(m_editButtons);
     buildChart();
     layout->addWidget(m_chart, 1);
     buildMagList();
@@ -109,8 +109,8 @@ MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent
     buildMenus();
     installDefaultDialogs();
 
-    // FormCreate: the reset, the angle unit "radian"
-    initial();
+    // the views of the start values, the angle unit "radian"
+    resetViews();
     resize(1200, 760);
 }
 
@@ -119,15 +119,6 @@ MagStructWindow::~MagStructWindow() = default;
 Messages& MagStructWindow::messages()
 {
     return *m_messages;
-}
-
-void MagStructWindow::guarded(const std::function<void()>& handler)
-{
-    try {
-        handler();
-    } catch (const ConversionError& e) {
-        messages().error(e.what());
-    }
 }
 
 void MagStructWindow::buildChart()
@@ -166,19 +157,20 @@ void MagStructWindow::buildMagList()
 
 void MagStructWindow::buildEditButtons()
 {
-    m_panel6 = new QFrame(this);
-    m_panel6->setObjectName("Panel6");
-    auto* layout = new QHBoxLayout(m_panel6);
+    m_editButtons = new QFrame(this);
+    m_editButtons->setObjectName("pnEditButtons");
+    auto* layout = new QHBoxLayout(m_editButtons);
     layout->setContentsMargins(4, 2, 4, 2);
-    m_cbBLedit = new QCheckBox("BL edit mode", m_panel6);
+    m_cbBLedit = new QCheckBox("BL edit mode", m_editButtons);
     m_cbBLedit->setObjectName("cbBLedit");
     m_cbBLedit->setToolTip("click to make editing of beam line easier");
-    m_bbInsert = makeButton("bbInsert", "&insert", "", m_panel6);
-    m_bbCutPaste = makeButton("bbCutPaste", "cut and &paste", "cut and paste parts of beam line", m_panel6);
+    m_bbInsert = makeButton("bbInsert", "&insert", "", m_editButtons);
+    m_bbCutPaste =
+        makeButton("bbCutPaste", "cut and &paste", "cut and paste parts of beam line", m_editButtons);
     m_bbCancelCutPaste =
-        makeButton("bbCancelCutPaste", "&cancel cut/paste", "cancel cut and paste", m_panel6);
-    m_bbCopy = makeButton("bbCopy", "copy &element", "", m_panel6);
-    m_bbDelEl = makeButton("bbDelEl", "del element(s)", "", m_panel6);
+        makeButton("bbCancelCutPaste", "&cancel cut/paste", "cancel cut and paste", m_editButtons);
+    m_bbCopy = makeButton("bbCopy", "copy &element", "", m_editButtons);
+    m_bbDelEl = makeButton("bbDelEl", "del element(s)", "", m_editButtons);
     layout->addWidget(m_cbBLedit);
     for (QPushButton* button : {m_bbCopy, m_bbCutPaste, m_bbCancelCutPaste, m_bbInsert, m_bbDelEl})
         layout->addWidget(button);
@@ -313,6 +305,12 @@ void MagStructWindow::resizeEvent(QResizeEvent* event)
 void MagStructWindow::initial()
 {
     kestrune::initial(m_state, m_editor);
+    resetViews();
+}
+
+void MagStructWindow::resetViews()
+{
+    m_editor = EditorState{};
     m_initialPanel->resetBoxes();
     m_elementPanel->resetAngleUnit();
     m_chart->removeSeries();
@@ -503,8 +501,10 @@ void MagStructWindow::magListClick(int row)
         m_elementPanel->getData();
     };
     const std::string label = m_editor.pickAction == PickAction::Insert ? "insert element" : "append element";
-    recorded(label,
-             [&] { guarded([&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); }); });
+    recorded(label, [&] {
+        showingConversionErrors(
+            messages(), [&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); });
+    });
 }
 
 void MagStructWindow::bbInsertClick()
@@ -516,8 +516,10 @@ void MagStructWindow::bbInsertClick()
     const std::string label = m_editor.editOperation == EditOperation::Copy       ? "copy"
                               : m_editor.editOperation == EditOperation::CutPaste ? "cut and paste"
                                                                                   : "insert element";
-    recorded(label,
-             [&] { guarded([&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); }); });
+    recorded(label, [&] {
+        showingConversionErrors(messages(),
+                                [&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); });
+    });
 }
 
 void MagStructWindow::bCopyClick()
@@ -540,7 +542,7 @@ void MagStructWindow::bbDelElClick()
     recorded("delete range", [this] { applyStep(startDelete(m_state, m_editor, messages())); });
 }
 
-void MagStructWindow::button2Click()
+void MagStructWindow::dispersionButtonClick()
 {
     m_chart->toggleDispersion();
 }

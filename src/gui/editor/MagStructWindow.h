@@ -5,6 +5,7 @@
 #include "core/editor/LineEditing.h"
 #include "core/io/Listing.h"
 #include "core/io/RecentFiles.h"
+#include "gui/FileDialog.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
@@ -37,9 +38,7 @@ struct MagStructDialogs
     std::function<QString(const QString& title, const QString& filter)> openFile;
     /// Save dialog, opened on preset (a file name or a folder): the chosen file name, empty when
     /// cancelled.
-    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix,
-                          const QString& preset)>
-        saveFile;
+    SaveFileDialog saveFile;
     /// Print dialog: true when confirmed.
     std::function<bool(QPrinter&)> choosePrinter;
     /// Text-entry dialog with caption and preset text: true when accepted (the text is in enteredText).
@@ -80,10 +79,10 @@ public:
     // menu "new lattice" and the edit buttons
     void addMagnetClick();
     void magListClick(int row);
-    void howmanytimes1Click();
-    void symmetrize1Click();
+    void repeatLatticeClick();
+    void symmetrizeClick();
     void clearBLClick();
-    void listlattice1Click();
+    void listLatticeClick();
     void bbInsertClick();
     void bCopyClick();
     void btCutPasteClick();
@@ -98,11 +97,11 @@ public:
     void importMadxClick();
     void exportMadxClick();
     void exportTfsClick();
-    void printgraph1Click();
-    void print1Click();
+    void printGraphClick();
+    void saveChartWmfClick();
     // edit Graph, z-step
     void titles(int which);
-    void button2Click();
+    void dispersionButtonClick();
     void mnZStepClick();
     void rbShortClick();
     void bbStepYesClick();
@@ -111,7 +110,7 @@ public:
     void snglPartPathClick();
     void mnInitLatClick();
     void mnPerSolClick();
-    void calculateandshowbeam1Click();
+    void beamSizesClick();
     void listShowClick();
     void listAddClick();
     void listReplaceClick();
@@ -121,7 +120,7 @@ public:
     void magnetListClick();
     void saveListClick();
     void printListClick();
-    void particle1Click();
+    void particleClick();
     void ringDesignClick();
     void helpClick();
     /// Asks to end the program as the start window's "close program" does (quitAsked).
@@ -176,8 +175,10 @@ private:
     void rememberFile(const QString& fileName);
     void placePanels();
 
-    /// The window's reset (FormCreate, clear, open): core reset plus the boxes and the chart's state.
+    /// The window's reset (clear, open): the design's reset, then resetViews.
     void initial();
+    /// The boxes, the chart and the operation under way as for a design just reset.
+    void resetViews();
     /// After a file was opened or imported: the boxes, panels and chart follow the new line.
     void lineOpened();
     /// The update without the redraw; its list is written by writer.
@@ -193,8 +194,6 @@ private:
     void showButtons();
     void lineChanged();
     void showZStepMenu();
-    /// Runs a handler; a conversion error of a typed value is shown and stops it.
-    void guarded(const std::function<void()>& handler);
     Messages& messages();
     /// An undoable action begins: what changed outside one is taken into the history (nothing while a
     /// multi-click operation is under way); a tuning run's changes so far become its step.
@@ -223,7 +222,7 @@ private:
 
     QFrame* m_pnMagList = nullptr;
     QListWidget* m_magList = nullptr;
-    QFrame* m_panel6 = nullptr;
+    QFrame* m_editButtons = nullptr;
     QCheckBox* m_cbBLedit = nullptr;
     QPushButton* m_bbInsert = nullptr;
     QPushButton* m_bbCutPaste = nullptr;

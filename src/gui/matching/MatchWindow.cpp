@@ -6,6 +6,7 @@
 #include "core/matching/MatchFile.h"
 #include "core/optics/BetaFunctions.h"
 #include "gui/FileDialog.h"
+#include "gui/MenuItems.h"
 #include "gui/ToolWindowMessages.h"
 #include "gui/editor/LatticeChart.h"
 #include "gui/matching/MatchTables.h"
@@ -200,18 +201,11 @@ void MatchWindow::buildMenu()
 {
     QMenu* file = menuBar()->addMenu("File");
     file->setObjectName("mnFile");
-    QAction* open = file->addAction("open match...");
-    open->setObjectName("mnOpenMatch");
-    connect(open, &QAction::triggered, this, &MatchWindow::openMatchClick);
-    QAction* save = file->addAction("save match as...");
-    save->setObjectName("mnSaveMatch");
-    connect(save, &QAction::triggered, this, &MatchWindow::saveMatchClick);
+    addMenuItem(file, "mnOpenMatch", "open match...", this, [this] { openMatchClick(); });
+    addMenuItem(file, "mnSaveMatch", "save match as...", this, [this] { saveMatchClick(); });
     file->addSeparator();
-    QAction* close = file->addAction("close");
-    connect(close, &QAction::triggered, this, &QWidget::close);
-    QAction* help = menuBar()->addAction("Help");
-    help->setObjectName("mnHelp");
-    connect(help, &QAction::triggered, this, [this] { m_windows.bringToFront(WindowId::Help); });
+    addMenuItem(file, {}, "close", this, [this] { close(); });
+    addMenuItem(menuBar(), "mnHelp", "Help", this, [this] { m_windows.bringToFront(WindowId::Help); });
 }
 
 void MatchWindow::installDefaultDialogs()
@@ -250,17 +244,14 @@ bool MatchWindow::event(QEvent* event)
 std::optional<MatchDefinition> MatchWindow::readDefinition()
 {
     MatchDefinition d;
-    try {
+    const bool read = showingConversionErrors(messages(), [&] {
         d.start = m_rbPeriodic->isChecked() ? MatchStart::Periodic : MatchStart::Initial;
         d.variables = m_variables->variables();
         d.constraints = m_constraints->constraints();
         d.tolerance = parseDouble(m_edTolerance->text().toStdString());
         d.maxIterations = parseInt(m_edIterations->text().toStdString());
-    } catch (const ConversionError& e) {
-        messages().error(e.what());
-        return std::nullopt;
-    }
-    return d;
+    });
+    return read ? std::optional<MatchDefinition>(d) : std::nullopt;
 }
 
 void MatchWindow::showDefinition(const MatchDefinition& d)

@@ -59,11 +59,6 @@ RfWindow::RfWindow(State& state, Windows& windows, QWidget* parent)
         return askSaveFileName(this, kSaveLatticeDialog, QString::fromStdString(m_state.lastOpenedFile));
     };
 
-    // FormCreate: a ring without rf settings starts from 1 MV and 100 kW
-    if (m_state.rf.voltage == 0)
-        m_state.rf.voltage = 1e6;
-    if (m_state.rf.power == 0)
-        m_state.rf.power = 1e5;
     buildPanels();
     buildMenus();
     m_edRFVolt->setText(boxText("%8.3f", m_state.rf.voltage / 1000));
@@ -76,11 +71,6 @@ RfWindow::~RfWindow() = default;
 Messages& RfWindow::messages()
 {
     return *m_messages;
-}
-
-void RfWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
 }
 
 void RfWindow::buildPanels()
@@ -222,7 +212,7 @@ QGroupBox* RfWindow::buildCavityGroup()
     m_edMiscLoss->setMaximumWidth(60);
     grid->addWidget(m_lmisLoss, row, 0);
     grid->addWidget(m_edMiscLoss, row, 1);
-    grid->addWidget(makeLabel("Label1", "% of total power", m_gbCavity), row++, 2);
+    grid->addWidget(makeLabel("lMiscLossUnit", "% of total power", m_gbCavity), row++, 2);
     m_lRemPow = makeLabel("lRemPow", "remaining rf power ", m_gbCavity);
     m_lRemPow->setStyleSheet(kNavy);
     grid->addWidget(m_lRemPow, row++, 0, 1, 3);
@@ -280,7 +270,8 @@ QGroupBox* RfWindow::buildImpedanceGroup()
     layout->addWidget(m_edShuntImpedance);
     m_lShuntImpedance->hide();
     m_edShuntImpedance->hide();
-    layout->addWidget(makeLabel("Label4", "Shunt impedance is defined by R_s = V*V/P", m_gbImpedance));
+    layout->addWidget(
+        makeLabel("lShuntDefinition", "Shunt impedance is defined by R_s = V*V/P", m_gbImpedance));
     return m_gbImpedance;
 }
 
@@ -333,7 +324,7 @@ bool RfWindow::calcparameter()
 
 void RfWindow::bbUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const RfBeamInput input = beamInput();
         const double powerKw = typed(m_edRfPow);
         const double additionalLossKev = typed(m_edAddlLoss);
@@ -347,10 +338,10 @@ void RfWindow::bbUpdateClick()
     });
 }
 
-void RfWindow::rfsystem1Click()
+void RfWindow::rfSystemClick()
 {
     m_chartPanel->hide();
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         if (!calcparameter())
             return;
         m_gbCavity->show();
@@ -363,7 +354,7 @@ void RfWindow::rfsystem1Click()
 
 void RfWindow::bbRfUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         CavityInput input;
         input.cavities = parseInt(m_edNumCav->text().toStdString());
         input.miscLossPercent = typed(m_edMiscLoss);
@@ -409,7 +400,7 @@ void RfWindow::rbSelectImpedanceClick()
     m_edShuntImpedance->show();
 }
 
-void RfWindow::saveAs1Click()
+void RfWindow::saveAsClick()
 {
     const QString fileName = m_saveLatticeDialog ? m_saveLatticeDialog() : QString();
     if (!fileName.isEmpty() && saveLatticeAs(m_state, messages(), fileName.toStdString())) {
@@ -429,7 +420,8 @@ void RfWindow::closeEvent(QCloseEvent* event)
     // FormClose: what the boxes hold becomes the shared beam state; a box that is not a number keeps
     // the window open with its message
     bool taken = false;
-    guarded([&] { taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow)); });
+    showingConversionErrors(messages(),
+                            [&] { taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow)); });
     if (!taken) {
         event->ignore();
         return;

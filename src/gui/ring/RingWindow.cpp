@@ -80,18 +80,13 @@ RingWindow::RingWindow(State& state, Windows& windows, QWidget* parent)
     installDefaultDialogs();
     resize(760, 640);
 
-    // FormCreate: an open ring of one superperiod, 1 % coupling, cp = 1 GeV, 100 mA
+    // the boxes of the start values: an open ring of one superperiod, 1 % coupling, cp = 1 GeV, 100 mA
     m_lTotDefl->clear();
-    m_state.ringClosed = false;
     showToolButtons();
     m_edNumSup->clear();
-    m_state.line.superPeriods = 1;
     m_edCoupling->setText("1.0");
-    m_state.ringParams.coupling = 0.01;
     m_edEn->setText("1000");
-    updateKinematics(m_state.beam, EnergyKind::Momentum, 1e9);
     m_edCur->setText("100");
-    m_state.beamCurrent = 0.1;
     m_edRFF->setText(m_state.rf.frequency != 0
                          ? QString::fromStdString(fmt("%8.3f", m_state.rf.frequency / 1e6))
                          : QString("500.0"));
@@ -102,11 +97,6 @@ RingWindow::~RingWindow() = default;
 Messages& RingWindow::messages()
 {
     return *m_messages;
-}
-
-void RingWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
 }
 
 void RingWindow::buildGeometryGroup()
@@ -193,7 +183,7 @@ void RingWindow::buildStepGroup()
 void RingWindow::buildToolBar()
 {
     m_toolBar = addToolBar("tools");
-    m_toolBar->setObjectName("ToolBar1");
+    m_toolBar->setObjectName("toolBar");
     m_toolBar->setMovable(false);
     const auto button = [this](const char* name, const QString& text, void (RingWindow::*handler)()) {
         auto* b = new QToolButton(m_toolBar);
@@ -262,7 +252,7 @@ void RingWindow::formActivate()
     if (m_state.rf.frequency != 0)
         m_edRFF->setText(QString::fromStdString(fmt("%10.5f", m_state.rf.frequency / 1e6)));
     m_edNumSup->setText(QString::fromStdString(fmt("%5d", m_state.line.superPeriods)));
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         geometry();
         if (ringPass())
             updateBPar();
@@ -382,12 +372,12 @@ void RingWindow::showBeamParameters()
 
 void RingWindow::tbRingLatClick()
 {
-    guarded([this] { geometry(); });
+    showingConversionErrors(messages(), [this] { geometry(); });
 }
 
 void RingWindow::bbRingClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         m_gbGeometry->show();
         m_gbBeamPar->hide();
         const std::optional<GeometryView> view = recordClosing([this] {
