@@ -238,11 +238,13 @@ void elementMatrix(State& state, Messages& messages, int i, double sliceLength)
 void edgeMatrix(TransferMatrix& t, double h, double psi, double gap)
 {
     setIdentity(t.r);
-    const double tanPsi = std::tan(psi);
-    const double cosPsi = std::cos(psi);
-    t.r[kXp][kX] = h * tanPsi;
-    // vertical focusing of the face, with the fringe-field correction of the full gap
-    t.r[kYp][kY] = -h * (tanPsi + h * gap / (3 * cosPsi * cosPsi));
+    const double sinPsi = std::sin(psi);
+    t.r[kXp][kX] = h * std::tan(psi);
+    // vertical focusing of the face, weakened by the fringe field of the full gap G (K. L. Brown's
+    // TRANSPORT form, MAD-X's with HGAP = G/2 and FINT = 1/3): R43 = -h tan(psi - phi),
+    // phi = (h G / 3) (1 + sin^2 psi) / cos psi
+    const double phi = h * gap / 3 * (1 + sinPsi * sinPsi) / std::cos(psi);
+    t.r[kYp][kY] = -h * std::tan(psi - phi);
 }
 
 void multiplyTotal(TransferMatrix& t)
