@@ -3,6 +3,8 @@
 #include "core/Constants.h"
 
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 
 namespace kestrune {
 
@@ -26,40 +28,67 @@ PhaseVector ParticleBlock::at(int j) const
 
 namespace {
 
-// One particle while it goes through an element; the flows below are those derived beside the element
-// maps (SymplecticLattice.cpp), each the exact solution of its piece of the Hamiltonian for a "time" t.
-struct Coordinates
+// Particles while they go through an element, one or four at a time: the flows below are those derived
+// beside the element maps (SymplecticLattice.cpp), each the exact solution of its piece of the Hamiltonian
+// for a "time" t. Four particles go as one vector of the compiler's vector extension, whose operations
+// are those of the scalar code lane by lane: a particle's numbers do not depend on its neighbours.
+using Lanes = double __attribute__((vector_size(2 * sizeof(double))));
+constexpr int kLanes = 2;
+
+template <typename T> struct Coordinates
 {
-    double x, px, y, py, delta, l, rp;
+    T x, px, y, py, delta, l, rp;
 };
 
-template <typename Step> void forEach(ParticleBlock& b, Step step)
+template <typename T> T load(const double* a)
 {
-    for (int j = 0; j < b.count; ++j) {
-        Coordinates c{b.x[j], b.px[j], b.y[j], b.py[j], b.delta[j], b.l[j], b.rp[j]};
-        step(c);
-        b.x[j] = c.x;
-        b.px[j] = c.px;
-        b.y[j] = c.y;
-        b.py[j] = c.py;
-        b.l[j] = c.l;
-    }
+    T v;
+    std::memcpy(&v, a, sizeof(T));
+    return v;
 }
 
-inline void linearFlow(const LinearFlow& f, Coordinates& c)
+template <typename T> void store(double* a, const T& v)
 {
-    const double x = f.x.m11 * c.x + f.x.m12 * c.px;
+    std::memcpy(a, &v, sizeof(T));
+}
+
+template <typename T, typename Step> void forGroup(ParticleBlock& b, int j, Step step)
+{
+    Coordinates<T> c{load<T>(b.x + j),     load<T>(b.px + j), load<T>(b.y + j), load<T>(b.py + j),
+                     load<T>(b.delta + j), load<T>(b.l + j),  load<T>(b.rp + j)};
+    step(c);
+    store(b.x + j, c.x);
+    store(b.px + j, c.px);
+    store(b.y + j, c.y);
+    store(b.py + j, c.py);
+    store(b.l + j, c.l);
+}
+
+// step is a generic lambda, called with Coordinates<Lanes> and Coordinates<double>.
+template <typename Step> void forEach(ParticleBlock& b, Step step)
+{
+    const int whole = b.count - b.count % kLanes;
+    int j = 0;
+    for (; j < whole; j += kLanes)
+        forGroup<Lanes>(b, j, step);
+    for (; j < b.count; ++j)
+        forGroup<double>(b, j, step);
+}
+
+template <typename T> inline void linearFlow(const LinearFlow& f, Coordinates<T>& c)
+{
+    const T x = f.x.m11 * c.x + f.x.m12 * c.px;
     c.px = f.x.m21 * c.x + f.x.m22 * c.px;
     c.x = x;
-    const double y = f.y.m11 * c.y + f.y.m12 * c.py;
+    const T y = f.y.m11 * c.y + f.y.m12 * c.py;
     c.py = f.y.m21 * c.y + f.y.m22 * c.py;
     c.y = y;
 }
 
 // H = (px^2 + py^2) / (2 P): the expanded drift.
-inline void drift(Coordinates& c, double t)
+template <typename T> inline void drift(Coordinates<T>& c, double t)
 {
-    const double tp = t * c.rp;
+    const T tp = t * c.rp;
     c.x += tp * c.px;
     c.y += tp * c.py;
     c.l += 0.5 * tp * c.rp * (c.px * c.px + c.py * c.py);
@@ -67,39 +96,39 @@ inline void drift(Coordinates& c, double t)
 
 // H = (1/P - 1) (px^2 + py^2) / 2: what the drift of a particle of momentum P adds to the on-momentum one
 // (1/P - 1 = -delta / P, written so as not to cancel).
-inline void chromaticDrift(Coordinates& c, double t)
+template <typename T> inline void chromaticDrift(Coordinates<T>& c, double t)
 {
-    const double ct = -c.delta * c.rp * t;
+    const T ct = -c.delta * c.rp * t;
     c.x += ct * c.px;
     c.y += ct * c.py;
     c.l += 0.5 * t * c.rp * c.rp * (c.px * c.px + c.py * c.py);
 }
 
 // H = (c + b x) px^2 / 2 with c = 1/P - 1, b = h / P.
-inline void flowX(Coordinates& c, double h, double t)
+template <typename T> inline void flowX(Coordinates<T>& c, double h, double t)
 {
-    const double b = h * c.rp;
-    const double u0 = -c.delta * c.rp + b * c.x;
-    const double px0 = c.px;
-    const double q = 0.5 * b * px0 * t;
-    c.x += u0 * px0 * t * (1 + 0.5 * q);
-    c.px = px0 / (1 + q);
+    const T b = h * c.rp;
+    const T u0 = -c.delta * c.rp + b * c.x;
+    const T px0 = c.px;
+    const T q = 0.5 * b * px0 * t;
+    c.x += u0 * px0 * t * (1.0 + 0.5 * q);
+    c.px = px0 / (1.0 + q);
     c.l += 0.5 * t * px0 * (u0 * px0 + c.px) * c.rp;
 }
 
 // H = (c + b x) py^2 / 2.
-inline void flowY(Coordinates& c, double h, double t)
+template <typename T> inline void flowY(Coordinates<T>& c, double h, double t)
 {
-    const double b = h * c.rp;
-    const double u = -c.delta * c.rp + b * c.x;
-    const double py2 = c.py * c.py;
+    const T b = h * c.rp;
+    const T u = -c.delta * c.rp + b * c.x;
+    const T py2 = c.py * c.py;
     c.px -= 0.5 * b * py2 * t;
     c.y += u * c.py * t;
-    c.l += 0.5 * (1 + h * c.x) * py2 * t * c.rp * c.rp;
+    c.l += 0.5 * (1.0 + h * c.x) * py2 * t * c.rp * c.rp;
 }
 
 // H = -h x delta + h k x^3 / 3 - h k x y^2 / 2.
-inline void bendKick(Coordinates& c, double h, double hk, double t)
+template <typename T> inline void bendKick(Coordinates<T>& c, double h, double hk, double t)
 {
     c.px += t * (h * c.delta - hk * (c.x * c.x - 0.5 * c.y * c.y));
     c.py += t * hk * c.x * c.y;
@@ -107,7 +136,7 @@ inline void bendKick(Coordinates& c, double h, double hk, double t)
 }
 
 // H = m (x^3 - 3 x y^2) / 6.
-inline void sextupoleKick(Coordinates& c, double m, double t)
+template <typename T> inline void sextupoleKick(Coordinates<T>& c, double m, double t)
 {
     c.px -= 0.5 * m * t * (c.x * c.x - c.y * c.y);
     c.py += m * t * c.x * c.y;
@@ -116,10 +145,10 @@ inline void sextupoleKick(Coordinates& c, double m, double t)
 // The flow of a x (x px - 2 y py) + b px y^2 + cubicX x^3 + cubicXY x y^2 for unit time, a and b given
 // with their sign. Under the first term x / (1 - a x) and the conserved x px - 2 y py, y py and
 // y / (x^2) give the closed form; the others are a shift and kicks.
-inline void faceGenerator(double a, double b, const FaceMap& f, Coordinates& c)
+template <typename T> inline void faceGenerator(double a, double b, const FaceMap& f, Coordinates<T>& c)
 {
-    const double u = 1 - a * c.x;
-    const double x = c.x / u;
+    const T u = 1.0 - a * c.x;
+    const T x = c.x / u;
     c.px = c.px * u * u + 2 * a * c.y * c.py * u;
     c.y *= u * u;
     c.py /= u * u;
@@ -129,14 +158,14 @@ inline void faceGenerator(double a, double b, const FaceMap& f, Coordinates& c)
     c.py -= 2 * f.cubicXY * c.x * c.y;
 }
 
-inline void faceEntrance(const FaceMap& f, Coordinates& c)
+template <typename T> inline void faceEntrance(const FaceMap& f, Coordinates<T>& c)
 {
     faceGenerator(f.a, f.b, f, c);
     c.px += f.r21 * c.x;
     c.py += f.r43 * c.y;
 }
 
-inline void faceExit(const FaceMap& f, Coordinates& c)
+template <typename T> inline void faceExit(const FaceMap& f, Coordinates<T>& c)
 {
     c.px += f.r21 * c.x;
     c.py += f.r43 * c.y;
@@ -145,7 +174,7 @@ inline void faceExit(const FaceMap& f, Coordinates& c)
 
 // The rest of the split of a bend (see SymplecticLattice.cpp), or of a quadrupole where it is the
 // chromatic drift alone.
-inline void bendRest(Coordinates& c, double h, double hk, double t)
+template <typename T> inline void bendRest(Coordinates<T>& c, double h, double hk, double t)
 {
     bendKick(c, h, hk, t / 2);
     flowY(c, h, t / 2);
@@ -160,13 +189,13 @@ template <bool Curved> void magnet(const ElementMap& e, ParticleBlock& b)
     const double w0 = kYoshidaW0 * e.step;
     const double h = e.h;
     const double hk = e.h * e.k;
-    const auto rest = [h, hk](Coordinates& c, double t) {
+    const auto rest = [h, hk](auto& c, double t) {
         if (Curved)
             bendRest(c, h, hk, t);
         else
             chromaticDrift(c, t);
     };
-    forEach(b, [&](Coordinates& c) {
+    forEach(b, [&](auto& c) {
         if (e.entrance.present)
             faceEntrance(e.entrance, c);
         linearFlow(e.end, c);
@@ -190,7 +219,7 @@ void sextupole(const ElementMap& e, ParticleBlock& b)
     const double w1 = kYoshidaW1 * e.step;
     const double w0 = kYoshidaW0 * e.step;
     const double m = e.m;
-    forEach(b, [&](Coordinates& c) {
+    forEach(b, [&](auto& c) {
         drift(c, w1 / 2);
         for (int s = 0; s < e.slices; ++s) {
             if (s > 0)
@@ -208,12 +237,13 @@ void sextupole(const ElementMap& e, ParticleBlock& b)
 // The optics' map acts on the angles x' = px / P; the path length is not followed through it.
 void matrix(const ElementMap& e, ParticleBlock& b)
 {
-    forEach(b, [&e](Coordinates& c) {
-        const double in[4] = {c.x, c.px * c.rp, c.y, c.py * c.rp};
-        double out[4];
+    forEach(b, [&e](auto& c) {
+        using T = std::remove_reference_t<decltype(c.x)>;
+        const T in[4] = {c.x, c.px * c.rp, c.y, c.py * c.rp};
+        T out[4];
         for (int row = 0; row < 4; ++row)
             out[row] = e.r[row][0] * in[0] + e.r[row][1] * in[1] + e.r[row][2] * in[2] + e.r[row][3] * in[3];
-        const double p = 1 + c.delta;
+        const T p = 1.0 + c.delta;
         c.x = out[0] + e.r16 * c.delta;
         c.px = (out[1] + e.r26 * c.delta) * p;
         c.y = out[2];
@@ -224,7 +254,7 @@ void matrix(const ElementMap& e, ParticleBlock& b)
 void simpleDrift(const ElementMap& e, ParticleBlock& b)
 {
     const double length = e.length;
-    forEach(b, [length](Coordinates& c) { drift(c, length); });
+    forEach(b, [length](auto& c) { drift(c, length); });
 }
 
 } // namespace

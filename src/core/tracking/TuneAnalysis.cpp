@@ -78,7 +78,11 @@ std::vector<Complex> normalisedSignal(const std::vector<double>& q, const std::v
         spp += (p[i] - mp) * (p[i] - mp);
         sqp += (q[i] - mq) * (p[i] - mp);
     }
-    std::vector<Complex> s(n);
+    std::vector<Complex> s;
+    // rounding of a constant is no oscillation
+    if (!(sqq > 1e-24 * mq * mq * static_cast<double>(n)))
+        return s;
+    s.resize(n);
     const double det = sqq * spp - sqp * sqp;
     const bool ellipse = det > 1e-12 * sqq * spp && sqq > 0;
     const double root = ellipse ? std::sqrt(det) : 1;
@@ -87,8 +91,10 @@ std::vector<Complex> normalisedSignal(const std::vector<double>& q, const std::v
     for (std::size_t i = 0; i < n; ++i) {
         const double dq = q[i] - mq;
         const double dp = ellipse ? p[i] - mp : 0;
-        // Hann window
-        const double w = 1 - std::cos(kTwoPi * static_cast<double>(i) / static_cast<double>(n));
+        // Hann window of the second order: the side lobes of one line fall off fast enough not to move
+        // another line a few FFT lines away
+        const double hann = 1 - std::cos(kTwoPi * static_cast<double>(i) / static_cast<double>(n));
+        const double w = hann * hann;
         s[i] = w * scale * Complex(dq, -(alpha * dq + beta * dp));
     }
     return s;
@@ -105,6 +111,8 @@ double fractionalTune(const std::vector<double>& q, const std::vector<double>& p
         if (!std::isfinite(q[i]) || !std::isfinite(p[i]))
             return kNaN;
     const std::vector<Complex> s = normalisedSignal(q, p, n);
+    if (s.empty())
+        return kNaN;
     std::size_t m = 1;
     while (m < 2 * n)
         m <<= 1;
@@ -143,23 +151,52 @@ double fractionalTune(const std::vector<double>& q, const std::vector<double>& p
     return f - std::floor(f);
 }
 
+namespace {
+
+// The part of a transverse coordinate that follows delta (the dispersion times the momentum deviation
+// of a synchrotron oscillation) taken out by least squares, so that the betatron line is the largest.
+std::vector<double> withoutDispersion(std::vector<double> v, const std::vector<double>& delta)
+{
+    const std::size_t n = v.size();
+    double mv = 0, md = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        mv += v[i];
+        md += delta[i];
+    }
+    mv /= static_cast<double>(n);
+    md /= static_cast<double>(n);
+    double cov = 0, var = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        cov += (v[i] - mv) * (delta[i] - md);
+        var += (delta[i] - md) * (delta[i] - md);
+    }
+    if (!(var > 0))
+        return v;
+    const double slope = cov / var;
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] -= slope * delta[i];
+    return v;
+}
+
+} // namespace
+
 TrackedTunes trackedTunes(const std::vector<PhaseVector>& turns, bool longitudinal)
 {
     const std::size_t n = turns.size();
-    std::vector<double> q(n), p(n);
-    TrackedTunes tunes;
-    const auto tune = [&](double PhaseVector::*position, double PhaseVector::*momentum) {
-        for (std::size_t i = 0; i < n; ++i) {
-            q[i] = turns[i].*position;
-            p[i] = turns[i].*momentum;
-        }
-        return fractionalTune(q, p);
+    const auto column = [&](double PhaseVector::*coordinate) {
+        std::vector<double> v(n);
+        for (std::size_t i = 0; i < n; ++i)
+            v[i] = turns[i].*coordinate;
+        return v;
     };
-    tunes.x = tune(&PhaseVector::x, &PhaseVector::px);
-    tunes.y = tune(&PhaseVector::y, &PhaseVector::py);
+    const std::vector<double> delta = column(&PhaseVector::delta);
+    TrackedTunes tunes;
+    tunes.x = fractionalTune(withoutDispersion(column(&PhaseVector::x), delta),
+                             withoutDispersion(column(&PhaseVector::px), delta));
+    tunes.y = fractionalTune(column(&PhaseVector::y), column(&PhaseVector::py));
     tunes.synchrotron = kNaN;
     if (longitudinal) {
-        const double qs = tune(&PhaseVector::delta, &PhaseVector::l);
+        const double qs = fractionalTune(delta, column(&PhaseVector::l));
         tunes.synchrotron = qs > 0.5 ? 1 - qs : qs;
     }
     return tunes;
