@@ -7,7 +7,7 @@
 #include "core/optics/BetaFunctions.h"
 #include "core/resonance/Resonance.h"
 #include "core/ring/Parameter.h"
-#include "core/tracking/ParticleTracker.h"
+#include "core/tracking/SingleParticle.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,8 +31,6 @@ double real(const char* option, const std::string& text)
     return typed(option, text, [](const std::string& t) { return parseDouble(t); });
 }
 
-// Turns kept for the tunes of a run; the rows beyond are written and forgotten.
-constexpr int kTuneTurns = 1 << 16;
 // Turns tracked between two writes of the rows.
 constexpr int kRowBlock = 256;
 
@@ -99,19 +97,11 @@ bool linearCsv(State& state, Messages& messages, const TrackingRequest& r, std::
     if (result->lost)
         out << lostLine(result->turn, result->lostElement);
     out.flush();
-    const std::size_t kept = std::min(result->points.size(), static_cast<std::size_t>(kTuneTurns));
-    std::vector<double> x(kept), xp(kept), y(kept), yp(kept);
-    for (std::size_t t = 0; t < kept; ++t) {
-        x[t] = result->points[t].x;
-        xp[t] = result->points[t].xp;
-        y[t] = result->points[t].y;
-        yp[t] = result->points[t].yp;
-    }
     summary.turnsTracked = result->lost ? result->turn - 1 : result->turn;
     summary.lost = result->lost;
     summary.lostTurn = result->lost ? result->turn : 0;
     summary.lostElement = result->lostElement;
-    summary.tunes = {fractionalTune(x, xp), fractionalTune(y, yp), std::nan("")};
+    summary.tunes = linearTunes(result->points);
     return true;
 }
 
@@ -133,12 +123,8 @@ bool symplecticCsv(State& state, Messages& messages, const TrackingRequest& r, d
     if (!checkTracking(state, r, messages))
         return false;
     const RfCavity rf = batchRf(state, messages, inputs);
-    PhaseVector start{r.start.x / 1000,  r.start.xp / 1000,           r.start.y / 1000,
-                      r.start.yp / 1000, r.offMomentum ? r.delta : 0, startLengthMm / 1000};
-    const LossLimits limits = lossLimits(r);
-    SymplecticRun run(buildSymplecticLattice(state, messages, rf), start, r.turns,
-                      Aperture{limits.x / 1000, limits.y / 1000});
-    out << "turn,x_mm,px_mrad,y_mm,py_mrad,delta_percent,l_mm\n" << csvRow(0, start);
+    SymplecticRun run = symplecticRun(state, messages, r, startLengthMm, rf);
+    out << "turn,x_mm,px_mrad,y_mm,py_mrad,delta_percent,l_mm\n" << csvRow(0, run.particle());
     std::vector<PhaseVector> rows, kept;
     int turn = 0;
     while (!run.finished()) {

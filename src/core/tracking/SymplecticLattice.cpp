@@ -248,7 +248,8 @@ RfCavity rfCavity(const State& state)
 
 RfCavity trackingRfCavity(const State& state, Messages& messages)
 {
-    if (!state.ringClosed || !finitePositive(state.rf.voltage))
+    // a ring whose results the rf parameters need (the ring window's) has not been computed: no cavity
+    if (!state.ringClosed || !finitePositive(state.rf.voltage) || !missingRfInput(state).empty())
         return {};
     State ring = state;
     if (!updateRfParameters(ring, messages))

@@ -99,7 +99,7 @@ SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages,
 RfCavity rfCavity(const State& state);
 
 /// The rf window's cavity computed on a copy of the state (updateRfParameters, with its messages) for a
-/// closed ring whose rf record has a voltage; off without one, or after the refusal's message.
+/// closed ring whose rf record has a voltage and whose ring results are there; off otherwise.
 RfCavity trackingRfCavity(const State& state, Messages& messages);
 
 /// The pole face of a bend of curvature h (1/m) and gradient k (1/m^2) with face angle psi (rad) and
