@@ -8,12 +8,10 @@
 namespace kestrune::benchsupport {
 
 /// Messages of the benchmarks: nothing shown, every question answered Yes.
-class QuietMessages : public Messages
+class YesMessages : public kestrune::QuietMessages
 {
 public:
-    void error(const std::string&) override {}
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return true; }
-    void askParticle() override {}
+    YesMessages() : kestrune::QuietMessages(true) {}
 };
 
 /// The generated ring of the benchmarks: 28 identical cells of 31 elements, 868 elements in all.

@@ -11,7 +11,7 @@ namespace kestrune {
 
 namespace {
 
-using benchsupport::QuietMessages;
+using benchsupport::YesMessages;
 
 constexpr int kCells = 100; // ten elements each: a 1000-element ring
 
@@ -54,7 +54,7 @@ void makeRing(State& state)
 // solution, into no sink
 void timeLinePass(benchmark::State& bench, State& state)
 {
-    QuietMessages messages;
+    YesMessages messages;
     state.run.showBetaFunctions = true;
     state.run.stepAtElementEnds = false;
     state.run.maxStep = 0.001;
@@ -94,7 +94,7 @@ BENCHMARK(BM_LinePassQuadrupoles)->Unit(benchmark::kMicrosecond);
 void BM_RingPass(benchmark::State& bench)
 {
     State state;
-    QuietMessages messages;
+    YesMessages messages;
     makeRing(state);
     state.run.stepAtElementEnds = true;
     const double elements = state.line.count;

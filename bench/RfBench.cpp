@@ -14,13 +14,13 @@ namespace kestrune {
 
 namespace {
 
-using benchsupport::QuietMessages;
+using benchsupport::YesMessages;
 
 /// The example DBA ring with geometry, radiation integrals, equilibrium and rf parameters computed.
 State dbaRing()
 {
     State state;
-    QuietMessages quiet;
+    YesMessages quiet;
     startParticle(state);
     readLatticeFile(state, quiet, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat");
     ringGeometry(state, quiet, GeometryInput{std::to_string(state.line.superPeriods), "0"});
@@ -35,7 +35,7 @@ State dbaRing()
 void BM_EnergyScan(benchmark::State& bench)
 {
     State state = dbaRing();
-    QuietMessages quiet;
+    YesMessages quiet;
     const double limit = momentumLimitGeV(state);
     for (auto _ : bench) {
         auto scan = energyScan(state, quiet, ScanQuantity::QuantumLifetime, 0.5, limit);

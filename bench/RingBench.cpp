@@ -14,7 +14,7 @@ namespace {
 
 using benchsupport::kCellElements;
 using benchsupport::kRingCells;
-using benchsupport::QuietMessages;
+using benchsupport::YesMessages;
 
 // The full ring in the table as one period of 868 elements.
 void makeFullRing(State& state)
@@ -39,7 +39,7 @@ double slicesPerUpdate(const State& state)
 void BM_RingUpdateFullRing(benchmark::State& bench)
 {
     State state;
-    QuietMessages messages;
+    YesMessages messages;
     makeFullRing(state);
     radiationIntegrals(state, messages);
     if (state.line.count != kRingCells * kCellElements || !std::isfinite(state.ringParams.i5))

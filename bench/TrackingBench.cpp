@@ -11,7 +11,7 @@ namespace kestrune {
 
 namespace {
 
-using benchsupport::QuietMessages;
+using benchsupport::YesMessages;
 
 constexpr int kCells = benchsupport::kRingCells;
 
@@ -33,7 +33,7 @@ void BM_TrackingTurn(benchmark::State& bench)
 {
     State state;
     makeRing(state);
-    QuietMessages messages;
+    YesMessages messages;
     if (!betaFunctions(state, messages, nullptr))
         bench.SkipWithError("ring without periodic solution");
     TrackingRequest request;

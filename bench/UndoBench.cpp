@@ -11,7 +11,7 @@ namespace kestrune {
 
 namespace {
 
-using benchsupport::QuietMessages;
+using benchsupport::YesMessages;
 
 constexpr int kLineBefore = 4000; // elements before the paste
 constexpr int kPasted = 1000;     // elements cut and pasted: the line has 5000 after it
@@ -29,7 +29,7 @@ const PastedLine& pastedLine()
     static const std::unique_ptr<PastedLine> line = [] {
         auto made = std::make_unique<PastedLine>();
         State& state = made->state;
-        QuietMessages messages;
+        YesMessages messages;
         EditorState editor;
         startParticle(state);
         static const int kinds[] = {0, 1, 0, 2, 3};

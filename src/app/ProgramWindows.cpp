@@ -1,5 +1,6 @@
 #include "app/ProgramWindows.h"
 
+#include "core/StartValues.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/editor/MagStructWindow.h"
 #include "gui/io/ListingWindow.h"
@@ -15,29 +16,50 @@
 
 namespace kestrune {
 
+void connectWindows(const Windows& windows)
+{
+    if (windows.start && windows.magStruct) {
+        QObject::connect(windows.start, &StartWindow::beamDynamicsAsked, windows.magStruct,
+                         &MagStructWindow::openAs);
+        QObject::connect(windows.magStruct, &MagStructWindow::quitAsked, windows.start,
+                         &StartWindow::closeProgramClick);
+    }
+    if (!windows.magStruct)
+        return;
+    if (windows.ring)
+        QObject::connect(windows.ring, &RingWindow::historyChanged, windows.magStruct,
+                         &MagStructWindow::showHistory);
+    if (windows.chromatic)
+        QObject::connect(windows.chromatic, &ChromaticWindow::historyChanged, windows.magStruct,
+                         &MagStructWindow::showHistory);
+}
+
 ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& dataDirectory,
                                const std::function<void(const QString&)>& created)
     : m_registry(windows)
 {
+    setStartValues(state);
     // registers a window the moment it exists, so that the next one can already reach it
-    const auto keep = [&](auto* window, auto*& slot, const char* name) {
+    const auto keep = [&](auto* window, WindowId id, auto*& slot, const char* name) {
         m_windows.emplace_back(window);
-        slot = window;
+        windows.enter(id, slot, window);
         if (created)
             created(name);
     };
-    keep(new StartWindow(state, windows, nullptr, dataDirectory), windows.start, "TfStart");
-    keep(new MagStructWindow(state, windows), windows.magStruct, "TfMagStruct");
-    keep(new ListingWindow(state, windows), windows.listing, "TfListing");
-    keep(new EnterTextDialog(state, windows), windows.enterText, "TfEnterText");
-    keep(new ChromaticWindow(state, windows), windows.chromatic, "TfChromatic");
-    keep(new HelpWindow(state, windows, nullptr, dataDirectory), windows.help, "TfHelp");
-    keep(new LifeTimeWindow(state, windows), windows.lifeTime, "TfLifeTime");
-    keep(new PartTypeWindow(state, windows), windows.partType, "TfPartType");
-    keep(new ResonanceWindow(state, windows), windows.resonance, "TfResonance");
-    keep(new RfWindow(state, windows), windows.rf, "TfRF");
-    keep(new RingWindow(state, windows), windows.ring, "TfRing");
-    keep(new VacuumWindow(state, windows), windows.vacuum, "TfVacuum");
+    keep(new StartWindow(state, windows, nullptr, dataDirectory), WindowId::Start, windows.start, "TfStart");
+    keep(new MagStructWindow(state, windows), WindowId::MagStruct, windows.magStruct, "TfMagStruct");
+    keep(new ListingWindow(state, windows), WindowId::Listing, windows.listing, "TfListing");
+    keep(new EnterTextDialog(state, windows), WindowId::EnterText, windows.enterText, "TfEnterText");
+    keep(new ChromaticWindow(state, windows), WindowId::Chromatic, windows.chromatic, "TfChromatic");
+    keep(new HelpWindow(state, windows, nullptr, dataDirectory), WindowId::Help, windows.help, "TfHelp");
+    keep(new LifeTimeWindow(state, windows), WindowId::LifeTime, windows.lifeTime, "TfLifeTime");
+    keep(new PartTypeWindow(state, windows), WindowId::PartType, windows.partType, "TfPartType");
+    keep(new ResonanceWindow(state, windows), WindowId::Resonance, windows.resonance, "TfResonance");
+    keep(new RfWindow(state, windows), WindowId::Rf, windows.rf, "TfRF");
+    keep(new RingWindow(state, windows), WindowId::Ring, windows.ring, "TfRing");
+    keep(new VacuumWindow(state, windows), WindowId::Vacuum, windows.vacuum, "TfVacuum");
+
+    connectWindows(windows);
 }
 
 ProgramWindows::~ProgramWindows()

@@ -28,7 +28,9 @@ bool periodicList(State& state, Messages& messages)
     if (!periodicSolution(state, messages))
         return false;
     LatticeFunctionList list(state);
-    list.row(0, {run.betaX0, run.alphaX0, 0, run.etaX0, run.etaPX0, run.betaY0, run.alphaY0, 0, 0});
+    LatticeFunctions start;
+    startFunctions(run, start);
+    list.row(0, 0, start);
     showBetaFunctionsOnly(run);
     // the beam-dynamics update that follows solves again before its pass, as recomputePeriodic asks
     periodicSolution(state, messages);
@@ -44,9 +46,8 @@ class TwissCollector : public PlotSink, public ListSink
 public:
     explicit TwissCollector(const State& state) : m_state(state) {}
 
-    void point(double s, double, double, double) override
+    void point(double s, const LatticeFunctions& lf) override
     {
-        const LatticeFunctions& lf = m_state.lf;
         m_pending.push_back({s, lf.betaX, lf.alphaX, lf.phiX, lf.betaY, lf.alphaY, lf.phiY, lf.eta, lf.etaP});
         if (!m_started) {
             // the pass plots its start point before the first element
@@ -55,7 +56,7 @@ public:
         }
     }
 
-    void row(int index, const ListRow&) override
+    void row(int index, double, const LatticeFunctions&) override
     {
         if (index > 0)
             flush(index);
@@ -138,7 +139,7 @@ bool appendBatchList(State& state, Messages& messages, BatchList list, const Bat
     case BatchList::Matrix: {
         // M of one pass; the start values the periodic solution would overwrite stay as they are
         State pass = state;
-        SilentMessages quiet;
+        QuietMessages quiet;
         periodicSolution(pass, quiet);
         state.matrix = pass.matrix;
         matrixList(state, messages);

@@ -113,7 +113,7 @@ Json rfSection(const State& state, const BatchInputs& inputs, Messages& messages
         return nullptr;
     State ring = state;
     // the ring sections have shown what the ring's computation says; the rf section adds its own
-    SilentMessages quiet;
+    QuietMessages quiet;
     if (!computeRing(ring, quiet, inputs) || !updateRfParameters(ring, messages))
         return nullptr;
     const RfParameters& rf = ring.rf;

@@ -78,7 +78,7 @@ Json lineSection(const State& state, Messages& messages)
 
     // M of one pass, sliced as the periodic solution slices; its start values are not used here
     State matrixPass = state;
-    SilentMessages quiet;
+    QuietMessages quiet;
     periodicSolution(matrixPass, quiet);
 
     return {{"element_count", state.line.count},

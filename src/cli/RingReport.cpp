@@ -83,7 +83,7 @@ void addRingSections(Json& report, const State& asSet, const BatchInputs& inputs
         // without a periodic solution there is no ring to report, and its message is the periodic
         // section's
         State cell = asSet;
-        SilentMessages quiet;
+        QuietMessages quiet;
         if (!periodicSolution(cell, quiet))
             return;
     }

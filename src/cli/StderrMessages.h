@@ -26,13 +26,4 @@ private:
     std::vector<std::string> m_shown;
 };
 
-/// Messages that are dropped: for computations whose side remarks do not concern the user.
-class SilentMessages : public Messages
-{
-public:
-    void error(const std::string&) override {}
-    bool confirm(const std::string&, std::optional<ScreenPoint> = std::nullopt) override { return false; }
-    void askParticle() override {}
-};
-
 } // namespace kestrune

@@ -289,13 +289,13 @@ Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& me
     {
         // the ring and rf sections show what their computations say; the rf parameters of a closed ring
         // are there as the rf window leaves them, for the activation to take
-        SilentMessages quiet;
+        QuietMessages quiet;
         if (computeRing(s, quiet, inputs) && s.ringClosed)
             updateRfParameters(s, quiet);
     }
     // the pressure of the vacuum calculation, where the line has pumps to compute it
     if (hasPumps(s.line)) {
-        SilentMessages quiet; // the vacuum section says what the calculation found
+        QuietMessages quiet; // the vacuum section says what the calculation found
         runVacuum(s, inputs, quiet);
     }
     // what the window says when it comes up (a result not computed, its default taken) is the section's

@@ -7,6 +7,7 @@
 #include "cli/StderrMessages.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "core/Kinematics.h"
+#include "core/StartValues.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/io/MadxExport.h"
@@ -159,7 +160,7 @@ int run(const Request& request)
         return kestrune::writeExampleLattices(request.examplesFolder, messages) ? 0 : 1;
 
     kestrune::State state;
-    kestrune::startParticle(state);
+    kestrune::setStartValues(state);
     if (kestrune::isMadxFileName(request.lattice)) {
         kestrune::MadxImportSummary summary;
         if (!kestrune::readMadxFile(state, messages, request.lattice, &summary))

@@ -28,4 +28,18 @@ public:
     virtual void showList() {}
 };
 
+/// Messages of a pass whose outcome the caller checks itself: errors are dropped and every question gets
+/// the same answer, No unless told otherwise.
+class QuietMessages : public Messages
+{
+public:
+    explicit QuietMessages(bool answer = false) : m_answer(answer) {}
+    void error(const std::string&) override {}
+    bool confirm(const std::string&, std::optional<ScreenPoint> = std::nullopt) override { return m_answer; }
+    void askParticle() override {}
+
+private:
+    bool m_answer;
+};
+
 } // namespace kestrune

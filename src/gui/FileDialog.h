@@ -3,10 +3,16 @@
 #include "core/io/LatticeFile.h"
 
 #include <QString>
+#include <functional>
 
 class QWidget;
 
 namespace kestrune {
+
+/// A save dialog as windows hold it (tests put their own in its place): title, filter (Qt's form), default
+/// suffix and preset (a file name or a folder) in, the chosen file name out, empty when cancelled.
+using SaveFileDialog = std::function<QString(const QString& title, const QString& filter,
+                                             const QString& defaultSuffix, const QString& preset)>;
 
 /// A dialog filter of the program's form "description|patterns|description|patterns" as Qt writes it:
 /// "description (patterns);;..."; a bare extension ("txt") becomes "*.txt".

@@ -1,7 +1,7 @@
 #pragma once
 // What the fuzz harnesses share: messages that count the errors, and the program's start state.
-#include "core/Kinematics.h"
 #include "core/Messages.h"
+#include "core/StartValues.h"
 #include "core/State.h"
 
 #include <string>
@@ -23,7 +23,7 @@ inline const State& startState()
 {
     static const State state = [] {
         State s;
-        startParticle(s);
+        setStartValues(s);
         return s;
     }();
     return state;

@@ -46,7 +46,7 @@ protected:
         state.ringParams.chromaticityY = -20;
         state.ringParams.computed = true;
         window = std::make_unique<ChromaticWindow>(state, windows);
-        windows.chromatic = window.get();
+        windows.enter(WindowId::Chromatic, windows.chromatic, window.get());
         window->show();
     }
     void TearDown() override

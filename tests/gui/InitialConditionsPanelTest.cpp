@@ -4,6 +4,7 @@
 #include "core/NumberInput.h"
 #include "gui/PanelTestSupport.h"
 #include "support/FakeMessages.h"
+#include "support/PassRecorder.h"
 
 #include <QFrame>
 #include <QGroupBox>
@@ -22,12 +23,7 @@ using test::appendElement;
 using test::child;
 using test::typeInto;
 
-class RowCollector : public ListSink
-{
-public:
-    void row(int index, const ListRow& values) override { rows.emplace_back(index, values); }
-    std::vector<std::pair<int, ListRow>> rows;
-};
+using RowCollector = test::RecordingList;
 
 class InitialConditionsPanelTest : public ::testing::Test
 {
@@ -280,8 +276,8 @@ TEST_F(InitialConditionsPanelTest, PeriodicSolutionFillsTheBoxesAndTheStartRow)
     EXPECT_EQ(box("edAlphay0")->text().toStdString(), fmt("%8.5f", state.run.alphaY0));
     EXPECT_NE(box("edBetax0")->text(), "10.0");
     ASSERT_EQ(list.rows.size(), 1u);
-    EXPECT_EQ(list.rows[0].first, 0);
-    EXPECT_NEAR(list.rows[0].second[0], state.run.betaX0, 1e-12);
+    EXPECT_EQ(list.rows[0].index, 0);
+    EXPECT_NEAR(list.rows[0].values[0], state.run.betaX0, 1e-12);
     EXPECT_EQ(update.count(), 1);
 }
 

@@ -35,7 +35,7 @@ protected:
         EXPECT_TRUE(setup.errors.empty());
         updateKinematics(state.beam, EnergyKind::Total, 3e9);
         window = std::make_unique<LifeTimeWindow>(state, windows);
-        windows.lifeTime = window.get();
+        windows.enter(WindowId::LifeTime, windows.lifeTime, window.get());
         window->show();
     }
 

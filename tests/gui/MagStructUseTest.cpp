@@ -313,7 +313,7 @@ TEST_F(MagStructUse, EveryEditRedrawsTheChartOnce)
 TEST_F(MagStructUse, ListsMenuAndListWindowShowAddOrReplace)
 {
     ListingWindow listing(state, windows);
-    windows.listing = &listing;
+    windows.enter(WindowId::Listing, windows.listing, &listing);
     QAction* add = listsEntry("add");
     QAction* replace = listsEntry("replace");
     ASSERT_TRUE(add && replace);
@@ -345,7 +345,7 @@ TEST_F(MagStructUse, ListsMenuAndListWindowShowAddOrReplace)
     listing.showList();
     auto* memo = listing.findChild<QPlainTextEdit*>("mList");
     EXPECT_EQ(memo->verticalScrollBar()->value(), 202);
-    windows.listing = nullptr;
+    windows.enter<ListingWindow>(WindowId::Listing, windows.listing, nullptr);
 }
 
 } // namespace

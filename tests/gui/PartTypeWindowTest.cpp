@@ -26,7 +26,7 @@ protected:
         windows.messages = &messages;
         startParticle(state);
         window = std::make_unique<PartTypeWindow>(state, windows);
-        windows.partType = window.get();
+        windows.enter(WindowId::PartType, windows.partType, window.get());
         window->show(); // runs formActivate
     }
 

@@ -34,7 +34,7 @@ protected:
         state.lf.tuneX = 6.21;
         state.lf.tuneY = 3.37;
         window = std::make_unique<ResonanceWindow>(state, windows);
-        windows.resonance = window.get();
+        windows.enter(WindowId::Resonance, windows.resonance, window.get());
     }
     void TearDown() override { setSaveGraphDialogHook({}); }
 
@@ -124,9 +124,9 @@ TEST_F(ResonanceWindowTest, RingWindowOpensItWithTheTunesOfItsRingPass)
 {
     startParticle(state);
     ChromaticWindow chromatic(state, windows);
-    windows.chromatic = &chromatic;
+    windows.enter(WindowId::Chromatic, windows.chromatic, &chromatic);
     RingWindow ring(state, windows);
-    windows.ring = &ring;
+    windows.enter(WindowId::Ring, windows.ring, &ring);
     // the file after the windows' creation, which sets the start values (one superperiod)
     ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
     ring.resonanceClick();

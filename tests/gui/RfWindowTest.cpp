@@ -1,6 +1,7 @@
 #include "gui/rf/RfWindow.h"
 
 #include "core/Format.h"
+#include "core/StartValues.h"
 #include "core/rf/EnergyScan.h"
 #include "core/rf/RfParameter.h"
 #include "gui/GraphExport.h"
@@ -99,12 +100,11 @@ TEST_F(RfWindowTest, StartsWithTheBoxDefaultsAndTheGraphMenusDisabled)
     EXPECT_FALSE(child<QGroupBox>("gbCavity")->isVisibleTo(window.get()));
 }
 
-TEST_F(RfWindowTest, WithoutRfSettingsTheWindowStartsFromOneMegavolt)
+TEST_F(RfWindowTest, TheWindowShowsTheRfSystemOfTheStartValues)
 {
-    State empty;
-    RfWindow fresh(empty, windows);
-    EXPECT_EQ(empty.rf.voltage, 1e6);
-    EXPECT_EQ(empty.rf.power, 1e5);
+    State start;
+    setStartValues(start);
+    RfWindow fresh(start, windows);
     EXPECT_EQ(fresh.findChild<QLineEdit*>("edRFVolt")->text(), "1000.000");
 }
 

@@ -1,4 +1,5 @@
 // The ring window's closing scale and the chromaticity window's sextupole correction as undoable steps.
+#include "app/ProgramWindows.h"
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
 #include "gui/QtMessages.h"
@@ -78,12 +79,14 @@ TEST_F(RingUndo, TheClosingScaleIsOneStepAndAGeometryWithoutItNone)
 TEST_F(RingUndo, TheSextupoleCorrectionIsOneStep)
 {
     MagStructWindow magStruct(state, windows); // it starts from an empty line
-    windows.magStruct = &magStruct;
+    windows.enter(WindowId::MagStruct, windows.magStruct, &magStruct);
     ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
     state.ringParams.chromaticityX = -25;
     state.ringParams.chromaticityY = -20;
     state.ringParams.computed = true;
     ChromaticWindow window(state, windows);
+    windows.enter(WindowId::Chromatic, windows.chromatic, &window);
+    connectWindows(windows);
     state.history.reset(state);
     ASSERT_FALSE(magStruct.windowTitle().endsWith('*'));
     std::vector<double> before;

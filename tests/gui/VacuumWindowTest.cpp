@@ -47,7 +47,7 @@ protected:
         test::FakeMessages readMessages;
         EXPECT_TRUE(readLatticeFile(state, readMessages, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
         window = std::make_unique<VacuumWindow>(state, windows);
-        windows.vacuum = window.get();
+        windows.enter(WindowId::Vacuum, windows.vacuum, window.get());
         window->show();
     }
     ~VacuumWindowTest() override { setSaveGraphDialogHook({}); }

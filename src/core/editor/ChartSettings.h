@@ -2,6 +2,7 @@
 
 #include "core/State.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,12 @@ struct PlotTexts
 /// Series title of the plot the graph mode asks for: "beam", "beta" or "traj" in that order of
 /// precedence; empty when no mode is set.
 std::string plotKind(const RunSettings& run);
+
+/// The three curve values the chart plots for one sample of a pass in the graph mode of run: lattice
+/// functions: betaX, betaY (m), 10 eta (m); beam size: the horizontal envelope (betatron size plus the
+/// dispersive offset of the momentum deviation) and minus the vertical size (mm), 10 eta; trajectory: x,
+/// y (mm), 10 D.
+std::array<double, 3> curveValues(const RunSettings& run, const LatticeFunctions& lf);
 
 /// The chart texts of the graph mode: a line each for the beta and the trajectory flag, in that order;
 /// the beam-size flag replaces them by its own line.

@@ -203,9 +203,11 @@ bool lookForPeriodicSolution(State& state, InitialBoxes& boxes, Messages& messag
         restore(run, before);
         return false;
     }
-    if (list)
-        list->row(0, ListRow{run.betaX0, run.alphaX0, 0.0, run.etaX0, run.etaPX0, run.betaY0, run.alphaY0,
-                             0.0, 0.0});
+    if (list) {
+        LatticeFunctions start;
+        startFunctions(run, start);
+        list->row(0, 0, start);
+    }
     setMode(run, false, true, false);
     showLatticeFunctions(run, boxes);
     return true;

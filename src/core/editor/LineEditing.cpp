@@ -2,6 +2,7 @@
 
 #include "core/Drawing.h"
 #include "core/Kinematics.h"
+#include "core/StartValues.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 
@@ -148,24 +149,7 @@ void deleteRange(State& state, EditorState& editor, EditStep& step, Messages& me
 
 void initial(State& state, EditorState& editor)
 {
-    BeamParameters& beam = state.beam;
-    beam.name = "electron";
-    beam.isIon = false;
-    beam.charge = 1;
-    beam.massNumber = kElectronRestEnergy / kAtomicMassUnit;
-    beam.restEnergy = 511000.0;
-
-    state.drawScale = 1.0;
-    state.drawBaseline = -60.0;
-    state.line.count = 0;
-    state.line.length = 0;
-    state.line.superPeriods = 1;
-    state.ringElementCount = 0;
-    state.ringClosed = false;
-    state.run.stepAtElementEnds = true;
-    state.run.recomputePeriodic = false;
-    state.run.periodicAvailable = false;
-
+    resetDesign(state);
     editor = EditorState{};
 }
 

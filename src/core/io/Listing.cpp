@@ -201,9 +201,23 @@ void magnetList(State& state, Messages& messages)
     messages.showList();
 }
 
-void LatticeFunctionList::row(int index, const ListRow& values)
+void LatticeFunctionList::begin(PassKind pass)
+{
+    if (pass == PassKind::Line)
+        m_state.listing.title = kLatticeFunctionsTitle;
+}
+
+void LatticeFunctionList::row(int index, double s, const LatticeFunctions& lf)
 {
     ListText& text = m_state.listing;
+    const bool beamSize = !m_state.run.showBetaFunctions && m_state.run.showBeamSize;
+    // the header's columns: betatron beam sizes in mm in the place of alpha in the beam-size mode
+    const std::array<double, 9> values =
+        beamSize
+            ? std::array<double, 9>{std::sqrt(lf.epsX * lf.betaX) * 1000, lf.betaX, lf.phiX, lf.eta, lf.etaP,
+                                    std::sqrt(lf.epsY * lf.betaY) * 1000, lf.betaY, lf.phiY, s}
+            : std::array<double, 9>{lf.betaX, lf.alphaX, lf.phiX, lf.eta, lf.etaP,
+                                    lf.betaY, lf.alphaY, lf.phiY, s};
     if (index == 0) {
         ListBlock& list = m_writer == ListWriter::PlotUpdate ? plotUpdateList(text) : newList(text);
         std::vector<std::string>& lines = linesPart(list).lines;
@@ -223,9 +237,17 @@ void LatticeFunctionList::row(int index, const ListRow& values)
     ListNumberRow row;
     if (index <= kMaxElements)
         row.name = m_state.line.at(index).name;
-    std::copy(values.begin(), values.end(), row.values.begin());
+    row.values = values;
     rowsPart(lastList(text)).rows.push_back(std::move(row));
     ++text.revision;
+}
+
+void LatticeFunctionList::ringTunes(double tuneX, double tuneY)
+{
+    appendToList(m_state, {"", separatorLine(),
+                           "   the ring tunes are: nuex = " + fmt("%8.3f", tuneX) +
+                               ";    nuey = " + fmt("%8.3f", tuneY),
+                           separatorLine()});
 }
 
 void matrixList(State& state, Messages& messages)

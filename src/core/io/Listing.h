@@ -42,9 +42,11 @@ void magnetList(State& state, Messages& messages);
 /// and becomes the newest list, so that the text does not grow while the user tunes.
 enum class ListWriter { Command, PlotUpdate };
 
-/// Writes the rows of a pass as lattice-function list lines: index 0 writes the title block, the
-/// column header of the graph mode and the start line; index i the line after element i, kept as
-/// numbers until the text is shown. Never shows the list by itself.
+/// Writes the rows of a pass as lattice-function list lines: the line pass titles its list "Lattice
+/// Functions" (other lists keep the title set last); index 0 writes the title block, the column header
+/// of the graph mode and the start line; index i the line after element i in the header's columns
+/// (beam sizes in mm in the beam-size mode), kept as numbers until the text is shown; the ring pass's
+/// tunes end the list. Never shows the list by itself.
 class LatticeFunctionList : public ListSink
 {
 public:
@@ -52,7 +54,9 @@ public:
         : m_state(state), m_writer(writer)
     {
     }
-    void row(int index, const ListRow& values) override;
+    void begin(PassKind pass) override;
+    void row(int index, double s, const LatticeFunctions& lf) override;
+    void ringTunes(double tuneX, double tuneY) override;
 
 private:
     State& m_state;

@@ -168,21 +168,6 @@ std::string keyword(const LatticeElement& e)
     }
 }
 
-class RowCollector : public ListSink
-{
-public:
-    void row(int index, const ListRow& values) override { rows.emplace_back(index, values); }
-    std::vector<std::pair<int, ListRow>> rows;
-};
-
-class Quiet : public Messages
-{
-public:
-    void error(const std::string&) override {}
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return false; }
-    void askParticle() override {}
-};
-
 } // namespace
 
 std::optional<std::string> madxText(const State& state, Messages& messages)
@@ -267,7 +252,7 @@ std::optional<TfsTable> latticeFunctionsTable(const State& state, Messages& mess
     pass.run.showBeamSize = false;
     pass.run.showTrajectory = false;
     RowCollector rows;
-    Quiet quiet;
+    QuietMessages quiet;
     linePass(pass, quiet, nullptr, &rows);
 
     TfsTable table;
@@ -275,8 +260,8 @@ std::optional<TfsTable> latticeFunctionsTable(const State& state, Messages& mess
     const double restGeV = beam.restEnergy / 1e9;
     const double pcGeV = beam.referenceMomentum / 1e9;
     const double energyGeV = std::sqrt(pcGeV * pcGeV + restGeV * restGeV);
-    const double q1 = rows.rows.empty() ? 0 : rows.rows.back().second[2];
-    const double q2 = rows.rows.empty() ? 0 : rows.rows.back().second[7];
+    const double q1 = rows.rows.empty() ? 0 : rows.rows.back().lf.phiX;
+    const double q2 = rows.rows.empty() ? 0 : rows.rows.back().lf.phiY;
     std::string particle = beam.name.substr(std::min(beam.name.find_first_not_of(' '), beam.name.size()));
     for (char& c : particle)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -300,13 +285,13 @@ std::optional<TfsTable> latticeFunctionsTable(const State& state, Messages& mess
     table.columns = {"NAME", "KEYWORD", "S", "L", "BETX", "ALFX", "MUX", "DX", "DPX", "BETY", "ALFY", "MUY"};
     table.formats = {"%s", "%s"};
     table.formats.resize(table.columns.size(), "%le");
-    for (const auto& [index, v] : rows.rows) {
-        const bool start = index == 0;
-        const LatticeElement* e = start ? nullptr : &state.line.at(index);
-        // list row: betaX, alphaX, phiX, eta, eta', betaY, alphaY, phiY, s
-        table.rows.push_back({start ? "LATTICE$START" : e->name, start ? "MARKER" : keyword(*e), num(v[8]),
-                              num(start ? 0.0 : e->length), num(v[0]), num(v[1]), num(v[2]), num(v[3]),
-                              num(v[4]), num(v[5]), num(v[6]), num(v[7])});
+    for (const OpticsRow& r : rows.rows) {
+        const bool start = r.index == 0;
+        const LatticeElement* e = start ? nullptr : &state.line.at(r.index);
+        const LatticeFunctions& lf = r.lf;
+        table.rows.push_back({start ? "LATTICE$START" : e->name, start ? "MARKER" : keyword(*e), num(r.s),
+                              num(start ? 0.0 : e->length), num(lf.betaX), num(lf.alphaX), num(lf.phiX),
+                              num(lf.eta), num(lf.etaP), num(lf.betaY), num(lf.alphaY), num(lf.phiY)});
     }
     return table;
 }

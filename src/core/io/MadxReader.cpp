@@ -429,13 +429,7 @@ std::string contents(const std::string& fileName, bool& ok)
 // short steps, as the example lattices are.
 bool periodicStart(State& state)
 {
-    class Quiet : public Messages
-    {
-    public:
-        void error(const std::string&) override {}
-        bool confirm(const std::string&, std::optional<ScreenPoint>) override { return false; }
-        void askParticle() override {}
-    } quiet;
+    QuietMessages quiet;
     RunSettings& run = state.run;
     run.stepAtElementEnds = false;
     run.maxStep = 0.05;

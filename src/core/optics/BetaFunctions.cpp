@@ -2,7 +2,6 @@
 
 #include "core/Format.h"
 #include "core/Kinematics.h"
-#include "core/io/Listing.h"
 #include "core/optics/TransferMatrix.h"
 
 #include <algorithm>
@@ -75,6 +74,8 @@ void carryFunctions(const double (&r)[6][6], LatticeFunctions& lf, Mode mode)
     lf.etaP = etaP;
 }
 
+} // namespace
+
 void startFunctions(const RunSettings& run, LatticeFunctions& lf)
 {
     lf.betaX = run.betaX0;
@@ -92,6 +93,8 @@ void startFunctions(const RunSettings& run, LatticeFunctions& lf)
     lf.delta = run.delta;
 }
 
+namespace {
+
 void startTrajectory(const RunSettings& run, LatticeFunctions& lf)
 {
     lf.x = run.x0;
@@ -105,36 +108,10 @@ void startTrajectory(const RunSettings& run, LatticeFunctions& lf)
     lf.delta = run.delta;
 }
 
-ListRow functionsRow(const LatticeFunctions& lf, double s)
+void plotPoint(PlotSink* plot, const LatticeFunctions& lf, double s)
 {
-    return {lf.betaX, lf.alphaX, lf.phiX, lf.eta, lf.etaP, lf.betaY, lf.alphaY, lf.phiY, s};
-}
-
-ListRow lineRow(const LatticeFunctions& lf, Mode mode, double s)
-{
-    if (mode == Mode::BeamSize)
-        return {std::sqrt(lf.epsX * lf.betaX) * 1000, lf.betaX, lf.phiX, lf.eta, lf.etaP,
-                std::sqrt(lf.epsY * lf.betaY) * 1000, lf.betaY, lf.phiY, s};
-    return functionsRow(lf, s);
-}
-
-void plotPoint(PlotSink* plot, const LatticeFunctions& lf, Mode mode, double s)
-{
-    if (plot == nullptr)
-        return;
-    switch (mode) {
-    case Mode::BeamSize:
-        // envelope in mm: betatron size plus the dispersive offset of the momentum deviation
-        plot->point(s, (std::sqrt(lf.betaX * lf.epsX) + lf.eta * lf.delta) * 1000,
-                    -std::sqrt(lf.betaY * lf.epsY) * 1000, 10 * lf.eta);
-        break;
-    case Mode::LatticeFunctions:
-        plot->point(s, lf.betaX, lf.betaY, 10 * lf.eta);
-        break;
-    case Mode::Trajectory:
-        plot->point(s, lf.x, lf.y, 10 * lf.d);
-        break;
-    }
+    if (plot != nullptr)
+        plot->point(s, lf);
 }
 
 bool hasEdges(int elementCode)
@@ -303,18 +280,18 @@ void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
         run.maxSteps = 20;
 
     if (list != nullptr) {
-        state.listing.title = "Lattice Functions";
-        list->row(0, lineRow(lf, mode, 0));
+        list->begin(PassKind::Line);
+        list->row(0, 0, lf);
     }
     double s = 0;
-    plotPoint(plot, lf, mode, s);
+    plotPoint(plot, lf, s);
 
     for (int i = 1; i <= state.line.count; ++i) {
         const LatticeElement& e = state.line.at(i);
         const bool faces = hasEdges(e.code);
         if (faces) {
             edgeStep(state, messages, i, e.ain);
-            plotPoint(plot, lf, mode, s);
+            plotPoint(plot, lf, s);
         }
         const int n = lineSliceCount(state, messages, e);
         if (n == 0) {
@@ -322,7 +299,7 @@ void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
             s += e.length;
             driftMatrix(state.matrix, e.length);
             carryFunctions(state.matrix.r, lf, mode);
-            plotPoint(plot, lf, mode, s);
+            plotPoint(plot, lf, s);
         } else {
             const double ds = e.length / n;
             // the slices of an element share one matrix, except where the particle's energy changes
@@ -333,15 +310,15 @@ void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
                 if (j == 0 || !sameSlices)
                     elementMatrix(state, messages, i, ds);
                 carryFunctions(state.matrix.r, lf, mode);
-                plotPoint(plot, lf, mode, s);
+                plotPoint(plot, lf, s);
             }
         }
         if (faces) {
             edgeStep(state, messages, i, e.aout);
-            plotPoint(plot, lf, mode, s);
+            plotPoint(plot, lf, s);
         }
         if (list != nullptr)
-            list->row(i, lineRow(lf, mode, s));
+            list->row(i, s, lf);
     }
     lf.s = s;
 }
@@ -353,8 +330,10 @@ bool ringStart(State& state, Messages& messages, ListSink* list)
     if (!solved)
         return false;
     startFunctions(state.run, state.lf);
-    if (list != nullptr)
-        list->row(0, functionsRow(state.lf, 0));
+    if (list != nullptr) {
+        list->begin(PassKind::Ring);
+        list->row(0, 0, state.lf);
+    }
     return true;
 }
 
@@ -373,7 +352,7 @@ void ringTrace(State& state, Messages& messages, int i, ListSink* list)
         elementMatrix(state, messages, i, ds);
         carryFunctions(state.matrix.r, lf, mode);
         if (list != nullptr)
-            list->row(i, functionsRow(lf, lf.s));
+            list->row(i, lf.s, lf);
     }
     if (faces)
         edgeStep(state, messages, i, e.aout);
@@ -391,13 +370,8 @@ bool betaFunctions(State& state, Messages& messages, ListSink* list)
     const double superPeriods = state.line.superPeriods;
     state.lf.tuneX = superPeriods * state.lf.phiX;
     state.lf.tuneY = superPeriods * state.lf.phiY;
-    if (list != nullptr) {
-        appendToList(state, {"", separatorLine(),
-                             "   the ring tunes are: nuex = " + fmt("%8.3f", state.lf.tuneX) +
-                                 ";    nuey = " + fmt("%8.3f", state.lf.tuneY),
-                             separatorLine()});
-        messages.showList();
-    }
+    if (list != nullptr)
+        list->ringTunes(state.lf.tuneX, state.lf.tuneY);
     return true;
 }
 

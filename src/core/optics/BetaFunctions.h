@@ -14,6 +14,8 @@ void edgeStep(State& state, Messages& messages, int i, double psi);
 /// Total matrix of one period into state.matrix.m, then the periodic beta, alpha, gamma, eta, eta' into
 /// the start values of state.run; true when the dispersion could be solved.
 bool periodicSolution(State& state, Messages& messages);
+/// The running lattice functions at the start of a pass: the start values of run, phases 0.
+void startFunctions(const RunSettings& run, LatticeFunctions& lf);
 /// The beam-line pass: restores the design momentum, sets the running values from the start values,
 /// hands plot points and list rows (index 0 start row, then one per element) to the sinks (either may be
 /// nullptr).
@@ -25,8 +27,8 @@ bool ringStart(State& state, Messages& messages, ListSink* list);
 /// Ring pass through element i, with a list row after every slice when list != nullptr.
 void ringTrace(State& state, Messages& messages, int i, ListSink* list);
 /// periodicSolution, ringStart, ringTrace of every element, ring tunes into state.lf.tuneX/Y
-/// (superPeriods * phi); with list != nullptr appends the four tune lines to the list text and
-/// calls messages.showList(). On failure "define desired solution: ..." and false.
+/// (superPeriods * phi), handed to the list when list != nullptr. On failure "define desired
+/// solution: ..." and false.
 bool betaFunctions(State& state, Messages& messages, ListSink* list);
 
 /// Steps of element i in the beam-line pass (the einzel lens 1, the electrostatic accelerator one per

@@ -1,27 +1,48 @@
 #pragma once
 
-#include <array>
+#include "core/State.h"
+
+#include <vector>
 
 namespace kestrune {
 
-/// Receives the plot points of a pass: one point per sample, the three curve values of the mode
-/// (beta: betaX, betaY, 10 eta; beam size: sigma_x mm, -sigma_y mm, 10 eta; trajectory: x, y, 10 D).
+/// Receives the samples of a pass: the running lattice functions (or trajectory) at path length s (m).
+/// What a sample is shown as (curves, units) is the sink's choice.
 class PlotSink
 {
 public:
     virtual ~PlotSink() = default;
-    virtual void point(double s, double v1, double v2, double v3) = 0;
+    virtual void point(double s, const LatticeFunctions& lf) = 0;
 };
 
-/// Nine values of one list row, in the column order of the list header in use.
-using ListRow = std::array<double, 9>;
+/// The passes that hand rows to a list.
+enum class PassKind { Line, Ring };
 
-/// Receives the list rows of a pass: index 0 is the start row, i the row after element i.
+/// Receives the rows of a pass: begin, then index 0 (the start row) and index i (the row after element
+/// i, or after each slice of it in the ring pass); the ring pass ends with its tunes.
 class ListSink
 {
 public:
     virtual ~ListSink() = default;
-    virtual void row(int index, const ListRow& values) = 0;
+    virtual void begin(PassKind) {}
+    virtual void row(int index, double s, const LatticeFunctions& lf) = 0;
+    virtual void ringTunes(double, double) {}
+};
+
+/// One row of a pass: the lattice functions after element index (0: the start) at path length s (m).
+struct OpticsRow
+{
+    int index = 0;
+    double s = 0;
+    LatticeFunctions lf;
+};
+
+/// A list sink that keeps every row, for passes whose rows are read back.
+class RowCollector : public ListSink
+{
+public:
+    void row(int index, double s, const LatticeFunctions& lf) override { rows.push_back({index, s, lf}); }
+    std::vector<OpticsRow> rows;
 };
 
 } // namespace kestrune

@@ -8,7 +8,6 @@
 #include "gui/ListPrinter.h"
 #include "gui/QtMessages.h"
 #include "gui/chromaticity/TrackingChart.h"
-#include "gui/editor/MagStructWindow.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -110,11 +109,6 @@ ChromaticWindow::ChromaticWindow(State& state, Windows& windows, QWidget* parent
 Messages& ChromaticWindow::messages()
 {
     return *m_windows.messages;
-}
-
-void ChromaticWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
 }
 
 // The values stand under the words of the heading, in a fixed-pitch font, as the form placed them.
@@ -306,7 +300,7 @@ void ChromaticWindow::buildMenu()
 
 void ChromaticWindow::bbUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const double wantedX = wantedChromaticity(text(m_edxiwx));
         const double wantedY = wantedChromaticity(text(m_edxiwy));
         // the ring window leaves the natural chromaticities; where it has not run yet they are computed here
@@ -317,8 +311,7 @@ void ChromaticWindow::bbUpdateClick()
         const std::optional<ChromaticityCorrection> c =
             correctChromaticity(m_state, messages(), wantedX, wantedY);
         m_state.history.commit(m_state, "sextupole correction");
-        if (m_windows.magStruct) // its Edit menu and title follow the step at once
-            m_windows.magStruct->showHistory();
+        emit historyChanged(); // the beam-dynamics window's Edit menu and title follow the step at once
         if (c)
             showCorrection(*c);
     });
@@ -362,7 +355,7 @@ std::optional<TrackingRequest> ChromaticWindow::readRequest()
 
 void ChromaticWindow::bbTrackClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const std::optional<TrackingRequest> request = readRequest();
         if (!request)
             return;
@@ -489,7 +482,7 @@ void ChromaticWindow::btAutoClick()
 
 void ChromaticWindow::bbUseClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const double xMin = parseDouble(text(m_edWidthMin));
         const double xMax = parseDouble(text(m_edWidthMax));
         const double yMin = parseDouble(text(m_edHeightMin));

@@ -45,10 +45,12 @@ public:
     void printgraph1Click();
     void SavegraphasmetaFilewmf1Click();
 
+signals:
+    /// A step went into the undo history (the sextupole correction).
+    void historyChanged();
+
 private:
     Messages& messages();
-    /// Runs handler; a typed text that is no number stops it with the conversion's message.
-    void guarded(const std::function<void()>& handler);
     void buildCorrectionGroup();
     void buildParticleGroup();
     QGroupBox* buildScaleGroup();

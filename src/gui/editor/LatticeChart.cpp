@@ -1,5 +1,6 @@
 #include "gui/editor/LatticeChart.h"
 
+#include "core/editor/ChartSettings.h"
 #include "gui/editor/MagShapePlottable.h"
 
 #include <QPushButton>
@@ -36,11 +37,11 @@ QFont arial(int pointSize, bool bold = false)
 class LatticeChart::Buffer : public PlotSink
 {
 public:
-    void point(double s, double v1, double v2, double v3) override
+    void point(double s, const LatticeFunctions& lf) override
     {
         sorted = sorted && !(s < lastKey);
         lastKey = s;
-        const double v[3] = {v1, v2, v3};
+        const std::array<double, 3> v = curveValues(*run, lf);
         for (std::size_t n = 0; n < 3; ++n) {
             filling(n).append(QCPGraphData(s, v[n]));
             if (std::isnan(v[n]))
@@ -71,6 +72,7 @@ public:
 
     std::array<double, 3> lower{};
     std::array<double, 3> upper{};
+    const RunSettings* run = nullptr; // the graph mode of the pass under way
 
 private:
     QVector<QCPGraphData>& filling(std::size_t n) { return tables[n][current]; }
@@ -193,8 +195,9 @@ std::optional<double> LatticeChart::seriesMin(int series) const
     return seriesCreated() && span ? std::optional<double>(span->lower) : std::nullopt;
 }
 
-PlotSink& LatticeChart::sink()
+PlotSink& LatticeChart::sink(const RunSettings& run)
 {
+    m_buffer->run = &run;
     return *m_buffer;
 }
 

@@ -57,7 +57,7 @@ public:
     std::optional<double> seriesMin(int series) const;
 
     /// Collects the points of a pass; commitPoints hands them to the series in one go.
-    PlotSink& sink();
+    PlotSink& sink(const RunSettings& run);
     void commitPoints();
 
     /// Shows the lattice drawing offset (left-axis units) below the shapes' own extents.

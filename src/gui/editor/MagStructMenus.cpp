@@ -7,16 +7,16 @@
 #include "gui/FileDialog.h"
 #include "gui/GraphExport.h"
 #include "gui/ListPrinter.h"
+#include "gui/MenuItems.h"
 #include "gui/Shortcuts.h"
 #include "gui/editor/ElementPanel.h"
 #include "gui/editor/InitialConditionsPanel.h"
 #include "gui/editor/LatticeChart.h"
 #include "gui/editor/MagStructWindow.h"
+#include "gui/io/ListActions.h"
 #include "gui/io/ListingWindow.h"
 #include "gui/particle/PartTypeWindow.h"
-#include "gui/ring/RingWindow.h"
 #include "gui/shell/EnterTextDialog.h"
-#include "gui/shell/HelpWindow.h"
 
 #include <QActionGroup>
 #include <QDir>
@@ -31,22 +31,6 @@
 namespace kestrune {
 
 namespace {
-
-QAction* addItem(QMenu* menu, const QString& text, QObject* receiver, std::function<void()> handler)
-{
-    QAction* action = menu->addAction(text);
-    QObject::connect(action, &QAction::triggered, receiver, [handler = std::move(handler)] { handler(); });
-    return action;
-}
-
-QAction* addTopItem(QMenuBar* bar, const QString& objectName, const QString& text, QObject* receiver,
-                    std::function<void()> handler)
-{
-    QAction* action = bar->addAction(text);
-    action->setObjectName(objectName);
-    QObject::connect(action, &QAction::triggered, receiver, [handler = std::move(handler)] { handler(); });
-    return action;
-}
 
 QMenu* addMenu(QMenuBar* bar, const QString& objectName, const QString& title,
                const QString& hint = QString())
@@ -71,33 +55,33 @@ void MagStructWindow::buildMenus()
     buildEditMenu();
 
     QMenu* lattice = addMenu(bar, "mnNewLattice", "new lattice", "add to,edit beam line, compose ring");
-    addItem(lattice, "add single magnets", this, [this] { addMagnetClick(); });
+    addMenuItem(lattice, {}, "add single magnets", this, [this] { addMagnetClick(); });
     QMenu* repeat = lattice->addMenu("repeat lattice");
-    addItem(repeat, "how many times ?", this, [this] { howmanytimes1Click(); });
-    addItem(lattice, "symmetrize lattice", this, [this] { symmetrize1Click(); });
-    addItem(lattice, "clear lattice", this, [this] { clearBLClick(); });
-    addItem(lattice, "list lattice", this, [this] { listlattice1Click(); });
+    addMenuItem(repeat, {}, "how many times ?", this, [this] { howmanytimes1Click(); });
+    addMenuItem(lattice, {}, "symmetrize lattice", this, [this] { symmetrize1Click(); });
+    addMenuItem(lattice, {}, "clear lattice", this, [this] { clearBLClick(); });
+    addMenuItem(lattice, {}, "list lattice", this, [this] { listlattice1Click(); });
 
     QMenu* graph = addMenu(bar, "mnEditGraph", "edit Graph");
-    addItem(graph, "Graph Title", this, [this] { titles(1); });
-    addItem(graph, "Left Axis Title", this, [this] { titles(2); });
-    addItem(graph, "Bottom Axis Title", this, [this] { titles(3); });
+    addMenuItem(graph, {}, "Graph Title", this, [this] { titles(1); });
+    addMenuItem(graph, {}, "Left Axis Title", this, [this] { titles(2); });
+    addMenuItem(graph, {}, "Bottom Axis Title", this, [this] { titles(3); });
     buildZoomItems(graph);
 
-    m_mnZStep = addTopItem(bar, "mnZStep", "z-step", this, [this] { mnZStepClick(); });
+    m_mnZStep = addMenuItem(bar, "mnZStep", "z-step", this, [this] { mnZStepClick(); });
 
     QMenu* optics = addMenu(bar, "mnOptics", "optics", "define initial values for lattice functions");
-    addItem(optics, "print transformation matrix", this, [this] { printMatrixClick(); });
-    addItem(optics, "calculate single particle trajectory", this, [this] { snglPartPathClick(); });
-    addItem(optics, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
-    addItem(optics, "look for periodic solution", this, [this] { mnPerSolClick(); });
-    addItem(optics, "show beam sizes", this, [this] { calculateandshowbeam1Click(); });
+    addMenuItem(optics, {}, "print transformation matrix", this, [this] { printMatrixClick(); });
+    addMenuItem(optics, {}, "calculate single particle trajectory", this, [this] { snglPartPathClick(); });
+    addMenuItem(optics, {}, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
+    addMenuItem(optics, {}, "look for periodic solution", this, [this] { mnPerSolClick(); });
+    addMenuItem(optics, {}, "show beam sizes", this, [this] { calculateandshowbeam1Click(); });
     buildOpticsKeys(optics);
 
-    m_mnRing = addTopItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });
+    m_mnRing = addMenuItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });
     buildListsMenu();
-    addTopItem(bar, "mnParticle", "Particle", this, [this] { particle1Click(); });
-    QAction* help = addTopItem(bar, "mnHelp", "Help", this, [this] { helpClick(); });
+    addMenuItem(bar, "mnParticle", "Particle", this, [this] { particle1Click(); });
+    QAction* help = addMenuItem(bar, "mnHelp", "Help", this, [this] { helpClick(); });
     setStandardShortcut(help, QKeySequence::HelpContents, Qt::Key_F1);
     help->setToolTip("Help (" + help->shortcut().toString(QKeySequence::NativeText) + ")");
 }
@@ -105,32 +89,38 @@ void MagStructWindow::buildMenus()
 void MagStructWindow::buildFileMenu()
 {
     QMenu* file = addMenu(menuBar(), "mnFile", "File");
-    setStandardShortcut(addItem(file, "&Open...", this, [this] { openClick(); }), QKeySequence::Open,
+    setStandardShortcut(addMenuItem(file, {}, "&Open...", this, [this] { openClick(); }), QKeySequence::Open,
                         Qt::CTRL | Qt::Key_O);
     buildRecentFilesMenu(file);
-    setStandardShortcut(addItem(file, "Save &As...", this, [this] { saveAsClick(); }), QKeySequence::SaveAs,
-                        Qt::CTRL | Qt::SHIFT | Qt::Key_S);
-    addItem(file, "Import MAD-X...", this, [this] { importMadxClick(); })->setObjectName("mnImportMadx");
-    addItem(file, "Export MAD-X...", this, [this] { exportMadxClick(); })->setObjectName("mnExportMadx");
-    addItem(file, "Export TFS table...", this, [this] { exportTfsClick(); })->setObjectName("mnExportTfs");
-    setStandardShortcut(addItem(file, "print graph", this, [this] { printgraph1Click(); }),
+    setStandardShortcut(addMenuItem(file, {}, "Save &As...", this, [this] { saveAsClick(); }),
+                        QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S);
+    addMenuItem(file, {}, "Import MAD-X...", this, [this] {
+        importMadxClick();
+    })->setObjectName("mnImportMadx");
+    addMenuItem(file, {}, "Export MAD-X...", this, [this] {
+        exportMadxClick();
+    })->setObjectName("mnExportMadx");
+    addMenuItem(file, {}, "Export TFS table...", this, [this] {
+        exportTfsClick();
+    })->setObjectName("mnExportTfs");
+    setStandardShortcut(addMenuItem(file, {}, "print graph", this, [this] { printgraph1Click(); }),
                         QKeySequence::Print, Qt::CTRL | Qt::Key_P);
-    addItem(file, "Save &Chart as  ***.wmf", this, [this] { print1Click(); });
+    addMenuItem(file, {}, "Save &Chart as  ***.wmf", this, [this] { print1Click(); });
     file->addSeparator();
-    setStandardShortcut(addItem(file, "E&xit", this, [this] { close(); }), QKeySequence::Close,
+    setStandardShortcut(addMenuItem(file, {}, "E&xit", this, [this] { close(); }), QKeySequence::Close,
                         Qt::CTRL | Qt::Key_W);
-    setStandardShortcut(addItem(file, "&Quit program", this, [this] { quitClick(); }), QKeySequence::Quit,
-                        Qt::CTRL | Qt::Key_Q);
+    setStandardShortcut(addMenuItem(file, {}, "&Quit program", this, [this] { quitClick(); }),
+                        QKeySequence::Quit, Qt::CTRL | Qt::Key_Q);
 }
 
 void MagStructWindow::buildListsMenu()
 {
     QMenu* lists = addMenu(menuBar(), "mnLists", "lists");
-    addItem(lists, "show ", this, [this] { listShowClick(); });
+    addMenuItem(lists, {}, "show ", this, [this] { listShowClick(); });
     // "add" and "replace" show which one is in force; other windows may have changed it since
     auto* mode = new QActionGroup(lists);
-    m_mnListAdd = addItem(lists, "add", this, [this] { listAddClick(); });
-    m_mnListReplace = addItem(lists, "replace", this, [this] { listReplaceClick(); });
+    m_mnListAdd = addMenuItem(lists, {}, "add", this, [this] { listAddClick(); });
+    m_mnListReplace = addMenuItem(lists, {}, "replace", this, [this] { listReplaceClick(); });
     for (QAction* action : {m_mnListAdd, m_mnListReplace}) {
         action->setCheckable(true);
         mode->addAction(action);
@@ -139,14 +129,14 @@ void MagStructWindow::buildListsMenu()
     m_mnListReplace->setObjectName("mnListReplace");
     connect(lists, &QMenu::aboutToShow, this,
             [this] { (m_state.listing.replaceList ? m_mnListReplace : m_mnListAdd)->setChecked(true); });
-    addItem(lists, "clear", this, [this] { listClearClick(); });
+    addMenuItem(lists, {}, "clear", this, [this] { listClearClick(); });
     lists->addSeparator();
-    addItem(lists, "beam parameters", this, [this] { beamParametersClick(); });
-    addItem(lists, "beta functions", this, [this] { betaFunctionsClick(); });
-    addItem(lists, "magnet list", this, [this] { magnetListClick(); });
+    addMenuItem(lists, {}, "beam parameters", this, [this] { beamParametersClick(); });
+    addMenuItem(lists, {}, "beta functions", this, [this] { betaFunctionsClick(); });
+    addMenuItem(lists, {}, "magnet list", this, [this] { magnetListClick(); });
     lists->addSeparator();
-    addItem(lists, "save to file", this, [this] { saveListClick(); });
-    addItem(lists, "print", this, [this] { printListClick(); });
+    addMenuItem(lists, {}, "save to file", this, [this] { saveListClick(); });
+    addMenuItem(lists, {}, "print", this, [this] { printListClick(); });
     setMenuKeys(lists, {{"beta functions", Qt::CTRL | Qt::Key_B}});
 }
 
@@ -172,7 +162,7 @@ void MagStructWindow::howmanytimes1Click()
         return;
     const std::string typed = m_state.enteredText;
     m_state.enteredText.clear();
-    guarded([this, typed] {
+    showingConversionErrors(messages(), [this, typed] {
         const int n = parseInt(typed);
         recorded("repeat", [&] {
             if (repeatLattice(m_state, m_editor, n, messages())) {
@@ -319,7 +309,7 @@ void MagStructWindow::rbShortClick()
 
 void MagStructWindow::bbStepYesClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         applyStepSettings(m_state.run, m_edStep->text().toStdString(), m_edMaxSteps->text().toStdString(),
                           m_rbEndEl->isChecked());
         m_gbZstep->hide();
@@ -354,7 +344,7 @@ void MagStructWindow::mnPerSolClick()
 
 void MagStructWindow::calculateandshowbeam1Click()
 {
-    guarded([this] { m_initialPanel->showBeamSizes(); });
+    showingConversionErrors(messages(), [this] { m_initialPanel->showBeamSizes(); });
     showZStepMenu();
     placePanels();
 }
@@ -413,21 +403,12 @@ void MagStructWindow::magnetListClick()
 
 void MagStructWindow::saveListClick()
 {
-    const QString preset = QString::fromStdString(listFilePreset(m_state, QDir::currentPath().toStdString()));
-    const QString fileName = m_dialogs.saveFile(kSaveListDialog.title, qtFilter(kSaveListDialog.filter),
-                                                kSaveListDialog.defaultExtension, preset);
-    if (!fileName.isEmpty())
-        saveListAs(m_state, messages(), fileName.toStdString());
+    saveListText(m_state, messages(), m_dialogs.saveFile);
 }
 
 void MagStructWindow::printListClick()
 {
-    QPrinter printer(QPrinter::ScreenResolution);
-    if (!m_dialogs.choosePrinter(printer))
-        return;
-    const QFont font = m_windows.listing ? m_windows.listing->listFont() : QFont("Courier New", 9);
-    if (!printList(printer, toStringList(listLines(m_state)), font))
-        messages().error("the list could not be printed");
+    printListText(m_state, messages(), m_dialogs.choosePrinter);
 }
 
 void MagStructWindow::particle1Click()
@@ -439,20 +420,12 @@ void MagStructWindow::particle1Click()
 
 void MagStructWindow::ringDesignClick()
 {
-    if (!m_windows.ring)
-        return;
-    m_windows.ring->show();
-    m_windows.ring->raise();
-    m_windows.ring->activateWindow();
+    m_windows.bringToFront(WindowId::Ring);
 }
 
 void MagStructWindow::helpClick()
 {
-    if (!m_windows.help)
-        return;
-    m_windows.help->show();
-    m_windows.help->raise();
-    m_windows.help->activateWindow();
+    m_windows.bringToFront(WindowId::Help);
 }
 
 void MagStructWindow::formKeyPress(const QString& key)

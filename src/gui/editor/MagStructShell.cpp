@@ -4,7 +4,6 @@
 #include "gui/editor/LatticeChart.h"
 #include "gui/editor/MagStructWindow.h"
 #include "gui/io/RecentFilesSettings.h"
-#include "gui/shell/StartWindow.h"
 
 #include <QFileInfo>
 #include <QMenu>
@@ -120,8 +119,7 @@ void MagStructWindow::buildZoomItems(QMenu* graph)
 
 void MagStructWindow::quitClick()
 {
-    if (m_windows.start)
-        m_windows.start->exit2Click();
+    emit quitAsked();
 }
 
 } // namespace kestrune

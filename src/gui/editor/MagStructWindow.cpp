@@ -109,8 +109,8 @@ MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent
     buildMenus();
     installDefaultDialogs();
 
-    // FormCreate: the reset, the angle unit "radian"
-    initial();
+    // the views of the start values, the angle unit "radian"
+    resetViews();
     resize(1200, 760);
 }
 
@@ -119,15 +119,6 @@ MagStructWindow::~MagStructWindow() = default;
 Messages& MagStructWindow::messages()
 {
     return *m_messages;
-}
-
-void MagStructWindow::guarded(const std::function<void()>& handler)
-{
-    try {
-        handler();
-    } catch (const ConversionError& e) {
-        messages().error(e.what());
-    }
 }
 
 void MagStructWindow::buildChart()
@@ -313,6 +304,12 @@ void MagStructWindow::resizeEvent(QResizeEvent* event)
 void MagStructWindow::initial()
 {
     kestrune::initial(m_state, m_editor);
+    resetViews();
+}
+
+void MagStructWindow::resetViews()
+{
+    m_editor = EditorState{};
     m_initialPanel->resetBoxes();
     m_elementPanel->resetAngleUnit();
     m_chart->removeSeries();
@@ -325,6 +322,15 @@ void MagStructWindow::initial()
 void MagStructWindow::setRingDesignVisible(bool visible)
 {
     m_mnRing->setVisible(visible);
+}
+
+void MagStructWindow::openAs(bool ringDesign, const QString& title)
+{
+    setRingDesignVisible(ringDesign);
+    show();
+    raise();
+    activateWindow();
+    setChartTitle(title);
 }
 
 void MagStructWindow::setChartTitle(const QString& title)
@@ -369,7 +375,7 @@ void MagStructWindow::updateCurves(ListWriter writer)
             m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(warning));
     }
     LatticeFunctionList list(m_state, writer);
-    linePass(m_state, messages(), &m_chart->sink(), &list);
+    linePass(m_state, messages(), &m_chart->sink(m_state.run), &list);
     m_chart->commitPoints();
     setScale();
 }
@@ -494,8 +500,10 @@ void MagStructWindow::magListClick(int row)
         m_elementPanel->getData();
     };
     const std::string label = m_editor.pickAction == PickAction::Insert ? "insert element" : "append element";
-    recorded(label,
-             [&] { guarded([&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); }); });
+    recorded(label, [&] {
+        showingConversionErrors(
+            messages(), [&] { applyStep(newElement(m_state, m_editor, row, messages(), roundTrip)); });
+    });
 }
 
 void MagStructWindow::bbInsertClick()
@@ -507,8 +515,10 @@ void MagStructWindow::bbInsertClick()
     const std::string label = m_editor.editOperation == EditOperation::Copy       ? "copy"
                               : m_editor.editOperation == EditOperation::CutPaste ? "cut and paste"
                                                                                   : "insert element";
-    recorded(label,
-             [&] { guarded([&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); }); });
+    recorded(label, [&] {
+        showingConversionErrors(messages(),
+                                [&] { applyStep(insertClick(m_state, m_editor, messages(), roundTrip)); });
+    });
 }
 
 void MagStructWindow::bCopyClick()

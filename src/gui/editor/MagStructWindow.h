@@ -5,6 +5,7 @@
 #include "core/editor/LineEditing.h"
 #include "core/io/Listing.h"
 #include "core/io/RecentFiles.h"
+#include "gui/FileDialog.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
@@ -37,9 +38,7 @@ struct MagStructDialogs
     std::function<QString(const QString& title, const QString& filter)> openFile;
     /// Save dialog, opened on preset (a file name or a folder): the chosen file name, empty when
     /// cancelled.
-    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix,
-                          const QString& preset)>
-        saveFile;
+    SaveFileDialog saveFile;
     /// Print dialog: true when confirmed.
     std::function<bool(QPrinter&)> choosePrinter;
     /// Text-entry dialog with caption and preset text: true when accepted (the text is in enteredText).
@@ -58,6 +57,9 @@ public:
     void setRingDesignVisible(bool visible);
     /// Replaces the title of the lattice chart by one line.
     void setChartTitle(const QString& title);
+    /// Shows the window for a ring design (the "ring design" entry shown) or a transport line, with
+    /// title as the chart's title.
+    void openAs(bool ringDesign, const QString& title);
 
     MagStructDialogs& dialogs() { return m_dialogs; }
     LatticeChart* chart() const { return m_chart; }
@@ -121,7 +123,7 @@ public:
     void particle1Click();
     void ringDesignClick();
     void helpClick();
-    /// Ends the program as the start window's "close program" does, after its question.
+    /// Asks to end the program as the start window's "close program" does (quitAsked).
     void quitClick();
     /// Key "f": quadrupole strengths from a GTL lattice, after a confirmation.
     void formKeyPress(const QString& key);
@@ -134,6 +136,10 @@ public:
     void redoClick();
     /// The Edit menu's texts and the window title (file name, "*" for unsaved changes) from the history.
     void showHistory();
+
+signals:
+    /// The user asked to end the program.
+    void quitAsked();
 
 protected:
     bool event(QEvent* event) override;
@@ -169,8 +175,10 @@ private:
     void rememberFile(const QString& fileName);
     void placePanels();
 
-    /// The window's reset (FormCreate, clear, open): core reset plus the boxes and the chart's state.
+    /// The window's reset (clear, open): the design's reset, then resetViews.
     void initial();
+    /// The boxes, the chart and the operation under way as for a design just reset.
+    void resetViews();
     /// After a file was opened or imported: the boxes, panels and chart follow the new line.
     void lineOpened();
     /// The update without the redraw; its list is written by writer.
@@ -186,8 +194,6 @@ private:
     void showButtons();
     void lineChanged();
     void showZStepMenu();
-    /// Runs a handler; a conversion error of a typed value is shown and stops it.
-    void guarded(const std::function<void()>& handler);
     Messages& messages();
     /// An undoable action begins: what changed outside one is taken into the history (nothing while a
     /// multi-click operation is under way); a tuning run's changes so far become its step.

@@ -2,6 +2,7 @@
 
 #include "core/io/Listing.h"
 #include "gui/ListPrinter.h"
+#include "gui/io/ListActions.h"
 
 #include <QEvent>
 #include <QLabel>
@@ -23,10 +24,7 @@ ListingWindow::ListingWindow(State& state, Windows& windows, QWidget* parent)
     m_list->setReadOnly(true);
     m_list->setLineWrapMode(QPlainTextEdit::NoWrap); // lists never wrap
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont font("Courier New", 10);
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
-    m_list->setFont(font);
+    m_list->setFont(listTextFont());
     QPalette palette = m_list->palette();
     palette.setColor(QPalette::Base, QColor(192, 192, 192)); // silver
     palette.setColor(QPalette::Text, Qt::black);

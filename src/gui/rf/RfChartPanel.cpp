@@ -100,11 +100,6 @@ QGroupBox* RfChartPanel::buildLimitsGroup()
     return group;
 }
 
-void RfChartPanel::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(m_messages, handler);
-}
-
 void RfChartPanel::removeSeries()
 {
     m_plot->clearPlottables();
@@ -238,7 +233,7 @@ void RfChartPanel::getChartLimits(const ProposedLimits& proposed)
 
 void RfChartPanel::bbUpdteClick()
 {
-    guarded([this] {
+    showingConversionErrors(m_messages, [this] {
         // every box first: a bad one leaves both axes as they were
         const ManualAxis x = manualAxis(parseDouble(m_edxmin->text().toStdString()),
                                         parseDouble(m_edxmax->text().toStdString()),

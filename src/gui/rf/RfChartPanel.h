@@ -82,8 +82,6 @@ private:
     void setAxis(QCPAxis* axis, AxisState& state, const AxisSetup& setup);
     void rescale(QCPAxis* axis);
     double shownStep(QCPAxis* axis) const;
-    /// Runs a handler; a conversion error of a typed value is shown and stops it.
-    void guarded(const std::function<void()>& handler);
 
     Messages& m_messages;
     QCustomPlot* m_plot = nullptr;

@@ -6,6 +6,7 @@
 #include "core/rf/RfParameter.h"
 #include "gui/GraphExport.h"
 #include "gui/ListPrinter.h"
+#include "gui/MenuItems.h"
 #include "gui/Shortcuts.h"
 #include "gui/rf/RfChartPanel.h"
 #include "gui/rf/RfWindow.h"
@@ -25,22 +26,6 @@ const QColor kGreen(0, 128, 0);
 const QColor kRed(255, 0, 0);
 const QColor kNavy(0, 0, 128);
 const QColor kMaroon(128, 0, 0);
-
-QAction* addItem(QMenu* menu, const QString& text, QObject* receiver, std::function<void()> handler)
-{
-    QAction* action = menu->addAction(text);
-    QObject::connect(action, &QAction::triggered, receiver, [handler = std::move(handler)] { handler(); });
-    return action;
-}
-
-QAction* addTopItem(QMenuBar* bar, const QString& objectName, const QString& text, QObject* receiver,
-                    std::function<void()> handler)
-{
-    QAction* action = bar->addAction(text);
-    action->setObjectName(objectName);
-    QObject::connect(action, &QAction::triggered, receiver, [handler = std::move(handler)] { handler(); });
-    return action;
-}
 
 QPen curvePen(PhaseCurveKind kind)
 {
@@ -73,28 +58,28 @@ void RfWindow::buildMenus()
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu("&File");
     file->setObjectName("mnFile");
-    setStandardShortcut(addItem(file, "Save &As...", this, [this] { saveAs1Click(); }), QKeySequence::SaveAs,
-                        Qt::CTRL | Qt::SHIFT | Qt::Key_S);
-    addItem(file, "Save Graph as MetaFile, *.wmf", this, [this] { saveGraphasMetaFilewmf1Click(); });
-    setStandardShortcut(addItem(file, "print graph", this, [this] { printgraph1Click(); }),
+    setStandardShortcut(addMenuItem(file, {}, "Save &As...", this, [this] { saveAs1Click(); }),
+                        QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S);
+    addMenuItem(file, {}, "Save Graph as MetaFile, *.wmf", this, [this] { saveGraphasMetaFilewmf1Click(); });
+    setStandardShortcut(addMenuItem(file, {}, "print graph", this, [this] { printgraph1Click(); }),
                         QKeySequence::Print, Qt::CTRL | Qt::Key_P);
     file->addSeparator();
-    setStandardShortcut(addItem(file, "E&xit", this, [this] { close(); }), QKeySequence::Close,
+    setStandardShortcut(addMenuItem(file, {}, "E&xit", this, [this] { close(); }), QKeySequence::Close,
                         Qt::CTRL | Qt::Key_W);
 
-    addTopItem(bar, "mnRfSystem", "Rf-system", this, [this] { rfsystem1Click(); });
-    addTopItem(bar, "mnEscan", "energy scan", this, [this] { mnEscanClick(); });
+    addMenuItem(bar, "mnRfSystem", "Rf-system", this, [this] { rfsystem1Click(); });
+    addMenuItem(bar, "mnEscan", "energy scan", this, [this] { mnEscanClick(); });
     m_mnGraphs = bar->addMenu("graphs");
     m_mnGraphs->setObjectName("mnGraphs");
     m_mnGraphs->menuAction()->setObjectName("mnGraphsAction");
     for (int tag = 0; tag < kScanQuantityCount; ++tag)
-        addItem(m_mnGraphs, scanQuantityText(static_cast<ScanQuantity>(tag)).menuEntry, this,
-                [this, tag] { graphEscanClick(tag); });
+        addMenuItem(m_mnGraphs, {}, scanQuantityText(static_cast<ScanQuantity>(tag)).menuEntry, this,
+                    [this, tag] { graphEscanClick(tag); });
     connect(m_mnGraphs, &QMenu::aboutToShow, this, &RfWindow::mnGraphsClick);
     m_mnGraphs->setEnabled(false);
-    m_mnPhaseSpace = addTopItem(bar, "mnPhaseSpace", "phase space", this, [this] { mnPhaseSpace1Click(); });
+    m_mnPhaseSpace = addMenuItem(bar, "mnPhaseSpace", "phase space", this, [this] { mnPhaseSpace1Click(); });
     m_mnRfPotential =
-        addTopItem(bar, "mnRfPotential", "rf-potential", this, [this] { mnRfPotential1Click(); });
+        addMenuItem(bar, "mnRfPotential", "rf-potential", this, [this] { mnRfPotential1Click(); });
     m_mnPhaseSpace->setEnabled(false);
     m_mnRfPotential->setEnabled(false);
 }
@@ -139,7 +124,7 @@ void RfWindow::graphEscanClick(int tag)
 {
     if (tag < 0 || tag >= kScanQuantityCount)
         return;
-    guarded([this, tag] {
+    showingConversionErrors(messages(), [this, tag] {
         const double cpMin = typed(m_edEmin);
         const double cpMax = typed(m_edEmax);
         const auto quantity = static_cast<ScanQuantity>(tag);
@@ -166,7 +151,7 @@ void RfWindow::graphEscanClick(int tag)
 void RfWindow::mnPhaseSpace1Click()
 {
     showChart();
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const double typedVoltage = typed(m_edRFVolt) * 1000;
         if (!checkAndCalcRf(m_state, messages(), typedVoltage))
             return;

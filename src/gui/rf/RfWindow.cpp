@@ -59,11 +59,6 @@ RfWindow::RfWindow(State& state, Windows& windows, QWidget* parent)
         return askSaveFileName(this, kSaveLatticeDialog, QString::fromStdString(m_state.lastOpenedFile));
     };
 
-    // FormCreate: a ring without rf settings starts from 1 MV and 100 kW
-    if (m_state.rf.voltage == 0)
-        m_state.rf.voltage = 1e6;
-    if (m_state.rf.power == 0)
-        m_state.rf.power = 1e5;
     buildPanels();
     buildMenus();
     m_edRFVolt->setText(boxText("%8.3f", m_state.rf.voltage / 1000));
@@ -76,11 +71,6 @@ RfWindow::~RfWindow() = default;
 Messages& RfWindow::messages()
 {
     return *m_messages;
-}
-
-void RfWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
 }
 
 void RfWindow::buildPanels()
@@ -333,7 +323,7 @@ bool RfWindow::calcparameter()
 
 void RfWindow::bbUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         const RfBeamInput input = beamInput();
         const double powerKw = typed(m_edRfPow);
         const double additionalLossKev = typed(m_edAddlLoss);
@@ -350,7 +340,7 @@ void RfWindow::bbUpdateClick()
 void RfWindow::rfsystem1Click()
 {
     m_chartPanel->hide();
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         if (!calcparameter())
             return;
         m_gbCavity->show();
@@ -363,7 +353,7 @@ void RfWindow::rfsystem1Click()
 
 void RfWindow::bbRfUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         CavityInput input;
         input.cavities = parseInt(m_edNumCav->text().toStdString());
         input.miscLossPercent = typed(m_edMiscLoss);
@@ -429,7 +419,8 @@ void RfWindow::closeEvent(QCloseEvent* event)
     // FormClose: what the boxes hold becomes the shared beam state; a box that is not a number keeps
     // the window open with its message
     bool taken = false;
-    guarded([&] { taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow)); });
+    showingConversionErrors(messages(),
+                            [&] { taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow)); });
     if (!taken) {
         event->ignore();
         return;

@@ -82,8 +82,6 @@ private:
     /// Shows the chart panel and hides the power budget, as every graph does.
     void showChart();
     void enableGraphMenus();
-    /// Runs a handler; a conversion error of a typed value is shown and stops it.
-    void guarded(const std::function<void()>& handler);
     Messages& messages();
 
     State& m_state;

@@ -1,14 +1,16 @@
 // Menus of the ring window and the commands behind them.
+#include "core/NumberInput.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/rf/RfUpdate.h"
 #include "gui/FileDialog.h"
 #include "gui/ListPrinter.h"
+#include "gui/MenuItems.h"
 #include "gui/Shortcuts.h"
+#include "gui/io/ListActions.h"
 #include "gui/io/ListingWindow.h"
 #include "gui/io/RecentFilesSettings.h"
-#include "gui/resonance/ResonanceWindow.h"
 #include "gui/ring/RingWindow.h"
 
 #include <QAction>
@@ -23,15 +25,6 @@
 namespace kestrune {
 
 namespace {
-
-QAction* addItem(QMenu* menu, const QString& objectName, const QString& text, QObject* receiver,
-                 std::function<void()> handler)
-{
-    QAction* action = menu->addAction(text);
-    action->setObjectName(objectName);
-    QObject::connect(action, &QAction::triggered, receiver, [handler = std::move(handler)] { handler(); });
-    return action;
-}
 
 /// The tool button of a tool-bar action opens menu when pressed.
 void attachMenu(QToolBar* bar, QAction* tool, QMenu* menu)
@@ -48,37 +41,37 @@ void RingWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("mnFile");
-    setStandardShortcut(addItem(file, "mnSaveAs", "Save &As...", this, [this] { saveAsClick(); }),
+    setStandardShortcut(addMenuItem(file, "mnSaveAs", "Save &As...", this, [this] { saveAsClick(); }),
                         QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S);
-    setStandardShortcut(addItem(file, "mnFileExit", "E&xit", this, [this] { close(); }), QKeySequence::Close,
-                        Qt::CTRL | Qt::Key_W);
+    setStandardShortcut(addMenuItem(file, "mnFileExit", "E&xit", this, [this] { close(); }),
+                        QKeySequence::Close, Qt::CTRL | Qt::Key_W);
     QAction* exit = menuBar()->addAction("Exit");
     exit->setObjectName("mnExit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
     auto* optics = new QMenu("optics", this);
     optics->setObjectName("mnOptics");
-    addItem(optics, "mnBetaFunctions", "beta functions", this, [this] { betaFunctionsClick(); });
-    addItem(optics, "mnBeamParameters", "beam parameters", this, [this] { beamParametersClick(); });
-    addItem(optics, "mnResonance", "resonance diagram", this, [this] { resonanceClick(); });
-    setStandardShortcut(addItem(optics, "mnUpdate", "update", this, [this] { btUpdateClick(); }),
+    addMenuItem(optics, "mnBetaFunctions", "beta functions", this, [this] { betaFunctionsClick(); });
+    addMenuItem(optics, "mnBeamParameters", "beam parameters", this, [this] { beamParametersClick(); });
+    addMenuItem(optics, "mnResonance", "resonance diagram", this, [this] { resonanceClick(); });
+    setStandardShortcut(addMenuItem(optics, "mnUpdate", "update", this, [this] { btUpdateClick(); }),
                         QKeySequence::Refresh, Qt::Key_F5);
     attachMenu(m_toolBar, m_tbBeamDynamics, optics);
 
     auto* lists = new QMenu("lists", this);
     lists->setObjectName("mnLists");
-    addItem(lists, "mnListShow", "show", this, [this] { listShowClick(); });
-    addItem(lists, "mnListAdd", "add", this, [this] { listAddClick(); });
-    addItem(lists, "mnListReplace", "replace", this, [this] { listReplaceClick(); });
-    addItem(lists, "mnListClear", "clear ", this, [this] { listClearClick(); });
+    addMenuItem(lists, "mnListShow", "show", this, [this] { listShowClick(); });
+    addMenuItem(lists, "mnListAdd", "add", this, [this] { listAddClick(); });
+    addMenuItem(lists, "mnListReplace", "replace", this, [this] { listReplaceClick(); });
+    addMenuItem(lists, "mnListClear", "clear ", this, [this] { listClearClick(); });
     lists->addSeparator();
-    addItem(lists, "mnParameterList", "parameter list", this, [this] { parameterListClick(); });
-    addItem(lists, "mnMagnetLists", "magnet lists", this, [this] { magnetListsClick(); });
-    addItem(lists, "mnListBeta", "beta functions", this, [this] { listBetaFunctionsClick(); });
-    addItem(lists, "mnRfParameter", "rf-parameter", this, [this] { rfParameterClick(); });
+    addMenuItem(lists, "mnParameterList", "parameter list", this, [this] { parameterListClick(); });
+    addMenuItem(lists, "mnMagnetLists", "magnet lists", this, [this] { magnetListsClick(); });
+    addMenuItem(lists, "mnListBeta", "beta functions", this, [this] { listBetaFunctionsClick(); });
+    addMenuItem(lists, "mnRfParameter", "rf-parameter", this, [this] { rfParameterClick(); });
     lists->addSeparator();
-    addItem(lists, "mnSaveList", "save to file", this, [this] { saveListClick(); });
-    addItem(lists, "mnPrintList", "print ", this, [this] { printListClick(); });
+    addMenuItem(lists, "mnSaveList", "save to file", this, [this] { saveListClick(); });
+    addMenuItem(lists, "mnPrintList", "print ", this, [this] { printListClick(); });
     attachMenu(m_toolBar, m_tbList, lists);
 }
 
@@ -103,10 +96,11 @@ void RingWindow::saveAsClick()
 
 void RingWindow::betaFunctionsClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         applySteps();
         LatticeFunctionList list(m_state);
-        betaFunctions(m_state, messages(), &list);
+        if (betaFunctions(m_state, messages(), &list))
+            messages().showList();
     });
 }
 
@@ -120,13 +114,13 @@ void RingWindow::beamParametersClick()
 
 void RingWindow::resonanceClick()
 {
-    guarded([this] { ringPass(); });
-    showWindow(m_windows.resonance);
+    showingConversionErrors(messages(), [this] { ringPass(); });
+    m_windows.bringToFront(WindowId::Resonance);
 }
 
 void RingWindow::btUpdateClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         if (ringPass())
             updateBPar();
     });
@@ -156,7 +150,7 @@ void RingWindow::listClearClick()
 
 void RingWindow::parameterListClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         if (!ringPass())
             return;
         updateBPar();
@@ -183,22 +177,12 @@ void RingWindow::rfParameterClick()
 
 void RingWindow::saveListClick()
 {
-    // the list's own name, never the lattice file's
-    const QString preset = QString::fromStdString(listFilePreset(m_state, QDir::currentPath().toStdString()));
-    const QString fileName = m_dialogs.saveFile(kSaveListDialog.title, qtFilter(kSaveListDialog.filter),
-                                                kSaveListDialog.defaultExtension, preset);
-    if (!fileName.isEmpty())
-        saveListAs(m_state, messages(), fileName.toStdString());
+    saveListText(m_state, messages(), m_dialogs.saveFile);
 }
 
 void RingWindow::printListClick()
 {
-    QPrinter printer(QPrinter::ScreenResolution);
-    if (!m_dialogs.choosePrinter(printer))
-        return;
-    const QFont font = m_windows.listing ? m_windows.listing->listFont() : QFont("Courier New", 9);
-    if (!printList(printer, toStringList(listLines(m_state)), font))
-        messages().error("the list could not be printed");
+    printListText(m_state, messages(), m_dialogs.choosePrinter);
 }
 
 } // namespace kestrune

@@ -10,12 +10,6 @@
 #include "core/ring/RingGeometry.h"
 #include "gui/Controls.h"
 #include "gui/ToolWindowMessages.h"
-#include "gui/chromaticity/ChromaticWindow.h"
-#include "gui/editor/MagStructWindow.h"
-#include "gui/lifetime/LifeTimeWindow.h"
-#include "gui/resonance/ResonanceWindow.h"
-#include "gui/rf/RfWindow.h"
-#include "gui/vacuum/VacuumWindow.h"
 
 #include <QEvent>
 #include <QGridLayout>
@@ -86,18 +80,13 @@ RingWindow::RingWindow(State& state, Windows& windows, QWidget* parent)
     installDefaultDialogs();
     resize(760, 640);
 
-    // FormCreate: an open ring of one superperiod, 1 % coupling, cp = 1 GeV, 100 mA
+    // the boxes of the start values: an open ring of one superperiod, 1 % coupling, cp = 1 GeV, 100 mA
     m_lTotDefl->clear();
-    m_state.ringClosed = false;
     showToolButtons();
     m_edNumSup->clear();
-    m_state.line.superPeriods = 1;
     m_edCoupling->setText("1.0");
-    m_state.ringParams.coupling = 0.01;
     m_edEn->setText("1000");
-    updateKinematics(m_state.beam, EnergyKind::Momentum, 1e9);
     m_edCur->setText("100");
-    m_state.beamCurrent = 0.1;
     m_edRFF->setText(m_state.rf.frequency != 0
                          ? QString::fromStdString(fmt("%8.3f", m_state.rf.frequency / 1e6))
                          : QString("500.0"));
@@ -108,11 +97,6 @@ RingWindow::~RingWindow() = default;
 Messages& RingWindow::messages()
 {
     return *m_messages;
-}
-
-void RingWindow::guarded(const std::function<void()>& handler)
-{
-    showingConversionErrors(messages(), handler);
 }
 
 void RingWindow::buildGeometryGroup()
@@ -268,7 +252,7 @@ void RingWindow::formActivate()
     if (m_state.rf.frequency != 0)
         m_edRFF->setText(QString::fromStdString(fmt("%10.5f", m_state.rf.frequency / 1e6)));
     m_edNumSup->setText(QString::fromStdString(fmt("%5d", m_state.line.superPeriods)));
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         geometry();
         if (ringPass())
             updateBPar();
@@ -321,8 +305,7 @@ std::optional<GeometryView> RingWindow::recordClosing(const std::function<std::o
         m_state.history.commit(m_state, "closing scale");
     else
         m_state.history.absorb(m_state);
-    if (m_windows.magStruct) // its Edit menu and title follow the step at once
-        m_windows.magStruct->showHistory();
+    emit historyChanged(); // the beam-dynamics window's Edit menu and title follow the step at once
     return view;
 }
 
@@ -387,23 +370,14 @@ void RingWindow::showBeamParameters()
             label->setText(QString::fromStdString(*text));
 }
 
-void RingWindow::showWindow(QWidget* window)
-{
-    if (!window)
-        return;
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
 void RingWindow::tbRingLatClick()
 {
-    guarded([this] { geometry(); });
+    showingConversionErrors(messages(), [this] { geometry(); });
 }
 
 void RingWindow::bbRingClick()
 {
-    guarded([this] {
+    showingConversionErrors(messages(), [this] {
         m_gbGeometry->show();
         m_gbBeamPar->hide();
         const std::optional<GeometryView> view = recordClosing([this] {
@@ -431,22 +405,22 @@ void RingWindow::bbSuperPClick()
 
 void RingWindow::tbChromaticityClick()
 {
-    showWindow(m_windows.chromatic);
+    m_windows.bringToFront(WindowId::Chromatic);
 }
 
 void RingWindow::tbRfClick()
 {
-    showWindow(m_windows.rf);
+    m_windows.bringToFront(WindowId::Rf);
 }
 
 void RingWindow::tbLifeTimeClick()
 {
-    showWindow(m_windows.lifeTime);
+    m_windows.bringToFront(WindowId::LifeTime);
 }
 
 void RingWindow::tbVacuumClick()
 {
-    showWindow(m_windows.vacuum);
+    m_windows.bringToFront(WindowId::Vacuum);
 }
 
 } // namespace kestrune

@@ -2,6 +2,7 @@
 
 #include "core/Messages.h"
 #include "core/State.h"
+#include "gui/FileDialog.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
@@ -30,9 +31,7 @@ struct RingDialogs
 {
     /// Save dialog opened with preset (a file name or a folder): the chosen file name, empty when
     /// cancelled.
-    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix,
-                          const QString& preset)>
-        saveFile;
+    SaveFileDialog saveFile;
     /// Print dialog: true when confirmed.
     std::function<bool(QPrinter&)> choosePrinter;
 };
@@ -82,6 +81,10 @@ public:
     void saveListClick();
     void printListClick();
 
+signals:
+    /// A step went into the undo history (the closing scale).
+    void historyChanged();
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -106,8 +109,6 @@ private:
     /// UpdateBPar: the beam boxes, the integrals and the equilibrium, into the beam group's labels.
     void updateBPar();
     void showBeamParameters();
-    void showWindow(QWidget* window);
-    void guarded(const std::function<void()>& handler);
     Messages& messages();
 
     State& m_state;

@@ -4,7 +4,6 @@
 #include "gui/QtMessages.h"
 #include "gui/Resources.h"
 #include "gui/Shortcuts.h"
-#include "gui/editor/MagStructWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/shell/JpegImage.h"
 
@@ -60,7 +59,6 @@ StartWindow::StartWindow(State& state, Windows& windows, QWidget* parent, const 
     buildPicture();
     buildToolBar();
 
-    startParticle(m_state);
     // the start-up scratch lattice file; the program starts without it as well
     makeScratchLatticeFile(dataDirectory);
 }
@@ -119,7 +117,7 @@ void StartWindow::buildToolBar()
         {"ToolButton1", "particle type", ":/images/tool-particle.png", &StartWindow::partTypeClick},
         {"ToolButton2", "transport line", ":/images/tool-transport.png", &StartWindow::tbTranspClick},
         {"ToolButton3", "periodic lattice", ":/images/tool-periodic.png", &StartWindow::tbPeriodClick},
-        {"ToolButton4", "close program", ":/images/tool-close.png", &StartWindow::exit2Click},
+        {"ToolButton4", "close program", ":/images/tool-close.png", &StartWindow::closeProgramClick},
     };
     for (const Button& b : buttons) {
         auto* button = new QToolButton(bar);
@@ -132,7 +130,7 @@ void StartWindow::buildToolBar()
         button->setFont(timesBold(16));
         button->setAutoRaise(true);
         connect(button, &QToolButton::clicked, this, b.handler);
-        if (b.handler == &StartWindow::exit2Click)
+        if (b.handler == &StartWindow::closeProgramClick)
             button->setShortcut(standardKeys(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q).first());
         bar->addWidget(button);
     }
@@ -160,15 +158,10 @@ void StartWindow::tbPeriodClick()
 
 void StartWindow::setChart(const QString& mode, const QString& title)
 {
-    MagStructWindow* window = m_windows.magStruct;
-    window->setRingDesignVisible(mode != "TR");
-    window->show();
-    window->raise();
-    window->activateWindow();
-    window->setChartTitle(title);
+    emit beamDynamicsAsked(mode != "TR", title);
 }
 
-void StartWindow::exit2Click()
+void StartWindow::closeProgramClick()
 {
     if (messages().confirm("did you save all your work?", ScreenPoint{350, 150}))
         close();

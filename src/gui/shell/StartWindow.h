@@ -25,12 +25,14 @@ public:
     void partTypeClick();
     void tbTranspClick();
     void tbPeriodClick();
-    /// Shows the beam-dynamics window; mode "TR" hides its ring design, the chart gets title.
+    /// Asks for the beam-dynamics window; mode "TR" hides its ring design, the chart gets title.
     void setChart(const QString& mode, const QString& title);
     /// Asks "did you save all your work?"; Yes closes the window and so ends the program.
-    void exit2Click();
+    void closeProgramClick();
 
 signals:
+    /// The beam-dynamics window is asked for, for a ring design or a transport line.
+    void beamDynamicsAsked(bool ringDesign, const QString& title);
     /// The start window was closed: the program ends.
     void programEnded();
 

@@ -4,6 +4,7 @@
 #include "core/NumberInput.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/ring/Parameter.h"
+#include "support/PassRecorder.h"
 
 #include <array>
 #include <cmath>
@@ -210,19 +211,15 @@ struct Entrance
 // Twiss values at the entrance of every element of the cell, from the ring pass's list rows.
 std::vector<Entrance> entrances(State& state)
 {
-    struct Rows : ListSink
-    {
-        std::vector<ListRow> rows;
-        void row(int, const ListRow& v) override { rows.push_back(v); }
-    } rows;
+    test::RecordingList rows;
     FakeMessages messages;
     state.run.stepAtElementEnds = true;
     EXPECT_TRUE(ringStart(state, messages, &rows));
     for (int i = 1; i <= state.line.count; ++i)
         ringTrace(state, messages, i, &rows);
     std::vector<Entrance> e;
-    for (const ListRow& r : rows.rows)
-        e.push_back({r[0], r[1], r[3], r[4], r[5], r[6]});
+    for (const test::RecordedRow& r : rows.rows)
+        e.push_back({r.values[0], r.values[1], r.values[3], r.values[4], r.values[5], r.values[6]});
     return e; // e[i - 1] is the entrance of element i
 }
 

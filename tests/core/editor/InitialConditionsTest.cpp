@@ -4,6 +4,7 @@
 #include "core/NumberInput.h"
 #include "core/editor/LineEditing.h"
 #include "support/FakeMessages.h"
+#include "support/PassRecorder.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -13,12 +14,7 @@ using kestrune::test::FakeMessages;
 
 namespace {
 
-class CollectRows : public ListSink
-{
-public:
-    void row(int index, const ListRow& values) override { rows.push_back({index, values}); }
-    std::vector<std::pair<int, ListRow>> rows;
-};
+using CollectRows = test::RecordingList;
 
 State driftLine(double length)
 {
@@ -227,8 +223,8 @@ TEST(InitialConditions, PeriodicSolutionSuccess)
     EXPECT_TRUE(state.run.showBetaFunctions);
     EXPECT_FALSE(state.run.showBeamSize);
     ASSERT_EQ(list.rows.size(), 1u);
-    EXPECT_EQ(list.rows[0].first, 0);
-    EXPECT_EQ(list.rows[0].second, (ListRow{3.25, -0.5, 0, 0.125, 0.0625, 1.5, 0.25, 0, 0}));
+    EXPECT_EQ(list.rows[0].index, 0);
+    EXPECT_EQ(list.rows[0].values, (test::ListRow{3.25, -0.5, 0, 0.125, 0.0625, 1.5, 0.25, 0, 0}));
     EXPECT_EQ(boxes.edBetax0, " 3.25000");
     EXPECT_EQ(boxes.edAlphax0, "-0.50000");
     EXPECT_EQ(boxes.edBetay0, " 1.50000");

@@ -2,6 +2,7 @@
 #include "core/io/LatticeFile.h"
 #include "core/optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
+#include "support/PassRecorder.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -20,11 +21,7 @@ State openExample(const char* name)
 }
 
 /// Collects the dispersion at every list row of a pass.
-struct Rows : ListSink
-{
-    std::vector<ListRow> rows;
-    void row(int, const ListRow& values) override { rows.push_back(values); }
-};
+using Rows = test::RecordingList;
 
 TEST(Examples, DoubleBendAchromatIsStableAndDispersionFreeInTheStraights)
 {
@@ -45,11 +42,11 @@ TEST(Examples, DoubleBendAchromatIsStableAndDispersionFreeInTheStraights)
     Rows rows;
     linePass(state, messages, nullptr, &rows);
     double etaMax = 0;
-    for (const ListRow& row : rows.rows)
-        etaMax = std::max(etaMax, row[3]);
+    for (const test::RecordedRow& row : rows.rows)
+        etaMax = std::max(etaMax, row.values[3]);
     EXPECT_GT(etaMax, 0.5) << "the arc has dispersion";
-    EXPECT_NEAR(rows.rows.back()[3], 0, 1e-9);
-    EXPECT_NEAR(rows.rows.back()[4], 0, 1e-9);
+    EXPECT_NEAR(rows.rows.back().values[3], 0, 1e-9);
+    EXPECT_NEAR(rows.rows.back().values[4], 0, 1e-9);
 
     int sf = 0, sd = 0, pumps = 0;
     for (int i = 1; i <= state.line.count; ++i) {

@@ -2,6 +2,7 @@
 
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"
+#include "support/PassRecorder.h"
 #include "support/TestFolder.h"
 
 #include <filesystem>
@@ -109,29 +110,41 @@ TEST(Listing, LatticeListEndsAtTheLineOrTheFullRing)
     EXPECT_EQ(lines[lines.size() - 2], "   End                                         2.50000");
 }
 
+/// Hands a row given in the lattice-function columns to the list, with emittances of 4 and 1 mm mrad.
+void feed(LatticeFunctionList& list, int index, const test::ListRow& values)
+{
+    LatticeFunctions lf = test::functionsOfRow(values);
+    lf.epsX = 4e-6;
+    lf.epsY = 1e-6;
+    list.row(index, values[8], lf);
+}
+
 TEST(Listing, LatticeFunctionRowsByGraphMode)
 {
     State state = listedLine();
-    const ListRow start{12.5, -1.25, 0, 0.5, 0.025, 3.75, 0.5, 0, 0};
-    const ListRow after1{13.0, -1.5, 0.0125, 0.55, 0.03, 4.0, 0.25, 0.02, 1.0};
-    const ListRow after3{1234.5678, -0.0004, 0.5, -0.5, -0.0305, 0.001, 99.9999, 0.75, 2.5};
+    const test::ListRow start{12.5, -1.25, 0, 0.5, 0.025, 3.75, 0.5, 0, 0};
+    const test::ListRow after1{13.0, -1.5, 0.0125, 0.55, 0.03, 4.0, 0.25, 0.02, 1.0};
+    const test::ListRow after3{1234.5678, -0.0004, 0.5, -0.5, -0.0305, 0.001, 99.9999, 0.75, 2.5};
     LatticeFunctionList list(state);
-    setListTitle(state, kLatticeFunctionsTitle);
+    list.begin(PassKind::Line);
     for (int mode = 0; mode < 3; ++mode) {
         state.run.showBetaFunctions = mode == 0;
         state.run.showBeamSize = mode == 1;
-        if (mode == 2)
+        // a ring pass keeps the title set last
+        if (mode == 2) {
             setListTitle(state, kMagnetListTitle);
-        list.row(0, start);
-        list.row(1, after1);
-        list.row(3, after3);
+            list.begin(PassKind::Ring);
+        }
+        feed(list, 0, start);
+        feed(list, 1, after1);
+        feed(list, 3, after3);
     }
     expectLines(listLines(state), golden("lattice-functions-beta.txt"));
 
     // a new pass with replacing lists starts from an empty text; rows after the start never clear
     state.listing.replaceList = true;
-    list.row(0, start);
-    list.row(1, after1);
+    feed(list, 0, start);
+    feed(list, 1, after1);
     EXPECT_EQ(listLines(state).size(), 7u);
 }
 
@@ -139,9 +152,9 @@ TEST(Listing, LatticeFunctionRowsByGraphMode)
 void writePass(State& state, ListWriter writer, int elements, double scale)
 {
     LatticeFunctionList list(state, writer);
-    list.row(0, ListRow{10 * scale, 0, 0, 0, 0, 5 * scale, 0, 0, 0});
+    feed(list, 0, {10 * scale, 0, 0, 0, 0, 5 * scale, 0, 0, 0});
     for (int i = 1; i <= elements; ++i)
-        list.row(i, ListRow{scale * i, -0.5, 0.01 * i, 0.1, 0.2, 2.0, 0.3, 0.02 * i, 1.5 * i});
+        feed(list, i, {scale * i, -0.5, 0.01 * i, 0.1, 0.2, 2.0, 0.3, 0.02 * i, 1.5 * i});
 }
 
 TEST(Listing, PlotUpdatesReplaceTheListOfThePreviousPlotUpdate)
@@ -195,7 +208,7 @@ TEST(Listing, LinesAppendedAfterRowsFollowThemAndEveryChangeCounts)
     const unsigned long before = state.listing.revision;
     writePass(state, ListWriter::Command, 2, 1.0);
     appendToList(state, {"tunes"});
-    LatticeFunctionList(state).row(3, ListRow{});
+    LatticeFunctionList(state).row(3, 0, LatticeFunctions{});
     const std::vector<std::string> lines = listLines(state);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[lines.size() - 2], "tunes");

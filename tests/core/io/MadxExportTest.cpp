@@ -6,6 +6,7 @@
 #include "core/io/TfsTable.h"
 #include "core/optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
+#include "support/PassRecorder.h"
 #include "support/TestFolder.h"
 
 #include <cmath>
@@ -211,11 +212,7 @@ TEST(TfsTable, WrittenTableReadsBackWithHeaderNamesFormatsAndValues)
     EXPECT_EQ(read->rows[3][1], "QUADRUPOLE");
 
     // the values are those of the beam-line pass with the same start values
-    struct Rows : ListSink
-    {
-        std::vector<ListRow> rows;
-        void row(int, const ListRow& v) override { rows.push_back(v); }
-    } rows;
+    test::RecordingList rows;
     State pass = state;
     linePass(pass, messages, nullptr, &rows);
     const int s = read->column("S"), betx = read->column("BETX"), muy = read->column("MUY"),
@@ -224,12 +221,12 @@ TEST(TfsTable, WrittenTableReadsBackWithHeaderNamesFormatsAndValues)
         const auto value = [&](int c) {
             return std::atof(read->rows[i][static_cast<std::size_t>(c)].c_str());
         };
-        EXPECT_NEAR(value(s), rows.rows[i][8], 1e-12);
-        EXPECT_NEAR(value(betx), rows.rows[i][0], 1e-12);
-        EXPECT_NEAR(value(dx), rows.rows[i][3], 1e-12);
-        EXPECT_NEAR(value(muy), rows.rows[i][7], 1e-12);
+        EXPECT_NEAR(value(s), rows.rows[i].values[8], 1e-12);
+        EXPECT_NEAR(value(betx), rows.rows[i].values[0], 1e-12);
+        EXPECT_NEAR(value(dx), rows.rows[i].values[3], 1e-12);
+        EXPECT_NEAR(value(muy), rows.rows[i].values[7], 1e-12);
     }
-    EXPECT_NEAR(std::atof(read->find("Q1")->value.c_str()), rows.rows.back()[2], 1e-12);
+    EXPECT_NEAR(std::atof(read->find("Q1")->value.c_str()), rows.rows.back().values[2], 1e-12);
 }
 
 TEST(TfsTable, BrokenTablesAreRefusedWithTheLine)
