@@ -111,7 +111,7 @@ RfCavity batchRf(const State& state, Messages& messages, const BatchInputs& inpu
     if (!state.ringClosed || !(state.rf.voltage > 0))
         return {};
     State ring = state;
-    SilentMessages quiet;
+    QuietMessages quiet;
     if (!computeRing(ring, quiet, inputs))
         return {};
     return trackingRfCavity(ring, messages);
