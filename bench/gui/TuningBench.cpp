@@ -56,7 +56,7 @@ public:
         QApplication::processEvents();
         window->beamDynamics();
         window->tuningPanel()->startTuning(1);
-        bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
+        bar = window->tuningPanel()->findChild<QScrollBar*>("sbTuning");
     }
 
     bool ready(int elements) const

@@ -1,13 +1,19 @@
 #include "core/Design.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace kestrune {
 
 bool sameValue(double a, double b)
 {
-    return std::memcmp(&a, &b, sizeof a) == 0;
+    // bit for bit: -0 differs from 0, and a NaN equals the same NaN
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, &a, sizeof a);
+    std::memcpy(&y, &b, sizeof b);
+    return x == y;
 }
 
 bool sameValue(int a, int b)
@@ -58,7 +64,7 @@ template <class T, class Get> std::vector<T> usedSlots(int first, int last, cons
             break;
         }
     std::vector<T> slots;
-    slots.reserve(static_cast<std::size_t>(used - first + 1));
+    slots.reserve(static_cast<std::size_t>(used - first) + 1);
     for (int i = first; i <= used; ++i)
         slots.push_back(get(i));
     return slots;

@@ -1,19 +1,37 @@
 #include "gui/ToolWindowMessages.h"
 
 #include <QString>
+#include <chrono>
 
 namespace kestrune {
 
 namespace {
 
 /// A message box of the window hands the activation back within this time: no activation of its own.
-constexpr qint64 kOwnBoxActivationMs = 1000;
+constexpr std::int64_t kOwnBoxActivationMs = 1000;
+
+ToolWindowMessages::Clock& clock()
+{
+    static ToolWindowMessages::Clock clock;
+    return clock;
+}
+
+std::int64_t nowMs()
+{
+    if (clock())
+        return clock()();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
-ToolWindowMessages::ToolWindowMessages(Windows& windows) : m_windows(windows), m_screen(windows)
+ToolWindowMessages::ToolWindowMessages(Windows& windows) : m_windows(windows), m_screen(windows) {}
+
+void ToolWindowMessages::setClock(Clock clock)
 {
-    m_boxClosed.start();
+    kestrune::clock() = std::move(clock);
 }
 
 void ToolWindowMessages::error(const std::string& text)
@@ -37,7 +55,7 @@ void ToolWindowMessages::askParticle()
 
 bool ToolWindowMessages::userActivation()
 {
-    const bool ownBox = m_boxPending && m_boxClosed.elapsed() < kOwnBoxActivationMs;
+    const bool ownBox = m_boxPending && nowMs() - m_boxClosed < kOwnBoxActivationMs;
     m_boxPending = false;
     return !ownBox;
 }
@@ -50,7 +68,7 @@ Messages& ToolWindowMessages::target()
 void ToolWindowMessages::boxClosed()
 {
     m_boxPending = true;
-    m_boxClosed.restart();
+    m_boxClosed = nowMs();
 }
 
 } // namespace kestrune

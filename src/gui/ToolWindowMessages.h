@@ -4,7 +4,8 @@
 #include "gui/QtMessages.h"
 #include "gui/Windows.h"
 
-#include <QElapsedTimer>
+#include <cstdint>
+#include <functional>
 
 namespace kestrune {
 
@@ -26,13 +27,18 @@ public:
     /// on closing (within a second), true for any other.
     bool userActivation();
 
+    /// Milliseconds of a monotonic clock; every tool window's messages read it.
+    using Clock = std::function<std::int64_t()>;
+    /// Puts clock in the place of the steady clock (tests step their own); an empty one brings it back.
+    static void setClock(Clock clock);
+
 private:
     Messages& target();
     void boxClosed();
 
     Windows& m_windows;
-    QtMessages m_screen; // without the program's messages: boxes straight on the screen
-    QElapsedTimer m_boxClosed;
+    QtMessages m_screen;          // without the program's messages: boxes straight on the screen
+    std::int64_t m_boxClosed = 0; // ms on the clock
     bool m_boxPending = false;
 };
 

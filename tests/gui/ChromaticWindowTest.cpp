@@ -328,7 +328,7 @@ TEST_F(ChromaticWindowTest, GraphIsSavedAsMetafileAndPrintedInLandscape)
     click("bbTrack");
     const QString wmf = dir.filePath("tracking.wmf");
     setSaveGraphDialogHook([&](QWidget*) { return wmf; });
-    window->SavegraphasmetaFilewmf1Click();
+    window->saveGraphWmfClick();
     EXPECT_TRUE(fake.errors.empty());
     EXPECT_GT(QFileInfo(wmf).size(), 1000);
 
@@ -338,7 +338,7 @@ TEST_F(ChromaticWindowTest, GraphIsSavedAsMetafileAndPrintedInLandscape)
         printer.setOutputFileName(pdf);
         return true;
     });
-    window->printgraph1Click();
+    window->printGraphClick();
     EXPECT_TRUE(fake.errors.empty());
     const QString info = runTool("pdfinfo", {pdf});
     const QRegularExpressionMatch size =

@@ -48,16 +48,16 @@ protected:
 
 TEST_F(ElementPanelTest, ControlsCarryTheirCaptionsAndHints)
 {
-    EXPECT_EQ(child<QLabel>(*panel, "StaticText1")->text(), "edit beam line element:");
+    EXPECT_EQ(child<QLabel>(*panel, "lEditTitle")->text(), "edit beam line element:");
     EXPECT_EQ(child<QPushButton>(*panel, "bbAccept")->text(), "accept data       ");
     EXPECT_EQ(child<QPushButton>(*panel, "bbAccept")->toolTip(),
               "you must \"accept\" you parameter selection");
-    EXPECT_EQ(child<QPushButton>(*panel, "Button9")->toolTip(), "cancel editing");
+    EXPECT_EQ(child<QPushButton>(*panel, "btCancelEdit")->toolTip(), "cancel editing");
     EXPECT_EQ(child<QPushButton>(*panel, "btDelete")->toolTip(), "delete this element");
     EXPECT_EQ(child<QPushButton>(*panel, "btScroll")->toolTip(), "scroll quad strength");
     EXPECT_EQ(child<QPushButton>(*panel, "btPrev")->text(), "previous element");
     EXPECT_EQ(child<QPushButton>(*panel, "btNext")->text(), "next element");
-    EXPECT_EQ(child<QPushButton>(*panel, "Button1")->text(), "insert element");
+    EXPECT_EQ(child<QPushButton>(*panel, "btInsertElement")->text(), "insert element");
     auto* units = child<QComboBox>(*panel, "cbUnits");
     ASSERT_EQ(units->count(), 2);
     EXPECT_EQ(units->itemText(0), "radian");
@@ -237,7 +237,7 @@ TEST_F(ElementPanelTest, CancelDropsTheTypedEntries)
     panel->showParameter(1);
     QSignalSpy cancelled(panel, &ElementPanel::cancelled);
     typeIntoCell(grid(), 1, 4, "7");
-    click("Button9");
+    click("btCancelEdit");
     EXPECT_FALSE(panel->isVisible());
     EXPECT_NEAR(quad.k, 1.0, 1e-12);
     EXPECT_EQ(cancelled.count(), 1);
@@ -255,7 +255,7 @@ TEST_F(ElementPanelTest, NavigationButtonsAskTheWindow)
     click("btNext");
     click("btPrev");
     click("btDelete");
-    click("Button1");
+    click("btInsertElement");
     click("btScroll");
     EXPECT_EQ(next.count(), 1);
     EXPECT_EQ(previous.count(), 1);

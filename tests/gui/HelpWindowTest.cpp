@@ -72,7 +72,7 @@ TEST_F(HelpWindowTest, FileMenuOffersTheEntriesInOrder)
 
     // "P&rint Setup..." has no action: the text stays as it is and nothing is reported
     const QString before = memo(*window)->toPlainText();
-    window->findChild<QAction*>("PrintSetup1")->trigger();
+    window->findChild<QAction*>("mnPrintSetup")->trigger();
     EXPECT_EQ(memo(*window)->toPlainText(), before);
     EXPECT_TRUE(fake.errors.empty());
 }
@@ -116,7 +116,7 @@ TEST_F(HelpWindowTest, PrintsTheTextIndentedOnTheChosenPrinter)
 {
     auto window = open(userDirectory());
     window->setPrinterChoice([](QPrinter&) { return false; });
-    window->print1Click(); // cancelled: nothing happens
+    window->printClick(); // cancelled: nothing happens
 
     const QString pdf = directory.filePath("help.pdf");
     window->setPrinterChoice([&](QPrinter& printer) {
@@ -125,7 +125,7 @@ TEST_F(HelpWindowTest, PrintsTheTextIndentedOnTheChosenPrinter)
         return true;
     });
     memo(*window)->setPlainText("first line of help\nsecond line of help");
-    window->print1Click();
+    window->printClick();
     ASSERT_TRUE(QFile::exists(pdf));
     const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
     if (pdftotext.isEmpty())

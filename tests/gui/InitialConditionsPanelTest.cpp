@@ -219,7 +219,7 @@ TEST_F(InitialConditionsPanelTest, BeamSizeUseGivesBetaFromSizeAndEmittance)
     typeInto(box("edEpsy"), "1");
     typeInto(box("edSigy0"), "2");
     QSignalSpy update(panel, &InitialConditionsPanel::updateRequested);
-    click("BitBtn1");
+    click("bbUseBeam");
 
     EXPECT_NEAR(state.run.betaX0, 0.1, 1e-12);
     EXPECT_NEAR(state.run.betaY0, 4.0, 1e-12);
@@ -235,7 +235,7 @@ TEST_F(InitialConditionsPanelTest, AZeroEmittanceKeepsBetaAndStillUpdates)
     panel->showBeamSizes();
     typeInto(box("edEpsx"), "0");
     QSignalSpy update(panel, &InitialConditionsPanel::updateRequested);
-    click("BitBtn1");
+    click("bbUseBeam");
     ASSERT_EQ(messages.errors.size(), 1u);
     EXPECT_EQ(messages.errors[0], "select valid beam parameters!");
     EXPECT_NEAR(state.run.betaX0, 10.0, 1e-12);

@@ -6,6 +6,7 @@
 #include "core/ring/Parameter.h"
 #include "core/ring/RingGeometry.h"
 #include "gui/QtMessages.h"
+#include "gui/ToolWindowMessages.h"
 #include "support/FakeMessages.h"
 
 #include <QGroupBox>
@@ -68,9 +69,9 @@ protected:
     void updateAll()
     {
         window->elasticClick();
-        window->bremsStrahlung1Click();
-        window->quantumlifetime1Click();
-        window->touschekeffect1Click();
+        window->bremsstrahlungClick();
+        window->quantumLifetimeClick();
+        window->touschekClick();
         click("bbUpdElast");
         click("bbBremsLife");
         click("bbUpQuantum");
@@ -98,7 +99,7 @@ TEST_F(LifeTimeWindowTest, GroupsAppearThroughTheirMenuEntries)
 
     window->elasticClick();
     EXPECT_FALSE(group("gbElastic")->isHidden());
-    window->quantumlifetime1Click();
+    window->quantumLifetimeClick();
     EXPECT_FALSE(group("gbQuantum")->isHidden());
     EXPECT_FALSE(group("gbElastic")->isHidden()) << "groups once shown stay";
     EXPECT_TRUE(label("lCbLife")->isHidden());
@@ -144,7 +145,7 @@ TEST_F(LifeTimeWindowTest, ElasticUpdateShowsItsLifetimeAndTheEstimate)
 
 TEST_F(LifeTimeWindowTest, TypingHidesTheResultAndEnterUpdates)
 {
-    window->bremsStrahlung1Click();
+    window->bremsstrahlungClick();
     click("bbBremsLife");
     EXPECT_FALSE(label("lBrems")->isHidden());
     EXPECT_EQ(window->defaultButton(), nullptr);
@@ -195,7 +196,7 @@ TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
     window->formActivate();
     ASSERT_EQ(fake.errors, std::vector<std::string>{"enter energy acceptance manually or run \"RF\"!"});
     fake.errors.clear();
-    window->touschekeffect1Click();
+    window->touschekClick();
     type("edEnAcc2", "");
     type("edBunLen", "");
     click("bbTouschek");
@@ -214,6 +215,8 @@ TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
 
 TEST_F(LifeTimeWindowTest, ErrorsKeepTheLifetimesAndTheirOwnBoxIsNoActivation)
 {
+    std::int64_t now = 0; // ms, stepped by hand
+    ToolWindowMessages::setClock([&now] { return now; });
     ringResults();
     window->formActivate();
     updateAll();
@@ -228,14 +231,15 @@ TEST_F(LifeTimeWindowTest, ErrorsKeepTheLifetimesAndTheirOwnBoxIsNoActivation)
     EXPECT_DOUBLE_EQ(state.lifetimes.bremsstrahlung, before.bremsstrahlung);
     EXPECT_DOUBLE_EQ(state.lifetimes.touschek, before.touschek);
     // a real activation later does
-    QTest::qWait(1100);
+    now += 1100;
     QApplication::sendEvent(window.get(), &activate);
     EXPECT_DOUBLE_EQ(state.lifetimes.bremsstrahlung, 0);
+    ToolWindowMessages::setClock({});
 }
 
 TEST_F(LifeTimeWindowTest, TotalGroupIsDraggedAndHidden)
 {
-    window->bremsStrahlung1Click();
+    window->bremsstrahlungClick();
     click("bbBremsLife");
     QGroupBox* total = group("gbtotLife");
     ASSERT_FALSE(total->isHidden());
@@ -257,7 +261,7 @@ TEST_F(LifeTimeWindowTest, QuantumUpdateOnARingWithoutRadiationIsRefused)
 {
     for (int i = 1; i <= state.line.count; ++i)
         state.line.at(i).curvature = 0;
-    window->quantumlifetime1Click();
+    window->quantumLifetimeClick();
     click("bbUpQuantum");
     ASSERT_EQ(fake.errors.size(), 1u);
     EXPECT_EQ(fake.errors[0], "energy spread, emittances or damping times of the ring are not available!");

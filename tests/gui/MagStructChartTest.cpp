@@ -95,7 +95,7 @@ TEST_F(MagStructChart, DispersionToggleKeepsThePoints)
     state.run.showBetaFunctions = true;
     window->beamDynamics();
     showWindow();
-    auto* button2 = window->findChild<QPushButton*>("Button2");
+    auto* button2 = window->findChild<QPushButton*>("btDispersion");
     ASSERT_NE(button2, nullptr);
     EXPECT_EQ(button2->text(), "do not show dispersion");
     const int points = chart().pointCount(3);

@@ -36,8 +36,8 @@ TEST_F(MagStructScreenshot, DbaCellBetaAndBeamSize)
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-dba-beta.png")));
 
-    window->calculateandshowbeam1Click();
-    auto* use = window->initialPanel()->latticeFunctionFrame()->findChild<QPushButton*>("BitBtn1");
+    window->beamSizesClick();
+    auto* use = window->initialPanel()->latticeFunctionFrame()->findChild<QPushButton*>("bbUseBeam");
     ASSERT_NE(use, nullptr);
     QTest::mouseClick(use, Qt::LeftButton);
     QTest::qWait(200);
@@ -67,7 +67,7 @@ TEST_F(MagStructScreenshot, UnstableCellAndBeamSizesOverTheDrawing)
             quad = i;
     ASSERT_GT(quad, 0);
     window->tuningPanel()->startTuning(quad);
-    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
+    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("sbTuning");
     ASSERT_NE(bar, nullptr);
     for (int position = 1; position <= 50 && window->chart()->titleLines().size() < 2; ++position)
         bar->setValue(position);
@@ -80,7 +80,7 @@ TEST_F(MagStructScreenshot, UnstableCellAndBeamSizesOverTheDrawing)
     window->tuningPanel()->findChild<QPushButton*>("btRestVal")->click();
     window->tuningPanel()->findChild<QPushButton*>("bbAbort")->click();
     window->elementPanel()->hide();
-    window->calculateandshowbeam1Click();
+    window->beamSizesClick();
     QFrame* beam = window->initialPanel()->latticeFunctionFrame();
     beam->findChild<QLineEdit*>("edEpsx")->setText("1");
     beam->findChild<QLineEdit*>("edEpsy")->setText("5");

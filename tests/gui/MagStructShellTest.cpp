@@ -530,7 +530,7 @@ TEST_F(MagStructShell, TuningStepsKeepTheZoom)
     const KeyRange shown = window->chart()->shownRange();
     window->tuningPanel()->startTuning(62); // a quadrupole
     ASSERT_EQ(familyOf(state.line.at(62).code), 2);
-    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
+    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("sbTuning");
     ASSERT_NE(bar, nullptr);
     const double k = state.line.at(62).k;
     bar->setValue(5);
@@ -552,7 +552,7 @@ TEST_F(MagStructShell, ZoomedLongLineScreenshot)
     const int cell = state.line.count;
     ASSERT_GT(cell, 0);
     enterAnswer = "8";
-    window->howmanytimes1Click();
+    window->repeatLatticeClick();
     ASSERT_EQ(state.line.count, 8 * cell) << (fake.errors.empty() ? "" : fake.errors.back());
     window->mnPerSolClick();
 

@@ -55,7 +55,7 @@ protected:
         ASSERT_TRUE(window->chart()->seriesCreated());
         ASSERT_TRUE(fake.errors.empty());
         window->tuningPanel()->startTuning(1);
-        bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
+        bar = window->tuningPanel()->findChild<QScrollBar*>("sbTuning");
         ASSERT_NE(bar, nullptr);
     }
 
@@ -81,7 +81,7 @@ protected:
     }
 
     double startK = 0;
-    QScrollBar* bar = nullptr;
+    QScrollBar* bar = nullptr; // a TuningScrollBar
 };
 
 TEST_F(MagStructTuning, OneArrowClickIsOneStepAndOneMessage)
@@ -90,8 +90,10 @@ TEST_F(MagStructTuning, OneArrowClickIsOneStepAndOneMessage)
     EXPECT_EQ(bar->value(), 1);
     EXPECT_NEAR(state.line.at(1).k, startK * 1.01, 1e-12);
     EXPECT_EQ(unstableMessages(), 1);
-    // the bar would repeat after 500 ms and then every 50 ms while the arrow counts as pressed
-    QTest::qWait(1200);
+    // the bar would repeat after 500 ms and then every 50 ms while the arrow counts as pressed: the
+    // message box took the release, so the repeat is stopped
+    QCoreApplication::processEvents();
+    EXPECT_EQ(static_cast<TuningScrollBar*>(bar)->repeating(), QAbstractSlider::SliderNoAction);
     EXPECT_EQ(bar->value(), 1);
     EXPECT_NEAR(state.line.at(1).k, startK * 1.01, 1e-12);
     EXPECT_EQ(unstableMessages(), 1);
@@ -99,7 +101,8 @@ TEST_F(MagStructTuning, OneArrowClickIsOneStepAndOneMessage)
     // restore stays restored
     QTest::mouseClick(window->tuningPanel()->findChild<QPushButton*>("btRestVal"), Qt::LeftButton);
     EXPECT_EQ(state.line.at(1).k, startK);
-    QTest::qWait(800);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(static_cast<TuningScrollBar*>(bar)->repeating(), QAbstractSlider::SliderNoAction);
     EXPECT_EQ(state.line.at(1).k, startK);
     EXPECT_EQ(bar->value(), 0);
     EXPECT_EQ(unstableMessages(), 1);
@@ -110,9 +113,11 @@ TEST_F(MagStructTuning, OneArrowClickIsOneStepAndOneMessage)
     bar->setValue(-20);
     const int before = bar->value();
     pressRightArrow();
-    QTest::qWait(800);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar->value(), before + 1);
+    EXPECT_EQ(static_cast<TuningScrollBar*>(bar)->repeating(),
+              QAbstractSlider::SliderSingleStepAdd); // Qt's timer repeats it
     QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(bar->width() - 4, bar->height() / 2));
-    EXPECT_GT(bar->value(), before + 2);
 }
 
 TEST_F(MagStructTuning, ChartSaysWhenTheCurvesAreNoPeriodicSolution)
@@ -204,7 +209,7 @@ TEST_F(MagStructCurveRedraw, StepThatKeepsTheAxesRedrawsTheCurveLayerAlone)
     showWindow();
     window->beamDynamics();
     window->tuningPanel()->startTuning(2);
-    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
+    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("sbTuning");
     ASSERT_NE(bar, nullptr);
     int replots = 0;
     QObject::connect(window->chart()->plot(), &QCustomPlot::afterReplot, [&replots] { ++replots; });

@@ -71,12 +71,12 @@ TEST_F(MagStructUndo, EditMenuNamesTheStepToTakeBack)
     EXPECT_EQ(undoAction()->text(), "Undo");
     EXPECT_FALSE(undoAction()->isEnabled());
 
-    window->symmetrize1Click(); // refused on an empty line: no step, the redo side stays
+    window->symmetrizeClick(); // refused on an empty line: no step, the redo side stays
     EXPECT_TRUE(redoAction()->isEnabled());
     redoAction()->trigger();
     redoAction()->trigger();
     EXPECT_EQ(state.line.count, 2);
-    window->symmetrize1Click();
+    window->symmetrizeClick();
     EXPECT_EQ(state.line.count, 4);
     EXPECT_EQ(undoAction()->text(), "Undo mirror");
     EXPECT_EQ(redoAction()->text(), "Redo");
@@ -140,7 +140,7 @@ TEST_F(MagStructUndo, TitleNamesTheFileAndMarksUnsavedChanges)
     EXPECT_EQ(window->windowTitle(), kCaption + "*");
     openDba();
     EXPECT_EQ(window->windowTitle(), kCaption + " - dba-cell.lat");
-    window->symmetrize1Click();
+    window->symmetrizeClick();
     EXPECT_EQ(window->windowTitle(), kCaption + " - dba-cell.lat*");
     undoAction()->trigger();
     EXPECT_EQ(window->windowTitle(), kCaption + " - dba-cell.lat") << "back at the design opened";
@@ -169,7 +169,7 @@ TEST_F(MagStructUndo, ATuningRunIsOneStepUntilThePanelCloses)
     QTest::mouseClick(window->chart()->plot(), Qt::LeftButton, {}, window->chart()->shapeCentre(quad));
     ASSERT_EQ(window->editor().selectedElement, quad);
     emit window->elementPanel()->tuneRequested();
-    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("ScrollBar1");
+    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("sbTuning");
     ASSERT_NE(bar, nullptr);
     for (int position : {3, 6, 9, 12})
         bar->setValue(position);

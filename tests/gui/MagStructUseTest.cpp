@@ -42,10 +42,9 @@ protected:
     }
     QPushButton* button(const char* name) { return window->findChild<QPushButton*>(name); }
     /// The activation a closed message box hands back to the window: without a window manager it
-    /// comes only with the user's next click, however long the user took.
+    /// comes only with the user's next click, however long the user took (the window keeps no clock).
     void slowUserComesBack()
     {
-        QTest::qWait(1100);
         QEvent activation(QEvent::WindowActivate);
         QApplication::sendEvent(window.get(), &activation);
     }
@@ -129,7 +128,7 @@ TEST_F(MagStructUse, ListAndChartDialogsNeverOfferTheLatticeFile)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     setSaveGraphDialogHook([&](QWidget*) { return dir.filePath("chart.wmf"); });
-    window->print1Click();
+    window->saveChartWmfClick();
     setSaveGraphDialogHook({});
     EXPECT_TRUE(QFile::exists(dir.filePath("chart.wmf")));
     saveAnswer = dir.filePath("dba-cell.txt");
@@ -148,10 +147,10 @@ TEST_F(MagStructUse, NegativeEmittanceIsRefusedAndThePlotStays)
     showWindow();
     openDba();
     window->mnPerSolClick();
-    window->calculateandshowbeam1Click();
+    window->beamSizesClick();
     QFrame* panel = window->initialPanel()->latticeFunctionFrame();
     ASSERT_TRUE(panel->isVisible());
-    QTest::mouseClick(panel->findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+    QTest::mouseClick(panel->findChild<QPushButton*>("bbUseBeam"), Qt::LeftButton);
     ASSERT_EQ(window->chart()->seriesTitle(1), "beam");
     const double shownMax = *window->chart()->seriesMax(1);
     const double leftLower = window->chart()->leftLower();
@@ -159,9 +158,9 @@ TEST_F(MagStructUse, NegativeEmittanceIsRefusedAndThePlotStays)
     const double betaX = state.run.betaX0;
     const std::size_t errors = fake.errors.size();
 
-    window->calculateandshowbeam1Click();
+    window->beamSizesClick();
     typeInto(panel->findChild<QLineEdit*>("edEpsx"), "-2");
-    QTest::mouseClick(panel->findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+    QTest::mouseClick(panel->findChild<QPushButton*>("bbUseBeam"), Qt::LeftButton);
     ASSERT_EQ(fake.errors.size(), errors + 1);
     EXPECT_EQ(fake.errors.back(), "emittances must not be negative!");
     EXPECT_TRUE(panel->isVisible()); // open to correct the box
@@ -223,7 +222,7 @@ TEST_F(MagStructUse, DrawingStaysBelowTheLowestCurveInEveryMode)
     drawingBelowCurves("beta");
 
     // beam sizes: the green curve (minus the vertical size) goes deeper than the red one goes up
-    window->calculateandshowbeam1Click();
+    window->beamSizesClick();
     QFrame* beam = window->initialPanel()->latticeFunctionFrame();
     typeInto(beam->findChild<QLineEdit*>("edEpsx"), "0.01");
     typeInto(beam->findChild<QLineEdit*>("edEpsy"), "10");
@@ -248,7 +247,7 @@ TEST_F(MagStructUse, ElementPanelButtonsStayInPlaceForEveryKind)
     appendKinds({0, 1, 2, 3, 4, 5, 6, 7, 8});
     showWindow();
     ElementPanel* panel = window->elementPanel();
-    const char* names[] = {"bbAccept", "Button9", "btPrev", "btNext", "btDelete", "Button1"};
+    const char* names[] = {"bbAccept", "btCancelEdit", "btPrev", "btNext", "btDelete", "btInsertElement"};
     std::vector<QRect> first;
     QRect panelGeometry;
     for (int e = 1; e <= state.line.count; ++e) {

@@ -58,7 +58,7 @@ TEST_F(PartTypeWindowTest, ShowsTheCurrentParticleWhenItComesUp)
     EXPECT_EQ(box("edMom")->text(), "1000.000");
     EXPECT_EQ(box("edZ")->text(), "1");
     EXPECT_FALSE(control<QFrame>("pnPartType")->isHidden());
-    EXPECT_TRUE(control<QComboBox>("ComboBox1")->isHidden());
+    EXPECT_TRUE(control<QComboBox>("cbIon")->isHidden());
 
     window->hide();
     updateKinematics(state.beam, EnergyKind::Momentum, 0.0);
@@ -86,7 +86,7 @@ TEST_F(PartTypeWindowTest, AcceptingAMomentumSetsTheEnergyAndTheReferenceMomentu
 
 TEST_F(PartTypeWindowTest, SwitchingTheEntryKindConvertsTheBoxes)
 {
-    window->proton1Click();
+    window->protonClick();
     type("edMom", "1000");
 
     QTest::mouseClick(control<QRadioButton>("rbEkin"), Qt::LeftButton);
@@ -158,20 +158,20 @@ TEST_F(PartTypeWindowTest, TextThatIsNoNumberStopsTheHandlerKeepingWhatWasStored
 
 TEST_F(PartTypeWindowTest, IonsArePickedFromTheList)
 {
-    auto* list = control<QComboBox>("ComboBox1");
+    auto* list = control<QComboBox>("cbIon");
     ASSERT_EQ(list->count(), 23);
     EXPECT_EQ(list->itemText(13), "K");
     EXPECT_TRUE(list->itemText(21).isEmpty());
     EXPECT_TRUE(list->itemText(22).isEmpty());
 
-    window->ion1Click();
+    window->ionClick();
     EXPECT_TRUE(state.beam.isIon);
     EXPECT_DOUBLE_EQ(state.beam.massNumber, 1.0);
     EXPECT_EQ(state.beam.name, "electron"); // until a row is picked
     EXPECT_TRUE(control<QFrame>("pnPartType")->isHidden());
     EXPECT_FALSE(list->isHidden());
 
-    window->comboBox1Click(8);
+    window->ionListClick(8);
     EXPECT_EQ(state.beam.name, "Carbon");
     EXPECT_DOUBLE_EQ(state.beam.massNumber, 12.0);
     EXPECT_DOUBLE_EQ(state.beam.restEnergy, 12.0 * kAtomicMassUnit);
@@ -180,25 +180,25 @@ TEST_F(PartTypeWindowTest, IonsArePickedFromTheList)
     EXPECT_FALSE(control<QFrame>("pnPartType")->isHidden());
     EXPECT_TRUE(list->isHidden());
 
-    window->comboBox1Click(13);
+    window->ionListClick(13);
     EXPECT_EQ(state.beam.name, "Sodium");
     EXPECT_DOUBLE_EQ(state.beam.massNumber, 22.98977);
 
-    window->comboBox1Click(21); // an empty row: only the display
+    window->ionListClick(21); // an empty row: only the display
     EXPECT_EQ(state.beam.name, "Sodium");
 
-    window->electron1Click();
+    window->electronClick();
     EXPECT_FALSE(state.beam.isIon);
     EXPECT_EQ(box("edRestMass")->text(), "rest mass: mc^2 =  0.51100 MeV");
 }
 
 TEST_F(PartTypeWindowTest, CloseEndsTheModalShowAndKeepsTheParticle)
 {
-    window->ion1Click();
-    window->close1Click();
+    window->ionClick();
+    window->closeClick();
     EXPECT_EQ(window->result(), QDialog::Accepted);
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(control<QComboBox>("ComboBox1")->isHidden());
+    EXPECT_TRUE(control<QComboBox>("cbIon")->isHidden());
     EXPECT_TRUE(state.beam.isIon);
     EXPECT_DOUBLE_EQ(state.beam.massNumber, 1.0);
 }

@@ -104,7 +104,7 @@ TEST_F(ResonanceWindowTest, PrintsPortraitWithoutADialogAndSavesAMetafile)
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(pdf);
     });
-    window->printgraph1Click();
+    window->printGraphClick();
     EXPECT_TRUE(fake.errors.empty());
     const QString info = runTool("pdfinfo", {pdf});
     const QRegularExpressionMatch size =
@@ -115,7 +115,7 @@ TEST_F(ResonanceWindowTest, PrintsPortraitWithoutADialogAndSavesAMetafile)
 
     const QString wmf = dir.filePath("resonance.wmf");
     setSaveGraphDialogHook([&](QWidget*) { return wmf; });
-    window->SaveasMetaFileresonancewmf1Click();
+    window->saveGraphWmfClick();
     EXPECT_TRUE(fake.errors.empty());
     EXPECT_GT(QFileInfo(wmf).size(), 1000);
 }

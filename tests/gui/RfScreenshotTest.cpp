@@ -68,15 +68,15 @@ TEST_F(RfScreenshot, ElectronRingAboveTransition)
     window->bbUpdateClick();
     save("rf-parameters.png");
 
-    window->rfsystem1Click();
+    window->rfSystemClick();
     type("edNumCav", "4");
     window->bbRfUpdateClick();
     save("rf-power-budget.png");
 
-    window->mnPhaseSpace1Click();
+    window->phaseSpaceClick();
     save("rf-phase-space-above-transition.png");
 
-    window->mnRfPotential1Click();
+    window->rfPotentialClick();
     save("rf-potential.png");
 
     window->mnEscanClick();
@@ -103,7 +103,7 @@ TEST_F(RfScreenshot, ProtonRingBelowTransition)
     openWindow();
     type("edAddlLoss", "300");
     window->bbUpdateClick();
-    window->mnPhaseSpace1Click();
+    window->phaseSpaceClick();
     save("rf-phase-space-below-transition.png");
     EXPECT_GT(state.ringParams.slipFactor, 0);
 }

@@ -158,7 +158,7 @@ TEST_F(RfWindowTest, TextThatIsNoNumberStopsTheUpdate)
 TEST_F(RfWindowTest, PowerBudgetOfFourCellsInSeries)
 {
     showWindow();
-    window->rfsystem1Click();
+    window->rfSystemClick();
     EXPECT_FALSE(window->chartPanel()->isVisible());
     ASSERT_TRUE(child<QGroupBox>("gbCavity")->isVisible());
     EXPECT_EQ(label("lRff1"), label("lRFF"));
@@ -211,7 +211,7 @@ TEST_F(RfWindowTest, DoubleClickHidesAPanelUntilTheNextActivation)
     for (const char* name : {"pnRF", "gbEnCur", "pnParam"})
         EXPECT_TRUE(window->findChild<QWidget*>(name)->isVisible()) << name;
 
-    window->rfsystem1Click();
+    window->rfSystemClick();
     auto* cavity = child<QGroupBox>("gbCavity");
     QTest::mouseDClick(cavity, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
     EXPECT_FALSE(cavity->isVisible());
@@ -271,7 +271,7 @@ TEST_F(RfWindowTest, PhaseSpaceHasTwentyThreeOrderedCurves)
 {
     showWindow();
     window->bbUpdateClick();
-    window->mnPhaseSpace1Click();
+    window->phaseSpaceClick();
     EXPECT_EQ(window->graph(), RfWindow::Graph::PhaseSpace);
     ASSERT_EQ(window->chartPanel()->seriesCount(), 23);
     for (int i = 0; i < 23; ++i)
@@ -287,7 +287,7 @@ TEST_F(RfWindowTest, PhaseSpaceHasTwentyThreeOrderedCurves)
     for (const QString& text : plot()->yAxis->tickVectorLabels())
         EXPECT_EQ(text.section('.', 1).size(), 2) << text.toStdString(); // "##0.00"
 
-    window->mnRfPotential1Click();
+    window->rfPotentialClick();
     ASSERT_EQ(window->chartPanel()->seriesCount(), 1);
     EXPECT_EQ(plot()->plottable(0)->interface1D()->dataCount(), 145);
     EXPECT_EQ(window->chartPanel()->title(), "rf-potential");
@@ -299,7 +299,7 @@ TEST_F(RfWindowTest, ManualLimits)
 {
     showWindow();
     window->bbUpdateClick();
-    window->mnRfPotential1Click();
+    window->rfPotentialClick();
     type("edxmin", "200");
     type("edxmax", "100");
     type("edDx", "20");
@@ -351,15 +351,15 @@ TEST_F(RfWindowTest, MetafileAndPrintOfTheGraph)
     ASSERT_TRUE(dir.isValid());
     showWindow();
     window->bbUpdateClick();
-    window->mnPhaseSpace1Click();
+    window->phaseSpaceClick();
 
     setSaveGraphDialogHook([&](QWidget*) { return dir.filePath("phase.wmf"); });
-    window->saveGraphasMetaFilewmf1Click();
+    window->saveGraphWmfClick();
     EXPECT_TRUE(fake.errors.empty());
     EXPECT_GT(QFile(dir.filePath("phase.wmf")).size(), 1000);
 
     setSaveGraphDialogHook([&](QWidget*) { return QString(); });
-    window->saveGraphasMetaFilewmf1Click(); // cancelled: nothing written, no message
+    window->saveGraphWmfClick(); // cancelled: nothing written, no message
     EXPECT_TRUE(fake.errors.empty());
 
     setPrintDialogHook([&](QPrinter& printer, QWidget*) {
@@ -367,7 +367,7 @@ TEST_F(RfWindowTest, MetafileAndPrintOfTheGraph)
         printer.setOutputFileName(dir.filePath("print.pdf"));
         return true;
     });
-    window->printgraph1Click();
+    window->printGraphClick();
     QProcess pdftotext;
     pdftotext.start("pdftotext", {dir.filePath("print.pdf"), "-"});
     ASSERT_TRUE(pdftotext.waitForFinished(30000));
@@ -379,7 +379,7 @@ TEST_F(RfWindowTest, SaveAsWritesTheLatticeWithTheRfSettings)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     window->setSaveLatticeDialog([&] { return dir.filePath("ring.lat"); });
-    window->saveAs1Click();
+    window->saveAsClick();
     QFile file(dir.filePath("ring.lat"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QString(file.readAll()).contains("\n103 "));

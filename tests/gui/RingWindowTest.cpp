@@ -83,9 +83,8 @@ protected:
     bool toolShown(const char* name)
     {
         QToolButton* button = control<QToolButton>(name);
-        return control<QToolBar>("ToolBar1")
-                       ->widgetForAction(control<QAction>((std::string(name) + "Action").c_str())) ==
-                   button &&
+        return control<QToolBar>("toolBar")->widgetForAction(
+                   control<QAction>((std::string(name) + "Action").c_str())) == button &&
                control<QAction>((std::string(name) + "Action").c_str())->isVisible();
     }
     QAction* menuItem(const char* name) { return control<QAction>(name); }

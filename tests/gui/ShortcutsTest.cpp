@@ -89,7 +89,7 @@ TEST_F(Shortcuts, ToolWindowsFileCommandsHaveTheUsualKeys)
     EXPECT_TRUE(hasKeys(windows.help, "&Save", "Ctrl+S"));
     EXPECT_TRUE(hasKeys(windows.help, "&Print...", "Ctrl+P"));
     EXPECT_TRUE(hasKeys(windows.help, "E&xit", "Ctrl+W"));
-    auto* close = windows.start->findChild<QToolButton*>("ToolButton4");
+    auto* close = windows.start->findChild<QToolButton*>("tbCloseProgram");
     ASSERT_NE(close, nullptr);
     EXPECT_EQ(close->shortcut(), QKeySequence("Ctrl+Q"));
 }
@@ -137,7 +137,7 @@ TEST_F(Shortcuts, FilesSavedFromTheRingAndRfWindowsJoinTheRecentFiles)
     };
     windows.rf->setSaveLatticeDialog([&] { return rfFile; });
     windows.ring->saveAsClick();
-    windows.rf->saveAs1Click();
+    windows.rf->saveAsClick();
     ASSERT_TRUE(QFileInfo::exists(ringFile));
     ASSERT_TRUE(QFileInfo::exists(rfFile));
 

@@ -126,14 +126,14 @@ TEST_F(StartWindowTest, ShowsThePictureLabelsAndToolButtons)
     create();
     StartWindow* start = windows.start;
     EXPECT_EQ(start->size(), QSize(559, 435));
-    auto* image = start->findChild<QLabel*>("Image1");
+    auto* image = start->findChild<QLabel*>("imPicture");
     ASSERT_NE(image, nullptr);
     EXPECT_FALSE(image->pixmap().isNull());
-    EXPECT_EQ(start->findChild<QLabel*>("Label3")->text(), "Kestrune 2007");
-    auto* label4 = start->findChild<QLabel*>("Label4");
+    EXPECT_EQ(start->findChild<QLabel*>("lTitle")->text(), "Kestrune 2007");
+    auto* label4 = start->findChild<QLabel*>("lSubtitle");
     EXPECT_TRUE(label4->text().endsWith(QString(28, ' ') + "April 2007"));
     EXPECT_EQ(label4->width(), 289);
-    const char* names[] = {"ToolButton1", "ToolButton2", "ToolButton3", "ToolButton4"};
+    const char* names[] = {"tbParticle", "tbTransport", "tbPeriodic", "tbCloseProgram"};
     const char* captions[] = {"particle type", "transport line", "periodic lattice", "close program"};
     for (int i = 0; i < 4; ++i) {
         QToolButton* button = toolButton(names[i]);
@@ -151,7 +151,7 @@ TEST_F(StartWindowTest, AnsweringNoToTheExitQuestionChangesNothing)
     const BeamParameters before = state.beam;
     fake.answers = {false};
 
-    QTest::mouseClick(toolButton("ToolButton4"), Qt::LeftButton);
+    QTest::mouseClick(toolButton("tbCloseProgram"), Qt::LeftButton);
 
     ASSERT_EQ(fake.questions.size(), 1u);
     EXPECT_EQ(fake.questions[0], "did you save all your work?");
@@ -164,7 +164,7 @@ TEST_F(StartWindowTest, AnsweringNoToTheExitQuestionChangesNothing)
     EXPECT_EQ(state.beam.name, before.name);
 
     fake.answers = {true};
-    QTest::mouseClick(toolButton("ToolButton4"), Qt::LeftButton);
+    QTest::mouseClick(toolButton("tbCloseProgram"), Qt::LeftButton);
     EXPECT_FALSE(windows.start->isVisible());
     EXPECT_EQ(ended.count(), 1);
 }
@@ -174,9 +174,9 @@ TEST_F(StartWindowTest, BothModesShowTheSameBeamLine)
     create();
     state.line.count = 3;
     state.line.length = 0.75;
-    QTest::mouseClick(toolButton("ToolButton3"), Qt::LeftButton);
+    QTest::mouseClick(toolButton("tbPeriodic"), Qt::LeftButton);
     EXPECT_TRUE(windows.magStruct->isVisible());
-    QTest::mouseClick(toolButton("ToolButton2"), Qt::LeftButton);
+    QTest::mouseClick(toolButton("tbTransport"), Qt::LeftButton);
     EXPECT_TRUE(windows.magStruct->isVisible());
     EXPECT_EQ(state.line.count, 3);
     EXPECT_DOUBLE_EQ(state.line.length, 0.75);

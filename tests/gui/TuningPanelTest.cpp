@@ -34,7 +34,7 @@ protected:
         host->show();
     }
 
-    QScrollBar* bar() { return child<QScrollBar>(*panel, "ScrollBar1"); }
+    QScrollBar* bar() { return child<QScrollBar>(*panel, "sbTuning"); }
     QString shownValue() { return child<QLineEdit>(*panel, "ScrollParam")->text(); }
     QString label() { return child<QLabel>(*panel, "lScrollVal")->text(); }
     void click(const char* name) { QTest::mouseClick(child<QPushButton>(*panel, name), Qt::LeftButton); }

@@ -110,22 +110,22 @@ protected:
     {
         PartTypeWindow* partType = windows.partType;
         QTimer::singleShot(0, partType, [this, partType, momentumMeV] {
-            partType->electron1Click();
+            partType->electronClick();
             in<QRadioButton>(partType, "rbMom")->click();
             QLineEdit* momentum = in<QLineEdit>(partType, "edMom");
             momentum->clear();
             QTest::keyClicks(momentum, momentumMeV);
             in<QPushButton>(partType, "bbPartTypeAccept")->click();
-            partType->close1Click();
+            partType->closeClick();
         });
         QTimer::singleShot(10000, partType, [partType] { partType->reject(); }); // never hang the test
-        in<QToolButton>(windows.start, "ToolButton1")->click();
+        in<QToolButton>(windows.start, "tbParticle")->click();
     }
 
     /// "periodic lattice": the beam-dynamics window in mode "SR", with its ring design.
     void openPeriodicLattice()
     {
-        in<QToolButton>(windows.start, "ToolButton3")->click();
+        in<QToolButton>(windows.start, "tbPeriodic")->click();
         QApplication::processEvents();
     }
 

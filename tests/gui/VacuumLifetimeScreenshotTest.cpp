@@ -55,7 +55,7 @@ TEST_F(VacuumLifetimeScreenshot, ProfilePumpListAndLifetimes)
     vacuum.presCalcClick();
     QTest::qWait(200);
     ASSERT_TRUE(vacuum.grab().save(QDir(dir).filePath("vacuum-profile.png")));
-    vacuum.pumppresssures1Click();
+    vacuum.pumpPressuresClick();
     QTest::qWait(200);
     ASSERT_TRUE(vacuum.grab().save(QDir(dir).filePath("vacuum-pump-list.png")));
 
@@ -67,9 +67,9 @@ TEST_F(VacuumLifetimeScreenshot, ProfilePumpListAndLifetimes)
     lifetime.show();
     lifetime.formActivate();
     lifetime.elasticClick();
-    lifetime.bremsStrahlung1Click();
-    lifetime.quantumlifetime1Click();
-    lifetime.touschekeffect1Click();
+    lifetime.bremsstrahlungClick();
+    lifetime.quantumLifetimeClick();
+    lifetime.touschekClick();
     // the RF results as the user types them
     for (const char* box : {"edEnAcc", "edEnAcc1", "edEnAcc2"})
         lifetime.findChild<QLineEdit*>(box)->setText("1.2");

@@ -166,7 +166,7 @@ TEST_F(VacuumWindowTest, LineWithoutPumpsKeepsThePreviousResultAndShowsTheBoxWit
 TEST_F(VacuumWindowTest, PumpListOnAFreshWindowCalculatesFirst)
 {
     ASSERT_DOUBLE_EQ(state.averagePressure, 0);
-    window->pumppresssures1Click();
+    window->pumpPressuresClick();
     ASSERT_TRUE(window->result());
     EXPECT_FALSE(memo()->isHidden());
     const QStringList shown = memo()->toPlainText().split('\n');
@@ -176,7 +176,7 @@ TEST_F(VacuumWindowTest, PumpListOnAFreshWindowCalculatesFirst)
     EXPECT_EQ(shown[7].left(21), "    1     200.000    ");
     EXPECT_EQ(listLines(state), lines);
     // every use appends a block
-    window->pumppresssures1Click();
+    window->pumpPressuresClick();
     EXPECT_EQ(memo()->toPlainText().split('\n').size(), 2 * static_cast<int>(lines.size()));
     // a double click hides the memo
     QTest::mouseDClick(memo()->viewport(), Qt::LeftButton);
@@ -221,7 +221,7 @@ TEST_F(VacuumWindowTest, ChartExportsAndPrint)
 TEST_F(VacuumWindowTest, CloseRemovesThePlot)
 {
     window->presCalcClick();
-    window->close1Click();
+    window->closeClick();
     EXPECT_EQ(window->chart()->seriesCount(), 0);
     EXPECT_FALSE(window->isVisible());
 }

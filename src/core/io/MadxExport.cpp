@@ -218,7 +218,8 @@ std::optional<std::string> madxText(const State& state, Messages& messages)
         labels.insert(lower(label));
         variants.emplace_back(def, label);
         labelOf[static_cast<std::size_t>(i)] = label;
-        definitions.push_back(label + ": " + def + ";");
+        definitions.push_back(label);
+        definitions.back().append(": ").append(def).append(";");
     }
 
     std::ostringstream out;

@@ -373,14 +373,13 @@ MadxAttrs MadxInput::attributes(const Tokens& t, std::size_t i, int line)
         std::size_t end = i + 2;
         int depth = 0;
         while (end < t.size()) {
+            const bool nextAssignment =
+                end > i + 2 && isName(t, end) && (isSymbol(t, end + 1, "=") || isSymbol(t, end + 1, ":="));
             if (isSymbol(t, end, "(") || isSymbol(t, end, "{"))
                 ++depth;
             else if (isSymbol(t, end, ")") || isSymbol(t, end, "}"))
                 --depth;
-            else if (depth == 0 && isSymbol(t, end, ","))
-                break;
-            else if (depth == 0 && end > i + 2 && isName(t, end) &&
-                     (isSymbol(t, end + 1, "=") || isSymbol(t, end + 1, ":=")))
+            else if (depth == 0 && (isSymbol(t, end, ",") || nextAssignment))
                 break;
             ++end;
         }

@@ -68,7 +68,7 @@ std::vector<PumpStation> pumpStations(const VacuumChamber& chamber, int steps, d
         const ChamberPump& pump = chamber.pumps[p];
         const double x = pump.positionInStraight +
                          (pump.segment > 0 ? chamber.end[static_cast<std::size_t>(pump.segment - 1)] : 0.0);
-        const int step = static_cast<int>(x / stepLength + 0.5);
+        const int step = static_cast<int>(std::lround(x / stepLength));
         if (!stations.empty() && stations.back().step == step) {
             stations.back().pumps.push_back(static_cast<int>(p) + 1);
             stations.back().speed += pump.speed;
@@ -123,7 +123,7 @@ void findDivides(std::vector<PumpStation>& st, const LoadSums& sums, int steps, 
     do {
         ++iteration;
         for (std::size_t p = 0; p < count; ++p) {
-            const int d = static_cast<int>((lower[p] + upper[p]) / 2 / stepLength + 0.5);
+            const int d = static_cast<int>(std::lround((lower[p] + upper[p]) / 2 / stepLength));
             st[p].divide = std::clamp(d, st[p].step, nextStep(p));
         }
         // every station collects the steps from the divide before it to its own divide
@@ -230,7 +230,7 @@ double LoadSums::load(int from, int to) const
 {
     if (to < from)
         return 0;
-    return static_cast<double>(m_sum[static_cast<std::size_t>(to + 1)] -
+    return static_cast<double>(m_sum[static_cast<std::size_t>(to) + 1] -
                                m_sum[static_cast<std::size_t>(from)]);
 }
 
@@ -239,7 +239,7 @@ double LoadSums::moment(int from, int to, int origin) const
     if (to < from)
         return 0;
     const auto a = static_cast<std::size_t>(from);
-    const auto b = static_cast<std::size_t>(to + 1);
+    const auto b = static_cast<std::size_t>(to) + 1;
     return static_cast<double>((m_moment[b] - m_moment[a]) -
                                static_cast<long double>(origin) * (m_sum[b] - m_sum[a]));
 }

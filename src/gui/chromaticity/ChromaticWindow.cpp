@@ -291,11 +291,11 @@ void ChromaticWindow::buildMenu()
     QMenu* print = menuBar()->addMenu("print");
     print->setObjectName("mnPrint");
     QAction* save = print->addAction("Save graph as MetaFile, tracking.wmf");
-    save->setObjectName("SavegraphasmetaFilewmf1");
-    connect(save, &QAction::triggered, this, &ChromaticWindow::SavegraphasmetaFilewmf1Click);
+    save->setObjectName("mnSaveGraphWmf");
+    connect(save, &QAction::triggered, this, &ChromaticWindow::saveGraphWmfClick);
     QAction* graph = print->addAction("print graph");
-    graph->setObjectName("printgraph1");
-    connect(graph, &QAction::triggered, this, &ChromaticWindow::printgraph1Click);
+    graph->setObjectName("mnGraph");
+    connect(graph, &QAction::triggered, this, &ChromaticWindow::printGraphClick);
 }
 
 void ChromaticWindow::bbUpdateClick()
@@ -492,7 +492,7 @@ void ChromaticWindow::bbUseClick()
     });
 }
 
-void ChromaticWindow::printgraph1Click()
+void ChromaticWindow::printGraphClick()
 {
     QPrinter printer(QPrinter::ScreenResolution);
     if (!askPrinter(printer, this))
@@ -505,7 +505,7 @@ void ChromaticWindow::printgraph1Click()
         messages().error("the graph could not be printed");
 }
 
-void ChromaticWindow::SavegraphasmetaFilewmf1Click()
+void ChromaticWindow::saveGraphWmfClick()
 {
     m_chart->setVectorPoints(true);
     exportChartDialog(this, m_chart->plot(), messages());

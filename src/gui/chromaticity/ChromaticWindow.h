@@ -42,8 +42,8 @@ public:
     void btAutoClick();
     /// Fixes the axes to the four scale boxes and adds the corner points.
     void bbUseClick();
-    void printgraph1Click();
-    void SavegraphasmetaFilewmf1Click();
+    void printGraphClick();
+    void saveGraphWmfClick();
 
 signals:
     /// A step went into the undo history (the sextupole correction).

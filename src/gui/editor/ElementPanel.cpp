@@ -52,7 +52,7 @@ void ElementPanel::buildWidgets()
     layout->setSpacing(4);
 
     m_title = new QLabel("edit beam line element:", this);
-    m_title->setObjectName("StaticText1");
+    m_title->setObjectName("lEditTitle");
     QFont titleFont = m_title->font();
     titleFont.setBold(true);
     m_title->setFont(titleFont);
@@ -114,11 +114,11 @@ void ElementPanel::buildWidgets()
     auto* accept =
         makeButton("bbAccept", "accept data       ", "you must \"accept\" you parameter selection", this);
     accept->setDefault(true);
-    auto* cancel = makeButton("Button9", "cancel", "cancel editing", this);
+    auto* cancel = makeButton("btCancelEdit", "cancel", "cancel editing", this);
     auto* previous = makeButton("btPrev", "previous element", "", this);
     auto* next = makeButton("btNext", "next element", "", this);
     auto* remove = makeButton("btDelete", "delete element", "delete this element", this);
-    auto* insert = makeButton("Button1", "insert element", "", this);
+    auto* insert = makeButton("btInsertElement", "insert element", "", this);
     m_scroll = makeButton("btScroll", "vary/scroll quad strength", "scroll quad strength", this);
     buttons->addWidget(accept, 0, 0);
     buttons->addWidget(cancel, 0, 1);

@@ -174,7 +174,7 @@ void InitialConditionsPanel::buildLatticeFunctions(QWidget* host)
     beam->addWidget(m_edSigx0, 1, 1);
     beam->addWidget(m_edSigy0, 1, 2);
     beam->addWidget(label("mm", m_gbBeam), 1, 3);
-    auto* useBeam = useButton("BitBtn1", m_gbBeam);
+    auto* useBeam = useButton("bbUseBeam", m_gbBeam);
     useBeam->setDefault(false);
     beam->addWidget(useBeam, 2, 3, Qt::AlignRight);
     layout->addWidget(m_gbBeam);

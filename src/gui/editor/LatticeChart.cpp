@@ -134,10 +134,10 @@ LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
                 onPlottableClick(plottable, dataIndex);
             });
 
-    m_button2 = new QPushButton(kHideDispersion, m_plot);
-    m_button2->setObjectName("Button2");
-    m_button2->setFont(arial(8));
-    connect(m_button2, &QPushButton::clicked, this, &LatticeChart::toggleDispersion);
+    m_dispersionButton = new QPushButton(kHideDispersion, m_plot);
+    m_dispersionButton->setObjectName("btDispersion");
+    m_dispersionButton->setFont(arial(8));
+    connect(m_dispersionButton, &QPushButton::clicked, this, &LatticeChart::toggleDispersion);
     placeButton();
 }
 
@@ -152,7 +152,7 @@ void LatticeChart::prepareSeries(const QString& kind)
             m_graphs[n]->setPen(QPen(kSeriesColours[n], 1));
             m_graphs[n]->setAdaptiveSampling(true);
         }
-        m_button2->setText(kHideDispersion);
+        m_dispersionButton->setText(kHideDispersion);
     }
     for (QCPGraph* graph : m_graphs) {
         graph->setName(kind);
@@ -379,7 +379,7 @@ void LatticeChart::toggleDispersion()
         return;
     const bool show = !m_graphs[2]->visible();
     m_graphs[2]->setVisible(show);
-    m_button2->setText(show ? kHideDispersion : kShowDispersion);
+    m_dispersionButton->setText(show ? kHideDispersion : kShowDispersion);
     refresh();
 }
 
@@ -433,8 +433,8 @@ void LatticeChart::resizeEvent(QResizeEvent* event)
 
 void LatticeChart::placeButton()
 {
-    m_button2->adjustSize();
-    m_button2->move(4, m_plot->height() - m_button2->height() - 2);
+    m_dispersionButton->adjustSize();
+    m_dispersionButton->move(4, m_plot->height() - m_dispersionButton->height() - 2);
 }
 
 void LatticeChart::onPlottableClick(QCPAbstractPlottable* plottable, int dataIndex)

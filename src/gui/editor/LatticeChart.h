@@ -98,10 +98,10 @@ public:
     /// Shows the whole line from the next redraw on (the window's reset).
     void resetZoom();
 
-    /// `Button2Click`: hides or shows series 3; does nothing before the series exist.
+    /// The dispersion button: hides or shows series 3; does nothing before the series exist.
     void toggleDispersion();
     bool dispersionShown() const;
-    QPushButton* dispersionButton() const { return m_button2; }
+    QPushButton* dispersionButton() const { return m_dispersionButton; }
 
     /// The plot area (axis rectangle) in chart pixels.
     QRect plotArea() const;
@@ -138,7 +138,7 @@ private:
     QCPTextElement* m_foot = nullptr;
     MagShapePlottable* m_shapes = nullptr;
     std::array<QCPGraph*, 3> m_graphs{};
-    QPushButton* m_button2 = nullptr;
+    QPushButton* m_dispersionButton = nullptr;
     QStringList m_titleLines;
     QStringList m_footLines;
     std::unique_ptr<Buffer> m_buffer;

@@ -57,10 +57,10 @@ void MagStructWindow::buildMenus()
     QMenu* lattice = addMenu(bar, "mnNewLattice", "new lattice", "add to,edit beam line, compose ring");
     addMenuItem(lattice, {}, "add single magnets", this, [this] { addMagnetClick(); });
     QMenu* repeat = lattice->addMenu("repeat lattice");
-    addMenuItem(repeat, {}, "how many times ?", this, [this] { howmanytimes1Click(); });
-    addMenuItem(lattice, {}, "symmetrize lattice", this, [this] { symmetrize1Click(); });
+    addMenuItem(repeat, {}, "how many times ?", this, [this] { repeatLatticeClick(); });
+    addMenuItem(lattice, {}, "symmetrize lattice", this, [this] { symmetrizeClick(); });
     addMenuItem(lattice, {}, "clear lattice", this, [this] { clearBLClick(); });
-    addMenuItem(lattice, {}, "list lattice", this, [this] { listlattice1Click(); });
+    addMenuItem(lattice, {}, "list lattice", this, [this] { listLatticeClick(); });
 
     QMenu* graph = addMenu(bar, "mnEditGraph", "edit Graph");
     addMenuItem(graph, {}, "Graph Title", this, [this] { titles(1); });
@@ -75,12 +75,12 @@ void MagStructWindow::buildMenus()
     addMenuItem(optics, {}, "calculate single particle trajectory", this, [this] { snglPartPathClick(); });
     addMenuItem(optics, {}, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
     addMenuItem(optics, {}, "look for periodic solution", this, [this] { mnPerSolClick(); });
-    addMenuItem(optics, {}, "show beam sizes", this, [this] { calculateandshowbeam1Click(); });
+    addMenuItem(optics, {}, "show beam sizes", this, [this] { beamSizesClick(); });
     buildOpticsKeys(optics);
 
     m_mnRing = addMenuItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });
     buildListsMenu();
-    addMenuItem(bar, "mnParticle", "Particle", this, [this] { particle1Click(); });
+    addMenuItem(bar, "mnParticle", "Particle", this, [this] { particleClick(); });
     QAction* help = addMenuItem(bar, "mnHelp", "Help", this, [this] { helpClick(); });
     setStandardShortcut(help, QKeySequence::HelpContents, Qt::Key_F1);
     help->setToolTip("Help (" + help->shortcut().toString(QKeySequence::NativeText) + ")");
@@ -103,9 +103,9 @@ void MagStructWindow::buildFileMenu()
     addMenuItem(file, {}, "Export TFS table...", this, [this] {
         exportTfsClick();
     })->setObjectName("mnExportTfs");
-    setStandardShortcut(addMenuItem(file, {}, "print graph", this, [this] { printgraph1Click(); }),
+    setStandardShortcut(addMenuItem(file, {}, "print graph", this, [this] { printGraphClick(); }),
                         QKeySequence::Print, Qt::CTRL | Qt::Key_P);
-    addMenuItem(file, {}, "Save &Chart as  ***.wmf", this, [this] { print1Click(); });
+    addMenuItem(file, {}, "Save &Chart as  ***.wmf", this, [this] { saveChartWmfClick(); });
     file->addSeparator();
     setStandardShortcut(addMenuItem(file, {}, "E&xit", this, [this] { close(); }), QKeySequence::Close,
                         Qt::CTRL | Qt::Key_W);
@@ -156,7 +156,7 @@ void MagStructWindow::installDefaultDialogs()
     };
 }
 
-void MagStructWindow::howmanytimes1Click()
+void MagStructWindow::repeatLatticeClick()
 {
     if (!m_dialogs.enterText("repeat BL how many times?", QString()))
         return;
@@ -173,7 +173,7 @@ void MagStructWindow::howmanytimes1Click()
     });
 }
 
-void MagStructWindow::symmetrize1Click()
+void MagStructWindow::symmetrizeClick()
 {
     recorded("mirror", [this] {
         if (symmetrize(m_state, messages())) {
@@ -195,7 +195,7 @@ void MagStructWindow::clearBLClick()
     });
 }
 
-void MagStructWindow::listlattice1Click()
+void MagStructWindow::listLatticeClick()
 {
     latticeList(m_state, messages());
 }
@@ -247,7 +247,7 @@ void MagStructWindow::saveAsClick()
     }
 }
 
-void MagStructWindow::printgraph1Click()
+void MagStructWindow::printGraphClick()
 {
     QPrinter printer(QPrinter::ScreenResolution);
     if (!m_dialogs.choosePrinter(printer))
@@ -256,7 +256,7 @@ void MagStructWindow::printgraph1Click()
         messages().error("the graph could not be printed");
 }
 
-void MagStructWindow::print1Click()
+void MagStructWindow::saveChartWmfClick()
 {
     exportChartDialog(this, m_chart->plot(), messages(), m_state);
 }
@@ -342,7 +342,7 @@ void MagStructWindow::mnPerSolClick()
     showZStepMenu();
 }
 
-void MagStructWindow::calculateandshowbeam1Click()
+void MagStructWindow::beamSizesClick()
 {
     showingConversionErrors(messages(), [this] { m_initialPanel->showBeamSizes(); });
     showZStepMenu();
@@ -411,7 +411,7 @@ void MagStructWindow::printListClick()
     printListText(m_state, messages(), m_dialogs.choosePrinter);
 }
 
-void MagStructWindow::particle1Click()
+void MagStructWindow::particleClick()
 {
     messages().askParticle();
     if (m_windows.partType)

@@ -100,7 +100,7 @@ MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent
     setCentralWidget(central);
 
     buildEditButtons();
-    layout->addWidget(m_panel6);
+    layout->addWidget(m_editButtons);
     buildChart();
     layout->addWidget(m_chart, 1);
     buildMagList();
@@ -157,19 +157,20 @@ void MagStructWindow::buildMagList()
 
 void MagStructWindow::buildEditButtons()
 {
-    m_panel6 = new QFrame(this);
-    m_panel6->setObjectName("Panel6");
-    auto* layout = new QHBoxLayout(m_panel6);
+    m_editButtons = new QFrame(this);
+    m_editButtons->setObjectName("pnEditButtons");
+    auto* layout = new QHBoxLayout(m_editButtons);
     layout->setContentsMargins(4, 2, 4, 2);
-    m_cbBLedit = new QCheckBox("BL edit mode", m_panel6);
+    m_cbBLedit = new QCheckBox("BL edit mode", m_editButtons);
     m_cbBLedit->setObjectName("cbBLedit");
     m_cbBLedit->setToolTip("click to make editing of beam line easier");
-    m_bbInsert = makeButton("bbInsert", "&insert", "", m_panel6);
-    m_bbCutPaste = makeButton("bbCutPaste", "cut and &paste", "cut and paste parts of beam line", m_panel6);
+    m_bbInsert = makeButton("bbInsert", "&insert", "", m_editButtons);
+    m_bbCutPaste =
+        makeButton("bbCutPaste", "cut and &paste", "cut and paste parts of beam line", m_editButtons);
     m_bbCancelCutPaste =
-        makeButton("bbCancelCutPaste", "&cancel cut/paste", "cancel cut and paste", m_panel6);
-    m_bbCopy = makeButton("bbCopy", "copy &element", "", m_panel6);
-    m_bbDelEl = makeButton("bbDelEl", "del element(s)", "", m_panel6);
+        makeButton("bbCancelCutPaste", "&cancel cut/paste", "cancel cut and paste", m_editButtons);
+    m_bbCopy = makeButton("bbCopy", "copy &element", "", m_editButtons);
+    m_bbDelEl = makeButton("bbDelEl", "del element(s)", "", m_editButtons);
     layout->addWidget(m_cbBLedit);
     for (QPushButton* button : {m_bbCopy, m_bbCutPaste, m_bbCancelCutPaste, m_bbInsert, m_bbDelEl})
         layout->addWidget(button);
@@ -541,7 +542,7 @@ void MagStructWindow::bbDelElClick()
     recorded("delete range", [this] { applyStep(startDelete(m_state, m_editor, messages())); });
 }
 
-void MagStructWindow::button2Click()
+void MagStructWindow::dispersionButtonClick()
 {
     m_chart->toggleDispersion();
 }

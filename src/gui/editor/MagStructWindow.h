@@ -79,10 +79,10 @@ public:
     // menu "new lattice" and the edit buttons
     void addMagnetClick();
     void magListClick(int row);
-    void howmanytimes1Click();
-    void symmetrize1Click();
+    void repeatLatticeClick();
+    void symmetrizeClick();
     void clearBLClick();
-    void listlattice1Click();
+    void listLatticeClick();
     void bbInsertClick();
     void bCopyClick();
     void btCutPasteClick();
@@ -97,11 +97,11 @@ public:
     void importMadxClick();
     void exportMadxClick();
     void exportTfsClick();
-    void printgraph1Click();
-    void print1Click();
+    void printGraphClick();
+    void saveChartWmfClick();
     // edit Graph, z-step
     void titles(int which);
-    void button2Click();
+    void dispersionButtonClick();
     void mnZStepClick();
     void rbShortClick();
     void bbStepYesClick();
@@ -110,7 +110,7 @@ public:
     void snglPartPathClick();
     void mnInitLatClick();
     void mnPerSolClick();
-    void calculateandshowbeam1Click();
+    void beamSizesClick();
     void listShowClick();
     void listAddClick();
     void listReplaceClick();
@@ -120,7 +120,7 @@ public:
     void magnetListClick();
     void saveListClick();
     void printListClick();
-    void particle1Click();
+    void particleClick();
     void ringDesignClick();
     void helpClick();
     /// Asks to end the program as the start window's "close program" does (quitAsked).
@@ -222,7 +222,7 @@ private:
 
     QFrame* m_pnMagList = nullptr;
     QListWidget* m_magList = nullptr;
-    QFrame* m_panel6 = nullptr;
+    QFrame* m_editButtons = nullptr;
     QCheckBox* m_cbBLedit = nullptr;
     QPushButton* m_bbInsert = nullptr;
     QPushButton* m_bbCutPaste = nullptr;

@@ -16,14 +16,6 @@
 
 namespace kestrune {
 
-/// The tuning bar, whose repeating arrow can be stopped when a message box takes the mouse release.
-class TuningScrollBar : public QScrollBar
-{
-public:
-    using QScrollBar::QScrollBar;
-    void stopRepeat() { setRepeatAction(QAbstractSlider::SliderNoAction); }
-};
-
 TuningPanel::TuningPanel(State& state, QWidget* parent) : QFrame(parent), m_state(state)
 {
     setObjectName("pnScroll");
@@ -58,7 +50,7 @@ void TuningPanel::buildWidgets()
     layout->addLayout(valueRow);
 
     m_bar = new TuningScrollBar(Qt::Horizontal, this);
-    m_bar->setObjectName("ScrollBar1");
+    m_bar->setObjectName("sbTuning");
     m_bar->setRange(kScrollMin, kScrollMax);
     m_bar->setSingleStep(1);
     m_bar->setPageStep(10);
@@ -114,7 +106,7 @@ void TuningPanel::buildWidgets()
     layout->addLayout(buttonRow);
 
     connect(m_qk, &QRadioButton::clicked, this, &TuningPanel::rbQkClick);
-    connect(m_bar, &QScrollBar::valueChanged, this, &TuningPanel::scrollBar1Scroll);
+    connect(m_bar, &QScrollBar::valueChanged, this, &TuningPanel::scrollBarScroll);
     connect(reset, &QPushButton::clicked, this, &TuningPanel::btResetScrollClick);
     connect(restore, &QPushButton::clicked, this, &TuningPanel::btRestValClick);
     connect(abort, &QPushButton::clicked, this, &TuningPanel::bbAbortClick);
@@ -171,7 +163,7 @@ void TuningPanel::releaseBar()
         Qt::QueuedConnection);
 }
 
-void TuningPanel::scrollBar1Scroll(int position)
+void TuningPanel::scrollBarScroll(int position)
 {
     if (m_tuning.element < 1)
         return;
@@ -187,7 +179,7 @@ void TuningPanel::scrollBar1Scroll(int position)
     m_stepping = false;
 }
 
-void TuningPanel::scrollBar1Exit()
+void TuningPanel::scrollBarExit()
 {
     leaveBar(m_tuning);
 }
@@ -217,7 +209,7 @@ void TuningPanel::bbAbortClick()
 bool TuningPanel::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_bar && event->type() == QEvent::FocusOut)
-        scrollBar1Exit();
+        scrollBarExit();
     return QFrame::eventFilter(watched, event);
 }
 

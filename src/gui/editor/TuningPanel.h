@@ -4,19 +4,27 @@
 #include "core/editor/Tuning.h"
 
 #include <QFrame>
+#include <QScrollBar>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class QScrollBar;
 
 namespace kestrune {
 
-class TuningScrollBar;
-
 /// The tuning panel (objectName "pnScroll"): a scroll bar that varies the strength k of one quadrupole
 /// around a base value, fine (0.02 % of the start value per step) or coarse (1 % per step).
+/// The tuning bar, whose repeating arrow can be stopped when a message box takes the mouse release.
+class TuningScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+    void stopRepeat() { setRepeatAction(QAbstractSlider::SliderNoAction); }
+    /// What a held arrow repeats: SliderNoAction when nothing.
+    SliderAction repeating() const { return repeatAction(); }
+};
+
 class TuningPanel : public QFrame
 {
     Q_OBJECT
@@ -46,8 +54,8 @@ private:
     void buildWidgets();
     void showView(const TuningView& view);
     void rbQkClick();
-    void scrollBar1Scroll(int position);
-    void scrollBar1Exit();
+    void scrollBarScroll(int position);
+    void scrollBarExit();
     void btResetScrollClick();
     void btRestValClick();
     void bbAbortClick();

@@ -218,10 +218,9 @@ void LifeTimeWindow::buildMenus()
     item("mnElastic", "elastic", "elastic scattering in Coulomb field of rest gas atoms",
          [this] { elasticClick(); });
     item("mnInelastic", "inelastic ", "inelastic scattering on nuclei of rest gas atoms",
-         [this] { bremsStrahlung1Click(); });
-    item("mnTouschek", "Touschek", "single interbunch collisions", [this] { touschekeffect1Click(); });
-    item("mnQuantum", "quantum lifetime", "losses though gaussian tails",
-         [this] { quantumlifetime1Click(); });
+         [this] { bremsstrahlungClick(); });
+    item("mnTouschek", "Touschek", "single interbunch collisions", [this] { touschekClick(); });
+    item("mnQuantum", "quantum lifetime", "losses though gaussian tails", [this] { quantumLifetimeClick(); });
     item("mnBar", "|", QString(), {});
     item("mnMultiple", "multiple", "multiple elastic scattering angle ", {})->setEnabled(false);
 }
@@ -291,17 +290,17 @@ void LifeTimeWindow::elasticClick()
     showGroup(m_gbElastic);
 }
 
-void LifeTimeWindow::bremsStrahlung1Click()
+void LifeTimeWindow::bremsstrahlungClick()
 {
     showGroup(m_gbBrems);
 }
 
-void LifeTimeWindow::quantumlifetime1Click()
+void LifeTimeWindow::quantumLifetimeClick()
 {
     showGroup(m_gbQuantum);
 }
 
-void LifeTimeWindow::touschekeffect1Click()
+void LifeTimeWindow::touschekClick()
 {
     showGroup(m_gbTouschek);
     LifetimeBoxes boxes = readBoxes();

@@ -35,9 +35,9 @@ public:
     void formActivate();
     // menu entries
     void elasticClick();
-    void bremsStrahlung1Click();
-    void quantumlifetime1Click();
-    void touschekeffect1Click();
+    void bremsstrahlungClick();
+    void quantumLifetimeClick();
+    void touschekClick();
     // update buttons
     void bbUpdElastClick();
     void bbBremsLifeClick();

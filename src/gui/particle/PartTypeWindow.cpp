@@ -70,31 +70,31 @@ void PartTypeWindow::buildControls()
 {
     auto* layout = new QVBoxLayout(this);
     auto* menu = new QMenuBar(this);
-    menu->setObjectName("MainMenu1");
+    menu->setObjectName("mnMain");
     menu->setStyleSheet("QMenuBar { background: #e8e8e8; color: black; }");
     const std::pair<const char*, const char*> entries[] = {
-        {"electron1", "electron (default)"}, {"proton1", "proton"}, {"ion1", "ion"}, {"close1", "close"}};
+        {"mnElectron", "electron (default)"}, {"mnProton", "proton"}, {"mnIon", "ion"}, {"mnClose", "close"}};
     for (const auto& [name, caption] : entries)
         menu->addAction(caption)->setObjectName(name);
     const QList<QAction*> actions = menu->actions();
-    connect(actions[0], &QAction::triggered, this, &PartTypeWindow::electron1Click);
-    connect(actions[1], &QAction::triggered, this, &PartTypeWindow::proton1Click);
-    connect(actions[2], &QAction::triggered, this, &PartTypeWindow::ion1Click);
-    connect(actions[3], &QAction::triggered, this, &PartTypeWindow::close1Click);
+    connect(actions[0], &QAction::triggered, this, &PartTypeWindow::electronClick);
+    connect(actions[1], &QAction::triggered, this, &PartTypeWindow::protonClick);
+    connect(actions[2], &QAction::triggered, this, &PartTypeWindow::ionClick);
+    connect(actions[3], &QAction::triggered, this, &PartTypeWindow::closeClick);
     layout->setMenuBar(menu);
 
-    m_comboBox1 = new QComboBox(this);
-    m_comboBox1->setObjectName("ComboBox1");
-    m_comboBox1->setPlaceholderText("choose ion");
-    m_comboBox1->setMaxVisibleItems(21);
+    m_ionList = new QComboBox(this);
+    m_ionList->setObjectName("cbIon");
+    m_ionList->setPlaceholderText("choose ion");
+    m_ionList->setMaxVisibleItems(21);
     for (const IonEntry& ion : ionTable())
-        m_comboBox1->addItem(ion.listText);
-    m_comboBox1->addItem(QString()); // two empty rows: picking them only refreshes the display
-    m_comboBox1->addItem(QString());
-    m_comboBox1->setCurrentIndex(-1);
-    m_comboBox1->hide();
-    connect(m_comboBox1, &QComboBox::activated, this, &PartTypeWindow::comboBox1Click);
-    layout->addWidget(m_comboBox1, 0, Qt::AlignTop);
+        m_ionList->addItem(ion.listText);
+    m_ionList->addItem(QString()); // two empty rows: picking them only refreshes the display
+    m_ionList->addItem(QString());
+    m_ionList->setCurrentIndex(-1);
+    m_ionList->hide();
+    connect(m_ionList, &QComboBox::activated, this, &PartTypeWindow::ionListClick);
+    layout->addWidget(m_ionList, 0, Qt::AlignTop);
 
     m_pnPartType = new QFrame(this);
     m_pnPartType->setObjectName("pnPartType");
@@ -110,11 +110,11 @@ void PartTypeWindow::buildControls()
     auto* grid = new QGridLayout(m_pnPartType);
     m_edSelPart = displayBox("edSelPart", m_pnPartType);
     grid->addWidget(m_edSelPart, 0, 0, 1, 2);
-    m_label1 = new QLabel("charge multiplicity: Z = ", m_pnPartType);
-    m_label1->setObjectName("Label1");
+    m_chargeLabel = new QLabel("charge multiplicity: Z = ", m_pnPartType);
+    m_chargeLabel->setObjectName("lCharge");
     m_edZ = new QLineEdit("1", m_pnPartType);
     m_edZ->setObjectName("edZ");
-    grid->addWidget(m_label1, 1, 0);
+    grid->addWidget(m_chargeLabel, 1, 0);
     grid->addWidget(m_edZ, 1, 1);
     m_edAMU = displayBox("edAMU", m_pnPartType);
     grid->addWidget(m_edAMU, 2, 0, 1, 2);
@@ -174,7 +174,7 @@ void PartTypeWindow::showModal()
 
 void PartTypeWindow::hideIonList()
 {
-    m_comboBox1->hide();
+    m_ionList->hide();
 }
 
 void PartTypeWindow::showEvent(QShowEvent* event)
@@ -198,8 +198,8 @@ void PartTypeWindow::particleParameter()
 {
     const BeamParameters& beam = m_state.beam;
     m_pnPartType->show();
-    m_comboBox1->hide();
-    m_label1->show();
+    m_ionList->hide();
+    m_chargeLabel->show();
     m_edZ->setText("1");
     m_edZ->show();
     m_edAMU->show();
@@ -209,27 +209,27 @@ void PartTypeWindow::particleParameter()
     m_edAMU->setText(q("atomic mass units: A = " + fmt("%8.5f", beam.massNumber)));
 }
 
-void PartTypeWindow::electron1Click()
+void PartTypeWindow::electronClick()
 {
     selectElectron(m_state.beam, m_state.electron);
     particleParameter();
 }
 
-void PartTypeWindow::proton1Click()
+void PartTypeWindow::protonClick()
 {
     selectProton(m_state.beam, m_state.electron);
     particleParameter();
 }
 
-void PartTypeWindow::ion1Click()
+void PartTypeWindow::ionClick()
 {
     selectIonKind(m_state.beam, m_state.electron);
     particleParameter();
     m_pnPartType->hide();
-    m_comboBox1->show();
+    m_ionList->show();
 }
 
-void PartTypeWindow::comboBox1Click(int row)
+void PartTypeWindow::ionListClick(int row)
 {
     selectIonRow(m_state.beam, m_state.electron, row);
     particleParameter();
@@ -288,10 +288,10 @@ void PartTypeWindow::bbPartTypeAcceptClick()
     m_lIonBeta->setText(q("beta = v/c = " + fmt("%12.9f", beam.beta)));
 }
 
-void PartTypeWindow::close1Click()
+void PartTypeWindow::closeClick()
 {
     m_pnPartType->hide();
-    m_comboBox1->hide();
+    m_ionList->hide();
     done(QDialog::Accepted);
 }
 

@@ -30,14 +30,14 @@ public:
     // Handlers; a box that holds no number throws ConversionError after what came before it
     // has been stored.
     void formActivate();
-    void electron1Click();
-    void proton1Click();
-    void ion1Click();
-    void comboBox1Click(int row);
+    void electronClick();
+    void protonClick();
+    void ionClick();
+    void ionListClick(int row);
     void rbEkinClick();
     void rbMomClick();
     void bbPartTypeAcceptClick();
-    void close1Click();
+    void closeClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -51,9 +51,9 @@ private:
     State& m_state;
     Windows& m_windows;
     QFrame* m_pnPartType = nullptr;
-    QComboBox* m_comboBox1 = nullptr;
+    QComboBox* m_ionList = nullptr;
     QLineEdit* m_edSelPart = nullptr;
-    QLabel* m_label1 = nullptr;
+    QLabel* m_chargeLabel = nullptr;
     QLineEdit* m_edZ = nullptr;
     QLineEdit* m_edAMU = nullptr;
     QLineEdit* m_edRestMass = nullptr;

@@ -54,11 +54,11 @@ ResonanceWindow::ResonanceWindow(State& state, Windows& windows, QWidget* parent
     QMenu* print = menuBar()->addMenu("print");
     print->setObjectName("mnPrint");
     QAction* save = print->addAction("Save as MetaFile, resonance.wmf");
-    save->setObjectName("SaveasMetaFileresonancewmf1");
-    connect(save, &QAction::triggered, this, &ResonanceWindow::SaveasMetaFileresonancewmf1Click);
+    save->setObjectName("mnSaveGraphWmf");
+    connect(save, &QAction::triggered, this, &ResonanceWindow::saveGraphWmfClick);
     QAction* graph = print->addAction("print graph");
-    graph->setObjectName("printgraph1");
-    connect(graph, &QAction::triggered, this, &ResonanceWindow::printgraph1Click);
+    graph->setObjectName("mnGraph");
+    connect(graph, &QAction::triggered, this, &ResonanceWindow::printGraphClick);
     resize(620, 620);
 }
 
@@ -136,7 +136,7 @@ void ResonanceWindow::formActivate()
     m_chart->replot();
 }
 
-void ResonanceWindow::printgraph1Click()
+void ResonanceWindow::printGraphClick()
 {
     QPrinter printer(QPrinter::ScreenResolution);
     printer.setPageOrientation(QPageLayout::Portrait);
@@ -146,7 +146,7 @@ void ResonanceWindow::printgraph1Click()
         messages().error("the graph could not be printed");
 }
 
-void ResonanceWindow::SaveasMetaFileresonancewmf1Click()
+void ResonanceWindow::saveGraphWmfClick()
 {
     exportChartDialog(this, m_chart, messages());
 }

@@ -28,8 +28,8 @@ public:
     /// Redraws the diagram around the ring tunes of the last ring pass.
     void formActivate();
     /// Prints the chart in portrait orientation on the default printer, without a dialog.
-    void printgraph1Click();
-    void SaveasMetaFileresonancewmf1Click();
+    void printGraphClick();
+    void saveGraphWmfClick();
     /// Sets up the printer before printing (tests name an output file here).
     void setPrinterSetup(std::function<void(QPrinter&)> setup) { m_printerSetup = std::move(setup); }
 

@@ -58,16 +58,16 @@ void RfWindow::buildMenus()
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu("&File");
     file->setObjectName("mnFile");
-    setStandardShortcut(addMenuItem(file, {}, "Save &As...", this, [this] { saveAs1Click(); }),
+    setStandardShortcut(addMenuItem(file, {}, "Save &As...", this, [this] { saveAsClick(); }),
                         QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S);
-    addMenuItem(file, {}, "Save Graph as MetaFile, *.wmf", this, [this] { saveGraphasMetaFilewmf1Click(); });
-    setStandardShortcut(addMenuItem(file, {}, "print graph", this, [this] { printgraph1Click(); }),
+    addMenuItem(file, {}, "Save Graph as MetaFile, *.wmf", this, [this] { saveGraphWmfClick(); });
+    setStandardShortcut(addMenuItem(file, {}, "print graph", this, [this] { printGraphClick(); }),
                         QKeySequence::Print, Qt::CTRL | Qt::Key_P);
     file->addSeparator();
     setStandardShortcut(addMenuItem(file, {}, "E&xit", this, [this] { close(); }), QKeySequence::Close,
                         Qt::CTRL | Qt::Key_W);
 
-    addMenuItem(bar, "mnRfSystem", "Rf-system", this, [this] { rfsystem1Click(); });
+    addMenuItem(bar, "mnRfSystem", "Rf-system", this, [this] { rfSystemClick(); });
     addMenuItem(bar, "mnEscan", "energy scan", this, [this] { mnEscanClick(); });
     m_mnGraphs = bar->addMenu("graphs");
     m_mnGraphs->setObjectName("mnGraphs");
@@ -77,9 +77,8 @@ void RfWindow::buildMenus()
                     [this, tag] { graphEscanClick(tag); });
     connect(m_mnGraphs, &QMenu::aboutToShow, this, &RfWindow::mnGraphsClick);
     m_mnGraphs->setEnabled(false);
-    m_mnPhaseSpace = addMenuItem(bar, "mnPhaseSpace", "phase space", this, [this] { mnPhaseSpace1Click(); });
-    m_mnRfPotential =
-        addMenuItem(bar, "mnRfPotential", "rf-potential", this, [this] { mnRfPotential1Click(); });
+    m_mnPhaseSpace = addMenuItem(bar, "mnPhaseSpace", "phase space", this, [this] { phaseSpaceClick(); });
+    m_mnRfPotential = addMenuItem(bar, "mnRfPotential", "rf-potential", this, [this] { rfPotentialClick(); });
     m_mnPhaseSpace->setEnabled(false);
     m_mnRfPotential->setEnabled(false);
 }
@@ -148,7 +147,7 @@ void RfWindow::graphEscanClick(int tag)
     });
 }
 
-void RfWindow::mnPhaseSpace1Click()
+void RfWindow::phaseSpaceClick()
 {
     showChart();
     showingConversionErrors(messages(), [this] {
@@ -170,7 +169,7 @@ void RfWindow::mnPhaseSpace1Click()
     });
 }
 
-void RfWindow::mnRfPotential1Click()
+void RfWindow::rfPotentialClick()
 {
     showChart();
     m_chartPanel->removeSeries();
@@ -184,7 +183,7 @@ void RfWindow::mnRfPotential1Click()
     m_chartPanel->refresh();
 }
 
-void RfWindow::printgraph1Click()
+void RfWindow::printGraphClick()
 {
     QPrinter printer(QPrinter::ScreenResolution);
     if (!askPrinter(printer, this))
@@ -193,7 +192,7 @@ void RfWindow::printgraph1Click()
         messages().error("the graph could not be printed");
 }
 
-void RfWindow::saveGraphasMetaFilewmf1Click()
+void RfWindow::saveGraphWmfClick()
 {
     exportChartDialog(this, m_chartPanel->plot(), messages());
 }

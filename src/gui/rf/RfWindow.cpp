@@ -212,7 +212,7 @@ QGroupBox* RfWindow::buildCavityGroup()
     m_edMiscLoss->setMaximumWidth(60);
     grid->addWidget(m_lmisLoss, row, 0);
     grid->addWidget(m_edMiscLoss, row, 1);
-    grid->addWidget(makeLabel("Label1", "% of total power", m_gbCavity), row++, 2);
+    grid->addWidget(makeLabel("lMiscLossUnit", "% of total power", m_gbCavity), row++, 2);
     m_lRemPow = makeLabel("lRemPow", "remaining rf power ", m_gbCavity);
     m_lRemPow->setStyleSheet(kNavy);
     grid->addWidget(m_lRemPow, row++, 0, 1, 3);
@@ -270,7 +270,8 @@ QGroupBox* RfWindow::buildImpedanceGroup()
     layout->addWidget(m_edShuntImpedance);
     m_lShuntImpedance->hide();
     m_edShuntImpedance->hide();
-    layout->addWidget(makeLabel("Label4", "Shunt impedance is defined by R_s = V*V/P", m_gbImpedance));
+    layout->addWidget(
+        makeLabel("lShuntDefinition", "Shunt impedance is defined by R_s = V*V/P", m_gbImpedance));
     return m_gbImpedance;
 }
 
@@ -337,7 +338,7 @@ void RfWindow::bbUpdateClick()
     });
 }
 
-void RfWindow::rfsystem1Click()
+void RfWindow::rfSystemClick()
 {
     m_chartPanel->hide();
     showingConversionErrors(messages(), [this] {
@@ -399,7 +400,7 @@ void RfWindow::rbSelectImpedanceClick()
     m_edShuntImpedance->show();
 }
 
-void RfWindow::saveAs1Click()
+void RfWindow::saveAsClick()
 {
     const QString fileName = m_saveLatticeDialog ? m_saveLatticeDialog() : QString();
     if (!fileName.isEmpty() && saveLatticeAs(m_state, messages(), fileName.toStdString())) {

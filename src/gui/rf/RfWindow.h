@@ -46,19 +46,19 @@ public:
     // the parameter panel and the power budget
     void formActivate();
     void bbUpdateClick();
-    void rfsystem1Click();
+    void rfSystemClick();
     void bbRfUpdateClick();
     void rbScaleImpedanceClick();
     void rbSelectImpedanceClick();
-    void saveAs1Click();
+    void saveAsClick();
     // the graphs
     void mnEscanClick();
     void mnGraphsClick();
     void graphEscanClick(int tag);
-    void mnPhaseSpace1Click();
-    void mnRfPotential1Click();
-    void printgraph1Click();
-    void saveGraphasMetaFilewmf1Click();
+    void phaseSpaceClick();
+    void rfPotentialClick();
+    void printGraphClick();
+    void saveGraphWmfClick();
 
 protected:
     bool event(QEvent* event) override;

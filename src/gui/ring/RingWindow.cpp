@@ -183,7 +183,7 @@ void RingWindow::buildStepGroup()
 void RingWindow::buildToolBar()
 {
     m_toolBar = addToolBar("tools");
-    m_toolBar->setObjectName("ToolBar1");
+    m_toolBar->setObjectName("toolBar");
     m_toolBar->setMovable(false);
     const auto button = [this](const char* name, const QString& text, void (RingWindow::*handler)()) {
         auto* b = new QToolButton(m_toolBar);

@@ -101,19 +101,19 @@ HelpWindow::HelpWindow(State& state, Windows& windows, QWidget* parent, const QS
 void HelpWindow::buildMenu()
 {
     QMenu* file = menuBar()->addMenu("&File");
-    file->setObjectName("File1");
+    file->setObjectName("mnFile");
     QAction* action = file->addAction("&Get orig. Help File", this, &HelpWindow::getOrigHelpFileClick);
     action->setObjectName("GetOrigHelpFile");
     action = file->addAction("&Save", this, &HelpWindow::saveHelpFileClick);
     action->setObjectName("SaveHelpFile");
     setStandardShortcut(action, QKeySequence::Save, Qt::CTRL | Qt::Key_S);
-    action = file->addAction("&Print...", this, &HelpWindow::print1Click);
-    action->setObjectName("Print1");
+    action = file->addAction("&Print...", this, &HelpWindow::printClick);
+    action->setObjectName("mnPrint");
     setStandardShortcut(action, QKeySequence::Print, Qt::CTRL | Qt::Key_P);
-    file->addAction("P&rint Setup...")->setObjectName("PrintSetup1");
+    file->addAction("P&rint Setup...")->setObjectName("mnPrintSetup");
     file->addSeparator();
-    action = file->addAction("E&xit", this, &HelpWindow::exit1Click);
-    action->setObjectName("Exit1");
+    action = file->addAction("E&xit", this, &HelpWindow::exitClick);
+    action->setObjectName("mnExit");
     setStandardShortcut(action, QKeySequence::Close, Qt::CTRL | Qt::Key_W);
 }
 
@@ -156,7 +156,7 @@ void HelpWindow::saveHelpFileClick()
         messages().error(createError(helpFilePath(), reason));
 }
 
-void HelpWindow::print1Click()
+void HelpWindow::printClick()
 {
     QPrinter printer(QPrinter::ScreenResolution);
     if (!m_choosePrinter(printer))
@@ -164,7 +164,7 @@ void HelpWindow::print1Click()
     printList(printer, m_mHelp->toPlainText().split('\n'), m_mHelp->font());
 }
 
-void HelpWindow::exit1Click()
+void HelpWindow::exitClick()
 {
     close();
 }

@@ -34,8 +34,8 @@ public:
 
     void getOrigHelpFileClick();
     void saveHelpFileClick();
-    void print1Click();
-    void exit1Click();
+    void printClick();
+    void exitClick();
 
 private:
     void buildMenu();

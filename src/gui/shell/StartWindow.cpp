@@ -69,7 +69,7 @@ void StartWindow::buildPicture()
     area->setObjectName("pnPicture");
     setCentralWidget(area);
     auto* image = new QLabel(area);
-    image->setObjectName("Image1");
+    image->setObjectName("imPicture");
     image->setGeometry(0, 0, kClientWidth, kClientHeight - kToolBarHeight);
     image->setScaledContents(true);
     const QImage picture = loadJpeg(":/images/start.jpg");
@@ -77,22 +77,23 @@ void StartWindow::buildPicture()
         image->setPixmap(QPixmap::fromImage(picture));
 
     const QColor maroon(128, 0, 0);
-    auto* label3 = overlayLabel("Label3", "Kestrune 2007", 28, maroon, area);
+    auto* label3 = overlayLabel("lTitle", "Kestrune 2007", 28, maroon, area);
     label3->setGeometry(18, 10, 260, 36);
-    auto* label4 = overlayLabel(
-        "Label4", "Kestrune Optics and Design Program" + QString(28, ' ') + "April 2007", 16, maroon, area);
+    auto* label4 =
+        overlayLabel("lSubtitle", "Kestrune Optics and Design Program" + QString(28, ' ') + "April 2007", 16,
+                     maroon, area);
     label4->setWordWrap(true);
     label4->setGeometry(18, 50, 289, 44);
     label4->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* label5 =
-        overlayLabel("Label5", "written by\nthe Kestrune developers", 21, QColor(128, 128, 0), area);
+        overlayLabel("lCredit", "written by\nthe Kestrune developers", 21, QColor(128, 128, 0), area);
     label5->setGeometry(18, 262, 300, 56);
 }
 
 void StartWindow::buildToolBar()
 {
     auto* bar = new QToolBar(this);
-    bar->setObjectName("ToolBar1");
+    bar->setObjectName("toolBar");
     bar->setMovable(false);
     bar->setFloatable(false);
     bar->setFixedHeight(kToolBarHeight);
@@ -114,10 +115,10 @@ void StartWindow::buildToolBar()
         void (StartWindow::*handler)();
     };
     const Button buttons[] = {
-        {"ToolButton1", "particle type", ":/images/tool-particle.png", &StartWindow::partTypeClick},
-        {"ToolButton2", "transport line", ":/images/tool-transport.png", &StartWindow::tbTranspClick},
-        {"ToolButton3", "periodic lattice", ":/images/tool-periodic.png", &StartWindow::tbPeriodClick},
-        {"ToolButton4", "close program", ":/images/tool-close.png", &StartWindow::closeProgramClick},
+        {"tbParticle", "particle type", ":/images/tool-particle.png", &StartWindow::partTypeClick},
+        {"tbTransport", "transport line", ":/images/tool-transport.png", &StartWindow::tbTranspClick},
+        {"tbPeriodic", "periodic lattice", ":/images/tool-periodic.png", &StartWindow::tbPeriodClick},
+        {"tbCloseProgram", "close program", ":/images/tool-close.png", &StartWindow::closeProgramClick},
     };
     for (const Button& b : buttons) {
         auto* button = new QToolButton(bar);

@@ -115,7 +115,7 @@ void VacuumWindow::buildMenus()
     lists->setObjectName("mnLists");
     QAction* pumps = lists->addAction("pump presssures");
     pumps->setObjectName("mnPumpPressures");
-    connect(pumps, &QAction::triggered, this, [this] { pumppresssures1Click(); });
+    connect(pumps, &QAction::triggered, this, [this] { pumpPressuresClick(); });
 
     QMenu* print = bar->addMenu("&print");
     print->setObjectName("mnPrintMenu");
@@ -128,7 +128,7 @@ void VacuumWindow::buildMenus()
 
     QAction* close = bar->addAction("&close");
     close->setObjectName("mnClose");
-    connect(close, &QAction::triggered, this, [this] { close1Click(); });
+    connect(close, &QAction::triggered, this, [this] { closeClick(); });
 }
 
 VacuumBoxes VacuumWindow::readBoxes() const
@@ -180,7 +180,7 @@ void VacuumWindow::presCalcClick()
         messages().error(warning);
 }
 
-void VacuumWindow::pumppresssures1Click()
+void VacuumWindow::pumpPressuresClick()
 {
     m_mVacuum->show();
     if (!m_result || m_state.averagePressure == 0)
@@ -209,7 +209,7 @@ void VacuumWindow::printwmfClick()
     exportChartDialog(this, m_chart->plot(), messages());
 }
 
-void VacuumWindow::close1Click()
+void VacuumWindow::closeClick()
 {
     m_chart->removeSeries();
     close();

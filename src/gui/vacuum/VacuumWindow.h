@@ -38,13 +38,13 @@ public:
     void presCalcClick();
     /// "pump presssures": the pump list into the memo and the list text, calculating first when there
     /// is no result yet.
-    void pumppresssures1Click();
+    void pumpPressuresClick();
     /// "print": the chart on the printer after the print dialog.
     void printClick();
     /// "print as *.wmf": the chart as a Windows metafile (or SVG, PDF, PNG by the name's extension).
     void printwmfClick();
     /// "&close": removes the plot and closes the window.
-    void close1Click();
+    void closeClick();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
