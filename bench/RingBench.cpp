@@ -23,14 +23,16 @@ void makeFullRing(State& state)
 }
 
 // Slices the four passes of one update take: the periodic solution and the trace of the ring pass, the
-// periodic solution and the integral pass with its bend slices trunc(10 L) + 1.
+// periodic solution and the integral pass. The integral pass takes a bend in pieces, each with six
+// Gauss-Legendre points and one step of the running values; these gradient bends are one piece each
+// (their phase rates times the length stay below 2), so a bend counts 7 there.
 double slicesPerUpdate(const State& state)
 {
     double slices = 0;
     for (int i = 1; i <= state.line.count; ++i) {
         const LatticeElement& e = state.line.at(i);
         const bool bend = familyOf(e.code) == static_cast<int>(Family::Bend);
-        slices += 3 + (bend ? static_cast<int>(10 * e.length) + 1 : 1);
+        slices += 3 + (bend ? 7 : 1);
     }
     return slices;
 }

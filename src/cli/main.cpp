@@ -6,6 +6,7 @@
 #include "cli/Report.h"
 #include "cli/StderrMessages.h"
 #include "cli/VacuumLifetimeBatch.h"
+#include "cli/Validation.h"
 #include "core/Kinematics.h"
 #include "core/StartValues.h"
 #include "core/io/LatticeFile.h"
@@ -36,6 +37,7 @@ struct Request
     std::string profileFile;
     std::string reportFile; // "-" for standard output
     std::string examplesFolder;
+    std::string validationFolder;
     kestrune::ChromaticityRequest chromaticity;
     std::vector<std::string> scan; // QUANTITY CPMIN CPMAX
 };
@@ -119,16 +121,25 @@ void addOptions(CLI::App& app, Request& request)
                    "writes the example lattices fodo-cell.lat, dba-cell.lat and\n"
                    "ion-line.lat into FOLDER")
         ->type_name("FOLDER");
+    app.add_option("--validation", request.validationFolder,
+                   "runs the rings of the cross-code validation set in FOLDER (the\n"
+                   "project's validation/) and prints the comparison with MAD-X as the\n"
+                   "Markdown page docs/validation.md; status 1 when a number of the\n"
+                   "same model is outside its tolerance")
+        ->type_name("FOLDER");
     kestrune::addChromaticityOptions(app, request.chromaticity);
 }
 
 /// Checks what needs no file: the list names and the --set names and values.
 void checkUsage(const Request& request)
 {
-    if (request.lattice.empty() && request.examplesFolder.empty())
+    const bool folderOnly = !request.examplesFolder.empty() || !request.validationFolder.empty();
+    if (request.lattice.empty() && !folderOnly)
         throw BatchUsageError("no lattice file given");
     if (!request.lattice.empty() && !request.examplesFolder.empty())
         throw BatchUsageError("--write-examples takes no lattice file");
+    if (!request.lattice.empty() && !request.validationFolder.empty())
+        throw BatchUsageError("--validation takes no lattice file");
     for (const std::string& name : request.lists) {
         if (!kestrune::batchListNamed(name))
             throw BatchUsageError("unknown list '" + name + "'");
@@ -153,11 +164,29 @@ bool writeReport(const std::string& fileName, const Json& report, kestrune::Mess
     return kestrune::writeTextFileSafely(fileName, text, messages);
 }
 
+int validationTable(const std::string& folder)
+{
+    std::vector<kestrune::ValidationRow> rows;
+    try {
+        rows = kestrune::validationRows(folder);
+    } catch (const std::runtime_error& e) {
+        std::cerr << "kestrune-cli: " << e.what() << '\n';
+        return 1;
+    }
+    std::cout << kestrune::validationMarkdown(rows) << std::flush;
+    for (const kestrune::ValidationRow& row : rows)
+        if (row.note.empty() && !row.agrees())
+            return 1;
+    return 0;
+}
+
 int run(const Request& request)
 {
     kestrune::StderrMessages messages;
     if (!request.examplesFolder.empty())
         return kestrune::writeExampleLattices(request.examplesFolder, messages) ? 0 : 1;
+    if (!request.validationFolder.empty())
+        return validationTable(request.validationFolder);
 
     kestrune::State state;
     kestrune::setStartValues(state);

@@ -250,7 +250,7 @@ public:
         rgb.reserve(static_cast<std::size_t>(width) * height * 3);
         for (int row = 0; row < height; ++row) {
             const uchar* line = picture.constScanLine(row);
-            rgb.insert(rgb.end(), line, line + width * 3);
+            rgb.insert(rgb.end(), line, line + static_cast<std::ptrdiff_t>(width) * 3);
         }
         const QRect r = t.mapRect(rect).toRect();
         applyClip();

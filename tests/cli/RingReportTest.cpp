@@ -47,6 +47,22 @@ TEST(RingReport, DbaRingSectionsHoldTheWindowsResults)
     EXPECT_TRUE(report.at("messages").empty());
 }
 
+TEST(RingReport, RfFrequencyIsTheFilesOneUnlessSet)
+{
+    State asSet = test::exampleState("dba-cell.lat");
+    asSet.rf.frequency = 499.654096666667e6;
+    StderrMessages messages;
+    const Json kept = buildReport("dba-cell.lat", asSet, asSet, BatchInputs{}, messages);
+    EXPECT_EQ(kept.at("ring").at("rf_frequency_hz").get<double>(), 499.654096666667e6);
+    const double revolution = kept.at("ring").at("revolution_frequency_hz").get<double>();
+    EXPECT_EQ(kept.at("ring").at("harmonic_number").get<double>(), 499.654096666667e6 / revolution);
+
+    BatchInputs inputs;
+    applySetting(asSet, inputs, "ring.rf_frequency_mhz=500");
+    const Json set = buildReport("dba-cell.lat", asSet, asSet, inputs, messages);
+    EXPECT_EQ(set.at("ring").at("rf_frequency_hz").get<double>(), 500e6);
+}
+
 TEST(RingReport, TransportLineHasNoRingSections)
 {
     const State asSet = test::exampleState("fodo-cell.lat");

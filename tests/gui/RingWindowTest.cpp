@@ -227,6 +227,18 @@ TEST_F(RingWindowTest, FullRingAndSuperperiodStudies)
     EXPECT_FALSE(toolShown("tbRf"));
 }
 
+TEST_F(RingWindowTest, StoredRfFrequencyOutlivesItsRoundedBox)
+{
+    cell(36);
+    state.rf.frequency = 499.654096666667e6;
+    fake.answers = {false, false};
+    type("edNumSup", "10");
+    type("edRFF", QString::fromStdString(fmt("%10.5f", state.rf.frequency / 1e6)));
+    control<QPushButton>("bbRing")->click();
+    EXPECT_EQ(box("edRFF")->text(), " 499.65410");
+    EXPECT_EQ(state.rf.frequency, 499.654096666667e6);
+}
+
 TEST_F(RingWindowTest, ActivationOfAClosedRingComputesEverything)
 {
     openDba();

@@ -35,11 +35,12 @@ void halfSextupole(State& state, Messages& messages, int i, double halfLength)
     state.lf.s += halfLength;
 }
 
-void addCentre(const LatticeElement& e, const LatticeFunctions& lf, SextupoleSums& sums)
+// One point of a sextupole with the weight w (m) of its share of the length: the sums take
+// w / (4 pi) eta beta there.
+void addPoint(const LatticeElement& e, const LatticeFunctions& lf, double w, SextupoleSums& sums)
 {
-    const double w = e.length / (2 * kTwoPi);
-    const double wx = w * lf.eta * lf.betaX;
-    const double wy = w * lf.eta * lf.betaY;
+    const double wx = w / (2 * kTwoPi) * lf.eta * lf.betaX;
+    const double wy = w / (2 * kTwoPi) * lf.eta * lf.betaY;
     switch (e.code) {
     case code::kSextupoleF:
         sums.aFx += wx;
@@ -47,7 +48,7 @@ void addCentre(const LatticeElement& e, const LatticeFunctions& lf, SextupoleSum
         sums.fx += wx * e.m;
         sums.fy -= wy * e.m;
         sums.magnitudeF += std::fabs(wx);
-        sums.weightF += std::fabs(w * lf.betaX);
+        sums.weightF += std::fabs(w / (2 * kTwoPi) * lf.betaX);
         break;
     case code::kSextupoleD:
         sums.aDx += wx;
@@ -55,7 +56,7 @@ void addCentre(const LatticeElement& e, const LatticeFunctions& lf, SextupoleSum
         sums.fx += wx * e.m;
         sums.fy -= wy * e.m;
         sums.magnitudeD += std::fabs(wx);
-        sums.weightD += std::fabs(w * lf.betaX);
+        sums.weightD += std::fabs(w / (2 * kTwoPi) * lf.betaX);
         break;
     default: // every other sextupole code is a special sextupole with its own strength
         sums.sx += wx * e.m;
@@ -92,9 +93,13 @@ std::optional<SextupoleSums> sextupoleSums(State& state, Messages& messages)
             ringTrace(state, messages, i, nullptr);
             continue;
         }
+        // the linear optics of a sextupole is a drift: eta is linear in s and beta quadratic, so
+        // Simpson's rule on the ends and the centre integrates eta beta exactly
+        addPoint(e, state.lf, e.length / 6, sums);
         halfSextupole(state, messages, i, e.length / 2);
-        addCentre(e, state.lf, sums);
+        addPoint(e, state.lf, 4 * e.length / 6, sums);
         halfSextupole(state, messages, i, e.length / 2);
+        addPoint(e, state.lf, e.length / 6, sums);
     }
     return sums;
 }

@@ -8,8 +8,9 @@
 
 namespace kestrune {
 
-/// Weights of the thin sextupoles of one cell, each taken at its centre with w = L/(4 pi):
-/// SF and SD per unit strength, special sextupoles with their own strength m.
+/// Weights of the sextupoles of one cell, the integrals over each sextupole's length divided by 4 pi
+/// (written "w eta betaX" below): SF and SD per unit strength, special sextupoles with their own
+/// strength m.
 struct SextupoleSums
 {
     double aFx = 0, aFy = 0; // m^3: sum of w eta betaX, w eta betaY over the SF sextupoles
@@ -40,8 +41,8 @@ struct ChromaticityCorrection
 double wantedChromaticity(const std::string& text);
 
 /// Ring pass over the cell from its periodic solution, every sextupole split at its centre, with the
-/// sums of the sextupole weights there. Nothing (after the periodic solution's message) when the cell has
-/// no stable periodic solution.
+/// sums of the sextupole weights (from their ends and centres). Nothing (after the periodic solution's
+/// message) when the cell has no stable periodic solution.
 std::optional<SextupoleSums> sextupoleSums(State& state, Messages& messages);
 
 /// The SF and SD strengths that give the wanted ring chromaticities (natural ones and wanted ones for

@@ -84,11 +84,11 @@ std::string definition(const LatticeElement& e)
         if (e2 != 0)
             text += ", e2=" + num(e2);
         if (e.gap != 0) {
-            // faces carry the fringe term of the full gap G as MAD-X's hgap = G/2 with fint = 1/3; a sector
-            // magnet has no faces, so it keeps hgap without a fringe field
+            // faces carry the fringe field of the full gap G as MAD-X's hgap = G/2 with fint = fintx = 1/3;
+            // a sector magnet has no faces, so it keeps hgap without a fringe field
             text += ", hgap=" + num(e.gap / 2);
             if (e.code != code::kSectorBend)
-                text += ", fint=" + num(1.0 / 3.0);
+                text += ", fint=" + num(1.0 / 3.0) + ", fintx=" + num(1.0 / 3.0);
         }
         return text;
     }

@@ -442,8 +442,8 @@ MadxAttr MadxInput::makeAttr(const std::string& name, const Tokens& t, std::size
     } catch (const MadxError&) {
         // a value the program has no use for may be anything the language allows
         static const std::set<std::string> used{
-            "l",  "angle", "k1",  "k2", "e1",     "e2", "hgap",  "fint", "tilt",   "k1s",   "k2s",
-            "ks", "knl",   "ksl", "at", "energy", "pc", "gamma", "mass", "charge", "rbarc", "k0"};
+            "l",   "angle", "k1", "k2",     "e1", "e2",    "hgap", "fint",   "tilt",  "k1s", "k2s",  "ks",
+            "knl", "ksl",   "at", "energy", "pc", "gamma", "mass", "charge", "rbarc", "k0",  "fintx"};
         if (used.count(name) > 0)
             throw;
         a.kind = MadxAttr::Kind::Text;

@@ -232,11 +232,22 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
         const double e1 = m_in.number(def, "e1");
         const double e2 = m_in.number(def, "e2");
         const double hgap = m_in.number(def, "hgap");
-        const auto fintAttr = def.attrs.find("fint");
-        const double fint = fintAttr == def.attrs.end()                     ? 0
-                            : fintAttr->second.kind == MadxAttr::Kind::Flag ? (fintAttr->second.on ? 0.5 : 0)
-                                                                            : m_in.value(fintAttr->second);
-        const bool fringe = hgap != 0 && fint != 0;
+        // a bare FINT or FINTX stands for 0.5; FINTX defaults to FINT, as does a negative one
+        const auto fringeIntegral = [&](const char* name, double fallback) {
+            const auto a = def.attrs.find(name);
+            if (a == def.attrs.end())
+                return fallback;
+            return a->second.kind == MadxAttr::Kind::Flag ? (a->second.on ? 0.5 : 0) : m_in.value(a->second);
+        };
+        const double fint = fringeIntegral("fint", 0);
+        double fintx = fringeIntegral("fintx", fint);
+        if (fintx < 0)
+            fintx = fint;
+        const bool fringe = hgap != 0 && (fint != 0 || fintx != 0);
+        // MAD-X's field k0 apart from the geometry's angle/l would be a dipole error
+        const double k0 = m_in.number(def, "k0");
+        if (k0 != 0 && std::fabs(k0 * l - angle) > 1e-12 * std::max(std::fabs(angle), 1e-3))
+            refuse("a bending magnet whose field k0 differs from angle/l is not supported");
         out.curvature = angle / l;
         out.k = m_in.number(def, "k1");
         if (cls == "rbend") {
@@ -248,13 +259,17 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
             out.aout = e2;
             out.code = e1 == 0 && e2 == 0 && !fringe ? code::kSectorBend : code::kWedgeBend;
         }
-        // the program's face matrix carries the fringe term h^2 G / (3 cos^2 psi), MAD-X's first-order term
-        // is 2 h^2 hgap fint / cos^2 psi: G = 6 hgap fint. A sector magnet has no faces and keeps its full
-        // gap.
-        if (fringe)
-            out.gap = (3 * fint) * (2 * hgap);
-        else if (out.code == code::kSectorBend)
+        // the program's fringe-field angle (h G / 3)(1 + sin^2 psi) / cos psi is MAD-X's
+        // 2 h HGAP FINT (1 + sin^2 psi) / cos psi for G = 6 HGAP FINT. One gap serves both faces: where
+        // FINT and FINTX differ, the mean, and the import says so. A sector magnet has no faces and keeps
+        // its full gap.
+        if (fringe) {
+            out.gap = 3 * hgap * (fint + fintx);
+            if (fint != fintx)
+                m_summary.meanGaps.push_back(def.name);
+        } else if (out.code == code::kSectorBend) {
             out.gap = 2 * hgap;
+        }
         return true;
     }
     if (cls == "quadrupole") {
@@ -474,6 +489,9 @@ std::vector<std::string> madxImportReport(const MadxImportSummary& summary)
     };
     if (!summary.undefined.empty())
         lines.push_back("taken as 0 (never defined): " + list(summary.undefined));
+    if (!summary.meanGaps.empty())
+        lines.push_back("one fringe field for both faces, the mean of FINT and FINTX: " +
+                        list(summary.meanGaps));
     if (!summary.skipped.empty())
         lines.push_back("commands not read: " + list(summary.skipped));
     return lines;

@@ -22,12 +22,13 @@ struct MadxImportSummary
     std::map<std::string, int> dropped; // MAD-X class -> zero-length elements left out
     int thinMultipoles = 0;             // thin multipoles with only octupole or higher components, left out
     std::vector<std::string> undefined; // variables and attributes taken as 0 because nothing defined them
+    std::vector<std::string> meanGaps;  // bends whose FINT and FINTX differ: one gap, their mean
     std::vector<std::string> skipped;   // commands that are not read (other than the usual ones)
     bool periodic = false;              // the start values are the periodic solution of the line
 };
 
 /// The report lines of an import: the line's name and size, the classes turned into drifts and left
-/// out, with their counts, and the names taken as 0.
+/// out, with their counts, the names taken as 0 and the bends given the mean of two fringe fields.
 std::vector<std::string> madxImportReport(const MadxImportSummary& summary);
 
 /// Reads MAD-X input text into the state: the beam line (a fresh table with one superperiod, drawing

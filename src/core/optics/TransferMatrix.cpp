@@ -235,16 +235,80 @@ void elementMatrix(State& state, Messages& messages, int i, double sliceLength)
     }
 }
 
+double fringeAngle(double h, double psi, double gap)
+{
+    const double sinPsi = std::sin(psi);
+    return h * gap / 3 * (1 + sinPsi * sinPsi) / std::cos(psi);
+}
+
 void edgeMatrix(TransferMatrix& t, double h, double psi, double gap)
 {
     setIdentity(t.r);
-    const double sinPsi = std::sin(psi);
     t.r[kXp][kX] = h * std::tan(psi);
-    // vertical focusing of the face, weakened by the fringe field of the full gap G (K. L. Brown's
-    // TRANSPORT form, MAD-X's with HGAP = G/2 and FINT = 1/3): R43 = -h tan(psi - phi),
-    // phi = (h G / 3) (1 + sin^2 psi) / cos psi
-    const double phi = h * gap / 3 * (1 + sinPsi * sinPsi) / std::cos(psi);
-    t.r[kYp][kY] = -h * std::tan(psi - phi);
+    // the fringe field turns the particle while it crosses the face: the vertical focusing is that of a
+    // face of angle psi - phi, weaker than the hard edge's for a positive angle (K. Brown, SLAC-75)
+    t.r[kYp][kY] = -h * std::tan(psi - fringeAngle(h, psi, gap));
+}
+
+// The hard edge to second order. Take the entrance, in the Cartesian frame of the face: Z along the orbit,
+// X outward; the body's curved frame starts on the plane Z = 0, and the field h + k X (b_x = k y) fills
+// Z > X t, t = tan(psi). The face map is: drift from Z = 0 to the field boundary, the kick of the
+// boundary, then the field region followed back to Z = 0 (the sector body follows from there).
+//  - The drift meets the boundary at Z_b = t x (1 + t x'), x' = px to this order: x_b = x + t x px,
+//    y_b = y + t x py.
+//  - Across the boundary the field rises by h + k x_b; curl B = 0 gives the field B_n = y dB_y/dn along
+//    the face normal n, whose kick on a particle crossing at the angle psi + theta to n (theta = px, the
+//    slope in the field-free region) is py -= (h + k x) y tan(psi + theta)
+//    = -h t y - k t x y - h t^2 x py - h sec^2(psi) px y.
+//  - Back through the field over Z_b: px += (h + k x) Z_b = h t x + k t x^2 + h t^2 x px, py -= k y Z_b,
+//    x -= px Z_b - h Z_b^2 / 2 (so x <- x - h t^2 x^2 / 2), y -= py_new Z_b (y <- y + h t^2 x y).
+// The canonical momenta are those of the design momentum: the field integral h x t is the same for every
+// particle, so delta enters only through the drifts and the body. The terms in y^2 and y py follow from
+// the symplectic condition. At the exit the field region comes first, the boundary is Z_b = -t x(Z_b)
+// with x(Z) = x + px Z - h Z^2 / 2 on the curved path (Z_b = -t x + t^2 x px + h t^3 x^2 / 2, whence
+// -h^2 t^3 / 2 in t211), the angle at the boundary is psi - theta with theta the slope after the field
+// (px + h t x, whence h^2 t sec^2 psi in t413), and the drift follows. These are the coefficients of
+// the TRANSPORT second-order edge map without a curved pole face (MAD-X's TMFRNG).
+EdgeMap edgeMap(double h, double k, double psi, double gap, Face face)
+{
+    const double t = std::tan(psi);
+    const double t2 = t * t;
+    const double sec2 = 1 + t2;
+    TransferMatrix linear;
+    edgeMatrix(linear, h, psi, gap);
+    EdgeMap m;
+    m.r21 = linear.r[kXp][kX];
+    m.r43 = linear.r[kYp][kY];
+    const double sign = face == Face::Entrance ? 1 : -1;
+    m.t111 = -sign * h * t2 / 2;
+    m.t133 = sign * h * sec2 / 2;
+    m.t212 = sign * h * t2;
+    m.t234 = -sign * h * t2;
+    m.t313 = sign * h * t2;
+    m.t414 = -sign * h * t2;
+    m.t423 = -sign * h * sec2;
+    if (face == Face::Entrance) {
+        m.t211 = k * t;
+        m.t233 = -k * t + h * h * t * (1 + 2 * t2) / 2;
+        m.t413 = -2 * k * t;
+    } else {
+        m.t211 = k * t - h * h * t * t2 / 2;
+        m.t233 = -k * t - h * h * t * t2 / 2;
+        m.t413 = -2 * k * t + h * h * t * sec2;
+    }
+    return m;
+}
+
+void applyEdgeMap(const EdgeMap& m, double& x, double& px, double& y, double& py)
+{
+    const double x1 = x + m.t111 * x * x + m.t133 * y * y;
+    const double px1 = px + m.r21 * x + m.t211 * x * x + m.t212 * x * px + m.t233 * y * y + m.t234 * y * py;
+    const double y1 = y + m.t313 * x * y;
+    const double py1 = py + m.r43 * y + m.t413 * x * y + m.t414 * x * py + m.t423 * px * y;
+    x = x1;
+    px = px1;
+    y = y1;
+    py = py1;
 }
 
 void multiplyTotal(TransferMatrix& t)

@@ -4,7 +4,9 @@
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/optics/TransferMatrix.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -65,64 +67,136 @@ void addQuadrupole(const LatticeFunctions& lf, double k, double length, CellSums
     }
 }
 
-// A pole face of angle psi: its focusing enters the chromaticity, and the face's h^2 tan(psi) term
-// enters I4 (the textbook I4 = integral of eta h (h^2 + 2k) ds - sum of eta h^2 tan(psi) over faces).
-void addFace(const LatticeFunctions& lf, double h, double psi, CellSums& sums)
+// The chromaticity and the integrals below follow one model of the bend, MAD-X's: in the curved frame of
+// curvature h the midplane field is h + k x; the field free of curl and divergence that continues it out
+// of the midplane gives the Hamiltonian
+//   H = -(1 + h x) sqrt((1 + delta)^2 - px^2 - py^2) + h x + (h^2 + k) x^2 / 2 + h k x^3 / 3
+//       - k (1 + h x) y^2 / 2.
+// Around the off-momentum orbit x = eta delta, px = eta' delta the quadratic part of H changes by
+// delta/2 [(h eta - 1) px^2 + 2 h eta' x px + 2 h k eta x^2] horizontally and
+// delta/2 [(h eta - 1) py^2 - h k eta y^2] vertically. A change delta/2 (a px^2 + 2 b x px + c x^2) of H
+// moves the tune by delta/(4 pi) of the integral of (a gamma - 2 b alpha + c beta). The -gamma of the
+// drift term is -K beta summed over the ring (gamma = K beta - alpha', alpha periodic, a thin kick R21
+// counting as K = -R21); -2 h eta' alpha = h eta' beta' is integrated by parts with eta'' = h - (h^2 + k)
+// eta. Per bend, 4 pi times the chromaticity is then
+//   x: integral of -(2 h^2 + k) beta + h eta gamma + h (h^2 + 3 k) eta beta, plus [h eta' beta] from
+//      the body's entrance to its exit,
+//   y: integral of k beta + h eta gamma - h k eta beta,
+// plus what the ends add (addBendEnd). A midplane field h + k x / (1 + h x), another model, would give
+// h (h^2 + k) eta beta horizontally.
+
+// What a thin map adds to 4 pi times the chromaticity of one plane. The map is R = F + delta D with F
+// the kick [[1, 0], [r, 1]] and D its change per unit delta; Twiss values are those before the map.
+// F counts as K = -r in -K beta. R = F (1 + delta P), P = F^-1 D, changes the trace of the one-turn
+// matrix M by delta trace(P M); with trace P = 0 (a symplectic map) the phase moves by
+// -delta (beta P21 - gamma P12 + alpha (P11 - P22)) / 2.
+double thinMapChromaticity(double r, double d11, double d12, double d21, double d22, double beta,
+                           double alpha)
 {
-    const double hTan = h * std::tan(psi);
-    sums.xiX += lf.betaX * hTan;
-    sums.xiY -= lf.betaY * hTan;
-    sums.i4 -= lf.eta * h * hTan;
+    const double gamma = (1 + alpha * alpha) / beta;
+    const double p21 = d21 - r * d11;
+    const double p22 = d22 - r * d12;
+    return r * beta - beta * p21 + gamma * d12 - alpha * (d11 - p22);
 }
 
-// Slices of a bend in the integral pass, trunc(10 L) + 1; a length beyond 100 km is a broken entry
-// that takes a million slices, not an endless loop.
-int bendSlices(double length)
+// One end of a bend: a pole face (psi, gap) or, for a sector magnet, the plane end of the body (psi = 0,
+// no gap). The second-order map of the face, linearised around the orbit (eta, eta') delta that enters
+// it, changes its matrix by delta D: the off-momentum orbit crossing the face sees the terms in
+// h tan^2 psi and the gradient, and its slope turns into vertical focusing (t423). The face's h^2 tan
+// term enters I4 (the textbook I4 = integral of eta h (h^2 + 2k) ds - sum of eta h^2 tan(psi) over faces).
+void addBendEnd(const LatticeFunctions& lf, const EdgeMap& m, double h, double psi, CellSums& sums)
 {
-    const double tenths = 10 * length;
-    if (!(tenths < 1e6))
+    const double eta = lf.eta;
+    const double etaP = lf.etaP;
+    sums.xiX += thinMapChromaticity(m.r21, 2 * m.t111 * eta, 0, 2 * m.t211 * eta + m.t212 * etaP,
+                                    m.t212 * eta, lf.betaX, lf.alphaX);
+    sums.xiY += thinMapChromaticity(m.r43, m.t313 * eta, 0, m.t413 * eta + m.t423 * etaP, m.t414 * eta,
+                                    lf.betaY, lf.alphaY);
+    sums.i4 -= eta * h * h * std::tan(psi);
+}
+
+// Gauss-Legendre nodes (on 0..1 from the middle) and weights of six points on (-1, 1).
+constexpr double kNodes[3] = {0.2386191860831969086, 0.6612093864662645137, 0.9324695142031520278};
+constexpr double kWeights[3] = {0.4679139345726910474, 0.3607615730481386076, 0.1713244923791703450};
+constexpr int kPoints = 6;
+
+// Pieces of the body for the quadrature: the integrands are sums of exponentials whose rates are at most
+// nu = max(4 w_x, w_x + 2 w_y) (eta^2 gamma_x in I5, eta beta_y), w = sqrt|K|. Six Gauss-Legendre points
+// on a piece of nu L_piece <= 2 leave a relative error below 1e-12. A length beyond 100 km or a broken
+// gradient takes a million pieces, not an endless loop.
+int bodyPieces(double h, double k, double length)
+{
+    const double wx = std::sqrt(std::fabs(h * h + k));
+    const double wy = std::sqrt(std::fabs(k));
+    const double phase = std::max(4 * wx, wx + 2 * wy) * length / 2;
+    if (!(phase < 1e6))
         return 1000000;
-    return tenths > 0 ? static_cast<int>(tenths) + 1 : 1;
+    return phase > 1 ? static_cast<int>(std::ceil(phase)) : 1;
 }
 
-// The slices of a bending magnet: n = trunc(10 L) + 1, means over each slice.
+// The lattice functions at a point inside the body, carried from the start of its piece by the body's
+// matrix over the distance to the point.
+struct BodyPoint
+{
+    double betaX, alphaX, gammaX, betaY, gammaY, eta, etaP;
+};
+
+BodyPoint bodyPoint(const LatticeFunctions& lf, const double (&r)[6][6])
+{
+    const auto beta = [](double r11, double r12, double b, double a, double g) {
+        return r11 * r11 * b - 2 * r11 * r12 * a + r12 * r12 * g;
+    };
+    BodyPoint p;
+    p.betaX = beta(r[kX][kX], r[kX][kXp], lf.betaX, lf.alphaX, lf.gammaX);
+    p.gammaX = beta(r[kXp][kX], r[kXp][kXp], lf.betaX, lf.alphaX, lf.gammaX);
+    p.alphaX = -r[kX][kX] * r[kXp][kX] * lf.betaX +
+               (r[kX][kX] * r[kXp][kXp] + r[kX][kXp] * r[kXp][kX]) * lf.alphaX -
+               r[kX][kXp] * r[kXp][kXp] * lf.gammaX;
+    p.betaY = beta(r[kY][kY], r[kY][kYp], lf.betaY, lf.alphaY, lf.gammaY);
+    p.gammaY = beta(r[kYp][kY], r[kYp][kYp], lf.betaY, lf.alphaY, lf.gammaY);
+    p.eta = r[kX][kX] * lf.eta + r[kX][kXp] * lf.etaP + r[kX][kDelta];
+    p.etaP = r[kXp][kX] * lf.eta + r[kXp][kXp] * lf.etaP + r[kXp][kDelta];
+    return p;
+}
+
+// The body of a bend: the lattice functions are known in closed form from the entrance (the body's
+// matrix), so the integrals are taken by Gauss-Legendre quadrature on them, without slicing error; the
+// running values go through the body piece by piece.
 void addBendBody(State& state, Messages& messages, int i, CellSums& sums)
 {
     const LatticeElement& e = state.line.at(i);
     const double h = e.curvature;
     const double k = e.k;
-    const double h3 = h * h * h;
-    const double absH3 = std::fabs(h3);
+    const double absH3 = std::fabs(h * h * h);
+    const int pieces = bodyPieces(h, k, e.length);
+    const double piece = e.length / pieces;
+    TransferMatrix nodes[kPoints];
+    double weights[kPoints];
+    for (int j = 0; j < kPoints; ++j) {
+        const double node = j < 3 ? -kNodes[2 - j] : kNodes[j - 3];
+        weights[j] = (j < 3 ? kWeights[2 - j] : kWeights[j - 3]) * piece / 2;
+        magnetMatrix(nodes[j], e.code, h, k, piece * (1 + node) / 2);
+    }
+    sums.i2 += h * h * e.length;
+    sums.i3 += absH3 * e.length;
     LatticeFunctions& lf = state.lf;
-    const int n = bendSlices(e.length);
-    const double l = e.length / n;
-    for (int j = 0; j < n; ++j) {
-        const LatticeFunctions in = lf;
-        lf.s += l;
-        propagateFunctions(state, messages, true, i, l);
-        const double betaX = (lf.betaX + in.betaX) / 2;
-        const double alphaX = (lf.alphaX + in.alphaX) / 2;
-        const double gammaX = (lf.gammaX + in.gammaX) / 2;
-        const double betaY = (lf.betaY + in.betaY) / 2;
-        const double eta = (lf.eta + in.eta) / 2;
-        const double etaP = (lf.etaP + in.etaP) / 2;
-        const double etaGammaX = (lf.eta * lf.gammaX + in.eta * in.gammaX) / 2;
-        const double etaGammaY = (lf.eta * lf.gammaY + in.eta * in.gammaY) / 2;
-        const double etaBetaX = (lf.eta * lf.betaX + in.eta * in.betaX) / 2;
-        const double etaBetaY = (lf.eta * lf.betaY + in.eta * in.betaY) / 2;
-        // the off-momentum orbit eta delta sees the curvature and the gradient of the bend, whose
-        // field in the plane of the bend is h + k x; in the curved frame the vertical gradient there
-        // is (1 + h x) k, hence the -h k eta beta_y term
-        sums.xiX += (-(k + 2 * h * h) * betaX + h * etaGammaX + h * (h * h + k) * etaBetaX) * l;
-        sums.xiY += (k * betaY + h * etaGammaY - h * k * etaBetaY) * l;
-        sums.i1 += l * eta * h;
-        sums.i2 += h * h * l;
-        sums.i3 += absH3 * l;
-        sums.i4 += (2 * k * h + h3) * eta * l;
-        const double curlyH = gammaX * eta * eta + 2 * alphaX * eta * etaP + betaX * etaP * etaP;
-        sums.i5 += curlyH * l * absH3;
-        sums.betaIntegralX += betaX * l;
-        sums.betaIntegralY += betaY * l;
+    for (int n = 0; n < pieces; ++n) {
+        for (int j = 0; j < kPoints; ++j) {
+            const BodyPoint p = bodyPoint(lf, nodes[j].r);
+            const double w = weights[j];
+            sums.xiX += w * (-(k + 2 * h * h) * p.betaX + h * p.eta * p.gammaX +
+                             h * (h * h + 3 * k) * p.eta * p.betaX);
+            sums.xiY += w * (k * p.betaY + h * p.eta * p.gammaY - h * k * p.eta * p.betaY);
+            sums.i1 += w * h * p.eta;
+            sums.i4 += w * h * (h * h + 2 * k) * p.eta;
+            const double curlyH =
+                p.gammaX * p.eta * p.eta + 2 * p.alphaX * p.eta * p.etaP + p.betaX * p.etaP * p.etaP;
+            sums.i5 += w * absH3 * curlyH;
+            sums.betaIntegralX += w * p.betaX;
+            sums.betaIntegralY += w * p.betaY;
+        }
+        lf.s += piece;
+        propagateFunctions(state, messages, n == 0, i, piece);
     }
 }
 
@@ -130,23 +204,22 @@ void addBend(State& state, Messages& messages, int i, CellSums& sums)
 {
     const LatticeElement& e = state.line.at(i);
     const double h = e.curvature;
-    const bool faces = e.code != code::kSectorBend;
+    // the faces the ring pass gives a bend: rectangular and wedge magnets have them, sector magnets none
+    const bool faces = e.code == code::kRectangularBend || e.code == code::kWedgeBend;
+    const double psiIn = faces ? e.ain : 0;
+    const double psiOut = faces ? e.aout : 0;
+    const double gap = faces ? e.gap : 0;
     LatticeFunctions& lf = state.lf;
-    if (faces) {
-        addFace(lf, h, e.ain, sums);
+    addBendEnd(lf, edgeMap(h, e.k, psiIn, gap, Face::Entrance), h, psiIn, sums);
+    if (faces)
         edgeStep(state, messages, i, e.ain);
-    }
-    // the off-momentum orbit crosses the faces with the slope eta' delta: horizontally the h eta' x x'
-    // term of the body integrated by parts, vertically the edge focusing of a face turned by that slope
+    // the ends of the integration by parts of h eta' beta'
     sums.xiX -= h * lf.etaP * lf.betaX;
-    sums.xiY += h * lf.etaP * lf.betaY;
     addBendBody(state, messages, i, sums);
     sums.xiX += h * lf.etaP * lf.betaX;
-    sums.xiY -= h * lf.etaP * lf.betaY;
-    if (faces) {
-        addFace(lf, h, e.aout, sums);
+    addBendEnd(lf, edgeMap(h, e.k, psiOut, gap, Face::Exit), h, psiOut, sums);
+    if (faces)
         edgeStep(state, messages, i, e.aout);
-    }
 }
 
 void addElement(State& state, Messages& messages, int i, CellSums& sums)

@@ -100,7 +100,8 @@ std::optional<CheckedInput> checkInput(const State& state, Messages& messages, c
         view.rfFrequency = fmt("%10.5f", state.rf.frequency / 1e6);
 
     checked.superPeriods = parseInt(view.superPeriods);
-    checked.rfFrequency = parseDouble(view.rfFrequency) * 1e6;
+    // the box shows a stored frequency rounded: the stored one keeps its digits
+    checked.rfFrequency = state.rf.frequency != 0 ? state.rf.frequency : parseDouble(view.rfFrequency) * 1e6;
     if (checked.superPeriods < 1) {
         messages.error("the number of superperiods must be at least 1!");
         return std::nullopt;
@@ -242,7 +243,10 @@ bool expandToFullRing(State& state, int superPeriods, Messages& messages)
 
 std::optional<GeometryView> studyFullRing(State& state, Messages& messages, const GeometryInput& input)
 {
-    const double typed = parseDouble(input.rfFrequency) * 1e6;
+    double typed = parseDouble(input.rfFrequency) * 1e6;
+    // a box that still shows the stored frequency, rounded, was not edited: the stored one holds
+    if (state.rf.frequency != 0 && typed == parseDouble(fmt("%10.5f", state.rf.frequency / 1e6)) * 1e6)
+        typed = state.rf.frequency;
     parseInt(input.superPeriods.find_first_not_of(' ') == std::string::npos ? "1" : input.superPeriods);
     if (!(typed > 0) || !std::isfinite(typed)) {
         messages.error("the rf frequency must be above 0 MHz!");

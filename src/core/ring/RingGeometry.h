@@ -52,7 +52,8 @@ std::optional<GeometryView> ringGeometry(State& state, Messages& messages, const
 /// The labels of a ring that does not close (total deflection and the frequencies not available).
 void showNotClosed(GeometryView& view, const State& state);
 
-/// "study full ring?": takes the rf frequency, runs the geometry and expands the cell superPeriods
+/// "study full ring?": takes the rf frequency (the stored one while the box shows it rounded), runs the
+/// geometry and expands the cell superPeriods
 /// times after itself in the table. Returns the geometry's view; nullopt when the geometry refused.
 /// The expansion refuses with a message for an empty cell or one that would not fit the table.
 std::optional<GeometryView> studyFullRing(State& state, Messages& messages, const GeometryInput& input);

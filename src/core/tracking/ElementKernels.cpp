@@ -28,10 +28,11 @@ PhaseVector ParticleBlock::at(int j) const
 
 namespace {
 
-// Particles while they go through an element, one or four at a time: the flows below are those derived
+// Particles while they go through an element, one or two at a time: the flows below are those derived
 // beside the element maps (SymplecticLattice.cpp), each the exact solution of its piece of the Hamiltonian
-// for a "time" t. Four particles go as one vector of the compiler's vector extension, whose operations
-// are those of the scalar code lane by lane: a particle's numbers do not depend on its neighbours.
+// for a "time" t. Two particles go as one vector of the compiler's vector extension (one SSE2 register),
+// whose operations are those of the scalar code lane by lane: a particle's numbers do not depend on its
+// neighbours, nor on whether it went alone.
 using Lanes = double __attribute__((vector_size(2 * sizeof(double))));
 constexpr int kLanes = 2;
 
@@ -257,10 +258,24 @@ void simpleDrift(const ElementMap& e, ParticleBlock& b)
     forEach(b, [length](auto& c) { drift(c, length); });
 }
 
+// Faces of elements that are no magnets of the tracker but have a curvature (the optics gives them edges).
+void faces(const ElementMap& e, ParticleBlock& b, bool entrance)
+{
+    forEach(b, [&e, entrance](auto& c) {
+        if (entrance)
+            faceEntrance(e.entrance, c);
+        else
+            faceExit(e.exit, c);
+    });
+}
+
 } // namespace
 
 void pushElement(const ElementMap& e, ParticleBlock& block)
 {
+    const bool ownFaces = e.kind != StepKind::Magnet;
+    if (ownFaces && e.entrance.present)
+        faces(e, block, true);
     switch (e.kind) {
     case StepKind::Identity:
         break;
@@ -280,6 +295,8 @@ void pushElement(const ElementMap& e, ParticleBlock& block)
         matrix(e, block);
         break;
     }
+    if (ownFaces && e.exit.present)
+        faces(e, block, false);
 }
 
 // The longitudinal motion. With P = 1 + delta, energy e = sqrt(P^2 + mu^2) and speed beta = P / e (mu the

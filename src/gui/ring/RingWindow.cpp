@@ -87,8 +87,9 @@ RingWindow::RingWindow(State& state, Windows& windows, QWidget* parent)
     m_edCoupling->setText("1.0");
     m_edEn->setText("1000");
     m_edCur->setText("100");
+    // the box shows a stored frequency as the geometry writes it, so that it counts as not edited
     m_edRFF->setText(m_state.rf.frequency != 0
-                         ? QString::fromStdString(fmt("%8.3f", m_state.rf.frequency / 1e6))
+                         ? QString::fromStdString(fmt("%10.5f", m_state.rf.frequency / 1e6))
                          : QString("500.0"));
 }
 

@@ -186,6 +186,30 @@ TEST(MadxExport, HandWrittenDbaGivesTheOpticsOfTheExample)
     expectSameOptics(example, madx, 1e-10);
 }
 
+// Ring tunes of a state whose line is the whole ring.
+std::pair<double, double> ringTunes(State state)
+{
+    FakeMessages messages;
+    EXPECT_TRUE(betaFunctions(state, messages, nullptr));
+    return {state.lf.tuneX, state.lf.tuneY};
+}
+
+TEST(MadxExport, BendsWithHgapAndFintGiveMadxTunesAndKeepThemThroughExport)
+{
+    State madx;
+    startParticle(madx);
+    FakeMessages messages;
+    ASSERT_TRUE(readMadxFile(madx, messages, std::string(KESTRUNE_VALIDATION) + "/rect-wedge-gap.madx"));
+    EXPECT_NEAR(madx.line.at(3).gap, 0.05, 1e-15); // HGAP = 0.025, FINT = FINTX = 1/3
+    // MAD-X 5.09.03, TWISS of validation/rect-wedge-gap.madx: q1, q2
+    const auto [qx, qy] = ringTunes(madx);
+    EXPECT_NEAR(qx, 2.1941002459928645, 1e-9);
+    EXPECT_NEAR(qy, 2.2012779854341664, 1e-9);
+    const auto [qx2, qy2] = ringTunes(reimport(madx));
+    EXPECT_NEAR(qx2, qx, 1e-12);
+    EXPECT_NEAR(qy2, qy, 1e-12);
+}
+
 TEST(TfsTable, WrittenTableReadsBackWithHeaderNamesFormatsAndValues)
 {
     const State state = openExample("dba-cell.lat");

@@ -368,6 +368,32 @@ TEST(MadxMapping, GapFollowsTheEdgeMatrixFringeTerm)
     const LatticeElement fringe = only("x: sbend, l=1, angle=0.1, hgap=0.02, fint=0.4;");
     EXPECT_EQ(fringe.code, code::kWedgeBend);
     EXPECT_NEAR(fringe.gap, 0.048, kTight);
+    // FINTX defaults to FINT, a negative one too
+    EXPECT_NEAR(only("x: sbend, l=1, angle=0.1, hgap=0.02, fint=0.4, fintx=-1;").gap, 0.048, kTight);
+    EXPECT_NEAR(only("x: sbend, l=1, angle=0.1, hgap=0.02, fint=0.4, fintx=0.4;").gap, 0.048, kTight);
+}
+
+TEST(MadxMapping, DifferentEntranceAndExitFringeFieldsTakeTheirMeanAndSaySo)
+{
+    const auto r = import("x: sbend, l=1, angle=0.1, e1=0.05, hgap=0.02, fint=0.5, fintx=0;\n"
+                          "y: sbend, l=1, angle=0.1, e1=0.05, hgap=0.02, fint=0.5;\nbl: line=(x, y);");
+    ASSERT_TRUE(r->ok) << r->messages.errors[0];
+    EXPECT_NEAR(r->state.line.at(1).gap, 0.03, kTight);
+    EXPECT_NEAR(r->state.line.at(2).gap, 0.06, kTight);
+    EXPECT_EQ(r->summary.meanGaps, std::vector<std::string>{"x"});
+    const std::vector<std::string> report = madxImportReport(r->summary);
+    EXPECT_EQ(report.back(), "one fringe field for both faces, the mean of FINT and FINTX: x");
+}
+
+TEST(MadxMapping, FieldK0ApartFromTheAngleIsRefused)
+{
+    EXPECT_NEAR(only("x: sbend, l=2, angle=0.1, k0=0.05;").curvature, 0.05, kTight);
+    const auto r = import("x: sbend, l=2, angle=0.1, k0=0.06;\nbl: line=(x);");
+    EXPECT_FALSE(r->ok);
+    ASSERT_EQ(r->messages.errors.size(), 1u);
+    EXPECT_NE(
+        r->messages.errors[0].find("a bending magnet whose field k0 differs from angle/l is not supported"),
+        std::string::npos);
 }
 
 TEST(MadxMapping, SextupoleFamiliesBySign)

@@ -492,18 +492,64 @@ TEST(TransferMatrix, ElectrostaticElementsAskForAnEnergy)
 
 // ---------------------------------------------------------------- edges and the total matrix
 
-TEST(TransferMatrix, EdgeMatrixOfAFaceWithFringeField)
+struct FaceCase
 {
+    double h, psi, gap; // 1/m, rad, m
+    double r21, r43;    // MAD-X 5.09.03, DIPEDGE with E1 = psi, HGAP = gap / 2, FINT = 1/3 (RE21, RE43)
+};
+
+TEST(TransferMatrix, EdgeMatrixWithFringeFieldIsMadxDipedge)
+{
+    const FaceCase cases[] = {
+        {0.5, 0.2, 0.04, 1.0135501775433625e-01, -9.7679580998270218e-02},
+        // a face normal to the orbit: the fringe field defocuses vertically
+        {0.5, 0.0, 0.04, 0.0, 3.3333827169273133e-03},
+        {-0.8, -0.15, 0.07, 1.2090817444663607e-01, -1.0515927721167123e-01},
+        {0.3, 0.4, 0.1, 1.2683796562144853e-01, -1.2243943072359353e-01},
+    };
+    for (const FaceCase& c : cases) {
+        TransferMatrix t;
+        edgeMatrix(t, c.h, c.psi, c.gap);
+        EXPECT_NEAR(t.r[kXp][kX], c.r21, 1e-15) << c.psi;
+        EXPECT_NEAR(t.r[kYp][kY], c.r43, 1e-15) << c.psi;
+        EXPECT_EQ(horizontalDet(copyOf(t.r)), 1.0);
+    }
     TransferMatrix t;
-    edgeMatrix(t, 0.5, 0.2, 0.04);
-    const Matrix r = copyOf(t.r);
-    EXPECT_NEAR(r[kXp][kX], 0.5 * std::tan(0.2), 1e-15);
-    // MAD-X 5.09.03, DIPEDGE with H = 0.5, E1 = 0.2, HGAP = 0.02 (half the gap), FINT = 1/3: the fringe
-    // field weakens the vertical focusing of the face
-    EXPECT_NEAR(r[kYp][kY], -0.097679581, 1e-9);
-    EXPECT_EQ(horizontalDet(r), 1.0);
     edgeMatrix(t, 0, 0.2, 0.04);
     EXPECT_EQ(copyOf(t.r), drift(0));
+}
+
+// The Jacobian J of the second-order face map at a point z of size a: symplectic to first order,
+// J^T S J - S = O(a^2), while a wrong coefficient leaves O(a).
+TEST(TransferMatrix, SecondOrderEdgeMapIsSymplecticToFirstOrder)
+{
+    for (const Face face : {Face::Entrance, Face::Exit}) {
+        const EdgeMap m = edgeMap(0.4, -0.7, 0.25, 0.05, face);
+        const double a = 1e-4;
+        const double z0[4] = {0.7 * a, -0.4 * a, 0.5 * a, 0.9 * a};
+        double jac[4][4];
+        for (int column = 0; column < 4; ++column) {
+            double plus[4], minus[4];
+            for (int j = 0; j < 4; ++j)
+                plus[j] = minus[j] = z0[j];
+            plus[column] += 1e-6;
+            minus[column] -= 1e-6;
+            applyEdgeMap(m, plus[0], plus[1], plus[2], plus[3]);
+            applyEdgeMap(m, minus[0], minus[1], minus[2], minus[3]);
+            for (int row = 0; row < 4; ++row)
+                jac[row][column] = (plus[row] - minus[row]) / 2e-6;
+        }
+        // Poisson brackets {z_i, z_j} of the map's coordinates
+        for (int i = 0; i < 4; ++i) {
+            for (int j = i + 1; j < 4; ++j) {
+                double bracket = 0;
+                for (int q = 0; q < 4; q += 2)
+                    bracket += jac[i][q] * jac[j][q + 1] - jac[i][q + 1] * jac[j][q];
+                const double expected = (i == 0 && j == 1) || (i == 2 && j == 3) ? 1 : 0;
+                EXPECT_NEAR(bracket, expected, 1e-7) << "{" << i << "," << j << "}";
+            }
+        }
+    }
 }
 
 TEST(TransferMatrix, RectangularMagnetFromSectorAndFaces)

@@ -42,6 +42,53 @@ TEST(RadiationIntegrals, SectorRingI2AndI3DoNotDependOnTheSlicing)
     }
 }
 
+// One weak-focusing sector bend (-h^2 < k < 0 focuses both planes) between two drifts. In the bend
+// u = (eta, eta') = M(s) u1 + (D, D') with C, S the cosine and sine solutions of K = h^2 + k,
+// D = h (1 - C) / K, D' = h S; the integrals follow from those of 1, C, S, C^2, S^2, C S. For I5,
+// H(s) = u^T G(s) u with G(s) = M^-T G1 M^-1 and M^-1 (D, D') = (-D, D'), so
+// H(s) = gamma1 (eta1 - D)^2 + 2 alpha1 (eta1 - D)(eta1' + D') + beta1 (eta1' + D')^2.
+TEST(RadiationIntegrals, SectorBendBetweenDriftsMatchesTheClosedForms)
+{
+    const double h = 0.5, k = -0.1, bendLength = 1.0, driftLength = 0.5;
+    Ring ring;
+    appendElement(ring.state, code::kDrift, driftLength);
+    appendElement(ring.state, code::kSectorBend, bendLength, h, k);
+    appendElement(ring.state, code::kDrift, driftLength);
+    ring.state.line.superPeriods = 1;
+    ring.state.ringParams.circumference = 2 * driftLength + bendLength;
+    const RingParameters& r = ring.integrals();
+    ASSERT_TRUE(ring.messages.errors.empty());
+
+    const double kk = h * h + k;
+    const double w = std::sqrt(kk);
+    const double c = std::cos(w * bendLength), sn = std::sin(w * bendLength) / w;
+    // the cell's horizontal matrix from the bend's entrance: bend, then both drifts
+    const double l2 = 2 * driftLength;
+    const double m11 = c - kk * sn * l2, m12 = sn + c * l2, m21 = -kk * sn, m22 = c;
+    const double m16 = h * (1 - c) / kk + h * sn * l2, m26 = h * sn;
+    const double cosMu = (m11 + m22) / 2;
+    const double sinMu = std::sqrt(1 - cosMu * cosMu) * (m12 > 0 ? 1 : -1);
+    const double beta1 = m12 / sinMu, alpha1 = (m11 - m22) / (2 * sinMu),
+                 gamma1 = (1 + alpha1 * alpha1) / beta1;
+    const double det = (1 - m11) * (1 - m22) - m12 * m21;
+    const double eta1 = ((1 - m22) * m16 + m12 * m26) / det;
+    const double etaP1 = (m21 * m16 + (1 - m11) * m26) / det;
+
+    const double intC = sn, intS = (1 - c) / kk;
+    const double intC2 = (bendLength + sn * c) / 2, intS2 = (bendLength - sn * c) / (2 * kk);
+    const double intCS = sn * sn / 2;
+    const double intEta = eta1 * intC + etaP1 * intS + h / kk * (bendLength - intC);
+    const double a = eta1 - h / kk, b = etaP1, g = h / kk;
+    const double intH = gamma1 * (a * a * bendLength + 2 * a * g * intC + g * g * intC2) +
+                        2 * alpha1 * (a * b * bendLength + a * h * intS + g * b * intC + g * h * intCS) +
+                        beta1 * (b * b * bendLength + 2 * b * h * intS + h * h * intS2);
+    EXPECT_NEAR(r.i1, h * intEta, 1e-10 * std::fabs(h * intEta));
+    EXPECT_NEAR(r.i2, h * h * bendLength, 1e-15);
+    EXPECT_NEAR(r.i3, h * h * h * bendLength, 1e-15);
+    EXPECT_NEAR(r.i4, h * (h * h + 2 * k) * intEta, 1e-10 * std::fabs(h * (h * h + 2 * k) * intEta));
+    EXPECT_NEAR(r.i5, h * h * h * intH, 1e-10 * h * h * h * intH);
+}
+
 TEST(RadiationIntegrals, RectangularFacesCancelTheBodyTermOfI4)
 {
     Ring sector;

@@ -257,6 +257,26 @@ TEST(RingGeometry, RfFrequencyOfTheStateIsTakenBeforeTheBox)
     EXPECT_NEAR(g.state.ringParams.harmonicNumber, 499.654e6 / g.state.ringParams.revolutionFrequency, 1e-9);
 }
 
+TEST(RingGeometry, StoredRfFrequencyKeepsItsDigitsBehindTheRoundedBox)
+{
+    Geometry g;
+    g.cell(36, 2.0, 8.0);
+    const double stored = 499.654096666667e6;
+    g.state.rf.frequency = stored;
+    g.messages.answers = {false, false};
+    const auto view = g.run("10", "499.65410");
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->rfFrequency, " 499.65410");
+    EXPECT_EQ(g.state.rf.frequency, stored);
+    EXPECT_EQ(g.state.ringParams.harmonicNumber, stored / g.state.ringParams.revolutionFrequency);
+    // "study full ring?" with the box as shown keeps it; an edited box is taken
+    ASSERT_TRUE(studyFullRing(g.state, g.messages, {"10", view->rfFrequency}));
+    EXPECT_EQ(g.state.rf.frequency, stored);
+    g.messages.answers = {false, false};
+    ASSERT_TRUE(studyFullRing(g.state, g.messages, {"10", "499.65411"}));
+    EXPECT_NEAR(g.state.rf.frequency, 499.65411e6, 1e-4);
+}
+
 TEST(RingFullRing, ExpandsTheCellWithChainedPositions)
 {
     Geometry g;

@@ -121,7 +121,7 @@ TEST(SymplecticLattice, GradientBendHasTheSecondOrderTermsOfMadx)
                             {"T413", -0.01097914603}, {"T424", 0.1313926112},   {"T436", 0.01387712381}};
     const SymplecticLattice lattice =
         test::latticeOf(oneElement(bend(code::kSectorBend, 1, 0.3, -0.5, 0, 0)));
-    // the splitting of the body in 3 steps leaves up to 1e-4 of the second-order dispersion T166, a few
+    // the splitting of the body in 5 steps leaves up to 1e-4 of the second-order dispersion T166, a few
     // 1e-6 elsewhere (MAD-X's pt is delta to 1e-7 at 1 GeV/c)
     for (const auto& [name, value] : t)
         EXPECT_NEAR(secondOrder(lattice, name), value, 5e-6 + 1.2e-4 * std::fabs(value)) << name;

@@ -41,6 +41,14 @@ inline double reference(const std::string& ring, const std::string& key)
     return nlohmann::json::parse(in).at(ring).at(key).get<double>();
 }
 
+/// A chromaticity of the validation set's extra-reference.json by the code named there ("MAD-X TWISS,
+/// second-order map" or "MAD-X PTC_TWISS").
+inline double extraReference(const std::string& ring, const std::string& key, const std::string& code)
+{
+    std::ifstream in(std::string(KESTRUNE_VALIDATION) + "/extra-reference.json");
+    return nlohmann::json::parse(in).at("values").at(ring).at(key).at(code).get<double>();
+}
+
 /// The ring as the ring and rf windows compute it: geometry with the file's rf frequency, integrals,
 /// equilibrium and the rf parameters of the file's voltage.
 inline void computeRf(State& state)
