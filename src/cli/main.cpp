@@ -253,9 +253,13 @@ int run(const Request& request)
         !kestrune::writeTextFileSafely(request.twissFile, kestrune::twissCsv(outputs, messages), messages))
         status = 1;
 
+    std::optional<kestrune::TrackingSummary> tracking;
     if (!request.chromaticity.track.empty()) {
         kestrune::State tracked = outputs;
-        if (!kestrune::runTrackingCsv(tracked, messages, request.chromaticity, inputs, std::cout))
+        kestrune::TrackingSummary summary;
+        if (kestrune::runTrackingCsv(tracked, messages, request.chromaticity, inputs, std::cout, summary))
+            tracking = summary;
+        else
             status = 1;
     }
     if (!request.madxFile.empty() && !kestrune::writeMadxFile(outputs, messages, request.madxFile))
@@ -272,7 +276,8 @@ int run(const Request& request)
     if (!request.reportFile.empty()) {
         kestrune::StderrMessages reportMessages;
         Json report = kestrune::buildReport(request.lattice, outputs, asSet, inputs, reportMessages);
-        kestrune::addChromaticitySections(report, outputs, correction, request.chromaticity, reportMessages);
+        kestrune::addChromaticitySections(report, outputs, correction, request.chromaticity, tracking,
+                                          reportMessages);
         if (!request.matchFile.empty())
             kestrune::addMatchSection(report, match);
         if (!writeReport(request.reportFile, report, messages))

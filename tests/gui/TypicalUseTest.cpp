@@ -28,6 +28,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
@@ -36,6 +37,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -438,6 +440,17 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
     // the last turn's coordinates become the single particle's start
     EXPECT_LE(std::fabs(state.run.x0), 1.5);
+    // off momentum in the longitudinal phase space: the synchrotron tune is the rf window's
+    in<QRadioButton>(windows.chromatic, "rbZDelta")->click();
+    in<QCheckBox>(windows.chromatic, "cbOffMom")->click();
+    type(windows.chromatic, "edOffMom", "0.2");
+    track("1", "300");
+    EXPECT_EQ(windows.chromatic->chart()->pointCount(TrackingChart::Colour::Aqua), 300);
+    const QRegularExpressionMatch qs =
+        QRegularExpression("Q_s = ([0-9.]+)").match(in<QLabel>(windows.chromatic, "lTunes")->text());
+    ASSERT_TRUE(qs.hasMatch());
+    EXPECT_NEAR(qs.captured(1).toDouble(), rf.synchrotronTune, 0.02 * rf.synchrotronTune);
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
 
     // the resonance diagram around the ring tunes
     resonanceDiagram();
