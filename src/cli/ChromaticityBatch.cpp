@@ -8,7 +8,9 @@
 #include "core/optics/BetaFunctions.h"
 #include "core/resonance/Resonance.h"
 #include "core/ring/Parameter.h"
+#include "core/tracking/SingleParticle.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrune {
@@ -30,15 +32,26 @@ double real(const char* option, const std::string& text)
     return typed(option, text, [](const std::string& t) { return parseDouble(t); });
 }
 
-/// The tracking request of the command line; the start as typed (mm, mrad or sigmas).
+// Turns tracked between two writes of the rows.
+constexpr int kRowBlock = 256;
+
+bool symplectic(const ChromaticityRequest& request)
+{
+    return request.trackingModel == "symplectic";
+}
+
+/// The tracking request of the command line; the start as typed (mm, mrad or sigmas). DELTA of the
+/// six-coordinate form is the momentum deviation as --off-momentum gives it.
 TrackingRequest trackingRequest(const ChromaticityRequest& request)
 {
     TrackingRequest r;
     r.turns = typed("--track", request.track.at(0), [](const std::string& t) { return parseInt(t); });
     r.start = {real("--track", request.track.at(1)), real("--track", request.track.at(2)),
                real("--track", request.track.at(3)), real("--track", request.track.at(4))};
-    r.offMomentum = !request.offMomentumPercent.empty();
-    if (r.offMomentum)
+    r.offMomentum = !request.offMomentumPercent.empty() || request.track.size() == 7;
+    if (request.track.size() == 7)
+        r.delta = real("--track", request.track.at(5)) / 100;
+    else if (r.offMomentum)
         r.delta = real("--off-momentum", request.offMomentumPercent) / 100;
     r.aperture = !request.apertureMm.empty();
     if (r.aperture)
@@ -47,12 +60,107 @@ TrackingRequest trackingRequest(const ChromaticityRequest& request)
     return r;
 }
 
-// Turns tracked between two writes of their rows.
-constexpr int kTurnsPerBlock = 4096;
+/// The path-length difference (mm) of the six-coordinate form, 0 without one.
+double startLengthMm(const ChromaticityRequest& request)
+{
+    return request.track.size() == 7 ? real("--track", request.track.at(6)) : 0;
+}
 
 std::string csvRow(int turn, const PhasePoint& p)
 {
     return std::to_string(turn) + ',' + fmt("%.12g,%.12g,%.12g,%.12g", p.x, p.xp, p.y, p.yp) + '\n';
+}
+
+std::string csvRow(int turn, const PhaseVector& p)
+{
+    return std::to_string(turn) + ',' +
+           fmt("%.12g,%.12g,%.12g,%.12g,%.12g,%.12g", p.x * 1000, p.px * 1000, p.y * 1000, p.py * 1000,
+               p.delta * 100, p.l * 1000) +
+           '\n';
+}
+
+std::string lostLine(int turn, int element)
+{
+    return "# particle was lost during turn # " + std::to_string(turn) + " after element " +
+           std::to_string(element) + '\n';
+}
+
+// The linear maps as the window has always tracked them. The rows go out as they are computed: the memory
+// holds only the turns the tunes are taken from, whatever the number of turns.
+bool linearCsv(State& state, Messages& messages, const TrackingRequest& r, std::ostream& out,
+               TrackingSummary& summary)
+{
+    if (!checkTracking(state, r, messages))
+        return false;
+    TrackingRun run(state.line, r);
+    out << "turn,x_mm,xp_mrad,y_mm,yp_mrad\n" << csvRow(0, r.start);
+    std::vector<PhasePoint> rows, kept;
+    int turn = 0;
+    while (!run.finished()) {
+        rows.clear();
+        run.advance(kRowBlock, rows);
+        for (const PhasePoint& p : rows) {
+            out << csvRow(++turn, p);
+            if (kept.size() < static_cast<std::size_t>(kTuneTurns))
+                kept.push_back(p);
+        }
+    }
+    finishTracking(state, messages, run);
+    if (run.lost())
+        out << lostLine(run.turn(), run.lostElement());
+    out.flush();
+    summary.turnsTracked = run.lost() ? run.turn() - 1 : run.turn();
+    summary.lost = run.lost();
+    summary.lostTurn = run.lost() ? run.turn() : 0;
+    summary.lostElement = run.lostElement();
+    summary.tunes = linearTunes(kept);
+    return true;
+}
+
+// The rf cavity of a closed ring with an rf voltage, as the ring and rf windows compute it.
+RfCavity batchRf(const State& state, Messages& messages, const BatchInputs& inputs)
+{
+    if (!state.ringClosed || !(state.rf.voltage > 0))
+        return {};
+    State ring = state;
+    QuietMessages quiet;
+    if (!computeRing(ring, quiet, inputs))
+        return {};
+    return trackingRfCavity(ring, messages);
+}
+
+bool symplecticCsv(State& state, Messages& messages, const TrackingRequest& r, double startLengthMm,
+                   const BatchInputs& inputs, std::ostream& out, TrackingSummary& summary)
+{
+    if (!checkTracking(state, r, messages))
+        return false;
+    const RfCavity rf = batchRf(state, messages, inputs);
+    SymplecticRun run = symplecticRun(state, messages, r, startLengthMm, rf);
+    out << "turn,x_mm,px_mrad,y_mm,py_mrad,delta_percent,l_mm\n" << csvRow(0, run.particle());
+    std::vector<PhaseVector> rows, kept;
+    int turn = 0;
+    while (!run.finished()) {
+        rows.clear();
+        run.advance(kRowBlock, rows);
+        for (const PhaseVector& p : rows) {
+            out << csvRow(++turn, p);
+            if (kept.size() < static_cast<std::size_t>(kTuneTurns))
+                kept.push_back(p);
+        }
+        out.flush();
+    }
+    if (run.lost()) {
+        out << lostLine(run.turn(), run.lostElement());
+        messages.error("particle was lost during turn # " + std::to_string(run.turn()));
+    }
+    out.flush();
+    summary.rf = rf.on;
+    summary.turnsTracked = run.lost() ? run.turn() - 1 : run.turn();
+    summary.lost = run.lost();
+    summary.lostTurn = run.lost() ? run.turn() : 0;
+    summary.lostElement = run.lostElement();
+    summary.tunes = trackedTunes(kept, rf.on);
+    return true;
 }
 
 Json wantedValue(const std::vector<std::string>& wanted, std::size_t i)
@@ -66,11 +174,18 @@ void checkChromaticityUsage(const ChromaticityRequest& request)
 {
     for (const std::string& text : request.wanted)
         typed("--chromaticity", text, [](const std::string& t) { return wantedChromaticity(t); });
+    if (request.trackingModel != "symplectic" && request.trackingModel != "linear")
+        throw BatchUsageError("--tracking-model: '" + request.trackingModel +
+                              "' is neither symplectic nor linear");
     if (request.track.empty()) {
         if (!request.offMomentumPercent.empty() || !request.apertureMm.empty() || request.sigmas)
             throw BatchUsageError("--off-momentum, --aperture and --sigmas go with --track");
         return;
     }
+    if (request.track.size() != 5 && request.track.size() != 7)
+        throw BatchUsageError("--track takes TURNS X XP Y YP, or TURNS X XP Y YP DELTA L");
+    if (request.track.size() == 7 && !request.offMomentumPercent.empty())
+        throw BatchUsageError("--off-momentum and the DELTA of --track exclude each other");
     const TrackingRequest r = trackingRequest(request);
     if (const std::optional<std::string> refusal = rangeRefusal(ranges::kTrackingTurns, r.turns))
         throw BatchUsageError("--track: " + *refusal);
@@ -78,6 +193,8 @@ void checkChromaticityUsage(const ChromaticityRequest& request)
         throw BatchUsageError("--off-momentum: the momentum deviation must be above -100 %");
     if (r.aperture && !(r.apertureMm > 0))
         throw BatchUsageError("--aperture: the aperture must be larger than 0 mm");
+    if (!symplectic(request) && startLengthMm(request) != 0)
+        throw BatchUsageError("--track: the linear model has no path length L");
 }
 
 std::optional<ChromaticityCorrection> runChromaticityCorrection(State& state, Messages& messages,
@@ -101,7 +218,7 @@ std::optional<ChromaticityCorrection> runChromaticityCorrection(State& state, Me
 }
 
 bool runTrackingCsv(State& state, Messages& messages, const ChromaticityRequest& request,
-                    const BatchInputs& inputs, std::ostream& out)
+                    const BatchInputs& inputs, std::ostream& out, TrackingSummary& summary)
 {
     TrackingRequest r = trackingRequest(request);
     if (!checkTracking(state, r, messages))
@@ -115,25 +232,27 @@ bool runTrackingCsv(State& state, Messages& messages, const ChromaticityRequest&
             return false;
         r.start = *start;
     }
-    if (!checkTracking(state, r, messages))
-        return false;
-    // the rows go out as they are computed: the memory does not grow with the turns
-    TrackingRun run(state.line, r);
-    out << "turn,x_mm,xp_mrad,y_mm,yp_mrad\n" << csvRow(0, r.start);
-    std::vector<PhasePoint> block;
-    int turn = 0;
-    while (!run.finished()) {
-        block.clear();
-        run.advance(kTurnsPerBlock, block);
-        for (const PhasePoint& p : block)
-            out << csvRow(++turn, p);
-    }
-    finishTracking(state, messages, run);
-    if (run.lost())
-        out << "# particle was lost during turn # " << run.turn() << " after element " << run.lostElement()
-            << '\n';
-    out.flush();
-    return true;
+    summary.model = request.trackingModel;
+    summary.turns = r.turns;
+    if (symplectic(request))
+        return symplecticCsv(state, messages, r, startLengthMm(request), inputs, out, summary);
+    return linearCsv(state, messages, r, out, summary);
+}
+
+Json trackingSection(const std::optional<TrackingSummary>& summary)
+{
+    if (!summary)
+        return nullptr;
+    return {{"model", summary->model},
+            {"turns", summary->turns},
+            {"turns_tracked", summary->turnsTracked},
+            {"lost", summary->lost},
+            {"lost_turn", summary->lost ? Json(summary->lostTurn) : Json(nullptr)},
+            {"lost_element", summary->lost ? Json(summary->lostElement) : Json(nullptr)},
+            {"rf", summary->rf},
+            {"tune_x", reportNumber(summary->tunes.x)},
+            {"tune_y", reportNumber(summary->tunes.y)},
+            {"synchrotron_tune", reportNumber(summary->tunes.synchrotron)}};
 }
 
 Json chromaticitySection(const State& state, const std::optional<ChromaticityCorrection>& correction,
@@ -177,11 +296,13 @@ Json resonanceSection(const State& state, Messages& messages)
 
 void addChromaticitySections(Json& report, const State& state,
                              const std::optional<ChromaticityCorrection>& correction,
-                             const ChromaticityRequest& request, StderrMessages& messages)
+                             const ChromaticityRequest& request,
+                             const std::optional<TrackingSummary>& tracking, StderrMessages& messages)
 {
     report.erase("messages");
     report["chromaticity"] = chromaticitySection(state, correction, request.wanted, messages);
     report["resonance"] = resonanceSection(state, messages);
+    report["tracking"] = trackingSection(tracking);
     report["messages"] = messages.shown();
 }
 

@@ -22,13 +22,21 @@ inline void addChromaticityOptions(CLI::App& app, ChromaticityRequest& request)
         ->type_name("FILE.lat");
     app.add_option("--track", request.track,
                    "tracks one particle TURNS turns around the ring from X (mm),\n"
-                   "XP (mrad), Y (mm), YP (mrad) and prints, after the lists, the\n"
-                   "CSV turn,x_mm,xp_mrad,y_mm,yp_mrad (turn 0 the start) and, for a\n"
-                   "lost particle, a last line \"# particle was lost during turn # T\n"
-                   "after element E\"")
-        ->expected(5)
+                   "XP (mrad), Y (mm), YP (mrad) and, optionally, DELTA (%) and\n"
+                   "L (mm), and prints after the lists the CSV of the turns as they\n"
+                   "are computed (turn 0 the start): turn,x_mm,px_mrad,y_mm,py_mrad,\n"
+                   "delta_percent,l_mm for the symplectic model (with the rf cavity\n"
+                   "of a closed ring with an rf voltage), turn,x_mm,xp_mrad,y_mm,\n"
+                   "yp_mrad for the linear one; a lost particle ends with \"# particle\n"
+                   "was lost during turn # T after element E\"")
+        ->expected(5, 7)
         ->allow_extra_args(false)
-        ->type_name("TURNS X XP Y YP");
+        ->type_name("TURNS X XP Y YP [DELTA L]");
+    app.add_option("--tracking-model", request.trackingModel,
+                   "--track: symplectic (default: the six-dimensional symplectic\n"
+                   "integration with pole faces, chromatic terms and rf) or linear\n"
+                   "(the linear maps with thin sextupole kicks, as before)")
+        ->type_name("MODEL");
     app.add_option("--off-momentum", request.offMomentumPercent,
                    "--track: the particle's momentum deviation in %")
         ->type_name("PERCENT");

@@ -3,6 +3,7 @@
 #include "cli/BatchSettings.h"
 #include "cli/ChromaticityOptions.h"
 #include "cli/ExampleLattices.h"
+#include "cli/MatchBatch.h"
 #include "cli/Report.h"
 #include "cli/StderrMessages.h"
 #include "cli/VacuumLifetimeBatch.h"
@@ -43,6 +44,7 @@ struct Request
     std::string validationFolder;
     kestrune::ChromaticityRequest chromaticity;
     std::vector<std::string> scan; // QUANTITY CPMIN CPMAX
+    std::string matchFile;
 };
 
 const char* const kDescription =
@@ -88,6 +90,12 @@ void addOptions(CLI::App& app, Request& request)
                  "periodic solution of the cell instead of the file's start values;\n"
                  "fails (status 1) when the cell has none");
     app.add_option("--list", request.lists, kListHelp)->allow_extra_args(false)->type_name("KIND");
+    app.add_option("--match", request.matchFile,
+                   "runs the match of FILE (variables, constraints; the README\n"
+                   "describes the format) after --set and writes the best strengths\n"
+                   "into the line, before everything else; status 1 when it is\n"
+                   "refused or does not converge")
+        ->type_name("FILE.json");
     app.add_option("--twiss", request.twissFile,
                    "writes the lattice functions at every sample of the beam-line pass\n"
                    "to FILE as CSV with a header line: s, element index, name, code,\n"
@@ -148,14 +156,18 @@ std::vector<std::pair<const char*, std::string>> outputFiles(const Request& requ
     return files;
 }
 
-/// An output that would overwrite the lattice read, or another output.
+/// An output that would overwrite a file read (the lattice, the match file), or another output.
 void checkOutputFiles(const Request& request)
 {
     const auto files = outputFiles(request);
+    const std::pair<const char*, const std::string*> inputs[] = {{"the lattice file", &request.lattice},
+                                                                 {"the match file", &request.matchFile}};
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (!request.lattice.empty() && kestrune::sameFile(files[i].second, request.lattice))
-            throw BatchUsageError(std::string(files[i].first) + " would overwrite the lattice file " +
-                                  request.lattice + " that is read");
+        for (const auto& [what, input] : inputs) {
+            if (!input->empty() && kestrune::sameFile(files[i].second, *input))
+                throw BatchUsageError(std::string(files[i].first) + " would overwrite " + what + " " + *input +
+                                      " that is read");
+        }
         for (std::size_t j = 0; j < i; ++j) {
             if (kestrune::sameFile(files[i].second, files[j].second))
                 throw BatchUsageError(std::string(files[j].first) + " and " + files[i].first +
@@ -254,13 +266,20 @@ int run(const Request& request)
     kestrune::BatchInputs inputs;
     for (const std::string& assignment : request.settings)
         kestrune::applySetting(state, inputs, assignment);
-    const kestrune::State asSet = state;
-
     int status = 0;
     const auto step = [&](auto&& action) {
         if (!guarded(messages, action))
             status = 1;
     };
+    std::optional<kestrune::BatchMatch> match;
+    if (!request.matchFile.empty()) {
+        step([&] {
+            match = kestrune::runMatchFile(state, messages, request.matchFile);
+            return match && match->result.converged;
+        });
+    }
+    const kestrune::State asSet = state;
+
     std::optional<kestrune::ChromaticityCorrection> correction;
     if (!request.chromaticity.wanted.empty()) {
         step([&] {
@@ -300,10 +319,15 @@ int run(const Request& request)
                                                  messages);
         });
     }
+    std::optional<kestrune::TrackingSummary> tracking;
     if (!request.chromaticity.track.empty()) {
         step([&] {
             kestrune::State tracked = outputs;
-            return kestrune::runTrackingCsv(tracked, messages, request.chromaticity, inputs, std::cout);
+            kestrune::TrackingSummary summary;
+            if (!kestrune::runTrackingCsv(tracked, messages, request.chromaticity, inputs, std::cout, summary))
+                return false;
+            tracking = summary;
+            return true;
         });
     }
     if (!request.madxFile.empty())
@@ -320,8 +344,10 @@ int run(const Request& request)
         step([&] {
             kestrune::StderrMessages reportMessages;
             Json report = kestrune::buildReport(request.lattice, outputs, asSet, inputs, reportMessages);
-            kestrune::addChromaticitySections(report, outputs, correction, request.chromaticity,
+            kestrune::addChromaticitySections(report, outputs, correction, request.chromaticity, tracking,
                                               reportMessages);
+            if (!request.matchFile.empty())
+                kestrune::addMatchSection(report, match);
             return writeReport(request.reportFile, report, messages);
         });
     }

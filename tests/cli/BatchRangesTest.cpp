@@ -66,10 +66,12 @@ TEST(BatchRanges, TrackingRowsAreThoseOfTheRunAndTheTurnsAreCapped)
     State state = test::exampleState("dba-cell.lat");
     ChromaticityRequest request;
     request.track = {"10000", "1", "0", "0.5", "0"};
+    request.trackingModel = "linear";
     std::ostringstream csv;
     test::FakeMessages messages;
     State streamed = state;
-    ASSERT_TRUE(runTrackingCsv(streamed, messages, request, BatchInputs{}, csv));
+    TrackingSummary summary;
+    ASSERT_TRUE(runTrackingCsv(streamed, messages, request, BatchInputs{}, csv, summary));
 
     TrackingRequest r;
     r.turns = 10000;
@@ -90,6 +92,7 @@ TEST(BatchRanges, TrackingRowsAreThoseOfTheRunAndTheTurnsAreCapped)
         EXPECT_NEAR(x, p.x, 1e-11 * std::max(1.0, std::fabs(p.x))) << "turn " << n;
     }
     EXPECT_EQ(n, whole->points.size());
+    EXPECT_EQ(summary.turnsTracked, static_cast<int>(whole->points.size()));
 
     request.track[0] = "1000001";
     EXPECT_THROW(checkChromaticityUsage(request), BatchUsageError);

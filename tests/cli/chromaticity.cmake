@@ -44,14 +44,56 @@ expect_prefix("${report}" "5" resonance square tune_y_max)
 # a ring without SF and SD sextupoles: the correction is refused, nothing is saved
 expect_failure(1 "there are no \"SF\" and \"SD\" sextupoles." ${EXAMPLES}/fodo-cell.lat --chromaticity 0 0)
 
-# tracking: a header, the start as turn 0, one row per turn
+# tracking: a header, the start as turn 0, one row per turn; the symplectic model by default, in six
+# coordinates, the four of the linear maps with the model named
+foreach(model symplectic linear)
+    run_cli(${EXAMPLES}/dba-cell.lat --track 3 1 0 0.5 0 --tracking-model ${model})
+    set(csv_${model} "${out}")
+endforeach()
 run_cli(${EXAMPLES}/dba-cell.lat --track 3 1 0 0.5 0)
-string(REGEX MATCHALL "[^\n]+" rows "${out}")
-list(LENGTH rows count)
-list(GET rows 0 header)
-list(GET rows 1 start)
-if(NOT count EQUAL 5 OR NOT header STREQUAL "turn,x_mm,xp_mrad,y_mm,yp_mrad" OR NOT start STREQUAL "0,1,0,0.5,0")
-    message(FATAL_ERROR "tracking CSV: ${out}")
+if(NOT out STREQUAL csv_symplectic)
+    message(FATAL_ERROR "the default model is the symplectic one: ${out}")
+endif()
+foreach(model symplectic linear)
+    string(REGEX MATCHALL "[^\n]+" rows "${csv_${model}}")
+    list(LENGTH rows count)
+    list(GET rows 0 header)
+    list(GET rows 1 start)
+    set(wanted "turn,x_mm,px_mrad,y_mm,py_mrad,delta_percent,l_mm" "0,1,0,0.5,0,0,0")
+    if(model STREQUAL "linear")
+        set(wanted "turn,x_mm,xp_mrad,y_mm,yp_mrad" "0,1,0,0.5,0")
+    endif()
+    if(NOT count EQUAL 5 OR NOT "${header};${start}" STREQUAL "${wanted}")
+        message(FATAL_ERROR "${model} tracking CSV: ${csv_${model}}")
+    endif()
+endforeach()
+
+# the linear maps give the numbers they always gave, digit for digit
+run_cli(${EXAMPLES}/dba-cell.lat --track 300 2 0.1 1 0 --off-momentum 0.3 --tracking-model linear)
+file(READ ${DATA}/linear-tracking-dba.csv before)
+if(NOT out STREQUAL before)
+    message(FATAL_ERROR "the linear maps changed their numbers")
+endif()
+
+# six coordinates, the rf cavity of the ring's rf settings and the tunes of the run in the report
+run_cli(${EXAMPLES}/dba-cell.lat --track 1024 0.5 0 0.2 0 0.02 0 --report ${WORK}/tracked.json)
+if(NOT out MATCHES "\n0,0.5,0,0.2,0,0.02,0\n1,")
+    message(FATAL_ERROR "six coordinates: ${out}")
+endif()
+file(READ ${WORK}/tracked.json report)
+expect_json("${report}" "symplectic" tracking model)
+expect_json("${report}" "1024" tracking turns_tracked)
+expect_json("${report}" "ON" tracking rf)
+expect_json("${report}" "OFF" tracking lost)
+expect_prefix("${report}" "0.470" tracking tune_x)
+expect_prefix("${report}" "0.463" tracking tune_y)
+# the rf window's synchrotron tune is 0.0092747
+expect_prefix("${report}" "0.00927" tracking synchrotron_tune)
+run_cli(${EXAMPLES}/dba-cell.lat --report ${WORK}/untracked.json)
+file(READ ${WORK}/untracked.json report)
+string(JSON tracking TYPE "${report}" tracking)
+if(NOT tracking STREQUAL "NULL")
+    message(FATAL_ERROR "a report without --track has no tracking section: ${tracking}")
 endif()
 
 # a particle at 600 mm is lost in the first turn after the first element
@@ -72,7 +114,7 @@ if(NOT count EQUAL 4)
     message(FATAL_ERROR "off momentum: ${out}")
 endif()
 run_cli(${EXAMPLES}/dba-cell.lat --track 1 2 0 0 0 --sigmas --set beam.coupling_percent=1)
-string(REGEX MATCH "\n0,([0-9.]+),0,0,0\n" start "${out}")
+string(REGEX MATCH "\n0,([0-9.]+),0,0,0,0,0\n" start "${out}")
 if(NOT start OR CMAKE_MATCH_1 STREQUAL "2")
     message(FATAL_ERROR "two sigmas are millimetres of the equilibrium beam: ${out}")
 endif()
@@ -84,3 +126,11 @@ expect_failure(2 "--track: 'x' is not a valid floating point value" ${EXAMPLES}/
 expect_failure(2 "--off-momentum: the momentum deviation must be above -100 %" ${EXAMPLES}/dba-cell.lat
               --track 5 1 0 0 0 --off-momentum -100)
 expect_failure(2 "--chromaticity: 'a' is not a valid floating point value" ${EXAMPLES}/dba-cell.lat --chromaticity 1 a)
+expect_failure(2 "--tracking-model: 'thin' is neither symplectic nor linear" ${EXAMPLES}/dba-cell.lat
+               --track 5 1 0 0 0 --tracking-model thin)
+expect_failure(2 "--track takes TURNS X XP Y YP, or TURNS X XP Y YP DELTA L" ${EXAMPLES}/dba-cell.lat
+               --track 5 1 0 0 0 0.1)
+expect_failure(2 "--off-momentum and the DELTA of --track exclude each other" ${EXAMPLES}/dba-cell.lat
+               --track 5 1 0 0 0 0.1 0 --off-momentum 0.1)
+expect_failure(2 "--track: the linear model has no path length L" ${EXAMPLES}/dba-cell.lat
+               --track 5 1 0 0 0 0.1 2 --tracking-model linear)

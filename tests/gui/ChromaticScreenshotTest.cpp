@@ -1,11 +1,15 @@
+#include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
 #include "gui/QtMessages.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
 #include "support/FakeMessages.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -37,6 +41,13 @@ protected:
         edit->setText(text);
     }
 
+    void click(QWidget* window, const char* name)
+    {
+        auto* button = window->findChild<QAbstractButton*>(name);
+        ASSERT_NE(button, nullptr) << name;
+        button->click();
+    }
+
     State state;
     Windows windows;
     test::FakeMessages fake;
@@ -49,7 +60,7 @@ TEST_F(ChromaticScreenshot, DbaRingPhaseSpaceAndResonanceDiagram)
     if (!dir)
         GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
     ChromaticWindow chromatic(state, windows);
-    chromatic.resize(1180, 760);
+    chromatic.resize(1180, 860);
     chromatic.show();
     type(&chromatic, "edxiwx", "1.0");
     type(&chromatic, "edxiwy", "1.0");
@@ -61,6 +72,32 @@ TEST_F(ChromaticScreenshot, DbaRingPhaseSpaceAndResonanceDiagram)
     }
     QTest::qWait(200);
     ASSERT_TRUE(chromatic.grab().save(QDir(dir).filePath("tracking-dba-phase-space.png")));
+
+    // the longitudinal phase space with the rf cavity: synchrotron oscillations inside the bucket, and a
+    // particle beyond the rf acceptance that leaves it
+    ASSERT_TRUE(ringGeometry(
+        state, fake, {std::to_string(state.line.superPeriods), fmt("%10.5f", state.rf.frequency / 1e6)}));
+    radiationIntegrals(state, fake);
+    equilibriumParameters(state);
+    click(&chromatic, "rbReplace");
+    click(&chromatic, "rbZDelta");
+    click(&chromatic, "cbOffMom");
+    type(&chromatic, "edXo", "1");
+    type(&chromatic, "edYo", "0.5");
+    type(&chromatic, "edNumTurns", "600");
+    for (const char* percent : {"0.3", "0.7", "1.1", "1.5", "1.75", "1.9"}) {
+        type(&chromatic, "edOffMom", percent);
+        chromatic.bbTrackClick();
+        click(&chromatic, "rbAdd");
+    }
+    // the bucket of one rf wavelength, 0.6 m
+    type(&chromatic, "edWidthMin", "-450");
+    type(&chromatic, "edWidthMax", "450");
+    type(&chromatic, "edHeightMin", "-30");
+    type(&chromatic, "edHeightMax", "30");
+    chromatic.bbUseClick();
+    QTest::qWait(200);
+    ASSERT_TRUE(chromatic.grab().save(QDir(dir).filePath("tracking-dba-longitudinal.png")));
 
     ASSERT_TRUE(betaFunctions(state, fake, nullptr));
     ResonanceWindow resonance(state, windows);

@@ -3,6 +3,8 @@
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
+#include "core/ring/Parameter.h"
+#include "core/ring/RingGeometry.h"
 #include "gui/ExternalTool.h"
 #include "gui/GraphExport.h"
 #include "gui/ListPrinter.h"
@@ -180,6 +182,59 @@ TEST_F(ChromaticWindowTest, TrackingAddsOnePointPerTurnInThePlaneShown)
     EXPECT_NE(state.run.y0, 0.5);
 }
 
+TEST_F(ChromaticWindowTest, LinearMapsAreTheFastViewWithoutLongitudinalMotion)
+{
+    EXPECT_TRUE(control<QRadioButton>("rbSymplectic")->isChecked());
+    click("rbZDelta");
+    click("rbLinearMaps");
+    for (const char* name : {"rbZDelta", "edLo", "cbRf"})
+        EXPECT_FALSE(control<QWidget>(name)->isEnabled()) << name;
+    EXPECT_TRUE(control<QRadioButton>("rbXXp")->isChecked());
+    // the linear maps track as they always have
+    type("edXo", "1.5");
+    type("edNumTurns", "25");
+    click("bbTrack");
+    TrackingRequest request;
+    request.start = {1.5, 0, 0, 0};
+    request.turns = 25;
+    TrackingRun run(state.line, request);
+    std::vector<PhasePoint> points;
+    run.advance(25, points);
+    EXPECT_EQ(state.run.x0, run.particle().x);
+    EXPECT_TRUE(labelText("lTunes").startsWith("tunes: Q_x = 0.47")) << labelText("lTunes").toStdString();
+    click("rbSymplectic");
+    EXPECT_TRUE(control<QWidget>("rbZDelta")->isEnabled());
+}
+
+TEST_F(ChromaticWindowTest, SymplecticRunShowsTheLongitudinalPlaneAndTheTunes)
+{
+    // the ring as the ring window leaves it, with the rf settings of the file
+    ASSERT_TRUE(ringGeometry(
+        state, fake, {std::to_string(state.line.superPeriods), fmt("%10.5f", state.rf.frequency / 1e6)}));
+    radiationIntegrals(state, fake);
+    equilibriumParameters(state);
+    click("rbZDelta");
+    click("cbOffMom");
+    type("edOffMom", "0.05");
+    type("edXo", "0.5");
+    type("edYo", "0.2");
+    type("edLo", "2");
+    type("edNumTurns", "600");
+    click("bbTrack");
+    EXPECT_TRUE(fake.errors.empty());
+    EXPECT_EQ(window->chart()->pointCount(TrackingChart::Colour::Aqua), 600);
+    EXPECT_EQ(window->chart()->plot()->xAxis->label(), "path-length difference l, mm");
+    // the synchrotron tune of the rf window, 0.00927, and the fractional ring tunes 9.470, 4.463
+    const QString tunes = labelText("lTunes");
+    EXPECT_TRUE(tunes.contains(QRegularExpression("Q_x = 0\\.470.*Q_y = 0\\.463.*Q_s = 0\\.0092")))
+        << tunes.toStdString();
+    click("cbRf");
+    click("rbXXp");
+    click("bbTrack");
+    EXPECT_FALSE(labelText("lTunes").contains("Q_s"));
+    EXPECT_EQ(window->chart()->plot()->xAxis->label(), "oscillation amplitude, mm");
+}
+
 TEST_F(ChromaticWindowTest, LostParticleIsReportedWithItsTurn)
 {
     type("edXo", "600");
@@ -229,6 +284,7 @@ TEST_F(ChromaticWindowTest, SigmaModeRelabelsTheBoxesAndNeedsEmittances)
 
 TEST_F(ChromaticWindowTest, LongRunEndsWithEveryPointAndTheNormalCursor)
 {
+    click("rbLinearMaps"); // the fast view
     type("edXo", "1.0");
     type("edNumTurns", "100000");
     click("bbTrack");

@@ -1,7 +1,7 @@
 // The program's typical use from the start window to the saved design of a ring, walked through the
 // real windows as a user would, checking what the user sees at every step: particle, lattice file,
-// periodic solution, ring window and equilibrium beam, rf system and power budget, vacuum profile,
-// lifetimes, sextupole correction and tracking, resonance diagram, the lists saved as text and the
+// periodic solution, a tune match, ring window and equilibrium beam, rf system and power budget, vacuum
+// profile, lifetimes, sextupole correction and tracking, resonance diagram, the lists saved as text and the
 // design saved as a lattice file. Each step is one method of the fixture.
 #include "app/ProgramWindows.h"
 #include "core/Format.h"
@@ -9,11 +9,14 @@
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/lifetime/LifetimeUpdate.h"
+#include "core/optics/BetaFunctions.h"
 #include "gui/QtMessages.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/chromaticity/TrackingChart.h"
 #include "gui/editor/MagStructWindow.h"
 #include "gui/lifetime/LifeTimeWindow.h"
+#include "gui/matching/MatchTables.h"
+#include "gui/matching/MatchWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
 #include "gui/rf/RfWindow.h"
@@ -25,6 +28,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -32,6 +37,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -140,6 +146,32 @@ protected:
     {
         windows.magStruct->mnPerSolClick();
         QApplication::processEvents();
+    }
+
+    /// optics › matching: the ring tunes to qx and qy with the quadrupole families in the straight,
+    /// matched, then accepted.
+    void matchTunes(const QString& qx, const QString& qy)
+    {
+        in<QAction>(windows.magStruct, "mnMatching")->trigger();
+        QApplication::processEvents();
+        MatchWindow* match = windows.match;
+        EXPECT_TRUE(match->isVisible());
+        for (const char* family : {"Q1", "Q2"}) {
+            in<QPushButton>(match, "bbAddVariable")->click();
+            VariableTable* v = match->variableTable();
+            v->item(v->rowCount() - 1, VariableTable::Element)->setText(family);
+        }
+        for (const auto& [quantity, target] : {std::pair{"tune_x", qx}, std::pair{"tune_y", qy}}) {
+            in<QPushButton>(match, "bbAddConstraint")->click();
+            ConstraintTable* c = match->constraintTable();
+            const int row = c->rowCount() - 1;
+            qobject_cast<QComboBox*>(c->cellWidget(row, ConstraintTable::Quantity))->setCurrentText(quantity);
+            c->item(row, ConstraintTable::Target)->setText(target);
+        }
+        in<QPushButton>(match, "bbMatch")->click();
+        for (int turn = 0; turn < 1000 && match->running(); ++turn)
+            QApplication::processEvents();
+        in<QPushButton>(match, "bbAccept")->click();
     }
 
     /// "ring design": the ring window comes up and takes the ring from the state as it is activated.
@@ -289,6 +321,18 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_TRUE(state.run.periodicStable);
     EXPECT_TRUE(listHas("Lattice Functions"));
 
+    // the working point moved with the two families of the straights, as one step of the history
+    const double q1 = state.line.at(3).k;
+    matchTunes("9.45", "4.4");
+    EXPECT_NE(state.line.at(3).k, q1);
+    EXPECT_EQ(state.history.undoLabel(), "match");
+    {
+        State ring = state;
+        ASSERT_TRUE(betaFunctions(ring, fake, nullptr));
+        EXPECT_NEAR(ring.lf.tuneX, 9.45, 1e-9);
+        EXPECT_NEAR(ring.lf.tuneY, 4.4, 1e-9);
+    }
+
     ringDesign();
     EXPECT_TRUE(windows.ring->isVisible());
     EXPECT_EQ(windows.ring->windowTitle(), "design a storage ring");
@@ -304,7 +348,7 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_EQ(state.ringElementCount, 360);
 
     ringPass();
-    EXPECT_TRUE(listHasPrefix("   the ring tunes are: nuex = "));
+    EXPECT_TRUE(listHasPrefix("   the ring tunes are: nuex =    9.450;    nuey =    4.400"));
     EXPECT_GT(state.lf.tuneX, 1);
     EXPECT_GT(state.lf.tuneY, 1);
 
@@ -396,6 +440,17 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
     // the last turn's coordinates become the single particle's start
     EXPECT_LE(std::fabs(state.run.x0), 1.5);
+    // off momentum in the longitudinal phase space: the synchrotron tune is the rf window's
+    in<QRadioButton>(windows.chromatic, "rbZDelta")->click();
+    in<QCheckBox>(windows.chromatic, "cbOffMom")->click();
+    type(windows.chromatic, "edOffMom", "0.2");
+    track("1", "300");
+    EXPECT_EQ(windows.chromatic->chart()->pointCount(TrackingChart::Colour::Aqua), 300);
+    const QRegularExpressionMatch qs =
+        QRegularExpression("Q_s = ([0-9.]+)").match(in<QLabel>(windows.chromatic, "lTunes")->text());
+    ASSERT_TRUE(qs.hasMatch());
+    EXPECT_NEAR(qs.captured(1).toDouble(), rf.synchrotronTune, 0.02 * rf.synchrotronTune);
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
 
     // the resonance diagram around the ring tunes
     resonanceDiagram();

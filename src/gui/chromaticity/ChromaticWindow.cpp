@@ -189,12 +189,14 @@ void ChromaticWindow::buildParticleGroup()
     m_lxpo = label("lxpo", "", m_gbParticle);
     m_lyo = label("lyo", "", m_gbParticle);
     m_lypo = label("lypo", "", m_gbParticle);
+    m_llo = label("llo", "l_o, mm", m_gbParticle);
     m_edXo = box("edXo", "10.0", m_gbParticle);
     m_edXPo = box("edXPo", "0.0", m_gbParticle);
     m_edYo = box("edYo", "0.0", m_gbParticle);
     m_edYPo = box("edYPo", "0.0", m_gbParticle);
+    m_edLo = box("edLo", "0.0", m_gbParticle);
     const std::pair<QLabel*, QLineEdit*> starts[] = {
-        {m_lxo, m_edXo}, {m_lxpo, m_edXPo}, {m_lyo, m_edYo}, {m_lypo, m_edYPo}};
+        {m_lxo, m_edXo}, {m_lxpo, m_edXPo}, {m_lyo, m_edYo}, {m_lypo, m_edYPo}, {m_llo, m_edLo}};
     int row = 0;
     for (const auto& [caption, edit] : starts) {
         grid->addWidget(caption, row, 0);
@@ -215,10 +217,17 @@ void ChromaticWindow::buildParticleGroup()
         first->setChecked(true);
         grid->addWidget(first, row, 0);
         grid->addWidget(second, row++, 1);
+        return group;
     };
     pair(m_rbAdd, "rbAdd", "add to graph", m_rbReplace, "rbReplace", "new graph");
+    grid->addWidget(label("lModel", "tracking model", m_gbParticle), row++, 0, 1, 2);
+    pair(m_rbSymplectic, "rbSymplectic", "symplectic", m_rbLinearMaps, "rbLinearMaps", "linear maps");
+    connect(m_rbSymplectic, &QRadioButton::toggled, this, &ChromaticWindow::rbModelClick);
     grid->addWidget(label("lPhaseSpace", "phase space display", m_gbParticle), row++, 0, 1, 2);
-    pair(m_rbXXp, "rbXXp", "x-x'", m_rbYYP, "rbYYP", "y-y'");
+    QButtonGroup* planes = pair(m_rbXXp, "rbXXp", "x-x'", m_rbYYP, "rbYYP", "y-y'");
+    m_rbZDelta = radio("rbZDelta", "z-\u03b4", m_gbParticle);
+    planes->addButton(m_rbZDelta);
+    grid->addWidget(m_rbZDelta, row++, 0);
     pair(m_rbMM, "rbMM", "mm,mr", m_rbSigma, "rbSigma", "sigma's");
     connect(m_rbMM, &QRadioButton::clicked, this, &ChromaticWindow::rbMMClick);
     connect(m_rbSigma, &QRadioButton::clicked, this, &ChromaticWindow::rbSigmaClick);
@@ -236,11 +245,18 @@ void ChromaticWindow::buildParticleGroup()
     };
     option(m_cbOffMom, "cbOffMom", "off mom.", m_edOffMom, "edOffMom", "1.0", "%");
     option(m_cbAperture, "cbAperture", "aperture", m_edAperture, "edAperture", "30.0", "mm");
+    m_cbRf = new QCheckBox("rf cavity", m_gbParticle);
+    m_cbRf->setObjectName("cbRf");
+    m_cbRf->setChecked(true);
+    grid->addWidget(m_cbRf, row++, 0, 1, 2);
 
     auto* track = new QPushButton("track", m_gbParticle);
     track->setObjectName("bbTrack");
     connect(track, &QPushButton::clicked, this, &ChromaticWindow::bbTrackClick);
-    grid->addWidget(track, row, 0, 1, 2);
+    grid->addWidget(track, row++, 0, 1, 2);
+    m_lTunes = label("lTunes", "", m_gbParticle);
+    m_lTunes->setWordWrap(true);
+    grid->addWidget(m_lTunes, row, 0, 1, 2);
 }
 
 QGroupBox* ChromaticWindow::buildScaleGroup()
@@ -343,9 +359,14 @@ void ChromaticWindow::bbTrackClick()
         const std::optional<TrackingRequest> request = readRequest();
         if (!request)
             return;
+        const bool symplectic = m_rbSymplectic->isChecked();
+        const double lengthMm = symplectic ? parseDouble(text(m_edLo)) : 0;
         if (m_rbReplace->isChecked())
             m_chart->clear();
-        runTracking(*request);
+        if (symplectic)
+            runSymplectic(*request, lengthMm);
+        else
+            runTracking(*request);
     });
 }
 
@@ -353,6 +374,7 @@ void ChromaticWindow::bbTrackClick()
 void ChromaticWindow::runTracking(const TrackingRequest& request)
 {
     TrackingRun run(m_state.line, request);
+    std::vector<PhasePoint> kept;
     {
         const BusyCursor busy;
         const double ringElements =
@@ -362,7 +384,11 @@ void ChromaticWindow::runTracking(const TrackingRequest& request)
         QElapsedTimer clock;
         clock.start();
         while (!run.finished()) {
+            const std::size_t from = points.size();
             run.advance(block, points);
+            for (std::size_t i = from;
+                 i < points.size() && kept.size() < static_cast<std::size_t>(kTuneTurns); ++i)
+                kept.push_back(points[i]);
             if (clock.elapsed() >= kRedrawInterval) {
                 m_chart->addPoints(points, request.plane);
                 points.clear();
@@ -374,7 +400,53 @@ void ChromaticWindow::runTracking(const TrackingRequest& request)
         m_chart->addPoints(points, request.plane);
         m_chart->refresh();
     }
+    m_lTunes->setText(q(tunesText(linearTunes(kept), false)));
     finishTracking(m_state, messages(), run);
+}
+
+void ChromaticWindow::runSymplectic(const TrackingRequest& request, double lengthMm)
+{
+    const RfCavity rf = m_cbRf->isChecked() ? trackingRfCavity(m_state, messages()) : RfCavity{};
+    SymplecticRun run = symplecticRun(m_state, messages(), request, lengthMm, rf);
+    const bool longitudinal = m_rbZDelta->isChecked();
+    std::vector<PhaseVector> kept;
+    {
+        const BusyCursor busy;
+        const double ringElements = std::max(1.0, static_cast<double>(run.lattice().ringElements()));
+        // the symplectic maps take about ten times the time of the linear ones
+        const int block = static_cast<int>(std::clamp(kElementTurnsPerBlock / 10 / ringElements, 1.0, 1e6));
+        std::vector<PhaseVector> points;
+        std::vector<PhasePoint> shown;
+        const auto show = [&] {
+            if (longitudinal) {
+                m_chart->addLongitudinalPoints(points);
+            } else {
+                shown.clear();
+                for (const PhaseVector& p : points)
+                    shown.push_back(transversePoint(p));
+                m_chart->addPoints(shown, request.plane);
+            }
+            points.clear();
+            m_chart->refresh();
+        };
+        QElapsedTimer clock;
+        clock.start();
+        while (!run.finished()) {
+            const std::size_t from = points.size();
+            run.advance(block, points);
+            for (std::size_t i = from;
+                 i < points.size() && kept.size() < static_cast<std::size_t>(kTuneTurns); ++i)
+                kept.push_back(points[i]);
+            if (clock.elapsed() >= kRedrawInterval) {
+                show();
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                clock.restart();
+            }
+        }
+        show();
+    }
+    m_lTunes->setText(q(tunesText(trackedTunes(kept, rf.on), rf.on)));
+    finishSymplecticTracking(m_state, messages(), run);
 }
 
 void ChromaticWindow::rbMMClick()
@@ -391,6 +463,15 @@ void ChromaticWindow::rbSigmaClick()
     m_lxpo->setText("n_xp");
     m_lyo->setText("n_y");
     m_lypo->setText("n_yp");
+}
+
+void ChromaticWindow::rbModelClick()
+{
+    const bool symplectic = m_rbSymplectic->isChecked();
+    if (!symplectic && m_rbZDelta->isChecked())
+        m_rbXXp->setChecked(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{m_rbZDelta, m_edLo, m_llo, m_cbRf})
+        w->setEnabled(symplectic);
 }
 
 void ChromaticWindow::btAutoClick()

@@ -4,6 +4,7 @@
 #include "core/State.h"
 #include "core/chromaticity/Chromaticity.h"
 #include "core/chromaticity/Tracking.h"
+#include "core/tracking/SingleParticle.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
@@ -36,6 +37,8 @@ public:
     /// Relabel the start boxes for millimetres and milliradians, or for numbers of sigmas.
     void rbMMClick();
     void rbSigmaClick();
+    /// z-delta, l_o and the rf cavity belong to the symplectic model: enabled with it alone.
+    void rbModelClick();
     void btAutoClick();
     /// Fixes the axes to the four scale boxes and adds the corner points.
     void bbUseClick();
@@ -56,6 +59,7 @@ private:
     /// Reads the single-particle group into a request; nothing when a box was refused.
     std::optional<TrackingRequest> readRequest();
     void runTracking(const TrackingRequest& request);
+    void runSymplectic(const TrackingRequest& request, double lengthMm);
 
     State& m_state;
     Windows& m_windows;
@@ -84,7 +88,14 @@ private:
     QLabel* m_lxpo = nullptr;
     QLabel* m_lyo = nullptr;
     QLabel* m_lypo = nullptr;
+    QLineEdit* m_edLo = nullptr;
+    QLabel* m_llo = nullptr;
     QLineEdit* m_edNumTurns = nullptr;
+    QRadioButton* m_rbSymplectic = nullptr;
+    QRadioButton* m_rbLinearMaps = nullptr;
+    QRadioButton* m_rbZDelta = nullptr;
+    QCheckBox* m_cbRf = nullptr;
+    QLabel* m_lTunes = nullptr;
     QRadioButton* m_rbAdd = nullptr;
     QRadioButton* m_rbReplace = nullptr;
     QRadioButton* m_rbXXp = nullptr;

@@ -9,7 +9,8 @@ namespace kestrune {
 
 namespace {
 
-const QColor kPointColours[3] = {QColor(255, 255, 0), QColor(0, 255, 0), QColor(128, 0, 0)};
+const QColor kPointColours[4] = {QColor(255, 255, 0), QColor(0, 255, 0), QColor(128, 0, 0),
+                                 QColor(0, 255, 255)};
 
 // Circles of size 1 in the point colour, with a darker rim so that yellow shows on white.
 QCPScatterStyle pointStyle(const QColor& colour)
@@ -55,8 +56,7 @@ TrackingChart::TrackingChart(QWidget* parent) : QWidget(parent)
 
     addChartTitle(m_plot, "particle tracking");
     styleChartAxes(m_plot);
-    m_plot->xAxis->setLabel("oscillation amplitude, mm");
-    m_plot->yAxis->setLabel("oscillation slope, mr");
+    labelAxes(false);
     m_plot->xAxis->setRange(-5, 5);
     m_plot->yAxis->setRange(-5, 5);
 
@@ -88,6 +88,27 @@ void TrackingChart::addPoints(const std::vector<PhasePoint>& points, PhasePlane 
     }
     const Colour colour = plane == PhasePlane::X ? Colour::Yellow : Colour::Lime;
     m_series[static_cast<std::size_t>(colour)]->addData(keys, values);
+    labelAxes(false);
+}
+
+void TrackingChart::addLongitudinalPoints(const std::vector<PhaseVector>& points)
+{
+    QVector<double> keys;
+    QVector<double> values;
+    keys.reserve(static_cast<int>(points.size()));
+    values.reserve(static_cast<int>(points.size()));
+    for (const PhaseVector& p : points) {
+        keys.push_back(p.l * 1000);
+        values.push_back(p.delta * 1000);
+    }
+    m_series[static_cast<std::size_t>(Colour::Aqua)]->addData(keys, values);
+    labelAxes(true);
+}
+
+void TrackingChart::labelAxes(bool longitudinal)
+{
+    m_plot->xAxis->setLabel(longitudinal ? "path-length difference l, mm" : "oscillation amplitude, mm");
+    m_plot->yAxis->setLabel(longitudinal ? "momentum deviation, 1e-3" : "oscillation slope, mr");
 }
 
 void TrackingChart::useScale(double xMin, double xMax, double yMin, double yMax)

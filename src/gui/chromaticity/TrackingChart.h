@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/chromaticity/Tracking.h"
+#include "core/tracking/PhaseVector.h"
 
 #include <QWidget>
 #include <array>
@@ -12,12 +13,12 @@ class QCPGraph;
 namespace kestrune {
 
 /// The chart `chTracking`: phase-space points of tracked particles, one point series whose points are
-/// yellow (x-x'), lime (y-y') or maroon (the corner points of a fixed scale).
+/// yellow (x-x'), lime (y-y'), aqua (z-delta) or maroon (the corner points of a fixed scale).
 class TrackingChart : public QWidget
 {
     Q_OBJECT
 public:
-    enum class Colour { Yellow = 0, Lime = 1, Maroon = 2 };
+    enum class Colour { Yellow = 0, Lime = 1, Maroon = 2, Aqua = 3 };
 
     explicit TrackingChart(QWidget* parent = nullptr);
 
@@ -25,6 +26,9 @@ public:
 
     /// Adds one point per tracked turn: (x, x') in yellow for the x plane, (y, y') in lime for the y plane.
     void addPoints(const std::vector<PhasePoint>& points, PhasePlane plane);
+    /// Adds one point per tracked turn in aqua: the path-length difference l (mm) and the momentum
+    /// deviation (1e-3); the axes are labelled for them until transverse points are added again.
+    void addLongitudinalPoints(const std::vector<PhaseVector>& points);
     /// Fixes the axes to [xMin, xMax] and [yMin, yMax] and adds the four corner points in maroon.
     void useScale(double xMin, double xMax, double yMin, double yMax);
     /// Both axes follow the points again.
@@ -48,7 +52,9 @@ public:
 
 private:
     QCustomPlot* m_plot = nullptr;
-    std::array<QCPGraph*, 3> m_series{};
+    void labelAxes(bool longitudinal);
+
+    std::array<QCPGraph*, 4> m_series{};
     bool m_automatic = true;
 };
 

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "core/tracking/PhaseVector.h"
+#include "core/tracking/SymplecticLattice.h"
+
+namespace kestrune {
+
+/// Particles tracked together, as one array per coordinate; rp = 1 / (1 + delta) is kept with delta.
+struct ParticleBlock
+{
+    static constexpr int kCapacity = 64;
+    int count = 0;
+    double x[kCapacity];
+    double px[kCapacity];
+    double y[kCapacity];
+    double py[kCapacity];
+    double delta[kCapacity];
+    double l[kCapacity];
+    double rp[kCapacity];
+    int id[kCapacity]; // the caller's index of each particle
+
+    /// Appends a particle; the block must have room.
+    void add(const PhaseVector& p, int index);
+    /// Particle j (0 <= j < count).
+    PhaseVector at(int j) const;
+};
+
+/// Moves every particle of the block through one element.
+void pushElement(const ElementMap& e, ParticleBlock& block);
+
+/// The end of a turn: the lag of a particle whose speed differs from the reference's over the
+/// circumference, then the rf cavity's kick when it is on.
+void pushTurnEnd(const SymplecticLattice& lattice, ParticleBlock& block);
+
+} // namespace kestrune

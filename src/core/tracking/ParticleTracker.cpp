@@ -1,0 +1,220 @@
+#include "core/tracking/ParticleTracker.h"
+
+#include "core/tracking/ElementKernels.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace kestrune {
+
+namespace {
+
+// Shortest time between two calls of the progress callback.
+constexpr std::chrono::milliseconds kProgressInterval(50);
+
+// Written so that a coordinate that is no number counts as lost too.
+bool outside(const ParticleBlock& b, int j, const Aperture& a)
+{
+    return !(std::fabs(b.x[j]) <= a.x && std::fabs(b.y[j]) <= a.y);
+}
+
+bool anyOutside(const ParticleBlock& b, const Aperture& a)
+{
+    bool out = false;
+    for (int j = 0; j < b.count; ++j)
+        out |= outside(b, j, a);
+    return out;
+}
+
+// Takes the lost particles out of the block, the last one filling each gap, with their fates.
+void removeLost(ParticleBlock& b, const Aperture& a, int turn, int position, ParticleFate* fates)
+{
+    for (int j = b.count - 1; j >= 0; --j) {
+        if (!outside(b, j, a))
+            continue;
+        fates[b.id[j]] = {true, turn, position, b.at(j)};
+        const int last = --b.count;
+        b.x[j] = b.x[last];
+        b.px[j] = b.px[last];
+        b.y[j] = b.y[last];
+        b.py[j] = b.py[last];
+        b.delta[j] = b.delta[last];
+        b.l[j] = b.l[last];
+        b.rp[j] = b.rp[last];
+        b.id[j] = b.id[last];
+    }
+}
+
+// One turn of the block from ring position start (0-based) round to it, the turn's end (lag and rf)
+// where the ring closes; a particle lost there counts as lost after the last element.
+void trackTurn(const SymplecticLattice& lattice, ParticleBlock& b, int start, const Aperture& a, int turn,
+               ParticleFate* fates)
+{
+    const int n = static_cast<int>(lattice.cell.size());
+    const int ring = lattice.ringElements();
+    const auto pass = [&](int from, int to) {
+        int element = from % n;
+        for (int position = from; position < to && b.count > 0; ++position) {
+            pushElement(lattice.cell[static_cast<std::size_t>(element)], b);
+            if (anyOutside(b, a))
+                removeLost(b, a, turn, position + 1, fates);
+            if (++element == n)
+                element = 0;
+        }
+    };
+    pass(start, ring);
+    if (b.count > 0) {
+        pushTurnEnd(lattice, b);
+        if (anyOutside(b, a))
+            removeLost(b, a, turn, ring, fates);
+    }
+    pass(0, start);
+}
+
+class BlockRunner
+{
+public:
+    BlockRunner(const SymplecticLattice& lattice, const std::vector<PhaseVector>& start,
+                const TrackingOptions& options, TrackingOutcome& outcome)
+        : m_lattice(lattice), m_start(start), m_options(options), m_outcome(outcome),
+          m_blocks((static_cast<int>(start.size()) + ParticleBlock::kCapacity - 1) /
+                   ParticleBlock::kCapacity),
+          m_startPosition(std::clamp(options.startElement, 1, std::max(1, lattice.ringElements())) - 1)
+    {
+    }
+
+    int blocks() const { return m_blocks; }
+    double fractionDone() const
+    {
+        const double total = static_cast<double>(m_blocks) * m_options.turns;
+        return total > 0 ? static_cast<double>(m_turnsDone.load()) / total : 1;
+    }
+    bool cancelled() const { return m_cancelled.load(); }
+
+    /// Tracks blocks until none is left; report runs after every turn.
+    template <typename Report> void work(Report report)
+    {
+        for (int index = m_next++; index < m_blocks; index = m_next++)
+            runBlock(index, report);
+    }
+
+private:
+    template <typename Report> void runBlock(int index, Report report)
+    {
+        ParticleBlock b;
+        const int first = index * ParticleBlock::kCapacity;
+        const int last = std::min(first + ParticleBlock::kCapacity, static_cast<int>(m_start.size()));
+        for (int i = first; i < last; ++i)
+            b.add(m_start[static_cast<std::size_t>(i)], i);
+        ParticleFate* fates = m_outcome.particles.data();
+        int turn = 0;
+        while (turn < m_options.turns && b.count > 0) {
+            if (m_options.cancel && m_options.cancel->load()) {
+                m_cancelled = true;
+                break;
+            }
+            trackTurn(m_lattice, b, m_startPosition, m_options.aperture, ++turn, fates);
+            ++m_turnsDone;
+            report();
+        }
+        for (int j = 0; j < b.count; ++j)
+            fates[b.id[j]] = {false, turn, 0, b.at(j)};
+        m_turnsDone += m_options.turns - turn;
+    }
+
+    const SymplecticLattice& m_lattice;
+    const std::vector<PhaseVector>& m_start;
+    const TrackingOptions& m_options;
+    TrackingOutcome& m_outcome;
+    const int m_blocks;
+    const int m_startPosition;
+    std::atomic<int> m_next{0};
+    std::atomic<long long> m_turnsDone{0};
+    std::atomic<bool> m_cancelled{false};
+};
+
+} // namespace
+
+TrackingOutcome trackParticles(const SymplecticLattice& lattice, const std::vector<PhaseVector>& start,
+                               const TrackingOptions& options)
+{
+    TrackingOutcome outcome;
+    outcome.particles.resize(start.size());
+    if (start.empty() || options.turns < 1 || lattice.cell.empty())
+        return outcome;
+    BlockRunner runner(lattice, start, options, outcome);
+    const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads = std::min(options.threads > 0 ? options.threads : hardware, runner.blocks());
+    auto last = std::chrono::steady_clock::now();
+    const auto report = [&] {
+        if (!options.progress)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last < kProgressInterval)
+            return;
+        last = now;
+        options.progress(runner.fractionDone());
+    };
+    if (threads <= 1) {
+        runner.work(report);
+    } else {
+        // the workers track; the calling thread reports the progress until they are done
+        std::mutex mutex;
+        std::condition_variable done;
+        int finished = 0;
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back([&] {
+                runner.work([] {});
+                const std::lock_guard<std::mutex> lock(mutex);
+                ++finished;
+                done.notify_one();
+            });
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            while (!done.wait_for(lock, kProgressInterval, [&] { return finished == threads; })) {
+                lock.unlock();
+                if (options.progress)
+                    options.progress(runner.fractionDone());
+                lock.lock();
+            }
+        }
+        for (std::thread& worker : workers)
+            worker.join();
+    }
+    if (options.progress)
+        options.progress(1);
+    outcome.cancelled = runner.cancelled();
+    return outcome;
+}
+
+SymplecticRun::SymplecticRun(SymplecticLattice lattice, const PhaseVector& start, int turns,
+                             const Aperture& aperture)
+    : m_lattice(std::move(lattice)), m_aperture(aperture), m_turns(turns)
+{
+    m_fate.final = start;
+}
+
+int SymplecticRun::advance(int turns, std::vector<PhaseVector>& points)
+{
+    int added = 0;
+    ParticleBlock b;
+    b.add(m_fate.final, 0);
+    while (added < turns && !finished()) {
+        const int turn = m_fate.turn + 1;
+        trackTurn(m_lattice, b, 0, m_aperture, turn, &m_fate);
+        if (b.count == 0)
+            break;
+        m_fate.turn = turn;
+        m_fate.final = b.at(0);
+        points.push_back(m_fate.final);
+        ++added;
+    }
+    return added;
+}
+
+} // namespace kestrune

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "core/Messages.h"
+#include "core/State.h"
+
+#include <vector>
+
+namespace kestrune {
+
+/// A 2 x 2 block of one transverse plane, acting on (x, px) or (y, py).
+struct PlaneMatrix
+{
+    double m11 = 1, m12 = 0, m21 = 0, m22 = 1;
+};
+
+/// The on-momentum linear flow of a piece of magnet in both planes.
+struct LinearFlow
+{
+    PlaneMatrix x, y;
+};
+
+/// One pole face of a bend as a thin symplectic map: the flow of the cubic generator
+/// a x (x px - 2 y py) + b px y^2 + cubicX x^3 + cubicXY x y^2, and the linear edge matrix (R21, R43),
+/// the generator first at an entrance, the matrix first at an exit.
+struct FaceMap
+{
+    bool present = false;
+    double a = 0;            // 1/m
+    double b = 0;            // 1/m
+    double cubicX = 0;       // 1/m^2
+    double cubicXY = 0;      // 1/m^2
+    double r21 = 0, r43 = 0; // 1/m
+};
+
+/// How an element moves a particle in the symplectic model.
+enum class StepKind {
+    Identity,  // nothing (pumps and drifts of no length)
+    Drift,     // the expanded drift
+    Magnet,    // quadrupoles and bends: on-momentum linear flow and chromatic and nonlinear rest, split
+    Sextupole, // drift and kick, split
+    Matrix     // the optics' own map (linac, einzel lens, electrostatic accelerator, alpha magnets)
+};
+
+/// The compiled map of one element of the cell.
+struct ElementMap
+{
+    StepKind kind = StepKind::Identity;
+    double length = 0; // m
+    int slices = 1;    // steps of the fourth-order scheme
+    double step = 0;   // m, length / slices
+    double h = 0;      // 1/m, curvature
+    double k = 0;      // 1/m^2, gradient
+    double m = 0;      // 1/m^3, sextupole strength
+    // magnets: the linear flows over w1 step / 2 (first and last), (w0 + w1) step / 2 (inside a step) and
+    // w1 step (between two steps), with Yoshida's weights w1, w0
+    LinearFlow end, inner, join;
+    FaceMap entrance, exit;
+    // Matrix: the optics' map on (x, x', y, y') with x' = px / (1 + delta), and R16, R26
+    double r[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+    double r16 = 0, r26 = 0;
+};
+
+/// The rf cavity of the tracker: one thin longitudinal kick per turn at the start of the ring.
+struct RfCavity
+{
+    bool on = false;
+    double voltage = 0;    // V: eV gained at the crest per turn
+    double harmonic = 0;   // harmonic number
+    double phase = 0;      // rad, synchronous phase
+    double energyLoss = 0; // eV per turn replaced at the cavity: voltage sin(phase)
+};
+
+/// The cell compiled for the symplectic tracker, and what a turn needs besides.
+struct SymplecticLattice
+{
+    std::vector<ElementMap> cell; // elements 1..N of the beam line at index 0..N-1
+    int superPeriods = 1;
+    double circumference = 0; // m, of the full ring
+    double momentum = 0;      // eV, cp of the reference particle
+    double massRatio = 0;     // mc^2 / cp of the reference particle
+    RfCavity rf;
+
+    /// Elements of the full ring: the cell superPeriods times.
+    int ringElements() const { return static_cast<int>(cell.size()) * superPeriods; }
+};
+
+/// Yoshida's weights of the fourth-order composition S(w1 t) S(w0 t) S(w1 t) of a symmetric
+/// second-order step S.
+extern const double kYoshidaW1;
+extern const double kYoshidaW0;
+
+/// The cell of state.line compiled for the particle of state.beam, with the rf cavity when rf.on. The
+/// linac, einzel-lens, electrostatic and alpha-magnet elements take the optics' matrices, computed on a
+/// copy of the state (their messages, such as a missing ion energy, are the optics').
+SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages, const RfCavity& rf);
+
+/// The rf window's cavity from its stored results: on when the ring is closed and the rf parameters
+/// were computed with a positive voltage, harmonic number and circumference.
+RfCavity rfCavity(const State& state);
+
+/// The rf window's cavity computed on a copy of the state (updateRfParameters, with its messages) for a
+/// closed ring whose rf record has a voltage and whose ring results are there; off otherwise.
+RfCavity trackingRfCavity(const State& state, Messages& messages);
+
+/// The pole face of a bend of curvature h (1/m) and gradient k (1/m^2) with face angle psi (rad) and
+/// the linear edge matrix (r21, r43).
+FaceMap faceMap(double h, double k, double psi, double r21, double r43);
+
+} // namespace kestrune
