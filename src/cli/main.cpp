@@ -165,8 +165,8 @@ void checkOutputFiles(const Request& request)
     for (std::size_t i = 0; i < files.size(); ++i) {
         for (const auto& [what, input] : inputs) {
             if (!input->empty() && kestrune::sameFile(files[i].second, *input))
-                throw BatchUsageError(std::string(files[i].first) + " would overwrite " + what + " " + *input +
-                                      " that is read");
+                throw BatchUsageError(std::string(files[i].first) + " would overwrite " + what + " " +
+                                      *input + " that is read");
         }
         for (std::size_t j = 0; j < i; ++j) {
             if (kestrune::sameFile(files[i].second, files[j].second))
@@ -324,7 +324,8 @@ int run(const Request& request)
         step([&] {
             kestrune::State tracked = outputs;
             kestrune::TrackingSummary summary;
-            if (!kestrune::runTrackingCsv(tracked, messages, request.chromaticity, inputs, std::cout, summary))
+            if (!kestrune::runTrackingCsv(tracked, messages, request.chromaticity, inputs, std::cout,
+                                          summary))
                 return false;
             tracking = summary;
             return true;
