@@ -30,6 +30,8 @@ std::optional<std::string> rangeRefusal(const InputRange& range, double value)
             return name + " must not be negative!";
         return name + " must be at least " + limitText(range.min, range.unit) + "!";
     }
+    if (range.aboveMin && value < range.smallest)
+        return name + " must be at least " + limitText(range.smallest, range.unit) + "!";
     if (!(value <= range.max))
         return name + " must be at most " + limitText(range.max, range.unit) + "!";
     if (range.wholeNumber && value != std::floor(value))

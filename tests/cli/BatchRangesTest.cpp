@@ -43,6 +43,11 @@ TEST(BatchRanges, EverySetNameRefusesValuesNoBoxTakes)
               "--set rf.voltage_kv: the rf voltage must be at most 10000000 kV!");
     EXPECT_EQ(refusal("ring.rf_frequency_mhz=1.8e302"),
               "--set ring.rf_frequency_mhz: the rf frequency must be at most 100000 MHz!");
+    // above 0, yet so small that a result would overflow
+    EXPECT_EQ(refusal("ring.rf_frequency_mhz=1e-320"),
+              "--set ring.rf_frequency_mhz: the rf frequency must be at least 0.001 MHz!");
+    EXPECT_EQ(refusal("lifetime.elastic.pressure_ntorr=1e-320"),
+              "--set lifetime.elastic.pressure_ntorr: \"gas pressure, nTorr\" must be at least 1e-06 nTorr!");
 }
 
 TEST(BatchRanges, ScanMomentaMustBePhysical)

@@ -76,14 +76,12 @@ std::optional<std::string> refusal(const BoxRule& rule, double value)
         return std::string("\"") + rule.label + "\" must lie between 0 and 100 %!";
     if (rule.domain == Domain::Positive && !(value > 0))
         return std::string("\"") + rule.label + "\" must be larger than 0!";
-    if (rule.range != nullptr && !(value <= rule.range->max)) {
-        // the box's own label in the words of the range table
-        const std::string label = std::string("\"") + rule.label + "\"";
-        InputRange named = *rule.range;
-        named.name = label.c_str();
-        return rangeRefusal(named, value);
-    }
-    return std::nullopt;
+    // beyond the window's own checks, the range table's limits (a smallest value too, so that no lifetime
+    // overflows), named with the box's label
+    const std::string label = std::string("\"") + rule.label + "\"";
+    InputRange named = rule.range != nullptr ? *rule.range : ranges::kEnergyAcceptancePercent;
+    named.name = label.c_str();
+    return rangeRefusal(named, value);
 }
 
 /// The value of a box accepted by its rule; otherwise its refusal as a message.
