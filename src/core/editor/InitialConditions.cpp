@@ -1,6 +1,7 @@
 #include "core/editor/InitialConditions.h"
 
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
 #include "core/optics/BetaFunctions.h"
@@ -171,8 +172,8 @@ bool useLatticeFunctions(State& state, InitialBoxes& boxes, Messages& messages)
 
     if (run.showBeamSize || run.showTrajectory) {
         readEmittances(state, boxes);
-        boxes.edEpsx = fmt("%8.5f", state.lf.epsX * 1e6);
-        boxes.edEpsy = fmt("%8.5f", state.lf.epsY * 1e6);
+        boxes.edEpsx = fmt("%.6g", state.lf.epsX * 1e6);
+        boxes.edEpsy = fmt("%.6g", state.lf.epsY * 1e6);
         run.initialSigmaX = beamSize(state.lf.epsX, run.betaX0);
         run.initialSigmaY = beamSize(state.lf.epsY, run.betaY0);
         boxes.edSigx0 = fmt("%8.5f", run.initialSigmaX * 1000.0);
@@ -223,9 +224,10 @@ StartPanels showBeamSizesCommand(State& state, InitialBoxes& boxes)
     run.initialSigmaY = beamSize(state.lf.epsY, run.betaY0);
     run.delta = parseDouble(boxes.edDelta) / 100.0;
     showEta(run, boxes);
+    // six significant digits: an emittance of 1e-10 m rad must not show as 0.000 mm mrad
     auto rewrite = [](std::string& box, double shown) {
         if (shown != 0)
-            box = fmt("%8.3f", shown);
+            box = fmt("%.6g", shown);
     };
     rewrite(boxes.edEpsx, state.lf.epsX * 1e6);
     rewrite(boxes.edEpsy, state.lf.epsY * 1e6);
@@ -236,29 +238,36 @@ StartPanels showBeamSizesCommand(State& state, InitialBoxes& boxes)
 
 bool useBeamSizes(State& state, InitialBoxes& boxes, Messages& messages)
 {
+    // every box read and checked before anything is stored
+    const double epsXMmMrad = parseDouble(boxes.edEpsx);
+    const double epsYMmMrad = parseDouble(boxes.edEpsy);
+    const double sigmaXMm = parseDouble(boxes.edSigx0);
+    const double sigmaYMm = parseDouble(boxes.edSigy0);
+    const double delta = parseDouble(boxes.edDelta) / 100.0;
+    const double etaX0 = parseDouble(boxes.edEtax0);
+    const double etaPX0 = parseDouble(boxes.edEtapx0);
+    if (const std::optional<std::string> refusal = firstRefusal({{&ranges::kEmittanceXMmMrad, epsXMmMrad},
+                                                                 {&ranges::kEmittanceYMmMrad, epsYMmMrad},
+                                                                 {&ranges::kBeamSizeXMm, sigmaXMm},
+                                                                 {&ranges::kBeamSizeYMm, sigmaYMm}})) {
+        messages.error(*refusal);
+        return false;
+    }
     RunSettings& run = state.run;
     setMode(run, false, false, true);
-    run.initialSigmaX = parseDouble(boxes.edSigx0) / 1000.0;
-    run.initialSigmaY = parseDouble(boxes.edSigy0) / 1000.0;
-    readEmittances(state, boxes);
-    run.delta = parseDouble(boxes.edDelta) / 100.0;
-    const double epsX = state.lf.epsX;
-    const double epsY = state.lf.epsY;
-    // both factors positive: a negative size over a negative emittance would give a negative beta
-    const bool valid = epsX > 0 && run.initialSigmaX > 0 && epsY > 0 && run.initialSigmaY > 0;
-    if (valid) {
-        run.betaX0 = run.initialSigmaX * run.initialSigmaX / epsX;
-        run.betaY0 = run.initialSigmaY * run.initialSigmaY / epsY;
-        run.gammaX0 = gammaOf(run.alphaX0, run.betaX0);
-        run.gammaY0 = gammaOf(run.alphaY0, run.betaY0);
-    } else {
-        messages.error("select valid beam parameters!");
-    }
-    // eta as typed, read before the boxes show the new start values
-    run.etaX0 = parseDouble(boxes.edEtax0);
-    run.etaPX0 = parseDouble(boxes.edEtapx0);
-    if (valid)
-        showLatticeFunctions(run, boxes);
+    run.initialSigmaX = sigmaXMm / 1000.0;
+    run.initialSigmaY = sigmaYMm / 1000.0;
+    run.epsXIn = state.lf.epsX = epsXMmMrad / 1e6;
+    run.epsYIn = state.lf.epsY = epsYMmMrad / 1e6;
+    run.delta = delta;
+    // beta = sigma^2 / epsilon
+    run.betaX0 = run.initialSigmaX * run.initialSigmaX / state.lf.epsX;
+    run.betaY0 = run.initialSigmaY * run.initialSigmaY / state.lf.epsY;
+    run.gammaX0 = gammaOf(run.alphaX0, run.betaX0);
+    run.gammaY0 = gammaOf(run.alphaY0, run.betaY0);
+    run.etaX0 = etaX0;
+    run.etaPX0 = etaPX0;
+    showLatticeFunctions(run, boxes);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "core/lifetime/LifetimeUpdate.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/NumberInput.h"
@@ -7,6 +8,8 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace kestrune {
 
@@ -95,12 +98,12 @@ bool accepted(std::string LifetimeBoxes::*box, double value, Messages& messages)
 
 std::string hours(double seconds, const char* format)
 {
-    return fmt(format, seconds / 3600);
+    return fmtOrNa(format, seconds / 3600);
 }
 
 std::string planeLabel(const char* name, const QuantumPlane& plane)
 {
-    return std::string(name) + (plane.bounded ? " > " : " = ") + fmt("%8.4g", plane.lifetime / 3600) + " hr";
+    return std::string(name) + (plane.bounded ? " > " : " = ") + fmtOrNa("%8.4g", plane.lifetime / 3600) + " hr";
 }
 
 } // namespace
@@ -123,7 +126,10 @@ bool resultAvailable(double value)
 void activateLifetime(State& state, LifetimeBoxes& boxes, Messages& messages)
 {
     RingParameters& ring = state.ringParams;
-    if (resultAvailable(ring.averageBetaX) && resultAvailable(ring.averageBetaY)) {
+    // results of another design (a lattice opened since, a step undone) are not taken
+    const bool ringCurrent = ring.stamp == latticeStamp(state);
+    const std::uint64_t beamStamp = designStamp(state);
+    if (ringCurrent && resultAvailable(ring.averageBetaX) && resultAvailable(ring.averageBetaY)) {
         boxes.averageBetaY = fmt("%8.3f", ring.averageBetaY) + "0";
         boxes.averageBetaY1 = boxes.averageBetaY;
         boxes.averageBetaX = fmt("%8.3f", ring.averageBetaX) + "0";
@@ -132,14 +138,14 @@ void activateLifetime(State& state, LifetimeBoxes& boxes, Messages& messages)
         ring.averageBetaX = kDefaultAverageBeta;
         ring.averageBetaY = kDefaultAverageBeta;
     }
-    if (resultAvailable(state.averagePressure)) {
+    if (state.pressureStamp == beamStamp && resultAvailable(state.averagePressure)) {
         boxes.gasPressure1 = fmt("%8.4g", state.averagePressure * 1e9);
         boxes.gasPressure2 = boxes.gasPressure1;
     } else {
         messages.error("enter vacuum pressure manually or run \"vacuum\"!");
         state.averagePressure = kDefaultPressure;
     }
-    if (resultAvailable(state.rf.energyAcceptance)) {
+    if (state.rf.stamp == beamStamp && resultAvailable(state.rf.energyAcceptance)) {
         if (resultAvailable(state.rf.bunchLength))
             boxes.bunchLength = fmt("%8.3f", state.rf.bunchLength * 1000);
         boxes.energyAcceptance = fmt("%8.3f", state.rf.energyAcceptance * 100);
@@ -232,12 +238,12 @@ std::optional<QuantumLabels> updateQuantum(State& state, LifetimeBoxes& boxes, M
     const QuantumLifetime q = quantumLifetime(in);
 
     QuantumLabels labels;
-    labels.energySpread = "sig_e/E = " + fmt("%8.3f", in.energySpread * 100) + " %";
-    labels.emittanceX = "eps_x = " + fmt("%8.4g", in.emittanceX * 1e6) + " mm*mr";
-    labels.emittanceY = "eps_y = " + fmt("%8.4g", in.emittanceY * 1e6) + " mm*mr";
-    labels.nE = "n_e = " + fmt("%8.3f", q.energy.n);
-    labels.nX = "n_x = " + fmt("%8.3f", q.x.n);
-    labels.nY = "n_y = " + fmt("%8.3f", q.y.n);
+    labels.energySpread = "sig_e/E = " + fmtOrNa("%8.3f", in.energySpread * 100) + " %";
+    labels.emittanceX = "eps_x = " + fmtOrNa("%8.4g", in.emittanceX * 1e6) + " mm*mr";
+    labels.emittanceY = "eps_y = " + fmtOrNa("%8.4g", in.emittanceY * 1e6) + " mm*mr";
+    labels.nE = "n_e = " + fmtOrNa("%8.3f", q.energy.n);
+    labels.nX = "n_x = " + fmtOrNa("%8.3f", q.x.n);
+    labels.nY = "n_y = " + fmtOrNa("%8.3f", q.y.n);
     labels.tauE = planeLabel("tau_e", q.energy);
     labels.tauX = planeLabel("tau_x", q.x);
     labels.tauY = planeLabel("tau_y", q.y);
@@ -314,7 +320,17 @@ std::string combinedLifetimeText(const Lifetimes& lifetimes)
         return "tot. combined beam lifetime =  " + hours(*tau, "%8.3f") + " hr";
     if (lifetimes.touschekUnavailable)
         return "no combined lifetime: the Touschek lifetime is not available";
-    return "lifetime estimate!= 9999999.99 hr";
+    std::vector<std::string> missing;
+    for (const auto& [tau, name] : {std::pair{lifetimes.elastic, "elastic"},
+                                    std::pair{lifetimes.bremsstrahlung, "bremsstrahlung"},
+                                    std::pair{lifetimes.touschek, "Touschek"}, std::pair{lifetimes.quantum, "quantum"}})
+        if (tau == 0)
+            missing.emplace_back(name);
+    std::string names = missing.front();
+    for (std::size_t i = 1; i < missing.size(); ++i)
+        names += (i + 1 == missing.size() ? " and " : ", ") + missing[i];
+    return "no combined lifetime: the " + names + (missing.size() > 1 ? " lifetimes are" : " lifetime is") +
+           " missing";
 }
 
 } // namespace kestrune

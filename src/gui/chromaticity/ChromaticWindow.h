@@ -8,6 +8,7 @@
 #include "gui/Windows.h"
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 
 class QCheckBox;
@@ -44,10 +45,15 @@ public:
     void bbUseClick();
     void printGraphClick();
     void saveGraphWmfClick();
+    /// A correction shown for another design (a step undone, a lattice opened since) is cleared to "n/a".
+    void designChanged();
 
 signals:
     /// A step went into the undo history (the sextupole correction).
     void historyChanged();
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
     Messages& messages();
@@ -64,6 +70,8 @@ private:
     State& m_state;
     Windows& m_windows;
     TrackingChart* m_chart = nullptr;
+
+    std::uint64_t m_correctionStamp = 0; // latticeStamp of the design the correction shown belongs to
 
     QGroupBox* m_gbCorrection = nullptr;
     QLineEdit* m_edxiwx = nullptr;

@@ -64,6 +64,7 @@ void MagStructWindow::showHistory()
     if (history.modified())
         title += "*";
     setWindowTitle(title);
+    emit designMayHaveChanged();
 }
 
 void MagStructWindow::beginEdit()

@@ -6,6 +6,7 @@
 #include "gui/Windows.h"
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -48,8 +49,11 @@ public:
     RingDialogs& dialogs() { return m_dialogs; }
 
     /// Activation: tool bar, beam boxes and step buttons from the state; for a closed ring the geometry,
-    /// the ring pass and the beam parameters.
+    /// the ring pass and the beam parameters. The panel shown stays.
     void formActivate();
+    /// The design may have changed: results of another design are cleared, and a lattice opened or
+    /// imported since brings its superperiods into the box.
+    void designChanged();
     /// The tool buttons "tracking", "rf", "life time" and "vacuum" are shown exactly when the ring is
     /// closed.
     void showToolButtons();
@@ -97,8 +101,12 @@ private:
     void buildMenus();
     void installDefaultDialogs();
 
-    /// Geometry: closing, circumference, frequencies, the perfect-ring test.
+    /// Geometry: closing, circumference, frequencies, the perfect-ring test; into the labels of the
+    /// geometry group, whichever group is shown.
     void geometry();
+    /// The labels of the geometry group and of the beam-parameter group without results.
+    void clearGeometry();
+    void clearBeamParameters();
     void showGeometry(const GeometryView& view);
     /// Runs a geometry; a closing scale of the dipoles it made is one undoable step.
     std::optional<GeometryView> recordClosing(const std::function<std::optional<GeometryView>()>& run);
@@ -135,6 +143,11 @@ private:
     QLineEdit* m_edEn = nullptr;
     QLineEdit* m_edCur = nullptr;
     QLineEdit* m_edCoupling = nullptr;
+
+    // the stamps of the designs the labels were filled for, and the lattice loads seen
+    std::uint64_t m_geometryStamp = 0;
+    std::uint64_t m_beamStamp = 0;
+    unsigned long m_designLoads = 0;
 
     QToolBar* m_toolBar = nullptr;
     QAction* m_tbRingLat = nullptr;
