@@ -13,14 +13,6 @@ namespace kestrune {
 
 namespace {
 
-double atLeast(const std::string& text, double limit, const char* what)
-{
-    const double value = parseDouble(text);
-    if (value < limit)
-        throw BatchUsageError(std::string(what) + " must be at least " + shortestFloat(limit));
-    return value;
-}
-
 CavityInput cavityInput(const State& state, const BatchInputs& inputs)
 {
     CavityInput input;
@@ -41,45 +33,37 @@ std::vector<SettingName> rfSettingNames()
     std::vector<SettingName> names;
     names.push_back({"rf.voltage_kv", "total rf voltage in kV (the rf window's voltage box)",
                      [](State& state, BatchInputs&, const std::string& text) {
-                         state.rf.voltage = atLeast(text, 0, "the rf voltage") * 1000;
+                         state.rf.voltage = rangedValue(text, ranges::kRfVoltageKv) * 1000;
                      }});
     names.push_back({"rf.power_kw", "total rf power in kW (the rf window's power box)",
                      [](State& state, BatchInputs&, const std::string& text) {
-                         state.rf.power = atLeast(text, 0, "the rf power") * 1000;
+                         state.rf.power = rangedValue(text, ranges::kRfPowerKw) * 1000;
                      }});
     names.push_back({"rf.cavities", "number of cavity cells in the ring",
                      [](State& state, BatchInputs&, const std::string& text) {
-                         const int cells = parseInt(text);
-                         if (cells < 1)
-                             throw BatchUsageError("the number of cavity cells must be at least 1");
-                         state.rf.cavities = cells;
+                         state.rf.cavities = rangedInt(text, ranges::kCavityCells);
                      }});
     names.push_back({"rf.misc_loss_percent", "miscellaneous rf losses in % of the rf power",
                      [](State& state, BatchInputs&, const std::string& text) {
-                         const double percent = atLeast(text, 0, "the miscellaneous loss");
-                         if (percent > 100)
-                             throw BatchUsageError("the miscellaneous loss must be at most 100");
-                         state.rf.miscLoss = percent / 100;
+                         state.rf.miscLoss = rangedValue(text, ranges::kMiscLossPercent) / 100;
                      }});
     names.push_back({"rf.additional_loss_kev", "additional energy loss per turn in keV",
                      [](State& state, BatchInputs&, const std::string& text) {
-                         state.ringParams.additionalLoss = atLeast(text, 0, "the additional loss") * 1000;
+                         state.ringParams.additionalLoss =
+                             rangedValue(text, ranges::kAdditionalLossKev) * 1000;
                      }});
     names.push_back({"rf.material", "cavity material of the scaled impedance: copper or aluminum",
                      [](State&, BatchInputs& inputs, const std::string& text) {
                          if (text != "copper" && text != "aluminum")
-                             throw BatchUsageError("the material must be copper or aluminum, not '" + text +
-                                                   "'");
+                             throw BatchUsageError("the material must be copper or aluminum, not '" +
+                                                   excerpt(text) + "'");
                          inputs.rfAluminum = text == "aluminum";
                      }});
     names.push_back({"rf.shunt_impedance_mohm",
                      "shunt impedance per cavity cell in MOhm, used instead of the "
                      "scaled impedance",
                      [](State&, BatchInputs& inputs, const std::string& text) {
-                         const double mohm = parseDouble(text);
-                         if (!(mohm > 0))
-                             throw BatchUsageError("the shunt impedance must be above 0");
-                         inputs.rfShuntImpedanceMohm = mohm;
+                         inputs.rfShuntImpedanceMohm = rangedValue(text, ranges::kShuntImpedanceMohm);
                          inputs.rfSelectImpedance = true;
                      }});
     return names;
@@ -153,11 +137,15 @@ ScanRequest parseScanRequest(const std::vector<std::string>& words)
     ScanRequest request;
     request.quantity = *quantity;
     try {
-        request.cpMinGeV = parseDouble(words[1]);
-        request.cpMaxGeV = parseDouble(words[2]);
+        request.cpMinGeV = rangedValue(words[1], ranges::kScanMomentumGeV);
+        request.cpMaxGeV = rangedValue(words[2], ranges::kScanMomentumGeV);
     } catch (const ConversionError& e) {
         throw BatchUsageError(std::string("--scan: ") + e.what());
+    } catch (const BatchUsageError& e) {
+        throw BatchUsageError(std::string("--scan: ") + e.what());
     }
+    if (request.cpMaxGeV < request.cpMinGeV)
+        throw BatchUsageError("--scan: CPMAX must not be below CPMIN");
     return request;
 }
 

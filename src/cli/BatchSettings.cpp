@@ -11,37 +11,24 @@ namespace kestrune {
 
 namespace {
 
-/// A value that must lie above a limit (or at it, with orEqual).
-double realAbove(const std::string& text, double limit, bool orEqual, const char* what)
-{
-    const double value = parseDouble(text);
-    if (value < limit || (!orEqual && value == limit))
-        throw BatchUsageError(std::string(what) + " must be " + (orEqual ? "at least " : "above ") +
-                              shortestFloat(limit));
-    return value;
-}
-
 std::vector<SettingName> makeNames()
 {
     std::vector<SettingName> names;
     names.push_back({"beam.current_ma", "beam current in mA (the ring window's current box)",
                      [](State& state, BatchInputs&, const std::string& text) {
-                         state.beamCurrent = realAbove(text, 0, true, "the beam current") / 1000;
+                         state.beamCurrent = rangedValue(text, ranges::kBeamCurrentMa) / 1000;
                      }});
     names.push_back({"beam.coupling_percent", "emittance coupling in % (the ring window's coupling box)",
                      [](State&, BatchInputs& inputs, const std::string& text) {
-                         inputs.couplingPercent = realAbove(text, 0, true, "the coupling");
+                         inputs.couplingPercent = rangedValue(text, ranges::kCouplingPercent);
                      }});
     names.push_back({"ring.superperiods", "number of superperiods (identical cells) of the ring",
                      [](State& state, BatchInputs&, const std::string& text) {
-                         const int cells = parseInt(text);
-                         if (cells < 1)
-                             throw BatchUsageError("the number of superperiods must be at least 1");
-                         state.line.superPeriods = cells;
+                         state.line.superPeriods = rangedInt(text, ranges::kSuperperiods);
                      }});
     names.push_back({"ring.rf_frequency_mhz", "rf frequency in MHz (the ring window's rf frequency box)",
                      [](State& state, BatchInputs&, const std::string& text) {
-                         state.rf.frequency = realAbove(text, 0, false, "the rf frequency") * 1e6;
+                         state.rf.frequency = rangedValue(text, ranges::kRfFrequencyMHz) * 1e6;
                      }});
     for (SettingName& name : vacuumLifetimeSettingNames())
         names.push_back(std::move(name));
@@ -51,6 +38,22 @@ std::vector<SettingName> makeNames()
 }
 
 } // namespace
+
+double rangedValue(const std::string& text, const InputRange& range)
+{
+    const double value = parseDouble(text);
+    if (const std::optional<std::string> refusal = rangeRefusal(range, value))
+        throw BatchUsageError(*refusal);
+    return value;
+}
+
+int rangedInt(const std::string& text, const InputRange& range)
+{
+    const int value = parseInt(text);
+    if (const std::optional<std::string> refusal = rangeRefusal(range, value))
+        throw BatchUsageError(*refusal);
+    return value;
+}
 
 const std::vector<SettingName>& settingNames()
 {
@@ -62,7 +65,7 @@ void applySetting(State& state, BatchInputs& inputs, const std::string& assignme
 {
     const std::size_t equals = assignment.find('=');
     if (equals == std::string::npos)
-        throw BatchUsageError("--set needs NAME=VALUE, got '" + assignment + "'");
+        throw BatchUsageError("--set needs NAME=VALUE, got '" + excerpt(assignment) + "'");
     const std::string name = assignment.substr(0, equals);
     const std::string text = assignment.substr(equals + 1);
     for (const SettingName& known : settingNames()) {
@@ -77,7 +80,7 @@ void applySetting(State& state, BatchInputs& inputs, const std::string& assignme
         }
         return;
     }
-    throw BatchUsageError("--set: unknown name '" + name + "' (--help lists the names)");
+    throw BatchUsageError("--set: unknown name '" + excerpt(name) + "' (--help lists the names)");
 }
 
 std::string settingsHelp()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/InputRanges.h"
 #include "core/State.h"
 #include "core/lifetime/LifetimeUpdate.h"
 #include "core/vacuum/VacuumInput.h"
@@ -40,6 +41,12 @@ struct SettingName
     /// Takes the text as the window's box would; throws ConversionError or BatchUsageError.
     std::function<void(State&, BatchInputs&, const std::string&)> apply;
 };
+
+/// The number in text when range's box takes it; throws ConversionError for text that is no number and
+/// BatchUsageError with the box's refusal for a number outside the range.
+double rangedValue(const std::string& text, const InputRange& range);
+/// The same for a whole number.
+int rangedInt(const std::string& text, const InputRange& range);
 
 /// Every name --set knows, in the order --help lists them.
 const std::vector<SettingName>& settingNames();

@@ -2,6 +2,7 @@
 
 #include "cli/RingReport.h"
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/NumberInput.h"
 #include "core/chromaticity/Tracking.h"
 #include "core/optics/BetaFunctions.h"
@@ -84,24 +85,35 @@ std::string lostLine(int turn, int element)
            std::to_string(element) + '\n';
 }
 
-// The linear maps as the window has always tracked them, the rows after the run.
+// The linear maps as the window has always tracked them. The rows go out as they are computed: the memory
+// holds only the turns the tunes are taken from, whatever the number of turns.
 bool linearCsv(State& state, Messages& messages, const TrackingRequest& r, std::ostream& out,
                TrackingSummary& summary)
 {
-    const std::optional<TrackingResult> result = trackParticle(state, messages, r);
-    if (!result)
+    if (!checkTracking(state, r, messages))
         return false;
+    TrackingRun run(state.line, r);
     out << "turn,x_mm,xp_mrad,y_mm,yp_mrad\n" << csvRow(0, r.start);
-    for (std::size_t t = 0; t < result->points.size(); ++t)
-        out << csvRow(static_cast<int>(t) + 1, result->points[t]);
-    if (result->lost)
-        out << lostLine(result->turn, result->lostElement);
+    std::vector<PhasePoint> rows, kept;
+    int turn = 0;
+    while (!run.finished()) {
+        rows.clear();
+        run.advance(kRowBlock, rows);
+        for (const PhasePoint& p : rows) {
+            out << csvRow(++turn, p);
+            if (kept.size() < static_cast<std::size_t>(kTuneTurns))
+                kept.push_back(p);
+        }
+    }
+    finishTracking(state, messages, run);
+    if (run.lost())
+        out << lostLine(run.turn(), run.lostElement());
     out.flush();
-    summary.turnsTracked = result->lost ? result->turn - 1 : result->turn;
-    summary.lost = result->lost;
-    summary.lostTurn = result->lost ? result->turn : 0;
-    summary.lostElement = result->lostElement;
-    summary.tunes = linearTunes(result->points);
+    summary.turnsTracked = run.lost() ? run.turn() - 1 : run.turn();
+    summary.lost = run.lost();
+    summary.lostTurn = run.lost() ? run.turn() : 0;
+    summary.lostElement = run.lostElement();
+    summary.tunes = linearTunes(kept);
     return true;
 }
 
@@ -175,8 +187,8 @@ void checkChromaticityUsage(const ChromaticityRequest& request)
     if (request.track.size() == 7 && !request.offMomentumPercent.empty())
         throw BatchUsageError("--off-momentum and the DELTA of --track exclude each other");
     const TrackingRequest r = trackingRequest(request);
-    if (r.turns < 1)
-        throw BatchUsageError("--track: the number of turns must be at least 1");
+    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kTrackingTurns, r.turns))
+        throw BatchUsageError("--track: " + *refusal);
     if (r.offMomentum && !(1 + r.delta > 0))
         throw BatchUsageError("--off-momentum: the momentum deviation must be above -100 %");
     if (r.aperture && !(r.apertureMm > 0))

@@ -8,12 +8,15 @@
 #include "cli/StderrMessages.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "cli/Validation.h"
+#include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/NumberInput.h"
 #include "core/StartValues.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/io/MadxExport.h"
 #include "core/io/MadxReader.h"
+#include "core/io/SafeFile.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -138,6 +141,55 @@ void addOptions(CLI::App& app, Request& request)
     kestrune::addChromaticityOptions(app, request.chromaticity);
 }
 
+/// The files the request writes, with their options.
+std::vector<std::pair<const char*, std::string>> outputFiles(const Request& request)
+{
+    std::vector<std::pair<const char*, std::string>> files;
+    const std::pair<const char*, const std::string*> options[] = {
+        {"--twiss", &request.twissFile},   {"--export-madx", &request.madxFile},
+        {"--tfs", &request.tfsFile},       {"--profile", &request.profileFile},
+        {"--report", &request.reportFile}, {"--save", &request.chromaticity.saveFile}};
+    for (const auto& [option, file] : options) {
+        if (!file->empty() && *file != "-")
+            files.emplace_back(option, *file);
+    }
+    return files;
+}
+
+/// An output that would overwrite a file read (the lattice, the match file), or another output.
+void checkOutputFiles(const Request& request)
+{
+    const auto files = outputFiles(request);
+    const std::pair<const char*, const std::string*> inputs[] = {{"the lattice file", &request.lattice},
+                                                                 {"the match file", &request.matchFile}};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        for (const auto& [what, input] : inputs) {
+            if (!input->empty() && kestrune::sameFile(files[i].second, *input))
+                throw BatchUsageError(std::string(files[i].first) + " would overwrite " + what + " " +
+                                      *input + " that is read");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (kestrune::sameFile(files[i].second, files[j].second))
+                throw BatchUsageError(std::string(files[j].first) + " and " + files[i].first +
+                                      " write the same file " + files[i].second);
+        }
+    }
+}
+
+/// Runs one step of the request; a value refused deep inside (text that is no number, a broken
+/// invariant) ends that step with its message instead of the program.
+template <typename Step> bool guarded(kestrune::Messages& messages, Step&& step)
+{
+    try {
+        return step();
+    } catch (const kestrune::ConversionError& e) {
+        messages.error(e.what());
+    } catch (const std::exception& e) {
+        messages.error(std::string("the computation stopped: ") + e.what());
+    }
+    return false;
+}
+
 /// Checks what needs no file: the list names and the --set names and values.
 void checkUsage(const Request& request)
 {
@@ -150,7 +202,7 @@ void checkUsage(const Request& request)
         throw BatchUsageError("--validation takes no lattice file");
     for (const std::string& name : request.lists) {
         if (!kestrune::batchListNamed(name))
-            throw BatchUsageError("unknown list '" + name + "'");
+            throw BatchUsageError("unknown list '" + kestrune::excerpt(name) + "'");
     }
     kestrune::State scratch;
     kestrune::BatchInputs inputs;
@@ -159,6 +211,7 @@ void checkUsage(const Request& request)
     kestrune::checkChromaticityUsage(request.chromaticity);
     if (!request.scan.empty())
         kestrune::parseScanRequest(request.scan);
+    checkOutputFiles(request);
 }
 
 bool writeReport(const std::string& fileName, const Json& report, kestrune::Messages& messages)
@@ -198,90 +251,106 @@ int run(const Request& request)
 
     kestrune::State state;
     kestrune::setStartValues(state);
-    if (kestrune::isMadxFileName(request.lattice)) {
+    const bool read = guarded(messages, [&] {
+        if (!kestrune::isMadxFileName(request.lattice))
+            return kestrune::readLatticeFile(state, messages, request.lattice);
         kestrune::MadxImportSummary summary;
         if (!kestrune::readMadxFile(state, messages, request.lattice, &summary))
-            return 1;
+            return false;
         for (const std::string& line : kestrune::madxImportReport(summary))
             std::cerr << "MAD-X import: " << line << '\n';
-    } else if (!kestrune::readLatticeFile(state, messages, request.lattice)) {
+        return true;
+    });
+    if (!read)
         return 1;
-    }
     kestrune::BatchInputs inputs;
     for (const std::string& assignment : request.settings)
         kestrune::applySetting(state, inputs, assignment);
     int status = 0;
+    const auto step = [&](auto&& action) {
+        if (!guarded(messages, action))
+            status = 1;
+    };
     std::optional<kestrune::BatchMatch> match;
     if (!request.matchFile.empty()) {
-        match = kestrune::runMatchFile(state, messages, request.matchFile);
-        if (!match || !match->result.converged)
-            status = 1;
+        step([&] {
+            match = kestrune::runMatchFile(state, messages, request.matchFile);
+            return match && match->result.converged;
+        });
     }
     const kestrune::State asSet = state;
 
     std::optional<kestrune::ChromaticityCorrection> correction;
     if (!request.chromaticity.wanted.empty()) {
-        correction = kestrune::runChromaticityCorrection(state, messages, request.chromaticity);
-        if (!correction)
-            status = 1;
+        step([&] {
+            correction = kestrune::runChromaticityCorrection(state, messages, request.chromaticity);
+            return correction.has_value();
+        });
     }
-    if (!request.chromaticity.saveFile.empty() &&
-        !kestrune::writeLatticeFile(state, messages, request.chromaticity.saveFile))
-        status = 1;
+    if (!request.chromaticity.saveFile.empty())
+        step([&] { return kestrune::writeLatticeFile(state, messages, request.chromaticity.saveFile); });
 
-    if (request.periodic && !kestrune::startFromPeriodicSolution(state, messages))
+    if (request.periodic &&
+        !guarded(messages, [&] { return kestrune::startFromPeriodicSolution(state, messages); }))
         return 1;
     const kestrune::State outputs = state;
 
     for (const std::string& name : request.lists) {
-        if (!kestrune::appendBatchList(state, messages, *kestrune::batchListNamed(name), inputs))
-            status = 1;
+        step([&] {
+            return kestrune::appendBatchList(state, messages, *kestrune::batchListNamed(name), inputs);
+        });
     }
     for (const std::string& line : kestrune::listLines(state))
         std::cout << line << '\n';
     std::cout.flush();
 
     if (!request.scan.empty()) {
-        std::string csv;
-        if (kestrune::scanCsv(asSet, messages, inputs, kestrune::parseScanRequest(request.scan), csv))
+        step([&] {
+            std::string csv;
+            if (!kestrune::scanCsv(asSet, messages, inputs, kestrune::parseScanRequest(request.scan), csv))
+                return false;
             std::cout << csv << std::flush;
-        else
-            status = 1;
+            return true;
+        });
     }
-
-    if (!request.twissFile.empty() &&
-        !kestrune::writeTextFileSafely(request.twissFile, kestrune::twissCsv(outputs, messages), messages))
-        status = 1;
-
+    if (!request.twissFile.empty()) {
+        step([&] {
+            return kestrune::writeTextFileSafely(request.twissFile, kestrune::twissCsv(outputs, messages),
+                                                 messages);
+        });
+    }
     std::optional<kestrune::TrackingSummary> tracking;
     if (!request.chromaticity.track.empty()) {
-        kestrune::State tracked = outputs;
-        kestrune::TrackingSummary summary;
-        if (kestrune::runTrackingCsv(tracked, messages, request.chromaticity, inputs, std::cout, summary))
+        step([&] {
+            kestrune::State tracked = outputs;
+            kestrune::TrackingSummary summary;
+            if (!kestrune::runTrackingCsv(tracked, messages, request.chromaticity, inputs, std::cout,
+                                          summary))
+                return false;
             tracking = summary;
-        else
-            status = 1;
+            return true;
+        });
     }
-    if (!request.madxFile.empty() && !kestrune::writeMadxFile(outputs, messages, request.madxFile))
-        status = 1;
-    if (!request.tfsFile.empty() && !kestrune::writeTfsFile(outputs, messages, request.tfsFile))
-        status = 1;
-
+    if (!request.madxFile.empty())
+        step([&] { return kestrune::writeMadxFile(outputs, messages, request.madxFile); });
+    if (!request.tfsFile.empty())
+        step([&] { return kestrune::writeTfsFile(outputs, messages, request.tfsFile); });
     if (!request.profileFile.empty()) {
-        const std::optional<std::string> csv = kestrune::pressureProfileCsv(asSet, inputs, messages);
-        if (!csv || !kestrune::writeTextFileSafely(request.profileFile, *csv, messages))
-            status = 1;
+        step([&] {
+            const std::optional<std::string> csv = kestrune::pressureProfileCsv(asSet, inputs, messages);
+            return csv && kestrune::writeTextFileSafely(request.profileFile, *csv, messages);
+        });
     }
-
     if (!request.reportFile.empty()) {
-        kestrune::StderrMessages reportMessages;
-        Json report = kestrune::buildReport(request.lattice, outputs, asSet, inputs, reportMessages);
-        kestrune::addChromaticitySections(report, outputs, correction, request.chromaticity, tracking,
-                                          reportMessages);
-        if (!request.matchFile.empty())
-            kestrune::addMatchSection(report, match);
-        if (!writeReport(request.reportFile, report, messages))
-            status = 1;
+        step([&] {
+            kestrune::StderrMessages reportMessages;
+            Json report = kestrune::buildReport(request.lattice, outputs, asSet, inputs, reportMessages);
+            kestrune::addChromaticitySections(report, outputs, correction, request.chromaticity, tracking,
+                                              reportMessages);
+            if (!request.matchFile.empty())
+                kestrune::addMatchSection(report, match);
+            return writeReport(request.reportFile, report, messages);
+        });
     }
     return status;
 }
@@ -289,7 +358,7 @@ int run(const Request& request)
 } // namespace
 
 int main(int argc, char** argv)
-{
+try {
     CLI::App app(kDescription, "kestrune-cli");
     app.get_formatter()->column_width(28);
     Request request;
@@ -308,4 +377,8 @@ int main(int argc, char** argv)
         return 2;
     }
     return run(request);
+} catch (const std::exception& e) {
+    // every step catches what it refuses; this is the last word on anything else
+    std::cerr << "kestrune-cli: " << e.what() << '\n';
+    return 1;
 }

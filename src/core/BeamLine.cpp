@@ -1,5 +1,6 @@
 #include "core/BeamLine.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace kestrune {
@@ -135,6 +136,11 @@ void BeamLine::chainPositions(int from)
     for (int j = from < 1 ? 1 : from; j <= count; ++j)
         at(j).s = j == 1 ? 0.0 : at(j - 1).s + at(j - 1).length;
     length = endPosition();
+}
+
+int BeamLine::sliceCap() const
+{
+    return std::clamp(kMaxLineSlices / std::max(count, 1), 1, kMaxElementSlices);
 }
 
 double BeamLine::endPosition() const

@@ -70,6 +70,11 @@ struct LatticeElement
     double energyGain = 0; // eV, total energy gain of an electrostatic accelerator
 };
 
+/// Most slices a pass cuts one element into, and most for all the elements of a line together: a pass
+/// over any line, whatever its lengths and step settings, stays bounded.
+constexpr int kMaxElementSlices = 10000;
+constexpr int kMaxLineSlices = 1000000;
+
 /// Cuts a typed name to the 5 characters an element name holds.
 std::string elementName(const std::string& typed);
 
@@ -142,6 +147,9 @@ public:
     void chainPositions(int from = 1);
     /// s(count) + length(count), 0 for an empty line.
     double endPosition() const;
+    /// Most slices a pass may cut one element of this line into: kMaxLineSlices shared among the
+    /// elements, at most kMaxElementSlices.
+    int sliceCap() const;
 
 private:
     std::vector<LatticeElement> m_elements; // index 0 unused

@@ -139,6 +139,17 @@ std::string printableText(const std::string& text)
     return shown;
 }
 
+std::string excerpt(const std::string& text, std::size_t n)
+{
+    if (text.size() <= n)
+        return printableText(text);
+    // back to the start of a UTF-8 character: continuation bytes are 10xxxxxx
+    std::size_t end = n;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return printableText(text.substr(0, end)) + "...";
+}
+
 const std::string& separatorLine()
 {
     static const std::string line(90, '-');

@@ -30,6 +30,10 @@ std::string rightJustify(const std::string& text, std::size_t width);
 /// "\xNN", so that bytes read from a binary file show as readable text in a message.
 std::string printableText(const std::string& text);
 
+/// printableText of the first n bytes of text (a character is not split), with "..." when text is longer:
+/// for echoing what a file holds in a message of readable length.
+std::string excerpt(const std::string& text, std::size_t n = 40);
+
 /// A line of 90 minus signs, the separator of every list.
 const std::string& separatorLine();
 

@@ -1,5 +1,7 @@
 #include "core/Kinematics.h"
 
+#include "core/InputRanges.h"
+
 #include <cmath>
 
 namespace kestrune {
@@ -48,8 +50,14 @@ void updateKinematics(BeamParameters& beam, EnergyKind kind, double value)
 
 bool energyAccepted(EnergyKind kind, double value, Messages& messages)
 {
-    if (value > 0)
-        return true;
+    if (value > 0) {
+        // beyond any machine, and beyond what the lattice files take back
+        const std::optional<std::string> refusal = rangeRefusal(
+            kind == EnergyKind::Momentum ? ranges::kMomentumMeV : ranges::kKineticEnergyMeV, value / 1e6);
+        if (refusal)
+            messages.error(*refusal);
+        return !refusal;
+    }
     // a particle at rest or slower than that has no momentum, no beta and no optics
     messages.error(kind == EnergyKind::Momentum ? "momentum must be positive!"
                                                 : "kinetic energy must be positive!");

@@ -1,5 +1,7 @@
 #include "core/NumberInput.h"
 
+#include "core/Format.h"
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -23,13 +25,14 @@ std::string trimmed(const std::string& text)
 double parseDouble(const std::string& text)
 {
     const std::string t = trimmed(text);
-    const std::string message = "'" + text + "' is not a valid floating point value";
+    const std::string message = "'" + excerpt(text) + "' is not a valid floating point value";
     if (t.empty() || t.find_first_not_of("0123456789+-.eE") != std::string::npos)
         throw ConversionError(message);
     char* end = nullptr;
-    errno = 0;
     const double value = std::strtod(t.c_str(), &end);
-    if (end != t.c_str() + t.size() || errno == ERANGE || !std::isfinite(value))
+    // a number too small for a normal double reads as the nearest denormal or 0 (strtod's ERANGE
+    // says so); one too large is no value
+    if (end != t.c_str() + t.size() || !std::isfinite(value))
         throw ConversionError(message);
     return value;
 }
@@ -37,7 +40,7 @@ double parseDouble(const std::string& text)
 int parseInt(const std::string& text)
 {
     const std::string t = trimmed(text);
-    const std::string message = "'" + text + "' is not a valid integer value";
+    const std::string message = "'" + excerpt(text) + "' is not a valid integer value";
     if (t.empty() || t.find_first_not_of("0123456789+-") != std::string::npos)
         throw ConversionError(message);
     char* end = nullptr;

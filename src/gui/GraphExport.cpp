@@ -1,6 +1,7 @@
 #include "gui/GraphExport.h"
 
 #include "core/io/Listing.h"
+#include "core/io/SafeFile.h"
 #include "gui/WmfPaintEngine.h"
 
 #include <QDir>
@@ -9,10 +10,6 @@
 #include <QFileInfo>
 #include <QPrinter>
 #include <QSvgGenerator>
-#include <QTemporaryFile>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <qcustomplot.h>
 
 namespace kestrune {
@@ -78,14 +75,6 @@ bool writeByExtension(QCustomPlot* plot, const QString& fileName, const QString&
     return writeWmf(plot, fileName);
 }
 
-QString createError(const QString& fileName, const QString& reason)
-{
-    QString text = QString("Cannot create file \"%1\".").arg(QDir::toNativeSeparators(fileName));
-    if (!reason.isEmpty())
-        text += ' ' + reason;
-    return text;
-}
-
 } // namespace
 
 QString saveGraphDialog(QWidget* owner, const QString& startFolder)
@@ -111,28 +100,16 @@ std::vector<std::uint8_t> chartToWmf(QCustomPlot* plot)
 
 bool saveChart(QCustomPlot* plot, const QString& fileName, Messages& messages)
 {
-    const QFileInfo target(fileName);
-    // the temporary file lives beside the target so that the rename stays on one file system
-    QTemporaryFile temp(target.absolutePath() + "/." + target.fileName() + ".XXXXXX");
-    if (!temp.open()) {
-        messages.error(createError(fileName, temp.errorString()).toStdString());
-        return false;
-    }
-    const QString tempName = temp.fileName();
-    temp.close();
-    if (!writeByExtension(plot, tempName, target.suffix().toLower())) {
-        messages.error(createError(fileName, QString()).toStdString());
-        return false;
-    }
-    // rename() replaces an existing target in one step
-    if (std::rename(QFile::encodeName(tempName).constData(), QFile::encodeName(fileName).constData()) != 0) {
-        messages.error(createError(fileName, QString::fromLocal8Bit(std::strerror(errno))).toStdString());
-        return false;
-    }
-    temp.setAutoRemove(false);
-    QFile::setPermissions(fileName,
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    return true;
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return writeFileSafely(
+        fileName.toStdString(),
+        [&](const std::string& path, std::string& problem) {
+            if (writeByExtension(plot, QString::fromStdString(path), suffix))
+                return true;
+            problem = "the chart could not be written";
+            return false;
+        },
+        messages);
 }
 
 bool exportChartDialog(QWidget* owner, QCustomPlot* plot, Messages& messages)

@@ -1,7 +1,8 @@
 #include "gui/UserData.h"
 
+#include "core/io/SafeFile.h"
+
 #include <QDir>
-#include <QFile>
 #include <QStandardPaths>
 
 namespace kestrune {
@@ -15,8 +16,9 @@ bool makeScratchLatticeFile(const QString& directory)
 {
     if (directory.isEmpty() || !QDir().mkpath(directory))
         return false;
-    QFile file(QDir(directory).filePath("temp.lat"));
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    // an empty file, so that a scratch line can be reopened before anything was saved
+    QuietMessages quiet;
+    return writeTextFileSafely(QDir(directory).filePath("temp.lat").toStdString(), std::string(), quiet);
 }
 
 } // namespace kestrune

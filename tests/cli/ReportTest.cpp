@@ -128,8 +128,8 @@ TEST(BatchSettings, NamesTakeTheTextAsTheBoxWould)
             EXPECT_EQ(std::string(e.what()), text);
         }
     };
-    refused("beam.current_ma=-1", "--set beam.current_ma: the beam current must be at least 0");
-    refused("ring.rf_frequency_mhz=0", "--set ring.rf_frequency_mhz: the rf frequency must be above 0");
+    refused("beam.current_ma=-1", "--set beam.current_ma: the beam current must not be negative!");
+    refused("ring.rf_frequency_mhz=0", "--set ring.rf_frequency_mhz: the rf frequency must be above 0 MHz!");
     refused("ring.superperiods=", "--set ring.superperiods: '' is not a valid integer value");
     refused("rf.voltage=1", "--set: unknown name 'rf.voltage' (--help lists the names)");
     EXPECT_EQ(state.line.superPeriods, 12); // refused values leave what was set

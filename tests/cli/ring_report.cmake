@@ -56,6 +56,6 @@ endforeach()
 # a coupling the box would refuse is wrong use
 execute_process(COMMAND ${CLI} ${EXAMPLES}/dba-cell.lat --set beam.coupling_percent=-1 --list ring
                 RESULT_VARIABLE rc ERROR_VARIABLE err)
-if(NOT rc EQUAL 2 OR NOT err MATCHES "the coupling must be at least 0")
+if(NOT rc EQUAL 2 OR NOT err MATCHES "the coupling must not be negative")
     message(FATAL_ERROR "negative coupling: ${rc} ${err}")
 endif()

@@ -46,6 +46,19 @@ TEST(NumberInput, AcceptsPaddedNumbers)
     EXPECT_EQ(parseInt("-7"), -7);
 }
 
+TEST(NumberInput, NumbersBelowTheNormalRangeAreNumbersAndLongTextIsCut)
+{
+    EXPECT_EQ(parseDouble("1e-320"), 1e-320);
+    EXPECT_EQ(parseDouble("1e-400"), 0.0);
+    try {
+        parseDouble(std::string(100000, '7') + "x");
+        ADD_FAILURE() << "accepted";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "'" + std::string(40, '7') + "...' is not a valid floating point value");
+    }
+}
+
 TEST(NumberInput, RejectsTextWithTheToolkitMessage)
 {
     for (const char* bad : {"", "abc", "1.5x", "1,5", "nan", "inf", "0x10", "1e999", " . "}) {

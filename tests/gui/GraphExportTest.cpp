@@ -185,6 +185,26 @@ TEST_F(GraphExport, ReplacesAnExistingFileAndLeavesNoTemporaryFile)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"old.wmf"});
 }
 
+TEST_F(GraphExport, AReadOnlyFileIsReplacedOnlyWhenTheUserSaysYes)
+{
+    {
+        QFile old(path("kept.png"));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("mine");
+    }
+    QFile::setPermissions(path("kept.png"), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    const auto plot = makeChart();
+    messages.answers = {false};
+    EXPECT_FALSE(saveChart(plot.get(), path("kept.png"), messages));
+    ASSERT_EQ(messages.questions.size(), 1u);
+    EXPECT_EQ(QFile(path("kept.png")).size(), 4);
+    messages.answers = {true};
+    EXPECT_TRUE(saveChart(plot.get(), path("kept.png"), messages));
+    EXPECT_GT(QFile(path("kept.png")).size(), 100);
+    EXPECT_EQ(QFile::permissions(path("kept.png")) & QFile::WriteOwner, 0) << "the file stays read-only";
+    EXPECT_TRUE(messages.errors.empty());
+}
+
 TEST_F(GraphExport, AFileThatCannotBeCreatedIsReportedByName)
 {
     const auto plot = makeChart();

@@ -154,6 +154,18 @@ TEST_F(PartTypeWindowTest, TextThatIsNoNumberStopsTheHandlerKeepingWhatWasStored
     type("edMom", "");
     EXPECT_THROW(window->rbEkinClick(), ConversionError);
     EXPECT_NEAR(state.beam.momentum, 500e6, 1e-3);
+
+    // a charge or a momentum no lattice file takes back is refused with the box's words
+    type("edMom", "500");
+    type("edZ", "0");
+    window->bbPartTypeAcceptClick();
+    EXPECT_EQ(state.beam.charge, 4);
+    type("edZ", "1");
+    type("edMom", "1e10");
+    window->bbPartTypeAcceptClick();
+    EXPECT_NEAR(state.beam.momentum, 500e6, 1e-3);
+    EXPECT_EQ(fake.errors, (std::vector<std::string>{"the charge must be at least 1!",
+                                                     "the momentum must be at most 1000000000 MeV!"}));
 }
 
 TEST_F(PartTypeWindowTest, IonsArePickedFromTheList)

@@ -1,5 +1,6 @@
 #include "core/chromaticity/Tracking.h"
 
+#include "core/InputRanges.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/optics/TransferMatrix.h"
 
@@ -175,7 +176,7 @@ int TrackingRun::advance(int turns, std::vector<PhasePoint>& points)
 
 bool checkTracking(const State& state, const TrackingRequest& request, Messages& messages)
 {
-    const char* problem = nullptr;
+    std::optional<std::string> problem;
     if (state.line.count < 1)
         problem = "define a beam line first!";
     else if (state.line.superPeriods < 1)
@@ -186,9 +187,11 @@ bool checkTracking(const State& state, const TrackingRequest& request, Messages&
         problem = "the momentum deviation must be above -100 %!";
     else if (request.aperture && !(request.apertureMm > 0))
         problem = "the aperture must be larger than 0 mm!";
-    if (problem == nullptr)
+    else
+        problem = rangeRefusal(ranges::kTrackingTurns, request.turns);
+    if (!problem)
         return true;
-    messages.error(problem);
+    messages.error(*problem);
     return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/Drawing.h"
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
 
@@ -410,6 +411,24 @@ bool acceptData(State& state, int e, const ParameterGrid& grid, PanelSettings& s
     if (length < 0) {
         messages.error("the path length must not be negative!");
         return false;
+    }
+    // read into a copy first, so that values outside the element ranges (which no lattice file would
+    // take back) leave the element as it was; a cell that is no number stops the real reading below at
+    // that cell, keeping what was read before it, as the panel always did
+    {
+        State trial = state;
+        PanelSettings trialSettings = settings;
+        bool read = true;
+        try {
+            getData(trial, e, grid, trialSettings);
+        } catch (const ConversionError&) {
+            read = false;
+        }
+        const std::optional<std::string> refusal = read ? elementRefusal(trial.line.at(e)) : std::nullopt;
+        if (refusal) {
+            messages.error(*refusal);
+            return false;
+        }
     }
     getData(state, e, grid, settings);
     state.line.length = state.line.endPosition();

@@ -1,7 +1,9 @@
 #include "core/io/LatticeFile.h"
 
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
+#include "core/io/SafeFile.h"
 
 #include <cerrno>
 #include <cmath>
@@ -76,6 +78,71 @@ struct ReadError : std::runtime_error
     using std::runtime_error::runtime_error;
 };
 
+// Magnitude of the largest real a lattice file may hold (eV, Hz, V and m alike).
+constexpr double kLargestValue = 1e15;
+
+[[noreturn]] void refuseAt(int line, const std::string& text)
+{
+    throw ReadError("line " + std::to_string(line) + ": " + text);
+}
+
+// A value outside the range of the box that sets it: refused with the box's words.
+void checkRange(int line, const InputRange& range, double value)
+{
+    if (const std::optional<std::string> refusal = rangeRefusal(range, value))
+        refuseAt(line, *refusal);
+}
+
+// An element as the element panel would take it, where the elements before it end.
+void checkElement(const BeamLine& beamLine, int i, int line)
+{
+    const LatticeElement& e = beamLine.at(i);
+    const std::string element =
+        "element " + std::to_string(i) + (e.name.empty() ? std::string() : " (" + e.name + ")");
+    if (const std::optional<std::string> refusal = elementRefusal(e))
+        refuseAt(line, element + ": " + *refusal);
+    const double start = i == 1 ? 0.0 : beamLine.at(i - 1).s + beamLine.at(i - 1).length;
+    // the long form keeps 15 digits: positions summed from it agree to far better than a micrometre
+    if (std::fabs(e.s - start) > 1e-6 + 1e-12 * std::fabs(start))
+        refuseAt(line, element + " starts at " + shortestFloat(e.s) +
+                           " m, where the elements before it end at " + shortestFloat(start) + " m");
+}
+
+// The particle as the particle window would take it.
+void checkParticle(const BeamParameters& beam, int line, bool restEnergyAsRead)
+{
+    checkRange(line, ranges::kChargeState, beam.charge);
+    checkRange(line, ranges::kMassNumber, beam.massNumber);
+    if (restEnergyAsRead)
+        checkRange(line, ranges::kRestEnergyMeV, beam.restEnergy / 1e6);
+    // 0 is a particle without energy yet: the particle window is asked for then
+    if (beam.referenceMomentum != 0)
+        checkRange(line, ranges::kMomentumMeV, beam.referenceMomentum / 1e6);
+}
+
+void checkMomentum(double momentum, int line)
+{
+    if (momentum != 0)
+        checkRange(line, ranges::kMomentumMeV, momentum / 1e6);
+}
+
+void checkBeamCurrent(double current, int line)
+{
+    checkRange(line, ranges::kBeamCurrentMa, current * 1000);
+}
+
+void checkRf(const RfParameters& rf, int line)
+{
+    // 0 is an rf system not set yet
+    if (rf.frequency != 0)
+        checkRange(line, ranges::kRfFrequencyMHz, rf.frequency / 1e6);
+    checkRange(line, ranges::kRfVoltageKv, rf.voltage / 1000);
+    checkRange(line, ranges::kRfPowerKw, rf.power / 1000);
+    if (rf.cavities != 0)
+        checkRange(line, ranges::kCavityCells, rf.cavities);
+    checkRange(line, ranges::kMiscLossPercent, rf.miscLoss * 100);
+}
+
 /// Free-format tokens and fixed-width text fields over the file's text, counting lines.
 class Scanner
 {
@@ -115,6 +182,10 @@ public:
         const double value = std::strtod(token.c_str(), &end);
         if (end != token.c_str() + token.size() || !std::isfinite(value))
             fail(what, token);
+        // no value of a design comes near this; beyond it products of values would overflow
+        if (std::fabs(value) > kLargestValue)
+            throw ReadError("line " + std::to_string(m_line) + ": " + what + " " + excerpt(token) +
+                            " is beyond any value the program takes");
         return value;
     }
 
@@ -303,6 +374,7 @@ void readElementRecords(State& state, Scanner& in)
         in.skipOne();
         LatticeElement& e = readElementHead(state, in, i);
         readElementReals(e, in, true);
+        checkElement(state.line, i, in.line());
         in.nextLine("the drawing line");
         in.readInt("the drawing record type");
         readBox(state, in, i);
@@ -321,6 +393,8 @@ void readParticleRecord(State& state, Scanner& in)
     if (beam.name == paddedElectronName())
         beam.massNumber = kElectronRestEnergy / kAtomicMassUnit;
     beam.isIon = ionFlag == 1;
+    // the rest energy follows from the mass number after every record
+    checkParticle(beam, in.line(), false);
     updateKinematics(beam, EnergyKind::Momentum, beam.referenceMomentum);
 }
 
@@ -346,6 +420,8 @@ void readRecord(State& state, Scanner& in, int type)
     case 101: {
         const double momentum = in.readReal("the momentum");
         state.beamCurrent = in.readReal("the beam current");
+        checkMomentum(momentum, in.line());
+        checkBeamCurrent(state.beamCurrent, in.line());
         updateKinematics(state.beam, EnergyKind::Momentum, momentum);
         break;
     }
@@ -389,6 +465,7 @@ void readRecord(State& state, Scanner& in, int type)
     case 102:
         setElementCount(state, in, in.readInt("the element count"));
         state.line.superPeriods = in.readInt("the number of superperiods");
+        checkRange(in.line(), ranges::kSuperperiods, state.line.superPeriods);
         state.line.length = in.readReal("the line length");
         state.drawScale = in.readReal("the drawing scale");
         break;
@@ -398,6 +475,7 @@ void readRecord(State& state, Scanner& in, int type)
         state.rf.power = in.readReal("the RF power");
         state.rf.cavities = in.readInt("the number of cavities");
         state.rf.miscLoss = in.readReal("the miscellaneous losses");
+        checkRf(state.rf, in.line());
         break;
     case 201:
         setElementCount(state, in, in.readInt("the element count"));
@@ -411,13 +489,23 @@ void readRecord(State& state, Scanner& in, int type)
 
 void readCurrentFormat(State& state, Scanner& in)
 {
+    bool counted = false;  // a 102 or 201 record said how many elements follow
+    bool elements = false; // the 50 record was read
     while (!in.atEnd()) {
         const int type = in.readInt("a record type");
+        if (type == 50 && !counted)
+            refuseAt(in.line(), "an element record before the record with the element count (102 or 201)");
+        if (type == 50 && elements)
+            refuseAt(in.line(), "a second block of element records");
+        counted = counted || type == 102 || type == 201;
+        elements = elements || type == 50;
         readRecord(state, in, type);
         in.skipLine();
         state.beam.referenceMomentum = state.beam.momentum;
         particleParameter(state.beam, state.electron);
     }
+    if (counted && state.line.count > 0 && !elements)
+        refuseAt(in.line(), "the file ends before its " + std::to_string(state.line.count) + " elements");
 }
 
 // ----- older formats: fixed sequences of lines
@@ -434,10 +522,13 @@ void readOldHeader(State& state, Scanner& in, int ringFlag)
     }
     const double momentum = in.readReal("the momentum");
     state.beamCurrent = in.readReal("the beam current");
+    checkMomentum(momentum, in.line());
+    checkBeamCurrent(state.beamCurrent, in.line());
     updateKinematics(state.beam, EnergyKind::Momentum, momentum);
     in.nextLine("the element count");
     setElementCount(state, in, in.readInt("the element count"));
     state.line.superPeriods = in.readInt("the number of superperiods");
+    checkRange(in.line(), ranges::kSuperperiods, state.line.superPeriods);
     state.line.length = in.readReal("the line length");
     state.drawScale = in.readReal("the drawing scale");
     in.nextLine("the RF settings");
@@ -446,6 +537,7 @@ void readOldHeader(State& state, Scanner& in, int ringFlag)
     state.rf.power = in.readReal("the RF power");
     state.rf.cavities = in.readInt("the number of cavities");
     state.rf.miscLoss = in.readReal("the miscellaneous losses");
+    checkRf(state.rf, in.line());
     in.skipLine();
 }
 
@@ -485,6 +577,7 @@ void readOldElements(State& state, Scanner& in, int version)
         }
         // the older formats numbered the quadrupole and sextupole kinds one lower
         e.code = renumberedOldCode(e.code);
+        checkElement(state.line, i, in.line());
         in.nextLine("the drawing line");
         readBox(state, in, i);
         // the file may end after the last drawing line: an empty keyword line
@@ -556,6 +649,7 @@ void readOldParticle(State& state, Scanner& in)
         beam.massNumber = kElectronRestEnergy / kAtomicMassUnit;
     in.nextLine("the momentum");
     beam.referenceMomentum = in.readReal("the momentum");
+    checkParticle(beam, in.line(), true);
     updateKinematics(beam, EnergyKind::Momentum, beam.referenceMomentum);
 }
 
@@ -576,18 +670,6 @@ void readOldFormat(State& state, Scanner& in, int first)
         return;
     readOldSteps(state.run, in, version);
     readOldParticle(state, in);
-}
-
-std::string fileContents(const std::string& fileName, bool& ok)
-{
-    std::ifstream file(fileName, std::ios::binary);
-    ok = static_cast<bool>(file);
-    if (!ok)
-        return {};
-    std::ostringstream buffer;
-    buffer << file.rdbuf();
-    ok = !file.bad();
-    return buffer.str();
 }
 
 } // namespace
@@ -649,38 +731,10 @@ bool readLatticeText(State& state, Messages& messages, const std::string& text, 
         messages.error("cannot read lattice file " + fileName + ", " + e.what());
         return false;
     }
+    // the header's length is a copy of what the elements say
+    copy.line.length = copy.line.endPosition();
     state = std::move(copy);
     return true;
-}
-
-bool writeTextFileSafely(const std::string& fileName, const std::string& text, Messages& messages)
-{
-    namespace fs = std::filesystem;
-    const fs::path target(fileName);
-    fs::path temporary = target;
-    temporary += ".kestrune-tmp";
-    bool ok = false;
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (file) {
-            file.write(text.data(), static_cast<std::streamsize>(text.size()));
-            file.close();
-            ok = !file.fail();
-        }
-    }
-    std::string reason = ok ? std::string() : std::strerror(errno);
-    if (ok) {
-        std::error_code error;
-        fs::rename(temporary, target, error);
-        ok = !error;
-        reason = error.message();
-    }
-    if (!ok) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        messages.error("cannot write file " + fileName + ": " + reason);
-    }
-    return ok;
 }
 
 bool writeLatticeFile(State& state, Messages& messages, const std::string& fileName)
@@ -690,13 +744,12 @@ bool writeLatticeFile(State& state, Messages& messages, const std::string& fileN
 
 bool readLatticeFile(State& state, Messages& messages, const std::string& fileName)
 {
-    bool ok = false;
-    const std::string text = fileContents(fileName, ok);
-    if (!ok) {
-        messages.error("cannot open lattice file " + fileName);
+    const FileText file = readTextFile(fileName);
+    if (!file.problem.empty()) {
+        messages.error("cannot open lattice file " + fileName + ": " + file.problem);
         return false;
     }
-    return readLatticeText(state, messages, text, fileName);
+    return readLatticeText(state, messages, file.text, fileName);
 }
 
 bool saveLatticeAs(State& state, Messages& messages, const std::string& fileName)

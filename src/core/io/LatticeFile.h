@@ -41,10 +41,6 @@ std::string latticeFileText(State& state);
 /// expected through messages.error, leaves state untouched and returns false.
 bool readLatticeText(State& state, Messages& messages, const std::string& text, const std::string& fileName);
 
-/// Writes text to fileName through a temporary file in the same folder that is renamed into place, so
-/// a failed write keeps the previous file. Reports a failure with the file name; true on success.
-bool writeTextFileSafely(const std::string& fileName, const std::string& text, Messages& messages);
-
 /// Writes the design to fileName in the current format, replacing the file; true on success.
 bool writeLatticeFile(State& state, Messages& messages, const std::string& fileName);
 

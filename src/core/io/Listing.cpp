@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/io/SafeFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -117,7 +118,9 @@ std::vector<std::string> formattedLines(const ListText& text)
 
 std::string magnetLine(int i, const LatticeElement& e, const BeamParameters& beam, double bRho, double s)
 {
-    const std::string rho = e.curvature != 0 ? cut(fmt("%8.3f", 1 / e.curvature), 10) : std::string(8, ' ');
+    // a curvature too small for its inverse to be a number has a radius the list cannot show
+    const std::string rho =
+        e.curvature != 0 ? cut(fmtOrNa("%8.3f", 1 / e.curvature), 10) : std::string(8, ' ');
     const double k = familyOf(e.code) == static_cast<int>(Family::AlphaMagnet) ? 0.0 : e.k;
     return fmt("%5d", i) + e.name + fmt("%5d", e.code) + fmt("%8.3f", e.length) + rho + " " +
            fmt("%8.3f", k) + " " + fmt("%8.3f", e.m * e.length) + " " + fmt("%8.3f", beam.momentum / 1e6) +

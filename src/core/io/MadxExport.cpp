@@ -1,7 +1,9 @@
 #include "core/io/MadxExport.h"
 
+#include "core/Constants.h"
 #include "core/Format.h"
 #include "core/io/LatticeFile.h"
+#include "core/io/SafeFile.h"
 #include "core/optics/BetaFunctions.h"
 
 #include <algorithm>
@@ -110,10 +112,10 @@ std::string definition(const LatticeElement& e)
 bool validName(const std::string& name)
 {
     static const std::set<std::string> reserved{
-        "line",  "sequence", "endsequence", "beam",       "use",       "call",   "option", "marker",
-        "drift", "sbend",    "rbend",       "quadrupole", "sextupole", "return", "stop",   "exit",
-        "quit",  "title",    "value",       "print",      "if",        "while",  "macro",  "exec",
-        "real",  "int",      "const",       "shared",     "twiss",     "select", "match",  "endmatch"};
+        "line",   "sequence", "endsequence", "beam",      "use",      "call", "option", "marker", "drift",
+        "sbend",  "rbend",    "quadrupole",  "sextupole", "return",   "stop", "exit",   "quit",   "title",
+        "value",  "print",    "if",          "while",     "macro",    "exec", "real",   "int",    "const",
+        "shared", "twiss",    "select",      "match",     "endmatch", "ring", "lattice"};
     if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0])))
         return false;
     for (char c : name)
@@ -122,7 +124,7 @@ bool validName(const std::string& name)
     return reserved.count(lower(name)) == 0;
 }
 
-std::string beamLine(const BeamParameters& beam)
+std::string beamLine(const BeamParameters& beam, double current)
 {
     std::string particle;
     const double massGeV = beam.restEnergy / 1e9;
@@ -135,7 +137,7 @@ std::string beamLine(const BeamParameters& beam)
     else
         particle = "particle=ion, mass=" + num(massGeV) + ", charge=" + std::to_string(beam.charge);
     const double pc = (beam.referenceMomentum > 0 ? beam.referenceMomentum : beam.momentum) / 1e9;
-    return "beam, " + particle + ", pc=" + num(pc) + ";";
+    return "beam, " + particle + ", pc=" + num(pc) + (current != 0 ? ", bcurrent=" + num(current) : "") + ";";
 }
 
 std::string keyword(const LatticeElement& e)
@@ -166,6 +168,63 @@ std::string keyword(const LatticeElement& e)
     default:
         return "DRIFT";
     }
+}
+
+// A position of the sequence: 12 significant digits, so that the sums of lengths the import makes of
+// them give the same text when the imported line is exported again.
+std::string position(double s)
+{
+    const std::string text = fmt("%.12g", s);
+    return text == "-0" ? "0" : text;
+}
+
+// The rf system of a ring as an RFCAVITY at the start of the cell: its share of the voltage, and the
+// harmonic number where the frequency is a whole multiple of the revolution frequency.
+std::string cavityDefinition(const State& state)
+{
+    const int cells = std::max(1, state.line.superPeriods);
+    // 12 digits, as the positions: the share read back and summed gives the same text again
+    std::string text = "rfcavity, l=0, volt=" + position(state.rf.voltage / 1e6 / cells);
+    const double circumference = state.line.endPosition() * cells;
+    const double fRev = state.beam.beta * kSpeedOfLight / circumference;
+    const double harmonic = state.rf.frequency / fRev;
+    if (state.rf.frequency > 0 && std::isfinite(harmonic) && harmonic >= 1 &&
+        std::fabs(harmonic - std::nearbyint(harmonic)) < 1e-9 * harmonic)
+        text += ", harmon=" + fmt("%.0f", std::nearbyint(harmonic));
+    else if (state.rf.frequency > 0)
+        text += ", freq=" + num(state.rf.frequency / 1e6);
+    return text;
+}
+
+bool hasRf(const State& state)
+{
+    return state.ringClosed && (state.rf.frequency != 0 || state.rf.voltage != 0);
+}
+
+std::string rfVariables(const RfParameters& rf)
+{
+    return std::string("! the cavity power budget, which MAD-X does not compute\n") + kMadxRfPowerVariable +
+           " = " + num(rf.power) + ";\n" + kMadxRfCavitiesVariable + " = " + std::to_string(rf.cavities) +
+           ";\n" + kMadxRfMiscLossVariable + " = " + num(rf.miscLoss) + ";\n";
+}
+
+// The labels of the cell in line order, as the items of a MAD-X line, a few to a text line.
+std::string lineItems(const std::vector<std::string>& labels)
+{
+    std::string text;
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+        if (i > 0 && width + labels[i].size() > 100) {
+            text += ",\n    ";
+            width = 4;
+        } else if (i > 0) {
+            text += ", ";
+            width += 2;
+        }
+        text += labels[i];
+        width += labels[i].size();
+    }
+    return text;
 }
 
 } // namespace
@@ -222,17 +281,46 @@ std::optional<std::string> madxText(const State& state, Messages& messages)
         definitions.back().append(": ").append(def).append(";");
     }
 
+    const bool rf = hasRf(state);
+    std::string cavityLabel;
+    if (rf) {
+        cavityLabel = "rf";
+        for (int n = 2; labels.count(cavityLabel) > 0; ++n)
+            cavityLabel = "rf_" + std::to_string(n);
+        definitions.push_back(cavityLabel + ": " + cavityDefinition(state) + ";");
+    }
+
     std::ostringstream out;
-    out << "! beam line written by Kestrune: " << line.count << " elements, " << num(line.length) << " m";
+    out << "! beam line written by Kestrune: " << line.count << " elements, " << position(line.length)
+        << " m";
     if (line.superPeriods > 1)
         out << ", one of " << line.superPeriods << " superperiods";
-    out << "\n" << beamLine(state.beam) << "\noption, rbarc=true;\n\n";
+    out << "\n" << beamLine(state.beam, state.beamCurrent) << "\noption, rbarc=true;\n\n";
     for (const std::string& d : definitions)
         out << d << '\n';
-    out << '\n' << kMadxSequenceName << ": sequence, l=" << num(line.length) << ", refer=entry;\n";
-    for (int i = 1; i <= line.count; ++i)
-        out << labelOf[static_cast<std::size_t>(i)] << ", at=" << num(line.at(i).s) << ";\n";
-    out << "endsequence;\n\nuse, sequence=" << kMadxSequenceName << ";\n";
+    if (line.superPeriods > 1) {
+        // a line of cells: MAD-X repeats lines, not sequences
+        std::vector<std::string> items;
+        if (rf)
+            items.push_back(cavityLabel);
+        for (int i = 1; i <= line.count; ++i)
+            items.push_back(labelOf[static_cast<std::size_t>(i)]);
+        out << '\n' << kMadxSequenceName << ": line=(" << lineItems(items) << ");\n";
+        out << kMadxRingName << ": line=(" << line.superPeriods << "*" << kMadxSequenceName << ");\n";
+    } else {
+        out << '\n' << kMadxSequenceName << ": sequence, l=" << position(line.length) << ", refer=entry;\n";
+        if (rf)
+            out << cavityLabel << ", at=0;\n";
+        for (int i = 1; i <= line.count; ++i)
+            out << labelOf[static_cast<std::size_t>(i)] << ", at=" << position(line.at(i).s) << ";\n";
+        out << "endsequence;\n";
+    }
+    if (rf)
+        out << '\n' << rfVariables(state.rf);
+    if (line.superPeriods > 1)
+        out << "\nuse, period=" << kMadxRingName << ";\n";
+    else
+        out << "\nuse, sequence=" << kMadxSequenceName << ";\n";
     return out.str();
 }
 

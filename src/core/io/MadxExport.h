@@ -14,12 +14,23 @@ constexpr const char* kExportMadxTitle = "export beam line as MAD-X file";
 constexpr const char* kExportTfsTitle = "export lattice functions as TFS table";
 constexpr const char* kTfsFilter = "TFS tables (*.tfs);;All files (*)";
 
-/// Name of the sequence the export writes.
+/// Name of the sequence (or, for a ring of superperiods, the line of one cell) the export writes.
 constexpr const char* kMadxSequenceName = "lattice";
+/// Name of the line of superperiods of a ring: ring: line=(N*lattice).
+constexpr const char* kMadxRingName = "ring";
+/// The values of the rf system that MAD-X has no attribute for, written as variables the import reads.
+constexpr const char* kMadxRfPowerVariable = "kestrune_rf_power_w";
+constexpr const char* kMadxRfCavitiesVariable = "kestrune_rf_cavity_cells";
+constexpr const char* kMadxRfMiscLossVariable = "kestrune_rf_misc_loss";
 
-/// The beam line as MAD-X input: `beam`, one definition per distinct element, a sequence with entry
-/// positions and `use`. Refuses, naming them, when elements have no MAD-X counterpart (linac sections,
-/// einzel lenses, electrostatic accelerators, alpha magnets), and refuses an empty line.
+/// The beam line as MAD-X input: `beam` (with the beam current as bcurrent), one definition per
+/// distinct element, and `use` of either a sequence with entry positions (12 significant digits, so
+/// that a file exported, imported and exported again is the same) or, for more than one superperiod,
+/// the cell as a line and `ring: line=(N*lattice)`. A ring with an rf system gets an RFCAVITY at the
+/// start of the cell carrying its share of the voltage (VOLT, MV) and HARMON, or FREQ (MHz) when the
+/// harmonic number is not a whole number; the power, the cavity cells and the miscellaneous loss become
+/// variables. Refuses, naming them, when elements have no MAD-X counterpart (linac sections, einzel
+/// lenses, electrostatic accelerators, alpha magnets), and refuses an empty line.
 std::optional<std::string> madxText(const State& state, Messages& messages);
 
 /// Writes madxText to fileName (through a temporary file); true on success.

@@ -1,6 +1,7 @@
 #include "core/io/MadxExpression.h"
 
 #include "core/Constants.h"
+#include "core/Format.h"
 
 #include <cctype>
 #include <cmath>
@@ -80,7 +81,7 @@ public:
             fail("an expression is missing");
         MadxExprPtr e = sum();
         if (m_pos < m_end)
-            fail("unexpected '" + m_tokens[m_pos].text + "' in an expression");
+            fail("unexpected '" + excerpt(m_tokens[m_pos].text) + "' in an expression");
         return e;
     }
 
@@ -93,34 +94,26 @@ private:
                m_tokens[m_pos].value == symbol;
     }
 
-    static MadxExprPtr binary(char op, MadxExprPtr a, MadxExprPtr b)
+    // a chain of operators of one precedence becomes one node: a + b - c is Sum{a, b, c} with ops "+-"
+    template <typename Term>
+    MadxExprPtr chain(MadxExpr::Kind kind, const char* first, const char* second, Term term)
     {
-        auto e = std::make_shared<MadxExpr>();
-        e->kind = MadxExpr::Kind::Binary;
-        e->op = op;
-        e->args = {std::move(a), std::move(b)};
-        return e;
+        MadxExprPtr e = (this->*term)();
+        if (!atSymbol(first) && !atSymbol(second))
+            return e;
+        auto node = std::make_shared<MadxExpr>();
+        node->kind = kind;
+        node->args.push_back(std::move(e));
+        while (atSymbol(first) || atSymbol(second)) {
+            node->ops += m_tokens[m_pos++].value[0];
+            node->args.push_back((this->*term)());
+        }
+        return node;
     }
 
-    MadxExprPtr sum()
-    {
-        MadxExprPtr e = product();
-        while (atSymbol("+") || atSymbol("-")) {
-            const char op = m_tokens[m_pos++].value[0];
-            e = binary(op, e, product());
-        }
-        return e;
-    }
+    MadxExprPtr sum() { return chain(MadxExpr::Kind::Sum, "+", "-", &Parser::product); }
 
-    MadxExprPtr product()
-    {
-        MadxExprPtr e = unary();
-        while (atSymbol("*") || atSymbol("/")) {
-            const char op = m_tokens[m_pos++].value[0];
-            e = binary(op, e, unary());
-        }
-        return e;
-    }
+    MadxExprPtr product() { return chain(MadxExpr::Kind::Product, "*", "/", &Parser::unary); }
 
     MadxExprPtr unary()
     {
@@ -152,11 +145,13 @@ private:
     MadxExprPtr power()
     {
         MadxExprPtr base = primary();
-        if (atSymbol("^")) {
-            ++m_pos;
-            return binary('^', base, unary());
-        }
-        return base;
+        if (!atSymbol("^"))
+            return base;
+        ++m_pos;
+        auto e = std::make_shared<MadxExpr>();
+        e->kind = MadxExpr::Kind::Power;
+        e->args = {std::move(base), unary()};
+        return e;
     }
 
     MadxExprPtr primary()
@@ -179,7 +174,7 @@ private:
             return e;
         }
         if (t.kind != MadxToken::Kind::Name)
-            fail("unexpected '" + t.text + "' in an expression");
+            fail("unexpected '" + excerpt(t.text) + "' in an expression");
         ++m_pos;
         auto e = std::make_shared<MadxExpr>();
         e->name = t.value;
@@ -199,7 +194,7 @@ private:
                 if (atSymbol(","))
                     ++m_pos;
                 else if (!atSymbol(")"))
-                    fail("')' expected after the arguments of " + t.text);
+                    fail("')' expected after the arguments of " + excerpt(t.text));
             }
             ++m_pos;
             return e;
@@ -240,6 +235,26 @@ const std::map<std::string, double>& constants()
     return table;
 }
 
+// Nesting of evaluations on this thread, across the deferred definitions a scope evaluates.
+thread_local int t_nesting = 0;
+
+class NestingGuard
+{
+public:
+    explicit NestingGuard(int line)
+    {
+        if (++t_nesting > kMaxMadxNesting) {
+            --t_nesting;
+            throw MadxError("expressions and the deferred definitions they use are nested more than " +
+                                std::to_string(kMaxMadxNesting) + " deep",
+                            line);
+        }
+    }
+    ~NestingGuard() { --t_nesting; }
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+};
+
 double sinc(double x)
 {
     return x == 0 ? 1.0 : std::sin(x) / x;
@@ -268,7 +283,7 @@ double call(const MadxExpr& e, const std::vector<double>& a, int line)
     }
     if (e.name == "atan2" && a.size() == 2)
         return std::atan2(a[0], a[1]);
-    throw MadxError("unknown function '" + e.name + "'", line);
+    throw MadxError("unknown function '" + excerpt(e.name) + "'", line);
 }
 
 } // namespace
@@ -300,7 +315,7 @@ std::vector<MadxToken> tokenizeMadx(const std::string& s, int line)
             t.value = normalised;
             t.number = std::strtod(normalised.c_str(), nullptr);
             if (!std::isfinite(t.number))
-                throw MadxError("the number " + t.text + " is too large", line);
+                throw MadxError("the number " + excerpt(t.text) + " is too large", line);
             i = j;
         } else if (c == '"' || c == '\'') {
             const std::size_t close = s.find(c, i + 1);
@@ -322,7 +337,7 @@ std::vector<MadxToken> tokenizeMadx(const std::string& s, int line)
                 }
             }
             if (!found)
-                throw MadxError(std::string("unexpected character '") + c + "'", line);
+                throw MadxError("unexpected character '" + printableText(std::string(1, c)) + "'", line);
         }
         tokens.push_back(std::move(t));
     }
@@ -337,6 +352,8 @@ MadxExprPtr parseMadxExpression(const std::vector<MadxToken>& tokens, std::size_
 
 double evaluateMadx(const MadxExpr& e, MadxScope& scope, int line)
 {
+    // the scope may evaluate deferred definitions, which come back here: one count for both
+    const NestingGuard guard(line);
     double value = 0;
     switch (e.kind) {
     case MadxExpr::Kind::Number:
@@ -351,25 +368,28 @@ double evaluateMadx(const MadxExpr& e, MadxScope& scope, int line)
         break;
     case MadxExpr::Kind::Negate:
         return -evaluateMadx(*e.args[0], scope, line);
-    case MadxExpr::Kind::Binary: {
-        const double a = evaluateMadx(*e.args[0], scope, line);
-        const double b = evaluateMadx(*e.args[1], scope, line);
-        switch (e.op) {
-        case '+':
-            value = a + b;
-            break;
-        case '-':
-            value = a - b;
-            break;
-        case '*':
-            value = a * b;
-            break;
-        case '/':
-            value = a / b;
-            break;
-        default:
-            value = std::pow(a, b);
-            break;
+    case MadxExpr::Kind::Power:
+        value = std::pow(evaluateMadx(*e.args[0], scope, line), evaluateMadx(*e.args[1], scope, line));
+        break;
+    case MadxExpr::Kind::Sum:
+    case MadxExpr::Kind::Product: {
+        value = evaluateMadx(*e.args[0], scope, line);
+        for (std::size_t i = 1; i < e.args.size(); ++i) {
+            const double b = evaluateMadx(*e.args[i], scope, line);
+            switch (e.ops[i - 1]) {
+            case '+':
+                value += b;
+                break;
+            case '-':
+                value -= b;
+                break;
+            case '*':
+                value *= b;
+                break;
+            default:
+                value /= b;
+                break;
+            }
         }
         break;
     }

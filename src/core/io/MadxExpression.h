@@ -35,15 +35,16 @@ struct MadxToken
 /// numbers. Throws MadxError for a character that has no place in the language.
 std::vector<MadxToken> tokenizeMadx(const std::string& statement, int line);
 
-/// A parsed MAD-X expression.
+/// A parsed MAD-X expression. A chain of + and - (or of * and /) is one node with all its terms, so that
+/// neither evaluating nor destroying a long flat expression recurses once per term.
 struct MadxExpr
 {
-    enum class Kind { Number, Variable, Attribute, Negate, Binary, Call };
+    enum class Kind { Number, Variable, Attribute, Negate, Power, Sum, Product, Call };
     Kind kind = Kind::Number;
     double number = 0;
     std::string name;      // variable, element of an attribute reference, function
     std::string attribute; // of an attribute reference (element->attribute)
-    char op = 0;           // + - * / ^ of a binary node
+    std::string ops;       // Sum, Product: the operator before args[i], i >= 1 ("+-" or "*/")
     std::vector<std::shared_ptr<const MadxExpr>> args;
 };
 using MadxExprPtr = std::shared_ptr<const MadxExpr>;
@@ -64,9 +65,12 @@ public:
 MadxExprPtr parseMadxExpression(const std::vector<MadxToken>& tokens, std::size_t begin, std::size_t end,
                                 int line);
 
+/// Expressions and the deferred definitions they call on may nest this deep, together, while evaluated.
+constexpr int kMaxMadxNesting = 4000;
+
 /// The value of an expression; constants (pi, twopi, degrad, raddeg, e, clight, emass, pmass, ...) are
-/// looked up before variables. Throws MadxError for a function outside the language or a result that
-/// is not a finite number.
+/// looked up before variables. Throws MadxError for a function outside the language, a result that is
+/// not a finite number, or nesting (through the scope's deferred definitions too) beyond kMaxMadxNesting.
 double evaluateMadx(const MadxExpr& expr, MadxScope& scope, int line);
 
 } // namespace kestrune

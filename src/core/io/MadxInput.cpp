@@ -1,11 +1,14 @@
 #include "core/io/MadxInput.h"
 
+#include "core/Format.h"
+#include "core/InputRanges.h"
+#include "core/io/SafeFile.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace kestrune {
 
@@ -15,10 +18,12 @@ using Tokens = std::vector<MadxToken>;
 
 // Nodes a line or sequence may expand to before it is refused as far too long.
 constexpr std::size_t kNodeLimit = 1000000;
+// Repetitions (also of empty parts) the expansion of the lines may run through.
+constexpr std::size_t kExpansionStepLimit = 10000000;
+// Largest repetition count of a line item.
+constexpr double kMaxRepeat = 1000000;
 // Files a `call` may nest.
 constexpr int kCallDepth = 20;
-// Deferred definitions that refer to each other deeper than this are taken as circular.
-constexpr int kEvaluationDepth = 500;
 
 struct Statement
 {
@@ -96,6 +101,33 @@ bool isName(const Tokens& t, std::size_t i)
     return i < t.size() && t[i].kind == MadxToken::Kind::Name;
 }
 
+// Token i as a message shows it; the end of the statement when there is none.
+std::string shown(const Tokens& t, std::size_t i)
+{
+    return i < t.size() ? "'" + excerpt(t[i].text) + "'" : "the end of the statement";
+}
+
+// The command a statement starts with, in lower case, also behind a label ("name: command"): what is
+// known of a statement whose tokens cannot be read.
+std::string leadingCommand(const std::string& text)
+{
+    std::string words[2];
+    std::size_t i = 0;
+    for (std::string& word : words) {
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+            ++i;
+        while (i < text.size() &&
+               (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_' || text[i] == '.'))
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i++])));
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+            ++i;
+        if (i >= text.size() || text[i] != ':' || (i + 1 < text.size() && text[i + 1] == '='))
+            return word;
+        ++i;
+    }
+    return words[1];
+}
+
 const std::set<std::string>& driftClassSet()
 {
     static const std::set<std::string> classes{
@@ -120,7 +152,7 @@ const std::set<std::string>& baseClasses()
 }
 
 // Commands that say nothing about the beam line and are passed over without a remark.
-const std::set<std::string>& quietCommands()
+const std::set<std::string>& quietCommandSet()
 {
     static const std::set<std::string> commands{
         "twiss",   "select",   "match",     "endmatch", "vary",      "constraint", "lmdif",    "migrad",
@@ -133,6 +165,11 @@ const std::set<std::string>& quietCommands()
         "setplot", "plot",     "ibs",       "sxfread",  "sxfwrite",  "tabstring",  "table",    "fill_knob",
         "shrink",  "option",   "sixtrack",  "c6t",      "dumptable", "readmytable"};
     return commands;
+}
+
+bool quietCommand(const std::string& name)
+{
+    return quietCommandSet().count(name) > 0 || name.rfind("ptc_", 0) == 0;
 }
 
 const std::set<std::string>& textAttributes()
@@ -162,6 +199,10 @@ void MadxInput::readText(const std::string& text, const std::string& fileName, i
         try {
             tokens = tokenizeMadx(s.text, s.line);
         } catch (MadxError& e) {
+            // a command that says nothing about the beam line may hold what it likes (select patterns)
+            const std::string command = leadingCommand(s.text);
+            if (quietCommand(command) && command != "option" && m_names.count(command) == 0)
+                continue;
             e.file = fileName;
             throw;
         }
@@ -191,16 +232,16 @@ void MadxInput::statement(const Tokens& t, int line, int depth)
            (t[i].value == "real" || t[i].value == "int" || t[i].value == "const" || t[i].value == "shared"))
         ++i;
     if (!isName(t, i))
-        fail("a statement must start with a name, found '" + t[i].text + "'", line);
+        fail("a statement must start with a name, found " + shown(t, i), line);
     const std::string& head = t[i].value;
     if (head == "if" || head == "while" || head == "else" || head == "elseif")
-        fail("'" + t[i].text + "' blocks are not supported", line);
+        fail("'" + excerpt(t[i].text) + "' blocks are not supported", line);
     for (const MadxToken& token : t)
         if (token.kind == MadxToken::Kind::Name && token.value == "macro")
             fail("macros are not supported", line);
     if (isSymbol(t, i + 1, "(")) {
         // name(args): line = (...)
-        fail("lines with arguments are not supported ('" + t[i].text + "(...)')", line);
+        fail("lines with arguments are not supported ('" + excerpt(t[i].text) + "(...)')", line);
     }
     if (isSymbol(t, i + 1, ":"))
         return labelled(t, i, line);
@@ -216,21 +257,34 @@ void MadxInput::defineVariable(const Tokens& t, std::size_t nameAt, int line)
 {
     MadxVariable v;
     v.line = line;
-    MadxExprPtr e = parseMadxExpression(t, nameAt + 2, t.size(), line);
-    if (t[nameAt + 1].value == ":=")
-        v.expr = e;
-    else
-        v.value = evaluateMadx(*e, *this, line);
+    const std::size_t undefinedBefore = m_undefinedOrder.size();
+    try {
+        MadxExprPtr e = parseMadxExpression(t, nameAt + 2, t.size(), line);
+        if (t[nameAt + 1].value == ":=")
+            v.expr = e;
+        else
+            v.value = evaluate(*e, line);
+    } catch (const MadxError& e) {
+        // a value the beam line never uses may be anything (table(summ, q1), a function of another code)
+        v.expr.reset();
+        v.problem = std::string(e.what()) + " (in the definition of " + excerpt(t[nameAt].text) + ")";
+        // names of a definition that is not taken are not reported
+        for (std::size_t k = undefinedBefore; k < m_undefinedOrder.size(); ++k)
+            m_undefined.erase(m_undefinedOrder[k]);
+        m_undefinedOrder.resize(undefinedBefore);
+    }
     m_variables[t[nameAt].value] = v;
+    definitionsChanged();
 }
 
 void MadxInput::assignAttribute(const Tokens& t, int line)
 {
     if (!isName(t, 2) || !(isSymbol(t, 3, "=") || isSymbol(t, 3, ":=")))
-        fail("'" + t[0].text + "->attribute = value' expected", line);
+        fail("'" + excerpt(t[0].text) + "->attribute = value' expected", line);
     const auto found = m_names.find(t[0].value);
     if (found == m_names.end())
-        fail("'" + t[0].text + "' is not defined", line);
+        fail("'" + excerpt(t[0].text) + "' is not defined", line);
+    definitionsChanged();
     MadxAttr a = makeAttr(t[2].value, t, 4, t.size(), t[3].value == ":=", line);
     if (found->second.element)
         found->second.element->attrs[t[2].value] = a;
@@ -242,12 +296,15 @@ void MadxInput::labelled(const Tokens& t, std::size_t label, int line)
 {
     const std::size_t c = label + 2;
     if (!isName(t, c))
-        fail("a class or 'line' must follow '" + t[label].text + ":'", line);
+        fail("a class or 'line' must follow '" + excerpt(t[label].text) + ":'", line);
     const std::string& cls = t[c].value;
-    if (cls == "line" && isSymbol(t, c + 1, "="))
+    definitionsChanged();
+    if (cls == "line" && (isSymbol(t, c + 1, "=") || isSymbol(t, c + 1, ":=")))
         return defineLine(t, label, line);
     if (cls == "sequence")
         return startSequence(t, label, line);
+    if (quietCommand(cls) && m_names.count(cls) == 0)
+        return; // a labelled command (beta0, match) says nothing about the beam line
 
     auto def = std::make_shared<MadxElement>();
     def->name = t[label].text;
@@ -263,9 +320,9 @@ void MadxInput::labelled(const Tokens& t, std::size_t label, int line)
     } else if (baseClasses().count(cls) > 0) {
         def->base = cls;
     } else if (parent != m_names.end()) {
-        fail("'" + t[c].text + "' is a line or a sequence, not an element class", line);
+        fail("'" + excerpt(t[c].text) + "' is a line or a sequence, not an element class", line);
     } else {
-        fail("unknown element class '" + t[c].text + "'", line);
+        fail("unknown element class '" + excerpt(t[c].text) + "'", line);
     }
     MadxAttrs attrs = attributes(t, c + 1, line);
     for (auto& [name, a] : attrs)
@@ -287,7 +344,8 @@ void MadxInput::command(const Tokens& t, int line, int depth)
         }
         const auto found = m_names.find(name);
         if (found == m_names.end() || found->second.line)
-            fail("'" + t[0].text + "' placed in sequence " + m_open->name + " is not a defined element",
+            fail("'" + excerpt(t[0].text) + "' placed in sequence " + m_open->name +
+                     " is not a defined element",
                  line);
         place(found->second, attributes(t, 1, line), line);
         return;
@@ -303,11 +361,11 @@ void MadxInput::command(const Tokens& t, int line, int depth)
         return;
     }
     if (name != "call" && name != "beam" && name != "use" && name != "option") {
-        if (quietCommands().count(name) > 0 || m_names.count(name) > 0 || name.rfind("ptc_", 0) == 0)
+        if (quietCommand(name) || m_names.count(name) > 0)
             return;
-        if (std::find(m_summary.skipped.begin(), m_summary.skipped.end(), t[0].text) ==
-            m_summary.skipped.end())
-            m_summary.skipped.push_back(t[0].text);
+        const std::string command = excerpt(t[0].text);
+        if (std::find(m_summary.skipped.begin(), m_summary.skipped.end(), command) == m_summary.skipped.end())
+            m_summary.skipped.push_back(command);
         return;
     }
     const MadxAttrs attrs = attributes(t, 1, line);
@@ -321,12 +379,10 @@ void MadxInput::command(const Tokens& t, int line, int depth)
         fs::path path(file->second.text);
         if (path.is_relative())
             path = fs::path(m_file).parent_path() / path;
-        std::ifstream in(path, std::ios::binary);
-        if (!in)
-            fail("cannot open the called file " + path.string(), line);
-        std::ostringstream buffer;
-        buffer << in.rdbuf();
-        readText(buffer.str(), path.string(), depth + 1);
+        const FileText called = readTextFile(path.string());
+        if (!called.problem.empty())
+            fail("cannot read the called file " + excerpt(path.string(), 200) + ": " + called.problem, line);
+        readText(called.text, path.string(), depth + 1);
         return;
     }
     if (name == "beam")
@@ -356,7 +412,7 @@ MadxAttrs MadxInput::attributes(const Tokens& t, std::size_t i, int line)
             ++i;
         }
         if (!isName(t, i))
-            fail("an attribute name expected, found '" + t[i].text + "'", line);
+            fail("an attribute name expected, found " + shown(t, i), line);
         const std::string name = t[i].value;
         if (!(isSymbol(t, i + 1, "=") || isSymbol(t, i + 1, ":="))) {
             MadxAttr flag;
@@ -424,7 +480,7 @@ MadxAttr MadxInput::makeAttr(const std::string& name, const Tokens& t, std::size
                 if (deferred)
                     a.items.push_back(e);
                 else
-                    a.values.push_back(evaluateMadx(*e, *this, line));
+                    a.values.push_back(evaluate(*e, line));
                 i = j + 1;
             }
             if (deferred) {
@@ -437,13 +493,15 @@ MadxAttr MadxInput::makeAttr(const std::string& name, const Tokens& t, std::size
             a.kind = MadxAttr::Kind::Deferred;
         } else {
             a.kind = MadxAttr::Kind::Value;
-            a.value = evaluateMadx(*a.expr, *this, line);
+            a.value = evaluate(*a.expr, line);
         }
     } catch (const MadxError&) {
         // a value the program has no use for may be anything the language allows
         static const std::set<std::string> used{
-            "l",   "angle", "k1", "k2",     "e1", "e2",    "hgap", "fint",   "tilt",  "k1s", "k2s",  "ks",
-            "knl", "ksl",   "at", "energy", "pc", "gamma", "mass", "charge", "rbarc", "k0",  "fintx"};
+            "l",    "angle",  "k1",       "k2",   "e1",    "e2",    "hgap",   "fint", "tilt",
+            "k1s",  "k2s",    "ks",       "knl",  "ksl",   "at",    "energy", "pc",   "gamma",
+            "mass", "charge", "rbarc",    "k0",   "fintx", "dx",    "dy",     "ds",   "dtheta",
+            "dphi", "dpsi",   "bcurrent", "volt", "freq",  "harmon"};
         if (used.count(name) > 0)
             throw;
         a.kind = MadxAttr::Kind::Text;
@@ -452,16 +510,57 @@ MadxAttr MadxInput::makeAttr(const std::string& name, const Tokens& t, std::size
     return a;
 }
 
+void MadxInput::noteUndefined(const std::string& name)
+{
+    if (m_undefined.insert(name).second)
+        m_undefinedOrder.push_back(name);
+}
+
+double MadxInput::evaluate(const MadxExpr& e, int line)
+{
+    return evaluateMadx(e, *this, line);
+}
+
+double MadxInput::deferred(const std::string& key, const MadxExpr& e, int line, const std::string& what)
+{
+    const auto known = m_memo.find(key);
+    if (known != m_memo.end())
+        return known->second;
+    if (!m_busy.insert(key).second)
+        fail(what + " refers to itself", line);
+    double v = 0;
+    try {
+        v = evaluate(e, line);
+    } catch (...) {
+        m_busy.erase(key);
+        throw;
+    }
+    m_busy.erase(key);
+    // a deferred definition is evaluated once until a definition changes: a chain of definitions that
+    // each use the one before twice costs its length, not two to the power of it
+    m_memo.emplace(key, v);
+    return v;
+}
+
 double MadxInput::value(const MadxAttr& a)
 {
     switch (a.kind) {
     case MadxAttr::Kind::Value:
         return a.value;
     case MadxAttr::Kind::Deferred: {
-        if (++m_evaluationDepth > kEvaluationDepth)
+        // an attribute's value is not named here: it is marked busy by its address, and the names it
+        // uses are memoised
+        const std::string key = "#" + std::to_string(reinterpret_cast<std::uintptr_t>(&a));
+        if (!m_busy.insert(key).second)
             fail("a deferred definition refers to itself", a.line);
-        const double v = evaluateMadx(*a.expr, *this, a.line);
-        --m_evaluationDepth;
+        double v = 0;
+        try {
+            v = evaluate(*a.expr, a.line);
+        } catch (...) {
+            m_busy.erase(key);
+            throw;
+        }
+        m_busy.erase(key);
         return v;
     }
     case MadxAttr::Kind::Flag:
@@ -475,17 +574,16 @@ double MadxInput::variable(const std::string& name)
 {
     const auto found = m_variables.find(name);
     if (found == m_variables.end()) {
-        m_undefined.insert(name);
+        noteUndefined(excerpt(name));
         return 0;
     }
-    if (!found->second.expr)
-        return found->second.value;
-    if (++m_evaluationDepth > kEvaluationDepth)
-        fail("the deferred variable '" + name + "' refers to itself", found->second.line);
-    const MadxExprPtr e = found->second.expr;
-    const double v = evaluateMadx(*e, *this, found->second.line);
-    --m_evaluationDepth;
-    return v;
+    const MadxVariable& v = found->second;
+    if (!v.problem.empty())
+        fail(v.problem, v.line);
+    if (!v.expr)
+        return v.value;
+    const MadxExprPtr e = v.expr; // the definition may be replaced while it is evaluated
+    return deferred(name, *e, v.line, "the deferred variable '" + excerpt(name) + "'");
 }
 
 double MadxInput::attribute(const std::string& element, const std::string& attribute)
@@ -496,13 +594,17 @@ double MadxInput::attribute(const std::string& element, const std::string& attri
         if (attribute == "l")
             return number(e, "l");
         const auto a = e.attrs.find(attribute);
-        if (a != e.attrs.end())
+        if (a == e.attrs.end())
+            return 0;
+        if (a->second.kind != MadxAttr::Kind::Deferred)
             return value(a->second);
-        return 0;
+        const MadxExprPtr expr = a->second.expr;
+        return deferred(element + "->" + attribute, *expr, a->second.line,
+                        "the attribute " + excerpt(element + "->" + attribute));
     }
     if (found != m_names.end() && found->second.sequence && attribute == "l")
         return value(found->second.sequence->length);
-    m_undefined.insert(element + "->" + attribute);
+    noteUndefined(excerpt(element + "->" + attribute));
     return 0;
 }
 
@@ -526,7 +628,7 @@ std::vector<double> MadxInput::array(const MadxElement& e, const std::string& na
             return a->second.values;
         std::vector<double> values;
         for (const MadxExprPtr& item : a->second.items)
-            values.push_back(evaluateMadx(*item, *this, a->second.line));
+            values.push_back(evaluate(*item, a->second.line));
         return values;
     }
     return {value(a->second)};
@@ -544,15 +646,25 @@ std::vector<MadxLineItem> MadxInput::lineItems(const Tokens& t, std::size_t& i, 
             continue;
         }
         MadxLineItem item;
+        // a reflected repetition: -3*q is 3*(-q)
+        if (isSymbol(t, i, "-") && i + 2 < end && t[i + 1].kind == MadxToken::Kind::Number &&
+            isSymbol(t, i + 2, "*")) {
+            item.reflect = true;
+            ++i;
+        }
         if (i + 1 < end && t[i].kind == MadxToken::Kind::Number && isSymbol(t, i + 1, "*")) {
             const double n = t[i].number;
-            if (n < 0 || n != std::floor(n) || n > 1e6)
-                fail("a repetition count must be a whole number, found '" + t[i].text + "'", line);
+            if (n < 0 || n != std::floor(n))
+                fail("a repetition count must be a whole number, found '" + excerpt(t[i].text) + "'", line);
+            if (n > kMaxRepeat)
+                fail("a repetition count must be at most " + fmt("%.0f", kMaxRepeat) + ", found '" +
+                         excerpt(t[i].text) + "'",
+                     line);
             item.repeat = static_cast<int>(n);
             i += 2;
         }
         if (isSymbol(t, i, "-")) {
-            item.reflect = true;
+            item.reflect = !item.reflect;
             ++i;
         }
         if (isSymbol(t, i, "(")) {
@@ -567,9 +679,9 @@ std::vector<MadxLineItem> MadxInput::lineItems(const Tokens& t, std::size_t& i, 
             item.ref = t[i].value;
             ++i;
             if (isSymbol(t, i, "("))
-                fail("lines with arguments are not supported ('" + t[i - 1].text + "(...)')", line);
+                fail("lines with arguments are not supported ('" + excerpt(t[i - 1].text) + "(...)')", line);
         } else {
-            fail("an element or line name expected in a line, found '" + (i < end ? t[i].text : "") + "'",
+            fail("an element or line name expected in a line, found " + shown(t, i < end ? i : t.size()),
                  line);
         }
         items.push_back(std::move(item));
@@ -580,15 +692,21 @@ std::vector<MadxLineItem> MadxInput::lineItems(const Tokens& t, std::size_t& i, 
 void MadxInput::defineLine(const Tokens& t, std::size_t label, int line)
 {
     std::size_t i = label + 4;
-    if (!isSymbol(t, i, "("))
-        fail("'(' expected after 'line ='", line);
-    ++i;
     auto def = std::make_shared<MadxLine>();
-    def->name = t[label].text;
+    def->name = excerpt(t[label].text);
     def->origin = {m_file, line};
-    def->items = lineItems(t, i, t.size(), line, 0);
-    if (!isSymbol(t, i, ")") || i + 1 != t.size())
-        fail("a line must end with ')'", line);
+    try {
+        if (!isSymbol(t, i, "("))
+            fail("'(' expected after 'line ='", line);
+        ++i;
+        def->items = lineItems(t, i, t.size(), line, 0);
+        if (!isSymbol(t, i, ")") || i + 1 != t.size())
+            fail("a line must end with ')'", line);
+    } catch (const MadxError& e) {
+        // kept, and refused only if the beam line uses it
+        def->items.clear();
+        def->problem = e.what();
+    }
     m_names[t[label].value] = MadxDefinition{nullptr, def, nullptr};
     m_lastLine = def;
 }
@@ -596,9 +714,9 @@ void MadxInput::defineLine(const Tokens& t, std::size_t label, int line)
 void MadxInput::startSequence(const Tokens& t, std::size_t label, int line)
 {
     if (m_open)
-        fail("sequence " + t[label].text + " starts inside sequence " + m_open->name, line);
+        fail("sequence " + excerpt(t[label].text) + " starts inside sequence " + m_open->name, line);
     auto seq = std::make_shared<MadxSequence>();
-    seq->name = t[label].text;
+    seq->name = excerpt(t[label].text);
     seq->origin = {m_file, line};
     const MadxAttrs attrs = attributes(t, label + 3, line);
     const auto l = attrs.find("l");
@@ -615,7 +733,7 @@ void MadxInput::startSequence(const Tokens& t, std::size_t label, int line)
         else if (r == "exit")
             seq->refer = 1;
         else
-            fail("refer must be entry, centre or exit, found '" + r + "'", line);
+            fail("refer must be entry, centre or exit, found '" + excerpt(r) + "'", line);
     }
     const auto refpos = attrs.find("refpos");
     if (refpos != attrs.end())
@@ -659,6 +777,7 @@ void MadxInput::beamCommand(const MadxAttrs& attrs)
     }
     set("mass", m_beam.mass, m_beam.hasMass);
     set("charge", m_beam.charge, m_beam.hasCharge);
+    set("bcurrent", m_beam.current, m_beam.hasCurrent);
     bool energy = false, pc = false, gamma = false;
     MadxAttr e, p, g;
     set("energy", e, energy);
@@ -688,13 +807,24 @@ void MadxInput::useCommand(const Tokens& t, const MadxAttrs& attrs, int line)
         fail("'use' names no sequence or line", line);
     const auto found = m_names.find(name);
     if (found == m_names.end() || found->second.element)
-        fail("'use' names '" + name + "', which is no sequence or line", line);
+        fail("'use' names '" + excerpt(name) + "', which is no sequence or line", line);
     m_used = true;
     m_useName = found->second.sequence ? found->second.sequence->name : found->second.line->name;
     m_useSequence = found->second.sequence;
-    m_useLine.clear();
     if (found->second.line)
-        expandLine(*found->second.line, false, m_useLine, 0);
+        expandUsedLine(*found->second.line);
+}
+
+void MadxInput::countExpansionStep(const MadxLine& owner, std::size_t nodes)
+{
+    if (nodes <= kNodeLimit && ++m_expansionSteps <= kExpansionStepLimit)
+        return;
+    // the line whose repetition runs is the one to shorten
+    const MadxLine& culprit = m_repeating.empty() ? owner : *m_repeating.back();
+    fail("line " + culprit.name + " expands too far: more than " +
+             (nodes > kNodeLimit ? std::to_string(kNodeLimit) + " nodes"
+                                 : std::to_string(kExpansionStepLimit) + " repetitions"),
+         culprit.origin.line);
 }
 
 void MadxInput::expandItems(const std::vector<MadxLineItem>& items, bool reflect, const MadxLine& owner,
@@ -703,17 +833,17 @@ void MadxInput::expandItems(const std::vector<MadxLineItem>& items, bool reflect
     const std::size_t n = items.size();
     for (std::size_t k = 0; k < n; ++k) {
         const MadxLineItem& item = items[reflect ? n - 1 - k : k];
+        if (item.repeat > 1)
+            m_repeating.push_back(&owner);
         for (int r = 0; r < item.repeat; ++r) {
-            if (out.size() > kNodeLimit)
-                fail("line " + owner.name + " expands to more than " + std::to_string(kNodeLimit) + " nodes",
-                     owner.origin.line);
+            countExpansionStep(owner, out.size());
             if (item.ref.empty()) {
                 expandItems(item.group, reflect != item.reflect, owner, out, depth);
                 continue;
             }
             const auto found = m_names.find(item.ref);
             if (found == m_names.end())
-                fail("line " + owner.name + " uses '" + item.ref + "', which is not defined",
+                fail("line " + owner.name + " uses '" + excerpt(item.ref) + "', which is not defined",
                      owner.origin.line);
             if (found->second.element) {
                 m_keepAlive.push_back(found->second.element);
@@ -721,12 +851,40 @@ void MadxInput::expandItems(const std::vector<MadxLineItem>& items, bool reflect
             } else if (found->second.line) {
                 expandLine(*found->second.line, reflect != item.reflect, out, depth + 1);
             } else {
-                fail("line " + owner.name + " uses the sequence '" + item.ref +
+                fail("line " + owner.name + " uses the sequence '" + excerpt(item.ref) +
                          "'; sequences cannot be parts of lines",
                      owner.origin.line);
             }
         }
+        if (item.repeat > 1)
+            m_repeating.pop_back();
     }
+}
+
+void MadxInput::expandUsedLine(const MadxLine& line)
+{
+    m_useLine.clear();
+    m_expansionSteps = 0;
+    m_superPeriods = 1;
+    // ring: line=(N*cell) is N superperiods of the cell
+    const MadxLineItem* only = line.problem.empty() && line.items.size() == 1 ? &line.items[0] : nullptr;
+    if (only != nullptr && only->repeat > 1 && only->repeat <= ranges::kSuperperiods.max && !only->reflect &&
+        !only->ref.empty()) {
+        const auto cell = m_names.find(line.items[0].ref);
+        if (cell != m_names.end() && cell->second.line) {
+            m_superPeriods = only->repeat;
+            expandLine(*cell->second.line, false, m_useLine, 1);
+            return;
+        }
+    }
+    expandLine(line, false, m_useLine, 0);
+}
+
+std::optional<double> MadxInput::definedVariable(const std::string& name)
+{
+    if (m_variables.count(name) == 0)
+        return std::nullopt;
+    return variable(name);
 }
 
 void MadxInput::expandLine(const MadxLine& line, bool reflect, std::vector<const MadxElement*>& out,
@@ -734,6 +892,8 @@ void MadxInput::expandLine(const MadxLine& line, bool reflect, std::vector<const
 {
     if (depth > 100)
         fail("line " + line.name + " contains itself", line.origin.line);
+    if (!line.problem.empty())
+        throw MadxError(line.problem, line.origin.line, line.origin.file);
     expandItems(line.items, reflect, line, out, depth);
 }
 
@@ -761,7 +921,7 @@ void MadxInput::finish()
             m_useName = m_lastSequence->name;
         } else if (m_lastLine) {
             m_useName = m_lastLine->name;
-            expandLine(*m_lastLine, false, m_useLine, 0);
+            expandUsedLine(*m_lastLine);
         } else {
             throw MadxError("the input defines no sequence and no line", 0);
         }

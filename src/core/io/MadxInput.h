@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -56,6 +57,7 @@ struct MadxLine
     std::string name;
     std::vector<MadxLineItem> items;
     MadxOrigin origin;
+    std::string problem; // why the definition could not be read; refused only when the line is used
 };
 using MadxLinePtr = std::shared_ptr<MadxLine>;
 
@@ -93,13 +95,15 @@ struct MadxVariable
     double value = 0;
     MadxExprPtr expr; // deferred
     int line = 0;
+    std::string problem; // why the definition could not be read; refused only when the value is used
 };
 
 struct MadxBeam
 {
     std::string particle;
-    MadxAttr mass, charge, energy, pc, gamma;
+    MadxAttr mass, charge, energy, pc, gamma, current;
     bool hasMass = false, hasCharge = false, hasEnergy = false, hasPc = false, hasGamma = false;
+    bool hasCurrent = false; // bcurrent, A
     bool given = false;
 };
 
@@ -131,6 +135,11 @@ public:
     const std::vector<const MadxElement*>& useLine() const { return m_useLine; }
     const std::string& useName() const { return m_useName; }
     const MadxBeam& beam() const { return m_beam; }
+    /// Superperiods of the beam line: N when the line used is `name: line=(N*cell)`, whose cell is then
+    /// the beam line; else 1.
+    int superPeriods() const { return m_superPeriods; }
+    /// The value of a variable the input defined, nothing when it defined none of that name.
+    std::optional<double> definedVariable(const std::string& name);
     /// Names that were used without a definition and taken as 0.
     const std::set<std::string>& undefined() const { return m_undefined; }
 
@@ -157,26 +166,43 @@ private:
     std::vector<MadxLineItem> lineItems(const std::vector<MadxToken>& t, std::size_t& i, std::size_t end,
                                         int line, int depth);
 
+    void expandUsedLine(const MadxLine& line);
     void expandLine(const MadxLine& line, bool reflect, std::vector<const MadxElement*>& out, int depth);
     void expandItems(const std::vector<MadxLineItem>& items, bool reflect, const MadxLine& owner,
                      std::vector<const MadxElement*>& out, int depth);
+    void countExpansionStep(const MadxLine& owner, std::size_t nodes);
+
+    /// evaluateMadx with this input as the scope, a deferred name evaluated once per definition state.
+    double evaluate(const MadxExpr& e, int line);
+    /// A deferred value under its key ("name" or "element->attribute"): from the memo, or evaluated with
+    /// the key marked busy, so that a definition that comes back to itself is refused.
+    double deferred(const std::string& key, const MadxExpr& e, int line, const std::string& what);
+    /// Records a name used without a definition.
+    void noteUndefined(const std::string& name);
+    /// Definitions changed: the memo of deferred values no longer holds.
+    void definitionsChanged() { m_memo.clear(); }
 
     MadxImportSummary& m_summary;
     std::unordered_map<std::string, MadxVariable> m_variables;
     std::unordered_map<std::string, MadxDefinition> m_names;
     std::set<std::string> m_undefined;
-    MadxSequencePtr m_open; // the sequence being defined
+    std::vector<std::string> m_undefinedOrder; // m_undefined in the order the names were met
+    MadxSequencePtr m_open;                    // the sequence being defined
     std::string m_file;
     bool m_stopped = false;
     bool m_rbarc = true;
-    int m_evaluationDepth = 0;
     MadxBeam m_beam;
+    std::unordered_map<std::string, double> m_memo; // deferred values since the last definition
+    std::set<std::string> m_busy;                   // deferred values being evaluated
+    std::size_t m_expansionSteps = 0;               // repetitions run while lines are expanded
+    std::vector<const MadxLine*> m_repeating;       // lines whose repetitions are running, innermost last
 
     // what `use` chose: a sequence, or a line expanded at the time of the use
     MadxSequencePtr m_useSequence;
     std::vector<const MadxElement*> m_useLine;
     std::vector<MadxElementPtr> m_keepAlive;
     std::string m_useName;
+    int m_superPeriods = 1;
     bool m_used = false;
     MadxSequencePtr m_lastSequence;
     MadxLinePtr m_lastLine;

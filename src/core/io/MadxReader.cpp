@@ -1,16 +1,20 @@
 #include "core/io/MadxReader.h"
 
+#include "core/Constants.h"
 #include "core/Drawing.h"
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
+#include "core/io/MadxExport.h"
 #include "core/io/MadxInput.h"
+#include "core/io/SafeFile.h"
 #include "core/optics/BetaFunctions.h"
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <set>
+#include <unordered_map>
 
 namespace kestrune {
 
@@ -43,89 +47,103 @@ private:
     [[noreturn]] void fail(const std::string& text, int line) const { throw MadxError(text, line); }
 
     void sequenceNodes(const MadxSequence& seq, double offset, std::vector<Node>& out, int depth);
-    double referencePosition(const MadxSequence& seq, std::size_t index, std::vector<int>& state, int depth);
+    std::vector<double> referencePositions(const MadxSequence& seq);
     std::vector<Node> beamLineNodes();
     bool mapElement(const MadxElement& def, LatticeElement& out);
     void applyBeam(State& state);
+    void applyRing(State& state, const std::vector<Node>& nodes);
 
     MadxInput& m_in;
     MadxImportSummary& m_summary;
-    std::vector<double> m_positions; // positions resolved while a sequence is expanded
+    std::unordered_map<const MadxSequence*, std::vector<Node>> m_expanded; // nested sequences, from 0
 };
 
-// Position of node `index`'s reference point in its sequence, following from= (state: 0 new, 1 busy, 2 done).
-double LatticeBuilder::referencePosition(const MadxSequence& seq, std::size_t index, std::vector<int>& state,
-                                         int depth)
+std::string lowerCase(std::string text)
 {
-    if (state[index] == 2)
-        return m_positions[index];
-    const MadxPlacement& p = seq.nodes[index];
-    if (state[index] == 1 || depth > 10000)
-        fail("the positions of sequence " + seq.name + " refer to each other in a circle (from=" + p.from +
-                 ")",
-             p.origin.line);
-    state[index] = 1;
-    double position = m_in.value(p.at);
-    if (!p.from.empty()) {
-        std::size_t target = seq.nodes.size();
-        for (std::size_t j = 0; j < seq.nodes.size() && target == seq.nodes.size(); ++j) {
-            const MadxPlacement& q = seq.nodes[j];
-            const std::string name = q.element ? q.element->name : q.sequence->name;
-            std::string lowerName = name;
-            std::transform(lowerName.begin(), lowerName.end(), lowerName.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            if (lowerName == p.from)
-                target = j;
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string nodeName(const MadxPlacement& p)
+{
+    return lowerCase(p.element ? p.element->name : p.sequence->name);
+}
+
+// Positions of the reference points of a sequence's nodes, following from= chains without recursion: the
+// first node of a name is the one from= refers to, found in a map.
+std::vector<double> LatticeBuilder::referencePositions(const MadxSequence& seq)
+{
+    const std::size_t n = seq.nodes.size();
+    std::unordered_map<std::string, std::size_t> byName;
+    for (std::size_t j = 0; j < n; ++j)
+        byName.emplace(nodeName(seq.nodes[j]), j);
+    enum : char { New, Busy, Done };
+    std::vector<char> state(n, New);
+    std::vector<double> positions(n, 0);
+    std::vector<std::size_t> chain;
+    for (std::size_t i = 0; i < n; ++i) {
+        // walk the from= chain down to a node that is placed, then place the chain back up
+        for (std::size_t j = i; state[j] == New;) {
+            state[j] = Busy;
+            chain.push_back(j);
+            const MadxPlacement& p = seq.nodes[j];
+            if (p.from.empty())
+                break;
+            const auto target = byName.find(p.from);
+            if (target == byName.end())
+                fail("from=" + excerpt(p.from) + " names no node of sequence " + seq.name, p.origin.line);
+            if (state[target->second] == Busy)
+                fail("the positions of sequence " + seq.name +
+                         " refer to each other in a circle (from=" + excerpt(p.from) + ")",
+                     p.origin.line);
+            j = target->second;
         }
-        if (target == seq.nodes.size())
-            fail("from=" + p.from + " names no node of sequence " + seq.name, p.origin.line);
-        position += referencePosition(seq, target, state, depth + 1);
+        for (auto k = chain.rbegin(); k != chain.rend(); ++k) {
+            const MadxPlacement& p = seq.nodes[*k];
+            positions[*k] = m_in.value(p.at) + (p.from.empty() ? 0.0 : positions[byName.at(p.from)]);
+            state[*k] = Done;
+        }
+        chain.clear();
     }
-    state[index] = 2;
-    m_positions[index] = position;
-    return position;
+    return positions;
 }
 
 void LatticeBuilder::sequenceNodes(const MadxSequence& seq, double offset, std::vector<Node>& out, int depth)
 {
     if (depth > 50)
         fail("sequence " + seq.name + " contains itself", seq.origin.line);
-    const std::vector<double> saved = m_positions;
-    m_positions.assign(seq.nodes.size(), 0);
-    std::vector<int> state(seq.nodes.size(), 0);
-    std::vector<double> positions(seq.nodes.size());
-    for (std::size_t i = 0; i < seq.nodes.size(); ++i)
-        positions[i] = referencePosition(seq, i, state, 0);
-    m_positions = saved;
+    const std::vector<double> positions = referencePositions(seq);
     for (std::size_t i = 0; i < seq.nodes.size(); ++i) {
         const MadxPlacement& p = seq.nodes[i];
         if (out.size() > kNodeLimit)
             fail("sequence " + seq.name + " expands to more than " + std::to_string(kNodeLimit) + " nodes",
                  seq.origin.line);
         if (p.sequence) {
+            // the inner sequence is expanded once, from 0, then shifted into place: by its refer point, or
+            // by the centre of its refpos element
             const MadxSequence& inner = *p.sequence;
+            if (m_expanded.count(&inner) == 0) {
+                std::vector<Node> nodes;
+                sequenceNodes(inner, 0, nodes, depth + 1);
+                m_expanded[&inner] = std::move(nodes);
+            }
+            std::vector<Node> innerNodes = m_expanded[&inner];
             double reference = seq.refer * m_in.value(inner.length);
             if (!inner.refpos.empty()) {
-                // the inner sequence is placed by the position of its refpos node
-                bool found = false;
-                std::vector<Node> innerNodes;
-                sequenceNodes(inner, 0, innerNodes, depth + 1);
-                for (const Node& n : innerNodes) {
-                    if (n.element == nullptr)
-                        continue;
-                    std::string lowerName = n.element->name;
-                    std::transform(lowerName.begin(), lowerName.end(), lowerName.begin(),
-                                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-                    if (!found && lowerName == inner.refpos) {
-                        reference = n.entry + n.length / 2;
-                        found = true;
-                    }
-                }
-                if (!found)
-                    fail("refpos=" + inner.refpos + " names no element of sequence " + inner.name,
+                const auto at = std::find_if(innerNodes.begin(), innerNodes.end(), [&](const Node& n) {
+                    return n.element != nullptr && lowerCase(n.element->name) == inner.refpos;
+                });
+                if (at == innerNodes.end())
+                    fail("refpos=" + excerpt(inner.refpos) + " names no element of sequence " + inner.name,
                          inner.origin.line);
+                reference = at->entry + at->length / 2;
             }
-            sequenceNodes(inner, offset + positions[i] - reference, out, depth + 1);
+            const double shift = offset + positions[i] - reference;
+            for (Node& n : innerNodes) {
+                n.entry += shift;
+                out.push_back(n);
+            }
             continue;
         }
         Node n;
@@ -215,6 +233,10 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
     };
     if (m_in.number(def, "tilt") != 0)
         refuse("tilted elements are not supported");
+    // permanent misalignments move the element off the reference orbit; dpsi is a roll, like tilt
+    for (const char* offset : {"dx", "dy", "ds", "dtheta", "dphi", "dpsi"})
+        if (m_in.number(def, offset) != 0)
+            refuse(std::string("misaligned elements are not supported (") + offset + ")");
     if (m_in.number(def, "k1s") != 0 || m_in.number(def, "k2s") != 0)
         refuse("skew components are not supported");
     out = LatticeElement{};
@@ -322,57 +344,153 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
     return refuse("the class " + cls + " is not supported");
 }
 
+// The charge of the beam command: a whole number, its sign dropped (the optics do not depend on it).
+int beamCharge(MadxInput& in)
+{
+    const MadxBeam& b = in.beam();
+    if (!b.hasCharge)
+        return 1;
+    const double charge = std::fabs(in.value(b.charge));
+    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kChargeState, charge))
+        throw MadxError("beam: " + *refusal + " (charge=" + shortestFloat(in.value(b.charge)) + ")",
+                        b.charge.line);
+    return static_cast<int>(charge);
+}
+
+// A beam energy (GeV, as MAD-X gives it) inside the particle window's range of momenta, in eV.
+double beamEnergy(double gev, const char* attribute, int line)
+{
+    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kMomentumMeV, gev * 1e3))
+        throw MadxError(std::string("beam: ") + attribute + " = " + shortestFloat(gev) +
+                            " GeV is outside the program's range (" + *refusal + ")",
+                        line);
+    return gev * 1e9;
+}
+
 void LatticeBuilder::applyBeam(State& state)
 {
     if (!m_in.beam().given)
         return;
+    const MadxBeam& b = m_in.beam();
     BeamParameters& beam = state.beam;
-    const std::string& p = m_in.beam().particle;
-    const double mass = m_in.beam().hasMass ? m_in.value(m_in.beam().mass) : 0;
-    const double charge = m_in.beam().hasCharge ? m_in.value(m_in.beam().charge) : 1;
-    if (m_in.beam().hasMass && mass <= 0)
-        throw MadxError("the beam's mass must be positive", m_in.beam().mass.line);
-    const bool electronLike = m_in.beam().hasMass ? std::fabs(mass / 0.51099895e-3 - 1) < 1e-3
-                                                  : p.empty() || p == "electron" || p == "positron";
+    const std::string& p = b.particle;
+    const double mass = b.hasMass ? m_in.value(b.mass) : 0;
+    if (b.hasMass) {
+        if (const std::optional<std::string> refusal = rangeRefusal(ranges::kRestEnergyMeV, mass * 1e3))
+            throw MadxError("beam: " + *refusal + " (mass=" + shortestFloat(mass) + " GeV)", b.mass.line);
+    }
+    const int charge = beamCharge(m_in);
+    const bool electronLike = b.hasMass ? std::fabs(mass / 0.51099895e-3 - 1) < 1e-3
+                                        : p.empty() || p == "electron" || p == "positron";
     const bool protonLike =
-        m_in.beam().hasMass ? std::fabs(mass / 0.93827208816 - 1) < 1e-3 : p == "proton" || p == "antiproton";
+        b.hasMass ? std::fabs(mass / 0.93827208816 - 1) < 1e-3 : p == "proton" || p == "antiproton";
     if (electronLike) {
         selectElectron(beam, state.electron);
     } else if (protonLike) {
         selectProton(beam, state.electron);
     } else {
         double m = mass;
-        if (!m_in.beam().hasMass && (p == "posmuon" || p == "negmuon"))
+        if (!b.hasMass && (p == "posmuon" || p == "negmuon"))
             m = 0.1056583755;
         if (m <= 0)
-            throw MadxError("the particle '" + p + "' needs mass= and charge=", 0);
+            throw MadxError("the particle '" + excerpt(p) + "' needs mass= and charge=", 0);
         selectIonKind(beam, state.electron);
-        beam.name = p.empty() ? "ion" : p;
+        beam.name = p.empty() ? "ion" : excerpt(p, 15);
         beam.massNumber = m * 1e9 / kAtomicMassUnit;
-        beam.charge = std::max(1, static_cast<int>(std::lround(std::fabs(charge))));
+        if (const std::optional<std::string> refusal = rangeRefusal(ranges::kMassNumber, beam.massNumber))
+            throw MadxError("beam: " + *refusal + " (mass=" + shortestFloat(m) + " GeV)", b.mass.line);
+        beam.charge = charge;
         particleParameter(beam, state.electron);
     }
     const double rest = beam.restEnergy;
-    if (m_in.beam().hasEnergy) {
-        const double e = m_in.value(m_in.beam().energy) * 1e9;
+    if (b.hasEnergy) {
+        const double e = beamEnergy(m_in.value(b.energy), "energy", b.energy.line);
         if (!(e > rest))
             throw MadxError("the beam energy " + shortestFloat(e / 1e9) + " GeV is not above the rest energy",
-                            m_in.beam().energy.line);
+                            b.energy.line);
         updateKinematics(beam, EnergyKind::Total, e);
-    } else if (m_in.beam().hasPc) {
-        const double pc = m_in.value(m_in.beam().pc) * 1e9;
+    } else if (b.hasPc) {
+        const double pc = m_in.value(b.pc);
         if (!(pc > 0))
-            throw MadxError("the beam momentum must be positive", m_in.beam().pc.line);
-        updateKinematics(beam, EnergyKind::Momentum, pc);
-    } else if (m_in.beam().hasGamma) {
-        const double g = m_in.value(m_in.beam().gamma);
+            throw MadxError("the beam momentum must be positive", b.pc.line);
+        updateKinematics(beam, EnergyKind::Momentum, beamEnergy(pc, "pc", b.pc.line));
+    } else if (b.hasGamma) {
+        const double g = m_in.value(b.gamma);
         if (!(g > 1))
-            throw MadxError("the beam's gamma must be above 1", m_in.beam().gamma.line);
-        updateKinematics(beam, EnergyKind::Total, g * rest);
+            throw MadxError("the beam's gamma must be above 1", b.gamma.line);
+        updateKinematics(beam, EnergyKind::Total, beamEnergy(g * rest / 1e9, "gamma * mass", b.gamma.line));
     } else {
         updateKinematics(beam, EnergyKind::Momentum, beam.momentum > 0 ? beam.momentum : 1e9);
     }
+    // the momentum itself, also where the total energy was given
+    beamEnergy(beam.momentum / 1e9, "the momentum", 0);
     beam.referenceMomentum = beam.momentum;
+}
+
+// The superperiods, the beam current, the rf system and whether the ring closes.
+void LatticeBuilder::applyRing(State& state, const std::vector<Node>& nodes)
+{
+    BeamLine& line = state.line;
+    line.superPeriods = m_in.superPeriods();
+    state.ringElementCount = 0;
+    double deflection = 0;
+    for (int i = 1; i <= line.count; ++i)
+        deflection += line.at(i).curvature * line.at(i).length;
+    // a ring, as the ring window finds it: the full ring bends by 360 degrees (to 0.01 degree)
+    state.ringClosed = std::fabs(std::fabs(deflection) * line.superPeriods * 180 / kPi - 360) < 0.01;
+
+    const MadxBeam& b = m_in.beam();
+    if (b.hasCurrent) {
+        const double current = m_in.value(b.current);
+        if (const std::optional<std::string> refusal = rangeRefusal(ranges::kBeamCurrentMa, current * 1000))
+            throw MadxError("beam: " + *refusal + " (bcurrent=" + shortestFloat(current) + " A)",
+                            b.current.line);
+        state.beamCurrent = current;
+    }
+
+    // MAD-X sums the voltage of every cavity of the ring; a frequency given as harmonic number is one of
+    // the revolution frequency
+    double voltage = 0;
+    std::optional<double> frequency;
+    std::optional<double> harmonic;
+    for (const Node& n : nodes) {
+        if (n.element == nullptr || n.element->base != "rfcavity")
+            continue;
+        voltage += m_in.number(*n.element, "volt") * 1e6;
+        const double f = m_in.number(*n.element, "freq") * 1e6;
+        const double h = m_in.number(*n.element, "harmon");
+        if (f > 0 && !frequency)
+            frequency = f;
+        if (h > 0 && !harmonic)
+            harmonic = h;
+    }
+    RfParameters rf = state.rf;
+    rf.voltage = voltage * line.superPeriods;
+    if (frequency)
+        rf.frequency = *frequency;
+    else if (harmonic)
+        rf.frequency = *harmonic * state.beam.beta * kSpeedOfLight / (line.length * line.superPeriods);
+    if (const std::optional<double> power = m_in.definedVariable(kMadxRfPowerVariable))
+        rf.power = *power;
+    if (const std::optional<double> cells = m_in.definedVariable(kMadxRfCavitiesVariable))
+        rf.cavities = static_cast<int>(std::lround(*cells));
+    if (const std::optional<double> loss = m_in.definedVariable(kMadxRfMiscLossVariable))
+        rf.miscLoss = *loss;
+    if (voltage == 0 && !frequency && !harmonic)
+        return;
+    const std::pair<const InputRange&, double> checks[] = {{ranges::kRfVoltageKv, rf.voltage / 1e3},
+                                                           {ranges::kRfPowerKw, rf.power / 1e3},
+                                                           {ranges::kMiscLossPercent, rf.miscLoss * 100}};
+    for (const auto& [range, value] : checks) {
+        if (const std::optional<std::string> refusal = rangeRefusal(range, value))
+            throw MadxError("the rf system: " + *refusal, 0);
+    }
+    if (rf.frequency != 0) {
+        if (const std::optional<std::string> refusal =
+                rangeRefusal(ranges::kRfFrequencyMHz, rf.frequency / 1e6))
+            throw MadxError("the rf system: " + *refusal, 0);
+    }
+    state.rf = rf;
 }
 
 void LatticeBuilder::build(State& state)
@@ -399,6 +517,13 @@ void LatticeBuilder::build(State& state)
         } else if (!mapElement(*n.element, e)) {
             continue;
         }
+        if (const std::optional<std::string> refusal = elementRefusal(e)) {
+            if (n.element != nullptr)
+                throw MadxError(*refusal + " (" + where(*n.element) + ")", n.element->origin.line,
+                                n.element->origin.file);
+            throw MadxError(*refusal + " (the drift from " + shortestFloat(n.entry) + " m to the next node)",
+                            0);
+        }
         lastMade = n.element == nullptr;
         if (++count > kMaxElements)
             throw MadxError("the beam line " + m_in.useName() + " has more than " +
@@ -409,9 +534,10 @@ void LatticeBuilder::build(State& state)
         line.count = count;
         line.length += e.length;
     }
+    if (line.count == 0)
+        throw MadxError("the beam line " + m_in.useName() + " has no elements", 0);
     applyBeam(state);
-    state.ringClosed = false;
-    state.ringElementCount = 0;
+    applyRing(state, nodes);
 
     for (int i = 1; i <= line.count; ++i) {
         const LatticeElement& e = line.at(i);
@@ -427,17 +553,8 @@ void LatticeBuilder::build(State& state)
     }
     m_summary.beamLine = m_in.useName();
     m_summary.elements = line.count;
+    m_summary.superPeriods = line.superPeriods;
     m_summary.undefined.assign(m_in.undefined().begin(), m_in.undefined().end());
-}
-
-std::string contents(const std::string& fileName, bool& ok)
-{
-    std::ifstream file(fileName, std::ios::binary);
-    ok = static_cast<bool>(file);
-    std::ostringstream buffer;
-    if (ok)
-        buffer << file.rdbuf();
-    return buffer.str();
 }
 
 // Start values: the periodic solution when the line has a stable one, shown as lattice functions with
@@ -465,6 +582,9 @@ std::vector<std::string> madxImportReport(const MadxImportSummary& summary)
 {
     std::vector<std::string> lines;
     lines.push_back("beam line " + summary.beamLine + ": " + std::to_string(summary.elements) + " elements" +
+                    (summary.superPeriods > 1
+                         ? " in each of " + std::to_string(summary.superPeriods) + " superperiods"
+                         : "") +
                     (summary.periodic ? ", started from its periodic solution" : ""));
     auto counts = [](const std::map<std::string, int>& m) {
         std::string text;
@@ -515,7 +635,20 @@ bool readMadxText(State& state, Messages& messages, const std::string& text, con
             where += ": file " + e.file;
         if (e.line > 0)
             where += ", line " + std::to_string(e.line);
-        messages.error("cannot import MAD-X file " + fileName + where + ": " + e.what());
+        std::string refusal = "cannot import MAD-X file " + fileName + where + ": " + e.what();
+        // a refusal may come of a name nothing defined
+        const std::set<std::string>& undefined = input.undefined();
+        if (!undefined.empty()) {
+            std::string names;
+            int shownNames = 0;
+            for (auto name = undefined.begin(); name != undefined.end() && shownNames < 5;
+                 ++name, ++shownNames)
+                names += (shownNames == 0 ? "" : ", ") + *name;
+            if (undefined.size() > 5)
+                names += " and " + std::to_string(undefined.size() - 5) + " more";
+            refusal += " (taken as 0, never defined: " + names + ")";
+        }
+        messages.error(excerpt(refusal, 600));
         return false;
     }
     s.periodic = periodicStart(copy);
@@ -525,13 +658,12 @@ bool readMadxText(State& state, Messages& messages, const std::string& text, con
 
 bool readMadxFile(State& state, Messages& messages, const std::string& fileName, MadxImportSummary* summary)
 {
-    bool ok = false;
-    const std::string text = contents(fileName, ok);
-    if (!ok) {
-        messages.error("cannot open MAD-X file " + fileName);
+    const FileText file = readTextFile(fileName);
+    if (!file.problem.empty()) {
+        messages.error("cannot open MAD-X file " + fileName + ": " + file.problem);
         return false;
     }
-    return readMadxText(state, messages, text, fileName, summary);
+    return readMadxText(state, messages, file.text, fileName, summary);
 }
 
 bool isMadxFileName(const std::string& fileName)

@@ -24,6 +24,7 @@ struct MadxImportSummary
     std::vector<std::string> undefined; // variables and attributes taken as 0 because nothing defined them
     std::vector<std::string> meanGaps;  // bends whose FINT and FINTX differ: one gap, their mean
     std::vector<std::string> skipped;   // commands that are not read (other than the usual ones)
+    int superPeriods = 1;               // the line used is N superperiods of a cell, line=(N*cell)
     bool periodic = false;              // the start values are the periodic solution of the line
 };
 
@@ -31,9 +32,12 @@ struct MadxImportSummary
 /// out, with their counts, the names taken as 0 and the bends given the mean of two fringe fields.
 std::vector<std::string> madxImportReport(const MadxImportSummary& summary);
 
-/// Reads MAD-X input text into the state: the beam line (a fresh table with one superperiod, drawing
-/// boxes in state.fileBoxes), the particle and its energy from `beam`, and as start values the periodic
-/// solution of the line when it has a stable one. Everything is read into a copy first: on a refusal the
+/// Reads MAD-X input text into the state: the beam line (a fresh table, drawing boxes in
+/// state.fileBoxes) with its superperiods (line=(N*cell)), the particle, its energy and the beam
+/// current from `beam`, the rf system from the line's RFCAVITY elements (VOLT summed over the ring,
+/// FREQ or HARMON, and the power budget's variables of an export), a closed ring when the full ring
+/// bends by 360 degrees, and as start values the periodic solution of the line when it has a stable
+/// one. Everything is read into a copy first: on a refusal the
 /// message names the file, the line and the construct, the state stays as it was and the result is false.
 /// `call` files are found relative to the folder of fileName.
 bool readMadxText(State& state, Messages& messages, const std::string& text, const std::string& fileName,

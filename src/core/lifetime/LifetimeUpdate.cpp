@@ -1,6 +1,7 @@
 #include "core/lifetime/LifetimeUpdate.h"
 
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/NumberInput.h"
 #include "core/rf/RfUpdate.h"
 
@@ -34,25 +35,30 @@ struct BoxRule
     std::string LifetimeBoxes::*box;
     const char* label;
     Domain domain;
-    bool filledWhenEmpty; // the update writes a value into the empty box
+    bool filledWhenEmpty;    // the update writes a value into the empty box
+    const InputRange* range; // the upper limit of a positive value (core/InputRanges.h)
 };
 
 const BoxRule kRules[] = {
-    {&LifetimeBoxes::ratio, "ratio height/width", Domain::Positive, true},
-    {&LifetimeBoxes::gasPressure1, "gas pressure, nTorr", Domain::Positive, false},
-    {&LifetimeBoxes::acceptance, "vert.accept., mm*mr", Domain::Positive, false},
-    {&LifetimeBoxes::averageBetaY, "avg.beta_y, m", Domain::Positive, true},
-    {&LifetimeBoxes::energyAcceptance, "energy acceptance, %", Domain::Percentage, false},
-    {&LifetimeBoxes::gasPressure2, "gas pressure, nTorr", Domain::Positive, false},
-    {&LifetimeBoxes::energyAcceptance1, "energy acc,%", Domain::Percentage, false},
-    {&LifetimeBoxes::acceptanceX, "horiz. accept., mm*mr", Domain::Positive, false},
-    {&LifetimeBoxes::acceptanceY, "vert.  accept., mm*mr", Domain::Positive, false},
-    {&LifetimeBoxes::energyAcceptance2, "energy acceptance, %", Domain::Percentage, true},
-    {&LifetimeBoxes::bunchCurrent, "bunch current, mA", Domain::Positive, false},
-    {&LifetimeBoxes::averageBetaX, "beta_x avg, m", Domain::Positive, false},
-    {&LifetimeBoxes::averageBetaY1, "beta_y avg, m", Domain::Positive, false},
-    {&LifetimeBoxes::coupling, "coupling, %", Domain::Positive, true},
-    {&LifetimeBoxes::bunchLength, "bunch length, mm", Domain::Positive, true},
+    {&LifetimeBoxes::ratio, "ratio height/width", Domain::Positive, true, &ranges::kAspectRatio},
+    {&LifetimeBoxes::gasPressure1, "gas pressure, nTorr", Domain::Positive, false,
+     &ranges::kGasPressureNtorr},
+    {&LifetimeBoxes::acceptance, "vert.accept., mm*mr", Domain::Positive, false, &ranges::kAcceptanceMmMrad},
+    {&LifetimeBoxes::averageBetaY, "avg.beta_y, m", Domain::Positive, true, &ranges::kAverageBetaM},
+    {&LifetimeBoxes::energyAcceptance, "energy acceptance, %", Domain::Percentage, false, nullptr},
+    {&LifetimeBoxes::gasPressure2, "gas pressure, nTorr", Domain::Positive, false,
+     &ranges::kGasPressureNtorr},
+    {&LifetimeBoxes::energyAcceptance1, "energy acc,%", Domain::Percentage, false, nullptr},
+    {&LifetimeBoxes::acceptanceX, "horiz. accept., mm*mr", Domain::Positive, false,
+     &ranges::kAcceptanceMmMrad},
+    {&LifetimeBoxes::acceptanceY, "vert.  accept., mm*mr", Domain::Positive, false,
+     &ranges::kAcceptanceMmMrad},
+    {&LifetimeBoxes::energyAcceptance2, "energy acceptance, %", Domain::Percentage, true, nullptr},
+    {&LifetimeBoxes::bunchCurrent, "bunch current, mA", Domain::Positive, false, &ranges::kBunchCurrentMa},
+    {&LifetimeBoxes::averageBetaX, "beta_x avg, m", Domain::Positive, false, &ranges::kAverageBetaM},
+    {&LifetimeBoxes::averageBetaY1, "beta_y avg, m", Domain::Positive, false, &ranges::kAverageBetaM},
+    {&LifetimeBoxes::coupling, "coupling, %", Domain::Positive, true, &ranges::kCouplingPercent},
+    {&LifetimeBoxes::bunchLength, "bunch length, mm", Domain::Positive, true, &ranges::kBunchLengthMm},
 };
 
 const BoxRule& ruleOf(std::string LifetimeBoxes::*box)
@@ -70,7 +76,12 @@ std::optional<std::string> refusal(const BoxRule& rule, double value)
         return std::string("\"") + rule.label + "\" must lie between 0 and 100 %!";
     if (rule.domain == Domain::Positive && !(value > 0))
         return std::string("\"") + rule.label + "\" must be larger than 0!";
-    return std::nullopt;
+    // beyond the window's own checks, the range table's limits (a smallest value too, so that no lifetime
+    // overflows), named with the box's label
+    const std::string label = std::string("\"") + rule.label + "\"";
+    InputRange named = rule.range != nullptr ? *rule.range : ranges::kEnergyAcceptancePercent;
+    named.name = label.c_str();
+    return rangeRefusal(named, value);
 }
 
 /// The value of a box accepted by its rule; otherwise its refusal as a message.

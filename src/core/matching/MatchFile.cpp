@@ -2,11 +2,10 @@
 
 #include "core/Format.h"
 #include "core/io/LatticeFile.h"
+#include "core/io/SafeFile.h"
 
-#include <fstream>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 namespace kestrune {
 
@@ -14,7 +13,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr std::streamoff kMaxMatchFileBytes = 1 << 20;
+constexpr std::size_t kMaxMatchFileBytes = std::size_t{1} << 20;
 
 /// A refused entry: its text is the message.
 struct BadEntry
@@ -237,21 +236,17 @@ std::string matchDefinitionText(const MatchDefinition& d)
 
 std::optional<MatchDefinition> readMatchFile(const std::string& fileName, Messages& messages)
 {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        messages.error("cannot open the match file " + fileName);
-        return std::nullopt;
-    }
     // a match of the largest size is a few tens of kilobytes: anything far beyond is no match file
-    in.seekg(0, std::ios::end);
-    if (in.tellg() > kMaxMatchFileBytes) {
+    const FileText file = readTextFile(fileName, kMaxMatchFileBytes);
+    if (file.problem.rfind("it is larger than", 0) == 0) {
         messages.error("the match file " + fileName + " is too large for a match");
         return std::nullopt;
     }
-    in.seekg(0);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseMatchDefinition(text.str(), messages);
+    if (!file.problem.empty()) {
+        messages.error("cannot open the match file " + fileName + ": " + file.problem);
+        return std::nullopt;
+    }
+    return parseMatchDefinition(file.text, messages);
 }
 
 bool writeMatchFile(const std::string& fileName, const MatchDefinition& definition, Messages& messages)

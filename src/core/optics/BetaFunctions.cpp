@@ -132,6 +132,7 @@ int lineSliceCount(State& state, Messages& messages, const LatticeElement& e)
         const double q = e.length / run.maxStep;
         if (q < run.maxSteps)
             n = std::max(1, q > 0 ? static_cast<int>(q) : 0);
+        n = std::min(n, state.line.sliceCap());
     }
     if (e.code == code::kElectrostatic) {
         const double gaps = std::nearbyint(e.electrodes) - 1;
@@ -152,15 +153,15 @@ int lineSteps(State& state, Messages& messages, int i)
     return lineSliceCount(state, messages, state.line.at(i));
 }
 
-int periodicSteps(const RunSettings& run, const LatticeElement& e)
+int periodicSteps(const RunSettings& run, const LatticeElement& e, int cap)
 {
     if (run.stepAtElementEnds)
         return 1;
     const double q = e.length / (1 + run.maxStep);
-    // a slice count beyond a million is a broken step setting, not a request
-    if (!(q < 1e6))
-        return 1000000;
-    return q > 0 ? static_cast<int>(q) + 1 : 1;
+    // more slices than the cap is a broken length or step setting, not a request
+    if (!(q < cap))
+        return cap;
+    return q > 0 ? std::min(static_cast<int>(q) + 1, cap) : 1;
 }
 
 void propagateFunctions(State& state, Messages& messages, bool recompute, int i, double sliceLength)
@@ -194,7 +195,7 @@ void totalMatrix(State& state, Messages& messages)
         const bool faces = e.code != code::kSectorBend;
         if (faces)
             edgeStep(state, messages, i, e.ain);
-        const int n = periodicSteps(state.run, e);
+        const int n = periodicSteps(state.run, e, state.line.sliceCap());
         const double ds = e.length / n;
         for (int j = 0; j < n; ++j) {
             elementMatrix(state, messages, i, ds);
@@ -343,7 +344,7 @@ void ringTrace(State& state, Messages& messages, int i, ListSink* list)
     const bool faces = hasEdges(e.code);
     if (faces)
         edgeStep(state, messages, i, e.ain);
-    const int n = periodicSteps(state.run, e);
+    const int n = periodicSteps(state.run, e, state.line.sliceCap());
     const double ds = e.length / n;
     const Mode mode = activeMode(state.run);
     LatticeFunctions& lf = state.lf;

@@ -36,7 +36,7 @@ bool betaFunctions(State& state, Messages& messages, ListSink* list);
 /// run.maxSteps <= 0 becomes 20 first. May report too many electrodes.
 int lineSteps(State& state, Messages& messages, int i);
 /// Slices of element i in the periodic-solution and ring passes: 1 at element ends, else
-/// trunc(L / (1 + maxStep)) + 1.
-int periodicSteps(const RunSettings& run, const LatticeElement& e);
+/// trunc(L / (1 + maxStep)) + 1, at most cap.
+int periodicSteps(const RunSettings& run, const LatticeElement& e, int cap = kMaxElementSlices);
 
 } // namespace kestrune

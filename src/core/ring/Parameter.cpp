@@ -168,7 +168,8 @@ void addBendBody(State& state, Messages& messages, int i, CellSums& sums)
     const double h = e.curvature;
     const double k = e.k;
     const double absH3 = std::fabs(h * h * h);
-    const int pieces = bodyPieces(h, k, e.length);
+    // the line's cap bounds the pass whatever the lengths and gradients (a real bend takes a few pieces)
+    const int pieces = std::min(bodyPieces(h, k, e.length), state.line.sliceCap());
     const double piece = e.length / pieces;
     TransferMatrix nodes[kPoints];
     double weights[kPoints];

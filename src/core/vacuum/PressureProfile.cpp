@@ -120,8 +120,10 @@ void findDivides(std::vector<PumpStation>& st, const LoadSums& sums, int steps, 
     }
     const auto nextStep = [&](std::size_t p) { return p + 1 < count ? st[p + 1].step : copyStep; };
     int iteration = 0;
+    bool moved = true;
     do {
         ++iteration;
+        moved = false;
         for (std::size_t p = 0; p < count; ++p) {
             const int d = static_cast<int>(std::lround((lower[p] + upper[p]) / 2 / stepLength));
             st[p].divide = std::clamp(d, st[p].step, nextStep(p));
@@ -145,12 +147,16 @@ void findDivides(std::vector<PumpStation>& st, const LoadSums& sums, int steps, 
             mismatch[p] = left + right > 0 ? std::fabs(right - left) / ((left + right) / 2) : 0.0;
             if (mismatch[p] <= kDivideTolerance)
                 continue;
+            // once the interval is below the resolution of a double the bound no longer moves
+            const double before = left > right ? upper[p] : lower[p];
             if (left > right)
                 upper[p] -= (upper[p] - lower[p]) / 2;
             else
                 lower[p] += (upper[p] - lower[p]) / 2;
+            moved = moved || (left > right ? upper[p] : lower[p]) != before;
         }
-    } while (iteration < iterations);
+        // bounds that no longer move give the same divides, pressures and bounds in every further iteration
+    } while (iteration < iterations && moved);
 }
 
 /// P_k for k = n_1 .. M + n_1: the pressure rise from the step to the pump its gas flows to.

@@ -1,6 +1,9 @@
 #include "core/vacuum/VacuumInput.h"
 
+#include "core/InputRanges.h"
 #include "core/NumberInput.h"
+
+#include <utility>
 
 namespace kestrune {
 
@@ -43,6 +46,10 @@ std::optional<VacuumInput> readVacuumInput(VacuumBoxes& boxes, Messages& message
     }
     input.chamberRadius = readOrDefault(boxes.radiusCm, 3.0, "3") / 100;
     input.iterations = readOrDefault(boxes.iterations, 100);
+    if (input.iterations > kMaxVacuumIterations) {
+        input.iterations = kMaxVacuumIterations;
+        boxes.iterations = std::to_string(kMaxVacuumIterations);
+    }
     input.thermalDesorption = readOrDefault(boxes.thermal, 1e-12, "1E-12");
     input.photodesorptionYield = readOrDefault(boxes.yield, 1e-6, "1E-6");
 
@@ -65,6 +72,16 @@ std::optional<VacuumInput> readVacuumInput(VacuumBoxes& boxes, Messages& message
     if (input.photodesorptionYield < 0) {
         messages.error("the photodesorption yield eta must not be negative!");
         return std::nullopt;
+    }
+    // the upper limits of the ranges: a value far beyond any vacuum system overflows the pressures
+    for (const auto& [range, value] :
+         {std::pair{&ranges::kChamberRadiusCm, input.chamberRadius * 100},
+          std::pair{&ranges::kThermalDesorption, input.thermalDesorption},
+          std::pair{&ranges::kPhotodesorptionYield, input.photodesorptionYield}}) {
+        if (const std::optional<std::string> refusal = rangeRefusal(*range, value)) {
+            messages.error(*refusal);
+            return std::nullopt;
+        }
     }
     return input;
 }

@@ -19,6 +19,9 @@ struct VacuumInput
 
 /// Most steps the calculation takes; a larger count is cut to this.
 constexpr int kMaxVacuumSteps = 10000;
+/// Most bisection iterations; a larger count is cut to this (the bisection stops earlier anyway once
+/// no divide moves any more).
+constexpr int kMaxVacuumIterations = 10000;
 
 /// The texts of the window's five input boxes, as typed.
 struct VacuumBoxes
@@ -31,10 +34,11 @@ struct VacuumBoxes
 };
 
 /// Reads the boxes in the order M, radius, iterations, theta, eta. An empty box gets its default
-/// written into it; a step count above kMaxVacuumSteps becomes that count, also in its box. Throws
-/// ConversionError at the first box that is not a number (boxes filled before it keep their text).
-/// A value outside its domain (M or iterations below 1, radius not positive, a negative coefficient)
-/// is refused with a message naming the box: nothing, then.
+/// written into it; a step count above kMaxVacuumSteps (iterations above kMaxVacuumIterations) becomes
+/// that count, also in its box. The radius, theta and eta must lie in their ranges (core/InputRanges.h).
+/// Throws ConversionError at the first box that is not a number (boxes filled before it keep their text). A
+/// value outside its domain (M or iterations below 1, radius not positive, a negative coefficient) is refused
+/// with a message naming the box: nothing, then.
 std::optional<VacuumInput> readVacuumInput(VacuumBoxes& boxes, Messages& messages);
 
 } // namespace kestrune

@@ -3,6 +3,7 @@
 #include "core/io/Listing.h"
 #include "core/io/MadxExport.h"
 #include "core/io/MadxReader.h"
+#include "core/io/SafeFile.h"
 #include "gui/editor/MagStructWindow.h"
 
 #include <QDir>

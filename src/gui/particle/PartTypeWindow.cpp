@@ -1,6 +1,7 @@
 #include "gui/particle/PartTypeWindow.h"
 
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
 #include "gui/QtMessages.h"
@@ -282,7 +283,13 @@ void PartTypeWindow::bbPartTypeAcceptClick()
     beam.referenceMomentum = beam.momentum;
     if (m_edZ->text().isEmpty())
         m_edZ->setText("1");
-    beam.charge = parseInt(text(m_edZ));
+    // the charge box stops the handler as a text that is no number does: what was stored before stays
+    const int charge = parseInt(text(m_edZ));
+    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kChargeState, charge)) {
+        messages().error(*refusal);
+        return;
+    }
+    beam.charge = charge;
     m_lIonMomentum->setText(q("momentum = " + fmt("%8.3f", beam.referenceMomentum / 1e6) + " MeV/c"));
     m_lIonVelocity->setText(q("velocity = " + fmt("%8.4g", beam.beta * kSpeedOfLight) + " m/sec"));
     m_lIonBeta->setText(q("beta = v/c = " + fmt("%12.9f", beam.beta)));

@@ -1,5 +1,6 @@
 #include "gui/shell/HelpWindow.h"
 
+#include "core/io/SafeFile.h"
 #include "gui/ListPrinter.h"
 #include "gui/QtMessages.h"
 #include "gui/Resources.h"
@@ -12,7 +13,6 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTextStream>
 
@@ -27,27 +27,6 @@ const char* const kBuiltInOriginal = ":/help/HelpOrig.doc";
 std::string openError(const QString& path, const QString& reason)
 {
     return QString("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), reason).toStdString();
-}
-
-std::string createError(const QString& path, const QString& reason)
-{
-    return QString("Cannot create file \"%1\". %2").arg(QDir::toNativeSeparators(path), reason).toStdString();
-}
-
-/// Writes bytes to path through a temporary file renamed into place; the reason on failure.
-bool writeWhole(const QString& path, const QByteArray& bytes, QString* reason)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *reason = file.errorString();
-        return false;
-    }
-    file.write(bytes);
-    if (!file.commit()) {
-        *reason = file.errorString();
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -90,9 +69,10 @@ HelpWindow::HelpWindow(State& state, Windows& windows, QWidget* parent, const QS
     if (!QFileInfo::exists(helpFile)) {
         QDir().mkpath(m_dataDirectory);
         QFile original(originalHelpPath(m_dataDirectory));
-        QString reason;
+        // made quietly: the reading after it says what failed
+        QuietMessages quiet;
         if (original.open(QIODevice::ReadOnly | QIODevice::Text))
-            writeWhole(helpFile, original.readAll(), &reason);
+            writeTextFileSafely(helpFile.toStdString(), original.readAll().toStdString(), quiet);
     }
     if (!loadInto(helpFile))
         loadInto(originalHelpPath(m_dataDirectory));
@@ -149,11 +129,10 @@ void HelpWindow::getOrigHelpFileClick()
 void HelpWindow::saveHelpFileClick()
 {
     QDir().mkpath(m_dataDirectory);
-    QString reason;
     // every memo line ends with a line break, also an empty last line
     const QString text = m_mHelp->toPlainText();
-    if (!writeWhole(helpFilePath(), text.isEmpty() ? QByteArray() : (text + '\n').toUtf8(), &reason))
-        messages().error(createError(helpFilePath(), reason));
+    writeTextFileSafely(helpFilePath().toStdString(),
+                        text.isEmpty() ? std::string() : (text + '\n').toStdString(), messages());
 }
 
 void HelpWindow::printClick()

@@ -5,6 +5,7 @@
 #include "support/FakeMessages.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace kestrune;
 
@@ -467,4 +468,18 @@ TEST(ElementParameters, NegativeLengthIsRefusedBeforeAnythingIsStored)
     view.grid.cell(1, 3) = "abc";
     EXPECT_THROW(acceptData(state, 2, view.grid, settings, messages), ConversionError);
     EXPECT_EQ(messages.errors.size(), 1u);
+
+    // values no lattice file would take back are refused with the field's words, nothing stored
+    view = showParameter(state, 2, settings);
+    const LatticeElement accepted = state.line.at(2);
+    for (const auto& [cell, text, refusal] :
+         {std::tuple{3, "1e6", "the path length must be at most 100000 m!"},
+          std::tuple{4, "1e300", "the gradient strength must be at most 1000000000!"}}) {
+        PanelView edited = view;
+        edited.grid.cell(1, cell) = text;
+        EXPECT_FALSE(acceptData(state, 2, edited.grid, settings, messages));
+        EXPECT_EQ(messages.errors.back(), refusal);
+        EXPECT_DOUBLE_EQ(state.line.at(2).length, accepted.length);
+        EXPECT_DOUBLE_EQ(state.line.at(2).k, accepted.k);
+    }
 }

@@ -1,7 +1,9 @@
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
+#include "core/io/Listing.h"
 #include "support/FakeMessages.h"
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
@@ -39,6 +41,12 @@ void expectReadOrUntouched(const State& original, const std::string& before, con
     if (readLatticeText(state, messages, text, "mutated.lat")) {
         EXPECT_TRUE(messages.errors.empty());
         EXPECT_LE(state.line.count, kMaxElements);
+        // what was read is a design the lists can show: no number comes out as nan or inf
+        magnetList(state, messages);
+        latticeList(state, messages);
+        for (const std::string& line : listLines(state))
+            ASSERT_TRUE(line.find("nan") == std::string::npos && line.find("inf") == std::string::npos)
+                << line;
     } else {
         ASSERT_EQ(messages.errors.size(), 1u);
         ASSERT_EQ(fingerprint(state), before) << "after " << messages.errors[0];
@@ -121,6 +129,64 @@ TEST(LatticeFileRobustness, RandomMutationsAreReadOrRefused)
         if (::testing::Test::HasFatalFailure())
             return;
     }
+}
+
+// Values the boxes refuse, each in an otherwise good file: refused with the line and the box's words.
+TEST(LatticeFileRobustness, ValuesTheBoxesRefuseAreRefusedWithTheirLine)
+{
+    const std::string header = "1003\r\n1 0\r\n201 1  4.00000000000000E-0001  1.00000000000000E+0000\r\n";
+    const std::string drift = "50          D 1 0 0.4 0 0 0 0 0 0 0 0 0 0\r\n11 0 0.4 -61 -59\r\n";
+    const std::string particle = "30 0       electron    1    0.001 511003.400 1000000000.000\r\n";
+    const struct
+    {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {header + "50          D 1 0 -0.4 0 0 0 0 0 0 0 0 0 0\r\n",
+         "line 4: element 1 (D): the path length must not be negative!"},
+        {header + "50          D 1 0 0.4 1e308 0 0 0 0 0 0 0 0 0\r\n",
+         "line 4: an element value 1e308 is beyond any value"},
+        {header + "50          D 1 0 0.4 0 2 0 0 0 0 0 0 0 0\r\n",
+         "line 4: element 1 (D): the pole face angle must be at most"},
+        {header + "50          D 1 0.5 0.4 0 0 0 0 0 0 0 0 0 0\r\n",
+         "line 4: element 1 (D) starts at 0.5 m, where the"},
+        {"1003\r\n1 0\r\n" + drift + particle,
+         "line 3: an element record before the record with the element count"},
+        {header + particle, "the file ends before its 1 elements"},
+        {header + drift + "30 0       electron    0    0.001 511003.400 1000000000.000\r\n",
+         "line 6: the charge must be at least 1!"},
+        {header + drift + "30 1            ion    1    0.000 0.000 1000000000.000\r\n",
+         "line 6: the mass number must be above 0.0001!"},
+        {"1003\r\n1 1\r\n101 2e9 -1\r\n", "line 3: the beam current must not be negative!"},
+        {"1003\r\n1 1\r\n102 1 0 0.4 1\r\n", "line 3: the number of superperiods must be at least 1!"},
+        {"1003\r\n1 1\r\n103 1e14 0 0 1 0\r\n", "line 3: the rf frequency must be at most 100000 MHz!"},
+    };
+    for (const auto& c : cases) {
+        State state = otherDesign();
+        test::FakeMessages messages;
+        EXPECT_FALSE(readLatticeText(state, messages, c.text, "bad.lat")) << c.message;
+        ASSERT_EQ(messages.errors.size(), 1u);
+        EXPECT_NE(messages.errors[0].find(c.message), std::string::npos) << messages.errors[0];
+    }
+    // a curvature whose radius is beyond any number is taken, and listed as n/a
+    State tiny = otherDesign();
+    test::FakeMessages quiet;
+    ASSERT_TRUE(readLatticeText(tiny, quiet,
+                                header + "50          D 1 0 0.4 -4e-309 0 0 0 0 0 0 0 0 0\r\n" +
+                                    "11 0 0.4 -61 -59\r\n" + particle,
+                                "tiny.lat"));
+    magnetList(tiny, quiet);
+    const std::vector<std::string> lines = listLines(tiny);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("     n/a") != std::string::npos;
+    }));
+
+    // the header's length is what the elements say
+    State state = otherDesign();
+    test::FakeMessages messages;
+    const std::string wrongLength = "1003\r\n1 0\r\n201 1 -1 1\r\n" + drift + particle;
+    ASSERT_TRUE(readLatticeText(state, messages, wrongLength, "length.lat")) << messages.errors.front();
+    EXPECT_DOUBLE_EQ(state.line.length, 0.4);
 }
 
 TEST(LatticeFileRobustness, BinaryFileIsNamedAsSuchInReadableText)

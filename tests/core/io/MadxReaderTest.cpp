@@ -80,10 +80,12 @@ TEST(MadxExpressions, FortranExponentsAndDottedNames)
 
 TEST(MadxExpressions, UnknownFunctionIsRefusedWithItsLine)
 {
-    const auto r = import("a = 1;\nb = foo(2);\n");
+    // a definition is refused where the beam line uses it, with the line of the definition
+    const auto r = import("a = 1;\nb = foo(2);\nq: quadrupole, l=1, k1=b;\nbl: line=(q);\n");
     EXPECT_FALSE(r->ok);
     ASSERT_EQ(r->messages.errors.size(), 1u);
-    EXPECT_EQ(r->messages.errors[0], "cannot import MAD-X file test.madx, line 2: unknown function 'foo'");
+    EXPECT_EQ(r->messages.errors[0],
+              "cannot import MAD-X file test.madx, line 2: unknown function 'foo' (in the definition of b)");
 }
 
 TEST(MadxVariables, DeferredValuesAreEvaluatedAfterTheWholeInput)
@@ -589,13 +591,13 @@ TEST(MadxRobustness, PathologicalInputsAreRefusedWithoutHarm)
 {
     const std::string deep(5000, '(');
     const std::vector<std::pair<std::string, std::string>> inputs{
-        {"a = " + deep + "1;", "an expression is nested more than 200 deep"},
+        {"a = " + deep + "1; d: drift, l=a; bl: line=(d);", "an expression is nested more than 200 deep"},
         {"a = 1e999;", "the number 1e999 is too large"},
         {"x: line=(" + deep + "a" + std::string(5000, ')') + ");", "a line is nested more than 100 deep"},
         {"a = 'open;", "a string is not closed"},
         {"/* never closed\nq: quadrupole, l=1;", "the input defines no sequence and no line"},
-        {"a = 1/0;", "an expression has no finite value"},
-        {"x: line=(1000000*(1000000*(d))); d: drift, l=1;", "expands to more than 1000000 nodes"},
+        {"a = 1/0; d: drift, l=a; bl: line=(d);", "an expression has no finite value"},
+        {"x: line=(1000000*(1000000*(d))); d: drift, l=1;", "expands too far: more than 1000000 nodes"},
         {"s: sequence, l=1; s, at=0.5; endsequence;", "contains itself"},
         {std::string("\x01\xff;"), "unexpected character"},
         {";;;", "the input defines no sequence and no line"},

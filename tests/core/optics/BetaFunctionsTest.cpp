@@ -328,6 +328,21 @@ TEST(LinePass, StepCounts)
     EXPECT_EQ(f.plot.points.size(), 1u + 1 + 1 + 1 + 4 + 3);
 }
 
+TEST(LinePass, SlicesAreCappedPerElementAndPerLine)
+{
+    Fixture f;
+    f.betaMode();
+    f.shortSteps(1e-6, 2000000000); // a file may ask for two billion steps of a micrometre
+    f.add(code::kDrift, 1e5);
+    linePass(f.state, f.messages, &f.plot, nullptr);
+    EXPECT_EQ(f.plot.points.size(), 1u + kMaxElementSlices);
+    EXPECT_EQ(periodicSteps(f.state.run, f.state.line.at(1), f.state.line.sliceCap()), kMaxElementSlices);
+
+    // a full table shares the line's slices: 5000 elements take at most 200 each
+    f.state.line.count = kMaxElements;
+    EXPECT_EQ(f.state.line.sliceCap(), kMaxLineSlices / kMaxElements);
+}
+
 TEST(LinePass, TooManyElectrodesAreCutToTen)
 {
     Fixture f;

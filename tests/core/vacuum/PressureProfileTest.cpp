@@ -195,6 +195,22 @@ TEST(PressureProfile, FastSumsMatchWithAPumpAtTheStartOfThePeriod)
         EXPECT_NEAR(r.pressure[k], direct.profile[k], 1e-12 * direct.profile[k]) << "step " << k + 1;
 }
 
+TEST(PressureProfile, BisectionStopsWhereNoDivideMovesWithTheResultOfAllItsIterations)
+{
+    State state = test::electronState();
+    test::pumpedCell(state.line);
+    VacuumInput input;
+    input.steps = 97;
+    input.iterations = 200;
+    const VacuumResult r200 = calculate(state, input);
+    input.iterations = kMaxVacuumIterations;
+    const VacuumResult rMax = calculate(state, input);
+    // bounds that stopped moving stay where they are: the same numbers to the last bit
+    EXPECT_EQ(r200.pressure, rMax.pressure);
+    for (std::size_t p = 0; p < r200.stations.size(); ++p)
+        EXPECT_EQ(r200.stations[p].divide, rMax.stations[p].divide);
+}
+
 // ---- physics ----------------------------------------------------------------------------------------
 
 TEST(PressureProfile, PumpsRemoveAllTheGasOfThePeriod)

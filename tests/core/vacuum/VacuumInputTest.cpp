@@ -40,15 +40,18 @@ TEST(VacuumInput, EmptyBoxesTakeTheirDefaultsAndShowThem)
     EXPECT_EQ(boxes.yield, "1E-6");
 }
 
-TEST(VacuumInput, StepCountIsCutToTenThousand)
+TEST(VacuumInput, StepAndIterationCountsAreCutToTenThousand)
 {
     VacuumBoxes boxes;
     boxes.steps = "12000";
+    boxes.iterations = "2147483647";
     test::FakeMessages messages;
     const auto input = readVacuumInput(boxes, messages);
     ASSERT_TRUE(input);
     EXPECT_EQ(input->steps, 10000);
     EXPECT_EQ(boxes.steps, "10000");
+    EXPECT_EQ(input->iterations, 10000);
+    EXPECT_EQ(boxes.iterations, "10000");
 }
 
 TEST(VacuumInput, TextThatIsNoNumberRaisesTheConversionError)
@@ -80,6 +83,10 @@ TEST(VacuumInput, ValuesOutsideTheirDomainAreRefusedNamingTheBox)
         {{"2000", "100", "-2", "1e-12", "1e-6"}, "the chamber radius must be larger than 0 cm!"},
         {{"2000", "100", "3", "-1e-12", "1e-6"}, "the thermal desorption coefficient must not be negative!"},
         {{"2000", "100", "3", "1e-12", "-1e-6"}, "the photodesorption yield eta must not be negative!"},
+        {{"2000", "100", "1e308", "1e-12", "1e-6"}, "the chamber radius must be at most 1000 cm!"},
+        {{"2000", "100", "3", "1e308", "1e-6"},
+         "the thermal desorption coefficient must be at most 0.001 Torr l/s/cm^2!"},
+        {{"2000", "100", "3", "1e-12", "1e308"}, "the photodesorption yield eta must be at most 10!"},
     };
     for (auto c : cases) {
         test::FakeMessages messages;

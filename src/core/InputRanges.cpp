@@ -1,0 +1,63 @@
+#include "core/InputRanges.h"
+
+#include "core/BeamLine.h"
+#include "core/Format.h"
+
+#include <cmath>
+
+namespace kestrune {
+
+namespace {
+
+// A limit as a user would type it: "100000", "0.5", "1e+10"
+std::string limitText(double value, const char* unit)
+{
+    const std::string number =
+        value == std::floor(value) && std::fabs(value) < 1e10 ? fmt("%.0f", value) : shortestFloat(value);
+    return unit[0] == '\0' ? number : number + " " + unit;
+}
+
+} // namespace
+
+std::optional<std::string> rangeRefusal(const InputRange& range, double value)
+{
+    const std::string name = range.name;
+    const bool belowMin = !(range.aboveMin ? value > range.min : value >= range.min);
+    if (belowMin) {
+        if (range.aboveMin)
+            return name + " must be above " + limitText(range.min, range.unit) + "!";
+        if (range.min == 0)
+            return name + " must not be negative!";
+        return name + " must be at least " + limitText(range.min, range.unit) + "!";
+    }
+    if (range.aboveMin && value < range.smallest)
+        return name + " must be at least " + limitText(range.smallest, range.unit) + "!";
+    if (!(value <= range.max))
+        return name + " must be at most " + limitText(range.max, range.unit) + "!";
+    if (range.wholeNumber && value != std::floor(value))
+        return name + " must be a whole number!";
+    return std::nullopt;
+}
+
+std::optional<std::string> elementRefusal(const LatticeElement& e)
+{
+    const struct
+    {
+        const InputRange& range;
+        double value;
+    } fields[] = {
+        {ranges::kElementLength, e.length},  {ranges::kCurvature, e.curvature},
+        {ranges::kPoleFaceAngle, e.ain},     {ranges::kPoleFaceAngle, e.aout},
+        {ranges::kMagnetGap, e.gap},         {ranges::kStrength, e.k},
+        {ranges::kSextupoleStrength, e.m},   {ranges::kPumpingSpeed, e.pumpSpeed},
+        {ranges::kLinacField, e.linacField}, {ranges::kElectrodes, e.electrodes},
+        {ranges::kEnergyGain, e.energyGain},
+    };
+    for (const auto& field : fields) {
+        if (std::optional<std::string> refusal = rangeRefusal(field.range, field.value))
+            return refusal;
+    }
+    return std::nullopt;
+}
+
+} // namespace kestrune

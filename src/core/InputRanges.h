@@ -1,0 +1,97 @@
+#pragma once
+
+// The ranges of the values a user can enter: one table for the boxes of the windows, the batch tool's
+// --set names, and the readers of lattice and MAD-X files, so that a value refused in one is refused in
+// all, with the same words. The limits lie far outside what any machine needs and far inside what the
+// computations carry without overflow.
+
+#include <optional>
+#include <string>
+
+namespace kestrune {
+
+struct LatticeElement;
+
+/// The values a box takes, in the box's unit.
+struct InputRange
+{
+    const char* name; // as messages call the box: "the rf frequency"
+    double min;
+    double max;
+    const char* unit;      // the box's unit ("MHz"); empty for a count or a ratio
+    bool aboveMin = false; // min itself is refused
+    bool wholeNumber = false;
+    double smallest = 0; // with aboveMin: the smallest value taken, so that no result overflows
+};
+
+/// The refusal of value for range's box, or nothing when it is inside: "the rf frequency must be above
+/// 0 MHz!", "the beam current must not be negative!", "the number of superperiods must be at least 1!",
+/// "the rf frequency must be at most 100000 MHz!", "the number of cavity cells must be a whole number!",
+/// "the rf frequency must be at least 0.001 MHz!" (above 0, but below the smallest value taken).
+/// NaN and infinities are refused.
+std::optional<std::string> rangeRefusal(const InputRange& range, double value);
+
+/// True when value is inside range.
+inline bool inRange(const InputRange& range, double value)
+{
+    return !rangeRefusal(range, value);
+}
+
+namespace ranges {
+
+// ----- the particle and the beam (particle window, ring window)
+constexpr InputRange kMomentumMeV{"the momentum", 0, 1e9, "MeV", true, false, 1e-6};
+constexpr InputRange kKineticEnergyMeV{"the kinetic energy", 0, 1e9, "MeV", true, false, 1e-6};
+constexpr InputRange kChargeState{"the charge", 1, 200, "", false, true};
+constexpr InputRange kMassNumber{"the mass number", 1e-4, 1e4, "", true};
+constexpr InputRange kRestEnergyMeV{"the rest energy", 0, 1e7, "MeV", true, false, 0.1};
+constexpr InputRange kBeamCurrentMa{"the beam current", 0, 1e5, "mA"};
+constexpr InputRange kCouplingPercent{"the coupling", 0, 100, "%"};
+
+// ----- the ring and its rf system (ring window, rf window)
+constexpr InputRange kSuperperiods{"the number of superperiods", 1, 1000, "", false, true};
+constexpr InputRange kRfFrequencyMHz{"the rf frequency", 0, 1e5, "MHz", true, false, 1e-3};
+constexpr InputRange kRfVoltageKv{"the rf voltage", 0, 1e7, "kV"};
+constexpr InputRange kRfPowerKw{"the rf power", 0, 1e6, "kW"};
+constexpr InputRange kCavityCells{"the number of cavity cells", 1, 10000, "", false, true};
+constexpr InputRange kMiscLossPercent{"the miscellaneous loss", 0, 100, "%"};
+constexpr InputRange kAdditionalLossKev{"the additional loss", 0, 1e7, "keV"};
+constexpr InputRange kShuntImpedanceMohm{"the shunt impedance", 1e-6, 1e4, "MOhm"};
+constexpr InputRange kScanMomentumGeV{"the scan momentum", 0, 1e6, "GeV", true, false, 1e-6};
+
+// ----- vacuum and lifetime windows (the lower limits are the windows' own checks)
+constexpr InputRange kVacuumIterations{"# of iterations", 1, 10000, "", false, true};
+constexpr InputRange kChamberRadiusCm{"the chamber radius", 0, 1000, "cm", true, false, 0.01};
+constexpr InputRange kThermalDesorption{"the thermal desorption coefficient", 0, 1e-3, "Torr l/s/cm^2"};
+constexpr InputRange kPhotodesorptionYield{"the photodesorption yield eta", 0, 10, ""};
+constexpr InputRange kAspectRatio{"the aspect ratio", 0, 1e3, "", true, false, 1e-3};
+constexpr InputRange kGasPressureNtorr{"the gas pressure", 0, 1e9, "nTorr", true, false, 1e-6};
+constexpr InputRange kAcceptanceMmMrad{"the acceptance", 0, 1e6, "mm mrad", true, false, 1e-6};
+constexpr InputRange kAverageBetaM{"the average beta", 0, 1e5, "m", true, false, 1e-3};
+constexpr InputRange kBunchCurrentMa{"the bunch current", 0, 1e5, "mA", true, false, 1e-6};
+constexpr InputRange kBunchLengthMm{"the bunch length", 0, 1e6, "mm", true, false, 1e-3};
+
+constexpr InputRange kEnergyAcceptancePercent{"the energy acceptance", 0, 100, "%", true, false, 1e-6};
+
+// ----- tracking (chromaticity window)
+constexpr InputRange kTrackingTurns{"the number of turns", 1, 1e6, "", false, true};
+
+// ----- an element (element panel), in the units stored
+constexpr InputRange kElementLength{"the path length", 0, 1e5, "m"};
+constexpr InputRange kCurvature{"the curvature", -1e4, 1e4, "1/m"};
+constexpr InputRange kPoleFaceAngle{"the pole face angle", -1.57, 1.57, "rad"};
+constexpr InputRange kMagnetGap{"the full magnet gap", 0, 10, "m"};
+constexpr InputRange kStrength{"the gradient strength", -1e9, 1e9, ""};
+constexpr InputRange kSextupoleStrength{"the sextupole strength", -1e12, 1e12, "1/m^3"};
+constexpr InputRange kPumpingSpeed{"the pumping speed", 0, 1e9, "l/s"};
+constexpr InputRange kLinacField{"the accelerating field", -1e10, 1e10, "V/m"};
+constexpr InputRange kElectrodes{"the number of electrodes", 0, 1e6, ""};
+constexpr InputRange kEnergyGain{"the energy gain", -1e10, 1e10, "eV"};
+
+} // namespace ranges
+
+/// The refusal of the first field of e outside the element panel's ranges; nothing when every field is
+/// inside.
+std::optional<std::string> elementRefusal(const LatticeElement& e);
+
+} // namespace kestrune
