@@ -14,7 +14,7 @@ std::optional<std::string> limitRefusal(const std::string& name, double value, c
     if (inside)
         return std::nullopt;
     return "'" + name + "' must be " + (whole ? "a whole number " : "") + "between " +
-           fmt("%g", limit.lower) + " and " + fmt("%g", limit.upper);
+           fmt("%.10g", limit.lower) + " and " + fmt("%.10g", limit.upper);
 }
 
 } // namespace kestrune

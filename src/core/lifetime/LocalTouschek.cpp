@@ -15,10 +15,6 @@ std::optional<std::vector<TouschekSegment>> localTouschekRing(const State& state
         messages.error(kNoLocalAcceptance);
         return std::nullopt;
     }
-    if (a.lattice != trackingFingerprint(state)) {
-        messages.error(kStaleLocalAcceptance);
-        return std::nullopt;
-    }
     State pass = state;
     QuietMessages quiet;
     if (!periodicSolution(pass, quiet) || !pass.run.periodicStable) {
