@@ -7,6 +7,7 @@ class QWidget;
 
 namespace kestrune {
 
+class ApertureWindow;
 class StartWindow;
 class MagStructWindow;
 class ListingWindow;
@@ -34,9 +35,10 @@ enum class WindowId {
     Resonance,
     Rf,
     Ring,
-    Vacuum
+    Vacuum,
+    Aperture
 };
-constexpr std::size_t kWindowCount = 12;
+constexpr std::size_t kWindowCount = 13;
 
 /// The program's windows, one each, created at start in this order and kept until the end.
 /// A window reaches another only to show it (bringToFront); what else windows tell each other goes
@@ -56,6 +58,7 @@ struct Windows
     RfWindow* rf = nullptr;
     RingWindow* ring = nullptr;
     VacuumWindow* vacuum = nullptr;
+    ApertureWindow* aperture = nullptr;
     QtMessages* messages = nullptr; // message boxes and questions of every window
 
     std::array<QWidget*, kWindowCount> widgets{}; // by WindowId, nullptr before the window exists

@@ -21,8 +21,9 @@ namespace {
 
 int registered(const Windows& w)
 {
-    const void* entries[] = {w.start,    w.magStruct, w.listing,   w.enterText, w.chromatic, w.help,
-                             w.lifeTime, w.partType,  w.resonance, w.rf,        w.ring,      w.vacuum};
+    const void* entries[] = {w.start, w.magStruct, w.listing,  w.enterText, w.chromatic,
+                             w.help,  w.lifeTime,  w.partType, w.resonance, w.rf,
+                             w.ring,  w.vacuum,    w.aperture};
     int count = 0;
     for (const void* slot : entries)
         count += slot != nullptr;
@@ -59,14 +60,14 @@ protected:
     std::vector<int> registeredAtCreation;
 };
 
-TEST_F(StartWindowTest, CreatesTheTwelveWindowsInOrderAndRegistersEachAtOnce)
+TEST_F(StartWindowTest, CreatesTheWindowsInOrderAndRegistersEachAtOnce)
 {
     create();
-    const QStringList order{"TfStart",     "TfMagStruct", "TfListing",  "TfEnterText",
-                            "TfChromatic", "TfHelp",      "TfLifeTime", "TfPartType",
-                            "TfResonance", "TfRF",        "TfRing",     "TfVacuum"};
+    const QStringList order{"TfStart", "TfMagStruct", "TfListing",  "TfEnterText", "TfChromatic",
+                            "TfHelp",  "TfLifeTime",  "TfPartType", "TfResonance", "TfRF",
+                            "TfRing",  "TfVacuum",    "TfAperture"};
     EXPECT_EQ(created, order);
-    EXPECT_EQ(registeredAtCreation, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    EXPECT_EQ(registeredAtCreation, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}));
     EXPECT_EQ(windows.start->windowTitle(),
               "optics design program for single pass and circular electron beams");
     EXPECT_EQ(windows.ring->windowTitle(), "design a storage ring");
