@@ -183,7 +183,7 @@ void LifeTimeWindow::buildTouschek()
     m_cbLocalAcceptance->setObjectName("cbLocalAcceptance");
     m_cbLocalAcceptance->setToolTip("the acceptance at every element from the aperture window's momentum "
                                     "acceptance, with the beam sizes there");
-    static_cast<QGridLayout*>(g->layout())->addWidget(m_cbLocalAcceptance, 7, 0, 1, 2);
+    static_cast<QGridLayout*>(g->layout())->addWidget(m_cbLocalAcceptance, 0, 2);
     connect(m_cbLocalAcceptance, &QCheckBox::toggled, this, [this] { m_lTouschek->hide(); });
     m_lTouschek = addLabel(g, 6, "lTouschek", "Touschek lifetime ", false);
     m_bbTouschek = addUpdateButton(g, 5, "bbTouschek");
