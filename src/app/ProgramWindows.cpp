@@ -6,6 +6,7 @@
 #include "gui/editor/MagStructWindow.h"
 #include "gui/io/ListingWindow.h"
 #include "gui/lifetime/LifeTimeWindow.h"
+#include "gui/matching/MatchWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
 #include "gui/rf/RfWindow.h"
@@ -33,6 +34,12 @@ void connectWindows(const Windows& windows)
     if (windows.chromatic)
         QObject::connect(windows.chromatic, &ChromaticWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);
+    if (windows.match) {
+        QObject::connect(windows.match, &MatchWindow::historyChanged, windows.magStruct,
+                         &MagStructWindow::showHistory);
+        QObject::connect(windows.match, &MatchWindow::designChanged, windows.magStruct,
+                         &MagStructWindow::graphFunctions);
+    }
 }
 
 ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& dataDirectory,
@@ -59,6 +66,7 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
     keep(new RfWindow(state, windows), WindowId::Rf, windows.rf, "TfRF");
     keep(new RingWindow(state, windows), WindowId::Ring, windows.ring, "TfRing");
     keep(new VacuumWindow(state, windows), WindowId::Vacuum, windows.vacuum, "TfVacuum");
+    keep(new MatchWindow(state, windows), WindowId::Match, windows.match, "TfMatch");
     keep(new ApertureWindow(state, windows), WindowId::Aperture, windows.aperture, "TfAperture");
 
     connectWindows(windows);

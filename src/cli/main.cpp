@@ -4,6 +4,7 @@
 #include "cli/BatchSettings.h"
 #include "cli/ChromaticityOptions.h"
 #include "cli/ExampleLattices.h"
+#include "cli/MatchBatch.h"
 #include "cli/Report.h"
 #include "cli/StderrMessages.h"
 #include "cli/VacuumLifetimeBatch.h"
@@ -43,6 +44,7 @@ struct Request
     kestrune::ChromaticityRequest chromaticity;
     kestrune::ApertureRequest aperture;
     std::vector<std::string> scan; // QUANTITY CPMIN CPMAX
+    std::string matchFile;
 };
 
 const char* const kDescription =
@@ -88,6 +90,12 @@ void addOptions(CLI::App& app, Request& request)
                  "periodic solution of the cell instead of the file's start values;\n"
                  "fails (status 1) when the cell has none");
     app.add_option("--list", request.lists, kListHelp)->allow_extra_args(false)->type_name("KIND");
+    app.add_option("--match", request.matchFile,
+                   "runs the match of FILE (variables, constraints; the README\n"
+                   "describes the format) after --set and writes the best strengths\n"
+                   "into the line, before everything else; status 1 when it is\n"
+                   "refused or does not converge")
+        ->type_name("FILE.json");
     app.add_option("--twiss", request.twissFile,
                    "writes the lattice functions at every sample of the beam-line pass\n"
                    "to FILE as CSV with a header line: s, element index, name, code,\n"
@@ -237,9 +245,15 @@ int run(const Request& request)
     kestrune::BatchInputs inputs;
     for (const std::string& assignment : request.settings)
         kestrune::applySetting(state, inputs, assignment);
+    int status = 0;
+    std::optional<kestrune::BatchMatch> match;
+    if (!request.matchFile.empty()) {
+        match = kestrune::runMatchFile(state, messages, request.matchFile);
+        if (!match || !match->result.converged)
+            status = 1;
+    }
     const kestrune::State asSet = state;
 
-    int status = 0;
     std::optional<kestrune::ChromaticityCorrection> correction;
     if (!request.chromaticity.wanted.empty()) {
         correction = kestrune::runChromaticityCorrection(state, messages, request.chromaticity);
@@ -312,6 +326,8 @@ int run(const Request& request)
         Json report = kestrune::buildReport(request.lattice, outputs, asSet, inputs, reportMessages);
         kestrune::addChromaticitySections(report, outputs, correction, request.chromaticity, tracking,
                                           reportMessages);
+        if (!request.matchFile.empty())
+            kestrune::addMatchSection(report, match);
         kestrune::addLocalTouschek(report, scanned, inputs, reportMessages);
         report.erase("messages");
         report.update(scanSections);

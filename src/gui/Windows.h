@@ -15,6 +15,7 @@ class EnterTextDialog;
 class ChromaticWindow;
 class HelpWindow;
 class LifeTimeWindow;
+class MatchWindow;
 class PartTypeWindow;
 class ResonanceWindow;
 class RfWindow;
@@ -36,9 +37,10 @@ enum class WindowId {
     Rf,
     Ring,
     Vacuum,
+    Match,
     Aperture
 };
-constexpr std::size_t kWindowCount = 13;
+constexpr std::size_t kWindowCount = 14;
 
 /// The program's windows, one each, created at start in this order and kept until the end.
 /// A window reaches another only to show it (bringToFront); what else windows tell each other goes
@@ -58,6 +60,7 @@ struct Windows
     RfWindow* rf = nullptr;
     RingWindow* ring = nullptr;
     VacuumWindow* vacuum = nullptr;
+    MatchWindow* match = nullptr;
     ApertureWindow* aperture = nullptr;
     QtMessages* messages = nullptr; // message boxes and questions of every window
 

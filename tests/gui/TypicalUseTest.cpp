@@ -1,8 +1,8 @@
 // The program's typical use from the start window to the saved design of a ring, walked through the
 // real windows as a user would, checking what the user sees at every step: particle, lattice file,
-// periodic solution, ring window and equilibrium beam, rf system and power budget, vacuum profile,
-// lifetimes, sextupole correction and tracking, dynamic aperture and momentum acceptance with the Touschek
-// lifetime they give, resonance diagram, the lists saved as text and the
+// periodic solution, a tune match, ring window and equilibrium beam, rf system and power budget, vacuum
+// profile, lifetimes, sextupole correction and tracking, dynamic aperture and momentum acceptance with the
+// Touschek lifetime they give, resonance diagram, the lists saved as text and the
 // design saved as a lattice file. Each step is one method of the fixture.
 #include "app/ProgramWindows.h"
 #include "core/Format.h"
@@ -10,6 +10,7 @@
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/lifetime/LifetimeUpdate.h"
+#include "core/optics/BetaFunctions.h"
 #include "gui/QtMessages.h"
 #include "gui/aperture/ApertureCharts.h"
 #include "gui/aperture/ApertureWindow.h"
@@ -17,6 +18,8 @@
 #include "gui/chromaticity/TrackingChart.h"
 #include "gui/editor/MagStructWindow.h"
 #include "gui/lifetime/LifeTimeWindow.h"
+#include "gui/matching/MatchTables.h"
+#include "gui/matching/MatchWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
 #include "gui/rf/RfWindow.h"
@@ -29,6 +32,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -146,6 +150,32 @@ protected:
     {
         windows.magStruct->mnPerSolClick();
         QApplication::processEvents();
+    }
+
+    /// optics › matching: the ring tunes to qx and qy with the quadrupole families in the straight,
+    /// matched, then accepted.
+    void matchTunes(const QString& qx, const QString& qy)
+    {
+        in<QAction>(windows.magStruct, "mnMatching")->trigger();
+        QApplication::processEvents();
+        MatchWindow* match = windows.match;
+        EXPECT_TRUE(match->isVisible());
+        for (const char* family : {"Q1", "Q2"}) {
+            in<QPushButton>(match, "bbAddVariable")->click();
+            VariableTable* v = match->variableTable();
+            v->item(v->rowCount() - 1, VariableTable::Element)->setText(family);
+        }
+        for (const auto& [quantity, target] : {std::pair{"tune_x", qx}, std::pair{"tune_y", qy}}) {
+            in<QPushButton>(match, "bbAddConstraint")->click();
+            ConstraintTable* c = match->constraintTable();
+            const int row = c->rowCount() - 1;
+            qobject_cast<QComboBox*>(c->cellWidget(row, ConstraintTable::Quantity))->setCurrentText(quantity);
+            c->item(row, ConstraintTable::Target)->setText(target);
+        }
+        in<QPushButton>(match, "bbMatch")->click();
+        for (int turn = 0; turn < 1000 && match->running(); ++turn)
+            QApplication::processEvents();
+        in<QPushButton>(match, "bbAccept")->click();
     }
 
     /// "ring design": the ring window comes up and takes the ring from the state as it is activated.
@@ -324,6 +354,18 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_TRUE(state.run.periodicStable);
     EXPECT_TRUE(listHas("Lattice Functions"));
 
+    // the working point moved with the two families of the straights, as one step of the history
+    const double q1 = state.line.at(3).k;
+    matchTunes("9.45", "4.4");
+    EXPECT_NE(state.line.at(3).k, q1);
+    EXPECT_EQ(state.history.undoLabel(), "match");
+    {
+        State ring = state;
+        ASSERT_TRUE(betaFunctions(ring, fake, nullptr));
+        EXPECT_NEAR(ring.lf.tuneX, 9.45, 1e-9);
+        EXPECT_NEAR(ring.lf.tuneY, 4.4, 1e-9);
+    }
+
     ringDesign();
     EXPECT_TRUE(windows.ring->isVisible());
     EXPECT_EQ(windows.ring->windowTitle(), "design a storage ring");
@@ -339,7 +381,7 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_EQ(state.ringElementCount, 360);
 
     ringPass();
-    EXPECT_TRUE(listHasPrefix("   the ring tunes are: nuex = "));
+    EXPECT_TRUE(listHasPrefix("   the ring tunes are: nuex =    9.450;    nuey =    4.400"));
     EXPECT_GT(state.lf.tuneX, 1);
     EXPECT_GT(state.lf.tuneY, 1);
 

@@ -76,6 +76,7 @@ void MagStructWindow::buildMenus()
     addMenuItem(optics, {}, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
     addMenuItem(optics, {}, "look for periodic solution", this, [this] { mnPerSolClick(); });
     addMenuItem(optics, {}, "show beam sizes", this, [this] { beamSizesClick(); });
+    addMenuItem(optics, "mnMatching", "matching", this, [this] { m_windows.bringToFront(WindowId::Match); });
     buildOpticsKeys(optics);
 
     m_mnRing = addMenuItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });

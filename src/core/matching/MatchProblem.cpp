@@ -1,0 +1,510 @@
+#include "core/matching/MatchProblem.h"
+
+#include "core/Format.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+namespace kestrune {
+
+namespace {
+
+struct QuantityEntry
+{
+    MatchQuantity quantity;
+    const char* name;
+};
+
+constexpr QuantityEntry kQuantities[] = {
+    {MatchQuantity::BetaX, "beta_x_m"},
+    {MatchQuantity::AlphaX, "alpha_x"},
+    {MatchQuantity::BetaY, "beta_y_m"},
+    {MatchQuantity::AlphaY, "alpha_y"},
+    {MatchQuantity::EtaX, "eta_x_m"},
+    {MatchQuantity::EtaPX, "eta_px"},
+    {MatchQuantity::TuneX, "tune_x"},
+    {MatchQuantity::TuneY, "tune_y"},
+    {MatchQuantity::PhaseX, "phase_x"},
+    {MatchQuantity::PhaseY, "phase_y"},
+    {MatchQuantity::ChromaticityX, "chromaticity_x"},
+    {MatchQuantity::ChromaticityY, "chromaticity_y"},
+    {MatchQuantity::NaturalChromaticityX, "natural_chromaticity_x"},
+    {MatchQuantity::NaturalChromaticityY, "natural_chromaticity_y"},
+    {MatchQuantity::MaxBetaX, "max_beta_x_m"},
+    {MatchQuantity::MaxBetaY, "max_beta_y_m"},
+};
+
+struct FieldEntry
+{
+    MatchField field;
+    const char* name;
+};
+
+constexpr FieldEntry kFields[] = {
+    {MatchField::K, "k"}, {MatchField::M, "m"}, {MatchField::H, "h"}, {MatchField::Length, "length"}};
+
+std::string trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string lowered(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool sameName(const std::string& a, const std::string& b)
+{
+    return lowered(trimmed(a)) == lowered(trimmed(b));
+}
+
+bool isFamily(int elementCode, Family family)
+{
+    return familyOf(elementCode) == static_cast<int>(family);
+}
+
+// Which elements have the field: k the quadrupoles and the gradient of bends, m the sextupoles, h the
+// bends; a length is varied in drift spaces and magnets only (accelerating elements keep theirs, so that
+// the particle's energy along the line stays what it was).
+bool hasField(int elementCode, MatchField field)
+{
+    switch (field) {
+    case MatchField::K:
+        return isFamily(elementCode, Family::Bend) || isFamily(elementCode, Family::Quadrupole);
+    case MatchField::M:
+        return isFamily(elementCode, Family::Sextupole);
+    case MatchField::H:
+        return isFamily(elementCode, Family::Bend);
+    case MatchField::Length:
+        return elementCode == code::kDrift || isFamily(elementCode, Family::Bend) ||
+               isFamily(elementCode, Family::Quadrupole) || isFamily(elementCode, Family::Sextupole);
+    }
+    return false;
+}
+
+const char* fieldOwners(MatchField field)
+{
+    switch (field) {
+    case MatchField::K:
+        return "quadrupoles and bending magnets";
+    case MatchField::M:
+        return "sextupoles";
+    case MatchField::H:
+        return "bending magnets";
+    case MatchField::Length:
+        return "drift spaces, magnets and sextupoles";
+    }
+    return "";
+}
+
+// The last element of the name, 0 when there is none.
+int lastNamed(const BeamLine& line, const std::string& name)
+{
+    for (int i = line.count; i >= 1; --i)
+        if (sameName(line.at(i).name, name))
+            return i;
+    return 0;
+}
+
+// The element end a place means, 0..count; nothing after the message when it is not in the line.
+std::optional<int> placeOf(const BeamLine& line, const ElementRef& ref, const std::string& label,
+                           Messages& messages)
+{
+    switch (ref.kind) {
+    case ElementRef::Kind::Start:
+        return 0;
+    case ElementRef::Kind::End:
+        return line.count;
+    case ElementRef::Kind::Index:
+        if (ref.index < 0 || ref.index > line.count) {
+            messages.error(label + ": there is no element " + std::to_string(ref.index) + "; the line has " +
+                           std::to_string(line.count));
+            return std::nullopt;
+        }
+        return ref.index;
+    case ElementRef::Kind::Name: {
+        const int i = lastNamed(line, ref.name);
+        if (i == 0) {
+            messages.error(label + ": there is no element named " + ref.name);
+            return std::nullopt;
+        }
+        return i;
+    }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<int>> variableElements(const BeamLine& line, const MatchVariable& v,
+                                                 const std::string& label, Messages& messages)
+{
+    std::vector<int> elements;
+    if (v.element.kind == ElementRef::Kind::Name) {
+        for (int i = 1; i <= line.count; ++i)
+            if (sameName(line.at(i).name, v.element.name))
+                elements.push_back(i);
+        if (elements.empty()) {
+            messages.error(label + ": there is no element named " + v.element.name);
+            return std::nullopt;
+        }
+    } else if (v.element.kind == ElementRef::Kind::Index) {
+        if (v.element.index < 1 || v.element.index > line.count) {
+            messages.error(label + ": there is no element " + std::to_string(v.element.index) +
+                           "; the line has " + std::to_string(line.count));
+            return std::nullopt;
+        }
+        elements.push_back(v.element.index);
+    } else {
+        messages.error(label + ": a variable needs an element name or index");
+        return std::nullopt;
+    }
+    for (int i : elements) {
+        const LatticeElement& e = line.at(i);
+        if (!hasField(e.code, v.field)) {
+            messages.error(label + ": element " + std::to_string(i) + " (" + kindName(kindOf(e.code)) +
+                           ") has no field " + fieldName(v.field) + "; it belongs to " +
+                           fieldOwners(v.field));
+            return std::nullopt;
+        }
+    }
+    return elements;
+}
+
+bool checkBounds(const MatchVariable& v, const std::string& label, Messages& messages)
+{
+    if (std::isnan(v.min) || std::isnan(v.max) || v.min == kNoBound || v.max == -kNoBound) {
+        messages.error(label + ": the bounds must be numbers");
+        return false;
+    }
+    if (v.min > v.max) {
+        messages.error(label + ": the lower bound " + shortestFloat(v.min) + " is above the upper bound " +
+                       shortestFloat(v.max));
+        return false;
+    }
+    if (!(v.step >= 0) || !std::isfinite(v.step)) {
+        messages.error(label + ": the step must be a positive number (0 for the default)");
+        return false;
+    }
+    return true;
+}
+
+std::optional<ResolvedVariable> resolveVariable(const BeamLine& line, const MatchDefinition& d, int n,
+                                                Messages& messages)
+{
+    const MatchVariable& v = d.variables[static_cast<std::size_t>(n)];
+    const std::string label = variableLabel(d, n);
+    const std::optional<std::vector<int>> elements = variableElements(line, v, label, messages);
+    if (!elements || !checkBounds(v, label, messages))
+        return std::nullopt;
+    ResolvedVariable r;
+    r.elements = *elements;
+    for (int i : r.elements)
+        r.designValues.push_back(fieldOf(line.at(i), v.field));
+    r.field = v.field;
+    r.start = fieldOf(line.at(r.elements.front()), v.field);
+    r.min = v.min;
+    r.max = v.max;
+    // a step of 1e-7 of the value keeps the difference quotient's error near 1e-7 relative, well above the
+    // rounding of the optics (1e-15 relative) divided by the step
+    r.step = v.step > 0 ? v.step : 1e-7 * std::max(1.0, std::fabs(r.start));
+    return r;
+}
+
+std::optional<ResolvedConstraint> resolveConstraint(const BeamLine& line, const MatchDefinition& d, int n,
+                                                    Messages& messages)
+{
+    const MatchConstraint& c = d.constraints[static_cast<std::size_t>(n)];
+    const std::string label = constraintLabel(d, n);
+    if (!std::isfinite(c.value)) {
+        messages.error(label + ": the target must be a number");
+        return std::nullopt;
+    }
+    if (!(c.weight > 0) || !std::isfinite(c.weight)) {
+        messages.error(label + ": the weight must be a positive number");
+        return std::nullopt;
+    }
+    ResolvedConstraint r;
+    r.quantity = c.quantity;
+    r.relation = c.relation;
+    r.value = c.value;
+    r.weight = c.weight;
+    if (takesPlace(c.quantity) || isPhase(c.quantity)) {
+        const std::optional<int> at = placeOf(line, c.at, label, messages);
+        if (!at)
+            return std::nullopt;
+        r.at = *at;
+    }
+    if (isPhase(c.quantity)) {
+        const std::optional<int> from = placeOf(line, c.from, label, messages);
+        if (!from)
+            return std::nullopt;
+        r.from = *from;
+    }
+    return r;
+}
+
+bool checkSizes(const State& state, const MatchDefinition& d, Messages& messages)
+{
+    if (state.line.count < 1) {
+        messages.error("define a beam line first!");
+        return false;
+    }
+    if (d.variables.empty() || d.constraints.empty()) {
+        messages.error(d.variables.empty() ? "the match has no variables" : "the match has no constraints");
+        return false;
+    }
+    if (d.variables.size() > static_cast<std::size_t>(kMaxMatchVariables) ||
+        d.constraints.size() > static_cast<std::size_t>(kMaxMatchConstraints)) {
+        messages.error("a match takes at most " + std::to_string(kMaxMatchVariables) + " variables and " +
+                       std::to_string(kMaxMatchConstraints) + " constraints");
+        return false;
+    }
+    if (!(d.tolerance > 0) || !std::isfinite(d.tolerance)) {
+        messages.error("the tolerance must be a positive number");
+        return false;
+    }
+    if (d.maxIterations < 1 || d.maxIterations > kMaxMatchIterations) {
+        messages.error("the number of iterations must be between 1 and " +
+                       std::to_string(kMaxMatchIterations));
+        return false;
+    }
+    return true;
+}
+
+// Two variables that change the same field of one element would fight over it.
+bool checkOverlaps(const MatchDefinition& d, const std::vector<ResolvedVariable>& variables,
+                   Messages& messages)
+{
+    for (std::size_t a = 0; a < variables.size(); ++a)
+        for (std::size_t b = 0; b < a; ++b) {
+            if (variables[a].field != variables[b].field)
+                continue;
+            for (int i : variables[a].elements)
+                if (std::find(variables[b].elements.begin(), variables[b].elements.end(), i) !=
+                    variables[b].elements.end()) {
+                    messages.error(variableLabel(d, static_cast<int>(a)) + ": element " + std::to_string(i) +
+                                   " is varied by variable " + std::to_string(b + 1) + " already");
+                    return false;
+                }
+        }
+    return true;
+}
+
+} // namespace
+
+ElementRef elementRef(const std::string& text)
+{
+    const std::string t = trimmed(text);
+    const std::string lower = lowered(t);
+    if (lower.empty() || lower == "end")
+        return ElementRef{};
+    if (lower == "start")
+        return ElementRef{ElementRef::Kind::Start, "", 0};
+    if (t.size() <= 9 && t.find_first_not_of("0123456789") == std::string::npos)
+        return ElementRef{ElementRef::Kind::Index, "", std::stoi(t)};
+    return ElementRef{ElementRef::Kind::Name, t, 0};
+}
+
+std::string refText(const ElementRef& ref)
+{
+    switch (ref.kind) {
+    case ElementRef::Kind::Start:
+        return "start";
+    case ElementRef::Kind::End:
+        return "end";
+    case ElementRef::Kind::Index:
+        return std::to_string(ref.index);
+    case ElementRef::Kind::Name:
+        return ref.name;
+    }
+    return {};
+}
+
+const char* quantityName(MatchQuantity quantity)
+{
+    for (const QuantityEntry& e : kQuantities)
+        if (e.quantity == quantity)
+            return e.name;
+    return "";
+}
+
+const char* fieldName(MatchField field)
+{
+    for (const FieldEntry& e : kFields)
+        if (e.field == field)
+            return e.name;
+    return "";
+}
+
+const char* relationText(MatchRelation relation)
+{
+    switch (relation) {
+    case MatchRelation::Equal:
+        return "=";
+    case MatchRelation::AtMost:
+        return "<=";
+    case MatchRelation::AtLeast:
+        return ">=";
+    }
+    return "";
+}
+
+std::optional<MatchQuantity> quantityNamed(const std::string& name)
+{
+    for (const QuantityEntry& e : kQuantities)
+        if (name == e.name)
+            return e.quantity;
+    return std::nullopt;
+}
+
+std::optional<MatchField> fieldNamed(const std::string& name)
+{
+    for (const FieldEntry& e : kFields)
+        if (name == e.name)
+            return e.field;
+    return std::nullopt;
+}
+
+std::optional<MatchRelation> relationNamed(const std::string& text)
+{
+    for (MatchRelation r : {MatchRelation::Equal, MatchRelation::AtMost, MatchRelation::AtLeast})
+        if (text == relationText(r))
+            return r;
+    return std::nullopt;
+}
+
+std::vector<MatchQuantity> allQuantities()
+{
+    std::vector<MatchQuantity> all;
+    for (const QuantityEntry& e : kQuantities)
+        all.push_back(e.quantity);
+    return all;
+}
+
+std::vector<MatchField> allFields()
+{
+    std::vector<MatchField> all;
+    for (const FieldEntry& e : kFields)
+        all.push_back(e.field);
+    return all;
+}
+
+bool takesPlace(MatchQuantity quantity)
+{
+    switch (quantity) {
+    case MatchQuantity::BetaX:
+    case MatchQuantity::AlphaX:
+    case MatchQuantity::BetaY:
+    case MatchQuantity::AlphaY:
+    case MatchQuantity::EtaX:
+    case MatchQuantity::EtaPX:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isPhase(MatchQuantity quantity)
+{
+    return quantity == MatchQuantity::PhaseX || quantity == MatchQuantity::PhaseY;
+}
+
+bool isChromaticity(MatchQuantity quantity)
+{
+    return quantity == MatchQuantity::ChromaticityX || quantity == MatchQuantity::ChromaticityY ||
+           quantity == MatchQuantity::NaturalChromaticityX || quantity == MatchQuantity::NaturalChromaticityY;
+}
+
+bool isRingQuantity(MatchQuantity quantity)
+{
+    return quantity == MatchQuantity::TuneX || quantity == MatchQuantity::TuneY || isChromaticity(quantity);
+}
+
+bool isMaxBeta(MatchQuantity quantity)
+{
+    return quantity == MatchQuantity::MaxBetaX || quantity == MatchQuantity::MaxBetaY;
+}
+
+std::string variableLabel(const MatchDefinition& definition, int index)
+{
+    const MatchVariable& v = definition.variables[static_cast<std::size_t>(index)];
+    return "variable " + std::to_string(index + 1) + " (" + refText(v.element) + " " + fieldName(v.field) +
+           ")";
+}
+
+std::string constraintLabel(const MatchDefinition& definition, int index)
+{
+    const MatchConstraint& c = definition.constraints[static_cast<std::size_t>(index)];
+    std::string text = quantityName(c.quantity);
+    if (takesPlace(c.quantity))
+        text += " at " + refText(c.at);
+    else if (isPhase(c.quantity))
+        text += " from " + refText(c.from) + " to " + refText(c.at);
+    return "constraint " + std::to_string(index + 1) + " (" + text + ")";
+}
+
+double& fieldOf(LatticeElement& e, MatchField field)
+{
+    switch (field) {
+    case MatchField::M:
+        return e.m;
+    case MatchField::H:
+        return e.curvature;
+    case MatchField::Length:
+        return e.length;
+    case MatchField::K:
+        break;
+    }
+    return e.k;
+}
+
+double fieldOf(const LatticeElement& e, MatchField field)
+{
+    return fieldOf(const_cast<LatticeElement&>(e), field);
+}
+
+void setField(LatticeElement& e, MatchField field, double value)
+{
+    fieldOf(e, field) = value;
+    if (e.code == code::kRectangularBend && (field == MatchField::H || field == MatchField::Length))
+        e.ain = e.aout = e.length * e.curvature / 2;
+}
+
+std::optional<MatchSetup> resolveMatch(const State& state, const MatchDefinition& definition,
+                                       Messages& messages)
+{
+    if (!checkSizes(state, definition, messages))
+        return std::nullopt;
+    MatchSetup setup;
+    setup.definition = definition;
+    setup.elementCount = state.line.count;
+    for (int n = 0; n < static_cast<int>(definition.variables.size()); ++n) {
+        std::optional<ResolvedVariable> v = resolveVariable(state.line, definition, n, messages);
+        if (!v)
+            return std::nullopt;
+        setup.variables.push_back(std::move(*v));
+    }
+    if (!checkOverlaps(definition, setup.variables, messages))
+        return std::nullopt;
+    for (int n = 0; n < static_cast<int>(definition.constraints.size()); ++n) {
+        const std::optional<ResolvedConstraint> c = resolveConstraint(state.line, definition, n, messages);
+        if (!c)
+            return std::nullopt;
+        setup.constraints.push_back(*c);
+        setup.ringQuantities = setup.ringQuantities || isRingQuantity(c->quantity);
+        setup.chromaticity = setup.chromaticity || isChromaticity(c->quantity);
+        setup.maxBeta = setup.maxBeta || isMaxBeta(c->quantity);
+    }
+    if (setup.ringQuantities && state.line.superPeriods < 1) {
+        messages.error("the number of superperiods must be at least 1!");
+        return std::nullopt;
+    }
+    return setup;
+}
+
+} // namespace kestrune

@@ -1,0 +1,174 @@
+#pragma once
+
+#include "core/Messages.h"
+#include "core/State.h"
+
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+/// Where the lattice functions of a match start: the periodic solution of the cell, or the line's
+/// initial values (run.betaX0, ...).
+enum class MatchStart { Periodic, Initial };
+
+/// The element field a variable changes.
+enum class MatchField {
+    K,     // quadrupole strength or bend gradient, 1/m^2
+    M,     // sextupole strength, 1/m^3
+    H,     // bend curvature, 1/m (the angle h L changes with it)
+    Length // m
+};
+
+enum class MatchRelation { Equal, AtMost, AtLeast };
+
+/// What a constraint holds to its target.
+enum class MatchQuantity {
+    BetaX,         // m, at a place
+    AlphaX,        // at a place
+    BetaY,         // m, at a place
+    AlphaY,        // at a place
+    EtaX,          // m, at a place
+    EtaPX,         // rad, at a place
+    TuneX,         // ring tune: superperiods times the phase advance of the cell from its periodic solution
+    TuneY,         //
+    PhaseX,        // units of 2 pi, from one place to another, every turn counted
+    PhaseY,        //
+    ChromaticityX, // of the ring with its sextupoles (natural plus the sextupoles' part)
+    ChromaticityY, //
+    NaturalChromaticityX, // of the ring without sextupoles
+    NaturalChromaticityY, //
+    MaxBetaX,             // m, the largest beta anywhere along the line, inside the magnets too
+    MaxBetaY              //
+};
+
+/// A place along the line: its start, its end, the end of the last element of a name, or the end of
+/// the element of an index (0 is the start).
+struct ElementRef
+{
+    enum class Kind { Start, End, Name, Index };
+    Kind kind = Kind::End;
+    std::string name; // Kind::Name
+    int index = 0;    // Kind::Index
+};
+
+/// The place as typed: "start", "end", a whole number (an element index) or an element name.
+ElementRef elementRef(const std::string& text);
+/// The text elementRef reads back: "start", "end", the index, the name.
+std::string refText(const ElementRef& ref);
+
+constexpr double kNoBound = std::numeric_limits<double>::infinity();
+
+/// A variable: one field of every element of a name (they change together) or of one element.
+struct MatchVariable
+{
+    ElementRef element; // a name or an index
+    MatchField field = MatchField::K;
+    double min = -kNoBound; // lower bound, -infinity: none
+    double max = kNoBound;  // upper bound, +infinity: none
+    double step = 0;        // finite-difference step in the field's unit; 0: 1e-7 max(1, |value|)
+};
+
+/// A constraint: quantity relation value, with a weight on its deviation.
+struct MatchConstraint
+{
+    MatchQuantity quantity = MatchQuantity::TuneX;
+    ElementRef at; // beta, alpha, eta, eta': the place; phases: where they end
+    ElementRef from{ElementRef::Kind::Start, "", 0}; // phases: where they begin
+    MatchRelation relation = MatchRelation::Equal;
+    double value = 0;
+    double weight = 1;
+};
+
+/// A whole match as the window and the match file state it.
+struct MatchDefinition
+{
+    MatchStart start = MatchStart::Periodic;
+    std::vector<MatchVariable> variables;
+    std::vector<MatchConstraint> constraints;
+    double tolerance = 1e-10; // on the norm of the weighted deviations
+    int maxIterations = 100;
+};
+
+/// The largest numbers of variables and constraints a match takes.
+constexpr int kMaxMatchVariables = 50;
+constexpr int kMaxMatchConstraints = 200;
+constexpr int kMaxMatchIterations = 100000;
+
+/// Names of the file format and the report: "beta_x_m", "k", "<=".
+const char* quantityName(MatchQuantity quantity);
+const char* fieldName(MatchField field);
+const char* relationText(MatchRelation relation);
+/// The quantity, field or relation of a name; nothing for an unknown one.
+std::optional<MatchQuantity> quantityNamed(const std::string& name);
+std::optional<MatchField> fieldNamed(const std::string& name);
+std::optional<MatchRelation> relationNamed(const std::string& text);
+/// Every quantity and field in the order of the file format's description.
+std::vector<MatchQuantity> allQuantities();
+std::vector<MatchField> allFields();
+
+/// The quantity is taken at one place (beta, alpha, eta, eta').
+bool takesPlace(MatchQuantity quantity);
+/// A phase advance between two places.
+bool isPhase(MatchQuantity quantity);
+/// A quantity of the whole ring, from the periodic solution whatever the start (tunes, chromaticities).
+bool isRingQuantity(MatchQuantity quantity);
+bool isChromaticity(MatchQuantity quantity);
+bool isMaxBeta(MatchQuantity quantity);
+
+/// "variable 2 (QF k)", "constraint 1 (beta_x_m at QD)": how messages and summaries name an entry.
+std::string variableLabel(const MatchDefinition& definition, int index);
+std::string constraintLabel(const MatchDefinition& definition, int index);
+
+/// The field of an element a variable changes.
+double& fieldOf(LatticeElement& e, MatchField field);
+double fieldOf(const LatticeElement& e, MatchField field);
+
+/// Sets the field of an element to value; the pole faces of a rectangular magnet follow its angle (each
+/// half of h L) when its curvature or length changes.
+void setField(LatticeElement& e, MatchField field, double value);
+
+/// A variable found in the line: its elements (1..count) and its value there.
+struct ResolvedVariable
+{
+    std::vector<int> elements;
+    std::vector<double> designValues; // the field of each element in the design
+    MatchField field = MatchField::K;
+    double start = 0; // the design's value of the first element, which all of them start from
+    double min = -kNoBound, max = kNoBound;
+    double step = 0; // > 0
+};
+
+/// A constraint found in the line: places as element ends 0..count (0 the start of the line).
+struct ResolvedConstraint
+{
+    MatchQuantity quantity = MatchQuantity::TuneX;
+    int at = 0;
+    int from = 0;
+    MatchRelation relation = MatchRelation::Equal;
+    double value = 0;
+    double weight = 1;
+};
+
+/// A definition checked against a line.
+struct MatchSetup
+{
+    MatchDefinition definition;
+    std::vector<ResolvedVariable> variables;
+    std::vector<ResolvedConstraint> constraints;
+    int elementCount = 0;        // of the line the setup was resolved against
+    bool ringQuantities = false; // tunes or chromaticities: the periodic solution is needed
+    bool chromaticity = false;
+    bool maxBeta = false;
+};
+
+/// Checks a definition against the state's line: every element found, every field one that the element
+/// has, no field varied twice, bounds, weights, targets, tolerance and iterations in range. Nothing,
+/// after a message naming the entry ("variable 2 (QX k): there is no element named QX"), when any is
+/// wrong.
+std::optional<MatchSetup> resolveMatch(const State& state, const MatchDefinition& definition,
+                                       Messages& messages);
+
+} // namespace kestrune

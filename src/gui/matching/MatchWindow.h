@@ -1,0 +1,127 @@
+#pragma once
+
+#include "core/State.h"
+#include "core/matching/MatchProblem.h"
+#include "core/matching/Matcher.h"
+#include "gui/Windows.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTableWidget;
+
+namespace kestrune {
+
+class ConstraintTable;
+class LatticeChart;
+class ToolWindowMessages;
+class VariableTable;
+
+/// The file choices of the match window; tests replace them so that no dialog opens.
+struct MatchDialogs
+{
+    /// Open dialog: the chosen file name, empty when cancelled.
+    std::function<QString(const QString& title, const QString& filter)> openFile;
+    /// Save dialog: the chosen file name, empty when cancelled.
+    std::function<QString(const QString& title, const QString& filter, const QString& defaultSuffix,
+                          const QString& preset)>
+        saveFile;
+};
+
+/// The match window: variables and constraints in two tables, the lattice functions of the trial strengths
+/// over the lattice drawing, and match, stop, accept and reset. Nothing in the design changes before
+/// accept, which is one step of the undo history.
+class MatchWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    MatchWindow(State& state, Windows& windows, QWidget* parent = nullptr);
+    ~MatchWindow() override;
+
+    MatchDialogs& dialogs() { return m_dialogs; }
+    LatticeChart* chart() const { return m_chart; }
+    VariableTable* variableTable() const { return m_variables; }
+    ConstraintTable* constraintTable() const { return m_constraints; }
+    /// The outcome of the last match since match, reset or accept; nothing before one ran.
+    std::optional<MatchResult> lastResult() const;
+    bool running() const;
+
+    /// "match": reads the tables and starts the iterations, one per turn of the event loop, the curves
+    /// redrawn after each.
+    void bbMatchClick();
+    /// "stop": the match ends after the iteration under way, with the best point so far.
+    void bbStopClick();
+    /// "accept": the matched values go into the design as the undo step "match".
+    void bbAcceptClick();
+    /// "reset": the match result is dropped; tables and curves show the design.
+    void bbResetClick();
+    void addVariableClick();
+    void removeVariableClick();
+    void addConstraintClick();
+    void removeConstraintClick();
+    void openMatchClick();
+    void saveMatchClick();
+    /// A click on an element's shape: it goes into the table being edited (a variable's element, a
+    /// constraint's "at" or "from").
+    void elementClicked(int element);
+
+signals:
+    /// A step went into the undo history (an accepted match).
+    void historyChanged();
+    /// The design's strengths changed (an accepted match): the curves of the design follow.
+    void designChanged();
+
+protected:
+    /// Shown or activated with no match result waiting: the tables' elements and the curves follow the
+    /// design as it is now.
+    bool event(QEvent* event) override;
+
+private:
+    void buildTables(QWidget* parent);
+    QWidget* buildControls(QWidget* parent);
+    void buildMenu();
+    void installDefaultDialogs();
+    /// The definition the tables and boxes hold; nothing after the conversion's message.
+    std::optional<MatchDefinition> readDefinition();
+    void showDefinition(const MatchDefinition& definition);
+    void iterate();
+    void finish();
+    void showProgress();
+    /// The curves of the view (the design with the trial values) into the chart.
+    void drawCurves();
+    /// The view becomes the design again.
+    void viewDesign();
+    void showButtons();
+    void setStatus(const QStringList& lines);
+    Messages& messages();
+
+    State& m_state;
+    Windows& m_windows;
+    std::unique_ptr<ToolWindowMessages> m_messages;
+    MatchDialogs m_dialogs;
+    std::unique_ptr<State> m_view; // the optics of the design with the trial values, for the curves
+    std::unique_ptr<Matcher> m_matcher;
+    bool m_stopRequested = false;
+    QTableWidget* m_pickTable = nullptr; // the table an element click goes into
+
+    LatticeChart* m_chart = nullptr;
+    VariableTable* m_variables = nullptr;
+    ConstraintTable* m_constraints = nullptr;
+    QRadioButton* m_rbPeriodic = nullptr;
+    QRadioButton* m_rbInitial = nullptr;
+    QLineEdit* m_edTolerance = nullptr;
+    QLineEdit* m_edIterations = nullptr;
+    QPushButton* m_bbMatch = nullptr;
+    QPushButton* m_bbStop = nullptr;
+    QPushButton* m_bbAccept = nullptr;
+    QPushButton* m_bbReset = nullptr;
+    QLabel* m_lStatus = nullptr;
+};
+
+} // namespace kestrune
