@@ -75,6 +75,7 @@ double edgeAlong(double angle, const PhaseVector& orbit, const Aperture& apertur
 std::vector<double> rayAngles(int n)
 {
     std::vector<double> angles;
+    angles.reserve(static_cast<std::size_t>(std::max(n, 0)));
     for (int i = 0; i < n; ++i)
         angles.push_back(n > 1 ? kPi * i / (n - 1) : 0.0);
     return angles;

@@ -36,6 +36,7 @@ void runTasks(int count, int threads, const std::function<void(int)>& task,
     std::condition_variable done;
     int finished = 0;
     std::vector<std::thread> workers;
+    workers.reserve(static_cast<std::size_t>(n));
     for (int t = 0; t < n; ++t)
         workers.emplace_back([&] {
             work();
