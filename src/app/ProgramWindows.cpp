@@ -1,6 +1,7 @@
 #include "app/ProgramWindows.h"
 
 #include "core/StartValues.h"
+#include "gui/aperture/ApertureWindow.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/editor/MagStructWindow.h"
 #include "gui/io/ListingWindow.h"
@@ -78,6 +79,7 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
     keep(new RingWindow(state, windows), WindowId::Ring, windows.ring, "TfRing");
     keep(new VacuumWindow(state, windows), WindowId::Vacuum, windows.vacuum, "TfVacuum");
     keep(new MatchWindow(state, windows), WindowId::Match, windows.match, "TfMatch");
+    keep(new ApertureWindow(state, windows), WindowId::Aperture, windows.aperture, "TfAperture");
 
     connectWindows(windows);
 }

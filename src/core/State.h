@@ -161,6 +161,19 @@ struct Lifetimes
     bool touschekUnavailable = false; // the last Touschek update found C(zeta) <= 0
 };
 
+/// The local momentum acceptance the aperture scan leaves for the lifetime window's Touschek lifetime:
+/// points at element starts of one period.
+struct LocalAcceptance
+{
+    std::vector<int> elements;      // element 1..N whose start the point is
+    std::vector<double> s;          // m, from the start of the period
+    std::vector<double> deltaPlus;  // largest positive momentum deviation that survives
+    std::vector<double> deltaMinus; // the negative one (<= 0)
+    std::uint64_t lattice = 0;      // trackingFingerprint of the state it was computed for
+
+    bool empty() const { return s.empty(); }
+};
+
 /// One line of a lattice-function list after an element, kept as numbers until the text is shown: the
 /// element's name and nine values in the column order of the list's header.
 struct ListNumberRow
@@ -219,6 +232,7 @@ struct State
     std::uint64_t pressureStamp = 0; // designStamp of the design averagePressure was computed for
     unsigned long designLoads = 0;   // counts the designs opened or imported
     Lifetimes lifetimes;
+    LocalAcceptance localAcceptance;
 
     ListText listing;
     std::string enteredText; // text accepted last in the text-entry dialog
@@ -231,5 +245,9 @@ struct State
     std::string documentFile; // the lattice file the design was opened from or saved to last (window title)
     UndoHistory history;      // undo and redo of the design; starts at the design made here
 };
+
+/// A fingerprint of what tracking results depend on: the cell's elements, the superperiods, the particle
+/// and its momentum, the rf voltage and frequency; it changes when any of them changes.
+std::uint64_t trackingFingerprint(const State& state);
 
 } // namespace kestrune

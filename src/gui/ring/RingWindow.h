@@ -54,8 +54,8 @@ public:
     /// The design may have changed: results of another design are cleared, and a lattice opened or
     /// imported since brings its superperiods into the box.
     void designChanged();
-    /// The tool buttons "tracking", "rf", "life time" and "vacuum" are shown exactly when the ring is
-    /// closed.
+    /// The tool buttons "tracking", "rf", "life time", "vacuum" and "aperture" are shown exactly when the
+    /// ring is closed.
     void showToolButtons();
 
     // tool bar and the buttons of the geometry group
@@ -66,6 +66,7 @@ public:
     void tbRfClick();
     void tbLifeTimeClick();
     void tbVacuumClick();
+    void tbApertureClick();
     // File
     void saveAsClick();
     // optics
@@ -156,6 +157,7 @@ private:
     QAction* m_tbRf = nullptr;
     QAction* m_tbLifeTime = nullptr;
     QAction* m_tbVacuum = nullptr;
+    QAction* m_tbAperture = nullptr;
     QAction* m_tbList = nullptr;
 };
 
