@@ -100,10 +100,11 @@ StartPanels hiddenPanels()
 
 bool emittancesAccepted(const InitialBoxes& boxes, Messages& messages)
 {
-    for (const std::string* box : {&boxes.edEpsx, &boxes.edEpsy}) {
+    for (const auto& [box, range] : {std::pair{&boxes.edEpsx, &ranges::kEmittanceXMmMrad},
+                                     std::pair{&boxes.edEpsy, &ranges::kEmittanceYMmMrad}}) {
         try {
             if (parseDouble(*box) < 0) {
-                messages.error("emittances must not be negative!");
+                messages.error(std::string(range->name) + " must not be negative!");
                 return false;
             }
         } catch (const ConversionError&) {
@@ -311,10 +312,11 @@ void boxesAfterFileOpen(const State& state, InitialBoxes& boxes)
     boxes.edEtax0 = fmt("%8.3f", run.etaX0);
     boxes.edEtapx0 = fmt("%8.3f", run.etaPX0);
     boxes.edDelta = fmt("%8.3f", run.delta * 100.0);
-    boxes.edEpsx = fmt("%8.3f", run.epsXIn * 1e6);
-    boxes.edEpsy = fmt("%8.3f", run.epsYIn * 1e6);
-    boxes.edSigx0 = fmt("%8.3f", beamSize(run.epsXIn, run.betaX0) * 1000.0);
-    boxes.edSigy0 = fmt("%8.3f", beamSize(run.epsYIn, run.betaY0) * 1000.0);
+    // six significant digits: a vertical emittance of 1e-10 m rad is 0.0001 mm mrad, not 0.000
+    boxes.edEpsx = fmt("%.6g", run.epsXIn * 1e6);
+    boxes.edEpsy = fmt("%.6g", run.epsYIn * 1e6);
+    boxes.edSigx0 = fmt("%.6g", beamSize(run.epsXIn, run.betaX0) * 1000.0);
+    boxes.edSigy0 = fmt("%.6g", beamSize(run.epsYIn, run.betaY0) * 1000.0);
 }
 
 } // namespace kestrune

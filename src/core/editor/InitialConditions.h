@@ -50,9 +50,9 @@ struct StartPanels
 /// the window to hide the panel and run the beam-dynamics update.
 
 /// The emittance boxes before a command or "use" reads them: true unless one holds a negative number;
-/// then "emittances must not be negative!" and false, and the caller stores nothing (a negative
-/// emittance has no beam size: the curves would be no numbers). A box that is no number is left to the
-/// reading, which stops at it.
+/// then "the horizontal emittance must not be negative!" (naming the box) and false, and the caller
+/// stores nothing (a negative emittance has no beam size: the curves would be no numbers). A box that is
+/// no number is left to the reading, which stops at it.
 bool emittancesAccepted(const InitialBoxes& boxes, Messages& messages);
 
 /// "calculate single particle trajectory": graph mode trajectory only; returns the panels to show.

@@ -339,10 +339,12 @@ TEST(InitialConditions, ResetAndBoxesAfterFileOpen)
     state.run.betaX0 = 0.1;
     state.run.epsXIn = 1e-5;
     state.run.delta = 0.002;
+    state.run.epsYIn = 1e-10;
     boxesAfterFileOpen(state, boxes);
     EXPECT_EQ(boxes.edBetax0, "   0.100");
-    EXPECT_EQ(boxes.edEpsx, "  10.000");
-    EXPECT_EQ(boxes.edSigx0, "   1.000");
+    EXPECT_EQ(boxes.edEpsx, "10");
+    EXPECT_EQ(boxes.edEpsy, "0.0001");
+    EXPECT_EQ(boxes.edSigx0, "1");
     EXPECT_EQ(boxes.edDelta, "   0.200");
     EXPECT_EQ(boxes.edXo, "1.0");
 
@@ -366,7 +368,7 @@ TEST(InitialConditions, NegativeEmittancesAreRefusedBeforeTheyAreRead)
     boxes.edEpsy = " -0.5";
     EXPECT_FALSE(emittancesAccepted(boxes, messages));
     ASSERT_EQ(messages.errors.size(), 1u);
-    EXPECT_EQ(messages.errors[0], "emittances must not be negative!");
+    EXPECT_EQ(messages.errors[0], "the vertical emittance must not be negative!");
     // a box that is no number is left to the reading, which names it
     boxes.edEpsy = "x";
     EXPECT_TRUE(emittancesAccepted(boxes, messages));
