@@ -1,6 +1,7 @@
 #include "app/ProgramWindows.h"
 
 #include "core/StartValues.h"
+#include "gui/Shortcuts.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/editor/MagStructWindow.h"
 #include "gui/io/ListingWindow.h"
@@ -24,12 +25,16 @@ void connectWindows(const Windows& windows)
                          &MagStructWindow::openAs);
         QObject::connect(windows.magStruct, &MagStructWindow::quitAsked, windows.start,
                          &StartWindow::closeProgramClick);
+        MagStructWindow* magStruct = windows.magStruct;
+        windows.start->setEndCheck([magStruct] { return magStruct->saveChangesFirst(); });
     }
     if (!windows.magStruct)
         return;
     if (windows.ring)
         QObject::connect(windows.ring, &RingWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);
+    if (windows.rf)
+        QObject::connect(windows.rf, &RfWindow::historyChanged, windows.magStruct, &MagStructWindow::showHistory);
     if (windows.chromatic)
         QObject::connect(windows.chromatic, &ChromaticWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);
@@ -68,6 +73,12 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
     keep(new MatchWindow(state, windows), WindowId::Match, windows.match, "TfMatch");
 
     connectWindows(windows);
+    const QList<QWidget*> toolWindows = {windows.listing,   windows.chromatic, windows.help,
+                                         windows.lifeTime,  windows.partType,  windows.resonance,
+                                         windows.rf,        windows.ring,      windows.vacuum,
+                                         windows.match};
+    for (QWidget* window : toolWindows)
+        addCloseKeys(window);
 }
 
 ProgramWindows::~ProgramWindows()

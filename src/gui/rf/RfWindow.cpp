@@ -90,6 +90,10 @@ void RfWindow::buildPanels()
     left->addWidget(buildParameterPanel());
     m_bbUpdate = new QPushButton("&update calculation", central);
     m_bbUpdate->setObjectName("bbUpdate");
+    // it comes and goes with typing: its room stays, so that the boxes below never move
+    QSizePolicy keepRoom = m_bbUpdate->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_bbUpdate->setSizePolicy(keepRoom);
     connect(m_bbUpdate, &QPushButton::clicked, this, &RfWindow::bbUpdateClick);
     left->addWidget(m_bbUpdate);
     left->addWidget(buildRangePanel());
@@ -296,7 +300,10 @@ void RfWindow::formActivate()
     m_edRfPow->setText(boxText("%8.3f", m_state.rf.power / 1000));
     m_edNumCav->setText(QString::fromStdString(fmt("%5d", m_state.rf.cavities)));
     m_edMiscLoss->setText(boxText("%8.3f", m_state.rf.miscLoss * 100));
-    m_chartPanel->show();
+    // the power budget and the chart take turns in the window's right part: side by side the chart
+    // would be squeezed and its limit boxes cut
+    if (m_gbCavity->isHidden())
+        m_chartPanel->show();
 }
 
 void RfWindow::showParameters(const RfParameterView& view)
@@ -324,6 +331,7 @@ bool RfWindow::calcparameter()
 
 void RfWindow::bbUpdateClick()
 {
+    const HistoryStep step = recordedStep();
     showingConversionErrors(messages(), [this] {
         const RfBeamInput input = beamInput();
         const double powerKw = typed(m_edRfPow);
@@ -340,6 +348,7 @@ void RfWindow::bbUpdateClick()
 
 void RfWindow::rfSystemClick()
 {
+    const HistoryStep step = recordedStep();
     m_chartPanel->hide();
     showingConversionErrors(messages(), [this] {
         if (!calcparameter())
@@ -354,6 +363,7 @@ void RfWindow::rfSystemClick()
 
 void RfWindow::bbRfUpdateClick()
 {
+    const HistoryStep step = recordedStep();
     showingConversionErrors(messages(), [this] {
         CavityInput input;
         input.cavities = parseInt(m_edNumCav->text().toStdString());
@@ -408,6 +418,11 @@ void RfWindow::saveAsClick()
     }
 }
 
+HistoryStep RfWindow::recordedStep()
+{
+    return HistoryStep(m_state, "rf settings", [this] { emit historyChanged(); });
+}
+
 bool RfWindow::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate && m_messages->userActivation())
@@ -420,8 +435,10 @@ void RfWindow::closeEvent(QCloseEvent* event)
     // FormClose: what the boxes hold becomes the shared beam state; a box that is not a number keeps
     // the window open with its message
     bool taken = false;
-    showingConversionErrors(messages(),
-                            [&] { taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow)); });
+    showingConversionErrors(messages(), [&] {
+        const HistoryStep step = recordedStep();
+        taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow));
+    });
     if (!taken) {
         event->ignore();
         return;

@@ -3,6 +3,7 @@
 #include "core/Messages.h"
 #include "core/State.h"
 #include "core/rf/ChartLimits.h"
+#include "gui/HistoryStep.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
@@ -60,6 +61,10 @@ public:
     void printGraphClick();
     void saveGraphWmfClick();
 
+signals:
+    /// A step was added to the design's history (momentum, current, voltage, power, cavities changed).
+    void historyChanged();
+
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -75,6 +80,8 @@ private:
     QGroupBox* buildImpedanceGroup();
     void buildMenus();
     void showParameters(const RfParameterView& view);
+    /// The momentum, current and rf settings an action stores make one step of the design's history.
+    HistoryStep recordedStep();
 
     /// `Calcparameter`: the parameter update from the boxes; false when it was refused.
     bool calcparameter();

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 // Positions are sums of a few lengths given in short decimals.
 constexpr double kTol = 1e-12;
 
-// Every test runs in its own folder, because the multi-click operations write "temp.lat" there.
+// Every test runs in its own folder, which also holds the backup the multi-click operations write.
 class LineEditing : public ::testing::Test
 {
 protected:
@@ -31,6 +31,7 @@ protected:
         m_folder = test::freshTestFolder("kestrune-editing");
         fs::current_path(m_folder);
         startParticle(state);
+        state.backupFile = (m_folder / "backup.lat").string();
     }
     void TearDown() override
     {
@@ -217,7 +218,7 @@ TEST_F(LineEditing, CopiesFiveInFrontOfTwo)
     state.line.shape(5).colour = colour::kTeal;
     startCopy(state, editor, messages);
     EXPECT_EQ(editor.buttons, buttons::kCopyStarted);
-    EXPECT_TRUE(fs::exists(kScratchLatticeFile));
+    EXPECT_TRUE(fs::exists(state.backupFile));
 
     clickElement(state, editor, 5, messages);
     EXPECT_EQ(state.line.shape(5).colour, colour::kGrey);
@@ -310,14 +311,14 @@ TEST_F(LineEditing, RangeDeletes)
     buildLine({1, 2, 3, 4, 5});
     startDelete(state, editor, messages);
     EXPECT_EQ(editor.buttons, buttons::kDeleteStarted);
-    fs::remove(kScratchLatticeFile);
+    fs::remove(state.backupFile);
     clickElement(state, editor, 3, messages);
     const EditStep step = clickElement(state, editor, 3, messages);
     EXPECT_TRUE(step.updateIfCurves);
     EXPECT_EQ(names(), "ABDE");
     EXPECT_EQ(editor.buttons, buttons::kIdle);
     EXPECT_EQ(editor.editOperation, EditOperation::None);
-    EXPECT_TRUE(fs::exists(kScratchLatticeFile)); // written again after the deletion
+    EXPECT_TRUE(fs::exists(state.backupFile)); // written again after the deletion
     expectChained();
 
     // right limit clicked first
