@@ -2,6 +2,7 @@
 
 #include "core/StartValues.h"
 #include "gui/Shortcuts.h"
+#include "gui/aperture/ApertureWindow.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/editor/MagStructWindow.h"
 #include "gui/io/ListingWindow.h"
@@ -71,12 +72,12 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
     keep(new RingWindow(state, windows), WindowId::Ring, windows.ring, "TfRing");
     keep(new VacuumWindow(state, windows), WindowId::Vacuum, windows.vacuum, "TfVacuum");
     keep(new MatchWindow(state, windows), WindowId::Match, windows.match, "TfMatch");
+    keep(new ApertureWindow(state, windows), WindowId::Aperture, windows.aperture, "TfAperture");
 
     connectWindows(windows);
-    const QList<QWidget*> toolWindows = {windows.listing,   windows.chromatic, windows.help,
-                                         windows.lifeTime,  windows.partType,  windows.resonance,
-                                         windows.rf,        windows.ring,      windows.vacuum,
-                                         windows.match};
+    const QList<QWidget*> toolWindows = {windows.listing, windows.chromatic, windows.help,  windows.lifeTime,
+                                         windows.partType, windows.resonance, windows.rf,    windows.ring,
+                                         windows.vacuum,  windows.match,     windows.aperture};
     for (QWidget* window : toolWindows)
         addCloseKeys(window);
 }

@@ -20,7 +20,7 @@ namespace kestrune {
 /// Windows not yet entered are left out.
 void connectWindows(const Windows& windows);
 
-/// Owns the program's thirteen windows. They are created in their fixed order (each one's creation
+/// Owns the program's fourteen windows. They are created in their fixed order (each one's creation
 /// sets its share of the start values, later ones rely on the earlier ones) and entered into the
 /// registry as they come; they are destroyed in the reverse order, leaving the registry empty.
 class ProgramWindows

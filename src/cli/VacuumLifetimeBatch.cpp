@@ -283,7 +283,8 @@ Json vacuumSection(const State& state, const BatchInputs& inputs, Messages& mess
             {"warnings", r->warnings}};
 }
 
-Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& messages)
+State preparedLifetime(const State& state, const BatchInputs& inputs, LifetimeBoxes& boxes,
+                       std::vector<std::string>& defaults)
 {
     State s = state;
     {
@@ -299,12 +300,20 @@ Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& me
         runVacuum(s, inputs, quiet);
     }
     // what the window says when it comes up (a result not computed, its default taken) is the section's
-    LifetimeBoxes boxes;
-    CollectedMessages defaults;
-    activateLifetime(s, boxes, defaults);
+    CollectedMessages said;
+    activateLifetime(s, boxes, said);
     touschekMenu(s, boxes);
     for (const auto& [box, text] : inputs.lifetimeTyped)
         boxes.*box = text;
+    defaults = said.texts;
+    return s;
+}
+
+Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& messages)
+{
+    LifetimeBoxes boxes;
+    std::vector<std::string> defaults;
+    State s = preparedLifetime(state, inputs, boxes, defaults);
 
     const bool elastic = guarded(messages, [&] { return updateElastic(s, boxes, messages); }).has_value();
     const bool brems =
@@ -330,9 +339,10 @@ Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& me
     section["quantum_y_s"] = optionalNumber(quantum ? quantum->lifetime.y.lifetime : 0, quantum.has_value());
     section["quantum_total_s"] = optionalNumber(l.quantum, quantum.has_value());
     section["touschek_s"] = optionalNumber(l.touschek, touschek && touschek->lifetime.lifetime);
+    section["touschek_local_acceptance_s"] = nullptr;
     section["total_s"] = optionalNumber(total.value_or(0), total.has_value());
     section["total_text"] = combinedLifetimeText(l);
-    section["defaults"] = defaults.texts;
+    section["defaults"] = defaults;
     section["inputs"] = lifetimeInputs(s, boxes, quantum, touschek);
     return section;
 }

@@ -27,6 +27,12 @@ std::optional<std::string> pressureProfileCsv(const State& state, const BatchInp
 /// summary of the profile and the warnings; null when the calculation refused.
 Json vacuumSection(const State& state, const BatchInputs& inputs, Messages& messages);
 
+/// The lifetime window's state and boxes as the report's lifetime section takes them before its updates:
+/// the ring, rf and vacuum computed, the activation (what it says goes into defaults), the Touschek menu
+/// and the boxes typed with --set.
+State preparedLifetime(const State& state, const BatchInputs& inputs, LifetimeBoxes& boxes,
+                       std::vector<std::string>& defaults);
+
 /// The report's "lifetime" section: the four lifetimes, the quantum lifetime per plane and the combined
 /// one (null where an update refused or a value is not available) with the inputs each used, taken as the
 /// lifetime window takes them: activation from the ring (as the ring window computes it), the vacuum
@@ -34,7 +40,7 @@ Json vacuumSection(const State& state, const BatchInputs& inputs, Messages& mess
 /// them), the Touschek menu, then the boxes typed with --set; the Touschek update of a closed ring
 /// brings the equilibrium and the rf parameters up to date as the window's does. What the activation says
 /// about results not computed (and the defaults taken for them) goes into the section's "defaults", not to
-/// messages.
+/// messages. touschek_local_acceptance_s is null here; addLocalTouschek fills it.
 Json lifetimeSection(const State& state, const BatchInputs& inputs, Messages& messages);
 
 } // namespace kestrune

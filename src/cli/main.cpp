@@ -1,3 +1,4 @@
+#include "cli/ApertureOptions.h"
 #include "cli/BatchLists.h"
 #include "cli/BatchRf.h"
 #include "cli/BatchSettings.h"
@@ -19,6 +20,7 @@
 #include "core/io/SafeFile.h"
 
 #include <CLI/CLI.hpp>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -43,6 +45,7 @@ struct Request
     std::string examplesFolder;
     std::string validationFolder;
     kestrune::ChromaticityRequest chromaticity;
+    kestrune::ApertureRequest aperture;
     std::vector<std::string> scan; // QUANTITY CPMIN CPMAX
     std::string matchFile;
 };
@@ -139,6 +142,7 @@ void addOptions(CLI::App& app, Request& request)
                    "same model is outside its tolerance")
         ->type_name("FOLDER");
     kestrune::addChromaticityOptions(app, request.chromaticity);
+    kestrune::addApertureOptions(app, request.aperture);
 }
 
 /// The files the request writes, with their options.
@@ -194,8 +198,13 @@ template <typename Step> bool guarded(kestrune::Messages& messages, Step&& step)
 void checkUsage(const Request& request)
 {
     const bool folderOnly = !request.examplesFolder.empty() || !request.validationFolder.empty();
-    if (request.lattice.empty() && !folderOnly)
+    const bool merge = !request.aperture.merge.empty();
+    if (merge && (!request.lattice.empty() || request.aperture.anyScan()))
+        throw BatchUsageError("--merge takes part files alone: no lattice file and no scan");
+    if (request.lattice.empty() && !folderOnly && !merge)
         throw BatchUsageError("no lattice file given");
+    if (!request.aperture.part.empty() && request.reportFile.empty())
+        throw BatchUsageError("--part writes its part to the --report file: give one");
     if (!request.lattice.empty() && !request.examplesFolder.empty())
         throw BatchUsageError("--write-examples takes no lattice file");
     if (!request.lattice.empty() && !request.validationFolder.empty())
@@ -209,6 +218,7 @@ void checkUsage(const Request& request)
     for (const std::string& assignment : request.settings)
         kestrune::applySetting(scratch, inputs, assignment);
     kestrune::checkChromaticityUsage(request.chromaticity);
+    kestrune::apertureScans(request.aperture);
     if (!request.scan.empty())
         kestrune::parseScanRequest(request.scan);
     checkOutputFiles(request);
@@ -241,9 +251,34 @@ int validationTable(const std::string& folder)
     return 0;
 }
 
+/// --merge: the part files joined into the scans' sections, written to the report file or standard output.
+int mergeParts(const Request& request, kestrune::Messages& messages)
+{
+    std::vector<Json> parts;
+    try {
+        for (const std::string& name : request.aperture.merge) {
+            std::ifstream in(name);
+            if (!in)
+                throw std::runtime_error("cannot open part file " + name);
+            try {
+                parts.push_back(Json::parse(in));
+            } catch (const Json::parse_error&) {
+                throw std::runtime_error(name + ": not a JSON document");
+            }
+        }
+        const Json merged = kestrune::mergeParts(parts, request.aperture.merge);
+        return writeReport(request.reportFile.empty() ? "-" : request.reportFile, merged, messages) ? 0 : 1;
+    } catch (const std::runtime_error& e) {
+        std::cerr << "kestrune-cli: " << e.what() << '\n';
+        return 1;
+    }
+}
+
 int run(const Request& request)
 {
     kestrune::StderrMessages messages;
+    if (!request.aperture.merge.empty())
+        return mergeParts(request, messages);
     if (!request.examplesFolder.empty())
         return kestrune::writeExampleLattices(request.examplesFolder, messages) ? 0 : 1;
     if (!request.validationFolder.empty())
@@ -341,6 +376,26 @@ int run(const Request& request)
             return csv && kestrune::writeTextFileSafely(request.profileFile, *csv, messages);
         });
     }
+    // the aperture scans on the lattice the tracking takes (with the sextupoles of --chromaticity)
+    kestrune::State scanned = outputs;
+    Json scanSections = Json::object();
+    if (request.aperture.anyScan()) {
+        std::optional<kestrune::ApertureScans> scans;
+        step([&] {
+            scans = kestrune::apertureScans(request.aperture);
+            return kestrune::runApertureScans(scanned, messages, inputs, *scans, request.aperture,
+                                              scanSections);
+        });
+        if (!request.aperture.part.empty()) {
+            const bool written =
+                scans && guarded(messages, [&] {
+                    return writeReport(request.reportFile, kestrune::partDocument(*scans, scanSections),
+                                       messages);
+                });
+            return written ? status : 1;
+        }
+    }
+
     if (!request.reportFile.empty()) {
         step([&] {
             kestrune::StderrMessages reportMessages;
@@ -349,6 +404,10 @@ int run(const Request& request)
                                               reportMessages);
             if (!request.matchFile.empty())
                 kestrune::addMatchSection(report, match);
+            kestrune::addLocalTouschek(report, scanned, inputs, reportMessages);
+            report.erase("messages");
+            report.update(scanSections);
+            report["messages"] = reportMessages.shown();
             return writeReport(request.reportFile, report, messages);
         });
     }

@@ -5,6 +5,7 @@
 #include "core/UndoHistory.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -158,6 +159,19 @@ struct Lifetimes
     bool touschekUnavailable = false; // the last Touschek update found C(zeta) <= 0
 };
 
+/// The local momentum acceptance the aperture scan leaves for the lifetime window's Touschek lifetime:
+/// points at element starts of one period.
+struct LocalAcceptance
+{
+    std::vector<int> elements;      // element 1..N whose start the point is
+    std::vector<double> s;          // m, from the start of the period
+    std::vector<double> deltaPlus;  // largest positive momentum deviation that survives
+    std::vector<double> deltaMinus; // the negative one (<= 0)
+    std::uint64_t lattice = 0;      // trackingFingerprint of the state it was computed for
+
+    bool empty() const { return s.empty(); }
+};
+
 /// One line of a lattice-function list after an element, kept as numbers until the text is shown: the
 /// element's name and nine values in the column order of the list's header.
 struct ListNumberRow
@@ -223,6 +237,7 @@ struct State
     RfParameters rf;
     double averagePressure = 0; // Torr; 0 until the vacuum computation has run
     Lifetimes lifetimes;
+    LocalAcceptance localAcceptance;
 
     ListText listing;
     std::string enteredText; // text accepted last in the text-entry dialog
@@ -237,5 +252,9 @@ struct State
     std::string backupFile;   // where line operations copy the design before they change it; empty: nowhere
     UndoHistory history;      // undo and redo of the design; starts at the design made here
 };
+
+/// A fingerprint of what tracking results depend on: the cell's elements, the superperiods, the particle
+/// and its momentum, the rf voltage and frequency; it changes when any of them changes.
+std::uint64_t trackingFingerprint(const State& state);
 
 } // namespace kestrune

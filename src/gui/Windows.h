@@ -7,6 +7,7 @@ class QWidget;
 
 namespace kestrune {
 
+class ApertureWindow;
 class StartWindow;
 class MagStructWindow;
 class ListingWindow;
@@ -36,9 +37,10 @@ enum class WindowId {
     Rf,
     Ring,
     Vacuum,
-    Match
+    Match,
+    Aperture
 };
-constexpr std::size_t kWindowCount = 13;
+constexpr std::size_t kWindowCount = 14;
 
 /// The program's windows, one each, created at start in this order and kept until the end.
 /// A window reaches another only to show it (bringToFront); what else windows tell each other goes
@@ -59,6 +61,7 @@ struct Windows
     RingWindow* ring = nullptr;
     VacuumWindow* vacuum = nullptr;
     MatchWindow* match = nullptr;
+    ApertureWindow* aperture = nullptr;
     QtMessages* messages = nullptr; // message boxes and questions of every window
 
     std::array<QWidget*, kWindowCount> widgets{}; // by WindowId, nullptr before the window exists

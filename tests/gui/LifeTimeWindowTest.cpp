@@ -3,6 +3,7 @@
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
+#include "core/lifetime/LocalTouschek.h"
 #include "core/ring/Parameter.h"
 #include "core/ring/RingGeometry.h"
 #include "gui/QtMessages.h"
@@ -10,6 +11,7 @@
 #include "support/FakeMessages.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -212,6 +214,33 @@ TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
     window->formActivate();
     EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
     EXPECT_EQ(box("edEnAcc")->text().toStdString(), fmt("%8.3f", state.rf.energyAcceptance * 100));
+}
+
+// With the local momentum acceptance as the source, the update needs the aperture window's scan of this
+// lattice and then takes the lifetime from it.
+TEST_F(LifeTimeWindowTest, TouschekFromTheLocalAcceptance)
+{
+    ringResults();
+    window->formActivate();
+    window->touschekClick();
+    control<QCheckBox>("cbLocalAcceptance")->setChecked(true);
+    fake.errors.clear();
+    click("bbTouschek");
+    EXPECT_EQ(fake.errors, std::vector<std::string>{kNoLocalAcceptance});
+    EXPECT_TRUE(label("lTouschek")->isHidden());
+    LocalAcceptance& a = state.localAcceptance;
+    for (int i = 1; i <= state.line.count; i += 3) {
+        a.elements.push_back(i);
+        a.s.push_back(state.line.at(i).s);
+        a.deltaPlus.push_back(0.01);
+        a.deltaMinus.push_back(-0.012);
+    }
+    a.lattice = trackingFingerprint(state);
+    fake.errors.clear();
+    click("bbTouschek");
+    EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
+    EXPECT_FALSE(label("lTouschek")->isHidden());
+    EXPECT_GT(state.lifetimes.touschek, 0);
 }
 
 TEST_F(LifeTimeWindowTest, ErrorsKeepTheLifetimesAndTheirOwnBoxIsNoActivation)

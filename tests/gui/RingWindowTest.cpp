@@ -140,7 +140,7 @@ TEST_F(RingWindowTest, CreationShowsTheStartValues)
     EXPECT_EQ(text("lTotDefl"), "");
     EXPECT_TRUE(control<QGroupBox>("gbBeamPar")->isHidden());
     EXPECT_TRUE(control<QGroupBox>("gbZstep")->isHidden());
-    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum"})
+    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture"})
         EXPECT_FALSE(toolShown(tool)) << tool;
     EXPECT_TRUE(toolShown("tbRingLat"));
 }
@@ -179,7 +179,7 @@ TEST_F(RingWindowTest, GeometryClosesTheCellWhenTheUserAgrees)
     EXPECT_EQ(text("lPerfectRing"), "perfect ring with integer harmonic number!");
     EXPECT_EQ(text("lFull"), "(full ring: 10 cells)");
     EXPECT_TRUE(text("lHarm").startsWith("harmonic number is "));
-    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum"})
+    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture"})
         EXPECT_TRUE(toolShown(tool)) << tool;
     EXPECT_EQ(state.ringElementCount, 20);
 }
@@ -193,7 +193,7 @@ TEST_F(RingWindowTest, DecliningEveryQuestionLeavesAnOpenRing)
     EXPECT_FALSE(state.ringClosed);
     EXPECT_EQ(text("lTotDefl"), "this is not a closed ring!");
     EXPECT_EQ(text("lFrev"), "revolution frequency = N/A");
-    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum"})
+    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture"})
         EXPECT_FALSE(toolShown(tool)) << tool;
 }
 
@@ -253,7 +253,7 @@ TEST_F(RingWindowTest, ActivationOfAClosedRingComputesEverything)
     EXPECT_GT(state.ringParams.emittanceX, 0);
     EXPECT_TRUE(text("lEloss").startsWith("energy loss/turn: "));
     EXPECT_TRUE(control<QGroupBox>("gbBeamPar")->isHidden());
-    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum"})
+    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture"})
         EXPECT_TRUE(toolShown(tool)) << tool;
 }
 

@@ -1,7 +1,8 @@
 // The program's typical use from the start window to the saved design of a ring, walked through the
 // real windows as a user would, checking what the user sees at every step: particle, lattice file,
 // periodic solution, a tune match, ring window and equilibrium beam, rf system and power budget, vacuum
-// profile, lifetimes, sextupole correction and tracking, resonance diagram, the lists saved as text and the
+// profile, lifetimes, sextupole correction and tracking, dynamic aperture and momentum acceptance with the
+// Touschek lifetime they give, resonance diagram, the lists saved as text and the
 // design saved as a lattice file. Each step is one method of the fixture.
 #include "app/ProgramWindows.h"
 #include "core/Format.h"
@@ -11,6 +12,8 @@
 #include "core/lifetime/LifetimeUpdate.h"
 #include "core/optics/BetaFunctions.h"
 #include "gui/QtMessages.h"
+#include "gui/aperture/ApertureCharts.h"
+#include "gui/aperture/ApertureWindow.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/chromaticity/TrackingChart.h"
 #include "gui/editor/MagStructWindow.h"
@@ -38,6 +41,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -249,6 +253,35 @@ protected:
         in<QPushButton>(windows.chromatic, "bbTrack")->click();
     }
 
+    /// "aperture": the dynamic aperture of a few rays and the momentum acceptance at every third element,
+    /// each run to its end on the worker thread, and listed.
+    void apertureScans()
+    {
+        in<QToolButton>(windows.ring, "tbAperture")->click();
+        QApplication::processEvents();
+        EXPECT_TRUE(windows.aperture->isVisible());
+        type(windows.aperture, "edAngles", "9");
+        type(windows.aperture, "edDaTurns", "200");
+        type(windows.aperture, "edMaTurns", "128");
+        type(windows.aperture, "edEvery", "3");
+        for (const char* button : {"bbDynamic", "bbAcceptance"}) {
+            QSignalSpy done(windows.aperture, &ApertureWindow::scanFinished);
+            in<QPushButton>(windows.aperture, button)->click();
+            EXPECT_TRUE(done.wait(60000)) << button;
+        }
+        in<QAction>(windows.aperture, "mnListDynamic")->trigger();
+        in<QAction>(windows.aperture, "mnListAcceptance")->trigger();
+    }
+
+    /// The lifetime window's Touschek update with the local momentum acceptance as its source.
+    void localTouschek()
+    {
+        in<QToolButton>(windows.ring, "tbLifeTime")->click();
+        QApplication::processEvents();
+        in<QCheckBox>(windows.lifeTime, "cbLocalAcceptance")->setChecked(true);
+        in<QPushButton>(windows.lifeTime, "bbTouschek")->click();
+    }
+
     /// optics › resonance diagram.
     void resonanceDiagram()
     {
@@ -450,6 +483,33 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
         QRegularExpression("Q_s = ([0-9.]+)").match(in<QLabel>(windows.chromatic, "lTunes")->text());
     ASSERT_TRUE(qs.hasMatch());
     EXPECT_NEAR(qs.captured(1).toDouble(), rf.synchrotronTune, 0.02 * rf.synchrotronTune);
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
+
+    // the aperture window: the dynamic aperture with the corrected sextupoles inside the physical one, the
+    // momentum acceptance at most the rf bucket's, kept for the Touschek lifetime
+    apertureScans();
+    const std::optional<DynamicAperture>& da = windows.aperture->dynamicResult();
+    ASSERT_TRUE(da);
+    EXPECT_EQ(windows.aperture->dynamicChart()->boundaryPoints(), 9);
+    for (double radius : da->radius) {
+        EXPECT_GT(radius, 1e-3);
+        EXPECT_LT(radius, 0.031);
+    }
+    const LocalAcceptance& local = state.localAcceptance;
+    ASSERT_EQ(local.s.size(), 10u);
+    EXPECT_EQ(local.lattice, trackingFingerprint(state));
+    for (std::size_t k = 0; k < local.s.size(); ++k) {
+        EXPECT_GT(local.deltaPlus[k], 0.5 * rf.energyAcceptance);
+        EXPECT_LE(local.deltaPlus[k],
+                  rf.energyAcceptance / (state.beam.beta * state.beam.beta) * (1 + 1e-12));
+    }
+    EXPECT_TRUE(listHasPrefix("   Dynamic aperture at the ring's start, 200 turns"));
+    EXPECT_TRUE(listHasPrefix("   Local momentum acceptance, 128 turns"));
+    const double touschekOfTheRf = l.touschek;
+    localTouschek();
+    EXPECT_NE(l.touschek, touschekOfTheRf);
+    EXPECT_GT(l.touschek, 0.2 * touschekOfTheRf);
+    EXPECT_TRUE(label(windows.lifeTime, "lTouschek").find("(local acceptance") != std::string::npos);
     EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
 
     // the resonance diagram around the ring tunes

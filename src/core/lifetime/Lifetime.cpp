@@ -103,4 +103,37 @@ TouschekLifetime touschekLifetime(const TouschekInput& in)
     return t;
 }
 
+// The lifetime window's rate written with the sizes of the place: 8 pi sigma_s sigma_x sigma_y is its
+// volume and (acceptance / (gamma sigma_x'))^2 its zeta, with the betatron size sqrt(eps beta) and
+// divergence sqrt(eps / beta) of one average beta there. A place with dispersion takes the size with
+// the energy spread's share and keeps the betatron divergence.
+double touschekRate(const TouschekSegment& place, double acceptance, const TouschekBunch& bunch)
+{
+    const double e = acceptance;
+    const double g2 = bunch.gamma * bunch.gamma;
+    const double volume = 8 * kPi * bunch.bunchLength * place.sigmaX * place.sigmaY;
+    const double q =
+        kElectronRadius * kElectronRadius * kSpeedOfLight * bunch.particles / g2 / (e * e * e) / volume;
+    const double zeta = e * e / (g2 * place.divergenceX * place.divergenceX);
+    const double c = touschekFunction(zeta);
+    return c > 0 && std::isfinite(c) && std::isfinite(q) ? q * c : std::nan("");
+}
+
+std::optional<double> localTouschekLifetime(const std::vector<TouschekSegment>& ring,
+                                            const TouschekBunch& bunch)
+{
+    double length = 0, rate = 0;
+    for (const TouschekSegment& place : ring) {
+        const double plus = touschekRate(place, place.deltaPlus, bunch);
+        const double minus = touschekRate(place, -place.deltaMinus, bunch);
+        if (place.length > 0)
+            rate += place.length * (plus + minus) / 2;
+        length += place.length;
+    }
+    const double tau = length / rate;
+    if (!(length > 0) || !std::isfinite(tau) || !(tau > 0))
+        return std::nullopt;
+    return tau;
+}
+
 } // namespace kestrune

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 namespace kestrune {
 
@@ -90,5 +91,35 @@ struct TouschekLifetime
 /// Touschek lifetime 1 / (Q C(zeta)) with Q = r_e^2 c N / gamma^2 / e^3 / V and
 /// zeta = e^2 <beta_x> / gamma^2 / epsilon_x.
 TouschekLifetime touschekLifetime(const TouschekInput& in);
+
+/// The beam at one place of the ring, for the local Touschek rate.
+struct TouschekSegment
+{
+    double length = 0;      // m of the ring the place stands for
+    double sigmaX = 0;      // m, rms horizontal size (betatron and dispersion)
+    double sigmaY = 0;      // m, rms vertical size
+    double divergenceX = 0; // rad, rms horizontal betatron divergence sqrt(eps_x / beta_x)
+    double deltaPlus = 0;   // momentum acceptance above the reference
+    double deltaMinus = 0;  // below it (<= 0)
+};
+
+/// The bunch of the Touschek rate.
+struct TouschekBunch
+{
+    double particles = 0;   // per bunch
+    double bunchLength = 0; // m, rms
+    double gamma = 0;
+};
+
+/// Bruck's Touschek rate (1/s) of particles scattered beyond an acceptance (relative) at a place with
+/// rms sizes sigmaX, sigmaY (m) and horizontal divergence (rad):
+/// r_e^2 c N C(zeta) / (8 pi gamma^2 sigma_s sigma_x sigma_y acceptance^3), zeta = (acceptance /
+/// (gamma divergence))^2. NaN where C(zeta) <= 0.
+double touschekRate(const TouschekSegment& place, double acceptance, const TouschekBunch& bunch);
+
+/// The Touschek lifetime (s) of a ring from its places: 1 / tau = <(R(delta+) + R(|delta-|)) / 2>,
+/// the average weighted by length; nothing where a rate is not available or there is no length.
+std::optional<double> localTouschekLifetime(const std::vector<TouschekSegment>& ring,
+                                            const TouschekBunch& bunch);
 
 } // namespace kestrune

@@ -167,6 +167,7 @@ TrackingOutcome trackParticles(const SymplecticLattice& lattice, const std::vect
         std::condition_variable done;
         int finished = 0;
         std::vector<std::thread> workers;
+        workers.reserve(static_cast<std::size_t>(threads));
         for (int t = 0; t < threads; ++t)
             workers.emplace_back([&] {
                 runner.work([] {});

@@ -1,9 +1,11 @@
 #include "gui/lifetime/LifeTimeWindow.h"
 
 #include "core/NumberInput.h"
+#include "core/lifetime/LocalTouschek.h"
 #include "core/ring/Parameter.h"
 #include "gui/ToolWindowMessages.h"
 
+#include <QCheckBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -181,6 +183,12 @@ void LifeTimeWindow::buildTouschek()
         addBox(g, 3, "edAvgBy1", "beta_y avg, m", &LifetimeBoxes::averageBetaY1, "avg. beta_y"),
         addBox(g, 4, "edCoupling", "coupling, %", &LifetimeBoxes::coupling),
         addBox(g, 5, "edBunLen", "bunch length, mm", &LifetimeBoxes::bunchLength)};
+    m_cbLocalAcceptance = new QCheckBox("local momentum acceptance", g);
+    m_cbLocalAcceptance->setObjectName("cbLocalAcceptance");
+    m_cbLocalAcceptance->setToolTip("the acceptance at every element from the aperture window's momentum "
+                                    "acceptance, with the beam sizes there");
+    static_cast<QGridLayout*>(g->layout())->addWidget(m_cbLocalAcceptance, 0, 2);
+    connect(m_cbLocalAcceptance, &QCheckBox::toggled, this, [this] { m_lTouschek->hide(); });
     m_lTouschek = addLabel(g, 6, "lTouschek", "Touschek lifetime ", false);
     m_bbTouschek = addUpdateButton(g, 5, "bbTouschek");
     connect(m_bbTouschek, &QPushButton::clicked, this, [this] { bbTouschekClick(); });
@@ -364,7 +372,13 @@ void LifeTimeWindow::bbUpQuantumClick()
 void LifeTimeWindow::bbTouschekClick()
 {
     update([this](LifetimeBoxes& boxes) {
-        if (const auto result = runTouschekUpdate(m_state, boxes, messages())) {
+        if (m_cbLocalAcceptance->isChecked()) {
+            if (const auto result = runLocalTouschekUpdate(m_state, boxes, messages())) {
+                m_lTouschek->setText(QString::fromStdString(result->label));
+                m_lTouschek->show();
+                combinealleffects();
+            }
+        } else if (const auto result = runTouschekUpdate(m_state, boxes, messages())) {
             m_lTouschek->setText(QString::fromStdString(result->label));
             m_lTouschek->show();
             combinealleffects();

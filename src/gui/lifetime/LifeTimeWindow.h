@@ -12,6 +12,7 @@
 #include <vector>
 
 class QAction;
+class QCheckBox;
 class QGroupBox;
 class QGridLayout;
 class QLabel;
@@ -105,6 +106,7 @@ private:
     QLabel* m_lqty = nullptr;
     QLabel* m_lqtot = nullptr;
     QLabel* m_lTouschek = nullptr;
+    QCheckBox* m_cbLocalAcceptance = nullptr; // the Touschek acceptance from the aperture window's scan
     QLabel* m_lTot = nullptr;
     QPushButton* m_bbUpdElast = nullptr;
     QPushButton* m_bbBremsLife = nullptr;

@@ -203,6 +203,7 @@ void RingWindow::buildToolBar()
     m_tbRf = button("tbRf", "rf", &RingWindow::tbRfClick);
     m_tbLifeTime = button("tbLifeTime", "life time", &RingWindow::tbLifeTimeClick);
     m_tbVacuum = button("tbVacuum", "vacuum", &RingWindow::tbVacuumClick);
+    m_tbAperture = button("tbAperture", "aperture", &RingWindow::tbApertureClick);
     m_tbList = button("tbList", "lists", nullptr);
 }
 
@@ -233,7 +234,7 @@ bool RingWindow::eventFilter(QObject* watched, QEvent* event)
 void RingWindow::showToolButtons()
 {
     const bool closed = m_state.ringClosed;
-    for (QAction* tool : {m_tbChromaticity, m_tbRf, m_tbLifeTime, m_tbVacuum})
+    for (QAction* tool : {m_tbChromaticity, m_tbRf, m_tbLifeTime, m_tbVacuum, m_tbAperture})
         tool->setVisible(closed);
 }
 
@@ -428,6 +429,11 @@ void RingWindow::tbLifeTimeClick()
 void RingWindow::tbVacuumClick()
 {
     m_windows.bringToFront(WindowId::Vacuum);
+}
+
+void RingWindow::tbApertureClick()
+{
+    m_windows.bringToFront(WindowId::Aperture);
 }
 
 } // namespace kestrune

@@ -51,8 +51,8 @@ public:
     /// Activation: tool bar, beam boxes and step buttons from the state; for a closed ring the geometry,
     /// the ring pass and the beam parameters.
     void formActivate();
-    /// The tool buttons "tracking", "rf", "life time" and "vacuum" are shown exactly when the ring is
-    /// closed.
+    /// The tool buttons "tracking", "rf", "life time", "vacuum" and "aperture" are shown exactly when the
+    /// ring is closed.
     void showToolButtons();
 
     // tool bar and the buttons of the geometry group
@@ -63,6 +63,7 @@ public:
     void tbRfClick();
     void tbLifeTimeClick();
     void tbVacuumClick();
+    void tbApertureClick();
     // File
     void saveAsClick();
     // optics
@@ -146,6 +147,7 @@ private:
     QAction* m_tbRf = nullptr;
     QAction* m_tbLifeTime = nullptr;
     QAction* m_tbVacuum = nullptr;
+    QAction* m_tbAperture = nullptr;
     QAction* m_tbList = nullptr;
 };
 

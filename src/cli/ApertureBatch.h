@@ -1,0 +1,72 @@
+#pragma once
+
+#include "cli/BatchSettings.h"
+#include "cli/Report.h"
+#include "core/Messages.h"
+#include "core/State.h"
+#include "core/aperture/DynamicAperture.h"
+#include "core/aperture/MomentumAcceptance.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+/// What the command line asks of the aperture scans, as typed.
+struct ApertureRequest
+{
+    bool dynamicAperture = false;                  // --dynamic-aperture
+    std::vector<std::string> grid;                 // --da-grid NX NY XMAX YMAX (mm)
+    bool momentumAcceptance = false;               // --momentum-acceptance
+    std::string angles = "21";                     // --da-angles
+    std::string turns = "1000";                    // --da-turns
+    std::string deltaPercent = "0";                // --da-delta
+    std::string resolutionMm = "0.1";              // --da-resolution
+    std::string maTurns = "512";                   // --ma-turns
+    std::string maResolutionPercent = "0.01";      // --ma-resolution
+    std::string every = "1";                       // --ma-every
+    std::vector<std::string> aperture{"30", "15"}; // --physical-aperture X Y (mm)
+    std::string threads = "0";                     // --threads
+    std::string part;                              // --part K/N
+    std::vector<std::string> merge;                // --merge FILES...
+
+    bool anyScan() const { return dynamicAperture || !grid.empty() || momentumAcceptance; }
+};
+
+/// The scans as the settings of the core, read from the request.
+struct ApertureScans
+{
+    DynamicApertureSettings radial;
+    ApertureGridSettings grid;
+    MomentumAcceptanceSettings acceptance;
+    int threads = 0;
+    ScanPart part;
+};
+
+/// Reads and checks the numbers of the request; throws BatchUsageError naming the option for text that
+/// is no number, a value outside its range, a --part that is not K/N with 1 <= K <= N, --part without a
+/// scan or --report, and --merge with a scan or a lattice (checked by the caller).
+ApertureScans apertureScans(const ApertureRequest& request);
+
+/// Runs the scans asked for on the ring of state (computed as the ring window computes it, with the
+/// boxes of inputs) and returns their report sections, "dynamic_aperture", "dynamic_aperture_grid" and
+/// "momentum_acceptance", each null when refused (after its message). The momentum acceptance goes
+/// into state.localAcceptance. False when a scan was refused.
+bool runApertureScans(State& state, Messages& messages, const BatchInputs& inputs, const ApertureScans& scans,
+                      const ApertureRequest& request, Json& sections);
+
+/// The document of one part of the scans: {"part": K, "parts": N, and the sections}, the items of the
+/// other parts null.
+Json partDocument(const ApertureScans& scans, const Json& sections);
+
+/// Joins the part documents into the sections of the whole scans, with everything derived from the items
+/// (boundary, area) computed as a run in one piece computes it. Throws std::runtime_error naming the file
+/// for parts that do not belong together, miss or repeat.
+Json mergeParts(const std::vector<Json>& parts, const std::vector<std::string>& names);
+
+/// Sets the report's lifetime.touschek_local_acceptance_s: the lifetime window's Touschek update with
+/// the local momentum acceptance of state (null without one).
+void addLocalTouschek(Json& report, const State& state, const BatchInputs& inputs, Messages& messages);
+
+} // namespace kestrune

@@ -1,0 +1,152 @@
+// The dynamic aperture: the linear limit, the sextupoles' shrinking, threads and parts, cancel.
+#include "core/aperture/DynamicAperture.h"
+
+#include "ApertureRings.h"
+#include "core/tracking/ParticleTracker.h"
+#include "core/tracking/TrackingRings.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace kestrune {
+namespace {
+
+bool sameNumbers(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+// Without sextupoles the motion is linear: a start amplitude survives exactly when its betatron
+// amplitude stays inside the aperture at the element end of largest beta, in either plane. The radii lie
+// within the search resolution below that limit; the few 0.1 % are the small nonlinear terms of the
+// bends' faces and the expanded kinematics at these amplitudes.
+TEST(DynamicAperture, WithoutSextupolesIsThePhysicalApertureMappedToTheStart)
+{
+    const ApertureRing ring = test::dbaRing(0);
+    for (const Aperture aperture : {Aperture{0.010, 0.005}, Aperture{0.004, 0.008}}) {
+        DynamicApertureSettings settings;
+        settings.angles = 9;
+        settings.aperture = aperture;
+        const DynamicAperture da = dynamicAperture(ring, settings);
+        const ApertureBox box = linearAperture(ring, aperture.x, aperture.y);
+        for (std::size_t i = 0; i < da.angles.size(); ++i) {
+            const double c = std::fabs(std::cos(da.angles[i])), s = std::fabs(std::sin(da.angles[i]));
+            const double limit = std::min(c > 1e-12 ? box.x / c : 1.0, s > 1e-12 ? box.y / s : 1.0);
+            EXPECT_LE(da.radius[i], limit * 1.002) << i;
+            EXPECT_GE(da.radius[i], limit * 0.998 - settings.resolution) << i;
+        }
+    }
+}
+
+TEST(DynamicAperture, ShrinksWithTheSextupoleStrength)
+{
+    double area = 1;
+    for (double scale : {0.0, 1.0, 2.0, 3.0}) {
+        DynamicApertureSettings settings;
+        settings.angles = 11;
+        settings.turns = 300;
+        const DynamicAperture da = dynamicAperture(test::dbaRing(scale), settings);
+        const double now = apertureArea(da.angles, da.radius);
+        EXPECT_LT(now, 0.95 * area) << scale;
+        area = now;
+    }
+}
+
+TEST(DynamicAperture, RadiiDoNotDependOnThreadsOrParts)
+{
+    const ApertureRing ring = test::dbaRing(2);
+    DynamicApertureSettings settings;
+    settings.angles = 7;
+    settings.turns = 200;
+    settings.delta = 0.01;
+    ScanControl control;
+    control.threads = 1;
+    const DynamicAperture one = dynamicAperture(ring, settings, control);
+    control.threads = 2;
+    EXPECT_TRUE(sameNumbers(dynamicAperture(ring, settings, control).radius, one.radius));
+    std::vector<double> merged(one.radius.size(), std::nan(""));
+    for (int k = 1; k <= 3; ++k) {
+        settings.part = {k, 3};
+        const DynamicAperture part = dynamicAperture(ring, settings, control);
+        for (std::size_t i = 0; i < merged.size(); ++i)
+            if (settings.part.holds(static_cast<int>(i)))
+                merged[i] = part.radius[i];
+    }
+    EXPECT_TRUE(sameNumbers(merged, one.radius));
+}
+
+// The tracked closed orbit off momentum is the dispersion orbit of the optics; what is left is the
+// second-order dispersion, 1.5 m here (a quarter of it at half the deviation).
+TEST(DynamicAperture, OffMomentumOrbitIsTheDispersionOrbit)
+{
+    // a FODO ring: dispersion at the start
+    const State state = test::validationRing("fodo-gradient");
+    test::FakeMessages messages;
+    const std::vector<OpticsRow> rows = test::opticsRows(state);
+    const SymplecticLattice lattice = buildSymplecticLattice(state, messages, {});
+    for (double delta : {-1e-5, 2e-5}) {
+        const PhaseVector orbit = closedOrbit(lattice, delta);
+        EXPECT_NEAR(orbit.x, rows[0].lf.eta * delta, 2 * delta * delta);
+        EXPECT_NEAR(orbit.px, rows[0].lf.etaP * delta, 2 * delta * delta);
+        // and it closes: one turn returns to it
+        TrackingOptions options;
+        const PhaseVector back = trackParticles(lattice, {orbit}, options).particles[0].final;
+        EXPECT_NEAR(back.x, orbit.x, 1e-13);
+        EXPECT_NEAR(back.px, orbit.px, 1e-13);
+    }
+}
+
+TEST(DynamicAperture, CancelStopsTheScanAndProgressEndsAtOne)
+{
+    const ApertureRing ring = test::dbaRing(1);
+    std::atomic<bool> cancel{false};
+    std::vector<double> reported;
+    ScanControl control;
+    control.cancel = &cancel;
+    // the first report stops a run far longer than the test
+    control.progress = [&](double f) {
+        reported.push_back(f);
+        cancel = true;
+    };
+    DynamicApertureSettings settings;
+    settings.turns = 10000000;
+    const DynamicAperture da = dynamicAperture(ring, settings, control);
+    EXPECT_TRUE(da.cancelled);
+    EXPECT_TRUE(std::isnan(apertureArea(da.angles, da.radius)));
+    ASSERT_FALSE(reported.empty());
+    EXPECT_EQ(reported.back(), 1.0);
+}
+
+TEST(DynamicAperture, AreaOfRaysIsTheFullCircle)
+{
+    const std::vector<double> angles = rayAngles(181);
+    EXPECT_NEAR(apertureArea(angles, std::vector<double>(181, 2.0)), 4 * M_PI, 1e-3);
+    EXPECT_EQ(angles.back(), M_PI);
+}
+
+// The grid of the linear ring: a point survives when it lies inside the mapped aperture box.
+TEST(ApertureGrid, SurvivorsAreInsideTheMappedAperture)
+{
+    const ApertureRing ring = test::dbaRing(0);
+    ApertureGridSettings settings;
+    settings.nx = 13;
+    settings.ny = 6;
+    settings.turns = 300;
+    settings.aperture = {0.01, 0.005};
+    const ApertureBox box = linearAperture(ring, 0.01, 0.005);
+    settings.xMax = 1.5 * box.x;
+    settings.yMax = 1.5 * box.y;
+    const ApertureGrid grid = apertureGrid(ring, settings);
+    int survivors = 0;
+    for (std::size_t k = 0; k < grid.x.size(); ++k) {
+        const double margin = std::max(std::fabs(grid.x[k]) / box.x, grid.y[k] / box.y);
+        if (std::fabs(margin - 1) < 0.01)
+            continue;
+        EXPECT_EQ(grid.lost[k], margin > 1) << k;
+        survivors += grid.lost[k] ? 0 : 1;
+    }
+    EXPECT_EQ(survivors, 7 * 3); // the points not within 1 % of the box
+}
+
+} // namespace
+} // namespace kestrune
