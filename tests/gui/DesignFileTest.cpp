@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -182,6 +183,27 @@ TEST_F(DesignFile, DeleteKeepsItsBackupInTheUserDataFolderAndEscapeCancelsIt)
 
     window.reset();
     EXPECT_FALSE(QFile::exists(backup)) << "the backup goes with the run";
+}
+
+TEST_F(DesignFile, EmittancesTakenByTheBeamSizePanelAreAStep)
+{
+    open(dba);
+    showWindow();
+    window->beamSizesClick();
+    const double before = state.run.epsYIn;
+    auto* epsY = window->findChild<QLineEdit*>("edEpsy");
+    ASSERT_NE(epsY, nullptr);
+    epsY->setText("2");
+    auto* use = window->findChild<QPushButton*>("bbUseBeam");
+    ASSERT_NE(use, nullptr);
+    use->click();
+    ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
+    ASSERT_NE(state.run.epsYIn, before);
+    EXPECT_EQ(state.history.undoLabel(), "start values");
+    EXPECT_TRUE(window->windowTitle().endsWith('*'));
+    window->undoClick();
+    EXPECT_EQ(state.run.epsYIn, before);
+    EXPECT_FALSE(window->windowTitle().endsWith('*'));
 }
 
 } // namespace

@@ -539,5 +539,41 @@ TEST_F(LineEditing, OpensFileAndRebuildsDrawing)
     expectChained();
 }
 
+TEST_F(LineEditing, OperationsWriteNothingIntoTheWorkingFolder)
+{
+    buildLine({1, 2, 3});
+    const std::string backup = state.backupFile;
+    state.backupFile.clear();
+    startCopy(state, editor, messages);
+    cancelCutPaste(state, editor);
+    startDelete(state, editor, messages);
+    EXPECT_TRUE(fs::is_empty(m_folder)) << "no backup set: nothing written";
+
+    cancelCutPaste(state, editor);
+    state.backupFile = backup;
+    startCutPaste(state, editor, messages);
+    EXPECT_TRUE(fs::exists(backup));
+    EXPECT_FALSE(fs::exists(m_folder / "temp.lat"));
+    State read;
+    ASSERT_TRUE(readLatticeFile(read, messages, backup));
+    EXPECT_EQ(read.line.count, 3);
+}
+
+TEST_F(LineEditing, ADeleteUnderWayCanBeCancelled)
+{
+    buildLine({1, 2, 3, 4});
+    const Rgb colour = state.line.shape(2).colour;
+    startDelete(state, editor, messages);
+    EXPECT_TRUE(editor.buttons.cancel);
+    clickElement(state, editor, 2, messages);
+    ASSERT_NE(state.line.shape(2).colour, colour);
+    cancelCutPaste(state, editor);
+    EXPECT_EQ(editor.editOperation, EditOperation::None);
+    EXPECT_EQ(state.line.shape(2).colour, colour);
+    EXPECT_EQ(names(), "ABCD");
+    clickElement(state, editor, 3, messages); // an ordinary click again: no deletion
+    EXPECT_EQ(names(), "ABCD");
+}
+
 } // namespace
 } // namespace kestrune
