@@ -35,7 +35,8 @@ void connectWindows(const Windows& windows)
         QObject::connect(windows.ring, &RingWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);
     if (windows.rf)
-        QObject::connect(windows.rf, &RfWindow::historyChanged, windows.magStruct, &MagStructWindow::showHistory);
+        QObject::connect(windows.rf, &RfWindow::historyChanged, windows.magStruct,
+                         &MagStructWindow::showHistory);
     if (windows.chromatic)
         QObject::connect(windows.chromatic, &ChromaticWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);
@@ -75,9 +76,10 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
     keep(new ApertureWindow(state, windows), WindowId::Aperture, windows.aperture, "TfAperture");
 
     connectWindows(windows);
-    const QList<QWidget*> toolWindows = {windows.listing, windows.chromatic, windows.help,  windows.lifeTime,
-                                         windows.partType, windows.resonance, windows.rf,    windows.ring,
-                                         windows.vacuum,  windows.match,     windows.aperture};
+    const QList<QWidget*> toolWindows = {windows.listing,  windows.chromatic, windows.help,
+                                         windows.lifeTime, windows.partType,  windows.resonance,
+                                         windows.rf,       windows.ring,      windows.vacuum,
+                                         windows.match,    windows.aperture};
     for (QWidget* window : toolWindows)
         addCloseKeys(window);
 }

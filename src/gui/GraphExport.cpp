@@ -31,7 +31,8 @@ QString filterSuffix(const QString& filter)
 
 QString askGraphFile(QWidget* owner, const QString& startFolder)
 {
-    QFileDialog dialog(owner, "save graph as metafile", startFolder.isEmpty() ? QDir::currentPath() : startFolder);
+    QFileDialog dialog(owner, "save graph as metafile",
+                       startFolder.isEmpty() ? QDir::currentPath() : startFolder);
     dialog.setNameFilters(graphFileFilters());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix("wmf");

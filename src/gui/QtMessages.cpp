@@ -44,7 +44,8 @@ SaveChoice QtMessages::askSaveChanges(const std::string& question)
     if (m_target)
         return SaveChoice::Discard;
     QMessageBox box(QMessageBox::Warning, kBoxTitle, QString::fromStdString(question),
-                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QApplication::activeWindow());
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                    QApplication::activeWindow());
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);
     switch (box.exec()) {

@@ -7,15 +7,15 @@
 #include "gui/QtMessages.h"
 #include "gui/Windows.h"
 #include "gui/chromaticity/ChromaticWindow.h"
-#include "gui/rf/RfWindow.h"
 #include "gui/editor/MagStructWindow.h"
+#include "gui/rf/RfWindow.h"
 #include "gui/ring/RingWindow.h"
 #include "support/FakeMessages.h"
 #include "support/RfTestRing.h"
 
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
 

@@ -2,13 +2,13 @@
 // window, and the program's end by its key from the beam-dynamics window.
 #include "app/ProgramWindows.h"
 #include "gui/QtMessages.h"
+#include "gui/aperture/ApertureWindow.h"
 #include "gui/editor/MagStructWindow.h"
 #include "gui/io/RecentFilesSettings.h"
 #include "gui/rf/RfWindow.h"
 #include "gui/ring/RingWindow.h"
 #include "gui/shell/HelpWindow.h"
 #include "gui/shell/StartWindow.h"
-#include "gui/aperture/ApertureWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QAction>
@@ -60,9 +60,9 @@ protected:
 
 TEST_F(Shortcuts, NoWindowGivesOneKeyToTwoCommands)
 {
-    const QList<QWidget*> all = {windows.start,    windows.magStruct, windows.ring,  windows.rf,
-                                 windows.help,     windows.chromatic, windows.vacuum, windows.lifeTime,
-                                 windows.listing,  windows.match,     windows.aperture};
+    const QList<QWidget*> all = {windows.start,   windows.magStruct, windows.ring,    windows.rf,
+                                 windows.help,    windows.chromatic, windows.vacuum,  windows.lifeTime,
+                                 windows.listing, windows.match,     windows.aperture};
     for (QWidget* window : all) {
         ASSERT_NE(window, nullptr);
         QMap<QString, QString> owners;
@@ -142,9 +142,9 @@ TEST_F(Shortcuts, QuitKeyAsksOnlyForUnsavedChanges)
 
 TEST_F(Shortcuts, EscapeAndTheCloseKeyCloseEveryToolWindow)
 {
-    const QList<QWidget*> tools = {windows.listing, windows.chromatic, windows.help,   windows.lifeTime,
-                                   windows.resonance, windows.rf,      windows.ring,   windows.vacuum,
-                                   windows.match,   windows.aperture};
+    const QList<QWidget*> tools = {windows.listing,   windows.chromatic, windows.help, windows.lifeTime,
+                                   windows.resonance, windows.rf,        windows.ring, windows.vacuum,
+                                   windows.match,     windows.aperture};
     for (const char* keys : {"Esc", "Ctrl+W"})
         for (QWidget* window : tools) {
             ASSERT_NE(window, nullptr);

@@ -798,8 +798,9 @@ bool designModified(const State& state)
 
 std::string saveChangesQuestion(const State& state)
 {
-    const std::string name =
-        state.documentFile.empty() ? "untitled" : std::filesystem::path(state.documentFile).filename().string();
+    const std::string name = state.documentFile.empty()
+                                 ? "untitled"
+                                 : std::filesystem::path(state.documentFile).filename().string();
     return "Save changes to " + name + "?";
 }
 

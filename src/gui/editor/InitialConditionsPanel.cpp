@@ -179,8 +179,10 @@ void InitialConditionsPanel::buildLatticeFunctions(QWidget* host)
     beam->addWidget(useBeam, 2, 3, Qt::AlignRight);
     layout->addWidget(m_gbBeam);
 
-    connect(useLattice, &QPushButton::clicked, this, [this] { storing(&InitialConditionsPanel::bbInitLatFunClick); });
-    connect(useBeam, &QPushButton::clicked, this, [this] { storing(&InitialConditionsPanel::initBeamSizeClick); });
+    connect(useLattice, &QPushButton::clicked, this,
+            [this] { storing(&InitialConditionsPanel::bbInitLatFunClick); });
+    connect(useBeam, &QPushButton::clicked, this,
+            [this] { storing(&InitialConditionsPanel::initBeamSizeClick); });
     m_initLatFun->adjustSize();
 }
 

@@ -87,11 +87,12 @@ void MagStructWindow::openLattice(const QString& fileName)
 void MagStructWindow::showParticleChange(const BeamParameters& before)
 {
     const BeamParameters& now = m_state.beam;
-    if (now.name == before.name && now.charge == before.charge && sameValue(now.restEnergy, before.restEnergy))
+    if (now.name == before.name && now.charge == before.charge &&
+        sameValue(now.restEnergy, before.restEnergy))
         return;
-    statusBar()->showMessage(QString("the lattice file changed the particle to %1 (was %2)")
-                                 .arg(QString::fromStdString(now.name).trimmed(),
-                                      QString::fromStdString(before.name).trimmed()));
+    statusBar()->showMessage(
+        QString("the lattice file changed the particle to %1 (was %2)")
+            .arg(QString::fromStdString(now.name).trimmed(), QString::fromStdString(before.name).trimmed()));
 }
 
 bool MagStructWindow::saveChangesFirst()

@@ -473,7 +473,7 @@ void MagStructWindow::showButtons()
     m_bbCutPaste->setVisible(b.cutPaste);
     m_bbCancelCutPaste->setVisible(b.cancel);
     m_bbCancelCutPaste->setText(m_editor.editOperation == EditOperation::Delete ? "&cancel delete"
-                                                                                 : "&cancel cut/paste");
+                                                                                : "&cancel cut/paste");
     m_bbInsert->setVisible(b.insert);
     m_bbDelEl->setVisible(b.del);
 }
@@ -553,7 +553,8 @@ void MagStructWindow::btCutPasteClick()
 void MagStructWindow::bbCancelCutPasteClick()
 {
     const bool deleting = m_editor.editOperation == EditOperation::Delete;
-    recorded(deleting ? "delete range" : "cut and paste", [this] { applyStep(cancelCutPaste(m_state, m_editor)); });
+    recorded(deleting ? "delete range" : "cut and paste",
+             [this] { applyStep(cancelCutPaste(m_state, m_editor)); });
 }
 
 void MagStructWindow::bbDelElClick()

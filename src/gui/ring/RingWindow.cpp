@@ -303,7 +303,8 @@ std::optional<GeometryView> RingWindow::recordClosing(const std::function<std::o
         m_state.history.absorb(m_state);
         throw;
     }
-    const bool scaled = !sameValue(deflSup(m_state.line), deflection) || !sameValue(lSup(m_state.line), length);
+    const bool scaled =
+        !sameValue(deflSup(m_state.line), deflection) || !sameValue(lSup(m_state.line), length);
     m_state.history.commit(m_state, scaled ? "closing scale" : "ring closing");
     emit historyChanged(); // the beam-dynamics window's Edit menu and title follow the step at once
     return view;
