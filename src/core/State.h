@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -207,6 +208,15 @@ struct ListText
 };
 
 /// All process-wide state of the program. One instance in the program; tests make their own.
+/// The design as its lattice file holds it.
+struct SavedDesign
+{
+    std::string file; // the lattice file a plain save writes; empty: none yet (save as)
+    // the design's lattice-file text when it was opened or saved; none for a design that never was in a
+    // file, whose unsaved changes are the steps made since the start
+    std::optional<std::string> text;
+};
+
 struct State
 {
     State();
@@ -243,6 +253,8 @@ struct State
     std::string lastNoDataField = "     "; // the 5-character no-data field of element lines
 
     std::string documentFile; // the lattice file the design was opened from or saved to last (window title)
+    SavedDesign savedDesign;  // what the design's file holds, to tell unsaved changes
+    std::string backupFile;   // where line operations copy the design before they change it; empty: nowhere
     UndoHistory history;      // undo and redo of the design; starts at the design made here
 };
 

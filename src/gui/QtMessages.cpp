@@ -49,6 +49,25 @@ bool QtMessages::confirmDefaultNo(const std::string& question)
     return box.exec() == QMessageBox::Yes;
 }
 
+SaveChoice QtMessages::askSaveChanges(const std::string& question)
+{
+    if (m_target)
+        return SaveChoice::Discard;
+    QMessageBox box(QMessageBox::Warning, kBoxTitle, QString::fromStdString(question),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                    QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return SaveChoice::Save;
+    case QMessageBox::Discard:
+        return SaveChoice::Discard;
+    default:
+        return SaveChoice::Cancel;
+    }
+}
+
 void QtMessages::askParticle()
 {
     if (m_target) {

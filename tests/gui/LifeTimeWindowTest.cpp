@@ -11,6 +11,7 @@
 #include "gui/ToolWindowMessages.h"
 #include "support/FakeMessages.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -298,6 +299,30 @@ TEST_F(LifeTimeWindowTest, QuantumUpdateOnARingWithoutRadiationIsRefused)
     ASSERT_EQ(fake.errors.size(), 1u);
     EXPECT_EQ(fake.errors[0], "energy spread, emittances or damping times of the ring are not available!");
     EXPECT_TRUE(label("lqtot")->isHidden());
+}
+
+TEST_F(LifeTimeWindowTest, ResultsAppearWithoutMovingAnyControl)
+{
+    ringResults();
+    window->resize(760, 620);
+    window->elasticClick();
+    window->bremsstrahlungClick();
+    window->quantumLifetimeClick();
+    window->touschekClick();
+    QApplication::processEvents();
+    const char* const buttons[] = {"bbUpdElast", "bbBremsLife", "bbUpQuantum", "bbTouschek"};
+    std::vector<QPoint> before;
+    for (const char* name : buttons)
+        before.push_back(control<QPushButton>(name)->mapTo(window.get(), QPoint()));
+    for (int round = 0; round < 2; ++round) {
+        for (const char* name : buttons)
+            click(name);
+        QApplication::processEvents();
+        for (std::size_t i = 0; i < before.size(); ++i)
+            EXPECT_EQ(control<QPushButton>(buttons[i])->mapTo(window.get(), QPoint()), before[i])
+                << buttons[i] << ", update " << round + 1;
+    }
+    EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
 }
 
 } // namespace

@@ -441,5 +441,35 @@ TEST_F(RfWindowTest, SaveAsWritesTheLatticeWithTheRfSettings)
     EXPECT_EQ(state.lastSavedFile, dir.filePath("ring.lat").toStdString());
 }
 
+TEST_F(RfWindowTest, TheUpdateButtonComingAndGoingMovesNoBox)
+{
+    ASSERT_TRUE(ringReady);
+    showWindow();
+    const QPoint range = box("edEmin")->mapTo(window.get(), QPoint());
+    window->bbUpdateClick();
+    QApplication::processEvents();
+    ASSERT_TRUE(child<QPushButton>("bbUpdate")->isHidden());
+    EXPECT_EQ(box("edEmin")->mapTo(window.get(), QPoint()), range);
+    type("edCurrent", "150");
+    QApplication::processEvents();
+    ASSERT_FALSE(child<QPushButton>("bbUpdate")->isHidden());
+    EXPECT_EQ(box("edEmin")->mapTo(window.get(), QPoint()), range);
+}
+
+TEST_F(RfWindowTest, TheRfSystemGroupAndTheChartNeverShareTheWindow)
+{
+    ASSERT_TRUE(ringReady);
+    showWindow();
+    window->rfSystemClick();
+    window->formActivate(); // the window activated again
+    QApplication::processEvents();
+    EXPECT_TRUE(child<QGroupBox>("gbCavity")->isVisible());
+    EXPECT_FALSE(window->chartPanel()->isVisible());
+    window->phaseSpaceClick();
+    QApplication::processEvents();
+    EXPECT_FALSE(child<QGroupBox>("gbCavity")->isVisible());
+    EXPECT_TRUE(window->chartPanel()->isVisible());
+}
+
 } // namespace
 } // namespace kestrune::test

@@ -96,6 +96,10 @@ QLabel* LifeTimeWindow::addLabel(QGroupBox* group, int row, const QString& objec
 {
     auto* label = new QLabel(caption, group);
     label->setObjectName(objectName);
+    // a result line keeps its room while hidden, so that showing it moves nothing below
+    QSizePolicy keepRoom = label->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    label->setSizePolicy(keepRoom);
     label->setVisible(visible);
     static_cast<QGridLayout*>(group->layout())->addWidget(label, row, 0, 1, 3);
     return label;

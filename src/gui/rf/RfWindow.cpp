@@ -91,6 +91,10 @@ void RfWindow::buildPanels()
     left->addWidget(buildParameterPanel());
     m_bbUpdate = new QPushButton("&update calculation", central);
     m_bbUpdate->setObjectName("bbUpdate");
+    // it comes and goes with typing: its room stays, so that the boxes below never move
+    QSizePolicy keepRoom = m_bbUpdate->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_bbUpdate->setSizePolicy(keepRoom);
     connect(m_bbUpdate, &QPushButton::clicked, this, &RfWindow::bbUpdateClick);
     left->addWidget(m_bbUpdate);
     left->addWidget(buildRangePanel());
@@ -293,7 +297,10 @@ void RfWindow::formActivate()
         messages().error("choose beam energy!");
     if (m_state.beamCurrent * 1000 == 0)
         messages().error("choose beam current!");
-    m_chartPanel->show();
+    // the power budget and the chart take turns in the window's right part: side by side the chart
+    // would be squeezed and its limit boxes cut
+    if (m_gbCavity->isHidden())
+        m_chartPanel->show();
 }
 
 void RfWindow::fillBoxes()
@@ -348,6 +355,7 @@ bool RfWindow::calcparameter()
 
 void RfWindow::bbUpdateClick()
 {
+    const HistoryStep step = recordedStep();
     showingConversionErrors(messages(), [this] {
         const RfBeamInput input = beamInput();
         const double powerKw = typed(m_edRfPow);
@@ -364,6 +372,7 @@ void RfWindow::bbUpdateClick()
 
 void RfWindow::rfSystemClick()
 {
+    const HistoryStep step = recordedStep();
     m_chartPanel->hide();
     showingConversionErrors(messages(), [this] {
         if (!calcparameter())
@@ -378,6 +387,7 @@ void RfWindow::rfSystemClick()
 
 void RfWindow::bbRfUpdateClick()
 {
+    const HistoryStep step = recordedStep();
     showingConversionErrors(messages(), [this] {
         CavityInput input;
         input.cavities = parseInt(m_edNumCav->text().toStdString());
@@ -434,6 +444,11 @@ void RfWindow::saveAsClick()
     }
 }
 
+HistoryStep RfWindow::recordedStep()
+{
+    return HistoryStep(m_state, "rf settings", [this] { emit historyChanged(); });
+}
+
 bool RfWindow::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate && m_messages->userActivation())
@@ -446,8 +461,10 @@ void RfWindow::closeEvent(QCloseEvent* event)
     // FormClose: what the boxes hold becomes the shared beam state; a box that is not a number keeps
     // the window open with its message
     bool taken = false;
-    showingConversionErrors(messages(),
-                            [&] { taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow)); });
+    showingConversionErrors(messages(), [&] {
+        const HistoryStep step = recordedStep();
+        taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow));
+    });
     if (!taken) {
         event->ignore();
         return;

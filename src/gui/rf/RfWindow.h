@@ -3,6 +3,7 @@
 #include "core/Messages.h"
 #include "core/State.h"
 #include "core/rf/ChartLimits.h"
+#include "gui/HistoryStep.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
@@ -64,6 +65,10 @@ public:
     void printGraphClick();
     void saveGraphWmfClick();
 
+signals:
+    /// A step was added to the design's history (momentum, current, voltage, power, cavities changed).
+    void historyChanged();
+
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -81,6 +86,8 @@ private:
     void showParameters(const RfParameterView& view);
     /// The boxes of the beam and the rf settings from the state.
     void fillBoxes();
+    /// The momentum, current and rf settings an action stores make one step of the design's history.
+    HistoryStep recordedStep();
 
     /// `Calcparameter`: the parameter update from the boxes; false when it was refused.
     bool calcparameter();

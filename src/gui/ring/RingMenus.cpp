@@ -106,9 +106,8 @@ void RingWindow::saveAsClick()
 void RingWindow::betaFunctionsClick()
 {
     showingConversionErrors(messages(), [this] {
-        applySteps();
         LatticeFunctionList list(m_state);
-        if (betaFunctions(m_state, messages(), &list))
+        if (ringPass(&list))
             messages().showList();
     });
 }

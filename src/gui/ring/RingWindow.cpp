@@ -327,8 +327,8 @@ void RingWindow::geometry()
 
 std::optional<GeometryView> RingWindow::recordClosing(const std::function<std::optional<GeometryView>()>& run)
 {
-    // the dipoles scaled to close the ring make a step; the rest of the geometry (flags, the full ring's
-    // copies, the rf frequency) follows the cell and is no edit of its own
+    // closing the ring is one step: the dipoles scaled, the superperiods, the rounded rf frequency and the
+    // closed flag, all of which a lattice file stores
     m_state.history.absorb(m_state);
     const double deflection = deflSup(m_state.line);
     const double length = lSup(m_state.line);
@@ -339,10 +339,9 @@ std::optional<GeometryView> RingWindow::recordClosing(const std::function<std::o
         m_state.history.absorb(m_state);
         throw;
     }
-    if (!sameValue(deflSup(m_state.line), deflection) || !sameValue(lSup(m_state.line), length))
-        m_state.history.commit(m_state, "closing scale");
-    else
-        m_state.history.absorb(m_state);
+    const bool scaled =
+        !sameValue(deflSup(m_state.line), deflection) || !sameValue(lSup(m_state.line), length);
+    m_state.history.commit(m_state, scaled ? "closing scale" : "ring closing");
     emit historyChanged(); // the beam-dynamics window's Edit menu and title follow the step at once
     return view;
 }
@@ -363,10 +362,15 @@ void RingWindow::applySteps()
     m_state.run.maxStep = stepCm / 100;
 }
 
-bool RingWindow::ringPass()
+bool RingWindow::ringPass(ListSink* list)
 {
+    // the window's step serves its own pass; the design keeps the step its file holds
+    const RunSettings kept = m_state.run;
     applySteps();
-    return betaFunctions(m_state, messages(), nullptr);
+    const bool passed = betaFunctions(m_state, messages(), list);
+    m_state.run.stepAtElementEnds = kept.stepAtElementEnds;
+    m_state.run.maxStep = kept.maxStep;
+    return passed;
 }
 
 void RingWindow::updateBPar()
@@ -433,7 +437,10 @@ void RingWindow::bbRingClick()
 
 void RingWindow::bbSuperPClick()
 {
+    m_state.history.absorb(m_state);
     const GeometryView view = studySuperperiod(m_state);
+    m_state.history.commit(m_state, "study superperiod");
+    emit historyChanged();
     m_edNumSup->setText(QString::fromStdString(view.superPeriods));
     m_lCircum->setText(QString::fromStdString(view.circumference));
     m_lTotDefl->setText(QString::fromStdString(view.totalDeflection));

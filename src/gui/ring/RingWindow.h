@@ -24,6 +24,7 @@ class QToolButton;
 
 namespace kestrune {
 
+class ListSink;
 class ToolWindowMessages;
 struct GeometryView;
 
@@ -109,12 +110,14 @@ private:
     void clearGeometry();
     void clearBeamParameters();
     void showGeometry(const GeometryView& view);
-    /// Runs a geometry; a closing scale of the dipoles it made is one undoable step.
+    /// Runs a geometry; what it changed in the design (dipoles scaled, superperiods, rf frequency, the
+    /// closed flag) is one undoable step.
     std::optional<GeometryView> recordClosing(const std::function<std::optional<GeometryView>()>& run);
     /// The ring pass's step settings from the (hidden) step group.
     void applySteps();
-    /// Betafunctions without list; false when the cell has no periodic solution.
-    bool ringPass();
+    /// Betafunctions with the window's step, into list when given; the design's step stays. False when
+    /// the cell has no periodic solution.
+    bool ringPass(ListSink* list = nullptr);
     /// UpdateBPar: the beam boxes, the integrals and the equilibrium, into the beam group's labels.
     void updateBPar();
     void showBeamParameters();
