@@ -59,8 +59,8 @@ Stamp latticeFingerprint(const State& state)
         const LatticeElement& e = line.at(i);
         stamp.add(e.name);
         stamp.add(e.code);
-        for (double x : {e.s, e.length, e.curvature, e.ain, e.aout, e.gap, e.k, e.m, e.linacField, e.pumpSpeed,
-                         e.electrodes, e.energyGain})
+        for (double x : {e.s, e.length, e.curvature, e.ain, e.aout, e.gap, e.k, e.m, e.linacField,
+                         e.pumpSpeed, e.electrodes, e.energyGain})
             stamp.add(x);
     }
     return stamp;

@@ -1,10 +1,10 @@
 #include "core/Format.h"
 
 #include <cmath>
-#include <cstring>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace kestrune {

@@ -238,7 +238,7 @@ struct State
     bool ringClosed = false;
     RingParameters ringParams;
     RfParameters rf;
-    double averagePressure = 0; // Torr; 0 until the vacuum computation has run
+    double averagePressure = 0;      // Torr; 0 until the vacuum computation has run
     std::uint64_t pressureStamp = 0; // designStamp of the design averagePressure was computed for
     unsigned long designLoads = 0;   // counts the designs opened or imported
     Lifetimes lifetimes;

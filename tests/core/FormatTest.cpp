@@ -40,7 +40,7 @@ TEST(Format, NumbersOfALabelKeepItsWidth)
         const char* text;
     } cases[] = {
         {"%8.3f", 1.5, "   1.500"},
-        {"%8.3f", 1e300, "1.0e+300"},      // a 300-digit number in the eight characters
+        {"%8.3f", 1e300, "1.0e+300"}, // a 300-digit number in the eight characters
         {"%8.3f", -2.5e12, "-2.5e+12"},
         {"%10.5f", 123456.0, "1.2346e+05"},
         {"%8.3f", -0.0001, "   0.000"}, // no "-0.000"

@@ -146,7 +146,8 @@ TEST_F(LifeTimeWindowTest, ElasticUpdateShowsItsLifetimeAndTheEstimate)
     EXPECT_FALSE(label("lCbLife")->isHidden());
     EXPECT_EQ(label("lCbLife")->text(), "Coulomb scattering life time is    112.7 hours");
     EXPECT_FALSE(group("gbtotLife")->isHidden());
-    EXPECT_EQ(label("lTot")->text(), "no combined lifetime: the bremsstrahlung, Touschek and quantum lifetimes are missing");
+    EXPECT_EQ(label("lTot")->text(),
+              "no combined lifetime: the bremsstrahlung, Touschek and quantum lifetimes are missing");
 }
 
 TEST_F(LifeTimeWindowTest, TypingHidesTheResultAndEnterUpdates)
@@ -190,7 +191,8 @@ TEST_F(LifeTimeWindowTest, AllFourUpdatesGiveTheCombinedLifetime)
     // a new activation needs all four again
     window->formActivate();
     click("bbUpdElast");
-    EXPECT_EQ(label("lTot")->text(), "no combined lifetime: the bremsstrahlung, Touschek and quantum lifetimes are missing");
+    EXPECT_EQ(label("lTot")->text(),
+              "no combined lifetime: the bremsstrahlung, Touschek and quantum lifetimes are missing");
 }
 
 TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)

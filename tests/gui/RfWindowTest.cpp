@@ -27,8 +27,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 #include <gtest/gtest.h>

@@ -571,7 +571,8 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     fake.errors.clear();
     windows.lifeTime->formActivate();
     EXPECT_NE(box(windows.lifeTime, "edGasP1"), fmt("%8.4g", dbaPressure * 1e9));
-    EXPECT_NE(std::find(fake.errors.begin(), fake.errors.end(), "enter vacuum pressure manually or run \"vacuum\"!"),
+    EXPECT_NE(std::find(fake.errors.begin(), fake.errors.end(),
+                        "enter vacuum pressure manually or run \"vacuum\"!"),
               fake.errors.end());
 }
 

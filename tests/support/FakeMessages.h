@@ -23,7 +23,7 @@ public:
     std::vector<std::string> questions;
     std::vector<std::optional<ScreenPoint>> questionPositions;
     std::vector<bool> defaultNo; // per question: its default button is No
-    std::deque<bool> answers; // next answers to confirm(); Yes when empty
+    std::deque<bool> answers;    // next answers to confirm(); Yes when empty
     int particleRequests = 0;
     int listShows = 0;
     std::function<void()> onAskParticle; // runs when the particle window is asked for

@@ -173,8 +173,8 @@ std::optional<ChromaticityCorrection> correctChromaticity(State& state, Messages
         messages.error("the number of superperiods must be at least 1!");
         return std::nullopt;
     }
-    if (const std::optional<std::string> refusal =
-            firstRefusal({{&ranges::kWantedChromaticity, wantedX}, {&ranges::kWantedChromaticity, wantedY}})) {
+    if (const std::optional<std::string> refusal = firstRefusal(
+            {{&ranges::kWantedChromaticity, wantedX}, {&ranges::kWantedChromaticity, wantedY}})) {
         messages.error(*refusal);
         return std::nullopt;
     }

@@ -115,8 +115,8 @@ std::optional<PhasePoint> sigmaStart(State& state, Messages& messages, const Pha
 /// batch tool's rows count it, and the name of that element of the cell.
 std::string lostParticleText(const BeamLine& line, int turn, int element);
 
-/// The end of a run: "particle was lost during turn # t after element e (NAME)" when it was lost, and the final coordinates
-/// into the single-particle start values of state.run.
+/// The end of a run: "particle was lost during turn # t after element e (NAME)" when it was lost, and the
+/// final coordinates into the single-particle start values of state.run.
 void finishTracking(State& state, Messages& messages, const TrackingRun& run);
 
 /// The whole of a run as the batch tool and tests want it.

@@ -362,36 +362,39 @@ void rfParameterList(State& state, Messages& messages)
     const bool budget = rf.budgetStamp == rfBudgetStamp(state);
     const auto result = [&](double x) { return results ? x : nan; };
     const auto budgetValue = [&](double x) { return budget ? x : nan; };
-    addList(state,
-            {separatorLine(),
-             "",
-             "   Rf-parameter",
-             "",
-             separatorLine(),
-             "   rf-frequency,            f_rf" + dots + fmt("%10.4g", rf.frequency / 1e6) + " MHz",
-             "   harmonic number,            h" + dots + fmt("%10.4g", state.ringParams.harmonicNumber),
-             "   slip factor,            eta_c" + dots + fmtOrNa("%10.4g", result(rf.slipFactor)),
-             "   tot. available rf-power, P_rf" + dots + fmt("%10.5f", rf.power / 1000) + " kW",
-             "",
-             separatorLine(),
-             "   cavity parameters:",
-             separatorLine(),
-             "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
-             "   tot. cavity length,    CavLen" + dots + fmtOrNa("%10.4g", budgetValue(rf.cavityLength)) + " m",
-             "   tot.cavity voltage,      V_rf" + dots + fmtOrNa("%10.5f", rf.voltage / 1e6) + " MV",
-             "   energy acceptance     dE/E_rf" + dots + fmtOrNa("%10.5f", result(rf.energyAcceptance) * 100) + " %",
-             cut("   cavity material,                          " + (budget ? rf.cavityMaterial : "n/a"), 55),
-             "   tot.shunt impedance,   CavImp" + dots + fmtOrNa("%10.5f", budgetValue(rf.shuntImpedance) / 1e6) +
-                 " MOhm",
-             "   cavity losses,          P_cav" + dots + fmtOrNa("%10.5f", budgetValue(rf.cavityLossPower) / 1000) +
-                 " kW",
-             "   misc. rf losses        P_misc" + dots + fmtOrNa("%10.5f", budgetValue(rf.miscLossPower) / 1000) +
-                 " kW",
-             "   available beam power,     P_b" + dots + fmtOrNa("%10.5f", budgetValue(rf.beamPower) / 1000) + " kW",
-             "   maximum beam current,     I_b" + dots + fmtOrNa("%10.5f", budgetValue(rf.maxBeamCurrent) * 1000) +
-                 " mA",
-             separatorLine(),
-             ""});
+    addList(
+        state,
+        {separatorLine(),
+         "",
+         "   Rf-parameter",
+         "",
+         separatorLine(),
+         "   rf-frequency,            f_rf" + dots + fmt("%10.4g", rf.frequency / 1e6) + " MHz",
+         "   harmonic number,            h" + dots + fmt("%10.4g", state.ringParams.harmonicNumber),
+         "   slip factor,            eta_c" + dots + fmtOrNa("%10.4g", result(rf.slipFactor)),
+         "   tot. available rf-power, P_rf" + dots + fmt("%10.5f", rf.power / 1000) + " kW",
+         "",
+         separatorLine(),
+         "   cavity parameters:",
+         separatorLine(),
+         "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
+         "   tot. cavity length,    CavLen" + dots + fmtOrNa("%10.4g", budgetValue(rf.cavityLength)) + " m",
+         "   tot.cavity voltage,      V_rf" + dots + fmtOrNa("%10.5f", rf.voltage / 1e6) + " MV",
+         "   energy acceptance     dE/E_rf" + dots + fmtOrNa("%10.5f", result(rf.energyAcceptance) * 100) +
+             " %",
+         cut("   cavity material,                          " + (budget ? rf.cavityMaterial : "n/a"), 55),
+         "   tot.shunt impedance,   CavImp" + dots + fmtOrNa("%10.5f", budgetValue(rf.shuntImpedance) / 1e6) +
+             " MOhm",
+         "   cavity losses,          P_cav" + dots +
+             fmtOrNa("%10.5f", budgetValue(rf.cavityLossPower) / 1000) + " kW",
+         "   misc. rf losses        P_misc" + dots + fmtOrNa("%10.5f", budgetValue(rf.miscLossPower) / 1000) +
+             " kW",
+         "   available beam power,     P_b" + dots + fmtOrNa("%10.5f", budgetValue(rf.beamPower) / 1000) +
+             " kW",
+         "   maximum beam current,     I_b" + dots +
+             fmtOrNa("%10.5f", budgetValue(rf.maxBeamCurrent) * 1000) + " mA",
+         separatorLine(),
+         ""});
     messages.showList();
 }
 

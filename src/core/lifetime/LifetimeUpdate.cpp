@@ -103,7 +103,8 @@ std::string hours(double seconds, const char* format)
 
 std::string planeLabel(const char* name, const QuantumPlane& plane)
 {
-    return std::string(name) + (plane.bounded ? " > " : " = ") + fmtOrNa("%8.4g", plane.lifetime / 3600) + " hr";
+    return std::string(name) + (plane.bounded ? " > " : " = ") + fmtOrNa("%8.4g", plane.lifetime / 3600) +
+           " hr";
 }
 
 } // namespace
@@ -321,9 +322,9 @@ std::string combinedLifetimeText(const Lifetimes& lifetimes)
     if (lifetimes.touschekUnavailable)
         return "no combined lifetime: the Touschek lifetime is not available";
     std::vector<std::string> missing;
-    for (const auto& [tau, name] : {std::pair{lifetimes.elastic, "elastic"},
-                                    std::pair{lifetimes.bremsstrahlung, "bremsstrahlung"},
-                                    std::pair{lifetimes.touschek, "Touschek"}, std::pair{lifetimes.quantum, "quantum"}})
+    for (const auto& [tau, name] :
+         {std::pair{lifetimes.elastic, "elastic"}, std::pair{lifetimes.bremsstrahlung, "bremsstrahlung"},
+          std::pair{lifetimes.touschek, "Touschek"}, std::pair{lifetimes.quantum, "quantum"}})
         if (tau == 0)
             missing.emplace_back(name);
     std::string names = missing.front();

@@ -27,7 +27,8 @@ std::string refusal(const State& state, const CavityInput& input)
     if (input.selectImpedance && !finitePositive(input.shuntImpedanceMohm))
         return "the shunt impedance must be above 0 MOhm!";
     if (input.selectImpedance)
-        if (const std::optional<std::string> wrong = rangeRefusal(ranges::kShuntImpedanceMohm, input.shuntImpedanceMohm))
+        if (const std::optional<std::string> wrong =
+                rangeRefusal(ranges::kShuntImpedanceMohm, input.shuntImpedanceMohm))
             return *wrong;
     if (!finitePositive(state.ringParams.energyLoss))
         return missingRfInput(state);
@@ -92,8 +93,8 @@ std::optional<CavityBudgetView> cavityPowerBudget(State& state, Messages& messag
         // W / eV = A: each electron takes U0 from the cavities every turn
         rf.maxBeamCurrent = rf.beamPower / state.ringParams.energyLoss;
         v.remaining = "remaining rf power of " + fmtOrNa("%8.3f", rf.beamPower / 1000) + " kW" + "\r" +
-                      "will sustain a max. total beam current of " + fmtOrNa("%8.3f", rf.maxBeamCurrent * 1000) +
-                      " mA";
+                      "will sustain a max. total beam current of " +
+                      fmtOrNa("%8.3f", rf.maxBeamCurrent * 1000) + " mA";
     } else {
         v.remaining = "there is not enough cavity power available.\rincrease rf-power!";
     }

@@ -32,7 +32,8 @@ struct BeamInput
 
 /// The beam-parameter update: takes momentum, current and coupling from the boxes (refusing, with a
 /// message and nothing changed, a momentum that is not positive or a negative current or coupling;
-/// ConversionError for text that is not a number), then radiationIntegrals, equilibriumParameters and correctedChromaticity.
+/// ConversionError for text that is not a number), then radiationIntegrals, equilibriumParameters and
+/// correctedChromaticity.
 bool updateBeamParameters(State& state, Messages& messages, const BeamInput& input);
 
 /// The ring's chromaticities with the sextupole strengths of the lattice into ringParams (NaN without

@@ -72,7 +72,9 @@ bool askClosing(Messages& messages, const std::string& question, double c)
 bool offerClosing(BeamLine& line, Messages& messages, double c)
 {
     const std::string percent = fmt("%8.3f", appliedChange(c) * 100);
-    if (askClosing(messages, "To close ring, you may change all dipole strengths by " + percent + " % [Yes] or ... [No].",
+    if (askClosing(messages,
+                   "To close ring, you may change all dipole strengths by " + percent +
+                       " % [Yes] or ... [No].",
                    c)) {
         scaleCurvatures(line, c);
         return true;
@@ -120,7 +122,8 @@ std::optional<CheckedInput> checkInput(const State& state, Messages& messages, c
     checked.superPeriods = parseInt(view.superPeriods);
     // the box shows a stored frequency rounded: the stored one keeps its digits
     checked.rfFrequency = state.rf.frequency != 0 ? state.rf.frequency : parseDouble(view.rfFrequency) * 1e6;
-    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kSuperperiods, checked.superPeriods)) {
+    if (const std::optional<std::string> refusal =
+            rangeRefusal(ranges::kSuperperiods, checked.superPeriods)) {
         messages.error(*refusal);
         return std::nullopt;
     }
@@ -128,7 +131,8 @@ std::optional<CheckedInput> checkInput(const State& state, Messages& messages, c
         messages.error("the ring has no circumference: define a beam line first!");
         return std::nullopt;
     }
-    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kRfFrequencyMHz, checked.rfFrequency / 1e6)) {
+    if (const std::optional<std::string> refusal =
+            rangeRefusal(ranges::kRfFrequencyMHz, checked.rfFrequency / 1e6)) {
         messages.error(*refusal);
         return std::nullopt;
     }

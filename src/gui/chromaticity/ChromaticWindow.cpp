@@ -12,8 +12,8 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QEvent>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>

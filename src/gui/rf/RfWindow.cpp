@@ -319,9 +319,9 @@ void RfWindow::designChanged()
     if (m_shownStamp == stamp)
         return;
     fillBoxes();
-    for (QLabel* l : {m_lHarm, m_lELoss, m_lEnAcc, m_lOverVolt, m_lPhase, m_lSynFreq, m_lSynTune, m_lBunLen,
-                      m_lRfWL, m_lRfCavL, m_lImpperm, m_ltotImp, m_lCavVolt, m_lCavLoss, m_ltotavail, m_lmisLoss,
-                      m_lRemPow})
+    for (QLabel* l :
+         {m_lHarm, m_lELoss, m_lEnAcc, m_lOverVolt, m_lPhase, m_lSynFreq, m_lSynTune, m_lBunLen, m_lRfWL,
+          m_lRfCavL, m_lImpperm, m_ltotImp, m_lCavVolt, m_lCavLoss, m_ltotavail, m_lmisLoss, m_lRemPow})
         l->clear();
     m_lRFF->setText("n/a: press update calculation");
     m_lRff1->setText("n/a: press update");

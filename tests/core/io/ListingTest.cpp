@@ -1,14 +1,14 @@
-#include "core/Design.h"
 #include "core/io/Listing.h"
 
+#include "core/Design.h"
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"
 #include "support/PassRecorder.h"
 #include "support/TestFolder.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -325,8 +325,9 @@ TEST(Listing, RfParameterList)
         rfParameterList(other, messages);
         const std::vector<std::string> lines = listLines(other);
         for (const char* name : {"CavImp", "P_cav", "P_misc", "P_b", "I_b"}) {
-            const auto line = std::find_if(lines.begin(), lines.end(),
-                                           [&](const std::string& l) { return l.find(name) != std::string::npos; });
+            const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+                return l.find(name) != std::string::npos;
+            });
             ASSERT_NE(line, lines.end()) << name;
             EXPECT_NE(line->find("n/a"), std::string::npos) << *line;
         }

@@ -69,9 +69,9 @@ TEST(RingGeometry, ClosingStatesTheChangeAppliedAndLargeOnesDefaultToNo)
         bool defaultNo;
         const char* fullRing; // after the closing
     } cases[] = {
-        {30, "11", "   9.091", false, "(full ring: 11 cells)"},  // 11 of 30 deg: h divided by 0.9167
-        {30, "13", "  -7.692", false, "(full ring: 13 cells)"},  // 13 of 30 deg: h divided by 1.0833
-        {30, "1", "1100.000", true, "(full ring: 1 cell)"},      // a full ring's cell as one superperiod
+        {30, "11", "   9.091", false, "(full ring: 11 cells)"}, // 11 of 30 deg: h divided by 0.9167
+        {30, "13", "  -7.692", false, "(full ring: 13 cells)"}, // 13 of 30 deg: h divided by 1.0833
+        {30, "1", "1100.000", true, "(full ring: 1 cell)"},     // a full ring's cell as one superperiod
         {36.18, "10", "  -0.498", false, "(full ring: 10 cells)"},
         {27, "12", "  11.111", true, "(full ring: 12 cells)"},
     };
@@ -83,8 +83,9 @@ TEST(RingGeometry, ClosingStatesTheChangeAppliedAndLargeOnesDefaultToNo)
         const auto view = g.run(c.cells);
         ASSERT_TRUE(view) << c.cells;
         ASSERT_GE(g.messages.questions.size(), 1u);
-        EXPECT_EQ(g.messages.questions[0], std::string("To close ring, you may change all dipole strengths by ") +
-                                               c.percent + " % [Yes] or ... [No].");
+        EXPECT_EQ(g.messages.questions[0],
+                  std::string("To close ring, you may change all dipole strengths by ") + c.percent +
+                      " % [Yes] or ... [No].");
         EXPECT_EQ(g.messages.defaultNo[0], c.defaultNo) << c.cells;
         const double applied = g.state.line.at(2).curvature / h - 1;
         EXPECT_NEAR(applied * 100, parseDouble(c.percent), 5e-4) << c.cells;
