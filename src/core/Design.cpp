@@ -59,8 +59,8 @@ Stamp latticeFingerprint(const State& state)
         const LatticeElement& e = line.at(i);
         stamp.add(e.name);
         stamp.add(e.code);
-        for (double x : {e.s, e.length, e.curvature, e.ain, e.aout, e.gap, e.k, e.m, e.linacField,
-                         e.pumpSpeed, e.electrodes, e.energyGain})
+        for (double x : {e.s, e.length, e.curvature, e.ain, e.aout, e.gap, e.k, e.linacField, e.pumpSpeed,
+                         e.electrodes, e.energyGain})
             stamp.add(x);
     }
     return stamp;
@@ -71,6 +71,16 @@ Stamp latticeFingerprint(const State& state)
 std::uint64_t latticeStamp(const State& state)
 {
     return latticeFingerprint(state).value();
+}
+
+std::uint64_t sextupoleStamp(const State& state)
+{
+    Stamp stamp;
+    const BeamLine& line = state.line;
+    const int last = std::max(line.count, std::min(state.ringElementCount, kMaxElements));
+    for (int i = 1; i <= last; ++i)
+        stamp.add(line.at(i).m);
+    return stamp.value();
 }
 
 std::uint64_t designStamp(const State& state)

@@ -52,6 +52,8 @@ protected:
         state.rf.energyAcceptance = 0.012;
         state.rf.bunchLength = 0.006;
         state.averagePressure = 2.5e-9;
+        // results of the design as it is
+        state.rf.stamp = state.pressureStamp = designStamp(state);
         ASSERT_TRUE(fake.errors.empty());
     }
 
@@ -201,6 +203,7 @@ TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
     radiationIntegrals(state, fake);
     equilibriumParameters(state);
     state.averagePressure = 2.5e-9;
+    state.pressureStamp = designStamp(state);
     window->formActivate();
     ASSERT_EQ(fake.errors, std::vector<std::string>{"enter energy acceptance manually or run \"RF\"!"});
     fake.errors.clear();

@@ -327,7 +327,7 @@ TEST_F(RingWindowTest, AnotherLatticeClearsTheResultsAndBringsItsSuperperiods)
     EXPECT_EQ(box("edNumSup")->text(), QString::number(state.line.superPeriods));
     EXPECT_NE(text("lPerfectRing"), "perfect ring with integer harmonic number!");
     EXPECT_EQ(text("lCircum"), "ring circumference: n/a, press geometry");
-    for (const char* label : {"lxix", "lEloss", "leps_x", "lI2"})
+    for (const char* label : {"lxix", "lEloss", "leps_x", "ltaux"})
         EXPECT_FALSE(text(label).contains(QRegularExpression("[0-9]"))) << label << text(label).toStdString();
 }
 
@@ -403,7 +403,7 @@ TEST_F(RingWindowTest, RfParameterListComputesTheRfParametersFirst)
     EXPECT_GT(state.rf.energyAcceptance, 0.005);
     EXPECT_TRUE(listHas("   energy acceptance     dE/E_rf = .........." +
                         fmt("%10.5f", state.rf.energyAcceptance * 100) + " %"));
-    EXPECT_TRUE(listHas("   momentum compaction,    eta_c = .........." +
+    EXPECT_TRUE(listHas("   slip factor,            eta_c = .........." +
                         fmt("%10.4g", state.ringParams.slipFactor)));
 
     // a voltage below the loss per turn is raised to 1.2 U0 and said so, then listed

@@ -212,7 +212,7 @@ protected:
         in<QPushButton>(windows.rf, "bbRfUpdate")->click();
     }
 
-    /// "vacuum", "ca&lculate" with the boxes' defaults, then lists › pump presssures.
+    /// "vacuum", "ca&lculate" with the boxes' defaults, then lists › pump pressures.
     void vacuumProfile()
     {
         in<QToolButton>(windows.ring, "tbVacuum")->click();
@@ -558,7 +558,7 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_EQ(box(windows.ring, "edNumSup"), std::to_string(state.line.superPeriods));
     EXPECT_NE(ringLabel("lPerfectRing"), "perfect ring with integer harmonic number!");
     EXPECT_FALSE(ringLabel("lCircum").contains("183.600"));
-    for (const char* name : {"lxix", "lEloss", "leps_x", "lI2", "lTotDefl", "lHarm"})
+    for (const char* name : {"lxix", "lEloss", "leps_x", "ltaux", "lTotDefl", "lHarm"})
         EXPECT_FALSE(ringLabel(name).contains(digit)) << name;
     EXPECT_EQ(box(windows.rf, "edEnergy"), fmt("%8.3f", state.beam.momentum / 1e9));
     for (const char* name : {"lEnAcc", "lBunLen", "lPhase", "lCavLoss", "lRemPow"})

@@ -31,10 +31,20 @@ double beamSize(double eps, double beta)
     return product > 0 ? std::sqrt(product) : 0.0;
 }
 
+// The emittance of a box in m rad; a box that still shows the stored value keeps all its digits, so that
+// showing a value and reading it back changes nothing.
+double emittanceOf(const std::string& box, double stored)
+{
+    const auto first = box.find_first_not_of(' ');
+    if (first != std::string::npos && box.substr(first) == fmt("%.6g", stored * 1e6))
+        return stored;
+    return parseDouble(box) / 1e6;
+}
+
 void readEmittances(State& state, const InitialBoxes& boxes)
 {
-    state.run.epsXIn = state.lf.epsX = parseDouble(boxes.edEpsx) / 1e6;
-    state.run.epsYIn = state.lf.epsY = parseDouble(boxes.edEpsy) / 1e6;
+    state.run.epsXIn = state.lf.epsX = emittanceOf(boxes.edEpsx, state.run.epsXIn);
+    state.run.epsYIn = state.lf.epsY = emittanceOf(boxes.edEpsy, state.run.epsYIn);
 }
 
 void showEta(const RunSettings& run, InitialBoxes& boxes)
@@ -240,8 +250,8 @@ StartPanels showBeamSizesCommand(State& state, InitialBoxes& boxes)
 bool useBeamSizes(State& state, InitialBoxes& boxes, Messages& messages)
 {
     // every box read and checked before anything is stored
-    const double epsXMmMrad = parseDouble(boxes.edEpsx);
-    const double epsYMmMrad = parseDouble(boxes.edEpsy);
+    const double epsXMmMrad = emittanceOf(boxes.edEpsx, state.run.epsXIn) * 1e6;
+    const double epsYMmMrad = emittanceOf(boxes.edEpsy, state.run.epsYIn) * 1e6;
     const double sigmaXMm = parseDouble(boxes.edSigx0);
     const double sigmaYMm = parseDouble(boxes.edSigy0);
     const double delta = parseDouble(boxes.edDelta) / 100.0;
@@ -258,8 +268,8 @@ bool useBeamSizes(State& state, InitialBoxes& boxes, Messages& messages)
     setMode(run, false, false, true);
     run.initialSigmaX = sigmaXMm / 1000.0;
     run.initialSigmaY = sigmaYMm / 1000.0;
-    run.epsXIn = state.lf.epsX = epsXMmMrad / 1e6;
-    run.epsYIn = state.lf.epsY = epsYMmMrad / 1e6;
+    run.epsXIn = state.lf.epsX = emittanceOf(boxes.edEpsx, run.epsXIn);
+    run.epsYIn = state.lf.epsY = emittanceOf(boxes.edEpsy, run.epsYIn);
     run.delta = delta;
     // beta = sigma^2 / epsilon
     run.betaX0 = run.initialSigmaX * run.initialSigmaX / state.lf.epsX;

@@ -96,6 +96,13 @@ bool accepted(std::string LifetimeBoxes::*box, double value, Messages& messages)
     return !text;
 }
 
+// A box that still shows a result of another design gets its start text back; one the user typed stays.
+void forgetTaken(std::string& box, const std::string& taken, const std::string& start)
+{
+    if (box == taken)
+        box = start;
+}
+
 std::string hours(double seconds, const char* format)
 {
     return fmtOrNa(format, seconds / 3600);
@@ -136,6 +143,10 @@ void activateLifetime(State& state, LifetimeBoxes& boxes, Messages& messages)
         boxes.averageBetaX = fmt("%8.3f", ring.averageBetaX) + "0";
     } else {
         messages.error("enter avg. betatronfunctions manually or run \"betatronfunction\"!");
+        const LifetimeBoxes start;
+        forgetTaken(boxes.averageBetaY, fmt("%8.3f", ring.averageBetaY) + "0", start.averageBetaY);
+        forgetTaken(boxes.averageBetaY1, fmt("%8.3f", ring.averageBetaY) + "0", start.averageBetaY1);
+        forgetTaken(boxes.averageBetaX, fmt("%8.3f", ring.averageBetaX) + "0", start.averageBetaX);
         ring.averageBetaX = kDefaultAverageBeta;
         ring.averageBetaY = kDefaultAverageBeta;
     }
@@ -144,6 +155,10 @@ void activateLifetime(State& state, LifetimeBoxes& boxes, Messages& messages)
         boxes.gasPressure2 = boxes.gasPressure1;
     } else {
         messages.error("enter vacuum pressure manually or run \"vacuum\"!");
+        const LifetimeBoxes start;
+        const std::string taken = fmt("%8.4g", state.averagePressure * 1e9);
+        forgetTaken(boxes.gasPressure1, taken, start.gasPressure1);
+        forgetTaken(boxes.gasPressure2, taken, start.gasPressure2);
         state.averagePressure = kDefaultPressure;
     }
     if (state.rf.stamp == beamStamp && resultAvailable(state.rf.energyAcceptance)) {
@@ -154,6 +169,12 @@ void activateLifetime(State& state, LifetimeBoxes& boxes, Messages& messages)
         boxes.energyAcceptance2 = boxes.energyAcceptance;
     } else {
         messages.error("enter energy acceptance manually or run \"RF\"!");
+        const LifetimeBoxes start;
+        const std::string taken = fmt("%8.3f", state.rf.energyAcceptance * 100);
+        forgetTaken(boxes.energyAcceptance, taken, start.energyAcceptance);
+        forgetTaken(boxes.energyAcceptance1, taken, start.energyAcceptance1);
+        forgetTaken(boxes.energyAcceptance2, taken, start.energyAcceptance2);
+        forgetTaken(boxes.bunchLength, fmt("%8.3f", state.rf.bunchLength * 1000), start.bunchLength);
         state.rf.energyAcceptance = kDefaultEnergyAcceptance;
     }
     state.lifetimes = Lifetimes{};

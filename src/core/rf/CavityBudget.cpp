@@ -86,6 +86,7 @@ std::optional<CavityBudgetView> cavityPowerBudget(State& state, Messages& messag
     v.miscLoss = "misc.rf-losses = " + fmtOrNa("%8.3f", rf.miscLossPower / 1000) + " kW   or ";
     rf.beamPower = rf.power - rf.cavityLossPower - rf.miscLossPower;
     v.powerLeft = rf.beamPower > 0;
+    // no power left sustains no current; other particles are not budgeted (not available)
     rf.maxBeamCurrent = 0;
     if (!v.powerLeft) {
         v.remaining = "increase rf-power!";
@@ -96,6 +97,7 @@ std::optional<CavityBudgetView> cavityPowerBudget(State& state, Messages& messag
                       "will sustain a max. total beam current of " +
                       fmtOrNa("%8.3f", rf.maxBeamCurrent * 1000) + " mA";
     } else {
+        rf.maxBeamCurrent = std::nan("");
         v.remaining = "there is not enough cavity power available.\rincrease rf-power!";
     }
     rf.budgetStamp = rfBudgetStamp(state);

@@ -329,16 +329,18 @@ void ChromaticWindow::showCorrection(const ChromaticityCorrection& c)
     };
     for (const auto& [l, value] : values)
         l->setText(q(fmtOrNa("%8.3f", value)));
-    m_correctionStamp = latticeStamp(m_state);
+    m_correctionLattice = latticeStamp(m_state);
+    m_correctionSextupoles = sextupoleStamp(m_state);
 }
 
 void ChromaticWindow::designChanged()
 {
-    if (m_correctionStamp == 0 || m_correctionStamp == latticeStamp(m_state))
+    if (m_correctionLattice == 0 ||
+        (m_correctionLattice == latticeStamp(m_state) && m_correctionSextupoles == sextupoleStamp(m_state)))
         return;
     for (QLabel* l : {m_lSF, m_lSD, m_lxixo, m_lxiyo, m_lxisx, m_lxisy, m_ldxix, m_ldxiy, m_lxix, m_lxiy})
         l->setText("n/a");
-    m_correctionStamp = 0;
+    m_correctionLattice = 0;
 }
 
 bool ChromaticWindow::event(QEvent* event)

@@ -71,7 +71,9 @@ private:
     Windows& m_windows;
     TrackingChart* m_chart = nullptr;
 
-    std::uint64_t m_correctionStamp = 0; // latticeStamp of the design the correction shown belongs to
+    // latticeStamp and sextupoleStamp of the design the correction shown belongs to; 0 while none is shown
+    std::uint64_t m_correctionLattice = 0;
+    std::uint64_t m_correctionSextupoles = 0;
 
     QGroupBox* m_gbCorrection = nullptr;
     QLineEdit* m_edxiwx = nullptr;

@@ -277,7 +277,7 @@ void RingWindow::designChanged()
     }
     if (m_geometryStamp != latticeStamp(m_state))
         clearGeometry();
-    if (m_beamStamp != designStamp(m_state))
+    if (m_beamStamp != designStamp(m_state) || m_beamSextupoles != sextupoleStamp(m_state))
         clearBeamParameters();
     showToolButtons();
 }
@@ -411,6 +411,7 @@ void RingWindow::showBeamParameters()
         if (auto* label = m_gbBeamPar->findChild<QLabel*>(name))
             label->setText(QString::fromStdString(*text));
     m_beamStamp = designStamp(m_state);
+    m_beamSextupoles = sextupoleStamp(m_state);
 }
 
 void RingWindow::tbRingLatClick()

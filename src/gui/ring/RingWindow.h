@@ -151,6 +151,7 @@ private:
     // the stamps of the designs the labels were filled for, and the lattice loads seen
     std::uint64_t m_geometryStamp = 0;
     std::uint64_t m_beamStamp = 0;
+    std::uint64_t m_beamSextupoles = 0; // the corrected chromaticity follows the sextupoles
     unsigned long m_designLoads = 0;
 
     QToolBar* m_toolBar = nullptr;

@@ -75,13 +75,19 @@ TEST(LifetimeActivation, ResultsOfAnotherDesignAreNotTaken)
     };
     for (const auto& change : changes) {
         State state = ringState();
-        change(state);
         LifetimeBoxes boxes;
-        const LifetimeBoxes before = boxes;
+        const LifetimeBoxes start = boxes;
         test::FakeMessages messages;
+        activateLifetime(state, boxes, messages); // the boxes take this design's results
+        ASSERT_EQ(boxes.gasPressure1, "     2.5");
+        boxes.energyAcceptance2 = "2.5"; // typed by the user
+        change(state);
         activateLifetime(state, boxes, messages);
-        EXPECT_EQ(boxes.gasPressure1, before.gasPressure1);
-        EXPECT_EQ(boxes.energyAcceptance, before.energyAcceptance);
+        EXPECT_EQ(boxes.gasPressure1, start.gasPressure1);
+        EXPECT_EQ(boxes.gasPressure2, start.gasPressure2);
+        EXPECT_EQ(boxes.energyAcceptance, start.energyAcceptance);
+        EXPECT_EQ(boxes.bunchLength, start.bunchLength);
+        EXPECT_EQ(boxes.energyAcceptance2, "2.5");
         EXPECT_DOUBLE_EQ(state.averagePressure, 1e-9); // the default, not the other design's pressure
     }
 }
