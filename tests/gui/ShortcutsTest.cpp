@@ -3,12 +3,18 @@
 #include "app/ProgramWindows.h"
 #include "gui/QtMessages.h"
 #include "gui/aperture/ApertureWindow.h"
+#include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/editor/MagStructWindow.h"
+#include "gui/io/ListingWindow.h"
 #include "gui/io/RecentFilesSettings.h"
+#include "gui/lifetime/LifeTimeWindow.h"
+#include "gui/matching/MatchWindow.h"
+#include "gui/resonance/ResonanceWindow.h"
 #include "gui/rf/RfWindow.h"
 #include "gui/ring/RingWindow.h"
 #include "gui/shell/HelpWindow.h"
 #include "gui/shell/StartWindow.h"
+#include "gui/vacuum/VacuumWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QAction>
