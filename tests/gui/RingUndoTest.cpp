@@ -87,7 +87,7 @@ TEST_F(RingUndo, ClosingTheRingIsOneStep)
 class RingProgram : public RingUndo
 {
 protected:
-    RingProgram()
+    void SetUp() override
     {
         program = std::make_unique<ProgramWindows>(state, windows, folder.filePath("user"));
         EXPECT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));

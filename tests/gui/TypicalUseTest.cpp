@@ -536,7 +536,11 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
 
     // the design saved as a lattice file and read back: the ring with its corrected sextupoles
     const QString latticeFile = directory.filePath("dba-ring.lat");
+    windows.magStruct->showHistory(); // the ring study changed what the file holds: the title is marked
+    EXPECT_TRUE(windows.magStruct->windowTitle().endsWith('*'));
     saveDesign(latticeFile);
+    windows.magStruct->showHistory();
+    EXPECT_TRUE(windows.magStruct->windowTitle().endsWith(" - dba-ring.lat"));
     State readBack;
     startParticle(readBack);
     ASSERT_TRUE(readLatticeFile(readBack, fake, latticeFile.toStdString()));

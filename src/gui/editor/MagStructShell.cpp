@@ -87,8 +87,8 @@ void MagStructWindow::openLattice(const QString& fileName)
 void MagStructWindow::showParticleChange(const BeamParameters& before)
 {
     const BeamParameters& now = m_state.beam;
-    if (now.name == before.name && now.charge == before.charge &&
-        sameValue(now.restEnergy, before.restEnergy))
+    if (now.name == before.name && now.isIon == before.isIon && now.charge == before.charge &&
+        sameValue(now.massNumber, before.massNumber))
         return;
     statusBar()->showMessage(
         QString("the lattice file changed the particle to %1 (was %2)")

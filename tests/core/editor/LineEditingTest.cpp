@@ -547,13 +547,13 @@ TEST_F(LineEditing, OperationsWriteNothingIntoTheWorkingFolder)
     startCopy(state, editor, messages);
     cancelCutPaste(state, editor);
     startDelete(state, editor, messages);
-    EXPECT_TRUE(fs::is_empty(m_folder)) << "no backup set: nothing written";
+    EXPECT_TRUE(fs::is_empty(fs::current_path())) << "no backup set: nothing written";
 
     cancelCutPaste(state, editor);
     state.backupFile = backup;
     startCutPaste(state, editor, messages);
     EXPECT_TRUE(fs::exists(backup));
-    EXPECT_FALSE(fs::exists(m_folder / "temp.lat"));
+    EXPECT_FALSE(fs::exists(fs::current_path() / "temp.lat"));
     State read;
     ASSERT_TRUE(readLatticeFile(read, messages, backup));
     EXPECT_EQ(read.line.count, 3);

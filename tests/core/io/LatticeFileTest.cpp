@@ -532,7 +532,7 @@ TEST_F(LatticeFileOnDisk, TheDesignCountsAsChangedExactlyWhenASaveWouldWriteSome
         bool stored;
     };
     const std::vector<Change> changes = {
-        {"momentum", [](State& s) { updateKinematics(s.beam, EnergyKind::Momentum, 3.5e9); }, true},
+        {"momentum", [](State& s) { updateKinematics(s.beam, EnergyKind::Momentum, 1.234e9); }, true},
         {"superperiods", [](State& s) { s.line.superPeriods += 1; }, true},
         {"rf frequency", [](State& s) { s.rf.frequency *= 1.0001; }, true},
         {"ring opened", [](State& s) { s.ringClosed = false; }, true},
@@ -540,7 +540,7 @@ TEST_F(LatticeFileOnDisk, TheDesignCountsAsChangedExactlyWhenASaveWouldWriteSome
         {"step", [](State& s) { s.run.maxStep += 0.01; }, true},
         {"quadrupole", [](State& s) { s.line.at(2).k += 0.001; }, true},
         {"results", [](State& s) { s.ringParams.circumference += 1; }, false},
-        {"list text", [](State& s) { s.listing.title += "x"; }, false},
+        {"list title", [](State& s) { s.listing.title += "x"; }, false},
     };
     FakeMessages messages;
     for (const Change& change : changes) {
