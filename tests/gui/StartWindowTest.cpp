@@ -21,9 +21,9 @@ namespace {
 
 int registered(const Windows& w)
 {
-    const void* entries[] = {w.start,    w.magStruct, w.listing, w.enterText, w.chromatic, w.help, w.lifeTime,
-                             w.partType, w.resonance, w.rf,      w.ring,      w.vacuum,    w.match,
-                             w.aperture};
+    const void* entries[] = {w.start, w.magStruct, w.listing,  w.enterText, w.chromatic,
+                             w.help,  w.lifeTime,  w.partType, w.resonance, w.rf,
+                             w.ring,  w.vacuum,    w.match,    w.aperture};
     int count = 0;
     for (const void* slot : entries)
         count += slot != nullptr;
@@ -65,8 +65,7 @@ TEST_F(StartWindowTest, CreatesTheWindowsInOrderAndRegistersEachAtOnce)
     create();
     const QStringList order{"TfStart", "TfMagStruct", "TfListing",  "TfEnterText", "TfChromatic",
                             "TfHelp",  "TfLifeTime",  "TfPartType", "TfResonance", "TfRF",
-                            "TfRing",  "TfVacuum",    "TfMatch",
-                            "TfAperture"};
+                            "TfRing",  "TfVacuum",    "TfMatch",    "TfAperture"};
     EXPECT_EQ(created, order);
     EXPECT_EQ(registeredAtCreation, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
     EXPECT_EQ(windows.start->windowTitle(),
