@@ -1,13 +1,11 @@
 #include "core/tracking/ParticleTracker.h"
 
+#include "core/Threads.h"
 #include "core/tracking/ElementKernels.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 namespace kestrune {
 
@@ -147,8 +145,7 @@ TrackingOutcome trackParticles(const SymplecticLattice& lattice, const std::vect
     if (start.empty() || options.turns < 1 || lattice.cell.empty())
         return outcome;
     BlockRunner runner(lattice, start, options, outcome);
-    const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const int threads = std::min(options.threads > 0 ? options.threads : hardware, runner.blocks());
+    const int threads = std::min(options.threads > 0 ? options.threads : hardwareThreads(), runner.blocks());
     auto last = std::chrono::steady_clock::now();
     const auto report = [&] {
         if (!options.progress)
@@ -163,29 +160,13 @@ TrackingOutcome trackParticles(const SymplecticLattice& lattice, const std::vect
         runner.work(report);
     } else {
         // the workers track; the calling thread reports the progress until they are done
-        std::mutex mutex;
-        std::condition_variable done;
-        int finished = 0;
-        std::vector<std::thread> workers;
-        workers.reserve(static_cast<std::size_t>(threads));
-        for (int t = 0; t < threads; ++t)
-            workers.emplace_back([&] {
-                runner.work([] {});
-                const std::lock_guard<std::mutex> lock(mutex);
-                ++finished;
-                done.notify_one();
-            });
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            while (!done.wait_for(lock, kProgressInterval, [&] { return finished == threads; })) {
-                lock.unlock();
+        runOnThreads(
+            threads, [&] { runner.work([] {}); },
+            [&] {
                 if (options.progress)
                     options.progress(runner.fractionDone());
-                lock.lock();
-            }
-        }
-        for (std::thread& worker : workers)
-            worker.join();
+            },
+            kProgressInterval);
     }
     if (options.progress)
         options.progress(1);
