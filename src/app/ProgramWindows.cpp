@@ -31,12 +31,24 @@ void connectWindows(const Windows& windows)
     }
     if (!windows.magStruct)
         return;
-    if (windows.ring)
+    if (windows.ring) {
         QObject::connect(windows.ring, &RingWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);
-    if (windows.rf)
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.ring,
+                         &RingWindow::designChanged);
+    }
+    if (windows.rf) {
         QObject::connect(windows.rf, &RfWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.rf,
+                         &RfWindow::designChanged);
+    }
+    if (windows.vacuum)
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.vacuum,
+                         &VacuumWindow::designChanged);
+    if (windows.chromatic)
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.chromatic,
+                         &ChromaticWindow::designChanged);
     if (windows.chromatic)
         QObject::connect(windows.chromatic, &ChromaticWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);

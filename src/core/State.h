@@ -116,6 +116,7 @@ struct RingParameters
     double momentumCompaction = 0;                               // alpha_c
     double slipFactor = 0;                                       // eta_c = 1/gamma^2 - alpha_c
     bool computed = false;
+    std::uint64_t stamp = 0; // latticeStamp of the design the integrals were computed for
 };
 
 /// RF settings (stored in lattice files of closed rings) and the computed RF results.
@@ -144,6 +145,8 @@ struct RfParameters
     double beamPower = 0;       // W
     double maxBeamCurrent = 0;  // A
     bool computed = false;
+    std::uint64_t stamp = 0;       // designStamp of the design the results were computed for
+    std::uint64_t budgetStamp = 0; // rfBudgetStamp of the settings the power budget was computed for
 
     double wavelength = 0;         // m, c / f_rf
     double unitShuntImpedance = 0; // Ohm/m scaled from the pill box, or Ohm per cell as typed
@@ -235,7 +238,9 @@ struct State
     bool ringClosed = false;
     RingParameters ringParams;
     RfParameters rf;
-    double averagePressure = 0; // Torr; 0 until the vacuum computation has run
+    double averagePressure = 0;      // Torr; 0 until the vacuum computation has run
+    std::uint64_t pressureStamp = 0; // designStamp of the design averagePressure was computed for
+    unsigned long designLoads = 0;   // counts the designs opened or imported
     Lifetimes lifetimes;
     LocalAcceptance localAcceptance;
 

@@ -39,6 +39,16 @@ bool QtMessages::confirm(const std::string& question, std::optional<ScreenPoint>
     return box.exec() == QMessageBox::Yes;
 }
 
+bool QtMessages::confirmDefaultNo(const std::string& question)
+{
+    if (m_target)
+        return m_target->confirmDefaultNo(question);
+    QMessageBox box(QMessageBox::Question, kBoxTitle, QString::fromStdString(question),
+                    QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 SaveChoice QtMessages::askSaveChanges(const std::string& question)
 {
     if (m_target)

@@ -18,6 +18,7 @@ public:
 
     void error(const std::string& text) override;
     bool confirm(const std::string& question, std::optional<ScreenPoint> position = std::nullopt) override;
+    bool confirmDefaultNo(const std::string& question) override;
     void askParticle() override;
     void showList() override;
     /// Asks question with Save, Discard and Cancel (Save the default, Esc cancels). Redirected, it opens

@@ -1,5 +1,6 @@
 #include "gui/lifetime/LifeTimeWindow.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
@@ -51,6 +52,8 @@ protected:
         state.rf.energyAcceptance = 0.012;
         state.rf.bunchLength = 0.006;
         state.averagePressure = 2.5e-9;
+        // results of the design as it is
+        state.rf.stamp = state.pressureStamp = designStamp(state);
         ASSERT_TRUE(fake.errors.empty());
     }
 
@@ -127,6 +130,8 @@ TEST_F(LifeTimeWindowTest, ActivationFillsTheBoxesFromTheResults)
     state.rf.energyAcceptance = 0.012;
     state.rf.bunchLength = 0.006;
     state.averagePressure = 2.5e-9;
+    state.ringParams.stamp = latticeStamp(state);
+    state.rf.stamp = state.pressureStamp = designStamp(state);
     window->formActivate();
     EXPECT_TRUE(fake.errors.empty());
     EXPECT_EQ(box("edAvgBy")->text(), "  12.2500");
@@ -143,7 +148,8 @@ TEST_F(LifeTimeWindowTest, ElasticUpdateShowsItsLifetimeAndTheEstimate)
     EXPECT_FALSE(label("lCbLife")->isHidden());
     EXPECT_EQ(label("lCbLife")->text(), "Coulomb scattering life time is    112.7 hours");
     EXPECT_FALSE(group("gbtotLife")->isHidden());
-    EXPECT_EQ(label("lTot")->text(), "lifetime estimate!= 9999999.99 hr");
+    EXPECT_EQ(label("lTot")->text(),
+              "no combined lifetime: the bremsstrahlung, Touschek and quantum lifetimes are missing");
 }
 
 TEST_F(LifeTimeWindowTest, TypingHidesTheResultAndEnterUpdates)
@@ -187,7 +193,8 @@ TEST_F(LifeTimeWindowTest, AllFourUpdatesGiveTheCombinedLifetime)
     // a new activation needs all four again
     window->formActivate();
     click("bbUpdElast");
-    EXPECT_EQ(label("lTot")->text(), "lifetime estimate!= 9999999.99 hr");
+    EXPECT_EQ(label("lTot")->text(),
+              "no combined lifetime: the bremsstrahlung, Touschek and quantum lifetimes are missing");
 }
 
 TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
@@ -196,6 +203,7 @@ TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
     radiationIntegrals(state, fake);
     equilibriumParameters(state);
     state.averagePressure = 2.5e-9;
+    state.pressureStamp = designStamp(state);
     window->formActivate();
     ASSERT_EQ(fake.errors, std::vector<std::string>{"enter energy acceptance manually or run \"RF\"!"});
     fake.errors.clear();

@@ -1,6 +1,8 @@
 #include "gui/rf/RfWindow.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
+#include "core/Kinematics.h"
 #include "core/StartValues.h"
 #include "core/rf/EnergyScan.h"
 #include "core/rf/RfParameter.h"
@@ -25,6 +27,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -196,6 +199,58 @@ TEST_F(RfWindowTest, PowerBudgetOfFourCellsInSeries)
     window->bbRfUpdateClick();
     EXPECT_EQ(state.rf.cavityMaterial, "aluminum");
     EXPECT_TRUE(label("lImpperm").startsWith("impedance = "));
+}
+
+TEST_F(RfWindowTest, BoxesOutsideTheirRangesAreRefusedByNameAndNothingIsStored)
+{
+    const struct
+    {
+        const char* box;
+        const char* value;
+        bool cavityUpdate; // "update" of the rf system instead of "update calculation"
+        const char* message;
+    } cases[] = {
+        {"edEnergy", "1e300", false, "the momentum must be at most 1000000 GeV!"},
+        {"edRFVolt", "1e300", false, "the rf voltage must be at most 10000000 kV!"},
+        {"edAddlLoss", "-100", false, "the additional loss must not be negative!"},
+        {"edRfPow", "1e300", false, "the rf power must be at most 1000000 kW!"},
+        {"edNumCav", "100000000", true, "the number of cavity cells must be at most 10000!"},
+        {"edMiscLoss", "-10", true, "the miscellaneous loss must not be negative!"},
+        {"edRFVolt", "1e300", true, "the rf voltage must be at most 10000000 kV!"},
+    };
+    showWindow();
+    window->bbUpdateClick();
+    window->rfSystemClick();
+    for (const auto& c : cases) {
+        window->formActivate();
+        const State before = state;
+        fake.errors.clear();
+        type(c.box, c.value);
+        if (c.cavityUpdate)
+            window->bbRfUpdateClick();
+        else
+            window->bbUpdateClick();
+        ASSERT_EQ(fake.errors.size(), 1u) << c.box;
+        EXPECT_EQ(fake.errors[0], c.message);
+        EXPECT_EQ(designDifference(state, before), "") << c.box;
+        EXPECT_DOUBLE_EQ(state.ringParams.additionalLoss, before.ringParams.additionalLoss);
+        type(c.box, "0");
+    }
+}
+
+TEST_F(RfWindowTest, ResultsOfAnotherDesignAreClearedAndTheBoxesFollowIt)
+{
+    showWindow();
+    window->bbUpdateClick();
+    ASSERT_TRUE(label("lPhase").endsWith(" deg"));
+    // another lattice at another energy
+    updateKinematics(state.beam, EnergyKind::Momentum, 1.5e9);
+    ++state.line.at(1).length;
+    window->designChanged();
+    EXPECT_EQ(box("edEnergy")->text(), "   1.500");
+    for (const char* name : {"lPhase", "lELoss", "lEnAcc", "lBunLen"})
+        EXPECT_FALSE(label(name).contains(QRegularExpression("[0-9]"))) << name;
+    EXPECT_TRUE(child<QPushButton>("bbUpdate")->isVisible());
 }
 
 TEST_F(RfWindowTest, DoubleClickHidesAPanelUntilTheNextActivation)

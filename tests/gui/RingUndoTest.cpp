@@ -90,10 +90,10 @@ protected:
     void SetUp() override
     {
         program = std::make_unique<ProgramWindows>(state, windows, folder.filePath("user"));
-        ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
+        EXPECT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
         state.history.reset(state);
         windows.magStruct->showHistory();
-        ASSERT_FALSE(marked());
+        EXPECT_FALSE(marked());
     }
     bool marked() const { return windows.magStruct->windowTitle().endsWith('*'); }
     void closeRing()

@@ -425,6 +425,7 @@ bool openLatticeFile(State& state, EditorState& editor, const std::string& fileN
     if (read) {
         opened.lastOpenedFile = fileName;
         opened.documentFile = fileName;
+        ++opened.designLoads;
         state = std::move(opened);
         editor = openedEditor;
         drawFromFileBoxes(state);

@@ -336,11 +336,12 @@ void InitialConditionsPanel::initBeamSizeClick()
     InitialBoxes b = boxes();
     if (!emittancesAccepted(b, m_messages))
         return;
-    const bool update = useBeamSizes(m_state, b, m_messages);
+    // a refused box keeps the panel open with what was typed
+    if (!useBeamSizes(m_state, b, m_messages))
+        return;
     setBoxes(b);
     m_initLatFun->hide();
-    if (update)
-        emit updateRequested();
+    emit updateRequested();
 }
 
 } // namespace kestrune

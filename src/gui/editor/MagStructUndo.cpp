@@ -65,6 +65,7 @@ void MagStructWindow::showHistory()
     if (designModified(m_state))
         title += "*";
     setWindowTitle(title);
+    emit designMayHaveChanged();
 }
 
 void MagStructWindow::beginEdit()

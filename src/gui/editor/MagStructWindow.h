@@ -149,6 +149,9 @@ public:
 signals:
     /// The user asked to end the program.
     void quitAsked();
+    /// A step, an undo, a redo or a lattice opened may have changed the design: the tool windows drop
+    /// what they show of another design.
+    void designMayHaveChanged();
 
 protected:
     bool event(QEvent* event) override;

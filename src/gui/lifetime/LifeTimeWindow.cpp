@@ -232,7 +232,8 @@ void LifeTimeWindow::buildMenus()
     item("mnInelastic", "inelastic ", "inelastic scattering on nuclei of rest gas atoms",
          [this] { bremsstrahlungClick(); });
     item("mnTouschek", "Touschek", "single interbunch collisions", [this] { touschekClick(); });
-    item("mnQuantum", "quantum lifetime", "losses though gaussian tails", [this] { quantumLifetimeClick(); });
+    item("mnQuantum", "quantum lifetime", "losses through gaussian tails",
+         [this] { quantumLifetimeClick(); });
     item("mnBar", "|", QString(), {});
     item("mnMultiple", "multiple", "multiple elastic scattering angle ", {})->setEnabled(false);
 }

@@ -1,5 +1,6 @@
 #include "gui/rf/RfWindow.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
@@ -290,20 +291,42 @@ void RfWindow::formActivate()
          {static_cast<QWidget*>(m_pnRF), static_cast<QWidget*>(m_gbEnCur), static_cast<QWidget*>(m_pnParam),
           static_cast<QWidget*>(m_pnEvar), static_cast<QWidget*>(m_bbUpdate)})
         w->show();
-    m_edEnergy->setText(boxText("%8.3f", m_state.beam.momentum / 1e9));
+    designChanged();
+    fillBoxes();
     if (m_state.beam.momentum == 0)
         messages().error("choose beam energy!");
-    m_edCurrent->setText(boxText("%8.3f", m_state.beamCurrent * 1000));
     if (m_state.beamCurrent * 1000 == 0)
         messages().error("choose beam current!");
-    m_edRFVolt->setText(boxText("%8.3f", m_state.rf.voltage / 1000));
-    m_edRfPow->setText(boxText("%8.3f", m_state.rf.power / 1000));
-    m_edNumCav->setText(QString::fromStdString(fmt("%5d", m_state.rf.cavities)));
-    m_edMiscLoss->setText(boxText("%8.3f", m_state.rf.miscLoss * 100));
     // the power budget and the chart take turns in the window's right part: side by side the chart
     // would be squeezed and its limit boxes cut
     if (m_gbCavity->isHidden())
         m_chartPanel->show();
+}
+
+void RfWindow::fillBoxes()
+{
+    m_edEnergy->setText(boxText("%8.3f", m_state.beam.momentum / 1e9));
+    m_edCurrent->setText(boxText("%8.3f", m_state.beamCurrent * 1000));
+    m_edRFVolt->setText(boxText("%8.3f", m_state.rf.voltage / 1000));
+    m_edRfPow->setText(boxText("%8.3f", m_state.rf.power / 1000));
+    m_edNumCav->setText(QString::fromStdString(fmt("%5d", m_state.rf.cavities)));
+    m_edMiscLoss->setText(boxText("%8.3f", m_state.rf.miscLoss * 100));
+}
+
+void RfWindow::designChanged()
+{
+    const std::uint64_t stamp = designStamp(m_state);
+    if (m_shownStamp == stamp)
+        return;
+    fillBoxes();
+    for (QLabel* l :
+         {m_lHarm, m_lELoss, m_lEnAcc, m_lOverVolt, m_lPhase, m_lSynFreq, m_lSynTune, m_lBunLen, m_lRfWL,
+          m_lRfCavL, m_lImpperm, m_ltotImp, m_lCavVolt, m_lCavLoss, m_ltotavail, m_lmisLoss, m_lRemPow})
+        l->clear();
+    m_lRFF->setText("n/a: press update calculation");
+    m_lRff1->setText("n/a: press update");
+    m_bbUpdate->show();
+    m_shownStamp = stamp;
 }
 
 void RfWindow::showParameters(const RfParameterView& view)
@@ -319,6 +342,7 @@ void RfWindow::showParameters(const RfParameterView& view)
     m_lSynFreq->setText(QString::fromStdString(view.synchrotronFrequency));
     m_lSynTune->setText(QString::fromStdString(view.synchrotronTune));
     m_lBunLen->setText(QString::fromStdString(view.bunchLength));
+    m_shownStamp = designStamp(m_state);
 }
 
 bool RfWindow::calcparameter()
@@ -394,6 +418,7 @@ void RfWindow::bbRfUpdateClick()
 
 void RfWindow::rbScaleImpedanceClick()
 {
+    m_state.rf.budgetStamp = 0; // the budget of the other impedance is no longer the one chosen
     m_lShuntImpedance->hide();
     m_edShuntImpedance->hide();
     m_rgMaterial->show();
@@ -403,6 +428,7 @@ void RfWindow::rbScaleImpedanceClick()
 
 void RfWindow::rbSelectImpedanceClick()
 {
+    m_state.rf.budgetStamp = 0;
     m_rgMaterial->hide();
     m_rgShunt->hide();
     m_rbSelectImpedance->setChecked(true);

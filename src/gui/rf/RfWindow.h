@@ -7,6 +7,7 @@
 #include "gui/Windows.h"
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -46,6 +47,9 @@ public:
 
     // the parameter panel and the power budget
     void formActivate();
+    /// Results of another design (a lattice opened since, a step undone) are cleared to "n/a" and the
+    /// boxes take the design's values.
+    void designChanged();
     void bbUpdateClick();
     void rfSystemClick();
     void bbRfUpdateClick();
@@ -80,6 +84,8 @@ private:
     QGroupBox* buildImpedanceGroup();
     void buildMenus();
     void showParameters(const RfParameterView& view);
+    /// The boxes of the beam and the rf settings from the state.
+    void fillBoxes();
     /// The momentum, current and rf settings an action stores make one step of the design's history.
     HistoryStep recordedStep();
 
@@ -100,6 +106,8 @@ private:
     ProposedLimits m_proposed; // of the last energy scan
     double m_scanMinGeV = 0;   // range of the last energy scan
     double m_scanMaxGeV = 0;
+
+    std::uint64_t m_shownStamp = 0; // designStamp of the design the results shown belong to
 
     QFrame* m_pnRF = nullptr;
     QLineEdit* m_edRFVolt = nullptr;

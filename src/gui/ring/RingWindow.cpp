@@ -44,7 +44,7 @@ constexpr BeamLabel kBeamLabels[] = {
     {"lsige", "rel. energy spread"},
     {"lCirc", "circumference"},
     {"lMomCompF", "mom.comp. factor,alpha_c"},
-    {"lMomComp", "mom. compaction, eta_c"},
+    {"lMomComp", "slip factor, eta_c"},
     {"lI1", "I1"},
     {"lI2", "I2"},
     {"lI3", "I3"},
@@ -81,6 +81,7 @@ RingWindow::RingWindow(State& state, Windows& windows, QWidget* parent)
     resize(760, 640);
 
     // the boxes of the start values: an open ring of one superperiod, 1 % coupling, cp = 1 GeV, 100 mA
+    m_designLoads = m_state.designLoads;
     m_lTotDefl->clear();
     showToolButtons();
     m_edNumSup->clear();
@@ -209,6 +210,11 @@ void RingWindow::buildToolBar()
 
 bool RingWindow::event(QEvent* event)
 {
+    // opening the window shows the geometry; activation keeps the group shown and refreshes its numbers
+    if (event->type() == QEvent::Show && !event->spontaneous()) {
+        m_gbGeometry->show();
+        m_gbBeamPar->hide();
+    }
     if (event->type() == QEvent::WindowActivate && m_messages->userActivation())
         formActivate();
     return QMainWindow::event(event);
@@ -242,7 +248,7 @@ void RingWindow::formActivate()
 {
     m_toolBar->show();
     m_tbRingLat->setEnabled(true);
-    m_gbBeamPar->hide();
+    designChanged();
     if (m_state.beam.momentum != 0)
         m_edEn->setText(QString::fromStdString(fmt("%8.3f", m_state.beam.momentum / 1e6)));
     m_rbEndEl->setChecked(m_state.run.stepAtElementEnds);
@@ -261,6 +267,37 @@ void RingWindow::formActivate()
     });
 }
 
+void RingWindow::designChanged()
+{
+    if (m_state.designLoads != m_designLoads) {
+        m_designLoads = m_state.designLoads;
+        m_edNumSup->setText(QString::number(m_state.line.superPeriods));
+        if (m_state.rf.frequency != 0)
+            m_edRFF->setText(QString::fromStdString(fmt("%10.5f", m_state.rf.frequency / 1e6)));
+    }
+    if (m_geometryStamp != latticeStamp(m_state))
+        clearGeometry();
+    if (m_beamStamp != designStamp(m_state) || m_beamSextupoles != sextupoleStamp(m_state))
+        clearBeamParameters();
+    showToolButtons();
+}
+
+void RingWindow::clearGeometry()
+{
+    for (QLabel* label : {m_lFull, m_lTotDefl, m_lFrev, m_lHarm})
+        label->clear();
+    m_lCircum->setText("ring circumference: n/a, press geometry");
+    m_lPerfectRing->setText(m_state.ringClosed ? "" : "this is not yet a perfect ring!");
+    m_lPerfectRing->setStyleSheet("");
+}
+
+void RingWindow::clearBeamParameters()
+{
+    for (const BeamLabel& l : kBeamLabels)
+        if (auto* label = m_gbBeamPar->findChild<QLabel*>(l.name))
+            label->setText(l.text);
+}
+
 void RingWindow::showGeometry(const GeometryView& view)
 {
     m_edNumSup->setText(QString::fromStdString(view.superPeriods));
@@ -273,13 +310,12 @@ void RingWindow::showGeometry(const GeometryView& view)
     m_lHarm->setText(QString::fromStdString(view.harmonic));
     m_lPerfectRing->setText(QString::fromStdString(view.perfectRing));
     m_lPerfectRing->setStyleSheet(view.perfect ? "color: rgb(0, 128, 128);" : "");
+    m_geometryStamp = latticeStamp(m_state);
     showToolButtons();
 }
 
 void RingWindow::geometry()
 {
-    m_gbGeometry->show();
-    m_gbBeamPar->hide();
     const std::optional<GeometryView> view = recordClosing([this] {
         return ringGeometry(m_state, messages(),
                             {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
@@ -374,10 +410,15 @@ void RingWindow::showBeamParameters()
     for (const auto& [name, text] : texts)
         if (auto* label = m_gbBeamPar->findChild<QLabel*>(name))
             label->setText(QString::fromStdString(*text));
+    m_beamStamp = designStamp(m_state);
+    m_beamSextupoles = sextupoleStamp(m_state);
 }
 
 void RingWindow::tbRingLatClick()
 {
+    // the one place besides opening the window where the geometry group takes the beam group's place
+    m_gbGeometry->show();
+    m_gbBeamPar->hide();
     showingConversionErrors(messages(), [this] { geometry(); });
 }
 
@@ -408,6 +449,8 @@ void RingWindow::bbSuperPClick()
     m_lFrev->clear();
     m_lPerfectRing->setText(QString::fromStdString(view.perfectRing));
     m_lPerfectRing->setStyleSheet("");
+    m_lFull->clear();
+    m_geometryStamp = latticeStamp(m_state);
     showToolButtons();
     m_tbChromaticity->setEnabled(true);
 }

@@ -81,10 +81,10 @@ protected:
     State state;
     EditorState editor;
     test::FakeMessages messages;
+    fs::path m_folder;
 
 private:
     fs::path m_previous;
-    fs::path m_folder;
 };
 
 // Everything an edit could touch, to show that a refused one touched nothing.
