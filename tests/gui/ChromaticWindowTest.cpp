@@ -20,11 +20,13 @@
 #include <QLineEdit>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 #include <qcustomplot.h>
@@ -317,6 +319,33 @@ TEST_F(ChromaticWindowTest, LongRunEndsWithEveryPointAndTheNormalCursor)
     EXPECT_TRUE(fake.errors.empty());
     EXPECT_EQ(window->chart()->pointCount(), 100000);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// "stop" in the progress dialog ends a run of either model with what it drew so far, without a message,
+// and the particle goes on from where it stopped.
+TEST_F(ChromaticWindowTest, StopEndsALongRunWithWhatItDrew)
+{
+    for (const char* model : {"rbLinearMaps", "rbSymplectic"}) {
+        SCOPED_TRACE(model);
+        click(model);
+        click("rbReplace");
+        type("edXo", "1.0");
+        type("edNumTurns", "1000000");
+        window->setProgressDelay(0);
+        QTimer stopper;
+        QObject::connect(&stopper, &QTimer::timeout, [&] {
+            auto* dialog = window->findChild<QProgressDialog*>("dlgTrackingProgress");
+            if (dialog && dialog->isVisible())
+                dialog->cancel();
+        });
+        stopper.start(0);
+        click("bbTrack");
+        EXPECT_TRUE(fake.errors.empty());
+        EXPECT_GT(window->chart()->pointCount(), 0);
+        EXPECT_LT(window->chart()->pointCount(), 1000000);
+        EXPECT_NE(state.run.x0, 1.0);
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
 }
 
 TEST_F(ChromaticWindowTest, UseFixesTheScaleWithFourCornerPointsAndAutomaticFollowsThePoints)

@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -49,6 +50,46 @@ constexpr int kStrengthColumn = 105;
 constexpr double kElementTurnsPerBlock = 2e6;
 // Shortest time (ms) between two redraws of a long run.
 constexpr qint64 kRedrawInterval = 100;
+
+// A long run: after a short while a progress dialog with "stop" comes up. Until then the run takes no
+// input at all; afterwards the dialog is application-modal, so that nothing but "stop" (or Esc) can reach
+// the program while the run goes on, and the chart keeps drawing.
+class RunProgress
+{
+public:
+    RunProgress(QWidget* parent, int turns, int showAfterMs)
+        : m_dialog("tracking ...", "stop", 0, std::max(turns, 1), parent), m_showAfterMs(showAfterMs)
+    {
+        m_dialog.setObjectName("dlgTrackingProgress");
+        m_dialog.setWindowTitle("tracking");
+        m_dialog.setWindowModality(Qt::ApplicationModal);
+        m_dialog.setAutoClose(false);
+        m_dialog.setAutoReset(false);
+        m_dialog.reset();
+        m_dialog.hide();
+        m_clock.start();
+    }
+
+    /// Shows what was done; false once the user has pressed "stop".
+    bool keepGoing(int turn)
+    {
+        if (!m_dialog.isVisible()) {
+            if (m_clock.elapsed() < m_showAfterMs) {
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                return true;
+            }
+            m_dialog.show();
+        }
+        m_dialog.setValue(turn);
+        QCoreApplication::processEvents();
+        return !m_dialog.wasCanceled();
+    }
+
+private:
+    QProgressDialog m_dialog;
+    QElapsedTimer m_clock;
+    int m_showAfterMs;
+};
 
 std::string text(const QLineEdit* edit)
 {
@@ -403,6 +444,7 @@ void ChromaticWindow::runTracking(const TrackingRequest& request)
             std::max(1.0, static_cast<double>(m_state.line.count) * m_state.line.superPeriods);
         const int block = static_cast<int>(std::clamp(kElementTurnsPerBlock / ringElements, 1.0, 1e6));
         std::vector<PhasePoint> points;
+        RunProgress progress(this, request.turns, m_progressDelayMs);
         QElapsedTimer clock;
         clock.start();
         while (!run.finished()) {
@@ -415,7 +457,8 @@ void ChromaticWindow::runTracking(const TrackingRequest& request)
                 m_chart->addPoints(points, request.plane);
                 points.clear();
                 m_chart->refresh();
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                if (!progress.keepGoing(run.turn()))
+                    break;
                 clock.restart();
             }
         }
@@ -451,6 +494,7 @@ void ChromaticWindow::runSymplectic(const TrackingRequest& request, double lengt
             points.clear();
             m_chart->refresh();
         };
+        RunProgress progress(this, request.turns, m_progressDelayMs);
         QElapsedTimer clock;
         clock.start();
         while (!run.finished()) {
@@ -461,7 +505,8 @@ void ChromaticWindow::runSymplectic(const TrackingRequest& request, double lengt
                 kept.push_back(points[i]);
             if (clock.elapsed() >= kRedrawInterval) {
                 show();
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                if (!progress.keepGoing(run.turn()))
+                    break;
                 clock.restart();
             }
         }

@@ -33,8 +33,12 @@ public:
 
     /// The sextupole correction for the wanted chromaticities typed.
     void bbUpdateClick();
-    /// Tracks one particle from the typed start over the typed number of turns into the chart.
+    /// Tracks one particle from the typed start over the typed number of turns into the chart. A run that
+    /// takes longer than a moment shows its progress with "stop"; a stopped run keeps what it drew and
+    /// leaves the start values at the particle's last turn.
     void bbTrackClick();
+    /// How long (ms) a run goes before its progress dialog comes up.
+    void setProgressDelay(int ms) { m_progressDelayMs = ms; }
     /// Relabel the start boxes for millimetres and milliradians, or for numbers of sigmas.
     void rbMMClick();
     void rbSigmaClick();
@@ -70,6 +74,7 @@ private:
     State& m_state;
     Windows& m_windows;
     TrackingChart* m_chart = nullptr;
+    int m_progressDelayMs = 700;
 
     // latticeStamp and sextupoleStamp of the design the correction shown belongs to; 0 while none is shown
     std::uint64_t m_correctionLattice = 0;
