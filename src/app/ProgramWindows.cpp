@@ -49,6 +49,9 @@ void connectWindows(const Windows& windows)
     if (windows.chromatic)
         QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.chromatic,
                          &ChromaticWindow::designChanged);
+    if (windows.aperture)
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.aperture,
+                         &ApertureWindow::designChanged);
     if (windows.chromatic)
         QObject::connect(windows.chromatic, &ChromaticWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);

@@ -326,7 +326,7 @@ TEST_F(InitialConditionsPanelTest, AVerticalEmittanceOfAFileShowsItsDigitsAndIsT
     if (const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR")) {
         panel->showBeamSizes();
         QApplication::processEvents();
-        EXPECT_TRUE(host->grab().save(QDir(dir).filePath("initial-beam-sizes-panel.png")));
+        EXPECT_TRUE(frame("pnInitLatFun")->grab().save(QDir(dir).filePath("initial-beam-sizes-panel.png")));
     }
 }
 

@@ -345,6 +345,9 @@ TEST_F(RfWindowTest, PhaseSpaceHasTwentyThreeOrderedCurves)
     window->rfPotentialClick();
     ASSERT_EQ(window->chartPanel()->seriesCount(), 1);
     EXPECT_EQ(plot()->plottable(0)->interface1D()->dataCount(), 145);
+    // the limit boxes show the potential's own range, 0 .. 720 degrees, not an earlier graph's
+    EXPECT_EQ(box("edxmin")->text().trimmed(), "0");
+    EXPECT_EQ(box("edxmax")->text().trimmed(), "720");
     EXPECT_EQ(window->chartPanel()->title(), "rf-potential");
     EXPECT_EQ(window->chartPanel()->foot(), "");
     EXPECT_EQ(plot()->yAxis->label(), "arb.units");

@@ -359,6 +359,20 @@ TEST_F(RingWindowTest, BoxesOutsideTheirRangesAreRefusedByName)
     }
 }
 
+TEST_F(RingWindowTest, ListsMenuTicksTheListModeInForce)
+{
+    QMenu* lists = control<QMenu>("mnLists");
+    for (const bool replace : {true, false, true}) {
+        state.listing.replaceList = replace; // as another window may have set it
+        emit lists->aboutToShow();
+        EXPECT_EQ(menuItem("mnListReplace")->isChecked(), replace);
+        EXPECT_EQ(menuItem("mnListAdd")->isChecked(), !replace);
+    }
+    menuItem("mnListAdd")->trigger();
+    EXPECT_FALSE(state.listing.replaceList);
+    EXPECT_TRUE(menuItem("mnListAdd")->isChecked());
+}
+
 TEST_F(RingWindowTest, RecalculateTakesTheBeamBoxes)
 {
     openDba();

@@ -572,6 +572,9 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_EQ(box(windows.vacuum, "edAvgPr"), "n/a");
     for (const char* name : {"lxix", "lxiy", "lSF", "lSD"})
         EXPECT_EQ(label(windows.chromatic, name), "n/a") << name;
+    EXPECT_FALSE(windows.aperture->dynamicResult());
+    EXPECT_EQ(windows.aperture->dynamicChart()->boundaryPoints(), 0);
+    EXPECT_EQ(windows.aperture->acceptanceChart()->pointCount(), 0);
     fake.errors.clear();
     windows.lifeTime->formActivate();
     EXPECT_NE(box(windows.lifeTime, "edGasP1"), fmt("%8.4g", dbaPressure * 1e9));
