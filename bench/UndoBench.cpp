@@ -2,6 +2,7 @@
 #include "core/Kinematics.h"
 #include "core/UndoHistory.h"
 #include "core/editor/LineEditing.h"
+#include "core/io/LatticeFile.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
@@ -98,6 +99,18 @@ void BM_RedoCutAndPaste(benchmark::State& bench)
     bench.counters["elements"] = state.line.count;
 }
 BENCHMARK(BM_RedoCutAndPaste)->Unit(benchmark::kMillisecond);
+
+// The title's unsaved mark of a 5000-element line: the design's lattice-file text against the saved one,
+// on every edit and activation of the beam-dynamics window.
+void BM_DesignModified5000(benchmark::State& bench)
+{
+    State state = pastedLine().state;
+    markDesignSaved(state, "");
+    state.line.at(2500).k += 1e-3;
+    for (auto _ : bench)
+        benchmark::DoNotOptimize(designModified(state));
+}
+BENCHMARK(BM_DesignModified5000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

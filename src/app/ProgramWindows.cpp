@@ -1,6 +1,7 @@
 #include "app/ProgramWindows.h"
 
 #include "core/StartValues.h"
+#include "gui/Shortcuts.h"
 #include "gui/aperture/ApertureWindow.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/editor/MagStructWindow.h"
@@ -25,12 +26,32 @@ void connectWindows(const Windows& windows)
                          &MagStructWindow::openAs);
         QObject::connect(windows.magStruct, &MagStructWindow::quitAsked, windows.start,
                          &StartWindow::closeProgramClick);
+        MagStructWindow* magStruct = windows.magStruct;
+        windows.start->setEndCheck([magStruct] { return magStruct->saveChangesFirst(); });
     }
     if (!windows.magStruct)
         return;
-    if (windows.ring)
+    if (windows.ring) {
         QObject::connect(windows.ring, &RingWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.ring,
+                         &RingWindow::designChanged);
+    }
+    if (windows.rf) {
+        QObject::connect(windows.rf, &RfWindow::historyChanged, windows.magStruct,
+                         &MagStructWindow::showHistory);
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.rf,
+                         &RfWindow::designChanged);
+    }
+    if (windows.vacuum)
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.vacuum,
+                         &VacuumWindow::designChanged);
+    if (windows.chromatic)
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.chromatic,
+                         &ChromaticWindow::designChanged);
+    if (windows.aperture)
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.aperture,
+                         &ApertureWindow::designChanged);
     if (windows.chromatic)
         QObject::connect(windows.chromatic, &ChromaticWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);
@@ -70,6 +91,12 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
     keep(new ApertureWindow(state, windows), WindowId::Aperture, windows.aperture, "TfAperture");
 
     connectWindows(windows);
+    const QList<QWidget*> toolWindows = {windows.listing,  windows.chromatic, windows.help,
+                                         windows.lifeTime, windows.partType,  windows.resonance,
+                                         windows.rf,       windows.ring,      windows.vacuum,
+                                         windows.match,    windows.aperture};
+    for (QWidget* window : toolWindows)
+        addCloseKeys(window);
 }
 
 ProgramWindows::~ProgramWindows()

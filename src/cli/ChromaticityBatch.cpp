@@ -151,7 +151,7 @@ bool symplecticCsv(State& state, Messages& messages, const TrackingRequest& r, d
     }
     if (run.lost()) {
         out << lostLine(run.turn(), run.lostElement());
-        messages.error("particle was lost during turn # " + std::to_string(run.turn()));
+        messages.error(lostParticleText(state.line, run.turn(), run.lostElement()));
     }
     out.flush();
     summary.rf = rf.on;

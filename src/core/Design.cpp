@@ -16,6 +16,97 @@ bool sameValue(double a, double b)
     return x == y;
 }
 
+namespace {
+
+// FNV-1a over the bytes of each value: the same values give the same stamp on every run
+class Stamp
+{
+public:
+    void add(const void* data, std::size_t size)
+    {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i)
+            m_hash = (m_hash ^ bytes[i]) * 0x100000001b3ULL;
+    }
+    void add(double x) { add(&x, sizeof x); }
+    void add(int x) { add(&x, sizeof x); }
+    void add(bool x) { add(static_cast<int>(x)); }
+    void add(const std::string& text)
+    {
+        add(static_cast<int>(text.size()));
+        add(text.data(), text.size());
+    }
+    std::uint64_t value() const { return m_hash; }
+
+private:
+    std::uint64_t m_hash = 0xcbf29ce484222325ULL;
+};
+
+} // namespace
+
+namespace {
+
+Stamp latticeFingerprint(const State& state)
+{
+    Stamp stamp;
+    const BeamLine& line = state.line;
+    stamp.add(line.count);
+    stamp.add(line.superPeriods);
+    stamp.add(state.ringElementCount);
+    stamp.add(state.ringClosed);
+    const int last = std::max(line.count, std::min(state.ringElementCount, kMaxElements));
+    for (int i = 1; i <= last; ++i) {
+        const LatticeElement& e = line.at(i);
+        stamp.add(e.name);
+        stamp.add(e.code);
+        for (double x : {e.s, e.length, e.curvature, e.ain, e.aout, e.gap, e.k, e.linacField, e.pumpSpeed,
+                         e.electrodes, e.energyGain})
+            stamp.add(x);
+    }
+    return stamp;
+}
+
+} // namespace
+
+std::uint64_t latticeStamp(const State& state)
+{
+    return latticeFingerprint(state).value();
+}
+
+std::uint64_t sextupoleStamp(const State& state)
+{
+    Stamp stamp;
+    const BeamLine& line = state.line;
+    const int last = std::max(line.count, std::min(state.ringElementCount, kMaxElements));
+    for (int i = 1; i <= last; ++i)
+        stamp.add(line.at(i).m);
+    return stamp.value();
+}
+
+std::uint64_t designStamp(const State& state)
+{
+    Stamp stamp = latticeFingerprint(state);
+    const BeamParameters& beam = state.beam;
+    stamp.add(beam.name);
+    stamp.add(beam.charge);
+    stamp.add(beam.restEnergy);
+    stamp.add(beam.momentum);
+    stamp.add(state.beamCurrent);
+    return stamp.value();
+}
+
+std::uint64_t rfBudgetStamp(const State& state)
+{
+    Stamp stamp;
+    const std::uint64_t design = designStamp(state);
+    stamp.add(&design, sizeof design);
+    const RfParameters& rf = state.rf;
+    for (double x : {rf.frequency, rf.voltage, rf.power, rf.miscLoss})
+        stamp.add(x);
+    stamp.add(rf.cavities);
+    return stamp.value();
+}
+
 bool sameValue(int a, int b)
 {
     return a == b;

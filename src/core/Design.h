@@ -2,6 +2,7 @@
 
 #include "core/State.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,22 @@ template <class S, class D, class F> void zipDesignFields(S& s, D& d, F&& f)
     field("run maxStepsBox", sr.maxStepsBox, dr.maxStepsBox);
     field("run maxStep", sr.maxStep, dr.maxStep);
 }
+
+/// A fingerprint of the linear lattice: the elements of the cell and of the full ring's copies (every field
+/// but the sextupole strength, which no linear result depends on), the superperiods and the ring flag. A
+/// result keeps the stamp of the design it was computed for; a different stamp makes it a result of
+/// another design, which is neither shown nor used.
+std::uint64_t latticeStamp(const State& state);
+/// The sextupole strengths of the cell and the full ring's copies: with latticeStamp, the stamp of the
+/// chromaticities.
+std::uint64_t sextupoleStamp(const State& state);
+/// latticeStamp with the particle, its momentum and the beam current: the stamp of results that depend on
+/// the beam (rf, vacuum, lifetimes).
+std::uint64_t designStamp(const State& state);
+
+/// designStamp with the rf settings (frequency, voltage, power, cells, miscellaneous loss): the stamp of
+/// the cavity power budget.
+std::uint64_t rfBudgetStamp(const State& state);
 
 /// A copy of the design for comparisons. The tables are cut after their last slot that differs from a
 /// fresh one; the slots left out are fresh.

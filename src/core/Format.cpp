@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace kestrune {
@@ -53,11 +54,43 @@ std::string siFormat(double value, const std::string& unit)
     return fmt("%8.3f", shown) + " " + prefix + unit;
 }
 
+namespace {
+
+// The field width a printf format asks for ("%8.3f": 8); 0 when it names none.
+std::size_t fieldWidth(const char* format)
+{
+    const char* p = std::strchr(format, '%');
+    if (p == nullptr)
+        return 0;
+    ++p;
+    while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr)
+        ++p;
+    return std::strtoul(p, nullptr, 10);
+}
+
+} // namespace
+
 std::string fmtOrNa(const char* format, double value)
 {
-    if (std::isfinite(value))
-        return fmt(format, value);
-    return rightJustify("n/a", fmt(format, 0.0).size());
+    if (!std::isfinite(value))
+        return rightJustify("n/a", fmt(format, 0.0).size());
+    std::string text = fmt(format, value);
+    const std::size_t width = fieldWidth(format);
+    if (width > 0 && text.size() > width) {
+        // a number too wide for its field keeps the field's width in exponent form, with the digits that fit
+        for (int digits = static_cast<int>(width); digits >= 0; --digits) {
+            text = fmt("%.*e", digits, value);
+            if (text.size() <= width)
+                break;
+        }
+        return rightJustify(text, width);
+    }
+    // a negative value that rounds to zero shows as zero
+    const std::size_t minus = text.find('-');
+    if (minus != std::string::npos && text.find_first_of("123456789", minus) == std::string::npos &&
+        text.find_first_of("eE") == std::string::npos)
+        text[minus] = ' ';
+    return text;
 }
 
 std::string siFormatOrNa(double value, const std::string& unit)

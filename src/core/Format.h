@@ -11,7 +11,8 @@ std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string siFormat(double value, const std::string& unit);
 
 /// fmt of one floating-point value, or "n/a" right-justified to the same width when the value is not
-/// available (NaN or infinite).
+/// available (NaN or infinite). A value too wide for the field is written in exponent form ("1.0e+300"),
+/// a negative value that rounds to zero without its sign.
 std::string fmtOrNa(const char* format, double value);
 
 /// siFormat, or "n/a" in the number's eight characters when the value is not available.

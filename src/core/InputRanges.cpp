@@ -19,6 +19,14 @@ std::string limitText(double value, const char* unit)
 
 } // namespace
 
+std::optional<std::string> firstRefusal(std::initializer_list<std::pair<const InputRange*, double>> values)
+{
+    for (const auto& [range, value] : values)
+        if (std::optional<std::string> refusal = rangeRefusal(*range, value))
+            return refusal;
+    return std::nullopt;
+}
+
 std::optional<std::string> rangeRefusal(const InputRange& range, double value)
 {
     const std::string name = range.name;

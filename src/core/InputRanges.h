@@ -5,8 +5,10 @@
 // all, with the same words. The limits lie far outside what any machine needs and far inside what the
 // computations carry without overflow.
 
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace kestrune {
 
@@ -31,6 +33,9 @@ struct InputRange
 /// NaN and infinities are refused.
 std::optional<std::string> rangeRefusal(const InputRange& range, double value);
 
+/// The refusal of the first value outside its range, in the order given; nothing when all are inside.
+std::optional<std::string> firstRefusal(std::initializer_list<std::pair<const InputRange*, double>> values);
+
 /// True when value is inside range.
 inline bool inRange(const InputRange& range, double value)
 {
@@ -41,6 +46,7 @@ namespace ranges {
 
 // ----- the particle and the beam (particle window, ring window)
 constexpr InputRange kMomentumMeV{"the momentum", 0, 1e9, "MeV", true, false, 1e-6};
+constexpr InputRange kMomentumGeV{"the momentum", 0, 1e6, "GeV", true, false, 1e-9};
 constexpr InputRange kKineticEnergyMeV{"the kinetic energy", 0, 1e9, "MeV", true, false, 1e-6};
 constexpr InputRange kChargeState{"the charge", 1, 200, "", false, true};
 constexpr InputRange kMassNumber{"the mass number", 1e-4, 1e4, "", true};
@@ -72,6 +78,13 @@ constexpr InputRange kBunchCurrentMa{"the bunch current", 0, 1e5, "mA", true, fa
 constexpr InputRange kBunchLengthMm{"the bunch length", 0, 1e6, "mm", true, false, 1e-3};
 
 constexpr InputRange kEnergyAcceptancePercent{"the energy acceptance", 0, 100, "%", true, false, 1e-6};
+
+// ----- chromaticity and the beam-size panel
+constexpr InputRange kWantedChromaticity{"the wanted chromaticity", -1000, 1000, ""};
+constexpr InputRange kEmittanceXMmMrad{"the horizontal emittance", 0, 1e6, "mm mrad", true, false, 1e-12};
+constexpr InputRange kEmittanceYMmMrad{"the vertical emittance", 0, 1e6, "mm mrad", true, false, 1e-12};
+constexpr InputRange kBeamSizeXMm{"the horizontal beam size", 0, 1e6, "mm", true, false, 1e-9};
+constexpr InputRange kBeamSizeYMm{"the vertical beam size", 0, 1e6, "mm", true, false, 1e-9};
 
 // ----- tracking (chromaticity window)
 constexpr InputRange kTrackingTurns{"the number of turns", 1, 1e6, "", false, true};

@@ -22,6 +22,9 @@ public:
     virtual void error(const std::string& text) = 0;
     /// Asks a Yes/No question; true for Yes.
     virtual bool confirm(const std::string& question, std::optional<ScreenPoint> position = std::nullopt) = 0;
+    /// Asks a Yes/No question whose default button is No (a step too large to take by a Return alone);
+    /// true for Yes.
+    virtual bool confirmDefaultNo(const std::string& question) { return confirm(question); }
     /// Opens the particle window modally so that the user can choose particle and energy.
     virtual void askParticle() = 0;
     /// Brings the list window to the front after a list was written into the state's list text.

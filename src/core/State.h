@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,7 @@ struct RingParameters
     double momentumCompaction = 0;                               // alpha_c
     double slipFactor = 0;                                       // eta_c = 1/gamma^2 - alpha_c
     bool computed = false;
+    std::uint64_t stamp = 0; // latticeStamp of the design the integrals were computed for
 };
 
 /// RF settings (stored in lattice files of closed rings) and the computed RF results.
@@ -143,6 +145,8 @@ struct RfParameters
     double beamPower = 0;       // W
     double maxBeamCurrent = 0;  // A
     bool computed = false;
+    std::uint64_t stamp = 0;       // designStamp of the design the results were computed for
+    std::uint64_t budgetStamp = 0; // rfBudgetStamp of the settings the power budget was computed for
 
     double wavelength = 0;         // m, c / f_rf
     double unitShuntImpedance = 0; // Ohm/m scaled from the pill box, or Ohm per cell as typed
@@ -204,6 +208,15 @@ struct ListText
 };
 
 /// All process-wide state of the program. One instance in the program; tests make their own.
+/// The design as its lattice file holds it.
+struct SavedDesign
+{
+    std::string file; // the lattice file a plain save writes; empty: none yet (save as)
+    // the design's lattice-file text when it was opened or saved; none for a design that never was in a
+    // file, whose unsaved changes are the steps made since the start
+    std::optional<std::string> text;
+};
+
 struct State
 {
     State();
@@ -225,7 +238,9 @@ struct State
     bool ringClosed = false;
     RingParameters ringParams;
     RfParameters rf;
-    double averagePressure = 0; // Torr; 0 until the vacuum computation has run
+    double averagePressure = 0;      // Torr; 0 until the vacuum computation has run
+    std::uint64_t pressureStamp = 0; // designStamp of the design averagePressure was computed for
+    unsigned long designLoads = 0;   // counts the designs opened or imported
     Lifetimes lifetimes;
     LocalAcceptance localAcceptance;
 
@@ -238,6 +253,8 @@ struct State
     std::string lastNoDataField = "     "; // the 5-character no-data field of element lines
 
     std::string documentFile; // the lattice file the design was opened from or saved to last (window title)
+    SavedDesign savedDesign;  // what the design's file holds, to tell unsaved changes
+    std::string backupFile;   // where line operations copy the design before they change it; empty: nowhere
     UndoHistory history;      // undo and redo of the design; starts at the design made here
 };
 

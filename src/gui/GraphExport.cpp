@@ -22,12 +22,23 @@ SaveGraphHook& saveGraphHook()
     return hook;
 }
 
+/// The extension a filter such as "PNG image (*.png)" names.
+QString filterSuffix(const QString& filter)
+{
+    const qsizetype dot = filter.lastIndexOf("*.");
+    return dot < 0 ? QString() : filter.mid(dot + 2).chopped(1);
+}
+
 QString askGraphFile(QWidget* owner, const QString& startFolder)
 {
     QFileDialog dialog(owner, "save graph as metafile",
-                       startFolder.isEmpty() ? QDir::currentPath() : startFolder, "MetaFile (*.wmf)");
+                       startFolder.isEmpty() ? QDir::currentPath() : startFolder);
+    dialog.setNameFilters(graphFileFilters());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix("wmf");
+    // a name typed without an extension gets the one of the type chosen
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString& filter) { dialog.setDefaultSuffix(filterSuffix(filter)); });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().first();
@@ -76,6 +87,11 @@ bool writeByExtension(QCustomPlot* plot, const QString& fileName, const QString&
 }
 
 } // namespace
+
+QStringList graphFileFilters()
+{
+    return {"MetaFile (*.wmf)", "SVG image (*.svg)", "PDF document (*.pdf)", "PNG image (*.png)"};
+}
 
 QString saveGraphDialog(QWidget* owner, const QString& startFolder)
 {

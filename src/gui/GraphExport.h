@@ -5,6 +5,7 @@
 
 #include <QMarginsF>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -18,7 +19,10 @@ namespace kestrune {
 /// Asks for a file name; returns it, or an empty text when cancelled.
 using SaveGraphHook = std::function<QString(QWidget* owner)>;
 
-/// The "save graph as metafile" dialog (filter "MetaFile (*.wmf)", default extension "wmf"),
+/// The file types the graph-save dialog offers, as name filters ("PNG image (*.png)"), the metafile first.
+QStringList graphFileFilters();
+
+/// The "save graph as metafile" dialog (the types of graphFileFilters, default extension "wmf"),
 /// owned by the calling window and opened in startFolder (the working folder when empty); returns the
 /// chosen file name, empty when cancelled.
 QString saveGraphDialog(QWidget* owner, const QString& startFolder = QString());

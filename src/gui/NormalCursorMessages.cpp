@@ -42,6 +42,12 @@ bool NormalCursorMessages::confirm(const std::string& question, std::optional<Sc
     return m_target.confirm(question, position);
 }
 
+bool NormalCursorMessages::confirmDefaultNo(const std::string& question)
+{
+    NormalCursor normal;
+    return m_target.confirmDefaultNo(question);
+}
+
 void NormalCursorMessages::askParticle()
 {
     NormalCursor normal;

@@ -39,6 +39,35 @@ bool QtMessages::confirm(const std::string& question, std::optional<ScreenPoint>
     return box.exec() == QMessageBox::Yes;
 }
 
+bool QtMessages::confirmDefaultNo(const std::string& question)
+{
+    if (m_target)
+        return m_target->confirmDefaultNo(question);
+    QMessageBox box(QMessageBox::Question, kBoxTitle, QString::fromStdString(question),
+                    QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+SaveChoice QtMessages::askSaveChanges(const std::string& question)
+{
+    if (m_target)
+        return SaveChoice::Discard;
+    QMessageBox box(QMessageBox::Warning, kBoxTitle, QString::fromStdString(question),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                    QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return SaveChoice::Save;
+    case QMessageBox::Discard:
+        return SaveChoice::Discard;
+    default:
+        return SaveChoice::Cancel;
+    }
+}
+
 void QtMessages::askParticle()
 {
     if (m_target) {

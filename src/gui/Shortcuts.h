@@ -7,6 +7,7 @@
 
 class QAction;
 class QMenu;
+class QWidget;
 
 namespace kestrune {
 
@@ -16,6 +17,10 @@ QList<QKeySequence> standardKeys(QKeySequence::StandardKey key, const QKeySequen
 
 /// Gives action the platform's keys for key, or fallback; the menu shows the first.
 void setStandardShortcut(QAction* action, QKeySequence::StandardKey key, const QKeySequence& fallback);
+
+/// Esc and the platform's close keys (Ctrl+W) close window; a close key one of its commands already has
+/// stays with that command.
+void addCloseKeys(QWidget* window);
 
 /// Gives the entries of menu with the given texts their keys; every text must name an entry.
 void setMenuKeys(QMenu* menu, std::initializer_list<std::pair<const char*, QKeySequence>> keys);

@@ -47,6 +47,13 @@ bool ToolWindowMessages::confirm(const std::string& question, std::optional<Scre
     return yes;
 }
 
+bool ToolWindowMessages::confirmDefaultNo(const std::string& question)
+{
+    const bool yes = target().confirmDefaultNo(question);
+    boxClosed();
+    return yes;
+}
+
 void ToolWindowMessages::askParticle()
 {
     target().askParticle();

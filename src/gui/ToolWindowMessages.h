@@ -20,6 +20,7 @@ public:
 
     void error(const std::string& text) override;
     bool confirm(const std::string& question, std::optional<ScreenPoint> position) override;
+    bool confirmDefaultNo(const std::string& question) override;
     void askParticle() override;
     void showList() override { target().showList(); }
 

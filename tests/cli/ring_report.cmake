@@ -39,7 +39,8 @@ expect_prefix("${report}" "0.10000000" equilibrium coupling)
 # half the ring radiates half: 92.6 keV, times 50 mA
 expect_prefix("${report}" "926" equilibrium energy_loss_ev)
 expect_prefix("${report}" "463" equilibrium radiated_power_w)
-expect_json("${report}" "To close ring, you may change all dipole strengths by  -50.000 % [Yes] or ... [No]. -- answered No"
+# closing half a ring doubles every h
+expect_json("${report}" "To close ring, you may change all dipole strengths by  100.000 % [Yes] or ... [No]. -- answered No"
             messages 0)
 expect_json("${report}" "harmonic number is not yet integer. Adjust rf-frequency ? -- answered No" messages 2)
 

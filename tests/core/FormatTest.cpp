@@ -2,6 +2,7 @@
 
 #include "core/NumberInput.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace kestrune {
@@ -28,6 +29,28 @@ TEST(Format, FixedWidths)
     EXPECT_EQ(fmt("%8.4g", 299792458.0), "2.998e+08");
     EXPECT_EQ(separatorLine(), std::string(90, '-'));
     EXPECT_EQ(fmt("%s", std::string(400, 'x').c_str()).size(), 400u);
+}
+
+TEST(Format, NumbersOfALabelKeepItsWidth)
+{
+    const struct
+    {
+        const char* format;
+        double value;
+        const char* text;
+    } cases[] = {
+        {"%8.3f", 1.5, "   1.500"},
+        {"%8.3f", 1e300, "1.0e+300"}, // a 300-digit number in the eight characters
+        {"%8.3f", -2.5e12, "-2.5e+12"},
+        {"%10.5f", 123456.0, "1.2346e+05"},
+        {"%8.3f", -0.0001, "   0.000"}, // no "-0.000"
+        {"%8.3f", -0.0, "   0.000"},
+        {"%8.3f", -0.002, "  -0.002"},
+        {"%8.3f", std::nan(""), "     n/a"},
+        {"%.10g", -1.16330123456, "-1.163301235"}, // no field width: as printf writes it
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(fmtOrNa(c.format, c.value), c.text) << c.format << " " << c.value;
 }
 
 TEST(Format, ShortestFloatReadsBack)

@@ -27,7 +27,7 @@ std::string example(const char* name)
     return std::string(KESTRUNE_EXAMPLES) + "/" + name;
 }
 
-// Every test runs in its own folder, because the multi-click operations write "temp.lat" there.
+// Every test runs in its own folder, so that nothing it writes stays behind.
 class Undo : public ::testing::Test
 {
 protected:

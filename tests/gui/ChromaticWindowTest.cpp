@@ -1,5 +1,6 @@
 #include "gui/chromaticity/ChromaticWindow.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
@@ -47,6 +48,7 @@ protected:
         state.ringParams.chromaticityX = -25;
         state.ringParams.chromaticityY = -20;
         state.ringParams.computed = true;
+        state.ringParams.stamp = latticeStamp(state);
         window = std::make_unique<ChromaticWindow>(state, windows);
         windows.enter(WindowId::Chromatic, windows.chromatic, window.get());
         window->show();
@@ -132,6 +134,30 @@ TEST_F(ChromaticWindowTest, UpdateWritesTheStrengthsAndShowsEveryContribution)
     EXPECT_EQ(labelText("ldxiy"), "  20.000");
     EXPECT_EQ(labelText("lSF"), QString::fromStdString(fmt("%8.3f", state.line.at(sf()).m)));
     EXPECT_NEAR(state.ringParams.correctedChromaticityX, 1, 1e-9);
+}
+
+TEST_F(ChromaticWindowTest, UndoneCorrectionIsNoLongerShown)
+{
+    const double before = state.line.at(sf()).m;
+    type("edxiwx", "2");
+    click("bbUpdate");
+    ASSERT_NE(state.line.at(sf()).m, before);
+    window->designChanged(); // the correction's own step: it stays
+    EXPECT_EQ(labelText("lxix"), "   2.000");
+    ASSERT_TRUE(state.history.undo(state));
+    EXPECT_EQ(state.line.at(sf()).m, before);
+    window->designChanged();
+    for (const char* name : {"lSF", "lSD", "lxix", "lxiy"})
+        EXPECT_EQ(labelText(name), "n/a") << name;
+}
+
+TEST_F(ChromaticWindowTest, WantedChromaticityOutsideItsRangeIsRefused)
+{
+    const double before = state.line.at(sf()).m;
+    type("edxiwx", "1e300");
+    click("bbUpdate");
+    EXPECT_EQ(fake.errors, std::vector<std::string>{"the wanted chromaticity must be at most 1000!"});
+    EXPECT_EQ(state.line.at(sf()).m, before);
 }
 
 TEST_F(ChromaticWindowTest, NaturalChromaticitiesNotYetComputedAreComputedFirst)
@@ -242,7 +268,7 @@ TEST_F(ChromaticWindowTest, LostParticleIsReportedWithItsTurn)
     type("edXo", "600");
     click("bbTrack");
     ASSERT_EQ(fake.errors.size(), 1u);
-    EXPECT_EQ(fake.errors[0], "particle was lost during turn # 1");
+    EXPECT_EQ(fake.errors[0], "particle was lost during turn # 1 after element 1 (LS)");
     EXPECT_EQ(window->chart()->pointCount(), 0);
 }
 

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <qcustomplot.h>
 
@@ -168,6 +169,24 @@ TEST_F(GraphExport, VectorAndPictureFormatsAreComplete)
     ASSERT_FALSE(png.isNull());
     EXPECT_EQ(png.size(), QSize(600, 400));
     EXPECT_EQ(QColor(png.pixel(2, 2)), QColor(Qt::white));
+}
+
+TEST_F(GraphExport, EveryTypeTheDialogOffersIsWrittenInItsOwnFormat)
+{
+    const auto plot = makeChart();
+    const std::map<QString, QByteArray> signatures = {
+        {"wmf", QByteArray::fromHex("d7cdc69a")}, {"svg", "<?xml"}, {"pdf", "%PDF"}, {"png", "\x89PNG"}};
+    const QStringList filters = graphFileFilters();
+    ASSERT_EQ(filters.size(), 4);
+    for (const QString& filter : filters) {
+        const QString suffix = filter.section("*.", 1).chopped(1);
+        ASSERT_EQ(signatures.count(suffix), 1u) << filter.toStdString();
+        const QString file = path("offered." + suffix);
+        ASSERT_TRUE(saveChart(plot.get(), file, messages)) << filter.toStdString();
+        QFile written(file);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(written.read(8).startsWith(signatures.at(suffix))) << filter.toStdString();
+    }
 }
 
 TEST_F(GraphExport, ReplacesAnExistingFileAndLeavesNoTemporaryFile)

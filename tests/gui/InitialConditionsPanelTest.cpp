@@ -6,6 +6,8 @@
 #include "support/FakeMessages.h"
 #include "support/PassRecorder.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -230,16 +233,19 @@ TEST_F(InitialConditionsPanelTest, BeamSizeUseGivesBetaFromSizeAndEmittance)
     EXPECT_FALSE(frame("pnInitLatFun")->isVisible());
 }
 
-TEST_F(InitialConditionsPanelTest, AZeroEmittanceKeepsBetaAndStillUpdates)
+TEST_F(InitialConditionsPanelTest, AZeroEmittanceIsRefusedByItsNameAndNothingIsStored)
 {
     panel->showBeamSizes();
-    typeInto(box("edEpsx"), "0");
+    const RunSettings before = state.run;
+    typeInto(box("edEpsy"), "0");
     QSignalSpy update(panel, &InitialConditionsPanel::updateRequested);
     click("bbUseBeam");
     ASSERT_EQ(messages.errors.size(), 1u);
-    EXPECT_EQ(messages.errors[0], "select valid beam parameters!");
-    EXPECT_NEAR(state.run.betaX0, 10.0, 1e-12);
-    EXPECT_EQ(update.count(), 1);
+    EXPECT_EQ(messages.errors[0], "the vertical emittance must be above 0 mm mrad!");
+    EXPECT_EQ(state.run.betaY0, before.betaY0);
+    EXPECT_EQ(state.run.epsYIn, before.epsYIn);
+    EXPECT_EQ(update.count(), 0);
+    EXPECT_TRUE(frame("pnInitLatFun")->isVisible()); // open to correct the box
 }
 
 TEST_F(InitialConditionsPanelTest, ANonNumberStopsTheUseAndKeepsWhatWasRead)
@@ -302,6 +308,26 @@ TEST_F(InitialConditionsPanelTest, FileOpenShowsTheStoredStart)
     state.lf.epsX = 1e-6;
     panel->fillFromState();
     EXPECT_EQ(box("edBetax0")->text(), "   4.000");
+}
+
+TEST_F(InitialConditionsPanelTest, AVerticalEmittanceOfAFileShowsItsDigitsAndIsTakenAsShown)
+{
+    state.run.showBeamSize = true;
+    state.run.epsXIn = state.lf.epsX = 1e-8;
+    state.run.epsYIn = state.lf.epsY = 1e-10;
+    state.run.betaX0 = state.run.betaY0 = 4.0;
+    panel->fillFromState();
+    panel->showBeamSizes();
+    EXPECT_EQ(box("edEpsy")->text(), "0.0001");
+    click("bbUseBeam");
+    EXPECT_TRUE(messages.errors.empty());
+    EXPECT_DOUBLE_EQ(state.run.epsYIn, 1e-10);
+    EXPECT_NEAR(state.run.betaY0, 4.0, 1e-9);
+    if (const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR")) {
+        panel->showBeamSizes();
+        QApplication::processEvents();
+        EXPECT_TRUE(frame("pnInitLatFun")->grab().save(QDir(dir).filePath("initial-beam-sizes-panel.png")));
+    }
 }
 
 TEST(InitialConditionsPanelOwnership, FramesWithoutAParentGoWithThePanel)

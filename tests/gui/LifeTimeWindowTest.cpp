@@ -1,5 +1,6 @@
 #include "gui/lifetime/LifeTimeWindow.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
@@ -10,6 +11,7 @@
 #include "gui/ToolWindowMessages.h"
 #include "support/FakeMessages.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -50,6 +52,8 @@ protected:
         state.rf.energyAcceptance = 0.012;
         state.rf.bunchLength = 0.006;
         state.averagePressure = 2.5e-9;
+        // results of the design as it is
+        state.rf.stamp = state.pressureStamp = designStamp(state);
         ASSERT_TRUE(fake.errors.empty());
     }
 
@@ -126,6 +130,8 @@ TEST_F(LifeTimeWindowTest, ActivationFillsTheBoxesFromTheResults)
     state.rf.energyAcceptance = 0.012;
     state.rf.bunchLength = 0.006;
     state.averagePressure = 2.5e-9;
+    state.ringParams.stamp = latticeStamp(state);
+    state.rf.stamp = state.pressureStamp = designStamp(state);
     window->formActivate();
     EXPECT_TRUE(fake.errors.empty());
     EXPECT_EQ(box("edAvgBy")->text(), "  12.2500");
@@ -142,7 +148,8 @@ TEST_F(LifeTimeWindowTest, ElasticUpdateShowsItsLifetimeAndTheEstimate)
     EXPECT_FALSE(label("lCbLife")->isHidden());
     EXPECT_EQ(label("lCbLife")->text(), "Coulomb scattering life time is    112.7 hours");
     EXPECT_FALSE(group("gbtotLife")->isHidden());
-    EXPECT_EQ(label("lTot")->text(), "lifetime estimate!= 9999999.99 hr");
+    EXPECT_EQ(label("lTot")->text(),
+              "no combined lifetime: the bremsstrahlung, Touschek and quantum lifetimes are missing");
 }
 
 TEST_F(LifeTimeWindowTest, TypingHidesTheResultAndEnterUpdates)
@@ -186,7 +193,8 @@ TEST_F(LifeTimeWindowTest, AllFourUpdatesGiveTheCombinedLifetime)
     // a new activation needs all four again
     window->formActivate();
     click("bbUpdElast");
-    EXPECT_EQ(label("lTot")->text(), "lifetime estimate!= 9999999.99 hr");
+    EXPECT_EQ(label("lTot")->text(),
+              "no combined lifetime: the bremsstrahlung, Touschek and quantum lifetimes are missing");
 }
 
 TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
@@ -195,6 +203,7 @@ TEST_F(LifeTimeWindowTest, TouschekUpdateTakesTheRfParametersItComputes)
     radiationIntegrals(state, fake);
     equilibriumParameters(state);
     state.averagePressure = 2.5e-9;
+    state.pressureStamp = designStamp(state);
     window->formActivate();
     ASSERT_EQ(fake.errors, std::vector<std::string>{"enter energy acceptance manually or run \"RF\"!"});
     fake.errors.clear();
@@ -295,6 +304,30 @@ TEST_F(LifeTimeWindowTest, QuantumUpdateOnARingWithoutRadiationIsRefused)
     ASSERT_EQ(fake.errors.size(), 1u);
     EXPECT_EQ(fake.errors[0], "energy spread, emittances or damping times of the ring are not available!");
     EXPECT_TRUE(label("lqtot")->isHidden());
+}
+
+TEST_F(LifeTimeWindowTest, ResultsAppearWithoutMovingAnyControl)
+{
+    ringResults();
+    window->resize(760, 620);
+    window->elasticClick();
+    window->bremsstrahlungClick();
+    window->quantumLifetimeClick();
+    window->touschekClick();
+    QApplication::processEvents();
+    const char* const buttons[] = {"bbUpdElast", "bbBremsLife", "bbUpQuantum", "bbTouschek"};
+    std::vector<QPoint> before;
+    for (const char* name : buttons)
+        before.push_back(control<QPushButton>(name)->mapTo(window.get(), QPoint()));
+    for (int round = 0; round < 2; ++round) {
+        for (const char* name : buttons)
+            click(name);
+        QApplication::processEvents();
+        for (std::size_t i = 0; i < before.size(); ++i)
+            EXPECT_EQ(control<QPushButton>(buttons[i])->mapTo(window.get(), QPoint()), before[i])
+                << buttons[i] << ", update " << round + 1;
+    }
+    EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
 }
 
 } // namespace

@@ -162,7 +162,7 @@ TEST_F(MagStructUse, NegativeEmittanceIsRefusedAndThePlotStays)
     typeInto(panel->findChild<QLineEdit*>("edEpsx"), "-2");
     QTest::mouseClick(panel->findChild<QPushButton*>("bbUseBeam"), Qt::LeftButton);
     ASSERT_EQ(fake.errors.size(), errors + 1);
-    EXPECT_EQ(fake.errors.back(), "emittances must not be negative!");
+    EXPECT_EQ(fake.errors.back(), "the horizontal emittance must not be negative!");
     EXPECT_TRUE(panel->isVisible()); // open to correct the box
     EXPECT_EQ(state.run.epsXIn, epsX);
     EXPECT_EQ(state.run.betaX0, betaX);
@@ -171,7 +171,7 @@ TEST_F(MagStructUse, NegativeEmittanceIsRefusedAndThePlotStays)
 
     // the lattice-function "use" reads the emittances in this mode too
     QTest::mouseClick(panel->findChild<QPushButton*>("bbInitLatFun"), Qt::LeftButton);
-    EXPECT_EQ(fake.errors.back(), "emittances must not be negative!");
+    EXPECT_EQ(fake.errors.back(), "the horizontal emittance must not be negative!");
     EXPECT_EQ(state.run.epsXIn, epsX);
     EXPECT_TRUE(std::isfinite(*window->chart()->seriesMax(1)));
 }

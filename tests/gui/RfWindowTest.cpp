@@ -1,6 +1,8 @@
 #include "gui/rf/RfWindow.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
+#include "core/Kinematics.h"
 #include "core/StartValues.h"
 #include "core/rf/EnergyScan.h"
 #include "core/rf/RfParameter.h"
@@ -25,6 +27,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -198,6 +201,58 @@ TEST_F(RfWindowTest, PowerBudgetOfFourCellsInSeries)
     EXPECT_TRUE(label("lImpperm").startsWith("impedance = "));
 }
 
+TEST_F(RfWindowTest, BoxesOutsideTheirRangesAreRefusedByNameAndNothingIsStored)
+{
+    const struct
+    {
+        const char* box;
+        const char* value;
+        bool cavityUpdate; // "update" of the rf system instead of "update calculation"
+        const char* message;
+    } cases[] = {
+        {"edEnergy", "1e300", false, "the momentum must be at most 1000000 GeV!"},
+        {"edRFVolt", "1e300", false, "the rf voltage must be at most 10000000 kV!"},
+        {"edAddlLoss", "-100", false, "the additional loss must not be negative!"},
+        {"edRfPow", "1e300", false, "the rf power must be at most 1000000 kW!"},
+        {"edNumCav", "100000000", true, "the number of cavity cells must be at most 10000!"},
+        {"edMiscLoss", "-10", true, "the miscellaneous loss must not be negative!"},
+        {"edRFVolt", "1e300", true, "the rf voltage must be at most 10000000 kV!"},
+    };
+    showWindow();
+    window->bbUpdateClick();
+    window->rfSystemClick();
+    for (const auto& c : cases) {
+        window->formActivate();
+        const State before = state;
+        fake.errors.clear();
+        type(c.box, c.value);
+        if (c.cavityUpdate)
+            window->bbRfUpdateClick();
+        else
+            window->bbUpdateClick();
+        ASSERT_EQ(fake.errors.size(), 1u) << c.box;
+        EXPECT_EQ(fake.errors[0], c.message);
+        EXPECT_EQ(designDifference(state, before), "") << c.box;
+        EXPECT_DOUBLE_EQ(state.ringParams.additionalLoss, before.ringParams.additionalLoss);
+        type(c.box, "0");
+    }
+}
+
+TEST_F(RfWindowTest, ResultsOfAnotherDesignAreClearedAndTheBoxesFollowIt)
+{
+    showWindow();
+    window->bbUpdateClick();
+    ASSERT_TRUE(label("lPhase").endsWith(" deg"));
+    // another lattice at another energy
+    updateKinematics(state.beam, EnergyKind::Momentum, 1.5e9);
+    ++state.line.at(1).length;
+    window->designChanged();
+    EXPECT_EQ(box("edEnergy")->text(), "   1.500");
+    for (const char* name : {"lPhase", "lELoss", "lEnAcc", "lBunLen"})
+        EXPECT_FALSE(label(name).contains(QRegularExpression("[0-9]"))) << name;
+    EXPECT_TRUE(child<QPushButton>("bbUpdate")->isVisible());
+}
+
 TEST_F(RfWindowTest, DoubleClickHidesAPanelUntilTheNextActivation)
 {
     showWindow();
@@ -290,6 +345,9 @@ TEST_F(RfWindowTest, PhaseSpaceHasTwentyThreeOrderedCurves)
     window->rfPotentialClick();
     ASSERT_EQ(window->chartPanel()->seriesCount(), 1);
     EXPECT_EQ(plot()->plottable(0)->interface1D()->dataCount(), 145);
+    // the limit boxes show the potential's own range, 0 .. 720 degrees, not an earlier graph's
+    EXPECT_EQ(box("edxmin")->text().trimmed(), "0");
+    EXPECT_EQ(box("edxmax")->text().trimmed(), "720");
     EXPECT_EQ(window->chartPanel()->title(), "rf-potential");
     EXPECT_EQ(window->chartPanel()->foot(), "");
     EXPECT_EQ(plot()->yAxis->label(), "arb.units");
@@ -384,6 +442,36 @@ TEST_F(RfWindowTest, SaveAsWritesTheLatticeWithTheRfSettings)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QString(file.readAll()).contains("\n103 "));
     EXPECT_EQ(state.lastSavedFile, dir.filePath("ring.lat").toStdString());
+}
+
+TEST_F(RfWindowTest, TheUpdateButtonComingAndGoingMovesNoBox)
+{
+    ASSERT_TRUE(ringReady);
+    showWindow();
+    const QPoint range = box("edEmin")->mapTo(window.get(), QPoint());
+    window->bbUpdateClick();
+    QApplication::processEvents();
+    ASSERT_TRUE(child<QPushButton>("bbUpdate")->isHidden());
+    EXPECT_EQ(box("edEmin")->mapTo(window.get(), QPoint()), range);
+    type("edCurrent", "150");
+    QApplication::processEvents();
+    ASSERT_FALSE(child<QPushButton>("bbUpdate")->isHidden());
+    EXPECT_EQ(box("edEmin")->mapTo(window.get(), QPoint()), range);
+}
+
+TEST_F(RfWindowTest, TheRfSystemGroupAndTheChartNeverShareTheWindow)
+{
+    ASSERT_TRUE(ringReady);
+    showWindow();
+    window->rfSystemClick();
+    window->formActivate(); // the window activated again
+    QApplication::processEvents();
+    EXPECT_TRUE(child<QGroupBox>("gbCavity")->isVisible());
+    EXPECT_FALSE(window->chartPanel()->isVisible());
+    window->phaseSpaceClick();
+    QApplication::processEvents();
+    EXPECT_FALSE(child<QGroupBox>("gbCavity")->isVisible());
+    EXPECT_TRUE(window->chartPanel()->isVisible());
 }
 
 } // namespace

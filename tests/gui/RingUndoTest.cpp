@@ -1,4 +1,6 @@
-// The ring window's closing scale and the chromaticity window's sextupole correction as undoable steps.
+// What the ring, rf and chromaticity windows store in the design, each an undoable step that the
+// beam-dynamics window's title marks: the ring closed, the superperiod studied, the momentum, the
+// sextupole correction; and the ring pass, which keeps the design's step.
 #include "app/ProgramWindows.h"
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
@@ -6,11 +8,14 @@
 #include "gui/Windows.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/editor/MagStructWindow.h"
+#include "gui/rf/RfWindow.h"
 #include "gui/ring/RingWindow.h"
 #include "support/FakeMessages.h"
+#include "support/RfTestRing.h"
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -48,7 +53,7 @@ protected:
     QtMessages messages;
 };
 
-TEST_F(RingUndo, TheClosingScaleIsOneStepAndAGeometryWithoutItNone)
+TEST_F(RingUndo, ClosingTheRingIsOneStep)
 {
     cell();
     RingWindow window(state, windows);
@@ -56,10 +61,12 @@ TEST_F(RingUndo, TheClosingScaleIsOneStepAndAGeometryWithoutItNone)
     const double h = state.line.at(2).curvature;
     window.findChild<QLineEdit*>("edNumSup")->setText("10");
 
-    fake.answers = {false, false, false}; // no scaling: an open ring, nothing to take back
+    fake.answers = {false, false, false}; // no scaling: an open ring of 10 superperiods
     window.tbRingLatClick();
     EXPECT_FALSE(state.ringClosed);
-    EXPECT_FALSE(state.history.canUndo());
+    EXPECT_EQ(state.history.undoLabel(), "ring closing");
+    ASSERT_TRUE(state.history.undo(state));
+    EXPECT_EQ(state.line.superPeriods, 1);
 
     window.tbRingLatClick(); // Yes to the curvatures
     ASSERT_TRUE(state.ringClosed);
@@ -69,11 +76,81 @@ TEST_F(RingUndo, TheClosingScaleIsOneStepAndAGeometryWithoutItNone)
     ASSERT_TRUE(state.history.undo(state));
     EXPECT_EQ(state.line.at(2).curvature, h);
     EXPECT_FALSE(state.ringClosed);
+    EXPECT_EQ(state.line.superPeriods, 1);
 
-    // the geometry of a ring already closed scales nothing: no step, the redo side stays
+    // the geometry of a ring already closed changes nothing: no step, the redo side stays
     ASSERT_TRUE(state.history.redo(state));
     window.tbRingLatClick();
     EXPECT_EQ(state.history.undoCount(), 1u);
+}
+
+class RingProgram : public RingUndo
+{
+protected:
+    void SetUp() override
+    {
+        program = std::make_unique<ProgramWindows>(state, windows, folder.filePath("user"));
+        EXPECT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
+        state.history.reset(state);
+        windows.magStruct->showHistory();
+        EXPECT_FALSE(marked());
+    }
+    bool marked() const { return windows.magStruct->windowTitle().endsWith('*'); }
+    void closeRing()
+    {
+        windows.ring->findChild<QLineEdit*>("edNumSup")->setText("12");
+        windows.ring->tbRingLatClick();
+        ASSERT_TRUE(state.ringClosed);
+    }
+
+    QTemporaryDir folder;
+    std::unique_ptr<ProgramWindows> program;
+};
+
+TEST_F(RingProgram, TheRingWindowsStoredChangesAreStepsAndMarkTheTitle)
+{
+    closeRing();
+    EXPECT_TRUE(marked());
+    ASSERT_TRUE(state.history.canUndo());
+
+    const std::size_t steps = state.history.undoCount();
+    windows.ring->findChild<QPushButton*>("bbSuperP")->click();
+    EXPECT_FALSE(state.ringClosed);
+    EXPECT_EQ(state.history.undoLabel(), "study superperiod");
+    EXPECT_EQ(state.history.undoCount(), steps + 1);
+    windows.magStruct->undoClick();
+    EXPECT_TRUE(state.ringClosed);
+}
+
+TEST_F(RingProgram, TheRingPassKeepsTheDesignsStep)
+{
+    state.run.stepAtElementEnds = false;
+    state.run.maxStep = 0.123456;
+    closeRing();
+    windows.ring->btUpdateClick();
+    EXPECT_FALSE(state.run.stepAtElementEnds);
+    EXPECT_EQ(state.run.maxStep, 0.123456);
+}
+
+TEST_F(RingProgram, TheMomentumOfTheRfWindowIsAStepAndMarksTheTitle)
+{
+    ASSERT_TRUE(dbaRing(state, fake));
+    fake.errors.clear();
+    state.history.reset(state);
+    windows.magStruct->showHistory();
+    ASSERT_FALSE(marked());
+    const double momentum = state.beam.momentum;
+    windows.rf->formActivate();
+    auto* energy = windows.rf->findChild<QLineEdit*>("edEnergy");
+    ASSERT_NE(energy, nullptr);
+    energy->setText("2.5");
+    windows.rf->bbUpdateClick();
+    ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
+    EXPECT_NEAR(state.beam.momentum, 2.5e9, 1);
+    EXPECT_EQ(state.history.undoLabel(), "rf settings");
+    EXPECT_TRUE(marked());
+    windows.magStruct->undoClick();
+    EXPECT_EQ(state.beam.momentum, momentum);
 }
 
 TEST_F(RingUndo, TheSextupoleCorrectionIsOneStep)

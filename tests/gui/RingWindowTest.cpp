@@ -1,10 +1,14 @@
 #include "gui/ring/RingWindow.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/chromaticity/Chromaticity.h"
+#include "core/editor/LineEditing.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/rf/RfParameter.h"
+#include "core/ring/Parameter.h"
 #include "gui/QtMessages.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/lifetime/LifeTimeWindow.h"
@@ -24,6 +28,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -172,7 +177,7 @@ TEST_F(RingWindowTest, GeometryClosesTheCellWhenTheUserAgrees)
     control<QToolButton>("tbRingLat")->click();
     ASSERT_GE(fake.questions.size(), 1u);
     EXPECT_EQ(fake.questions[0],
-              "To close ring, you may change all dipole strengths by    0.500 % [Yes] or ... [No].");
+              "To close ring, you may change all dipole strengths by   -0.498 % [Yes] or ... [No].");
     EXPECT_TRUE(state.ringClosed);
     EXPECT_EQ(text("lTotDefl"), "now total defl.angle is  360.000 deg");
     EXPECT_EQ(text("lCircum"), "ring circumference =   50.000 m");
@@ -276,6 +281,98 @@ TEST_F(RingWindowTest, BeamParametersShowTheGroupInsteadOfTheGeometryAndList)
     EXPECT_TRUE(control<QGroupBox>("gbBeamPar")->isHidden());
 }
 
+TEST_F(RingWindowTest, ActivationKeepsTheBeamParametersShownSoTheMomentumGoesIntoItsBox)
+{
+    openDba();
+    window->formActivate();
+    window->beamParametersClick();
+    // the list window took the focus; a click into the momentum box activates the ring window again
+    window->formActivate();
+    EXPECT_FALSE(control<QGroupBox>("gbBeamPar")->isHidden());
+    EXPECT_TRUE(control<QGroupBox>("gbGeometry")->isHidden());
+    type("edEn", "1500");
+    control<QPushButton>("btUpdate")->click();
+    EXPECT_DOUBLE_EQ(state.beam.momentum, 1.5e9);
+    EXPECT_EQ(state.line.superPeriods, 12);
+    EXPECT_TRUE(fake.errors.empty());
+}
+
+TEST_F(RingWindowTest, CorrectedChromaticityIsThatOfTheSextupolesOfTheLattice)
+{
+    openDba();
+    window->formActivate();
+    // sextupoles set by a correction on a copy: the ring window learns them from the lattice alone
+    State corrected = state;
+    radiationIntegrals(corrected, fake);
+    ASSERT_TRUE(correctChromaticity(corrected, fake, 2, -1));
+    for (int i = 1; i <= state.line.count; ++i)
+        state.line.at(i).m = corrected.line.at(i).m;
+    state.ringParams.correctedChromaticityX = 0; // what another ring's correction left
+    window->beamParametersClick();
+    EXPECT_EQ(text("lxix"), "corr.chromaticity_x:   2.000");
+    EXPECT_EQ(text("lxiy"), "corr.chromaticity_y:  -1.000");
+}
+
+TEST_F(RingWindowTest, AnotherLatticeClearsTheResultsAndBringsItsSuperperiods)
+{
+    openDba();
+    window->formActivate();
+    window->beamParametersClick();
+    window->tbRingLatClick();
+    ASSERT_EQ(text("lPerfectRing"), "perfect ring with integer harmonic number!");
+    EditorState editor;
+    ASSERT_TRUE(openLatticeFile(state, editor, std::string(KESTRUNE_EXAMPLES) + "/fodo-cell.lat", fake));
+    ASSERT_FALSE(state.ringClosed);
+    window->designChanged(); // as the beam-dynamics window tells after opening
+    EXPECT_EQ(box("edNumSup")->text(), QString::number(state.line.superPeriods));
+    EXPECT_NE(text("lPerfectRing"), "perfect ring with integer harmonic number!");
+    EXPECT_EQ(text("lCircum"), "ring circumference: n/a, press geometry");
+    for (const char* label : {"lxix", "lEloss", "leps_x", "ltaux"})
+        EXPECT_FALSE(text(label).contains(QRegularExpression("[0-9]"))) << label << text(label).toStdString();
+}
+
+TEST_F(RingWindowTest, BoxesOutsideTheirRangesAreRefusedByName)
+{
+    const struct
+    {
+        const char* box;
+        const char* value;
+        const char* message;
+    } cases[] = {
+        {"edEn", "1e300", "the momentum must be at most 1000000000 MeV!"},
+        {"edCur", "-5", "the beam current must not be negative!"},
+        {"edNumSup", "5000", "the number of superperiods must be at most 1000!"},
+        {"edCoupling", "200", "the coupling must be at most 100 %!"},
+    };
+    openDba();
+    window->formActivate();
+    for (const auto& c : cases) {
+        window->formActivate();
+        const State before = state;
+        fake.errors.clear();
+        type(c.box, c.value);
+        window->beamParametersClick();
+        window->tbRingLatClick();
+        ASSERT_FALSE(fake.errors.empty()) << c.box;
+        EXPECT_EQ(fake.errors[0], c.message);
+        EXPECT_EQ(designDifference(state, before), "") << c.box;
+    }
+}
+
+TEST_F(RingWindowTest, ListsMenuTicksTheListModeInForce)
+{
+    QMenu* lists = control<QMenu>("mnLists");
+    for (const bool replace : {true, false, true}) {
+        state.listing.replaceList = replace; // as another window may have set it
+        emit lists->aboutToShow();
+        EXPECT_EQ(menuItem("mnListReplace")->isChecked(), replace);
+        EXPECT_EQ(menuItem("mnListAdd")->isChecked(), !replace);
+    }
+    menuItem("mnListAdd")->trigger();
+    EXPECT_FALSE(state.listing.replaceList);
+    EXPECT_TRUE(menuItem("mnListAdd")->isChecked());
+}
+
 TEST_F(RingWindowTest, RecalculateTakesTheBeamBoxes)
 {
     openDba();
@@ -320,7 +417,7 @@ TEST_F(RingWindowTest, RfParameterListComputesTheRfParametersFirst)
     EXPECT_GT(state.rf.energyAcceptance, 0.005);
     EXPECT_TRUE(listHas("   energy acceptance     dE/E_rf = .........." +
                         fmt("%10.5f", state.rf.energyAcceptance * 100) + " %"));
-    EXPECT_TRUE(listHas("   momentum compaction,    eta_c = .........." +
+    EXPECT_TRUE(listHas("   slip factor,            eta_c = .........." +
                         fmt("%10.4g", state.ringParams.slipFactor)));
 
     // a voltage below the loss per turn is raised to 1.2 U0 and said so, then listed

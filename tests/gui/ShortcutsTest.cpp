@@ -2,12 +2,19 @@
 // window, and the program's end by its key from the beam-dynamics window.
 #include "app/ProgramWindows.h"
 #include "gui/QtMessages.h"
+#include "gui/aperture/ApertureWindow.h"
+#include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/editor/MagStructWindow.h"
+#include "gui/io/ListingWindow.h"
 #include "gui/io/RecentFilesSettings.h"
+#include "gui/lifetime/LifeTimeWindow.h"
+#include "gui/matching/MatchWindow.h"
+#include "gui/resonance/ResonanceWindow.h"
 #include "gui/rf/RfWindow.h"
 #include "gui/ring/RingWindow.h"
 #include "gui/shell/HelpWindow.h"
 #include "gui/shell/StartWindow.h"
+#include "gui/vacuum/VacuumWindow.h"
 #include "support/FakeMessages.h"
 
 #include <QAction>
@@ -59,7 +66,9 @@ protected:
 
 TEST_F(Shortcuts, NoWindowGivesOneKeyToTwoCommands)
 {
-    const QList<QWidget*> all = {windows.start, windows.magStruct, windows.ring, windows.rf, windows.help};
+    const QList<QWidget*> all = {windows.start,   windows.magStruct, windows.ring,    windows.rf,
+                                 windows.help,    windows.chromatic, windows.vacuum,  windows.lifeTime,
+                                 windows.listing, windows.match,     windows.aperture};
     for (QWidget* window : all) {
         ASSERT_NE(window, nullptr);
         QMap<QString, QString> owners;
@@ -113,18 +122,45 @@ TEST_F(Shortcuts, HelpKeyOpensTheHelpWindow)
     EXPECT_TRUE(windows.help->isVisible());
 }
 
-TEST_F(Shortcuts, QuitKeyAsksTheStartWindowsQuestion)
+TEST_F(Shortcuts, QuitKeyAsksOnlyForUnsavedChanges)
 {
+    QStringList asked;
+    windows.magStruct->dialogs().saveChanges = [&](const QString& question) {
+        asked << question;
+        return SaveChoice::Cancel;
+    };
     windows.start->show();
     windows.magStruct->show();
     QApplication::setActiveWindow(windows.magStruct);
     ASSERT_TRUE(QTest::qWaitForWindowActive(windows.magStruct));
-    fake.answers.push_back(false); // "No": the program goes on
+    windows.magStruct->addMagnetClick();
+    windows.magStruct->magListClick(0);
     QTest::keySequence(windows.magStruct, QKeySequence("Ctrl+Q"));
-    ASSERT_EQ(fake.questions.size(), 1u);
-    EXPECT_EQ(fake.questions[0], "did you save all your work?");
-    EXPECT_TRUE(windows.start->isVisible());
-    EXPECT_TRUE(windows.magStruct->isVisible());
+    EXPECT_EQ(asked, QStringList{"Save changes to untitled?"});
+    EXPECT_TRUE(windows.start->isVisible()) << "cancelled: the program goes on";
+    EXPECT_TRUE(fake.questions.empty());
+
+    windows.magStruct->undoClick(); // nothing left to save: the program ends without a question
+    QTest::keySequence(windows.magStruct, QKeySequence("Ctrl+Q"));
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_FALSE(windows.start->isVisible());
+}
+
+TEST_F(Shortcuts, EscapeAndTheCloseKeyCloseEveryToolWindow)
+{
+    const QList<QWidget*> tools = {windows.listing,   windows.chromatic, windows.help, windows.lifeTime,
+                                   windows.resonance, windows.rf,        windows.ring, windows.vacuum,
+                                   windows.match,     windows.aperture};
+    for (const char* keys : {"Esc", "Ctrl+W"})
+        for (QWidget* window : tools) {
+            ASSERT_NE(window, nullptr);
+            window->show();
+            QApplication::setActiveWindow(window);
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window)) << window->objectName().toStdString();
+            QTest::keySequence(window, QKeySequence(keys));
+            EXPECT_FALSE(window->isVisible()) << window->objectName().toStdString() << " " << keys;
+            window->hide();
+        }
 }
 
 TEST_F(Shortcuts, FilesSavedFromTheRingAndRfWindowsJoinTheRecentFiles)

@@ -144,28 +144,31 @@ TEST_F(StartWindowTest, ShowsThePictureLabelsAndToolButtons)
     }
 }
 
-TEST_F(StartWindowTest, AnsweringNoToTheExitQuestionChangesNothing)
+TEST_F(StartWindowTest, CancellingTheSaveQuestionKeepsTheProgramRunning)
 {
     create();
     windows.start->show();
     QSignalSpy ended(windows.start, &StartWindow::programEnded);
-    const BeamParameters before = state.beam;
-    fake.answers = {false};
+    std::vector<SaveChoice> answers = {SaveChoice::Cancel, SaveChoice::Discard};
+    QStringList asked;
+    windows.magStruct->dialogs().saveChanges = [&](const QString& question) {
+        asked << question;
+        const SaveChoice answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    };
+    windows.magStruct->addMagnetClick();
+    windows.magStruct->magListClick(0);
 
     QTest::mouseClick(toolButton("tbCloseProgram"), Qt::LeftButton);
-
-    ASSERT_EQ(fake.questions.size(), 1u);
-    EXPECT_EQ(fake.questions[0], "did you save all your work?");
-    ASSERT_TRUE(fake.questionPositions[0].has_value());
-    EXPECT_EQ(fake.questionPositions[0]->x, 350);
-    EXPECT_EQ(fake.questionPositions[0]->y, 150);
+    EXPECT_EQ(asked, QStringList{"Save changes to untitled?"});
+    EXPECT_TRUE(fake.questions.empty());
     EXPECT_TRUE(windows.start->isVisible());
     EXPECT_EQ(ended.count(), 0);
-    EXPECT_DOUBLE_EQ(state.beam.totalEnergy, before.totalEnergy);
-    EXPECT_EQ(state.beam.name, before.name);
+    EXPECT_EQ(state.line.count, 1);
 
-    fake.answers = {true};
     QTest::mouseClick(toolButton("tbCloseProgram"), Qt::LeftButton);
+    EXPECT_EQ(asked.size(), 2);
     EXPECT_FALSE(windows.start->isVisible());
     EXPECT_EQ(ended.count(), 1);
 }

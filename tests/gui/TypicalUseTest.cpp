@@ -212,7 +212,7 @@ protected:
         in<QPushButton>(windows.rf, "bbRfUpdate")->click();
     }
 
-    /// "vacuum", "ca&lculate" with the boxes' defaults, then lists › pump presssures.
+    /// "vacuum", "ca&lculate" with the boxes' defaults, then lists › pump pressures.
     void vacuumProfile()
     {
         in<QToolButton>(windows.ring, "tbVacuum")->click();
@@ -536,7 +536,11 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
 
     // the design saved as a lattice file and read back: the ring with its corrected sextupoles
     const QString latticeFile = directory.filePath("dba-ring.lat");
+    windows.magStruct->showHistory(); // the ring study changed what the file holds: the title is marked
+    EXPECT_TRUE(windows.magStruct->windowTitle().endsWith('*'));
     saveDesign(latticeFile);
+    windows.magStruct->showHistory();
+    EXPECT_TRUE(windows.magStruct->windowTitle().endsWith(" - dba-ring.lat"));
     State readBack;
     startParticle(readBack);
     ASSERT_TRUE(readLatticeFile(readBack, fake, latticeFile.toStdString()));
@@ -549,6 +553,34 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
         EXPECT_NEAR(readBack.line.at(i).m, state.line.at(i).m, 1e-9 * (1 + std::fabs(state.line.at(i).m)))
             << i;
     EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
+
+    // a second lattice: no window shows the results of the first one, and none feeds them onward
+    const double dbaPressure = state.averagePressure;
+    openExample("fodo-cell.lat");
+    ASSERT_EQ(state.documentFile, (QString(KESTRUNE_EXAMPLES) + "/fodo-cell.lat").toStdString());
+    const QRegularExpression digit("[0-9]");
+    EXPECT_EQ(box(windows.ring, "edNumSup"), std::to_string(state.line.superPeriods));
+    EXPECT_NE(ringLabel("lPerfectRing"), "perfect ring with integer harmonic number!");
+    EXPECT_FALSE(ringLabel("lCircum").contains("183.600"));
+    for (const char* name : {"lxix", "lEloss", "leps_x", "ltaux", "lTotDefl", "lHarm"})
+        EXPECT_FALSE(ringLabel(name).contains(digit)) << name;
+    EXPECT_EQ(box(windows.rf, "edEnergy"), fmt("%8.3f", state.beam.momentum / 1e9));
+    for (const char* name : {"lEnAcc", "lBunLen", "lPhase", "lCavLoss", "lRemPow"})
+        EXPECT_FALSE(QString::fromStdString(label(windows.rf, name)).contains(digit)) << name;
+    EXPECT_FALSE(windows.vacuum->result());
+    EXPECT_EQ(windows.vacuum->chart()->seriesCount(), 0);
+    EXPECT_EQ(box(windows.vacuum, "edAvgPr"), "n/a");
+    for (const char* name : {"lxix", "lxiy", "lSF", "lSD"})
+        EXPECT_EQ(label(windows.chromatic, name), "n/a") << name;
+    EXPECT_FALSE(windows.aperture->dynamicResult());
+    EXPECT_EQ(windows.aperture->dynamicChart()->boundaryPoints(), 0);
+    EXPECT_EQ(windows.aperture->acceptanceChart()->pointCount(), 0);
+    fake.errors.clear();
+    windows.lifeTime->formActivate();
+    EXPECT_NE(box(windows.lifeTime, "edGasP1"), fmt("%8.4g", dbaPressure * 1e9));
+    EXPECT_NE(std::find(fake.errors.begin(), fake.errors.end(),
+                        "enter vacuum pressure manually or run \"vacuum\"!"),
+              fake.errors.end());
 }
 
 } // namespace

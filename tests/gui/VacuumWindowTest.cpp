@@ -116,6 +116,20 @@ TEST_F(VacuumWindowTest, CalculatePlotsTheProfileAndShowsTheAverage)
     EXPECT_EQ(chart->seriesCount(), 1);
 }
 
+TEST_F(VacuumWindowTest, AProfileOfAnotherDesignIsRemoved)
+{
+    window->presCalcClick();
+    ASSERT_TRUE(window->result());
+    window->designChanged(); // the same design: the profile stays
+    EXPECT_EQ(window->chart()->seriesCount(), 1);
+    // another lattice: its pumps moved
+    state.line.at(2).s += 0.5;
+    window->designChanged();
+    EXPECT_FALSE(window->result());
+    EXPECT_EQ(window->chart()->seriesCount(), 0);
+    EXPECT_EQ(box("edAvgPr")->text(), "n/a");
+}
+
 TEST_F(VacuumWindowTest, EmptyAndLargeStepCountsAreShownAsTaken)
 {
     type("edM", "");

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@ int main(int argc, char** argv)
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    // nor the user's data folder
+    QStandardPaths::setTestModeEnabled(true);
     // the tests never read or write the user's settings: every QSettings of the run lives in a temporary
     // folder, removed at the end
     const QTemporaryDir settingsFolder;

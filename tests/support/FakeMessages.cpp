@@ -11,10 +11,18 @@ bool FakeMessages::confirm(const std::string& question, std::optional<ScreenPoin
 {
     questions.push_back(question);
     questionPositions.push_back(position);
+    defaultNo.push_back(false);
     if (answers.empty())
         return true;
     const bool answer = answers.front();
     answers.pop_front();
+    return answer;
+}
+
+bool FakeMessages::confirmDefaultNo(const std::string& question)
+{
+    const bool answer = confirm(question, std::nullopt);
+    defaultNo.back() = true;
     return answer;
 }
 

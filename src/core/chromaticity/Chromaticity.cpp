@@ -1,5 +1,6 @@
 #include "core/chromaticity/Chromaticity.h"
 
+#include "core/InputRanges.h"
 #include "core/NumberInput.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/optics/TransferMatrix.h"
@@ -170,6 +171,11 @@ std::optional<ChromaticityCorrection> correctChromaticity(State& state, Messages
     }
     if (state.line.superPeriods < 1) {
         messages.error("the number of superperiods must be at least 1!");
+        return std::nullopt;
+    }
+    if (const std::optional<std::string> refusal = firstRefusal(
+            {{&ranges::kWantedChromaticity, wantedX}, {&ranges::kWantedChromaticity, wantedY}})) {
+        messages.error(*refusal);
         return std::nullopt;
     }
     const std::optional<SextupoleSums> sums = sextupoleSums(state, messages);

@@ -215,10 +215,23 @@ std::optional<PhasePoint> sigmaStart(State& state, Messages& messages, const Pha
     return p;
 }
 
+std::string lostParticleText(const BeamLine& line, int turn, int element)
+{
+    std::string text = "particle was lost during turn # " + std::to_string(turn) + " after element " +
+                       std::to_string(element);
+    if (element >= 1 && line.count >= 1) {
+        const std::string& name = line.at((element - 1) % line.count + 1).name;
+        const auto first = name.find_first_not_of(' ');
+        if (first != std::string::npos)
+            text += " (" + name.substr(first, name.find_last_not_of(' ') - first + 1) + ")";
+    }
+    return text;
+}
+
 void finishTracking(State& state, Messages& messages, const TrackingRun& run)
 {
     if (run.lost())
-        messages.error("particle was lost during turn # " + std::to_string(run.turn()));
+        messages.error(lostParticleText(state.line, run.turn(), run.lostElement()));
     const PhasePoint& p = run.particle();
     // a particle that left every number behind leaves the start values as they were
     if (!std::isfinite(p.x) || !std::isfinite(p.xp) || !std::isfinite(p.y) || !std::isfinite(p.yp))

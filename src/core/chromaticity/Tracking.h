@@ -4,6 +4,7 @@
 #include "core/State.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace kestrune {
@@ -110,8 +111,12 @@ bool checkTracking(const State& state, const TrackingRequest& request, Messages&
 /// solution or without emittances.
 std::optional<PhasePoint> sigmaStart(State& state, Messages& messages, const PhasePoint& sigmas);
 
-/// The end of a run: "particle was lost during turn # t" when it was lost, and the final coordinates
-/// into the single-particle start values of state.run.
+/// "particle was lost during turn # t after element e (NAME)": e the position in the full ring, as the
+/// batch tool's rows count it, and the name of that element of the cell.
+std::string lostParticleText(const BeamLine& line, int turn, int element);
+
+/// The end of a run: "particle was lost during turn # t after element e (NAME)" when it was lost, and the
+/// final coordinates into the single-particle start values of state.run.
 void finishTracking(State& state, Messages& messages, const TrackingRun& run);
 
 /// The whole of a run as the batch tool and tests want it.

@@ -1,6 +1,7 @@
 #include "core/editor/InitialConditions.h"
 
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
 #include "core/optics/BetaFunctions.h"
@@ -30,10 +31,20 @@ double beamSize(double eps, double beta)
     return product > 0 ? std::sqrt(product) : 0.0;
 }
 
+// The emittance of a box in m rad; a box that still shows the stored value keeps all its digits, so that
+// showing a value and reading it back changes nothing.
+double emittanceOf(const std::string& box, double stored)
+{
+    const auto first = box.find_first_not_of(' ');
+    if (first != std::string::npos && box.substr(first) == fmt("%.6g", stored * 1e6))
+        return stored;
+    return parseDouble(box) / 1e6;
+}
+
 void readEmittances(State& state, const InitialBoxes& boxes)
 {
-    state.run.epsXIn = state.lf.epsX = parseDouble(boxes.edEpsx) / 1e6;
-    state.run.epsYIn = state.lf.epsY = parseDouble(boxes.edEpsy) / 1e6;
+    state.run.epsXIn = state.lf.epsX = emittanceOf(boxes.edEpsx, state.run.epsXIn);
+    state.run.epsYIn = state.lf.epsY = emittanceOf(boxes.edEpsy, state.run.epsYIn);
 }
 
 void showEta(const RunSettings& run, InitialBoxes& boxes)
@@ -99,10 +110,11 @@ StartPanels hiddenPanels()
 
 bool emittancesAccepted(const InitialBoxes& boxes, Messages& messages)
 {
-    for (const std::string* box : {&boxes.edEpsx, &boxes.edEpsy}) {
+    for (const auto& [box, range] : {std::pair{&boxes.edEpsx, &ranges::kEmittanceXMmMrad},
+                                     std::pair{&boxes.edEpsy, &ranges::kEmittanceYMmMrad}}) {
         try {
             if (parseDouble(*box) < 0) {
-                messages.error("emittances must not be negative!");
+                messages.error(std::string(range->name) + " must not be negative!");
                 return false;
             }
         } catch (const ConversionError&) {
@@ -171,8 +183,8 @@ bool useLatticeFunctions(State& state, InitialBoxes& boxes, Messages& messages)
 
     if (run.showBeamSize || run.showTrajectory) {
         readEmittances(state, boxes);
-        boxes.edEpsx = fmt("%8.5f", state.lf.epsX * 1e6);
-        boxes.edEpsy = fmt("%8.5f", state.lf.epsY * 1e6);
+        boxes.edEpsx = fmt("%.6g", state.lf.epsX * 1e6);
+        boxes.edEpsy = fmt("%.6g", state.lf.epsY * 1e6);
         run.initialSigmaX = beamSize(state.lf.epsX, run.betaX0);
         run.initialSigmaY = beamSize(state.lf.epsY, run.betaY0);
         boxes.edSigx0 = fmt("%8.5f", run.initialSigmaX * 1000.0);
@@ -223,9 +235,10 @@ StartPanels showBeamSizesCommand(State& state, InitialBoxes& boxes)
     run.initialSigmaY = beamSize(state.lf.epsY, run.betaY0);
     run.delta = parseDouble(boxes.edDelta) / 100.0;
     showEta(run, boxes);
+    // six significant digits: an emittance of 1e-10 m rad must not show as 0.000 mm mrad
     auto rewrite = [](std::string& box, double shown) {
         if (shown != 0)
-            box = fmt("%8.3f", shown);
+            box = fmt("%.6g", shown);
     };
     rewrite(boxes.edEpsx, state.lf.epsX * 1e6);
     rewrite(boxes.edEpsy, state.lf.epsY * 1e6);
@@ -236,29 +249,36 @@ StartPanels showBeamSizesCommand(State& state, InitialBoxes& boxes)
 
 bool useBeamSizes(State& state, InitialBoxes& boxes, Messages& messages)
 {
+    // every box read and checked before anything is stored
+    const double epsXMmMrad = emittanceOf(boxes.edEpsx, state.run.epsXIn) * 1e6;
+    const double epsYMmMrad = emittanceOf(boxes.edEpsy, state.run.epsYIn) * 1e6;
+    const double sigmaXMm = parseDouble(boxes.edSigx0);
+    const double sigmaYMm = parseDouble(boxes.edSigy0);
+    const double delta = parseDouble(boxes.edDelta) / 100.0;
+    const double etaX0 = parseDouble(boxes.edEtax0);
+    const double etaPX0 = parseDouble(boxes.edEtapx0);
+    if (const std::optional<std::string> refusal = firstRefusal({{&ranges::kEmittanceXMmMrad, epsXMmMrad},
+                                                                 {&ranges::kEmittanceYMmMrad, epsYMmMrad},
+                                                                 {&ranges::kBeamSizeXMm, sigmaXMm},
+                                                                 {&ranges::kBeamSizeYMm, sigmaYMm}})) {
+        messages.error(*refusal);
+        return false;
+    }
     RunSettings& run = state.run;
     setMode(run, false, false, true);
-    run.initialSigmaX = parseDouble(boxes.edSigx0) / 1000.0;
-    run.initialSigmaY = parseDouble(boxes.edSigy0) / 1000.0;
-    readEmittances(state, boxes);
-    run.delta = parseDouble(boxes.edDelta) / 100.0;
-    const double epsX = state.lf.epsX;
-    const double epsY = state.lf.epsY;
-    // both factors positive: a negative size over a negative emittance would give a negative beta
-    const bool valid = epsX > 0 && run.initialSigmaX > 0 && epsY > 0 && run.initialSigmaY > 0;
-    if (valid) {
-        run.betaX0 = run.initialSigmaX * run.initialSigmaX / epsX;
-        run.betaY0 = run.initialSigmaY * run.initialSigmaY / epsY;
-        run.gammaX0 = gammaOf(run.alphaX0, run.betaX0);
-        run.gammaY0 = gammaOf(run.alphaY0, run.betaY0);
-    } else {
-        messages.error("select valid beam parameters!");
-    }
-    // eta as typed, read before the boxes show the new start values
-    run.etaX0 = parseDouble(boxes.edEtax0);
-    run.etaPX0 = parseDouble(boxes.edEtapx0);
-    if (valid)
-        showLatticeFunctions(run, boxes);
+    run.initialSigmaX = sigmaXMm / 1000.0;
+    run.initialSigmaY = sigmaYMm / 1000.0;
+    run.epsXIn = state.lf.epsX = emittanceOf(boxes.edEpsx, run.epsXIn);
+    run.epsYIn = state.lf.epsY = emittanceOf(boxes.edEpsy, run.epsYIn);
+    run.delta = delta;
+    // beta = sigma^2 / epsilon
+    run.betaX0 = run.initialSigmaX * run.initialSigmaX / state.lf.epsX;
+    run.betaY0 = run.initialSigmaY * run.initialSigmaY / state.lf.epsY;
+    run.gammaX0 = gammaOf(run.alphaX0, run.betaX0);
+    run.gammaY0 = gammaOf(run.alphaY0, run.betaY0);
+    run.etaX0 = etaX0;
+    run.etaPX0 = etaPX0;
+    showLatticeFunctions(run, boxes);
     return true;
 }
 
@@ -302,10 +322,11 @@ void boxesAfterFileOpen(const State& state, InitialBoxes& boxes)
     boxes.edEtax0 = fmt("%8.3f", run.etaX0);
     boxes.edEtapx0 = fmt("%8.3f", run.etaPX0);
     boxes.edDelta = fmt("%8.3f", run.delta * 100.0);
-    boxes.edEpsx = fmt("%8.3f", run.epsXIn * 1e6);
-    boxes.edEpsy = fmt("%8.3f", run.epsYIn * 1e6);
-    boxes.edSigx0 = fmt("%8.3f", beamSize(run.epsXIn, run.betaX0) * 1000.0);
-    boxes.edSigy0 = fmt("%8.3f", beamSize(run.epsYIn, run.betaY0) * 1000.0);
+    // six significant digits: a vertical emittance of 1e-10 m rad is 0.0001 mm mrad, not 0.000
+    boxes.edEpsx = fmt("%.6g", run.epsXIn * 1e6);
+    boxes.edEpsy = fmt("%.6g", run.epsYIn * 1e6);
+    boxes.edSigx0 = fmt("%.6g", beamSize(run.epsXIn, run.betaX0) * 1000.0);
+    boxes.edSigy0 = fmt("%.6g", beamSize(run.epsYIn, run.betaY0) * 1000.0);
 }
 
 } // namespace kestrune

@@ -50,9 +50,9 @@ struct StartPanels
 /// the window to hide the panel and run the beam-dynamics update.
 
 /// The emittance boxes before a command or "use" reads them: true unless one holds a negative number;
-/// then "emittances must not be negative!" and false, and the caller stores nothing (a negative
-/// emittance has no beam size: the curves would be no numbers). A box that is no number is left to the
-/// reading, which stops at it.
+/// then "the horizontal emittance must not be negative!" (naming the box) and false, and the caller
+/// stores nothing (a negative emittance has no beam size: the curves would be no numbers). A box that is
+/// no number is left to the reading, which stops at it.
 bool emittancesAccepted(const InitialBoxes& boxes, Messages& messages);
 
 /// "calculate single particle trajectory": graph mode trajectory only; returns the panels to show.
@@ -86,8 +86,8 @@ bool lookForPeriodicSolution(State& state, InitialBoxes& boxes, Messages& messag
 /// "show beam sizes": beam sizes only, RecomputePeriodic off; takes the emittances and delta from the
 /// boxes and shows eta and the beam sizes of the stored lattice functions. No update yet.
 StartPanels showBeamSizesCommand(State& state, InitialBoxes& boxes);
-/// "use" of the beam sizes: sigma and epsilon from the boxes give beta = sigma^2/epsilon; when an
-/// emittance or a size is not positive "select valid beam parameters!" and beta stays. Always true.
+/// "use" of the beam sizes: sigma and epsilon from the boxes give beta = sigma^2/epsilon. An emittance or
+/// a size outside its range is refused with a message naming the box, nothing stored, and false.
 bool useBeamSizes(State& state, InitialBoxes& boxes, Messages& messages);
 
 /// The panels of the single-particle, lattice-function, beam-size commands and of the periodic

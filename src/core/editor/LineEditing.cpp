@@ -114,7 +114,7 @@ EditStep startOperation(State& state, EditorState& editor, EditOperation operati
     editor.rightLimit = 0;
     editor.buttons = set;
     messages.error(prompt);
-    saveScratchLattice(state, messages);
+    saveBackupLattice(state, messages);
     EditStep step;
     step.hideParameters = true;
     return step;
@@ -142,7 +142,7 @@ void deleteRange(State& state, EditorState& editor, EditStep& step, Messages& me
     finishOperation(editor, step);
     step.lineChanged = true;
     step.updateIfCurves = true;
-    saveScratchLattice(state, messages);
+    saveBackupLattice(state, messages);
 }
 
 } // namespace
@@ -425,6 +425,7 @@ bool openLatticeFile(State& state, EditorState& editor, const std::string& fileN
     if (read) {
         opened.lastOpenedFile = fileName;
         opened.documentFile = fileName;
+        ++opened.designLoads;
         state = std::move(opened);
         editor = openedEditor;
         drawFromFileBoxes(state);

@@ -34,7 +34,7 @@ namespace buttons {
 constexpr EditButtons kIdle{true, true, false, false, true};
 constexpr EditButtons kCopyStarted{true, false, false, false, false};
 constexpr EditButtons kCutPasteStarted{false, true, true, false, false};
-constexpr EditButtons kDeleteStarted{false, false, false, false, false};
+constexpr EditButtons kDeleteStarted{false, false, true, false, false};
 constexpr EditButtons kInsertionPoint{false, false, false, true, false};
 constexpr EditButtons kAfterCancel{true, true, true, false, true};
 } // namespace buttons
@@ -147,11 +147,11 @@ void setSelButtons(EditorState& editor, bool copy, bool cutPaste, bool cancel, b
 void blEditLogic(EditorState& editor, bool copy, bool cutPaste, bool del, bool firstLimitSet,
                  bool secondLimitSet);
 
-/// "copy &element": prompt "select element to be copied", backup file "temp.lat".
+/// "copy &element": prompt "select element to be copied", backup file (state.backupFile).
 EditStep startCopy(State& state, EditorState& editor, Messages& messages);
 /// "cut and &paste": prompt "select left limit for cut&paste", backup file.
 EditStep startCutPaste(State& state, EditorState& editor, Messages& messages);
-/// "del element(s)": prompt "select left limit to be deleted", backup file.
+/// "del element(s)": prompt "select left limit to be deleted", backup file; "&cancel" ends it.
 EditStep startDelete(State& state, EditorState& editor, Messages& messages);
 
 /// A click on element shape e (1..N): selects it, then one step of the operation under way

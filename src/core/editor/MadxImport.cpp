@@ -18,6 +18,7 @@ bool importMadxLattice(State& state, EditorState& editor, const std::string& fil
     MadxImportSummary summary;
     if (!readMadxFile(imported, messages, fileName, &summary))
         return false;
+    ++imported.designLoads;
     state = std::move(imported);
     editor = importedEditor;
     drawFromFileBoxes(state);

@@ -690,6 +690,11 @@ std::string latticeFileText(State& state)
 {
     if (!(state.beam.referenceMomentum > 0))
         state.beam.referenceMomentum = 1e9;
+    return designText(state);
+}
+
+std::string designText(const State& state)
+{
     const BeamLine& line = state.line;
     std::ostringstream out;
     out << kCurrentLatticeFormat << kLineEnd;
@@ -710,7 +715,10 @@ std::string latticeFileText(State& state)
         out << drawingLine(line.shape(i)) << kLineEnd;
     }
     writeOptics(state.run, out);
-    out << particleLine(state.beam) << kLineEnd;
+    BeamParameters beam = state.beam;
+    if (!(beam.referenceMomentum > 0))
+        beam.referenceMomentum = 1e9;
+    out << particleLine(beam) << kLineEnd;
     return out.str();
 }
 
@@ -756,14 +764,44 @@ bool saveLatticeAs(State& state, Messages& messages, const std::string& fileName
 {
     state.lastSavedFile = fileName;
     const bool written = writeLatticeFile(state, messages, fileName);
-    if (written)
+    if (written) {
         state.lastSaveFolder = std::filesystem::path(fileName).parent_path().string();
+        state.documentFile = fileName;
+        markDesignSaved(state, fileName);
+    }
     return written;
 }
 
-bool saveScratchLattice(State& state, Messages& messages)
+bool saveBackupLattice(State& state, Messages& messages)
 {
-    return writeLatticeFile(state, messages, kScratchLatticeFile);
+    if (state.backupFile.empty())
+        return true;
+    return writeLatticeFile(state, messages, state.backupFile);
+}
+
+void markDesignSaved(State& state, const std::string& fileName)
+{
+    state.savedDesign = SavedDesign{fileName, designText(state)};
+}
+
+void markDesignUnsaved(State& state, const std::string& fileName)
+{
+    state.savedDesign = SavedDesign{fileName, std::string()};
+}
+
+bool designModified(const State& state)
+{
+    if (!state.savedDesign.text)
+        return state.history.modified();
+    return designText(state) != *state.savedDesign.text;
+}
+
+std::string saveChangesQuestion(const State& state)
+{
+    const std::string name = state.documentFile.empty()
+                                 ? "untitled"
+                                 : std::filesystem::path(state.documentFile).filename().string();
+    return "Save changes to " + name + "?";
 }
 
 bool openLattice(State& state, Messages& messages, const std::string& fileName)

@@ -23,9 +23,6 @@ constexpr FileDialogText kOpenLatticeDialog{
     "select data file", "Any File, *.*|*|ASCII File, *.TXT|txt|Lattice File, *.LAT|lat|Data File, *.DAT|dat",
     "*"};
 
-/// The scratch file written before copy, cut-and-paste and range deletes, in the working directory.
-constexpr const char* kScratchLatticeFile = "temp.lat";
-
 /// First line of the format this program writes; 1001 and 1002 are versions 1 and 2, less is version 0.
 constexpr int kCurrentLatticeFormat = 1003;
 
@@ -35,6 +32,9 @@ std::string longReal(double value);
 /// The whole design as lattice-file text in the current format, CR LF line ends. A referenceMomentum
 /// that is not positive is set to 1e9 eV in the state first.
 std::string latticeFileText(State& state);
+/// The design as latticeFileText writes it, the state unchanged (a reference momentum that is not
+/// positive written as 1e9 eV).
+std::string designText(const State& state);
 
 /// Parses lattice-file text (any of the four formats) on top of a copy of state and takes the copy
 /// over only when the whole text was read. On failure reports the file name, the line and what was
@@ -47,11 +47,22 @@ bool writeLatticeFile(State& state, Messages& messages, const std::string& fileN
 /// Reads the lattice file fileName as readLatticeText does; true on success.
 bool readLatticeFile(State& state, Messages& messages, const std::string& fileName);
 
-/// "save as" after the dialog chose fileName: records it as the last saved name and writes the file.
+/// "save as" after the dialog chose fileName: records it as the last saved name and writes the file;
+/// once written, it is the design's file and the design counts as saved.
 bool saveLatticeAs(State& state, Messages& messages, const std::string& fileName);
 
-/// Writes the design to "temp.lat" in the working directory without asking.
-bool saveScratchLattice(State& state, Messages& messages);
+/// Writes the design to state.backupFile without asking; nothing when no backup file is set.
+bool saveBackupLattice(State& state, Messages& messages);
+
+/// The design as it stands is what fileName holds (just opened or saved; empty: a new design).
+void markDesignSaved(State& state, const std::string& fileName);
+/// The design stands for fileName but no lattice file holds it (an imported MAD-X line).
+void markDesignUnsaved(State& state, const std::string& fileName);
+/// True when a save would write something else than the design's file holds; for a design that never was
+/// in a file, when the history is away from its start.
+bool designModified(const State& state);
+/// "Save changes to NAME?", NAME the design's file name or "untitled".
+std::string saveChangesQuestion(const State& state);
 
 /// "open" after the dialog chose fileName: reads it (recording it as the last opened name when it was
 /// read), then asks for the particle when its momentum is not positive. The editor resets the window

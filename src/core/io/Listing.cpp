@@ -1,5 +1,6 @@
 #include "core/io/Listing.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/io/SafeFile.h"
@@ -355,32 +356,45 @@ void rfParameterList(State& state, Messages& messages)
 {
     const RfParameters& rf = state.rf;
     const std::string dots = " = ..........";
-    addList(state,
-            {separatorLine(),
-             "",
-             "   Rf-parameter",
-             "",
-             separatorLine(),
-             "   rf-frequency,            f_rf" + dots + fmt("%10.4g", rf.frequency / 1e6) + " MHz",
-             "   harmonic number,            h" + dots + fmt("%10.4g", state.ringParams.harmonicNumber),
-             "   momentum compaction,    eta_c" + dots + fmt("%10.4g", rf.slipFactor),
-             "   tot. available rf-power, P_rf" + dots + fmt("%10.5f", rf.power / 1000) + " kW",
-             "",
-             separatorLine(),
-             "   cavity parameters:",
-             separatorLine(),
-             "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
-             "   tot. cavity length,    CavLen" + dots + fmt("%10.4g", rf.cavityLength) + " m",
-             "   tot.cavity voltage,      V_rf" + dots + fmt("%10.5f", rf.voltage / 1e6) + " MV",
-             "   energy acceptance     dE/E_rf" + dots + fmt("%10.5f", rf.energyAcceptance * 100) + " %",
-             cut("   cavity material,                          " + rf.cavityMaterial, 55),
-             "   tot.shunt impedance,   CavImp" + dots + fmt("%10.5f", rf.shuntImpedance / 1e6) + " MOhm",
-             "   cavity losses,          P_cav" + dots + fmt("%10.5f", rf.cavityLossPower / 1000) + " kW",
-             "   misc. rf losses        P_misc" + dots + fmt("%10.5f", rf.miscLossPower / 1000) + " kW",
-             "   available beam power,     P_b" + dots + fmt("%10.5f", rf.beamPower / 1000) + " kW",
-             "   maximum beam current,     I_b" + dots + fmt("%10.5f", rf.maxBeamCurrent * 1000) + " mA",
-             separatorLine(),
-             ""});
+    // results and a power budget of other settings or another design are not listed as current
+    const double nan = std::nan("");
+    const bool results = rf.stamp == designStamp(state);
+    const bool budget = rf.budgetStamp == rfBudgetStamp(state);
+    const auto result = [&](double x) { return results ? x : nan; };
+    const auto budgetValue = [&](double x) { return budget ? x : nan; };
+    addList(
+        state,
+        {separatorLine(),
+         "",
+         "   Rf-parameter",
+         "",
+         separatorLine(),
+         "   rf-frequency,            f_rf" + dots + fmt("%10.4g", rf.frequency / 1e6) + " MHz",
+         "   harmonic number,            h" + dots + fmt("%10.4g", state.ringParams.harmonicNumber),
+         "   slip factor,            eta_c" + dots + fmtOrNa("%10.4g", result(rf.slipFactor)),
+         "   tot. available rf-power, P_rf" + dots + fmt("%10.5f", rf.power / 1000) + " kW",
+         "",
+         separatorLine(),
+         "   cavity parameters:",
+         separatorLine(),
+         "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
+         "   tot. cavity length,    CavLen" + dots + fmtOrNa("%10.4g", budgetValue(rf.cavityLength)) + " m",
+         "   tot.cavity voltage,      V_rf" + dots + fmtOrNa("%10.5f", rf.voltage / 1e6) + " MV",
+         "   energy acceptance     dE/E_rf" + dots + fmtOrNa("%10.5f", result(rf.energyAcceptance) * 100) +
+             " %",
+         cut("   cavity material,                          " + (budget ? rf.cavityMaterial : "n/a"), 55),
+         "   tot.shunt impedance,   CavImp" + dots + fmtOrNa("%10.5f", budgetValue(rf.shuntImpedance) / 1e6) +
+             " MOhm",
+         "   cavity losses,          P_cav" + dots +
+             fmtOrNa("%10.5f", budgetValue(rf.cavityLossPower) / 1000) + " kW",
+         "   misc. rf losses        P_misc" + dots + fmtOrNa("%10.5f", budgetValue(rf.miscLossPower) / 1000) +
+             " kW",
+         "   available beam power,     P_b" + dots + fmtOrNa("%10.5f", budgetValue(rf.beamPower) / 1000) +
+             " kW",
+         "   maximum beam current,     I_b" + dots +
+             fmtOrNa("%10.5f", budgetValue(rf.maxBeamCurrent) * 1000) + " mA",
+         separatorLine(),
+         ""});
     messages.showList();
 }
 

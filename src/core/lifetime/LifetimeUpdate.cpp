@@ -1,5 +1,6 @@
 #include "core/lifetime/LifetimeUpdate.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/NumberInput.h"
@@ -7,6 +8,8 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace kestrune {
 
@@ -93,14 +96,22 @@ bool accepted(std::string LifetimeBoxes::*box, double value, Messages& messages)
     return !text;
 }
 
+// A box that still shows a result of another design gets its start text back; one the user typed stays.
+void forgetTaken(std::string& box, const std::string& taken, const std::string& start)
+{
+    if (box == taken)
+        box = start;
+}
+
 std::string hours(double seconds, const char* format)
 {
-    return fmt(format, seconds / 3600);
+    return fmtOrNa(format, seconds / 3600);
 }
 
 std::string planeLabel(const char* name, const QuantumPlane& plane)
 {
-    return std::string(name) + (plane.bounded ? " > " : " = ") + fmt("%8.4g", plane.lifetime / 3600) + " hr";
+    return std::string(name) + (plane.bounded ? " > " : " = ") + fmtOrNa("%8.4g", plane.lifetime / 3600) +
+           " hr";
 }
 
 } // namespace
@@ -123,23 +134,34 @@ bool resultAvailable(double value)
 void activateLifetime(State& state, LifetimeBoxes& boxes, Messages& messages)
 {
     RingParameters& ring = state.ringParams;
-    if (resultAvailable(ring.averageBetaX) && resultAvailable(ring.averageBetaY)) {
+    // results of another design (a lattice opened since, a step undone) are not taken
+    const bool ringCurrent = ring.stamp == latticeStamp(state);
+    const std::uint64_t beamStamp = designStamp(state);
+    if (ringCurrent && resultAvailable(ring.averageBetaX) && resultAvailable(ring.averageBetaY)) {
         boxes.averageBetaY = fmt("%8.3f", ring.averageBetaY) + "0";
         boxes.averageBetaY1 = boxes.averageBetaY;
         boxes.averageBetaX = fmt("%8.3f", ring.averageBetaX) + "0";
     } else {
         messages.error("enter avg. betatronfunctions manually or run \"betatronfunction\"!");
+        const LifetimeBoxes start;
+        forgetTaken(boxes.averageBetaY, fmt("%8.3f", ring.averageBetaY) + "0", start.averageBetaY);
+        forgetTaken(boxes.averageBetaY1, fmt("%8.3f", ring.averageBetaY) + "0", start.averageBetaY1);
+        forgetTaken(boxes.averageBetaX, fmt("%8.3f", ring.averageBetaX) + "0", start.averageBetaX);
         ring.averageBetaX = kDefaultAverageBeta;
         ring.averageBetaY = kDefaultAverageBeta;
     }
-    if (resultAvailable(state.averagePressure)) {
+    if (state.pressureStamp == beamStamp && resultAvailable(state.averagePressure)) {
         boxes.gasPressure1 = fmt("%8.4g", state.averagePressure * 1e9);
         boxes.gasPressure2 = boxes.gasPressure1;
     } else {
         messages.error("enter vacuum pressure manually or run \"vacuum\"!");
+        const LifetimeBoxes start;
+        const std::string taken = fmt("%8.4g", state.averagePressure * 1e9);
+        forgetTaken(boxes.gasPressure1, taken, start.gasPressure1);
+        forgetTaken(boxes.gasPressure2, taken, start.gasPressure2);
         state.averagePressure = kDefaultPressure;
     }
-    if (resultAvailable(state.rf.energyAcceptance)) {
+    if (state.rf.stamp == beamStamp && resultAvailable(state.rf.energyAcceptance)) {
         if (resultAvailable(state.rf.bunchLength))
             boxes.bunchLength = fmt("%8.3f", state.rf.bunchLength * 1000);
         boxes.energyAcceptance = fmt("%8.3f", state.rf.energyAcceptance * 100);
@@ -147,6 +169,12 @@ void activateLifetime(State& state, LifetimeBoxes& boxes, Messages& messages)
         boxes.energyAcceptance2 = boxes.energyAcceptance;
     } else {
         messages.error("enter energy acceptance manually or run \"RF\"!");
+        const LifetimeBoxes start;
+        const std::string taken = fmt("%8.3f", state.rf.energyAcceptance * 100);
+        forgetTaken(boxes.energyAcceptance, taken, start.energyAcceptance);
+        forgetTaken(boxes.energyAcceptance1, taken, start.energyAcceptance1);
+        forgetTaken(boxes.energyAcceptance2, taken, start.energyAcceptance2);
+        forgetTaken(boxes.bunchLength, fmt("%8.3f", state.rf.bunchLength * 1000), start.bunchLength);
         state.rf.energyAcceptance = kDefaultEnergyAcceptance;
     }
     state.lifetimes = Lifetimes{};
@@ -232,12 +260,12 @@ std::optional<QuantumLabels> updateQuantum(State& state, LifetimeBoxes& boxes, M
     const QuantumLifetime q = quantumLifetime(in);
 
     QuantumLabels labels;
-    labels.energySpread = "sig_e/E = " + fmt("%8.3f", in.energySpread * 100) + " %";
-    labels.emittanceX = "eps_x = " + fmt("%8.4g", in.emittanceX * 1e6) + " mm*mr";
-    labels.emittanceY = "eps_y = " + fmt("%8.4g", in.emittanceY * 1e6) + " mm*mr";
-    labels.nE = "n_e = " + fmt("%8.3f", q.energy.n);
-    labels.nX = "n_x = " + fmt("%8.3f", q.x.n);
-    labels.nY = "n_y = " + fmt("%8.3f", q.y.n);
+    labels.energySpread = "sig_e/E = " + fmtOrNa("%8.3f", in.energySpread * 100) + " %";
+    labels.emittanceX = "eps_x = " + fmtOrNa("%8.4g", in.emittanceX * 1e6) + " mm*mr";
+    labels.emittanceY = "eps_y = " + fmtOrNa("%8.4g", in.emittanceY * 1e6) + " mm*mr";
+    labels.nE = "n_e = " + fmtOrNa("%8.3f", q.energy.n);
+    labels.nX = "n_x = " + fmtOrNa("%8.3f", q.x.n);
+    labels.nY = "n_y = " + fmtOrNa("%8.3f", q.y.n);
     labels.tauE = planeLabel("tau_e", q.energy);
     labels.tauX = planeLabel("tau_x", q.x);
     labels.tauY = planeLabel("tau_y", q.y);
@@ -314,7 +342,17 @@ std::string combinedLifetimeText(const Lifetimes& lifetimes)
         return "tot. combined beam lifetime =  " + hours(*tau, "%8.3f") + " hr";
     if (lifetimes.touschekUnavailable)
         return "no combined lifetime: the Touschek lifetime is not available";
-    return "lifetime estimate!= 9999999.99 hr";
+    std::vector<std::string> missing;
+    for (const auto& [tau, name] :
+         {std::pair{lifetimes.elastic, "elastic"}, std::pair{lifetimes.bremsstrahlung, "bremsstrahlung"},
+          std::pair{lifetimes.touschek, "Touschek"}, std::pair{lifetimes.quantum, "quantum"}})
+        if (tau == 0)
+            missing.emplace_back(name);
+    std::string names = missing.front();
+    for (std::size_t i = 1; i < missing.size(); ++i)
+        names += (i + 1 == missing.size() ? " and " : ", ") + missing[i];
+    return "no combined lifetime: the " + names + (missing.size() > 1 ? " lifetimes are" : " lifetime is") +
+           " missing";
 }
 
 } // namespace kestrune

@@ -95,8 +95,8 @@ std::optional<TouschekUpdate> runTouschekUpdate(State& state, LifetimeBoxes& box
 /// The combined lifetime (s) when all four are known.
 std::optional<double> combinedLifetime(const Lifetimes& lifetimes);
 
-/// The combined-lifetime label: the lifetime in hours, the estimate text while one is missing, or why
-/// there is none.
+/// The combined-lifetime label: the lifetime in hours, or which lifetimes are missing ("no combined
+/// lifetime: the elastic and quantum lifetimes are missing"), or why there is none.
 std::string combinedLifetimeText(const Lifetimes& lifetimes);
 
 } // namespace kestrune

@@ -2,8 +2,10 @@
 
 #include "core/Constants.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace kestrune {
 
@@ -184,6 +186,28 @@ GraphCurve rfPotentialCurve(const RfParameters& rf)
                           unit);
     }
     return curve;
+}
+
+ProposedLimits curveLimits(const std::vector<const GraphCurve*>& curves)
+{
+    const auto range = [&curves](std::vector<double> GraphCurve::*axis, double& low, double& high) {
+        low = std::numeric_limits<double>::infinity();
+        high = -low;
+        for (const GraphCurve* curve : curves)
+            for (double v : curve->*axis)
+                if (std::isfinite(v)) {
+                    low = std::min(low, v);
+                    high = std::max(high, v);
+                }
+        if (!(low <= high)) {
+            low = 0;
+            high = 1;
+        }
+    };
+    ProposedLimits limits;
+    range(&GraphCurve::x, limits.xMin, limits.xMax);
+    range(&GraphCurve::y, limits.yMin, limits.yMax);
+    return limits;
 }
 
 } // namespace kestrune

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/State.h"
+#include "core/rf/ChartLimits.h"
 
 #include <vector>
 
@@ -51,5 +52,9 @@ std::vector<PhaseCurve> phaseSpaceCurves(const RfParameters& rf);
 /// The rf potential over 0..720 degrees in 5 degree steps, in units of its value at the unstable fixed
 /// point pi - phi_s; empty when that value is 0.
 GraphCurve rfPotentialCurve(const RfParameters& rf);
+
+/// The smallest and largest finite x and y of the curves, the limits a graph of them starts from; 0 .. 1
+/// on an axis without points.
+ProposedLimits curveLimits(const std::vector<const GraphCurve*>& curves);
 
 } // namespace kestrune

@@ -1,6 +1,8 @@
 #include "core/rf/RfParameter.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
 
 #include <cmath>
@@ -28,7 +30,10 @@ std::string checkRfBeamInput(const RfBeamInput& input)
         return kNoMomentum;
     if (!(input.currentMa >= 0))
         return kNegativeCurrent;
-    return {};
+    return firstRefusal({{&ranges::kMomentumGeV, input.momentumGeV},
+                         {&ranges::kBeamCurrentMa, input.currentMa},
+                         {&ranges::kRfVoltageKv, input.voltageKv}})
+        .value_or("");
 }
 
 bool isElectron(const BeamParameters& beam)
@@ -109,6 +114,7 @@ RfOutcome computeRfParameters(State& state)
         lifetime = kLifetimeCap;
     rf.quantumLifetime = lifetime;
     rf.computed = true;
+    rf.stamp = designStamp(state);
     return outcome;
 }
 

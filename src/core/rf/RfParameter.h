@@ -12,7 +12,7 @@ namespace kestrune {
 constexpr const char* kRfVoltageRaised = "rf-voltage is less than energy loss!";
 /// The refusals of computations that divide by a ring result or the rf frequency.
 constexpr const char* kNoEnergyLoss = "no energy loss per turn: the ring has no bends or no equilibrium!";
-constexpr const char* kNoSlip = "the momentum compaction eta_c is 0: there is no phase focusing!";
+constexpr const char* kNoSlip = "the slip factor eta_c is 0: there is no phase focusing!";
 constexpr const char* kNoHarmonic = "the harmonic number is 0: set the rf frequency in the ring window!";
 constexpr const char* kNoCircumference = "the ring circumference is 0: close the ring first!";
 constexpr const char* kNoRfFrequency = "the rf frequency is 0: set it in the ring window!";

@@ -1,6 +1,7 @@
 #include "core/rf/RfUpdate.h"
 
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
 #include "core/ring/Parameter.h"
 
@@ -57,6 +58,11 @@ std::optional<RfParameterView> calcParameter(State& state, Messages& messages, c
 std::optional<RfParameterView> updateCalculation(State& state, Messages& messages, const RfBeamInput& input,
                                                  double powerKw, double additionalLossKev)
 {
+    if (const std::optional<std::string> refusal = firstRefusal(
+            {{&ranges::kRfPowerKw, powerKw}, {&ranges::kAdditionalLossKev, additionalLossKev}})) {
+        messages.error(*refusal);
+        return std::nullopt;
+    }
     const RfStateSnapshot before(state);
     state.rf.power = powerKw * 1000;
     state.ringParams.additionalLoss = additionalLossKev * 1000;

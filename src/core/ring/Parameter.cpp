@@ -1,8 +1,11 @@
 #include "core/ring/Parameter.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "core/chromaticity/Chromaticity.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/optics/TransferMatrix.h"
 
@@ -277,6 +280,7 @@ double ratio(double a, double b)
 void radiationIntegrals(State& state, Messages& messages)
 {
     RingParameters& ring = state.ringParams;
+    ring.stamp = latticeStamp(state);
     // without a stable periodic solution the pass would run from whatever the last one left
     if (!ringStart(state, messages, nullptr) || !state.run.periodicStable) {
         setNotAvailable(ring);
@@ -348,16 +352,11 @@ bool updateBeamParameters(State& state, Messages& messages, const BeamInput& inp
     const double momentum = parseDouble(input.momentumMeV) * 1e6;
     const double current = parseDouble(input.currentMa) / 1000;
     const double coupling = parseDouble(input.couplingPercent) / 100;
-    if (!(momentum > 0) || !std::isfinite(momentum)) {
-        messages.error("the momentum must be above 0 MeV!");
-        return false;
-    }
-    if (!(current >= 0) || !std::isfinite(current)) {
-        messages.error("the beam current must not be negative!");
-        return false;
-    }
-    if (!(coupling >= 0) || !std::isfinite(coupling)) {
-        messages.error("the coupling must not be negative!");
+    if (const std::optional<std::string> refusal =
+            firstRefusal({{&ranges::kMomentumMeV, momentum / 1e6},
+                          {&ranges::kBeamCurrentMa, current * 1000},
+                          {&ranges::kCouplingPercent, coupling * 100}})) {
+        messages.error(*refusal);
         return false;
     }
     state.beam.referenceMomentum = momentum;
@@ -366,7 +365,23 @@ bool updateBeamParameters(State& state, Messages& messages, const BeamInput& inp
     state.ringParams.coupling = coupling;
     radiationIntegrals(state, messages);
     equilibriumParameters(state);
+    correctedChromaticity(state);
     return true;
+}
+
+void correctedChromaticity(State& state)
+{
+    // the chromaticity with the sextupoles the lattice holds now, whatever corrected them last
+    RingParameters& ring = state.ringParams;
+    ring.correctedChromaticityX = kNotAvailable;
+    ring.correctedChromaticityY = kNotAvailable;
+    if (!std::isfinite(ring.chromaticityX) || !std::isfinite(ring.chromaticityY))
+        return;
+    QuietMessages quiet;
+    if (const std::optional<ChromaticityCorrection> c = latticeChromaticity(state, quiet)) {
+        ring.correctedChromaticityX = c->correctedX;
+        ring.correctedChromaticityY = c->correctedY;
+    }
 }
 
 BeamParameterView beamParameterView(const State& state)
@@ -388,7 +403,7 @@ BeamParameterView beamParameterView(const State& state)
     v.i5 = "I5 = " + fmtOrNa("%10.4g", r.i5) + " 1/m";
     v.circumference = "circumference:" + fmtOrNa("%8.3f", r.circumference) + " m";
     v.compactionFactor = "mom.comp. factor,alpha_c: " + fmtOrNa("%10.7f", r.momentumCompaction);
-    v.slipFactor = "mom. compaction, eta_c: " + fmtOrNa("%10.7f", r.slipFactor);
+    v.slipFactor = "slip factor, eta_c: " + fmtOrNa("%10.7f", r.slipFactor);
     v.naturalChromaticityX = "nat.chromaticity_x:" + fmtOrNa("%10.4g", r.chromaticityX);
     v.naturalChromaticityY = "nat.chromaticity_y:" + fmtOrNa("%10.4g", r.chromaticityY);
     v.correctedChromaticityX = "corr.chromaticity_x:" + fmtOrNa("%8.3f", r.correctedChromaticityX);

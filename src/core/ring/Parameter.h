@@ -32,8 +32,13 @@ struct BeamInput
 
 /// The beam-parameter update: takes momentum, current and coupling from the boxes (refusing, with a
 /// message and nothing changed, a momentum that is not positive or a negative current or coupling;
-/// ConversionError for text that is not a number), then radiationIntegrals and equilibriumParameters.
+/// ConversionError for text that is not a number), then radiationIntegrals, equilibriumParameters and
+/// correctedChromaticity.
 bool updateBeamParameters(State& state, Messages& messages, const BeamInput& input);
+
+/// The ring's chromaticities with the sextupole strengths of the lattice into ringParams (NaN without
+/// natural chromaticities or a stable periodic solution); after radiationIntegrals.
+void correctedChromaticity(State& state);
 
 /// The labels of the beam-parameter group, "n/a" where a value is not available.
 struct BeamParameterView

@@ -2,6 +2,7 @@
 
 #include "core/Drawing.h"
 #include "core/Format.h"
+#include "core/InputRanges.h"
 #include "core/NumberInput.h"
 
 #include <cmath>
@@ -52,24 +53,45 @@ void scaleBendLengths(BeamLine& line, double c)
         placeShape(line, i);
 }
 
-std::string percentText(double c)
+// a rescaling beyond this is offered with No as the default answer
+constexpr double kLargeRescaling = 0.1;
+
+// The closing divides every h (or every bend length) by c: the change applied is 1/c - 1.
+double appliedChange(double c)
 {
-    return fmt("%8.3f", (c - 1) * 100);
+    return 1 / c - 1;
+}
+
+bool askClosing(Messages& messages, const std::string& question, double c)
+{
+    return std::fabs(appliedChange(c)) > kLargeRescaling ? messages.confirmDefaultNo(question)
+                                                         : messages.confirm(question);
 }
 
 // The closing questions; true when the user let the dipoles be scaled.
 bool offerClosing(BeamLine& line, Messages& messages, double c)
 {
-    if (messages.confirm("To close ring, you may change all dipole strengths by " + percentText(c) +
-                         " % [Yes] or ... [No].")) {
+    const std::string percent = fmt("%8.3f", appliedChange(c) * 100);
+    if (askClosing(messages,
+                   "To close ring, you may change all dipole strengths by " + percent +
+                       " % [Yes] or ... [No].",
+                   c)) {
         scaleCurvatures(line, c);
         return true;
     }
-    if (messages.confirm("To close ring, you may change all dipole lengths by " + percentText(c) + " %")) {
+    if (askClosing(messages, "To close ring, you may change all dipole lengths by " + percent + " %", c)) {
         scaleBendLengths(line, c);
         return true;
     }
     return false;
+}
+
+std::string fullRingText(const BeamLine& line)
+{
+    const std::optional<int> cells = fullRingCells(line);
+    if (!cells)
+        return {};
+    return "(full ring: " + std::to_string(*cells) + (*cells == 1 ? " cell)" : " cells)");
 }
 
 std::string harmonicText(double h)
@@ -93,8 +115,6 @@ std::optional<CheckedInput> checkInput(const State& state, Messages& messages, c
     view.superPeriods = input.superPeriods;
     if (input.superPeriods.find_first_not_of(' ') == std::string::npos)
         view.superPeriods = std::to_string(cells.value_or(1));
-    if (cells)
-        view.fullRing = "(full ring: " + std::to_string(*cells) + " cells)";
     view.rfFrequency = input.rfFrequency;
     if (state.rf.frequency != 0)
         view.rfFrequency = fmt("%10.5f", state.rf.frequency / 1e6);
@@ -102,16 +122,18 @@ std::optional<CheckedInput> checkInput(const State& state, Messages& messages, c
     checked.superPeriods = parseInt(view.superPeriods);
     // the box shows a stored frequency rounded: the stored one keeps its digits
     checked.rfFrequency = state.rf.frequency != 0 ? state.rf.frequency : parseDouble(view.rfFrequency) * 1e6;
-    if (checked.superPeriods < 1) {
-        messages.error("the number of superperiods must be at least 1!");
+    if (const std::optional<std::string> refusal =
+            rangeRefusal(ranges::kSuperperiods, checked.superPeriods)) {
+        messages.error(*refusal);
         return std::nullopt;
     }
     if (!(lSup(state.line) * checked.superPeriods > 0)) {
         messages.error("the ring has no circumference: define a beam line first!");
         return std::nullopt;
     }
-    if (!(checked.rfFrequency > 0) || !std::isfinite(checked.rfFrequency)) {
-        messages.error("the rf frequency must be above 0 MHz!");
+    if (const std::optional<std::string> refusal =
+            rangeRefusal(ranges::kRfFrequencyMHz, checked.rfFrequency / 1e6)) {
+        messages.error(*refusal);
         return std::nullopt;
     }
     return checked;
@@ -178,6 +200,8 @@ std::optional<GeometryView> ringGeometry(State& state, Messages& messages, const
             state.ringClosed = true;
     }
 
+    // the cells of a full ring follow the deflection the closing left
+    view.fullRing = fullRingText(state.line);
     const double circumference = lSup(state.line) * nsp;
     total = deflSup(state.line) * nsp;
     view.totalDeflection = "now total defl.angle is " + fmt("%8.3f", total) + " deg";
@@ -248,8 +272,8 @@ std::optional<GeometryView> studyFullRing(State& state, Messages& messages, cons
     if (state.rf.frequency != 0 && typed == parseDouble(fmt("%10.5f", state.rf.frequency / 1e6)) * 1e6)
         typed = state.rf.frequency;
     parseInt(input.superPeriods.find_first_not_of(' ') == std::string::npos ? "1" : input.superPeriods);
-    if (!(typed > 0) || !std::isfinite(typed)) {
-        messages.error("the rf frequency must be above 0 MHz!");
+    if (const std::optional<std::string> refusal = rangeRefusal(ranges::kRfFrequencyMHz, typed / 1e6)) {
+        messages.error(*refusal);
         return std::nullopt;
     }
     const double previous = state.rf.frequency;

@@ -27,7 +27,7 @@ PhasePoint transversePoint(const PhaseVector& p)
 void finishSymplecticTracking(State& state, Messages& messages, const SymplecticRun& run)
 {
     if (run.lost())
-        messages.error("particle was lost during turn # " + std::to_string(run.turn()));
+        messages.error(lostParticleText(state.line, run.turn(), run.lostElement()));
     const PhasePoint p = transversePoint(run.particle());
     // a particle that left every number behind leaves the start values as they were
     if (!std::isfinite(p.x) || !std::isfinite(p.xp) || !std::isfinite(p.y) || !std::isfinite(p.yp))

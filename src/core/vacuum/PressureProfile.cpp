@@ -1,6 +1,7 @@
 #include "core/vacuum/PressureProfile.h"
 
 #include "core/Constants.h"
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/io/Listing.h"
 #include "core/vacuum/GasLoad.h"
@@ -299,8 +300,10 @@ std::optional<VacuumResult> pressureDistribution(const State& state, const Vacuu
 std::optional<VacuumResult> calculateVacuum(State& state, const VacuumInput& input, Messages& messages)
 {
     std::optional<VacuumResult> result = pressureDistribution(state, input, messages);
-    if (result)
+    if (result) {
         state.averagePressure = result->averagePressure;
+        state.pressureStamp = designStamp(state);
+    }
     return result;
 }
 

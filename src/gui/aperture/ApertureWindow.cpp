@@ -376,6 +376,20 @@ void ApertureWindow::setRunning(bool running)
     m_bbCancel->setEnabled(running);
 }
 
+void ApertureWindow::designChanged()
+{
+    if (running() || !(m_dynamic || m_grid || m_acceptance) || m_shownLattice == trackingFingerprint(m_state))
+        return;
+    if (m_dynamic || m_grid)
+        m_dynamicChart->showBoundary({}, {}, "dynamic aperture: n/a");
+    if (m_acceptance)
+        m_acceptanceChart->showAcceptance({}, {}, {}, NAN, 0, "local momentum acceptance: n/a");
+    m_dynamic.reset();
+    m_grid.reset();
+    m_acceptance.reset();
+    m_lResult->setText("n/a: the results were of another design");
+}
+
 void ApertureWindow::showDynamicAperture()
 {
     const DynamicAperture& da = *m_dynamic;
@@ -390,6 +404,7 @@ void ApertureWindow::showDynamicAperture()
     m_dynamicChart->showBoundary(x, y,
                                  q("dynamic aperture, " + std::to_string(s.turns) +
                                    " turns, delta = " + fmt("%.2f", s.delta * 100) + " %"));
+    m_shownLattice = trackingFingerprint(m_state);
     const double area = apertureArea(da.angles, da.radius);
     std::string text = da.cancelled ? "cancelled: " : "";
     text += "area = " + fmtOrNa("%.1f", area * 1e6) +
@@ -410,6 +425,7 @@ void ApertureWindow::showGrid()
         y.push_back(g.y[k] * 1000);
     }
     m_dynamicChart->showApertures(s.aperture.x * 1000, s.aperture.y * 1000, box.x * 1000, box.y * 1000);
+    m_shownLattice = trackingFingerprint(m_state);
     m_dynamicChart->showGrid(x, y, g.turns, g.lost,
                              q("dynamic aperture grid, " + std::to_string(s.turns) +
                                " turns, delta = " + fmt("%.2f", s.delta * 100) + " %"));
@@ -433,6 +449,7 @@ void ApertureWindow::showAcceptance()
             at = k;
         }
     }
+    m_shownLattice = trackingFingerprint(m_state);
     const double period =
         m_ring->elementStart.empty() ? 0 : m_ring->elementStart.back() + m_ring->elementLength.back();
     m_acceptanceChart->showAcceptance(

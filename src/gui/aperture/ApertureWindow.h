@@ -62,6 +62,9 @@ public:
     /// The print dialog; tests replace it.
     std::function<bool(QPrinter&)> choosePrinter;
 
+    /// Results of another design (a lattice opened since, a step undone) are taken off the charts.
+    void designChanged();
+
 signals:
     /// A scan ended (finished or cancelled) and its results are shown.
     void scanFinished();
@@ -123,6 +126,7 @@ private:
     std::optional<MomentumAcceptance> m_acceptance;
     MomentumAcceptanceSettings m_acceptanceSettings;
     std::uint64_t m_acceptanceLattice = 0;
+    std::uint64_t m_shownLattice = 0; // trackingFingerprint of the design the results shown belong to
 };
 
 } // namespace kestrune

@@ -1,5 +1,6 @@
 #include "gui/chromaticity/ChromaticWindow.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
 #include "core/ring/Parameter.h"
@@ -12,6 +13,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -346,7 +348,8 @@ void ChromaticWindow::bbUpdateClick()
         const double wantedY = wantedChromaticity(text(m_edxiwy));
         // the ring window leaves the natural chromaticities; where it has not run yet they are computed here
         const RingParameters& ring = m_state.ringParams;
-        if (!ring.computed || !std::isfinite(ring.chromaticityX) || !std::isfinite(ring.chromaticityY))
+        if (!ring.computed || ring.stamp != latticeStamp(m_state) || !std::isfinite(ring.chromaticityX) ||
+            !std::isfinite(ring.chromaticityY))
             radiationIntegrals(m_state, messages());
         m_state.history.absorb(m_state);
         const std::optional<ChromaticityCorrection> c =
@@ -366,7 +369,26 @@ void ChromaticWindow::showCorrection(const ChromaticityCorrection& c)
         {m_lxix, c.correctedX}, {m_lxiy, c.correctedY},
     };
     for (const auto& [l, value] : values)
-        l->setText(q(fmt("%8.3f", value)));
+        l->setText(q(fmtOrNa("%8.3f", value)));
+    m_correctionLattice = latticeStamp(m_state);
+    m_correctionSextupoles = sextupoleStamp(m_state);
+}
+
+void ChromaticWindow::designChanged()
+{
+    if (m_correctionLattice == 0 ||
+        (m_correctionLattice == latticeStamp(m_state) && m_correctionSextupoles == sextupoleStamp(m_state)))
+        return;
+    for (QLabel* l : {m_lSF, m_lSD, m_lxixo, m_lxiyo, m_lxisx, m_lxisy, m_ldxix, m_ldxiy, m_lxix, m_lxiy})
+        l->setText("n/a");
+    m_correctionLattice = 0;
+}
+
+bool ChromaticWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        designChanged();
+    return QMainWindow::event(event);
 }
 
 std::optional<TrackingRequest> ChromaticWindow::readRequest()

@@ -8,6 +8,7 @@
 #include "gui/Windows.h"
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 
 class QCheckBox;
@@ -48,10 +49,15 @@ public:
     void bbUseClick();
     void printGraphClick();
     void saveGraphWmfClick();
+    /// A correction shown for another design (a step undone, a lattice opened since) is cleared to "n/a".
+    void designChanged();
 
 signals:
     /// A step went into the undo history (the sextupole correction).
     void historyChanged();
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
     Messages& messages();
@@ -69,6 +75,10 @@ private:
     Windows& m_windows;
     TrackingChart* m_chart = nullptr;
     int m_progressDelayMs = 700;
+
+    // latticeStamp and sextupoleStamp of the design the correction shown belongs to; 0 while none is shown
+    std::uint64_t m_correctionLattice = 0;
+    std::uint64_t m_correctionSextupoles = 0;
 
     QGroupBox* m_gbCorrection = nullptr;
     QLineEdit* m_edxiwx = nullptr;

@@ -9,10 +9,11 @@ namespace kestrune {
 
 namespace {
 
-const QColor kPointColours[4] = {QColor(255, 255, 0), QColor(0, 255, 0), QColor(128, 0, 0),
+const QColor kPointColours[4] = {QColor(200, 130, 0), QColor(0, 255, 0), QColor(128, 0, 0),
                                  QColor(0, 255, 255)};
 
-// Circles of size 1 in the point colour, with a darker rim so that yellow shows on white.
+// Circles of size 1 in the point colour, with a darker rim; the x points are amber, not yellow, so that
+// they stand out on the light background.
 QCPScatterStyle pointStyle(const QColor& colour)
 {
     return QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(colour.darker(160), 1), QBrush(colour), 4);

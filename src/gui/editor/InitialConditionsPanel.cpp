@@ -114,7 +114,7 @@ void InitialConditionsPanel::buildSingleParticle(QWidget* host)
     auto* use = useButton("bbUseSngl", m_sinPart);
     grid->addWidget(use, 3, 4, 1, 2);
     layout->addLayout(grid);
-    connect(use, &QPushButton::clicked, this, &InitialConditionsPanel::bbSinPartClick);
+    connect(use, &QPushButton::clicked, this, [this] { storing(&InitialConditionsPanel::bbSinPartClick); });
     m_sinPart->adjustSize();
 }
 
@@ -179,9 +179,18 @@ void InitialConditionsPanel::buildLatticeFunctions(QWidget* host)
     beam->addWidget(useBeam, 2, 3, Qt::AlignRight);
     layout->addWidget(m_gbBeam);
 
-    connect(useLattice, &QPushButton::clicked, this, &InitialConditionsPanel::bbInitLatFunClick);
-    connect(useBeam, &QPushButton::clicked, this, &InitialConditionsPanel::initBeamSizeClick);
+    connect(useLattice, &QPushButton::clicked, this,
+            [this] { storing(&InitialConditionsPanel::bbInitLatFunClick); });
+    connect(useBeam, &QPushButton::clicked, this,
+            [this] { storing(&InitialConditionsPanel::initBeamSizeClick); });
     m_initLatFun->adjustSize();
+}
+
+void InitialConditionsPanel::storing(void (InitialConditionsPanel::*click)())
+{
+    emit aboutToStore();
+    (this->*click)();
+    emit storeEnded();
 }
 
 InitialBoxes InitialConditionsPanel::boxes() const
@@ -327,11 +336,12 @@ void InitialConditionsPanel::initBeamSizeClick()
     InitialBoxes b = boxes();
     if (!emittancesAccepted(b, m_messages))
         return;
-    const bool update = useBeamSizes(m_state, b, m_messages);
+    // a refused box keeps the panel open with what was typed
+    if (!useBeamSizes(m_state, b, m_messages))
+        return;
     setBoxes(b);
     m_initLatFun->hide();
-    if (update)
-        emit updateRequested();
+    emit updateRequested();
 }
 
 } // namespace kestrune

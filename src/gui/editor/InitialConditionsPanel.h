@@ -55,12 +55,16 @@ public:
 signals:
     void updateRequested();                    // run the beam-dynamics update
     void seriesRetitleRequested(QString kind); // the curve series get the kind ("path" for the trajectory)
+    void aboutToStore();                       // a "use" button is about to store the boxes' values
+    void storeEnded();                         // and has stored them, or refused
 
 private:
     void buildSingleParticle(QWidget* host);
     void buildLatticeFunctions(QWidget* host);
     QLineEdit* makeBox(const char* name, QWidget* parent);
     void showPanels(const StartPanels& panels);
+    /// A "use" button's click between aboutToStore and storeEnded.
+    void storing(void (InitialConditionsPanel::*click)());
     void bbSinPartClick();
     void bbInitLatFunClick();
     void initBeamSizeClick();

@@ -20,14 +20,22 @@ QString MagStructWindow::exportPreset(const char* extension) const
 
 void MagStructWindow::importMadxClick()
 {
-    const QString fileName = m_dialogs.openFile(kImportMadxTitle, kMadxFilter);
-    if (fileName.isEmpty())
+    if (!saveChangesFirst())
         return;
+    const QString fileName = m_dialogs.openFile(kImportMadxTitle, kMadxFilter);
+    if (!fileName.isEmpty())
+        importMadx(fileName);
+}
+
+void MagStructWindow::importMadx(const QString& fileName)
+{
     // the imported design is not a lattice file yet: its title stays marked until it is saved
     recorded("import", [&] {
         if (importMadxLattice(m_state, m_editor, fileName.toStdString(), messages())) {
             m_state.documentFile = fileName.toStdString();
+            markDesignUnsaved(m_state, std::string());
             lineOpened();
+            rememberFile(fileName);
         }
     });
 }

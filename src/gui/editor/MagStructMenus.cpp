@@ -93,6 +93,9 @@ void MagStructWindow::buildFileMenu()
     setStandardShortcut(addMenuItem(file, {}, "&Open...", this, [this] { openClick(); }), QKeySequence::Open,
                         Qt::CTRL | Qt::Key_O);
     buildRecentFilesMenu(file);
+    QAction* save = addMenuItem(file, {}, "&Save", this, [this] { saveClick(); });
+    save->setObjectName("mnSave");
+    setStandardShortcut(save, QKeySequence::Save, Qt::CTRL | Qt::Key_S);
     setStandardShortcut(addMenuItem(file, {}, "Save &As...", this, [this] { saveAsClick(); }),
                         QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S);
     addMenuItem(file, {}, "Import MAD-X...", this, [this] {
@@ -151,6 +154,10 @@ void MagStructWindow::installDefaultDialogs()
                                 const QString& preset) {
         return askSaveFileName(this, title, filter, suffix, preset);
     };
+    m_dialogs.saveChanges = [this](const QString& question) {
+        return m_windows.messages ? m_windows.messages->askSaveChanges(question.toStdString())
+                                  : SaveChoice::Discard;
+    };
     m_dialogs.choosePrinter = [this](QPrinter& printer) { return askPrinter(printer, this); };
     m_dialogs.enterText = [this](const QString& caption, const QString& preset) {
         return m_windows.enterText && m_windows.enterText->ask(caption, preset);
@@ -186,6 +193,8 @@ void MagStructWindow::symmetrizeClick()
 
 void MagStructWindow::clearBLClick()
 {
+    if (!saveChangesFirst())
+        return;
     recorded("clear", [this] {
         clearLattice(m_state, m_editor);
         initial();
@@ -208,6 +217,8 @@ void MagStructWindow::showZStepMenu()
 
 void MagStructWindow::openClick()
 {
+    if (!saveChangesFirst())
+        return;
     const QString fileName =
         m_dialogs.openFile(kOpenLatticeDialog.title, qtFilter(kOpenLatticeDialog.filter));
     if (fileName.isEmpty())
@@ -235,17 +246,29 @@ void MagStructWindow::lineOpened()
     m_chart->refresh();
 }
 
-void MagStructWindow::saveAsClick()
+bool MagStructWindow::saveClick()
+{
+    const std::string file = m_state.savedDesign.file;
+    if (file.empty())
+        return saveAsClick();
+    if (!saveLatticeAs(m_state, messages(), file))
+        return false;
+    m_state.history.markSaved();
+    showHistory();
+    return true;
+}
+
+bool MagStructWindow::saveAsClick()
 {
     const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
                                                 kSaveLatticeDialog.defaultExtension,
                                                 QString::fromStdString(m_state.lastOpenedFile));
-    if (!fileName.isEmpty() && saveLatticeAs(m_state, messages(), fileName.toStdString())) {
-        m_state.documentFile = fileName.toStdString();
-        m_state.history.markSaved();
-        showHistory();
-        rememberFile(fileName);
-    }
+    if (fileName.isEmpty() || !saveLatticeAs(m_state, messages(), fileName.toStdString()))
+        return false;
+    m_state.history.markSaved();
+    showHistory();
+    rememberFile(fileName);
+    return true;
 }
 
 void MagStructWindow::printGraphClick()

@@ -1,5 +1,7 @@
 // The beam-dynamics window's recent files, zoom commands and the program's end from its File menu.
+#include "core/Design.h"
 #include "core/io/LatticeFile.h"
+#include "core/io/MadxReader.h"
 #include "gui/Shortcuts.h"
 #include "gui/editor/LatticeChart.h"
 #include "gui/editor/MagStructWindow.h"
@@ -7,6 +9,7 @@
 
 #include <QFileInfo>
 #include <QMenu>
+#include <QStatusBar>
 
 namespace kestrune {
 
@@ -50,6 +53,8 @@ void MagStructWindow::showRecentFiles()
 
 void MagStructWindow::openRecentClick(const QString& fileName)
 {
+    if (!saveChangesFirst())
+        return;
     if (!QFileInfo(fileName).isFile()) {
         m_recent = loadRecentFiles(programSettings());
         removeRecentFile(m_recent, fileName.toStdString());
@@ -58,19 +63,51 @@ void MagStructWindow::openRecentClick(const QString& fileName)
         messages().error(missingRecentFileMessage(fileName.toStdString()));
         return;
     }
-    openLattice(fileName);
+    if (isMadxFileName(fileName.toStdString()))
+        importMadx(fileName);
+    else
+        openLattice(fileName);
 }
 
 void MagStructWindow::openLattice(const QString& fileName)
 {
     beginEdit();
+    const BeamParameters before = m_state.beam;
     if (!openLatticeFile(m_state, m_editor, fileName.toStdString(), messages()))
         return;
     rememberFile(fileName);
     lineOpened();
     endEdit("open");
     m_state.history.markSaved();
+    markDesignSaved(m_state, fileName.toStdString());
     showHistory();
+    showParticleChange(before);
+}
+
+void MagStructWindow::showParticleChange(const BeamParameters& before)
+{
+    const BeamParameters& now = m_state.beam;
+    if (now.name == before.name && now.isIon == before.isIon && now.charge == before.charge &&
+        sameValue(now.massNumber, before.massNumber))
+        return;
+    statusBar()->showMessage(
+        QString("the lattice file changed the particle to %1 (was %2)")
+            .arg(QString::fromStdString(now.name).trimmed(), QString::fromStdString(before.name).trimmed()));
+}
+
+bool MagStructWindow::saveChangesFirst()
+{
+    if (!designModified(m_state))
+        return true;
+    switch (m_dialogs.saveChanges(QString::fromStdString(saveChangesQuestion(m_state)))) {
+    case SaveChoice::Save:
+        return saveClick();
+    case SaveChoice::Discard:
+        return true;
+    case SaveChoice::Cancel:
+        break;
+    }
+    return false;
 }
 
 void MagStructWindow::rememberFile(const QString& fileName)

@@ -1,5 +1,6 @@
 // The beam-dynamics window's Edit menu: undo and redo of the design, and the title that names the file.
 #include "core/editor/ChartSettings.h"
+#include "core/io/LatticeFile.h"
 #include "gui/editor/ElementPanel.h"
 #include "gui/editor/InitialConditionsPanel.h"
 #include "gui/editor/LatticeChart.h"
@@ -61,9 +62,10 @@ void MagStructWindow::showHistory()
     QString title = kCaption;
     if (!m_state.documentFile.empty())
         title += " - " + QFileInfo(QString::fromStdString(m_state.documentFile)).fileName();
-    if (history.modified())
+    if (designModified(m_state))
         title += "*";
     setWindowTitle(title);
+    emit designMayHaveChanged();
 }
 
 void MagStructWindow::beginEdit()

@@ -3,16 +3,20 @@
 #include "core/Drawing.h"
 #include "core/NumberInput.h"
 #include "core/editor/ChartSettings.h"
+#include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/optics/BetaFunctions.h"
 #include "gui/QtMessages.h"
+#include "gui/UserData.h"
 #include "gui/editor/ElementPanel.h"
 #include "gui/editor/InitialConditionsPanel.h"
 #include "gui/editor/LatticeChart.h"
 #include "gui/editor/TuningPanel.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -23,6 +27,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryFile>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -114,7 +119,13 @@ MagStructWindow::MagStructWindow(State& state, Windows& windows, QWidget* parent
     resize(1200, 760);
 }
 
-MagStructWindow::~MagStructWindow() = default;
+MagStructWindow::~MagStructWindow()
+{
+    if (!m_state.backupFile.empty()) {
+        QFile::remove(QString::fromStdString(m_state.backupFile));
+        m_state.backupFile.clear();
+    }
+}
 
 Messages& MagStructWindow::messages()
 {
@@ -271,6 +282,9 @@ void MagStructWindow::buildPanels()
     m_initialPanel = new InitialConditionsPanel(m_state, messages(), m_chart);
     m_initialPanel->hidePanels();
     connect(m_initialPanel, &InitialConditionsPanel::updateRequested, this, &MagStructWindow::beamDynamics);
+    // start values and emittances a file stores: one step each time a "use" button takes them
+    connect(m_initialPanel, &InitialConditionsPanel::aboutToStore, this, &MagStructWindow::beginEdit);
+    connect(m_initialPanel, &InitialConditionsPanel::storeEnded, this, [this] { endEdit("start values"); });
     connect(m_initialPanel, &InitialConditionsPanel::seriesRetitleRequested, this,
             [this](const QString& kind) {
                 getXYSeries(kind);
@@ -458,6 +472,8 @@ void MagStructWindow::showButtons()
     m_bbCopy->setVisible(b.copy);
     m_bbCutPaste->setVisible(b.cutPaste);
     m_bbCancelCutPaste->setVisible(b.cancel);
+    m_bbCancelCutPaste->setText(m_editor.editOperation == EditOperation::Delete ? "&cancel delete"
+                                                                                : "&cancel cut/paste");
     m_bbInsert->setVisible(b.insert);
     m_bbDelEl->setVisible(b.del);
 }
@@ -524,22 +540,41 @@ void MagStructWindow::bbInsertClick()
 
 void MagStructWindow::bCopyClick()
 {
+    ensureBackupFile();
     recorded("copy", [this] { applyStep(startCopy(m_state, m_editor, messages())); });
 }
 
 void MagStructWindow::btCutPasteClick()
 {
+    ensureBackupFile();
     recorded("cut and paste", [this] { applyStep(startCutPaste(m_state, m_editor, messages())); });
 }
 
 void MagStructWindow::bbCancelCutPasteClick()
 {
-    recorded("cut and paste", [this] { applyStep(cancelCutPaste(m_state, m_editor)); });
+    const bool deleting = m_editor.editOperation == EditOperation::Delete;
+    recorded(deleting ? "delete range" : "cut and paste",
+             [this] { applyStep(cancelCutPaste(m_state, m_editor)); });
 }
 
 void MagStructWindow::bbDelElClick()
 {
+    ensureBackupFile();
     recorded("delete range", [this] { applyStep(startDelete(m_state, m_editor, messages())); });
+}
+
+void MagStructWindow::ensureBackupFile()
+{
+    if (!m_state.backupFile.empty())
+        return;
+    // a name of this run's own in the per-user data folder: never a file of the user's
+    const QString folder = userDataDirectory();
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return;
+    QTemporaryFile file(QDir(folder).filePath("backup-XXXXXX.lat"));
+    file.setAutoRemove(false);
+    if (file.open())
+        m_state.backupFile = file.fileName().toStdString();
 }
 
 void MagStructWindow::dispersionButtonClick()
@@ -580,6 +615,10 @@ void MagStructWindow::hideEvent(QHideEvent* event)
 
 void MagStructWindow::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_Escape && m_editor.editOperation != EditOperation::None) {
+        bbCancelCutPasteClick();
+        return;
+    }
     if (event->text() == "f") {
         formKeyPress(event->text());
         return;

@@ -6,6 +6,7 @@
 #include "core/io/Listing.h"
 #include "core/io/RecentFiles.h"
 #include "gui/FileDialog.h"
+#include "gui/QtMessages.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
@@ -43,6 +44,8 @@ struct MagStructDialogs
     std::function<bool(QPrinter&)> choosePrinter;
     /// Text-entry dialog with caption and preset text: true when accepted (the text is in enteredText).
     std::function<bool(const QString& caption, const QString& preset)> enterText;
+    /// "Save changes to NAME?" with Save, Discard and Cancel.
+    std::function<SaveChoice(const QString& question)> saveChanges;
 };
 
 /// The beam-dynamics window: lattice drawing, curves and the editing of the beam line.
@@ -93,7 +96,13 @@ public:
     /// Opens a file of the recent-files list; a file that is gone is taken off the list.
     void openRecentClick(const QString& fileName);
     const RecentFiles& recentFiles() const { return m_recent; }
-    void saveAsClick();
+    /// File › Save: writes the design to its file, or asks for one as "save as" does when it has none.
+    /// True when the design was written.
+    bool saveClick();
+    bool saveAsClick();
+    /// Before the design is replaced or the program ends: asks "Save changes to NAME?" when the design
+    /// differs from its file. True when the caller may go on (saved, discarded or nothing to save).
+    bool saveChangesFirst();
     void importMadxClick();
     void exportMadxClick();
     void exportTfsClick();
@@ -140,6 +149,9 @@ public:
 signals:
     /// The user asked to end the program.
     void quitAsked();
+    /// A step, an undo, a redo or a lattice opened may have changed the design: the tool windows drop
+    /// what they show of another design.
+    void designMayHaveChanged();
 
 protected:
     bool event(QEvent* event) override;
@@ -172,7 +184,13 @@ private:
     void showRecentFiles();
     /// The open path of "open" and of the recent files: read the file, remember it, show the line.
     void openLattice(const QString& fileName);
+    /// The import path of "Import MAD-X..." and of the recent files.
+    void importMadx(const QString& fileName);
     void rememberFile(const QString& fileName);
+    /// The status bar names the particle when opening a file changed it from before.
+    void showParticleChange(const BeamParameters& before);
+    /// Gives the run a backup file of its own in the per-user data folder, made on first use.
+    void ensureBackupFile();
     void placePanels();
 
     /// The window's reset (clear, open): the design's reset, then resetViews.

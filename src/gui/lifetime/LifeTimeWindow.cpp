@@ -96,6 +96,10 @@ QLabel* LifeTimeWindow::addLabel(QGroupBox* group, int row, const QString& objec
 {
     auto* label = new QLabel(caption, group);
     label->setObjectName(objectName);
+    // a result line keeps its room while hidden, so that showing it moves nothing below
+    QSizePolicy keepRoom = label->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    label->setSizePolicy(keepRoom);
     label->setVisible(visible);
     static_cast<QGridLayout*>(group->layout())->addWidget(label, row, 0, 1, 3);
     return label;
@@ -228,7 +232,8 @@ void LifeTimeWindow::buildMenus()
     item("mnInelastic", "inelastic ", "inelastic scattering on nuclei of rest gas atoms",
          [this] { bremsstrahlungClick(); });
     item("mnTouschek", "Touschek", "single interbunch collisions", [this] { touschekClick(); });
-    item("mnQuantum", "quantum lifetime", "losses though gaussian tails", [this] { quantumLifetimeClick(); });
+    item("mnQuantum", "quantum lifetime", "losses through gaussian tails",
+         [this] { quantumLifetimeClick(); });
     item("mnBar", "|", QString(), {});
     item("mnMultiple", "multiple", "multiple elastic scattering angle ", {})->setEnabled(false);
 }

@@ -161,10 +161,15 @@ void RfWindow::phaseSpaceClick()
         m_chartPanel->setBottomAxis(phaseAxis("phase (degrees)"));
         m_chartPanel->setTitle("longitudinal phase space");
         m_chartPanel->setLeftAxis(RfChartPanel::AxisSetup{"dE/E (%)", "##0.00"});
-        for (const PhaseCurve& curve : phaseSpaceCurves(m_state.rf))
+        const std::vector<PhaseCurve> curves = phaseSpaceCurves(m_state.rf);
+        std::vector<const GraphCurve*> points;
+        for (const PhaseCurve& curve : curves) {
             m_chartPanel->addCurve(curve.points, curvePen(curve.kind));
+            points.push_back(&curve.points);
+        }
         m_graph = Graph::PhaseSpace;
-        m_chartPanel->getChartLimits(m_proposed);
+        // the graph's own limits, not those of an energy scan shown before
+        m_chartPanel->getChartLimits(curveLimits(points));
         m_chartPanel->refresh();
     });
 }
@@ -177,9 +182,10 @@ void RfWindow::rfPotentialClick()
     m_chartPanel->setLeftAxis(RfChartPanel::AxisSetup{"arb.units", "##0.###", 0.1});
     m_chartPanel->setFoot(QString());
     m_chartPanel->setBottomAxis(phaseAxis("phase (degree)"));
-    m_chartPanel->addCurve(rfPotentialCurve(m_state.rf), QPen(kMaroon, 1.5));
+    const GraphCurve potential = rfPotentialCurve(m_state.rf);
+    m_chartPanel->addCurve(potential, QPen(kMaroon, 1.5));
     m_graph = Graph::Potential;
-    m_chartPanel->getChartLimits(m_proposed);
+    m_chartPanel->getChartLimits(curveLimits({&potential}));
     m_chartPanel->refresh();
 }
 

@@ -1,5 +1,6 @@
 #include "gui/rf/RfWindow.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
@@ -90,6 +91,10 @@ void RfWindow::buildPanels()
     left->addWidget(buildParameterPanel());
     m_bbUpdate = new QPushButton("&update calculation", central);
     m_bbUpdate->setObjectName("bbUpdate");
+    // it comes and goes with typing: its room stays, so that the boxes below never move
+    QSizePolicy keepRoom = m_bbUpdate->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_bbUpdate->setSizePolicy(keepRoom);
     connect(m_bbUpdate, &QPushButton::clicked, this, &RfWindow::bbUpdateClick);
     left->addWidget(m_bbUpdate);
     left->addWidget(buildRangePanel());
@@ -286,17 +291,42 @@ void RfWindow::formActivate()
          {static_cast<QWidget*>(m_pnRF), static_cast<QWidget*>(m_gbEnCur), static_cast<QWidget*>(m_pnParam),
           static_cast<QWidget*>(m_pnEvar), static_cast<QWidget*>(m_bbUpdate)})
         w->show();
-    m_edEnergy->setText(boxText("%8.3f", m_state.beam.momentum / 1e9));
+    designChanged();
+    fillBoxes();
     if (m_state.beam.momentum == 0)
         messages().error("choose beam energy!");
-    m_edCurrent->setText(boxText("%8.3f", m_state.beamCurrent * 1000));
     if (m_state.beamCurrent * 1000 == 0)
         messages().error("choose beam current!");
+    // the power budget and the chart take turns in the window's right part: side by side the chart
+    // would be squeezed and its limit boxes cut
+    if (m_gbCavity->isHidden())
+        m_chartPanel->show();
+}
+
+void RfWindow::fillBoxes()
+{
+    m_edEnergy->setText(boxText("%8.3f", m_state.beam.momentum / 1e9));
+    m_edCurrent->setText(boxText("%8.3f", m_state.beamCurrent * 1000));
     m_edRFVolt->setText(boxText("%8.3f", m_state.rf.voltage / 1000));
     m_edRfPow->setText(boxText("%8.3f", m_state.rf.power / 1000));
     m_edNumCav->setText(QString::fromStdString(fmt("%5d", m_state.rf.cavities)));
     m_edMiscLoss->setText(boxText("%8.3f", m_state.rf.miscLoss * 100));
-    m_chartPanel->show();
+}
+
+void RfWindow::designChanged()
+{
+    const std::uint64_t stamp = designStamp(m_state);
+    if (m_shownStamp == stamp)
+        return;
+    fillBoxes();
+    for (QLabel* l :
+         {m_lHarm, m_lELoss, m_lEnAcc, m_lOverVolt, m_lPhase, m_lSynFreq, m_lSynTune, m_lBunLen, m_lRfWL,
+          m_lRfCavL, m_lImpperm, m_ltotImp, m_lCavVolt, m_lCavLoss, m_ltotavail, m_lmisLoss, m_lRemPow})
+        l->clear();
+    m_lRFF->setText("n/a: press update calculation");
+    m_lRff1->setText("n/a: press update");
+    m_bbUpdate->show();
+    m_shownStamp = stamp;
 }
 
 void RfWindow::showParameters(const RfParameterView& view)
@@ -312,6 +342,7 @@ void RfWindow::showParameters(const RfParameterView& view)
     m_lSynFreq->setText(QString::fromStdString(view.synchrotronFrequency));
     m_lSynTune->setText(QString::fromStdString(view.synchrotronTune));
     m_lBunLen->setText(QString::fromStdString(view.bunchLength));
+    m_shownStamp = designStamp(m_state);
 }
 
 bool RfWindow::calcparameter()
@@ -324,6 +355,7 @@ bool RfWindow::calcparameter()
 
 void RfWindow::bbUpdateClick()
 {
+    const HistoryStep step = recordedStep();
     showingConversionErrors(messages(), [this] {
         const RfBeamInput input = beamInput();
         const double powerKw = typed(m_edRfPow);
@@ -340,6 +372,7 @@ void RfWindow::bbUpdateClick()
 
 void RfWindow::rfSystemClick()
 {
+    const HistoryStep step = recordedStep();
     m_chartPanel->hide();
     showingConversionErrors(messages(), [this] {
         if (!calcparameter())
@@ -354,6 +387,7 @@ void RfWindow::rfSystemClick()
 
 void RfWindow::bbRfUpdateClick()
 {
+    const HistoryStep step = recordedStep();
     showingConversionErrors(messages(), [this] {
         CavityInput input;
         input.cavities = parseInt(m_edNumCav->text().toStdString());
@@ -384,6 +418,7 @@ void RfWindow::bbRfUpdateClick()
 
 void RfWindow::rbScaleImpedanceClick()
 {
+    m_state.rf.budgetStamp = 0; // the budget of the other impedance is no longer the one chosen
     m_lShuntImpedance->hide();
     m_edShuntImpedance->hide();
     m_rgMaterial->show();
@@ -393,6 +428,7 @@ void RfWindow::rbScaleImpedanceClick()
 
 void RfWindow::rbSelectImpedanceClick()
 {
+    m_state.rf.budgetStamp = 0;
     m_rgMaterial->hide();
     m_rgShunt->hide();
     m_rbSelectImpedance->setChecked(true);
@@ -408,6 +444,11 @@ void RfWindow::saveAsClick()
     }
 }
 
+HistoryStep RfWindow::recordedStep()
+{
+    return HistoryStep(m_state, "rf settings", [this] { emit historyChanged(); });
+}
+
 bool RfWindow::event(QEvent* event)
 {
     if (event->type() == QEvent::WindowActivate && m_messages->userActivation())
@@ -420,8 +461,10 @@ void RfWindow::closeEvent(QCloseEvent* event)
     // FormClose: what the boxes hold becomes the shared beam state; a box that is not a number keeps
     // the window open with its message
     bool taken = false;
-    showingConversionErrors(messages(),
-                            [&] { taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow)); });
+    showingConversionErrors(messages(), [&] {
+        const HistoryStep step = recordedStep();
+        taken = takeRfBoxes(m_state, messages(), beamInput(), typed(m_edRfPow));
+    });
     if (!taken) {
         event->ignore();
         return;

@@ -3,9 +3,11 @@
 #include "core/Messages.h"
 #include "core/State.h"
 #include "core/rf/ChartLimits.h"
+#include "gui/HistoryStep.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -45,6 +47,9 @@ public:
 
     // the parameter panel and the power budget
     void formActivate();
+    /// Results of another design (a lattice opened since, a step undone) are cleared to "n/a" and the
+    /// boxes take the design's values.
+    void designChanged();
     void bbUpdateClick();
     void rfSystemClick();
     void bbRfUpdateClick();
@@ -59,6 +64,10 @@ public:
     void rfPotentialClick();
     void printGraphClick();
     void saveGraphWmfClick();
+
+signals:
+    /// A step was added to the design's history (momentum, current, voltage, power, cavities changed).
+    void historyChanged();
 
 protected:
     bool event(QEvent* event) override;
@@ -75,6 +84,10 @@ private:
     QGroupBox* buildImpedanceGroup();
     void buildMenus();
     void showParameters(const RfParameterView& view);
+    /// The boxes of the beam and the rf settings from the state.
+    void fillBoxes();
+    /// The momentum, current and rf settings an action stores make one step of the design's history.
+    HistoryStep recordedStep();
 
     /// `Calcparameter`: the parameter update from the boxes; false when it was refused.
     bool calcparameter();
@@ -93,6 +106,8 @@ private:
     ProposedLimits m_proposed; // of the last energy scan
     double m_scanMinGeV = 0;   // range of the last energy scan
     double m_scanMaxGeV = 0;
+
+    std::uint64_t m_shownStamp = 0; // designStamp of the design the results shown belong to
 
     QFrame* m_pnRF = nullptr;
     QLineEdit* m_edRFVolt = nullptr;

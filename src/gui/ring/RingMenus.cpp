@@ -14,6 +14,7 @@
 #include "gui/ring/RingWindow.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QDir>
 #include <QGroupBox>
 #include <QMenu>
@@ -61,8 +62,16 @@ void RingWindow::buildMenus()
     auto* lists = new QMenu("lists", this);
     lists->setObjectName("mnLists");
     addMenuItem(lists, "mnListShow", "show", this, [this] { listShowClick(); });
-    addMenuItem(lists, "mnListAdd", "add", this, [this] { listAddClick(); });
-    addMenuItem(lists, "mnListReplace", "replace", this, [this] { listReplaceClick(); });
+    // "add" and "replace" show which one is in force, as other windows may have changed it
+    auto* mode = new QActionGroup(lists);
+    QAction* add = addMenuItem(lists, "mnListAdd", "add", this, [this] { listAddClick(); });
+    QAction* replace = addMenuItem(lists, "mnListReplace", "replace", this, [this] { listReplaceClick(); });
+    for (QAction* action : {add, replace}) {
+        action->setCheckable(true);
+        mode->addAction(action);
+    }
+    connect(lists, &QMenu::aboutToShow, this,
+            [this, add, replace] { (m_state.listing.replaceList ? replace : add)->setChecked(true); });
     addMenuItem(lists, "mnListClear", "clear ", this, [this] { listClearClick(); });
     lists->addSeparator();
     addMenuItem(lists, "mnParameterList", "parameter list", this, [this] { parameterListClick(); });
@@ -97,9 +106,8 @@ void RingWindow::saveAsClick()
 void RingWindow::betaFunctionsClick()
 {
     showingConversionErrors(messages(), [this] {
-        applySteps();
         LatticeFunctionList list(m_state);
-        if (betaFunctions(m_state, messages(), &list))
+        if (ringPass(&list))
             messages().showList();
     });
 }

@@ -44,7 +44,7 @@ constexpr BeamLabel kBeamLabels[] = {
     {"lsige", "rel. energy spread"},
     {"lCirc", "circumference"},
     {"lMomCompF", "mom.comp. factor,alpha_c"},
-    {"lMomComp", "mom. compaction, eta_c"},
+    {"lMomComp", "slip factor, eta_c"},
     {"lI1", "I1"},
     {"lI2", "I2"},
     {"lI3", "I3"},
@@ -81,6 +81,7 @@ RingWindow::RingWindow(State& state, Windows& windows, QWidget* parent)
     resize(760, 640);
 
     // the boxes of the start values: an open ring of one superperiod, 1 % coupling, cp = 1 GeV, 100 mA
+    m_designLoads = m_state.designLoads;
     m_lTotDefl->clear();
     showToolButtons();
     m_edNumSup->clear();
@@ -209,6 +210,11 @@ void RingWindow::buildToolBar()
 
 bool RingWindow::event(QEvent* event)
 {
+    // opening the window shows the geometry; activation keeps the group shown and refreshes its numbers
+    if (event->type() == QEvent::Show && !event->spontaneous()) {
+        m_gbGeometry->show();
+        m_gbBeamPar->hide();
+    }
     if (event->type() == QEvent::WindowActivate && m_messages->userActivation())
         formActivate();
     return QMainWindow::event(event);
@@ -242,7 +248,7 @@ void RingWindow::formActivate()
 {
     m_toolBar->show();
     m_tbRingLat->setEnabled(true);
-    m_gbBeamPar->hide();
+    designChanged();
     if (m_state.beam.momentum != 0)
         m_edEn->setText(QString::fromStdString(fmt("%8.3f", m_state.beam.momentum / 1e6)));
     m_rbEndEl->setChecked(m_state.run.stepAtElementEnds);
@@ -261,6 +267,37 @@ void RingWindow::formActivate()
     });
 }
 
+void RingWindow::designChanged()
+{
+    if (m_state.designLoads != m_designLoads) {
+        m_designLoads = m_state.designLoads;
+        m_edNumSup->setText(QString::number(m_state.line.superPeriods));
+        if (m_state.rf.frequency != 0)
+            m_edRFF->setText(QString::fromStdString(fmt("%10.5f", m_state.rf.frequency / 1e6)));
+    }
+    if (m_geometryStamp != latticeStamp(m_state))
+        clearGeometry();
+    if (m_beamStamp != designStamp(m_state) || m_beamSextupoles != sextupoleStamp(m_state))
+        clearBeamParameters();
+    showToolButtons();
+}
+
+void RingWindow::clearGeometry()
+{
+    for (QLabel* label : {m_lFull, m_lTotDefl, m_lFrev, m_lHarm})
+        label->clear();
+    m_lCircum->setText("ring circumference: n/a, press geometry");
+    m_lPerfectRing->setText(m_state.ringClosed ? "" : "this is not yet a perfect ring!");
+    m_lPerfectRing->setStyleSheet("");
+}
+
+void RingWindow::clearBeamParameters()
+{
+    for (const BeamLabel& l : kBeamLabels)
+        if (auto* label = m_gbBeamPar->findChild<QLabel*>(l.name))
+            label->setText(l.text);
+}
+
 void RingWindow::showGeometry(const GeometryView& view)
 {
     m_edNumSup->setText(QString::fromStdString(view.superPeriods));
@@ -273,13 +310,12 @@ void RingWindow::showGeometry(const GeometryView& view)
     m_lHarm->setText(QString::fromStdString(view.harmonic));
     m_lPerfectRing->setText(QString::fromStdString(view.perfectRing));
     m_lPerfectRing->setStyleSheet(view.perfect ? "color: rgb(0, 128, 128);" : "");
+    m_geometryStamp = latticeStamp(m_state);
     showToolButtons();
 }
 
 void RingWindow::geometry()
 {
-    m_gbGeometry->show();
-    m_gbBeamPar->hide();
     const std::optional<GeometryView> view = recordClosing([this] {
         return ringGeometry(m_state, messages(),
                             {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
@@ -291,8 +327,8 @@ void RingWindow::geometry()
 
 std::optional<GeometryView> RingWindow::recordClosing(const std::function<std::optional<GeometryView>()>& run)
 {
-    // the dipoles scaled to close the ring make a step; the rest of the geometry (flags, the full ring's
-    // copies, the rf frequency) follows the cell and is no edit of its own
+    // closing the ring is one step: the dipoles scaled, the superperiods, the rounded rf frequency and the
+    // closed flag, all of which a lattice file stores
     m_state.history.absorb(m_state);
     const double deflection = deflSup(m_state.line);
     const double length = lSup(m_state.line);
@@ -303,10 +339,9 @@ std::optional<GeometryView> RingWindow::recordClosing(const std::function<std::o
         m_state.history.absorb(m_state);
         throw;
     }
-    if (!sameValue(deflSup(m_state.line), deflection) || !sameValue(lSup(m_state.line), length))
-        m_state.history.commit(m_state, "closing scale");
-    else
-        m_state.history.absorb(m_state);
+    const bool scaled =
+        !sameValue(deflSup(m_state.line), deflection) || !sameValue(lSup(m_state.line), length);
+    m_state.history.commit(m_state, scaled ? "closing scale" : "ring closing");
     emit historyChanged(); // the beam-dynamics window's Edit menu and title follow the step at once
     return view;
 }
@@ -327,10 +362,15 @@ void RingWindow::applySteps()
     m_state.run.maxStep = stepCm / 100;
 }
 
-bool RingWindow::ringPass()
+bool RingWindow::ringPass(ListSink* list)
 {
+    // the window's step serves its own pass; the design keeps the step its file holds
+    const RunSettings kept = m_state.run;
     applySteps();
-    return betaFunctions(m_state, messages(), nullptr);
+    const bool passed = betaFunctions(m_state, messages(), list);
+    m_state.run.stepAtElementEnds = kept.stepAtElementEnds;
+    m_state.run.maxStep = kept.maxStep;
+    return passed;
 }
 
 void RingWindow::updateBPar()
@@ -370,10 +410,15 @@ void RingWindow::showBeamParameters()
     for (const auto& [name, text] : texts)
         if (auto* label = m_gbBeamPar->findChild<QLabel*>(name))
             label->setText(QString::fromStdString(*text));
+    m_beamStamp = designStamp(m_state);
+    m_beamSextupoles = sextupoleStamp(m_state);
 }
 
 void RingWindow::tbRingLatClick()
 {
+    // the one place besides opening the window where the geometry group takes the beam group's place
+    m_gbGeometry->show();
+    m_gbBeamPar->hide();
     showingConversionErrors(messages(), [this] { geometry(); });
 }
 
@@ -393,7 +438,10 @@ void RingWindow::bbRingClick()
 
 void RingWindow::bbSuperPClick()
 {
+    m_state.history.absorb(m_state);
     const GeometryView view = studySuperperiod(m_state);
+    m_state.history.commit(m_state, "study superperiod");
+    emit historyChanged();
     m_edNumSup->setText(QString::fromStdString(view.superPeriods));
     m_lCircum->setText(QString::fromStdString(view.circumference));
     m_lTotDefl->setText(QString::fromStdString(view.totalDeflection));
@@ -401,6 +449,8 @@ void RingWindow::bbSuperPClick()
     m_lFrev->clear();
     m_lPerfectRing->setText(QString::fromStdString(view.perfectRing));
     m_lPerfectRing->setStyleSheet("");
+    m_lFull->clear();
+    m_geometryStamp = latticeStamp(m_state);
     showToolButtons();
     m_tbChromaticity->setEnabled(true);
 }

@@ -6,6 +6,7 @@
 #include "gui/Windows.h"
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,6 +24,7 @@ class QToolButton;
 
 namespace kestrune {
 
+class ListSink;
 class ToolWindowMessages;
 struct GeometryView;
 
@@ -48,8 +50,11 @@ public:
     RingDialogs& dialogs() { return m_dialogs; }
 
     /// Activation: tool bar, beam boxes and step buttons from the state; for a closed ring the geometry,
-    /// the ring pass and the beam parameters.
+    /// the ring pass and the beam parameters. The panel shown stays.
     void formActivate();
+    /// The design may have changed: results of another design are cleared, and a lattice opened or
+    /// imported since brings its superperiods into the box.
+    void designChanged();
     /// The tool buttons "tracking", "rf", "life time", "vacuum" and "aperture" are shown exactly when the
     /// ring is closed.
     void showToolButtons();
@@ -98,15 +103,21 @@ private:
     void buildMenus();
     void installDefaultDialogs();
 
-    /// Geometry: closing, circumference, frequencies, the perfect-ring test.
+    /// Geometry: closing, circumference, frequencies, the perfect-ring test; into the labels of the
+    /// geometry group, whichever group is shown.
     void geometry();
+    /// The labels of the geometry group and of the beam-parameter group without results.
+    void clearGeometry();
+    void clearBeamParameters();
     void showGeometry(const GeometryView& view);
-    /// Runs a geometry; a closing scale of the dipoles it made is one undoable step.
+    /// Runs a geometry; what it changed in the design (dipoles scaled, superperiods, rf frequency, the
+    /// closed flag) is one undoable step.
     std::optional<GeometryView> recordClosing(const std::function<std::optional<GeometryView>()>& run);
     /// The ring pass's step settings from the (hidden) step group.
     void applySteps();
-    /// Betafunctions without list; false when the cell has no periodic solution.
-    bool ringPass();
+    /// Betafunctions with the window's step, into list when given; the design's step stays. False when
+    /// the cell has no periodic solution.
+    bool ringPass(ListSink* list = nullptr);
     /// UpdateBPar: the beam boxes, the integrals and the equilibrium, into the beam group's labels.
     void updateBPar();
     void showBeamParameters();
@@ -136,6 +147,12 @@ private:
     QLineEdit* m_edEn = nullptr;
     QLineEdit* m_edCur = nullptr;
     QLineEdit* m_edCoupling = nullptr;
+
+    // the stamps of the designs the labels were filled for, and the lattice loads seen
+    std::uint64_t m_geometryStamp = 0;
+    std::uint64_t m_beamStamp = 0;
+    std::uint64_t m_beamSextupoles = 0; // the corrected chromaticity follows the sextupoles
+    unsigned long m_designLoads = 0;
 
     QToolBar* m_toolBar = nullptr;
     QAction* m_tbRingLat = nullptr;

@@ -164,12 +164,15 @@ void StartWindow::setChart(const QString& mode, const QString& title)
 
 void StartWindow::closeProgramClick()
 {
-    if (messages().confirm("did you save all your work?", ScreenPoint{350, 150}))
-        close();
+    close();
 }
 
 void StartWindow::closeEvent(QCloseEvent* event)
 {
+    if (m_endCheck && !m_endCheck()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
     emit programEnded();
 }

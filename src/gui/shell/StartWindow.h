@@ -5,6 +5,7 @@
 #include "gui/Windows.h"
 
 #include <QMainWindow>
+#include <functional>
 
 class QLabel;
 class QToolBar;
@@ -27,8 +28,10 @@ public:
     void tbPeriodClick();
     /// Asks for the beam-dynamics window; mode "TR" hides its ring design, the chart gets title.
     void setChart(const QString& mode, const QString& title);
-    /// Asks "did you save all your work?"; Yes closes the window and so ends the program.
+    /// Closes the window and so ends the program, unless the end check keeps it running.
     void closeProgramClick();
+    /// Asked before the program ends (the design's unsaved changes); false keeps the program running.
+    void setEndCheck(std::function<bool()> check) { m_endCheck = std::move(check); }
 
 signals:
     /// The beam-dynamics window is asked for, for a ring design or a transport line.
@@ -46,6 +49,7 @@ private:
 
     State& m_state;
     Windows& m_windows;
+    std::function<bool()> m_endCheck;
 };
 
 } // namespace kestrune

@@ -1,5 +1,6 @@
 #include "gui/vacuum/VacuumWindow.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
 #include "gui/BusyCursor.h"
@@ -113,7 +114,7 @@ void VacuumWindow::buildMenus()
 
     QMenu* lists = bar->addMenu("lists");
     lists->setObjectName("mnLists");
-    QAction* pumps = lists->addAction("pump presssures");
+    QAction* pumps = lists->addAction("pump pressures");
     pumps->setObjectName("mnPumpPressures");
     connect(pumps, &QAction::triggered, this, [this] { pumpPressuresClick(); });
 
@@ -207,6 +208,23 @@ void VacuumWindow::printClick()
 void VacuumWindow::printwmfClick()
 {
     exportChartDialog(this, m_chart->plot(), messages());
+}
+
+void VacuumWindow::designChanged()
+{
+    if (!m_result || m_state.pressureStamp == designStamp(m_state))
+        return;
+    m_result.reset();
+    m_chart->removeSeries();
+    m_mVacuum->clear();
+    m_edAvgPr->setText("n/a");
+}
+
+bool VacuumWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        designChanged();
+    return QMainWindow::event(event);
 }
 
 void VacuumWindow::closeClick()

@@ -36,7 +36,7 @@ public:
     /// "ca&lculate": reads the boxes, computes the profile with the busy cursor, plots it and shows the
     /// average pressure.
     void presCalcClick();
-    /// "pump presssures": the pump list into the memo and the list text, calculating first when there
+    /// "pump pressures": the pump list into the memo and the list text, calculating first when there
     /// is no result yet.
     void pumpPressuresClick();
     /// "print": the chart on the printer after the print dialog.
@@ -45,8 +45,12 @@ public:
     void printwmfClick();
     /// "&close": removes the plot and closes the window.
     void closeClick();
+    /// A profile of another design (a lattice opened since, a step undone) is removed, the average
+    /// pressure shows "n/a".
+    void designChanged();
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -46,7 +46,7 @@ TEST(Tracking, ParticleAt600MillimetresIsLostInTheFirstTurnAfterTheFirstElement)
     EXPECT_EQ(result->lostElement, 1);
     EXPECT_TRUE(result->points.empty());
     ASSERT_EQ(messages.errors.size(), 1u);
-    EXPECT_EQ(messages.errors[0], "particle was lost during turn # 1");
+    EXPECT_EQ(messages.errors[0], "particle was lost during turn # 1 after element 1 (LS)");
 }
 
 TEST(Tracking, OneTurnWithoutLossGivesOnePoint)

@@ -137,7 +137,7 @@ TEST(InitialConditions, LatticeFunctionsInBeamSizeModeSetSizes)
     EXPECT_TRUE(messages.errors.empty());
     EXPECT_DOUBLE_EQ(state.run.epsXIn, 1e-5);
     EXPECT_DOUBLE_EQ(state.lf.epsY, 2.5e-6);
-    EXPECT_EQ(boxes.edEpsx, "10.00000");
+    EXPECT_EQ(boxes.edEpsx, "10");
     EXPECT_DOUBLE_EQ(state.run.initialSigmaX, 1e-3);
     EXPECT_EQ(boxes.edSigx0, " 1.00000");
     EXPECT_EQ(state.run.initialSigmaY, 0.0);
@@ -167,9 +167,9 @@ TEST(InitialConditions, BeamSizesGiveBeta)
     EXPECT_EQ(panels.betaTitle, "specify lattice functions");
     EXPECT_TRUE(state.run.showBeamSize);
     EXPECT_FALSE(state.run.recomputePeriodic);
-    EXPECT_EQ(boxes.edEpsx, "  10.000");
+    EXPECT_EQ(boxes.edEpsx, "10");
     EXPECT_EQ(boxes.edEpsy, "0"); // zero: left as typed
-    EXPECT_EQ(boxes.edSigx0, "   1.000");
+    EXPECT_EQ(boxes.edSigx0, "1");
     EXPECT_EQ(boxes.edSigy0, "1");
     EXPECT_EQ(boxes.edEtax0, " 0.00000");
     EXPECT_DOUBLE_EQ(state.run.delta, 0.002);
@@ -189,15 +189,45 @@ TEST(InitialConditions, BeamSizesGiveBeta)
     EXPECT_EQ(state.run.etaX0, 0.25); // typed eta survives the boxes' refresh
     EXPECT_EQ(boxes.edEtax0, " 0.25000");
 
-    boxes.edEpsx = "-10";
-    boxes.edSigx0 = "-1";
-    boxes.edDelta = "1";
+    // a refused box names itself and nothing typed is stored
+    const RunSettings accepted = state.run;
+    const struct
+    {
+        const char* epsX;
+        const char* epsY;
+        const char* sigmaX;
+        const char* message;
+    } refused[] = {
+        {"-10", "10", "1", "the horizontal emittance must be above 0 mm mrad!"},
+        {"10", "0", "1", "the vertical emittance must be above 0 mm mrad!"},
+        {"10", "1e300", "1", "the vertical emittance must be at most 1000000 mm mrad!"},
+        {"10", "10", "-1", "the horizontal beam size must be above 0 mm!"},
+    };
+    for (const auto& r : refused) {
+        messages.errors.clear();
+        boxes.edEpsx = r.epsX;
+        boxes.edEpsy = r.epsY;
+        boxes.edSigx0 = r.sigmaX;
+        boxes.edDelta = "1";
+        EXPECT_FALSE(useBeamSizes(state, boxes, messages));
+        EXPECT_EQ(messages.errors, std::vector<std::string>{r.message});
+        EXPECT_DOUBLE_EQ(state.run.epsXIn, accepted.epsXIn);
+        EXPECT_DOUBLE_EQ(state.run.epsYIn, accepted.epsYIn);
+        EXPECT_DOUBLE_EQ(state.run.initialSigmaX, accepted.initialSigmaX);
+        EXPECT_DOUBLE_EQ(state.run.delta, accepted.delta);
+    }
+
+    // a vertical emittance of 1e-10 m rad shows with its digits and is taken back as shown
+    messages.errors.clear();
+    boxes = InitialBoxes{};
+    boxes.edEpsx = "0.01";
+    boxes.edEpsy = "1e-4";
+    showBeamSizesCommand(state, boxes);
+    EXPECT_EQ(boxes.edEpsy, "0.0001");
     EXPECT_TRUE(useBeamSizes(state, boxes, messages));
-    EXPECT_EQ(messages.errors, std::vector<std::string>{"select valid beam parameters!"});
-    EXPECT_NEAR(state.run.betaX0, 0.1, 1e-15);
-    EXPECT_DOUBLE_EQ(state.run.epsXIn, -1e-5);
-    EXPECT_DOUBLE_EQ(state.run.initialSigmaX, -1e-3);
-    EXPECT_DOUBLE_EQ(state.run.delta, 0.01);
+    EXPECT_TRUE(messages.errors.empty());
+    EXPECT_DOUBLE_EQ(state.run.epsYIn, 1e-10);
+
     EXPECT_EQ(boxes.edBetax0, " 0.10000");
 }
 
@@ -309,10 +339,12 @@ TEST(InitialConditions, ResetAndBoxesAfterFileOpen)
     state.run.betaX0 = 0.1;
     state.run.epsXIn = 1e-5;
     state.run.delta = 0.002;
+    state.run.epsYIn = 1e-10;
     boxesAfterFileOpen(state, boxes);
     EXPECT_EQ(boxes.edBetax0, "   0.100");
-    EXPECT_EQ(boxes.edEpsx, "  10.000");
-    EXPECT_EQ(boxes.edSigx0, "   1.000");
+    EXPECT_EQ(boxes.edEpsx, "10");
+    EXPECT_EQ(boxes.edEpsy, "0.0001");
+    EXPECT_EQ(boxes.edSigx0, "1");
     EXPECT_EQ(boxes.edDelta, "   0.200");
     EXPECT_EQ(boxes.edXo, "1.0");
 
@@ -336,7 +368,7 @@ TEST(InitialConditions, NegativeEmittancesAreRefusedBeforeTheyAreRead)
     boxes.edEpsy = " -0.5";
     EXPECT_FALSE(emittancesAccepted(boxes, messages));
     ASSERT_EQ(messages.errors.size(), 1u);
-    EXPECT_EQ(messages.errors[0], "emittances must not be negative!");
+    EXPECT_EQ(messages.errors[0], "the vertical emittance must not be negative!");
     // a box that is no number is left to the reading, which names it
     boxes.edEpsy = "x";
     EXPECT_TRUE(emittancesAccepted(boxes, messages));

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 // Positions are sums of a few lengths given in short decimals.
 constexpr double kTol = 1e-12;
 
-// Every test runs in its own folder, because the multi-click operations write "temp.lat" there.
+// Every test runs in its own folder, which also holds the backup the multi-click operations write.
 class LineEditing : public ::testing::Test
 {
 protected:
@@ -31,6 +31,7 @@ protected:
         m_folder = test::freshTestFolder("kestrune-editing");
         fs::current_path(m_folder);
         startParticle(state);
+        state.backupFile = (m_folder / "backup.lat").string();
     }
     void TearDown() override
     {
@@ -80,10 +81,10 @@ protected:
     State state;
     EditorState editor;
     test::FakeMessages messages;
+    fs::path m_folder;
 
 private:
     fs::path m_previous;
-    fs::path m_folder;
 };
 
 // Everything an edit could touch, to show that a refused one touched nothing.
@@ -217,7 +218,7 @@ TEST_F(LineEditing, CopiesFiveInFrontOfTwo)
     state.line.shape(5).colour = colour::kTeal;
     startCopy(state, editor, messages);
     EXPECT_EQ(editor.buttons, buttons::kCopyStarted);
-    EXPECT_TRUE(fs::exists(kScratchLatticeFile));
+    EXPECT_TRUE(fs::exists(state.backupFile));
 
     clickElement(state, editor, 5, messages);
     EXPECT_EQ(state.line.shape(5).colour, colour::kGrey);
@@ -310,14 +311,14 @@ TEST_F(LineEditing, RangeDeletes)
     buildLine({1, 2, 3, 4, 5});
     startDelete(state, editor, messages);
     EXPECT_EQ(editor.buttons, buttons::kDeleteStarted);
-    fs::remove(kScratchLatticeFile);
+    fs::remove(state.backupFile);
     clickElement(state, editor, 3, messages);
     const EditStep step = clickElement(state, editor, 3, messages);
     EXPECT_TRUE(step.updateIfCurves);
     EXPECT_EQ(names(), "ABDE");
     EXPECT_EQ(editor.buttons, buttons::kIdle);
     EXPECT_EQ(editor.editOperation, EditOperation::None);
-    EXPECT_TRUE(fs::exists(kScratchLatticeFile)); // written again after the deletion
+    EXPECT_TRUE(fs::exists(state.backupFile)); // written again after the deletion
     expectChained();
 
     // right limit clicked first
@@ -536,6 +537,42 @@ TEST_F(LineEditing, OpensFileAndRebuildsDrawing)
     EXPECT_DOUBLE_EQ(state.line.shape(3).x1, 6);
     EXPECT_EQ(state.line.shape(3).title, "3");
     expectChained();
+}
+
+TEST_F(LineEditing, OperationsWriteNothingIntoTheWorkingFolder)
+{
+    buildLine({1, 2, 3});
+    const std::string backup = state.backupFile;
+    state.backupFile.clear();
+    startCopy(state, editor, messages);
+    cancelCutPaste(state, editor);
+    startDelete(state, editor, messages);
+    EXPECT_TRUE(fs::is_empty(fs::current_path())) << "no backup set: nothing written";
+
+    cancelCutPaste(state, editor);
+    state.backupFile = backup;
+    startCutPaste(state, editor, messages);
+    EXPECT_TRUE(fs::exists(backup));
+    EXPECT_FALSE(fs::exists(fs::current_path() / "temp.lat"));
+    State read;
+    ASSERT_TRUE(readLatticeFile(read, messages, backup));
+    EXPECT_EQ(read.line.count, 3);
+}
+
+TEST_F(LineEditing, ADeleteUnderWayCanBeCancelled)
+{
+    buildLine({1, 2, 3, 4});
+    const Rgb colour = state.line.shape(2).colour;
+    startDelete(state, editor, messages);
+    EXPECT_TRUE(editor.buttons.cancel);
+    clickElement(state, editor, 2, messages);
+    ASSERT_NE(state.line.shape(2).colour, colour);
+    cancelCutPaste(state, editor);
+    EXPECT_EQ(editor.editOperation, EditOperation::None);
+    EXPECT_EQ(state.line.shape(2).colour, colour);
+    EXPECT_EQ(names(), "ABCD");
+    clickElement(state, editor, 3, messages); // an ordinary click again: no deletion
+    EXPECT_EQ(names(), "ABCD");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -520,6 +521,52 @@ TEST_F(LatticeFileOnDisk, SaveIntoAMissingFolderIsReported)
     EXPECT_FALSE(writeLatticeFile(state, messages, path("no/such/folder.lat")));
     ASSERT_EQ(messages.errors.size(), 1u);
     EXPECT_EQ(messages.errors[0].rfind("cannot write file " + path("no/such/folder.lat") + ": ", 0), 0u);
+}
+
+TEST_F(LatticeFileOnDisk, TheDesignCountsAsChangedExactlyWhenASaveWouldWriteSomethingElse)
+{
+    struct Change
+    {
+        const char* what;
+        std::function<void(State&)> apply;
+        bool stored;
+    };
+    const std::vector<Change> changes = {
+        {"momentum", [](State& s) { updateKinematics(s.beam, EnergyKind::Momentum, 1.234e9); }, true},
+        {"superperiods", [](State& s) { s.line.superPeriods += 1; }, true},
+        {"rf frequency", [](State& s) { s.rf.frequency *= 1.0001; }, true},
+        {"ring opened", [](State& s) { s.ringClosed = false; }, true},
+        {"vertical emittance", [](State& s) { s.run.epsYIn = 1e-10; }, true},
+        {"step", [](State& s) { s.run.maxStep += 0.01; }, true},
+        {"quadrupole", [](State& s) { s.line.at(2).k += 0.001; }, true},
+        {"results", [](State& s) { s.ringParams.circumference += 1; }, false},
+        {"list title", [](State& s) { s.listing.title += "x"; }, false},
+    };
+    FakeMessages messages;
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        State state = everyKindRing();
+        ASSERT_TRUE(state.ringClosed);
+        ASSERT_TRUE(saveLatticeAs(state, messages, path("ring.lat")));
+        EXPECT_EQ(state.documentFile, path("ring.lat"));
+        EXPECT_EQ(state.savedDesign.file, path("ring.lat"));
+        EXPECT_FALSE(designModified(state));
+        change.apply(state);
+        EXPECT_EQ(designModified(state), change.stored);
+        EXPECT_EQ(saveChangesQuestion(state), "Save changes to ring.lat?");
+    }
+
+    // a design never in a file has the unsaved changes of its history; an import has no file yet
+    State fresh;
+    EXPECT_FALSE(designModified(fresh));
+    EXPECT_EQ(saveChangesQuestion(fresh), "Save changes to untitled?");
+    fresh.history.absorb(fresh);
+    fresh.line.superPeriods = 3;
+    ASSERT_TRUE(fresh.history.commit(fresh, "superperiods"));
+    EXPECT_TRUE(designModified(fresh));
+    markDesignUnsaved(fresh, "");
+    fresh.history.undo(fresh);
+    EXPECT_TRUE(designModified(fresh));
 }
 
 } // namespace

@@ -1,12 +1,15 @@
 #include "core/io/Listing.h"
 
+#include "core/Design.h"
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"
 #include "support/PassRecorder.h"
 #include "support/TestFolder.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -306,9 +309,29 @@ TEST(Listing, RfParameterList)
     rf.miscLossPower = 25000.0;
     rf.beamPower = 122600.0;
     rf.maxBeamCurrent = 0.35;
+    rf.stamp = designStamp(state);
+    rf.budgetStamp = rfBudgetStamp(state);
     FakeMessages messages;
     rfParameterList(state, messages);
     expectLines(listLines(state), golden("rf-parameter-list.txt"));
+
+    // a budget of other settings (a cell more) or of another design is not listed as current
+    const std::function<void(State&)> changes[] = {[](State& s) { ++s.rf.cavities; },
+                                                   [](State& s) { s.beamCurrent *= 2; }};
+    for (const auto& change : changes) {
+        State other = state;
+        change(other);
+        clearList(other);
+        rfParameterList(other, messages);
+        const std::vector<std::string> lines = listLines(other);
+        for (const char* name : {"CavImp", "P_cav", "P_misc", "P_b", "I_b"}) {
+            const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+                return l.find(name) != std::string::npos;
+            });
+            ASSERT_NE(line, lines.end()) << name;
+            EXPECT_NE(line->find("n/a"), std::string::npos) << *line;
+        }
+    }
 }
 
 TEST(Listing, SaveListWritesEveryLineAndRecordsTheName)

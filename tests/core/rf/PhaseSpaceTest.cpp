@@ -198,4 +198,20 @@ TEST(PhaseSpace, PotentialCurveInUnitsOfTheBarrier)
     EXPECT_NEAR(c.y[30], 0, 1e-9); // 150 deg, the synchronous phase
 }
 
+TEST(PhaseSpace, CurveLimitsSpanTheFinitePointsOfEveryCurve)
+{
+    const double nan = std::nan("");
+    const GraphCurve a{{0, 90, nan}, {-0.5, 0.25, 7}};
+    const GraphCurve b{{720, 10}, {0.75, nan}};
+    const GraphCurve none;
+    const ProposedLimits both = curveLimits({&a, &b});
+    EXPECT_EQ(both.xMin, 0);
+    EXPECT_EQ(both.xMax, 720);
+    EXPECT_EQ(both.yMin, -0.5);
+    EXPECT_EQ(both.yMax, 7);
+    const ProposedLimits empty = curveLimits({&none});
+    EXPECT_EQ(empty.xMin, 0);
+    EXPECT_EQ(empty.yMax, 1);
+}
+
 } // namespace kestrune

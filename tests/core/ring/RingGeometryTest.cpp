@@ -59,6 +59,40 @@ TEST(RingGeometry, CellOf36DegreesFillsTenCellsAndCloses)
     EXPECT_EQ(g.messages.questions[0], "harmonic number is not yet integer. Adjust rf-frequency ?");
 }
 
+TEST(RingGeometry, ClosingStatesTheChangeAppliedAndLargeOnesDefaultToNo)
+{
+    const struct
+    {
+        double cellDeg;
+        const char* cells;
+        const char* percent; // the change of h that Yes applies: h / c - h over h
+        bool defaultNo;
+        const char* fullRing; // after the closing
+    } cases[] = {
+        {30, "11", "   9.091", false, "(full ring: 11 cells)"}, // 11 of 30 deg: h divided by 0.9167
+        {30, "13", "  -7.692", false, "(full ring: 13 cells)"}, // 13 of 30 deg: h divided by 1.0833
+        {30, "1", "1100.000", true, "(full ring: 1 cell)"},     // a full ring's cell as one superperiod
+        {36.18, "10", "  -0.498", false, "(full ring: 10 cells)"},
+        {27, "12", "  11.111", true, "(full ring: 12 cells)"},
+    };
+    for (const auto& c : cases) {
+        Geometry g;
+        g.cell(c.cellDeg);
+        const double h = g.state.line.at(2).curvature;
+        g.messages.answers = {true, false};
+        const auto view = g.run(c.cells);
+        ASSERT_TRUE(view) << c.cells;
+        ASSERT_GE(g.messages.questions.size(), 1u);
+        EXPECT_EQ(g.messages.questions[0],
+                  std::string("To close ring, you may change all dipole strengths by ") + c.percent +
+                      " % [Yes] or ... [No].");
+        EXPECT_EQ(g.messages.defaultNo[0], c.defaultNo) << c.cells;
+        const double applied = g.state.line.at(2).curvature / h - 1;
+        EXPECT_NEAR(applied * 100, parseDouble(c.percent), 5e-4) << c.cells;
+        EXPECT_EQ(view->fullRing, c.fullRing);
+    }
+}
+
 TEST(RingGeometry, WithinAHundredthOfADegreeNoClosingQuestion)
 {
     Geometry g;
@@ -80,7 +114,7 @@ TEST(RingGeometry, ClosingByCurvatureAsksWithTheScaleAndDividesEveryCurvature)
     ASSERT_TRUE(g.run("10"));
     ASSERT_GE(g.messages.questions.size(), 1u);
     EXPECT_EQ(g.messages.questions[0],
-              "To close ring, you may change all dipole strengths by    0.500 % [Yes] or ... [No].");
+              "To close ring, you may change all dipole strengths by   -0.498 % [Yes] or ... [No].");
     EXPECT_NEAR(g.state.line.at(2).curvature, h / 1.005, 1e-15);
     EXPECT_NEAR(g.state.ringParams.totalDeflection, 360, 1e-9);
     EXPECT_TRUE(g.state.ringClosed);
@@ -96,7 +130,7 @@ TEST(RingGeometry, ClosingByBendLengthsChainsPositionsAndRectangularFacesFollow)
     g.messages.answers = {false, true, true};
     ASSERT_TRUE(g.run("10"));
     ASSERT_GE(g.messages.questions.size(), 2u);
-    EXPECT_EQ(g.messages.questions[1], "To close ring, you may change all dipole lengths by    0.500 %");
+    EXPECT_EQ(g.messages.questions[1], "To close ring, you may change all dipole lengths by   -0.498 %");
     const LatticeElement& bend = g.state.line.at(2);
     EXPECT_NEAR(bend.length, 2.0 / 1.005, 1e-14);
     EXPECT_NEAR(bend.ain, 18.0 * kDegree, 1e-14); // half of the closed 36 deg
