@@ -13,6 +13,8 @@
 #include "support/FakeMessages.h"
 #include "support/RfTestRing.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -130,6 +132,23 @@ TEST_F(RingProgram, TheRingPassKeepsTheDesignsStep)
     windows.ring->btUpdateClick();
     EXPECT_FALSE(state.run.stepAtElementEnds);
     EXPECT_EQ(state.run.maxStep, 0.123456);
+}
+
+// Looking at a closed ring changes nothing a save would store, however its values round in the boxes.
+TEST_F(RingProgram, ActivatingTheRingWindowLeavesTheDesignAsItsFileHasIt)
+{
+    for (const double momentum : {2e9, 1.2345678912e9}) {
+        SCOPED_TRACE(momentum);
+        updateKinematics(state.beam, EnergyKind::Momentum, momentum);
+        state.beam.referenceMomentum = momentum;
+        state.rf.frequency = 499.6543219876e6;
+        markDesignSaved(state, "ring.lat");
+        windows.ring->show();
+        QEvent activate(QEvent::WindowActivate);
+        QCoreApplication::sendEvent(windows.ring, &activate);
+        EXPECT_EQ(state.beam.momentum, momentum);
+        EXPECT_FALSE(designModified(state));
+    }
 }
 
 TEST_F(RingProgram, TheMomentumOfTheRfWindowIsAStepAndMarksTheTitle)

@@ -223,6 +223,29 @@ Twiss periodicTwiss(double m11, double m12, double m22)
     return {beta, alpha, (1 + alpha * alpha) / beta};
 }
 
+// The periodic solution of the same cell comes out a few units of the last digit apart from one pass to
+// the next when the step (and with it the slicing of the transfer matrix) differs. Start values stored
+// with the design are kept when the new solution is the same to that noise, so that looking at a ring
+// never changes what its file holds.
+constexpr double kSolutionNoise = 1e-12;
+
+// a and b agree to the noise, relative to scale (a length in m for the betas, 1 for alphas and the
+// dispersion, whose values pass through zero)
+bool withinNoise(double a, double b, double scale)
+{
+    return std::fabs(a - b) <= kSolutionNoise * std::max({scale, std::fabs(a), std::fabs(b)});
+}
+
+void keepUnlessMoved(const Twiss& computed, double& beta, double& alpha, double& gamma)
+{
+    if (withinNoise(beta, computed.beta, 1) && withinNoise(alpha, computed.alpha, 1) &&
+        withinNoise(gamma, computed.gamma, 1))
+        return;
+    beta = computed.beta;
+    alpha = computed.alpha;
+    gamma = computed.gamma;
+}
+
 } // namespace
 
 bool periodicSolution(State& state, Messages& messages)
@@ -241,12 +264,8 @@ bool periodicSolution(State& state, Messages& messages)
     } else {
         const Twiss x = periodicTwiss(m[kX][kX], m[kX][kXp], m[kXp][kXp]);
         const Twiss y = periodicTwiss(m[kY][kY], m[kY][kYp], m[kYp][kYp]);
-        run.betaX0 = x.beta;
-        run.alphaX0 = x.alpha;
-        run.gammaX0 = x.gamma;
-        run.betaY0 = y.beta;
-        run.alphaY0 = y.alpha;
-        run.gammaY0 = y.gamma;
+        keepUnlessMoved(x, run.betaX0, run.alphaX0, run.gammaX0);
+        keepUnlessMoved(y, run.betaY0, run.alphaY0, run.gammaY0);
     }
 
     // periodic dispersion: (1 - M) (eta, eta') = (M16, M26)
@@ -257,8 +276,12 @@ bool periodicSolution(State& state, Messages& messages)
         run.etaPX0 = 0;
         return false;
     }
-    run.etaPX0 = (m[kXp][kX] * m[kX][kDelta] + (1 - m[kX][kX]) * m[kXp][kDelta]) / denominator;
-    run.etaX0 = (m[kX][kXp] * run.etaPX0 + m[kX][kDelta]) / (1 - m[kX][kX]);
+    const double etaP = (m[kXp][kX] * m[kX][kDelta] + (1 - m[kX][kX]) * m[kXp][kDelta]) / denominator;
+    const double eta = (m[kX][kXp] * etaP + m[kX][kDelta]) / (1 - m[kX][kX]);
+    if (!withinNoise(run.etaX0, eta, 1) || !withinNoise(run.etaPX0, etaP, 1)) {
+        run.etaX0 = eta;
+        run.etaPX0 = etaP;
+    }
     // the window shows the lattice functions from now on; the graph modes exclude each other
     run.showBetaFunctions = true;
     run.showBeamSize = false;

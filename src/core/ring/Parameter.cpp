@@ -347,10 +347,24 @@ void equilibriumParameters(State& state)
     ring.computed = true;
 }
 
+namespace {
+
+// The value of a box in SI units: the stored value itself while the box still shows it as the ring
+// window writes it ("%8.3f" in the box's unit), so that looking at the window never rounds the design.
+double typedOrStored(const std::string& typed, double stored, double unit)
+{
+    const double value = parseDouble(typed) * unit;
+    if (std::isfinite(stored) && value == parseDouble(fmt("%8.3f", stored / unit)) * unit)
+        return stored;
+    return value;
+}
+
+} // namespace
+
 bool updateBeamParameters(State& state, Messages& messages, const BeamInput& input)
 {
-    const double momentum = parseDouble(input.momentumMeV) * 1e6;
-    const double current = parseDouble(input.currentMa) / 1000;
+    const double momentum = typedOrStored(input.momentumMeV, state.beam.momentum, 1e6);
+    const double current = typedOrStored(input.currentMa, state.beamCurrent, 1e-3);
     const double coupling = parseDouble(input.couplingPercent) / 100;
     if (const std::optional<std::string> refusal =
             firstRefusal({{&ranges::kMomentumMeV, momentum / 1e6},

@@ -261,7 +261,10 @@ void RingWindow::formActivate()
         m_edRFF->setText(QString::fromStdString(fmt("%10.5f", m_state.rf.frequency / 1e6)));
     m_edNumSup->setText(QString::fromStdString(fmt("%5d", m_state.line.superPeriods)));
     showingConversionErrors(messages(), [this] {
-        geometry();
+        // a look at the window refreshes its numbers and asks nothing: only "geometry" may adjust the
+        // rf frequency or scale the dipoles
+        QuietMessages quiet;
+        geometry(quiet);
         if (ringPass())
             updateBPar();
     });
@@ -316,8 +319,13 @@ void RingWindow::showGeometry(const GeometryView& view)
 
 void RingWindow::geometry()
 {
-    const std::optional<GeometryView> view = recordClosing([this] {
-        return ringGeometry(m_state, messages(),
+    geometry(messages());
+}
+
+void RingWindow::geometry(Messages& asking)
+{
+    const std::optional<GeometryView> view = recordClosing([this, &asking] {
+        return ringGeometry(m_state, asking,
                             {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
     });
     if (view)

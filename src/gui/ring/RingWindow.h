@@ -106,6 +106,7 @@ private:
     /// Geometry: closing, circumference, frequencies, the perfect-ring test; into the labels of the
     /// geometry group, whichever group is shown.
     void geometry();
+    void geometry(Messages& asking);
     /// The labels of the geometry group and of the beam-parameter group without results.
     void clearGeometry();
     void clearBeamParameters();
