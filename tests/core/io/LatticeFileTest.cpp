@@ -5,10 +5,12 @@
 #include "support/TestFolder.h"
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <random>
 #include <sstream>
 
 namespace kestrune {
@@ -55,6 +57,25 @@ TEST(LatticeFile, LongFormOfReals)
     EXPECT_EQ(longReal(1.25e-123), " 1.25000000000000E-0123");
     EXPECT_EQ(longReal(-9.999999999999999e299), "-1.00000000000000E+0300");
     EXPECT_EQ(longReal(0.3).size(), 23u);
+}
+
+// The file's numbers are printf's "%.14E" with the exponent widened to four digits, for any double.
+TEST(LatticeFile, LongRealsArePrintfsDigits)
+{
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> mantissa(-10, 10);
+    std::uniform_int_distribution<int> exponent(-320, 307);
+    for (int i = 0; i < 20000; ++i) {
+        const double value = mantissa(random) * std::pow(10.0, exponent(random));
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.14E", value);
+        std::string reference = expected;
+        const std::size_t e = reference.find('E');
+        const std::string digits = reference.substr(e + 2);
+        reference = (value < 0 ? "" : " ") + reference.substr(0, e + 2) +
+                    std::string(4 - digits.size(), '0') + digits;
+        ASSERT_EQ(longReal(value), reference) << value;
+    }
 }
 
 TEST(LatticeFile, WorkedExampleIsWrittenByteForByte)
