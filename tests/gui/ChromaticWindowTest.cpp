@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <memory>
 #include <qcustomplot.h>
@@ -196,12 +197,12 @@ TEST_F(ChromaticWindowTest, TrackingAddsOnePointPerTurnInThePlaneShown)
     type("edNumTurns", "1");
     click("bbTrack");
     EXPECT_TRUE(fake.errors.empty());
-    EXPECT_EQ(window->chart()->pointCount(TrackingChart::Colour::Yellow), 1);
+    EXPECT_EQ(window->chart()->pointCount(TrackingChart::Colour::Amber), 1);
     type("edNumTurns", "25");
     click("rbYYP");
     type("edYo", "0.5");
     click("bbTrack");
-    EXPECT_EQ(window->chart()->pointCount(TrackingChart::Colour::Lime), 25);
+    EXPECT_EQ(window->chart()->pointCount(TrackingChart::Colour::Green), 25);
     EXPECT_EQ(window->chart()->pointCount(), 26);
     click("rbReplace");
     click("bbTrack");
@@ -250,7 +251,7 @@ TEST_F(ChromaticWindowTest, SymplecticRunShowsTheLongitudinalPlaneAndTheTunes)
     type("edNumTurns", "600");
     click("bbTrack");
     EXPECT_TRUE(fake.errors.empty());
-    EXPECT_EQ(window->chart()->pointCount(TrackingChart::Colour::Aqua), 600);
+    EXPECT_EQ(window->chart()->pointCount(TrackingChart::Colour::Teal), 600);
     EXPECT_EQ(window->chart()->plot()->xAxis->label(), "path-length difference l, mm");
     // the synchrotron tune of the rf window, 0.00927, and the fractional ring tunes 9.470, 4.463
     const QString tunes = labelText("lTunes");
@@ -345,6 +346,25 @@ TEST_F(ChromaticWindowTest, StopEndsALongRunWithWhatItDrew)
         EXPECT_LT(window->chart()->pointCount(), 1000000);
         EXPECT_NE(state.run.x0, 1.0);
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+}
+
+// Every point colour stands out on the white of the axis rectangle: a contrast of at least 3:1 (relative
+// luminance of sRGB), which yellow, lime and aqua do not reach.
+TEST_F(ChromaticWindowTest, PointColoursStandOutOnTheBackground)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    QCustomPlot* plot = window->chart()->plot();
+    window->chart()->setVectorPoints(true);
+    const double background = luminance(Qt::white);
+    for (int i = 0; i < plot->graphCount(); ++i) {
+        const double point = luminance(plot->graph(i)->scatterStyle().brush().color());
+        EXPECT_GE((std::max(point, background) + 0.05) / (std::min(point, background) + 0.05), 3.0) << i;
     }
 }
 

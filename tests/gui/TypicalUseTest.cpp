@@ -478,7 +478,7 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     in<QCheckBox>(windows.chromatic, "cbOffMom")->click();
     type(windows.chromatic, "edOffMom", "0.2");
     track("1", "300");
-    EXPECT_EQ(windows.chromatic->chart()->pointCount(TrackingChart::Colour::Aqua), 300);
+    EXPECT_EQ(windows.chromatic->chart()->pointCount(TrackingChart::Colour::Teal), 300);
     const QRegularExpressionMatch qs =
         QRegularExpression("Q_s = ([0-9.]+)").match(in<QLabel>(windows.chromatic, "lTunes")->text());
     ASSERT_TRUE(qs.hasMatch());

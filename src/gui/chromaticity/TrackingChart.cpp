@@ -9,11 +9,11 @@ namespace kestrune {
 
 namespace {
 
-const QColor kPointColours[4] = {QColor(200, 130, 0), QColor(0, 255, 0), QColor(128, 0, 0),
-                                 QColor(0, 255, 255)};
+const QColor kPointColours[4] = {QColor(180, 110, 0), QColor(0, 140, 0), QColor(128, 0, 0),
+                                 QColor(0, 130, 150)};
 
-// Circles of size 1 in the point colour, with a darker rim; the x points are amber, not yellow, so that
-// they stand out on the light background.
+// Circles of size 1 in the point colour, with a darker rim; amber, green and teal rather than yellow,
+// lime and aqua, so that they stand out on the light background.
 QCPScatterStyle pointStyle(const QColor& colour)
 {
     return QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(colour.darker(160), 1), QBrush(colour), 4);
@@ -87,7 +87,7 @@ void TrackingChart::addPoints(const std::vector<PhasePoint>& points, PhasePlane 
         keys.push_back(plane == PhasePlane::X ? p.x : p.y);
         values.push_back(plane == PhasePlane::X ? p.xp : p.yp);
     }
-    const Colour colour = plane == PhasePlane::X ? Colour::Yellow : Colour::Lime;
+    const Colour colour = plane == PhasePlane::X ? Colour::Amber : Colour::Green;
     m_series[static_cast<std::size_t>(colour)]->addData(keys, values);
     labelAxes(false);
 }
@@ -102,7 +102,7 @@ void TrackingChart::addLongitudinalPoints(const std::vector<PhaseVector>& points
         keys.push_back(p.l * 1000);
         values.push_back(p.delta * 1000);
     }
-    m_series[static_cast<std::size_t>(Colour::Aqua)]->addData(keys, values);
+    m_series[static_cast<std::size_t>(Colour::Teal)]->addData(keys, values);
     labelAxes(true);
 }
 

@@ -13,20 +13,20 @@ class QCPGraph;
 namespace kestrune {
 
 /// The chart `chTracking`: phase-space points of tracked particles, one point series whose points are
-/// yellow (x-x'), lime (y-y'), aqua (z-delta) or maroon (the corner points of a fixed scale).
+/// amber (x-x'), green (y-y'), teal (z-delta) or maroon (the corner points of a fixed scale).
 class TrackingChart : public QWidget
 {
     Q_OBJECT
 public:
-    enum class Colour { Yellow = 0, Lime = 1, Maroon = 2, Aqua = 3 };
+    enum class Colour { Amber = 0, Green = 1, Maroon = 2, Teal = 3 };
 
     explicit TrackingChart(QWidget* parent = nullptr);
 
     QCustomPlot* plot() const { return m_plot; }
 
-    /// Adds one point per tracked turn: (x, x') in yellow for the x plane, (y, y') in lime for the y plane.
+    /// Adds one point per tracked turn: (x, x') in amber for the x plane, (y, y') in green for the y plane.
     void addPoints(const std::vector<PhasePoint>& points, PhasePlane plane);
-    /// Adds one point per tracked turn in aqua: the path-length difference l (mm) and the momentum
+    /// Adds one point per tracked turn in teal: the path-length difference l (mm) and the momentum
     /// deviation (1e-3); the axes are labelled for them until transverse points are added again.
     void addLongitudinalPoints(const std::vector<PhaseVector>& points);
     /// Fixes the axes to [xMin, xMax] and [yMin, yMax] and adds the four corner points in maroon.
