@@ -308,12 +308,12 @@ Json mergeParts(const std::vector<Json>& parts, const std::vector<std::string>& 
             throw std::runtime_error(names[p] + ": a part of " + d["parts"].dump() + " parts, not of " +
                                      parts[0]["parts"].dump());
         if (!seen.insert(d["part"].get<int>()).second)
-            throw std::runtime_error(names[p] + ": part " + d["part"].dump() + " is there twice");
+            throw std::runtime_error(names[p] + ": piece " + d["part"].dump() + " is there twice");
     }
     const int count = parts.empty() ? 0 : parts[0]["parts"].get<int>();
     for (int k = 1; k <= count; ++k)
         if (!seen.count(k))
-            throw std::runtime_error("part " + std::to_string(k) + " of " + std::to_string(count) +
+            throw std::runtime_error("piece " + std::to_string(k) + " of " + std::to_string(count) +
                                      " is missing");
     Json merged = Json::object();
     if (parts.empty())

@@ -204,7 +204,7 @@ void checkUsage(const Request& request)
     if (request.lattice.empty() && !folderOnly && !merge)
         throw BatchUsageError("no lattice file given");
     if (!request.aperture.part.empty() && request.reportFile.empty())
-        throw BatchUsageError("--part writes its part to the --report file: give one");
+        throw BatchUsageError("--part writes its piece of the scans to the --report file: give one");
     if (!request.lattice.empty() && !request.examplesFolder.empty())
         throw BatchUsageError("--write-examples takes no lattice file");
     if (!request.lattice.empty() && !request.validationFolder.empty())

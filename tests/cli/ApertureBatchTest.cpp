@@ -65,8 +65,8 @@ TEST(ApertureBatch, PartsThatDoNotBelongTogetherAreRefused)
         std::vector<Json> parts;
         const char* message;
     };
-    const Case cases[] = {{{one}, "part 2 of 2 is missing"},
-                          {{one, one}, "y.json: part 1 is there twice"},
+    const Case cases[] = {{{one}, "piece 2 of 2 is missing"},
+                          {{one, one}, "y.json: piece 1 is there twice"},
                           {{one, other}, "y.json: its dynamic_aperture is not a part of the same scan"},
                           {{one, Json{{"turns", 3}}}, "y.json: not a part written by --part"}};
     for (const Case& c : cases) {

@@ -28,9 +28,9 @@ foreach(section dynamic_aperture momentum_acceptance)
     endif()
 endforeach()
 
-expect_failure(1 "part 2 of 2 is missing" --merge ${WORK}/part1.json)
+expect_failure(1 "piece 2 of 2 is missing" --merge ${WORK}/part1.json)
 expect_failure(2 "--merge takes part files alone" ${EXAMPLES}/dba-cell.lat --merge ${WORK}/part1.json)
-expect_failure(2 "--part writes its part to the --report file" ${scans} --part 1/2)
+expect_failure(2 "--part writes its piece of the scans to the --report file" ${scans} --part 1/2)
 expect_failure(2 "'--da-turns' must be a whole number between 1 and 10000000" ${EXAMPLES}/dba-cell.lat
                --dynamic-aperture --da-turns 0)
 # a ring that is not closed has no aperture to scan
