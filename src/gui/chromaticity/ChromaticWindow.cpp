@@ -91,6 +91,31 @@ private:
     int m_showAfterMs;
 };
 
+// Advances a run in blocks of turns: the first kTuneTurns points are kept for the tunes, the points go to
+// show() at most every kRedrawInterval and at the end; "stop" ends the run after the block under way.
+template <class Run, class Point, class Show>
+void trackInBlocks(Run& run, int block, std::vector<Point>& kept, RunProgress& progress, Show show)
+{
+    std::vector<Point> points;
+    QElapsedTimer clock;
+    clock.start();
+    while (!run.finished()) {
+        const std::size_t from = points.size();
+        run.advance(block, points);
+        for (std::size_t i = from; i < points.size() && kept.size() < static_cast<std::size_t>(kTuneTurns);
+             ++i)
+            kept.push_back(points[i]);
+        if (clock.elapsed() >= kRedrawInterval) {
+            show(points);
+            points.clear();
+            if (!progress.keepGoing(run.turn()))
+                break;
+            clock.restart();
+        }
+    }
+    show(points);
+}
+
 std::string text(const QLineEdit* edit)
 {
     return edit->text().toStdString();
@@ -443,27 +468,11 @@ void ChromaticWindow::runTracking(const TrackingRequest& request)
         const double ringElements =
             std::max(1.0, static_cast<double>(m_state.line.count) * m_state.line.superPeriods);
         const int block = static_cast<int>(std::clamp(kElementTurnsPerBlock / ringElements, 1.0, 1e6));
-        std::vector<PhasePoint> points;
         RunProgress progress(this, request.turns, m_progressDelayMs);
-        QElapsedTimer clock;
-        clock.start();
-        while (!run.finished()) {
-            const std::size_t from = points.size();
-            run.advance(block, points);
-            for (std::size_t i = from;
-                 i < points.size() && kept.size() < static_cast<std::size_t>(kTuneTurns); ++i)
-                kept.push_back(points[i]);
-            if (clock.elapsed() >= kRedrawInterval) {
-                m_chart->addPoints(points, request.plane);
-                points.clear();
-                m_chart->refresh();
-                if (!progress.keepGoing(run.turn()))
-                    break;
-                clock.restart();
-            }
-        }
-        m_chart->addPoints(points, request.plane);
-        m_chart->refresh();
+        trackInBlocks(run, block, kept, progress, [&](const std::vector<PhasePoint>& points) {
+            m_chart->addPoints(points, request.plane);
+            m_chart->refresh();
+        });
     }
     m_lTunes->setText(q(tunesText(linearTunes(kept), false)));
     finishTracking(m_state, messages(), run);
@@ -480,9 +489,9 @@ void ChromaticWindow::runSymplectic(const TrackingRequest& request, double lengt
         const double ringElements = std::max(1.0, static_cast<double>(run.lattice().ringElements()));
         // the symplectic maps take about ten times the time of the linear ones
         const int block = static_cast<int>(std::clamp(kElementTurnsPerBlock / 10 / ringElements, 1.0, 1e6));
-        std::vector<PhaseVector> points;
         std::vector<PhasePoint> shown;
-        const auto show = [&] {
+        RunProgress progress(this, request.turns, m_progressDelayMs);
+        trackInBlocks(run, block, kept, progress, [&](const std::vector<PhaseVector>& points) {
             if (longitudinal) {
                 m_chart->addLongitudinalPoints(points);
             } else {
@@ -491,26 +500,8 @@ void ChromaticWindow::runSymplectic(const TrackingRequest& request, double lengt
                     shown.push_back(transversePoint(p));
                 m_chart->addPoints(shown, request.plane);
             }
-            points.clear();
             m_chart->refresh();
-        };
-        RunProgress progress(this, request.turns, m_progressDelayMs);
-        QElapsedTimer clock;
-        clock.start();
-        while (!run.finished()) {
-            const std::size_t from = points.size();
-            run.advance(block, points);
-            for (std::size_t i = from;
-                 i < points.size() && kept.size() < static_cast<std::size_t>(kTuneTurns); ++i)
-                kept.push_back(points[i]);
-            if (clock.elapsed() >= kRedrawInterval) {
-                show();
-                if (!progress.keepGoing(run.turn()))
-                    break;
-                clock.restart();
-            }
-        }
-        show();
+        });
     }
     m_lTunes->setText(q(tunesText(trackedTunes(kept, rf.on), rf.on)));
     finishSymplecticTracking(m_state, messages(), run);
