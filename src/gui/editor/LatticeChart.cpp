@@ -1,5 +1,6 @@
 #include "gui/editor/LatticeChart.h"
 
+#include "core/Drawing.h"
 #include "core/editor/ChartSettings.h"
 #include "gui/editor/MagShapePlottable.h"
 
@@ -216,6 +217,22 @@ void LatticeChart::commitPoints()
         m_graphs[n]->setAntialiased(smooth);
     }
     m_buffer->commit(m_graphs);
+}
+
+void LatticeChart::fitLeftAxis(State& state)
+{
+    SeriesRange ranges[3];
+    for (int n = 0; n < 3; ++n) {
+        const std::optional<double> lower = seriesMin(n + 1);
+        const std::optional<double> upper = seriesMax(n + 1);
+        if (lower && upper)
+            ranges[n] = SeriesRange{*lower, *upper, false};
+    }
+    if (const std::optional<AxisRange> axis =
+            scaleGraph(state, curveRange(ranges[0], ranges[1], ranges[2]))) {
+        setLeftRange(axis->min, axis->max);
+        setDrawingOffset(axis->drawingOffset);
+    }
 }
 
 void LatticeChart::setDrawingOffset(double offset)

@@ -60,6 +60,9 @@ public:
     PlotSink& sink(const RunSettings& run);
     void commitPoints();
 
+    /// Scales the left axis to the curves shown and places the lattice drawing below them as the
+    /// design's chart settings say.
+    void fitLeftAxis(State& state);
     /// Shows the lattice drawing offset (left-axis units) below the shapes' own extents.
     void setDrawingOffset(double offset);
     double drawingOffset() const;

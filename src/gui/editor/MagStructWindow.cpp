@@ -424,18 +424,7 @@ void MagStructWindow::ownBoxClosed()
 
 void MagStructWindow::setScale()
 {
-    SeriesRange ranges[3];
-    for (int n = 0; n < 3; ++n) {
-        const std::optional<double> lower = m_chart->seriesMin(n + 1);
-        const std::optional<double> upper = m_chart->seriesMax(n + 1);
-        if (lower && upper)
-            ranges[n] = SeriesRange{*lower, *upper, false};
-    }
-    const std::optional<AxisRange> axis = scaleGraph(m_state, curveRange(ranges[0], ranges[1], ranges[2]));
-    if (axis) {
-        m_chart->setLeftRange(axis->min, axis->max);
-        m_chart->setDrawingOffset(axis->drawingOffset);
-    }
+    m_chart->fitLeftAxis(m_state);
 }
 
 void MagStructWindow::lineChanged()

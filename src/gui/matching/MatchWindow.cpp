@@ -458,18 +458,7 @@ void MatchWindow::drawCurves()
     m_chart->prepareSeries(LatticeChart::kBeta);
     linePass(view, quiet, &m_chart->sink(view.run), nullptr);
     m_chart->commitPoints();
-    SeriesRange ranges[3];
-    for (int n = 0; n < 3; ++n) {
-        const std::optional<double> lower = m_chart->seriesMin(n + 1);
-        const std::optional<double> upper = m_chart->seriesMax(n + 1);
-        if (lower && upper)
-            ranges[n] = SeriesRange{*lower, *upper, false};
-    }
-    const std::optional<AxisRange> axis = scaleGraph(view, curveRange(ranges[0], ranges[1], ranges[2]));
-    if (axis) {
-        m_chart->setLeftRange(axis->min, axis->max);
-        m_chart->setDrawingOffset(axis->drawingOffset);
-    }
+    m_chart->fitLeftAxis(view);
     m_chart->refreshCurves();
 }
 
