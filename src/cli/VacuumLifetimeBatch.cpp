@@ -15,21 +15,6 @@ namespace kestrune {
 
 namespace {
 
-/// Keeps the first message shown, for the refusal of a --set value.
-class FirstMessage : public Messages
-{
-public:
-    void error(const std::string& text) override
-    {
-        if (first.empty())
-            first = text;
-    }
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return false; }
-    void askParticle() override {}
-
-    std::string first;
-};
-
 /// Keeps every message shown, in order.
 class CollectedMessages : public Messages
 {
@@ -210,7 +195,7 @@ std::vector<SettingName> vacuumLifetimeSettingNames()
                              // the text as the calculation would read it, with the other boxes as they are
                              VacuumBoxes boxes = inputs.vacuum;
                              boxes.*box = text;
-                             FirstMessage refusal;
+                             FirstErrorMessages refusal;
                              if (!readVacuumInput(boxes, refusal))
                                  throw BatchUsageError(refusal.first);
                              inputs.vacuum.*box = text;
@@ -254,7 +239,7 @@ Json vacuumSection(const State& state, const BatchInputs& inputs, Messages& mess
 {
     State scratch = state;
     VacuumBoxes boxes = inputs.vacuum;
-    FirstMessage quiet; // the boxes were checked when they were set
+    FirstErrorMessages quiet; // the boxes were checked when they were set
     const std::optional<VacuumInput> input = readVacuumInput(boxes, quiet);
     const std::optional<VacuumResult> r = runVacuum(scratch, inputs, messages);
     if (!input || !r)

@@ -45,4 +45,20 @@ private:
     bool m_answer;
 };
 
+/// Shows nothing, answers no and keeps the first error: for trial runs and checks whose caller reports a
+/// refusal in its own words.
+class FirstErrorMessages : public Messages
+{
+public:
+    void error(const std::string& text) override
+    {
+        if (first.empty())
+            first = text;
+    }
+    bool confirm(const std::string&, std::optional<ScreenPoint> = std::nullopt) override { return false; }
+    void askParticle() override {}
+
+    std::string first;
+};
+
 } // namespace kestrune

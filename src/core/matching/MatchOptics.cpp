@@ -16,20 +16,6 @@ namespace {
 
 constexpr double kNone = -std::numeric_limits<double>::infinity();
 
-/// Messages of the trial passes: nothing is shown; the first error is kept.
-class FirstError : public Messages
-{
-public:
-    void error(const std::string& text) override
-    {
-        if (first.empty())
-            first = text;
-    }
-    bool confirm(const std::string&, std::optional<ScreenPoint>) override { return false; }
-    void askParticle() override {}
-    std::string first;
-};
-
 /// One step of a pass: the x and y blocks and the dispersion column of a slice, taken repeat times.
 struct Step
 {
@@ -236,7 +222,7 @@ struct MatchOptics::Impl
 
     State& work;
     const MatchSetup& setup;
-    FirstError quiet;
+    FirstErrorMessages quiet;
     std::string problem;
     Pass ringPass;
     Pass linePass;
