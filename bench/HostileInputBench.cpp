@@ -1,6 +1,6 @@
 // Small inputs that once ran for minutes: each must be read or refused in well under a second.
 #include "core/Kinematics.h"
-#include "core/io/MadxReader.h"
+#include "core/io/madx/MadxReader.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/vacuum/PressureProfile.h"
 

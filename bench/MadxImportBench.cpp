@@ -1,5 +1,5 @@
 #include "core/Kinematics.h"
-#include "core/io/MadxReader.h"
+#include "core/io/madx/MadxReader.h"
 
 #include <benchmark/benchmark.h>
 #include <sstream>

@@ -1,7 +1,7 @@
 #include "GeneratedRing.h"
 #include "core/Kinematics.h"
-#include "core/chromaticity/Tracking.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/tracking/LinearMapTracking.h"
 #include "core/tracking/ParticleTracker.h"
 
 #include <benchmark/benchmark.h>

@@ -4,10 +4,10 @@
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/NumberInput.h"
-#include "core/chromaticity/Tracking.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/resonance/Resonance.h"
 #include "core/ring/Parameter.h"
+#include "core/tracking/LinearMapTracking.h"
 #include "core/tracking/SingleParticle.h"
 
 #include <algorithm>

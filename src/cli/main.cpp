@@ -15,9 +15,9 @@
 #include "core/StartValues.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
-#include "core/io/MadxExport.h"
-#include "core/io/MadxReader.h"
 #include "core/io/SafeFile.h"
+#include "core/io/madx/MadxExport.h"
+#include "core/io/madx/MadxReader.h"
 
 #include <CLI/CLI.hpp>
 #include <fstream>

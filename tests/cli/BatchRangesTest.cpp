@@ -3,7 +3,7 @@
 #include "cli/BatchRf.h"
 #include "cli/BatchSettings.h"
 #include "cli/ChromaticityBatch.h"
-#include "core/chromaticity/Tracking.h"
+#include "core/tracking/LinearMapTracking.h"
 #include "support/ExampleLattice.h"
 #include "support/FakeMessages.h"
 

@@ -2,7 +2,7 @@
 // line fits the table, and a refused input leaves the design untouched.
 #include "FuzzSupport.h"
 #include "core/io/LatticeFile.h"
-#include "core/io/MadxReader.h"
+#include "core/io/madx/MadxReader.h"
 
 #include <cstdint>
 #include <cstdlib>

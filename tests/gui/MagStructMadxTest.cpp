@@ -1,7 +1,7 @@
 // File › "Import MAD-X...", "Export MAD-X..." and "Export TFS table..." of the beam-dynamics window.
 #include "core/io/Listing.h"
-#include "core/io/MadxReader.h"
 #include "core/io/TfsTable.h"
+#include "core/io/madx/MadxReader.h"
 #include "gui/MagStructFixture.h"
 #include "gui/ring/RingWindow.h"
 #include "support/TestFolder.h"

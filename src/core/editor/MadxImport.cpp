@@ -3,7 +3,7 @@
 #include "core/Drawing.h"
 #include "core/Format.h"
 #include "core/io/Listing.h"
-#include "core/io/MadxReader.h"
+#include "core/io/madx/MadxReader.h"
 
 namespace kestrune {
 

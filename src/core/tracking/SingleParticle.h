@@ -2,7 +2,7 @@
 
 #include "core/Messages.h"
 #include "core/State.h"
-#include "core/chromaticity/Tracking.h"
+#include "core/tracking/LinearMapTracking.h"
 #include "core/tracking/ParticleTracker.h"
 #include "core/tracking/TuneAnalysis.h"
 

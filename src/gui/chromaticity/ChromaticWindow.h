@@ -3,7 +3,7 @@
 #include "core/Messages.h"
 #include "core/State.h"
 #include "core/chromaticity/Chromaticity.h"
-#include "core/chromaticity/Tracking.h"
+#include "core/tracking/LinearMapTracking.h"
 #include "core/tracking/SingleParticle.h"
 #include "gui/Windows.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/chromaticity/Tracking.h"
+#include "core/tracking/LinearMapTracking.h"
 #include "core/tracking/PhaseVector.h"
 
 #include <QWidget>

@@ -1,9 +1,9 @@
 #include "core/editor/MadxImport.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
-#include "core/io/MadxExport.h"
-#include "core/io/MadxReader.h"
 #include "core/io/SafeFile.h"
+#include "core/io/madx/MadxExport.h"
+#include "core/io/madx/MadxReader.h"
 #include "gui/editor/MagStructWindow.h"
 
 #include <QDir>

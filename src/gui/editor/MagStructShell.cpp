@@ -1,7 +1,7 @@
 // The beam-dynamics window's recent files, zoom commands and the program's end from its File menu.
 #include "core/Design.h"
 #include "core/io/LatticeFile.h"
-#include "core/io/MadxReader.h"
+#include "core/io/madx/MadxReader.h"
 #include "gui/Shortcuts.h"
 #include "gui/editor/LatticeChart.h"
 #include "gui/editor/MagStructWindow.h"

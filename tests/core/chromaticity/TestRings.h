@@ -2,8 +2,8 @@
 
 #include "core/Kinematics.h"
 #include "core/State.h"
-#include "core/chromaticity/Tracking.h"
 #include "core/io/LatticeFile.h"
+#include "core/tracking/LinearMapTracking.h"
 #include "support/FakeMessages.h"
 
 #include <cmath>

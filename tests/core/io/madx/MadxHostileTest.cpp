@@ -1,7 +1,7 @@
 // Inputs a hostile or careless user gives the MAD-X reader: each is read or refused with one message that
 // names what to mend, and none crashes, stalls or grows without bound. Large inputs are made here.
 #include "core/Kinematics.h"
-#include "core/io/MadxReader.h"
+#include "core/io/madx/MadxReader.h"
 #include "support/FakeMessages.h"
 #include "support/TestFolder.h"
 

@@ -1,7 +1,7 @@
-#include "core/chromaticity/Tracking.h"
+#include "core/tracking/LinearMapTracking.h"
 
-#include "TestRings.h"
 #include "core/chromaticity/Chromaticity.h"
+#include "core/chromaticity/TestRings.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/optics/TransferMatrix.h"
 
@@ -35,7 +35,7 @@ bool sameRecords(const BeamLine& a, const BeamLine& b, int count)
     return true;
 }
 
-TEST(Tracking, ParticleAt600MillimetresIsLostInTheFirstTurnAfterTheFirstElement)
+TEST(LinearMapTracking, ParticleAt600MillimetresIsLostInTheFirstTurnAfterTheFirstElement)
 {
     State state = test::dbaRing();
     FakeMessages messages;
@@ -49,7 +49,7 @@ TEST(Tracking, ParticleAt600MillimetresIsLostInTheFirstTurnAfterTheFirstElement)
     EXPECT_EQ(messages.errors[0], "particle was lost during turn # 1 after element 1 (LS)");
 }
 
-TEST(Tracking, OneTurnWithoutLossGivesOnePoint)
+TEST(LinearMapTracking, OneTurnWithoutLossGivesOnePoint)
 {
     State state = test::dbaRing();
     FakeMessages messages;
@@ -60,7 +60,7 @@ TEST(Tracking, OneTurnWithoutLossGivesOnePoint)
     EXPECT_TRUE(messages.errors.empty());
 }
 
-TEST(Tracking, FinalCoordinatesBecomeTheSingleParticleStart)
+TEST(LinearMapTracking, FinalCoordinatesBecomeTheSingleParticleStart)
 {
     State state = test::dbaRing();
     FakeMessages messages;
@@ -74,7 +74,7 @@ TEST(Tracking, FinalCoordinatesBecomeTheSingleParticleStart)
     EXPECT_EQ(state.run.yp0, result->points.back().yp);
 }
 
-TEST(Tracking, OffMomentumWithZeroDeviationLeavesTheLatticeAndTheOrbitAsTheyWere)
+TEST(LinearMapTracking, OffMomentumWithZeroDeviationLeavesTheLatticeAndTheOrbitAsTheyWere)
 {
     State state = test::dbaRing();
     const State before = state;
@@ -90,7 +90,7 @@ TEST(Tracking, OffMomentumWithZeroDeviationLeavesTheLatticeAndTheOrbitAsTheyWere
     EXPECT_EQ(offMomentum->final.xp, onMomentum->final.xp);
 }
 
-TEST(Tracking, OffMomentumScalingIsNeverWrittenIntoTheLine)
+TEST(LinearMapTracking, OffMomentumScalingIsNeverWrittenIntoTheLine)
 {
     State state = test::dbaRing();
     const State before = state;
@@ -102,7 +102,7 @@ TEST(Tracking, OffMomentumScalingIsNeverWrittenIntoTheLine)
     EXPECT_TRUE(sameRecords(state.line, before.line, state.line.count));
 }
 
-TEST(Tracking, RefusedRequestsSayWhyAndTrackNothing)
+TEST(LinearMapTracking, RefusedRequestsSayWhyAndTrackNothing)
 {
     State state = test::dbaRing();
     const auto refused = [&](TrackingRequest r) {
@@ -129,7 +129,7 @@ TEST(Tracking, RefusedRequestsSayWhyAndTrackNothing)
     EXPECT_EQ(empty.run.x0, 0);
 }
 
-TEST(Tracking, ApertureIsTestedInTheShownPlaneOnly)
+TEST(LinearMapTracking, ApertureIsTestedInTheShownPlaneOnly)
 {
     State state = test::dbaRing();
     TrackingRequest r = request(10, 5);
@@ -147,7 +147,7 @@ TEST(Tracking, ApertureIsTestedInTheShownPlaneOnly)
     EXPECT_EQ(shownY->points.size(), 5u);
 }
 
-TEST(Tracking, TheFullRingIsTheCellTakenSuperperiodTimes)
+TEST(LinearMapTracking, TheFullRingIsTheCellTakenSuperperiodTimes)
 {
     State cellOnly = test::dbaRing();
     test::setSextupoles(cellOnly, 0);
@@ -174,7 +174,7 @@ TEST(Tracking, TheFullRingIsTheCellTakenSuperperiodTimes)
     EXPECT_EQ(a->final.yp, b->final.yp);
 }
 
-TEST(Tracking, MapsBuiltOncePerRunGiveExactlyWhatRebuildingThemEveryTurnGives)
+TEST(LinearMapTracking, MapsBuiltOncePerRunGiveExactlyWhatRebuildingThemEveryTurnGives)
 {
     State state = test::mixedBendRing();
     test::setSextupoles(state, 10);
@@ -199,7 +199,7 @@ TEST(Tracking, MapsBuiltOncePerRunGiveExactlyWhatRebuildingThemEveryTurnGives)
     EXPECT_EQ(std::memcmp(cached.data(), rebuilt.data(), cached.size() * sizeof(PhasePoint)), 0);
 }
 
-TEST(Tracking, RunInPiecesEqualsOneRun)
+TEST(LinearMapTracking, RunInPiecesEqualsOneRun)
 {
     State state = test::mixedBendRing();
     test::setSextupoles(state, 10);
@@ -215,7 +215,7 @@ TEST(Tracking, RunInPiecesEqualsOneRun)
     EXPECT_EQ(pieces.turn(), 1000);
 }
 
-TEST(Tracking, BendMapsCarryTheOpticsPoleFacesWithTheirGap)
+TEST(LinearMapTracking, BendMapsCarryTheOpticsPoleFacesWithTheirGap)
 {
     State state = test::mixedBendRing();
     FakeMessages messages;

@@ -1,13 +1,13 @@
-#include "core/io/MadxReader.h"
+#include "core/io/madx/MadxReader.h"
 
 #include "core/Constants.h"
 #include "core/Drawing.h"
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/Kinematics.h"
-#include "core/io/MadxExport.h"
-#include "core/io/MadxInput.h"
 #include "core/io/SafeFile.h"
+#include "core/io/madx/MadxExport.h"
+#include "core/io/madx/MadxInput.h"
 #include "core/optics/BetaFunctions.h"
 
 #include <algorithm>

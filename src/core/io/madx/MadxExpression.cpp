@@ -1,4 +1,4 @@
-#include "core/io/MadxExpression.h"
+#include "core/io/madx/MadxExpression.h"
 
 #include "core/Constants.h"
 #include "core/Format.h"

@@ -1,4 +1,4 @@
-#include "core/io/MadxInput.h"
+#include "core/io/madx/MadxInput.h"
 
 #include "core/Format.h"
 #include "core/InputRanges.h"

@@ -1,4 +1,4 @@
-#include "core/chromaticity/Tracking.h"
+#include "core/tracking/LinearMapTracking.h"
 
 #include "core/InputRanges.h"
 #include "core/optics/BetaFunctions.h"

@@ -1,4 +1,4 @@
-#include "core/io/MadxExport.h"
+#include "core/io/madx/MadxExport.h"
 
 #include "core/Constants.h"
 #include "core/Format.h"

@@ -2,8 +2,8 @@
 
 // The definitions a MAD-X input makes, as the reader keeps them until the whole input is read.
 
-#include "core/io/MadxExpression.h"
-#include "core/io/MadxReader.h"
+#include "core/io/madx/MadxExpression.h"
+#include "core/io/madx/MadxReader.h"
 
 #include <map>
 #include <memory>

@@ -1,10 +1,10 @@
-#include "core/io/MadxExport.h"
+#include "core/io/madx/MadxExport.h"
 
 #include "cli/Report.h"
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
-#include "core/io/MadxReader.h"
 #include "core/io/TfsTable.h"
+#include "core/io/madx/MadxReader.h"
 #include "core/optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
 #include "support/PassRecorder.h"

@@ -1,4 +1,4 @@
-#include "core/io/MadxReader.h"
+#include "core/io/madx/MadxReader.h"
 
 #include "core/Kinematics.h"
 #include "support/FakeMessages.h"
