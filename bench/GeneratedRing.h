@@ -75,6 +75,55 @@ inline void appendGeneratedCell(State& state)
     add(code::kDrift, 1.0);
 }
 
+/// Appends one cell of the strong ring: the generated cell with three 1 m gradient bends of k = -0.8 /m^2
+/// (0.9 rad of phase each), quadrupoles of 3 to 3.5 /m^2 and sextupoles of 80 /m^3, without pumps: 27
+/// elements; tunes of the ring (28 cells) about 23.16 and 9.37.
+inline void appendStrongCell(State& state)
+{
+    constexpr double kBendK = -0.8, kQ1 = 3.0, kQ2 = -0.5, kQ3 = 3.5, kM = 80;
+    const double bendLength = 1.0;
+    const double h = kTwoPi / kRingCells / 3 / bendLength;
+    const auto add = [&state](int elementCode, double length, double k = 0) -> LatticeElement& {
+        return appendElement(state, elementCode, length, k);
+    };
+    const auto bend = [&] { add(code::kSectorBend, bendLength, kBendK).curvature = h; };
+    const auto sextupoles = [&](double first) {
+        add(code::kDrift, 0.2);
+        add(first > 0 ? code::kSextupoleF : code::kSextupoleD, 0.15).m = first;
+        add(code::kDrift, 0.15);
+        add(code::kQuadrupole, 0.3, kQ3);
+        add(code::kDrift, 0.15);
+        add(first > 0 ? code::kSextupoleD : code::kSextupoleF, 0.15).m = -first;
+        add(code::kDrift, 0.2);
+    };
+    add(code::kDrift, 2.0);
+    add(code::kQuadrupole, 0.25, kQ1);
+    add(code::kDrift, 0.2);
+    add(code::kQuadrupole, 0.25, kQ2);
+    add(code::kDrift, 0.3);
+    bend();
+    sextupoles(-kM);
+    bend();
+    sextupoles(kM);
+    bend();
+    add(code::kDrift, 0.3);
+    add(code::kQuadrupole, 0.25, kQ2);
+    add(code::kDrift, 0.2);
+    add(code::kQuadrupole, 0.25, kQ1);
+    add(code::kDrift, 2.0);
+}
+
+/// The strong ring: a 3 GeV electron, one strong cell and 28 superperiods (756 elements per turn).
+inline void makeStrongRing(State& state)
+{
+    startParticle(state);
+    updateKinematics(state.beam, EnergyKind::Momentum, 3e9);
+    state.beam.referenceMomentum = 3e9;
+    appendStrongCell(state);
+    state.line.chainPositions();
+    state.line.superPeriods = kRingCells;
+}
+
 /// A 3 GeV electron and cells copies of the cell written out in the table as one period, cells
 /// superperiods of it making the ring (cells = 1: the cell and 28 superperiods; cells = 28: the full ring
 /// of 868 elements as one period).

@@ -1,6 +1,7 @@
 #include "GeneratedRing.h"
 #include "core/Kinematics.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/tracking/ElementKernels.h"
 #include "core/tracking/LinearMapTracking.h"
 #include "core/tracking/ParticleTracker.h"
 
@@ -135,9 +136,43 @@ void BM_SymplecticTurn(benchmark::State& bench)
 }
 BENCHMARK(BM_SymplecticTurn)->Unit(benchmark::kMicrosecond);
 
-// 1000 particles spread over 10 mm by 5 mm and +-1 %, 20 turns on one thread, rf on
+// The same on the strong ring: gradient bends of 0.9 rad and strong quadrupoles, rf off.
+void BM_SymplecticTurnStrongRing(benchmark::State& bench)
+{
+    State state;
+    benchsupport::makeStrongRing(state);
+    QuietMessages messages;
+    SymplecticRun run(buildSymplecticLattice(state, messages, {}), {1e-3, 5e-5, 5e-4, 0, 1e-3, 0}, 1 << 30,
+                      Aperture{});
+    std::vector<PhaseVector> points;
+    points.reserve(1);
+    for (auto _ : bench) {
+        points.clear();
+        if (run.advance(1, points) != 1)
+            bench.SkipWithError("particle lost");
+        benchmark::DoNotOptimize(points.data());
+    }
+    const double elements = static_cast<double>(run.lattice().ringElements());
+    bench.counters["elements"] = elements;
+    bench.counters["per_element_turn"] = nanosecondsPer(elements);
+}
+BENCHMARK(BM_SymplecticTurnStrongRing)->Unit(benchmark::kMicrosecond);
+
+// 1000 particles spread over 10 mm by 5 mm and +-1 %, 20 turns on range(0) threads, rf on, with the
+// kernels of instruction set range(1) of kernelInstructionSets() (-1: the default, the widest)
 void BM_Symplectic1000Particles(benchmark::State& bench)
 {
+    const std::vector<std::string> sets = kernelInstructionSets();
+    const auto set = bench.range(1);
+    if (set >= static_cast<long>(sets.size())) {
+        bench.SkipWithError("instruction set not on this processor");
+        return;
+    }
+    const std::string widest = kernelInstructionSet();
+    if (set >= 0) {
+        useKernelInstructionSet(sets[static_cast<std::size_t>(set)]);
+        bench.SetLabel(sets[static_cast<std::size_t>(set)]);
+    }
     const SymplecticLattice lattice = symplecticRing();
     std::vector<PhaseVector> start;
     for (int i = 0; i < 1000; ++i)
@@ -151,10 +186,17 @@ void BM_Symplectic1000Particles(benchmark::State& bench)
     }
     bench.counters["per_particle_element_turn"] =
         nanosecondsPer(1000.0 * options.turns * lattice.ringElements());
+    useKernelInstructionSet(widest);
 }
-BENCHMARK(BM_Symplectic1000Particles)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Symplectic1000Particles)->Args({1, -1})->Unit(benchmark::kMillisecond);
 // two threads on the wall clock: the results are those of one thread
-BENCHMARK(BM_Symplectic1000Particles)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Symplectic1000Particles)->Args({2, -1})->UseRealTime()->Unit(benchmark::kMillisecond);
+// every instruction set the kernels are built for, on one thread
+BENCHMARK(BM_Symplectic1000Particles)
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -132,6 +132,8 @@ DynamicAperture dynamicAperture(const ApertureRing& ring, const DynamicApertureS
     SymplecticLattice lattice = ring.lattice;
     lattice.rf.on = false;
     da.orbit = closedOrbit(lattice, settings.delta);
+    PhaseVector origin = da.orbit;
+    origin.y += kRayOffsetY;
 
     std::vector<Bisection> rays;
     long long planned = 0;
@@ -141,7 +143,7 @@ DynamicAperture dynamicAperture(const ApertureRing& ring, const DynamicApertureS
         Bisection search;
         search.item = i;
         search.hi = std::isfinite(da.orbit.x)
-                        ? edgeAlong(da.angles[static_cast<std::size_t>(i)], da.orbit, settings.aperture)
+                        ? edgeAlong(da.angles[static_cast<std::size_t>(i)], origin, settings.aperture)
                         : 0.0;
         search.done = !(search.hi > 0);
         planned += plannedTrials(search.hi, settings.resolution);
@@ -168,7 +170,7 @@ DynamicAperture dynamicAperture(const ApertureRing& ring, const DynamicApertureS
                 if (r->done)
                     continue;
                 const double angle = da.angles[static_cast<std::size_t>(r->item)];
-                PhaseVector p = da.orbit;
+                PhaseVector p = origin;
                 p.x += r->trial() * std::cos(angle);
                 p.y += r->trial() * std::sin(angle);
                 start.push_back(p);

@@ -32,11 +32,18 @@ struct DynamicAperture
     bool cancelled = false;
 };
 
+/// The vertical offset (m) of every ray's start from the closed orbit: on the midplane a vertical
+/// instability (a coupling resonance driven by the sextupoles) would have nothing to grow from, and the
+/// rays at 0 and pi would see the horizontal motion alone. 1 um, as the peers use, is far below the beam
+/// size and the search resolution.
+constexpr double kRayOffsetY = 1e-6;
+
 /// The ray angles of a scan of n rays from 0 to pi (rad); one ray lies at 0.
 std::vector<double> rayAngles(int n);
 
-/// The radial search: on every ray of the part the start amplitude is bisected between 0 and the
-/// aperture's edge at the start, to the resolution, keeping the largest that survives the turns (the
+/// The radial search: on every ray of the part the start amplitude r, at x = r cos(angle),
+/// y = kRayOffsetY + r sin(angle) from the closed orbit, is bisected between 0 and the aperture's edge
+/// at the start, to the resolution, keeping the largest that survives the turns (the
 /// edge itself when it survives). Rays are grouped over the threads and tracked together; each
 /// particle's numbers are its own, so the radii do not depend on the threads or the parts.
 DynamicAperture dynamicAperture(const ApertureRing& ring, const DynamicApertureSettings& settings,

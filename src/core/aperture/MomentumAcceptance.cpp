@@ -26,6 +26,61 @@ bool checkAcceptanceRing(const ApertureRing& ring, Messages& messages)
     return true;
 }
 
+namespace {
+
+// The search from the stable side outwards: the first round tries kCoarseSteps deviations evenly up to
+// the rf acceptance, every later round splits the bracket between the largest deviation below which all
+// tried survived and the first lost one into up to kBracketParts parts, until it is narrower than the
+// resolution. A deviation above a lost one never counts, however long it survives: a particle that
+// lives in a stable island beyond the chromatic resonance its neighbours below die on is no acceptance
+// a bunch can use, since the Touschek-scattered particles fill every deviation up to theirs. The trials
+// of a round are tracked together, both signs in one block of the vector kernels.
+constexpr int kCoarseSteps = 32;
+constexpr int kBracketParts = 16;
+
+struct OutwardSearch
+{
+    double lo = 0; // every deviation tried up to it survived
+    double hi = 0; // the smallest lost deviation above lo; the rf acceptance, untried, at first
+    bool started = false;
+    bool done = false;
+    std::vector<double> trials; // of the round, ascending
+
+    void plan(double resolution)
+    {
+        trials.clear();
+        const int parts =
+            started ? static_cast<int>(std::min<double>(kBracketParts, std::ceil((hi - lo) / resolution)))
+                    : kCoarseSteps;
+        for (int k = 1; k < parts; ++k)
+            trials.push_back(lo + (hi - lo) * k / parts);
+        if (!started)
+            trials.push_back(hi);
+    }
+    // survived[k] for trials[k]
+    void take(const std::vector<bool>& survived, double resolution)
+    {
+        started = true;
+        std::size_t k = 0;
+        while (k < trials.size() && survived[k])
+            lo = trials[k++];
+        if (k < trials.size())
+            hi = trials[k];
+        done = !(hi - lo > resolution);
+    }
+};
+
+// Rounds of a search from 0 to upper at the resolution, for the progress bar.
+long long plannedOutwardTrials(double upper, double resolution)
+{
+    long long trials = kCoarseSteps;
+    for (double width = upper / kCoarseSteps; width > resolution && width > 0; width /= kBracketParts)
+        trials += kBracketParts - 1;
+    return trials;
+}
+
+} // namespace
+
 MomentumAcceptance momentumAcceptance(const ApertureRing& ring, const MomentumAcceptanceSettings& settings,
                                       const ScanControl& control)
 {
@@ -43,7 +98,7 @@ MomentumAcceptance momentumAcceptance(const ApertureRing& ring, const MomentumAc
         if (settings.part.holds(k))
             points.push_back(k);
     const int n = static_cast<int>(points.size());
-    const long long planned = 2LL * n * plannedTrials(ring.rfAcceptance, settings.resolution);
+    const long long planned = 2LL * n * plannedOutwardTrials(ring.rfAcceptance, settings.resolution);
     std::atomic<long long> trialsDone{0};
     std::unique_ptr<std::atomic<double>[]> running(new std::atomic<double>[static_cast<std::size_t>(n)]);
     for (int t = 0; t < n; ++t)
@@ -53,22 +108,22 @@ MomentumAcceptance momentumAcceptance(const ApertureRing& ring, const MomentumAc
     const auto searchPoint = [&](int task) {
         const auto k = static_cast<std::size_t>(points[static_cast<std::size_t>(task)]);
         // +delta and -delta, each from 0 to the rf acceptance
-        Bisection side[2];
-        for (Bisection& b : side)
+        OutwardSearch side[2];
+        for (OutwardSearch& b : side)
             b.hi = ring.rfAcceptance;
         std::atomic<double>& now = running[static_cast<std::size_t>(task)];
         std::vector<PhaseVector> start;
-        std::vector<Bisection*> asked;
+        std::vector<bool> survived;
         while (!side[0].done || !side[1].done) {
             start.clear();
-            asked.clear();
             for (int j = 0; j < 2; ++j) {
                 if (side[j].done)
                     continue;
-                start.push_back({0, 0, 0, 0, j == 0 ? side[j].trial() : -side[j].trial(), 0});
-                asked.push_back(&side[j]);
+                side[j].plan(settings.resolution);
+                for (double d : side[j].trials)
+                    start.push_back({0, 0, 0, 0, j == 0 ? d : -d, 0});
             }
-            const double size = static_cast<double>(asked.size());
+            const double size = static_cast<double>(start.size());
             const TrackingOutcome out =
                 trackTogether(ring.lattice, start, settings.turns, settings.aperture, ma.elements[k],
                               control.cancel, [&now, size](double f) { now = f * size; });
@@ -77,9 +132,16 @@ MomentumAcceptance momentumAcceptance(const ApertureRing& ring, const MomentumAc
                 stopped = true;
                 return;
             }
-            for (std::size_t j = 0; j < asked.size(); ++j)
-                asked[j]->take(!out.particles[j].lost, settings.resolution);
-            trialsDone += static_cast<long long>(asked.size());
+            std::size_t at = 0;
+            for (OutwardSearch& b : side) {
+                if (b.done)
+                    continue;
+                survived.clear();
+                for (std::size_t t = 0; t < b.trials.size(); ++t)
+                    survived.push_back(!out.particles[at++].lost);
+                b.take(survived, settings.resolution);
+            }
+            trialsDone += static_cast<long long>(start.size());
         }
         ma.deltaPlus[k] = side[0].lo;
         ma.deltaMinus[k] = 0.0 - side[1].lo; // 0, not -0, for a point without acceptance

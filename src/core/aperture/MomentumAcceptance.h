@@ -24,9 +24,10 @@ struct MomentumAcceptanceSettings
 /// The local momentum acceptance at the points of the scan.
 struct MomentumAcceptance
 {
-    std::vector<int> elements;      // element 1..N of the period whose start the point is
-    std::vector<double> s;          // m, from the start of the period
-    std::vector<double> deltaPlus;  // the largest positive deviation that survives; NaN: not computed
+    std::vector<int> elements; // element 1..N of the period whose start the point is
+    std::vector<double> s;     // m, from the start of the period
+    std::vector<double>
+        deltaPlus; // the largest positive deviation below which all survive; NaN: not computed
     std::vector<double> deltaMinus; // the negative one (<= 0)
     double rfAcceptance = 0;        // the rf bucket's momentum deviation, the searches' limit
     bool cancelled = false;
@@ -38,10 +39,12 @@ std::vector<int> acceptancePoints(int cellElements, int every);
 /// False, after kAcceptanceNeedsRf, when the ring has no rf system to hold the particles.
 bool checkAcceptanceRing(const ApertureRing& ring, Messages& messages);
 
-/// The scan: at every point of the part, delta+ and delta- bisected between 0 and the rf acceptance
-/// to the resolution, the two tracked together from the point round the ring; the points go to the
-/// threads one by one, so the results do not depend on the threads or the parts. The ring must have
-/// passed checkAcceptanceRing.
+/// The scan: at every point of the part, delta+ and delta- searched from 0 outwards up to the rf
+/// acceptance: the largest deviation below which every deviation tried survives, to the resolution (32
+/// trials evenly up to the rf acceptance, then the bracket above the last survivor split in up to 16
+/// parts per round). Survivors above a lost deviation (stable islands) do not count. Both signs are
+/// tracked together from the point round the ring; the points go to the threads one by one, so the
+/// results do not depend on the threads or the parts. The ring must have passed checkAcceptanceRing.
 MomentumAcceptance momentumAcceptance(const ApertureRing& ring, const MomentumAcceptanceSettings& settings,
                                       const ScanControl& control = {});
 

@@ -1,7 +1,22 @@
+// The element kernels: how each kind of element of the symplectic model moves a block of particles.
+//
+// Every kernel is a template over the vector type V that holds one coordinate of several particles (the
+// compiler's vector extension); the block goes through in groups of lanesOf<V> particles, the rest one
+// at a time as plain doubles, with the same operations in the same order, so that a particle's numbers
+// depend neither on its neighbours nor on the width. pushElementWith<V> switches on the element's
+// StepKind; it is compiled once per instruction set (SSE2, the x86-64 baseline, AVX2 and AVX-512F, each
+// flattened into its entry point with that target) and the widest one the processor has is chosen when
+// the program starts. This file is compiled without contraction into fused multiply-adds
+// (-ffp-contract=off), which the wider instruction sets would otherwise apply where the baseline cannot.
+//
+// A new kind of element is one more StepKind, its fields in ElementMap, a template
+// `template <typename V> void kind(const ElementMap& e, ParticleBlock& b)` built on forEach<V> and the
+// flows below, and one more case in pushElementWith: every width then has it.
 #include "core/tracking/ElementKernels.h"
 
 #include "core/Constants.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
@@ -28,35 +43,41 @@ PhaseVector ParticleBlock::at(int j) const
 
 namespace {
 
-// Particles while they go through an element, one or two at a time: the flows below are those derived
-// beside the element maps (SymplecticLattice.cpp), each the exact solution of its piece of the Hamiltonian
-// for a "time" t. Two particles go as one vector of the compiler's vector extension (one SSE2 register),
-// whose operations are those of the scalar code lane by lane: a particle's numbers do not depend on its
-// neighbours, nor on whether it went alone.
-using Lanes = double __attribute__((vector_size(2 * sizeof(double))));
-constexpr int kLanes = 2;
+// Particles while they go through an element, a group at a time: the flows below are those derived
+// beside the element maps (SymplecticLattice.cpp), each the exact solution of its piece of the
+// Hamiltonian for a "time" t. A group is one vector of lanesOf<V> doubles, one register of the
+// instruction set, whose operations are those of the scalar code lane by lane.
+using Lanes2 = double __attribute__((vector_size(2 * sizeof(double))));
+using Lanes4 = double __attribute__((vector_size(4 * sizeof(double))));
+using Lanes8 = double __attribute__((vector_size(8 * sizeof(double))));
+
+template <typename V> constexpr int lanesOf = static_cast<int>(sizeof(V) / sizeof(double));
 
 template <typename T> struct Coordinates
 {
     T x, px, y, py, delta, l, rp;
 };
 
-template <typename T> T load(const double* a)
+template <typename T> inline void load(T& v, const double* a)
 {
-    T v;
     std::memcpy(&v, a, sizeof(T));
-    return v;
 }
 
-template <typename T> void store(double* a, const T& v)
+template <typename T> inline void store(double* a, const T& v)
 {
     std::memcpy(a, &v, sizeof(T));
 }
 
-template <typename T, typename Step> void forGroup(ParticleBlock& b, int j, Step step)
+template <typename T, typename Step> inline void forGroup(ParticleBlock& b, int j, Step step)
 {
-    Coordinates<T> c{load<T>(b.x + j),     load<T>(b.px + j), load<T>(b.y + j), load<T>(b.py + j),
-                     load<T>(b.delta + j), load<T>(b.l + j),  load<T>(b.rp + j)};
+    Coordinates<T> c;
+    load(c.x, b.x + j);
+    load(c.px, b.px + j);
+    load(c.y, b.y + j);
+    load(c.py, b.py + j);
+    load(c.delta, b.delta + j);
+    load(c.l, b.l + j);
+    load(c.rp, b.rp + j);
     step(c);
     store(b.x + j, c.x);
     store(b.px + j, c.px);
@@ -65,22 +86,30 @@ template <typename T, typename Step> void forGroup(ParticleBlock& b, int j, Step
     store(b.l + j, c.l);
 }
 
-// step is a generic lambda, called with Coordinates<Lanes> and Coordinates<double>.
-template <typename Step> void forEach(ParticleBlock& b, Step step)
+// step is a generic lambda, called with Coordinates<V> and Coordinates<double>.
+template <typename V, typename Step> inline void forEach(ParticleBlock& b, Step step)
 {
-    const int whole = b.count - b.count % kLanes;
+    constexpr int lanes = lanesOf<V>;
+    const int whole = b.count - b.count % lanes;
     int j = 0;
-    for (; j < whole; j += kLanes)
-        forGroup<Lanes>(b, j, step);
+    for (; j < whole; j += lanes)
+        forGroup<V>(b, j, step);
     for (; j < b.count; ++j)
         forGroup<double>(b, j, step);
 }
 
-template <typename T> inline void linearFlow(const LinearFlow& f, Coordinates<T>& c)
+template <bool Curved, typename T> inline void linearFlow(const LinearFlow& f, Coordinates<T>& c)
 {
-    const T x = f.x.m11 * c.x + f.x.m12 * c.px;
-    c.px = f.x.m21 * c.x + f.x.m22 * c.px;
-    c.x = x;
+    if (Curved) {
+        c.l += f.l1 * c.x + f.l2 * c.px + f.l6 * c.delta;
+        const T x = f.x.m11 * c.x + f.x.m12 * c.px + f.d1 * c.delta;
+        c.px = f.x.m21 * c.x + f.x.m22 * c.px + f.d2 * c.delta;
+        c.x = x;
+    } else {
+        const T x = f.x.m11 * c.x + f.x.m12 * c.px;
+        c.px = f.x.m21 * c.x + f.x.m22 * c.px;
+        c.x = x;
+    }
     const T y = f.y.m11 * c.y + f.y.m12 * c.py;
     c.py = f.y.m21 * c.y + f.y.m22 * c.py;
     c.y = y;
@@ -128,12 +157,11 @@ template <typename T> inline void flowY(Coordinates<T>& c, double h, double t)
     c.l += 0.5 * (1.0 + h * c.x) * py2 * t * c.rp * c.rp;
 }
 
-// H = -h x delta + h k x^3 / 3 - h k x y^2 / 2.
-template <typename T> inline void bendKick(Coordinates<T>& c, double h, double hk, double t)
+// H = h k x^3 / 3 - h k x y^2 / 2.
+template <typename T> inline void bendKick(Coordinates<T>& c, double hk, double t)
 {
-    c.px += t * (h * c.delta - hk * (c.x * c.x - 0.5 * c.y * c.y));
+    c.px -= t * hk * (c.x * c.x - 0.5 * c.y * c.y);
     c.py += t * hk * c.x * c.y;
-    c.l += t * h * c.x;
 }
 
 // H = m (x^3 - 3 x y^2) / 6.
@@ -177,17 +205,17 @@ template <typename T> inline void faceExit(const FaceMap& f, Coordinates<T>& c)
 // chromatic drift alone.
 template <typename T> inline void bendRest(Coordinates<T>& c, double h, double hk, double t)
 {
-    bendKick(c, h, hk, t / 2);
+    bendKick(c, hk, t / 2);
     flowY(c, h, t / 2);
     flowX(c, h, t);
     flowY(c, h, t / 2);
-    bendKick(c, h, hk, t / 2);
+    bendKick(c, hk, t / 2);
 }
 
-template <bool Curved> void magnet(const ElementMap& e, ParticleBlock& b)
+template <bool Curved, typename V> inline void magnet(const ElementMap& e, ParticleBlock& b)
 {
-    const double w1 = kYoshidaW1 * e.step;
-    const double w0 = kYoshidaW0 * e.step;
+    const double d1 = kGaussD1 * e.step;
+    const double d2 = kGaussD2 * e.step;
     const double h = e.h;
     const double hk = e.h * e.k;
     const auto rest = [h, hk](auto& c, double t) {
@@ -196,31 +224,31 @@ template <bool Curved> void magnet(const ElementMap& e, ParticleBlock& b)
         else
             chromaticDrift(c, t);
     };
-    forEach(b, [&](auto& c) {
+    forEach<V>(b, [&](auto& c) {
         if (e.entrance.present)
             faceEntrance(e.entrance, c);
-        linearFlow(e.end, c);
+        linearFlow<Curved>(e.end, c);
         for (int s = 0; s < e.slices; ++s) {
             if (s > 0)
-                linearFlow(e.join, c);
-            rest(c, w1);
-            linearFlow(e.inner, c);
-            rest(c, w0);
-            linearFlow(e.inner, c);
-            rest(c, w1);
+                linearFlow<Curved>(e.join, c);
+            rest(c, d1);
+            linearFlow<Curved>(e.inner, c);
+            rest(c, d2);
+            linearFlow<Curved>(e.inner, c);
+            rest(c, d1);
         }
-        linearFlow(e.end, c);
+        linearFlow<Curved>(e.end, c);
         if (e.exit.present)
             faceExit(e.exit, c);
     });
 }
 
-void sextupole(const ElementMap& e, ParticleBlock& b)
+template <typename V> inline void sextupole(const ElementMap& e, ParticleBlock& b)
 {
     const double w1 = kYoshidaW1 * e.step;
     const double w0 = kYoshidaW0 * e.step;
     const double m = e.m;
-    forEach(b, [&](auto& c) {
+    forEach<V>(b, [&](auto& c) {
         drift(c, w1 / 2);
         for (int s = 0; s < e.slices; ++s) {
             if (s > 0)
@@ -236,9 +264,9 @@ void sextupole(const ElementMap& e, ParticleBlock& b)
 }
 
 // The optics' map acts on the angles x' = px / P; the path length is not followed through it.
-void matrix(const ElementMap& e, ParticleBlock& b)
+template <typename V> inline void matrix(const ElementMap& e, ParticleBlock& b)
 {
-    forEach(b, [&e](auto& c) {
+    forEach<V>(b, [&e](auto& c) {
         using T = std::remove_reference_t<decltype(c.x)>;
         const T in[4] = {c.x, c.px * c.rp, c.y, c.py * c.rp};
         T out[4];
@@ -252,16 +280,16 @@ void matrix(const ElementMap& e, ParticleBlock& b)
     });
 }
 
-void simpleDrift(const ElementMap& e, ParticleBlock& b)
+template <typename V> inline void simpleDrift(const ElementMap& e, ParticleBlock& b)
 {
     const double length = e.length;
-    forEach(b, [length](auto& c) { drift(c, length); });
+    forEach<V>(b, [length](auto& c) { drift(c, length); });
 }
 
 // Faces of elements that are no magnets of the tracker but have a curvature (the optics gives them edges).
-void faces(const ElementMap& e, ParticleBlock& b, bool entrance)
+template <typename V> inline void faces(const ElementMap& e, ParticleBlock& b, bool entrance)
 {
-    forEach(b, [&e, entrance](auto& c) {
+    forEach<V>(b, [&e, entrance](auto& c) {
         if (entrance)
             faceEntrance(e.entrance, c);
         else
@@ -269,34 +297,109 @@ void faces(const ElementMap& e, ParticleBlock& b, bool entrance)
     });
 }
 
-} // namespace
-
-void pushElement(const ElementMap& e, ParticleBlock& block)
+template <typename V> inline void pushElementWith(const ElementMap& e, ParticleBlock& block)
 {
     const bool ownFaces = e.kind != StepKind::Magnet;
     if (ownFaces && e.entrance.present)
-        faces(e, block, true);
+        faces<V>(e, block, true);
     switch (e.kind) {
     case StepKind::Identity:
         break;
     case StepKind::Drift:
-        simpleDrift(e, block);
+        simpleDrift<V>(e, block);
         break;
     case StepKind::Magnet:
         if (e.h != 0)
-            magnet<true>(e, block);
+            magnet<true, V>(e, block);
         else
-            magnet<false>(e, block);
+            magnet<false, V>(e, block);
         break;
     case StepKind::Sextupole:
-        sextupole(e, block);
+        sextupole<V>(e, block);
         break;
     case StepKind::Matrix:
-        matrix(e, block);
+        matrix<V>(e, block);
         break;
     }
     if (ownFaces && e.exit.present)
-        faces(e, block, false);
+        faces<V>(e, block, false);
+}
+
+using Kernel = void (*)(const ElementMap&, ParticleBlock&);
+
+__attribute__((flatten)) void pushSse2(const ElementMap& e, ParticleBlock& b)
+{
+    pushElementWith<Lanes2>(e, b);
+}
+
+__attribute__((target("avx2"), flatten)) void pushAvx2(const ElementMap& e, ParticleBlock& b)
+{
+    pushElementWith<Lanes4>(e, b);
+}
+
+__attribute__((target("avx512f"), flatten)) void pushAvx512(const ElementMap& e, ParticleBlock& b)
+{
+    pushElementWith<Lanes8>(e, b);
+}
+
+struct KernelSet
+{
+    const char* name;
+    bool (*present)();
+    Kernel push;
+};
+
+const KernelSet kKernelSets[] = {
+    {"sse2", [] { return true; }, pushSse2},
+    {"avx2", [] { return __builtin_cpu_supports("avx2") != 0; }, pushAvx2},
+    {"avx512f", [] { return __builtin_cpu_supports("avx512f") != 0; }, pushAvx512},
+};
+
+Kernel widestKernel()
+{
+    __builtin_cpu_init(); // this runs among the static initialisers
+    Kernel widest = pushSse2;
+    for (const KernelSet& k : kKernelSets)
+        if (k.present())
+            widest = k.push;
+    return widest;
+}
+
+std::atomic<Kernel> g_kernel{widestKernel()};
+
+} // namespace
+
+std::vector<std::string> kernelInstructionSets()
+{
+    std::vector<std::string> sets;
+    for (const KernelSet& k : kKernelSets)
+        if (k.present())
+            sets.emplace_back(k.name);
+    return sets;
+}
+
+std::string kernelInstructionSet()
+{
+    const Kernel now = g_kernel.load(std::memory_order_relaxed);
+    for (const KernelSet& k : kKernelSets)
+        if (k.push == now)
+            return k.name;
+    return {};
+}
+
+bool useKernelInstructionSet(const std::string& name)
+{
+    for (const KernelSet& k : kKernelSets)
+        if (name == k.name && k.present()) {
+            g_kernel.store(k.push, std::memory_order_relaxed);
+            return true;
+        }
+    return false;
+}
+
+void pushElement(const ElementMap& e, ParticleBlock& block)
+{
+    g_kernel.load(std::memory_order_relaxed)(e, block);
 }
 
 // The longitudinal motion. With P = 1 + delta, energy e = sqrt(P^2 + mu^2) and speed beta = P / e (mu the

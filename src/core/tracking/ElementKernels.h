@@ -3,6 +3,9 @@
 #include "core/tracking/PhaseVector.h"
 #include "core/tracking/SymplecticLattice.h"
 
+#include <string>
+#include <vector>
+
 namespace kestrune {
 
 /// Particles tracked together, as one array per coordinate; rp = 1 / (1 + delta) is kept with delta.
@@ -24,6 +27,15 @@ struct ParticleBlock
     /// Particle j (0 <= j < count).
     PhaseVector at(int j) const;
 };
+
+/// The instruction sets the element kernels are built for that this processor has, narrowest first:
+/// "sse2" always, "avx2", "avx512f".
+std::vector<std::string> kernelInstructionSets();
+/// The instruction set the kernels use: the widest of kernelInstructionSets() unless changed.
+std::string kernelInstructionSet();
+/// Makes the kernels use one of kernelInstructionSets() (false for another name, nothing changed); for
+/// tests and benchmarks, since the results do not depend on it. Not while particles are being tracked.
+bool useKernelInstructionSet(const std::string& name);
 
 /// Moves every particle of the block through one element.
 void pushElement(const ElementMap& e, ParticleBlock& block);

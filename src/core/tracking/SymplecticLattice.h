@@ -13,10 +13,15 @@ struct PlaneMatrix
     double m11 = 1, m12 = 0, m21 = 0, m22 = 1;
 };
 
-/// The on-momentum linear flow of a piece of magnet in both planes.
+/// The linear flow of a piece of magnet in both planes: the on-momentum matrices, and in a bend the
+/// dispersion, x += d1 delta, px += d2 delta, with the path length l += l1 x + l2 px + l6 delta of the
+/// coordinates before the flow.
 struct LinearFlow
 {
     PlaneMatrix x, y;
+    double d1 = 0, d2 = 0; // m, rad
+    double l1 = 0, l2 = 0; // rad, m
+    double l6 = 0;         // m
 };
 
 /// One pole face of a bend as a thin symplectic map: the flow of the cubic generator
@@ -36,7 +41,8 @@ struct FaceMap
 enum class StepKind {
     Identity,  // nothing (pumps and drifts of no length)
     Drift,     // the expanded drift
-    Magnet,    // quadrupoles and bends: on-momentum linear flow and chromatic and nonlinear rest, split
+    Magnet,    // quadrupoles and bends: the linear flow with dispersion and the chromatic and nonlinear rest,
+               // split
     Sextupole, // drift and kick, split
     Matrix     // the optics' own map (linac, einzel lens, electrostatic accelerator, alpha magnets)
 };
@@ -46,13 +52,13 @@ struct ElementMap
 {
     StepKind kind = StepKind::Identity;
     double length = 0; // m
-    int slices = 1;    // steps of the fourth-order scheme
+    int slices = 1;    // steps of the integration scheme
     double step = 0;   // m, length / slices
     double h = 0;      // 1/m, curvature
     double k = 0;      // 1/m^2, gradient
     double m = 0;      // 1/m^3, sextupole strength
-    // magnets: the linear flows over w1 step / 2 (first and last), (w0 + w1) step / 2 (inside a step) and
-    // w1 step (between two steps), with Yoshida's weights w1, w0
+    // magnets: the linear flows over c1 step (first and last), c2 step (inside a step) and 2 c1 step
+    // (between two steps), with the nodes of kGaussC1, kGaussC2
     LinearFlow end, inner, join;
     FaceMap entrance, exit;
     // Matrix: the optics' map on (x, x', y, y') with x' = px / (1 + delta), and R16, R26
@@ -85,9 +91,16 @@ struct SymplecticLattice
 };
 
 /// Yoshida's weights of the fourth-order composition S(w1 t) S(w0 t) S(w1 t) of a symmetric
-/// second-order step S.
+/// second-order step S (the sextupoles).
 extern const double kYoshidaW1;
 extern const double kYoshidaW0;
+
+/// The magnets' step A(c1 t) B(d1 t) A(c2 t) B(d2 t) A(c2 t) B(d1 t) A(c1 t): the rest B at the three
+/// Gauss-Legendre nodes of the step with their weights, between exact linear flows A.
+extern const double kGaussC1;
+extern const double kGaussC2;
+extern const double kGaussD1;
+extern const double kGaussD2;
 
 /// The cell of state.line compiled for the particle of state.beam, with the rf cavity when rf.on. The
 /// linac, einzel-lens, electrostatic and alpha-magnet elements take the optics' matrices, computed on a

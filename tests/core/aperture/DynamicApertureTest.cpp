@@ -38,6 +38,64 @@ TEST(DynamicAperture, WithoutSextupolesIsThePhysicalApertureMappedToTheStart)
     }
 }
 
+// Ten FODO cells of 4 m without bends and one sextupole where beta_x is large, tuned 0.01 below the sum
+// resonance Q_x + 2 Q_y = 6 (Q_x = 2.380, Q_y = 1.805): a particle on the midplane keeps y = 0 and meets
+// only the sextupole's horizontal motion, which is stable out to the physical aperture, while the
+// smallest vertical offset grows on the resonance once x is a few mm.
+State sumResonanceRing()
+{
+    State state;
+    startParticle(state);
+    updateKinematics(state.beam, EnergyKind::Momentum, 1e9);
+    const auto add = [&state](int elementCode, double length, double k = 0) -> LatticeElement& {
+        LatticeElement& e = state.line.at(++state.line.count);
+        e = LatticeElement{};
+        e.code = elementCode;
+        e.length = length;
+        e.k = k;
+        return e;
+    };
+    for (int cell = 0; cell < 10; ++cell) {
+        add(code::kQuadrupole, 0.2, 3.4);
+        if (cell == 0) {
+            add(code::kDrift, 0.1);
+            add(code::kSextupoleF, 0.1).m = 100;
+            add(code::kDrift, 1.6);
+        } else {
+            add(code::kDrift, 1.8);
+        }
+        add(code::kQuadrupole, 0.2, -2.96);
+        add(code::kDrift, 1.8);
+    }
+    state.line.chainPositions();
+    return state;
+}
+
+// The ray at 0 finds the vertical limit: just beyond its radius the particle is lost in y, inside the
+// horizontal aperture, at an amplitude that a particle with y = 0 exactly survives.
+TEST(DynamicAperture, RayOnTheMidplaneSeesTheVerticalInstability)
+{
+    test::FakeMessages messages;
+    ApertureRing ring;
+    ring.lattice = buildSymplecticLattice(sumResonanceRing(), messages, {});
+    DynamicApertureSettings settings;
+    settings.angles = 3;
+    settings.aperture = {0.03, 0.015};
+    const DynamicAperture da = dynamicAperture(ring, settings);
+    const double r = da.radius[0];
+    TrackingOptions options;
+    options.turns = settings.turns;
+    options.aperture = settings.aperture;
+    const double beyond = r + 2 * settings.resolution;
+    const TrackingOutcome out = trackParticles(
+        ring.lattice, {{beyond, 0, kRayOffsetY, 0, 0, 0}, {2 * beyond, 0, 0, 0, 0, 0}}, options);
+    ASSERT_TRUE(out.particles[0].lost);
+    EXPECT_GT(std::fabs(out.particles[0].final.y), settings.aperture.y);
+    EXPECT_LT(std::fabs(out.particles[0].final.x), settings.aperture.x);
+    EXPECT_FALSE(out.particles[1].lost) << "the horizontal motion alone is stable at " << 2 * beyond;
+    EXPECT_LT(r, 0.006);
+}
+
 TEST(DynamicAperture, ShrinksWithTheSextupoleStrength)
 {
     double area = 1;

@@ -3,6 +3,7 @@
 #include "core/aperture/MomentumAcceptance.h"
 
 #include "ApertureRings.h"
+#include "core/tracking/ParticleTracker.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,6 +57,43 @@ TEST(MomentumAcceptance, WithoutSextupolesIsTheRfOrTheDispersiveLimit)
             EXPECT_LE(ma.deltaPlus[k], ring.rfAcceptance);
         }
     }
+}
+
+// The DBA ring's sextupoles, scaled up until its chromatic tune shift takes particles across resonances
+// within the bucket: at the ring's start, on an even grid of deviations up to the rf acceptance, the first
+// loss has survivors above it, a stable island. The acceptance is the lower edge of the first loss, not
+// the island (the grid is the search's first round, so its first loss is the search's too).
+TEST(MomentumAcceptance, IsTheLowerEdgeAndNotAStableIslandAbove)
+{
+    MomentumAcceptanceSettings settings;
+    settings.turns = 512;
+    settings.every = 100; // the ring's start alone
+    constexpr int kGrid = 32;
+    bool island = false;
+    for (double scale : {2.0, 2.5, 3.0}) {
+        const ApertureRing ring = test::dbaRing(scale);
+        std::vector<PhaseVector> start;
+        for (int k = 1; k <= kGrid; ++k)
+            start.push_back({0, 0, 0, 0, ring.rfAcceptance * k / kGrid, 0});
+        TrackingOptions options;
+        options.turns = settings.turns;
+        options.aperture = settings.aperture;
+        const TrackingOutcome out = trackParticles(ring.lattice, start, options);
+        int first = 0; // index of the first loss
+        while (first < kGrid && !out.particles[static_cast<std::size_t>(first)].lost)
+            ++first;
+        int above = 0;
+        for (int k = first; k < kGrid; ++k)
+            above += out.particles[static_cast<std::size_t>(k)].lost ? 0 : 1;
+        if (above == 0)
+            continue;
+        island = true;
+        const double plus = momentumAcceptance(ring, settings).deltaPlus[0];
+        EXPECT_LT(plus, start[static_cast<std::size_t>(first)].delta) << scale;
+        EXPECT_GE(plus, first > 0 ? start[static_cast<std::size_t>(first) - 1].delta : 0.0) << scale;
+        break;
+    }
+    EXPECT_TRUE(island) << "no ring of the scan has an island";
 }
 
 TEST(MomentumAcceptance, ResultsDoNotDependOnThreadsOrParts)
