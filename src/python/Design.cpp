@@ -10,6 +10,7 @@
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
 #include "core/StartValues.h"
+#include "core/chromaticity/Chromaticity.h"
 #include "core/editor/ElementParameters.h"
 #include "core/editor/LineEditing.h"
 #include "core/io/LatticeFile.h"
@@ -17,8 +18,10 @@
 #include "core/io/madx/MadxExport.h"
 #include "core/io/madx/MadxReader.h"
 #include "core/matching/MatchFile.h"
+#include "core/matching/Matcher.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/optics/Samples.h"
+#include "core/ring/Parameter.h"
 #include "core/tracking/LinearMapTracking.h"
 #include "core/tracking/ParticleTracker.h"
 #include "core/tracking/SymplecticLattice.h"
@@ -173,11 +176,6 @@ void showBetaFunctionsOnly(RunSettings& run)
     run.showBetaFunctions = true;
     run.showBeamSize = false;
     run.showTrajectory = false;
-}
-
-double numberOr(const Json& value, double fallback)
-{
-    return value.is_number() ? value.get<double>() : fallback;
 }
 
 // The rf cavity of the batch tool's tracking: a closed ring with an rf voltage, as the ring and rf
@@ -450,11 +448,19 @@ void removeElement(State& state, int e)
 TwissTable twiss(const Design& design, bool periodic, bool slices)
 {
     RecordingMessages messages;
-    State pass = design.state;
-    if (pass.line.count <= 0)
+    if (design.state.line.count <= 0)
         throw DesignError("define a beam line first!");
-    if (periodic && !startFromPeriodicSolution(pass, messages))
-        messages.raise("the cell has no periodic solution");
+    // the periodic solution as the report's periodic section finds it, and as --periodic starts from it
+    // scratch states of this thread: copying the optics into them reuses their memory, where a copy of
+    // the whole state (its table, drawing and undo history) would allocate and fault in megabytes
+    thread_local State cell, pass;
+    copyOptics(design.state, cell);
+    QuietMessages quiet;
+    const bool solved = periodicSolution(cell, periodic ? static_cast<Messages&>(messages) : quiet);
+    const bool stable = solved && cell.run.periodicStable;
+    if (periodic && !stable)
+        messages.raise("the cell has no stable periodic solution");
+    copyOptics(periodic ? cell : design.state, pass);
     showBetaFunctionsOnly(pass.run);
 
     TwissTable table;
@@ -500,13 +506,18 @@ TwissTable twiss(const Design& design, bool periodic, bool slices)
     } collector(table, slices);
     linePass(pass, messages, slices ? &collector : nullptr, &collector);
 
-    QuietMessages quiet;
-    const Json cell = periodicSection(design.state, quiet);
-    table.q1 = cell.is_object() ? numberOr(cell["tune_x"], kNaN) : kNaN;
-    table.q2 = cell.is_object() ? numberOr(cell["tune_y"], kNaN) : kNaN;
-    const Json chromaticity = chromaticitySection(design.state, std::nullopt, {}, quiet);
-    table.dq1 = chromaticity.is_object() ? numberOr(chromaticity["natural_x"], kNaN) : kNaN;
-    table.dq2 = chromaticity.is_object() ? numberOr(chromaticity["natural_y"], kNaN) : kNaN;
+    // the ring tunes of the periodic section and the natural chromaticities of the chromaticity
+    // section, computed on the solved cell in the same order as the report computes them
+    table.q1 = table.q2 = table.dq1 = table.dq2 = kNaN;
+    if (stable && betaFunctions(cell, quiet, nullptr)) {
+        table.q1 = cell.lf.tuneX;
+        table.q2 = cell.lf.tuneY;
+        radiationIntegrals(cell, quiet);
+        if (const std::optional<ChromaticityCorrection> c = latticeChromaticity(cell, quiet)) {
+            table.dq1 = c->naturalX;
+            table.dq2 = c->naturalY;
+        }
+    }
     return table;
 }
 

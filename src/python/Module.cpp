@@ -261,12 +261,8 @@ void bindDesign(py::module_& m)
         .def(
             "_twiss",
             [](const DesignPtr& d, bool periodic, bool slices) {
-                const Design copy = *d;
-                TwissTable t;
-                {
-                    py::gil_scoped_release unlocked;
-                    t = twiss(copy, periodic, slices);
-                }
+                // a pass of milliseconds: with the lock held, on the design itself
+                const TwissTable t = twiss(*d, periodic, slices);
                 py::dict table;
                 const std::pair<const char*, const std::vector<double>*> columns[] = {
                     {"s", &t.s},     {"betx", &t.betx}, {"alfx", &t.alfx},
