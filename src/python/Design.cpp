@@ -471,8 +471,13 @@ TwissTable twiss(const Design& design, bool periodic, bool slices)
         Collector(TwissTable& t, bool slices) : m_table(t), m_slices(slices) {}
         void point(double s, const LatticeFunctions& lf) override
         {
-            if (m_slices)
-                add(s, lf, -1);
+            if (!m_slices)
+                return;
+            // the pass plots its start point before the first element
+            const bool start = m_table.s.empty();
+            add(s, lf, start ? 0 : -1);
+            if (start)
+                m_named = 1;
         }
         void row(int index, double s, const LatticeFunctions& lf) override
         {

@@ -17,6 +17,9 @@ import numpy as _np
 
 from ._kestrune import Design, Element, Elements, Error, import_madx, open  # noqa: A004
 
+for _type in (Design, Element, Elements, Error):
+    _type.__module__ = __name__
+
 __all__ = ["Design", "Element", "Elements", "Error", "Twiss", "import_madx", "open"]
 
 
