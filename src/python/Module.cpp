@@ -369,7 +369,8 @@ void bindElements(py::module_& m)
         .def_property_readonly(
             "parameters", [](const ElementRef& r) { return elementDict(r); },
             "name, kind, length and every parameter, as a dict.")
-        .def("__getattr__", &parameterValue, py::arg("name"))
+        .def("__getattr__", &parameterValue, py::arg("name"),
+             "The parameter called name: a stored field in SI units, or a panel row in the panel's unit.")
         .def(
             "__setattr__",
             [](const ElementRef& r, const std::string& name, const py::object& value) {
@@ -381,40 +382,47 @@ void bindElements(py::module_& m)
                 parameterValue(r, name); // an unknown name is an AttributeError, as for any object
                 setElementParameter(r.design->state, r.index, name, number(value, name));
             },
-            py::arg("name"), py::arg("value"))
-        .def("__dir__",
-             [](const ElementRef& r) {
-                 py::list names;
-                 for (const char* n : {"name", "kind", "code", "index", "s", "length", "parameters"})
-                     names.append(n);
-                 for (const ElementParameter& p : elementParameters(r.design->state, r.index))
-                     if (p.name != "length")
-                         names.append(p.name);
-                 return names;
-             })
-        .def("__repr__", [](const ElementRef& r) {
-            std::string text = "<Element " + std::to_string(r.index) + " '" + r.element().name + "' " +
-                               elementKind(r.element());
-            for (const ElementParameter& p : elementParameters(r.design->state, r.index))
-                text += " " + p.name + "=" + std::string(py::repr(py::float_(p.value)));
-            return text + ">";
-        });
+            py::arg("name"), py::arg("value"),
+            "Sets name (the element's name or a parameter) as the element panel does; raises Error with the "
+            "panel's message when it is refused, the design then unchanged.")
+        .def(
+            "__dir__",
+            [](const ElementRef& r) {
+                py::list names;
+                for (const char* n : {"name", "kind", "code", "index", "s", "length", "parameters"})
+                    names.append(n);
+                for (const ElementParameter& p : elementParameters(r.design->state, r.index))
+                    if (p.name != "length")
+                        names.append(p.name);
+                return names;
+            },
+            "The attributes, with the element's parameters.")
+        .def(
+            "__repr__",
+            [](const ElementRef& r) {
+                std::string text = "<Element " + std::to_string(r.index) + " '" + r.element().name + "' " +
+                                   elementKind(r.element());
+                for (const ElementParameter& p : elementParameters(r.design->state, r.index))
+                    text += " " + p.name + "=" + std::string(py::repr(py::float_(p.value)));
+                return text + ">";
+            },
+            "The element's number, name, kind and parameters.");
 
     py::class_<Elements>(
         m, "Elements",
         "The beam line as a sequence indexed from 0; insert, remove and replace change it as "
         "the element editor does.")
-        .def("__len__", &Elements::count)
+        .def("__len__", &Elements::count, "The number of elements.")
         .def(
             "__getitem__",
             [](const Elements& l, py::ssize_t i) {
                 return ElementRef{l.design, l.position(i)};
             },
-            py::arg("index"))
+            py::arg("index"), "The element at index (from 0; negative from the end).")
         .def(
             "__delitem__",
             [](const Elements& l, py::ssize_t i) { removeElement(l.design->state, l.position(i)); },
-            py::arg("index"))
+            py::arg("index"), "Removes the element at index.")
         .def(
             "insert",
             [](const Elements& l, py::ssize_t i, const std::string& kind, const py::kwargs& parameters) {
