@@ -260,13 +260,13 @@ ApertureScans apertureScans(const ApertureRequest& request)
 }
 
 bool runApertureScans(State& state, Messages& messages, const BatchInputs& inputs, const ApertureScans& scans,
-                      const ApertureRequest& request, Json& sections)
+                      const ApertureRequest& request, Json& sections, const ScanControl& watch)
 {
     State ring = state;
     QuietMessages quiet; // the ring section says what the ring computation found
     computeRing(ring, quiet, inputs);
     const std::optional<ApertureRing> r = apertureRing(ring, messages);
-    ScanControl control;
+    ScanControl control = watch;
     control.threads = scans.threads;
     bool done = r.has_value();
     if (request.dynamicAperture)

@@ -6,6 +6,7 @@
 #include "core/State.h"
 #include "core/aperture/DynamicAperture.h"
 #include "core/aperture/MomentumAcceptance.h"
+#include "core/aperture/ScanThreads.h"
 
 #include <optional>
 #include <string>
@@ -52,9 +53,10 @@ ApertureScans apertureScans(const ApertureRequest& request);
 /// Runs the scans asked for on the ring of state (computed as the ring window computes it, with the
 /// boxes of inputs) and returns their report sections, "dynamic_aperture", "dynamic_aperture_grid" and
 /// "momentum_acceptance", each null when refused (after its message). The momentum acceptance goes
-/// into state.localAcceptance. False when a scan was refused.
+/// into state.localAcceptance. False when a scan was refused. The scans report progress and stop through
+/// the cancel flag and progress callback of watch (its threads are those of scans).
 bool runApertureScans(State& state, Messages& messages, const BatchInputs& inputs, const ApertureScans& scans,
-                      const ApertureRequest& request, Json& sections);
+                      const ApertureRequest& request, Json& sections, const ScanControl& watch = {});
 
 /// The document of one part of the scans: {"part": K, "parts": N, and the sections}, the items of the
 /// other parts null.

@@ -8,10 +8,12 @@
 namespace kestrune {
 
 /// Messages of the command-line tool: texts go to standard error, questions are answered No. Every text
-/// is also kept, in the order shown, for the report.
+/// is also kept, in the order shown, for the report; with print false they are only kept (the Python
+/// module, which hands them over with the report).
 class StderrMessages : public Messages
 {
 public:
+    explicit StderrMessages(bool print = true) : m_print(print) {}
     void error(const std::string& text) override;
     bool confirm(const std::string& question, std::optional<ScreenPoint> position = std::nullopt) override;
     void askParticle() override;
@@ -22,6 +24,7 @@ public:
     const std::vector<std::string>& shown() const { return m_shown; }
 
 private:
+    bool m_print;
     int m_errors = 0;
     std::vector<std::string> m_shown;
 };
