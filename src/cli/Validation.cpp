@@ -5,13 +5,13 @@
 #include "core/Kinematics.h"
 #include "core/Messages.h"
 #include "core/chromaticity/Chromaticity.h"
+#include "core/io/JsonInput.h"
 #include "core/io/LatticeFile.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/ring/Parameter.h"
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -29,14 +29,11 @@ const char* const kRings[] = {"fodo-gradient", "rect-wedge-gap", "double-bend-se
 
 Json readJson(const std::string& fileName)
 {
-    std::ifstream in(fileName);
-    if (!in)
-        throw std::runtime_error("cannot read " + fileName);
-    try {
-        return Json::parse(in);
-    } catch (const Json::exception& e) {
-        throw std::runtime_error(fileName + ": " + e.what());
-    }
+    std::string problem;
+    std::optional<Json> json = readJsonFile(fileName, problem);
+    if (!json)
+        throw std::runtime_error("cannot read " + fileName + ": " + problem);
+    return std::move(*json);
 }
 
 // What the program gives for the reference's names, computed as the ring window does: the periodic

@@ -49,7 +49,8 @@ TEST(Validation, MissingFolderNamesTheFile)
         validationRows("/nonexistent");
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "cannot read /nonexistent/reference.json");
+        EXPECT_EQ(std::string(e.what()),
+                  "cannot read /nonexistent/reference.json: No such file or directory");
     }
 }
 
