@@ -1,6 +1,8 @@
 #include "core/io/madx/MadxReader.h"
 
+#include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
 #include "support/TestFolder.h"
 
@@ -326,6 +328,39 @@ TEST(MadxSequences, PlacementAttributesAreReadAsMadxReadsThem)
         ASSERT_EQ(r->messages.errors.size(), 1u) << c.message;
         EXPECT_NE(r->messages.errors[0].find(c.message), std::string::npos) << r->messages.errors[0];
     }
+}
+
+TEST(MadxSequences, ElementsChangedAfterTheSequenceGiveMadxTunes)
+{
+    // Rings written as SLS 2.0's: the sequence places bends without angle or gradient, and statements after
+    // it give them (combined-function bends with pole faces, reverse bends with gradients). Eight cells
+    // qf, rb, b, rb, qf; the tunes of MAD-X 5 (twiss) on the same input: 2.915849006478109,
+    // 1.642929017604638; its chromatic functions (twiss without chrom) -2.030725630, -6.919470158.
+    const double reverse = -0.02, angle = 2 * M_PI / 8 - 2 * reverse;
+    std::string text =
+        "beam, particle=electron, energy=1;\nkf=1.5; kb=-0.4; kr=1.0;\nqf: quadrupole, l=0.3;\n"
+        "b: sbend, l=1.2;\nrb: sbend, l=0.2;\nring: sequence, l=35.2, refer=entry;\n";
+    std::string updates;
+    const auto bend = [](const std::string& name, double a) {
+        return name + ", angle=" + fmt("%.17g", a) + ", k1:=" + (name[0] == 'b' ? "kb" : "kr") +
+               ", e1=" + fmt("%.17g", a / 2) + ", e2=" + fmt("%.17g", a / 2) + ";\n";
+    };
+    for (int c = 0; c < 8; ++c) {
+        const std::string n = std::to_string(c);
+        const double s0 = 4.4 * c;
+        text += "qf" + n + ": qf, at=" + fmt("%.1f", s0 + 0.2) + ";\nra" + n +
+                ": rb, at=" + fmt("%.1f", s0 + 0.8) + ";\nb" + n + ": b, at=" + fmt("%.1f", s0 + 1.3) +
+                ";\nrz" + n + ": rb, at=" + fmt("%.1f", s0 + 2.8) + ";\nqg" + n +
+                ": qf, at=" + fmt("%.1f", s0 + 3.6) + ";\n";
+        updates += bend("b" + n, angle) + bend("ra" + n, reverse) + bend("rz" + n, reverse) + "qf" + n +
+                   ", k1:=kf;\nqg" + n + ", k1:=kf;\n";
+    }
+    const auto r = import(text + "endsequence;\n" + updates);
+    ASSERT_TRUE(r->ok) << r->messages.errors[0];
+    EXPECT_TRUE(r->state.ringClosed);
+    ASSERT_TRUE(betaFunctions(r->state, r->messages, nullptr));
+    EXPECT_NEAR(r->state.lf.tuneX, 2.915849006478109, 1e-10);
+    EXPECT_NEAR(r->state.lf.tuneY, 1.642929017604638, 1e-10);
 }
 
 TEST(MadxFiles, CallIsRelativeToTheCallingFile)
