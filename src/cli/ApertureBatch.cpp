@@ -1,13 +1,18 @@
 #include "cli/ApertureBatch.h"
 
+#include "cli/BatchProgress.h"
 #include "cli/RingReport.h"
 #include "cli/VacuumLifetimeBatch.h"
+#include "core/Format.h"
 #include "core/NumberInput.h"
+#include "core/aperture/Bisection.h"
 #include "core/aperture/ScanLimits.h"
 #include "core/lifetime/LocalTouschek.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <set>
 #include <stdexcept>
@@ -16,7 +21,22 @@ namespace kestrune {
 
 namespace {
 
-constexpr ScanLimit kThreadsLimit{0, 1024};
+constexpr ScanLimit kThreadsLimit{0, 256}; // beyond the cores of any machine the scans run on
+
+// Most particle turns one run plans: a turn of one particle through a ring of a few hundred elements
+// takes about a microsecond on one core, so that this is a run of a few hours; larger studies go in parts.
+constexpr double kMaxParticleTurns = 1e10;
+
+// The refusal of scans that plan more particle turns (particles, the part's share, times turns) than
+// a run takes; empty when they fit.
+std::string workRefusal(const std::string& options, double particles, int turns, int parts)
+{
+    const double work = particles / parts * turns;
+    if (work <= kMaxParticleTurns)
+        return {};
+    return options + ": " + fmt("%.3g", work) + " particle turns, more than the " +
+           fmt("%.0e", kMaxParticleTurns) + " of one run (a few hours); split the study with --part K/N";
+}
 
 // The keys of a section that hold one value per item of the scan, and what is derived from them; the
 // rest describes the scan and is the same in every part.
@@ -28,6 +48,40 @@ struct SectionKeys
 const SectionKeys kRadialKeys{{"radius_mm"}, {"x_mm", "y_mm", "x_sigma", "y_sigma", "area_mm2"}};
 const SectionKeys kGridKeys{{"turns_survived", "lost"}, {"area_mm2"}};
 const SectionKeys kAcceptanceKeys{{"delta_plus", "delta_minus"}, {"smallest_acceptance"}};
+
+// What a part file's field must hold for the merge to take it.
+enum class Field {
+    Number,      // a number
+    NumberOrNull // a number, or null where the scan found none
+};
+struct FieldRule
+{
+    const char* key;
+    Field kind;
+};
+const FieldRule kRadialFields[] = {{"delta", Field::Number},
+                                   {"resolution_mm", Field::Number},
+                                   {"aperture_x_mm", Field::Number},
+                                   {"aperture_y_mm", Field::Number},
+                                   {"orbit_x_mm", Field::NumberOrNull},
+                                   {"orbit_px_mrad", Field::NumberOrNull},
+                                   {"orbit_y_mm", Field::NumberOrNull},
+                                   {"orbit_py_mrad", Field::NumberOrNull},
+                                   {"sigma_x_mm", Field::NumberOrNull},
+                                   {"sigma_y_mm", Field::NumberOrNull}};
+const FieldRule kGridFields[] = {{"delta", Field::Number},
+                                 {"x_max_mm", Field::Number},
+                                 {"y_max_mm", Field::Number},
+                                 {"aperture_x_mm", Field::Number},
+                                 {"aperture_y_mm", Field::Number},
+                                 {"orbit_x_mm", Field::NumberOrNull},
+                                 {"orbit_px_mrad", Field::NumberOrNull},
+                                 {"orbit_y_mm", Field::NumberOrNull},
+                                 {"orbit_py_mrad", Field::NumberOrNull}};
+const FieldRule kAcceptanceFields[] = {{"resolution", Field::Number},
+                                       {"aperture_x_mm", Field::Number},
+                                       {"aperture_y_mm", Field::Number},
+                                       {"rf_acceptance", Field::NumberOrNull}};
 
 double number(const char* option, const std::string& text, const ScanLimit& limit, bool whole = false)
 {
@@ -206,10 +260,11 @@ Json joinSection(const std::vector<Json>& parts, const std::vector<std::string>&
     Json joined = parts[0][key];
     const Json scan = described(joined, keys);
     for (std::size_t p = 0; p < parts.size(); ++p) {
-        const Json& section = parts[p].contains(key) ? parts[p][key] : Json(nullptr);
-        if (!section.is_object() || described(section, keys) != scan)
+        const Json& section = parts[p][key];
+        if (described(section, keys) != scan)
             throw std::runtime_error(names[p] + ": its " + key + " is not a part of the same scan");
-        const ScanPart part{parts[p]["part"].get<int>(), parts[p]["parts"].get<int>()};
+        const ScanPart part{parts[p]["part"].get<int>(),
+                            parts[p]["parts"].get<int>()}; // checked by checkPart
         for (const char* item : keys.items) {
             if (!section[item].is_array() || section[item].size() != joined[item].size())
                 throw std::runtime_error(names[p] + ": its " + key + " is not a part of the same scan");
@@ -219,6 +274,146 @@ Json joinSection(const std::vector<Json>& parts, const std::vector<std::string>&
         }
     }
     return joined;
+}
+
+/// A part file that the merge refuses: its name and what is wrong with it.
+[[noreturn]] void refusePart(const std::string& name, const std::string& what)
+{
+    throw std::runtime_error(name + ": not a part written by --part (" + what + ")");
+}
+
+bool wholeIn(const Json& v, long long lower, long long upper)
+{
+    // read through the widest types, so that 2^32 + 1 is not taken for 1
+    if (v.is_number_unsigned())
+        return v.get<unsigned long long>() <= static_cast<unsigned long long>(upper) &&
+               static_cast<long long>(v.get<unsigned long long>()) >= lower;
+    return v.is_number_integer() && v.get<long long>() >= lower && v.get<long long>() <= upper;
+}
+
+long long checkedWhole(const Json& section, const std::string& name, const std::string& key,
+                       const ScanLimit& limit)
+{
+    const auto lower = static_cast<long long>(limit.lower), upper = static_cast<long long>(limit.upper);
+    if (!section.contains(key) || !wholeIn(section[key], lower, upper))
+        refusePart(name, "\"" + key + "\" is not a whole number from " + std::to_string(lower) + " to " +
+                             std::to_string(upper));
+    return section[key].get<long long>();
+}
+
+void checkFields(const Json& section, const std::string& name, const FieldRule* begin, const FieldRule* end)
+{
+    for (const FieldRule* f = begin; f != end; ++f) {
+        const bool present = section.contains(f->key);
+        const bool number = present && section[f->key].is_number();
+        if (!number && !(f->kind == Field::NumberOrNull && present && section[f->key].is_null()))
+            refusePart(name, "\"" + std::string(f->key) + "\" is not a number");
+    }
+}
+
+/// An array of count entries, each a number, or null where allowed (or a true/false flag where asked).
+void checkList(const Json& section, const std::string& name, const std::string& key, std::size_t count,
+               bool nulls, bool flags = false)
+{
+    const auto fits = [&](const Json& v) {
+        return (nulls && v.is_null()) || (flags ? v.is_boolean() : v.is_number());
+    };
+    if (!section.contains(key) || !section[key].is_array() || section[key].size() != count ||
+        !std::all_of(section[key].begin(), section[key].end(), fits))
+        refusePart(name, "\"" + key + "\" is not a list of " + std::to_string(count) + " " +
+                             (flags ? "flags" : "numbers"));
+}
+
+std::size_t listSize(const Json& section, const std::string& name, const char* key)
+{
+    if (!section.contains(key) || !section[key].is_array() || section[key].empty())
+        refusePart(name, "\"" + std::string(key) + "\" is not a list");
+    return section[key].size();
+}
+
+// The fields of a section that the merge reads, each with its type and the lists with the sizes the
+// section's own counts give.
+void checkSection(const Json& section, const std::string& name, const std::string& key)
+{
+    if (!section.is_object())
+        refusePart(name, "\"" + key + "\" holds no scan");
+    const long long turns = checkedWhole(section, name, "turns", kTurnsLimit);
+    if (key == "dynamic_aperture") {
+        checkFields(section, name, std::begin(kRadialFields), std::end(kRadialFields));
+        const std::size_t rays = listSize(section, name, "angles_rad");
+        checkList(section, name, "angles_rad", rays, false);
+        checkList(section, name, "radius_mm", rays, true);
+    } else if (key == "dynamic_aperture_grid") {
+        checkFields(section, name, std::begin(kGridFields), std::end(kGridFields));
+        const auto nx = static_cast<std::size_t>(checkedWhole(section, name, "nx", kGridPointsLimit));
+        const auto ny = static_cast<std::size_t>(checkedWhole(section, name, "ny", kGridPointsLimit));
+        checkList(section, name, "x_mm", nx * ny, false);
+        checkList(section, name, "y_mm", nx * ny, false);
+        checkList(section, name, "turns_survived", nx * ny, true);
+        checkList(section, name, "lost", nx * ny, true, true);
+        for (const Json& t : section["turns_survived"])
+            if (!t.is_null() && !wholeIn(t, 0, turns))
+                refusePart(name, "\"turns_survived\" holds " + t.dump());
+    } else {
+        checkFields(section, name, std::begin(kAcceptanceFields), std::end(kAcceptanceFields));
+        checkedWhole(section, name, "every", kEveryLimit);
+        const std::size_t points = listSize(section, name, "s_m");
+        checkList(section, name, "elements", points, false);
+        checkList(section, name, "s_m", points, false);
+        checkList(section, name, "delta_plus", points, true);
+        checkList(section, name, "delta_minus", points, true);
+    }
+}
+
+const char* const kSections[] = {"dynamic_aperture", "dynamic_aperture_grid", "momentum_acceptance"};
+
+// Every field of a part that the merge reads: the piece and the count, the fingerprint of the lattice
+// and the scans, the same sections as the first part, each complete.
+void checkPart(const Json& d, const Json& first, const std::string& name)
+{
+    if (!d.is_object())
+        refusePart(name, "it is no JSON object");
+    const long long count = checkedWhole(d, name, "parts", kPartsLimit);
+    checkedWhole(d, name, "part", {1, static_cast<double>(count)});
+    if (!d.contains("fingerprint") || !d["fingerprint"].is_string())
+        refusePart(name, "it has no \"fingerprint\"");
+    for (const auto& [key, value] : d.items()) {
+        if (std::find(std::begin(kSections), std::end(kSections), key) != std::end(kSections))
+            checkSection(value, name, key);
+        else if (key != "part" && key != "parts" && key != "fingerprint")
+            refusePart(name, "it holds \"" + excerpt(key) + "\"");
+    }
+    if (&d == &first)
+        return;
+    if (d["fingerprint"] != first["fingerprint"])
+        throw std::runtime_error(name + ": a part of scans of another lattice or with other settings");
+    if (d["parts"] != first["parts"])
+        throw std::runtime_error(name + ": a part of " + d["parts"].dump() + " parts, not of " +
+                                 first["parts"].dump());
+    for (const char* key : kSections)
+        if (d.contains(key) != first.contains(key))
+            throw std::runtime_error(name + ": its " + key + " is not a part of the same scan");
+}
+
+// The fingerprint of a part: the design as tracked (trackingFingerprint) and every setting of the scans
+// that changes a number, so that parts of other scans are told apart before their items are joined.
+std::string scanFingerprint(const State& ring, const ApertureScans& s, const ApertureRequest& request)
+{
+    std::uint64_t h = trackingFingerprint(ring);
+    const auto add = [&h](double v) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        h = (h ^ bits) * 0x100000001b3ULL; // FNV-1a step over whole words
+    };
+    for (double v :
+         {static_cast<double>(request.dynamicAperture), static_cast<double>(!request.grid.empty()),
+          static_cast<double>(request.momentumAcceptance), static_cast<double>(s.radial.angles),
+          static_cast<double>(s.radial.turns), s.radial.delta, s.radial.resolution, s.radial.aperture.x,
+          s.radial.aperture.y, static_cast<double>(s.grid.nx), static_cast<double>(s.grid.ny), s.grid.xMax,
+          s.grid.yMax, static_cast<double>(s.acceptance.turns), s.acceptance.resolution,
+          static_cast<double>(s.acceptance.every), static_cast<double>(s.part.count)})
+        add(v);
+    return fmt("%016llx", static_cast<unsigned long long>(h));
 }
 
 } // namespace
@@ -256,29 +451,62 @@ ApertureScans apertureScans(const ApertureRequest& request)
         s.part = parsePart(request.part);
     }
     s.radial.part = s.grid.part = s.acceptance.part = s.part;
+    std::string refusal;
+    if (request.dynamicAperture)
+        refusal = workRefusal("--da-angles with --da-turns",
+                              s.radial.angles * static_cast<double>(plannedTrials(
+                                                    std::hypot(aperture.x, aperture.y), s.radial.resolution)),
+                              turns, s.part.count);
+    if (refusal.empty() && !request.grid.empty())
+        refusal = workRefusal("--da-grid with --da-turns", static_cast<double>(s.grid.nx) * s.grid.ny, turns,
+                              s.part.count);
+    if (!refusal.empty())
+        throw BatchUsageError(refusal);
     return s;
 }
 
 bool runApertureScans(State& state, Messages& messages, const BatchInputs& inputs, const ApertureScans& scans,
-                      const ApertureRequest& request, Json& sections, const ScanControl& watch)
+                      const ApertureRequest& request, Json& sections, std::string& fingerprint,
+                      const ScanControl& watch)
 {
     State ring = state;
     QuietMessages quiet; // the ring section says what the ring computation found
     computeRing(ring, quiet, inputs);
+    fingerprint = scanFingerprint(ring, scans, request);
     const std::optional<ApertureRing> r = apertureRing(ring, messages);
-    ScanControl control = watch;
-    control.threads = scans.threads;
+    // a caller without a progress callback of its own gets the batch tool's progress lines
+    const auto control = [&scans, &watch](const char* what) {
+        ScanControl c = watch;
+        c.threads = scans.threads;
+        if (!c.progress)
+            c.progress = BatchProgress(what);
+        return c;
+    };
     bool done = r.has_value();
     if (request.dynamicAperture)
         sections["dynamic_aperture"] =
-            r ? radialSection(dynamicAperture(*r, scans.radial, control), scans.radial) : Json(nullptr);
+            r ? radialSection(dynamicAperture(*r, scans.radial, control("the dynamic aperture")),
+                              scans.radial)
+              : Json(nullptr);
     if (!request.grid.empty())
         sections["dynamic_aperture_grid"] =
-            r ? gridSection(apertureGrid(*r, scans.grid, control), scans.grid) : Json(nullptr);
+            r ? gridSection(apertureGrid(*r, scans.grid, control("the dynamic aperture grid")), scans.grid)
+              : Json(nullptr);
     if (request.momentumAcceptance) {
         sections["momentum_acceptance"] = nullptr;
-        if (r && checkAcceptanceRing(*r, messages)) {
-            const MomentumAcceptance ma = momentumAcceptance(*r, scans.acceptance, control);
+        const std::string refusal =
+            r ? workRefusal("--momentum-acceptance with --ma-turns",
+                            2.0 *
+                                static_cast<double>(
+                                    acceptancePoints(r->cellElements(), scans.acceptance.every).size()) *
+                                plannedTrials(r->rfAcceptance, scans.acceptance.resolution),
+                            scans.acceptance.turns, scans.part.count)
+              : std::string();
+        if (!refusal.empty())
+            messages.error(refusal);
+        if (r && refusal.empty() && checkAcceptanceRing(*r, messages)) {
+            const MomentumAcceptance ma =
+                momentumAcceptance(*r, scans.acceptance, control("the momentum acceptance"));
             sections["momentum_acceptance"] = acceptanceSection(ma, scans.acceptance);
             state.localAcceptance = {ma.elements, ma.s, ma.deltaPlus, ma.deltaMinus,
                                      trackingFingerprint(ring)};
@@ -289,35 +517,29 @@ bool runApertureScans(State& state, Messages& messages, const BatchInputs& input
     return done;
 }
 
-Json partDocument(const ApertureScans& scans, const Json& sections)
+Json partDocument(const ApertureScans& scans, const Json& sections, const std::string& fingerprint)
 {
-    Json document = {{"part", scans.part.index}, {"parts", scans.part.count}};
+    Json document = {{"part", scans.part.index}, {"parts", scans.part.count}, {"fingerprint", fingerprint}};
     document.update(sections);
     return document;
 }
 
 Json mergeParts(const std::vector<Json>& parts, const std::vector<std::string>& names)
 {
-    std::set<int> seen;
+    if (parts.empty())
+        return Json::object();
+    std::set<long long> seen;
     for (std::size_t p = 0; p < parts.size(); ++p) {
-        const Json& d = parts[p];
-        if (!d.is_object() || !d.contains("part") || !d.contains("parts") || !d["part"].is_number_integer() ||
-            !d["parts"].is_number_integer())
-            throw std::runtime_error(names[p] + ": not a part written by --part");
-        if (d["parts"] != parts[0]["parts"])
-            throw std::runtime_error(names[p] + ": a part of " + d["parts"].dump() + " parts, not of " +
-                                     parts[0]["parts"].dump());
-        if (!seen.insert(d["part"].get<int>()).second)
-            throw std::runtime_error(names[p] + ": piece " + d["part"].dump() + " is there twice");
+        checkPart(parts[p], parts[0], names[p]);
+        if (!seen.insert(parts[p]["part"].get<long long>()).second)
+            throw std::runtime_error(names[p] + ": piece " + parts[p]["part"].dump() + " is there twice");
     }
-    const int count = parts.empty() ? 0 : parts[0]["parts"].get<int>();
-    for (int k = 1; k <= count; ++k)
+    const long long count = parts[0]["parts"].get<long long>();
+    for (long long k = 1; k <= count; ++k)
         if (!seen.count(k))
             throw std::runtime_error("piece " + std::to_string(k) + " of " + std::to_string(count) +
                                      " is missing");
     Json merged = Json::object();
-    if (parts.empty())
-        return merged;
     if (parts[0].contains("dynamic_aperture"))
         merged["dynamic_aperture"] =
             withRadialBoundary(joinSection(parts, names, "dynamic_aperture", kRadialKeys));

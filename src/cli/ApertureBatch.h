@@ -53,18 +53,22 @@ ApertureScans apertureScans(const ApertureRequest& request);
 /// Runs the scans asked for on the ring of state (computed as the ring window computes it, with the
 /// boxes of inputs) and returns their report sections, "dynamic_aperture", "dynamic_aperture_grid" and
 /// "momentum_acceptance", each null when refused (after its message). The momentum acceptance goes
-/// into state.localAcceptance. False when a scan was refused. The scans report progress and stop through
-/// the cancel flag and progress callback of watch (its threads are those of scans).
+/// into state.localAcceptance; fingerprint identifies the design tracked and the scans' settings. False
+/// when a scan was refused. The scans report progress and stop through the cancel flag and progress
+/// callback of watch (its threads are those of scans).
 bool runApertureScans(State& state, Messages& messages, const BatchInputs& inputs, const ApertureScans& scans,
-                      const ApertureRequest& request, Json& sections, const ScanControl& watch = {});
+                      const ApertureRequest& request, Json& sections, std::string& fingerprint,
+                      const ScanControl& watch = {});
 
-/// The document of one part of the scans: {"part": K, "parts": N, and the sections}, the items of the
-/// other parts null.
-Json partDocument(const ApertureScans& scans, const Json& sections);
+/// The document of one part of the scans: {"part": K, "parts": N, "fingerprint": F, and the sections},
+/// the items of the other parts null.
+Json partDocument(const ApertureScans& scans, const Json& sections, const std::string& fingerprint);
 
 /// Joins the part documents into the sections of the whole scans, with everything derived from the items
-/// (boundary, area) computed as a run in one piece computes it. Throws std::runtime_error naming the file
-/// for parts that do not belong together, miss or repeat.
+/// (boundary, area) computed as a run in one piece computes it. Every field read is checked first (present,
+/// of its type, lists of the sizes the counts give); throws std::runtime_error naming the file for a part
+/// that is no complete part, belongs to scans of another lattice or settings (its fingerprint), misses or
+/// repeats.
 Json mergeParts(const std::vector<Json>& parts, const std::vector<std::string>& names);
 
 /// Sets the report's lifetime.touschek_local_acceptance_s: the lifetime window's Touschek update with

@@ -46,7 +46,8 @@ inline void addApertureOptions(CLI::App& app, ApertureRequest& request)
         ->allow_extra_args(false)
         ->type_name("X Y");
     app.add_option("--threads", request.threads,
-                   "threads of the scans (0: every core); results do not depend on it")
+                   "threads of the scans, 0 to 256 (0: every core); results do not\n"
+                   "depend on it")
         ->type_name("N");
     app.add_option("--part", request.part,
                    "computes the K-th of N interleaved parts of the scans and writes it\n"

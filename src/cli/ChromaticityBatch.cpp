@@ -1,6 +1,8 @@
 #include "cli/ChromaticityBatch.h"
 
+#include "cli/BatchProgress.h"
 #include "cli/RingReport.h"
+#include "cli/StderrMessages.h"
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/NumberInput.h"
@@ -96,7 +98,9 @@ bool linearCsv(State& state, Messages& messages, const TrackingRequest& r, std::
     out << "turn,x_mm,xp_mrad,y_mm,yp_mrad\n" << csvRow(0, r.start);
     std::vector<PhasePoint> rows, kept;
     int turn = 0;
-    while (!run.finished()) {
+    BatchProgress progress("the tracking");
+    while (!run.finished() && out) {
+        progress(static_cast<double>(turn) / r.turns);
         rows.clear();
         run.advance(kRowBlock, rows);
         for (const PhasePoint& p : rows) {
@@ -104,11 +108,15 @@ bool linearCsv(State& state, Messages& messages, const TrackingRequest& r, std::
             if (kept.size() < static_cast<std::size_t>(kTuneTurns))
                 kept.push_back(p);
         }
+        out.flush();
     }
+    if (!outputWritten(out, messages))
+        return false;
     finishTracking(state, messages, run);
     if (run.lost())
         out << lostLine(run.turn(), run.lostElement());
-    out.flush();
+    if (!outputWritten(out, messages))
+        return false;
     summary.turnsTracked = run.lost() ? run.turn() - 1 : run.turn();
     summary.lost = run.lost();
     summary.lostTurn = run.lost() ? run.turn() : 0;
@@ -139,7 +147,9 @@ bool symplecticCsv(State& state, Messages& messages, const TrackingRequest& r, d
     out << "turn,x_mm,px_mrad,y_mm,py_mrad,delta_percent,l_mm\n" << csvRow(0, run.particle());
     std::vector<PhaseVector> rows, kept;
     int turn = 0;
-    while (!run.finished()) {
+    BatchProgress progress("the tracking");
+    while (!run.finished() && out) {
+        progress(static_cast<double>(turn) / r.turns);
         rows.clear();
         run.advance(kRowBlock, rows);
         for (const PhaseVector& p : rows) {
@@ -149,11 +159,14 @@ bool symplecticCsv(State& state, Messages& messages, const TrackingRequest& r, d
         }
         out.flush();
     }
+    if (!outputWritten(out, messages))
+        return false;
     if (run.lost()) {
         out << lostLine(run.turn(), run.lostElement());
         messages.error(lostParticleText(state.line, run.turn(), run.lostElement()));
     }
-    out.flush();
+    if (!outputWritten(out, messages))
+        return false;
     summary.rf = rf.on;
     summary.turnsTracked = run.lost() ? run.turn() - 1 : run.turn();
     summary.lost = run.lost();

@@ -1,5 +1,7 @@
 #include "cli/StderrMessages.h"
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 namespace kestrune {
@@ -25,6 +27,18 @@ void StderrMessages::askParticle()
     m_shown.push_back("the particle has no energy; the lattice file should carry a momentum");
     if (m_print)
         std::cerr << "kestrune-cli: note: " << m_shown.back() << '\n';
+}
+
+bool outputWritten(std::ostream& out, Messages& messages)
+{
+    // the write that failed left its reason in errno (it is read only after a failure)
+    out.flush();
+    if (out.good())
+        return true;
+    const int reason = errno;
+    messages.error(std::string("cannot write to standard output: ") +
+                   (reason != 0 ? std::strerror(reason) : "the stream refused the text"));
+    return false;
 }
 
 } // namespace kestrune

@@ -2,6 +2,7 @@
 
 #include "core/Messages.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,10 @@ private:
     int m_errors = 0;
     std::vector<std::string> m_shown;
 };
+
+/// Flushes out (the tool's standard output); true when everything written so far reached it, else false
+/// after messages.error("cannot write to standard output: <the system's reason>"), as on a full disk or
+/// a closed pipe.
+bool outputWritten(std::ostream& out, Messages& messages);
 
 } // namespace kestrune

@@ -13,6 +13,7 @@
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
 #include "core/StartValues.h"
+#include "core/io/JsonInput.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/io/SafeFile.h"
@@ -20,7 +21,6 @@
 #include "core/io/madx/MadxReader.h"
 
 #include <CLI/CLI.hpp>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -160,17 +160,19 @@ std::vector<std::pair<const char*, std::string>> outputFiles(const Request& requ
     return files;
 }
 
-/// An output that would overwrite a file read (the lattice, the match file), or another output.
+/// An output that would overwrite a file read (the lattice, the match file, a part file), or another output.
 void checkOutputFiles(const Request& request)
 {
     const auto files = outputFiles(request);
-    const std::pair<const char*, const std::string*> inputs[] = {{"the lattice file", &request.lattice},
-                                                                 {"the match file", &request.matchFile}};
+    std::vector<std::pair<std::string, std::string>> inputs = {{"the lattice file", request.lattice},
+                                                               {"the match file", request.matchFile}};
+    for (const std::string& part : request.aperture.merge)
+        inputs.emplace_back("the part file", part);
     for (std::size_t i = 0; i < files.size(); ++i) {
         for (const auto& [what, input] : inputs) {
-            if (!input->empty() && kestrune::sameFile(files[i].second, *input))
-                throw BatchUsageError(std::string(files[i].first) + " would overwrite " + what + " " +
-                                      *input + " that is read");
+            if (!input.empty() && kestrune::sameFile(files[i].second, input))
+                throw BatchUsageError(std::string(files[i].first) + " would overwrite " + what + " " + input +
+                                      " that is read");
         }
         for (std::size_t j = 0; j < i; ++j) {
             if (kestrune::sameFile(files[i].second, files[j].second))
@@ -229,13 +231,12 @@ bool writeReport(const std::string& fileName, const Json& report, kestrune::Mess
     const std::string text = report.dump(2) + '\n';
     if (fileName == "-") {
         std::cout << text;
-        std::cout.flush();
-        return true;
+        return kestrune::outputWritten(std::cout, messages);
     }
     return kestrune::writeTextFileSafely(fileName, text, messages);
 }
 
-int validationTable(const std::string& folder)
+int validationTable(const std::string& folder, kestrune::Messages& messages)
 {
     std::vector<kestrune::ValidationRow> rows;
     try {
@@ -244,7 +245,9 @@ int validationTable(const std::string& folder)
         std::cerr << "kestrune-cli: " << e.what() << '\n';
         return 1;
     }
-    std::cout << kestrune::validationMarkdown(rows) << std::flush;
+    std::cout << kestrune::validationMarkdown(rows);
+    if (!kestrune::outputWritten(std::cout, messages))
+        return 1;
     for (const kestrune::ValidationRow& row : rows)
         if (row.note.empty() && !row.agrees())
             return 1;
@@ -257,14 +260,11 @@ int mergeParts(const Request& request, kestrune::Messages& messages)
     std::vector<Json> parts;
     try {
         for (const std::string& name : request.aperture.merge) {
-            std::ifstream in(name);
-            if (!in)
-                throw std::runtime_error("cannot open part file " + name);
-            try {
-                parts.push_back(Json::parse(in));
-            } catch (const Json::parse_error&) {
-                throw std::runtime_error(name + ": not a JSON document");
-            }
+            std::string problem;
+            std::optional<Json> part = kestrune::readJsonFile(name, problem);
+            if (!part)
+                throw std::runtime_error("cannot read part file " + name + ": " + problem);
+            parts.push_back(std::move(*part));
         }
         const Json merged = kestrune::mergeParts(parts, request.aperture.merge);
         return writeReport(request.reportFile.empty() ? "-" : request.reportFile, merged, messages) ? 0 : 1;
@@ -282,7 +282,7 @@ int run(const Request& request)
     if (!request.examplesFolder.empty())
         return kestrune::writeExampleLattices(request.examplesFolder, messages) ? 0 : 1;
     if (!request.validationFolder.empty())
-        return validationTable(request.validationFolder);
+        return validationTable(request.validationFolder, messages);
 
     kestrune::State state;
     kestrune::setStartValues(state);
@@ -337,15 +337,16 @@ int run(const Request& request)
     }
     for (const std::string& line : kestrune::listLines(state))
         std::cout << line << '\n';
-    std::cout.flush();
+    if (!kestrune::outputWritten(std::cout, messages))
+        return 1;
 
     if (!request.scan.empty()) {
         step([&] {
             std::string csv;
             if (!kestrune::scanCsv(asSet, messages, inputs, kestrune::parseScanRequest(request.scan), csv))
                 return false;
-            std::cout << csv << std::flush;
-            return true;
+            std::cout << csv;
+            return kestrune::outputWritten(std::cout, messages);
         });
     }
     if (!request.twissFile.empty()) {
@@ -381,16 +382,17 @@ int run(const Request& request)
     Json scanSections = Json::object();
     if (request.aperture.anyScan()) {
         std::optional<kestrune::ApertureScans> scans;
+        std::string fingerprint;
         step([&] {
             scans = kestrune::apertureScans(request.aperture);
             return kestrune::runApertureScans(scanned, messages, inputs, *scans, request.aperture,
-                                              scanSections);
+                                              scanSections, fingerprint);
         });
         if (!request.aperture.part.empty()) {
             const bool written =
                 scans && guarded(messages, [&] {
-                    return writeReport(request.reportFile, kestrune::partDocument(*scans, scanSections),
-                                       messages);
+                    return writeReport(request.reportFile,
+                                       kestrune::partDocument(*scans, scanSections, fingerprint), messages);
                 });
             return written ? status : 1;
         }
@@ -427,7 +429,8 @@ try {
         checkUsage(request);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
-        return 0;
+        kestrune::StderrMessages messages;
+        return kestrune::outputWritten(std::cout, messages) ? 0 : 1;
     } catch (const CLI::ParseError& e) {
         std::cerr << "kestrune-cli: " << e.what() << "\n(kestrune-cli --help explains the options)\n";
         return 2;

@@ -7,9 +7,12 @@ namespace kestrune {
 
 /// Runs work() on `threads` threads at once (at least one) while the calling thread calls report() every
 /// `interval` until all of them have returned; report may be empty. What work() does with its share is
-/// its own business (a shared counter of tasks, blocks of particles).
-void runOnThreads(int threads, const std::function<void()>& work, const std::function<void()>& report,
-                  std::chrono::milliseconds interval);
+/// its own business, but it must take its items from a shared counter (of tasks, of blocks of particles):
+/// threads the system cannot start are left out, and the others do their share. Returns the threads that
+/// ran work() (when none could start, the calling thread runs it once and 1 is returned). An exception
+/// that ends work() on a thread is thrown again here once every thread has returned.
+int runOnThreads(int threads, const std::function<void()>& work, const std::function<void()>& report,
+                 std::chrono::milliseconds interval);
 
 /// The threads of the machine, at least one.
 int hardwareThreads();

@@ -667,7 +667,8 @@ Json apertureScans(const Design& design, const ScanOptions& options, const RunCo
     ScanControl watch;
     watch.cancel = control.cancel;
     watch.progress = control.progress;
-    if (!runApertureScans(state, messages, design.inputs, scans, request, sections, watch))
+    std::string fingerprint;
+    if (!runApertureScans(state, messages, design.inputs, scans, request, sections, fingerprint, watch))
         messages.raise("the scan was refused");
     return sections;
 }

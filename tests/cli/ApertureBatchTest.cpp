@@ -4,6 +4,7 @@
 #include "cli/StderrMessages.h"
 #include "support/ExampleLattice.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -24,18 +25,21 @@ ApertureRequest smallScans()
     return r;
 }
 
-Json scanned(ApertureRequest request, const std::string& part, State* kept = nullptr)
+Json scanned(ApertureRequest request, const std::string& part, State* kept = nullptr, double focusing = 1)
 {
     request.part = part;
     State state = test::exampleState("dba-cell.lat");
+    for (int i = 1; i <= state.line.count; ++i)
+        state.line.at(i).k *= focusing;
     StderrMessages messages;
     const ApertureScans scans = apertureScans(request);
     Json sections = Json::object();
-    EXPECT_TRUE(runApertureScans(state, messages, BatchInputs{}, scans, request, sections));
+    std::string fingerprint;
+    EXPECT_TRUE(runApertureScans(state, messages, BatchInputs{}, scans, request, sections, fingerprint));
     if (kept)
         *kept = state;
     // through the text of a file, as the parts travel
-    return part.empty() ? sections : Json::parse(partDocument(scans, sections).dump());
+    return part.empty() ? sections : Json::parse(partDocument(scans, sections, fingerprint).dump());
 }
 
 TEST(ApertureBatch, PartsJoinedAreTheRunInOnePiece)
@@ -63,18 +67,46 @@ TEST(ApertureBatch, PartsThatDoNotBelongTogetherAreRefused)
     struct Case
     {
         std::vector<Json> parts;
-        const char* message;
+        std::string message;
     };
-    const Case cases[] = {{{one}, "piece 2 of 2 is missing"},
-                          {{one, one}, "y.json: piece 1 is there twice"},
-                          {{one, other}, "y.json: its dynamic_aperture is not a part of the same scan"},
-                          {{one, Json{{"turns", 3}}}, "y.json: not a part written by --part"}};
+    const auto changed = [&two](const std::function<void(Json&)>& change) {
+        Json part = two;
+        change(part);
+        return part;
+    };
+    const std::string notAPart = "y.json: not a part written by --part (";
+    const Case cases[] = {
+        {{one}, "piece 2 of 2 is missing"},
+        {{one, one}, "y.json: piece 1 is there twice"},
+        {{one, other}, "y.json: a part of scans of another lattice or with other settings"},
+        {{one, scanned(request, "2/2", nullptr, 1.001)},
+         "y.json: a part of scans of another lattice or with other settings"},
+        {{one, Json{{"turns", 3}}}, notAPart + "\"parts\" is not a whole number from 1 to 100000)"},
+        {{one, changed([](Json& p) { p["parts"] = 0; })},
+         notAPart + "\"parts\" is not a whole number from 1 to 100000)"},
+        {{one, changed([](Json& p) { p["parts"] = 4294967297ULL; })},
+         notAPart + "\"parts\" is not a whole number from 1 to 100000)"},
+        {{one, changed([](Json& p) { p["part"] = 4294967298LL; })},
+         notAPart + "\"part\" is not a whole number from 1 to 2)"},
+        {{one, changed([](Json& p) { p.erase("fingerprint"); })}, notAPart + "it has no \"fingerprint\")"},
+        {{one, changed([](Json& p) { p["dynamic_aperture"].erase("angles_rad"); })},
+         notAPart + "\"angles_rad\" is not a list)"},
+        {{one, changed([](Json& p) { p["dynamic_aperture"]["radius_mm"].erase(0); })},
+         notAPart + "\"radius_mm\" is not a list of 7 numbers)"},
+        {{one, changed([](Json& p) { p["dynamic_aperture"].erase("sigma_x_mm"); })},
+         notAPart + "\"sigma_x_mm\" is not a number)"},
+        {{one, changed([](Json& p) { p["dynamic_aperture"] = nullptr; })},
+         notAPart + "\"dynamic_aperture\" holds no scan)"},
+        {{one, changed([](Json& p) { p["extra"] = 1; })}, notAPart + "it holds \"extra\")"},
+        {{one, changed([](Json& p) { p["dynamic_aperture"]["turns"] = 101; })},
+         "y.json: its dynamic_aperture is not a part of the same scan"},
+    };
     for (const Case& c : cases) {
         try {
             mergeParts(c.parts, {"x.json", "y.json"});
             ADD_FAILURE() << c.message;
         } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), c.message);
+            EXPECT_EQ(e.what(), c.message);
         }
     }
 }
@@ -108,6 +140,23 @@ TEST(ApertureBatch, ValuesOutsideTheirRangeNameTheOption)
             EXPECT_STREQ(e.what(), c.message);
         }
     }
+}
+
+TEST(ApertureBatch, ScansLongerThanARunGoInParts)
+{
+    ApertureRequest request = smallScans();
+    request.grid = {"1000", "1000", "20", "8"};
+    request.turns = "10000000";
+    try {
+        apertureScans(request);
+        ADD_FAILURE() << "taken";
+    } catch (const BatchUsageError& e) {
+        EXPECT_STREQ(e.what(),
+                     "--da-grid with --da-turns: 1e+13 particle turns, more than the 1e+10 of one run "
+                     "(a few hours); split the study with --part K/N");
+    }
+    request.part = "1/1000";
+    EXPECT_EQ(apertureScans(request).part.count, 1000);
 }
 
 TEST(ApertureBatch, LocalAcceptanceGivesTheLocalTouschekLifetime)

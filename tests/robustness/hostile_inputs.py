@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Feeds the batch tool what a hostile or careless user would: hand-made pathological MAD-X and lattice
-files, mutated variants of the examples and of tests/fuzz/corpus, every --set name with 19 values, and the
-six writers in eight on-disk situations. Each run gets a time and a memory limit and is classed as a
+files, mutated variants of the examples and of tests/fuzz/corpus, every --set name with 19 values, the
+six writers in eight on-disk situations, JSON inputs (match and part files) nested without end or of
+millions of members, hand-made and mutated part files for --merge, threads under a memory limit, standard
+output on a full disk, and scans whose work has no bound. Each run gets a time and a memory limit and is classed as a
 crash (a signal, a sanitizer report), a hang (over the time limit), memory (bad_alloc or the limit), silent
 nonsense (exit 0 with nan/inf in the output, or a writer that did on disk what it must not), a refusal
 (exit 1 or 2 with a message) or accepted. Prints one table.
 
-    tests/robustness/hostile_inputs.py build/kestrune-cli [--mutations 2400 1600] [--seed 1]
+    tests/robustness/hostile_inputs.py build/kestrune-cli [--mutations 2400 1600] [--seed 1] [--only json]
+    tests/robustness/hostile_inputs.py build-asan/kestrune-cli --only parts --memory-mb 0
 
 The large and the mutated inputs are made in a temporary folder; nothing is written into the tree."""
 
 import argparse
+import json
 import os
 import random
 import re
@@ -244,6 +248,156 @@ def writer_cases(work):
     return cases
 
 
+# ----- JSON inputs, part files, threads, outputs and bounds
+
+MATCH = ('{"start": "periodic", "variables": [{"element": "QF", "field": "k"}], '
+         '"constraints": [{"quantity": "tune_x", "value": 0.3}]}')
+
+
+def json_cases(work):
+    """(family, name, args, memory limit in MB or None, extra check) per case."""
+    deep = '{"x": ' + "[" * 100000 + "]" * 100000 + ', "y": 0}'
+    keys = "{" + ",".join(f'"k{i}": {i}' for i in range(200000)) + "}"
+    files = {"100000 levels": deep, "200000 keys": keys, "number 1e999": '{"tolerance": 1e999}',
+             "empty": "", "binary": "\x00\xff{", "string of 10 MB": '"' + "x" * 10000000 + '"',
+             "match": MATCH}
+    rng = random.Random(ARGS.seed)
+    for i in range(60):
+        files[f"mutated match #{i}"] = mutate(MATCH, rng, '{}[]":,0123456789.eE-truefalsn')
+    cases = []
+    for name, text in files.items():
+        path = work / f"{len(cases)}.json"
+        path.write_bytes(text.encode("latin-1", "replace"))
+        cases.append(("JSON inputs", f"--match {name}", [str(EXAMPLES / "dba-cell.lat"), "--match", str(path)]))
+        cases.append(("JSON inputs", f"--merge {name}", ["--merge", str(path)]))
+    big = work / "big.json"
+    with open(big, "wb") as f:
+        f.truncate(65 << 20)
+    fifo = work / "fifo.json"
+    os.mkfifo(fifo)
+    for path in (big, fifo, Path("/dev/zero"), work):
+        cases.append(("JSON inputs", f"--merge {path.name}", ["--merge", str(path)]))
+        cases.append(("JSON inputs", f"--match {path.name}", [str(EXAMPLES / "dba-cell.lat"), "--match", str(path)]))
+    return [(f, n, a, None) for f, n, a in cases]
+
+
+def part_cases(cli, work):
+    scans = [str(EXAMPLES / "dba-cell.lat"), "--dynamic-aperture", "--da-angles", "4", "--da-turns", "20",
+             "--da-grid", "3", "2", "10", "5", "--momentum-acceptance", "--ma-turns", "8", "--ma-every", "10"]
+    parts = []
+    for k in (1, 2):
+        path = work / f"part{k}.json"
+        subprocess.run([str(cli)] + scans + ["--part", f"{k}/2", "--report", str(path)], capture_output=True)
+        parts.append(json.loads(path.read_text()))
+    foreign = work / "foreign.json"
+    subprocess.run([str(cli)] + scans + ["--physical-aperture", "29", "15", "--part", "2/2", "--report",
+                                         str(foreign)], capture_output=True)
+    rng = random.Random(ARGS.seed + 1)
+    values = [None, 0, -1, 2 ** 31, 2 ** 32 + 1, 2 ** 64, 1e308, "x", [], {}, True, [None] * 3]
+
+    def mutated(doc):
+        doc = json.loads(json.dumps(doc))
+        for _ in range(rng.randint(1, 3)):
+            target = doc
+            path = []
+            while isinstance(target, (dict, list)) and target and rng.random() < 0.7:
+                key = rng.choice(list(target)) if isinstance(target, dict) else rng.randrange(len(target))
+                path.append((target, key))
+                target = target[key]
+            if not path:
+                continue
+            parent, key = path[-1]
+            action = rng.randrange(3)
+            if action == 0 and isinstance(parent, dict):
+                del parent[key]
+            elif action == 1 and isinstance(parent[key], list):
+                parent[key] = parent[key][:rng.randrange(len(parent[key]) + 1)] + [rng.choice(values)] * rng.randrange(3)
+            else:
+                parent[key] = rng.choice(values)
+        return doc
+
+    cases = []
+    hand = {"parts 0": dict(parts[1], parts=0), "parts 2^31": dict(parts[1], parts=2 ** 31),
+            "parts 2^32+1": dict(parts[1], parts=2 ** 32 + 1), "part 2^32+2": dict(parts[1], part=2 ** 32 + 2),
+            "no angles": {**parts[1], "dynamic_aperture": {k: v for k, v in parts[1]["dynamic_aperture"].items()
+                                                          if k != "angles_rad"}},
+            "no fingerprint": {k: v for k, v in parts[1].items() if k != "fingerprint"},
+            "a list": [parts[1]], "null section": dict(parts[1], dynamic_aperture=None)}
+    for name, doc in hand.items():
+        cases.append((name, doc))
+    for i in range(ARGS.part_mutations):
+        cases.append((f"mutated #{i}", mutated(parts[1])))
+    out = []
+    first = work / "part1.json"
+    for name, doc in cases:
+        path = work / f"p{len(out)}.json"
+        path.write_text(json.dumps(doc))
+        out.append(("part files", name, ["--merge", str(first), str(path)], None))
+    out.append(("part files", "foreign part", ["--merge", str(first), str(foreign)], None))
+    out.append(("part files", "report onto a part", ["--merge", str(first), str(work / "part2.json"),
+                                                     "--report", str(work / "part2.json")], None))
+    return out
+
+
+def thread_cases():
+    rays = [str(EXAMPLES / "dba-cell.lat"), "--dynamic-aperture", "--da-angles", "300", "--da-turns", "10",
+            "--report", "-"]
+    cases = []
+    for threads in ("0", "1", "256", "257", "-1", "1e9", "x"):
+        for memory in (600, 2000):
+            cases.append(("threads", f"--threads {threads} in {memory} MB", rays + ["--threads", threads], memory))
+    return cases
+
+
+def output_cases(work):
+    lattice = str(EXAMPLES / "dba-cell.lat")
+    return [("outputs", " ".join(a)[:60], a, None) for a in (
+        [lattice, "--list", "magnets"], [lattice, "--report", "-"], [lattice, "--track", "5000", "1", "0", "0", "0"],
+        [lattice, "--scan", "energy_acceptance", "1", "3"], ["--merge", str(work / "part1.json"),
+                                                            str(work / "part2.json")],
+        ["--validation", str(ROOT / "validation")], ["--help"])]
+
+
+def bound_cases():
+    lattice = str(EXAMPLES / "dba-cell.lat")
+    return [("bounds", " ".join(a)[:60], [lattice] + a, None) for a in (
+        ["--da-grid", "1000", "1000", "20", "8"], ["--dynamic-aperture", "--da-turns", "10000000"],
+        ["--dynamic-aperture", "--da-angles", "1000", "--da-turns", "10000000"],
+        ["--da-grid", "1000", "1000", "20", "8", "--da-turns", "10000000"],
+        ["--momentum-acceptance", "--ma-turns", "10000000"], ["--track", "1000000", "1", "0", "0", "0"],
+        ["--track", "1000000", "1", "0", "0", "0", "--tracking-model", "linear"])]
+
+
+def full_disk_run(cli, args, timeout, memory_mb, cwd):
+    """run() with standard output on /dev/full: status 1 with the message is a refusal, anything else is
+    silent nonsense."""
+    try:
+        with open("/dev/full", "wb") as full:
+            p = subprocess.run([str(cli)] + args, stdout=full, stderr=subprocess.PIPE, timeout=timeout, cwd=cwd,
+                               preexec_fn=limits(memory_mb) if memory_mb else None)
+    except subprocess.TimeoutExpired:
+        return "hangs", None
+    if p.returncode < 0 or p.returncode > 2 or b"AddressSanitizer" in p.stderr or b"runtime error:" in p.stderr:
+        return "crashes", p
+    ok = p.returncode == 1 and b"cannot write to standard output" in p.stderr
+    return ("refusals" if ok else "silent nonsense"), p
+
+
+def bounded_run(cli, args, timeout, memory_mb, cwd):
+    """run() for scans that may be long: a run past the time limit counts as bounded when it showed its
+    progress, as a hang otherwise."""
+    try:
+        p = subprocess.run([str(cli)] + args + ["--report", str(cwd / "bound.json")],
+                           capture_output=True, timeout=timeout, cwd=cwd,
+                           preexec_fn=limits(memory_mb) if memory_mb else None)
+    except subprocess.TimeoutExpired as e:
+        return ("accepted" if e.stderr and b"% done" in e.stderr else "hangs"), None
+    err = p.stderr
+    if p.returncode < 0 or p.returncode > 2 or b"AddressSanitizer" in err or b"runtime error:" in err:
+        return "crashes", p
+    return ("accepted" if p.returncode == 0 else "refusals" if err.strip() else "silent nonsense"), p
+
+
 # ----- the table
 
 def tally(rows, family, outcome):
@@ -262,6 +416,10 @@ def main():
     parser.add_argument("--memory-mb", type=int, default=4096, help="0: no limit (needed under ASan)")
     parser.add_argument("--verbose", action="store_true")
     parser.add_argument("--keep", type=Path, help="folder to copy the inputs that were not refused or read cleanly to")
+    parser.add_argument("--part-mutations", type=int, default=300)
+    parser.add_argument("--only", choices=["json", "parts"],
+                        help="json: only the JSON, part-file, thread, output and bound cases; parts: only the "
+                             "part files (for a sanitizer build, with --memory-mb 0)")
     ARGS = parser.parse_args()
     cli = ARGS.cli.resolve()
     rng = random.Random(ARGS.seed)
@@ -287,12 +445,33 @@ def main():
                     ARGS.keep.mkdir(parents=True, exist_ok=True)
                     shutil.copy(path, ARGS.keep / f"{family.replace(' ', '-')}-{name.strip('#')[:40]}{suffix}")
 
+        (work / "json").mkdir()
+        parts_only = ARGS.only == "parts"
+        for family, name, args, memory in ((json_cases(work / "json") if not parts_only else []) +
+                                           part_cases(cli, work / "json") + (thread_cases() if not parts_only else [])):
+            outcome, p = run(cli, args, ARGS.timeout, memory or ARGS.memory_mb, work)
+            tally(rows, family, outcome)
+            if outcome not in ("refusals", "accepted"):
+                details.append((family, name, outcome, p.stderr[-300:] if p else b""))
+        for family, name, args, memory in (output_cases(work / "json") if not parts_only else []):
+            outcome, p = full_disk_run(cli, args, ARGS.timeout, ARGS.memory_mb, work)
+            tally(rows, family, outcome)
+            if outcome not in ("refusals", "accepted"):
+                details.append((family, name, outcome, p.stderr[-300:] if p else b""))
+        for family, name, args, memory in (bound_cases() if not parts_only else []):
+            outcome, p = bounded_run(cli, args, ARGS.timeout, ARGS.memory_mb, work)
+            tally(rows, family, outcome)
+            if outcome not in ("refusals", "accepted"):
+                details.append((family, name, outcome, p.stderr[-300:] if p else b""))
+
         report = ["--report", "-", "--list", "magnets", "--list", "lattice"]
-        for name, text in handmade_madx().items():
+        for name, text in (handmade_madx().items() if not ARGS.only else []):
             input_case("hand-made MAD-X", name, text, ".madx", report)
-        for name, text in handmade_lattice().items():
+        for name, text in (handmade_lattice().items() if not ARGS.only else []):
             input_case("hand-made lattice", name, text, ".lat", report)
         madx_seeds, lattice_seeds = seeds("madx"), seeds("lattice")
+        if ARGS.only:
+            ARGS.mutations = [0, 0]
         for i in range(ARGS.mutations[0]):
             text = mutate(rng.choice(madx_seeds), rng, "0123456789 ;,:=()-*/+^.eE{}'\"\nqdlineaxt")
             input_case("mutated MAD-X", f"#{i}", text.replace("call", "c_ll"), ".madx", report)
@@ -300,7 +479,7 @@ def main():
             text = mutate(rng.choice(lattice_seeds), rng, "0123456789 -+.eE\r\n\t50x")
             input_case("mutated lattice", f"#{i}", text, ".lat", report + ["--list", "ring"])
 
-        for name, value in set_cases():
+        for name, value in (set_cases() if not ARGS.only else []):
             outcome, p = run(cli, [str(EXAMPLES / "dba-cell.lat"), "--set", f"{name}={value}", "--report", "-",
                                    "--list", "ring", "--list", "rf"], ARGS.timeout, ARGS.memory_mb, work)
             if outcome == "accepted" and p is not None and value.strip() in (
@@ -316,7 +495,7 @@ def main():
                 details.append(("--set", f"{name}={value}", outcome, p.stderr[-300:] if p else b""))
 
         (work / "writers").mkdir()
-        for name, args, check, prepare in writer_cases(work / "writers"):
+        for name, args, check, prepare in (writer_cases(work / "writers") if not ARGS.only else []):
             if prepare:
                 prepare()
             outcome, p = run(cli, args, ARGS.timeout, ARGS.memory_mb, work)

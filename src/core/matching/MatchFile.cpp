@@ -1,6 +1,7 @@
 #include "core/matching/MatchFile.h"
 
 #include "core/Format.h"
+#include "core/io/JsonInput.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/SafeFile.h"
 
@@ -178,19 +179,14 @@ Json placeJson(const ElementRef& ref)
 
 std::optional<MatchDefinition> parseMatchDefinition(const std::string& text, Messages& messages)
 {
-    Json json;
-    try {
-        json = Json::parse(text);
-    } catch (const Json::parse_error& e) {
-        // nlohmann's text starts with its own tag in brackets; the user reads what follows
-        std::string what = e.what();
-        const std::size_t tag = what.find("] ");
-        messages.error("the match file is not valid JSON: " +
-                       printableText(tag == std::string::npos ? what : what.substr(tag + 2)));
+    std::string problem;
+    const std::optional<Json> json = parseJsonText(text, problem);
+    if (!json) {
+        messages.error("the match file is not valid JSON: " + printableText(problem));
         return std::nullopt;
     }
     try {
-        return definitionFrom(json);
+        return definitionFrom(*json);
     } catch (const BadEntry& bad) {
         messages.error("match file, " + printableText(bad.text));
         return std::nullopt;

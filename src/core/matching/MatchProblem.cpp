@@ -1,10 +1,12 @@
 #include "core/matching/MatchProblem.h"
 
 #include "core/Format.h"
+#include "core/InputRanges.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <tuple>
 
 namespace kestrune {
 
@@ -175,6 +177,21 @@ std::optional<std::vector<int>> variableElements(const BeamLine& line, const Mat
     return elements;
 }
 
+const InputRange& fieldRange(MatchField field)
+{
+    switch (field) {
+    case MatchField::M:
+        return ranges::kSextupoleStrength;
+    case MatchField::H:
+        return ranges::kCurvature;
+    case MatchField::Length:
+        return ranges::kElementLength;
+    case MatchField::K:
+        break;
+    }
+    return ranges::kStrength;
+}
+
 bool checkBounds(const MatchVariable& v, const std::string& label, Messages& messages)
 {
     if (std::isnan(v.min) || std::isnan(v.max) || v.min == kNoBound || v.max == -kNoBound) {
@@ -188,6 +205,14 @@ bool checkBounds(const MatchVariable& v, const std::string& label, Messages& mes
     }
     if (!(v.step >= 0) || !std::isfinite(v.step)) {
         messages.error(label + ": the step must be a positive number (0 for the default)");
+        return false;
+    }
+    const auto [lower, upper] = variableBounds(v);
+    if (lower > upper) {
+        const InputRange& range = fieldRange(v.field);
+        messages.error(label + ": the bounds " + shortestFloat(v.min) + " to " + shortestFloat(v.max) +
+                       " lie outside the range of " + range.name + ", " + fmt("%.10g", range.min) + " to " +
+                       fmt("%.10g", range.max) + (*range.unit ? " " : "") + range.unit);
         return false;
     }
     return true;
@@ -207,8 +232,7 @@ std::optional<ResolvedVariable> resolveVariable(const BeamLine& line, const Matc
         r.designValues.push_back(fieldOf(line.at(i), v.field));
     r.field = v.field;
     r.start = fieldOf(line.at(r.elements.front()), v.field);
-    r.min = v.min;
-    r.max = v.max;
+    std::tie(r.min, r.max) = variableBounds(v);
     // a step of 1e-7 of the value keeps the difference quotient's error near 1e-7 relative, well above the
     // rounding of the optics (1e-15 relative) divided by the step
     r.step = v.step > 0 ? v.step : 1e-7 * std::max(1.0, std::fabs(r.start));
@@ -446,6 +470,12 @@ std::string constraintLabel(const MatchDefinition& definition, int index)
     else if (isPhase(c.quantity))
         text += " from " + refText(c.from) + " to " + refText(c.at);
     return "constraint " + std::to_string(index + 1) + " (" + text + ")";
+}
+
+std::pair<double, double> variableBounds(const MatchVariable& v)
+{
+    const InputRange& range = fieldRange(v.field);
+    return {std::max(v.min, range.min), std::min(v.max, range.max)};
 }
 
 double& fieldOf(LatticeElement& e, MatchField field)

@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrune {
@@ -121,6 +122,11 @@ bool isMaxBeta(MatchQuantity quantity);
 /// "variable 2 (QF k)", "constraint 1 (beta_x_m at QD)": how messages and summaries name an entry.
 std::string variableLabel(const MatchDefinition& definition, int index);
 std::string constraintLabel(const MatchDefinition& definition, int index);
+
+/// The bounds a variable moves in: its own, narrowed to the element panel's range of its field, so that
+/// no match makes a length negative or a strength larger than a box takes. Crossed (first > second) when
+/// the variable's bounds lie outside that range.
+std::pair<double, double> variableBounds(const MatchVariable& v);
 
 /// The field of an element a variable changes.
 double& fieldOf(LatticeElement& e, MatchField field);

@@ -468,13 +468,13 @@ std::vector<std::string> matchSummary(const MatchDefinition& definition, const M
         lines.push_back("not met: " + unmet);
     for (std::size_t j = 0; j < result.variables.size(); ++j) {
         const VariableOutcome& v = result.variables[j];
-        const MatchVariable& variable = definition.variables[j];
-        if (v.atLower && variable.min > -kNoBound)
+        const auto [lower, upper] = variableBounds(definition.variables[j]);
+        if (v.atLower)
             lines.push_back(variableLabel(definition, static_cast<int>(j)) + " stops at its lower bound " +
-                            shortestFloat(variable.min));
-        else if (v.atUpper && variable.max < kNoBound)
+                            shortestFloat(lower));
+        else if (v.atUpper)
             lines.push_back(variableLabel(definition, static_cast<int>(j)) + " stops at its upper bound " +
-                            shortestFloat(variable.max));
+                            shortestFloat(upper));
     }
     return lines;
 }

@@ -127,7 +127,7 @@ void findDivides(std::vector<PumpStation>& st, const LoadSums& sums, int steps, 
         moved = false;
         for (std::size_t p = 0; p < count; ++p) {
             const int d = static_cast<int>(std::lround((lower[p] + upper[p]) / 2 / stepLength));
-            st[p].divide = std::clamp(d, st[p].step, nextStep(p));
+            st[p].divide = std::clamp(d, st[p].step, std::max(st[p].step, nextStep(p)));
         }
         // every station collects the steps from the divide before it to its own divide
         for (std::size_t p = 0; p < count; ++p) {

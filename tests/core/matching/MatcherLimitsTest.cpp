@@ -121,6 +121,25 @@ TEST(MatcherLimits, BoundsThatForbidTheSolutionStopAtTheBound)
     EXPECT_EQ(summary.back(), "variable 1 (QF k) stops at its upper bound 1.205");
 }
 
+TEST(MatcherLimits, ALengthStopsAtZeroInsteadOfGoingNegative)
+{
+    // a diverging start, alpha = -1: beta(L) = 10 + 2 L + L^2 / 5 would fall to 5 m at L = -5 m, but a
+    // drift's length is never negative, so the match ends at L = 0 with its target not met
+    State line;
+    test::electronAt(line, 1e9);
+    test::addNamed(line, "D", code::kDrift, 2);
+    line.run.betaX0 = line.run.betaY0 = 10;
+    line.run.alphaX0 = -1;
+    MatchDefinition d{
+        MatchStart::Initial, {variable("D", MatchField::Length)}, {constraint(MatchQuantity::BetaX, 0.001)}};
+    FakeMessages messages;
+    const std::optional<MatchResult> result = matchDesign(line, d, messages);
+    ASSERT_TRUE(result);
+    EXPECT_FALSE(result->converged);
+    EXPECT_EQ(line.line.at(1).length, 0.0);
+    EXPECT_EQ(matchSummary(d, *result).back(), "variable 1 (D length) stops at its lower bound 0");
+}
+
 TEST(MatcherLimits, AStartWithoutPeriodicSolutionIsRefused)
 {
     State ring = test::namedFodoRing(8);
@@ -160,6 +179,9 @@ TEST(MatcherLimits, RefusedDefinitionsNameTheirEntry)
     reversed.max = 1;
     MatchConstraint weightless = tune;
     weightless.weight = 0;
+    MatchVariable shorter = variable("D", MatchField::Length);
+    shorter.min = -5;
+    shorter.max = -1;
     const struct
     {
         MatchDefinition d;
@@ -175,6 +197,9 @@ TEST(MatcherLimits, RefusedDefinitionsNameTheirEntry)
          "variable 2 (1 k): element 1 is varied by variable 1 already"},
         {MatchDefinition{MatchStart::Periodic, {reversed}, {tune}},
          "variable 1 (QF k): the lower bound 2 is above the upper bound 1"},
+        {MatchDefinition{MatchStart::Periodic, {shorter}, {tune}},
+         "variable 1 (D length): the bounds -5 to -1 lie outside the range of the path length, 0 to 100000 "
+         "m"},
         {MatchDefinition{MatchStart::Periodic, {variable("QF")}, {weightless}},
          "constraint 1 (tune_x): the weight must be a positive number"},
         {MatchDefinition{MatchStart::Periodic, {variable("QF")}, {constraint(MatchQuantity::BetaX, 1, "QQ")}},

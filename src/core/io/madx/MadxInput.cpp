@@ -179,6 +179,13 @@ const std::set<std::string>& textAttributes()
     return names;
 }
 
+// The permanent misalignments, which MAD-X takes at a placement as the node's own.
+const std::set<std::string>& offsetAttributes()
+{
+    static const std::set<std::string> names{"dx", "dy", "ds", "dtheta", "dphi", "dpsi"};
+    return names;
+}
+
 } // namespace
 
 const std::set<std::string>& madxDriftClasses()
@@ -347,9 +354,14 @@ void MadxInput::command(const Tokens& t, int line, int depth)
             fail("'" + excerpt(t[0].text) + "' placed in sequence " + m_open->name +
                      " is not a defined element",
                  line);
-        place(found->second, attributes(t, 1, line), line);
+        place(found->second, attributes(t, 1, line), line, true);
         return;
     }
+    if (name == "match")
+        fail("matching (match ... endmatch) is not supported: the strengths it sets would be missing", line);
+    if (const auto found = m_names.find(name);
+        found != m_names.end() && found->second.element && t.size() > 1)
+        return updateElement(*found->second.element, attributes(t, 1, line), line);
     if (name == "endsequence")
         fail("'endsequence' without a sequence", line);
     if (name == "exec")
@@ -742,7 +754,16 @@ void MadxInput::startSequence(const Tokens& t, std::size_t label, int line)
     m_open = seq;
 }
 
-void MadxInput::place(const MadxDefinition& what, const MadxAttrs& attrs, int line)
+namespace {
+
+std::string nodeLabel(const MadxDefinition& what)
+{
+    return what.element ? what.element->name : what.sequence->name;
+}
+
+} // namespace
+
+void MadxInput::place(const MadxDefinition& what, const MadxAttrs& attrs, int line, bool unlabelled)
 {
     if (what.sequence == m_open)
         fail("sequence " + m_open->name + " contains itself", line);
@@ -750,6 +771,14 @@ void MadxInput::place(const MadxDefinition& what, const MadxAttrs& attrs, int li
     p.element = what.element;
     p.sequence = what.sequence;
     p.origin = {m_file, line};
+    // at an unlabelled placement MAD-X takes the position and the permanent misalignments, and leaves the
+    // element's own attributes as they are (with a warning)
+    for (const auto& [name, a] : unlabelled ? attrs : MadxAttrs{}) {
+        if (offsetAttributes().count(name) > 0)
+            p.offsets[name] = a;
+        else if (name != "at" && name != "from")
+            m_summary.notUpdated.push_back(nodeLabel(what) + " (" + name + ")");
+    }
     const auto at = attrs.find("at");
     if (at == attrs.end())
         fail("the position (at=) of a node of sequence " + m_open->name + " is missing", line);
@@ -758,6 +787,19 @@ void MadxInput::place(const MadxDefinition& what, const MadxAttrs& attrs, int li
     if (from != attrs.end())
         p.from = from->second.text;
     m_open->nodes.push_back(std::move(p));
+}
+
+// `NAME, attribute=value, ...;` outside a sequence: MAD-X changes the element's definition, and with it
+// every placement of the element.
+void MadxInput::updateElement(MadxElement& element, const MadxAttrs& attrs, int line)
+{
+    definitionsChanged();
+    for (const auto& [name, a] : attrs) {
+        if (name == "at" || name == "from")
+            fail("'" + name + "=' belongs to a placement in a sequence, not to element " + element.name,
+                 line);
+        element.attrs[name] = a;
+    }
 }
 
 void MadxInput::beamCommand(const MadxAttrs& attrs)

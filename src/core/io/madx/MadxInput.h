@@ -70,6 +70,7 @@ struct MadxPlacement
     MadxSequencePtr sequence; // a nested sequence placed as one node
     MadxAttr at;
     std::string from;
+    MadxAttrs offsets; // the permanent misalignments given at an unlabelled placement (dx, ..., dpsi)
     MadxOrigin origin;
 };
 
@@ -156,7 +157,8 @@ private:
     void assignAttribute(const std::vector<MadxToken>& t, int line);
     void defineLine(const std::vector<MadxToken>& t, std::size_t label, int line);
     void startSequence(const std::vector<MadxToken>& t, std::size_t label, int line);
-    void place(const MadxDefinition& what, const MadxAttrs& attrs, int line);
+    void place(const MadxDefinition& what, const MadxAttrs& attrs, int line, bool unlabelled = false);
+    void updateElement(MadxElement& element, const MadxAttrs& attrs, int line);
     void beamCommand(const MadxAttrs& attrs);
     void useCommand(const std::vector<MadxToken>& t, const MadxAttrs& attrs, int line);
 

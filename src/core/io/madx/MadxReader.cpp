@@ -25,6 +25,12 @@ constexpr double kPositionTolerance = 1e-6; // m
 // Nodes a sequence may expand to before it is refused as far too long.
 constexpr std::size_t kNodeLimit = 1000000;
 
+// An element as messages name it: "qf (quadrupole)".
+std::string where(const MadxElement& def)
+{
+    return def.name + " (" + def.base + ")";
+}
+
 // A node of the expanded beam line: an element with its entrance (sequences) or in line order.
 struct Node
 {
@@ -146,6 +152,11 @@ void LatticeBuilder::sequenceNodes(const MadxSequence& seq, double offset, std::
             }
             continue;
         }
+        for (const auto& [name, a] : p.offsets)
+            if (m_in.value(a) != 0)
+                throw MadxError("misaligned elements are not supported (" + name + " at the placement) (" +
+                                    where(*p.element) + ")",
+                                p.origin.line, p.origin.file);
         Node n;
         n.element = p.element.get();
         n.length = m_in.elementLength(*p.element);
@@ -219,11 +230,6 @@ std::vector<Node> LatticeBuilder::beamLineNodes()
 
 // ----- mapping onto the program's elements
 
-std::string where(const MadxElement& def)
-{
-    return def.name + " (" + def.base + ")";
-}
-
 bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
 {
     const std::string& cls = def.base;
@@ -270,6 +276,8 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
         const double k0 = m_in.number(def, "k0");
         if (k0 != 0 && std::fabs(k0 * l - angle) > 1e-12 * std::max(std::fabs(angle), 1e-3))
             refuse("a bending magnet whose field k0 differs from angle/l is not supported");
+        if (m_in.number(def, "k2") != 0)
+            refuse("a bending magnet with a sextupole component k2 is not supported");
         out.curvature = angle / l;
         out.k = m_in.number(def, "k1");
         if (cls == "rbend") {
@@ -448,15 +456,23 @@ void LatticeBuilder::applyRing(State& state, const std::vector<Node>& nodes)
         state.beamCurrent = current;
     }
 
-    // MAD-X sums the voltage of every cavity of the ring; a frequency given as harmonic number is one of
-    // the revolution frequency
-    double voltage = 0;
+    // A cavity gives the energy V sin(2 pi lag - phi) at the phase phi of the particle (MAD-X's
+    // convention), so that one of V < 0 is the cavity of |V| with its lag half a period later:
+    // V sin(2 pi lag - phi) = |V| sin(2 pi (lag + 1/2) - phi). The cavities of the ring, at one frequency,
+    // add as phasors V e^(2 pi i lag), and the ring's rf system has the voltage of their sum; the program
+    // takes the synchronous phase of that voltage itself. A frequency given as harmonic number is one of
+    // the revolution frequency.
+    double inPhase = 0;
+    double quadrature = 0;
     std::optional<double> frequency;
     std::optional<double> harmonic;
     for (const Node& n : nodes) {
         if (n.element == nullptr || n.element->base != "rfcavity")
             continue;
-        voltage += m_in.number(*n.element, "volt") * 1e6;
+        const double volt = m_in.number(*n.element, "volt") * 1e6;
+        const double lag = m_in.number(*n.element, "lag") + (volt < 0 ? 0.5 : 0.0);
+        inPhase += std::fabs(volt) * std::cos(2 * kPi * lag);
+        quadrature += std::fabs(volt) * std::sin(2 * kPi * lag);
         const double f = m_in.number(*n.element, "freq") * 1e6;
         const double h = m_in.number(*n.element, "harmon");
         if (f > 0 && !frequency)
@@ -464,6 +480,7 @@ void LatticeBuilder::applyRing(State& state, const std::vector<Node>& nodes)
         if (h > 0 && !harmonic)
             harmonic = h;
     }
+    const double voltage = std::hypot(inPhase, quadrature);
     RfParameters rf = state.rf;
     rf.voltage = voltage * line.superPeriods;
     if (frequency)
@@ -614,6 +631,9 @@ std::vector<std::string> madxImportReport(const MadxImportSummary& summary)
                         list(summary.meanGaps));
     if (!summary.skipped.empty())
         lines.push_back("commands not read: " + list(summary.skipped));
+    if (!summary.notUpdated.empty())
+        lines.push_back("attributes at a placement, which MAD-X ignores as well: " +
+                        list(summary.notUpdated));
     return lines;
 }
 

@@ -16,16 +16,17 @@ constexpr const char* kMadxFilter = "MAD-X files (*.madx *.seq *.mad *.str);;All
 /// What an import did besides building the beam line, for the one report the user reads.
 struct MadxImportSummary
 {
-    std::string beamLine;               // name of the sequence or line that became the beam line
-    int elements = 0;                   // elements of the program's beam line
-    std::map<std::string, int> drifted; // MAD-X class -> elements turned into drifts of their length
-    std::map<std::string, int> dropped; // MAD-X class -> zero-length elements left out
-    int thinMultipoles = 0;             // thin multipoles with only octupole or higher components, left out
-    std::vector<std::string> undefined; // variables and attributes taken as 0 because nothing defined them
-    std::vector<std::string> meanGaps;  // bends whose FINT and FINTX differ: one gap, their mean
-    std::vector<std::string> skipped;   // commands that are not read (other than the usual ones)
-    int superPeriods = 1;               // the line used is N superperiods of a cell, line=(N*cell)
-    bool periodic = false;              // the start values are the periodic solution of the line
+    std::string beamLine;                // name of the sequence or line that became the beam line
+    int elements = 0;                    // elements of the program's beam line
+    std::map<std::string, int> drifted;  // MAD-X class -> elements turned into drifts of their length
+    std::map<std::string, int> dropped;  // MAD-X class -> zero-length elements left out
+    int thinMultipoles = 0;              // thin multipoles with only octupole or higher components, left out
+    std::vector<std::string> undefined;  // variables and attributes taken as 0 because nothing defined them
+    std::vector<std::string> meanGaps;   // bends whose FINT and FINTX differ: one gap, their mean
+    std::vector<std::string> skipped;    // commands that are not read (other than the usual ones)
+    std::vector<std::string> notUpdated; // "NAME (k1)": attributes at a placement, which MAD-X ignores too
+    int superPeriods = 1;                // the line used is N superperiods of a cell, line=(N*cell)
+    bool periodic = false;               // the start values are the periodic solution of the line
 };
 
 /// The report lines of an import: the line's name and size, the classes turned into drifts and left

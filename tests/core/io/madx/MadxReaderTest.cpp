@@ -1,10 +1,13 @@
 #include "core/io/madx/MadxReader.h"
 
+#include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
 #include "support/TestFolder.h"
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -151,7 +154,6 @@ TEST(MadxStatements, OtherCommandsAreSkipped)
 {
     const auto r = import("title, 'x'; q: quadrupole, l=1, k1=1; bl: line=(q); use, period=bl;\n"
                           "select, flag=twiss, column=name,s,betx; twiss, file='x.tfs';\n"
-                          "match, sequence=bl; vary, name=kq, step=1e-6; lmdif, calls=10; endmatch;\n"
                           "emit; plot, haxis=s, vaxis=betx; write, table=twiss; frobnicate, x=1; stop;\n"
                           "this is not read at all");
     ASSERT_TRUE(r->ok) << r->messages.errors[0];
@@ -292,6 +294,73 @@ TEST(MadxSequences, OverlappingElementsAreRefused)
     ASSERT_EQ(r->messages.errors.size(), 1u);
     EXPECT_EQ(r->messages.errors[0], "cannot import MAD-X file test.madx, line 4: negative drift: q starts "
                                      "at 1 m, before q ends at 1.5 m");
+}
+
+TEST(MadxSequences, PlacementAttributesAreReadAsMadxReadsThem)
+{
+    // MAD-X takes the permanent misalignments at a placement as the node's, changes an element with
+    // `NAME, attribute=value;` outside a sequence, and leaves other attributes at a placement alone
+    const std::string head = "qf: quadrupole, l=0.5, k1=0.5;\nqd: quadrupole, l=0.5, k1=-0.5;\n"
+                             "s: sequence, l=6;\n";
+    const auto kept = import(head + "qf, at=1;\nqd, at=3, k1=-0.6;\nendsequence;\nqf, k1=0.7;");
+    ASSERT_TRUE(kept->ok) << kept->messages.errors[0];
+    EXPECT_DOUBLE_EQ(kept->state.line.at(2).k, 0.7);
+    EXPECT_DOUBLE_EQ(kept->state.line.at(4).k, -0.5);
+    EXPECT_EQ(madxImportReport(kept->summary).back(),
+              "attributes at a placement, which MAD-X ignores as well: qd (k1)");
+    const struct
+    {
+        std::string text;
+        std::string message;
+    } refused[] = {
+        {head + "qf, at=1, dx=0.001;\nendsequence;",
+         "line 4: misaligned elements are not supported (dx at the placement) (qf (quadrupole))"},
+        {head + "qf, at=1;\nqd, at=3, dpsi:=roll;\nendsequence;\nroll = 0.01;",
+         "line 5: misaligned elements are not supported (dpsi at the placement) (qd (quadrupole))"},
+        {"b: sbend, l=1, angle=0.1, k2=0.3;\nbl: line=(b);",
+         "a bending magnet with a sextupole component k2 is not supported (b (sbend))"},
+        {head + "qf, at=1;\nendsequence;\nmatch, sequence=s;\nvary, name=qf->k1;\nendmatch;",
+         "line 6: matching (match ... endmatch) is not supported"},
+    };
+    for (const auto& c : refused) {
+        const auto r = import(c.text);
+        EXPECT_FALSE(r->ok) << c.message;
+        ASSERT_EQ(r->messages.errors.size(), 1u) << c.message;
+        EXPECT_NE(r->messages.errors[0].find(c.message), std::string::npos) << r->messages.errors[0];
+    }
+}
+
+TEST(MadxSequences, ElementsChangedAfterTheSequenceGiveMadxTunes)
+{
+    // Rings written as SLS 2.0's: the sequence places bends without angle or gradient, and statements after
+    // it give them (combined-function bends with pole faces, reverse bends with gradients). Eight cells
+    // qf, rb, b, rb, qf; the tunes of MAD-X 5 (twiss) on the same input: 2.915849006478109,
+    // 1.642929017604638; its chromatic functions (twiss without chrom) -2.030725630, -6.919470158.
+    const double reverse = -0.02, angle = 2 * M_PI / 8 - 2 * reverse;
+    std::string text =
+        "beam, particle=electron, energy=1;\nkf=1.5; kb=-0.4; kr=1.0;\nqf: quadrupole, l=0.3;\n"
+        "b: sbend, l=1.2;\nrb: sbend, l=0.2;\nring: sequence, l=35.2, refer=entry;\n";
+    std::string updates;
+    const auto bend = [](const std::string& name, double a) {
+        return name + ", angle=" + fmt("%.17g", a) + ", k1:=" + (name[0] == 'b' ? "kb" : "kr") +
+               ", e1=" + fmt("%.17g", a / 2) + ", e2=" + fmt("%.17g", a / 2) + ";\n";
+    };
+    for (int c = 0; c < 8; ++c) {
+        const std::string n = std::to_string(c);
+        const double s0 = 4.4 * c;
+        text += "qf" + n + ": qf, at=" + fmt("%.1f", s0 + 0.2) + ";\nra" + n +
+                ": rb, at=" + fmt("%.1f", s0 + 0.8) + ";\nb" + n + ": b, at=" + fmt("%.1f", s0 + 1.3) +
+                ";\nrz" + n + ": rb, at=" + fmt("%.1f", s0 + 2.8) + ";\nqg" + n +
+                ": qf, at=" + fmt("%.1f", s0 + 3.6) + ";\n";
+        updates += bend("b" + n, angle) + bend("ra" + n, reverse) + bend("rz" + n, reverse) + "qf" + n +
+                   ", k1:=kf;\nqg" + n + ", k1:=kf;\n";
+    }
+    const auto r = import(text + "endsequence;\n" + updates);
+    ASSERT_TRUE(r->ok) << r->messages.errors[0];
+    EXPECT_TRUE(r->state.ringClosed);
+    ASSERT_TRUE(betaFunctions(r->state, r->messages, nullptr));
+    EXPECT_NEAR(r->state.lf.tuneX, 2.915849006478109, 1e-10);
+    EXPECT_NEAR(r->state.lf.tuneY, 1.642929017604638, 1e-10);
 }
 
 TEST(MadxFiles, CallIsRelativeToTheCallingFile)
@@ -451,6 +520,28 @@ TEST(MadxBeam, ParticleAndEnergy)
     EXPECT_EQ(ion->state.beam.charge, 82);
     EXPECT_NEAR(ion->state.beam.restEnergy, 193.687e9, 1);
     EXPECT_NEAR(ion->state.beam.gamma, 2, kTight);
+}
+
+TEST(MadxBeam, CavitiesOfNegativeVoltageAddWithTheirPhaseHalfAPeriodOn)
+{
+    // V sin(2 pi lag - phi) with V < 0 is |V| half a period later; cavities add as phasors V e^(2 pi i lag)
+    const struct
+    {
+        const char* cavities;
+        double voltage; // V, of the ring
+    } cases[] = {
+        {"c1: rfcavity, volt=-2, lag=0, harmon=10;", 2e6},
+        {"c1: rfcavity, volt=1, lag=0, harmon=10; c2: rfcavity, volt=-1, lag=0.5;", 2e6},
+        {"c1: rfcavity, volt=1, lag=0, harmon=10; c2: rfcavity, volt=-1, lag=0;", 0},
+        {"c1: rfcavity, volt=3, lag=0, harmon=10; c2: rfcavity, volt=-4, lag=0.25;", 5e6},
+    };
+    for (const auto& c : cases) {
+        const auto r = import(std::string("beam, particle=electron, energy=1;\n") + c.cavities +
+                              "\nd: drift, l=1;\nbl: line=(c1, d, " +
+                              (std::strstr(c.cavities, "c2:") ? "c2, " : "") + "d);");
+        ASSERT_TRUE(r->ok) << c.cavities << ": " << r->messages.errors[0];
+        EXPECT_NEAR(r->state.rf.voltage, c.voltage, 1e-6) << c.cavities;
+    }
 }
 
 TEST(MadxBeam, EnergyBelowTheRestEnergyIsRefused)

@@ -1,0 +1,33 @@
+// Work spread over threads: every item done once, and a failing item reported to the caller instead of
+// ending the program.
+#include "core/Threads.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace kestrune {
+namespace {
+
+TEST(Threads, AnExceptionOnAWorkerReachesTheCallerAfterTheOthersFinish)
+{
+    std::atomic<int> next{0}, done{0};
+    const auto work = [&] {
+        for (int i = next++; i < 200; i = next++) {
+            if (i == 17)
+                throw std::runtime_error("item 17");
+            ++done;
+        }
+    };
+    try {
+        runOnThreads(8, work, nullptr, std::chrono::milliseconds(1));
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "item 17");
+    }
+    // the thread that failed stops; the others take what is left
+    EXPECT_EQ(done.load(), 199);
+}
+
+} // namespace
+} // namespace kestrune
