@@ -17,6 +17,8 @@
 #include "gui/shell/StartWindow.h"
 #include "gui/vacuum/VacuumWindow.h"
 
+#include <QCoreApplication>
+
 namespace kestrune {
 
 void connectWindows(const Windows& windows)
@@ -52,6 +54,9 @@ void connectWindows(const Windows& windows)
     if (windows.aperture)
         QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.aperture,
                          &ApertureWindow::designChanged);
+    if (windows.lifeTime)
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.lifeTime,
+                         &LifeTimeWindow::designChanged);
     if (windows.chromatic)
         QObject::connect(windows.chromatic, &ChromaticWindow::historyChanged, windows.magStruct,
                          &MagStructWindow::showHistory);
@@ -60,6 +65,8 @@ void connectWindows(const Windows& windows)
                          &MagStructWindow::showHistory);
         QObject::connect(windows.match, &MatchWindow::designChanged, windows.magStruct,
                          &MagStructWindow::graphFunctions);
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.match,
+                         &MatchWindow::followDesign);
     }
 }
 
@@ -97,6 +104,7 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
                                          windows.match,    windows.aperture};
     for (QWidget* window : toolWindows)
         addCloseKeys(window);
+    keepAltKeysOutOfBoxes(QCoreApplication::instance());
 }
 
 ProgramWindows::~ProgramWindows()

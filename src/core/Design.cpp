@@ -95,15 +95,24 @@ std::uint64_t designStamp(const State& state)
     return stamp.value();
 }
 
-std::uint64_t rfBudgetStamp(const State& state)
+std::uint64_t rfStamp(const State& state)
 {
     Stamp stamp;
     const std::uint64_t design = designStamp(state);
     stamp.add(&design, sizeof design);
-    const RfParameters& rf = state.rf;
-    for (double x : {rf.frequency, rf.voltage, rf.power, rf.miscLoss})
+    for (double x : {state.rf.frequency, state.rf.voltage, state.ringParams.additionalLoss})
         stamp.add(x);
-    stamp.add(rf.cavities);
+    return stamp.value();
+}
+
+std::uint64_t rfBudgetStamp(const State& state)
+{
+    Stamp stamp;
+    const std::uint64_t rf = rfStamp(state);
+    stamp.add(&rf, sizeof rf);
+    stamp.add(state.rf.power);
+    stamp.add(state.rf.miscLoss);
+    stamp.add(state.rf.cavities);
     return stamp.value();
 }
 

@@ -133,8 +133,11 @@ std::uint64_t sextupoleStamp(const State& state);
 /// the beam (rf, vacuum, lifetimes).
 std::uint64_t designStamp(const State& state);
 
-/// designStamp with the rf settings (frequency, voltage, power, cells, miscellaneous loss): the stamp of
-/// the cavity power budget.
+/// designStamp with the rf settings the rf parameters depend on (frequency, voltage, the additional energy
+/// loss per turn): the stamp of the rf results.
+std::uint64_t rfStamp(const State& state);
+/// rfStamp with the rest of the rf settings (power, cells, miscellaneous loss): the stamp of the cavity
+/// power budget.
 std::uint64_t rfBudgetStamp(const State& state);
 
 /// A copy of the design for comparisons. The tables are cut after their last slot that differs from a

@@ -80,7 +80,8 @@ constexpr InputRange kBunchLengthMm{"the bunch length", 0, 1e6, "mm", true, fals
 constexpr InputRange kEnergyAcceptancePercent{"the energy acceptance", 0, 100, "%", true, false, 1e-6};
 
 // ----- chromaticity and the beam-size panel
-constexpr InputRange kWantedChromaticity{"the wanted chromaticity", -1000, 1000, ""};
+constexpr InputRange kWantedChromaticityX{"the wanted chromaticity x", -1000, 1000, ""};
+constexpr InputRange kWantedChromaticityY{"the wanted chromaticity y", -1000, 1000, ""};
 constexpr InputRange kEmittanceXMmMrad{"the horizontal emittance", 0, 1e6, "mm mrad", true, false, 1e-12};
 constexpr InputRange kEmittanceYMmMrad{"the vertical emittance", 0, 1e6, "mm mrad", true, false, 1e-12};
 constexpr InputRange kBeamSizeXMm{"the horizontal beam size", 0, 1e6, "mm", true, false, 1e-9};
@@ -100,6 +101,18 @@ constexpr InputRange kPumpingSpeed{"the pumping speed", 0, 1e9, "l/s"};
 constexpr InputRange kLinacField{"the accelerating field", -1e10, 1e10, "V/m"};
 constexpr InputRange kElectrodes{"the number of electrodes", 0, 1e6, ""};
 constexpr InputRange kEnergyGain{"the energy gain", -1e10, 1e10, "eV"};
+
+// ----- matching (match window, match files): targets by quantity, weights, steps, tolerance
+constexpr InputRange kMatchTuneTarget{"the target", 0, 1e4, "", true, false, 1e-3};
+constexpr InputRange kMatchBetaTarget{"the target", 0, 1e6, "m", true, false, 1e-6};
+constexpr InputRange kMatchAlphaTarget{"the target", -1e6, 1e6, ""};
+constexpr InputRange kMatchEtaTarget{"the target", -1e4, 1e4, "m"};
+constexpr InputRange kMatchEtaPTarget{"the target", -1e3, 1e3, "rad"};
+constexpr InputRange kMatchPhaseTarget{"the target", -1e5, 1e5, ""};
+constexpr InputRange kMatchChromaticityTarget{"the target", -1e5, 1e5, ""};
+constexpr InputRange kMatchWeight{"the weight", 0, 1e6, "", true, false, 1e-9};
+constexpr InputRange kMatchStep{"the step", 0, 1, "", true, false, 1e-12};
+constexpr InputRange kMatchTolerance{"the tolerance", 0, 1e-3, "", true, false, 1e-16};
 
 } // namespace ranges
 

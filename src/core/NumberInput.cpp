@@ -51,6 +51,24 @@ int parseInt(const std::string& text)
     return static_cast<int>(value);
 }
 
+double parseDouble(const std::string& box, const std::string& text)
+{
+    try {
+        return parseDouble(text);
+    } catch (const ConversionError& e) {
+        throw ConversionError(box + ": " + e.what());
+    }
+}
+
+int parseInt(const std::string& box, const std::string& text)
+{
+    try {
+        return parseInt(text);
+    } catch (const ConversionError& e) {
+        throw ConversionError(box + ": " + e.what());
+    }
+}
+
 bool showingConversionErrors(Messages& messages, const std::function<void()>& handler)
 {
     try {

@@ -23,6 +23,11 @@ double parseDouble(const std::string& text);
 /// "'<text>' is not a valid integer value" for anything else, also when out of 32-bit range.
 int parseInt(const std::string& text);
 
+/// parseDouble and parseInt of the text of a box, the error naming it: "tolerance: '' is not a valid
+/// floating point value".
+double parseDouble(const std::string& box, const std::string& text);
+int parseInt(const std::string& box, const std::string& text);
+
 /// Runs a handler as the program's event loop runs one: text that is not a number (ConversionError)
 /// ends it, and the conversion error's text is shown through messages. False when it ended so.
 bool showingConversionErrors(Messages& messages, const std::function<void()>& handler);

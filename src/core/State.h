@@ -145,7 +145,7 @@ struct RfParameters
     double beamPower = 0;       // W
     double maxBeamCurrent = 0;  // A
     bool computed = false;
-    std::uint64_t stamp = 0;       // designStamp of the design the results were computed for
+    std::uint64_t stamp = 0;       // rfStamp of the design and settings the results were computed for
     std::uint64_t budgetStamp = 0; // rfBudgetStamp of the settings the power budget was computed for
 
     double wavelength = 0;         // m, c / f_rf

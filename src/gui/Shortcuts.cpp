@@ -1,6 +1,9 @@
 #include "gui/Shortcuts.h"
 
 #include <QAction>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QWidget>
 #include <stdexcept>
@@ -38,6 +41,42 @@ void addCloseKeys(QWidget* window)
     close->setShortcutContext(Qt::WindowShortcut);
     QObject::connect(close, &QAction::triggered, window, &QWidget::close);
     window->addAction(close);
+}
+
+namespace {
+
+class AltKeysOutOfBoxes : public QObject
+{
+public:
+    explicit AltKeysOutOfBoxes(QObject* parent) : QObject(parent) { setObjectName("altKeysOutOfBoxes"); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* box = qobject_cast<QLineEdit*>(watched);
+        if (!box)
+            return false;
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        // a box with nothing of its own to undo or redo leaves the keys to the window's Edit menu (the
+        // design's undo), which it would otherwise swallow
+        if (event->type() == QEvent::ShortcutOverride)
+            return (key->matches(QKeySequence::Undo) && !box->isUndoAvailable()) ||
+                   (key->matches(QKeySequence::Redo) && !box->isRedoAvailable());
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const Qt::KeyboardModifiers held = key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+        // Ctrl+Alt is AltGr on some keyboards, which types characters
+        return held == Qt::AltModifier && !key->text().isEmpty();
+    }
+};
+
+} // namespace
+
+void keepAltKeysOutOfBoxes(QObject* application)
+{
+    if (application->findChild<QObject*>("altKeysOutOfBoxes", Qt::FindDirectChildrenOnly))
+        return;
+    application->installEventFilter(new AltKeysOutOfBoxes(application));
 }
 
 void setMenuKeys(QMenu* menu, std::initializer_list<std::pair<const char*, QKeySequence>> keys)

@@ -7,6 +7,7 @@
 
 class QAction;
 class QMenu;
+class QObject;
 class QWidget;
 
 namespace kestrune {
@@ -21,6 +22,11 @@ void setStandardShortcut(QAction* action, QKeySequence::StandardKey key, const Q
 /// Esc and the platform's close keys (Ctrl+W) close window; a close key one of its commands already has
 /// stays with that command.
 void addCloseKeys(QWidget* window);
+
+/// Alt with a letter is a mnemonic: when its control is disabled the letter is not typed into the box
+/// that has the focus; the undo and redo keys in a box with nothing to undo or redo go to the window's
+/// Edit menu. Installed once on the application.
+void keepAltKeysOutOfBoxes(QObject* application);
 
 /// Gives the entries of menu with the given texts their keys; every text must name an entry.
 void setMenuKeys(QMenu* menu, std::initializer_list<std::pair<const char*, QKeySequence>> keys);

@@ -10,7 +10,7 @@ endfunction()
 
 run_cli(${EXAMPLES}/dba-cell.lat --list rf)
 expect_text("   Rf-parameter")
-expect_text("   number of rf-cells,    NumCav = ..........2")
+expect_text("   number of rf-cells,    NumCav = ..........         2")
 expect_text("   tot.cavity voltage,      V_rf = ..........   1.20000 MV")
 expect_text("   cavity material,                          copper")
 

@@ -44,7 +44,7 @@ endif()
 # values the boxes refuse are wrong use
 expect_failure(2 "--set vacuum.chamber_radius_cm: the chamber radius must be larger than 0 cm!"
                ${EXAMPLES}/dba-cell.lat --set vacuum.chamber_radius_cm=0)
-expect_failure(2 "--set vacuum.iterations: '10.5' is not a valid integer value"
+expect_failure(2 "--set vacuum.iterations: # of iterations: '10.5' is not a valid integer value"
                ${EXAMPLES}/dba-cell.lat --set vacuum.iterations=10.5)
 expect_failure(2 "--set lifetime.bremsstrahlung.energy_acceptance_percent: \"energy acceptance, %\" must lie between 0 and 100 %!"
                ${EXAMPLES}/dba-cell.lat --set lifetime.bremsstrahlung.energy_acceptance_percent=100)

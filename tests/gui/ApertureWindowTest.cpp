@@ -12,9 +12,11 @@
 #include "support/FakeMessages.h"
 
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -99,6 +101,38 @@ TEST_F(ApertureWindowTest, CancelStopsALongRun)
     EXPECT_TRUE(window->findChild<QPushButton*>("bbDynamic")->isEnabled());
 }
 
+TEST_F(ApertureWindowTest, ACancelledAcceptanceShowsOnlyItsComputedPointsAndSaysSo)
+{
+    type("edMaTurns", "64");
+    type("edEvery", "6");
+    click("bbAcceptance");
+    ASSERT_TRUE(finished());
+    ASSERT_EQ(window->acceptanceChart()->pointCount(), 5);
+    type("edMaTurns", "10000000");
+    click("bbAcceptance");
+    // the old result is off the chart while the new one runs
+    EXPECT_EQ(window->acceptanceChart()->pointCount(), 0);
+    EXPECT_EQ(window->acceptanceChart()->title(), "local momentum acceptance: running ...");
+    click("bbCancel");
+    ASSERT_TRUE(finished());
+    ASSERT_TRUE(window->acceptanceResult());
+    EXPECT_EQ(window->acceptanceChart()->title(),
+              "local momentum acceptance, 10000000 turns: cancelled after 0 of 5 points");
+    EXPECT_EQ(window->acceptanceChart()->pointCount(), 0);
+    EXPECT_EQ(window->findChild<QProgressBar*>("pbRun")->value(), 0);
+}
+
+TEST_F(ApertureWindowTest, AZeroDynamicApertureSaysWhy)
+{
+    type("edAngles", "3");
+    type("edDaTurns", "50");
+    type("edDaDelta", "-5");
+    click("bbDynamic");
+    ASSERT_TRUE(finished());
+    const QString result = window->findChild<QLabel*>("lResult")->text();
+    EXPECT_TRUE(result.startsWith("no dynamic aperture: ")) << result.toStdString();
+}
+
 TEST_F(ApertureWindowTest, MomentumAcceptanceIsKeptForTheLifetime)
 {
     type("edMaTurns", "64");
@@ -106,7 +140,7 @@ TEST_F(ApertureWindowTest, MomentumAcceptanceIsKeptForTheLifetime)
     click("bbAcceptance");
     ASSERT_TRUE(finished());
     EXPECT_TRUE(fake.errors.empty());
-    EXPECT_EQ(window->acceptanceChart()->pointCount(), 5 + 1);
+    EXPECT_EQ(window->acceptanceChart()->pointCount(), 5);
     ASSERT_EQ(state.localAcceptance.s.size(), 5u);
     EXPECT_EQ(state.localAcceptance.lattice, trackingFingerprint(state));
     window->findChild<QAction*>("mnListAcceptance")->trigger();
@@ -126,7 +160,7 @@ TEST_F(ApertureWindowTest, BoxesOutsideTheirRangeAreRefusedNamingThem)
         {"edDaTurns", "0", "bbDynamic",
          "'dynamic aperture: turns' must be a whole number between 1 and 10000000"},
         {"edApertureX", "600", "bbAcceptance", "'half aperture x, mm' must be between 0.001 and 500"},
-        {"edEvery", "x", "bbAcceptance", "'x' is not a valid integer value"},
+        {"edEvery", "x", "bbAcceptance", "every k-th element: 'x' is not a valid integer value"},
     };
     for (const Case& c : cases) {
         fake.errors.clear();

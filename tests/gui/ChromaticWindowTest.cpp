@@ -157,7 +157,7 @@ TEST_F(ChromaticWindowTest, WantedChromaticityOutsideItsRangeIsRefused)
     const double before = state.line.at(sf()).m;
     type("edxiwx", "1e300");
     click("bbUpdate");
-    EXPECT_EQ(fake.errors, std::vector<std::string>{"the wanted chromaticity must be at most 1000!"});
+    EXPECT_EQ(fake.errors, std::vector<std::string>{"the wanted chromaticity x must be at most 1000!"});
     EXPECT_EQ(state.line.at(sf()).m, before);
 }
 

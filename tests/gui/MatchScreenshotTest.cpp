@@ -67,7 +67,7 @@ TEST_F(MatchScreenshot, DbaTunesAchromatAndBetaLimit)
     if (!dir)
         GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
     MatchWindow w(state, windows);
-    w.resize(1180, 820);
+    w.resize(1180, 800);
     w.show();
     for (const char* name : {"QM", "QA", "Q1", "Q2"})
         row(w, name);

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
@@ -78,6 +79,9 @@ protected:
 TEST_F(MatchWindowTest, MatchThenAcceptAsOneUndoStep)
 {
     tuneMatch();
+    // the design's values as soon as the rows are typed
+    EXPECT_EQ(cell(match->variableTable(), 0, VariableTable::Start), "3");
+    EXPECT_FALSE(cell(match->constraintTable(), 0, ConstraintTable::Now).isEmpty());
     button("bbMatch")->click();
     EXPECT_TRUE(match->running());
     EXPECT_FALSE(button("bbMatch")->isEnabled());
@@ -162,6 +166,78 @@ TEST_F(MatchWindowTest, RefusedMatchesChangeNothing)
     ASSERT_EQ(fake.errors.size(), 2u);
     EXPECT_EQ(fake.errors[1], "constraints, row 2, weight: 'heavy' is not a valid floating point value");
     EXPECT_EQ(qf(), 30);
+}
+
+TEST_F(MatchWindowTest, ValuesOutsideTheirRangesAreRefusedByEntry)
+{
+    tuneMatch();
+    QTableWidget* v = match->variableTable();
+    QTableWidget* c = match->constraintTable();
+    const struct
+    {
+        QTableWidget* table;
+        int row, column;
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {c, 0, ConstraintTable::Target, "0", "constraint 1 (tune_x): the target must be above 0!"},
+        {c, 1, ConstraintTable::Target, "-5", "constraint 2 (tune_y): the target must be above 0!"},
+        {c, 1, ConstraintTable::Weight, "1e300",
+         "constraint 2 (tune_y): the weight must be at most 1000000!"},
+        {v, 0, VariableTable::Step, "1e-30", "variable 1 (QF k): the step must be at least 1e-12!"},
+        {v, 0, VariableTable::Min, "4", "variable 1 (QF k): the start value 3 lies below the lower bound 4"},
+        {nullptr, 0, 0, "1e300", "the tolerance must be at most 0.001!"},
+        {nullptr, 0, 0, "", "tolerance: '' is not a valid floating point value"},
+    };
+    QLineEdit* tolerance = match->findChild<QLineEdit*>("edTolerance");
+    for (const auto& test : cases) {
+        fake.errors.clear();
+        QTableWidgetItem* item = test.table ? test.table->item(test.row, test.column) : nullptr;
+        const QString before = item ? item->text() : tolerance->text();
+        item ? item->setText(test.text) : tolerance->setText(test.text);
+        button("bbMatch")->click();
+        EXPECT_EQ(fake.errors, std::vector<std::string>{test.message});
+        EXPECT_FALSE(match->lastResult());
+        item ? item->setText(before) : tolerance->setText(before);
+    }
+}
+
+TEST_F(MatchWindowTest, AResultOfAnotherDesignIsCleared)
+{
+    window->mnPerSolClick(); // the curves of the periodic solution, which follow every change
+    const std::string file = designText(state);
+    tuneMatch();
+    button("bbMatch")->click();
+    runMatch();
+    button("bbAccept")->click();
+    ASSERT_TRUE(status().startsWith("accepted")) << status().toStdString();
+    window->undoClick();
+    EXPECT_EQ(status(), "n/a: the results were of another design");
+    EXPECT_EQ(cell(match->constraintTable(), 0, ConstraintTable::Now), "");
+    EXPECT_EQ(cell(match->constraintTable(), 0, ConstraintTable::Met), "");
+    EXPECT_EQ(cell(match->variableTable(), 0, VariableTable::Now), "");
+    // the undo leaves the design as it was in the file
+    EXPECT_EQ(designText(state), file);
+}
+
+TEST_F(MatchWindowTest, StatusLinesMoveNothingAndTheWindowFitsTheScreen)
+{
+    match->show();
+    QApplication::processEvents();
+    const auto tablesAt = [this] { return match->variableTable()->mapTo(match.get(), QPoint(0, 0)); };
+    const QPoint before = tablesAt();
+    // an infeasible problem: a summary, what is not met and a bound reached
+    addVariable("QF");
+    match->variableTable()->item(0, VariableTable::Max)->setText("3.05");
+    addConstraint("tune_x", "0.4");
+    addConstraint("tune_y", "0.1");
+    button("bbMatch")->click();
+    runMatch();
+    QApplication::processEvents();
+    ASSERT_GE(status().count('\n'), 2) << status().toStdString();
+    EXPECT_EQ(tablesAt(), before);
+    EXPECT_LE(match->frameGeometry().height(), 960);
+    EXPECT_LE(match->minimumSizeHint().height(), 960);
 }
 
 TEST_F(MatchWindowTest, AcceptRefusesADesignChangedMeanwhile)

@@ -62,8 +62,9 @@ TEST_F(ResonanceWindowTest, ShowingDrawsTheLinesAroundTheWorkingPoint)
     EXPECT_GT(chart->xAxis->range().upper, 7.1);
     EXPECT_EQ(chart->xAxis->label(), "horizontal tune, Q_x");
     EXPECT_EQ(chart->yAxis->label(), "vertical tune, Q_y");
-    EXPECT_FALSE(chart->legend->visible());
-    // every point blue, each series with its own shape
+    EXPECT_TRUE(chart->legend->visible());
+    EXPECT_EQ(window->series(4)->scatterStyle().brush().color(), QColor(255, 0, 0));
+    // every resonance point blue, each series with its own shape
     EXPECT_EQ(window->series(1)->scatterStyle().brush().color(), QColor(0, 0, 255));
     EXPECT_EQ(window->series(3)->scatterStyle().shape(), QCPScatterStyle::ssDiamond);
     EXPECT_EQ(window->series(4)->scatterStyle().shape(), QCPScatterStyle::ssCircle);

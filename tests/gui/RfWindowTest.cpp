@@ -4,6 +4,7 @@
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/StartValues.h"
+#include "core/lifetime/LifetimeUpdate.h"
 #include "core/rf/EnergyScan.h"
 #include "core/rf/RfParameter.h"
 #include "gui/GraphExport.h"
@@ -153,7 +154,8 @@ TEST_F(RfWindowTest, TextThatIsNoNumberStopsTheUpdate)
     const double momentum = state.beam.momentum;
     type("edEnergy", "2,5");
     window->bbUpdateClick();
-    EXPECT_EQ(fake.errors, std::vector<std::string>{"'2,5' is not a valid floating point value"});
+    EXPECT_EQ(fake.errors,
+              std::vector<std::string>{"momentum cp , GeV: '2,5' is not a valid floating point value"});
     EXPECT_EQ(state.beam.momentum, momentum);
     EXPECT_FALSE(state.rf.computed);
 }
@@ -251,6 +253,41 @@ TEST_F(RfWindowTest, ResultsOfAnotherDesignAreClearedAndTheBoxesFollowIt)
     for (const char* name : {"lPhase", "lELoss", "lEnAcc", "lBunLen"})
         EXPECT_FALSE(label(name).contains(QRegularExpression("[0-9]"))) << name;
     EXPECT_TRUE(child<QPushButton>("bbUpdate")->isVisible());
+}
+
+TEST_F(RfWindowTest, ResultsOfAnotherVoltageAreClearedAndNotTakenByTheLifetime)
+{
+    showWindow();
+    window->bbUpdateClick();
+    ASSERT_FALSE(label("lOverVolt").isEmpty());
+    type("edRFVolt", "300");
+    window->close();
+    showWindow();
+    EXPECT_EQ(box("edRFVolt")->text(), " 300.000");
+    for (const char* name : {"lOverVolt", "lEnAcc", "lBunLen"})
+        EXPECT_EQ(label(name), "") << name;
+    EXPECT_EQ(label("lRFF"), "n/a: press update calculation");
+    LifetimeBoxes boxes;
+    activateLifetime(state, boxes, fake);
+    EXPECT_EQ(fake.errors.back(), "enter energy acceptance manually or run \"RF\"!");
+    EXPECT_EQ(boxes.energyAcceptance2, LifetimeBoxes{}.energyAcceptance2);
+}
+
+TEST_F(RfWindowTest, OneUndoTakesTheStepOfTheWindowBack)
+{
+    state.history.reset(state);
+    const State before = state;
+    showWindow();
+    type("edEnergy", "1.5");
+    type("edCurrent", "250");
+    type("edRFVolt", "900");
+    window->close();
+    ASSERT_NEAR(state.beam.momentum, 1.5e9, 1e-3);
+    EXPECT_EQ(state.history.undoLabel(), "rf settings");
+    ASSERT_TRUE(state.history.undo(state));
+    EXPECT_EQ(designDifference(state, before), "");
+    EXPECT_FALSE(state.history.modified());
+    EXPECT_FALSE(state.history.canUndo());
 }
 
 TEST_F(RfWindowTest, DoubleClickHidesAPanelUntilTheNextActivation)
@@ -388,7 +425,7 @@ TEST_F(RfWindowTest, ClosingTakesTheBoxesAndDropsTheScan)
     type("edEnergy", "abc");
     window->close();
     EXPECT_TRUE(window->isVisible()); // a box that is no number keeps the window open
-    EXPECT_EQ(fake.errors.back(), "'abc' is not a valid floating point value");
+    EXPECT_EQ(fake.errors.back(), "momentum cp , GeV: 'abc' is not a valid floating point value");
 
     type("edEnergy", "1.5");
     type("edCurrent", "250");

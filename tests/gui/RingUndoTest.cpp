@@ -63,7 +63,7 @@ TEST_F(RingUndo, ClosingTheRingIsOneStep)
     const double h = state.line.at(2).curvature;
     window.findChild<QLineEdit*>("edNumSup")->setText("10");
 
-    fake.answers = {false, false, false}; // no scaling: an open ring of 10 superperiods
+    fake.answers = {false, false}; // no scaling: an open ring of 10 superperiods
     window.tbRingLatClick();
     EXPECT_FALSE(state.ringClosed);
     EXPECT_EQ(state.history.undoLabel(), "ring closing");

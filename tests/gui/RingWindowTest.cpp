@@ -244,10 +244,39 @@ TEST_F(RingWindowTest, StoredRfFrequencyOutlivesItsRoundedBox)
     EXPECT_EQ(state.rf.frequency, 499.654096666667e6);
 }
 
-TEST_F(RingWindowTest, ActivationOfAClosedRingComputesEverything)
+TEST_F(RingWindowTest, DecliningTheClosingOfAClosedRingLeavesItAndItsFileAsTheyWere)
 {
     openDba();
     window->formActivate();
+    const std::string file = designText(state);
+    type("edNumSup", "11");
+    fake.answers = {false, false, false};
+    fake.questions.clear();
+    window->tbRingLatClick();
+    EXPECT_EQ(fake.questions.size(), 2u); // the two closings; no rf frequency of a ring that is not closed
+    EXPECT_TRUE(state.ringClosed);
+    EXPECT_EQ(state.line.superPeriods, 12);
+    EXPECT_EQ(text("lFull"), "(full ring: 12 cells)");
+    EXPECT_EQ(designText(state), file);
+    EXPECT_EQ(box("edNumSup")->text(), "   12");
+    // a ring opened on purpose keeps its beam current and rf system in its file
+    window->bbSuperPClick();
+    ASSERT_FALSE(state.ringClosed);
+    State readBack;
+    ASSERT_TRUE(readLatticeText(readBack, fake, designText(state), "open.lat"));
+    // the file's 15 digits
+    EXPECT_NEAR(readBack.beamCurrent, state.beamCurrent, 1e-14 * state.beamCurrent);
+    EXPECT_NEAR(readBack.rf.frequency, state.rf.frequency, 1e-14 * state.rf.frequency);
+    EXPECT_NEAR(readBack.rf.voltage, state.rf.voltage, 1e-14 * state.rf.voltage);
+    EXPECT_EQ(readBack.rf.cavities, state.rf.cavities);
+}
+
+TEST_F(RingWindowTest, ActivationOfAClosedRingComputesEverything)
+{
+    openDba();
+    state.history.reset(state);
+    window->formActivate();
+    EXPECT_FALSE(state.history.canUndo()) << state.history.undoLabel(); // a look changes nothing
     EXPECT_EQ(box("edNumSup")->text(), "   12");
     EXPECT_EQ(box("edEn")->text(), "2000.000");
     EXPECT_EQ(box("edCur")->text(), " 200.000");

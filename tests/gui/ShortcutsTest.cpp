@@ -1,6 +1,7 @@
 // The keys of every window of the program: the usual keys on the file commands, no key twice in one
 // window, and the program's end by its key from the beam-dynamics window.
 #include "app/ProgramWindows.h"
+#include "core/Kinematics.h"
 #include "gui/QtMessages.h"
 #include "gui/aperture/ApertureWindow.h"
 #include "gui/chromaticity/ChromaticWindow.h"
@@ -21,8 +22,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMap>
 #include <QMenu>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -161,6 +164,39 @@ TEST_F(Shortcuts, EscapeAndTheCloseKeyCloseEveryToolWindow)
             EXPECT_FALSE(window->isVisible()) << window->objectName().toStdString() << " " << keys;
             window->hide();
         }
+}
+
+TEST_F(Shortcuts, TheMnemonicOfADisabledButtonTypesNothing)
+{
+    QWidget* match = windows.match;
+    match->show();
+    auto* reset = match->findChild<QPushButton*>("bbReset");
+    auto* box = match->findChild<QLineEdit*>("edTolerance");
+    ASSERT_FALSE(reset->isEnabled());
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_R, Qt::AltModifier);
+    EXPECT_EQ(box->text(), "1e-10");
+    QTest::keyClick(box, Qt::Key_5);
+    EXPECT_EQ(box->text(), "1e-105"); // keys without Alt still type
+}
+
+TEST_F(Shortcuts, TheUndoKeyInABoxWithNothingToUndoUndoesTheDesign)
+{
+    MagStructWindow* main = windows.magStruct;
+    const double momentum = state.beam.momentum;
+    state.history.reset(state);
+    state.history.absorb(state);
+    updateKinematics(state.beam, EnergyKind::Momentum, 0.5 * momentum);
+    state.history.commit(state, "rf settings");
+    main->show();
+    QApplication::setActiveWindow(main);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+    auto* box = new QLineEdit(main->centralWidget()); // as a panel's box with the focus
+    box->show();
+    box->setFocus();
+    ASSERT_TRUE(box->hasFocus());
+    QTest::keySequence(box, QKeySequence::Undo);
+    EXPECT_EQ(state.beam.momentum, momentum);
 }
 
 TEST_F(Shortcuts, FilesSavedFromTheRingAndRfWindowsJoinTheRecentFiles)

@@ -456,6 +456,33 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_TRUE(in<QGroupBox>(windows.lifeTime, "gbtotLife")->isVisible());
     EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
 
+    // 300 kV and 1.5 GeV typed and the rf window closed: its results are no longer shown, and the lifetime
+    // window neither takes them nor keeps the Touschek line computed from them
+    openTool("tbRf", windows.rf);
+    type(windows.rf, "edRFVolt", "300");
+    type(windows.rf, "edEnergy", "1.5");
+    windows.rf->close();
+    EXPECT_NEAR(state.rf.voltage, 3e5, 1e-6);
+    EXPECT_NEAR(state.beam.momentum, 1.5e9, 1);
+    EXPECT_EQ(state.history.undoLabel(), "rf settings");
+    openTool("tbLifeTime", windows.lifeTime);
+    EXPECT_TRUE(in<QLabel>(windows.lifeTime, "lTouschek")->isHidden());
+    EXPECT_EQ(l.touschek, 0);
+    EXPECT_TRUE(in<QLabel>(windows.lifeTime, "lCbLife")->isHidden()); // of the other momentum
+    EXPECT_NE(box(windows.lifeTime, "edEnAcc1"), fmt("%8.3f", rf.energyAcceptance * 100));
+    openTool("tbRf", windows.rf);
+    EXPECT_EQ(label(windows.rf, "lEnAcc"), "");
+    // one undo brings the voltage and the momentum back, and with them the results computed for them
+    windows.rf->close();
+    windows.magStruct->undoClick();
+    EXPECT_NEAR(state.rf.voltage, 1.2e6, 1e-6);
+    EXPECT_NEAR(state.beam.momentum, 2e9, 1);
+    rfUpdateCalculation();
+    lifetimes();
+    EXPECT_EQ(box(windows.lifeTime, "edEnAcc1"), fmt("%8.3f", rf.energyAcceptance * 100));
+    EXPECT_FALSE(in<QLabel>(windows.lifeTime, "lTouschek")->isHidden());
+    fake.errors.clear();
+
     // the chromaticity window corrects both chromaticities to +1 and tracks a particle of 1 mm
     correctChromaticity("1", "1");
     EXPECT_EQ(label(windows.chromatic, "lxix"), "   1.000");

@@ -148,7 +148,7 @@ TEST_F(VacuumWindowTest, BadTextStopsTheCalculationAndKeepsThePlot)
     type("edW", "3 cm");
     window->presCalcClick();
     ASSERT_EQ(fake.errors.size(), 1u);
-    EXPECT_EQ(fake.errors[0], "'3 cm' is not a valid floating point value");
+    EXPECT_EQ(fake.errors[0], "chamber radius, cm: '3 cm' is not a valid floating point value");
     EXPECT_DOUBLE_EQ(state.averagePressure, average);
     EXPECT_EQ(window->chart()->pointCount(), 2000);
 

@@ -174,7 +174,7 @@ std::optional<ChromaticityCorrection> correctChromaticity(State& state, Messages
         return std::nullopt;
     }
     if (const std::optional<std::string> refusal = firstRefusal(
-            {{&ranges::kWantedChromaticity, wantedX}, {&ranges::kWantedChromaticity, wantedY}})) {
+            {{&ranges::kWantedChromaticityX, wantedX}, {&ranges::kWantedChromaticityY, wantedY}})) {
         messages.error(*refusal);
         return std::nullopt;
     }

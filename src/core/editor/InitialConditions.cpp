@@ -7,6 +7,7 @@
 #include "core/optics/BetaFunctions.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace kestrune {
 
@@ -47,18 +48,26 @@ void readEmittances(State& state, const InitialBoxes& boxes)
     state.run.epsYIn = state.lf.epsY = emittanceOf(boxes.edEpsy, state.run.epsYIn);
 }
 
+// A start value in its box; one that rounds to zero shows no sign ("-0.00000" of a periodic solution's
+// rounding noise reads as a slope that is not there).
+std::string startBox(double value)
+{
+    const std::string text = fmt("%8.5f", value);
+    return std::strtod(text.c_str(), nullptr) == 0 ? fmt("%8.5f", 0.0) : text;
+}
+
 void showEta(const RunSettings& run, InitialBoxes& boxes)
 {
-    boxes.edEtax0 = fmt("%8.5f", run.etaX0);
-    boxes.edEtapx0 = fmt("%8.5f", run.etaPX0);
+    boxes.edEtax0 = startBox(run.etaX0);
+    boxes.edEtapx0 = startBox(run.etaPX0);
 }
 
 void showLatticeFunctions(const RunSettings& run, InitialBoxes& boxes)
 {
     boxes.edBetax0 = fmt("%8.5f", run.betaX0);
     boxes.edBetay0 = fmt("%8.5f", run.betaY0);
-    boxes.edAlphax0 = fmt("%8.5f", run.alphaX0);
-    boxes.edAlphay0 = fmt("%8.5f", run.alphaY0);
+    boxes.edAlphax0 = startBox(run.alphaX0);
+    boxes.edAlphay0 = startBox(run.alphaY0);
     showEta(run, boxes);
 }
 

@@ -699,6 +699,19 @@ std::string longReal(double value)
     return text;
 }
 
+namespace {
+
+// the rf settings of a ring: frequency (Hz), voltage (V), power (W), cells, miscellaneous loss
+std::string rfRecord(const RfParameters& rf)
+{
+    std::ostringstream out;
+    out << "103 " << longReal(rf.frequency) << ' ' << longReal(rf.voltage) << ' ' << longReal(rf.power) << ' '
+        << rf.cavities << ' ' << longReal(rf.miscLoss);
+    return out.str();
+}
+
+} // namespace
+
 std::string latticeFileText(State& state)
 {
     if (!(state.beam.referenceMomentum > 0))
@@ -716,10 +729,13 @@ std::string designText(const State& state)
         out << "101 " << longReal(state.beam.momentum) << ' ' << longReal(state.beamCurrent) << kLineEnd;
         out << "102 " << line.count << ' ' << line.superPeriods << ' ' << longReal(line.length) << ' '
             << longReal(state.drawScale) << kLineEnd;
-        out << "103 " << longReal(state.rf.frequency) << ' ' << longReal(state.rf.voltage) << ' '
-            << longReal(state.rf.power) << ' ' << state.rf.cavities << ' ' << longReal(state.rf.miscLoss)
-            << kLineEnd;
+        out << rfRecord(state.rf) << kLineEnd;
     } else {
+        // an open ring keeps its beam current and rf system for the ring it will be again
+        if (state.rf.frequency != 0) {
+            out << "101 " << longReal(state.beam.momentum) << ' ' << longReal(state.beamCurrent) << kLineEnd;
+            out << rfRecord(state.rf) << kLineEnd;
+        }
         out << "201 " << line.count << ' ' << longReal(line.length) << ' ' << longReal(state.drawScale)
             << kLineEnd;
     }

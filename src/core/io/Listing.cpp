@@ -358,7 +358,7 @@ void rfParameterList(State& state, Messages& messages)
     const std::string dots = " = ..........";
     // results and a power budget of other settings or another design are not listed as current
     const double nan = std::nan("");
-    const bool results = rf.stamp == designStamp(state);
+    const bool results = rf.stamp == rfStamp(state);
     const bool budget = rf.budgetStamp == rfBudgetStamp(state);
     const auto result = [&](double x) { return results ? x : nan; };
     const auto budgetValue = [&](double x) { return budget ? x : nan; };
@@ -377,7 +377,7 @@ void rfParameterList(State& state, Messages& messages)
          separatorLine(),
          "   cavity parameters:",
          separatorLine(),
-         "   number of rf-cells,    NumCav" + dots + std::to_string(rf.cavities),
+         "   number of rf-cells,    NumCav" + dots + fmt("%10d", rf.cavities),
          "   tot. cavity length,    CavLen" + dots + fmtOrNa("%10.4g", budgetValue(rf.cavityLength)) + " m",
          "   tot.cavity voltage,      V_rf" + dots + fmtOrNa("%10.5f", rf.voltage / 1e6) + " MV",
          "   energy acceptance     dE/E_rf" + dots + fmtOrNa("%10.5f", result(rf.energyAcceptance) * 100) +

@@ -161,7 +161,7 @@ void activateLifetime(State& state, LifetimeBoxes& boxes, Messages& messages)
         forgetTaken(boxes.gasPressure2, taken, start.gasPressure2);
         state.averagePressure = kDefaultPressure;
     }
-    if (state.rf.stamp == beamStamp && resultAvailable(state.rf.energyAcceptance)) {
+    if (state.rf.stamp == rfStamp(state) && resultAvailable(state.rf.energyAcceptance)) {
         if (resultAvailable(state.rf.bunchLength))
             boxes.bunchLength = fmt("%8.3f", state.rf.bunchLength * 1000);
         boxes.energyAcceptance = fmt("%8.3f", state.rf.energyAcceptance * 100);
@@ -174,8 +174,12 @@ void activateLifetime(State& state, LifetimeBoxes& boxes, Messages& messages)
         forgetTaken(boxes.energyAcceptance, taken, start.energyAcceptance);
         forgetTaken(boxes.energyAcceptance1, taken, start.energyAcceptance1);
         forgetTaken(boxes.energyAcceptance2, taken, start.energyAcceptance2);
+        // the Touschek update fills its box with more digits
+        forgetTaken(boxes.energyAcceptance2, fmt("%8.5f", state.rf.energyAcceptance * 100),
+                    start.energyAcceptance2);
         forgetTaken(boxes.bunchLength, fmt("%8.3f", state.rf.bunchLength * 1000), start.bunchLength);
         state.rf.energyAcceptance = kDefaultEnergyAcceptance;
+        state.rf.stamp = 0; // the default is no result of any rf settings, also after an undo
     }
     state.lifetimes = Lifetimes{};
 }
@@ -282,12 +286,20 @@ std::optional<QuantumLabels> updateQuantum(State& state, LifetimeBoxes& boxes, M
 std::optional<TouschekUpdate> updateTouschek(State& state, LifetimeBoxes& boxes, Messages& messages)
 {
     const RingParameters& ring = state.ringParams;
-    if (resultAvailable(state.rf.energyAcceptance))
+    const bool rfCurrent = state.rf.stamp == rfStamp(state);
+    if (rfCurrent && resultAvailable(state.rf.energyAcceptance))
         fillIfEmpty(boxes.energyAcceptance2, fmt("%8.5f", state.rf.energyAcceptance * 100));
-    if (resultAvailable(state.rf.bunchLength))
+    if (rfCurrent && resultAvailable(state.rf.bunchLength))
         fillIfEmpty(boxes.bunchLength, fmt("%8.3f", state.rf.bunchLength * 1000));
     if (resultAvailable(ring.coupling))
         fillIfEmpty(boxes.coupling, fmt("%8.5f", ring.coupling * 100));
+    // no default stands in for a missing rf result: the user types the value or runs the rf window
+    for (std::string LifetimeBoxes::*box : {&LifetimeBoxes::energyAcceptance2, &LifetimeBoxes::bunchLength}) {
+        if (blank(boxes.*box)) {
+            messages.error(std::string("enter \"") + ruleOf(box).label + "\" or run \"RF\"!");
+            return std::nullopt;
+        }
+    }
     TouschekInput in;
     const double acceptancePercent = parseDouble(boxes.energyAcceptance2);
     const double couplingPercent = parseDouble(boxes.coupling);

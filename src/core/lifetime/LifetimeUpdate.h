@@ -25,12 +25,12 @@ struct LifetimeBoxes
     std::string acceptanceX = "20.0";      // edAccx, mm mrad
     std::string acceptanceY = "10.0";      // edAccy, mm mrad
     // Touschek
-    std::string energyAcceptance2 = "1.0"; // edEnAcc2, %
-    std::string bunchCurrent = "1.0";      // edBunCur, mA
-    std::string averageBetaX = "10.0";     // edAvgBx, m
-    std::string averageBetaY1 = "10.0";    // edAvgBy1, m
-    std::string coupling = "1.0";          // edCoupling, %
-    std::string bunchLength = "1.0";       // edBunLen, mm
+    std::string energyAcceptance2;      // edEnAcc2, %: empty until the rf results fill it
+    std::string bunchCurrent = "1.0";   // edBunCur, mA
+    std::string averageBetaX = "10.0";  // edAvgBx, m
+    std::string averageBetaY1 = "10.0"; // edAvgBy1, m
+    std::string coupling = "1.0";       // edCoupling, %
+    std::string bunchLength;            // edBunLen, mm: empty until the rf results fill it
 };
 
 /// The refusal a lifetime box's update gives for text typed into it: the message for a value outside
@@ -82,9 +82,10 @@ struct TouschekUpdate
 };
 
 /// Touschek lifetime from the results in the state: empty energy-acceptance, bunch-length and coupling
-/// boxes are filled from the RF and ring results; the ring's emittance and revolution frequency must be
-/// available. Where C(zeta) <= 0 the lifetime is not available: the label says so and the combination
-/// says why.
+/// boxes are filled from the RF results of the design and rf settings as they are and the ring results; an
+/// energy acceptance or bunch length left empty is refused by name. The ring's emittance and revolution
+/// frequency must be available. Where C(zeta) <= 0 the lifetime is not available: the label says so and the
+/// combination says why.
 std::optional<TouschekUpdate> updateTouschek(State& state, LifetimeBoxes& boxes, Messages& messages);
 
 /// The Touschek group's "update": the ring's equilibrium and the rf parameters brought up to date first

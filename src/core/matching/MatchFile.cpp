@@ -185,12 +185,19 @@ std::optional<MatchDefinition> parseMatchDefinition(const std::string& text, Mes
         messages.error("the match file is not valid JSON: " + printableText(problem));
         return std::nullopt;
     }
+    MatchDefinition definition;
     try {
-        return definitionFrom(*json);
+        definition = definitionFrom(*json);
     } catch (const BadEntry& bad) {
         messages.error("match file, " + printableText(bad.text));
         return std::nullopt;
     }
+    // the values a match takes, whatever the line: a file that holds others is refused as it is read
+    if (const std::optional<std::string> refusal = matchValueRefusal(definition)) {
+        messages.error("match file, " + printableText(*refusal));
+        return std::nullopt;
+    }
+    return definition;
 }
 
 std::string matchDefinitionText(const MatchDefinition& d)

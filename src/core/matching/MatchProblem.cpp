@@ -233,6 +233,13 @@ std::optional<ResolvedVariable> resolveVariable(const BeamLine& line, const Matc
     r.field = v.field;
     r.start = fieldOf(line.at(r.elements.front()), v.field);
     std::tie(r.min, r.max) = variableBounds(v);
+    if (r.start < r.min || r.start > r.max) {
+        const bool below = r.start < r.min;
+        messages.error(label + ": the start value " + shortestFloat(r.start) + " lies " +
+                       (below ? "below the lower bound " : "above the upper bound ") +
+                       shortestFloat(below ? r.min : r.max));
+        return std::nullopt;
+    }
     // a step of 1e-7 of the value keeps the difference quotient's error near 1e-7 relative, well above the
     // rounding of the optics (1e-15 relative) divided by the step
     r.step = v.step > 0 ? v.step : 1e-7 * std::max(1.0, std::fabs(r.start));
@@ -270,6 +277,33 @@ std::optional<ResolvedConstraint> resolveConstraint(const BeamLine& line, const 
         r.from = *from;
     }
     return r;
+}
+
+// The values a target of the quantity takes: tunes and beta functions above 0, the others signed.
+const InputRange& targetRange(MatchQuantity quantity)
+{
+    switch (quantity) {
+    case MatchQuantity::TuneX:
+    case MatchQuantity::TuneY:
+        return ranges::kMatchTuneTarget;
+    case MatchQuantity::BetaX:
+    case MatchQuantity::BetaY:
+    case MatchQuantity::MaxBetaX:
+    case MatchQuantity::MaxBetaY:
+        return ranges::kMatchBetaTarget;
+    case MatchQuantity::AlphaX:
+    case MatchQuantity::AlphaY:
+        return ranges::kMatchAlphaTarget;
+    case MatchQuantity::EtaX:
+        return ranges::kMatchEtaTarget;
+    case MatchQuantity::EtaPX:
+        return ranges::kMatchEtaPTarget;
+    case MatchQuantity::PhaseX:
+    case MatchQuantity::PhaseY:
+        return ranges::kMatchPhaseTarget;
+    default:
+        return ranges::kMatchChromaticityTarget;
+    }
 }
 
 bool checkSizes(const State& state, const MatchDefinition& d, Messages& messages)
@@ -503,6 +537,23 @@ void setField(LatticeElement& e, MatchField field, double value)
     fieldOf(e, field) = value;
     if (e.code == code::kRectangularBend && (field == MatchField::H || field == MatchField::Length))
         e.ain = e.aout = e.length * e.curvature / 2;
+}
+
+std::optional<std::string> matchValueRefusal(const MatchDefinition& definition)
+{
+    for (int n = 0; n < static_cast<int>(definition.variables.size()); ++n) {
+        const double step = definition.variables[static_cast<std::size_t>(n)].step;
+        if (step != 0)
+            if (const std::optional<std::string> refusal = rangeRefusal(ranges::kMatchStep, step))
+                return variableLabel(definition, n) + ": " + *refusal;
+    }
+    for (int n = 0; n < static_cast<int>(definition.constraints.size()); ++n) {
+        const MatchConstraint& c = definition.constraints[static_cast<std::size_t>(n)];
+        if (const std::optional<std::string> refusal =
+                firstRefusal({{&targetRange(c.quantity), c.value}, {&ranges::kMatchWeight, c.weight}}))
+            return constraintLabel(definition, n) + ": " + *refusal;
+    }
+    return rangeRefusal(ranges::kMatchTolerance, definition.tolerance);
 }
 
 std::optional<MatchSetup> resolveMatch(const State& state, const MatchDefinition& definition,

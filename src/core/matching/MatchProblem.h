@@ -170,8 +170,15 @@ struct MatchSetup
     bool maxBeta = false;
 };
 
+/// The refusal of the first value of a definition outside its range in core/InputRanges.h (targets by
+/// quantity, weights, steps, the tolerance), naming the entry: "constraint 2 (tune_x): the target must be
+/// above 0!"; nothing when every value is inside. The match window and the match files check with it
+/// before a match; resolveMatch takes any finite target, so that a setup also evaluates quantities.
+std::optional<std::string> matchValueRefusal(const MatchDefinition& definition);
+
 /// Checks a definition against the state's line: every element found, every field one that the element
-/// has, no field varied twice, bounds, weights, targets, tolerance and iterations in range. Nothing,
+/// has, no field varied twice, bounds that hold the start value, finite targets, positive weights,
+/// tolerance and iterations in range. Nothing,
 /// after a message naming the entry ("variable 2 (QX k): there is no element named QX"), when any is
 /// wrong.
 std::optional<MatchSetup> resolveMatch(const State& state, const MatchDefinition& definition,

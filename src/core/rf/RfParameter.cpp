@@ -114,7 +114,7 @@ RfOutcome computeRfParameters(State& state)
         lifetime = kLifetimeCap;
     rf.quantumLifetime = lifetime;
     rf.computed = true;
-    rf.stamp = designStamp(state);
+    rf.stamp = rfStamp(state);
     return outcome;
 }
 

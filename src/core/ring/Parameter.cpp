@@ -418,8 +418,8 @@ BeamParameterView beamParameterView(const State& state)
     v.circumference = "circumference:" + fmtOrNa("%8.3f", r.circumference) + " m";
     v.compactionFactor = "mom.comp. factor,alpha_c: " + fmtOrNa("%10.7f", r.momentumCompaction);
     v.slipFactor = "slip factor, eta_c: " + fmtOrNa("%10.7f", r.slipFactor);
-    v.naturalChromaticityX = "nat.chromaticity_x:" + fmtOrNa("%10.4g", r.chromaticityX);
-    v.naturalChromaticityY = "nat.chromaticity_y:" + fmtOrNa("%10.4g", r.chromaticityY);
+    v.naturalChromaticityX = "nat.chromaticity_x:" + fmtOrNa("%8.3f", r.chromaticityX);
+    v.naturalChromaticityY = "nat.chromaticity_y:" + fmtOrNa("%8.3f", r.chromaticityY);
     v.correctedChromaticityX = "corr.chromaticity_x:" + fmtOrNa("%8.3f", r.correctedChromaticityX);
     v.correctedChromaticityY = "corr.chromaticity_y:" + fmtOrNa("%8.3f", r.correctedChromaticityY);
     return v;

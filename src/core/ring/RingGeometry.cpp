@@ -190,9 +190,9 @@ std::optional<GeometryView> ringGeometry(State& state, Messages& messages, const
         return std::nullopt;
     GeometryView& view = checked->view;
     const int nsp = checked->superPeriods;
-    state.line.superPeriods = nsp;
 
     // a ring bending the other way round closes just as well: the closing compares magnitudes
+    state.line.superPeriods = nsp;
     double total = std::fabs(deflSup(state.line)) * nsp;
     if (std::fabs(total - 360) > kClosingTolerance) {
         state.ringClosed = false;
@@ -212,7 +212,9 @@ std::optional<GeometryView> ringGeometry(State& state, Messages& messages, const
     double fRf = checked->rfFrequency;
     double harmonic = fRf / fRev;
     view.harmonic = harmonicText(harmonic);
-    if (std::fabs(harmonic - std::nearbyint(harmonic)) > kIntegerTolerance &&
+    // the rf frequency of a line that is no ring is not asked about
+    const bool closed = std::fabs(std::fabs(total) - 360) < kClosingTolerance;
+    if (closed && std::fabs(harmonic - std::nearbyint(harmonic)) > kIntegerTolerance &&
         messages.confirm("harmonic number is not yet integer. Adjust rf-frequency ?")) {
         harmonic = std::nearbyint(harmonic);
         fRf = harmonic * fRev;
@@ -227,8 +229,7 @@ std::optional<GeometryView> ringGeometry(State& state, Messages& messages, const
     ring.harmonicNumber = harmonic;
     state.rf.frequency = fRf;
 
-    if (std::fabs(std::fabs(total) - 360) < kClosingTolerance &&
-        std::fabs(fRf / fRev - std::nearbyint(harmonic)) < kIntegerTolerance) {
+    if (closed && std::fabs(fRf / fRev - std::nearbyint(harmonic)) < kIntegerTolerance) {
         view.perfectRing = "perfect ring with integer harmonic number!";
         view.perfect = true;
         state.ringClosed = true;

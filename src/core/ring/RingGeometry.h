@@ -43,10 +43,11 @@ struct GeometryInput
 
 /// The ring geometry: offers to close the ring by scaling every curvature or the bend lengths, then
 /// circumference, revolution frequency and harmonic number (offering to adjust the rf frequency to an
-/// integer one), and the perfect-ring test. Writes superPeriods, ringParams, rf.frequency, ringClosed
-/// and, for a perfect ring, expands the cell and sets ringElementCount. Returns nullopt, with a message
-/// and nothing changed, for fewer than one superperiod, a ring of no length or an rf frequency that is
-/// not positive; throws ConversionError for a box that is not a number.
+/// integer one, asked only of a ring that closes), and the perfect-ring test. Writes superPeriods,
+/// ringParams, rf.frequency, ringClosed and, for a perfect ring, expands the cell and sets
+/// ringElementCount. Returns nullopt, with a message and nothing changed, for fewer than one superperiod,
+/// a ring of no length or an rf frequency that is not positive; throws ConversionError for a box that is
+/// not a number.
 std::optional<GeometryView> ringGeometry(State& state, Messages& messages, const GeometryInput& input);
 
 /// The labels of a ring that does not close (total deflection and the frequencies not available).

@@ -16,22 +16,22 @@ bool blank(const std::string& text)
 
 /// The number in box, or the default (written into the box, in the toolkit's general format) when
 /// the box is empty.
-double readOrDefault(std::string& box, double value, const char* shown)
+double readOrDefault(std::string& box, const char* name, double value, const char* shown)
 {
     if (blank(box)) {
         box = shown;
         return value;
     }
-    return parseDouble(box);
+    return parseDouble(name, box);
 }
 
-int readOrDefault(std::string& box, int value)
+int readOrDefault(std::string& box, const char* name, int value)
 {
     if (blank(box)) {
         box = std::to_string(value);
         return value;
     }
-    return parseInt(box);
+    return parseInt(name, box);
 }
 
 } // namespace
@@ -39,19 +39,19 @@ int readOrDefault(std::string& box, int value)
 std::optional<VacuumInput> readVacuumInput(VacuumBoxes& boxes, Messages& messages)
 {
     VacuumInput input;
-    input.steps = readOrDefault(boxes.steps, 2000);
+    input.steps = readOrDefault(boxes.steps, "# of steps along beam line", 2000);
     if (input.steps > kMaxVacuumSteps) {
         input.steps = kMaxVacuumSteps;
         boxes.steps = std::to_string(kMaxVacuumSteps);
     }
-    input.chamberRadius = readOrDefault(boxes.radiusCm, 3.0, "3") / 100;
-    input.iterations = readOrDefault(boxes.iterations, 100);
+    input.chamberRadius = readOrDefault(boxes.radiusCm, "chamber radius, cm", 3.0, "3") / 100;
+    input.iterations = readOrDefault(boxes.iterations, "# of iterations", 100);
     if (input.iterations > kMaxVacuumIterations) {
         input.iterations = kMaxVacuumIterations;
         boxes.iterations = std::to_string(kMaxVacuumIterations);
     }
-    input.thermalDesorption = readOrDefault(boxes.thermal, 1e-12, "1E-12");
-    input.photodesorptionYield = readOrDefault(boxes.yield, 1e-6, "1E-6");
+    input.thermalDesorption = readOrDefault(boxes.thermal, "therm.desorpt.coeff.", 1e-12, "1E-12");
+    input.photodesorptionYield = readOrDefault(boxes.yield, "eta", 1e-6, "1E-6");
 
     if (input.steps < 1) {
         messages.error("# of steps along beam line must be at least 1!");

@@ -92,7 +92,10 @@ DynamicApertureChart::DynamicApertureChart(QWidget* parent) : QWidget(parent)
 
 void DynamicApertureChart::showApertures(double apertureX, double apertureY, double linearX, double linearY)
 {
-    setRectangle(m_chamber, apertureX, apertureY);
+    if (std::isfinite(apertureX) && std::isfinite(apertureY))
+        setRectangle(m_chamber, apertureX, apertureY);
+    else
+        m_chamber->data()->clear();
     if (std::isfinite(linearX) && std::isfinite(linearY))
         setRectangle(m_linear, linearX, linearY);
     else
@@ -212,22 +215,31 @@ void AcceptanceChart::showAcceptance(const std::vector<double>& s, const std::ve
                                      const std::vector<double>& minusPercent, double rfPercent, double period,
                                      const QString& title)
 {
+    // without a period (no result) the axis spans the line, so that its drawing keeps its proportions
+    if (!(period > 0))
+        period = std::max(m_line.endPosition(), 1.0);
     double largest = std::isfinite(rfPercent) ? rfPercent : 0;
+    const std::size_t n = std::min(s.size(), std::min(plusPercent.size(), minusPercent.size()));
+    // a point holds until the next one; a point not computed leaves a gap
     const auto fill = [&](QCPGraph* graph, const std::vector<double>& values) {
         graph->data()->clear();
-        double last = NAN;
-        for (std::size_t k = 0; k < s.size() && k < values.size(); ++k) {
+        for (std::size_t k = 0; k < n; ++k) {
             if (!std::isfinite(values[k]))
                 continue;
             graph->addData(s[k], values[k]);
-            last = values[k];
-            largest = std::max(largest, std::fabs(last));
+            largest = std::max(largest, std::fabs(values[k]));
+            if (k + 1 == n || !std::isfinite(values[k + 1])) {
+                const double end = k + 1 < n ? s[k + 1] : period;
+                graph->addData(end, values[k]);
+                graph->addData(end, std::nan(""));
+            }
         }
-        if (std::isfinite(last))
-            graph->addData(period, last);
     };
     fill(m_plus, plusPercent);
     fill(m_minus, minusPercent);
+    m_points = static_cast<int>(std::count_if(plusPercent.begin(),
+                                              plusPercent.begin() + static_cast<std::ptrdiff_t>(n),
+                                              [](double v) { return std::isfinite(v); }));
     m_rfPlus->data()->clear();
     m_rfMinus->data()->clear();
     if (std::isfinite(rfPercent)) {
@@ -240,7 +252,7 @@ void AcceptanceChart::showAcceptance(const std::vector<double>& s, const std::ve
     // the curves above the drawing band: the axis reaches below the lowest curve by the band
     const double below = kDrawingBand + kDrawingGap;
     const double top = 1.15 * largest, bottom = -largest - (top + largest) * below / (1 - below);
-    m_plot->xAxis->setRange(0, period > 0 ? period : 1);
+    m_plot->xAxis->setRange(0, period);
     m_plot->yAxis->setRange(bottom, top);
     // the shapes' own extent fills the band
     double low = 0, high = 0;
@@ -254,11 +266,6 @@ void AcceptanceChart::showAcceptance(const std::vector<double>& s, const std::ve
     const double height = high > low ? high - low : 1;
     m_plot->yAxis2->setRange(low - 0.1 * height, low - 0.1 * height + 1.2 * height / kDrawingBand);
     m_plot->replot();
-}
-
-int AcceptanceChart::pointCount() const
-{
-    return m_plus->dataCount();
 }
 
 QString AcceptanceChart::title() const

@@ -69,13 +69,15 @@ public:
                         const std::vector<double>& minusPercent, double rfPercent, double period,
                         const QString& title);
 
-    int pointCount() const;
+    /// The points of delta+ drawn: the scan's computed points.
+    int pointCount() const { return m_points; }
     QString title() const;
 
 private:
     QCustomPlot* m_plot = nullptr;
     QCPTextElement* m_title = nullptr;
     QCPGraph* m_plus = nullptr;
+    int m_points = 0;
     QCPGraph* m_minus = nullptr;
     QCPGraph* m_rfPlus = nullptr;
     QCPGraph* m_rfMinus = nullptr;

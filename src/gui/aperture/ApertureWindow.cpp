@@ -24,12 +24,29 @@
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
 namespace kestrune {
 
 namespace {
+
+// Why every ray found no surviving amplitude: the closed orbit of the momentum deviation is missing or
+// outside the aperture, or the motion around it is unstable; empty when some ray has an aperture.
+std::string zeroApertureReason(const DynamicAperture& da, const DynamicApertureSettings& s)
+{
+    if (da.radius.empty() ||
+        !std::all_of(da.radius.begin(), da.radius.end(), [](double r) { return r == 0; }))
+        return {};
+    const std::string delta = "delta = " + fmt("%.2f", s.delta * 100) + " %";
+    if (!std::isfinite(da.orbit.x) || !std::isfinite(da.orbit.y))
+        return "there is no closed orbit at " + delta;
+    if (std::fabs(da.orbit.x) >= s.aperture.x || std::fabs(da.orbit.y) >= s.aperture.y)
+        return "the closed orbit at " + delta + " lies outside the aperture";
+    return "no amplitude of " + fmt("%.3g", s.resolution * 1000) + " mm survives " + std::to_string(s.turns) +
+           " turns at " + delta + ": the motion there is unstable";
+}
 
 constexpr int kPollInterval = 50; // ms between two looks at the progress
 
@@ -43,7 +60,7 @@ std::optional<double> boxValue(QLineEdit* box, const std::string& name, const Sc
                                Messages& messages)
 {
     const std::string text = box->text().toStdString();
-    const double value = whole ? parseInt(text) : parseDouble(text);
+    const double value = whole ? parseInt(name, text) : parseDouble(name, text);
     if (const std::optional<std::string> refusal = limitRefusal(name, value, limit, whole)) {
         messages.error(*refusal);
         return std::nullopt;
@@ -320,6 +337,8 @@ void ApertureWindow::bbAcceptanceClick()
         s.aperture = *aperture;
         m_acceptanceSettings = s;
         const std::uint64_t lattice = trackingFingerprint(m_state);
+        m_acceptance.reset();
+        m_acceptanceChart->showAcceptance({}, {}, {}, NAN, 0, "local momentum acceptance: running ...");
         auto result = std::make_shared<MomentumAcceptance>();
         runScan([ring = *ring, s, result](const ScanControl& c) { *result = momentumAcceptance(ring, s, c); },
                 [this, result, lattice] {
@@ -349,6 +368,7 @@ void ApertureWindow::runScan(std::function<void(const ScanControl&)> work, std::
     m_worker = QThread::create([work = std::move(work), control] { work(control); });
     connect(m_worker, &QThread::finished, this, [this] { scanDone(); });
     setRunning(true);
+    m_pbRun->setValue(0);
     m_lResult->setText("running ...");
     m_worker->start();
     m_poll->start();
@@ -361,7 +381,7 @@ void ApertureWindow::scanDone()
     m_worker->deleteLater();
     m_worker = nullptr;
     setRunning(false);
-    m_pbRun->setValue(static_cast<int>(1000 * m_progress));
+    m_pbRun->setValue(0); // the result line tells how the run ended
     const std::function<void()> finish = std::move(m_finish);
     m_finish = nullptr;
     if (finish)
@@ -380,8 +400,10 @@ void ApertureWindow::designChanged()
 {
     if (running() || !(m_dynamic || m_grid || m_acceptance) || m_shownLattice == trackingFingerprint(m_state))
         return;
-    if (m_dynamic || m_grid)
+    if (m_dynamic || m_grid) {
+        m_dynamicChart->showApertures(NAN, NAN, NAN, NAN);
         m_dynamicChart->showBoundary({}, {}, "dynamic aperture: n/a");
+    }
     if (m_acceptance)
         m_acceptanceChart->showAcceptance({}, {}, {}, NAN, 0, "local momentum acceptance: n/a");
     m_dynamic.reset();
@@ -407,10 +429,16 @@ void ApertureWindow::showDynamicAperture()
     m_shownLattice = trackingFingerprint(m_state);
     const double area = apertureArea(da.angles, da.radius);
     std::string text = da.cancelled ? "cancelled: " : "";
+    const std::string reason = zeroApertureReason(da, s);
+    if (!reason.empty()) {
+        m_lResult->setText(q(text + "no dynamic aperture: " + reason));
+        return;
+    }
     text += "area = " + fmtOrNa("%.1f", area * 1e6) +
             " mm^2; at y = 0: " + fmtOrNa("%.2f", da.radius.front() * 1000) +
             " mm = " + fmtOrNa("%.1f", da.radius.front() / da.sigmaX) +
-            " sigma_x; at x = 0: " + fmtOrNa("%.2f", da.radius[da.radius.size() / 2] * 1000) + " mm";
+            " sigma_x; at x = 0: " + fmtOrNa("%.2f", da.radius[da.radius.size() / 2] * 1000) +
+            " mm = " + fmtOrNa("%.1f", da.radius[da.radius.size() / 2] / da.sigmaY) + " sigma_y";
     m_lResult->setText(q(text));
 }
 
@@ -452,9 +480,13 @@ void ApertureWindow::showAcceptance()
     m_shownLattice = trackingFingerprint(m_state);
     const double period =
         m_ring->elementStart.empty() ? 0 : m_ring->elementStart.back() + m_ring->elementLength.back();
-    m_acceptanceChart->showAcceptance(
-        ma.s, plus, minus, ma.rfAcceptance * 100, period,
-        q("local momentum acceptance, " + std::to_string(m_acceptanceSettings.turns) + " turns"));
+    const auto computed = static_cast<std::size_t>(
+        std::count_if(ma.deltaPlus.begin(), ma.deltaPlus.end(), [](double d) { return std::isfinite(d); }));
+    std::string title = "local momentum acceptance, " + std::to_string(m_acceptanceSettings.turns) + " turns";
+    if (ma.cancelled)
+        title += ": cancelled after " + std::to_string(computed) + " of " + std::to_string(ma.s.size()) +
+                 " points";
+    m_acceptanceChart->showAcceptance(ma.s, plus, minus, ma.rfAcceptance * 100, period, q(title));
     if (ma.cancelled || ma.s.empty()) {
         m_lResult->setText("cancelled: the momentum acceptance is not kept for the lifetime");
         return;

@@ -1,5 +1,6 @@
 // The beam-dynamics window's recent files, zoom commands and the program's end from its File menu.
 #include "core/Design.h"
+#include "core/Format.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/madx/MadxReader.h"
 #include "gui/Shortcuts.h"
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QStatusBar>
+#include <cmath>
 
 namespace kestrune {
 
@@ -87,9 +89,17 @@ void MagStructWindow::openLattice(const QString& fileName)
 void MagStructWindow::showParticleChange(const BeamParameters& before)
 {
     const BeamParameters& now = m_state.beam;
-    if (now.name == before.name && now.isIon == before.isIon && now.charge == before.charge &&
-        sameValue(now.massNumber, before.massNumber))
+    // the same particle may come back with its mass rounded in the last digits
+    const bool sameParticle = now.name == before.name && now.isIon == before.isIon &&
+                              now.charge == before.charge &&
+                              std::fabs(now.restEnergy - before.restEnergy) <= 1e-9 * before.restEnergy;
+    if (sameParticle) {
+        if (!sameValue(now.momentum, before.momentum))
+            statusBar()->showMessage(QString("the lattice file changed the momentum to %1 MeV (was %2 MeV)")
+                                         .arg(QString::fromStdString(fmt("%.3f", now.momentum / 1e6)),
+                                              QString::fromStdString(fmt("%.3f", before.momentum / 1e6))));
         return;
+    }
     statusBar()->showMessage(
         QString("the lattice file changed the particle to %1 (was %2)")
             .arg(QString::fromStdString(now.name).trimmed(), QString::fromStdString(before.name).trimmed()));

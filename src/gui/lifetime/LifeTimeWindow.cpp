@@ -1,5 +1,7 @@
 #include "gui/lifetime/LifeTimeWindow.h"
 
+#include "core/Design.h"
+#include "core/Format.h"
 #include "core/NumberInput.h"
 #include "core/lifetime/LocalTouschek.h"
 #include "core/ring/Parameter.h"
@@ -49,6 +51,10 @@ LifeTimeWindow::LifeTimeWindow(State& state, Windows& windows, QWidget* parent)
     grid->setRowStretch(3, 1);
     buildTotal();
     buildMenus();
+    m_results = {{m_gbElastic, m_lCbLife, &Lifetimes::elastic, {}},
+                 {m_gbBrems, m_lBrems, &Lifetimes::bremsstrahlung, {}},
+                 {m_gbQuantum, m_lqtot, &Lifetimes::quantum, {}},
+                 {m_gbTouschek, m_lTouschek, &Lifetimes::touschek, {}}};
     statusBar();
     resize(760, 620);
 }
@@ -296,6 +302,67 @@ void LifeTimeWindow::formActivate()
     LifetimeBoxes boxes = readBoxes();
     activateLifetime(m_state, boxes, messages());
     writeBoxes(boxes);
+    dropChangedResults();
+}
+
+void LifeTimeWindow::designChanged()
+{
+    dropChangedResults();
+}
+
+QString LifeTimeWindow::inputsOf(const QGroupBox* group) const
+{
+    QStringList parts;
+    for (std::uint64_t stamp : {designStamp(m_state), latticeStamp(m_state)})
+        parts << QString::number(stamp);
+    if (group == m_gbTouschek) {
+        // the rf results, the chromatic lattice of the local acceptance and the ring's coupling
+        for (std::uint64_t stamp :
+             {rfStamp(m_state), sextupoleStamp(m_state), m_state.localAcceptance.lattice})
+            parts << QString::number(stamp);
+        parts << QString::number(m_state.ringParams.coupling, 'g', 17)
+              << QString::number(m_cbLocalAcceptance->isChecked());
+    }
+    // a box counts by its number: the same value written with other digits is the same input
+    for (const Box& box : m_boxes) {
+        if (box.edit->parentWidget() != group)
+            continue;
+        const std::string text = box.edit->text().toStdString();
+        try {
+            parts << QString::fromStdString(shortestFloat(parseDouble(text)));
+        } catch (const ConversionError&) {
+            parts << box.edit->text();
+        }
+    }
+    return parts.join('\n');
+}
+
+void LifeTimeWindow::resultShown(const QGroupBox* group)
+{
+    for (Result& r : m_results) {
+        if (r.group != group)
+            continue;
+        r.inputs = inputsOf(group);
+        m_shown.*r.lifetime = m_state.lifetimes.*r.lifetime;
+        if (group == m_gbTouschek)
+            m_shown.touschekUnavailable = m_state.lifetimes.touschekUnavailable;
+    }
+}
+
+void LifeTimeWindow::dropChangedResults()
+{
+    for (Result& r : m_results) {
+        if (r.line->isHidden())
+            continue;
+        const bool current = r.inputs == inputsOf(r.group);
+        if (!current)
+            r.line->hide();
+        m_state.lifetimes.*r.lifetime = current ? m_shown.*r.lifetime : 0.0;
+        if (r.group == m_gbTouschek)
+            m_state.lifetimes.touschekUnavailable = current && m_shown.touschekUnavailable;
+    }
+    if (!m_gbtotLife->isHidden())
+        m_lTot->setText(QString::fromStdString(combinedLifetimeText(m_state.lifetimes)));
 }
 
 void LifeTimeWindow::elasticClick()
@@ -329,6 +396,8 @@ void LifeTimeWindow::bbUpdElastClick()
         if (const auto label = updateElastic(m_state, boxes, messages())) {
             m_lCbLife->setText(QString::fromStdString(*label));
             m_lCbLife->show();
+            writeBoxes(boxes);
+            resultShown(m_gbElastic);
             combinealleffects();
         }
     });
@@ -340,6 +409,8 @@ void LifeTimeWindow::bbBremsLifeClick()
         if (const auto label = updateBremsstrahlung(m_state, boxes, messages())) {
             m_lBrems->setText(QString::fromStdString(*label));
             m_lBrems->show();
+            writeBoxes(boxes);
+            resultShown(m_gbBrems);
             combinealleffects();
         }
     });
@@ -366,6 +437,8 @@ void LifeTimeWindow::bbUpQuantumClick()
         for (const auto& [label, text] : texts)
             label->setText(QString::fromStdString(*text));
         m_lqtot->show();
+        writeBoxes(boxes);
+        resultShown(m_gbQuantum);
         combinealleffects();
     });
 }
@@ -373,17 +446,20 @@ void LifeTimeWindow::bbUpQuantumClick()
 void LifeTimeWindow::bbTouschekClick()
 {
     update([this](LifetimeBoxes& boxes) {
+        std::optional<std::string> label;
         if (m_cbLocalAcceptance->isChecked()) {
-            if (const auto result = runLocalTouschekUpdate(m_state, boxes, messages())) {
-                m_lTouschek->setText(QString::fromStdString(result->label));
-                m_lTouschek->show();
-                combinealleffects();
-            }
+            if (const auto result = runLocalTouschekUpdate(m_state, boxes, messages()))
+                label = result->label;
         } else if (const auto result = runTouschekUpdate(m_state, boxes, messages())) {
-            m_lTouschek->setText(QString::fromStdString(result->label));
-            m_lTouschek->show();
-            combinealleffects();
+            label = result->label;
         }
+        if (!label)
+            return;
+        m_lTouschek->setText(QString::fromStdString(*label));
+        m_lTouschek->show();
+        writeBoxes(boxes);
+        resultShown(m_gbTouschek);
+        combinealleffects();
     });
 }
 

@@ -31,9 +31,11 @@ public:
     LifeTimeWindow(State& state, Windows& windows, QWidget* parent = nullptr);
     ~LifeTimeWindow() override;
 
-    /// FormActivate: the boxes from the shared results (or the defaults with their messages); the four
-    /// lifetimes cleared.
+    /// FormActivate: the boxes from the shared results (or the defaults with their messages); a lifetime
+    /// whose inputs are as they were is kept, the others are cleared with their result lines.
     void formActivate();
+    /// The design may have changed: result lines whose inputs changed are cleared.
+    void designChanged();
     // menu entries
     void elasticClick();
     void bremsstrahlungClick();
@@ -60,6 +62,14 @@ private:
         QLineEdit* edit;
         std::string LifetimeBoxes::*text;
     };
+    /// A group's result line and what it was computed from.
+    struct Result
+    {
+        QGroupBox* group;
+        QLabel* line;
+        double Lifetimes::*lifetime;
+        QString inputs; // inputsOf(group) when the line was filled
+    };
 
     Messages& messages();
     QGroupBox* makeGroup(const QString& objectName, const QString& caption);
@@ -82,6 +92,12 @@ private:
     /// Runs an update on the boxes: the boxes it filled are shown, a conversion error is reported.
     template <typename Update> void update(Update&& run);
     void showGroup(QGroupBox* group);
+    /// The stamps of the results a group's lifetime depends on and the texts of its boxes.
+    QString inputsOf(const QGroupBox* group) const;
+    /// The result line of group was filled: what it was computed from is kept with the lifetime.
+    void resultShown(const QGroupBox* group);
+    /// Lines whose inputs changed are hidden and their lifetimes cleared; the others keep theirs.
+    void dropChangedResults();
 
     State& m_state;
     Windows& m_windows;
@@ -113,6 +129,8 @@ private:
     QPushButton* m_bbUpQuantum = nullptr;
     QPushButton* m_bbTouschek = nullptr;
     QPushButton* m_defaultButton = nullptr;
+    std::vector<Result> m_results;
+    Lifetimes m_shown; // the lifetimes of the result lines shown
     QPoint m_dragOffset;
     bool m_dragging = false;
     bool m_totalMoved = false; // the user dragged the total group: it stays where it was put

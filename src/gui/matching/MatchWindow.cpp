@@ -1,5 +1,6 @@
 #include "gui/matching/MatchWindow.h"
 
+#include "core/Design.h"
 #include "core/Drawing.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
@@ -13,6 +14,7 @@
 
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -21,6 +23,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -31,6 +36,9 @@ namespace {
 
 const char* const kMatchFilter = "match files (*.json);;all files (*)";
 const char* const kChartTitle = "lattice functions with the strengths of the match";
+// the status lines' room: a summary, what is not met and two variables at their bounds show without a
+// scroll bar, and the tables above never move
+constexpr int kStatusLines = 4;
 
 QPushButton* button(const char* name, const QString& caption, QWidget* parent)
 {
@@ -91,15 +99,24 @@ MatchWindow::MatchWindow(State& state, Windows& windows, QWidget* parent)
     splitter->setStretchFactor(1, 2);
     layout->addWidget(splitter, 1);
     layout->addWidget(buildControls(central));
-    m_lStatus = new QLabel(central);
+    m_pnStatus = new QScrollArea(central);
+    m_pnStatus->setObjectName("pnStatus");
+    m_pnStatus->setFrameShape(QFrame::NoFrame);
+    m_pnStatus->setWidgetResizable(true);
+    m_pnStatus->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_lStatus = new QLabel(m_pnStatus);
     m_lStatus->setObjectName("lStatus");
     m_lStatus->setWordWrap(true);
+    m_lStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_lStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(m_lStatus);
+    m_pnStatus->setWidget(m_lStatus);
+    m_pnStatus->setFixedHeight(m_lStatus->fontMetrics().lineSpacing() * kStatusLines + 4);
+    layout->addWidget(m_pnStatus);
     buildMenu();
     installDefaultDialogs();
     showButtons();
-    resize(1180, 820);
+    // fits a screen 1000 pixels high with the title bar and the menu
+    resize(1180, 800);
 }
 
 MatchWindow::~MatchWindow() = default;
@@ -129,6 +146,7 @@ void MatchWindow::buildTables(QWidget* parent)
         boxLayout->addLayout(buttons);
         // a click on an element goes into the table last worked in
         connect(table, &QTableWidget::currentCellChanged, this, [this, table] { m_pickTable = table; });
+        connect(table, &QTableWidget::itemChanged, this, &MatchWindow::previewDesign);
         return std::pair{addButton, removeButton};
     };
     m_variables = new VariableTable(parent);
@@ -234,6 +252,8 @@ bool MatchWindow::event(QEvent* event)
     // the design may have changed in another window (an edit, an undo) while no match result waits here
     const bool shown = event->type() == QEvent::Show ||
                        (event->type() == QEvent::WindowActivate && m_messages->userActivation());
+    if (shown)
+        followDesign();
     if (shown && !m_matcher)
         viewDesign();
     if (event->type() == QEvent::Hide && running())
@@ -248,8 +268,8 @@ std::optional<MatchDefinition> MatchWindow::readDefinition()
         d.start = m_rbPeriodic->isChecked() ? MatchStart::Periodic : MatchStart::Initial;
         d.variables = m_variables->variables();
         d.constraints = m_constraints->constraints();
-        d.tolerance = parseDouble(m_edTolerance->text().toStdString());
-        d.maxIterations = parseInt(m_edIterations->text().toStdString());
+        d.tolerance = parseDouble("tolerance", m_edTolerance->text().toStdString());
+        d.maxIterations = parseInt("max. iterations", m_edIterations->text().toStdString());
     });
     return read ? std::optional<MatchDefinition>(d) : std::nullopt;
 }
@@ -270,6 +290,10 @@ void MatchWindow::bbMatchClick()
     const std::optional<MatchDefinition> d = readDefinition();
     if (!d)
         return;
+    if (const std::optional<std::string> refusal = matchValueRefusal(*d)) {
+        messages().error(*refusal);
+        return;
+    }
     m_matcher.reset();
     viewDesign();
     m_matcher = Matcher::start(m_state, *d, messages());
@@ -278,6 +302,9 @@ void MatchWindow::bbMatchClick()
         return;
     }
     m_stopRequested = false;
+    m_iterationLines.clear();
+    m_resultShown = true;
+    m_resultDesign = designStamps();
     showProgress();
     showButtons();
     QTimer::singleShot(0, this, &MatchWindow::iterate);
@@ -308,10 +335,16 @@ void MatchWindow::showProgress()
         start.push_back(v.start);
     m_variables->showValues(start, m_matcher->values());
     m_constraints->showOutcome(result.constraints);
-    if (running())
-        setStatus({q("iteration " + std::to_string(result.iterations) + ": residual " +
-                     fmt("%.3g", result.residual) + " (" + std::to_string(result.opticsPasses) +
-                     " optics passes)")});
+    if (!running())
+        return;
+    // the penalty of every iteration, as a match prints it
+    const QString line =
+        q("iteration " + std::to_string(result.iterations) + ": residual " + fmt("%.3g", result.residual) +
+          " (" + std::to_string(result.opticsPasses) + " optics passes)");
+    if (m_iterationLines.isEmpty() || m_iterationLines.back() != line)
+        m_iterationLines << line;
+    setStatus(m_iterationLines);
+    m_pnStatus->verticalScrollBar()->setValue(m_pnStatus->verticalScrollBar()->maximum());
 }
 
 void MatchWindow::finish()
@@ -341,10 +374,13 @@ void MatchWindow::bbAcceptClick()
     }
     m_state.history.absorb(m_state);
     applyMatchValues(m_state, m_matcher->setup(), m_matcher->values());
+    // the curves of the design follow: the start values and the scale they bring belong to the step, so
+    // that its undo leaves the design as it was
+    emit designChanged();
     m_state.history.commit(m_state, "match");
     m_matcher.reset();
+    m_resultDesign = designStamps();
     emit historyChanged();
-    emit designChanged();
     setStatus({"accepted: the strengths are in the design (Edit › Undo match takes them back)"});
     showButtons();
 }
@@ -354,11 +390,75 @@ void MatchWindow::bbResetClick()
     if (running())
         return;
     m_matcher.reset();
-    m_variables->clearValues();
-    m_constraints->clearValues();
+    m_resultShown = false;
+    {
+        const QSignalBlocker variables(m_variables);
+        const QSignalBlocker constraints(m_constraints);
+        m_variables->clearValues();
+        m_constraints->clearValues();
+    }
     setStatus({});
     viewDesign();
     showButtons();
+}
+
+std::pair<std::uint64_t, std::uint64_t> MatchWindow::designStamps() const
+{
+    return {designStamp(m_state), sextupoleStamp(m_state)};
+}
+
+void MatchWindow::followDesign()
+{
+    if (running() || !m_resultShown || m_resultDesign == designStamps())
+        return;
+    m_matcher.reset();
+    m_resultShown = false;
+    {
+        const QSignalBlocker variables(m_variables);
+        const QSignalBlocker constraints(m_constraints);
+        m_variables->clearValues();
+        m_constraints->clearValues();
+    }
+    setStatus({"n/a: the results were of another design"});
+    viewDesign();
+    showButtons();
+}
+
+void MatchWindow::previewDesign()
+{
+    // a row being added announces its cells one by one: only whole rows (their last cell made) are read
+    const auto whole = [](const QTableWidget* table, int last) {
+        for (int row = 0; row < table->rowCount(); ++row)
+            if (!table->item(row, last))
+                return false;
+        return true;
+    };
+    if (m_previewing || running() || m_resultShown || !whole(m_variables, VariableTable::Now) ||
+        !whole(m_constraints, ConstraintTable::Met))
+        return;
+    m_previewing = true;
+    m_variables->clearValues();
+    m_constraints->clearValues();
+    try {
+        MatchDefinition d;
+        d.start = m_rbPeriodic->isChecked() ? MatchStart::Periodic : MatchStart::Initial;
+        d.variables = m_variables->variables();
+        d.constraints = m_constraints->constraints();
+        QuietMessages quiet; // rows being typed need not fit the line yet
+        if (!d.variables.empty() && !d.constraints.empty()) {
+            if (const std::unique_ptr<Matcher> design = Matcher::start(m_state, d, quiet)) {
+                const MatchResult result = design->result();
+                std::vector<double> start;
+                for (const VariableOutcome& v : result.variables)
+                    start.push_back(v.start);
+                m_variables->showValues(start, start);
+                m_constraints->showOutcome(result.constraints);
+            }
+        }
+    } catch (const ConversionError&) {
+        // a box still being typed: nothing to show yet
+    }
+    m_previewing = false;
 }
 
 void MatchWindow::addVariableClick()
@@ -423,7 +523,11 @@ void MatchWindow::saveMatchClick()
     const std::optional<MatchDefinition> d = readDefinition();
     if (!d)
         return;
-    const QString fileName = m_dialogs.saveFile("save match as", kMatchFilter, "json", QString());
+    // the lattice's name offered, as the other save dialogs do
+    const std::string lattice = !m_state.documentFile.empty() ? m_state.documentFile : m_state.lastOpenedFile;
+    const QString preset =
+        lattice.empty() ? QString("match.json") : QFileInfo(q(lattice)).completeBaseName() + "-match.json";
+    const QString fileName = m_dialogs.saveFile("save match as", kMatchFilter, "json", preset);
     if (!fileName.isEmpty())
         writeMatchFile(fileName.toStdString(), *d, messages());
 }

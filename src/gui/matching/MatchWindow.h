@@ -6,14 +6,18 @@
 #include "gui/Windows.h"
 
 #include <QMainWindow>
+#include <QStringList>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QTableWidget;
 
 namespace kestrune {
@@ -70,6 +74,12 @@ public:
     /// A click on an element's shape: it goes into the table being edited (a variable's element, a
     /// constraint's "at" or "from").
     void elementClicked(int element);
+    /// Before a match: the start and current columns show the design's values of the rows as typed, as
+    /// soon as there are a variable and a constraint the line has.
+    void previewDesign();
+    /// The design may have changed: a result shown of another design (an undo, an edit, another
+    /// lattice) is cleared to "n/a" and the curves follow the design.
+    void followDesign();
 
 signals:
     /// A step went into the undo history (an accepted match).
@@ -99,6 +109,8 @@ private:
     void viewDesign();
     void showButtons();
     void setStatus(const QStringList& lines);
+    /// The stamps of the design a result belongs to: the linear lattice with the beam, the sextupoles.
+    std::pair<std::uint64_t, std::uint64_t> designStamps() const;
     Messages& messages();
 
     State& m_state;
@@ -108,7 +120,11 @@ private:
     std::unique_ptr<State> m_view; // the optics of the design with the trial values, for the curves
     std::unique_ptr<Matcher> m_matcher;
     bool m_stopRequested = false;
-    QTableWidget* m_pickTable = nullptr; // the table an element click goes into
+    QTableWidget* m_pickTable = nullptr;                    // the table an element click goes into
+    bool m_resultShown = false;                             // the tables and the status show a match result
+    bool m_previewing = false;                              // previewDesign is filling the tables
+    std::pair<std::uint64_t, std::uint64_t> m_resultDesign; // designStamps of the design it belongs to
+    QStringList m_iterationLines;                           // one per iteration of the match running
 
     LatticeChart* m_chart = nullptr;
     VariableTable* m_variables = nullptr;
@@ -122,6 +138,7 @@ private:
     QPushButton* m_bbAccept = nullptr;
     QPushButton* m_bbReset = nullptr;
     QLabel* m_lStatus = nullptr;
+    QScrollArea* m_pnStatus = nullptr; // the status lines' room, of a fixed height
 };
 
 } // namespace kestrune

@@ -1,5 +1,6 @@
 #include "gui/resonance/ResonanceWindow.h"
 
+#include "core/Format.h"
 #include "core/resonance/Resonance.h"
 #include "gui/ChartText.h"
 #include "gui/GraphExport.h"
@@ -73,7 +74,10 @@ void ResonanceWindow::buildChart()
     m_chart = new QCustomPlot(this);
     m_chart->setObjectName("chResonance");
     setCentralWidget(m_chart);
-    m_chart->legend->setVisible(false);
+    // which points are which order, and the working point with its tunes
+    m_chart->legend->setVisible(true);
+    m_chart->legend->setBrush(QColor(255, 255, 255, 200));
+    m_chart->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
     QLinearGradient yellow(0, 0, 0, 1);
     yellow.setCoordinateMode(QGradient::ObjectMode);
     yellow.setColorAt(0, Qt::white);
@@ -89,21 +93,25 @@ void ResonanceWindow::buildChart()
     struct Style
     {
         const char* name;
+        const char* legend;
         QCPScatterStyle::ScatterShape shape;
         QColor colour;
         double size;
     };
-    const Style styles[4] = {{"Series1", QCPScatterStyle::ssSquare, Qt::black, 3},
-                             {"Series2", QCPScatterStyle::ssSquare, QColor(0, 128, 128), 3},
-                             {"Series3", QCPScatterStyle::ssDiamond, QColor(128, 0, 0), 4},
-                             {"Series4", QCPScatterStyle::ssCircle, QColor(255, 0, 0), 9}};
+    const QColor red(255, 0, 0);
+    const Style styles[4] = {{"Series1", "first order", QCPScatterStyle::ssSquare, Qt::black, 3},
+                             {"Series2", "second order", QCPScatterStyle::ssSquare, QColor(0, 128, 128), 3},
+                             {"Series3", "third order", QCPScatterStyle::ssDiamond, QColor(128, 0, 0), 4},
+                             {"Series4", "working point", QCPScatterStyle::ssCircle, red, 9}};
     for (std::size_t n = 0; n < m_series.size(); ++n) {
         QCPGraph* graph = m_chart->addGraph();
         graph->setObjectName(styles[n].name);
-        graph->setName(styles[n].name);
+        graph->setName(styles[n].legend);
         graph->setLineStyle(QCPGraph::lsNone);
-        graph->setScatterStyle(QCPScatterStyle(styles[n].shape, QPen(styles[n].colour, 1),
-                                               QBrush(kPointColour), styles[n].size));
+        // the working point is red all through; the resonances blue with their order's colour in the rim
+        const QBrush fill(n + 1 == m_series.size() ? red : kPointColour);
+        graph->setScatterStyle(
+            QCPScatterStyle(styles[n].shape, QPen(styles[n].colour, 1), fill, styles[n].size));
         m_series[n] = graph;
     }
 }
@@ -127,6 +135,8 @@ void ResonanceWindow::formActivate()
         graph->data()->clear();
     const ResonanceDiagram d = resonanceDiagram(m_state.lf.tuneX, m_state.lf.tuneY);
     m_series[3]->addData(d.working.qx, d.working.qy);
+    m_series[3]->setName(QString::fromStdString("working point Q_x = " + fmt("%.3f", m_state.lf.tuneX) +
+                                                ", Q_y = " + fmt("%.3f", m_state.lf.tuneY)));
     addPoints(m_series[0], d.first);
     addPoints(m_series[1], d.second);
     addPoints(m_series[2], d.third);

@@ -48,7 +48,7 @@ RfChartPanel::AxisSetup phaseAxis(const QString& title)
 
 double typed(const QLineEdit* box)
 {
-    return parseDouble(box->text().toStdString());
+    return parseDouble(box->accessibleName().toStdString(), box->text().toStdString());
 }
 
 } // namespace

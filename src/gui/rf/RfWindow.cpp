@@ -43,9 +43,16 @@ QString boxText(const char* format, double value)
     return QString::fromStdString(fmt(format, value));
 }
 
+// the value of a box; text that is no number is refused naming the box by its caption
 double typed(const QLineEdit* box)
 {
-    return parseDouble(box->text().toStdString());
+    return parseDouble(box->accessibleName().toStdString(), box->text().toStdString());
+}
+
+void name(std::initializer_list<std::pair<QLineEdit*, const char*>> boxes)
+{
+    for (const auto& [box, caption] : boxes)
+        box->setAccessibleName(caption);
 }
 
 } // namespace
@@ -62,6 +69,16 @@ RfWindow::RfWindow(State& state, Windows& windows, QWidget* parent)
 
     buildPanels();
     buildMenus();
+    name({{m_edRFVolt, "rf voltage, kV"},
+          {m_edRfPow, "rf power, kW"},
+          {m_edAddlLoss, "addl. energy loss/turn [keV]"},
+          {m_edEnergy, "momentum cp , GeV"},
+          {m_edCurrent, "beam current, mA"},
+          {m_edEmin, "cp_min"},
+          {m_edEmax, "cp_max"},
+          {m_edNumCav, "# of cavity cells/ring"},
+          {m_edMiscLoss, "misc.rf losses, %"},
+          {m_edShuntImpedance, "shunt impedance in MOhm"}});
     m_edRFVolt->setText(boxText("%8.3f", m_state.rf.voltage / 1000));
     m_edRfPow->setText(boxText("%8.3f", m_state.rf.power / 1000));
     resize(1240, 720);
@@ -315,16 +332,21 @@ void RfWindow::fillBoxes()
 
 void RfWindow::designChanged()
 {
-    const std::uint64_t stamp = designStamp(m_state);
+    // the parameters belong to the design and the rf settings they were computed with, the budget to
+    // those and the cavity settings
+    const std::uint64_t stamp = rfStamp(m_state);
     if (m_shownStamp == stamp)
         return;
     fillBoxes();
-    for (QLabel* l :
-         {m_lHarm, m_lELoss, m_lEnAcc, m_lOverVolt, m_lPhase, m_lSynFreq, m_lSynTune, m_lBunLen, m_lRfWL,
-          m_lRfCavL, m_lImpperm, m_ltotImp, m_lCavVolt, m_lCavLoss, m_ltotavail, m_lmisLoss, m_lRemPow})
+    for (QLabel* l : {m_lHarm, m_lELoss, m_lEnAcc, m_lOverVolt, m_lPhase, m_lSynFreq, m_lSynTune, m_lBunLen})
         l->clear();
     m_lRFF->setText("n/a: press update calculation");
-    m_lRff1->setText("n/a: press update");
+    if (m_state.rf.budgetStamp != rfBudgetStamp(m_state)) {
+        for (QLabel* l : {m_lRfWL, m_lRfCavL, m_lImpperm, m_ltotImp, m_lCavVolt, m_lCavLoss, m_ltotavail,
+                          m_lmisLoss, m_lRemPow})
+            l->clear();
+        m_lRff1->setText("n/a: press update");
+    }
     m_bbUpdate->show();
     m_shownStamp = stamp;
 }
@@ -342,7 +364,7 @@ void RfWindow::showParameters(const RfParameterView& view)
     m_lSynFreq->setText(QString::fromStdString(view.synchrotronFrequency));
     m_lSynTune->setText(QString::fromStdString(view.synchrotronTune));
     m_lBunLen->setText(QString::fromStdString(view.bunchLength));
-    m_shownStamp = designStamp(m_state);
+    m_shownStamp = rfStamp(m_state);
 }
 
 bool RfWindow::calcparameter()
@@ -390,7 +412,8 @@ void RfWindow::bbRfUpdateClick()
     const HistoryStep step = recordedStep();
     showingConversionErrors(messages(), [this] {
         CavityInput input;
-        input.cavities = parseInt(m_edNumCav->text().toStdString());
+        input.cavities =
+            parseInt(m_edNumCav->accessibleName().toStdString(), m_edNumCav->text().toStdString());
         input.miscLossPercent = typed(m_edMiscLoss);
         input.voltageKv = typed(m_edRFVolt);
         input.powerKw = typed(m_edRfPow);

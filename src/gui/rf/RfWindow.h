@@ -107,7 +107,7 @@ private:
     double m_scanMinGeV = 0;   // range of the last energy scan
     double m_scanMaxGeV = 0;
 
-    std::uint64_t m_shownStamp = 0; // designStamp of the design the results shown belong to
+    std::uint64_t m_shownStamp = 0; // rfStamp of the design and settings the results shown belong to
 
     QFrame* m_pnRF = nullptr;
     QLineEdit* m_edRFVolt = nullptr;

@@ -264,7 +264,7 @@ void RingWindow::formActivate()
         // a look at the window refreshes its numbers and asks nothing: only "geometry" may adjust the
         // rf frequency or scale the dipoles
         QuietMessages quiet;
-        geometry(quiet);
+        geometry(quiet, false);
         if (ringPass())
             updateBPar();
     });
@@ -319,17 +319,39 @@ void RingWindow::showGeometry(const GeometryView& view)
 
 void RingWindow::geometry()
 {
-    geometry(messages());
+    geometry(messages(), true);
 }
 
-void RingWindow::geometry(Messages& asking)
+void RingWindow::geometry(Messages& asking, bool recorded)
 {
-    const std::optional<GeometryView> view = recordClosing([this, &asking] {
-        return ringGeometry(m_state, asking,
-                            {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
-    });
+    bool declined = false;
+    const auto run = [this, &asking, &declined]() -> std::optional<GeometryView> {
+        // "No" to both closings of a closed ring leaves it as it was: the geometry runs on a copy, which
+        // becomes the design only when the ring stays closed or was open before
+        const HistoryAside aside(m_state);
+        State trial = m_state;
+        std::optional<GeometryView> view =
+            ringGeometry(trial, asking, {m_edNumSup->text().toStdString(), m_edRFF->text().toStdString()});
+        declined = view && m_state.ringClosed && !trial.ringClosed;
+        if (!view || declined)
+            return std::nullopt;
+        m_state = std::move(trial);
+        return view;
+    };
+    std::optional<GeometryView> view;
+    if (recorded) {
+        view = recordClosing(run);
+    } else {
+        // the refresh of an activation asks nothing and changes only what follows from the ring as it is
+        // (the expanded full ring): no step of the history
+        m_state.history.absorb(m_state);
+        view = run();
+        m_state.history.absorb(m_state);
+    }
     if (view)
         showGeometry(*view);
+    if (declined)
+        m_edNumSup->setText(QString::fromStdString(fmt("%5d", m_state.line.superPeriods)));
     showToolButtons();
 }
 

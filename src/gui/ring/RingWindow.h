@@ -106,7 +106,9 @@ private:
     /// Geometry: closing, circumference, frequencies, the perfect-ring test; into the labels of the
     /// geometry group, whichever group is shown.
     void geometry();
-    void geometry(Messages& asking);
+    /// The geometry with asking answering its questions; recorded: one step of the history (an activation
+    /// refreshes without one).
+    void geometry(Messages& asking, bool recorded);
     /// The labels of the geometry group and of the beam-parameter group without results.
     void clearGeometry();
     void clearBeamParameters();

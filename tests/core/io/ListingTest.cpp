@@ -309,7 +309,7 @@ TEST(Listing, RfParameterList)
     rf.miscLossPower = 25000.0;
     rf.beamPower = 122600.0;
     rf.maxBeamCurrent = 0.35;
-    rf.stamp = designStamp(state);
+    rf.stamp = rfStamp(state);
     rf.budgetStamp = rfBudgetStamp(state);
     FakeMessages messages;
     rfParameterList(state, messages);

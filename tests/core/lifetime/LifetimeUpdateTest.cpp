@@ -36,7 +36,7 @@ State ringState()
     state.averagePressure = 2.5e-9;
     // the results belong to this design
     ring.stamp = latticeStamp(state);
-    state.rf.stamp = designStamp(state);
+    state.rf.stamp = rfStamp(state);
     state.pressureStamp = designStamp(state);
     return state;
 }
@@ -299,6 +299,7 @@ TEST(LifetimeUpdate, TouschekNotAvailableIsSaidInTheCombination)
     state.ringParams.emittanceX = 1e-12;
     LifetimeBoxes boxes;
     boxes.energyAcceptance2 = "5";
+    boxes.bunchLength = "6";
     state.lifetimes = {1e5, 1e5, 0, 1e5, false};
     test::FakeMessages messages;
     const auto label = updateTouschek(state, boxes, messages);
@@ -352,19 +353,17 @@ TEST(LifetimeUpdate, TouschekButtonKeepsWhatTheUserTyped)
     EXPECT_DOUBLE_EQ(result->input.bunchLengthMm, 4.5);
 }
 
-TEST(LifetimeUpdate, TouschekButtonSaysWhyTheRfIsMissingAndUsesTheBoxes)
+TEST(LifetimeUpdate, TouschekButtonSaysWhyTheRfIsMissingAndTakesNoDefault)
 {
     State state;
     test::FakeMessages messages;
     ASSERT_TRUE(test::dbaRing(state, messages));
     state.ringParams.harmonicNumber = 0;
     LifetimeBoxes boxes;
-    const auto result = runTouschekUpdate(state, boxes, messages);
-    EXPECT_EQ(messages.errors, std::vector<std::string>{kNoHarmonic});
-    EXPECT_FALSE(state.rf.computed);
-    ASSERT_TRUE(result);
-    EXPECT_DOUBLE_EQ(result->input.energyAcceptance, 0.01);
-    EXPECT_DOUBLE_EQ(result->input.bunchLengthMm, 1.0);
+    EXPECT_FALSE(runTouschekUpdate(state, boxes, messages));
+    EXPECT_EQ(messages.errors,
+              (std::vector<std::string>{kNoHarmonic, "enter \"energy acceptance, %\" or run \"RF\"!"}));
+    EXPECT_EQ(state.lifetimes.touschek, 0);
 }
 
 TEST(LifetimeUpdate, TypedTextIsCheckedAsItsUpdateWouldTakeIt)

@@ -63,7 +63,7 @@ TEST(VacuumInput, TextThatIsNoNumberRaisesTheConversionError)
         readVacuumInput(boxes, messages);
         FAIL() << "no conversion error";
     } catch (const ConversionError& e) {
-        EXPECT_STREQ(e.what(), "'3,0' is not a valid floating point value");
+        EXPECT_STREQ(e.what(), "chamber radius, cm: '3,0' is not a valid floating point value");
     }
     boxes.radiusCm = "3.0";
     boxes.steps = "2000.5";
