@@ -103,8 +103,8 @@ constexpr InputRange kEnergyGain{"the energy gain", -1e10, 1e10, "eV"};
 
 } // namespace ranges
 
-/// The refusal of the first field of e outside the element panel's ranges; nothing when every field is
-/// inside.
+/// The refusal of a name with a control character or of the first field of e outside the element panel's
+/// ranges; nothing when the name and every field pass.
 std::optional<std::string> elementRefusal(const LatticeElement& e);
 
 } // namespace kestrune
