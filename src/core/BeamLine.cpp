@@ -1,5 +1,7 @@
 #include "core/BeamLine.h"
 
+#include "core/Format.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -91,7 +93,45 @@ int kindOf(int elementCode)
 
 std::string elementName(const std::string& typed)
 {
-    return typed.size() <= 5 ? typed : typed.substr(0, 5);
+    const std::size_t first = typed.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return typed.substr(first, typed.find_last_not_of(' ') - first + 1);
+}
+
+std::optional<std::string> nameRefusal(const std::string& name)
+{
+    // bytes from 0x80 up are the parts of UTF-8 characters, which names may hold
+    const bool control = std::any_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7f;
+    });
+    if (!control)
+        return std::nullopt;
+    return "the element name '" + excerpt(name) + "' holds a control character";
+}
+
+std::size_t nameLength(const std::string& name)
+{
+    // UTF-8 continuation bytes (10xxxxxx) do not start a character
+    return static_cast<std::size_t>(std::count_if(
+        name.begin(), name.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+std::string nameField(const std::string& name, std::size_t width)
+{
+    const std::size_t n = nameLength(name);
+    return n >= width ? name : name + std::string(width - n, ' ');
+}
+
+std::size_t nameColumnWidth(const BeamLine& line)
+{
+    // a longer name keeps its row long without making every row of a long list long
+    constexpr std::size_t kWidestNameColumn = 48;
+    std::size_t width = kShortNameLength;
+    for (int i = 1; i <= line.count && i <= kMaxElements; ++i)
+        width = std::max(width, nameLength(line.at(i).name));
+    return std::min(width, kWidestNameColumn);
 }
 
 BeamLine::BeamLine()

@@ -3,6 +3,7 @@
 #include "core/Constants.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,7 @@ int kindOf(int elementCode);
 /// One element of the beam line. Lengths m, angles rad, curvature 1/m.
 struct LatticeElement
 {
-    std::string name;      // at most 5 characters
+    std::string name;      // as given, any length, case kept
     int code = 0;          // ElementCode
     double s = 0;          // m, entrance position
     double length = 0;     // m
@@ -75,8 +76,16 @@ struct LatticeElement
 constexpr int kMaxElementSlices = 10000;
 constexpr int kMaxLineSlices = 1000000;
 
-/// Cuts a typed name to the 5 characters an element name holds.
+/// The name an element keeps of a typed one: the text without the blanks around it.
 std::string elementName(const std::string& typed);
+/// "the element name 'Q\x01' holds a control character", or nothing for a name an element may have.
+std::optional<std::string> nameRefusal(const std::string& name);
+/// Characters of a name (UTF-8 sequences count once).
+std::size_t nameLength(const std::string& name);
+/// name followed by blanks up to width characters (a longer name whole).
+std::string nameField(const std::string& name, std::size_t width);
+/// Most characters of a name the lists keep in the five-character layout of their name column.
+constexpr std::size_t kShortNameLength = 5;
 
 enum class ShapeStyle { Rectangle, Diamond, Triangle, InvertedTriangle };
 
@@ -155,5 +164,9 @@ private:
     std::vector<LatticeElement> m_elements; // index 0 unused
     std::vector<ElementShape> m_shapes;     // index 0 unused
 };
+
+/// Width of the lists' name column: kShortNameLength while every name of elements 1..count fits it,
+/// else the longest name's length, at most 48 (a longer name is shown whole on its row).
+std::size_t nameColumnWidth(const BeamLine& line);
 
 } // namespace kestrune

@@ -49,6 +49,8 @@ std::optional<std::string> rangeRefusal(const InputRange& range, double value)
 
 std::optional<std::string> elementRefusal(const LatticeElement& e)
 {
+    if (std::optional<std::string> refusal = nameRefusal(e.name))
+        return refusal;
     const struct
     {
         const InputRange& range;

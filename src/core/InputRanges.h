@@ -116,8 +116,8 @@ constexpr InputRange kMatchTolerance{"the tolerance", 0, 1e-3, "", true, false, 
 
 } // namespace ranges
 
-/// The refusal of the first field of e outside the element panel's ranges; nothing when every field is
-/// inside.
+/// The refusal of a name with a control character or of the first field of e outside the element panel's
+/// ranges; nothing when the name and every field pass.
 std::optional<std::string> elementRefusal(const LatticeElement& e);
 
 } // namespace kestrune

@@ -188,6 +188,7 @@ struct ListPart
 {
     std::vector<std::string> lines;
     std::vector<ListNumberRow> rows;
+    std::size_t nameWidth = kShortNameLength; // characters of the rows' name column
 };
 
 /// One list of the list text.

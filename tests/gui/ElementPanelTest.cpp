@@ -183,7 +183,7 @@ TEST_F(ElementPanelTest, TypedValuesAreStoredOnAccept)
     typeIntoCell(grid(), 1, 4, "-2.5");
     QTest::mouseClick(child<QPushButton>(*panel, "bbAccept"), Qt::LeftButton);
 
-    EXPECT_EQ(quad.name, "QFOCU");
+    EXPECT_EQ(quad.name, "QFOCUS");
     EXPECT_NEAR(quad.length, 0.5, 1e-12);
     EXPECT_NEAR(state.line.at(2).s, 0.5, 1e-12) << "the element behind moves";
     EXPECT_NEAR(state.line.length, 1.5, 1e-12);

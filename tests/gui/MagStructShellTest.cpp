@@ -18,6 +18,7 @@
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <qcustomplot.h>
 
 namespace kestrune::test {
@@ -270,6 +271,28 @@ TEST_F(MagStructShell, OpenedAndSavedFilesComeFirstInTheList)
               QStringList({saveAnswer, a, b}).join('\n').toStdString());
     for (const std::string& e : fake.errors)
         ADD_FAILURE() << e;
+}
+
+TEST_F(MagStructShell, SaveAsPreviousVersionWritesItOrNamesWhatItCannotHold)
+{
+    const ScopedTestFolder scoped("kestrune-previous");
+    openThroughDialog(latticeCopy(scoped.path(), "cell.lat"));
+    auto* previous = window->findChild<QAction*>("mnSaveAsPrevious");
+    ASSERT_NE(previous, nullptr);
+    saveAnswer = QString::fromStdString((scoped.path() / "old.lat").string());
+    previous->trigger();
+    std::ifstream old(scoped.path() / "old.lat", std::ios::binary);
+    std::string first;
+    std::getline(old, first);
+    EXPECT_EQ(first, "1003\r");
+    EXPECT_TRUE(fake.errors.empty());
+
+    state.line.at(1).name = "DRIFT_LONG";
+    saveAnswer = QString::fromStdString((scoped.path() / "long.lat").string());
+    previous->trigger();
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_NE(fake.errors[0].find("DRIFT_LONG (element 1)"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(scoped.path() / "long.lat"));
 }
 
 TEST_F(MagStructShell, ListKeepsTheLastTen)

@@ -139,7 +139,7 @@ TEST_F(MagStructUse, ListAndChartDialogsNeverOfferTheLatticeFile)
     EXPECT_EQ(saved.readAll().toStdString(), listFileText(state.listing));
     QFile lattice(kDbaCell);
     ASSERT_TRUE(lattice.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(lattice.readAll().startsWith("1003")); // the example is still a lattice file
+    EXPECT_TRUE(lattice.readAll().startsWith("1004")); // the example is still a lattice file
 }
 
 TEST_F(MagStructUse, NegativeEmittanceIsRefusedAndThePlotStays)

@@ -37,6 +37,7 @@ std::vector<std::string> dynamicApertureLines(const DynamicAperture& da,
 std::vector<std::string> momentumAcceptanceLines(const BeamLine& line, const MomentumAcceptance& ma,
                                                  const MomentumAcceptanceSettings& settings)
 {
+    const std::size_t nameWidth = nameColumnWidth(line);
     std::vector<std::string> lines = {
         "",
         separatorLine(),
@@ -46,12 +47,13 @@ std::vector<std::string> momentumAcceptanceLines(const BeamLine& line, const Mom
             " mm, y = " + fmt("%.2f", settings.aperture.y * 1000) + " mm; resolution " +
             fmt("%.4f", settings.resolution * 100) + " %",
         separatorLine(),
-        "   element  name        s(m)   delta+(%)   delta-(%)",
+        "   element  name" + std::string(nameWidth - kShortNameLength, ' ') +
+            "        s(m)   delta+(%)   delta-(%)",
         separatorLine()};
     for (std::size_t k = 0; k < ma.elements.size(); ++k) {
         const int e = ma.elements[k];
         const std::string name = e >= 1 && e <= line.count ? line.at(e).name : "";
-        lines.push_back("   " + fmt("%7d  %-5s", e, name.c_str()) + fmt("%10.3f", ma.s[k]) +
+        lines.push_back("   " + fmt("%7d  ", e) + nameField(name, nameWidth) + fmt("%10.3f", ma.s[k]) +
                         fmtOrNa("%12.4f", ma.deltaPlus[k] * 100) + fmtOrNa("%12.4f", ma.deltaMinus[k] * 100));
     }
     lines.push_back(separatorLine());

@@ -27,6 +27,29 @@ const char* const kLineEnd = "\r\n";
 // ---------------------------------------------------------------------------------------------
 // Writing
 
+/// How the reals of a format are written: the previous format's long form or the current one's
+/// shortest exact form.
+using RealText = std::string (*)(double);
+
+/// The name as the current format's element record holds it: in double quotes, a quote inside doubled.
+std::string quotedName(const std::string& name)
+{
+    std::string text = "\"";
+    for (char c : name)
+        text += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return text + '"';
+}
+
+// The current format: one record per element, its drawing box on the same line.
+std::string elementRecord(const LatticeElement& e, const ElementShape& shape)
+{
+    std::string line = "50 " + quotedName(e.name) + " " + std::to_string(e.code);
+    for (double v : {e.s, e.length, e.curvature, e.ain, e.aout, e.gap, e.k, e.m, e.pumpSpeed, e.linacField,
+                     e.electrodes, e.energyGain, shape.x0, shape.x1, shape.y0, shape.y1})
+        line += " " + exactReal(v);
+    return line;
+}
+
 std::string elementLine(const std::string& noDataField, const LatticeElement& e)
 {
     std::string line = "50 " + noDataField + rightJustify(cut(e.name, 5), 5) + " " + std::to_string(e.code);
@@ -43,33 +66,35 @@ std::string drawingLine(const ElementShape& shape)
            longReal(shape.y1);
 }
 
-void writeOptics(const RunSettings& run, std::ostringstream& out)
+void writeOptics(const RunSettings& run, RealText real, bool exact, std::ostringstream& out)
 {
     if (run.showTrajectory) {
         out << "10 traj" << kLineEnd;
-        out << "21 " << longReal(run.x0) << ' ' << longReal(run.xp0) << ' ' << longReal(run.y0) << ' '
-            << longReal(run.yp0) << kLineEnd;
-        out << "22 " << longReal(run.d0) << ' ' << longReal(run.dp0) << ' ' << longReal(run.delta)
+        out << "21 " << real(run.x0) << ' ' << real(run.xp0) << ' ' << real(run.y0) << ' ' << real(run.yp0)
             << kLineEnd;
+        out << "22 " << real(run.d0) << ' ' << real(run.dp0) << ' ' << real(run.delta) << kLineEnd;
     } else if (run.showBeamSize) {
         out << "10 beam" << kLineEnd;
     } else if (run.showBetaFunctions) {
         out << "10 beta" << kLineEnd;
     }
-    out << "23 " << longReal(run.betaX0) << ' ' << longReal(run.alphaX0) << ' ' << longReal(run.gammaX0)
-        << ' ' << longReal(run.betaY0) << ' ' << longReal(run.alphaY0) << ' ' << longReal(run.gammaY0)
-        << kLineEnd;
-    out << "24 " << longReal(run.epsXIn) << ' ' << longReal(run.epsYIn) << kLineEnd;
-    out << "25 " << longReal(run.etaX0) << ' ' << longReal(run.etaPX0) << kLineEnd;
+    out << "23 " << real(run.betaX0) << ' ' << real(run.alphaX0) << ' ' << real(run.gammaX0) << ' '
+        << real(run.betaY0) << ' ' << real(run.alphaY0) << ' ' << real(run.gammaY0) << kLineEnd;
+    out << "24 " << real(run.epsXIn) << ' ' << real(run.epsYIn) << kLineEnd;
+    out << "25 " << real(run.etaX0) << ' ' << real(run.etaPX0) << kLineEnd;
     out << "5 " << (run.stepAtElementEnds ? 1 : 0) << ' ' << run.maxStepsBox << ' '
-        << fmt("%8.3f", run.maxStep) << kLineEnd;
+        << (exact ? exactReal(run.maxStep) : fmt("%8.3f", run.maxStep)) << kLineEnd;
 }
 
-std::string particleLine(const BeamParameters& beam)
+std::string particleLine(const BeamParameters& beam, bool exact)
 {
-    return "30 " + std::string(beam.isIon ? "1" : "0") + rightJustify(cut(beam.name, 15), 15) +
-           fmt("%5d", beam.charge) + " " + fmt("%8.3f", beam.massNumber) + " " +
-           fmt("%8.3f", beam.restEnergy) + " " + fmt("%8.3f", beam.referenceMomentum);
+    const std::string head = "30 " + std::string(beam.isIon ? "1" : "0") +
+                             rightJustify(cut(beam.name, 15), 15) + fmt("%5d", beam.charge);
+    if (exact)
+        return head + " " + exactReal(beam.massNumber) + " " + exactReal(beam.restEnergy) + " " +
+               exactReal(beam.referenceMomentum);
+    return head + " " + fmt("%8.3f", beam.massNumber) + " " + fmt("%8.3f", beam.restEnergy) + " " +
+           fmt("%8.3f", beam.referenceMomentum);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -100,7 +125,7 @@ void checkElement(const BeamLine& beamLine, int i, int line)
 {
     const LatticeElement& e = beamLine.at(i);
     const std::string element =
-        "element " + std::to_string(i) + (e.name.empty() ? std::string() : " (" + e.name + ")");
+        "element " + std::to_string(i) + (e.name.empty() ? std::string() : " (" + excerpt(e.name) + ")");
     if (const std::optional<std::string> refusal = elementRefusal(e))
         refuseAt(line, element + ": " + *refusal);
     const double start = i == 1 ? 0.0 : beamLine.at(i - 1).s + beamLine.at(i - 1).length;
@@ -198,6 +223,31 @@ public:
         while (text.size() < n && m_pos < m_text.size() && !isLineEnd(m_text[m_pos]))
             text += m_text[m_pos++];
         return text;
+    }
+
+    /// A text in double quotes, a doubled quote standing for one; it must end on its line.
+    std::string readQuoted(const char* what)
+    {
+        skipSpace();
+        if (m_pos >= m_text.size() || m_text[m_pos] != '"') {
+            const std::string found = restOfLine();
+            fail(what, found.substr(0, found.find_first_of(" \t")));
+        }
+        std::string text;
+        for (++m_pos; m_pos < m_text.size() && !isLineEnd(m_text[m_pos]); ++m_pos) {
+            if (m_text[m_pos] != '"') {
+                text += m_text[m_pos];
+                continue;
+            }
+            if (m_pos + 1 < m_text.size() && m_text[m_pos + 1] == '"') {
+                text += '"';
+                ++m_pos;
+                continue;
+            }
+            ++m_pos;
+            return text;
+        }
+        throw ReadError("line " + std::to_string(m_line) + ": the closing quote of " + what + " expected");
     }
 
     /// The rest of the current line, without its end.
@@ -364,7 +414,7 @@ void readElementReals(LatticeElement& e, Scanner& in, bool withEnergyGain)
     }
 }
 
-// ----- current format
+// ----- versions 3 and 4: numbered records
 
 void readElementRecords(State& state, Scanner& in)
 {
@@ -379,6 +429,26 @@ void readElementRecords(State& state, Scanner& in)
         checkElement(state.line, i, in.line());
         in.nextLine("the drawing line");
         in.readInt("the drawing record type");
+        readBox(state, in, i);
+    }
+}
+
+// ----- version 4: one record per element
+
+void readElementRecordsV4(State& state, Scanner& in)
+{
+    for (int i = 1; i <= state.line.count; ++i) {
+        if (i > 1) {
+            in.nextLine("the next element record");
+            if (in.readInt("the element record type") != 50)
+                refuseAt(in.line(), "an element record (50) expected for element " + std::to_string(i));
+        }
+        LatticeElement& e = state.line.at(i);
+        e = LatticeElement{};
+        e.name = in.readQuoted("the element name");
+        e.code = in.readInt("an element code");
+        readElementReals(e, in, true);
+        checkElement(state.line, i, in.line());
         readBox(state, in, i);
     }
 }
@@ -411,7 +481,7 @@ void readStepRecord(RunSettings& run, Scanner& in)
     run.maxStepsBox = run.maxSteps;
 }
 
-void readRecord(State& state, Scanner& in, int type)
+void readRecord(State& state, Scanner& in, int type, int format)
 {
     RunSettings& run = state.run;
     switch (type) {
@@ -462,7 +532,10 @@ void readRecord(State& state, Scanner& in, int type)
         readParticleRecord(state, in);
         break;
     case 50:
-        readElementRecords(state, in);
+        if (format >= kCurrentLatticeFormat)
+            readElementRecordsV4(state, in);
+        else
+            readElementRecords(state, in);
         break;
     case 102:
         setElementCount(state, in, in.readInt("the element count"));
@@ -489,7 +562,7 @@ void readRecord(State& state, Scanner& in, int type)
     }
 }
 
-void readCurrentFormat(State& state, Scanner& in)
+void readCurrentFormat(State& state, Scanner& in, int format)
 {
     bool counted = false;  // a 102 or 201 record said how many elements follow
     bool elements = false; // the 50 record was read
@@ -501,7 +574,7 @@ void readCurrentFormat(State& state, Scanner& in)
             refuseAt(in.line(), "a second block of element records");
         counted = counted || type == 102 || type == 201;
         elements = elements || type == 50;
-        readRecord(state, in, type);
+        readRecord(state, in, type, format);
         in.skipLine();
         state.beam.referenceMomentum = state.beam.momentum;
         particleParameter(state.beam, state.electron);
@@ -699,56 +772,92 @@ std::string longReal(double value)
     return text;
 }
 
+std::string exactReal(double value)
+{
+    // the shortest decimal that reads back to the same double
+    char digits[32];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+    if (error != std::errc() || !std::isfinite(value))
+        return "0";
+    return std::string(digits, end);
+}
+
 namespace {
 
 // the rf settings of a ring: frequency (Hz), voltage (V), power (W), cells, miscellaneous loss
-std::string rfRecord(const RfParameters& rf)
+std::string rfRecord(const RfParameters& rf, RealText real)
 {
     std::ostringstream out;
-    out << "103 " << longReal(rf.frequency) << ' ' << longReal(rf.voltage) << ' ' << longReal(rf.power) << ' '
-        << rf.cavities << ' ' << longReal(rf.miscLoss);
+    out << "103 " << real(rf.frequency) << ' ' << real(rf.voltage) << ' ' << real(rf.power) << ' '
+        << rf.cavities << ' ' << real(rf.miscLoss);
     return out.str();
 }
 
 } // namespace
 
-std::string latticeFileText(State& state)
+std::string latticeFileText(State& state, int format)
 {
     if (!(state.beam.referenceMomentum > 0))
         state.beam.referenceMomentum = 1e9;
-    return designText(state);
+    return designText(state, format);
 }
 
-std::string designText(const State& state)
+std::string designText(const State& state, int format)
 {
+    const bool exact = format >= kCurrentLatticeFormat;
+    const RealText real = exact ? exactReal : longReal;
     const BeamLine& line = state.line;
     std::ostringstream out;
-    out << kCurrentLatticeFormat << kLineEnd;
+    out << (exact ? kCurrentLatticeFormat : kPreviousLatticeFormat) << kLineEnd;
     out << "1 " << (state.ringClosed ? 1 : 0) << kLineEnd;
     if (state.ringClosed) {
-        out << "101 " << longReal(state.beam.momentum) << ' ' << longReal(state.beamCurrent) << kLineEnd;
-        out << "102 " << line.count << ' ' << line.superPeriods << ' ' << longReal(line.length) << ' '
-            << longReal(state.drawScale) << kLineEnd;
-        out << rfRecord(state.rf) << kLineEnd;
+        out << "101 " << real(state.beam.momentum) << ' ' << real(state.beamCurrent) << kLineEnd;
+        out << "102 " << line.count << ' ' << line.superPeriods << ' ' << real(line.length) << ' '
+            << real(state.drawScale) << kLineEnd;
+        out << rfRecord(state.rf, real) << kLineEnd;
     } else {
         // an open ring keeps its beam current and rf system for the ring it will be again
         if (state.rf.frequency != 0) {
-            out << "101 " << longReal(state.beam.momentum) << ' ' << longReal(state.beamCurrent) << kLineEnd;
-            out << rfRecord(state.rf) << kLineEnd;
+            out << "101 " << real(state.beam.momentum) << ' ' << real(state.beamCurrent) << kLineEnd;
+            out << rfRecord(state.rf, real) << kLineEnd;
         }
-        out << "201 " << line.count << ' ' << longReal(line.length) << ' ' << longReal(state.drawScale)
-            << kLineEnd;
+        out << "201 " << line.count << ' ' << real(line.length) << ' ' << real(state.drawScale) << kLineEnd;
     }
     for (int i = 1; i <= line.count && i <= kMaxElements; ++i) {
+        if (exact) {
+            out << elementRecord(line.at(i), line.shape(i)) << kLineEnd;
+            continue;
+        }
         out << elementLine(state.lastNoDataField, line.at(i)) << kLineEnd;
         out << drawingLine(line.shape(i)) << kLineEnd;
     }
-    writeOptics(state.run, out);
+    writeOptics(state.run, real, exact, out);
     BeamParameters beam = state.beam;
     if (!(beam.referenceMomentum > 0))
         beam.referenceMomentum = 1e9;
-    out << particleLine(beam) << kLineEnd;
+    out << particleLine(beam, exact) << kLineEnd;
     return out.str();
+}
+
+std::optional<std::string> previousFormatRefusal(const BeamLine& line)
+{
+    std::vector<std::string> named;
+    std::size_t count = 0;
+    for (int i = 1; i <= line.count && i <= kMaxElements; ++i) {
+        const std::string& name = line.at(i).name;
+        if (name.size() <= kShortNameLength)
+            continue;
+        if (++count <= 10)
+            named.push_back(excerpt(name) + " (element " + std::to_string(i) + ")");
+    }
+    if (count == 0)
+        return std::nullopt;
+    std::string text = "the previous lattice file version holds names of at most 5 characters, not those of ";
+    for (std::size_t k = 0; k < named.size(); ++k)
+        text += (k == 0 ? "" : ", ") + named[k];
+    if (count > named.size())
+        text += " and " + std::to_string(count - named.size()) + " more";
+    return text + "; save it in the current version";
 }
 
 bool readLatticeText(State& state, Messages& messages, const std::string& text, const std::string& fileName)
@@ -757,9 +866,9 @@ bool readLatticeText(State& state, Messages& messages, const std::string& text, 
     Scanner in(text);
     try {
         const int first = in.readInt("the format number");
-        if (first >= kCurrentLatticeFormat) {
+        if (first >= kPreviousLatticeFormat) {
             in.skipLine();
-            readCurrentFormat(copy, in);
+            readCurrentFormat(copy, in, first);
         } else {
             in.nextLine("the next line");
             readOldFormat(copy, in, first);
@@ -774,9 +883,15 @@ bool readLatticeText(State& state, Messages& messages, const std::string& text, 
     return true;
 }
 
-bool writeLatticeFile(State& state, Messages& messages, const std::string& fileName)
+bool writeLatticeFile(State& state, Messages& messages, const std::string& fileName, int format)
 {
-    return writeTextFileSafely(fileName, latticeFileText(state), messages);
+    if (format < kCurrentLatticeFormat) {
+        if (const std::optional<std::string> refusal = previousFormatRefusal(state.line)) {
+            messages.error("cannot save " + fileName + ": " + *refusal);
+            return false;
+        }
+    }
+    return writeTextFileSafely(fileName, latticeFileText(state, format), messages);
 }
 
 bool readLatticeFile(State& state, Messages& messages, const std::string& fileName)
@@ -789,10 +904,12 @@ bool readLatticeFile(State& state, Messages& messages, const std::string& fileNa
     return readLatticeText(state, messages, file.text, fileName);
 }
 
-bool saveLatticeAs(State& state, Messages& messages, const std::string& fileName)
+bool saveLatticeAs(State& state, Messages& messages, const std::string& fileName, int format)
 {
+    if (format < kCurrentLatticeFormat && previousFormatRefusal(state.line))
+        return writeLatticeFile(state, messages, fileName, format);
     state.lastSavedFile = fileName;
-    const bool written = writeLatticeFile(state, messages, fileName);
+    const bool written = writeLatticeFile(state, messages, fileName, format);
     if (written) {
         state.lastSaveFolder = std::filesystem::path(fileName).parent_path().string();
         state.documentFile = fileName;

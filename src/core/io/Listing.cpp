@@ -85,9 +85,9 @@ ListBlock& plotUpdateList(ListText& text)
     return text.blocks.back();
 }
 
-std::string rowLine(const ListNumberRow& row)
+std::string rowLine(const ListNumberRow& row, std::size_t nameWidth)
 {
-    std::string line = rightJustify(row.name, 7) + " ";
+    std::string line = rightJustify(row.name, nameWidth + 2) + " ";
     for (double v : row.values)
         line += fmt("%9.3f", v);
     return line;
@@ -112,29 +112,43 @@ std::vector<std::string> formattedLines(const ListText& text)
         for (const ListPart& part : list.parts) {
             lines.insert(lines.end(), part.lines.begin(), part.lines.end());
             for (const ListNumberRow& row : part.rows)
-                lines.push_back(rowLine(row));
+                lines.push_back(rowLine(row, part.nameWidth));
         }
     return lines;
 }
 
-std::string magnetLine(int i, const LatticeElement& e, const BeamParameters& beam, double bRho, double s)
+// The name in a list's name column: as it is in the five-character layout, padded to the column else.
+std::string listName(const std::string& name, std::size_t width)
+{
+    return width == kShortNameLength ? name : nameField(name, width);
+}
+
+// A header's name caption for a name column of width characters: the five-character layout's caption
+// followed by the blanks that widen it.
+std::string nameCaption(const std::string& caption, std::size_t width)
+{
+    return caption + std::string(width - kShortNameLength, ' ');
+}
+
+std::string magnetLine(int i, const LatticeElement& e, std::size_t nameWidth, const BeamParameters& beam,
+                       double bRho, double s)
 {
     // a curvature too small for its inverse to be a number has a radius the list cannot show
     const std::string rho =
         e.curvature != 0 ? cut(fmtOrNa("%8.3f", 1 / e.curvature), 10) : std::string(8, ' ');
     const double k = familyOf(e.code) == static_cast<int>(Family::AlphaMagnet) ? 0.0 : e.k;
-    return fmt("%5d", i) + e.name + fmt("%5d", e.code) + fmt("%8.3f", e.length) + rho + " " +
-           fmt("%8.3f", k) + " " + fmt("%8.3f", e.m * e.length) + " " + fmt("%8.3f", beam.momentum / 1e6) +
-           fmt("%8.3f", bRho * e.curvature) + fmt("%8.3f", bRho * e.k) + fmt("%8.3f", bRho * e.m * e.length) +
-           fmt("%8.3f", s);
+    return fmt("%5d", i) + listName(e.name, nameWidth) + fmt("%5d", e.code) + fmt("%8.3f", e.length) + rho +
+           " " + fmt("%8.3f", k) + " " + fmt("%8.3f", e.m * e.length) + " " +
+           fmt("%8.3f", beam.momentum / 1e6) + fmt("%8.3f", bRho * e.curvature) + fmt("%8.3f", bRho * e.k) +
+           fmt("%8.3f", bRho * e.m * e.length) + fmt("%8.3f", s);
 }
 
-std::string latticeLine(const LatticeElement& e)
+std::string latticeLine(const LatticeElement& e, std::size_t nameWidth)
 {
     constexpr double kDegrees = 180 / kPi;
-    return "   " + e.name + fmt("%5d", e.code) + fmt("%10.5f", e.length) + fmt("%10.5f", e.curvature) +
-           fmt("%10.5f", e.ain * kDegrees) + fmt("%10.5f", e.aout * kDegrees) + fmt("%10.5f", e.k) +
-           fmt("%10.5f", e.s + e.length);
+    return "   " + listName(e.name, nameWidth) + fmt("%5d", e.code) + fmt("%10.5f", e.length) +
+           fmt("%10.5f", e.curvature) + fmt("%10.5f", e.ain * kDegrees) + fmt("%10.5f", e.aout * kDegrees) +
+           fmt("%10.5f", e.k) + fmt("%10.5f", e.s + e.length);
 }
 
 } // namespace
@@ -179,12 +193,14 @@ void setListTitle(State& state, const std::string& title)
 
 void magnetList(State& state, Messages& messages)
 {
+    const std::size_t nameWidth = nameColumnWidth(state.line);
     std::vector<std::string> lines{
         "",
         "",
         "Magnet Lattice",
         separatorLine(),
-        "    # Name code    l(m)  rho(m) k(1/m^2) ml(1/m^2) cp(MeV)    B(T)  B'(T/m) B\"*l(T/m) s(m)",
+        nameCaption("    # Name", nameWidth) +
+            " code    l(m)  rho(m) k(1/m^2) ml(1/m^2) cp(MeV)    B(T)  B'(T/m) B\"*l(T/m) s(m)",
         separatorLine(),
         ""};
     BeamParameters& beam = state.beam;
@@ -198,7 +214,7 @@ void magnetList(State& state, Messages& messages)
             bRho = beam.momentum / kSpeedOfLight / beam.charge;
         }
         s += e.length;
-        lines.push_back(magnetLine(i, e, beam, bRho, s));
+        lines.push_back(magnetLine(i, e, nameWidth, beam, bRho, s));
     }
     lines.push_back(separatorLine());
     addList(state, lines);
@@ -226,13 +242,18 @@ void LatticeFunctionList::row(int index, double s, const LatticeFunctions& lf)
         ListBlock& list = m_writer == ListWriter::PlotUpdate ? plotUpdateList(text) : newList(text);
         std::vector<std::string>& lines = linesPart(list).lines;
         add(lines, {"", text.title, "", separatorLine(), ""});
+        const std::size_t nameWidth = nameColumnWidth(m_state.line);
+        const std::string widening(nameWidth - kShortNameLength, ' ');
         if (m_state.run.showBetaFunctions)
             lines.push_back(
+                widening +
                 "   Name   betax(m)  alphax    dnuex   eta(m)  etap(mr) betay(m)  alphay    dnuey     s(m)");
         else if (m_state.run.showBeamSize)
             lines.push_back(
+                widening +
                 "   Name  sig_x(mm) betax(m)   dnuex   eta(m) etap(mr) sig_y(mm) betay(m)   dnuey     s(m)");
-        std::string line = "  Start ";
+        linesPart(list).nameWidth = nameWidth;
+        std::string line = widening + "  Start ";
         for (std::size_t j = 0; j < 8; ++j)
             line += fmt("%9.3f", values[j]);
         lines.push_back(line + fmt("%9.3f", 0.0));
@@ -400,21 +421,25 @@ void rfParameterList(State& state, Messages& messages)
 
 void latticeList(State& state, Messages& messages)
 {
-    std::vector<std::string> lines{
-        "",
-        separatorLine(),
-        "   lattice structure and magnet parameters",
-        separatorLine(),
-        "    name   ID      l(m) 1/rho(1/m) Ain(deg)  Aout(deg)  k(1/m^2)      s(m)",
-        "   Start                                                       " + fmt("%10.5f", 0.0)};
+    const std::size_t nameWidth = nameColumnWidth(state.line);
+    std::vector<std::string> lines{"",
+                                   separatorLine(),
+                                   "   lattice structure and magnet parameters",
+                                   separatorLine(),
+                                   nameCaption("    name", nameWidth) +
+                                       "   ID      l(m) 1/rho(1/m) Ain(deg)  Aout(deg)  k(1/m^2)      s(m)",
+                                   nameCaption("   Start", nameWidth) +
+                                       "                                                       " +
+                                       fmt("%10.5f", 0.0)};
     for (int i = 1; i <= state.line.count && i <= kMaxElements; ++i)
-        lines.push_back(latticeLine(state.line.at(i)));
+        lines.push_back(latticeLine(state.line.at(i), nameWidth));
     // before the ring is expanded there is no full ring: the end is the end of the line
     const int last = state.ringElementCount;
     const double end = last >= 1 && last <= kMaxElements ? state.line.at(last).s + state.line.at(last).length
                                                          : state.line.length;
-    add(lines,
-        {"   End                                      " + cut(fmt("%10.5f", end), 10), separatorLine()});
+    add(lines, {nameCaption("   End ", nameWidth) + "                                     " +
+                    cut(fmt("%10.5f", end), 10),
+                separatorLine()});
     addList(state, lines);
     messages.showList();
 }

@@ -98,6 +98,8 @@ void MagStructWindow::buildFileMenu()
     setStandardShortcut(save, QKeySequence::Save, Qt::CTRL | Qt::Key_S);
     setStandardShortcut(addMenuItem(file, {}, "Save &As...", this, [this] { saveAsClick(); }),
                         QKeySequence::SaveAs, Qt::CTRL | Qt::SHIFT | Qt::Key_S);
+    addMenuItem(file, "mnSaveAsPrevious", "Save As Previous &Version...", this,
+                [this] { saveAsClick(kPreviousLatticeFormat); });
     addMenuItem(file, {}, "Import MAD-X...", this, [this] {
         importMadxClick();
     })->setObjectName("mnImportMadx");
@@ -258,12 +260,12 @@ bool MagStructWindow::saveClick()
     return true;
 }
 
-bool MagStructWindow::saveAsClick()
+bool MagStructWindow::saveAsClick(int format)
 {
     const QString fileName = m_dialogs.saveFile(kSaveLatticeDialog.title, qtFilter(kSaveLatticeDialog.filter),
                                                 kSaveLatticeDialog.defaultExtension,
                                                 QString::fromStdString(m_state.lastOpenedFile));
-    if (fileName.isEmpty() || !saveLatticeAs(m_state, messages(), fileName.toStdString()))
+    if (fileName.isEmpty() || !saveLatticeAs(m_state, messages(), fileName.toStdString(), format))
         return false;
     m_state.history.markSaved();
     showHistory();

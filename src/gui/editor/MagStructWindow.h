@@ -99,7 +99,7 @@ public:
     /// File › Save: writes the design to its file, or asks for one as "save as" does when it has none.
     /// True when the design was written.
     bool saveClick();
-    bool saveAsClick();
+    bool saveAsClick(int format = kCurrentLatticeFormat);
     /// Before the design is replaced or the program ends: asks "Save changes to NAME?" when the design
     /// differs from its file. True when the caller may go on (saved, discarded or nothing to save).
     bool saveChangesFirst();

@@ -356,7 +356,7 @@ TEST(ElementParameters, AlphaMagnetGradientAndMomentum)
     EXPECT_EQ(view.grid.cell(1, 8), "");
 }
 
-TEST(ElementParameters, NameIsCutAndLengthChangeMovesLaterElements)
+TEST(ElementParameters, NameIsKeptWholeAndLengthChangeMovesLaterElements)
 {
     State state = lineOf(10);
     state.line.at(7).code = code::kPump;
@@ -367,7 +367,7 @@ TEST(ElementParameters, NameIsCutAndLengthChangeMovesLaterElements)
     view.grid.cell(1, 1) = "QUADRUPOLE";
     view.grid.cell(1, 3) = "1.25";
     getData(state, 3, view.grid, settings);
-    EXPECT_EQ(state.line.at(3).name, "QUADR");
+    EXPECT_EQ(state.line.at(3).name, "QUADRUPOLE");
     EXPECT_EQ(state.line.at(3).length, 1.25);
     EXPECT_DOUBLE_EQ(state.line.at(3).s, 1.0);
     EXPECT_DOUBLE_EQ(state.line.at(4).s, 2.25);
@@ -405,7 +405,7 @@ TEST(ElementParameters, NonNumberStopsReadingAndKeepsEarlierFields)
     } catch (const ConversionError& error) {
         EXPECT_STREQ(error.what(), "'x' is not a valid floating point value");
     }
-    EXPECT_EQ(el.name, "BENDI");
+    EXPECT_EQ(el.name, "BENDING");
     EXPECT_EQ(el.length, 1.0);
     EXPECT_DOUBLE_EQ(state.line.at(3).s, 1.5);
     EXPECT_EQ(el.curvature, 0.2);
@@ -474,12 +474,18 @@ TEST(ElementParameters, NegativeLengthIsRefusedBeforeAnythingIsStored)
     const LatticeElement accepted = state.line.at(2);
     for (const auto& [cell, text, refusal] :
          {std::tuple{3, "1e6", "the path length must be at most 100000 m!"},
-          std::tuple{4, "1e300", "the gradient strength must be at most 1000000000!"}}) {
+          std::tuple{4, "1e300", "the gradient strength must be at most 1000000000!"},
+          std::tuple{1, "Q\x1b[1m", "the element name 'Q\\x1B[1m' holds a control character"}}) {
         PanelView edited = view;
         edited.grid.cell(1, cell) = text;
         EXPECT_FALSE(acceptData(state, 2, edited.grid, settings, messages));
         EXPECT_EQ(messages.errors.back(), refusal);
         EXPECT_DOUBLE_EQ(state.line.at(2).length, accepted.length);
         EXPECT_DOUBLE_EQ(state.line.at(2).k, accepted.k);
+        EXPECT_EQ(state.line.at(2).name, accepted.name);
     }
+    // a name of any length is kept whole, without the blanks around it
+    view.grid.cell(1, 1) = " QF1.Arc_Long_Name ";
+    EXPECT_TRUE(acceptData(state, 2, view.grid, settings, messages));
+    EXPECT_EQ(state.line.at(2).name, "QF1.Arc_Long_Name");
 }

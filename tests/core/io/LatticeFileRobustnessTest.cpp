@@ -65,8 +65,8 @@ State otherDesign()
     return state;
 }
 
-/// A short closed ring in the trajectory mode: every record type the writer knows.
-std::string everyRecordFile()
+/// A short closed ring in the trajectory mode: every record type the writer knows in format.
+std::string everyRecordFile(int format)
 {
     State state;
     startParticle(state);
@@ -82,19 +82,22 @@ std::string everyRecordFile()
     state.line.chainPositions();
     state.ringClosed = true;
     state.run.showTrajectory = true;
-    return latticeFileText(state);
+    return latticeFileText(state, format);
 }
 
 TEST(LatticeFileRobustness, EveryTruncationIsReadOrRefused)
 {
-    const std::string text = everyRecordFile();
-    for (const char* record : {"\n101 ", "\n102 ", "\n103 ", "\n50 ", "\n11 ", "\n10 traj", "\n21 ", "\n22 ",
-                               "\n23 ", "\n24 ", "\n25 ", "\n5 ", "\n30 "})
-        ASSERT_NE(text.find(record), std::string::npos) << record;
-    State original = otherDesign();
-    const std::string before = fingerprint(original);
-    for (std::size_t n = 0; n < text.size(); n += 1)
-        expectReadOrUntouched(original, before, text.substr(0, n));
+    for (const int format : {kPreviousLatticeFormat, kCurrentLatticeFormat}) {
+        const std::string text = everyRecordFile(format);
+        for (const char* record : {"\n101 ", "\n102 ", "\n103 ", "\n50 ", "\n10 traj", "\n21 ", "\n22 ",
+                                   "\n23 ", "\n24 ", "\n25 ", "\n5 ", "\n30 "})
+            ASSERT_NE(text.find(record), std::string::npos) << record;
+        ASSERT_EQ(text.find("\n11 ") != std::string::npos, format == kPreviousLatticeFormat);
+        State original = otherDesign();
+        const std::string before = fingerprint(original);
+        for (std::size_t n = 0; n < text.size(); n += 1)
+            expectReadOrUntouched(original, before, text.substr(0, n));
+    }
 }
 
 TEST(LatticeFileRobustness, RandomMutationsAreReadOrRefused)

@@ -25,6 +25,8 @@ State electronAt1GeV()
     return state;
 }
 
+State everyKindRing();
+
 std::vector<std::string> linesOf(const std::string& text)
 {
     std::vector<std::string> lines;
@@ -78,7 +80,7 @@ TEST(LatticeFile, LongRealsArePrintfsDigits)
     }
 }
 
-TEST(LatticeFile, WorkedExampleIsWrittenByteForByte)
+TEST(LatticeFile, PreviousVersionIsWrittenByteForByte)
 {
     State state = electronAt1GeV();
     state.line.count = 1;
@@ -107,7 +109,75 @@ TEST(LatticeFile, WorkedExampleIsWrittenByteForByte)
         "25  0.00000000000000E+0000  0.00000000000000E+0000\r\n"
         "5 1 200    0.100\r\n"
         "30 0       electron    1    0.001 511003.400 1000000000.000\r\n";
-    EXPECT_EQ(latticeFileText(state), expected);
+    EXPECT_EQ(latticeFileText(state, kPreviousLatticeFormat), expected);
+
+    qf.name = "QF1.Arc\"7";
+    const std::string current = "1004\r\n"
+                                "1 0\r\n"
+                                "201 1 1.8 1\r\n"
+                                "50 \"QF1.Arc\"\"7\" 20 1.5 0.3 0 0 0 0 2.3 0 0 0 0 0 1.5 1.8 -60 -52\r\n"
+                                "23 10 0 0.1 10 0 0.1\r\n"
+                                "24 0 0\r\n"
+                                "25 0 0\r\n"
+                                "5 1 200 0.1\r\n"
+                                "30 0       electron    1 " +
+                                exactReal(kElectronRestEnergy / kAtomicMassUnit) + " 511003.4 1e+09\r\n";
+    EXPECT_EQ(latticeFileText(state), current);
+}
+
+// Version 4 keeps every double and every name as they are: read back, the design writes the same text.
+TEST(LatticeFile, CurrentVersionReadsBackExactly)
+{
+    State written = everyKindRing();
+    written.line.at(1).name = "QUADRUPOLE_FOCUSING_ARC_1.a";
+    written.line.at(2).name = "say \"hello\"";
+    written.line.at(3).length = 0.1 + 0.2;
+    written.line.chainPositions();
+    written.run.maxStep = 1.0 / 3;
+    written.beamCurrent = 0.2 / 3;
+    const std::string text = latticeFileText(written);
+    State read = electronAt1GeV();
+    FakeMessages messages;
+    ASSERT_TRUE(readLatticeText(read, messages, text, "ring.lat")) << messages.errors.at(0);
+    // the editor draws the shapes from the boxes read
+    for (int i = 1; i <= read.line.count; ++i) {
+        const DrawingBox& box = read.fileBoxes[static_cast<std::size_t>(i)];
+        read.line.shape(i) = ElementShape{box.x0, box.x1, box.y0, box.y1, {}, {}, {}};
+    }
+    EXPECT_EQ(latticeFileText(read), text);
+    EXPECT_EQ(read.line.at(1).name, "QUADRUPOLE_FOCUSING_ARC_1.a");
+    EXPECT_EQ(read.line.at(2).name, "say \"hello\"");
+    EXPECT_EQ(read.line.at(3).length, 0.1 + 0.2);
+    EXPECT_EQ(read.line.at(17).energyGain, written.line.at(17).energyGain);
+    EXPECT_EQ(read.run.maxStep, 1.0 / 3);
+    EXPECT_EQ(read.beamCurrent, 0.2 / 3);
+    EXPECT_EQ(read.fileBoxes[5].y0, written.line.shape(5).y0);
+}
+
+TEST(LatticeFile, BadNamesAreRefusedWithLineAndElement)
+{
+    const std::string head = "1004\r\n1 0\r\n201 1 0.5 1\r\n50 ";
+    const std::string rest = " 1 0 0.5 0 0 0 0 0 0 0 0 0 0 0 0.5 -1 1\r\n";
+    const struct
+    {
+        std::string record;
+        std::string error;
+    } cases[] = {
+        {"\"D\x01rift\"" + rest,
+         "line 4: element 1 (D\\x01rift): the element name 'D\\x01rift' holds a control "
+         "character"},
+        {"\"Drift" + rest, "line 4: the closing quote of the element name expected"},
+        {"Drift" + rest, "line 4: the element name expected, found 'Drift'"},
+    };
+    for (const auto& c : cases) {
+        State state = everyKindRing();
+        const std::string before = latticeFileText(state);
+        FakeMessages messages;
+        EXPECT_FALSE(readLatticeText(state, messages, head + c.record, "bad.lat"));
+        ASSERT_EQ(messages.errors.size(), 1u);
+        EXPECT_EQ(messages.errors[0], "cannot read lattice file bad.lat, " + c.error);
+        EXPECT_EQ(latticeFileText(state), before);
+    }
 }
 
 TEST(LatticeFile, OpticsRecordsFollowTheGraphMode)
@@ -133,7 +203,8 @@ TEST(LatticeFile, MissingMomentumIsWrittenAs1GeV)
     State state = electronAt1GeV();
     state.beam.referenceMomentum = 0;
     const std::vector<std::string> lines = linesOf(latticeFileText(state));
-    EXPECT_EQ(lines.back(), "30 0       electron    1    0.001 511003.400 1000000000.000");
+    EXPECT_EQ(lines.back(), "30 0       electron    1 " + exactReal(kElectronRestEnergy / kAtomicMassUnit) +
+                                " 511003.4 1e+09");
     EXPECT_EQ(state.beam.referenceMomentum, 1e9);
 }
 
@@ -297,11 +368,15 @@ TEST(LatticeFile, ParticleMassesAfterReading)
 
     State proton = electronAt1GeV();
     selectProton(proton.beam, proton.electron);
-    ASSERT_TRUE(readLatticeText(read, messages, latticeFileText(proton), "p.lat"));
+    ASSERT_TRUE(readLatticeText(read, messages, latticeFileText(proton, kPreviousLatticeFormat), "p.lat"));
     EXPECT_EQ(read.beam.name, "         proton");
     EXPECT_DOUBLE_EQ(read.beam.massNumber, 1.008);
     EXPECT_DOUBLE_EQ(read.beam.restEnergy, 1.008 * kAtomicMassUnit);
     EXPECT_FALSE(read.beam.isIon);
+    // the current version keeps the mass number's every digit
+    ASSERT_TRUE(readLatticeText(read, messages, latticeFileText(proton), "p.lat"));
+    EXPECT_EQ(read.beam.massNumber, proton.beam.massNumber);
+    EXPECT_EQ(read.beam.restEnergy, proton.beam.restEnergy);
 }
 
 TEST(LatticeFile, ReaderDispatchesRecordsOfTheCurrentFormat)
@@ -520,6 +595,31 @@ TEST_F(LatticeFileOnDisk, SaveAndOpenRecordTheNames)
     EXPECT_EQ(opened.line.count, state.line.count);
     EXPECT_EQ(messages.particleRequests, 0);
     EXPECT_TRUE(messages.errors.empty());
+}
+
+TEST_F(LatticeFileOnDisk, PreviousVersionRefusesLongNamesAndWritesNothing)
+{
+    State state = everyKindRing();
+    FakeMessages messages;
+    ASSERT_TRUE(saveLatticeAs(state, messages, path("short.lat"), kPreviousLatticeFormat));
+    EXPECT_EQ(slurp(path("short.lat")).substr(0, 6), "1003\r\n");
+    State opened = electronAt1GeV();
+    ASSERT_TRUE(openLattice(opened, messages, path("short.lat")));
+    EXPECT_EQ(opened.line.at(17).name, "E17");
+
+    state.line.at(3).name = "SEXTUPOLE";
+    state.line.at(9).name = "QF_ARC";
+    const std::string savedAs = state.lastSavedFile;
+    EXPECT_FALSE(saveLatticeAs(state, messages, path("long.lat"), kPreviousLatticeFormat));
+    ASSERT_EQ(messages.errors.size(), 1u);
+    EXPECT_EQ(messages.errors[0],
+              "cannot save " + path("long.lat") +
+                  ": the previous lattice file version holds names of at most 5 characters, "
+                  "not those of SEXTUPOLE (element 3), QF_ARC (element 9); save it in the "
+                  "current version");
+    EXPECT_FALSE(std::filesystem::exists(path("long.lat")));
+    EXPECT_EQ(state.lastSavedFile, savedAs);
+    EXPECT_EQ(state.documentFile, path("short.lat"));
 }
 
 TEST_F(LatticeFileOnDisk, MissingFileIsReportedAndTheParticleIsAskedFor)

@@ -113,6 +113,30 @@ TEST(Listing, LatticeListEndsAtTheLineOrTheFullRing)
     EXPECT_EQ(lines[lines.size() - 2], "   End                                         2.50000");
 }
 
+// A name longer than five characters widens the name column of every list to it; each column after the
+// names then starts in the same place on every row, header included.
+TEST(Listing, LongNamesWidenTheNameColumn)
+{
+    State state = listedLine();
+    state.line.at(3).name = "QF.ARC_1.LONG";
+    FakeMessages messages;
+    magnetList(state, messages);
+    latticeList(state, messages);
+    const std::vector<std::string> lines = listLines(state);
+    const auto rowOf = [&](const std::string& start) {
+        return *std::find_if(lines.begin(), lines.end(),
+                             [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+    };
+    // magnet list: the code column ends 5 characters after the 13-character name column
+    EXPECT_EQ(rowOf("    # Name").find(" code"), 5u + 13u);
+    EXPECT_EQ(rowOf("    1D1 ").substr(0, 23), "    1D1               1");
+    EXPECT_EQ(rowOf("    3QF").substr(0, 23), "    3QF.ARC_1.LONG   20");
+    // lattice list: "   " and the name column, then the code in 5 characters
+    EXPECT_EQ(rowOf("   QF.ARC").substr(0, 21), "   QF.ARC_1.LONG   20");
+    EXPECT_EQ(rowOf("   D1 ").substr(0, 21), "   D1               1");
+    EXPECT_EQ(rowOf("   Start").size(), 63u + 8u + 10u);
+}
+
 /// Hands a row given in the lattice-function columns to the list, with emittances of 4 and 1 mm mrad.
 void feed(LatticeFunctionList& list, int index, const test::ListRow& values)
 {
@@ -149,6 +173,16 @@ TEST(Listing, LatticeFunctionRowsByGraphMode)
     feed(list, 0, start);
     feed(list, 1, after1);
     EXPECT_EQ(listLines(state).size(), 7u);
+
+    // a long name moves the header, the start row and every row's numbers by the same widening
+    state.line.at(1).name = "D1_LONG_NAME";
+    state.run.showBetaFunctions = true;
+    feed(list, 0, start);
+    feed(list, 1, after1);
+    const std::vector<std::string> wide = listLines(state);
+    EXPECT_EQ(wide[wide.size() - 3].find("betax(m)"), 10u + 7u);
+    EXPECT_EQ(wide[wide.size() - 2].find("Start"), 2u + 7u);
+    EXPECT_EQ(wide.back().substr(0, 15), "  D1_LONG_NAME ");
 }
 
 /// One pass of rows as the line pass writes them: the start row, then one row per element.

@@ -246,7 +246,7 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
     if (m_in.number(def, "k1s") != 0 || m_in.number(def, "k2s") != 0)
         refuse("skew components are not supported");
     out = LatticeElement{};
-    out.name = elementName(def.name);
+    out.name = def.name;
     const double l = m_in.elementLength(def);
     out.length = l;
     if (cls == "drift") {

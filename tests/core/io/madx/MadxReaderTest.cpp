@@ -192,12 +192,12 @@ TEST(MadxElements, ElementsNamedLikeAttributesAndUnusedAttributes)
     EXPECT_DOUBLE_EQ(r->state.line.at(3).k, 2.0);
 }
 
-TEST(MadxElements, NamesAreCutToFiveCharacters)
+TEST(MadxElements, NamesAreKeptWholeAsWritten)
 {
-    const auto r = import("quadrupole.f1: quadrupole, l=1, k1=1; quadrupole.f2: quadrupole, l=1, k1=-1;"
-                          "bl: line=(quadrupole.f1, quadrupole.f2);");
+    const auto r = import("Quadrupole.F1: quadrupole, l=1, k1=1; QUADRUPOLE.f2: quadrupole, l=1, k1=-1;"
+                          "bl: line=(quadrupole.f1, quadrupole.F2);");
     ASSERT_TRUE(r->ok);
-    EXPECT_EQ(names(r->state), (std::vector<std::string>{"quadr", "quadr"}));
+    EXPECT_EQ(names(r->state), (std::vector<std::string>{"Quadrupole.F1", "QUADRUPOLE.f2"}));
     EXPECT_DOUBLE_EQ(r->state.line.at(2).s, 1.0); // the positions keep them apart
 }
 
