@@ -30,13 +30,13 @@ inline LatticeElement& appendElement(State& state, int elementCode, double lengt
 }
 
 /// Appends one cell: three 1.2 m gradient bends between quadrupoles, sextupoles, drifts and pumps,
-/// bending 360/28 degrees; tunes of the ring about 11.5 and 6.2.
-inline void appendGeneratedCell(State& state)
+/// bending 360/ringCells degrees; tunes of the 28-cell ring about 11.5 and 6.2.
+inline void appendGeneratedCell(State& state, int ringCells = kRingCells)
 {
     // gradients: bends 1/m^2, the three quadrupole families
     constexpr double kBendK = -0.05, kQ1 = 1.2, kQ2 = -1.8, kQ3 = 1.0;
     const double bendLength = 1.2;
-    const double h = kTwoPi / kRingCells / 3 / bendLength;
+    const double h = kTwoPi / ringCells / 3 / bendLength;
     const auto add = [&state](int elementCode, double length, double k = 0) -> LatticeElement& {
         return appendElement(state, elementCode, length, k);
     };
@@ -138,6 +138,24 @@ inline void makeGeneratedRing(State& state, int cells)
     state.line.superPeriods = kRingCells / cells;
     state.run.stepAtElementEnds = true;
     state.ringParams.circumference = lSup(state.line) * state.line.superPeriods;
+    state.ringParams.coupling = 0.01;
+}
+
+/// Cells of the large generated ring: 3226 cells of 31 elements, 100 006 elements in one period.
+constexpr int kLargeRingCells = 3226;
+
+/// The large generated ring: a 3 GeV electron, kLargeRingCells cells bending 360 degrees together.
+inline void makeLargeRing(State& state)
+{
+    startParticle(state);
+    updateKinematics(state.beam, EnergyKind::Momentum, 3e9);
+    state.beam.referenceMomentum = 3e9;
+    for (int c = 0; c < kLargeRingCells; ++c)
+        appendGeneratedCell(state, kLargeRingCells);
+    state.line.chainPositions();
+    state.line.superPeriods = 1;
+    state.run.stepAtElementEnds = true;
+    state.ringParams.circumference = lSup(state.line);
     state.ringParams.coupling = 0.01;
 }
 

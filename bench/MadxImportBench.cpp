@@ -17,11 +17,9 @@ public:
     void askParticle() override {}
 };
 
-constexpr int kCells = 500; // ten nodes each: a 5000-element sequence
-
-// A ring as MAD-X files write it: variables, deferred strengths, centred positions, every element placed
-// with its own label, drifts made from the positions.
-std::string ringText()
+// A ring of cells of ten nodes as MAD-X files write it: variables, deferred strengths, centred positions,
+// every element placed with its own label, drifts made from the positions.
+std::string ringText(int kCells)
 {
     std::ostringstream out;
     out.precision(17);
@@ -56,9 +54,10 @@ std::string ringText()
     return out.str();
 }
 
-void BM_ImportMadxSequence5000(benchmark::State& bench)
+// cells of ten nodes: 5000 and 100 000 elements
+void BM_ImportMadxSequence(benchmark::State& bench)
 {
-    const std::string text = ringText();
+    const std::string text = ringText(static_cast<int>(bench.range(0)));
     State state;
     startParticle(state);
     NullMessages messages;
@@ -66,11 +65,12 @@ void BM_ImportMadxSequence5000(benchmark::State& bench)
         State imported = state;
         const bool ok = readMadxText(imported, messages, text, "ring.madx");
         benchmark::DoNotOptimize(ok);
-        if (!ok || imported.line.count > kMaxElements)
+        if (!ok || imported.line.count > kMaxLineElements)
             bench.SkipWithError(messages.last.c_str());
+        bench.counters["elements"] = imported.line.count;
     }
 }
-BENCHMARK(BM_ImportMadxSequence5000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImportMadxSequence)->Arg(500)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

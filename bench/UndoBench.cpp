@@ -14,44 +14,52 @@ namespace {
 
 using benchsupport::YesMessages;
 
-constexpr int kLineBefore = 4000; // elements before the paste
-constexpr int kPasted = 1000;     // elements cut and pasted: the line has 5000 after it
-
 struct PastedLine
 {
     State state;
     UndoHistory before; // its shadow is the line before the paste, no step yet
 };
 
-// A line of 4000 mixed elements; elements 1001..2000 cut and pasted in front of element 3000 (the
-// operation writes its backup file, so it runs in a folder of its own).
+// A line of lineBefore mixed elements; elements first..last cut and pasted in front of element `place`
+// (the operation writes its backup file, so it runs in a folder of its own).
+std::unique_ptr<PastedLine> makePastedLine(int lineBefore, int first, int last, int place)
+{
+    auto made = std::make_unique<PastedLine>();
+    State& state = made->state;
+    YesMessages messages;
+    EditorState editor;
+    startParticle(state);
+    static const int kinds[] = {0, 1, 0, 2, 3};
+    for (int i = 0; i < lineBefore; ++i)
+        addElement(state, kinds[i % 5], messages);
+    state.history.reset(state);
+    made->before = state.history;
+
+    const std::filesystem::path previous = std::filesystem::current_path();
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "kestrune-undo-bench";
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+    startCutPaste(state, editor, messages);
+    clickElement(state, editor, first, messages);
+    clickElement(state, editor, last, messages);
+    clickElement(state, editor, place, messages);
+    insertClick(state, editor, messages);
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(folder);
+    return made;
+}
+
+// 4000 elements with 1000 pasted: 5000 after the paste
 const PastedLine& pastedLine()
 {
-    static const std::unique_ptr<PastedLine> line = [] {
-        auto made = std::make_unique<PastedLine>();
-        State& state = made->state;
-        YesMessages messages;
-        EditorState editor;
-        startParticle(state);
-        static const int kinds[] = {0, 1, 0, 2, 3};
-        for (int i = 0; i < kLineBefore; ++i)
-            addElement(state, kinds[i % 5], messages);
-        state.history.reset(state);
-        made->before = state.history;
+    static const std::unique_ptr<PastedLine> line = makePastedLine(4000, 1001, 2000, 3000);
+    return *line;
+}
 
-        const std::filesystem::path previous = std::filesystem::current_path();
-        const std::filesystem::path folder = std::filesystem::temp_directory_path() / "kestrune-undo-bench";
-        std::filesystem::create_directories(folder);
-        std::filesystem::current_path(folder);
-        startCutPaste(state, editor, messages);
-        clickElement(state, editor, 1001, messages);
-        clickElement(state, editor, 1000 + kPasted, messages);
-        clickElement(state, editor, 3000, messages);
-        insertClick(state, editor, messages);
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(folder);
-        return made;
-    }();
+// 60 000 elements with 50 000 pasted: 110 000 after the paste
+const PastedLine& largePastedLine()
+{
+    static const std::unique_ptr<PastedLine> line = makePastedLine(60000, 5001, 55000, 58000);
     return *line;
 }
 
@@ -70,8 +78,9 @@ BENCHMARK(BM_CommitCutAndPaste)->Unit(benchmark::kMillisecond);
 
 void BM_UndoCutAndPaste(benchmark::State& bench)
 {
-    State state = pastedLine().state;
-    state.history = pastedLine().before;
+    const PastedLine& line = bench.range(0) == 0 ? pastedLine() : largePastedLine();
+    State state = line.state;
+    state.history = line.before;
     state.history.commit(state, "cut and paste");
     for (auto _ : bench) {
         benchmark::DoNotOptimize(state.history.undo(state));
@@ -82,7 +91,7 @@ void BM_UndoCutAndPaste(benchmark::State& bench)
     bench.counters["elements"] = state.line.count;
     bench.counters["stepKiB"] = static_cast<double>(state.history.storedBytes()) / 1024;
 }
-BENCHMARK(BM_UndoCutAndPaste)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndoCutAndPaste)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_RedoCutAndPaste(benchmark::State& bench)
 {

@@ -71,7 +71,7 @@ public:
 private:
     void flush(int index)
     {
-        const bool element = index >= 1 && index <= kMaxElements;
+        const bool element = index >= 1 && index <= kMaxLineElements;
         std::string name = element ? m_state.line.at(index).name : std::string("Start");
         if (name.find_first_of(",\"") != std::string::npos)
             name = "\"" + name + "\"";

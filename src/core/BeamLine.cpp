@@ -129,44 +129,58 @@ std::size_t nameColumnWidth(const BeamLine& line)
     // a longer name keeps its row long without making every row of a long list long
     constexpr std::size_t kWidestNameColumn = 48;
     std::size_t width = kShortNameLength;
-    for (int i = 1; i <= line.count && i <= kMaxElements; ++i)
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
         width = std::max(width, nameLength(line.at(i).name));
     return std::min(width, kWidestNameColumn);
 }
 
-BeamLine::BeamLine()
-{
-    makeFreshTable();
-}
-
-LatticeElement& BeamLine::at(int i)
-{
-    if (i < 1 || i > kMaxElements)
-        throw std::out_of_range("beam-line index " + std::to_string(i));
-    return m_elements[static_cast<std::size_t>(i)];
-}
-
 const LatticeElement& BeamLine::at(int i) const
 {
-    return const_cast<BeamLine*>(this)->at(i);
-}
-
-ElementShape& BeamLine::shape(int i)
-{
-    if (i < 1 || i > kMaxElements)
-        throw std::out_of_range("shape index " + std::to_string(i));
-    return m_shapes[static_cast<std::size_t>(i)];
+    static const LatticeElement fresh;
+    const std::size_t b = static_cast<std::size_t>(i) >> kBlockBits;
+    if (i >= 1 && b < m_blocks.size())
+        return m_blocks[b].elements[offset(i)];
+    if (i < 1 || i > kMaxLineElements)
+        throw std::out_of_range("beam-line index " + std::to_string(i));
+    return fresh;
 }
 
 const ElementShape& BeamLine::shape(int i) const
 {
-    return const_cast<BeamLine*>(this)->shape(i);
+    static const ElementShape fresh;
+    const std::size_t b = static_cast<std::size_t>(i) >> kBlockBits;
+    if (i >= 1 && b < m_blocks.size())
+        return m_blocks[b].shapes[offset(i)];
+    if (i < 1 || i > kMaxLineElements)
+        throw std::out_of_range("shape index " + std::to_string(i));
+    return fresh;
+}
+
+BeamLine::Block& BeamLine::grow(int i)
+{
+    if (i < 1 || i > kMaxLineElements)
+        throw std::out_of_range("beam-line index " + std::to_string(i));
+    const std::size_t needed = (static_cast<std::size_t>(i) >> kBlockBits) + 1;
+    // the blocks move, the records they hold do not: each block's vectors keep their storage
+    m_blocks.reserve(std::max(needed, 2 * m_blocks.size()));
+    while (m_blocks.size() < needed) {
+        Block& made = m_blocks.emplace_back();
+        made.elements.resize(kBlockSize);
+        made.shapes.resize(kBlockSize);
+    }
+    return m_blocks[needed - 1];
+}
+
+int BeamLine::slots() const
+{
+    const long long made = static_cast<long long>(m_blocks.size()) * kBlockSize - 1;
+    return static_cast<int>(std::clamp<long long>(made, count, kMaxLineElements));
 }
 
 void BeamLine::makeFreshTable()
 {
-    m_elements.assign(kMaxElements + 1, LatticeElement{});
-    m_shapes.assign(kMaxElements + 1, ElementShape{});
+    m_blocks.clear();
+    m_blocks.shrink_to_fit();
     count = 0;
     length = 0;
 }

@@ -132,25 +132,32 @@ struct DrawingBox
     double y1 = 0;
 };
 
-/// The beam line: a 1-based table with room for exactly kMaxElements records, with one drawing
-/// shape per record. Slots beyond count keep what they held.
+/// Most elements a beam line holds. Memory per element: one LatticeElement and one ElementShape in the
+/// table (about 220 bytes), its DrawingBox (32 bytes) and the undo history's shadow of both (about 220
+/// bytes), so a full line takes about half a gigabyte and a line of 100 000 elements under 50 MB.
+constexpr int kMaxLineElements = 1000000;
+
+/// The beam line: a 1-based table of element records with one drawing shape per record. The table grows
+/// in blocks as records are written and never moves a record once made, so a reference to a record stays
+/// valid while others are added; slots beyond count keep what they held. Reading a slot that was never
+/// made gives a fresh record.
 class BeamLine
 {
 public:
-    BeamLine();
-
     int count = 0;        // ElementCount, records 1..count are valid
     double length = 0;    // LineLength, m: where the next appended element starts
     int superPeriods = 1; // SuperPeriods
 
-    /// Element i, 1 <= i <= kMaxElements; throws std::out_of_range otherwise.
-    LatticeElement& at(int i);
+    /// Element i, 1 <= i <= kMaxLineElements, made when it did not exist; throws std::out_of_range otherwise.
+    LatticeElement& at(int i) { return block(i).elements[offset(i)]; }
     const LatticeElement& at(int i) const;
-    /// Shape of element i, 1 <= i <= kMaxElements; throws std::out_of_range otherwise.
-    ElementShape& shape(int i);
+    /// Shape of element i, 1 <= i <= kMaxLineElements, made when it did not exist; throws otherwise.
+    ElementShape& shape(int i) { return block(i).shapes[offset(i)]; }
     const ElementShape& shape(int i) const;
+    /// Highest slot that exists (at least count); every slot beyond it reads as fresh.
+    int slots() const;
 
-    /// Replaces the table by a fresh zero-filled one (shapes too); count and length become 0.
+    /// Replaces the table by a fresh one (shapes too, the memory given back); count and length become 0.
     void makeFreshTable();
     /// s of every element from `from` to count chained from the one before; length = end of the last.
     void chainPositions(int from = 1);
@@ -161,8 +168,24 @@ public:
     int sliceCap() const;
 
 private:
-    std::vector<LatticeElement> m_elements; // index 0 unused
-    std::vector<ElementShape> m_shapes;     // index 0 unused
+    static constexpr int kBlockBits = 12;
+    static constexpr int kBlockSize = 1 << kBlockBits;
+    struct Block
+    {
+        std::vector<LatticeElement> elements;
+        std::vector<ElementShape> shapes;
+    };
+    static std::size_t offset(int i) { return static_cast<std::size_t>(i & (kBlockSize - 1)); }
+    Block& block(int i)
+    {
+        const std::size_t b = static_cast<std::size_t>(i) >> kBlockBits;
+        if (i >= 1 && b < m_blocks.size())
+            return m_blocks[b];
+        return grow(i);
+    }
+    Block& grow(int i);
+
+    std::vector<Block> m_blocks; // slot i in block i / kBlockSize; slot 0 unused
 };
 
 /// Width of the lists' name column: kShortNameLength while every name of elements 1..count fits it,

@@ -14,9 +14,6 @@ constexpr double kElectronRestEnergy = 511003.4; // eV
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 2.0 * kPi;
 
-/// Number of element records the beam-line table holds.
-constexpr int kMaxElements = 5000;
-
 /// Radiation constants of the electron.
 struct RadiationConstants
 {

@@ -147,7 +147,6 @@ struct DesignCopy
     std::vector<LatticeElement> elements; // slots 1.. (index 0 is slot 1)
     std::vector<ElementShape> shapes;     // slots 1..
     std::vector<DrawingBox> boxes;        // index 0..
-    std::size_t boxCount = 0;             // size of fileBoxes
     DesignScalars scalars;
 };
 

@@ -122,7 +122,8 @@ void drawFromFileBoxes(State& state)
 {
     BeamLine& line = state.line;
     for (int i = 1; i <= line.count; ++i) {
-        const DrawingBox& box = state.fileBoxes.at(static_cast<std::size_t>(i));
+        const std::size_t slot = static_cast<std::size_t>(i);
+        const DrawingBox box = slot < state.fileBoxes.size() ? state.fileBoxes[slot] : DrawingBox{};
         ElementShape& shape = line.shape(i);
         shape.x0 = box.x0;
         shape.x1 = box.x1;

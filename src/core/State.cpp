@@ -4,7 +4,7 @@
 
 namespace kestrune {
 
-State::State() : fileBoxes(kMaxElements + 1), electron(electronRadiationConstants())
+State::State() : fileBoxes(1), electron(electronRadiationConstants())
 {
     history.reset(*this);
 }

@@ -223,9 +223,10 @@ struct State
     State();
 
     BeamLine line;
-    std::vector<DrawingBox> fileBoxes; // drawing boxes as read from a lattice file, index 1..kMaxElements
-    double drawScale = 1.0;            // DrawScale
-    double drawBaseline = -60.0;       // DrawBaseline
+    std::vector<DrawingBox>
+        fileBoxes; // drawing boxes as read from a lattice file, index 1..count; missing ones read as zero
+    double drawScale = 1.0;      // DrawScale
+    double drawBaseline = -60.0; // DrawBaseline
 
     BeamParameters beam;
     double beamCurrent = 0.1;    // A

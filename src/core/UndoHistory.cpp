@@ -3,6 +3,7 @@
 #include "core/Design.h"
 #include "core/State.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -125,8 +126,8 @@ std::size_t stepBytes(const Step& step)
 struct UndoHistory::Impl
 {
     // the shadow: the design as last taken
-    std::vector<LatticeElement> elements = std::vector<LatticeElement>(kMaxElements + 1);
-    std::vector<ElementShape> shapes = std::vector<ElementShape>(kMaxElements + 1);
+    std::vector<LatticeElement> elements = std::vector<LatticeElement>(1); // slot 0 unused
+    std::vector<ElementShape> shapes = std::vector<ElementShape>(1);
     std::vector<DrawingBox> boxes;
     DesignScalars scalars;
 
@@ -147,11 +148,16 @@ struct UndoHistory::Impl
     void diff(const State& state, Step* step)
     {
         const BeamLine& line = state.line;
+        // the line's table and the shadow compared over the longer of the two; slots beyond either read fresh
+        const std::size_t slots = std::max(elements.size(), static_cast<std::size_t>(line.slots()) + 1);
+        elements.resize(slots);
+        shapes.resize(slots);
+        const int last = static_cast<int>(slots) - 1;
         diffTable(
-            1, kMaxElements, [&](int i) -> const LatticeElement& { return line.at(i); }, elements,
+            1, last, [&](int i) -> const LatticeElement& { return line.at(i); }, elements,
             step ? &step->elements : nullptr);
         diffTable(
-            1, kMaxElements, [&](int i) -> const ElementShape& { return line.shape(i); }, shapes,
+            1, last, [&](int i) -> const ElementShape& { return line.shape(i); }, shapes,
             step ? &step->shapes : nullptr);
         if (boxes.size() != state.fileBoxes.size())
             boxes.resize(state.fileBoxes.size());

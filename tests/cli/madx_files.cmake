@@ -51,7 +51,7 @@ if(NOT rc EQUAL 1 OR NOT err MATCHES "cannot export to MAD-X: no MAD-X element f
 endif()
 
 # a refused import: status 1 with the file and line
-file(WRITE ${WORK}/bad.seq "s: solenoid, l=1;\nbl: line=(s);\n")
+file(WRITE ${WORK}/bad.seq "s: solenoid, l=1, ks=0.1;\nbl: line=(s);\n")
 execute_process(COMMAND ${CLI} ${WORK}/bad.seq --list beam RESULT_VARIABLE rc ERROR_VARIABLE err)
 if(NOT rc EQUAL 1 OR NOT err MATCHES "bad.seq, line 1: solenoids are not supported")
     message(FATAL_ERROR "refused import: ${rc} ${err}")

@@ -132,6 +132,7 @@ TEST(Drawing, ElementsFromFileTakeStyleByFamily)
 {
     State state;
     state.line.count = 4;
+    state.fileBoxes.resize(5);
     const int codes[] = {code::kLinac, code::kSextupoleD, code::kAlphaFull, code::kQuadrupole};
     for (int i = 1; i <= 4; ++i) {
         state.line.at(i).code = codes[i - 1];

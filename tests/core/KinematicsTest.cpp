@@ -98,8 +98,17 @@ TEST(Kinematics, PaddedElectronNameRestoresItsMass)
 TEST(BeamLine, CapacityAndNames)
 {
     BeamLine line;
-    EXPECT_NO_THROW(line.at(kMaxElements));
-    EXPECT_THROW(line.at(kMaxElements + 1), std::out_of_range);
+    const BeamLine& unmade = line;
+    EXPECT_EQ(unmade.at(kMaxLineElements).code, 0); // a slot never written reads fresh
+    EXPECT_THROW(line.at(kMaxLineElements + 1), std::out_of_range);
+    LatticeElement& first = line.at(1);
+    first.code = code::kDrift;
+    line.at(100000).code = code::kQuadrupole; // growing the table moves no record
+    EXPECT_EQ(&first, &line.at(1));
+    EXPECT_EQ(line.at(1).code, code::kDrift);
+    EXPECT_GE(line.slots(), 100000);
+    line.makeFreshTable();
+    EXPECT_EQ(unmade.at(100000).code, 0);
     EXPECT_THROW(line.at(0), std::out_of_range);
     EXPECT_EQ(elementName("  QFocus.Arc_12 "), "QFocus.Arc_12");
     EXPECT_EQ(elementName("   "), "");

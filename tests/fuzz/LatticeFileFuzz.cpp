@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CountingMessages messages;
     const std::string text(reinterpret_cast<const char*>(data), size);
     if (kestrune::readLatticeText(state, messages, text, "fuzz.lat")) {
-        if (messages.errors != 0 || state.line.count > kestrune::kMaxElements)
+        if (messages.errors != 0 || state.line.count > kestrune::kMaxLineElements)
             std::abort();
     } else {
         kestrune::State before = startState();

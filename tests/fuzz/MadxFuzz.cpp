@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (text.find("call") != std::string::npos || text.find("CALL") != std::string::npos)
         return 0;
     if (kestrune::readMadxText(state, messages, text, "fuzz.madx")) {
-        if (messages.errors != 0 || state.line.count > kestrune::kMaxElements)
+        if (messages.errors != 0 || state.line.count > kestrune::kMaxLineElements)
             std::abort();
     } else {
         kestrune::State before = startState();

@@ -445,7 +445,7 @@ void cbUnitsChange(const State& state, int e, bool degrees, PanelSettings& setti
     settings.unitsBoxDegrees = degrees;
     settings.anglesInRadians = !degrees;
     settings.angleFactor = degrees ? kDegreesPerRadian : 1.0;
-    if (e < 1 || e > kMaxElements)
+    if (e < 1 || e > kMaxLineElements)
         return;
     const LatticeElement& el = state.line.at(e);
     if (familyOf(el.code) != 1)

@@ -203,8 +203,8 @@ void copyMagEl(BeamLine& line, int from, int to, Messages& messages)
 bool addElement(State& state, int kind, Messages& messages)
 {
     BeamLine& line = state.line;
-    if (static_cast<long long>(line.superPeriods) * line.count >= kMaxElements ||
-        line.count >= kMaxElements) {
+    if (static_cast<long long>(line.superPeriods) * line.count >= kMaxLineElements ||
+        line.count >= kMaxLineElements) {
         messages.error("too many magnet elements!");
         return false;
     }
@@ -242,8 +242,8 @@ bool insertElement(State& state, EditorState& editor, int kind, Messages& messag
     BeamLine& line = state.line;
     const int n = line.count;
     const int p = editor.selectedElement;
-    if (n >= kMaxElements) {
-        messages.error("cannot have more than " + std::to_string(kMaxElements) + " components!");
+    if (n >= kMaxLineElements) {
+        messages.error("cannot have more than " + std::to_string(kMaxLineElements) + " components!");
         return false;
     }
     const bool copy = kind == kCopyKind;
@@ -376,7 +376,7 @@ bool repeatLattice(State& state, EditorState& editor, int n, Messages& messages)
         return false;
     const double copies = static_cast<double>(editor.repeatCount) * line.count;
     // the second test keeps the n-fold line inside the table even when the first lets it pass
-    if (copies * line.superPeriods >= kMaxElements || copies + line.count > kMaxElements) {
+    if (copies * line.superPeriods >= kMaxLineElements || copies + line.count > kMaxLineElements) {
         messages.error(kExceedLimit);
         return false;
     }
@@ -395,7 +395,7 @@ bool symmetrize(State& state, Messages& messages)
         messages.error(kDefineLineFirst);
         return false;
     }
-    if (2 * n >= kMaxElements) {
+    if (2 * n >= kMaxLineElements) {
         messages.error(kExceedLimit);
         return false;
     }

@@ -81,7 +81,7 @@ constexpr const char* kCopyInsertionPrompt = "select element after insertion poi
 /// editor with no operation under way.
 void initial(State& state, EditorState& editor);
 
-/// SelMag: gives element i (1..kMaxElements) the kind 0..8: h, k, m cleared, the kind's defaults, code
+/// SelMag: gives element i (1..kMaxLineElements) the kind 0..8: h, k, m cleared, the kind's defaults, code
 /// and drawing. An alpha magnet brings a reference momentum above 10 MeV/c (or none) down to 2.5 MeV/c.
 void selMag(State& state, int i, int kind);
 

@@ -353,9 +353,9 @@ std::string trimmed(const std::string& text)
 
 void setElementCount(State& state, Scanner& in, int count)
 {
-    if (count < 0 || count > kMaxElements)
+    if (count < 0 || count > kMaxLineElements)
         throw ReadError("line " + std::to_string(in.line()) + ": the file holds " + std::to_string(count) +
-                        " elements, the beam line has room for " + std::to_string(kMaxElements));
+                        " elements, the beam line has room for " + std::to_string(kMaxLineElements));
     state.line.count = count;
 }
 
@@ -385,7 +385,10 @@ void readEmittances(State& state, Scanner& in)
 
 void readBox(State& state, Scanner& in, int i)
 {
-    DrawingBox& box = state.fileBoxes[static_cast<std::size_t>(i)];
+    const std::size_t slot = static_cast<std::size_t>(i);
+    if (state.fileBoxes.size() <= slot)
+        state.fileBoxes.resize(slot + 1);
+    DrawingBox& box = state.fileBoxes[slot];
     box.x0 = in.readReal("the drawing box X0");
     box.x1 = in.readReal("the drawing box X1");
     box.y0 = in.readReal("the drawing box Y0");
@@ -823,7 +826,7 @@ std::string designText(const State& state, int format)
         }
         out << "201 " << line.count << ' ' << real(line.length) << ' ' << real(state.drawScale) << kLineEnd;
     }
-    for (int i = 1; i <= line.count && i <= kMaxElements; ++i) {
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
         if (exact) {
             out << elementRecord(line.at(i), line.shape(i)) << kLineEnd;
             continue;
@@ -843,7 +846,7 @@ std::optional<std::string> previousFormatRefusal(const BeamLine& line)
 {
     std::vector<std::string> named;
     std::size_t count = 0;
-    for (int i = 1; i <= line.count && i <= kMaxElements; ++i) {
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
         const std::string& name = line.at(i).name;
         if (name.size() <= kShortNameLength)
             continue;

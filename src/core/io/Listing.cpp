@@ -207,7 +207,7 @@ void magnetList(State& state, Messages& messages)
     updateKinematics(beam, EnergyKind::Momentum, beam.referenceMomentum);
     double bRho = beam.momentum / kSpeedOfLight / beam.charge; // T m
     double s = 0;
-    for (int i = 1; i <= state.line.count && i <= kMaxElements; ++i) {
+    for (int i = 1; i <= state.line.count && i <= kMaxLineElements; ++i) {
         const LatticeElement& e = state.line.at(i);
         if (e.code == code::kLinac) {
             updateKinematics(beam, EnergyKind::Kinetic, beam.kineticEnergy + e.linacField * e.length);
@@ -260,7 +260,7 @@ void LatticeFunctionList::row(int index, double s, const LatticeFunctions& lf)
         return;
     }
     ListNumberRow row;
-    if (index <= kMaxElements)
+    if (index <= kMaxLineElements)
         row.name = m_state.line.at(index).name;
     row.values = values;
     rowsPart(lastList(text)).rows.push_back(std::move(row));
@@ -431,11 +431,11 @@ void latticeList(State& state, Messages& messages)
                                    nameCaption("   Start", nameWidth) +
                                        "                                                       " +
                                        fmt("%10.5f", 0.0)};
-    for (int i = 1; i <= state.line.count && i <= kMaxElements; ++i)
+    for (int i = 1; i <= state.line.count && i <= kMaxLineElements; ++i)
         lines.push_back(latticeLine(state.line.at(i), nameWidth));
     // before the ring is expanded there is no full ring: the end is the end of the line
     const int last = state.ringElementCount;
-    const double end = last >= 1 && last <= kMaxElements ? state.line.at(last).s + state.line.at(last).length
+    const double end = last >= 1 && last <= kMaxLineElements ? state.line.at(last).s + state.line.at(last).length
                                                          : state.line.length;
     add(lines, {nameCaption("   End ", nameWidth) + "                                     " +
                     cut(fmt("%10.5f", end), 10),

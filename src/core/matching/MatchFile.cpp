@@ -64,7 +64,8 @@ ElementRef place(const Json& object, const char* key, const std::string& where)
     if (!object.contains(key))
         return key == std::string("from") ? ElementRef{ElementRef::Kind::Start, "", 0} : ElementRef{};
     const Json& value = object.at(key);
-    if (value.is_number_integer() && value.get<long long>() >= 0 && value.get<long long>() <= kMaxElements)
+    if (value.is_number_integer() && value.get<long long>() >= 0 &&
+        value.get<long long>() <= kMaxLineElements)
         return ElementRef{ElementRef::Kind::Index, "", value.get<int>()};
     if (value.is_string() && !value.get<std::string>().empty())
         return elementRef(value.get<std::string>());

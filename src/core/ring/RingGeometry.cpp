@@ -250,8 +250,8 @@ bool expandToFullRing(State& state, int superPeriods, Messages& messages)
         messages.error("define a beam line first!");
         return false;
     }
-    if (superPeriods < 1 || static_cast<long long>(n) * superPeriods >= kMaxElements) {
-        messages.error("cannot expand: beam line would exceed max of" + std::to_string(kMaxElements) +
+    if (superPeriods < 1 || static_cast<long long>(n) * superPeriods >= kMaxLineElements) {
+        messages.error("cannot expand: beam line would exceed max of" + std::to_string(kMaxLineElements) +
                        " elements!");
         return false;
     }

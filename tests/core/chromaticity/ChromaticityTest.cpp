@@ -195,10 +195,10 @@ TEST(ChromaticityCorrection, WritesTheCellAndTheCopiesThatExistButNothingBeyond)
 TEST(ChromaticityCorrection, StaleFullRingCountNeverReachesPastTheTable)
 {
     State state = test::dbaRing();
-    state.ringElementCount = 12 * kMaxElements;
+    state.ringElementCount = 12 * kMaxLineElements;
     FakeMessages messages;
     EXPECT_TRUE(correctChromaticity(state, messages, 0, 0));
-    EXPECT_EQ(lastRingRecord(state), kMaxElements);
+    EXPECT_EQ(lastRingRecord(state), state.line.slots());
     state.ringElementCount = 0;
     EXPECT_EQ(lastRingRecord(state), state.line.count);
 }

@@ -107,7 +107,7 @@ struct Snapshot
 Snapshot snapshot(const BeamLine& line)
 {
     Snapshot shot{line.count, line.length, {}, {}, {}, {}, {}};
-    for (int i = 1; i <= kMaxElements; ++i) {
+    for (int i = 1; i <= line.slots(); ++i) {
         shot.names.push_back(line.at(i).name);
         shot.codes.push_back(line.at(i).code);
         shot.positions.push_back(line.at(i).s);
@@ -415,8 +415,9 @@ TEST_F(LineEditing, EmptyLineRefusesRepeatAndMirror)
 TEST_F(LineEditing, LimitsLeaveTheLineUnchanged)
 {
     startAppending(editor);
-    for (int i = 0; i < kMaxElements; ++i)
+    for (int i = 0; i < 20; ++i)
         ASSERT_TRUE(addElement(state, 0, messages));
+    state.line.count = kMaxLineElements; // slots past the twentieth are fresh records
     const Snapshot full = snapshot(state.line);
 
     EXPECT_FALSE(newElement(state, editor, 1, messages).lineChanged);
@@ -424,31 +425,32 @@ TEST_F(LineEditing, LimitsLeaveTheLineUnchanged)
     editor.pickAction = PickAction::Insert;
     EXPECT_FALSE(newElement(state, editor, 2, messages).lineChanged);
     EXPECT_EQ(messages.errors, (std::vector<std::string>{"too many magnet elements!",
-                                                         "cannot have more than 5000 components!"}));
+                                                         "cannot have more than 1000000 components!"}));
     EXPECT_TRUE(snapshot(state.line) == full);
 
-    // a 2500-element line can be neither mirrored nor repeated
-    editor.selectedElement = 2501;
-    state.line.count = 2500;
+    // a line of half the limit can be neither mirrored nor repeated
+    constexpr int kHalf = kMaxLineElements / 2;
+    editor.selectedElement = kHalf + 1;
+    state.line.count = kHalf;
     state.line.length = state.line.endPosition();
     messages.errors.clear();
     const Snapshot half = snapshot(state.line);
     EXPECT_FALSE(symmetrize(state, messages));
     EXPECT_FALSE(repeatLattice(state, editor, 3, messages));
-    // 2 extra copies of 2000 pass the count test but would not fit the table
-    state.line.count = 2000;
+    // 2 extra copies of two fifths of the limit pass the count test but would not fit the table
+    state.line.count = 2 * kMaxLineElements / 5;
     state.line.length = state.line.endPosition();
     const Snapshot twoThousand = snapshot(state.line);
     EXPECT_FALSE(repeatLattice(state, editor, 3, messages));
     EXPECT_TRUE(snapshot(state.line) == twoThousand);
-    state.line.count = 2500;
+    state.line.count = kHalf;
     state.line.length = state.line.endPosition();
     EXPECT_TRUE(snapshot(state.line) == half);
     EXPECT_EQ(messages.errors,
               (std::vector<std::string>(3, "number of magnet elements would exceed limit!")));
 
     // a superperiod count multiplies the appending limit
-    state.line.count = 2500;
+    state.line.count = kHalf;
     state.line.superPeriods = 2;
     messages.errors.clear();
     EXPECT_FALSE(addElement(state, 0, messages));
@@ -458,16 +460,17 @@ TEST_F(LineEditing, LimitsLeaveTheLineUnchanged)
 TEST_F(LineEditing, PasteStopsAtTheLimitKeepingEarlierCopies)
 {
     startAppending(editor);
-    for (int i = 0; i < kMaxElements - 2; ++i)
+    for (int i = 0; i < 20; ++i)
         ASSERT_TRUE(addElement(state, 0, messages));
+    state.line.count = kMaxLineElements - 2;
     startCutPaste(state, editor, messages);
     clickElement(state, editor, 1, messages);
     clickElement(state, editor, 5, messages);
     clickElement(state, editor, 10, messages);
     messages.errors.clear();
     insertClick(state, editor, messages);
-    EXPECT_EQ(state.line.count, kMaxElements);
-    EXPECT_EQ(messages.errors, std::vector<std::string>{"cannot have more than 5000 components!"});
+    EXPECT_EQ(state.line.count, kMaxLineElements);
+    EXPECT_EQ(messages.errors, std::vector<std::string>{"cannot have more than 1000000 components!"});
     EXPECT_EQ(editor.editOperation, EditOperation::None);
 }
 

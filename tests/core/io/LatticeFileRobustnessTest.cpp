@@ -24,8 +24,8 @@ std::string example(const char* name)
 std::string fingerprint(State& state)
 {
     std::string text = latticeFileText(state);
-    for (int i = 1; i <= 40; ++i) {
-        const DrawingBox& box = state.fileBoxes[static_cast<std::size_t>(i)];
+    for (std::size_t i = 1; i < state.fileBoxes.size(); ++i) {
+        const DrawingBox& box = state.fileBoxes[i];
         text += longReal(box.x0) + longReal(box.x1) + longReal(box.y0) + longReal(box.y1);
     }
     return text + state.lastNoDataField + state.beam.name + longReal(state.beam.momentum) +
@@ -40,7 +40,7 @@ void expectReadOrUntouched(const State& original, const std::string& before, con
     test::FakeMessages messages;
     if (readLatticeText(state, messages, text, "mutated.lat")) {
         EXPECT_TRUE(messages.errors.empty());
-        EXPECT_LE(state.line.count, kMaxElements);
+        EXPECT_LE(state.line.count, kMaxLineElements);
         // what was read is a design the lists can show: no number comes out as nan or inf
         magnetList(state, messages);
         latticeList(state, messages);

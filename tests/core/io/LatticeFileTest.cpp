@@ -532,8 +532,8 @@ std::string fingerprint(const State& state)
 {
     State copy = state;
     std::string text = latticeFileText(copy);
-    for (int i = 1; i <= 8; ++i)
-        text += longReal(state.fileBoxes[static_cast<std::size_t>(i)].x0);
+    for (std::size_t i = 1; i < state.fileBoxes.size(); ++i)
+        text += longReal(state.fileBoxes[i].x0);
     return text + state.lastNoDataField + state.beam.name + std::to_string(state.beam.momentum);
 }
 
@@ -542,10 +542,11 @@ TEST(LatticeFile, TooManyElementsAreRefusedAndNothingChanges)
     State state = everyKindRing();
     const std::string before = fingerprint(state);
     FakeMessages messages;
-    EXPECT_FALSE(readLatticeText(state, messages, "1003\r\n1 0\r\n201 5001 1.0 1.0\r\n", "big.lat"));
+    EXPECT_FALSE(readLatticeText(state, messages, "1003\r\n1 0\r\n201 1000001 1.0 1.0\r\n", "big.lat"));
     ASSERT_EQ(messages.errors.size(), 1u);
-    EXPECT_EQ(messages.errors[0], "cannot read lattice file big.lat, line 3: the file holds 5001 elements, "
-                                  "the beam line has room for 5000");
+    EXPECT_EQ(messages.errors[0],
+              "cannot read lattice file big.lat, line 3: the file holds 1000001 elements, "
+              "the beam line has room for 1000000");
     EXPECT_EQ(fingerprint(state), before);
 }
 

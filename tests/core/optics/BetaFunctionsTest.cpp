@@ -338,9 +338,9 @@ TEST(LinePass, SlicesAreCappedPerElementAndPerLine)
     EXPECT_EQ(f.plot.points.size(), 1u + kMaxElementSlices);
     EXPECT_EQ(periodicSteps(f.state.run, f.state.line.at(1), f.state.line.sliceCap()), kMaxElementSlices);
 
-    // a full table shares the line's slices: 5000 elements take at most 200 each
-    f.state.line.count = kMaxElements;
-    EXPECT_EQ(f.state.line.sliceCap(), kMaxLineSlices / kMaxElements);
+    // a full table shares the line's slices: a million elements take one each
+    f.state.line.count = kMaxLineElements;
+    EXPECT_EQ(f.state.line.sliceCap(), kMaxLineSlices / kMaxLineElements);
 }
 
 TEST(LinePass, TooManyElectrodesAreCutToTen)

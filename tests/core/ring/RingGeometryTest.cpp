@@ -217,15 +217,15 @@ TEST(RingGeometry, PerfectRingExpandsTheCellWithinTheTable)
 TEST(RingGeometry, PerfectRingTooLargeForTheTableTakesTheExpansionMessage)
 {
     Geometry g;
-    for (int i = 0; i < 500; ++i)
+    for (int i = 0; i < 100000; ++i)
         appendElement(g.state, code::kDrift, 0.1);
     appendElement(g.state, code::kSectorBend, 1.0, 36 * kDegree);
     g.messages.answers = {true};
     ASSERT_TRUE(g.run("10"));
     EXPECT_TRUE(g.state.ringClosed);
-    EXPECT_EQ(g.state.ringElementCount, 501);
+    EXPECT_EQ(g.state.ringElementCount, 100001);
     ASSERT_EQ(g.messages.errors.size(), 1u);
-    EXPECT_EQ(g.messages.errors[0], "cannot expand: beam line would exceed max of5000 elements!");
+    EXPECT_EQ(g.messages.errors[0], "cannot expand: beam line would exceed max of1000000 elements!");
 }
 
 TEST(RingGeometry, CellWithoutDeflectionHasNoFullRingCountAndAsksNothing)
@@ -333,19 +333,20 @@ TEST(RingFullRing, TakesTheTypedRfFrequency)
     EXPECT_NEAR(g.state.rf.frequency, 300e6, 1e-3);
 }
 
-TEST(RingFullRing, ThousandElementsInFiveCellsCannotExpand)
+TEST(RingFullRing, AFifthOfTheLimitInFiveCellsCannotExpand)
 {
+    constexpr int kCell = kMaxLineElements / 5;
     Geometry g;
-    for (int i = 0; i < 999; ++i)
+    for (int i = 1; i < kCell; ++i)
         appendElement(g.state, code::kDrift, 0.1);
     appendElement(g.state, code::kSectorBend, 1.0, 72 * kDegree);
     g.messages.answers = {true};
-    EXPECT_TRUE(expandToFullRing(g.state, 4, g.messages)); // 4000 elements fit
-    EXPECT_EQ(g.state.ringElementCount, 4000);
+    EXPECT_TRUE(expandToFullRing(g.state, 4, g.messages)); // four fifths of the limit fit
+    EXPECT_EQ(g.state.ringElementCount, 4 * kCell);
     EXPECT_FALSE(expandToFullRing(g.state, 5, g.messages));
     ASSERT_EQ(g.messages.errors.size(), 1u);
-    EXPECT_EQ(g.messages.errors[0], "cannot expand: beam line would exceed max of5000 elements!");
-    EXPECT_EQ(g.state.ringElementCount, 1000);
+    EXPECT_EQ(g.messages.errors[0], "cannot expand: beam line would exceed max of1000000 elements!");
+    EXPECT_EQ(g.state.ringElementCount, kCell);
 }
 
 TEST(RingFullRing, EmptyLineAsksForABeamLine)

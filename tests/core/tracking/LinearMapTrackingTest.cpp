@@ -162,7 +162,7 @@ TEST(LinearMapTracking, TheFullRingIsTheCellTakenSuperperiodTimes)
     expanded.line.count = 12 * n;
     expanded.line.superPeriods = 1;
     // a stale full-ring count plays no part
-    cellOnly.ringElementCount = 3 * kMaxElements;
+    cellOnly.ringElementCount = 3 * kMaxLineElements;
     FakeMessages messages;
     TrackingRequest r = request(4, 200);
     r.start.y = 1;

@@ -3,6 +3,7 @@
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/io/SafeFile.h"
+#include "core/io/madx/MadxControl.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,8 +23,12 @@ constexpr std::size_t kNodeLimit = 1000000;
 constexpr std::size_t kExpansionStepLimit = 10000000;
 // Largest repetition count of a line item.
 constexpr double kMaxRepeat = 1000000;
-// Files a `call` may nest.
+// Files a `call` and macros an `exec` may nest.
 constexpr int kCallDepth = 20;
+// Turns a `while` loop may take.
+constexpr long kWhileLimit = 1000000;
+// Statements an input may run, the bodies of loops and macros each time they run.
+constexpr long kStatementLimit = 10000000;
 
 struct Statement
 {
@@ -31,13 +36,22 @@ struct Statement
     int line = 0;
 };
 
-// Cuts the text into statements at ';', without comments (!, //, /* */); braces keep a macro or an
-// if-block together; '&' (an old continuation mark) is a blank.
-std::vector<Statement> splitStatements(const std::string& text)
+// The next word of text from i on is else or elseif.
+bool elseFollows(const std::string& text, std::size_t i)
+{
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    return madxFirstWord(text.substr(i, 7)).rfind("else", 0) == 0;
+}
+
+// Cuts the text, whose first line is firstLine, into statements at ';', without comments (!, //, /* */);
+// braces keep a macro or an if-block together, with its line breaks, and the brace that closes an if,
+// while or macro ends its statement; '&' (an old continuation mark) is a blank.
+std::vector<Statement> splitStatements(const std::string& text, int firstLine)
 {
     std::vector<Statement> statements;
     Statement current;
-    int line = 1;
+    int line = firstLine;
     int braces = 0;
     auto finish = [&]() {
         if (current.text.find_first_not_of(" \t\r\n") != std::string::npos)
@@ -48,7 +62,7 @@ std::vector<Statement> splitStatements(const std::string& text)
         const char c = text[i];
         if (c == '\n') {
             ++line;
-            current.text += ' ';
+            current.text += braces > 0 ? '\n' : ' ';
             continue;
         }
         if (c == '!' || (c == '/' && i + 1 < text.size() && text[i + 1] == '/')) {
@@ -61,8 +75,10 @@ std::vector<Statement> splitStatements(const std::string& text)
             const std::size_t stop = end == std::string::npos ? text.size() : end + 2;
             line += static_cast<int>(std::count(text.begin() + static_cast<std::ptrdiff_t>(i),
                                                 text.begin() + static_cast<std::ptrdiff_t>(stop), '\n'));
+            const std::ptrdiff_t breaks = std::count(text.begin() + static_cast<std::ptrdiff_t>(i),
+                                                     text.begin() + static_cast<std::ptrdiff_t>(stop), '\n');
             i = stop - 1;
-            current.text += ' ';
+            current.text += braces > 0 ? std::string(static_cast<std::size_t>(breaks), '\n') : " ";
             continue;
         }
         if (current.text.find_first_not_of(" \t\r") == std::string::npos &&
@@ -77,12 +93,23 @@ std::vector<Statement> splitStatements(const std::string& text)
             i = stop;
             continue;
         }
-        if (c == '{')
+        if (c == '{') {
             ++braces;
-        else if (c == '}')
+        } else if (c == '}') {
             braces = std::max(0, braces - 1);
+            if (braces == 0 && isMadxBlockStatement(current.text) && !elseFollows(text, i + 1)) {
+                current.text += c;
+                finish();
+                continue;
+            }
+        }
         if (c == ';' && braces == 0) {
             finish();
+            continue;
+        }
+        if (c == '&' && i + 1 < text.size() && text[i + 1] == '&') {
+            current.text += "&&";
+            ++i;
             continue;
         }
         current.text += c == '&' || c == '\r' || c == '\t' ? ' ' : c;
@@ -174,8 +201,9 @@ bool quietCommand(const std::string& name)
 
 const std::set<std::string>& textAttributes()
 {
-    static const std::set<std::string> names{"type",     "apertype", "from", "refpos",   "refer", "particle",
-                                             "sequence", "period",   "file", "comments", "rbarc", "range"};
+    static const std::set<std::string> names{"type",     "apertype", "from",    "refpos", "refer",
+                                             "particle", "sequence", "period",  "file",   "comments",
+                                             "rbarc",    "range",    "element", "class",  "start"};
     return names;
 }
 
@@ -199,9 +227,29 @@ void MadxInput::readText(const std::string& text, const std::string& fileName, i
 {
     const std::string outer = m_file;
     m_file = fileName;
-    for (const Statement& s : splitStatements(text)) {
-        if (m_stopped)
+    runStatements(text, 1, depth);
+    m_returning = false; // `return` ends the file it is in
+    m_file = outer;
+}
+
+void MadxInput::runStatements(const std::string& text, int firstLine, int depth)
+{
+    const std::string fileName = m_file;
+    for (const Statement& s : splitStatements(text, firstLine)) {
+        if (m_stopped || m_returning)
             break;
+        try {
+            if (++m_statementsRun > kStatementLimit)
+                fail("the input runs more than " + std::to_string(kStatementLimit) +
+                         " statements, the program's limit",
+                     s.line);
+            if (control(s.text, s.line, depth))
+                continue;
+        } catch (MadxError& e) {
+            if (e.file.empty())
+                e.file = fileName;
+            throw;
+        }
         Tokens tokens;
         try {
             tokens = tokenizeMadx(s.text, s.line);
@@ -215,8 +263,10 @@ void MadxInput::readText(const std::string& text, const std::string& fileName, i
         }
         if (tokens.empty())
             continue;
-        if (isName(tokens, 0) && tokens[0].value == "return" && tokens.size() == 1)
+        if (isName(tokens, 0) && tokens[0].value == "return" && tokens.size() == 1) {
+            m_returning = true;
             break;
+        }
         try {
             statement(tokens, s.line, depth);
         } catch (MadxError& e) {
@@ -228,7 +278,57 @@ void MadxInput::readText(const std::string& text, const std::string& fileName, i
             throw;
         }
     }
+}
+
+bool MadxInput::control(const std::string& text, int line, int depth)
+{
+    const std::string word = madxFirstWord(text);
+    const auto truth = [this](const MadxBlock& b) {
+        return evaluateMadxCondition(b.condition, b.conditionLine,
+                                     [this, &b](const MadxExpr& e) { return evaluate(e, b.conditionLine); });
+    };
+    if (word == "if") {
+        for (const MadxBlock& b : parseMadxIf(text, line))
+            if (b.condition.empty() || truth(b)) {
+                runStatements(b.body, b.bodyLine, depth);
+                break;
+            }
+        return true;
+    }
+    if (word == "while") {
+        const MadxBlock b = parseMadxWhile(text, line);
+        for (long turns = 0; !m_stopped && !m_returning && truth(b); ++turns) {
+            if (turns == kWhileLimit)
+                fail("a while loop runs more than " + std::to_string(kWhileLimit) +
+                         " times, the program's limit",
+                     line);
+            runStatements(b.body, b.bodyLine, depth);
+        }
+        return true;
+    }
+    if (word == "else" || word == "elseif")
+        fail("'" + word + "' without 'if'", line);
+    if (isMadxMacroDefinition(text)) {
+        MadxMacro macro = parseMadxMacro(text, line);
+        macro.file = m_file;
+        m_macros[macro.name] = std::move(macro);
+        return true;
+    }
+    if (word != "exec")
+        return false;
+    const MadxExec call = parseMadxExec(text, line);
+    const auto found = m_macros.find(call.name);
+    if (found == m_macros.end())
+        fail("exec of '" + excerpt(call.name) + "', which is not a defined macro", line);
+    if (depth >= kCallDepth)
+        fail("macros and called files nest deeper than " + std::to_string(kCallDepth), line);
+    const MadxMacro& macro = found->second;
+    const std::string body = substituteMadxArguments(macro, call, line);
+    const std::string outer = m_file;
+    m_file = macro.file;
+    runStatements(body, macro.block.bodyLine, depth + 1);
     m_file = outer;
+    return true;
 }
 
 void MadxInput::statement(const Tokens& t, int line, int depth)
@@ -240,12 +340,6 @@ void MadxInput::statement(const Tokens& t, int line, int depth)
         ++i;
     if (!isName(t, i))
         fail("a statement must start with a name, found " + shown(t, i), line);
-    const std::string& head = t[i].value;
-    if (head == "if" || head == "while" || head == "else" || head == "elseif")
-        fail("'" + excerpt(t[i].text) + "' blocks are not supported", line);
-    for (const MadxToken& token : t)
-        if (token.kind == MadxToken::Kind::Name && token.value == "macro")
-            fail("macros are not supported", line);
     if (isSymbol(t, i + 1, "(")) {
         // name(args): line = (...)
         fail("lines with arguments are not supported ('" + excerpt(t[i].text) + "(...)')", line);
@@ -335,6 +429,14 @@ void MadxInput::labelled(const Tokens& t, std::size_t label, int line)
     for (auto& [name, a] : attrs)
         if (name != "at" && name != "from")
             def->attrs[name] = a;
+    const auto existing = m_names.find(t[label].value);
+    if (m_open && existing != m_names.end() && existing->second.element) {
+        // a name placed again (the shared elements of two beams' sequences) is one element, as MAD-X
+        // keeps one element per name: the new definition replaces the old one for every placement
+        *existing->second.element = std::move(*def);
+        place(existing->second, attrs, line);
+        return;
+    }
     m_names[t[label].value] = MadxDefinition{def, nullptr, nullptr};
     if (m_open)
         place(m_names[t[label].value], attrs, line);
@@ -364,16 +466,15 @@ void MadxInput::command(const Tokens& t, int line, int depth)
         return updateElement(*found->second.element, attributes(t, 1, line), line);
     if (name == "endsequence")
         fail("'endsequence' without a sequence", line);
-    if (name == "exec")
-        fail("macros are not supported (exec)", line);
-    if (name == "seqedit")
-        fail("sequence editing (seqedit) is not supported", line);
+    if (editCommand(t, line))
+        return;
     if (name == "stop" || name == "exit" || name == "quit") {
         m_stopped = true;
         return;
     }
     if (name != "call" && name != "beam" && name != "use" && name != "option") {
-        if (quietCommand(name) || m_names.count(name) > 0)
+        const auto defined = m_names.find(name);
+        if (quietCommand(name) || defined != m_names.end())
             return;
         const std::string command = excerpt(t[0].text);
         if (std::find(m_summary.skipped.begin(), m_summary.skipped.end(), command) == m_summary.skipped.end())

@@ -2,6 +2,7 @@
 
 // The definitions a MAD-X input makes, as the reader keeps them until the whole input is read.
 
+#include "core/io/madx/MadxControl.h"
 #include "core/io/madx/MadxExpression.h"
 #include "core/io/madx/MadxReader.h"
 
@@ -74,6 +75,15 @@ struct MadxPlacement
     MadxOrigin origin;
 };
 
+/// A seqedit operation that takes the positions of the whole sequence, run when the beam line is built.
+struct MadxSequenceEdit
+{
+    enum class Kind { Cycle, Reflect };
+    Kind kind = Kind::Cycle;
+    std::string start; // cycle: the element that becomes the first
+    MadxOrigin origin;
+};
+
 struct MadxSequence
 {
     std::string name;
@@ -81,6 +91,7 @@ struct MadxSequence
     double refer = 0.5; // entry 0, centre 0.5, exit 1
     std::string refpos;
     std::vector<MadxPlacement> nodes;
+    std::vector<MadxSequenceEdit> edits; // in the order given
     MadxOrigin origin;
 };
 
@@ -112,7 +123,12 @@ struct MadxBeam
 class MadxInput : public MadxScope
 {
 public:
-    explicit MadxInput(MadxImportSummary& summary) : m_summary(summary) {}
+    /// An input with MAD-X's predefined variables: version, the MAD-X release whose language the reader
+    /// follows (5.09.03 as 50903), which files test to choose their options.
+    explicit MadxInput(MadxImportSummary& summary) : m_summary(summary)
+    {
+        m_variables["version"].value = 50903;
+    }
 
     /// Reads the statements of text; `call` files are found relative to fileName's folder. Throws MadxError.
     void readText(const std::string& text, const std::string& fileName, int depth);
@@ -150,6 +166,10 @@ public:
 private:
     [[noreturn]] void fail(const std::string& text, int line) const { throw MadxError(text, line); }
 
+    /// Runs the statements of text (a file, a block's or a macro's body) whose first line is firstLine.
+    void runStatements(const std::string& text, int firstLine, int depth);
+    /// Runs an if, while, macro definition or exec statement; false for any other statement.
+    bool control(const std::string& text, int line, int depth);
     void statement(const std::vector<MadxToken>& t, int line, int depth);
     void labelled(const std::vector<MadxToken>& t, std::size_t label, int line);
     void command(const std::vector<MadxToken>& t, int line, int depth);
@@ -159,6 +179,11 @@ private:
     void startSequence(const std::vector<MadxToken>& t, std::size_t label, int line);
     void place(const MadxDefinition& what, const MadxAttrs& attrs, int line, bool unlabelled = false);
     void updateElement(MadxElement& element, const MadxAttrs& attrs, int line);
+    /// Runs seqedit and the commands of an edit (install, remove, move, flatten, cycle, reflect,
+    /// endedit); false for any other command.
+    bool editCommand(const std::vector<MadxToken>& t, int line);
+    void install(const MadxAttrs& attrs, int line);
+    void move(const MadxAttrs& attrs, int line);
     void beamCommand(const MadxAttrs& attrs);
     void useCommand(const std::vector<MadxToken>& t, const MadxAttrs& attrs, int line);
 
@@ -190,8 +215,12 @@ private:
     std::set<std::string> m_undefined;
     std::vector<std::string> m_undefinedOrder; // m_undefined in the order the names were met
     MadxSequencePtr m_open;                    // the sequence being defined
+    MadxSequencePtr m_edit;                    // the sequence seqedit works on
     std::string m_file;
     bool m_stopped = false;
+    bool m_returning = false; // `return` met: the rest of the file is passed over
+    long m_statementsRun = 0;
+    std::unordered_map<std::string, MadxMacro> m_macros;
     bool m_rbarc = true;
     MadxBeam m_beam;
     std::unordered_map<std::string, double> m_memo; // deferred values since the last definition

@@ -38,6 +38,7 @@ struct Node
     double entry = 0;
     double length = 0;
     int order = 0;
+    bool reflected = false; // by seqedit's reflect: the exit face comes first
     MadxOrigin origin;
 };
 
@@ -55,6 +56,7 @@ private:
     void sequenceNodes(const MadxSequence& seq, double offset, std::vector<Node>& out, int depth);
     std::vector<double> referencePositions(const MadxSequence& seq);
     std::vector<Node> beamLineNodes();
+    void applyEdits(const MadxSequence& seq, std::vector<Node>& placed);
     bool mapElement(const MadxElement& def, LatticeElement& out);
     void applyBeam(State& state);
     void applyRing(State& state, const std::vector<Node>& nodes);
@@ -166,6 +168,41 @@ void LatticeBuilder::sequenceNodes(const MadxSequence& seq, double offset, std::
     }
 }
 
+// seqedit's reflect (s -> L - s, the order reversed) and cycle (the start element at s = 0, the nodes
+// before it moved behind the end), in the order they were given.
+void LatticeBuilder::applyEdits(const MadxSequence& seq, std::vector<Node>& placed)
+{
+    if (seq.edits.empty())
+        return;
+    const double length = m_in.value(seq.length);
+    for (const MadxSequenceEdit& edit : seq.edits) {
+        if (edit.kind == MadxSequenceEdit::Kind::Reflect) {
+            std::reverse(placed.begin(), placed.end());
+            for (Node& n : placed) {
+                n.entry = length - n.entry - n.length;
+                n.reflected = !n.reflected;
+            }
+            continue;
+        }
+        std::stable_sort(placed.begin(), placed.end(), [](const Node& a, const Node& b) {
+            return std::llround(a.entry / kPositionTolerance) < std::llround(b.entry / kPositionTolerance);
+        });
+        const auto start = std::find_if(placed.begin(), placed.end(), [&](const Node& n) {
+            return n.element != nullptr && lowerCase(n.element->name) == edit.start;
+        });
+        if (start == placed.end())
+            throw MadxError("cycle: start=" + excerpt(edit.start) + " is not in sequence " + seq.name,
+                            edit.origin.line, edit.origin.file);
+        const double origin = start->entry;
+        std::rotate(placed.begin(), start, placed.end());
+        for (Node& n : placed) {
+            n.entry -= origin;
+            if (n.entry < -kPositionTolerance)
+                n.entry += length;
+        }
+    }
+}
+
 std::vector<Node> LatticeBuilder::beamLineNodes()
 {
     std::vector<Node> nodes;
@@ -185,6 +222,7 @@ std::vector<Node> LatticeBuilder::beamLineNodes()
     const MadxSequence& seq = *m_in.useSequence();
     std::vector<Node> placed;
     sequenceNodes(seq, 0, placed, 0);
+    applyEdits(seq, placed);
     for (std::size_t i = 0; i < placed.size(); ++i)
         placed[i].order = static_cast<int>(i);
     // nodes at one position (within rounding) keep the order in which they were written
@@ -237,11 +275,13 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
     auto refuse = [&](const std::string& what) -> bool {
         throw MadxError(what + " (" + where(def) + ")", line, def.origin.file);
     };
-    if (m_in.number(def, "tilt") != 0)
+    // what becomes a drift has no field to tilt or move
+    const bool drifted = madxDriftClasses().count(cls) > 0;
+    if (!drifted && m_in.number(def, "tilt") != 0)
         refuse("tilted elements are not supported");
     // permanent misalignments move the element off the reference orbit; dpsi is a roll, like tilt
     for (const char* offset : {"dx", "dy", "ds", "dtheta", "dphi", "dpsi"})
-        if (m_in.number(def, offset) != 0)
+        if (!drifted && m_in.number(def, offset) != 0)
             refuse(std::string("misaligned elements are not supported (") + offset + ")");
     if (m_in.number(def, "k1s") != 0 || m_in.number(def, "k2s") != 0)
         refuse("skew components are not supported");
@@ -346,6 +386,12 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
         }
         ++m_summary.drifted[cls];
         return true;
+    }
+    if (cls == "solenoid" && m_in.number(def, "ks") == 0 && m_in.number(def, "ksi") == 0) {
+        // a solenoid without field is a drift of its length
+        out.code = code::kDrift;
+        ++m_summary.drifted[cls];
+        return l != 0;
     }
     if (cls == "solenoid")
         refuse("solenoids are not supported");
@@ -534,6 +580,8 @@ void LatticeBuilder::build(State& state)
         } else if (!mapElement(*n.element, e)) {
             continue;
         }
+        if (n.reflected)
+            std::swap(e.ain, e.aout);
         if (const std::optional<std::string> refusal = elementRefusal(e)) {
             if (n.element != nullptr)
                 throw MadxError(*refusal + " (" + where(*n.element) + ")", n.element->origin.line,
@@ -542,9 +590,9 @@ void LatticeBuilder::build(State& state)
                             0);
         }
         lastMade = n.element == nullptr;
-        if (++count > kMaxElements)
+        if (++count > kMaxLineElements)
             throw MadxError("the beam line " + m_in.useName() + " has more than " +
-                                std::to_string(kMaxElements) + " elements, the program's limit",
+                                std::to_string(kMaxLineElements) + " elements, the program's limit",
                             0);
         e.s = line.length;
         line.at(count) = e;
@@ -556,6 +604,8 @@ void LatticeBuilder::build(State& state)
     applyBeam(state);
     applyRing(state, nodes);
 
+    if (state.fileBoxes.size() <= static_cast<std::size_t>(line.count))
+        state.fileBoxes.resize(static_cast<std::size_t>(line.count) + 1);
     for (int i = 1; i <= line.count; ++i) {
         const LatticeElement& e = line.at(i);
         ElementShape shape;

@@ -379,8 +379,9 @@ TEST(MadxFiles, CallIsRelativeToTheCallingFile)
     ASSERT_TRUE(readMadxFile(state, messages, (dir / "ring.madx").string()));
     EXPECT_DOUBLE_EQ(state.line.at(1).k, 1.25);
 
-    std::ofstream(dir / "optics" / "Elements.ele") << "qf: quadrupole, l=0.5, k1:=kqf;\nqs: solenoid, l=1;\n"
-                                                      "bl: line=(qf, qs);\n";
+    std::ofstream(dir / "optics" / "Elements.ele")
+        << "qf: quadrupole, l=0.5, k1:=kqf;\nqs: solenoid, l=1, ks=0.1;\n"
+           "bl: line=(qf, qs);\n";
     std::ofstream(dir / "ring.madx") << "call, file='optics/strengths.str';\n";
     EXPECT_FALSE(readMadxFile(state, messages, (dir / "ring.madx").string()));
     ASSERT_EQ(messages.errors.size(), 1u);
@@ -616,14 +617,23 @@ INSTANTIATE_TEST_SUITE_P(
                 ", line 2: tilted elements are not supported (q (quadrupole))"},
         Refusal{"q: quadrupole, l=1, k1s=0.1;\nbl: line=(q);",
                 ", line 2: skew components are not supported (q (quadrupole))"},
-        Refusal{"\nmymacro: macro = { twiss; };", ", line 3: macros are not supported"},
-        Refusal{"exec, mymacro;", ", line 2: macros are not supported (exec)"},
+        Refusal{"exec, mymacro;", ", line 2: exec of 'mymacro', which is not a defined macro"},
+        Refusal{"m(a): macro = { x = a; };\nexec, m(1, 2);",
+                ", line 3: macro m takes 1 arguments, exec gives 2"},
+        Refusal{"m: macro = {\nexec, m;\n};\nexec, m;",
+                ", line 3: macros and called files nest deeper than 20"},
+        Refusal{"i = 0;\nwhile (i >= 0) {\n i = i + 1;\n}",
+                ", line 3: a while loop runs more than 1000000 times, the program's limit"},
+        Refusal{"else { a = 1; }", ", line 2: 'else' without 'if'"},
+        Refusal{"if (a > 1) { b = 2; ", ", line 2: '}' missing in the 'if' block"},
+        Refusal{"d: drift, l=1;\ns: sequence, l=2; d, at=1; endsequence;\nseqedit, sequence=s;\nreplace, "
+                "element=d;",
+                ", line 5: 'replace' in seqedit is not supported"},
+        Refusal{"install, element=d, at=1;", ", line 2: 'install' outside seqedit"},
         Refusal{"d: drift, l=1;\ncell(a, b): line=(a, d, b);",
                 ", line 3: lines with arguments are not supported ('cell(...)')"},
-        Refusal{"d: drift, l=1e-3;\nbl: line=(5001*d);",
-                ": the beam line bl has more than 5000 elements, the program's limit"},
-        Refusal{"seqedit, sequence=s;", ", line 2: sequence editing (seqedit) is not supported"},
-        Refusal{"if (a > 1) { b = 2; }", ", line 2: 'if' blocks are not supported"},
+        Refusal{"d: drift, l=1e-3;\nbl: line=(1000001*d);",
+                ", line 3: a repetition count must be at most 1000000, found '1000001'"},
         Refusal{"q: quadrupole, l=0, k1l=0.1, k1=3;\nbl: line=(q);",
                 ", line 2: thin quadrupoles are not supported (q (quadrupole))"},
         Refusal{"w: wiggler, l=1;", ", line 2: unknown element class 'wiggler'"},
