@@ -171,7 +171,7 @@ BeamLine::Block& BeamLine::grow(int i)
     return m_blocks[needed - 1];
 }
 
-int BeamLine::slots() const
+int BeamLine::slotCount() const
 {
     const long long made = static_cast<long long>(m_blocks.size()) * kBlockSize - 1;
     return static_cast<int>(std::clamp<long long>(made, count, kMaxLineElements));

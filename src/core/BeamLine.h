@@ -155,7 +155,7 @@ public:
     ElementShape& shape(int i) { return block(i).shapes[offset(i)]; }
     const ElementShape& shape(int i) const;
     /// Highest slot that exists (at least count); every slot beyond it reads as fresh.
-    int slots() const;
+    int slotCount() const;
 
     /// Replaces the table by a fresh one (shapes too, the memory given back); count and length become 0.
     void makeFreshTable();

@@ -54,7 +54,7 @@ Stamp latticeFingerprint(const State& state)
     stamp.add(line.superPeriods);
     stamp.add(state.ringElementCount);
     stamp.add(state.ringClosed);
-    const int last = std::max(line.count, std::min(state.ringElementCount, line.slots()));
+    const int last = std::max(line.count, std::min(state.ringElementCount, line.slotCount()));
     for (int i = 1; i <= last; ++i) {
         const LatticeElement& e = line.at(i);
         stamp.add(e.name);
@@ -77,7 +77,7 @@ std::uint64_t sextupoleStamp(const State& state)
 {
     Stamp stamp;
     const BeamLine& line = state.line;
-    const int last = std::max(line.count, std::min(state.ringElementCount, line.slots()));
+    const int last = std::max(line.count, std::min(state.ringElementCount, line.slotCount()));
     for (int i = 1; i <= last; ++i)
         stamp.add(line.at(i).m);
     return stamp.value();
@@ -190,10 +190,10 @@ DesignCopy designCopy(const State& state)
 {
     DesignCopy copy;
     const BeamLine& line = state.line;
-    copy.elements = usedSlots<LatticeElement>(1, line.slots(),
+    copy.elements = usedSlots<LatticeElement>(1, line.slotCount(),
                                               [&](int i) -> const LatticeElement& { return line.at(i); });
-    copy.shapes =
-        usedSlots<ElementShape>(1, line.slots(), [&](int i) -> const ElementShape& { return line.shape(i); });
+    copy.shapes = usedSlots<ElementShape>(1, line.slotCount(),
+                                          [&](int i) -> const ElementShape& { return line.shape(i); });
     copy.boxes = usedSlots<DrawingBox>(
         0, static_cast<int>(state.fileBoxes.size()) - 1,
         [&](int i) -> const DrawingBox& { return state.fileBoxes[static_cast<std::size_t>(i)]; });

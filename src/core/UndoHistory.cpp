@@ -149,7 +149,7 @@ struct UndoHistory::Impl
     {
         const BeamLine& line = state.line;
         // the line's table and the shadow compared over the longer of the two; slots beyond either read fresh
-        const std::size_t slots = std::max(elements.size(), static_cast<std::size_t>(line.slots()) + 1);
+        const std::size_t slots = std::max(elements.size(), static_cast<std::size_t>(line.slotCount()) + 1);
         elements.resize(slots);
         shapes.resize(slots);
         const int last = static_cast<int>(slots) - 1;

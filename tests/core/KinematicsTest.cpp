@@ -106,7 +106,7 @@ TEST(BeamLine, CapacityAndNames)
     line.at(100000).code = code::kQuadrupole; // growing the table moves no record
     EXPECT_EQ(&first, &line.at(1));
     EXPECT_EQ(line.at(1).code, code::kDrift);
-    EXPECT_GE(line.slots(), 100000);
+    EXPECT_GE(line.slotCount(), 100000);
     line.makeFreshTable();
     EXPECT_EQ(unmade.at(100000).code, 0);
     EXPECT_THROW(line.at(0), std::out_of_range);

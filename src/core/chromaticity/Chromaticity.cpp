@@ -159,7 +159,7 @@ std::optional<ChromaticityCorrection> latticeChromaticity(State& state, Messages
 
 int lastRingRecord(const State& state)
 {
-    return std::max(state.line.count, std::min(state.ringElementCount, state.line.slots()));
+    return std::max(state.line.count, std::min(state.ringElementCount, state.line.slotCount()));
 }
 
 std::optional<ChromaticityCorrection> correctChromaticity(State& state, Messages& messages, double wantedX,

@@ -198,7 +198,7 @@ TEST(ChromaticityCorrection, StaleFullRingCountNeverReachesPastTheTable)
     state.ringElementCount = 12 * kMaxLineElements;
     FakeMessages messages;
     EXPECT_TRUE(correctChromaticity(state, messages, 0, 0));
-    EXPECT_EQ(lastRingRecord(state), state.line.slots());
+    EXPECT_EQ(lastRingRecord(state), state.line.slotCount());
     state.ringElementCount = 0;
     EXPECT_EQ(lastRingRecord(state), state.line.count);
 }

@@ -107,7 +107,7 @@ struct Snapshot
 Snapshot snapshot(const BeamLine& line)
 {
     Snapshot shot{line.count, line.length, {}, {}, {}, {}, {}};
-    for (int i = 1; i <= line.slots(); ++i) {
+    for (int i = 1; i <= line.slotCount(); ++i) {
         shot.names.push_back(line.at(i).name);
         shot.codes.push_back(line.at(i).code);
         shot.positions.push_back(line.at(i).s);
