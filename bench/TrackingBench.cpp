@@ -118,10 +118,9 @@ SymplecticLattice symplecticRing()
     return buildSymplecticLattice(state, messages, rf);
 }
 
-// The symplectic model: one particle, one turn at a time as the window tracks it, rf on.
-void BM_SymplecticTurn(benchmark::State& bench)
+// One turn per iteration, as the window tracks a particle.
+void turnByTurn(benchmark::State& bench, SymplecticRun& run)
 {
-    SymplecticRun run(symplecticRing(), {1e-3, 5e-5, 5e-4, 0, 1e-3, 0}, 1 << 30, Aperture{});
     std::vector<PhaseVector> points;
     points.reserve(1);
     for (auto _ : bench) {
@@ -134,6 +133,13 @@ void BM_SymplecticTurn(benchmark::State& bench)
     bench.counters["elements"] = elements;
     bench.counters["per_element_turn"] = nanosecondsPer(elements);
 }
+
+// The symplectic model: one particle, one turn at a time as the window tracks it, rf on.
+void BM_SymplecticTurn(benchmark::State& bench)
+{
+    SymplecticRun run(symplecticRing(), {1e-3, 5e-5, 5e-4, 0, 1e-3, 0}, 1 << 30, Aperture{});
+    turnByTurn(bench, run);
+}
 BENCHMARK(BM_SymplecticTurn)->Unit(benchmark::kMicrosecond);
 
 // The same on the strong ring: gradient bends of 0.9 rad and strong quadrupoles, rf off.
@@ -144,17 +150,7 @@ void BM_SymplecticTurnStrongRing(benchmark::State& bench)
     QuietMessages messages;
     SymplecticRun run(buildSymplecticLattice(state, messages, {}), {1e-3, 5e-5, 5e-4, 0, 1e-3, 0}, 1 << 30,
                       Aperture{});
-    std::vector<PhaseVector> points;
-    points.reserve(1);
-    for (auto _ : bench) {
-        points.clear();
-        if (run.advance(1, points) != 1)
-            bench.SkipWithError("particle lost");
-        benchmark::DoNotOptimize(points.data());
-    }
-    const double elements = static_cast<double>(run.lattice().ringElements());
-    bench.counters["elements"] = elements;
-    bench.counters["per_element_turn"] = nanosecondsPer(elements);
+    turnByTurn(bench, run);
 }
 BENCHMARK(BM_SymplecticTurnStrongRing)->Unit(benchmark::kMicrosecond);
 

@@ -385,18 +385,21 @@ void MatchWindow::bbAcceptClick()
     showButtons();
 }
 
+void MatchWindow::dropResult()
+{
+    m_matcher.reset();
+    m_resultShown = false;
+    const QSignalBlocker variables(m_variables);
+    const QSignalBlocker constraints(m_constraints);
+    m_variables->clearValues();
+    m_constraints->clearValues();
+}
+
 void MatchWindow::bbResetClick()
 {
     if (running())
         return;
-    m_matcher.reset();
-    m_resultShown = false;
-    {
-        const QSignalBlocker variables(m_variables);
-        const QSignalBlocker constraints(m_constraints);
-        m_variables->clearValues();
-        m_constraints->clearValues();
-    }
+    dropResult();
     setStatus({});
     viewDesign();
     showButtons();
@@ -411,14 +414,7 @@ void MatchWindow::followDesign()
 {
     if (running() || !m_resultShown || m_resultDesign == designStamps())
         return;
-    m_matcher.reset();
-    m_resultShown = false;
-    {
-        const QSignalBlocker variables(m_variables);
-        const QSignalBlocker constraints(m_constraints);
-        m_variables->clearValues();
-        m_constraints->clearValues();
-    }
+    dropResult();
     setStatus({"n/a: the results were of another design"});
     viewDesign();
     showButtons();

@@ -80,6 +80,8 @@ public:
     /// The design may have changed: a result shown of another design (an undo, an edit, another
     /// lattice) is cleared to "n/a" and the curves follow the design.
     void followDesign();
+    /// Forgets the match result and clears the tables' start, now and met values.
+    void dropResult();
 
 signals:
     /// A step went into the undo history (an accepted match).
