@@ -16,7 +16,7 @@ inline LatticeElement& appendElement(State& state, int elementCode, double lengt
     e.length = length;
     e.curvature = curvature;
     e.k = k;
-    state.line.chainPositions();
+    state.line.chainPositions(state.line.count);
     return e;
 }
 
