@@ -317,8 +317,8 @@ def part_cases(cli, work):
         return doc
 
     cases = []
-    hand = {"parts 0": dict(parts[1], parts=0), "parts 2^31": dict(parts[1], parts=2 ** 31),
-            "parts 2^32+1": dict(parts[1], parts=2 ** 32 + 1), "part 2^32+2": dict(parts[1], part=2 ** 32 + 2),
+    hand = {"count 0": dict(parts[1], parts=0), "count 2^31": dict(parts[1], parts=2 ** 31),
+            "count 2^32+1": dict(parts[1], parts=2 ** 32 + 1), "index 2^32+2": dict(parts[1], part=2 ** 32 + 2),
             "no angles": {**parts[1], "dynamic_aperture": {k: v for k, v in parts[1]["dynamic_aperture"].items()
                                                           if k != "angles_rad"}},
             "no fingerprint": {k: v for k, v in parts[1].items() if k != "fingerprint"},

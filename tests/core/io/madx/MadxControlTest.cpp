@@ -1,4 +1,5 @@
 #include "core/Kinematics.h"
+#include "core/io/madx/MadxImported.h"
 #include "core/io/madx/MadxReader.h"
 #include "support/FakeMessages.h"
 #include "support/TestFolder.h"
@@ -11,20 +12,8 @@ namespace {
 
 using test::FakeMessages;
 
-struct Imported
-{
-    State state;
-    FakeMessages messages;
-    bool ok = false;
-};
-
-std::unique_ptr<Imported> import(const std::string& text, const std::string& fileName = "test.madx")
-{
-    auto r = std::make_unique<Imported>();
-    startParticle(r->state);
-    r->ok = readMadxText(r->state, r->messages, text, fileName);
-    return r;
-}
+using test::import;
+using test::Imported;
 
 // The strength of the one quadrupole of bl after the statements.
 double strengthAfter(const std::string& statements)

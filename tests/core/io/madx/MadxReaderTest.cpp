@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/io/madx/MadxImported.h"
 #include "core/optics/BetaFunctions.h"
 #include "support/FakeMessages.h"
 #include "support/TestFolder.h"
@@ -17,21 +18,8 @@ namespace {
 
 using test::FakeMessages;
 
-struct Imported
-{
-    State state;
-    FakeMessages messages;
-    MadxImportSummary summary;
-    bool ok = false;
-};
-
-std::unique_ptr<Imported> import(const std::string& text, const std::string& fileName = "test.madx")
-{
-    auto result = std::make_unique<Imported>();
-    startParticle(result->state);
-    result->ok = readMadxText(result->state, result->messages, text, fileName, &result->summary);
-    return result;
-}
+using test::import;
+using test::Imported;
 
 // Imports a one-element line and returns the element.
 LatticeElement only(const std::string& definitions, const std::string& element = "x")
