@@ -80,7 +80,8 @@ TEST_F(MagStructMadx, ImportReadsTheRingAndDrawsItsPeriodicFunctions)
 TEST_F(MagStructMadx, RefusedImportLeavesTheDesign)
 {
     appendKinds({0, 2, 0});
-    std::ofstream(dir / "bad.madx") << "q: quadrupole, l=1, k1=1;\ns: solenoid, l=1, ks=0.5;\nbl: line=(q, s);\n";
+    std::ofstream(dir / "bad.madx")
+        << "q: quadrupole, l=1, k1=1;\ns: solenoid, l=1, ks=0.5;\nbl: line=(q, s);\n";
     openAnswer = QString::fromStdString((dir / "bad.madx").string());
     trigger("mnImportMadx");
     EXPECT_EQ(state.line.count, 3);

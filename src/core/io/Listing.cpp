@@ -435,8 +435,9 @@ void latticeList(State& state, Messages& messages)
         lines.push_back(latticeLine(state.line.at(i), nameWidth));
     // before the ring is expanded there is no full ring: the end is the end of the line
     const int last = state.ringElementCount;
-    const double end = last >= 1 && last <= kMaxLineElements ? state.line.at(last).s + state.line.at(last).length
-                                                         : state.line.length;
+    const double end = last >= 1 && last <= kMaxLineElements
+                           ? state.line.at(last).s + state.line.at(last).length
+                           : state.line.length;
     add(lines, {nameCaption("   End ", nameWidth) + "                                     " +
                     cut(fmt("%10.5f", end), 10),
                 separatorLine()});
