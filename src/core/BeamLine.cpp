@@ -42,6 +42,28 @@ std::string editorWords(int elementCode, double k)
         return " 2nd half of alpha magnet ";
     case code::kAlphaFull:
         return " full alpha magnet ";
+    case code::kThinMultipole:
+        return " thin multipole ";
+    case code::kOctupole:
+        return " octupole ";
+    case code::kSolenoid:
+        return " solenoid ";
+    case code::kHorizontalKicker:
+        return " horizontal kicker ";
+    case code::kVerticalKicker:
+        return " vertical kicker ";
+    case code::kKicker:
+        return " kicker ";
+    case code::kMarker:
+        return " marker ";
+    case code::kHorizontalMonitor:
+        return " horizontal monitor ";
+    case code::kVerticalMonitor:
+        return " vertical monitor ";
+    case code::kMonitor:
+        return " monitor ";
+    case code::kRfCavity:
+        return " rf cavity ";
     default:
         return {};
     }
@@ -49,17 +71,32 @@ std::string editorWords(int elementCode, double k)
 
 const char* kindName(int kind)
 {
-    static const char* const kNames[kKindCount] = {
-        "drift space",  "bending magnet",     "quadrupole", "sextupole",          "vacuum pump",
-        "alpha-magnet", "linear accelerator", "Einzellens", "el.stat Accelerator"};
+    static const char* const kNames[kKindCount] = {"drift space",
+                                                   "bending magnet",
+                                                   "quadrupole",
+                                                   "sextupole",
+                                                   "vacuum pump",
+                                                   "alpha-magnet",
+                                                   "linear accelerator",
+                                                   "Einzellens",
+                                                   "el.stat Accelerator",
+                                                   "thin multipole",
+                                                   "octupole",
+                                                   "solenoid",
+                                                   "kicker",
+                                                   "monitor",
+                                                   "marker",
+                                                   "rf cavity"};
     return kind >= 0 && kind < kKindCount ? kNames[kind] : "";
 }
 
 int kindCode(int kind)
 {
-    static const int kCodes[kKindCount] = {code::kDrift,      code::kSectorBend, code::kQuadrupole,
-                                           code::kSextupoleF, code::kPump,       code::kAlphaFull,
-                                           code::kLinac,      code::kEinzelLens, code::kElectrostatic};
+    static const int kCodes[kKindCount] = {
+        code::kDrift,         code::kSectorBend,    code::kQuadrupole, code::kSextupoleF,
+        code::kPump,          code::kAlphaFull,     code::kLinac,      code::kEinzelLens,
+        code::kElectrostatic, code::kThinMultipole, code::kOctupole,   code::kSolenoid,
+        code::kKicker,        code::kMonitor,       code::kMarker,     code::kRfCavity};
     return kind >= 0 && kind < kKindCount ? kCodes[kind] : 0;
 }
 
@@ -72,6 +109,24 @@ int kindOf(int elementCode)
         return 7;
     case code::kElectrostatic:
         return 8;
+    case code::kThinMultipole:
+        return 9;
+    case code::kOctupole:
+        return 10;
+    case code::kSolenoid:
+        return 11;
+    case code::kHorizontalKicker:
+    case code::kVerticalKicker:
+    case code::kKicker:
+        return 12;
+    case code::kHorizontalMonitor:
+    case code::kVerticalMonitor:
+    case code::kMonitor:
+        return 13;
+    case code::kMarker:
+        return 14;
+    case code::kRfCavity:
+        return 15;
     default:
         break;
     }
@@ -122,6 +177,37 @@ std::string nameField(const std::string& name, std::size_t width)
 {
     const std::size_t n = nameLength(name);
     return n >= width ? name : name + std::string(width - n, ' ');
+}
+
+std::optional<std::string> uncoupledOpticsRefusal(const LatticeElement& e, int i)
+{
+    const auto refusal = [&](const std::string& what) {
+        return "element '" + excerpt(e.name) + "' (" + std::to_string(i) + ") " + what;
+    };
+    // the kick of a corrector or of a multipole's dipole component moves the closed orbit off the design
+    if (e.hkick != 0 || e.vkick != 0)
+        return refusal("has a kick: the optics on the design orbit cannot take it");
+    if (!e.knl.empty() && e.knl[0] != 0)
+        return refusal("has a dipole component knl[0]: the optics on the design orbit cannot take it");
+    if (e.k1s != 0)
+        return refusal("has a skew quadrupole component k1s: coupled optics are not computed");
+    if (e.ks != 0)
+        return refusal("is a solenoid with a field ks: coupled optics are not computed");
+    if (e.tilt != 0)
+        return refusal("is rolled (tilt): coupled optics are not computed");
+    for (std::size_t n = 0; n < e.ksl.size() && n < 2; ++n)
+        if (e.ksl[n] != 0)
+            return refusal("has a skew component ksl[" + std::to_string(n) +
+                           "]: coupled optics are not computed");
+    return std::nullopt;
+}
+
+std::optional<std::string> lineOpticsRefusal(const BeamLine& line)
+{
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
+        if (std::optional<std::string> refusal = uncoupledOpticsRefusal(line.at(i), i))
+            return refusal;
+    return std::nullopt;
 }
 
 std::size_t nameColumnWidth(const BeamLine& line)

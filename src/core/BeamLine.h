@@ -9,8 +9,20 @@
 
 namespace kestrune {
 
-/// Element families: code / 10.
-enum class Family { Drift = 0, Bend = 1, Quadrupole = 2, Sextupole = 3, Pump = 4, AlphaMagnet = 5 };
+/// Element families: code / 10. The passes written for families 0..5 treat the others as drifts unless
+/// they name the code.
+enum class Family {
+    Drift = 0,
+    Bend = 1,
+    Quadrupole = 2,
+    Sextupole = 3,
+    Pump = 4,
+    AlphaMagnet = 5,
+    Multipole = 6,  // thin multipole, octupole, solenoid
+    Kicker = 7,     // orbit correctors
+    Diagnostic = 8, // markers and monitors
+    Cavity = 9
+};
 
 /// Element codes of the beam line.
 namespace code {
@@ -31,7 +43,24 @@ constexpr int kPump = 40;
 constexpr int kAlphaFirstHalf = 51;
 constexpr int kAlphaSecondHalf = 52;
 constexpr int kAlphaFull = 53;
+constexpr int kThinMultipole = 60; // knl, ksl; length 0 (MAD-X MULTIPOLE, thin QUADRUPOLE/SEXTUPOLE)
+constexpr int kOctupole = 61;      // k3, thick
+constexpr int kSolenoid = 62;      // ks
+constexpr int kHorizontalKicker = 70;
+constexpr int kVerticalKicker = 71;
+constexpr int kKicker = 72; // both planes
+constexpr int kMarker = 80;
+constexpr int kHorizontalMonitor = 81;
+constexpr int kVerticalMonitor = 82;
+constexpr int kMonitor = 83; // both planes
+constexpr int kRfCavity = 90;
 } // namespace code
+
+/// True for the codes of the kinds the first lattice file versions cannot hold (families 6..9).
+inline bool isExtendedCode(int elementCode)
+{
+    return elementCode >= 60 && elementCode < 100;
+}
 
 /// The family of an element code (code div 10, as an integer; codes from files may be outside 0..5).
 inline int familyOf(int elementCode)
@@ -43,14 +72,38 @@ inline int familyOf(int elementCode)
 /// empty for codes outside the table.
 std::string editorWords(int elementCode, double k);
 
-/// The element kinds of the editor's element list, in list order (kind 0..8).
-constexpr int kKindCount = 9;
-/// List text of kind 0..8 ("drift space", "bending magnet", ...).
+/// The element kinds of the editor's element list, in list order (kind 0..15): the nine of the first
+/// versions, then thin multipole, octupole, solenoid, kicker, monitor, marker, rf cavity.
+constexpr int kKindCount = 16;
+/// List text of a kind ("drift space", "bending magnet", ..., "rf cavity").
 const char* kindName(int kind);
-/// Code a new element of kind 0..8 gets (1, 12, 20, 31, 40, 53, 5, 6, 7).
+/// Code a new element of a kind gets (1, 12, 20, 31, 40, 53, 5, 6, 7, 60, 61, 62, 72, 83, 80, 90).
 int kindCode(int kind);
-/// Kind 0..8 of the editor's element list that draws a code (drift space for codes of no kind).
+/// Kind of the editor's element list that draws a code (drift space for codes of no kind).
 int kindOf(int elementCode);
+
+/// Highest multipole order a thin multipole holds (n = 0 dipole .. 9 twenty-pole).
+constexpr int kMaxMultipoleOrder = 9;
+
+/// Shape of an element's own aperture (MAD-X APERTYPE); None: the aperture window's half apertures.
+enum class ApertureType { None = 0, Circle = 1, Rectangle = 2, Ellipse = 3, RectEllipse = 4 };
+
+/// An element's own aperture, MAD-X's APERTURE values in m: circle {r}, rectangle and ellipse {a, b} (half
+/// widths, half heights), rectellipse {a, b, c, d} (the rectangle a, b cut by the ellipse c, d); the
+/// offsets move its centre (MAD-X APER_OFFSET).
+struct ElementAperture
+{
+    ApertureType type = ApertureType::None;
+    double a[4] = {0, 0, 0, 0};
+    double dx = 0;
+    double dy = 0;
+    bool operator==(const ElementAperture& o) const
+    {
+        return type == o.type && a[0] == o.a[0] && a[1] == o.a[1] && a[2] == o.a[2] && a[3] == o.a[3] &&
+               dx == o.dx && dy == o.dy;
+    }
+    bool operator!=(const ElementAperture& o) const { return !(*this == o); }
+};
 
 /// One element of the beam line. Lengths m, angles rad, curvature 1/m.
 struct LatticeElement
@@ -69,7 +122,29 @@ struct LatticeElement
     double pumpSpeed = 0;  // l/s
     double electrodes = 0; // number of electrodes, a whole number held as a float
     double energyGain = 0; // eV, total energy gain of an electrostatic accelerator
+    // The kinds of families 6..9 and what every magnet may carry. MAD-X's conventions: a thin multipole's
+    // knl[n] = K_n L (1/m^n), its kick px - i py += -sum (knl[n] + i ksl[n]) (x + i y)^n / n!; the
+    // vectors hold orders 0..size-1 (at most kMaxMultipoleOrder), empty for other elements.
+    std::vector<double> knl;
+    std::vector<double> ksl;
+    double k3 = 0;    // 1/m^4, octupole strength (MAD-X K3: px -= k3/6 (x^3 - 3 x y^2) per metre)
+    double k1s = 0;   // 1/m^2, skew quadrupole component of a quadrupole or bend
+    double ks = 0;    // 1/m, solenoid strength (MAD-X KS = Bs / B rho)
+    double tilt = 0;  // rad, roll of a magnet about the orbit (MAD-X TILT)
+    double hkick = 0; // rad, horizontal kick of a kicker
+    double vkick = 0; // rad, vertical kick of a kicker
+    double voltage =
+        0;          // V, peak voltage of an rf cavity (never negative: a negative one is |V| at lag + 1/2)
+    double lag = 0; // phase of an rf cavity in units of 2 pi (MAD-X LAG)
+    double harmonic = 0;  // harmonic number of an rf cavity, a whole number; 0: taken from frequency
+    double frequency = 0; // Hz, frequency of an rf cavity; 0: taken from harmonic
+    ElementAperture aperture;
 };
+
+/// "element 'QS1' (12) has a skew quadrupole component k1s, ...": why the uncoupled optics on the design
+/// orbit cannot compute element i (a kick, a skew or solenoid field, a roll, a dipole component of a
+/// thin multipole); nothing when they can.
+std::optional<std::string> uncoupledOpticsRefusal(const LatticeElement& e, int i);
 
 /// Most slices a pass cuts one element into, and most for all the elements of a line together: a pass
 /// over any line, whatever its lengths and step settings, stays bounded.
@@ -187,6 +262,9 @@ private:
 
     std::vector<Block> m_blocks; // slot i in block i / kBlockSize; slot 0 unused
 };
+
+/// The refusal of the first element of line 1..count that uncoupledOpticsRefusal refuses.
+std::optional<std::string> lineOpticsRefusal(const BeamLine& line);
 
 /// Width of the lists' name column: kShortNameLength while every name of elements 1..count fits it,
 /// else the longest name's length, at most 48 (a longer name is shown whole on its row).

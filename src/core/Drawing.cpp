@@ -19,6 +19,13 @@ const KindDrawing kKindDrawings[kKindCount] = {
     {ShapeStyle::Rectangle, colour::kOlive, 3, 3},         // linear accelerator
     {ShapeStyle::Rectangle, colour::kTeal, 8, 8},          // einzel lens
     {ShapeStyle::Rectangle, colour::kSilver, 3, 3},        // electrostatic accelerator
+    {ShapeStyle::Diamond, colour::kGreen, 5, 5},           // thin multipole
+    {ShapeStyle::Diamond, colour::kTeal, 3, 3},            // octupole
+    {ShapeStyle::Rectangle, colour::kNavy, 4, 4},          // solenoid
+    {ShapeStyle::Rectangle, colour::kGrey, 5, 5},          // kicker
+    {ShapeStyle::Triangle, colour::kTeal, 0, 6},           // monitor
+    {ShapeStyle::Rectangle, colour::kBlack, 3, 3},         // marker
+    {ShapeStyle::Rectangle, colour::kMaroon, 6, 6},        // rf cavity
 };
 
 // Half width of a pump or alpha magnet once it has its place in the line, m.

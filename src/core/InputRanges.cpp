@@ -3,6 +3,7 @@
 #include "core/BeamLine.h"
 #include "core/Format.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrune {
@@ -56,18 +57,51 @@ std::optional<std::string> elementRefusal(const LatticeElement& e)
         const InputRange& range;
         double value;
     } fields[] = {
-        {ranges::kElementLength, e.length},  {ranges::kCurvature, e.curvature},
-        {ranges::kPoleFaceAngle, e.ain},     {ranges::kPoleFaceAngle, e.aout},
-        {ranges::kMagnetGap, e.gap},         {ranges::kStrength, e.k},
-        {ranges::kSextupoleStrength, e.m},   {ranges::kPumpingSpeed, e.pumpSpeed},
-        {ranges::kLinacField, e.linacField}, {ranges::kElectrodes, e.electrodes},
+        {ranges::kElementLength, e.length},
+        {ranges::kCurvature, e.curvature},
+        {ranges::kPoleFaceAngle, e.ain},
+        {ranges::kPoleFaceAngle, e.aout},
+        {ranges::kMagnetGap, e.gap},
+        {ranges::kStrength, e.k},
+        {ranges::kSextupoleStrength, e.m},
+        {ranges::kPumpingSpeed, e.pumpSpeed},
+        {ranges::kLinacField, e.linacField},
+        {ranges::kElectrodes, e.electrodes},
         {ranges::kEnergyGain, e.energyGain},
+        {ranges::kOctupoleStrength, e.k3},
+        {ranges::kSkewStrength, e.k1s},
+        {ranges::kSolenoidStrength, e.ks},
+        {ranges::kRollAngle, e.tilt},
+        {ranges::kKickAngle, e.hkick},
+        {ranges::kKickAngle, e.vkick},
+        {ranges::kCavityVoltage, e.voltage},
+        {ranges::kCavityLag, e.lag},
+        {ranges::kCavityHarmonic, e.harmonic},
+        {ranges::kCavityFrequency, e.frequency},
     };
     for (const auto& field : fields) {
         if (std::optional<std::string> refusal = rangeRefusal(field.range, field.value))
             return refusal;
     }
-    return std::nullopt;
+    const std::size_t orders = kMaxMultipoleOrder + 1;
+    if (e.knl.size() > orders || e.ksl.size() > orders)
+        return "a thin multipole holds orders 0 to " + std::to_string(kMaxMultipoleOrder) + ", not " +
+               std::to_string(std::max(e.knl.size(), e.ksl.size()) - 1);
+    for (const std::vector<double>* strengths : {&e.knl, &e.ksl})
+        for (double v : *strengths)
+            if (std::optional<std::string> refusal = rangeRefusal(ranges::kMultipoleStrength, v))
+                return refusal;
+    if (e.code == code::kRfCavity && e.harmonic == 0 && e.frequency == 0)
+        return std::string("an rf cavity needs a harmonic number or a frequency");
+    const ElementAperture& a = e.aperture;
+    const int sizes[] = {0, 1, 2, 2, 4};
+    const int type = static_cast<int>(a.type);
+    if (type < 0 || type > 4)
+        return std::string("the aperture type must be circle, rectangle, ellipse or rectellipse");
+    for (int k = 0; k < sizes[type]; ++k)
+        if (std::optional<std::string> refusal = rangeRefusal(ranges::kApertureSize, a.a[k]))
+            return refusal;
+    return firstRefusal({{&ranges::kApertureOffset, a.dx}, {&ranges::kApertureOffset, a.dy}});
 }
 
 } // namespace kestrune

@@ -101,6 +101,18 @@ constexpr InputRange kPumpingSpeed{"the pumping speed", 0, 1e9, "l/s"};
 constexpr InputRange kLinacField{"the accelerating field", -1e10, 1e10, "V/m"};
 constexpr InputRange kElectrodes{"the number of electrodes", 0, 1e6, ""};
 constexpr InputRange kEnergyGain{"the energy gain", -1e10, 1e10, "eV"};
+constexpr InputRange kMultipoleStrength{"the multipole strength", -1e15, 1e15, "1/m^n"};
+constexpr InputRange kOctupoleStrength{"the octupole strength", -1e15, 1e15, "1/m^4"};
+constexpr InputRange kSkewStrength{"the skew gradient strength", -1e9, 1e9, "1/m^2"};
+constexpr InputRange kSolenoidStrength{"the solenoid strength", -1e6, 1e6, "1/m"};
+constexpr InputRange kRollAngle{"the roll angle", -6.3, 6.3, "rad"};
+constexpr InputRange kKickAngle{"the kick", -1, 1, "rad"};
+constexpr InputRange kCavityVoltage{"the cavity voltage", 0, 1e10, "V"};
+constexpr InputRange kCavityLag{"the cavity phase", -1000, 1000, "2 pi"};
+constexpr InputRange kCavityHarmonic{"the harmonic number", 0, 1e9, "", false, true};
+constexpr InputRange kCavityFrequency{"the cavity frequency", 0, 1e12, "Hz"};
+constexpr InputRange kApertureSize{"the aperture", 0, 1e3, "m", true, false, 1e-9};
+constexpr InputRange kApertureOffset{"the aperture offset", -1e3, 1e3, "m"};
 
 // ----- matching (match window, match files): targets by quantity, weights, steps, tolerance
 constexpr InputRange kMatchTuneTarget{"the target", 0, 1e4, "", true, false, 1e-3};
@@ -117,7 +129,8 @@ constexpr InputRange kMatchTolerance{"the tolerance", 0, 1e-3, "", true, false, 
 } // namespace ranges
 
 /// The refusal of a name with a control character or of the first field of e outside the element panel's
-/// ranges; nothing when the name and every field pass.
+/// ranges, of a multipole of order above kMaxMultipoleOrder, of an rf cavity with neither a frequency nor
+/// a harmonic number and of an aperture whose sizes are not all above 0; nothing when all pass.
 std::optional<std::string> elementRefusal(const LatticeElement& e);
 
 } // namespace kestrune
