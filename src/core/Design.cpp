@@ -18,28 +18,66 @@ bool sameValue(double a, double b)
 
 namespace {
 
-// FNV-1a over the bytes of each value: the same values give the same stamp on every run
+// A stamp of values: the same values give the same stamp on every run, and a change of any one value
+// always changes it. Each 64-bit word goes into one of four lanes in turn, h <- ((h ^ w) P) ^ (.. >> 29):
+// for a fixed h the step is a bijection of w (xor, an odd multiplier mod 2^64 and a right xorshift are
+// invertible) and for a fixed w one of h, so a changed word changes its lane from there on and the final
+// combination. Four lanes keep four multiplications in flight: the stamp of a line of 10^5 elements is a
+// small part of a pass over it.
 class Stamp
 {
 public:
     void add(const void* data, std::size_t size)
     {
         const auto* bytes = static_cast<const unsigned char*>(data);
-        for (std::size_t i = 0; i < size; ++i)
-            m_hash = (m_hash ^ bytes[i]) * 0x100000001b3ULL;
+        for (std::size_t i = 0; i < size; i += 8) {
+            std::uint64_t w = 0;
+            std::memcpy(&w, bytes + i, std::min<std::size_t>(8, size - i));
+            addWord(w);
+        }
     }
-    void add(double x) { add(&x, sizeof x); }
-    void add(int x) { add(&x, sizeof x); }
+    void add(double x)
+    {
+        std::uint64_t w = 0;
+        std::memcpy(&w, &x, sizeof x);
+        addWord(w);
+    }
+    void add(int x) { addWord(static_cast<std::uint64_t>(static_cast<std::uint32_t>(x)) | (1ULL << 32)); }
     void add(bool x) { add(static_cast<int>(x)); }
     void add(const std::string& text)
     {
         add(static_cast<int>(text.size()));
         add(text.data(), text.size());
     }
-    std::uint64_t value() const { return m_hash; }
+    void add(const std::vector<double>& values)
+    {
+        add(static_cast<int>(values.size()));
+        for (double v : values)
+            add(v);
+    }
+    std::uint64_t value() const
+    {
+        std::uint64_t h = m_lanes[0];
+        for (int k = 1; k < 4; ++k)
+            h = mixed(h, m_lanes[k]);
+        return mixed(h, m_count);
+    }
 
 private:
-    std::uint64_t m_hash = 0xcbf29ce484222325ULL;
+    static std::uint64_t mixed(std::uint64_t h, std::uint64_t w)
+    {
+        h = (h ^ w) * 0x100000001b3ULL;
+        return h ^ (h >> 29);
+    }
+    void addWord(std::uint64_t w)
+    {
+        std::uint64_t& h = m_lanes[m_count++ & 3];
+        h = mixed(h, w);
+    }
+
+    std::uint64_t m_lanes[4] = {0xcbf29ce484222325ULL, 0x84222325cbf29ce4ULL, 0x9e3779b97f4a7c15ULL,
+                                0xbf58476d1ce4e5b9ULL};
+    std::uint64_t m_count = 0;
 };
 
 } // namespace
@@ -59,9 +97,16 @@ Stamp latticeFingerprint(const State& state)
         const LatticeElement& e = line.at(i);
         stamp.add(e.name);
         stamp.add(e.code);
-        for (double x : {e.s, e.length, e.curvature, e.ain, e.aout, e.gap, e.k, e.linacField, e.pumpSpeed,
-                         e.electrodes, e.energyGain})
+        for (double x :
+             {e.s,          e.length,    e.curvature,  e.ain,        e.aout,     e.gap,      e.k,
+              e.linacField, e.pumpSpeed, e.electrodes, e.energyGain, e.k1s,      e.ks,       e.tilt,
+              e.hkick,      e.vkick,     e.voltage,    e.lag,        e.harmonic, e.frequency})
             stamp.add(x);
+        // a thin multipole's quadrupole component is linear optics, its sextupole one is not: all of it here
+        if (!e.knl.empty() || !e.ksl.empty()) {
+            stamp.add(e.knl);
+            stamp.add(e.ksl);
+        }
     }
     return stamp;
 }
@@ -78,8 +123,22 @@ std::uint64_t sextupoleStamp(const State& state)
     Stamp stamp;
     const BeamLine& line = state.line;
     const int last = std::max(line.count, std::min(state.ringElementCount, line.slotCount()));
-    for (int i = 1; i <= last; ++i)
-        stamp.add(line.at(i).m);
+    for (int i = 1; i <= last; ++i) {
+        // what only the tracker sees: sextupoles, octupoles, the thin multipoles and the elements' apertures
+        const LatticeElement& e = line.at(i);
+        stamp.add(e.m);
+        stamp.add(e.k3);
+        if (!e.knl.empty() || !e.ksl.empty()) {
+            stamp.add(e.knl);
+            stamp.add(e.ksl);
+        }
+        if (e.aperture.type != ApertureType::None) {
+            stamp.add(static_cast<int>(e.aperture.type));
+            for (double x : {e.aperture.a[0], e.aperture.a[1], e.aperture.a[2], e.aperture.a[3],
+                             e.aperture.dx, e.aperture.dy})
+                stamp.add(x);
+        }
+    }
     return stamp.value();
 }
 
@@ -137,7 +196,25 @@ bool sameValue(const LatticeElement& a, const LatticeElement& b)
            sameValue(a.curvature, b.curvature) && sameValue(a.ain, b.ain) && sameValue(a.aout, b.aout) &&
            sameValue(a.gap, b.gap) && sameValue(a.k, b.k) && sameValue(a.m, b.m) &&
            sameValue(a.linacField, b.linacField) && sameValue(a.pumpSpeed, b.pumpSpeed) &&
-           sameValue(a.electrodes, b.electrodes) && sameValue(a.energyGain, b.energyGain) && a.name == b.name;
+           sameValue(a.electrodes, b.electrodes) && sameValue(a.energyGain, b.energyGain) &&
+           a.name == b.name && sameValues(a.knl, b.knl) && sameValues(a.ksl, b.ksl) &&
+           sameValue(a.k3, b.k3) && sameValue(a.k1s, b.k1s) && sameValue(a.ks, b.ks) &&
+           sameValue(a.tilt, b.tilt) && sameValue(a.hkick, b.hkick) && sameValue(a.vkick, b.vkick) &&
+           sameValue(a.voltage, b.voltage) && sameValue(a.lag, b.lag) && sameValue(a.harmonic, b.harmonic) &&
+           sameValue(a.frequency, b.frequency) && sameValue(a.aperture, b.aperture);
+}
+
+bool sameValue(const ElementAperture& a, const ElementAperture& b)
+{
+    return a.type == b.type && sameValue(a.a[0], b.a[0]) && sameValue(a.a[1], b.a[1]) &&
+           sameValue(a.a[2], b.a[2]) && sameValue(a.a[3], b.a[3]) && sameValue(a.dx, b.dx) &&
+           sameValue(a.dy, b.dy);
+}
+
+bool sameValues(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](double x, double y) { return sameValue(x, y); });
 }
 
 bool sameValue(const ElementShape& a, const ElementShape& b)

@@ -14,6 +14,8 @@ bool sameValue(int a, int b);
 bool sameValue(bool a, bool b);
 bool sameValue(const std::string& a, const std::string& b);
 bool sameValue(const LatticeElement& a, const LatticeElement& b);
+bool sameValue(const ElementAperture& a, const ElementAperture& b);
+bool sameValues(const std::vector<double>& a, const std::vector<double>& b);
 bool sameValue(const ElementShape& a, const ElementShape& b);
 bool sameValue(const DrawingBox& a, const DrawingBox& b);
 
