@@ -74,6 +74,58 @@ void carryFunctions(const double (&r)[6][6], LatticeFunctions& lf, Mode mode)
     lf.etaP = etaP;
 }
 
+// carryFunctions for a drift of length ds, without building its matrix: the same products, term for term,
+// as the drift matrix gives (1 times a value and adding 0 are exact)
+void carryDrift(double ds, LatticeFunctions& lf, Mode mode)
+{
+    if (mode == Mode::Trajectory) {
+        lf.x += ds * lf.xp;
+        lf.y += ds * lf.yp;
+        lf.d += ds * lf.dp;
+        return;
+    }
+    carryPlane(1, ds, 0, 1, lf.betaX, lf.alphaX, lf.gammaX, lf.phiX);
+    carryPlane(1, ds, 0, 1, lf.betaY, lf.alphaY, lf.gammaY, lf.phiY);
+    lf.eta += ds * lf.etaP;
+}
+
+// Elements whose linear optics is a drift of their length, whatever their other fields: a pass takes them
+// without building their matrix. A field outside its kind (a curvature on a drift from an old file) still
+// gets its faces where the generic path gives them, so the caller checks for curvature too.
+bool driftOptics(const LatticeElement& e)
+{
+    switch (e.code) {
+    case code::kDrift:
+    case code::kSextupoleF:
+    case code::kSextupoleD:
+    case code::kSextupoleSpecial:
+    case code::kPump:
+    case code::kOctupole:
+    case code::kHorizontalKicker:
+    case code::kVerticalKicker:
+    case code::kKicker:
+    case code::kMarker:
+    case code::kHorizontalMonitor:
+    case code::kVerticalMonitor:
+    case code::kMonitor:
+    case code::kRfCavity:
+        return e.curvature == 0;
+    default:
+        return false;
+    }
+}
+
+// M <- D(length) M for the block form of the total matrix: rows x and y gain length times rows x', y'.
+void driftTotal(TransferMatrix& t, double length)
+{
+    auto& m = t.m;
+    m[kX][kX] += length * m[kXp][kX];
+    m[kX][kXp] += length * m[kXp][kXp];
+    m[kX][kDelta] += length * m[kXp][kDelta];
+    m[kY][kY] += length * m[kYp][kY];
+    m[kY][kYp] += length * m[kYp][kYp];
+}
+
 } // namespace
 
 void startFunctions(const RunSettings& run, LatticeFunctions& lf)
@@ -192,11 +244,16 @@ void totalMatrix(State& state, Messages& messages)
     resetTotal(state.matrix);
     for (int i = 1; i <= state.line.count; ++i) {
         const LatticeElement& e = state.line.at(i);
+        const int n = periodicSteps(state.run, e, state.line.sliceCap());
+        const double ds = e.length / n;
+        if (driftOptics(e)) {
+            for (int j = 0; j < n; ++j)
+                driftTotal(state.matrix, ds);
+            continue;
+        }
         const bool faces = e.code != code::kSectorBend;
         if (faces)
             edgeStep(state, messages, i, e.ain);
-        const int n = periodicSteps(state.run, e, state.line.sliceCap());
-        const double ds = e.length / n;
         for (int j = 0; j < n; ++j) {
             elementMatrix(state, messages, i, ds);
             multiplyTotal(state.matrix);
@@ -364,13 +421,22 @@ bool ringStart(State& state, Messages& messages, ListSink* list)
 void ringTrace(State& state, Messages& messages, int i, ListSink* list)
 {
     const LatticeElement& e = state.line.at(i);
-    const bool faces = hasEdges(e.code);
-    if (faces)
-        edgeStep(state, messages, i, e.ain);
     const int n = periodicSteps(state.run, e, state.line.sliceCap());
     const double ds = e.length / n;
     const Mode mode = activeMode(state.run);
     LatticeFunctions& lf = state.lf;
+    if (driftOptics(e)) {
+        for (int j = 0; j < n; ++j) {
+            lf.s += ds;
+            carryDrift(ds, lf, mode);
+            if (list != nullptr)
+                list->row(i, lf.s, lf);
+        }
+        return;
+    }
+    const bool faces = hasEdges(e.code);
+    if (faces)
+        edgeStep(state, messages, i, e.ain);
     for (int j = 0; j < n; ++j) {
         lf.s += ds;
         elementMatrix(state, messages, i, ds);
