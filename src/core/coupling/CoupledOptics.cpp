@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <unsupported/Eigen/MatrixFunctions>
 
 namespace kestrune {
@@ -471,13 +472,17 @@ CoupledRing coupledRing(const State& state)
     return ring;
 }
 
-CouplingCoefficient couplingCoefficient(const State& state)
+namespace {
+
+// The ring with every skew part taken out, for the uncoupled optics: rolled quadrupoles and bends keep
+// their normal part k cos 2t + k1s sin 2t; skew receives the integrated skew part of each element,
+// S L = (k1s cos 2t - k sin 2t) L, or a thin multipole's ksl[1].
+State withoutSkewParts(const State& state, std::vector<double>* skew)
 {
-    // The uncoupled optics of the ring with every skew part taken out: rolled quadrupoles keep their
-    // normal part k cos 2t + k1s sin 2t, the skew part S = k1s cos 2t - k sin 2t is the source.
     State work = state;
     BeamLine& line = work.line;
-    std::vector<double> skew(static_cast<std::size_t>(std::max(line.count, 0)), 0.0);
+    if (skew != nullptr)
+        skew->assign(static_cast<std::size_t>(std::max(line.count, 0)), 0.0);
     for (int i = 1; i <= line.count; ++i) {
         LatticeElement& e = line.at(i);
         const double c2 = std::cos(2 * e.tilt), s2 = std::sin(2 * e.tilt);
@@ -494,8 +499,48 @@ CouplingCoefficient couplingCoefficient(const State& state)
         e.tilt = 0;
         if (e.code == code::kSolenoid)
             e.ks = 0;
-        skew[static_cast<std::size_t>(i - 1)] = source;
+        if (skew != nullptr)
+            (*skew)[static_cast<std::size_t>(i - 1)] = source;
     }
+    return work;
+}
+
+Map5 oneTurnMap(const BeamLine& line)
+{
+    Map5 total = identityMap();
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
+        total = product(elementMap(line.at(i)), total);
+    return total;
+}
+
+// The distance of the eigentunes of one cell, folded into [0, 1/2]: the angles in (0, pi) of the
+// eigenvalues of the transverse map; nothing for an unstable cell.
+std::optional<double> eigentuneDistance(const Map5& m)
+{
+    Eigen::EigenSolver<Eigen::Matrix4d> solver(transverse(m), false);
+    if (solver.info() != Eigen::Success)
+        return std::nullopt;
+    double angles[2];
+    int count = 0;
+    for (int k = 0; k < 4; ++k) {
+        const Complex lambda = solver.eigenvalues()(k);
+        if (std::fabs(std::abs(lambda) - 1) > 1e-9)
+            return std::nullopt;
+        if (lambda.imag() > 0 && count < 2)
+            angles[count++] = std::arg(lambda);
+    }
+    if (count != 2)
+        return 0.0; // a double eigenvalue: the tunes meet
+    return std::fabs(angles[0] - angles[1]) / kTwoPi;
+}
+
+} // namespace
+
+CouplingCoefficient couplingCoefficient(const State& state)
+{
+    std::vector<double> skew;
+    State work = withoutSkewParts(state, &skew);
+    BeamLine& line = work.line;
     QuietMessages quiet(true);
     CouplingCoefficient result;
     if (!ringStart(work, quiet, nullptr) || !work.run.periodicStable)
@@ -531,6 +576,179 @@ CouplingCoefficient couplingCoefficient(const State& state)
     result.re = c.real();
     result.im = c.imag();
     result.abs = std::abs(c);
+    return result;
+}
+
+} // namespace kestrune
+
+namespace kestrune {
+
+namespace {
+
+struct QuadFamily
+{
+    std::string name;
+    double strength = 0; // sum of k L
+    double weight = 0;   // sum of |k| L
+};
+
+// Quadrupole families by name (by strength where the names are empty).
+std::vector<QuadFamily> quadrupoleFamilies(const BeamLine& line)
+{
+    std::vector<QuadFamily> families;
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
+        const LatticeElement& e = line.at(i);
+        if (familyOf(e.code) != static_cast<int>(Family::Quadrupole) || e.k == 0)
+            continue;
+        const std::string name = e.name.empty() ? shortestFloat(e.k) : e.name;
+        auto f = std::find_if(families.begin(), families.end(),
+                              [&](const QuadFamily& x) { return x.name == name; });
+        if (f == families.end()) {
+            families.push_back({name, 0, 0});
+            f = families.end() - 1;
+        }
+        f->strength += e.k * e.length;
+        f->weight += std::fabs(e.k) * e.length;
+    }
+    return families;
+}
+
+bool inFamily(const LatticeElement& e, const std::string& name)
+{
+    return familyOf(e.code) == static_cast<int>(Family::Quadrupole) && e.k != 0 &&
+           (e.name.empty() ? shortestFloat(e.k) : e.name) == name;
+}
+
+// The line with the strengths of families a and b scaled by 1 + sa, 1 + sb.
+void scaleFamilies(BeamLine& line, const BeamLine& design, const std::string& a, double sa,
+                   const std::string& b, double sb)
+{
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
+        const LatticeElement& d = design.at(i);
+        if (inFamily(d, a)) {
+            line.at(i).k = d.k * (1 + sa);
+            line.at(i).k1s = d.k1s * (1 + sa);
+        } else if (inFamily(d, b)) {
+            line.at(i).k = d.k * (1 + sb);
+            line.at(i).k1s = d.k1s * (1 + sb);
+        }
+    }
+}
+
+} // namespace
+
+TuneApproach closestTuneApproach(const State& state, const std::string& a, const std::string& b)
+{
+    TuneApproach result;
+    if (std::optional<std::string> refusal = coupledOpticsRefusal(state.line)) {
+        result.refusal = *refusal;
+        return result;
+    }
+    std::string familyA = a, familyB = b;
+    const std::vector<QuadFamily> families = quadrupoleFamilies(state.line);
+    if (familyA.empty() || familyB.empty()) {
+        const QuadFamily* focusing = nullptr;
+        const QuadFamily* defocusing = nullptr;
+        for (const QuadFamily& f : families) {
+            const QuadFamily*& best = f.strength > 0 ? focusing : defocusing;
+            if (best == nullptr || f.weight > best->weight)
+                best = &f;
+        }
+        if (focusing == nullptr || defocusing == nullptr) {
+            result.refusal = "the closest tune approach needs a focusing and a defocusing quadrupole family";
+            return result;
+        }
+        familyA = focusing->name;
+        familyB = defocusing->name;
+    }
+    for (const std::string& name : {familyA, familyB})
+        if (std::none_of(families.begin(), families.end(),
+                         [&](const QuadFamily& f) { return f.name == name; })) {
+            result.refusal = "no quadrupole family '" + excerpt(name) + "' for the tune knob";
+            return result;
+        }
+    result.familyA = familyA;
+    result.familyB = familyB;
+
+    // the uncoupled tune response to the two scalings, by central differences
+    const State plain = withoutSkewParts(state, nullptr);
+    QuietMessages quiet(true);
+    const auto uncoupledTunes = [&](double sa, double sb) -> std::optional<std::pair<double, double>> {
+        State work = plain;
+        scaleFamilies(work.line, plain.line, familyA, sa, familyB, sb);
+        if (!betaFunctions(work, quiet, nullptr) || !work.run.periodicStable)
+            return std::nullopt;
+        return std::pair{work.lf.tuneX, work.lf.tuneY};
+    };
+    constexpr double kStep = 1e-6;
+    const auto q0 = uncoupledTunes(0, 0);
+    const auto qa = uncoupledTunes(kStep, 0), qa2 = uncoupledTunes(-kStep, 0);
+    const auto qb = uncoupledTunes(0, kStep), qb2 = uncoupledTunes(0, -kStep);
+    if (!q0 || !qa || !qa2 || !qb || !qb2) {
+        result.refusal = "no stable uncoupled optics to move the tunes from";
+        return result;
+    }
+    const double j11 = (qa->first - qa2->first) / (2 * kStep), j21 = (qa->second - qa2->second) / (2 * kStep);
+    const double j12 = (qb->first - qb2->first) / (2 * kStep), j22 = (qb->second - qb2->second) / (2 * kStep);
+    const double det = j11 * j22 - j12 * j21;
+    if (!(std::fabs(det) > 0)) {
+        result.refusal = "the two families do not move the tunes apart";
+        return result;
+    }
+    // d(sa, sb) / dt for d(Qx - Qy) = dt, d(Qx + Qy) = 0: J (da, db) = (1/2, -1/2)
+    const double da = (j22 * 0.5 + j12 * 0.5) / det;
+    const double db = (-j21 * 0.5 - j11 * 0.5) / det;
+    const double difference = q0->first - q0->second;
+    const double start = std::round(difference) - difference; // t that reaches the resonance
+    const double nsp = state.line.superPeriods;
+    State work = state;
+    const auto distance = [&](double t) {
+        scaleFamilies(work.line, state.line, familyA, da * t, familyB, db * t);
+        const std::optional<double> d = eigentuneDistance(oneTurnMap(work.line));
+        return d ? nsp * *d : std::numeric_limits<double>::infinity();
+    };
+    // bracket by a scan around the crossing, then golden sections
+    const double width = std::max(0.02, 4 * couplingCoefficient(state).abs);
+    double best = start, bestValue = distance(start);
+    constexpr int kScan = 200;
+    for (int n = 0; n <= kScan; ++n) {
+        const double t = start - width + 2 * width * n / kScan;
+        const double v = distance(t);
+        if (v < bestValue) {
+            bestValue = v;
+            best = t;
+        }
+    }
+    double lo = best - 2 * width / kScan, hi = best + 2 * width / kScan;
+    const double ratio = (std::sqrt(5.0) - 1) / 2;
+    double x1 = hi - ratio * (hi - lo), x2 = lo + ratio * (hi - lo);
+    double f1 = distance(x1), f2 = distance(x2);
+    while (hi - lo > 1e-12) {
+        if (f1 < f2) {
+            hi = x2;
+            x2 = x1;
+            f2 = f1;
+            x1 = hi - ratio * (hi - lo);
+            f1 = distance(x1);
+        } else {
+            lo = x1;
+            x1 = x2;
+            f1 = f2;
+            x2 = lo + ratio * (hi - lo);
+            f2 = distance(x2);
+        }
+    }
+    const double t = f1 < f2 ? x1 : x2;
+    const double value = std::min({f1, f2, bestValue});
+    if (!std::isfinite(value)) {
+        result.refusal = "no stable coupled optics along the tune knob";
+        return result;
+    }
+    result.deltaQMin = value;
+    result.knob = bestValue < std::min(f1, f2) ? best : t;
+    result.scaleA = da * result.knob;
+    result.scaleB = db * result.knob;
+    result.computed = true;
     return result;
 }
 

@@ -96,4 +96,22 @@ struct CouplingCoefficient
 /// multipoles and the skew component -k1 sin(2 tilt) of rolled quadrupoles.
 CouplingCoefficient couplingCoefficient(const State& state);
 
+/// The closest tune approach: the smallest distance of the eigentunes while a knob of two quadrupole
+/// families moves the uncoupled tunes across each other.
+struct TuneApproach
+{
+    bool computed = false;
+    std::string refusal;
+    double deltaQMin = 0;          // smallest eigentune distance of the ring
+    double knob = 0;               // where: the change of Qx - Qy the knob makes to first order
+    std::string familyA, familyB;  // the families moved (focusing, defocusing)
+    double scaleA = 0, scaleB = 0; // there their strengths are (1 + scale) times the design's
+};
+
+/// The knob scales the strengths of the quadrupoles of families a and b (by name; empty: the strongest
+/// focusing and defocusing families, sum of |k| L) along the direction that changes Qx - Qy and keeps
+/// Qx + Qy to first order (from the uncoupled tune response of the ring with its skew parts taken out);
+/// the distance of the eigentunes along it is minimised by golden sections to 1e-12 in the knob.
+TuneApproach closestTuneApproach(const State& state, const std::string& a = {}, const std::string& b = {});
+
 } // namespace kestrune

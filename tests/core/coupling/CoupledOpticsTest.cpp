@@ -19,7 +19,7 @@ State fodoRing(int cells, double kf, double kd)
     const auto add = [&](int elementCode, double length, double k) -> LatticeElement& {
         LatticeElement& e = state.line.at(++state.line.count);
         e = LatticeElement{};
-        e.name = "E" + std::to_string(state.line.count);
+        e.name = k > 0 ? "QF" : k < 0 ? "QD" : "D";
         e.code = elementCode;
         e.length = length;
         e.k = k;
@@ -147,7 +147,7 @@ TEST(CoupledOpticsTest, SolenoidMapIsTheMotionInItsFieldAndFringes)
     }
 }
 
-TEST(CoupledOpticsTest, ClosestTuneApproachOfOneSkewQuadrupoleIsTheCouplingCoefficient)
+TEST(CoupledOpticsTest, ClosestTuneApproachOfOneSkewQuadrupoleIsTheCouplingCoefficientAndTheScanMinimum)
 {
     // a fine scan of the focusing family across Qx = Qy: the smallest eigentune distance is |C-| to first
     // order in the skew strength
@@ -176,6 +176,17 @@ TEST(CoupledOpticsTest, ClosestTuneApproachOfOneSkewQuadrupoleIsTheCouplingCoeff
     const CouplingCoefficient c = couplingCoefficient(ring(atKf));
     EXPECT_GT(c.abs, 0);
     EXPECT_NEAR(closest, c.abs, 1e-3 * c.abs) << atKf;
+    // the minimisation along the knob of both families, from a design away from the crossing, ends where
+    // the distance is |C-| of the optics there
+    State design = ring(1.15);
+    const TuneApproach approach = closestTuneApproach(design);
+    ASSERT_TRUE(approach.computed) << approach.refusal;
+    for (int i = 1; i <= design.line.count; ++i) {
+        LatticeElement& e = design.line.at(i);
+        e.k *= 1 + (e.k > 0 ? approach.scaleA : e.k < 0 ? approach.scaleB : 0);
+    }
+    const double there = couplingCoefficient(design).abs;
+    EXPECT_NEAR(approach.deltaQMin, there, 1e-3 * there);
 }
 
 TEST(CoupledOpticsTest, OnTheDifferenceResonanceWithoutCouplingTheModesAreRefused)
