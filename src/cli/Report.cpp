@@ -1,6 +1,7 @@
 #include "cli/Report.h"
 
 #include "cli/BatchRf.h"
+#include "cli/CouplingReport.h"
 #include "cli/RingReport.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "core/optics/BetaFunctions.h"
@@ -123,6 +124,7 @@ Json buildReport(const std::string& latticeFile, const State& outputs, const Sta
     report["rf"] = rfSection(asSet, inputs, messages);
     report["vacuum"] = vacuumSection(asSet, inputs, messages);
     report["lifetime"] = lifetimeSection(asSet, inputs, messages);
+    report["coupling"] = couplingSection(asSet);
     report["messages"] = messages.shown();
     return report;
 }
