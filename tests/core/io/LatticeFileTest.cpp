@@ -1,6 +1,7 @@
 #include "core/io/LatticeFile.h"
 
 #include "core/Kinematics.h"
+#include "core/io/LaterKindsLine.h"
 #include "support/FakeMessages.h"
 #include "support/TestFolder.h"
 
@@ -152,6 +153,55 @@ TEST(LatticeFile, CurrentVersionReadsBackExactly)
     EXPECT_EQ(read.run.maxStep, 1.0 / 3);
     EXPECT_EQ(read.beamCurrent, 0.2 / 3);
     EXPECT_EQ(read.fileBoxes[5].y0, written.line.shape(5).y0);
+}
+
+TEST(LatticeFile, LaterKindsReadBackFieldForFieldAndOldRecordsStayAsTheyWere)
+{
+    State written = electronAt1GeV();
+    test::addLaterKinds(written.line, true);
+    test::addLaterKinds(written.line, false);
+    written.line.chainPositions();
+    const std::string text = latticeFileText(written);
+    State read = electronAt1GeV();
+    FakeMessages messages;
+    ASSERT_TRUE(readLatticeText(read, messages, text, "kinds.lat")) << messages.errors.at(0);
+    ASSERT_EQ(read.line.count, written.line.count);
+    for (int i = 1; i <= read.line.count; ++i)
+        test::expectSameElement(written.line.at(i), read.line.at(i), "element " + std::to_string(i));
+    // the elements of the first kinds write no named field at all
+    EXPECT_EQ(latticeFileText(written = everyKindRing()).find('='), std::string::npos);
+}
+
+TEST(LatticeFile, NamedFieldsThatCannotBeTakenAreRefusedWithLineAndElement)
+{
+    const std::string head = "1004\r\n1 0\r\n201 1 0 1\r\n50 \"M1\" 60 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0";
+    const std::string element = "line 4: element 1 (M1): ";
+    const struct
+    {
+        std::string fields;
+        std::string error;
+    } cases[] = {
+        {" knl=1,x", "knl holds 'x', not a number the program takes"},
+        {" knl=0,0,0,0,0,0,0,0,0,0,1", "knl holds orders 0 to 9, not more"},
+        {" ksl=1e300", "ksl holds '1e300', not a number the program takes"},
+        {" colour=red", "unknown field 'colour'"},
+        {" k3=1 k3=2", "the field given twice: 'k3=2'"},
+        {" k3", "a field key=value expected, found 'k3'"},
+        {" aperture=octagon:1",
+         "the aperture type must be circle, rectangle, ellipse or rectellipse, not 'octagon'"},
+        {" aperture=rectangle:0.1", "a rectangle aperture has 2 sizes, not 1"},
+        {" aperture=circle:0.1,0.2,0.3,0.4,0.5", "aperture holds 4 values, not more"},
+        {" aper_offset=0.1", "aper_offset holds two offsets, dx,dy"},
+        {" voltage=-1", "the cavity voltage must not be negative!"},
+    };
+    for (const auto& c : cases) {
+        State state = everyKindRing();
+        FakeMessages messages;
+        EXPECT_FALSE(readLatticeText(state, messages, head + c.fields + "\r\n", "bad.lat")) << c.fields;
+        ASSERT_EQ(messages.errors.size(), 1u);
+        EXPECT_EQ(messages.errors[0], "cannot read lattice file bad.lat, " + element + c.error);
+        EXPECT_EQ(state.line.count, everyKindRing().line.count);
+    }
 }
 
 TEST(LatticeFile, BadNamesAreRefusedWithLineAndElement)
@@ -621,6 +671,18 @@ TEST_F(LatticeFileOnDisk, PreviousVersionRefusesLongNamesAndWritesNothing)
     EXPECT_FALSE(std::filesystem::exists(path("long.lat")));
     EXPECT_EQ(state.lastSavedFile, savedAs);
     EXPECT_EQ(state.documentFile, path("short.lat"));
+
+    // a later kind, and a field of the later kinds on an element of the first ones
+    state = everyKindRing();
+    state.line.at(2).code = code::kMarker;
+    state.line.at(8).tilt = 0.01;
+    EXPECT_FALSE(saveLatticeAs(state, messages, path("kinds.lat"), kPreviousLatticeFormat));
+    EXPECT_EQ(messages.errors.back(),
+              "cannot save " + path("kinds.lat") +
+                  ": the previous lattice file version holds neither thin multipoles, octupoles, solenoids, "
+                  "kickers, monitors, markers and rf cavities nor skew, roll, kick, rf and aperture fields, "
+                  "not those of E2 (element 2), E8 (element 8); save it in the current version");
+    EXPECT_FALSE(std::filesystem::exists(path("kinds.lat")));
 }
 
 TEST_F(LatticeFileOnDisk, MissingFileIsReportedAndTheParticleIsAskedFor)
