@@ -65,7 +65,7 @@ TEST_F(MagStructMadx, ImportReadsTheRingAndDrawsItsPeriodicFunctions)
     trigger("mnImportMadx");
     EXPECT_EQ(dialogTitles, QStringList{"import MAD-X lattice"});
     EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
-    EXPECT_EQ(state.line.count, 29); // per half 6 magnets, 7 drifts and a monitor, and SF
+    EXPECT_EQ(state.line.count, 31); // per half 6 magnets, 8 drifts and a monitor, and SF
     EXPECT_NEAR(state.line.length, 15.3, 1e-12);
     EXPECT_TRUE(state.run.periodicAvailable);
     EXPECT_EQ(state.line.shape(1).title, "1");
