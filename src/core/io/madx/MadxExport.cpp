@@ -240,10 +240,13 @@ std::string ownDefinition(const LatticeElement& e)
 bool validName(const std::string& name)
 {
     static const std::set<std::string> reserved{
-        "line",   "sequence", "endsequence", "beam",      "use",      "call", "option", "marker", "drift",
-        "sbend",  "rbend",    "quadrupole",  "sextupole", "return",   "stop", "exit",   "quit",   "title",
-        "value",  "print",    "if",          "while",     "macro",    "exec", "real",   "int",    "const",
-        "shared", "twiss",    "select",      "match",     "endmatch", "ring", "lattice"};
+        "line",     "sequence", "endsequence", "beam",        "use",        "call",      "option",
+        "marker",   "drift",    "sbend",       "rbend",       "quadrupole", "sextupole", "return",
+        "stop",     "exit",     "quit",        "title",       "value",      "print",     "if",
+        "while",    "macro",    "exec",        "real",        "int",        "const",     "shared",
+        "twiss",    "select",   "match",       "endmatch",    "ring",       "lattice",   "multipole",
+        "octupole", "solenoid", "hkicker",     "vkicker",     "kicker",     "tkicker",   "monitor",
+        "hmonitor", "vmonitor", "instrument",  "placeholder", "rfcavity"};
     if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0])))
         return false;
     for (char c : name)
@@ -477,7 +480,8 @@ std::optional<std::string> madxText(const State& state, Messages& messages)
             out << labelOf[static_cast<std::size_t>(i)] << ", at=" << position(line.at(i).s) << ";\n";
         out << "endsequence;\n";
     }
-    if (rf)
+    // the power budget of a ring's rf system, whether a cavity of its own or the line's carry it
+    if (state.ringClosed && (state.rf.frequency != 0 || state.rf.voltage != 0))
         out << '\n' << rfVariables(state.rf);
     if (line.superPeriods > 1)
         out << "\nuse, period=" << kMadxRingName << ";\n";
