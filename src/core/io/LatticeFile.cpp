@@ -83,8 +83,8 @@ void appendNamedFields(std::string& line, const LatticeElement& e)
     for (const NamedScalar& f : kNamedScalars)
         if (e.*f.field != 0)
             line += std::string(" ") + f.key + "=" + exactReal(e.*f.field);
-    // the sizes the type uses, and any after them that are set (the editor keeps them when the type
-    // changes)
+    // the sizes the type uses, and any after them that are set (an aperture may hold sizes its type does
+    // not use: they are kept too)
     const ElementAperture& a = e.aperture;
     const int type = static_cast<int>(a.type);
     std::size_t sizes = type >= 0 && type <= 4 ? static_cast<std::size_t>(kApertureSizes[type]) : 0;
