@@ -519,79 +519,88 @@ std::vector<double> namedReals(const std::string& text, std::size_t most, const 
                                const std::string& element, int line)
 {
     std::vector<double> values;
-    std::size_t from = 0;
-    while (true) {
+    std::string bad; // the first member that is no number the program takes
+    bool tooMany = false;
+    for (std::size_t from = 0; from <= text.size() && bad.empty() && !tooMany;) {
         const std::size_t comma = std::min(text.find(',', from), text.size());
         const std::string token = text.substr(from, comma - from);
         char* end = nullptr;
         const double value = std::strtod(token.c_str(), &end);
         if (token.empty() || end != token.c_str() + token.size() || !std::isfinite(value) ||
             std::fabs(value) > kLargestValue)
-            refuseAt(line, element + ": " + key + " holds '" + printableText(cut(token, 40)) +
-                               "', not a number the program takes");
-        if (values.size() == most) {
-            if (key == "knl" || key == "ksl")
-                refuseAt(line, element + ": " + key + " holds orders 0 to " +
-                                   std::to_string(kMaxMultipoleOrder) + ", not more");
-            refuseAt(line, element + ": " + key + " holds " + std::to_string(most) + " values, not more");
-        }
-        values.push_back(value);
-        if (comma == text.size())
-            return values;
+            bad = token.empty() ? std::string(" ") : token;
+        else if (values.size() == most)
+            tooMany = true;
+        else
+            values.push_back(value);
         from = comma + 1;
+    }
+    if (!bad.empty())
+        refuseAt(line, element + ": " + key + " holds '" + printableText(cut(trimmed(bad), 40)) +
+                           "', not a number the program takes");
+    if (tooMany && (key == "knl" || key == "ksl"))
+        refuseAt(line, element + ": " + key + " holds orders 0 to " + std::to_string(kMaxMultipoleOrder) +
+                           ", not more");
+    if (tooMany)
+        refuseAt(line, element + ": " + key + " holds " + std::to_string(most) + " values, not more");
+    return values;
+}
+
+// One key=value word after an element record's drawing box (see appendNamedFields); seen holds the keys
+// read before it.
+void readNamedField(LatticeElement& e, const std::string& word, std::vector<std::string>& seen,
+                    const std::string& element, int line)
+{
+    const std::size_t equals = word.find('=');
+    const std::string key = word.substr(0, equals);
+    if (equals == std::string::npos || std::find(seen.begin(), seen.end(), key) != seen.end())
+        refuseAt(line, element + ": " +
+                           (equals == std::string::npos ? "a field key=value expected, found '"
+                                                        : "the field given twice: '") +
+                           printableText(cut(word, 40)) + "'");
+    seen.push_back(key);
+    const std::string value = word.substr(equals + 1);
+    const auto scalar = std::find_if(std::begin(kNamedScalars), std::end(kNamedScalars),
+                                     [&](const NamedScalar& f) { return key == f.key; });
+    const std::size_t orders = kMaxMultipoleOrder + 1;
+    if (scalar != std::end(kNamedScalars)) {
+        e.*scalar->field = namedReals(value, 1, key, element, line)[0];
+    } else if (key == "knl" || key == "ksl") {
+        (key == "knl" ? e.knl : e.ksl) = namedReals(value, orders, key, element, line);
+    } else if (key == "aperture") {
+        const std::size_t colon = value.find(':');
+        const std::string type = value.substr(0, colon);
+        const auto known = std::find(std::begin(kApertureWords), std::end(kApertureWords), type);
+        if (known == std::end(kApertureWords) || colon == std::string::npos)
+            refuseAt(line,
+                     element +
+                         ": the aperture type must be circle, rectangle, ellipse or rectellipse, not '" +
+                         printableText(cut(type, 40)) + "'");
+        const auto t = static_cast<std::size_t>(known - std::begin(kApertureWords));
+        const std::vector<double> sizes = namedReals(value.substr(colon + 1), 4, key, element, line);
+        if (sizes.size() < static_cast<std::size_t>(kApertureSizes[t]))
+            refuseAt(line, element + ": a " + type + " aperture has " + std::to_string(kApertureSizes[t]) +
+                               " sizes, not " + std::to_string(sizes.size()));
+        e.aperture.type = static_cast<ApertureType>(t);
+        std::copy(sizes.begin(), sizes.end(), e.aperture.a);
+    } else if (key == "aper_offset") {
+        const std::vector<double> offsets = namedReals(value, 2, key, element, line);
+        if (offsets.size() != 2)
+            refuseAt(line, element + ": aper_offset holds two offsets, dx,dy");
+        e.aperture.dx = offsets[0];
+        e.aperture.dy = offsets[1];
+    } else {
+        refuseAt(line, element + ": unknown field '" + printableText(cut(key, 40)) + "'");
     }
 }
 
-// The key=value words after an element record's drawing box (see appendNamedFields).
+// The key=value words after an element record's drawing box.
 void readNamedFields(LatticeElement& e, Scanner& in, int i)
 {
     const std::string element = elementWords(e, i);
     std::vector<std::string> seen;
-    for (std::string word = in.wordOnLine(); !word.empty(); word = in.wordOnLine()) {
-        const std::size_t equals = word.find('=');
-        const std::string key = word.substr(0, equals);
-        if (equals == std::string::npos || std::find(seen.begin(), seen.end(), key) != seen.end())
-            refuseAt(in.line(), element + ": " +
-                                    (equals == std::string::npos ? "a field key=value expected, found '"
-                                                                 : "the field given twice: '") +
-                                    printableText(cut(word, 40)) + "'");
-        seen.push_back(key);
-        const std::string value = word.substr(equals + 1);
-        const auto scalar = std::find_if(std::begin(kNamedScalars), std::end(kNamedScalars),
-                                         [&](const NamedScalar& f) { return key == f.key; });
-        const std::size_t orders = kMaxMultipoleOrder + 1;
-        if (scalar != std::end(kNamedScalars)) {
-            e.*scalar->field = namedReals(value, 1, key, element, in.line())[0];
-        } else if (key == "knl" || key == "ksl") {
-            (key == "knl" ? e.knl : e.ksl) = namedReals(value, orders, key, element, in.line());
-        } else if (key == "aperture") {
-            const std::size_t colon = value.find(':');
-            const std::string type = value.substr(0, colon);
-            int t = 0;
-            while (t <= 4 && type != kApertureWords[t])
-                ++t;
-            if (t > 4 || colon == std::string::npos)
-                refuseAt(in.line(), element +
-                                        ": the aperture type must be circle, rectangle, ellipse or "
-                                        "rectellipse, not '" +
-                                        printableText(cut(type, 40)) + "'");
-            const std::vector<double> sizes = namedReals(value.substr(colon + 1), 4, key, element, in.line());
-            if (sizes.size() < static_cast<std::size_t>(kApertureSizes[t]))
-                refuseAt(in.line(), element + ": a " + type + " aperture has " +
-                                        std::to_string(kApertureSizes[t]) + " sizes, not " +
-                                        std::to_string(sizes.size()));
-            e.aperture.type = static_cast<ApertureType>(t);
-            std::copy(sizes.begin(), sizes.end(), e.aperture.a);
-        } else if (key == "aper_offset") {
-            const std::vector<double> offsets = namedReals(value, 2, key, element, in.line());
-            if (offsets.size() != 2)
-                refuseAt(in.line(), element + ": aper_offset holds two offsets, dx,dy");
-            e.aperture.dx = offsets[0];
-            e.aperture.dy = offsets[1];
-        } else {
-            refuseAt(in.line(), element + ": unknown field '" + printableText(cut(key, 40)) + "'");
-        }
-    }
+    for (std::string word = in.wordOnLine(); !word.empty(); word = in.wordOnLine())
+        readNamedField(e, word, seen, element, in.line());
 }
 
 void readElementRecordsV4(State& state, Scanner& in)
