@@ -681,7 +681,8 @@ void LatticeBuilder::build(State& state)
         LatticeElement e;
         if (n.element == nullptr) {
             if (lastMade) {
-                // a marker left out between two made drifts: they become one
+                // an element left out between two made drifts (a drift of length 0, the rf system of an
+                // export): they become one
                 line.at(count).length += n.length;
                 line.length += n.length;
                 continue;
