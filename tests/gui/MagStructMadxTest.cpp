@@ -65,30 +65,30 @@ TEST_F(MagStructMadx, ImportReadsTheRingAndDrawsItsPeriodicFunctions)
     trigger("mnImportMadx");
     EXPECT_EQ(dialogTitles, QStringList{"import MAD-X lattice"});
     EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
-    EXPECT_EQ(state.line.count, 27); // per half 6 magnets and 7 drifts, and SF; the monitors are left out
+    EXPECT_EQ(state.line.count, 31); // per half 6 magnets, 8 drifts and a monitor, and SF
     EXPECT_NEAR(state.line.length, 15.3, 1e-12);
     EXPECT_TRUE(state.run.periodicAvailable);
     EXPECT_EQ(state.line.shape(1).title, "1");
-    // the report goes to the list window, shown because monitors were left out
+    // the report goes to the list window, not shown: every element was kept as it was
     const std::vector<std::string> lines = listLines(state);
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[1], "   MAD-X import of " + openAnswer.toStdString());
-    EXPECT_EQ(lines[3], "   left out (zero length): 2 monitor");
-    EXPECT_EQ(fake.listShows, 1);
+    EXPECT_EQ(lines[2].rfind("   beam line ", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3].find("left out"), std::string::npos) << lines[3];
+    EXPECT_EQ(fake.listShows, 0);
 }
 
 TEST_F(MagStructMadx, RefusedImportLeavesTheDesign)
 {
     appendKinds({0, 2, 0});
-    std::ofstream(dir / "bad.madx")
-        << "q: quadrupole, l=1, k1=1;\ns: solenoid, l=1, ks=0.5;\nbl: line=(q, s);\n";
+    std::ofstream(dir / "bad.madx") << "q: quadrupole, l=1, k1=1;\ns: crabcavity, l=1;\nbl: line=(q, s);\n";
     openAnswer = QString::fromStdString((dir / "bad.madx").string());
     trigger("mnImportMadx");
     EXPECT_EQ(state.line.count, 3);
     EXPECT_EQ(state.line.at(2).code, code::kQuadrupole);
     ASSERT_EQ(fake.errors.size(), 1u);
     EXPECT_EQ(fake.errors[0], "cannot import MAD-X file " + (dir / "bad.madx").string() +
-                                  ", line 2: solenoids are not supported (s (solenoid))");
+                                  ", line 2: the class crabcavity is not supported (s (crabcavity))");
 
     fake.errors.clear();
     openAnswer.clear(); // cancelled
@@ -179,7 +179,7 @@ TEST_F(MagStructMadxScreenshot, ImportedLightSourceRing)
     window->setChartTitle("Periodic Lattice");
     openAnswer = QString(KESTRUNE_EXAMPLES) + "/ls-ring.madx";
     window->findChild<QAction*>("mnImportMadx")->trigger();
-    ASSERT_EQ(state.line.count, 415);
+    ASSERT_EQ(state.line.count, 681);
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-madx-ls-ring.png")));
 }

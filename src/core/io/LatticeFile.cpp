@@ -40,6 +40,63 @@ std::string quotedName(const std::string& name)
     return text + '"';
 }
 
+// The words of an element's aperture type in the element record, by ApertureType.
+const char* const kApertureWords[] = {"none", "circle", "rectangle", "ellipse", "rectellipse"};
+// How many sizes each aperture type has (MAD-X's APERTURE of that APERTYPE).
+const int kApertureSizes[] = {0, 1, 2, 2, 4};
+
+// The scalar fields of the later kinds in the element record: key and member, in the order written.
+struct NamedScalar
+{
+    const char* key;
+    double LatticeElement::*field;
+};
+const NamedScalar kNamedScalars[] = {{"k3", &LatticeElement::k3},
+                                     {"k1s", &LatticeElement::k1s},
+                                     {"ks", &LatticeElement::ks},
+                                     {"tilt", &LatticeElement::tilt},
+                                     {"hkick", &LatticeElement::hkick},
+                                     {"vkick", &LatticeElement::vkick},
+                                     {"voltage", &LatticeElement::voltage},
+                                     {"lag", &LatticeElement::lag},
+                                     {"harmonic", &LatticeElement::harmonic},
+                                     {"frequency", &LatticeElement::frequency}};
+
+std::string realList(const double* values, std::size_t n)
+{
+    std::string text;
+    for (std::size_t k = 0; k < n; ++k)
+        text += (k == 0 ? "" : ",") + exactReal(values[k]);
+    return text;
+}
+
+// The fields of the kinds of families 6..9 and what any magnet may carry, after the drawing box as
+// key=value words (lists comma-separated, no blank inside a word), each only where it is not its default,
+// so that the record of an element of the first kinds is what it always was. A multipole list is written
+// whenever it has members, zeros too: {0} and {} are different multipoles.
+void appendNamedFields(std::string& line, const LatticeElement& e)
+{
+    if (!e.knl.empty())
+        line += " knl=" + realList(e.knl.data(), e.knl.size());
+    if (!e.ksl.empty())
+        line += " ksl=" + realList(e.ksl.data(), e.ksl.size());
+    for (const NamedScalar& f : kNamedScalars)
+        if (e.*f.field != 0)
+            line += std::string(" ") + f.key + "=" + exactReal(e.*f.field);
+    // the sizes the type uses, and any after them that are set (an aperture may hold sizes its type does
+    // not use: they are kept too)
+    const ElementAperture& a = e.aperture;
+    const int type = static_cast<int>(a.type);
+    std::size_t sizes = type >= 0 && type <= 4 ? static_cast<std::size_t>(kApertureSizes[type]) : 0;
+    for (std::size_t k = sizes; k < 4; ++k)
+        if (a.a[k] != 0)
+            sizes = k + 1;
+    if (sizes > 0 && type >= 0 && type <= 4)
+        line += std::string(" aperture=") + kApertureWords[type] + ":" + realList(a.a, sizes);
+    if (a.dx != 0 || a.dy != 0)
+        line += " aper_offset=" + exactReal(a.dx) + "," + exactReal(a.dy);
+}
+
 // The current format: one record per element, its drawing box on the same line.
 std::string elementRecord(const LatticeElement& e, const ElementShape& shape)
 {
@@ -47,6 +104,7 @@ std::string elementRecord(const LatticeElement& e, const ElementShape& shape)
     for (double v : {e.s, e.length, e.curvature, e.ain, e.aout, e.gap, e.k, e.m, e.pumpSpeed, e.linacField,
                      e.electrodes, e.energyGain, shape.x0, shape.x1, shape.y0, shape.y1})
         line += " " + exactReal(v);
+    appendNamedFields(line, e);
     return line;
 }
 
@@ -120,12 +178,17 @@ void checkRange(int line, const InputRange& range, double value)
         refuseAt(line, *refusal);
 }
 
+// "element 3 (QF)": an element as the reader's refusals name it.
+std::string elementWords(const LatticeElement& e, int i)
+{
+    return "element " + std::to_string(i) + (e.name.empty() ? std::string() : " (" + excerpt(e.name) + ")");
+}
+
 // An element as the element panel would take it, where the elements before it end.
 void checkElement(const BeamLine& beamLine, int i, int line)
 {
     const LatticeElement& e = beamLine.at(i);
-    const std::string element =
-        "element " + std::to_string(i) + (e.name.empty() ? std::string() : " (" + excerpt(e.name) + ")");
+    const std::string element = elementWords(e, i);
     if (const std::optional<std::string> refusal = elementRefusal(e))
         refuseAt(line, element + ": " + *refusal);
     const double start = i == 1 ? 0.0 : beamLine.at(i - 1).s + beamLine.at(i - 1).length;
@@ -248,6 +311,18 @@ public:
             return text;
         }
         throw ReadError("line " + std::to_string(m_line) + ": the closing quote of " + what + " expected");
+    }
+
+    /// The next word of the current line (up to a blank or the line end); empty at the line end.
+    std::string wordOnLine()
+    {
+        while (m_pos < m_text.size() && (m_text[m_pos] == ' ' || m_text[m_pos] == '\t'))
+            ++m_pos;
+        std::string word;
+        while (m_pos < m_text.size() && m_text[m_pos] != ' ' && m_text[m_pos] != '\t' &&
+               !isLineEnd(m_text[m_pos]))
+            word += m_text[m_pos++];
+        return word;
     }
 
     /// The rest of the current line, without its end.
@@ -438,6 +513,96 @@ void readElementRecords(State& state, Scanner& in)
 
 // ----- version 4: one record per element
 
+// The comma-separated reals of a named field, at most `most` of them (more are refused, so that a long
+// line cannot make a long list).
+std::vector<double> namedReals(const std::string& text, std::size_t most, const std::string& key,
+                               const std::string& element, int line)
+{
+    std::vector<double> values;
+    std::string bad; // the first member that is no number the program takes
+    bool tooMany = false;
+    for (std::size_t from = 0; from <= text.size() && bad.empty() && !tooMany;) {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        const std::string token = text.substr(from, comma - from);
+        char* end = nullptr;
+        const double value = std::strtod(token.c_str(), &end);
+        if (token.empty() || end != token.c_str() + token.size() || !std::isfinite(value) ||
+            std::fabs(value) > kLargestValue)
+            bad = token.empty() ? std::string(" ") : token;
+        else if (values.size() == most)
+            tooMany = true;
+        else
+            values.push_back(value);
+        from = comma + 1;
+    }
+    if (!bad.empty())
+        refuseAt(line, element + ": " + key + " holds '" + printableText(cut(trimmed(bad), 40)) +
+                           "', not a number the program takes");
+    if (tooMany && (key == "knl" || key == "ksl"))
+        refuseAt(line, element + ": " + key + " holds orders 0 to " + std::to_string(kMaxMultipoleOrder) +
+                           ", not more");
+    if (tooMany)
+        refuseAt(line, element + ": " + key + " holds " + std::to_string(most) + " values, not more");
+    return values;
+}
+
+// One key=value word after an element record's drawing box (see appendNamedFields); seen holds the keys
+// read before it.
+void readNamedField(LatticeElement& e, const std::string& word, std::vector<std::string>& seen,
+                    const std::string& element, int line)
+{
+    const std::size_t equals = word.find('=');
+    const std::string key = word.substr(0, equals);
+    if (equals == std::string::npos || std::find(seen.begin(), seen.end(), key) != seen.end())
+        refuseAt(line, element + ": " +
+                           (equals == std::string::npos ? "a field key=value expected, found '"
+                                                        : "the field given twice: '") +
+                           printableText(cut(word, 40)) + "'");
+    seen.push_back(key);
+    const std::string value = word.substr(equals + 1);
+    const auto scalar = std::find_if(std::begin(kNamedScalars), std::end(kNamedScalars),
+                                     [&](const NamedScalar& f) { return key == f.key; });
+    const std::size_t orders = kMaxMultipoleOrder + 1;
+    if (scalar != std::end(kNamedScalars)) {
+        e.*scalar->field = namedReals(value, 1, key, element, line)[0];
+    } else if (key == "knl" || key == "ksl") {
+        (key == "knl" ? e.knl : e.ksl) = namedReals(value, orders, key, element, line);
+    } else if (key == "aperture") {
+        const std::size_t colon = value.find(':');
+        const std::string type = value.substr(0, colon);
+        const auto known = std::find(std::begin(kApertureWords), std::end(kApertureWords), type);
+        if (known == std::end(kApertureWords) || colon == std::string::npos)
+            refuseAt(line,
+                     element +
+                         ": the aperture type must be circle, rectangle, ellipse or rectellipse, not '" +
+                         printableText(cut(type, 40)) + "'");
+        const auto t = static_cast<std::size_t>(known - std::begin(kApertureWords));
+        const std::vector<double> sizes = namedReals(value.substr(colon + 1), 4, key, element, line);
+        if (sizes.size() < static_cast<std::size_t>(kApertureSizes[t]))
+            refuseAt(line, element + ": a " + type + " aperture has " + std::to_string(kApertureSizes[t]) +
+                               " sizes, not " + std::to_string(sizes.size()));
+        e.aperture.type = static_cast<ApertureType>(t);
+        std::copy(sizes.begin(), sizes.end(), e.aperture.a);
+    } else if (key == "aper_offset") {
+        const std::vector<double> offsets = namedReals(value, 2, key, element, line);
+        if (offsets.size() != 2)
+            refuseAt(line, element + ": aper_offset holds two offsets, dx,dy");
+        e.aperture.dx = offsets[0];
+        e.aperture.dy = offsets[1];
+    } else {
+        refuseAt(line, element + ": unknown field '" + printableText(cut(key, 40)) + "'");
+    }
+}
+
+// The key=value words after an element record's drawing box.
+void readNamedFields(LatticeElement& e, Scanner& in, int i)
+{
+    const std::string element = elementWords(e, i);
+    std::vector<std::string> seen;
+    for (std::string word = in.wordOnLine(); !word.empty(); word = in.wordOnLine())
+        readNamedField(e, word, seen, element, in.line());
+}
+
 void readElementRecordsV4(State& state, Scanner& in)
 {
     for (int i = 1; i <= state.line.count; ++i) {
@@ -451,8 +616,9 @@ void readElementRecordsV4(State& state, Scanner& in)
         e.name = in.readQuoted("the element name");
         e.code = in.readInt("an element code");
         readElementReals(e, in, true);
-        checkElement(state.line, i, in.line());
         readBox(state, in, i);
+        readNamedFields(e, in, i);
+        checkElement(state.line, i, in.line());
     }
 }
 
@@ -842,24 +1008,64 @@ std::string designText(const State& state, int format)
     return out.str();
 }
 
+namespace {
+
+// True for an element with a field of the later kinds set (a multipole list, a skew or solenoid field,
+// a roll, a kick, an rf setting, an aperture of its own).
+bool hasLaterFields(const LatticeElement& e)
+{
+    if (!e.knl.empty() || !e.ksl.empty() || e.aperture != ElementAperture{})
+        return true;
+    for (const NamedScalar& f : kNamedScalars)
+        if (e.*f.field != 0)
+            return true;
+    return false;
+}
+
+// "A (element 3), B (element 9) and 4 more": the first ten of the elements, named.
+class ElementNames
+{
+public:
+    void add(const std::string& name, int i)
+    {
+        if (++m_count <= 10)
+            m_text += (m_count == 1 ? "" : ", ") + excerpt(name) + " (element " + std::to_string(i) + ")";
+    }
+    bool empty() const { return m_count == 0; }
+    std::string text() const
+    {
+        return m_text + (m_count > 10 ? " and " + std::to_string(m_count - 10) + " more" : std::string());
+    }
+
+private:
+    std::size_t m_count = 0;
+    std::string m_text;
+};
+
+} // namespace
+
 std::optional<std::string> previousFormatRefusal(const BeamLine& line)
 {
-    std::vector<std::string> named;
-    std::size_t count = 0;
+    ElementNames longNames;
+    ElementNames laterKinds;
     for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
-        const std::string& name = line.at(i).name;
-        if (name.size() <= kShortNameLength)
-            continue;
-        if (++count <= 10)
-            named.push_back(excerpt(name) + " (element " + std::to_string(i) + ")");
+        const LatticeElement& e = line.at(i);
+        if (e.name.size() > kShortNameLength)
+            longNames.add(e.name, i);
+        if (e.code >= 60 || isExtendedCode(e.code) || hasLaterFields(e))
+            laterKinds.add(e.name, i);
     }
-    if (count == 0)
+    if (longNames.empty() && laterKinds.empty())
         return std::nullopt;
-    std::string text = "the previous lattice file version holds names of at most 5 characters, not those of ";
-    for (std::size_t k = 0; k < named.size(); ++k)
-        text += (k == 0 ? "" : ", ") + named[k];
-    if (count > named.size())
-        text += " and " + std::to_string(count - named.size()) + " more";
+    std::string text;
+    if (!longNames.empty())
+        text = "the previous lattice file version holds names of at most 5 characters, not those of " +
+               longNames.text();
+    if (!laterKinds.empty())
+        text += std::string(text.empty() ? "the previous lattice file version" : "; it") +
+                " holds neither thin multipoles, octupoles, solenoids, kickers, monitors, markers and rf "
+                "cavities nor skew, roll, kick, rf and aperture fields, not those of " +
+                laterKinds.text();
     return text + "; save it in the current version";
 }
 

@@ -130,6 +130,55 @@ std::string nameCaption(const std::string& caption, std::size_t width)
     return caption + std::string(width - kShortNameLength, ' ');
 }
 
+// "  thin multipole knl[2]=12": the words of a later kind and its main parameter, after its row; empty
+// for the kinds of the first versions, whose rows stay as they were.
+std::string laterKindText(const LatticeElement& e)
+{
+    if (!isExtendedCode(e.code))
+        return {};
+    std::string words = editorWords(e.code, e.k);
+    words = words.substr(std::min(words.find_first_not_of(' '), words.size()));
+    std::string text = "  " + words.substr(0, words.find_last_not_of(' ') + 1);
+    const auto value = [&](const std::string& key, double v, const char* unit) {
+        text += " " + key + "=" + fmt("%.6g", v) + (*unit != 0 ? std::string(" ") + unit : std::string());
+    };
+    switch (e.code) {
+    case code::kThinMultipole:
+        for (std::size_t n = 0; n < e.knl.size(); ++n)
+            if (e.knl[n] != 0)
+                value("knl[" + std::to_string(n) + "]", e.knl[n], "");
+        for (std::size_t n = 0; n < e.ksl.size(); ++n)
+            if (e.ksl[n] != 0)
+                value("ksl[" + std::to_string(n) + "]", e.ksl[n], "");
+        break;
+    case code::kOctupole:
+        value("k3", e.k3, "1/m^4");
+        break;
+    case code::kSolenoid:
+        value("ks", e.ks, "1/m");
+        break;
+    case code::kHorizontalKicker:
+    case code::kVerticalKicker:
+    case code::kKicker:
+        if (e.code != code::kVerticalKicker)
+            value("hkick", e.hkick * 1000, "mrad");
+        if (e.code != code::kHorizontalKicker)
+            value("vkick", e.vkick * 1000, "mrad");
+        break;
+    case code::kRfCavity:
+        value("V", e.voltage / 1000, "kV");
+        value("lag", e.lag, "");
+        if (e.harmonic != 0)
+            value("h", e.harmonic, "");
+        else
+            value("f", e.frequency / 1e6, "MHz");
+        break;
+    default:
+        break;
+    }
+    return text;
+}
+
 std::string magnetLine(int i, const LatticeElement& e, std::size_t nameWidth, const BeamParameters& beam,
                        double bRho, double s)
 {
@@ -140,7 +189,7 @@ std::string magnetLine(int i, const LatticeElement& e, std::size_t nameWidth, co
     return fmt("%5d", i) + listName(e.name, nameWidth) + fmt("%5d", e.code) + fmt("%8.3f", e.length) + rho +
            " " + fmt("%8.3f", k) + " " + fmt("%8.3f", e.m * e.length) + " " +
            fmt("%8.3f", beam.momentum / 1e6) + fmt("%8.3f", bRho * e.curvature) + fmt("%8.3f", bRho * e.k) +
-           fmt("%8.3f", bRho * e.m * e.length) + fmt("%8.3f", s);
+           fmt("%8.3f", bRho * e.m * e.length) + fmt("%8.3f", s) + laterKindText(e);
 }
 
 std::string latticeLine(const LatticeElement& e, std::size_t nameWidth)
@@ -148,7 +197,7 @@ std::string latticeLine(const LatticeElement& e, std::size_t nameWidth)
     constexpr double kDegrees = 180 / kPi;
     return "   " + listName(e.name, nameWidth) + fmt("%5d", e.code) + fmt("%10.5f", e.length) +
            fmt("%10.5f", e.curvature) + fmt("%10.5f", e.ain * kDegrees) + fmt("%10.5f", e.aout * kDegrees) +
-           fmt("%10.5f", e.k) + fmt("%10.5f", e.s + e.length);
+           fmt("%10.5f", e.k) + fmt("%10.5f", e.s + e.length) + laterKindText(e);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 namespace kestrune {
 namespace {
@@ -152,6 +153,85 @@ TEST(LatticeFile, CurrentVersionReadsBackExactly)
     EXPECT_EQ(read.run.maxStep, 1.0 / 3);
     EXPECT_EQ(read.beamCurrent, 0.2 / 3);
     EXPECT_EQ(read.fileBoxes[5].y0, written.line.shape(5).y0);
+}
+
+TEST(LatticeFile, LaterKindsReadBackFieldForFieldAndOldRecordsStayAsTheyWere)
+{
+    // every later kind with every field of many digits, apertures of every type, and a bare marker
+    State written = electronAt1GeV();
+    BeamLine& line = written.line;
+    for (const int elementCode : {60, 61, 62, 70, 71, 72, 80, 81, 82, 83, 90, 20}) {
+        LatticeElement& e = line.at(++line.count);
+        const double f = 1.0 + line.count / 7.0;
+        e.name = "K" + std::to_string(line.count);
+        e.code = elementCode;
+        e.length = 0.1 * f;
+        e.knl.assign(static_cast<std::size_t>(kMaxMultipoleOrder + 1 - line.count % 3), 1.23456789012345 * f);
+        e.ksl = {-0.0, 0.98765432109876 * f};
+        e.k3 = 123.456789012345 * f;
+        e.k1s = -0.0271828182845904 * f;
+        e.ks = 0.314159265358979 * f;
+        e.tilt = 0.0123456789012345 * f;
+        e.hkick = 1.23456789e-4 * f;
+        e.vkick = -9.87654321e-5 * f;
+        e.voltage = 1.23456789e6 * f;
+        e.lag = 0.123456789 * f;
+        e.harmonic = 306;
+        e.frequency = 499.654321987e6 * f;
+        e.aperture = {static_cast<ApertureType>(line.count % 5),
+                      {0.01 * f, 0.02 * f, 0.025, 0.03 * f},
+                      1e-3 * f,
+                      -2.5e-4};
+    }
+    line.at(++line.count) = LatticeElement{"M", code::kMarker};
+    line.chainPositions();
+    const std::string text = latticeFileText(written);
+    State read = electronAt1GeV();
+    FakeMessages messages;
+    ASSERT_TRUE(readLatticeText(read, messages, text, "kinds.lat")) << messages.errors.at(0);
+    ASSERT_EQ(read.line.count, line.count);
+    const auto fields = [](const LatticeElement& e) {
+        return std::tie(e.name, e.code, e.s, e.length, e.knl, e.ksl, e.k3, e.k1s, e.ks, e.tilt, e.hkick,
+                        e.vkick, e.voltage, e.lag, e.harmonic, e.frequency);
+    };
+    for (int i = 1; i <= line.count; ++i) {
+        EXPECT_EQ(fields(read.line.at(i)), fields(line.at(i)));
+        EXPECT_TRUE(read.line.at(i).aperture == line.at(i).aperture) << i;
+    }
+    // the elements of the first kinds write no named field at all
+    EXPECT_EQ(latticeFileText(written = everyKindRing()).find('='), std::string::npos);
+}
+
+TEST(LatticeFile, NamedFieldsThatCannotBeTakenAreRefusedWithLineAndElement)
+{
+    const std::string head = "1004\r\n1 0\r\n201 1 0 1\r\n50 \"M1\" 60 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0";
+    const std::string element = "line 4: element 1 (M1): ";
+    const struct
+    {
+        std::string fields;
+        std::string error;
+    } cases[] = {
+        {" knl=1,x", "knl holds 'x', not a number the program takes"},
+        {" knl=0,0,0,0,0,0,0,0,0,0,1", "knl holds orders 0 to 9, not more"},
+        {" ksl=1e300", "ksl holds '1e300', not a number the program takes"},
+        {" colour=red", "unknown field 'colour'"},
+        {" k3=1 k3=2", "the field given twice: 'k3=2'"},
+        {" k3", "a field key=value expected, found 'k3'"},
+        {" aperture=octagon:1",
+         "the aperture type must be circle, rectangle, ellipse or rectellipse, not 'octagon'"},
+        {" aperture=rectangle:0.1", "a rectangle aperture has 2 sizes, not 1"},
+        {" aperture=circle:0.1,0.2,0.3,0.4,0.5", "aperture holds 4 values, not more"},
+        {" aper_offset=0.1", "aper_offset holds two offsets, dx,dy"},
+        {" voltage=-1", "the cavity voltage must not be negative!"},
+    };
+    for (const auto& c : cases) {
+        State state = everyKindRing();
+        FakeMessages messages;
+        EXPECT_FALSE(readLatticeText(state, messages, head + c.fields + "\r\n", "bad.lat")) << c.fields;
+        ASSERT_EQ(messages.errors.size(), 1u);
+        EXPECT_EQ(messages.errors[0], "cannot read lattice file bad.lat, " + element + c.error);
+        EXPECT_EQ(state.line.count, everyKindRing().line.count);
+    }
 }
 
 TEST(LatticeFile, BadNamesAreRefusedWithLineAndElement)
@@ -621,6 +701,18 @@ TEST_F(LatticeFileOnDisk, PreviousVersionRefusesLongNamesAndWritesNothing)
     EXPECT_FALSE(std::filesystem::exists(path("long.lat")));
     EXPECT_EQ(state.lastSavedFile, savedAs);
     EXPECT_EQ(state.documentFile, path("short.lat"));
+
+    // a later kind, and a field of the later kinds on an element of the first ones
+    state = everyKindRing();
+    state.line.at(2).code = code::kMarker;
+    state.line.at(8).tilt = 0.01;
+    EXPECT_FALSE(saveLatticeAs(state, messages, path("kinds.lat"), kPreviousLatticeFormat));
+    EXPECT_EQ(messages.errors.back(),
+              "cannot save " + path("kinds.lat") +
+                  ": the previous lattice file version holds neither thin multipoles, octupoles, solenoids, "
+                  "kickers, monitors, markers and rf cavities nor skew, roll, kick, rf and aperture fields, "
+                  "not those of E2 (element 2), E8 (element 8); save it in the current version");
+    EXPECT_FALSE(std::filesystem::exists(path("kinds.lat")));
 }
 
 TEST_F(LatticeFileOnDisk, MissingFileIsReportedAndTheParticleIsAskedFor)

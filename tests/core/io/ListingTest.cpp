@@ -137,6 +137,41 @@ TEST(Listing, LongNamesWidenTheNameColumn)
     EXPECT_EQ(rowOf("   Start").size(), 63u + 8u + 10u);
 }
 
+TEST(Listing, LaterKindsShowTheirWordsAndMainParameterAfterTheirRow)
+{
+    State state = listedLine();
+    const std::pair<int, const char*> rows[] = {
+        {code::kThinMultipole, "  thin multipole knl[1]=0.5 knl[3]=12"},
+        {code::kVerticalKicker, "  vertical kicker vkick=0.2 mrad"},
+        {code::kRfCavity, "  rf cavity V=1200 kV lag=0.25 f=499.654 MHz"},
+        {code::kHorizontalMonitor, "  horizontal monitor"}};
+    for (const auto& [elementCode, shown] : rows) {
+        LatticeElement& e = state.line.at(++state.line.count);
+        e = LatticeElement{};
+        e.name = "N";
+        e.code = elementCode;
+        e.knl = {0, 0.5, 0, 12};
+        e.vkick = 2e-4;
+        e.voltage = 1.2e6;
+        e.lag = 0.25;
+        e.frequency = 499.654e6;
+    }
+    state.line.chainPositions();
+    FakeMessages messages;
+    latticeList(state, messages);
+    const std::vector<std::string> lines = listLines(state);
+    // the rows of the elements of the first kinds are what they always were
+    const std::vector<std::string> old = golden("lattice-list.txt");
+    ASSERT_GT(lines.size(), 6u + 7u + std::size(rows));
+    for (std::size_t k = 0; k < 6 + 7; ++k)
+        EXPECT_EQ(lines[k], old[k]);
+    for (std::size_t k = 0; k < std::size(rows); ++k) {
+        const std::string& line = lines[6 + 7 + k];
+        const std::string shown = rows[k].second;
+        EXPECT_EQ(line.substr(line.size() - std::min(line.size(), shown.size())), shown) << line;
+    }
+}
+
 /// Hands a row given in the lattice-function columns to the list, with emittances of 4 and 1 mm mrad.
 void feed(LatticeFunctionList& list, int index, const test::ListRow& values)
 {

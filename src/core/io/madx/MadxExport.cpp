@@ -55,12 +55,135 @@ std::string missingKind(int elementCode)
     case static_cast<int>(Family::AlphaMagnet):
         return "alpha magnet";
     default:
+        break;
+    }
+    switch (elementCode) {
+    case code::kThinMultipole:
+    case code::kOctupole:
+    case code::kSolenoid:
+    case code::kHorizontalKicker:
+    case code::kVerticalKicker:
+    case code::kKicker:
+    case code::kMarker:
+    case code::kHorizontalMonitor:
+    case code::kVerticalMonitor:
+    case code::kMonitor:
+    case code::kRfCavity:
+        return {};
+    default:
         return "element code " + std::to_string(elementCode);
     }
 }
 
+// The text of a value that the import, multiplying it by scale, reads back as value exactly: volts as
+// MV, hertz as MHz. value / scale rounded is not always that number; one of its neighbours a few units
+// of the last place away is, when any is.
+std::string scaledNum(double value, double scale)
+{
+    const double first = value / scale;
+    double below = first;
+    double above = first;
+    for (int step = 0; step < 8; ++step) {
+        if (below * scale == value)
+            return num(below);
+        if (above * scale == value)
+            return num(above);
+        below = std::nextafter(below, -HUGE_VAL);
+        above = std::nextafter(above, HUGE_VAL);
+    }
+    return num(first);
+}
+
+std::string realList(const std::vector<double>& values)
+{
+    std::string text;
+    for (std::size_t k = 0; k < values.size(); ++k)
+        text += (k == 0 ? "" : ", ") + num(values[k]);
+    return "{" + text + "}";
+}
+
+// What any element may carry after its own attributes: the roll of a magnet, the skew gradient of a
+// quadrupole or bend and an aperture of its own (MAD-X's APERTYPE, APERTURE, APER_OFFSET).
+std::string commonAttributes(const LatticeElement& e)
+{
+    std::string text;
+    if (e.k1s != 0)
+        text += ", k1s=" + num(e.k1s);
+    if (e.tilt != 0)
+        text += ", tilt=" + num(e.tilt);
+    const ElementAperture& a = e.aperture;
+    static const char* const kTypes[] = {"", "circle", "rectangle", "ellipse", "rectellipse"};
+    static const std::size_t kSizes[] = {0, 1, 2, 2, 4};
+    const int type = static_cast<int>(a.type);
+    // the sizes the type uses and any set after them, which the import keeps as they are
+    if (type > 0 && type <= 4) {
+        std::size_t sizes = kSizes[type];
+        for (std::size_t k = sizes; k < 4; ++k)
+            if (a.a[k] != 0)
+                sizes = k + 1;
+        text += std::string(", apertype=") + kTypes[type] +
+                ", aperture=" + realList(std::vector<double>(a.a, a.a + sizes));
+    }
+    if (a.dx != 0 || a.dy != 0)
+        text += ", aper_offset={" + num(a.dx) + ", " + num(a.dy) + "}";
+    return text;
+}
+
+// The kinds of families 6..9 in MAD-X's words: a marker with a length is a placeholder whose type says it
+// is one.
+std::string laterKindDefinition(const LatticeElement& e)
+{
+    const std::string l = "l=" + num(e.length);
+    switch (e.code) {
+    case code::kThinMultipole: {
+        std::string text = "multipole";
+        if (!e.knl.empty())
+            text += ", knl=" + realList(e.knl);
+        if (!e.ksl.empty())
+            text += ", ksl=" + realList(e.ksl);
+        return text;
+    }
+    case code::kOctupole:
+        return "octupole, " + l + ", k3=" + num(e.k3);
+    case code::kSolenoid:
+        return "solenoid, " + l + ", ks=" + num(e.ks);
+    case code::kHorizontalKicker:
+        return "hkicker, " + l + ", kick=" + num(e.hkick);
+    case code::kVerticalKicker:
+        return "vkicker, " + l + ", kick=" + num(e.vkick);
+    case code::kKicker:
+        return "kicker, " + l + ", hkick=" + num(e.hkick) + ", vkick=" + num(e.vkick);
+    case code::kMarker:
+        return e.length == 0 ? std::string("marker")
+                             : "placeholder, " + l + ", type=\"" + kMadxMarkerType + "\"";
+    case code::kHorizontalMonitor:
+        return "hmonitor, " + l;
+    case code::kVerticalMonitor:
+        return "vmonitor, " + l;
+    case code::kMonitor:
+        return "monitor, " + l;
+    default: {
+        std::string text = "rfcavity, " + l + ", volt=" + scaledNum(e.voltage, 1e6);
+        if (e.lag != 0)
+            text += ", lag=" + num(e.lag);
+        if (e.harmonic != 0)
+            text += ", harmon=" + num(e.harmonic);
+        if (e.frequency != 0)
+            text += ", freq=" + scaledNum(e.frequency, 1e6);
+        return text;
+    }
+    }
+}
+
+std::string ownDefinition(const LatticeElement& e);
+
 // The MAD-X definition of an element after its label, without the final ';'.
 std::string definition(const LatticeElement& e)
+{
+    return ownDefinition(e) + commonAttributes(e);
+}
+
+std::string ownDefinition(const LatticeElement& e)
 {
     const double angle = e.curvature * e.length;
     std::string text;
@@ -104,6 +227,11 @@ std::string definition(const LatticeElement& e)
     case static_cast<int>(Family::Pump):
         // MAD-X has no vacuum pump: a marker whose type carries the pumping speed
         return "marker, type=\"vacuum pump " + num(e.pumpSpeed) + " l/s\"";
+    case static_cast<int>(Family::Multipole):
+    case static_cast<int>(Family::Kicker):
+    case static_cast<int>(Family::Diagnostic):
+    case static_cast<int>(Family::Cavity):
+        return laterKindDefinition(e);
     default:
         return "drift, l=" + num(e.length);
     }
@@ -112,10 +240,13 @@ std::string definition(const LatticeElement& e)
 bool validName(const std::string& name)
 {
     static const std::set<std::string> reserved{
-        "line",   "sequence", "endsequence", "beam",      "use",      "call", "option", "marker", "drift",
-        "sbend",  "rbend",    "quadrupole",  "sextupole", "return",   "stop", "exit",   "quit",   "title",
-        "value",  "print",    "if",          "while",     "macro",    "exec", "real",   "int",    "const",
-        "shared", "twiss",    "select",      "match",     "endmatch", "ring", "lattice"};
+        "line",     "sequence", "endsequence", "beam",        "use",        "call",      "option",
+        "marker",   "drift",    "sbend",       "rbend",       "quadrupole", "sextupole", "return",
+        "stop",     "exit",     "quit",        "title",       "value",      "print",     "if",
+        "while",    "macro",    "exec",        "real",        "int",        "const",     "shared",
+        "twiss",    "select",   "match",       "endmatch",    "ring",       "lattice",   "multipole",
+        "octupole", "solenoid", "hkicker",     "vkicker",     "kicker",     "tkicker",   "monitor",
+        "hmonitor", "vmonitor", "instrument",  "placeholder", "rfcavity"};
     if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0])))
         return false;
     for (char c : name)
@@ -166,6 +297,32 @@ std::string keyword(const LatticeElement& e)
     case static_cast<int>(Family::AlphaMagnet):
         return "ALPHAMAGNET";
     default:
+        break;
+    }
+    switch (e.code) {
+    case code::kThinMultipole:
+        return "MULTIPOLE";
+    case code::kOctupole:
+        return "OCTUPOLE";
+    case code::kSolenoid:
+        return "SOLENOID";
+    case code::kHorizontalKicker:
+        return "HKICKER";
+    case code::kVerticalKicker:
+        return "VKICKER";
+    case code::kKicker:
+        return "KICKER";
+    case code::kMarker:
+        return "MARKER";
+    case code::kHorizontalMonitor:
+        return "HMONITOR";
+    case code::kVerticalMonitor:
+        return "VMONITOR";
+    case code::kMonitor:
+        return "MONITOR";
+    case code::kRfCavity:
+        return "RFCAVITY";
+    default:
         return "DRIFT";
     }
 }
@@ -184,7 +341,8 @@ std::string cavityDefinition(const State& state)
 {
     const int cells = std::max(1, state.line.superPeriods);
     // 12 digits, as the positions: the share read back and summed gives the same text again
-    std::string text = "rfcavity, l=0, volt=" + position(state.rf.voltage / 1e6 / cells);
+    std::string text = std::string("rfcavity, l=0, type=\"") + kMadxRfSystemType +
+                       "\", volt=" + position(state.rf.voltage / 1e6 / cells);
     const double circumference = state.line.endPosition() * cells;
     const double fRev = state.beam.beta * kSpeedOfLight / circumference;
     const double harmonic = state.rf.frequency / fRev;
@@ -196,8 +354,12 @@ std::string cavityDefinition(const State& state)
     return text;
 }
 
+// The ring's rf system as a cavity of its own: only where no cavity of the line carries it.
 bool hasRf(const State& state)
 {
+    for (int i = 1; i <= state.line.count; ++i)
+        if (state.line.at(i).code == code::kRfCavity)
+            return false;
     return state.ringClosed && (state.rf.frequency != 0 || state.rf.voltage != 0);
 }
 
@@ -238,7 +400,10 @@ std::optional<std::string> madxText(const State& state, Messages& messages)
     }
     std::vector<std::string> missing;
     for (int i = 1; i <= line.count; ++i) {
-        const std::string kind = missingKind(line.at(i).code);
+        // a MAD-X multipole has no length
+        const std::string kind = line.at(i).code == code::kThinMultipole && line.at(i).length != 0
+                                     ? "thin multipole with a length"
+                                     : missingKind(line.at(i).code);
         if (!kind.empty())
             missing.push_back(line.at(i).name.empty()
                                   ? kind + " (element " + std::to_string(i) + ")"
@@ -315,7 +480,8 @@ std::optional<std::string> madxText(const State& state, Messages& messages)
             out << labelOf[static_cast<std::size_t>(i)] << ", at=" << position(line.at(i).s) << ";\n";
         out << "endsequence;\n";
     }
-    if (rf)
+    // the power budget of a ring's rf system, whether a cavity of its own or the line's carry it
+    if (state.ringClosed && (state.rf.frequency != 0 || state.rf.voltage != 0))
         out << '\n' << rfVariables(state.rf);
     if (line.superPeriods > 1)
         out << "\nuse, period=" << kMadxRingName << ";\n";

@@ -22,6 +22,11 @@ constexpr const char* kMadxRingName = "ring";
 constexpr const char* kMadxRfPowerVariable = "kestrune_rf_power_w";
 constexpr const char* kMadxRfCavitiesVariable = "kestrune_rf_cavity_cells";
 constexpr const char* kMadxRfMiscLossVariable = "kestrune_rf_misc_loss";
+/// TYPE of the RFCAVITY that carries a ring's rf system where the line has no cavity element: the import
+/// reads its voltage and frequency into the rf system and makes no element of it.
+constexpr const char* kMadxRfSystemType = "rf system";
+/// TYPE of the PLACEHOLDER that carries a marker with a length (a MAD-X MARKER has none).
+constexpr const char* kMadxMarkerType = "marker";
 
 /// The beam line as MAD-X input: `beam` (with the beam current as bcurrent), one definition per
 /// distinct element, and `use` of either a sequence with entry positions (12 significant digits, so
@@ -29,8 +34,11 @@ constexpr const char* kMadxRfMiscLossVariable = "kestrune_rf_misc_loss";
 /// the cell as a line and `ring: line=(N*lattice)`. A ring with an rf system gets an RFCAVITY at the
 /// start of the cell carrying its share of the voltage (VOLT, MV) and HARMON, or FREQ (MHz) when the
 /// harmonic number is not a whole number; the power, the cavity cells and the miscellaneous loss become
-/// variables. Refuses, naming them, when elements have no MAD-X counterpart (linac sections, einzel
-/// lenses, electrostatic accelerators, alpha magnets), and refuses an empty line.
+/// variables; a line with cavities of its own carries its rf system in them. Every later kind is written
+/// as its MAD-X class (MULTIPOLE, OCTUPOLE, SOLENOID, H/VKICKER, KICKER, MARKER, H/VMONITOR, MONITOR,
+/// RFCAVITY) with rolls, skew gradients and apertures, so that the import gives the same elements.
+/// Refuses, naming them, when elements have no MAD-X counterpart (linac sections, einzel lenses,
+/// electrostatic accelerators, alpha magnets), and refuses an empty line.
 std::optional<std::string> madxText(const State& state, Messages& messages);
 
 /// Writes madxText to fileName (through a temporary file); true on success.

@@ -58,11 +58,15 @@ private:
     std::vector<Node> beamLineNodes();
     void applyEdits(const MadxSequence& seq, std::vector<Node>& placed);
     bool mapElement(const MadxElement& def, LatticeElement& out);
+    ElementAperture aperture(const MadxElement& def);
     void applyBeam(State& state);
     void applyRing(State& state, const std::vector<Node>& nodes);
 
     MadxInput& m_in;
     MadxImportSummary& m_summary;
+    // the first HARMON and FREQ (Hz) of the line's cavities, for the cavities that give neither
+    double m_cavityHarmonic = 0;
+    double m_cavityFrequency = 0;
     std::unordered_map<const MadxSequence*, std::vector<Node>> m_expanded; // nested sequences, from 0
 };
 
@@ -268,6 +272,45 @@ std::vector<Node> LatticeBuilder::beamLineNodes()
 
 // ----- mapping onto the program's elements
 
+// The element's own aperture: MAD-X's APERTYPE (circle when only APERTURE is given, rectcircle a
+// rectellipse of equal half axes c = d), APERTURE in m and APER_OFFSET {dx, dy}. An aperture of zero
+// sizes is no aperture, as MAD-X takes it.
+ElementAperture LatticeBuilder::aperture(const MadxElement& def)
+{
+    ElementAperture a;
+    const std::vector<double> sizes = m_in.array(def, "aperture");
+    const std::vector<double> offsets = m_in.array(def, "aper_offset");
+    a.dx = offsets.empty() ? 0.0 : offsets[0];
+    a.dy = offsets.size() < 2 ? 0.0 : offsets[1];
+    if (std::all_of(sizes.begin(), sizes.end(), [](double v) { return v == 0; }))
+        return a;
+    const auto type = def.attrs.find("apertype");
+    const std::string name = type == def.attrs.end() ? "circle" : lowerCase(type->second.text);
+    static const std::pair<const char*, ApertureType> kTypes[] = {{"circle", ApertureType::Circle},
+                                                                  {"rectangle", ApertureType::Rectangle},
+                                                                  {"ellipse", ApertureType::Ellipse},
+                                                                  {"rectellipse", ApertureType::RectEllipse},
+                                                                  {"rectcircle", ApertureType::RectEllipse}};
+    const auto known =
+        std::find_if(std::begin(kTypes), std::end(kTypes), [&](const auto& t) { return name == t.first; });
+    if (known == std::end(kTypes) || sizes.size() > 4)
+        throw MadxError((known == std::end(kTypes)
+                             ? "the aperture type " + excerpt(name, 40) + " is not supported"
+                             : std::string("an aperture has at most 4 sizes")) +
+                            " (" + where(def) + ")",
+                        def.origin.line, def.origin.file);
+    a.type = known->second;
+    std::copy(sizes.begin(), sizes.end(), a.a);
+    if (name == "rectcircle")
+        a.a[3] = a.a[2];
+    return a;
+}
+
+// MAD-X's classes onto the program's kinds. Magnets keep their roll (TILT) and a quadrupole or bend its
+// skew gradient K1S; the optics refuse them later by name. A quadrupole, sextupole or octupole of length
+// 0 is MAD-X's thick element of no length: its integrated strength k l is 0 and it acts on nothing, so it
+// becomes a thin multipole of that order with a zero component. Kickers take MAD-X's KICK (h/vkicker) or
+// HKICK and VKICK (kicker, tkicker), cavities VOLT in MV, LAG in units of 2 pi, HARMON and FREQ in MHz.
 bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
 {
     const std::string& cls = def.base;
@@ -275,20 +318,39 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
     auto refuse = [&](const std::string& what) -> bool {
         throw MadxError(what + " (" + where(def) + ")", line, def.origin.file);
     };
-    // what becomes a drift has no field to tilt or move
-    const bool drifted = madxDriftClasses().count(cls) > 0;
-    if (!drifted && m_in.number(def, "tilt") != 0)
-        refuse("tilted elements are not supported");
-    // permanent misalignments move the element off the reference orbit; dpsi is a roll, like tilt
-    for (const char* offset : {"dx", "dy", "ds", "dtheta", "dphi", "dpsi"})
-        if (!drifted && m_in.number(def, offset) != 0)
-            refuse(std::string("misaligned elements are not supported (") + offset + ")");
-    if (m_in.number(def, "k1s") != 0 || m_in.number(def, "k2s") != 0)
+    // permanent misalignments move the element off the reference orbit; dpsi is a roll, like tilt. What
+    // has no field (or a uniform one, a kicker's) is not changed by an offset.
+    if (madxDriftClasses().count(cls) == 0)
+        for (const char* offset : {"dx", "dy", "ds", "dtheta", "dphi", "dpsi"})
+            if (m_in.number(def, offset) != 0)
+                refuse(std::string("misaligned elements are not supported (") + offset + ")");
+    const bool skewGradient = cls == "quadrupole" || cls == "sbend" || cls == "rbend";
+    if ((!skewGradient && m_in.number(def, "k1s") != 0) || m_in.number(def, "k2s") != 0 ||
+        m_in.number(def, "k3s") != 0)
         refuse("skew components are not supported");
     out = LatticeElement{};
     out.name = def.name;
     const double l = m_in.elementLength(def);
     out.length = l;
+    out.aperture = aperture(def);
+    static const std::set<std::string> kRolled{"sbend",    "rbend",     "quadrupole", "sextupole",
+                                               "octupole", "multipole", "solenoid",   "hkicker",
+                                               "vkicker",  "kicker",    "tkicker"};
+    if (kRolled.count(cls) > 0)
+        out.tilt = m_in.number(def, "tilt");
+    if (skewGradient)
+        out.k1s = m_in.number(def, "k1s");
+    // a thick lens of length 0: a thin multipole of its order whose component k l is 0
+    const auto thinLens = [&](std::size_t order, double strength) {
+        out.code = code::kThinMultipole;
+        out.knl.assign(order + 1, 0.0);
+        out.ksl.clear();
+        out.tilt = m_in.number(def, "tilt");
+        out.k = out.m = out.k3 = out.k1s = 0;
+        if (strength != 0)
+            ++m_summary.withoutEffect[cls];
+        return true;
+    };
     if (cls == "drift") {
         out.code = code::kDrift;
         return l != 0;
@@ -345,56 +407,99 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
     if (cls == "quadrupole") {
         out.code = code::kQuadrupole;
         out.k = m_in.number(def, "k1");
-        if (l == 0 && out.k != 0)
-            refuse("thin quadrupoles are not supported");
-        return l != 0;
+        return l != 0 || thinLens(1, out.k);
     }
     if (cls == "sextupole") {
         out.m = m_in.number(def, "k2");
         const auto type = def.attrs.find("type");
         const bool special = type != def.attrs.end() && type->second.text == "special";
         out.code = special ? code::kSextupoleSpecial : out.m >= 0 ? code::kSextupoleF : code::kSextupoleD;
-        if (l == 0 && out.m != 0)
-            refuse("thin sextupoles are not supported");
-        return l != 0;
+        return l != 0 || thinLens(2, out.m);
     }
-    if (cls == "multipole" || (cls == "octupole" && l == 0)) {
-        const std::vector<double> knl = m_in.array(def, "knl");
-        for (double v : m_in.array(def, "ksl"))
-            if (v != 0)
-                refuse("skew multipole components are not supported");
-        static const char* const kOrders[] = {"dipole", "quadrupole", "sextupole"};
-        for (std::size_t n = 0; n < knl.size() && n < 3; ++n)
-            if (knl[n] != 0)
-                refuse(std::string("thin multipoles with a ") + kOrders[n] + " component are not supported");
-        ++m_summary.thinMultipoles;
-        return false;
+    if (cls == "octupole") {
+        out.code = code::kOctupole;
+        out.k3 = m_in.number(def, "k3");
+        return l != 0 || thinLens(3, out.k3);
     }
-    if (cls == "octupole" || madxDriftClasses().count(cls) > 0) {
+    if (cls == "multipole") {
+        out.code = code::kThinMultipole;
+        out.knl = m_in.array(def, "knl");
+        out.ksl = m_in.array(def, "ksl");
+        const std::size_t orders = std::max(out.knl.size(), out.ksl.size());
+        if (orders > kMaxMultipoleOrder + 1)
+            refuse("a thin multipole holds orders 0 to " + std::to_string(kMaxMultipoleOrder) + ", not " +
+                   std::to_string(orders - 1));
+        return true;
+    }
+    if (cls == "solenoid") {
+        if (l == 0 && m_in.number(def, "ksi") != 0)
+            refuse("thin solenoids (ksi) are not supported");
+        out.code = code::kSolenoid;
+        out.ks = m_in.number(def, "ks");
+        return true;
+    }
+    if (cls == "hkicker" || cls == "vkicker") {
+        const bool horizontal = cls == "hkicker";
+        out.code = horizontal ? code::kHorizontalKicker : code::kVerticalKicker;
+        (horizontal ? out.hkick : out.vkick) = m_in.number(def, "kick");
+        return true;
+    }
+    if (cls == "kicker" || cls == "tkicker") {
+        out.code = code::kKicker;
+        out.hkick = m_in.number(def, "hkick");
+        out.vkick = m_in.number(def, "vkick");
+        return true;
+    }
+    if (cls == "monitor" || cls == "hmonitor" || cls == "vmonitor" || cls == "instrument") {
+        out.code = cls == "hmonitor"   ? code::kHorizontalMonitor
+                   : cls == "vmonitor" ? code::kVerticalMonitor
+                                       : code::kMonitor;
+        return true;
+    }
+    if (cls == "rfcavity") {
+        const auto type = def.attrs.find("type");
+        // the rf system of a ring as the export writes it: no element of the line (applyRing reads it)
+        if (type != def.attrs.end() && type->second.text == kMadxRfSystemType)
+            return false;
+        // V sin(2 pi lag - phi) = |V| sin(2 pi (lag + 1/2) - phi): a negative voltage is half a period later
+        const double volt = m_in.number(def, "volt") * 1e6;
+        out.code = code::kRfCavity;
+        out.voltage = std::fabs(volt);
+        out.lag = m_in.number(def, "lag") + (volt < 0 ? 0.5 : 0.0);
+        out.harmonic = m_in.number(def, "harmon");
+        out.frequency = m_in.number(def, "freq") * 1e6;
+        if (out.harmonic == 0 && out.frequency == 0) {
+            // the cavities of a ring run at one frequency: one without its own takes the line's
+            out.harmonic = m_cavityHarmonic;
+            out.frequency = m_cavityHarmonic == 0 ? m_cavityFrequency : 0;
+        }
+        return true;
+    }
+    if (cls == "marker") {
         const auto type = def.attrs.find("type");
         const std::string pumpMark = "vacuum pump";
-        if (l == 0 && type != def.attrs.end() && type->second.text.rfind(pumpMark, 0) == 0) {
+        out.code = code::kMarker;
+        if (type != def.attrs.end() && type->second.text.rfind(pumpMark, 0) == 0) {
             // the program's own vacuum pumps travel as markers: type="vacuum pump <speed> l/s"
             out.code = code::kPump;
             out.pumpSpeed = std::strtod(type->second.text.c_str() + pumpMark.size(), nullptr);
-            return true;
         }
-        out.code = code::kDrift;
-        if (l == 0) {
-            ++m_summary.dropped[cls];
-            return false;
-        }
-        ++m_summary.drifted[cls];
         return true;
     }
-    if (cls == "solenoid" && m_in.number(def, "ks") == 0 && m_in.number(def, "ksi") == 0) {
-        // a solenoid without field is a drift of its length
-        out.code = code::kDrift;
-        ++m_summary.drifted[cls];
-        return l != 0;
+    const auto type = def.attrs.find("type");
+    if (cls == "placeholder" && type != def.attrs.end() && type->second.text == kMadxMarkerType) {
+        // the export's marker with a length
+        out.code = code::kMarker;
+        return true;
     }
-    if (cls == "solenoid")
-        refuse("solenoids are not supported");
+    const bool noField = cls == "elseparator" && m_in.number(def, "ex") == 0 && m_in.number(def, "ey") == 0 &&
+                         m_in.number(def, "efield") == 0;
+    if (madxDriftClasses().count(cls) > 0 || noField) {
+        // placeholders, collimators and separators without field: drifts of their length, markers of none
+        out.code = l == 0 ? code::kMarker : code::kDrift;
+        ++(l == 0 ? m_summary.markers : m_summary.drifted)[cls];
+        return true;
+    }
     return refuse("the class " + cls + " is not supported");
 }
 
@@ -559,6 +664,13 @@ void LatticeBuilder::applyRing(State& state, const std::vector<Node>& nodes)
 void LatticeBuilder::build(State& state)
 {
     const std::vector<Node> nodes = beamLineNodes();
+    for (const Node& n : nodes)
+        if (n.element != nullptr && n.element->base == "rfcavity") {
+            if (m_cavityHarmonic == 0)
+                m_cavityHarmonic = m_in.number(*n.element, "harmon");
+            if (m_cavityFrequency == 0)
+                m_cavityFrequency = m_in.number(*n.element, "freq") * 1e6;
+        }
 
     BeamLine& line = state.line;
     line.makeFreshTable();
@@ -569,7 +681,8 @@ void LatticeBuilder::build(State& state)
         LatticeElement e;
         if (n.element == nullptr) {
             if (lastMade) {
-                // a marker left out between two made drifts: they become one
+                // an element left out between two made drifts (a drift of length 0, the rf system of an
+                // export): they become one
                 line.at(count).length += n.length;
                 line.length += n.length;
                 continue;
@@ -661,11 +774,11 @@ std::vector<std::string> madxImportReport(const MadxImportSummary& summary)
     };
     if (!summary.drifted.empty())
         lines.push_back("turned into drifts: " + counts(summary.drifted));
-    if (!summary.dropped.empty())
-        lines.push_back("left out (zero length): " + counts(summary.dropped));
-    if (summary.thinMultipoles > 0)
-        lines.push_back("left out: " + std::to_string(summary.thinMultipoles) +
-                        " thin multipoles of octupole or higher order");
+    if (!summary.markers.empty())
+        lines.push_back("kept as markers (zero length): " + counts(summary.markers));
+    if (!summary.withoutEffect.empty())
+        lines.push_back("of length 0, without effect as in MAD-X (k l = 0): " +
+                        counts(summary.withoutEffect));
     auto list = [](const std::vector<std::string>& names) {
         std::string text;
         for (std::size_t i = 0; i < names.size() && i < 10; ++i)

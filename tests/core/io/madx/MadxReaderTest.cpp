@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace kestrune {
 namespace {
@@ -223,12 +224,13 @@ TEST(MadxSequences, EveryReferPointGivesTheSamePlacement)
          {std::pair<std::string, double>{"entry", 1.0}, {"centre", 1.25}, {"exit", 1.5}}) {
         const auto r = import(sequenceWithRefer(refer, at));
         ASSERT_TRUE(r->ok) << refer;
-        ASSERT_EQ(r->state.line.count, 3) << refer; // drift, quadrupole, drift; the marker is left out
+        ASSERT_EQ(r->state.line.count, 5) << refer; // drift, quadrupole, drift, marker, drift
         EXPECT_NEAR(r->state.line.at(1).length, 1.0, kTight) << refer;
         EXPECT_EQ(r->state.line.at(2).code, code::kQuadrupole);
         EXPECT_NEAR(r->state.line.at(2).s, 1.0, kTight) << refer;
-        EXPECT_NEAR(r->state.line.at(3).length, 2.5, kTight) << refer;
-        EXPECT_EQ(r->summary.dropped.at("marker"), 1);
+        EXPECT_NEAR(r->state.line.at(3).length, 1.5, kTight) << refer;
+        EXPECT_EQ(r->state.line.at(4).code, code::kMarker);
+        EXPECT_NEAR(r->state.line.at(5).length, 1.0, kTight) << refer;
     }
 }
 
@@ -252,8 +254,9 @@ TEST(MadxSequences, FromLabelsWithoutCommasAndRoundingOverlaps)
                           "end: marker at=10;\n"
                           "endsequence;\n");
     ASSERT_TRUE(r->ok) << r->messages.errors[0];
-    EXPECT_EQ(names(r->state), (std::vector<std::string>{"DRIFT", "qf.1", "DRIFT", "qd", "DRIFT"}));
-    EXPECT_NEAR(r->state.line.at(4).s, 2.8, 1e-9);
+    EXPECT_EQ(names(r->state), (std::vector<std::string>{"DRIFT", "qf.1", "mk", "DRIFT", "qd", "DRIFT", "mid",
+                                                         "DRIFT", "end"}));
+    EXPECT_NEAR(r->state.line.at(5).s, 2.8, 1e-9);
     EXPECT_NEAR(r->state.line.length, 10, kTight);
 }
 
@@ -269,10 +272,11 @@ TEST(MadxSequences, NestedSharedSequenceWithRefposIsPlacedAsOneNode)
                           "endsequence;\n"
                           "use, sequence=ring;\n");
     ASSERT_TRUE(r->ok) << r->messages.errors[0];
-    EXPECT_EQ(names(r->state), (std::vector<std::string>{"DRIFT", "q", "DRIFT", "b", "DRIFT"}));
+    EXPECT_EQ(names(r->state),
+              (std::vector<std::string>{"DRIFT", "q", "DRIFT", "arcmid", "DRIFT", "b", "DRIFT"}));
     EXPECT_NEAR(r->state.line.at(2).s, 2.5, kTight);
-    EXPECT_NEAR(r->state.line.at(4).s, 4.5, kTight);
-    EXPECT_NEAR(r->state.line.at(5).length, 4.5, kTight);
+    EXPECT_NEAR(r->state.line.at(6).s, 4.5, kTight);
+    EXPECT_NEAR(r->state.line.at(7).length, 4.5, kTight);
 }
 
 TEST(MadxSequences, OverlappingElementsAreRefused)
@@ -367,15 +371,14 @@ TEST(MadxFiles, CallIsRelativeToTheCallingFile)
     ASSERT_TRUE(readMadxFile(state, messages, (dir / "ring.madx").string()));
     EXPECT_DOUBLE_EQ(state.line.at(1).k, 1.25);
 
-    std::ofstream(dir / "optics" / "Elements.ele")
-        << "qf: quadrupole, l=0.5, k1:=kqf;\nqs: solenoid, l=1, ks=0.1;\n"
-           "bl: line=(qf, qs);\n";
+    std::ofstream(dir / "optics" / "Elements.ele") << "qf: quadrupole, l=0.5, k1:=kqf;\nqs: beambeam;\n"
+                                                      "bl: line=(qf, qs);\n";
     std::ofstream(dir / "ring.madx") << "call, file='optics/strengths.str';\n";
     EXPECT_FALSE(readMadxFile(state, messages, (dir / "ring.madx").string()));
     ASSERT_EQ(messages.errors.size(), 1u);
     EXPECT_EQ(messages.errors[0], "cannot import MAD-X file " + (dir / "ring.madx").string() + ": file " +
                                       (dir / "optics" / "Elements.ele").string() +
-                                      ", line 2: solenoids are not supported (qs (solenoid))");
+                                      ", line 2: the class beambeam is not supported (qs (beambeam))");
     fs::remove_all(dir);
 }
 
@@ -467,26 +470,120 @@ TEST(MadxMapping, SextupoleFamiliesBySign)
     EXPECT_EQ(only("x: sextupole, l=0.2, k2=-3, type=\"special\";").code, code::kSextupoleSpecial);
 }
 
-TEST(MadxMapping, InstrumentsBecomeDriftsAndAreCountedOnce)
+// The code, the length and every field of the later kinds that is set, as "code l=.. key=..".
+std::string fieldsOf(const LatticeElement& e)
 {
-    const auto r =
-        import("bpm: monitor, l=0.1; h: hmonitor; v: vmonitor, l=0.05; k: hkicker, l=0.2, kick=1e-3;\n"
-               "cav: rfcavity, l=0.5, volt=1, harmon=400, lag=0.5; col: rcollimator, l=0.3;\n"
-               "m: marker; oct: octupole, l=0, k3=100; mp: multipole, knl={0, 0, 0, 12};\n"
-               "bl: line=(bpm, h, v, k, cav, col, m, oct, mp, bpm);");
+    std::string text = std::to_string(e.code) + " l=" + fmt("%.12g", e.length);
+    const auto add = [&](const char* key, double v) {
+        if (v != 0)
+            text += std::string(" ") + key + "=" + fmt("%.12g", v);
+    };
+    for (std::size_t n = 0; n < e.knl.size(); ++n)
+        text += " knl" + std::to_string(n) + "=" + fmt("%.12g", e.knl[n]);
+    for (std::size_t n = 0; n < e.ksl.size(); ++n)
+        add(("ksl" + std::to_string(n)).c_str(), e.ksl[n]);
+    const std::pair<const char*, double> fields[] = {{"k", e.k},
+                                                     {"k3", e.k3},
+                                                     {"k1s", e.k1s},
+                                                     {"ks", e.ks},
+                                                     {"tilt", e.tilt},
+                                                     {"hkick", e.hkick},
+                                                     {"vkick", e.vkick},
+                                                     {"V", e.voltage},
+                                                     {"lag", e.lag},
+                                                     {"h", e.harmonic},
+                                                     {"f", e.frequency},
+                                                     {"a0", e.aperture.a[0]},
+                                                     {"a1", e.aperture.a[1]},
+                                                     {"a2", e.aperture.a[2]},
+                                                     {"a3", e.aperture.a[3]},
+                                                     {"dx", e.aperture.dx},
+                                                     {"dy", e.aperture.dy}};
+    for (const auto& [key, v] : fields)
+        add(key, v);
+    return text + (e.aperture.type != ApertureType::None
+                       ? " type=" + std::to_string(static_cast<int>(e.aperture.type))
+                       : "");
+}
+
+TEST(MadxMapping, EveryKindIsKeptWithItsNameAndFields)
+{
+    const auto r = import(test::kEveryKind);
     ASSERT_TRUE(r->ok) << r->messages.errors[0];
-    EXPECT_EQ(r->state.line.count, 6);
+    const char* const rows[] = {"83 l=0.1",
+                                "81 l=0",
+                                "82 l=0.05",
+                                "70 l=0.2 hkick=0.001",
+                                "71 l=0 tilt=0.1 vkick=-0.0002",
+                                "72 l=0 hkick=1e-05 vkick=2e-05",
+                                "83 l=0.3",
+                                "90 l=0.5 V=1500000 lag=0.75 h=400",
+                                "90 l=0 V=200000 f=352200000",
+                                "1 l=0.3 a0=0.03 a1=0.02 type=2",
+                                "80 l=0",
+                                "80 l=0 a0=0.03 a1=0.02 a2=0.025 a3=0.025 dx=0.001 dy=-0.002 type=4",
+                                "60 l=0 knl0=0 knl1=0 knl2=0 knl3=0",
+                                "60 l=0 knl0=0 knl1=0",
+                                "61 l=0.2 k3=-50",
+                                "60 l=0 knl0=0 knl1=0.5 knl2=0 knl3=12 ksl2=0.1",
+                                "62 l=1 ks=0.3 a0=0.05 a1=0.04 type=3",
+                                "20 l=0.4 k=1 k1s=0.05 tilt=0.01 a0=0.04 type=1"};
+    ASSERT_EQ(r->state.line.count, static_cast<int>(std::size(rows)));
     for (int i = 1; i <= r->state.line.count; ++i)
-        EXPECT_EQ(r->state.line.at(i).code, code::kDrift);
-    EXPECT_EQ(r->summary.drifted,
-              (std::map<std::string, int>{
-                  {"monitor", 2}, {"vmonitor", 1}, {"hkicker", 1}, {"rfcavity", 1}, {"rcollimator", 1}}));
-    EXPECT_EQ(r->summary.dropped, (std::map<std::string, int>{{"hmonitor", 1}, {"marker", 1}}));
-    EXPECT_EQ(r->summary.thinMultipoles, 2);
-    const std::vector<std::string> report = madxImportReport(r->summary);
-    ASSERT_EQ(report.size(), 4u);
-    EXPECT_EQ(report[1], "turned into drifts: 1 hkicker, 2 monitor, 1 rcollimator, 1 rfcavity, 1 vmonitor");
-    EXPECT_EQ(report[3], "left out: 2 thin multipoles of octupole or higher order");
+        EXPECT_EQ(fieldsOf(r->state.line.at(i)), rows[i - 1]) << r->state.line.at(i).name;
+    EXPECT_EQ(madxImportReport(r->summary),
+              (std::vector<std::string>{
+                  "beam line bl: 18 elements", "turned into drifts: 1 rcollimator",
+                  "kept as markers (zero length): 1 placeholder",
+                  "of length 0, without effect as in MAD-X (k l = 0): 1 octupole, 1 quadrupole"}));
+}
+
+// A ring of 95 FODO cells of 10 m carrying its correctors as real rings do: a horizontal kicker of 0.2 m
+// and a thin vertical one in every cell (190), two thin monitors in 85 of them (170) and a cavity in the
+// first. With their kicks at 0 they are drifts of their length to the optics.
+std::string correctorRing(bool correctors)
+{
+    std::string text = "beam, particle=electron, energy=3;\n"
+                       "qf: quadrupole, l=0.4, k1=0.6; qd: quadrupole, l=0.4, k1=-0.6;\n"
+                       "b: sbend, l=3, angle=2*pi/190; hk: hkicker, l=0.2, kick=0; vk: vkicker, kick:=0;\n"
+                       "bpm: monitor; cav: rfcavity, l=0.4, volt=1.2, harmon=1584;\n"
+                       "ring: sequence, l=950;\n";
+    for (int c = 0; c < 95; ++c) {
+        const std::string n = std::to_string(c + 1);
+        const auto at = [&](double s) { return ", at=" + std::to_string(10 * c + s) + ";\n"; };
+        text += "qf" + at(0.2) + "b" + at(2.7) + "qd" + at(5.2) + "b" + at(7.7);
+        if (correctors)
+            text += "mcbh.arc." + n + ": hk" + at(1.0) + "mcbv.arc." + n + ": vk" + at(5.8);
+        if (correctors && c < 85)
+            text += "bpm.h.arc." + n + ": bpm" + at(0.6) + "bpm.v.arc." + n + ": bpm" + at(5.6);
+        if (correctors && c == 0)
+            text += "cav.main.1: cav" + at(9.6);
+    }
+    return text + "endsequence;\nuse, sequence=ring;\n";
+}
+
+TEST(MadxMapping, CorrectorsAndMonitorsOfARingAreKeptAndLeaveItsTunes)
+{
+    const auto with = import(correctorRing(true));
+    const auto without = import(correctorRing(false));
+    ASSERT_TRUE(with->ok) << with->messages.errors[0];
+    ASSERT_TRUE(without->ok) << without->messages.errors[0];
+    // every corrector, monitor and the cavity an element of its own name; the magnets share three names
+    std::set<std::string> names;
+    for (int i = 1; i <= with->state.line.count; ++i)
+        if (with->state.line.at(i).code != code::kDrift)
+            names.insert(with->state.line.at(i).name);
+    EXPECT_EQ(names.size(), 190u + 170u + 1u + 3u);
+    EXPECT_EQ(names.count("mcbv.arc.95") + names.count("bpm.v.arc.85") + names.count("cav.main.1"), 3u);
+    EXPECT_NEAR(with->state.rf.voltage, 1.2e6, 1e-6);
+    EXPECT_TRUE(with->state.ringClosed);
+    // the cells are the same to the optics
+    FakeMessages messages;
+    ASSERT_TRUE(betaFunctions(with->state, messages, nullptr)) << messages.errors.at(0);
+    ASSERT_TRUE(betaFunctions(without->state, messages, nullptr)) << messages.errors.at(0);
+    EXPECT_GT(with->state.lf.tuneX, 10);
+    EXPECT_NEAR(with->state.lf.tuneX, without->state.lf.tuneX, 1e-9);
+    EXPECT_NEAR(with->state.lf.tuneY, without->state.lf.tuneY, 1e-9);
 }
 
 TEST(MadxBeam, ParticleAndEnergy)
@@ -591,20 +688,18 @@ TEST_P(MadxRefusal, NamesTheConstructAndKeepsTheState)
 INSTANTIATE_TEST_SUITE_P(
     Constructs, MadxRefusal,
     ::testing::Values(
-        Refusal{"m: multipole, knl={0, 0.1};\nbl: line=(m);",
-                ", line 2: thin multipoles with a quadrupole component are not supported (m (multipole))"},
-        Refusal{"m: multipole, knl={0.01};\nbl: line=(m);",
-                ", line 2: thin multipoles with a dipole component are not supported (m (multipole))"},
-        Refusal{"m: multipole, knl={0, 0, 3};\nbl: line=(m);",
-                ", line 2: thin multipoles with a sextupole component are not supported (m (multipole))"},
-        Refusal{"m: multipole, ksl={0, 0, 0, 1};\nbl: line=(m);",
-                ", line 2: skew multipole components are not supported (m (multipole))"},
-        Refusal{"s: solenoid, l=1, ks=0.1;\nbl: line=(s);",
-                ", line 2: solenoids are not supported (s (solenoid))"},
-        Refusal{"q: quadrupole, l=1, k1=0.1, tilt=pi/4;\nbl: line=(q);",
-                ", line 2: tilted elements are not supported (q (quadrupole))"},
-        Refusal{"q: quadrupole, l=1, k1s=0.1;\nbl: line=(q);",
-                ", line 2: skew components are not supported (q (quadrupole))"},
+        Refusal{"m: multipole, knl={0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};\nbl: line=(m);",
+                ", line 2: a thin multipole holds orders 0 to 9, not 10 (m (multipole))"},
+        Refusal{"s: solenoid, l=0, ks=0.1, ksi=0.1;\nbl: line=(s);",
+                ", line 2: thin solenoids (ksi) are not supported (s (solenoid))"},
+        Refusal{"s: sextupole, l=1, k2s=0.1;\nbl: line=(s);",
+                ", line 2: skew components are not supported (s (sextupole))"},
+        Refusal{"c: crabcavity, l=1, volt=1;\nbl: line=(c);",
+                ", line 2: the class crabcavity is not supported (c (crabcavity))"},
+        Refusal{"c: rfcavity, l=1, volt=1;\nbl: line=(c);",
+                ", line 2: an rf cavity needs a harmonic number or a frequency (c (rfcavity))"},
+        Refusal{"q: quadrupole, l=1, apertype=racetrack, aperture={0.1, 0.1, 0.01, 0.01};\nbl: line=(q);",
+                ", line 2: the aperture type racetrack is not supported (q (quadrupole))"},
         Refusal{"exec, mymacro;", ", line 2: exec of 'mymacro', which is not a defined macro"},
         Refusal{"m(a): macro = { x = a; };\nexec, m(1, 2);",
                 ", line 3: macro m takes 1 arguments, exec gives 2"},
@@ -622,8 +717,8 @@ INSTANTIATE_TEST_SUITE_P(
                 ", line 3: lines with arguments are not supported ('cell(...)')"},
         Refusal{"d: drift, l=1e-3;\nbl: line=(1000001*d);",
                 ", line 3: a repetition count must be at most 1000000, found '1000001'"},
-        Refusal{"q: quadrupole, l=0, k1l=0.1, k1=3;\nbl: line=(q);",
-                ", line 2: thin quadrupoles are not supported (q (quadrupole))"},
+        Refusal{"e: elseparator, l=1, ex=2;\nbl: line=(e);",
+                ", line 2: the class elseparator is not supported (e (elseparator))"},
         Refusal{"w: wiggler, l=1;", ", line 2: unknown element class 'wiggler'"},
         Refusal{"x: dipedge, h=0.1, e1=0.1;\nbl: line=(x);",
                 ", line 2: the class dipedge is not supported (x (dipedge))"},
@@ -648,12 +743,10 @@ TEST(MadxExamples, LightSourceRingIsReadWithEveryConstructItUses)
     ASSERT_TRUE(readMadxFile(state, messages, std::string(KESTRUNE_EXAMPLES) + "/ls-ring.madx", &summary));
     EXPECT_TRUE(messages.errors.empty());
     EXPECT_EQ(summary.beamLine, "ls3");
-    EXPECT_EQ(state.line.count, 415);
+    EXPECT_EQ(state.line.count, 681);
     EXPECT_NEAR(state.line.length, 12 * 15.3, 1e-9);
     EXPECT_NEAR(state.beam.totalEnergy, 3e9, 1);
-    EXPECT_EQ(summary.drifted,
-              (std::map<std::string, int>{{"hkicker", 24}, {"kicker", 1}, {"rfcavity", 2}, {"vkicker", 24}}));
-    EXPECT_EQ(summary.thinMultipoles, 24);
+    EXPECT_TRUE(summary.drifted.empty());
     EXPECT_TRUE(summary.undefined.empty());
     EXPECT_EQ(summary.skipped, std::vector<std::string>{});
     EXPECT_TRUE(summary.periodic);
