@@ -5,6 +5,7 @@
 #include "core/Kinematics.h"
 #include "core/Messages.h"
 #include "core/chromaticity/Chromaticity.h"
+#include "core/coupling/CoupledOptics.h"
 #include "core/io/JsonInput.h"
 #include "core/io/LatticeFile.h"
 #include "core/optics/BetaFunctions.h"
@@ -26,7 +27,7 @@ using Values = std::map<std::string, double>;
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 
 const char* const kRings[] = {"fodo-gradient", "rect-wedge-gap", "double-bend-sextupoles",
-                              "reverse-bend-gradient"};
+                              "reverse-bend-gradient", "coupled-double-bend"};
 
 Json readJson(const std::string& fileName)
 {
@@ -52,6 +53,24 @@ Values programValues(const std::string& latticeFile)
         const RunSettings& run = cell.run;
         v = {{"beta_x_m", run.betaX0}, {"alpha_x", run.alphaX0}, {"beta_y_m", run.betaY0},
              {"alpha_y", run.alphaY0}, {"eta_x_m", run.etaX0},   {"eta_px", run.etaPX0}};
+    }
+    if (lineCouples(state.line)) {
+        // the coupled optics: eigentunes and Edwards-Teng functions at the cell start, as MAD-X's TWISS
+        const CoupledRing ring = coupledRing(state);
+        if (ring.computed) {
+            const EdwardsTeng& et = ring.functions.front().et;
+            for (const auto& [name, value] : Values{{"tune_1", ring.tune1},
+                                                    {"tune_2", ring.tune2},
+                                                    {"beta_1_m", et.betaX},
+                                                    {"alpha_1", et.alphaX},
+                                                    {"beta_2_m", et.betaY},
+                                                    {"alpha_2", et.alphaY},
+                                                    {"r11", et.r11},
+                                                    {"r12", et.r12},
+                                                    {"r21", et.r21},
+                                                    {"r22", et.r22}})
+                v[name] = value;
+        }
     }
     BatchInputs inputs;
     inputs.couplingPercent = 0;
@@ -88,6 +107,10 @@ std::string referenceSource(const std::string& quantity)
     if (quantity == "damping_partition_x" || quantity == "natural_emittance_m" ||
         quantity == "energy_loss_ev")
         return "formulas on those integrals";
+    for (const char* coupled :
+         {"tune_1", "tune_2", "beta_1_m", "alpha_1", "beta_2_m", "alpha_2", "r11", "r12", "r21", "r22"})
+        if (quantity == coupled)
+            return "MAD-X TWISS (coupled)";
     return "MAD-X TWISS, CHROM";
 }
 
@@ -101,7 +124,8 @@ void setTolerance(ValidationRow& row)
     const std::string& q = row.quantity;
     row.scale = 0;
     row.tolerance = 1e-8;
-    if (q == "alpha_x" || q == "alpha_y" || q == "eta_px")
+    if (q == "alpha_x" || q == "alpha_y" || q == "eta_px" || q == "alpha_1" || q == "alpha_2" ||
+        (q.size() == 3 && q[0] == 'r'))
         row.scale = 1;
     else if (q == "circumference_m")
         row.tolerance = 1e-12;
