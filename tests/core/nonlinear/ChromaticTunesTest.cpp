@@ -1,0 +1,67 @@
+// The tracker's off-momentum tunes against the chromaticity of the linear optics with sextupoles (the
+// radiation-integral pass and the sextupole sums: another model of the same ring, another code path).
+#include "core/nonlinear/ChromaticTunes.h"
+
+#include "core/chromaticity/Chromaticity.h"
+#include "core/ring/Parameter.h"
+#include "support/ExampleLattice.h"
+#include "support/FakeMessages.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace kestrune {
+namespace {
+
+State validationState(const char* name)
+{
+    State state;
+    startParticle(state);
+    test::FakeMessages messages;
+    EXPECT_TRUE(readLatticeFile(state, messages, std::string(KESTRUNE_VALIDATION) + "/" + name));
+    return state;
+}
+
+TEST(ChromaticTunes, FirstCoefficientIsTheChromaticityWithSextupoles)
+{
+    const struct
+    {
+        const char* name;
+        State state;
+    } rows[] = {{"dba-cell", test::exampleState("dba-cell.lat")},
+                {"double-bend-sextupoles", validationState("double-bend-sextupoles.lat")}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        State state = row.state;
+        test::FakeMessages messages;
+        radiationIntegrals(state, messages);
+        const std::optional<ChromaticityCorrection> c = latticeChromaticity(state, messages);
+        ASSERT_TRUE(c.has_value());
+        std::string refusal;
+        const std::optional<ChromaticTunes> q = chromaticTunes(state, ChromaticScan{}, &refusal);
+        ASSERT_TRUE(q.has_value()) << refusal;
+        EXPECT_NEAR(q->qx[0], state.ringParams.tuneX, 1e-6);
+        EXPECT_NEAR(q->qy[0], state.ringParams.tuneY, 1e-6);
+        EXPECT_NEAR(q->qx[1], c->correctedX, 1e-4);
+        EXPECT_NEAR(q->qy[1], c->correctedY, 1e-4);
+        EXPECT_LT(q->residual, 1e-5);
+    }
+}
+
+TEST(ChromaticTunes, RingsWithoutTunesAreRefused)
+{
+    State unstable = test::exampleState("dba-cell.lat");
+    for (int i = 1; i <= unstable.line.count; ++i)
+        if (familyOf(unstable.line.at(i).code) == static_cast<int>(Family::Quadrupole))
+            unstable.line.at(i).k *= 3;
+    std::string refusal;
+    EXPECT_FALSE(chromaticTunes(unstable, ChromaticScan{}, &refusal).has_value());
+    EXPECT_FALSE(refusal.empty());
+    ChromaticScan few;
+    few.points = 4;
+    EXPECT_FALSE(chromaticTunes(test::exampleState("dba-cell.lat"), few, &refusal).has_value());
+    EXPECT_EQ(refusal, "the number of momentum points must be 5 .. 201!");
+}
+
+} // namespace
+} // namespace kestrune
