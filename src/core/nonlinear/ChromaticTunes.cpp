@@ -17,8 +17,10 @@ namespace kestrune {
 // Jacobian J of T: z <- z - (J - 1)^-1 (T(z) - z), J by central differences of step eps (their error
 // eps^2 T''' / 6 and rounding 1e-16 |z| / eps both far below the tunes' 1e-9). In each uncoupled plane
 // the 2 x 2 block [[a, b], [c, d]] of J is symplectic: cos mu = (a + d) / 2 and, as b = beta sin mu with
-// beta > 0, sin mu takes the sign of b; mu / 2 pi is the fractional ring tune. Its integer part follows
-// the linear optics' tune at delta = 0 and, out from there, each tune lies nearest the one before.
+// beta > 0, sin mu takes the sign of b; mu / 2 pi is the fractional tune of the turn. The turn is one
+// cell: the ring of N identical cells has the cell's periodic orbit and N times its tune, and a scan
+// costs one cell's tracking. The cell tune's integer part follows the linear optics' phase advance of
+// the cell at delta = 0 and, out from there, each tune lies nearest the one before.
 // The fit is the least-squares polynomial of degree 3 in delta (QR with column pivoting).
 
 namespace {
@@ -152,9 +154,12 @@ std::optional<ChromaticTunes> chromaticTunes(const State& state, const Chromatic
     FirstErrorMessages messages;
     if (!betaFunctions(pass, messages, nullptr) || !pass.run.periodicStable)
         return refuse(messages.first.empty() ? "the cell has no stable periodic solution!" : messages.first);
-    const SymplecticLattice lattice = buildSymplecticLattice(pass, messages, RfCavity{});
+    SymplecticLattice lattice = buildSymplecticLattice(pass, messages, RfCavity{});
     if (!messages.first.empty())
         return refuse(messages.first);
+    // the cells are identical: the ring's periodic orbit is the cell's, its tune N times the cell's
+    const int cells = std::max(1, lattice.superPeriods);
+    lattice.superPeriods = 1;
 
     ChromaticTunes result;
     const int n = scan.points;
@@ -182,7 +187,7 @@ std::optional<ChromaticTunes> chromaticTunes(const State& state, const Chromatic
         bool closed = false;
         for (int step = 0; step < kNewtonSteps; ++step) {
             if (!turnAround(lattice, z, delta, image, jacobian))
-                return refuse("the particle of delta = " + deltaText(delta) + " is lost in one turn");
+                return refuse("the particle of delta = " + deltaText(delta) + " is lost in one cell");
             const Vector4 miss = image - z;
             if (miss.cwiseAbs().maxCoeff() < kOrbitTolerance) {
                 closed = true;
@@ -197,10 +202,10 @@ std::optional<ChromaticTunes> chromaticTunes(const State& state, const Chromatic
         if (!blockTune(jacobian(0, 0), jacobian(0, 1), jacobian(1, 1), fx) ||
             !blockTune(jacobian(2, 2), jacobian(2, 3), jacobian(3, 3), fy))
             return refuse("the motion at delta = " + deltaText(delta) + " is not stable");
-        const double nearX = i == centre ? pass.lf.tuneX : result.tuneX[from];
-        const double nearY = i == centre ? pass.lf.tuneY : result.tuneY[from];
-        result.tuneX[i] = nearestTune(fx, nearX);
-        result.tuneY[i] = nearestTune(fy, nearY);
+        const double nearX = i == centre ? pass.lf.phiX : result.tuneX[from] / cells;
+        const double nearY = i == centre ? pass.lf.phiY : result.tuneY[from] / cells;
+        result.tuneX[i] = cells * nearestTune(fx, nearX);
+        result.tuneY[i] = cells * nearestTune(fy, nearY);
     }
     result.qx = cubicFit(result.delta, result.tuneX);
     result.qy = cubicFit(result.delta, result.tuneY);
