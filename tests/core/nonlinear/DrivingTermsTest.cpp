@@ -1,8 +1,9 @@
-// The driving terms against the program's chromaticity passes, closed forms of a thin-lens ring, and
-// the spectral lines of particles tracked with the symplectic tracker.
+// The driving terms against the program's chromaticity passes, closed forms of a thin-lens ring, MAD-X's
+// PTC and the spectral lines of particles tracked with the symplectic tracker.
 #include "core/nonlinear/DrivingTerms.h"
 
 #include "core/chromaticity/Chromaticity.h"
+#include "core/io/LatticeFile.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/ring/Parameter.h"
 #include "core/tracking/ParticleTracker.h"
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <complex>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace kestrune {
 namespace {
@@ -138,6 +140,33 @@ TEST(DrivingTerms, ThinSextupoleRingHasTheClosedForms)
         SCOPED_TRACE(drivingTermName(row.term));
         EXPECT_NEAR(std::abs(repeated[row.term] - row.expected), 0, 2e-5 * std::abs(row.expected));
         EXPECT_NEAR(std::abs(written[row.term] - repeated[row.term]), 0, 1e-10 * std::abs(row.expected));
+    }
+}
+
+// MAD-X's PTC (TRACKRDTS, validation/madx-jobs/double-bend-sextupoles-rdt.madx): the generating-function
+// terms f = h / (1 - exp(2 pi i ((j - k) Qx + (l - m) Qy))) of the ring at its start, ten digits.
+TEST(DrivingTerms, GeometricTermsAgreeWithPtcOnTheDoubleBendRing)
+{
+    State state;
+    startParticle(state);
+    test::FakeMessages messages;
+    ASSERT_TRUE(
+        readLatticeFile(state, messages, std::string(KESTRUNE_VALIDATION) + "/double-bend-sextupoles.lat"));
+    const DrivingTerms h = terms(state);
+    const struct
+    {
+        DrivingTerm term;
+        int p, q; // (j - k), (l - m)
+        Complex ptc;
+    } rows[] = {
+        {DrivingTerm::H21000, 1, 0, {0, -1.320102171}}, {DrivingTerm::H30000, 3, 0, {0, 0.5603552422}},
+        {DrivingTerm::H10110, 1, 0, {0, -4.281644074}}, {DrivingTerm::H10020, 1, -2, {0, 2.472124405}},
+        {DrivingTerm::H10200, 1, 2, {0, 2.535481975}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(drivingTermName(row.term));
+        const Complex f = h[row.term] / (1.0 - std::polar(1.0, kTwoPi * (row.p * h.tuneX + row.q * h.tuneY)));
+        EXPECT_NEAR(std::abs(f - row.ptc), 0, 1e-9 * std::abs(row.ptc));
     }
 }
 
