@@ -4,23 +4,14 @@
 
 #include "core/chromaticity/Chromaticity.h"
 #include "core/ring/Parameter.h"
+#include "core/tracking/TrackingRings.h"
 #include "support/ExampleLattice.h"
-#include "support/FakeMessages.h"
 
 #include <gtest/gtest.h>
 #include <string>
 
 namespace kestrune {
 namespace {
-
-State validationState(const char* name)
-{
-    State state;
-    startParticle(state);
-    test::FakeMessages messages;
-    EXPECT_TRUE(readLatticeFile(state, messages, std::string(KESTRUNE_VALIDATION) + "/" + name));
-    return state;
-}
 
 TEST(ChromaticTunes, FirstCoefficientIsTheChromaticityWithSextupoles)
 {
@@ -29,7 +20,7 @@ TEST(ChromaticTunes, FirstCoefficientIsTheChromaticityWithSextupoles)
         const char* name;
         State state;
     } rows[] = {{"dba-cell", test::exampleState("dba-cell.lat")},
-                {"double-bend-sextupoles", validationState("double-bend-sextupoles.lat")}};
+                {"double-bend-sextupoles", test::validationRing("double-bend-sextupoles")}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         State state = row.state;
@@ -48,21 +39,6 @@ TEST(ChromaticTunes, FirstCoefficientIsTheChromaticityWithSextupoles)
         EXPECT_NEAR(q->qy[1], c->correctedY, 1e-4);
         EXPECT_LT(q->residual, 1e-6);
     }
-}
-
-TEST(ChromaticTunes, RingsWithoutTunesAreRefused)
-{
-    State unstable = test::exampleState("dba-cell.lat");
-    for (int i = 1; i <= unstable.line.count; ++i)
-        if (familyOf(unstable.line.at(i).code) == static_cast<int>(Family::Quadrupole))
-            unstable.line.at(i).k *= 3;
-    std::string refusal;
-    EXPECT_FALSE(chromaticTunes(unstable, ChromaticScan{}, &refusal).has_value());
-    EXPECT_FALSE(refusal.empty());
-    ChromaticScan few;
-    few.points = 4;
-    EXPECT_FALSE(chromaticTunes(test::exampleState("dba-cell.lat"), few, &refusal).has_value());
-    EXPECT_EQ(refusal, "the number of momentum points must be 5 .. 201!");
 }
 
 } // namespace
