@@ -35,18 +35,22 @@ namespace kestrune {
 //   h20001 =  (K1 - K2 eta) bx e^(2 i phx) / 8  h00201 = -(K1 - K2 eta) by e^(2 i phy) / 8
 //   h10002 =  (K1 - K2 eta / 2) eta sqrt(bx) e^(i phx) / 2
 // These are the Accelerator Toolbox's (computeRDT, b3 = PolynomB(3) = K2/2) and elegant's sums. The
-// averaged terms give the chromaticities: V = -h11001 2 Jx delta moves the phase by d(V)/d(Jx) per turn,
-// so xi_x = -h11001 / pi and xi_y = -h00111 / pi. A bend counts with its gradient k as K1 only: the
-// weak focusing h^2, the terms of the curved frame in h eta and the pole faces are left out, as in the
-// Accelerator Toolbox and elegant, so that h11001 is -pi times the chromaticity of the gradients and
-// sextupoles alone, not the ring's natural chromaticity of the radiation-integral pass.
+// geometric f_jklm are MAD-X PTC's generating-function terms (PTC_TWISS with TRACKRDTS: GNFC + i GNFS;
+// validation/madx-jobs/double-bend-sextupoles-rdt.madx agrees to its ten digits); PTC's chromatic terms
+// also hold the bends' curvature terms and differ. The averaged terms give the chromaticities:
+// V = -h11001 2 Jx delta moves the phase by dV/dJx per turn, so xi_x = -h11001 / pi and
+// xi_y = -h00111 / pi. A bend counts with its gradient k as K1 only: the weak focusing h^2, the terms of
+// the curved frame in h eta and the pole faces are left out, as in the Accelerator Toolbox and elegant,
+// so that h11001 is -pi times the chromaticity of the gradients and sextupoles alone, not the ring's
+// natural chromaticity of the radiation-integral pass.
 //
 // The integrals run over each thick magnet with Simpson's rule on slices of at most 2 cm (at least
-// eight, at most 2000 and the line's share of the slices of a pass), the lattice functions carried through
-// the slices by the optics' own element matrices; a thin multipole (code 60) counts with K1 L = knl[1] and K2
-// L = knl[2] at its place. Phases start at the cell's start. The ring of N cells sums each cell term with the
-// phase advance of the cells before: h_ring = h_cell sum_{n=0}^{N-1} exp(2 pi i n [(j - k) mu_x + (l - m)
-// mu_y]), mu the cell's tunes.
+// eight, at most 2000 and the line's share of the slices of a pass), the lattice functions carried
+// through the slices by the optics' own element matrices. A thin multipole (code 60) counts with
+// K1 L = knl[1] and K2 L = knl[2] at its place (the linear optics pass a thin multipole as a drift of no
+// length: its knl[1] enters the terms, not the lattice functions). Phases start at the cell's start. The
+// ring of N cells sums each cell term with the phase advance of the cells before:
+//   h_ring = h_cell sum_{n=0}^{N-1} exp(2 pi i n [(j - k) mu_x + (l - m) mu_y]), mu the cell's tunes.
 
 namespace {
 
