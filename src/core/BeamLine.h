@@ -125,8 +125,8 @@ struct LatticeElement
     // The kinds of families 6..9 and what every magnet may carry. MAD-X's conventions: a thin multipole's
     // knl[n] = K_n L (1/m^n), its kick px - i py += -sum (knl[n] + i ksl[n]) (x + i y)^n / n!; the
     // vectors hold orders 0..size-1 (at most kMaxMultipoleOrder), empty for other elements.
-    std::vector<double> knl;
-    std::vector<double> ksl;
+    std::vector<double> knl{};
+    std::vector<double> ksl{};
     double k3 = 0;    // 1/m^4, octupole strength (MAD-X K3: px -= k3/6 (x^3 - 3 x y^2) per metre)
     double k1s = 0;   // 1/m^2, skew quadrupole component of a quadrupole or bend
     double ks = 0;    // 1/m, solenoid strength (MAD-X KS = Bs / B rho)
@@ -138,7 +138,7 @@ struct LatticeElement
     double lag = 0; // phase of an rf cavity in units of 2 pi (MAD-X LAG)
     double harmonic = 0;  // harmonic number of an rf cavity, a whole number; 0: taken from frequency
     double frequency = 0; // Hz, frequency of an rf cavity; 0: taken from harmonic
-    ElementAperture aperture;
+    ElementAperture aperture{};
 };
 
 /// "element 'QS1' (12) has a skew quadrupole component k1s, ...": why the uncoupled optics on the design

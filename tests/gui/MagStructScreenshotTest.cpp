@@ -1,6 +1,7 @@
 #include "MagStructFixture.h"
 #include "gui/editor/ElementPanel.h"
 #include "gui/editor/InitialConditionsPanel.h"
+#include "gui/editor/LatticeChart.h"
 #include "gui/editor/TuningPanel.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QScrollBar>
 #include <QTest>
 #include <cstdlib>
+#include <qcustomplot.h>
+#include <utility>
 
 namespace kestrune::test {
 namespace {
@@ -87,6 +90,42 @@ TEST_F(MagStructScreenshot, UnstableCellAndBeamSizesOverTheDrawing)
     QTest::mouseClick(beam->findChild<QPushButton*>("bbInitLatFun"), Qt::LeftButton);
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-beam-sizes-drawing-below.png")));
+}
+
+TEST_F(MagStructScreenshot, NewKindsInTheDrawingAndTheirPanels)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    showWindow();
+    window->setChartTitle("Periodic Lattice");
+    openAnswer = QString(KESTRUNE_EXAMPLES) + "/dba-cell.lat";
+    window->openClick();
+    ASSERT_GT(state.line.count, 0);
+    window->mnPerSolClick();
+    // through the editor as a user would: a click on the element, insert, the kind from the list
+    const auto insertBefore = [this](int e, int kind) {
+        QTest::mouseClick(window->chart()->plot(), Qt::LeftButton, {}, window->chart()->shapeCentre(e));
+        window->bbInsertClick();
+        window->magListClick(kind);
+    };
+    for (const auto& [before, kind] : {std::pair{29, 15}, {24, 10}, {20, 14}, {16, 13}, {8, 12}, {2, 9}})
+        insertBefore(before, kind);
+    window->mnPerSolClick();
+    window->elementPanel()->hide();
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-new-kinds.png")));
+    for (const auto& [kind, file] :
+         {std::pair{9, "panel-thin-multipole.png"}, {15, "panel-rf-cavity.png"}, {12, "panel-kicker.png"}}) {
+        int e = 1;
+        while (e < state.line.count && kindOf(state.line.at(e).code) != kind)
+            ++e;
+        QTest::mouseClick(window->chart()->plot(), Qt::LeftButton, {}, window->chart()->shapeCentre(e));
+        ASSERT_TRUE(window->elementPanel()->isVisible());
+        ASSERT_EQ(window->elementPanel()->element(), e);
+        QTest::qWait(100);
+        ASSERT_TRUE(window->elementPanel()->grab().save(QDir(dir).filePath(file)));
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/Kinematics.h"
+#include "core/rf/CavitySystem.h"
 
 #include <cmath>
 
@@ -144,6 +145,8 @@ bool checkRfVoltage(State& state, Messages& messages, double typedVoltage)
 
 bool checkAndCalcRf(State& state, Messages& messages, double typedVoltage)
 {
+    if (!takeCavitySystem(state, messages))
+        return false;
     std::string missing = missingRfInput(state);
     if (missing.empty() && !finitePositive(state.rf.frequency))
         missing = kNoRfFrequency;
@@ -152,6 +155,7 @@ bool checkAndCalcRf(State& state, Messages& messages, double typedVoltage)
         return false;
     }
     checkRfVoltage(state, messages, typedVoltage);
+    spreadCavityVoltage(state, state.rf.voltage);
     return calcRfParameters(state, messages);
 }
 

@@ -55,8 +55,9 @@ bool calcRfParameters(State& state, Messages& messages);
 /// it was raised.
 bool checkRfVoltage(State& state, Messages& messages, double typedVoltage);
 
-/// The voltage check and calcRfParameters for the graphs: refuses first, with a message and nothing
-/// stored, when a ring result or the rf frequency is missing.
+/// The voltage check and calcRfParameters for the graphs (the harmonic number of the line's rf cavities,
+/// the typed voltage shared among them): refuses first, with a message and nothing stored, when a ring
+/// result or the rf frequency is missing or the cavities make no single rf system.
 bool checkAndCalcRf(State& state, Messages& messages, double typedVoltage);
 
 /// The boxes the parameter update reads.
