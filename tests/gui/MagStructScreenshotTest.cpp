@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <qcustomplot.h>
 #include <utility>
+#include <vector>
 
 namespace kestrune::test {
 namespace {
@@ -109,14 +110,22 @@ TEST_F(MagStructScreenshot, NewKindsInTheDrawingAndTheirPanels)
         window->bbInsertClick();
         window->magListClick(kind);
     };
-    for (const auto& [before, kind] : {std::pair{29, 15}, {24, 10}, {20, 14}, {16, 13}, {8, 12}, {2, 9}})
-        insertBefore(before, kind);
+    // in front of drifts spread over the cell, from its end so that the places stay where they are
+    std::vector<int> drifts;
+    for (int i = 1; i <= state.line.count; ++i)
+        if (state.line.at(i).code == code::kDrift)
+            drifts.push_back(i);
+    ASSERT_GE(drifts.size(), 6u);
+    const int kinds[] = {9, 12, 13, 14, 10, 15};
+    for (int k = 5; k >= 0; --k)
+        insertBefore(drifts[static_cast<std::size_t>(k) * drifts.size() / 6], kinds[k]);
     window->mnPerSolClick();
     window->elementPanel()->hide();
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-new-kinds.png")));
-    for (const auto& [kind, file] :
-         {std::pair{9, "panel-thin-multipole.png"}, {15, "panel-rf-cavity.png"}, {12, "panel-kicker.png"}}) {
+    for (const auto& [kind, file] : {std::pair{9, "element-panel-thin-multipole.png"},
+                                     {15, "element-panel-rf-cavity.png"},
+                                     {12, "element-panel-kicker.png"}}) {
         int e = 1;
         while (e < state.line.count && kindOf(state.line.at(e).code) != kind)
             ++e;

@@ -170,7 +170,7 @@ void fillAperture(const ElementAperture& a, ParameterGrid& grid)
 {
     const int type = static_cast<int>(a.type);
     setRow(grid, kApertureRow, kApertureTypeLabel, type >= 0 && type <= 4 ? kApertureWords[type] : "none",
-           " none, circle, rectangle, ellipse, rectellipse");
+           "");
     setRow(grid, kApertureRow + 1, kApertureABLabel, number(a.a[0]), number(a.a[1]));
     setRow(grid, kApertureRow + 2, kApertureCDLabel, number(a.a[2]), number(a.a[3]));
     setRow(grid, kApertureRow + 3, kApertureOffsetLabel, number(a.dx), number(a.dy));
