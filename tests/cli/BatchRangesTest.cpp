@@ -130,10 +130,8 @@ TEST(BatchRanges, ElementFieldsByName)
         double expected;
     } rows[] = {
         {"CAV1.voltage=1.5e6", "", [](const State& s) { return s.line.at(1).voltage; }, 1.5e6},
-        {"CAV1.lag=0.25", "", [](const State& s) { return s.line.at(1).lag; }, 0.25},
         {"O1.k3=-30", "", [](const State& s) { return s.line.at(2).k3; }, -30},
         {"MP.knl2=1.5", "", [](const State& s) { return s.line.at(3).knl.at(2); }, 1.5},
-        {"Q1.k1s=0.1", "", [](const State& s) { return s.line.at(4).k1s; }, 0.1},
         {"CAV1.voltage=-1",
          "--set CAV1.voltage: element 'CAV1' (1): the cavity voltage must not be negative!", nullptr, 0},
         {"CAV1.harmonic=0",

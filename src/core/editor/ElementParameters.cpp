@@ -60,11 +60,12 @@ void fillAlphaMagnet(const State& state, const LatticeElement& el, ParameterGrid
     setRow(grid, 8, " compression, ds/(dp/p) ", derived(kAlphaCompression), " cm/%");
 }
 
-// The rows of the kinds of families 6..9 and of the skew and roll fields, in SI units with ten digits
-// (the stored value for every number a user types). Each row is read back by its label.
+// The rows of the kinds of families 6..9, of the skew and roll fields and of the aperture, in SI units
+// and the shortest text that reads back as the stored value, so that accepting the panel changes only
+// what was typed. Each row is read back by its label.
 std::string number(double v)
 {
-    return fmt("%.10g", v);
+    return shortestFloat(v);
 }
 
 const char* const kSkewLabel = " skew gradient k1s";
