@@ -631,7 +631,9 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_NEAR(state.line.at(4).voltage, 1.25e5, 1e-6);
     EXPECT_NEAR(rf.voltage, 1.5e6, 1e-6);
     EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
+    type(windows.rf, "edRFVolt", "1800"); // typed and the window closed: the cavities take it too
     windows.rf->close();
+    EXPECT_NEAR(state.line.at(4).voltage, 1.5e5, 1e-6);
 
     // a second lattice: no window shows the results of the first one, and none feeds them onward
     const double dbaPressure = state.averagePressure;

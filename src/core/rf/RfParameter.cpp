@@ -187,6 +187,7 @@ bool takeRfBoxes(State& state, Messages& messages, const RfBeamInput& input, dou
         return false;
     }
     state.rf.voltage = input.voltageKv * 1000;
+    spreadCavityVoltage(state, state.rf.voltage); // the rf cavities of the line carry the total
     state.rf.power = powerKw * 1000;
     updateKinematics(state.beam, EnergyKind::Momentum, input.momentumGeV * 1e9);
     state.beamCurrent = input.currentMa / 1000;

@@ -89,7 +89,8 @@ std::string checkRfBeamInput(const RfBeamInput& input);
 /// The labels from the state's current results.
 RfParameterView rfParameterView(const State& state);
 
-/// What the window's closing writes back: V_rf, P_rf, the momentum and the current from the boxes.
+/// What the window's closing writes back: V_rf (shared among the line's rf cavities), P_rf, the
+/// momentum and the current from the boxes.
 /// Refuses, with a message and nothing stored, a momentum that is not positive or a negative current.
 bool takeRfBoxes(State& state, Messages& messages, const RfBeamInput& input, double powerKw);
 
