@@ -126,7 +126,8 @@ int lineSliceCount(State& state, Messages& messages, const LatticeElement& e)
     if (run.maxSteps <= 0)
         run.maxSteps = 20;
     int n = run.maxSteps;
-    if (run.stepAtElementEnds || e.code == code::kEinzelLens) {
+    // a thin multipole kicks once, at the centre of whatever length it has
+    if (run.stepAtElementEnds || e.code == code::kEinzelLens || e.code == code::kThinMultipole) {
         n = 1;
     } else {
         const double q = e.length / run.maxStep;
@@ -153,9 +154,17 @@ int lineSteps(State& state, Messages& messages, int i)
     return lineSliceCount(state, messages, state.line.at(i));
 }
 
+bool opticsRefused(const BeamLine& line, Messages& messages)
+{
+    const std::optional<std::string> refusal = lineOpticsRefusal(line);
+    if (refusal)
+        messages.error(*refusal);
+    return refusal.has_value();
+}
+
 int periodicSteps(const RunSettings& run, const LatticeElement& e, int cap)
 {
-    if (run.stepAtElementEnds)
+    if (run.stepAtElementEnds || e.code == code::kThinMultipole)
         return 1;
     const double q = e.length / (1 + run.maxStep);
     // more slices than the cap is a broken length or step setting, not a request
@@ -246,9 +255,7 @@ void keepUnlessMoved(const Twiss& computed, double& beta, double& alpha, double&
     gamma = computed.gamma;
 }
 
-} // namespace
-
-bool periodicSolution(State& state, Messages& messages)
+bool solvePeriodic(State& state, Messages& messages)
 {
     totalMatrix(state, messages);
     const double(&m)[6][6] = state.matrix.m;
@@ -290,8 +297,31 @@ bool periodicSolution(State& state, Messages& messages)
     return true;
 }
 
+bool startRing(State& state, Messages& messages, ListSink* list)
+{
+    const bool solved = solvePeriodic(state, messages);
+    state.lf.s = 0;
+    if (!solved)
+        return false;
+    startFunctions(state.run, state.lf);
+    if (list != nullptr) {
+        list->begin(PassKind::Ring);
+        list->row(0, 0, state.lf);
+    }
+    return true;
+}
+
+} // namespace
+
+bool periodicSolution(State& state, Messages& messages)
+{
+    return !opticsRefused(state.line, messages) && solvePeriodic(state, messages);
+}
+
 void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
 {
+    if (opticsRefused(state.line, messages))
+        return;
     updateKinematics(state.beam, EnergyKind::Momentum, state.beam.referenceMomentum);
     RunSettings& run = state.run;
     LatticeFunctions& lf = state.lf;
@@ -349,16 +379,7 @@ void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
 
 bool ringStart(State& state, Messages& messages, ListSink* list)
 {
-    const bool solved = periodicSolution(state, messages);
-    state.lf.s = 0;
-    if (!solved)
-        return false;
-    startFunctions(state.run, state.lf);
-    if (list != nullptr) {
-        list->begin(PassKind::Ring);
-        list->row(0, 0, state.lf);
-    }
-    return true;
+    return !opticsRefused(state.line, messages) && startRing(state, messages, list);
 }
 
 void ringTrace(State& state, Messages& messages, int i, ListSink* list)
@@ -384,8 +405,11 @@ void ringTrace(State& state, Messages& messages, int i, ListSink* list)
 
 bool betaFunctions(State& state, Messages& messages, ListSink* list)
 {
+    // a refused line has its own message, not the one of a missing solution
+    if (opticsRefused(state.line, messages))
+        return false;
     // the ring pass's start solves for the periodic functions
-    if (!ringStart(state, messages, list)) {
+    if (!startRing(state, messages, list)) {
         messages.error("define desired solution: \rsymmetric solution or trace with beta_o etc.");
         return false;
     }
