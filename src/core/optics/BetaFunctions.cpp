@@ -154,12 +154,30 @@ int lineSteps(State& state, Messages& messages, int i)
     return lineSliceCount(state, messages, state.line.at(i));
 }
 
-bool opticsRefused(const BeamLine& line, Messages& messages)
+namespace {
+
+// uncoupledOpticsRefusal for element i, after its text; the elements without any of the fields it looks
+// at (every element of the first kinds) are passed over without building its answer.
+bool elementRefused(const LatticeElement& e, int i, Messages& messages)
 {
-    const std::optional<std::string> refusal = lineOpticsRefusal(line);
+    const bool fieldsSet = e.hkick != 0 || e.vkick != 0 || e.k1s != 0 || e.ks != 0 || e.tilt != 0 ||
+                           !e.knl.empty() || !e.ksl.empty();
+    if (!fieldsSet)
+        return false;
+    const std::optional<std::string> refusal = uncoupledOpticsRefusal(e, i);
     if (refusal)
         messages.error(*refusal);
     return refusal.has_value();
+}
+
+} // namespace
+
+bool opticsRefused(const BeamLine& line, Messages& messages)
+{
+    for (int i = 1; i <= line.count; ++i)
+        if (elementRefused(line.at(i), i, messages))
+            return true;
+    return false;
 }
 
 int periodicSteps(const RunSettings& run, const LatticeElement& e, int cap)
@@ -196,11 +214,23 @@ void edgeStep(State& state, Messages& messages, int i, double psi)
 
 namespace {
 
-void totalMatrix(State& state, Messages& messages)
+// The total matrix of one period; false, after the refusal, at the first element the optics refuse, with
+// what the elements before it changed (the matrices, and the particle's energy in accelerating elements)
+// put back. The refusal is tested in this sweep, so that a long line is read once.
+bool totalMatrix(State& state, Messages& messages)
 {
+    const TransferMatrix matrix = state.matrix;
+    const BeamParameters beam = state.beam;
+    const LatticeFunctions lf = state.lf;
     resetTotal(state.matrix);
     for (int i = 1; i <= state.line.count; ++i) {
         const LatticeElement& e = state.line.at(i);
+        if (elementRefused(e, i, messages)) {
+            state.matrix = matrix;
+            state.beam = beam;
+            state.lf = lf;
+            return false;
+        }
         const bool faces = e.code != code::kSectorBend;
         if (faces)
             edgeStep(state, messages, i, e.ain);
@@ -213,6 +243,7 @@ void totalMatrix(State& state, Messages& messages)
         if (faces)
             edgeStep(state, messages, i, e.aout);
     }
+    return true;
 }
 
 struct Twiss
@@ -255,9 +286,12 @@ void keepUnlessMoved(const Twiss& computed, double& beta, double& alpha, double&
     gamma = computed.gamma;
 }
 
-bool solvePeriodic(State& state, Messages& messages)
+// The periodic solution; refused, with nothing changed, when the optics refuse the line.
+bool solvePeriodic(State& state, Messages& messages, bool& refused)
 {
-    totalMatrix(state, messages);
+    refused = !totalMatrix(state, messages);
+    if (refused)
+        return false;
     const double(&m)[6][6] = state.matrix.m;
     RunSettings& run = state.run;
 
@@ -297,9 +331,11 @@ bool solvePeriodic(State& state, Messages& messages)
     return true;
 }
 
-bool startRing(State& state, Messages& messages, ListSink* list)
+bool startRing(State& state, Messages& messages, ListSink* list, bool& refused)
 {
-    const bool solved = solvePeriodic(state, messages);
+    const bool solved = solvePeriodic(state, messages, refused);
+    if (refused)
+        return false;
     state.lf.s = 0;
     if (!solved)
         return false;
@@ -315,7 +351,8 @@ bool startRing(State& state, Messages& messages, ListSink* list)
 
 bool periodicSolution(State& state, Messages& messages)
 {
-    return !opticsRefused(state.line, messages) && solvePeriodic(state, messages);
+    bool refused = false;
+    return solvePeriodic(state, messages, refused);
 }
 
 void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
@@ -379,7 +416,13 @@ void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
 
 bool ringStart(State& state, Messages& messages, ListSink* list)
 {
-    return !opticsRefused(state.line, messages) && startRing(state, messages, list);
+    bool refused = false;
+    return startRing(state, messages, list, refused);
+}
+
+bool ringStart(State& state, Messages& messages, ListSink* list, bool& refused)
+{
+    return startRing(state, messages, list, refused);
 }
 
 void ringTrace(State& state, Messages& messages, int i, ListSink* list)
@@ -405,11 +448,12 @@ void ringTrace(State& state, Messages& messages, int i, ListSink* list)
 
 bool betaFunctions(State& state, Messages& messages, ListSink* list)
 {
-    // a refused line has its own message, not the one of a missing solution
-    if (opticsRefused(state.line, messages))
-        return false;
-    // the ring pass's start solves for the periodic functions
-    if (!startRing(state, messages, list)) {
+    // the ring pass's start solves for the periodic functions; a refused line has its own message, not
+    // the one of a missing solution
+    bool refused = false;
+    if (!startRing(state, messages, list, refused)) {
+        if (refused)
+            return false;
         messages.error("define desired solution: \rsymmetric solution or trace with beta_o etc.");
         return false;
     }

@@ -29,6 +29,8 @@ void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list);
 /// periodicSolution and, when it succeeds, sets the running values from the start values; returns its
 /// result.
 bool ringStart(State& state, Messages& messages, ListSink* list);
+/// ringStart, refused set when the optics refused the line (nothing changed then).
+bool ringStart(State& state, Messages& messages, ListSink* list, bool& refused);
 /// Ring pass through element i, with a list row after every slice when list != nullptr.
 void ringTrace(State& state, Messages& messages, int i, ListSink* list);
 /// periodicSolution, ringStart, ringTrace of every element, ring tunes into state.lf.tuneX/Y

@@ -324,12 +324,16 @@ double ratio(double a, double b)
 
 void radiationIntegrals(State& state, Messages& messages)
 {
-    if (opticsRefused(state.line, messages))
-        return;
     RingParameters& ring = state.ringParams;
-    ring.stamp = latticeStamp(state);
-    // without a stable periodic solution the pass would run from whatever the last one left
-    if (!ringStart(state, messages, nullptr) || !state.run.periodicStable) {
+    const std::uint64_t stamp = latticeStamp(state);
+    // without a stable periodic solution the pass would run from whatever the last one left; a line the
+    // optics refuse keeps the results it had
+    bool refused = false;
+    const bool started = ringStart(state, messages, nullptr, refused);
+    if (refused)
+        return;
+    ring.stamp = stamp;
+    if (!started || !state.run.periodicStable) {
         setNotAvailable(ring);
         return;
     }
