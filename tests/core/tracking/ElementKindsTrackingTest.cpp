@@ -77,6 +77,27 @@ TEST(ElementKindsTracking, ThinMultipoleKicksAsTheClosedFormOfEachOrder)
         }
 }
 
+// A kicker of length L kicks at its centre (MAD-X's HKICK, VKICK: px += hkick, py += vkick); a horizontal
+// one ignores vkick. An octupole of no length and a marker leave the particle alone.
+TEST(ElementKindsTracking, KickersKickAtTheirCentre)
+{
+    for (const int elementCode : {code::kKicker, code::kHorizontalKicker}) {
+        LatticeElement k = element(elementCode, 0.4);
+        k.hkick = 2e-4;
+        k.vkick = -1e-4;
+        const State line = lineOf({k, element(code::kOctupole, 0), element(code::kMarker, 0)});
+        ParticleBlock b;
+        b.add({1e-3, 0, 0, 0, 0, 0}, 0);
+        for (const ElementMap& e : test::latticeOf(line).cell)
+            pushElement(e, b);
+        const double vkick = elementCode == code::kKicker ? -1e-4 : 0;
+        EXPECT_NEAR(b.px[0], 2e-4, 1e-18);
+        EXPECT_NEAR(b.py[0], vkick, 1e-18);
+        EXPECT_NEAR(b.x[0], 1e-3 + 0.2 * 2e-4, 1e-15);
+        EXPECT_NEAR(b.y[0], 0.2 * vkick, 1e-15);
+    }
+}
+
 // The new kinds give the same bits on every instruction set, for full vectors and the rest.
 TEST(ElementKindsTracking, NewKindsAreTheSameOnEveryWidth)
 {
