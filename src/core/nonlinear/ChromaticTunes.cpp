@@ -140,16 +140,6 @@ std::optional<ChromaticTunes> chromaticTunes(const State& state, const Chromatic
         return refuse("define a beam line first!");
     if (const std::optional<std::string> r = lineOpticsRefusal(state.line))
         return refuse(*r);
-    // the tracker passes thin multipoles and octupoles as drifts: their fields would be missing
-    for (int i = 1; i <= state.line.count; ++i) {
-        const LatticeElement& e = state.line.at(i);
-        const bool multipole = e.code == code::kThinMultipole &&
-                               std::any_of(e.knl.begin(), e.knl.end(), [](double v) { return v != 0; });
-        if (multipole || (e.code == code::kOctupole && e.k3 != 0))
-            return refuse("element '" + e.name + "' (" + std::to_string(i) + ") is a " +
-                          (multipole ? "thin multipole" : "octupole") +
-                          ", which the symplectic tracker does not model");
-    }
     State pass = state;
     pass.run.showBetaFunctions = true;
     pass.run.showBeamSize = false;

@@ -31,9 +31,8 @@ struct ChromaticTunes
 /// The scan of state.line's ring (rf off): at every delta the closed orbit by Newton's method on the
 /// tracker's map of one cell, the tunes from the two 2 x 2 blocks of the map's Jacobian (central
 /// differences) around it. Nothing, with the reason in refusal when it is given, for an empty line, a line
-/// the uncoupled optics refuse, a thin multipole or octupole with a field (the tracker has none), a cell
-/// without a stable periodic solution, a scan out of range, or a delta without a closed orbit or with
-/// unstable motion.
+/// the uncoupled optics refuse, a cell without a stable periodic solution, a scan out of range, or a delta
+/// without a closed orbit or with unstable motion.
 std::optional<ChromaticTunes> chromaticTunes(const State& state, const ChromaticScan& scan,
                                              std::string* refusal = nullptr);
 

@@ -47,8 +47,8 @@ namespace kestrune {
 // The integrals run over each thick magnet with Simpson's rule on slices of at most 2 cm (at least
 // eight, at most 2000 and the line's share of the slices of a pass), the lattice functions carried
 // through the slices by the optics' own element matrices. A thin multipole (code 60) counts with
-// K1 L = knl[1] and K2 L = knl[2] at its place (the linear optics pass a thin multipole as a drift of no
-// length: its knl[1] enters the terms, not the lattice functions). Phases start at the cell's start. The
+// K1 L = knl[1] and K2 L = knl[2] at its place (its kick changes alpha, not beta, eta or the phases).
+// Octupoles drive no first-order term of these. Phases start at the cell's start. The
 // ring of N cells sums each cell term with the phase advance of the cells before:
 //   h_ring = h_cell sum_{n=0}^{N-1} exp(2 pi i n [(j - k) mu_x + (l - m) mu_y]), mu the cell's tunes.
 
