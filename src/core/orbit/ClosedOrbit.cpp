@@ -312,7 +312,7 @@ OrbitCorrection correctOrbit(State& state, int count, int iterations)
         for (Eigen::Index j = 0; j < columns; ++j)
             r(i, j) = response->matrix[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
     const Eigen::JacobiSVD<Eigen::MatrixXd> svd(r, Eigen::ComputeThinU | Eigen::ComputeThinV);
-    const Eigen::VectorXd sigma = svd.singularValues();
+    const Eigen::VectorXd& sigma = svd.singularValues();
     for (Eigen::Index k = 0; k < sigma.size(); ++k)
         result.singularValues.push_back(sigma(k));
     int used = 0;
