@@ -26,8 +26,8 @@ using Values = std::map<std::string, double>;
 
 constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 
-const char* const kRings[] = {"fodo-gradient", "rect-wedge-gap", "double-bend-sextupoles",
-                              "reverse-bend-gradient", "coupled-double-bend"};
+const char* const kRings[] = {"fodo-gradient",         "rect-wedge-gap",      "double-bend-sextupoles",
+                              "reverse-bend-gradient", "coupled-double-bend", "double-bend-thin-sextupoles"};
 
 Json readJson(const std::string& fileName)
 {

@@ -231,6 +231,9 @@ const std::map<std::string, double>& constants()
         {"hbar", 6.582119569e-25},
         {"erad", 2.8179403262e-15},
         {"prad", 1.53469e-18},
+        // logical attributes written as values (thick=false in MAD-X's own SAVE)
+        {"true", 1.0},
+        {"false", 0.0},
     };
     return table;
 }
