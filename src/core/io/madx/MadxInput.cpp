@@ -53,10 +53,15 @@ std::vector<Statement> splitStatements(const std::string& text, int firstLine)
     Statement current;
     int line = firstLine;
     int braces = 0;
+    // current.text up to `scanned` holds only blanks (' ', '\t', '\r'); started: it holds more
+    std::size_t scanned = 0;
+    bool started = false;
     auto finish = [&]() {
         if (current.text.find_first_not_of(" \t\r\n") != std::string::npos)
             statements.push_back(std::move(current));
         current = Statement{};
+        scanned = 0;
+        started = false;
     };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
@@ -81,8 +86,11 @@ std::vector<Statement> splitStatements(const std::string& text, int firstLine)
             current.text += braces > 0 ? std::string(static_cast<std::size_t>(breaks), '\n') : " ";
             continue;
         }
-        if (current.text.find_first_not_of(" \t\r") == std::string::npos &&
-            !std::isspace(static_cast<unsigned char>(c)))
+        if (!started) {
+            started = current.text.find_first_not_of(" \t\r", scanned) != std::string::npos;
+            scanned = current.text.size();
+        }
+        if (!started && !std::isspace(static_cast<unsigned char>(c)))
             current.line = line;
         if (c == '"' || c == '\'') {
             const std::size_t close = text.find(c, i + 1);
