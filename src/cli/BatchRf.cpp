@@ -6,6 +6,7 @@
 #include "core/NumberInput.h"
 #include "core/io/Listing.h"
 #include "core/rf/CavityBudget.h"
+#include "core/rf/CavitySystem.h"
 #include "core/rf/RfParameter.h"
 #include "core/rf/RfUpdate.h"
 
@@ -26,14 +27,34 @@ CavityInput cavityInput(const State& state, const BatchInputs& inputs)
     return input;
 }
 
+// The rf cavities of the cell as they stand after the rf parameters shared the voltage among them.
+Json cavityList(const BeamLine& line)
+{
+    Json cavities = Json::array();
+    for (int i = 1; i <= line.count; ++i) {
+        const LatticeElement& e = line.at(i);
+        if (e.code != code::kRfCavity)
+            continue;
+        cavities.push_back({{"element", i},
+                            {"name", e.name},
+                            {"voltage_v", reportNumber(e.voltage)},
+                            {"lag", reportNumber(e.lag)},
+                            {"harmonic", reportNumber(e.harmonic)},
+                            {"frequency_hz", reportNumber(e.frequency)}});
+    }
+    return cavities;
+}
+
 } // namespace
 
 std::vector<SettingName> rfSettingNames()
 {
     std::vector<SettingName> names;
-    names.push_back({"rf.voltage_kv", "total rf voltage in kV (the rf window's voltage box)",
+    names.push_back({"rf.voltage_kv",
+                     "total rf voltage in kV (the rf window's voltage box; shared among the rf cavities)",
                      [](State& state, BatchInputs&, const std::string& text) {
                          state.rf.voltage = rangedValue(text, ranges::kRfVoltageKv) * 1000;
+                         spreadCavityVoltage(state, state.rf.voltage);
                      }});
     names.push_back({"rf.power_kw", "total rf power in kW (the rf window's power box)",
                      [](State& state, BatchInputs&, const std::string& text) {
@@ -124,6 +145,8 @@ Json rfSection(const State& state, const BatchInputs& inputs, Messages& messages
     const bool current = budget && rf.beamPower > 0 && isElectron(ring.beam);
     section["max_beam_current_a"] = current ? reportNumber(rf.maxBeamCurrent) : nullptr;
     section["material"] = budget && !inputs.rfSelectImpedance ? Json(rf.cavityMaterial) : Json(nullptr);
+    section["harmonic_number"] = reportNumber(ring.ringParams.harmonicNumber);
+    section["rf_cavities"] = cavityList(ring.line);
     return section;
 }
 

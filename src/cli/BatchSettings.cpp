@@ -1,6 +1,7 @@
 #include "cli/BatchSettings.h"
 
 #include "cli/BatchRf.h"
+#include "cli/ElementSettings.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
@@ -80,6 +81,14 @@ void applySetting(State& state, BatchInputs& inputs, const std::string& assignme
         }
         return;
     }
+    try {
+        if (applyElementSetting(state, name, text, inputs.usageCheck))
+            return;
+    } catch (const ConversionError& e) {
+        throw BatchUsageError("--set " + name + ": " + e.what());
+    } catch (const BatchUsageError& e) {
+        throw BatchUsageError("--set " + name + ": " + e.what());
+    }
     throw BatchUsageError("--set: unknown name '" + excerpt(name) + "' (--help lists the names)");
 }
 
@@ -93,7 +102,7 @@ std::string settingsHelp()
             text += '\n';
         text += name + known.help;
     }
-    return text;
+    return text + "\n  " + elementFieldsHelp();
 }
 
 } // namespace kestrune

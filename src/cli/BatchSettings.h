@@ -31,6 +31,7 @@ struct BatchInputs
     bool rfSelectImpedance = false;    // the rf window's "select Impedance" instead of the scaled one
     bool rfAluminum = false;           // the rf window's cavity material: aluminium instead of copper
     double rfShuntImpedanceMohm = 1.0; // the rf window's typed shunt impedance per cell, MOhm
+    bool usageCheck = false;           // --set checked before the file is read: element names unknown yet
 };
 
 /// One name of --set NAME=VALUE: what it sets and how it takes the text.
@@ -52,7 +53,8 @@ int rangedInt(const std::string& text, const InputRange& range);
 const std::vector<SettingName>& settingNames();
 
 /// Applies "NAME=VALUE" to state and inputs; throws BatchUsageError with a clear text for a missing
-/// "=", an unknown name or a value the box would refuse.
+/// "=", an unknown name or a value the box would refuse. A name that is none of settingNames may be
+/// "ELEMENT.FIELD" (applyElementSetting).
 void applySetting(State& state, BatchInputs& inputs, const std::string& assignment);
 
 /// The --help text of --set: one line per name.

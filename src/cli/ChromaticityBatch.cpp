@@ -8,6 +8,7 @@
 #include "core/NumberInput.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/resonance/Resonance.h"
+#include "core/rf/CavitySystem.h"
 #include "core/ring/Parameter.h"
 #include "core/tracking/LinearMapTracking.h"
 #include "core/tracking/SingleParticle.h"
@@ -125,14 +126,16 @@ bool linearCsv(State& state, Messages& messages, const TrackingRequest& r, std::
     return true;
 }
 
-// The rf cavity of a closed ring with an rf voltage, as the ring and rf windows compute it.
+// The rf cavity of a closed ring with an rf voltage, as the ring and rf windows compute it (the total
+// voltage and harmonic number of the line's rf cavities when it has any).
 RfCavity batchRf(const State& state, Messages& messages, const BatchInputs& inputs)
 {
-    if (!state.ringClosed || !(state.rf.voltage > 0))
-        return {};
     State ring = state;
+    takeCavityVoltage(ring);
+    if (!ring.ringClosed || !(ring.rf.voltage > 0))
+        return {};
     QuietMessages quiet;
-    if (!computeRing(ring, quiet, inputs))
+    if (!computeRing(ring, quiet, inputs) || !takeCavitySystem(ring, messages))
         return {};
     return trackingRfCavity(ring, messages);
 }

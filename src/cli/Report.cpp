@@ -6,6 +6,7 @@
 #include "cli/VacuumLifetimeBatch.h"
 #include "core/optics/BetaFunctions.h"
 
+#include <cctype>
 #include <cmath>
 
 namespace kestrune {
@@ -32,6 +33,20 @@ Json matrixRows(const double (&m)[6][6])
     return rows;
 }
 
+// The kinds of the editor's element list the line holds, in list order, each with its count: keys are
+// the kinds' names in snake_case ("thin_multipole", "rf_cavity").
+Json kindCounts(const BeamLine& line)
+{
+    int counts[kKindCount] = {};
+    for (int i = 1; i <= line.count; ++i)
+        ++counts[kindOf(line.at(i).code)];
+    Json kinds = Json::object();
+    for (int kind = 0; kind < kKindCount; ++kind)
+        if (counts[kind] > 0)
+            kinds[kindKey(kind)] = counts[kind];
+    return kinds;
+}
+
 void showBetaFunctionsOnly(RunSettings& run)
 {
     run.showBetaFunctions = true;
@@ -40,6 +55,19 @@ void showBetaFunctionsOnly(RunSettings& run)
 }
 
 } // namespace
+
+std::string kindKey(int kind)
+{
+    std::string key;
+    for (const char* c = kindName(kind); *c; ++c) {
+        const auto u = static_cast<unsigned char>(*c);
+        if (std::isalnum(u))
+            key += static_cast<char>(std::tolower(u));
+        else if (!key.empty() && key.back() != '_')
+            key += '_';
+    }
+    return key;
+}
 
 Json reportNumber(double value)
 {
@@ -85,7 +113,8 @@ Json lineSection(const State& state, Messages& messages)
     return {{"element_count", state.line.count},
             {"length_m", reportNumber(state.line.length)},
             {"end", end},
-            {"total_matrix", matrixRows(matrixPass.matrix.m)}};
+            {"total_matrix", matrixRows(matrixPass.matrix.m)},
+            {"kinds", kindCounts(state.line)}};
 }
 
 Json periodicSection(const State& state, Messages& messages)

@@ -15,6 +15,9 @@ using Json = nlohmann::ordered_json;
 /// A number for the report: the double itself, or null when it is not finite (NaN is not JSON).
 Json reportNumber(double value);
 
+/// The report's key of a kind of the editor's element list: its name in snake_case ("rf_cavity").
+std::string kindKey(int kind);
+
 /// The report's "particle" section: name, momentum_ev, total_energy_ev, kinetic_energy_ev,
 /// rest_energy_ev, gamma, beta, charge.
 Json particleSection(const BeamParameters& beam);

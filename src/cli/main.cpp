@@ -217,6 +217,7 @@ void checkUsage(const Request& request)
     }
     kestrune::State scratch;
     kestrune::BatchInputs inputs;
+    inputs.usageCheck = true;
     for (const std::string& assignment : request.settings)
         kestrune::applySetting(scratch, inputs, assignment);
     kestrune::checkChromaticityUsage(request.chromaticity);

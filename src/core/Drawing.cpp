@@ -116,7 +116,10 @@ void placeShape(BeamLine& line, int i)
 {
     const LatticeElement& e = line.at(i);
     ElementShape& shape = line.shape(i);
-    if (e.code >= code::kPump) {
+    // the kinds of families 6..9 are drawn over their length, a thin mark (clickable) when they have none;
+    // pumps, alpha magnets and codes above them keep their fixed mark
+    const bool point = isExtendedCode(e.code) ? e.length == 0 : e.code >= code::kPump;
+    if (point) {
         shape.x0 = e.s - kPointElementHalfWidth;
         shape.x1 = e.s + kPointElementHalfWidth;
     } else {
@@ -138,7 +141,10 @@ void drawFromFileBoxes(State& state)
         shape.y1 = box.y1;
         shape.title = std::to_string(i);
         const LatticeElement& e = line.at(i);
-        styleByFamily(shape, familyOf(e.code));
+        if (isExtendedCode(e.code))
+            applyKindStyle(shape, kindOf(e.code));
+        else
+            styleByFamily(shape, familyOf(e.code));
         if (familyOf(e.code) == static_cast<int>(Family::Quadrupole) && e.k < 0) {
             // a defocusing quadrupole hangs below the baseline whatever its box says
             shape.colour = colour::kGreen;

@@ -17,20 +17,20 @@ struct KindDrawing
     double lower = 0; // drawing units below DrawBaseline
 };
 
-/// The drawing of kind 0..8 of the element list; nullopt for any other kind.
+/// The drawing of kind 0..15 of the element list; nullopt for any other kind.
 std::optional<KindDrawing> kindDrawing(int kind);
 
-/// Gives shape the style and fill colour of kind 0..8; other kinds change nothing.
+/// Gives shape the style and fill colour of kind 0..15; other kinds change nothing.
 void applyKindStyle(ElementShape& shape, int kind);
-/// Sets the vertical extent of kind 0..8: y0 = (baseline - lower)*scale, y1 = (baseline + upper)*scale.
+/// Sets the vertical extent of kind 0..15: y0 = (baseline - lower)*scale, y1 = (baseline + upper)*scale.
 void applyKindExtent(ElementShape& shape, int kind, double drawBaseline, double drawScale);
 
 /// A quadrupole's drawing follows the sign of k: red rising 8 units above the baseline for k > 0,
 /// green hanging 8 units below it otherwise.
 void applyQuadrupoleSign(ElementShape& shape, double k, double drawBaseline, double drawScale);
 
-/// Horizontal extent of element i's shape from its record: s .. s+L, or s -/+ 0.015 m for vacuum pumps
-/// and alpha magnets (codes 40 and above).
+/// Horizontal extent of element i's shape from its record: s .. s+L, or s -/+ 0.015 m for vacuum pumps,
+/// alpha magnets and codes of 100 and above, and for the kinds of codes 60..99 when their length is 0.
 void placeShape(BeamLine& line, int i);
 
 /// Rebuilds shapes 1..line.count from the boxes a lattice file gave (state.fileBoxes): box, title, and

@@ -65,7 +65,55 @@ const StoredRow kStoredRows[] = {
     {"voltage", "k", &LatticeElement::k, 1, 1e-3, "V"},
     {"total energy gain", "energy_gain", &LatticeElement::energyGain, 1, 1e-3, "eV"},
     {"number of electrodes", "electrodes", &LatticeElement::electrodes, 1, 1, ""},
+    {"skew gradient k1s", "k1s", &LatticeElement::k1s, 1, 1, "1/m^2"},
+    {"roll angle (tilt)", "tilt", &LatticeElement::tilt, 1, 1, "rad"},
+    {"octupole strength k3", "k3", &LatticeElement::k3, 1, 1, "1/m^4"},
+    {"solenoid strength ks", "ks", &LatticeElement::ks, 1, 1, "1/m"},
+    {"horizontal kick", "hkick", &LatticeElement::hkick, 1, 1, "rad"},
+    {"vertical kick", "vkick", &LatticeElement::vkick, 1, 1, "rad"},
+    {"cavity voltage", "voltage", &LatticeElement::voltage, 1, 1, "V"},
+    {"phase lag", "lag", &LatticeElement::lag, 1, 1, "2 pi"},
+    {"harmonic number", "harmonic", &LatticeElement::harmonic, 1, 1, ""},
+    {"rf frequency", "frequency", &LatticeElement::frequency, 1, 1, "Hz"},
 };
+
+// The rows of two numbers of the kinds of families 6..9 and of the aperture (label, the names of
+// columns 1 and 2, unit): a thin multipole's "knl / ksl order n" rows give knl0..knl9 and ksl0..ksl9.
+struct PairRow
+{
+    const char* label;
+    const char* first;
+    const char* second;
+    const char* unit;
+};
+
+const PairRow kPairRows[] = {
+    {"aperture a / b (m)", "aperture_a", "aperture_b", "m"},
+    {"aperture c / d (m)", "aperture_c", "aperture_d", "m"},
+    {"aperture offset dx / dy (m)", "aperture_dx", "aperture_dy", "m"},
+};
+
+// The stored value of a pair row's number (column 1 or 2) of element el.
+double pairValue(const LatticeElement& el, const std::string& name)
+{
+    const ElementAperture& a = el.aperture;
+    if (name == "aperture_a")
+        return a.a[0];
+    if (name == "aperture_b")
+        return a.a[1];
+    if (name == "aperture_c")
+        return a.a[2];
+    if (name == "aperture_d")
+        return a.a[3];
+    if (name == "aperture_dx")
+        return a.dx;
+    if (name == "aperture_dy")
+        return a.dy;
+    // knl<n> / ksl<n>
+    const std::vector<double>& strengths = name.compare(0, 3, "ksl") == 0 ? el.ksl : el.knl;
+    const auto n = static_cast<std::size_t>(std::stoi(name.substr(3)));
+    return n < strengths.size() ? strengths[n] : 0.0;
+}
 
 std::string trimmed(const std::string& text)
 {
@@ -105,6 +153,7 @@ struct PanelCell
     int row = 0;
     double toPanel = 1;
     double LatticeElement::*field = nullptr;
+    bool pair = false; // a number of a pair row (pairValue)
 };
 
 std::vector<PanelCell> panelCells(const State& state, int e, const ParameterGrid& grid)
@@ -125,6 +174,36 @@ std::vector<PanelCell> panelCells(const State& state, int e, const ParameterGrid
                              row,
                              stored.toPanel,
                              stored.field});
+        }
+        if (known)
+            continue;
+        const std::string multipole = "knl / ksl order ";
+        if (label.compare(0, multipole.size(), multipole) == 0) {
+            const std::string n = std::to_string(row - 4);
+            for (int column = 1; column <= 2; ++column) {
+                const std::string name = (column == 1 ? "knl" : "ksl") + n;
+                cells.push_back({{name,
+                                  row == 4   ? std::string("rad")
+                                  : row == 5 ? std::string("1/m")
+                                             : "1/m^" + n,
+                                  pairValue(el, name), true},
+                                 column,
+                                 row,
+                                 1,
+                                 nullptr,
+                                 true});
+            }
+            continue;
+        }
+        for (const PairRow& pair : kPairRows) {
+            if (label != pair.label)
+                continue;
+            known = true;
+            for (int column = 1; column <= 2; ++column) {
+                const std::string name = column == 1 ? pair.first : pair.second;
+                cells.push_back(
+                    {{name, pair.unit, pairValue(el, name), true}, column, row, 1, nullptr, true});
+            }
         }
         if (known)
             continue;
@@ -156,6 +235,8 @@ PanelView fullPrecisionPanel(State& trial, int e, PanelSettings& settings)
     for (const PanelCell& cell : panelCells(trial, e, panel.grid))
         if (cell.field)
             panel.grid.cell(cell.column, cell.row) = fmt("%.17g", el.*cell.field * cell.toPanel);
+        else if (cell.pair)
+            panel.grid.cell(cell.column, cell.row) = fmt("%.17g", pairValue(el, cell.parameter.name));
     return panel;
 }
 

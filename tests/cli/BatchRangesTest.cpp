@@ -107,3 +107,66 @@ TEST(BatchRanges, TrackingRowsAreThoseOfTheRunAndTheTurnsAreCapped)
 
 } // namespace
 } // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(BatchRanges, ElementFieldsByName)
+{
+    // a line of a cavity, an octupole, a thin multipole and a quadrupole; a refusal names the element
+    // and leaves the line as it was
+    State line;
+    line.line.count = 4;
+    line.line.at(1) = LatticeElement{"CAV1", code::kRfCavity, 0, 0.5};
+    line.line.at(1).harmonic = 400;
+    line.line.at(2) = LatticeElement{"O1", code::kOctupole, 0.5, 0.2};
+    line.line.at(3) = LatticeElement{"MP", code::kThinMultipole, 0.7, 0};
+    line.line.at(4) = LatticeElement{"Q1", code::kQuadrupole, 0.7, 0.3};
+    const struct
+    {
+        const char* assignment;
+        const char* refusal; // empty: taken
+        double (*field)(const State&);
+        double expected;
+    } rows[] = {
+        {"CAV1.voltage=1.5e6", "", [](const State& s) { return s.line.at(1).voltage; }, 1.5e6},
+        {"O1.k3=-30", "", [](const State& s) { return s.line.at(2).k3; }, -30},
+        {"MP.knl2=1.5", "", [](const State& s) { return s.line.at(3).knl.at(2); }, 1.5},
+        {"CAV1.voltage=-1",
+         "--set CAV1.voltage: element 'CAV1' (1): the cavity voltage must not be negative!", nullptr, 0},
+        {"CAV1.harmonic=0",
+         "--set CAV1.harmonic: element 'CAV1' (1): an rf cavity needs a harmonic number or a frequency",
+         nullptr, 0},
+        {"Q1.voltage=1", "--set Q1.voltage: element 'Q1' (4) is a quadrupole, which has no voltage", nullptr,
+         0},
+        {"MP.knl10=1", "--set MP.knl10: element 'MP' (3) has no field 'knl10' (", nullptr, 0},
+        {"NONE.voltage=1", "--set: unknown name 'NONE.voltage' (--help lists the names)", nullptr, 0},
+    };
+    for (const auto& row : rows) {
+        State state = line;
+        BatchInputs inputs;
+        std::string text;
+        try {
+            applySetting(state, inputs, row.assignment);
+        } catch (const BatchUsageError& e) {
+            text = e.what();
+        }
+        if (row.field) {
+            EXPECT_EQ(text, "") << row.assignment;
+            EXPECT_EQ(row.field(state), row.expected) << row.assignment;
+            continue;
+        }
+        EXPECT_EQ(text.substr(0, std::string(row.refusal).size()), row.refusal);
+        EXPECT_EQ(state.line.at(1).voltage, 0);
+        EXPECT_EQ(state.line.at(1).harmonic, 400);
+    }
+    // before the file is read only the field and the number are checked
+    BatchInputs check;
+    check.usageCheck = true;
+    State empty;
+    EXPECT_NO_THROW(applySetting(empty, check, "ANY.voltage=1"));
+    EXPECT_THROW(applySetting(empty, check, "ANY.voltage=x"), BatchUsageError);
+}
+
+} // namespace
+} // namespace kestrune

@@ -43,7 +43,8 @@ TEST(BatchRf, ReportSectionOfTheExampleRingIsConsistent)
                                                "shunt_impedance",   "total_impedance_ohm",
                                                "cavity_loss_w",     "misc_loss_w",
                                                "beam_power_w",      "max_beam_current_a",
-                                               "material"};
+                                               "material",          "harmonic_number",
+                                               "rf_cavities"};
     EXPECT_EQ(keys, expected);
     // the file's settings: 1.2 MV, 200 kW, 2 cells, 10 % miscellaneous losses, scaled copper
     EXPECT_EQ(number(rf, "voltage_v"), 1.2e6);

@@ -154,17 +154,35 @@ TEST(Drawing, ElementsFromFileTakeStyleByFamily)
     EXPECT_EQ(state.line.shape(4).title, "4");
 }
 
-TEST(Drawing, PumpsAndAlphaMagnetsArePlacedAsPoints)
+TEST(Drawing, PointElementsAndTheNewKindsOverTheirLength)
 {
-    State state;
-    state.line.count = 2;
-    state.line.at(1) = LatticeElement{"P", code::kPump, 2.0, 0.0};
-    state.line.at(2) = LatticeElement{"Q", code::kQuadrupole, 2.0, 0.3};
-    placeShape(state.line, 1);
-    placeShape(state.line, 2);
-    EXPECT_DOUBLE_EQ(state.line.shape(1).x0, 1.985);
-    EXPECT_DOUBLE_EQ(state.line.shape(1).x1, 2.015);
-    EXPECT_DOUBLE_EQ(state.line.shape(2).x1, 2.3);
+    // pumps, alpha magnets and codes beyond the table keep their fixed mark whatever their length; the
+    // kinds of codes 60..99 are a mark only when they have no length
+    const struct
+    {
+        int code;
+        double length;
+        double x0, x1;
+    } rows[] = {
+        {code::kPump, 0.0, 1.985, 2.015},
+        {code::kAlphaFull, 0.5, 1.985, 2.015},
+        {120, 0.5, 1.985, 2.015},
+        {code::kQuadrupole, 0.3, 2.0, 2.3},
+        {code::kThinMultipole, 0.0, 1.985, 2.015},
+        {code::kMarker, 0.0, 1.985, 2.015},
+        {code::kOctupole, 0.3, 2.0, 2.3},
+        {code::kRfCavity, 0.5, 2.0, 2.5},
+        {code::kKicker, 0.2, 2.0, 2.2},
+        {code::kMonitor, 0.0, 1.985, 2.015},
+    };
+    for (const auto& row : rows) {
+        BeamLine line;
+        line.count = 1;
+        line.at(1) = LatticeElement{"E", row.code, 2.0, row.length};
+        placeShape(line, 1);
+        EXPECT_DOUBLE_EQ(line.shape(1).x0, row.x0) << row.code;
+        EXPECT_DOUBLE_EQ(line.shape(1).x1, row.x1) << row.code;
+    }
 }
 
 } // namespace

@@ -64,7 +64,7 @@ TEST_F(ElementPanelTest, ControlsCarryTheirCaptionsAndHints)
     EXPECT_EQ(units->itemText(1), "degrees");
     EXPECT_EQ(units->currentText(), "radian");
     EXPECT_EQ(grid()->columnCount(), 4);
-    EXPECT_EQ(grid()->rowCount(), 11);
+    EXPECT_EQ(grid()->rowCount(), ParameterGrid::kRows);
     EXPECT_FALSE(panel->isVisible()) << "hidden until the first fill";
 }
 

@@ -124,8 +124,9 @@ TEST_F(MagStructClick, ElementListAppendsAndClosesOnDoubleClick)
     auto* list = window->findChild<QListWidget*>("MagList");
     ASSERT_NE(list, nullptr);
     ASSERT_TRUE(list->isVisible());
-    ASSERT_EQ(list->count(), 9);
+    ASSERT_EQ(list->count(), kKindCount);
     EXPECT_EQ(list->item(8)->text(), "el.stat Accelerator");
+    EXPECT_EQ(list->item(15)->text(), "rf cavity");
     EXPECT_EQ(list->toolTip(), "double click to close");
 
     for (int row : {2, 0}) {

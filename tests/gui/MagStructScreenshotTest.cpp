@@ -1,6 +1,7 @@
 #include "MagStructFixture.h"
 #include "gui/editor/ElementPanel.h"
 #include "gui/editor/InitialConditionsPanel.h"
+#include "gui/editor/LatticeChart.h"
 #include "gui/editor/TuningPanel.h"
 
 #include <QDir>
@@ -11,6 +12,9 @@
 #include <QScrollBar>
 #include <QTest>
 #include <cstdlib>
+#include <qcustomplot.h>
+#include <utility>
+#include <vector>
 
 namespace kestrune::test {
 namespace {
@@ -87,6 +91,50 @@ TEST_F(MagStructScreenshot, UnstableCellAndBeamSizesOverTheDrawing)
     QTest::mouseClick(beam->findChild<QPushButton*>("bbInitLatFun"), Qt::LeftButton);
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-beam-sizes-drawing-below.png")));
+}
+
+TEST_F(MagStructScreenshot, NewKindsInTheDrawingAndTheirPanels)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    showWindow();
+    window->setChartTitle("Periodic Lattice");
+    openAnswer = QString(KESTRUNE_EXAMPLES) + "/dba-cell.lat";
+    window->openClick();
+    ASSERT_GT(state.line.count, 0);
+    window->mnPerSolClick();
+    // through the editor as a user would: a click on the element, insert, the kind from the list
+    const auto insertBefore = [this](int e, int kind) {
+        QTest::mouseClick(window->chart()->plot(), Qt::LeftButton, {}, window->chart()->shapeCentre(e));
+        window->bbInsertClick();
+        window->magListClick(kind);
+    };
+    // in front of drifts spread over the cell, from its end so that the places stay where they are
+    std::vector<int> drifts;
+    for (int i = 1; i <= state.line.count; ++i)
+        if (state.line.at(i).code == code::kDrift)
+            drifts.push_back(i);
+    ASSERT_GE(drifts.size(), 6u);
+    const int kinds[] = {9, 12, 13, 14, 10, 15};
+    for (int k = 5; k >= 0; --k)
+        insertBefore(drifts[static_cast<std::size_t>(k) * drifts.size() / 6], kinds[k]);
+    window->mnPerSolClick();
+    window->elementPanel()->hide();
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-new-kinds.png")));
+    for (const auto& [kind, file] : {std::pair{9, "element-panel-thin-multipole.png"},
+                                     {15, "element-panel-rf-cavity.png"},
+                                     {12, "element-panel-kicker.png"}}) {
+        int e = 1;
+        while (e < state.line.count && kindOf(state.line.at(e).code) != kind)
+            ++e;
+        QTest::mouseClick(window->chart()->plot(), Qt::LeftButton, {}, window->chart()->shapeCentre(e));
+        ASSERT_TRUE(window->elementPanel()->isVisible());
+        ASSERT_EQ(window->elementPanel()->element(), e);
+        QTest::qWait(100);
+        ASSERT_TRUE(window->elementPanel()->grab().save(QDir(dir).filePath(file)));
+    }
 }
 
 } // namespace

@@ -3,7 +3,8 @@
 // periodic solution, a tune match, ring window and equilibrium beam, rf system and power budget, vacuum
 // profile, lifetimes, sextupole correction and tracking, dynamic aperture and momentum acceptance with the
 // Touschek lifetime they give, resonance diagram, the lists saved as text and the
-// design saved as a lattice file. Each step is one method of the fixture.
+// design saved as a lattice file, then a thin multipole and an rf cavity added through the editor and the
+// rf window taking the cavities. Each step is one method of the fixture.
 #include "app/ProgramWindows.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
@@ -16,6 +17,8 @@
 #include "gui/aperture/ApertureWindow.h"
 #include "gui/chromaticity/ChromaticWindow.h"
 #include "gui/chromaticity/TrackingChart.h"
+#include "gui/editor/ElementPanel.h"
+#include "gui/editor/LatticeChart.h"
 #include "gui/editor/MagStructWindow.h"
 #include "gui/lifetime/LifeTimeWindow.h"
 #include "gui/matching/MatchTables.h"
@@ -42,6 +45,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -52,6 +56,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <qcustomplot.h>
+#include <utility>
+#include <vector>
 
 namespace kestrune::test {
 namespace {
@@ -210,6 +216,25 @@ protected:
     {
         in<QAction>(windows.rf, "mnRfSystem")->trigger();
         in<QPushButton>(windows.rf, "bbRfUpdate")->click();
+    }
+
+    /// A click on element e of the drawing, "insert element" in its panel and kind `kind` of the element
+    /// list; then a click on the new element, the panel rows of the given labels typed, "accept data".
+    void insertThroughTheEditor(int e, int kind, const std::vector<std::pair<QString, QString>>& typed)
+    {
+        MagStructWindow* editor = windows.magStruct;
+        QTest::mouseClick(editor->chart()->plot(), Qt::LeftButton, {}, editor->chart()->shapeCentre(e));
+        in<QPushButton>(editor->elementPanel(), "btInsertElement")->click();
+        editor->magListClick(kind);
+        QApplication::processEvents();
+        QTest::mouseClick(editor->chart()->plot(), Qt::LeftButton, {}, editor->chart()->shapeCentre(e));
+        EXPECT_EQ(editor->elementPanel()->element(), e);
+        auto* grid = in<QTableWidget>(editor->elementPanel(), "MagPar");
+        for (const auto& [label, text] : typed)
+            for (int row = 0; row < grid->rowCount(); ++row)
+                if (grid->item(row, 0)->text() == label)
+                    grid->item(row, 1)->setText(text);
+        in<QPushButton>(editor->elementPanel(), "bbAccept")->click();
     }
 
     /// "vacuum", "ca&lculate" with the boxes' defaults, then lists › pump pressures.
@@ -580,6 +605,35 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
         EXPECT_NEAR(readBack.line.at(i).m, state.line.at(i).m, 1e-9 * (1 + std::fabs(state.line.at(i).m)))
             << i;
     EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
+
+    // a thin sextupole and an rf cavity of no length go into the cell through the editor: the ring keeps
+    // its geometry, and the rf window takes its voltage and harmonic number from the cavities (the new
+    // cavity joined the rf system with the voltage of one cell), sharing a new total among them
+    insertThroughTheEditor(2, 9, {{" knl / ksl order 2 (1/m^2)", "0.5"}});
+    EXPECT_EQ(state.line.at(2).code, code::kThinMultipole);
+    EXPECT_EQ(state.line.at(2).knl, (std::vector<double>{0, 0, 0.5}));
+    EXPECT_EQ(state.line.at(2).length, 0);
+    insertThroughTheEditor(4, 15, {{" path length ", "0"}});
+    EXPECT_EQ(state.line.count, 32);
+    EXPECT_EQ(state.line.at(4).code, code::kRfCavity);
+    EXPECT_NEAR(state.line.at(4).frequency, rf.frequency, 1e-3); // the ring's results went with the edit
+    EXPECT_NEAR(state.line.at(4).voltage, 1e5, 1e-6);
+    ringDesign();
+    geometry();
+    EXPECT_EQ(ringLabel("lCircum"), "ring circumference =  183.600 m");
+    EXPECT_EQ(ringLabel("lPerfectRing"), "perfect ring with integer harmonic number!");
+    rfUpdateCalculation();
+    EXPECT_EQ(box(windows.rf, "edRFVolt"), "1200.000");
+    EXPECT_EQ(label(windows.rf, "lHarm"), "harmonic number =  306.000");
+    EXPECT_NEAR(rf.overVoltage, 1.2e6 / r.energyLoss, 1e-9);
+    type(windows.rf, "edRFVolt", "1500");
+    in<QPushButton>(windows.rf, "bbUpdate")->click();
+    EXPECT_NEAR(state.line.at(4).voltage, 1.25e5, 1e-6);
+    EXPECT_NEAR(rf.voltage, 1.5e6, 1e-6);
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
+    type(windows.rf, "edRFVolt", "1800"); // typed and the window closed: the cavities take it too
+    windows.rf->close();
+    EXPECT_NEAR(state.line.at(4).voltage, 1.5e5, 1e-6);
 
     // a second lattice: no window shows the results of the first one, and none feeds them onward
     const double dbaPressure = state.averagePressure;

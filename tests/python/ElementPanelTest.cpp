@@ -131,5 +131,41 @@ TEST(ElementPanel, InsertedElementsTakeTheEditorsDefaultsAndRemoveClosesUp)
     EXPECT_THROW(insertElement(design.state, count + 2, "drift space"), std::out_of_range);
 }
 
+TEST(ElementPanel, FieldsOfTheNewKindsAreAttributesInSIUnits)
+{
+    // each attribute set through the panel reaches its field at full precision and reads back; a value
+    // the panel refuses raises and keeps the design
+    const struct
+    {
+        const char* kind;
+        const char* attribute;
+        double value;
+        double (*field)(const LatticeElement&);
+    } rows[] = {
+        {"thin multipole", "knl2", 1.0 / 3, [](const LatticeElement& e) { return e.knl.at(2); }},
+        {"rf cavity", "voltage", 1.234567891e6, [](const LatticeElement& e) { return e.voltage; }},
+        {"kicker", "vkick", 1e-4, [](const LatticeElement& e) { return e.vkick; }},
+        {"marker", "aperture_b", 0.0125, [](const LatticeElement& e) { return e.aperture.a[1]; }},
+        {"rf cavity", "voltage", -1, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.kind) + " " + row.attribute);
+        Design design = example("fodo-cell.lat");
+        insertElement(design.state, 2, row.kind);
+        if (!row.field) {
+            const std::string before = designText(design.state);
+            EXPECT_THROW(setElementParameter(design.state, 2, row.attribute, row.value), DesignError);
+            EXPECT_EQ(designText(design.state), before);
+            continue;
+        }
+        setElementParameter(design.state, 2, row.attribute, row.value);
+        EXPECT_EQ(row.field(design.state.line.at(2)), row.value);
+        bool listed = false;
+        for (const ElementParameter& p : elementParameters(design.state, 2))
+            listed = listed || (p.name == row.attribute && p.value == row.value);
+        EXPECT_TRUE(listed);
+    }
+}
+
 } // namespace
 } // namespace kestrune::python

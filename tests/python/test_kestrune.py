@@ -104,6 +104,15 @@ class ChangesTheDesign(unittest.TestCase):
         self.assertEqual((design.elements[1].kind, design.elements[1].length), ("drift space", 0.1))
         del design.elements[1]
         self.assertEqual(len(design.elements), count)
+        # the new kinds: their fields as attributes, --set names reaching them by element name
+        design.elements.insert(1, "rf cavity", name="CAV", voltage=2.5e5, harmonic=100)
+        design.elements.insert(1, "thin multipole", name="MP", knl2=0.75)
+        self.assertEqual((design.elements[1].kind, design.elements[1].knl2, design.elements[1].length),
+                         ("thin multipole", 0.75, 0.0))
+        design.set("CAV.voltage", 3e5)
+        self.assertEqual((design.elements[2].voltage, design.elements[2].harmonic), (3e5, 100.0))
+        del design.elements[1]
+        del design.elements[1]
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "saved.lat")
             design.save(path)

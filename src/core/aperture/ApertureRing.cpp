@@ -25,6 +25,8 @@ std::optional<ApertureRing> apertureRing(const State& state, Messages& messages)
         messages.error(kApertureNeedsRing);
         return std::nullopt;
     }
+    if (opticsRefused(state.line, messages))
+        return std::nullopt;
     State ring = state;
     QuietMessages quiet;
     if (!periodicSolution(ring, quiet) || !ring.run.periodicStable) {

@@ -87,7 +87,7 @@ PhaseVector closedOrbit(const SymplecticLattice& lattice, double delta)
     if (delta == 0)
         return z; // the ideal ring's orbit: every map keeps the zero vector
     SymplecticLattice flat = lattice;
-    flat.rf.on = false;
+    switchRfOff(flat);
     for (int iteration = 0; iteration < kOrbitIterations; ++iteration) {
         std::vector<PhaseVector> start(5, z);
         for (int i = 0; i < 4; ++i)
@@ -130,7 +130,7 @@ DynamicAperture dynamicAperture(const ApertureRing& ring, const DynamicApertureS
     da.sigmaX = std::sqrt(ring.emittanceX * ring.betaX0);
     da.sigmaY = std::sqrt(ring.emittanceY * ring.betaY0);
     SymplecticLattice lattice = ring.lattice;
-    lattice.rf.on = false;
+    switchRfOff(lattice);
     da.orbit = closedOrbit(lattice, settings.delta);
     PhaseVector origin = da.orbit;
     origin.y += kRayOffsetY;
@@ -228,7 +228,7 @@ ApertureGrid apertureGrid(const ApertureRing& ring, const ApertureGridSettings& 
 {
     ApertureGrid grid;
     SymplecticLattice lattice = ring.lattice;
-    lattice.rf.on = false;
+    switchRfOff(lattice);
     grid.orbit = closedOrbit(lattice, settings.delta);
     const int n = settings.nx * settings.ny;
     grid.turns.assign(static_cast<std::size_t>(n), -1);

@@ -19,7 +19,8 @@ std::vector<int> acceptancePoints(int cellElements, int every)
 
 bool checkAcceptanceRing(const ApertureRing& ring, Messages& messages)
 {
-    if (!ring.lattice.rf.on || !(ring.rfAcceptance > 0) || !std::isfinite(ring.rfAcceptance)) {
+    if (!(ring.lattice.rf.on || ring.lattice.cavityElements) || !(ring.rfAcceptance > 0) ||
+        !std::isfinite(ring.rfAcceptance)) {
         messages.error(kAcceptanceNeedsRf);
         return false;
     }

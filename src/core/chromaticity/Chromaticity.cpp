@@ -66,6 +66,24 @@ void addPoint(const LatticeElement& e, const LatticeFunctions& lf, double w, Sex
     }
 }
 
+// A thin multipole's sextupole component k2l = knl[2] (1/m^2) at the centre of its length, with the
+// lattice functions there (a drift of half its length from the entrance, beta and eta being continuous
+// across the kick): it counts as a special sextupole of strength m and length L with m L = k2l, so that
+// xi_x gains eta beta_x k2l / (4 pi) and xi_y loses eta beta_y k2l / (4 pi), the signs of the thick
+// sextupoles (MAD-X: xi = (1/4 pi) integral of (K2 D - K1) beta_x, and -(K2 D - K1) beta_y).
+void addThinSextupole(const LatticeElement& e, const LatticeFunctions& lf, SextupoleSums& sums)
+{
+    const double k2l = e.knl.size() > 2 ? e.knl[2] : 0;
+    if (k2l == 0)
+        return;
+    const double a = e.length / 2;
+    const double eta = lf.eta + lf.etaP * a;
+    const double betaX = lf.betaX - 2 * lf.alphaX * a + lf.gammaX * a * a;
+    const double betaY = lf.betaY - 2 * lf.alphaY * a + lf.gammaY * a * a;
+    sums.sx += k2l / (2 * kTwoPi) * eta * betaX;
+    sums.sy -= k2l / (2 * kTwoPi) * eta * betaY;
+}
+
 // A family's sum is no sum at all when its terms cancel to rounding or when it sits where there is no
 // dispersion (no sextupole of the family: both scales are 0).
 bool vanishes(double sum, double magnitude, double weight)
@@ -91,6 +109,8 @@ std::optional<SextupoleSums> sextupoleSums(State& state, Messages& messages)
     for (int i = 1; i <= state.line.count; ++i) {
         const LatticeElement& e = state.line.at(i);
         if (!isSextupole(e.code)) {
+            if (e.code == code::kThinMultipole)
+                addThinSextupole(e, state.lf, sums);
             ringTrace(state, messages, i, nullptr);
             continue;
         }

@@ -6,8 +6,11 @@
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
 
+#include <cctype>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace kestrune {
 
@@ -55,6 +58,196 @@ void fillAlphaMagnet(const State& state, const LatticeElement& el, ParameterGrid
     setRow(grid, 6, " nominal path length ", derived(kAlphaPathLength), " cm");
     setRow(grid, 7, " apex of path ", derived(kAlphaApex), " cm");
     setRow(grid, 8, " compression, ds/(dp/p) ", derived(kAlphaCompression), " cm/%");
+}
+
+// The rows of the kinds of families 6..9, of the skew and roll fields and of the aperture, in SI units
+// and the shortest text that reads back as the stored value, so that accepting the panel changes only
+// what was typed. Each row is read back by its label.
+std::string number(double v)
+{
+    return shortestFloat(v);
+}
+
+const char* const kSkewLabel = " skew gradient k1s";
+const char* const kTiltLabel = " roll angle (tilt)";
+const char* const kOctupoleLabel = " octupole strength k3";
+const char* const kSolenoidLabel = " solenoid strength ks";
+const char* const kHKickLabel = " horizontal kick";
+const char* const kVKickLabel = " vertical kick";
+const char* const kVoltageLabel = " cavity voltage";
+const char* const kLagLabel = " phase lag";
+const char* const kHarmonicLabel = " harmonic number";
+const char* const kFrequencyLabel = " rf frequency";
+const char* const kApertureTypeLabel = " aperture type";
+const char* const kApertureABLabel = " aperture a / b (m)";
+const char* const kApertureCDLabel = " aperture c / d (m)";
+const char* const kApertureOffsetLabel = " aperture offset dx / dy (m)";
+// The aperture's rows sit below every kind's own rows.
+constexpr int kApertureRow = 15;
+
+const char* const kApertureWords[] = {"none", "circle", "rectangle", "ellipse", "rectellipse"};
+
+// " knl / ksl order 2 (1/m^2)": the row of order n of a thin multipole, knl in column 1, ksl in column 2
+std::string multipoleLabel(int n)
+{
+    if (n == 0)
+        return " knl / ksl order 0 (rad)";
+    if (n == 1)
+        return " knl / ksl order 1 (1/m)";
+    return " knl / ksl order " + std::to_string(n) + " (1/m^" + std::to_string(n) + ")";
+}
+
+double orderValue(const std::vector<double>& strengths, int n)
+{
+    return static_cast<std::size_t>(n) < strengths.size() ? strengths[static_cast<std::size_t>(n)] : 0.0;
+}
+
+bool isMagnet(int elementCode)
+{
+    const int family = familyOf(elementCode);
+    return family == 1 || family == 2 || family == 3 || elementCode == code::kThinMultipole ||
+           elementCode == code::kOctupole;
+}
+
+bool hasHorizontalKick(int elementCode)
+{
+    return elementCode == code::kHorizontalKicker || elementCode == code::kKicker;
+}
+
+bool hasVerticalKick(int elementCode)
+{
+    return elementCode == code::kVerticalKicker || elementCode == code::kKicker;
+}
+
+// The first row at or below 4 whose label is empty.
+int nextFreeRow(const ParameterGrid& grid)
+{
+    int row = 4;
+    while (row < kApertureRow && !grid.cell(0, row).empty())
+        ++row;
+    return row;
+}
+
+void addRow(ParameterGrid& grid, const std::string& label, const std::string& value, const std::string& unit)
+{
+    setRow(grid, nextFreeRow(grid), label, value, unit);
+}
+
+void fillExtendedRows(const LatticeElement& el, ParameterGrid& grid)
+{
+    switch (el.code) {
+    case code::kThinMultipole:
+        for (int n = 0; n <= kMaxMultipoleOrder; ++n)
+            setRow(grid, 4 + n, multipoleLabel(n), number(orderValue(el.knl, n)),
+                   number(orderValue(el.ksl, n)));
+        break;
+    case code::kOctupole:
+        addRow(grid, kOctupoleLabel, number(el.k3), " 1/m^4");
+        break;
+    case code::kSolenoid:
+        addRow(grid, kSolenoidLabel, number(el.ks), " 1/m");
+        break;
+    case code::kRfCavity:
+        addRow(grid, kVoltageLabel, number(el.voltage), " V");
+        addRow(grid, kLagLabel, number(el.lag), " 2 pi");
+        addRow(grid, kHarmonicLabel, number(el.harmonic), "");
+        addRow(grid, kFrequencyLabel, number(el.frequency), " Hz");
+        break;
+    default:
+        break;
+    }
+    if (hasHorizontalKick(el.code))
+        addRow(grid, kHKickLabel, number(el.hkick), " rad");
+    if (hasVerticalKick(el.code))
+        addRow(grid, kVKickLabel, number(el.vkick), " rad");
+    const int family = familyOf(el.code);
+    if (family == 1 || family == 2)
+        addRow(grid, kSkewLabel, number(el.k1s), " 1/m^2");
+    if (isMagnet(el.code))
+        addRow(grid, kTiltLabel, number(el.tilt), " rad");
+}
+
+void fillAperture(const ElementAperture& a, ParameterGrid& grid)
+{
+    const int type = static_cast<int>(a.type);
+    setRow(grid, kApertureRow, kApertureTypeLabel, type >= 0 && type <= 4 ? kApertureWords[type] : "none",
+           "");
+    setRow(grid, kApertureRow + 1, kApertureABLabel, number(a.a[0]), number(a.a[1]));
+    setRow(grid, kApertureRow + 2, kApertureCDLabel, number(a.a[2]), number(a.a[3]));
+    setRow(grid, kApertureRow + 3, kApertureOffsetLabel, number(a.dx), number(a.dy));
+}
+
+// The row of a label, -1 when the grid has none.
+int rowOf(const ParameterGrid& grid, const char* label)
+{
+    for (int row = 4; row < ParameterGrid::kRows; ++row)
+        if (grid.cell(0, row) == label)
+            return row;
+    return -1;
+}
+
+void readLabelled(const ParameterGrid& grid, const char* label, double& field)
+{
+    const int row = rowOf(grid, label);
+    if (row >= 0)
+        field = parseDouble(grid.cell(1, row));
+}
+
+std::optional<ApertureType> apertureTypeNamed(const std::string& text)
+{
+    std::string word;
+    for (char c : text)
+        if (c != ' ')
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (int type = 0; type <= 4; ++type)
+        if (word == kApertureWords[type])
+            return static_cast<ApertureType>(type);
+    return std::nullopt;
+}
+
+// The orders of a thin multipole up to the highest that is not 0.
+std::vector<double> trimmedOrders(std::vector<double> strengths)
+{
+    while (!strengths.empty() && strengths.back() == 0)
+        strengths.pop_back();
+    return strengths;
+}
+
+void readExtendedRows(LatticeElement& el, const ParameterGrid& grid)
+{
+    if (grid.cell(0, 4) == multipoleLabel(0)) {
+        std::vector<double> knl(kMaxMultipoleOrder + 1, 0.0);
+        std::vector<double> ksl(kMaxMultipoleOrder + 1, 0.0);
+        for (int n = 0; n <= kMaxMultipoleOrder; ++n) {
+            const auto index = static_cast<std::size_t>(n);
+            knl[index] = parseDouble(grid.cell(1, 4 + n));
+            ksl[index] = parseDouble(grid.cell(2, 4 + n));
+        }
+        el.knl = trimmedOrders(std::move(knl));
+        el.ksl = trimmedOrders(std::move(ksl));
+    }
+    readLabelled(grid, kOctupoleLabel, el.k3);
+    readLabelled(grid, kSolenoidLabel, el.ks);
+    readLabelled(grid, kVoltageLabel, el.voltage);
+    readLabelled(grid, kLagLabel, el.lag);
+    readLabelled(grid, kHarmonicLabel, el.harmonic);
+    readLabelled(grid, kFrequencyLabel, el.frequency);
+    readLabelled(grid, kHKickLabel, el.hkick);
+    readLabelled(grid, kVKickLabel, el.vkick);
+    readLabelled(grid, kSkewLabel, el.k1s);
+    readLabelled(grid, kTiltLabel, el.tilt);
+    if (grid.cell(0, kApertureRow) != kApertureTypeLabel)
+        return;
+    ElementAperture a = el.aperture;
+    if (const std::optional<ApertureType> type = apertureTypeNamed(grid.cell(1, kApertureRow)))
+        a.type = *type;
+    a.a[0] = parseDouble(grid.cell(1, kApertureRow + 1));
+    a.a[1] = parseDouble(grid.cell(2, kApertureRow + 1));
+    a.a[2] = parseDouble(grid.cell(1, kApertureRow + 2));
+    a.a[3] = parseDouble(grid.cell(2, kApertureRow + 2));
+    a.dx = parseDouble(grid.cell(1, kApertureRow + 3));
+    a.dy = parseDouble(grid.cell(2, kApertureRow + 3));
+    el.aperture = a;
 }
 
 void fillRows(const State& state, int e, const PanelSettings& settings, ParameterGrid& grid)
@@ -110,6 +303,8 @@ void fillRows(const State& state, int e, const PanelSettings& settings, Paramete
     default:
         break;
     }
+    fillExtendedRows(el, grid);
+    fillAperture(el.aperture, grid);
 }
 
 // The button a family's element calls for, 0 for none.
@@ -124,19 +319,25 @@ int wantedButton(const LatticeElement& el)
     }
     case 2:
         return el.k >= 0 ? 1 : 2;
+    case 7:
+        return el.code >= code::kHorizontalKicker && el.code <= code::kKicker ? el.code - 69 : 0;
+    case 8:
+        return el.code >= code::kHorizontalMonitor && el.code <= code::kMonitor ? el.code - 80 : 0;
     default:
         return 0;
     }
 }
 
-void setTypeButtons(int family, PanelView& view)
+void setTypeButtons(int elementCode, PanelView& view)
 {
+    const int family = familyOf(elementCode);
     static const std::array<std::string, 3> kBends = {" rect.Magnet", " sector Magnet", " wedge Magnet"};
     static const std::array<std::string, 3> kQuads = {" foc.quadrupole", " defoc. quadrupole ", ""};
     static const std::array<std::string, 3> kSextupoles = {" SF-sextupole", " SD-sextupole",
                                                            " special sextupole"};
     static const std::array<std::string, 3> kAlphas = {"1st half alpha-Magnet", "2nd half alpha-Magnet",
                                                        "full alpha-Magnet"};
+    static const std::array<std::string, 3> kPlanes = {" horizontal", " vertical", " both planes"};
     const std::array<std::string, 3>* captions = nullptr;
     switch (family) {
     case 1:
@@ -150,6 +351,12 @@ void setTypeButtons(int family, PanelView& view)
         break;
     case 5:
         captions = &kAlphas;
+        break;
+    case 7:
+        captions = &kPlanes;
+        break;
+    case 8: // monitors; a marker has no plane
+        captions = elementCode == code::kMarker ? nullptr : &kPlanes;
         break;
     default:
         break;
@@ -171,6 +378,23 @@ void drawQuadrupole(State& state, int e, int typeChoice)
     const double sigma = state.line.at(e).k > 0 ? 1.0 : -1.0;
     shape.y0 = state.drawBaseline * state.drawScale;
     shape.y1 = shape.y0 + sigma * 8.0 * state.drawScale;
+}
+
+// A kicker's or monitor's plane from type button 1..3 (horizontal, vertical, both); a kicker loses the
+// kick of the plane it no longer has, so that no hidden kick stays behind. A marker keeps its code.
+void setPlane(LatticeElement& el, int typeChoice)
+{
+    if (typeChoice < 1 || typeChoice > 3)
+        return;
+    if (familyOf(el.code) == static_cast<int>(Family::Kicker)) {
+        el.code = code::kHorizontalKicker + typeChoice - 1;
+        if (!hasHorizontalKick(el.code))
+            el.hkick = 0;
+        if (!hasVerticalKick(el.code))
+            el.vkick = 0;
+    } else if (el.code != code::kMarker) {
+        el.code = code::kHorizontalMonitor + typeChoice - 1;
+    }
 }
 
 void applyType(State& state, int e, int typeChoice)
@@ -214,6 +438,10 @@ void applyType(State& state, int e, int typeChoice)
         if (typeChoice >= 1 && typeChoice <= 3)
             el.code = code::kAlphaFirstHalf + typeChoice - 1;
         break;
+    case 7:
+    case 8:
+        setPlane(el, typeChoice);
+        break;
     default:
         break;
     }
@@ -236,7 +464,7 @@ PanelView fillPanel(State& state, int e, PanelSettings& settings, int depth)
     PanelView view;
     view.scrollVisible = family == 2;
     view.unitsVisible = family == 1;
-    setTypeButtons(family, view);
+    setTypeButtons(el.code, view);
     if (view.typeButtonVisible[0]) {
         const int wanted = wantedButton(el);
         if (wanted != settings.checkedButton) {
@@ -358,7 +586,7 @@ const std::string& ParameterGrid::cell(int column, int row) const
 void ParameterGrid::clearRows()
 {
     for (int column = 0; column <= 2; ++column)
-        for (int row = 0; row <= 9; ++row)
+        for (int row = 0; row <= kRows - 2; ++row)
             cell(column, row).clear();
 }
 
@@ -398,6 +626,9 @@ void getData(State& state, int e, const ParameterGrid& grid, PanelSettings& sett
     default:
         break;
     }
+    readExtendedRows(el, grid);
+    if (familyOf(el.code) == 7 || familyOf(el.code) == 8)
+        setPlane(el, settings.typeChoice);
 }
 
 bool acceptData(State& state, int e, const ParameterGrid& grid, PanelSettings& settings, Messages& messages)
@@ -410,6 +641,10 @@ bool acceptData(State& state, int e, const ParameterGrid& grid, PanelSettings& s
     }
     if (length < 0) {
         messages.error("the path length must not be negative!");
+        return false;
+    }
+    if (grid.cell(0, kApertureRow) == kApertureTypeLabel && !apertureTypeNamed(grid.cell(1, kApertureRow))) {
+        messages.error("the aperture type must be none, circle, rectangle, ellipse or rectellipse!");
         return false;
     }
     // read into a copy first, so that values outside the element ranges (which no lattice file would

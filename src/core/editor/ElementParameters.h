@@ -8,18 +8,23 @@
 
 namespace kestrune {
 
-/// The editable grid MagPar of the element panel: 4 columns x 11 rows of text, addressed (column, row).
-/// Column 0 holds the label, column 1 the value, column 2 the unit (or the exit pole-face angle in row 6).
+/// The editable grid MagPar of the element panel: 4 columns x 20 rows of text, addressed (column, row).
+/// Column 0 holds the label, column 1 the value, column 2 the unit (or a second value: the exit
+/// pole-face angle, a thin multipole's ksl beside its knl, the second size of the aperture). Rows 0..3
+/// are common, the kind's own rows follow from row 4 (a thin multipole's orders 0..9 in rows 4..13),
+/// rows 15..18 hold the element's aperture: its type by name (none, circle, rectangle, ellipse,
+/// rectellipse), sizes a, b and c, d, offsets dx, dy (m). Numbers of the kinds of families 6..9, of
+/// k1s, tilt and the aperture are in SI units: V, Hz, rad, 1/m^n.
 class ParameterGrid
 {
 public:
     static constexpr int kColumns = 4;
-    static constexpr int kRows = 11;
+    static constexpr int kRows = 20;
 
     /// Cell (column, row); throws std::out_of_range outside 0..3 x 0..10.
     std::string& cell(int column, int row);
     const std::string& cell(int column, int row) const;
-    /// Empties rows 0 to 9 of columns 0 to 2 (row 10 and column 3 are never used).
+    /// Empties rows 0 to 18 of columns 0 to 2 (row 19 and column 3 are never used).
     void clearRows();
 
 private:
@@ -61,7 +66,8 @@ PanelView showParameter(State& state, int e, PanelSettings& settings);
 void getData(State& state, int e, const ParameterGrid& grid, PanelSettings& settings);
 
 /// "accept data": getData, then LineLength = s(N) + L(N); true. A path length typed negative is
-/// refused before anything is stored: "the path length must not be negative!" and false. After true
+/// refused before anything is stored: "the path length must not be negative!" and false; so is an
+/// aperture type that is none of the five words, and a value elementRefusal refuses (its message). After true
 /// the window hides the panel (unless "BL edit mode" is ticked), sets the bottom axis to
 /// LineLength + 0.75 and updates the curves.
 bool acceptData(State& state, int e, const ParameterGrid& grid, PanelSettings& settings, Messages& messages);

@@ -7,6 +7,7 @@
 #include "core/io/Listing.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <utility>
 
@@ -35,6 +36,51 @@ bool validKind(int kind)
 bool inLine(const BeamLine& line, int i)
 {
     return i >= 1 && i <= line.count;
+}
+
+// Kinds a new element of which has no length: thin multipole, kicker, monitor, marker.
+bool zeroLengthKind(int kind)
+{
+    return kind == 9 || kind == 12 || kind == 13 || kind == 14;
+}
+
+// The fields of families 6..9 and the skew, roll and aperture fields: a new element starts without them.
+void clearExtendedFields(LatticeElement& e)
+{
+    e.knl.clear();
+    e.ksl.clear();
+    e.k3 = e.k1s = e.ks = e.tilt = e.hkick = e.vkick = 0;
+    e.voltage = e.lag = e.harmonic = e.frequency = 0;
+    e.aperture = ElementAperture{};
+}
+
+// Frequency of a new rf cavity when neither the line nor the ring gives one, Hz.
+constexpr double kDefaultCavityFrequency = 500e6;
+
+// A new rf cavity joins the rf system as it stands: the harmonic number (or frequency) of a cavity
+// already in the line, else the ring's whole harmonic number, else its rf frequency, else 500 MHz; the
+// first cavity carries the rf voltage of the rf window shared by the ring's cells (the line is one of
+// superPeriods cells), later ones start at 0 V, so that adding a cavity leaves the total voltage as it was.
+void cavityDefaults(const State& state, int i, LatticeElement& e)
+{
+    for (int j = 1; j <= state.line.count; ++j) {
+        const LatticeElement& other = state.line.at(j);
+        if (j != i && other.code == code::kRfCavity) {
+            e.harmonic = other.harmonic;
+            e.frequency = other.frequency;
+            return;
+        }
+    }
+    const double cells = std::max(1, state.line.superPeriods);
+    e.voltage = state.rf.voltage > 0 && std::isfinite(state.rf.voltage) ? state.rf.voltage / cells : 0.0;
+    // the ring window's harmonic number of a perfect ring is whole to its tolerance, not to the last bit
+    const double h = std::nearbyint(state.ringParams.harmonicNumber);
+    if (h >= 1 && h <= 1e9 && std::fabs(state.ringParams.harmonicNumber - h) < 1e-6)
+        e.harmonic = h;
+    else if (state.rf.frequency > 0 && state.rf.frequency <= 1e12)
+        e.frequency = state.rf.frequency;
+    else
+        e.frequency = kDefaultCavityFrequency;
 }
 
 // The fields a slot loses when its element is deleted; the others keep what they held.
@@ -163,7 +209,10 @@ void selMag(State& state, int i, int kind)
     e.k = 0;
     e.m = 0;
     shape.title = std::to_string(i);
+    clearExtendedFields(e);
     applyKindStyle(shape, kind);
+    if (zeroLengthKind(kind))
+        e.length = 0;
     switch (kind) {
     case 1:
         e.ain = 0;
@@ -183,6 +232,9 @@ void selMag(State& state, int i, int kind)
         break;
     case 8:
         e.electrodes = 1;
+        break;
+    case 15:
+        cavityDefaults(state, i, e);
         break;
     default:
         break;
@@ -226,6 +278,8 @@ bool addElement(State& state, int kind, Messages& messages)
         shape.x1 = start + kAppendedAlphaHalfWidth;
         break;
     default:
+        if (zeroLengthKind(kind))
+            break;
         e.length = kAppendedLength;
         line.length = start + kAppendedLength;
         shape.x0 = start;
@@ -233,6 +287,8 @@ bool addElement(State& state, int kind, Messages& messages)
         break;
     }
     selMag(state, n, kind);
+    if (zeroLengthKind(kind))
+        placeShape(line, n);
     return true;
 }
 
@@ -250,7 +306,9 @@ bool insertElement(State& state, EditorState& editor, int kind, Messages& messag
     if ((!copy && !validKind(kind)) || !inLine(line, p) || (copy && !inLine(line, editor.copySource)))
         return false;
 
-    const double delta = copy ? line.at(editor.copySource).length : line.at(p).length;
+    const double delta = copy                   ? line.at(editor.copySource).length
+                         : zeroLengthKind(kind) ? 0.0
+                                                : line.at(p).length;
     for (int j = n; j >= p; --j) {
         line.at(j + 1) = line.at(j);
         line.at(j + 1).s += delta;

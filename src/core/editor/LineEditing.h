@@ -44,7 +44,7 @@ struct EditorState
 {
     int selectedElement = 0; // SelectedElement, 0 = none yet
     PickAction pickAction = PickAction::None;
-    int lastKindChoice = 0; // LastKindChoice: 0..8, -1 for a pick without an item
+    int lastKindChoice = 0; // LastKindChoice: 0..15, -1 for a pick without an item
     EditOperation editOperation = EditOperation::None;
     bool firstLimitSet = false;
     bool secondLimitSet = false;
@@ -81,22 +81,26 @@ constexpr const char* kCopyInsertionPrompt = "select element after insertion poi
 /// editor with no operation under way.
 void initial(State& state, EditorState& editor);
 
-/// SelMag: gives element i (1..kMaxLineElements) the kind 0..8: h, k, m cleared, the kind's defaults, code
-/// and drawing. An alpha magnet brings a reference momentum above 10 MeV/c (or none) down to 2.5 MeV/c.
+/// SelMag: gives element i (1..kMaxLineElements) the kind 0..15: h, k, m and the fields of families 6..9,
+/// k1s, tilt and the aperture cleared, the kind's defaults, code and drawing. An alpha magnet brings a
+/// reference momentum above 10 MeV/c (or none) down to 2.5 MeV/c. A thin multipole, kicker, monitor or
+/// marker gets length 0 (all strengths and kicks 0); an rf cavity joins the rf system: the harmonic
+/// number or frequency of a cavity already in the line (else the ring's whole harmonic number, its rf
+/// frequency or 500 MHz), and the rf window's voltage when it is the line's first cavity (else 0 V).
 void selMag(State& state, int i, int kind);
 
 /// CopyMagEl: shape `to` takes the drawing of shape `from` and its horizontal extent from record `to`;
 /// "define a beam line first!" when to < 1.
 void copyMagEl(BeamLine& line, int from, int to, Messages& messages);
 
-/// AddElement: appends a new element of kind 0..8 at LineLength. Refuses with "too many magnet elements!"
-/// when SuperPeriods*N >= 5000. True when an element was appended.
+/// AddElement: appends a new element of kind 0..15 at LineLength (0.25 m long, or of no length). Refuses with
+/// "too many magnet elements!" when SuperPeriods*N >= 5000. True when an element was appended.
 bool addElement(State& state, int kind, Messages& messages);
 
-/// InsertElement: inserts in front of editor.selectedElement (1..N) a new element of kind 0..8, which
-/// takes that element's length, or with kind 99 a copy of editor.copySource. A new element's panel is
-/// filled and read back through roundTrip. Refuses with "cannot have more than 5000 components!".
-/// True when an element was inserted.
+/// InsertElement: inserts in front of editor.selectedElement (1..N) a new element of kind 0..15, which
+/// takes that element's length (a kind of no length takes none), or with kind 99 a copy of editor.copySource.
+/// A new element's panel is filled and read back through roundTrip. Refuses with "cannot have more than 5000
+/// components!". True when an element was inserted.
 bool insertElement(State& state, EditorState& editor, int kind, Messages& messages,
                    const PanelRoundTrip& roundTrip = {});
 
@@ -160,7 +164,7 @@ EditStep clickElement(State& state, EditorState& editor, int e, Messages& messag
 
 /// "&insert": inserts the picked copy, or the cut range, in front of the selected element, or with no
 /// operation under way shows the element list, whose pick (newElement) inserts a new element.
-/// Nothing happens while LastKindChoice is not 0..8.
+/// Nothing happens while LastKindChoice is not 0..15.
 /// roundTrip is not used here (the pick that follows goes through newElement with its own).
 EditStep insertClick(State& state, EditorState& editor, Messages& messages,
                      const PanelRoundTrip& roundTrip = {});

@@ -6,6 +6,7 @@
 #include "core/chromaticity/Chromaticity.h"
 #include "core/matching/MatchOptics.h"
 #include "core/matching/Svd.h"
+#include "core/optics/BetaFunctions.h"
 
 #include <algorithm>
 #include <cmath>
@@ -291,6 +292,8 @@ Matcher::~Matcher() = default;
 std::unique_ptr<Matcher> Matcher::start(const State& state, const MatchDefinition& definition,
                                         Messages& messages)
 {
+    if (opticsRefused(state.line, messages))
+        return nullptr;
     std::optional<MatchSetup> setup = resolveMatch(state, definition, messages);
     if (!setup)
         return nullptr;

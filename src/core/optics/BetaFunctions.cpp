@@ -178,7 +178,8 @@ int lineSliceCount(State& state, Messages& messages, const LatticeElement& e)
     if (run.maxSteps <= 0)
         run.maxSteps = 20;
     int n = run.maxSteps;
-    if (run.stepAtElementEnds || e.code == code::kEinzelLens) {
+    // a thin multipole kicks once, at the centre of whatever length it has
+    if (run.stepAtElementEnds || e.code == code::kEinzelLens || e.code == code::kThinMultipole) {
         n = 1;
     } else {
         const double q = e.length / run.maxStep;
@@ -205,9 +206,35 @@ int lineSteps(State& state, Messages& messages, int i)
     return lineSliceCount(state, messages, state.line.at(i));
 }
 
+namespace {
+
+// uncoupledOpticsRefusal for element i, after its text; the elements without any of the fields it looks
+// at (every element of the first kinds) are passed over without building its answer.
+bool elementRefused(const LatticeElement& e, int i, Messages& messages)
+{
+    const bool fieldsSet = e.hkick != 0 || e.vkick != 0 || e.k1s != 0 || e.ks != 0 || e.tilt != 0 ||
+                           !e.knl.empty() || !e.ksl.empty();
+    if (!fieldsSet)
+        return false;
+    const std::optional<std::string> refusal = uncoupledOpticsRefusal(e, i);
+    if (refusal)
+        messages.error(*refusal);
+    return refusal.has_value();
+}
+
+} // namespace
+
+bool opticsRefused(const BeamLine& line, Messages& messages)
+{
+    for (int i = 1; i <= line.count; ++i)
+        if (elementRefused(line.at(i), i, messages))
+            return true;
+    return false;
+}
+
 int periodicSteps(const RunSettings& run, const LatticeElement& e, int cap)
 {
-    if (run.stepAtElementEnds)
+    if (run.stepAtElementEnds || e.code == code::kThinMultipole)
         return 1;
     const double q = e.length / (1 + run.maxStep);
     // more slices than the cap is a broken length or step setting, not a request
@@ -239,11 +266,23 @@ void edgeStep(State& state, Messages& messages, int i, double psi)
 
 namespace {
 
-void totalMatrix(State& state, Messages& messages)
+// The total matrix of one period; false, after the refusal, at the first element the optics refuse, with
+// what the elements before it changed (the matrices, and the particle's energy in accelerating elements)
+// put back. The refusal is tested in this sweep, so that a long line is read once.
+bool totalMatrix(State& state, Messages& messages)
 {
+    const TransferMatrix matrix = state.matrix;
+    const BeamParameters beam = state.beam;
+    const LatticeFunctions lf = state.lf;
     resetTotal(state.matrix);
     for (int i = 1; i <= state.line.count; ++i) {
         const LatticeElement& e = state.line.at(i);
+        if (elementRefused(e, i, messages)) {
+            state.matrix = matrix;
+            state.beam = beam;
+            state.lf = lf;
+            return false;
+        }
         const int n = periodicSteps(state.run, e, state.line.sliceCap());
         const double ds = e.length / n;
         if (driftOptics(e)) {
@@ -261,6 +300,7 @@ void totalMatrix(State& state, Messages& messages)
         if (faces)
             edgeStep(state, messages, i, e.aout);
     }
+    return true;
 }
 
 struct Twiss
@@ -303,11 +343,12 @@ void keepUnlessMoved(const Twiss& computed, double& beta, double& alpha, double&
     gamma = computed.gamma;
 }
 
-} // namespace
-
-bool periodicSolution(State& state, Messages& messages)
+// The periodic solution; refused, with nothing changed, when the optics refuse the line.
+bool solvePeriodic(State& state, Messages& messages, bool& refused)
 {
-    totalMatrix(state, messages);
+    refused = !totalMatrix(state, messages);
+    if (refused)
+        return false;
     const double(&m)[6][6] = state.matrix.m;
     RunSettings& run = state.run;
 
@@ -347,8 +388,34 @@ bool periodicSolution(State& state, Messages& messages)
     return true;
 }
 
+bool startRing(State& state, Messages& messages, ListSink* list, bool& refused)
+{
+    const bool solved = solvePeriodic(state, messages, refused);
+    if (refused)
+        return false;
+    state.lf.s = 0;
+    if (!solved)
+        return false;
+    startFunctions(state.run, state.lf);
+    if (list != nullptr) {
+        list->begin(PassKind::Ring);
+        list->row(0, 0, state.lf);
+    }
+    return true;
+}
+
+} // namespace
+
+bool periodicSolution(State& state, Messages& messages)
+{
+    bool refused = false;
+    return solvePeriodic(state, messages, refused);
+}
+
 void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
 {
+    if (opticsRefused(state.line, messages))
+        return;
     updateKinematics(state.beam, EnergyKind::Momentum, state.beam.referenceMomentum);
     RunSettings& run = state.run;
     LatticeFunctions& lf = state.lf;
@@ -406,16 +473,13 @@ void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
 
 bool ringStart(State& state, Messages& messages, ListSink* list)
 {
-    const bool solved = periodicSolution(state, messages);
-    state.lf.s = 0;
-    if (!solved)
-        return false;
-    startFunctions(state.run, state.lf);
-    if (list != nullptr) {
-        list->begin(PassKind::Ring);
-        list->row(0, 0, state.lf);
-    }
-    return true;
+    bool refused = false;
+    return startRing(state, messages, list, refused);
+}
+
+bool ringStart(State& state, Messages& messages, ListSink* list, bool& refused)
+{
+    return startRing(state, messages, list, refused);
 }
 
 void ringTrace(State& state, Messages& messages, int i, ListSink* list)
@@ -450,8 +514,12 @@ void ringTrace(State& state, Messages& messages, int i, ListSink* list)
 
 bool betaFunctions(State& state, Messages& messages, ListSink* list)
 {
-    // the ring pass's start solves for the periodic functions
-    if (!ringStart(state, messages, list)) {
+    // the ring pass's start solves for the periodic functions; a refused line has its own message, not
+    // the one of a missing solution
+    bool refused = false;
+    if (!startRing(state, messages, list, refused)) {
+        if (refused)
+            return false;
         messages.error("define desired solution: \rsymmetric solution or trace with beta_o etc.");
         return false;
     }

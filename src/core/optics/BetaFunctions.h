@@ -6,24 +6,31 @@
 
 namespace kestrune {
 
+/// True, after lineOpticsRefusal's text through messages, when the optics cannot compute the line (a kick,
+/// a coupling field): every pass checks it once before it changes anything.
+bool opticsRefused(const BeamLine& line, Messages& messages);
+
 /// With recompute, R <- the matrix of element i for a slice of sliceLength (m); then carries the running
 /// values of the active mode (lattice functions and dispersion, or the trajectory) through R.
 void propagateFunctions(State& state, Messages& messages, bool recompute, int i, double sliceLength);
 /// One pole face of element i with angle psi (rad): the running values and M go through the edge matrix.
 void edgeStep(State& state, Messages& messages, int i, double psi);
 /// Total matrix of one period into state.matrix.m, then the periodic beta, alpha, gamma, eta, eta' into
-/// the start values of state.run; true when the dispersion could be solved.
+/// the start values of state.run; true when the dispersion could be solved. A line the optics refuse
+/// (opticsRefused) changes nothing and gives false.
 bool periodicSolution(State& state, Messages& messages);
 /// The running lattice functions at the start of a pass: the start values of run, phases 0.
 void startFunctions(const RunSettings& run, LatticeFunctions& lf);
 /// The beam-line pass: restores the design momentum, sets the running values from the start values,
 /// hands plot points and list rows (index 0 start row, then one per element) to the sinks (either may be
-/// nullptr).
+/// nullptr). A line the optics refuse (opticsRefused) changes nothing and hands nothing over.
 void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list);
 /// Ring pass of the ring window (its step settings are put into state.run by the window before): runs
 /// periodicSolution and, when it succeeds, sets the running values from the start values; returns its
 /// result.
 bool ringStart(State& state, Messages& messages, ListSink* list);
+/// ringStart, refused set when the optics refused the line (nothing changed then).
+bool ringStart(State& state, Messages& messages, ListSink* list, bool& refused);
 /// Ring pass through element i, with a list row after every slice when list != nullptr.
 void ringTrace(State& state, Messages& messages, int i, ListSink* list);
 /// periodicSolution, ringStart, ringTrace of every element, ring tunes into state.lf.tuneX/Y
@@ -36,7 +43,7 @@ bool betaFunctions(State& state, Messages& messages, ListSink* list);
 /// run.maxSteps <= 0 becomes 20 first. May report too many electrodes.
 int lineSteps(State& state, Messages& messages, int i);
 /// Slices of element i in the periodic-solution and ring passes: 1 at element ends, else
-/// trunc(L / (1 + maxStep)) + 1, at most cap.
+/// trunc(L / (1 + maxStep)) + 1, at most cap; a thin multipole is one slice whatever its length.
 int periodicSteps(const RunSettings& run, const LatticeElement& e, int cap = kMaxElementSlices);
 
 } // namespace kestrune

@@ -3,6 +3,7 @@
 #include "core/Kinematics.h"
 
 #include <cmath>
+#include <tuple>
 #include <utility>
 
 namespace kestrune {
@@ -63,6 +64,24 @@ void quadrupoleMatrix(Matrix& r, double k, double ds)
 {
     planeBlock(r, kX, kXp, k, ds);
     planeBlock(r, kY, kYp, -k, ds);
+}
+
+// A thin multipole's quadrupole component q = knl[1] (1/m), kicking px -= q x, py += q y, at the centre of
+// the slice: D(a) K D(a) with a = ds / 2 gives R11 = R22 = 1 - a q, R12 = a (2 - a q), R21 = -q, and the
+// same with -q vertically; for the thin element itself (ds = 0) R21 = -k1l, R43 = +k1l, MAD-X's thin
+// QUADRUPOLE. The higher components have no linear effect on the design orbit.
+void thinMultipoleMatrix(Matrix& r, const std::vector<double>& knl, double ds)
+{
+    const double q = knl.size() > 1 ? knl[1] : 0;
+    if (q == 0)
+        return;
+    const double a = ds / 2;
+    for (const auto& [pos, slope, kick] : {std::tuple{kX, kXp, q}, std::tuple{kY, kYp, -q}}) {
+        r[pos][pos] = 1 - a * kick;
+        r[pos][slope] = a * (2 - a * kick);
+        r[slope][pos] = -kick;
+        r[slope][slope] = 1 - a * kick;
+    }
 }
 
 struct AlphaColumn
@@ -230,7 +249,12 @@ void elementMatrix(State& state, Messages& messages, int i, double sliceLength)
     case static_cast<int>(Family::AlphaMagnet):
         alphaMatrix(r, e.code, e.k);
         break;
-    default: // sextupoles and pumps have no linear effect
+    case static_cast<int>(Family::Multipole):
+        // octupoles, and solenoids without field (the optics refuse a field), are drifts on the design orbit
+        if (e.code == code::kThinMultipole)
+            thinMultipoleMatrix(r, e.knl, sliceLength);
+        break;
+    default: // sextupoles, pumps, kickers without kick, markers, monitors and rf cavities: no linear effect
         break;
     }
 }

@@ -4,6 +4,7 @@
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/Kinematics.h"
+#include "core/rf/CavitySystem.h"
 
 #include <cmath>
 
@@ -144,6 +145,8 @@ bool checkRfVoltage(State& state, Messages& messages, double typedVoltage)
 
 bool checkAndCalcRf(State& state, Messages& messages, double typedVoltage)
 {
+    if (!takeCavitySystem(state, messages))
+        return false;
     std::string missing = missingRfInput(state);
     if (missing.empty() && !finitePositive(state.rf.frequency))
         missing = kNoRfFrequency;
@@ -152,6 +155,7 @@ bool checkAndCalcRf(State& state, Messages& messages, double typedVoltage)
         return false;
     }
     checkRfVoltage(state, messages, typedVoltage);
+    spreadCavityVoltage(state, state.rf.voltage);
     return calcRfParameters(state, messages);
 }
 
@@ -183,6 +187,7 @@ bool takeRfBoxes(State& state, Messages& messages, const RfBeamInput& input, dou
         return false;
     }
     state.rf.voltage = input.voltageKv * 1000;
+    spreadCavityVoltage(state, state.rf.voltage); // the rf cavities of the line carry the total
     state.rf.power = powerKw * 1000;
     updateKinematics(state.beam, EnergyKind::Momentum, input.momentumGeV * 1e9);
     state.beamCurrent = input.currentMa / 1000;

@@ -55,8 +55,9 @@ bool calcRfParameters(State& state, Messages& messages);
 /// it was raised.
 bool checkRfVoltage(State& state, Messages& messages, double typedVoltage);
 
-/// The voltage check and calcRfParameters for the graphs: refuses first, with a message and nothing
-/// stored, when a ring result or the rf frequency is missing.
+/// The voltage check and calcRfParameters for the graphs (the harmonic number of the line's rf cavities,
+/// the typed voltage shared among them): refuses first, with a message and nothing stored, when a ring
+/// result or the rf frequency is missing or the cavities make no single rf system.
 bool checkAndCalcRf(State& state, Messages& messages, double typedVoltage);
 
 /// The boxes the parameter update reads.
@@ -88,7 +89,8 @@ std::string checkRfBeamInput(const RfBeamInput& input);
 /// The labels from the state's current results.
 RfParameterView rfParameterView(const State& state);
 
-/// What the window's closing writes back: V_rf, P_rf, the momentum and the current from the boxes.
+/// What the window's closing writes back: V_rf (shared among the line's rf cavities), P_rf, the
+/// momentum and the current from the boxes.
 /// Refuses, with a message and nothing stored, a momentum that is not positive or a negative current.
 bool takeRfBoxes(State& state, Messages& messages, const RfBeamInput& input, double powerKw);
 

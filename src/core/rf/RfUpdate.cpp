@@ -3,6 +3,7 @@
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/Kinematics.h"
+#include "core/rf/CavitySystem.h"
 #include "core/ring/Parameter.h"
 
 namespace kestrune {
@@ -24,7 +25,7 @@ bool updateRfParameters(State& state, Messages& messages)
 {
     const RfStateSnapshot before(state);
     equilibriumParameters(state);
-    if (calcRfParameters(state, messages))
+    if (takeCavitySystem(state, messages) && calcRfParameters(state, messages))
         return true;
     before.restore(state);
     return false;
@@ -41,6 +42,10 @@ std::optional<RfParameterView> calcParameter(State& state, Messages& messages, c
     updateKinematics(state.beam, EnergyKind::Momentum, input.momentumGeV * 1e9);
     state.beamCurrent = input.currentMa / 1000;
     equilibriumParameters(state);
+    if (!takeCavitySystem(state, messages)) {
+        before.restore(state);
+        return std::nullopt;
+    }
     const std::string missing = missingRfInput(state);
     if (!missing.empty()) {
         before.restore(state);
@@ -48,6 +53,8 @@ std::optional<RfParameterView> calcParameter(State& state, Messages& messages, c
         return std::nullopt;
     }
     const bool raised = checkRfVoltage(state, messages, input.voltageKv * 1000);
+    // the voltage box holds the total of the line's cavities: a new total is shared among them
+    spreadCavityVoltage(state, state.rf.voltage);
     calcRfParameters(state, messages);
     RfParameterView view = rfParameterView(state);
     if (raised)

@@ -24,14 +24,17 @@ struct RfStateSnapshot
 /// The rf parameters of the ring as it stands, for the callers outside the rf window (the ring window's
 /// rf-parameter list, the Touschek lifetime, the batch tool): equilibriumParameters, so that U0, eta_c
 /// and tau_s are current, then calcRfParameters (which raises V_rf to 1.2 U0 with its message when it
-/// does not exceed U0). Refuses, with the message of missingRfInput and the state as it was, when a
-/// ring result the formulas divide by is missing.
+/// does not exceed U0). With rf cavities in the line, V_rf and the harmonic number are theirs
+/// (takeCavitySystem). Refuses, with the message of missingRfInput (or of cavities that make no single
+/// rf system) and the state as it was, when a ring result the formulas divide by is missing.
 bool updateRfParameters(State& state, Messages& messages);
 
 /// The parameter update of the window: the momentum (through the kinematics; the reference momentum
 /// stays) and the current from the boxes, equilibriumParameters, the voltage check and
-/// calcRfParameters. Refuses, with a message and the state as it was, a momentum that is not positive,
-/// a negative current or a ring result the formulas divide by.
+/// calcRfParameters. With rf cavities in the line the harmonic number is theirs and the typed voltage
+/// is the new total, shared among them in proportion to their voltages (spreadCavityVoltage). Refuses,
+/// with a message and the state as it was, a momentum that is not positive, a negative current, a ring
+/// result the formulas divide by or cavities of different harmonic numbers.
 std::optional<RfParameterView> calcParameter(State& state, Messages& messages, const RfBeamInput& input);
 
 /// "&update calculation": V_rf, P_rf and AdditionalLoss from their boxes, then calcParameter. Nothing

@@ -70,6 +70,41 @@ void addQuadrupole(const LatticeFunctions& lf, double k, double length, CellSums
     }
 }
 
+// The lattice functions of one plane at distance a (m) along a drift from the values (beta, alpha).
+struct PlaneTwiss
+{
+    double beta, alpha;
+};
+
+PlaneTwiss driftTwiss(double beta, double alpha, double gamma, double a)
+{
+    return {beta - 2 * alpha * a + gamma * a * a, alpha - gamma * a};
+}
+
+// A thin multipole: the kick of its quadrupole component q = knl[1] at the centre of its length (MAD-X's
+// thin quadrupole, px -= q x, py += q y). A thick quadrupole's contribution -k times the integral of beta
+// over a length that shrinks to 0 with k L = q kept is -q beta at the kick horizontally and +q beta
+// vertically; the kick adds nothing to I1..I5 (no curvature) and to the mean beta only the drifts of its
+// length on either side.
+void addThinMultipole(const LatticeFunctions& lf, const LatticeElement& e, CellSums& sums)
+{
+    const double q = e.knl.size() > 1 ? e.knl[1] : 0;
+    const double a = e.length / 2;
+    const PlaneTwiss x = driftTwiss(lf.betaX, lf.alphaX, lf.gammaX, a);
+    const PlaneTwiss y = driftTwiss(lf.betaY, lf.alphaY, lf.gammaY, a);
+    sums.xiX -= q * x.beta;
+    sums.xiY += q * y.beta;
+    if (a == 0)
+        return;
+    // alpha after the kick: R21 = -q changes alpha by +q beta horizontally, by -q beta vertically
+    const double alphaX = x.alpha + q * x.beta;
+    const double alphaY = y.alpha - q * y.beta;
+    sums.betaIntegralX += driftBetaIntegral(lf.betaX, lf.alphaX, lf.gammaX, a) +
+                          driftBetaIntegral(x.beta, alphaX, (1 + alphaX * alphaX) / x.beta, a);
+    sums.betaIntegralY += driftBetaIntegral(lf.betaY, lf.alphaY, lf.gammaY, a) +
+                          driftBetaIntegral(y.beta, alphaY, (1 + alphaY * alphaY) / y.beta, a);
+}
+
 // The chromaticity and the integrals below follow one model of the bend, MAD-X's: in the curved frame of
 // curvature h the midplane field is h + k x; the field free of curl and divergence that continues it out
 // of the midplane gives the Hamiltonian
@@ -231,9 +266,19 @@ void addElement(State& state, Messages& messages, int i, CellSums& sums)
     const LatticeElement& e = state.line.at(i);
     const LatticeFunctions& lf = state.lf;
     switch (familyOf(e.code)) {
+    case static_cast<int>(Family::Multipole):
+        if (e.code == code::kThinMultipole) {
+            addThinMultipole(lf, e, sums);
+            ringTrace(state, messages, i, nullptr);
+            break;
+        }
+        [[fallthrough]]; // octupoles and solenoids without field are drifts in the linear optics
     case static_cast<int>(Family::Drift):
     case static_cast<int>(Family::Sextupole):
     case static_cast<int>(Family::Pump):
+    case static_cast<int>(Family::Kicker):
+    case static_cast<int>(Family::Diagnostic):
+    case static_cast<int>(Family::Cavity):
         sums.betaIntegralX += driftBetaIntegral(lf.betaX, lf.alphaX, lf.gammaX, e.length);
         sums.betaIntegralY += driftBetaIntegral(lf.betaY, lf.alphaY, lf.gammaY, e.length);
         ringTrace(state, messages, i, nullptr);
@@ -280,9 +325,15 @@ double ratio(double a, double b)
 void radiationIntegrals(State& state, Messages& messages)
 {
     RingParameters& ring = state.ringParams;
-    ring.stamp = latticeStamp(state);
-    // without a stable periodic solution the pass would run from whatever the last one left
-    if (!ringStart(state, messages, nullptr) || !state.run.periodicStable) {
+    const std::uint64_t stamp = latticeStamp(state);
+    // without a stable periodic solution the pass would run from whatever the last one left; a line the
+    // optics refuse keeps the results it had
+    bool refused = false;
+    const bool started = ringStart(state, messages, nullptr, refused);
+    if (refused)
+        return;
+    ring.stamp = stamp;
+    if (!started || !state.run.periodicStable) {
         setNotAvailable(ring);
         return;
     }
@@ -366,6 +417,8 @@ bool updateBeamParameters(State& state, Messages& messages, const BeamInput& inp
     const double momentum = typedOrStored(input.momentumMeV, state.beam.momentum, 1e6);
     const double current = typedOrStored(input.currentMa, state.beamCurrent, 1e-3);
     const double coupling = parseDouble(input.couplingPercent) / 100;
+    if (opticsRefused(state.line, messages))
+        return false;
     if (const std::optional<std::string> refusal =
             firstRefusal({{&ranges::kMomentumMeV, momentum / 1e6},
                           {&ranges::kBeamCurrentMa, current * 1000},

@@ -263,6 +263,123 @@ template <typename V> inline void sextupole(const ElementMap& e, ParticleBlock& 
     });
 }
 
+// H = k3 (x^4 - 6 x^2 y^2 + y^4) / 24.
+template <typename T> inline void octupoleKick(Coordinates<T>& c, double k3, double t)
+{
+    const T x2 = c.x * c.x;
+    const T y2 = c.y * c.y;
+    c.px -= (k3 * t / 6) * c.x * (x2 - 3.0 * y2);
+    c.py += (k3 * t / 6) * c.y * (3.0 * x2 - y2);
+}
+
+template <typename V> inline void octupole(const ElementMap& e, ParticleBlock& b)
+{
+    const double w1 = kYoshidaW1 * e.step;
+    const double w0 = kYoshidaW0 * e.step;
+    const double k3 = e.m;
+    forEach<V>(b, [&](auto& c) {
+        drift(c, w1 / 2);
+        for (int s = 0; s < e.slices; ++s) {
+            if (s > 0)
+                drift(c, w1);
+            octupoleKick(c, k3, w1);
+            drift(c, (w1 + w0) / 2);
+            octupoleKick(c, k3, w0);
+            drift(c, (w1 + w0) / 2);
+            octupoleKick(c, k3, w1);
+        }
+        drift(c, w1 / 2);
+    });
+}
+
+// The thin multipole's kick px - i py += -S, S = sum_n (knl[n] + i ksl[n]) z^n / n!, z = x + i y, by
+// Horner's scheme with the factorials folded in: S_N = c_N, S_n = c_n + z S_(n+1) / (n + 1), S = S_0.
+template <typename V> inline void thinMultipole(const ElementMap& e, ParticleBlock& b)
+{
+    const int orders = static_cast<int>(e.knl.size());
+    const double* kn = e.knl.data();
+    const double* ks = e.ksl.data();
+    const double half = e.length / 2;
+    forEach<V>(b, [&](auto& c) {
+        using T = std::remove_reference_t<decltype(c.x)>;
+        if (half != 0)
+            drift(c, half);
+        if (orders > 0) {
+            T re = T{} + kn[orders - 1];
+            T im = T{} + ks[orders - 1];
+            for (int n = orders - 2; n >= 0; --n) {
+                const double f = 1.0 / (n + 1);
+                const T r = (re * c.x - im * c.y) * f + kn[n];
+                im = (re * c.y + im * c.x) * f + ks[n];
+                re = r;
+            }
+            c.px -= re;
+            c.py += im;
+        }
+        if (half != 0)
+            drift(c, half);
+    });
+}
+
+template <typename V> inline void kicker(const ElementMap& e, ParticleBlock& b)
+{
+    const double half = e.length / 2;
+    const double kx = e.kickX;
+    const double ky = e.kickY;
+    forEach<V>(b, [&](auto& c) {
+        drift(c, half);
+        c.px += kx;
+        c.py += ky;
+        drift(c, half);
+    });
+}
+
+// The lag over distance (m) of pushTurnEnd, l -= distance mu^2 delta (2 + delta) / ((P sqrt(1 + mu^2) + e)
+// e).
+inline void slipOver(ParticleBlock& b, int j, double distance, double mu2, double root1)
+{
+    const double d = b.delta[j];
+    const double p = 1 + d;
+    const double e = std::sqrt(p * p + mu2);
+    b.l[j] -= distance * mu2 * d * (2 + d) / ((p * root1 + e) * e);
+}
+
+// The kick of the rf window's cavity (pushTurnEnd) at the cavity's centre with its own voltage and phase,
+// the lag taken up to here first: one particle at a time (square roots and sines).
+void cavityKick(const CavityKick& k, ParticleBlock& b)
+{
+    const double mu2 = k.massRatio2;
+    const double root1 = std::sqrt(1 + mu2);
+    const double loss = k.kick * std::sin(k.phase);
+    for (int j = 0; j < b.count; ++j) {
+        slipOver(b, j, k.slip, mu2, root1);
+        const double d = b.delta[j];
+        const double p = 1 + d;
+        const double e = std::sqrt(p * p + mu2);
+        const double de = k.kick * std::sin(k.phase + k.phaseSlope * e / p * b.l[j]) - loss;
+        const double e1 = e + de;
+        const double p1sq = e1 * e1 - mu2;
+        if (!(e1 > 0 && p1sq > 0)) { // the particle stopped: no number, lost at the next test
+            b.x[j] = std::nan("");
+            continue;
+        }
+        const double p1 = std::sqrt(p1sq);
+        b.delta[j] = d + de * (2 * e + de) / (p1 + p);
+        b.rp[j] = 1 / (1 + b.delta[j]);
+        b.l[j] *= p1 * e / (e1 * p);
+    }
+}
+
+template <typename V> inline void cavity(const ElementMap& e, ParticleBlock& b)
+{
+    const double half = e.length / 2;
+    if (half != 0)
+        forEach<V>(b, [half](auto& c) { drift(c, half); });
+    cavityKick(e.cavity, b);
+    if (half != 0)
+        forEach<V>(b, [half](auto& c) { drift(c, half); });
+}
+
 // The optics' map acts on the angles x' = px / P; the path length is not followed through it.
 template <typename V> inline void matrix(const ElementMap& e, ParticleBlock& b)
 {
@@ -319,6 +436,18 @@ template <typename V> inline void pushElementWith(const ElementMap& e, ParticleB
         break;
     case StepKind::Matrix:
         matrix<V>(e, block);
+        break;
+    case StepKind::ThinMultipole:
+        thinMultipole<V>(e, block);
+        break;
+    case StepKind::Octupole:
+        octupole<V>(e, block);
+        break;
+    case StepKind::Kicker:
+        kicker<V>(e, block);
+        break;
+    case StepKind::Cavity:
+        cavity<V>(e, block);
         break;
     }
     if (ownFaces && e.exit.present)
@@ -416,6 +545,9 @@ void pushElement(const ElementMap& e, ParticleBlock& block)
 // (dt, E + dE(dt)) in the canonical pair (t, -E), written in (l, delta).
 void pushTurnEnd(const SymplecticLattice& lattice, ParticleBlock& b)
 {
+    // the cavities of the cell kick at their places; the lag went with them (pushCellEnd)
+    if (lattice.cavityElements)
+        return;
     const double mu2 = lattice.massRatio * lattice.massRatio;
     const double c = lattice.circumference;
     const double root1 = std::sqrt(1 + mu2);
@@ -444,6 +576,14 @@ void pushTurnEnd(const SymplecticLattice& lattice, ParticleBlock& b)
         b.rp[j] = 1 / (1 + b.delta[j]);
         b.l[j] *= p1 * e / (e1 * p);
     }
+}
+
+void pushCellEnd(const SymplecticLattice& lattice, ParticleBlock& b)
+{
+    const double mu2 = lattice.massRatio * lattice.massRatio;
+    const double root1 = std::sqrt(1 + mu2);
+    for (int j = 0; j < b.count; ++j)
+        slipOver(b, j, lattice.cellSlip, mu2, root1);
 }
 
 } // namespace kestrune

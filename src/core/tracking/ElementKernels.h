@@ -41,7 +41,10 @@ bool useKernelInstructionSet(const std::string& name);
 void pushElement(const ElementMap& e, ParticleBlock& block);
 
 /// The end of a turn: the lag of a particle whose speed differs from the reference's over the
-/// circumference, then the rf cavity's kick when it is on.
+/// circumference, then the rf cavity's kick when it is on; nothing when the cell has cavities of its own.
 void pushTurnEnd(const SymplecticLattice& lattice, ParticleBlock& block);
+
+/// The end of a cell that has cavities of its own: the lag from the centre of its last cavity on.
+void pushCellEnd(const SymplecticLattice& lattice, ParticleBlock& block);
 
 } // namespace kestrune

@@ -1,5 +1,6 @@
 #include "core/tracking/LinearMapTracking.h"
 
+#include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/optics/TransferMatrix.h"
@@ -67,6 +68,19 @@ TrackingElement bendElement(const LatticeElement& b, double delta)
     return e;
 }
 
+// A thin multipole of order up to 2 (linearMapsRefusal keeps the others out): the sextupole's thin kick
+// with its quadrupole component, scaled with the momentum as the quadrupoles are, at the centre of its
+// length. MAD-X's signs: px -= k1l x + k2l (x^2 - y^2) / 2, py += k1l y + k2l x y.
+TrackingElement thinMultipole(const LatticeElement& el, double delta)
+{
+    TrackingElement e;
+    e.sextupole = true;
+    e.halfLength = el.length / 2;
+    e.kick = (el.knl.size() > 2 ? el.knl[2] : 0) / 1000;
+    e.quadrupole = (el.knl.size() > 1 ? el.knl[1] : 0) / (1 + delta);
+    return e;
+}
+
 TrackingElement trackingElement(const LatticeElement& el, double delta)
 {
     TransferMatrix t;
@@ -87,6 +101,11 @@ TrackingElement trackingElement(const LatticeElement& el, double delta)
     case static_cast<int>(Family::Pump):
     case static_cast<int>(Family::AlphaMagnet):
         return TrackingElement{};
+    case static_cast<int>(Family::Multipole):
+        if (el.code == code::kThinMultipole)
+            return thinMultipole(el, delta);
+        driftMatrix(t, el.length);
+        return linearPart(t, 0);
     default: // the drift family, and codes outside the families as the optics takes them
         driftMatrix(t, el.length);
         return linearPart(t, 0);
@@ -128,8 +147,8 @@ int trackTurn(const TrackingMaps& maps, const LossLimits& limits, PhasePoint& p)
                 // thin kick at the centre, in mm and mrad
                 x += xp * e.halfLength;
                 y += yp * e.halfLength;
-                xp -= 0.5 * e.kick * (x * x - y * y);
-                yp += e.kick * x * y;
+                xp -= 0.5 * e.kick * (x * x - y * y) + e.quadrupole * x;
+                yp += e.kick * x * y + e.quadrupole * y;
                 x += xp * e.halfLength;
                 y += yp * e.halfLength;
             } else {
@@ -174,9 +193,39 @@ int TrackingRun::advance(int turns, std::vector<PhasePoint>& points)
     return added;
 }
 
+std::optional<std::string> linearMapsRefusal(const BeamLine& line)
+{
+    for (int i = 1; i <= line.count; ++i) {
+        const LatticeElement& e = line.at(i);
+        std::string what;
+        if (e.code == code::kOctupole && e.k3 != 0) {
+            what = "an octupole";
+        } else if (e.code == code::kThinMultipole) {
+            for (std::size_t n = e.knl.size(); n > 3; --n)
+                if (e.knl[n - 1] != 0) {
+                    what = "a multipole of order " + std::to_string(n - 1);
+                    break;
+                }
+            for (std::size_t n = e.ksl.size(); what.empty() && n > 2; --n)
+                if (e.ksl[n - 1] != 0)
+                    what = "a skew multipole of order " + std::to_string(n - 1);
+        }
+        if (!what.empty())
+            return "the linear maps cannot track element '" + excerpt(e.name) + "' (" + std::to_string(i) +
+                   "), " + what + ": choose the symplectic model";
+    }
+    return std::nullopt;
+}
+
 bool checkTracking(const State& state, const TrackingRequest& request, Messages& messages)
 {
-    std::optional<std::string> problem;
+    std::optional<std::string> problem = lineOpticsRefusal(state.line);
+    if (!problem && request.model == TrackingModel::LinearMaps)
+        problem = linearMapsRefusal(state.line);
+    if (problem) {
+        messages.error(*problem);
+        return false;
+    }
     if (state.line.count < 1)
         problem = "define a beam line first!";
     else if (state.line.superPeriods < 1)

@@ -18,6 +18,9 @@ struct PhasePoint
 /// The phase plane shown; the aperture is tested in this plane.
 enum class PhasePlane { X, Y };
 
+/// Which tracker a request goes to: the linear maps model fewer kinds of elements.
+enum class TrackingModel { LinearMaps, Symplectic };
+
 /// What one tracking run is asked for, in the units of the window's boxes.
 struct TrackingRequest
 {
@@ -28,6 +31,7 @@ struct TrackingRequest
     bool aperture = false;
     double apertureMm = 0; // half aperture, used when aperture
     PhasePlane plane = PhasePlane::X;
+    TrackingModel model = TrackingModel::LinearMaps; // the symplectic runs set Symplectic
 };
 
 /// Coordinates (mm) beyond which a particle is lost in every case.
@@ -43,6 +47,7 @@ struct TrackingElement
     bool sextupole = false;
     double halfLength = 0; // m, sextupole: drift to and from the centre
     double kick = 0;       // 1/mm, sextupole: m L / 1000
+    double quadrupole = 0; // thin multipole at the centre: x' -= q x, y' += q y with q = knl[1] / (1 + delta)
 };
 
 /// The maps of one cell and how often the full ring takes it.
@@ -102,8 +107,14 @@ private:
     int m_lostElement = 0;
 };
 
-/// Checks a request against the state before a run: a beam line, at least one superperiod and one
-/// turn, 1 + delta > 0, a positive aperture. False after the message.
+/// "the linear maps cannot track element 'O1' (4), an octupole: choose the symplectic model": the first
+/// element of the line the linear maps have no model of (octupoles with a strength, thin multipoles with
+/// a component above the sextupole); nothing when they model every one.
+std::optional<std::string> linearMapsRefusal(const BeamLine& line);
+
+/// Checks a request against the state before a run: a line the optics refuse (lineOpticsRefusal), for
+/// the linear maps linearMapsRefusal, a beam line, at least one superperiod and one turn, 1 + delta > 0,
+/// a positive aperture. False after the message.
 bool checkTracking(const State& state, const TrackingRequest& request, Messages& messages);
 
 /// Start coordinates (mm, mrad) from numbers of standard deviations, with the periodic betaX, betaY at

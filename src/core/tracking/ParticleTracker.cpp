@@ -28,11 +28,42 @@ bool anyOutside(const ParticleBlock& b, const Aperture& a)
     return out;
 }
 
-// Takes the lost particles out of the block, the last one filling each gap, with their fates.
-void removeLost(ParticleBlock& b, const Aperture& a, int turn, int position, ParticleFate* fates)
+// An element's own aperture (MAD-X's APERTYPE with APER_OFFSET), written so that a coordinate that is no
+// number counts as outside; the tracker's loss limit holds there too.
+bool outsideOwn(const ParticleBlock& b, int j, const ElementAperture& a)
+{
+    const double x = b.x[j];
+    const double y = b.y[j];
+    if (!(std::fabs(x) <= kTrackingLossLimit && std::fabs(y) <= kTrackingLossLimit))
+        return true;
+    const double u = x - a.dx;
+    const double v = y - a.dy;
+    const auto inEllipse = [u, v](double ha, double hb) {
+        return (u / ha) * (u / ha) + (v / hb) * (v / hb) <= 1;
+    };
+    const bool inRectangle = std::fabs(u) <= a.a[0] && std::fabs(v) <= a.a[1];
+    switch (a.type) {
+    case ApertureType::Circle:
+        return !(u * u + v * v <= a.a[0] * a.a[0]);
+    case ApertureType::Rectangle:
+        return !inRectangle;
+    case ApertureType::Ellipse:
+        return !inEllipse(a.a[0], a.a[1]);
+    case ApertureType::RectEllipse:
+        return !(inRectangle && inEllipse(a.a[2], a.a[3]));
+    case ApertureType::None:
+        break;
+    }
+    return false;
+}
+
+// Takes the particles for which outside(j) holds out of the block, the last one filling each gap, with
+// their fates.
+template <typename Outside>
+void removeWhere(ParticleBlock& b, Outside outside, int turn, int position, ParticleFate* fates)
 {
     for (int j = b.count - 1; j >= 0; --j) {
-        if (!outside(b, j, a))
+        if (!outside(j))
             continue;
         fates[b.id[j]] = {true, turn, position, b.at(j)};
         const int last = --b.count;
@@ -47,6 +78,22 @@ void removeLost(ParticleBlock& b, const Aperture& a, int turn, int position, Par
     }
 }
 
+void removeLost(ParticleBlock& b, const Aperture& a, int turn, int position, ParticleFate* fates)
+{
+    removeWhere(
+        b, [&b, &a](int j) { return outside(b, j, a); }, turn, position, fates);
+}
+
+// An element with an aperture of its own tests it at its entrance and its exit instead of the window's.
+void pushThroughOwnAperture(const ElementMap& e, ParticleBlock& b, int turn, int position,
+                            ParticleFate* fates)
+{
+    const auto outsideHere = [&b, &e](int j) { return outsideOwn(b, j, e.aperture); };
+    removeWhere(b, outsideHere, turn, position, fates);
+    pushElement(e, b);
+    removeWhere(b, outsideHere, turn, position, fates);
+}
+
 // One turn of the block from ring position start (0-based) round to it, the turn's end (lag and rf)
 // where the ring closes; a particle lost there counts as lost after the last element.
 void trackTurn(const SymplecticLattice& lattice, ParticleBlock& b, int start, const Aperture& a, int turn,
@@ -57,11 +104,19 @@ void trackTurn(const SymplecticLattice& lattice, ParticleBlock& b, int start, co
     const auto pass = [&](int from, int to) {
         int element = from % n;
         for (int position = from; position < to && b.count > 0; ++position) {
-            pushElement(lattice.cell[static_cast<std::size_t>(element)], b);
-            if (anyOutside(b, a))
-                removeLost(b, a, turn, position + 1, fates);
-            if (++element == n)
+            const ElementMap& e = lattice.cell[static_cast<std::size_t>(element)];
+            if (e.aperture.type != ApertureType::None) {
+                pushThroughOwnAperture(e, b, turn, position + 1, fates);
+            } else {
+                pushElement(e, b);
+                if (anyOutside(b, a))
+                    removeLost(b, a, turn, position + 1, fates);
+            }
+            if (++element == n) {
                 element = 0;
+                if (lattice.cavityElements)
+                    pushCellEnd(lattice, b);
+            }
         }
     };
     pass(start, ring);

@@ -13,7 +13,7 @@ namespace kestrune {
 struct TrackingOptions
 {
     int turns = 1;
-    Aperture aperture; // tested after every element
+    Aperture aperture; // tested after every element without an aperture of its own
     int startElement =
         1;           // position in the full ring (1 .. ringElements) at whose entrance the particles start
     int threads = 1; // 0: as many as the machine has; the results do not depend on it
@@ -26,7 +26,8 @@ struct ParticleFate
 {
     bool lost = false;
     int turn = 0;      // turns completed, or the turn in which the particle was lost
-    int element = 0;   // position in the full ring of the element after which it was lost; 0 while it is not
+    int element = 0;   // position in the full ring of the element after which it was lost (or at whose own
+                       // aperture, entrance or exit); 0 while it is not
     PhaseVector final; // the coordinates at the end, or after the element of the loss
 };
 

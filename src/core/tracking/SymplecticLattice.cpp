@@ -164,6 +164,83 @@ ElementMap driftMap(double length)
     return map;
 }
 
+// A thin multipole, MAD-X's MULTIPOLE: px - i py += -sum_n (knl[n] + i ksl[n]) (x + i y)^n / n! at the
+// centre of its length, the dipole component knl[0] a kick on the design orbit with no curvature of the
+// reference (as MAD-X without ANGLE). The coefficients stop at the highest order that is not 0.
+ElementMap thinMultipoleMap(const LatticeElement& e)
+{
+    ElementMap map;
+    map.kind = StepKind::ThinMultipole;
+    map.length = e.length;
+    std::size_t orders = std::max(e.knl.size(), e.ksl.size());
+    const auto at = [](const std::vector<double>& v, std::size_t n) { return n < v.size() ? v[n] : 0.0; };
+    while (orders > 0 && at(e.knl, orders - 1) == 0 && at(e.ksl, orders - 1) == 0)
+        --orders;
+    for (std::size_t n = 0; n < orders; ++n) {
+        map.knl.push_back(at(e.knl, n));
+        map.ksl.push_back(at(e.ksl, n));
+    }
+    return map;
+}
+
+// Octupole: H = (px^2 + py^2) / (2 P) + k3 (x^4 - 6 x^2 y^2 + y^4) / 24, the expanded drift and the kick
+// px -= k3 t (x^3 - 3 x y^2) / 6, py += k3 t (3 x^2 y - y^3) / 6 (MAD-X's K3), integrated as the
+// sextupoles.
+ElementMap octupoleMap(const LatticeElement& e)
+{
+    ElementMap map = sextupoleMap(e);
+    map.kind = StepKind::Octupole;
+    map.m = e.k3;
+    return map;
+}
+
+// A corrector kicks px += hkick, py += vkick (MAD-X's HKICK, VKICK: the angle of the design momentum) at
+// the centre of its length.
+ElementMap kickerMap(const LatticeElement& e)
+{
+    ElementMap map;
+    map.kind = StepKind::Kicker;
+    map.length = e.length;
+    const bool h = e.code != code::kVerticalKicker;
+    const bool v = e.code != code::kHorizontalKicker;
+    map.kickX = h ? e.hkick : 0;
+    map.kickY = v ? e.vkick : 0;
+    return map;
+}
+
+// An rf cavity of the cell: the kick of pushTurnEnd's cavity (see ElementKernels.cpp) at the cavity's
+// centre, with its own voltage and phase. MAD-X's convention: the energy gain is
+// charge V sin(2 pi lag + omega dt) with dt the delay behind the reference particle, so that the
+// reference sees the phase 2 pi lag and a late particle a later one. With the particle's l = v dt,
+// omega dt = (omega / c) (e / P) l in the units of the reference momentum (e / P = 1 / beta); omega is
+// 2 pi f, or 2 pi h times the revolution frequency beta0 c / C (the cavity taken as synchronous with the
+// reference particle). As with the rf window's cavity the reference keeps its energy (the loss that the
+// phase replaces is not part of the model): the gain is charge V (sin(phi) - sin(2 pi lag)).
+ElementMap cavityMap(const LatticeElement& e, const State& state, double circumference)
+{
+    ElementMap map;
+    map.kind = StepKind::Cavity;
+    map.length = e.length;
+    const BeamParameters& beam = state.beam;
+    const double p0 = beam.momentum;
+    const double mu = p0 > 0 ? beam.restEnergy / p0 : 0;
+    CavityKick& c = map.cavity;
+    c.kick = p0 > 0 ? beam.charge * e.voltage / p0 : 0;
+    c.phase = kTwoPi * e.lag;
+    c.massRatio2 = mu * mu;
+    // omega / c = 2 pi f / c; from the harmonic number 2 pi h beta0 / C with beta0 = 1 / sqrt(1 + mu^2)
+    if (e.frequency > 0)
+        c.phaseSlope = kTwoPi * e.frequency / kSpeedOfLight;
+    else if (circumference > 0)
+        c.phaseSlope = kTwoPi * e.harmonic / circumference / std::sqrt(1 + mu * mu);
+    return map;
+}
+
+bool isCavity(const LatticeElement& e)
+{
+    return e.code == code::kRfCavity && e.voltage > 0;
+}
+
 // The faces as the optics takes them: every element with curvature except the sector bend; the
 // second-order terms for bends, whose field model they belong to. A sector bend's ends keep the fringe
 // term of a face of angle 0 and no linear part.
@@ -227,6 +304,31 @@ FaceMap faceMap(double h, double k, double psi, double r21, double r43)
     return f;
 }
 
+namespace {
+
+// The lag of a particle whose speed differs from the reference's grows with the distance it travelled
+// (pushTurnEnd): with cavities in the cell it is taken up to each cavity's centre before its kick, and
+// from the last one to the cell's end there, so that each cavity sees the delay of its own place.
+void placeCavities(SymplecticLattice& lattice)
+{
+    double s = 0;
+    double last = 0;
+    for (ElementMap& map : lattice.cell) {
+        if (map.kind == StepKind::Cavity) {
+            map.cavity.slip = s + map.length / 2 - last;
+            last = s + map.length / 2;
+            lattice.cavityElements = true;
+        }
+        s += map.length;
+    }
+    if (!lattice.cavityElements)
+        return;
+    lattice.cellSlip = s - last;
+    lattice.rf = RfCavity{};
+}
+
+} // namespace
+
 SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages, const RfCavity& rf)
 {
     SymplecticLattice lattice;
@@ -235,6 +337,10 @@ SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages,
     lattice.massRatio = state.beam.momentum > 0 ? state.beam.restEnergy / state.beam.momentum : 0;
     lattice.rf = rf;
     double cellLength = 0;
+    for (int i = 1; i <= state.line.count; ++i)
+        cellLength += state.line.at(i).length;
+    const double circumference = cellLength * lattice.superPeriods;
+    cellLength = 0;
     State scratch = state;
     lattice.cell.reserve(static_cast<std::size_t>(std::max(state.line.count, 0)));
     for (int i = 1; i <= state.line.count; ++i) {
@@ -254,6 +360,18 @@ SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages,
         case static_cast<int>(Family::AlphaMagnet):
             map = matrixMap(scratch, messages, i);
             break;
+        case static_cast<int>(Family::Multipole):
+            // a solenoid (its field refused before tracking) is a drift
+            map = e.code == code::kThinMultipole ? thinMultipoleMap(e)
+                  : e.code == code::kOctupole    ? octupoleMap(e)
+                                                 : driftMap(e.length);
+            break;
+        case static_cast<int>(Family::Kicker):
+            map = kickerMap(e);
+            break;
+        case static_cast<int>(Family::Cavity):
+            map = isCavity(e) ? cavityMap(e, state, circumference) : driftMap(e.length);
+            break;
         default: // drifts, pumps and codes outside the families are drifts, as in the optics
             map = e.code == code::kLinac || e.code == code::kEinzelLens || e.code == code::kElectrostatic
                       ? matrixMap(scratch, messages, i)
@@ -261,10 +379,20 @@ SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages,
             break;
         }
         addFaces(map, e);
-        lattice.cell.push_back(map);
+        map.aperture = e.aperture;
+        lattice.cell.push_back(std::move(map));
     }
     lattice.circumference = cellLength * lattice.superPeriods;
+    placeCavities(lattice);
     return lattice;
+}
+
+void switchRfOff(SymplecticLattice& lattice)
+{
+    lattice.rf.on = false;
+    for (ElementMap& map : lattice.cell)
+        if (map.kind == StepKind::Cavity)
+            map.kind = map.length != 0 ? StepKind::Drift : StepKind::Identity;
 }
 
 RfCavity rfCavity(const State& state)

@@ -44,7 +44,21 @@ enum class StepKind {
     Magnet,    // quadrupoles and bends: the linear flow with dispersion and the chromatic and nonlinear rest,
                // split
     Sextupole, // drift and kick, split
-    Matrix     // the optics' own map (linac, einzel lens, electrostatic accelerator, alpha magnets)
+    Matrix,    // the optics' own map (linac, einzel lens, electrostatic accelerator, alpha magnets)
+    ThinMultipole, // half drift, the kick of every order normal and skew, half drift
+    Octupole,      // drift and kick, split as the sextupoles
+    Kicker,        // half drift, the corrector's kick, half drift
+    Cavity         // half drift, the rf cavity's longitudinal kick, half drift
+};
+
+/// The rf cavity of an element: its energy kick at its centre, the phase taken from the particle's delay.
+struct CavityKick
+{
+    double kick = 0;       // charge V / cp of the reference particle
+    double phase = 0;      // rad, 2 pi lag: the phase the reference particle sees
+    double phaseSlope = 0; // rad/m: 2 pi f / c, the phase per metre of l at the speed of light
+    double slip = 0; // m of the cell from the centre of the cavity before (or the cell start) to this one
+    double massRatio2 = 0; // (mc^2 / cp)^2 of the reference particle
 };
 
 /// The compiled map of one element of the cell.
@@ -64,6 +78,11 @@ struct ElementMap
     // Matrix: the optics' map on (x, x', y, y') with x' = px / (1 + delta), and R16, R26
     double r[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
     double r16 = 0, r26 = 0;
+    // ThinMultipole: knl, ksl up to the highest order that is not 0 (MAD-X's kick); Octupole: k3 in m
+    std::vector<double> knl, ksl;
+    double kickX = 0, kickY = 0; // rad, Kicker: px += kickX, py += kickY
+    CavityKick cavity;
+    ElementAperture aperture; // the element's own, tested at its entrance and exit
 };
 
 /// The rf cavity of the tracker: one thin longitudinal kick per turn at the start of the ring.
@@ -81,10 +100,12 @@ struct SymplecticLattice
 {
     std::vector<ElementMap> cell; // elements 1..N of the beam line at index 0..N-1
     int superPeriods = 1;
-    double circumference = 0; // m, of the full ring
-    double momentum = 0;      // eV, cp of the reference particle
-    double massRatio = 0;     // mc^2 / cp of the reference particle
-    RfCavity rf;
+    double circumference = 0;    // m, of the full ring
+    double momentum = 0;         // eV, cp of the reference particle
+    double massRatio = 0;        // mc^2 / cp of the reference particle
+    RfCavity rf;                 // the rf window's cavity at the start of the ring: off with cavity elements
+    bool cavityElements = false; // the cell has rf cavities of its own: the lag follows them (cellSlip)
+    double cellSlip = 0;         // m, from the centre of the cell's last cavity to the cell's end
 
     /// Elements of the full ring: the cell superPeriods times.
     int ringElements() const { return static_cast<int>(cell.size()) * superPeriods; }
@@ -104,7 +125,8 @@ extern const double kGaussD2;
 
 /// The cell of state.line compiled for the particle of state.beam, with the rf cavity when rf.on. The
 /// linac, einzel-lens, electrostatic and alpha-magnet elements take the optics' matrices, computed on a
-/// copy of the state (their messages, such as a missing ion energy, are the optics').
+/// copy of the state (their messages, such as a missing ion energy, are the optics'). A cell with rf
+/// cavities of its own (voltage above 0) has each kick at its place and never the rf window's cavity.
 SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages, const RfCavity& rf);
 
 /// The rf window's cavity from its stored results: on when the ring is closed and the rf parameters
@@ -114,6 +136,9 @@ RfCavity rfCavity(const State& state);
 /// The rf window's cavity computed on a copy of the state (updateRfParameters, with its messages) for a
 /// closed ring whose rf record has a voltage and whose ring results are there; off otherwise.
 RfCavity trackingRfCavity(const State& state, Messages& messages);
+
+/// The lattice without any rf: the rf window's cavity off and the cell's cavities drifts of their length.
+void switchRfOff(SymplecticLattice& lattice);
 
 /// The pole face of a bend of curvature h (1/m) and gradient k (1/m^2) with face angle psi (rad) and
 /// the linear edge matrix (r21, r43).

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -21,7 +22,8 @@ namespace {
 constexpr int kLabelWidth = 215;
 constexpr int kValueWidth = 95;
 constexpr int kRowHeight = 21;
-constexpr int kShownRows = 10;
+// rows the grid shows at once; a kind with more (a thin multipole's orders) scrolls
+constexpr int kShownRows = 14;
 
 QPushButton* makeButton(const QString& name, const QString& text, const QString& hint, QWidget* parent)
 {
@@ -83,7 +85,7 @@ void ElementPanel::buildWidgets()
                             QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
     m_grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_grid->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     for (int column = 0; column < ParameterGrid::kColumns; ++column)
         for (int row = 0; row < ParameterGrid::kRows; ++row) {
             auto* item = new QTableWidgetItem;
@@ -91,13 +93,13 @@ void ElementPanel::buildWidgets()
                 item->setFlags(item->flags() & ~Qt::ItemIsEditable);
             m_grid->setItem(row, column, item);
         }
-    // row 10 and column 3 belong to the grid but never hold anything
+    // the last row and column 3 belong to the grid but never hold anything
     m_grid->setRowHidden(ParameterGrid::kRows - 1, true);
     m_grid->setColumnHidden(ParameterGrid::kColumns - 1, true);
     m_grid->setColumnWidth(0, kLabelWidth);
     m_grid->setColumnWidth(1, kValueWidth);
     m_grid->setColumnWidth(2, kValueWidth);
-    for (int row = 0; row < kShownRows; ++row)
+    for (int row = 0; row < ParameterGrid::kRows; ++row)
         m_grid->setRowHeight(row, kRowHeight);
     m_grid->setFixedSize(kLabelWidth + 2 * kValueWidth + 2 * m_grid->frameWidth(),
                          kShownRows * kRowHeight + 2 * m_grid->frameWidth());
@@ -155,7 +157,8 @@ void ElementPanel::buildWidgets()
     const QMargins margins = layout->contentsMargins();
     const int inner = sizeHint().width() - margins.left() - margins.right();
     m_grid->setFixedWidth(inner);
-    m_grid->setColumnWidth(2, inner - 2 * m_grid->frameWidth() - kLabelWidth - kValueWidth);
+    m_grid->setColumnWidth(2, inner - 2 * m_grid->frameWidth() - kLabelWidth - kValueWidth -
+                                  m_grid->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     layout->activate();
     setFixedSize(sizeHint());
     for (int i = 0; i < 3; ++i)
@@ -206,6 +209,9 @@ void ElementPanel::showGrid(const ParameterGrid& cells)
     for (int column = 0; column < ParameterGrid::kColumns; ++column)
         for (int row = 0; row < ParameterGrid::kRows; ++row)
             m_grid->item(row, column)->setText(QString::fromStdString(cells.cell(column, row)));
+    // the rows a kind does not use are not shown, so that its aperture follows its own rows
+    for (int row = 0; row < ParameterGrid::kRows - 1; ++row)
+        m_grid->setRowHidden(row, cells.cell(0, row).empty());
 }
 
 void ElementPanel::showView(const PanelView& view)

@@ -66,6 +66,14 @@ int MagShapePlottable::elementAt(const QPointF& pixel) const
 {
     if (!mKeyAxis || !mValueAxis)
         return 0;
+    // a thin multipole, marker, monitor or kicker of no length sits on the edge of its neighbour: its
+    // mark is found before the shapes around it
+    for (int i = m_line.count; i >= 1; --i) {
+        const ElementShape& shape = m_line.shape(i);
+        if (isExtendedCode(m_line.at(i).code) && pixelBox(shape, false).width() < kMinClickWidth &&
+            pixelBox(shape, true).contains(pixel))
+            return i;
+    }
     // the last shape is painted last, so it is the one on top
     for (int i = m_line.count; i >= 1; --i) {
         const ElementShape& shape = m_line.shape(i);
@@ -165,10 +173,16 @@ void MagShapePlottable::paintShapes(QCPPainter* painter) const
         if (std::max(shape.x0, shape.x1) < visible.lower || std::min(shape.x0, shape.x1) > visible.upper)
             continue;
         const QColor fill = toQColor(shape.colour);
-        const QRectF box = pixelBox(shape, false);
+        QRectF box = pixelBox(shape, false);
         // a shape a few pixels wide shows neither its outline nor its style: one plain fill is as good
         // and many times faster on a long line
         if (box.width() < kMinClickWidth) {
+            // a thin multipole, marker, monitor or kicker of no length stays a visible mark at any zoom
+            if (box.width() < kThinMarkWidth && isExtendedCode(m_line.at(i).code)) {
+                const double cx = box.center().x();
+                box.setLeft(cx - kThinMarkWidth / 2);
+                box.setRight(cx + kThinMarkWidth / 2);
+            }
             painter->setAntialiasing(false);
             painter->fillRect(box, fill);
             continue;

@@ -14,6 +14,8 @@ class MagShapePlottable : public QCPAbstractPlottable
 public:
     /// Narrow elements (a 3 cm pump) are clickable over at least this width, in pixels.
     static constexpr double kMinClickWidth = 4.0;
+    /// Least width (pixels) a shape of codes 60..99 is painted with, so that one of no length shows.
+    static constexpr double kThinMarkWidth = 2.0;
 
     MagShapePlottable(const BeamLine& line, QCPAxis* keyAxis, QCPAxis* valueAxis);
 
@@ -24,7 +26,8 @@ public:
     /// How often the shapes were painted one by one (not taken from the picture of the last paint).
     int paintCount() const { return m_paintCount; }
 
-    /// Index of the topmost element whose outline holds the pixel position, 0 for none.
+    /// Index of the topmost element whose outline holds the pixel position, 0 for none; a narrow mark of
+    /// codes 60..99 (an element of no length) comes before the shapes around it.
     int elementAt(const QPointF& pixel) const;
     /// Pixel position of the centre of the shape of element i.
     QPointF shapeCentre(int i) const;

@@ -6,6 +6,7 @@
 #include "core/NumberInput.h"
 #include "core/io/LatticeFile.h"
 #include "core/rf/CavityBudget.h"
+#include "core/rf/CavitySystem.h"
 #include "core/rf/RfParameter.h"
 #include "core/rf/RfUpdate.h"
 #include "gui/Controls.h"
@@ -322,6 +323,8 @@ void RfWindow::formActivate()
 
 void RfWindow::fillBoxes()
 {
+    // with rf cavities in the line the voltage box shows their total
+    takeCavityVoltage(m_state);
     m_edEnergy->setText(boxText("%8.3f", m_state.beam.momentum / 1e9));
     m_edCurrent->setText(boxText("%8.3f", m_state.beamCurrent * 1000));
     m_edRFVolt->setText(boxText("%8.3f", m_state.rf.voltage / 1000));

@@ -489,3 +489,107 @@ TEST(ElementParameters, NegativeLengthIsRefusedBeforeAnythingIsStored)
     EXPECT_TRUE(acceptData(state, 2, view.grid, settings, messages));
     EXPECT_EQ(state.line.at(2).name, "QF1.Arc_Long_Name");
 }
+
+TEST(ElementParameters, RowsOfTheNewKindsStoreTheirFieldOrRefuseNamingTheBox)
+{
+    // a value typed into the row of its label reaches its field in SI units; one outside the box's range
+    // (or an aperture that is none of the five words, or a circle of no radius) is refused with the
+    // box's words and leaves the element as it was
+    const struct
+    {
+        int code;
+        const char* label;
+        int column;
+        const char* typed;
+        double (*field)(const LatticeElement&);
+        double expected;
+        const char* refusal;
+    } rows[] = {
+        {code::kThinMultipole, " knl / ksl order 2 (1/m^2)", 1, "3.5",
+         [](const LatticeElement& e) { return e.knl.at(2); }, 3.5, ""},
+        {code::kThinMultipole, " knl / ksl order 9 (1/m^9)", 2, "-2",
+         [](const LatticeElement& e) { return e.ksl.at(9); }, -2, ""},
+        {code::kThinMultipole, " knl / ksl order 1 (1/m)", 1, "2e15", nullptr, 0, "the multipole strength"},
+        {code::kOctupole, " octupole strength k3", 1, "120", [](const LatticeElement& e) { return e.k3; },
+         120, ""},
+        {code::kKicker, " vertical kick", 1, "1e-3", [](const LatticeElement& e) { return e.vkick; }, 1e-3,
+         ""},
+        {code::kHorizontalKicker, " horizontal kick", 1, "2", nullptr, 0, "the kick"},
+        {code::kRfCavity, " cavity voltage", 1, "1.5e6", [](const LatticeElement& e) { return e.voltage; },
+         1.5e6, ""},
+        {code::kRfCavity, " cavity voltage", 1, "-1", nullptr, 0, "the cavity voltage"},
+        {code::kRfCavity, " harmonic number", 1, "2.5", nullptr, 0, "the harmonic number"},
+        {code::kQuadrupole, " skew gradient k1s", 1, "0.2", [](const LatticeElement& e) { return e.k1s; },
+         0.2, ""},
+        {code::kSectorBend, " roll angle (tilt)", 1, "7", nullptr, 0, "the roll angle"},
+        {code::kMarker, " aperture a / b (m)", 2, "0.02",
+         [](const LatticeElement& e) { return e.aperture.a[1]; }, 0.02, ""},
+        {code::kDrift, " aperture type", 1, "ellipse", nullptr, 0, "the aperture must be above"},
+        {code::kDrift, " aperture type", 1, "hexagon", nullptr, 0, "the aperture type"},
+    };
+    for (const auto& row : rows) {
+        State state = lineOf(3);
+        LatticeElement& el = state.line.at(2);
+        el.code = row.code;
+        el.harmonic = row.code == code::kRfCavity ? 10 : 0;
+        PanelSettings settings;
+        PanelView view = showParameter(state, 2, settings);
+        int r = 4;
+        while (r < ParameterGrid::kRows && view.grid.cell(0, r) != row.label)
+            ++r;
+        ASSERT_LT(r, ParameterGrid::kRows) << row.label;
+        view.grid.cell(row.column, r) = row.typed;
+        const LatticeElement before = state.line.at(2);
+        test::FakeMessages messages;
+        const bool accepted = acceptData(state, 2, view.grid, settings, messages);
+        if (row.field) {
+            ASSERT_TRUE(accepted) << row.label << ": " << messages.errors.front();
+            EXPECT_DOUBLE_EQ(row.field(state.line.at(2)), row.expected) << row.label;
+            continue;
+        }
+        EXPECT_FALSE(accepted) << row.label;
+        ASSERT_EQ(messages.errors.size(), 1u);
+        EXPECT_EQ(messages.errors[0].rfind(row.refusal, 0), 0u) << messages.errors[0];
+        EXPECT_EQ(state.line.at(2).k3, before.k3);
+        EXPECT_EQ(state.line.at(2).voltage, before.voltage);
+        EXPECT_EQ(state.line.at(2).knl, before.knl);
+        EXPECT_EQ(state.line.at(2).aperture, before.aperture);
+    }
+}
+
+TEST(ElementParameters, PlaneButtonsOfKickersAndMonitors)
+{
+    State state = lineOf(2);
+    LatticeElement& el = state.line.at(1);
+    el.code = code::kKicker;
+    el.hkick = 1e-3;
+    el.vkick = 2e-3;
+    PanelSettings settings;
+    PanelView view = showParameter(state, 1, settings);
+    EXPECT_EQ(view.checkedButton, 3);
+    // the horizontal button drops the vertical kick, which the panel no longer shows
+    view = rbMTypeClick(state, 1, 1, settings);
+    EXPECT_EQ(el.code, code::kHorizontalKicker);
+    EXPECT_EQ(el.hkick, 1e-3);
+    EXPECT_EQ(el.vkick, 0);
+    state.line.at(2).code = code::kMarker;
+    view = showParameter(state, 2, settings);
+    EXPECT_FALSE(view.typeButtonVisible[0]);
+}
+
+TEST(ElementParameters, AcceptingTheNewKindsRowsKeepsEveryDigit)
+{
+    State state = lineOf(2);
+    LatticeElement& el = state.line.at(1);
+    el.code = code::kRfCavity;
+    el.frequency = 1e9 / 3;
+    el.lag = 1.0 / 7;
+    el.aperture = ElementAperture{ApertureType::Ellipse, {0.1 / 3, 0.2 / 3, 0, 0}, 1e-3 / 9, 0};
+    const LatticeElement before = el;
+    PanelSettings settings;
+    test::FakeMessages messages;
+    ASSERT_TRUE(acceptData(state, 1, showParameter(state, 1, settings).grid, settings, messages));
+    EXPECT_EQ(el.frequency, before.frequency);
+    EXPECT_EQ(el.lag, before.lag);
+    EXPECT_EQ(el.aperture, before.aperture);
+}

@@ -1,6 +1,7 @@
 #include "core/editor/LineEditing.h"
 
 #include "core/Drawing.h"
+#include "core/InputRanges.h"
 #include "core/Kinematics.h"
 #include "core/editor/ElementParameters.h"
 #include "core/io/LatticeFile.h"
@@ -70,7 +71,8 @@ protected:
         for (int i = 1; i <= line.count; ++i) {
             const LatticeElement& e = line.at(i);
             EXPECT_NEAR(e.s, s, kTol) << "element " << i;
-            const double x0 = e.code >= code::kPump ? e.s - 0.015 : e.s;
+            const bool point = isExtendedCode(e.code) ? e.length == 0 : e.code >= code::kPump;
+            const double x0 = point ? e.s - 0.015 : e.s;
             EXPECT_NEAR(line.shape(i).x0, x0, kTol) << "shape " << i;
             EXPECT_EQ(line.shape(i).title, std::to_string(i));
             s += e.length;
@@ -168,6 +170,45 @@ TEST_F(LineEditing, KindDefaults)
     for (int kind = 0; kind < kKindCount; ++kind)
         EXPECT_EQ(kindOf(line.at(kind + 1).code), kind) << kind;
     EXPECT_EQ(line.shape(4).style, ShapeStyle::Diamond);
+}
+
+TEST_F(LineEditing, NewKindsTakeTheirLengthAndJoinTheRfSystem)
+{
+    // a thin multipole, kicker, monitor or marker has no length, inserted or appended, and moves
+    // nothing behind it; the other new kinds take the length of the element they go in front of
+    const struct
+    {
+        int kind;
+        double length;
+    } rows[] = {{9, 0}, {10, 2}, {11, 2}, {12, 0}, {13, 0}, {14, 0}, {15, 2}};
+    for (const auto& row : rows) {
+        state.line.makeFreshTable();
+        editor = EditorState{};
+        buildLine({3, 2, 1});
+        state.rf.voltage = 1e6;
+        state.line.at(2).k3 = 5; // a field the new element must not inherit
+        editor.selectedElement = 2;
+        editor.pickAction = PickAction::Insert;
+        PanelSettings settings;
+        newElement(state, editor, row.kind, messages, [&](int p) { roundTripPanel(state, p, settings); });
+        const LatticeElement& e = state.line.at(2);
+        EXPECT_EQ(kindOf(e.code), row.kind);
+        EXPECT_DOUBLE_EQ(e.length, row.length) << row.kind;
+        EXPECT_DOUBLE_EQ(e.k3, 0) << row.kind;
+        EXPECT_DOUBLE_EQ(state.line.length, 6 + row.length) << row.kind;
+        EXPECT_FALSE(elementRefusal(e)) << row.kind;
+        expectChained();
+        startAppending(editor);
+        newElement(state, editor, row.kind, messages);
+        EXPECT_DOUBLE_EQ(state.line.at(5).length,
+                         row.kind == 9 || (row.kind >= 12 && row.kind <= 14) ? 0 : 0.25);
+        EXPECT_FALSE(elementRefusal(state.line.at(5))) << row.kind;
+    }
+    // the first cavity carries the rf window's voltage, a second one shares its frequency and adds 0 V
+    EXPECT_DOUBLE_EQ(state.line.at(2).voltage, 1e6);
+    EXPECT_DOUBLE_EQ(state.line.at(5).voltage, 0);
+    EXPECT_DOUBLE_EQ(state.line.at(5).frequency, state.line.at(2).frequency);
+    EXPECT_TRUE(messages.errors.empty());
 }
 
 TEST_F(LineEditing, InsertsQuadrupoleInFrontOfDrift)

@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 namespace kestrune {
 
@@ -148,6 +150,95 @@ TEST(RfUpdate, RingUpdateWithoutAHarmonicNumberIsRefusedAndChangesNothing)
     EXPECT_EQ(state.ringParams.energyLoss, before.ringParams.energyLoss);
     EXPECT_EQ(state.rf.energyAcceptance, before.rf.energyAcceptance);
     EXPECT_FALSE(state.rf.computed);
+}
+
+} // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+// The example ring with two drifts of its cell turned into rf cavities of the given voltages (V) and
+// harmonic numbers (0: given by frequency, h f_rev).
+State ringWithCavities(const std::vector<std::pair<double, double>>& cavities, double& h)
+{
+    State state;
+    test::FakeMessages messages;
+    EXPECT_TRUE(test::dbaRing(state, messages));
+    h = std::nearbyint(state.ringParams.harmonicNumber);
+    int i = 1;
+    int n = 1;
+    for (const auto& [voltage, harmonic] : cavities) {
+        while (state.line.at(i).code != code::kDrift)
+            ++i;
+        LatticeElement& e = state.line.at(i++);
+        e.code = code::kRfCavity;
+        e.name = "CAV" + std::to_string(n++);
+        e.voltage = voltage;
+        e.harmonic = harmonic < 0 ? h : harmonic;
+        e.frequency = harmonic == 0 ? h * state.ringParams.revolutionFrequency : 0;
+    }
+    return state;
+}
+
+} // namespace
+
+TEST(RfUpdate, CavitiesOfTheLineMakeTheRfSystem)
+{
+    // the reference: the rf window's own voltage on the ring's whole harmonic number; the cavities of
+    // the 12 cells must give 1.2 MV in total however the cell shares it, with the harmonic number given
+    // or taken from the frequency (-1: the ring's)
+    double h = 0;
+    State reference = ringWithCavities({}, h);
+    reference.ringParams.harmonicNumber = h;
+    reference.rf.voltage = 1.2e6;
+    test::FakeMessages messages;
+    ASSERT_TRUE(updateRfParameters(reference, messages));
+    const std::vector<std::vector<std::pair<double, double>>> rows = {
+        {{30e3, -1}, {70e3, -1}}, {{100e3, -1}}, {{40e3, 0}, {60e3, -1}}};
+    for (const auto& row : rows) {
+        State state = ringWithCavities(row, h);
+        state.rf.voltage = 5e5; // the rf window's setting gives way to the cavities
+        ASSERT_TRUE(updateRfParameters(state, messages)) << messages.errors.back();
+        EXPECT_NEAR(state.rf.voltage, 1.2e6, 1e-6);
+        EXPECT_EQ(state.ringParams.harmonicNumber, h);
+        EXPECT_NEAR(state.rf.synchronousPhase, reference.rf.synchronousPhase, 1e-12);
+        EXPECT_NEAR(state.rf.synchrotronTune, reference.rf.synchrotronTune, 1e-12);
+    }
+    EXPECT_TRUE(messages.errors.empty());
+}
+
+TEST(RfUpdate, TheVoltageBoxSharesTheTotalAmongTheCavities)
+{
+    // typed 2400 kV over 12 cells: 200 kV per cell, in proportion to the cavities' voltages, in equal
+    // shares when they are all 0; cavities of different harmonic numbers are refused naming both
+    const struct
+    {
+        double v1, v2, factor2; // the second cavity's harmonic number: factor2 times the ring's
+        double want1, want2;
+    } rows[] = {{30e3, 70e3, 1, 60e3, 140e3}, {0, 0, 1, 100e3, 100e3}, {30e3, 70e3, 2, 30e3, 70e3}};
+    for (const auto& row : rows) {
+        double h = 0;
+        State state = ringWithCavities({{row.v1, -1}, {row.v2, -1}}, h);
+        std::vector<int> at;
+        for (int i = 1; i <= state.line.count; ++i)
+            if (state.line.at(i).code == code::kRfCavity)
+                at.push_back(i);
+        state.line.at(at[1]).harmonic = row.factor2 * h;
+        const double voltage = state.rf.voltage;
+        test::FakeMessages messages;
+        const bool computed = calcParameter(state, messages, RfBeamInput{2.0, 200, 2400}).has_value();
+        EXPECT_DOUBLE_EQ(state.line.at(at[0]).voltage, row.want1);
+        EXPECT_DOUBLE_EQ(state.line.at(at[1]).voltage, row.want2);
+        EXPECT_EQ(computed, row.factor2 == 1);
+        EXPECT_NEAR(state.rf.voltage, computed ? 2.4e6 : voltage, 1e-6);
+        if (!computed) {
+            EXPECT_EQ(messages.errors,
+                      std::vector<std::string>{
+                          "the rf cavities 'CAV1' (" + std::to_string(at[0]) + ") and 'CAV2' (" +
+                          std::to_string(at[1]) + ") have different harmonic numbers (" + shortestFloat(h) +
+                          " and " + shortestFloat(2 * h) + "): the ring has one rf system only!"});
+        }
+    }
 }
 
 } // namespace kestrune

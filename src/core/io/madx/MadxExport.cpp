@@ -2,6 +2,7 @@
 
 #include "core/Constants.h"
 #include "core/Format.h"
+#include "core/coupling/CoupledOptics.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/SafeFile.h"
 #include "core/optics/BetaFunctions.h"
@@ -496,19 +497,58 @@ bool writeMadxFile(const State& state, Messages& messages, const std::string& fi
     return text && writeTextFileSafely(fileName, *text, messages);
 }
 
+namespace {
+
+// The coupled line as MAD-X's TWISS writes a coupled ring: the periodic solution, BETX, ALFX, MUX of mode
+// 1 and BETY, ALFY, MUY of mode 2 (Edwards-Teng; the phases are those of the modes), the coupling matrix
+// R11 .. R22 and the four dispersions.
+std::optional<TfsTable> coupledFunctionsTable(const State& state, Messages& messages, TfsTable table)
+{
+    const CoupledRing ring = coupledRing(state);
+    if (!ring.computed) {
+        messages.error("no coupled lattice functions: " + ring.refusal);
+        return std::nullopt;
+    }
+    for (TfsHeader& h : table.header) {
+        if (h.name == "Q1")
+            h.value = num(ring.tune1);
+        else if (h.name == "Q2")
+            h.value = num(ring.tune2);
+    }
+    table.columns = {"NAME", "KEYWORD", "S",   "L",  "BETX", "ALFX", "MUX", "DX",  "DPX",
+                     "BETY", "ALFY",    "MUY", "DY", "DPY",  "R11",  "R12", "R21", "R22"};
+    table.formats = {"%s", "%s"};
+    table.formats.resize(table.columns.size(), "%le");
+    for (std::size_t k = 0; k < ring.functions.size(); ++k) {
+        const CoupledFunctions& f = ring.functions[k];
+        const LatticeElement* e = k == 0 ? nullptr : &state.line.at(static_cast<int>(k));
+        const EdwardsTeng& et = f.et;
+        table.rows.push_back({k == 0 ? "LATTICE$START" : e->name, k == 0 ? "MARKER" : keyword(*e), num(f.s),
+                              num(k == 0 ? 0.0 : e->length), num(et.betaX), num(et.alphaX), num(f.phase1),
+                              num(f.eta[0]), num(f.eta[1]), num(et.betaY), num(et.alphaY), num(f.phase2),
+                              num(f.eta[2]), num(f.eta[3]), num(et.r11), num(et.r12), num(et.r21),
+                              num(et.r22)});
+    }
+    return table;
+}
+
+} // namespace
+
 std::optional<TfsTable> latticeFunctionsTable(const State& state, Messages& messages)
 {
     if (state.line.count <= 0) {
         messages.error("define a beam line first!");
         return std::nullopt;
     }
+    const bool coupled = lineCouples(state.line);
     State pass = state;
     pass.run.showBetaFunctions = true;
     pass.run.showBeamSize = false;
     pass.run.showTrajectory = false;
     RowCollector rows;
     QuietMessages quiet;
-    linePass(pass, quiet, nullptr, &rows);
+    if (!coupled)
+        linePass(pass, quiet, nullptr, &rows);
 
     TfsTable table;
     const BeamParameters& beam = state.beam;
@@ -537,6 +577,8 @@ std::optional<TfsTable> latticeFunctionsTable(const State& state, Messages& mess
                     real("Q1", q1),
                     real("Q2", q2),
                     text("ORIGIN", "Kestrune")};
+    if (coupled)
+        return coupledFunctionsTable(state, messages, std::move(table));
     table.columns = {"NAME", "KEYWORD", "S", "L", "BETX", "ALFX", "MUX", "DX", "DPX", "BETY", "ALFY", "MUY"};
     table.formats = {"%s", "%s"};
     table.formats.resize(table.columns.size(), "%le");

@@ -46,8 +46,11 @@ bool writeMadxFile(const State& state, Messages& messages, const std::string& fi
 
 /// The lattice functions at the start and at every element's exit, as the beam-line pass with the
 /// current start values gives them: NAME, KEYWORD, S, L, BETX, ALFX, MUX (units of 2 pi), DX, DPX,
-/// BETY, ALFY, MUY, with the particle, the length and the phase advances Q1, Q2 in the header.
-/// Refuses an empty line.
+/// BETY, ALFY, MUY, with the particle, the length and the phase advances Q1, Q2 in the header. A line
+/// that couples the planes is written as MAD-X writes a coupled ring: the periodic coupled solution with
+/// the Edwards-Teng functions of modes 1 and 2, DY, DPY and the coupling matrix R11, R12, R21, R22, the
+/// eigentunes as Q1, Q2 (refused, with the reason, when the modes cannot be separated). Refuses an empty
+/// line.
 std::optional<TfsTable> latticeFunctionsTable(const State& state, Messages& messages);
 
 /// Writes latticeFunctionsTable to fileName as TFS text; true on success.

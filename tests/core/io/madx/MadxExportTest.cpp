@@ -2,6 +2,7 @@
 
 #include "cli/Report.h"
 #include "core/Kinematics.h"
+#include "core/io/JsonInput.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/TfsTable.h"
 #include "core/io/madx/MadxImported.h"
@@ -387,6 +388,42 @@ TEST(MadxExport, FilesAreWrittenAndReadBack)
     EXPECT_EQ(table->rows.size(), static_cast<std::size_t>(state.line.count) + 1);
     EXPECT_TRUE(messages.errors.empty());
     fs::remove_all(dir);
+}
+
+} // namespace
+} // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+TEST(TfsTable, CoupledRingIsWrittenWithMadxsCoupledColumns)
+{
+    // the coupled validation ring: its first row against MAD-X's TWISS of the same ring
+    State state;
+    startParticle(state);
+    test::FakeMessages messages;
+    ASSERT_TRUE(
+        readLatticeFile(state, messages, std::string(KESTRUNE_VALIDATION) + "/coupled-double-bend.lat"));
+    const std::optional<TfsTable> table = latticeFunctionsTable(state, messages);
+    ASSERT_TRUE(table.has_value()) << (messages.errors.empty() ? "" : messages.errors.front());
+    std::string problem;
+    const std::optional<nlohmann::ordered_json> reference =
+        readJsonFile(std::string(KESTRUNE_VALIDATION) + "/reference.json", problem);
+    ASSERT_TRUE(reference.has_value()) << problem;
+    const nlohmann::ordered_json& madx = reference->at("coupled-double-bend");
+    const std::vector<std::string>& start = table->rows.front();
+    for (const auto& [column, key] : {std::pair{"BETX", "beta_1_m"},
+                                      {"ALFY", "alpha_2"},
+                                      {"R11", "r11"},
+                                      {"R12", "r12"},
+                                      {"R21", "r21"},
+                                      {"R22", "r22"}}) {
+        const int c = table->column(column);
+        ASSERT_GE(c, 0) << column;
+        EXPECT_NEAR(std::stod(start[static_cast<std::size_t>(c)]), madx.at(key).get<double>(), 1e-9)
+            << column;
+    }
+    EXPECT_NEAR(std::stod(table->find("Q1")->value), madx.at("tune_1").get<double>(), 1e-9);
 }
 
 } // namespace
