@@ -330,6 +330,8 @@ std::vector<MadxToken> tokenizeMadx(const std::string& s, int line)
         } else {
             bool found = false;
             for (const char* symbol : kSymbols) {
+                if (symbol[0] != c)
+                    continue;
                 const std::size_t n = std::char_traits<char>::length(symbol);
                 if (s.compare(i, n, symbol) == 0) {
                     t.value = t.text = symbol;
