@@ -2,6 +2,7 @@
 
 #include "cli/BatchRf.h"
 #include "cli/CouplingReport.h"
+#include "cli/NonlinearReport.h"
 #include "cli/RingReport.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "core/optics/BetaFunctions.h"
@@ -154,6 +155,7 @@ Json buildReport(const std::string& latticeFile, const State& outputs, const Sta
     report["vacuum"] = vacuumSection(asSet, inputs, messages);
     report["lifetime"] = lifetimeSection(asSet, inputs, messages);
     report["coupling"] = couplingSection(asSet);
+    report["nonlinear"] = nonlinearSection(asSet);
     report["messages"] = messages.shown();
     return report;
 }

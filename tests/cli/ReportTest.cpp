@@ -2,6 +2,7 @@
 
 #include "cli/BatchLists.h"
 #include "cli/BatchSettings.h"
+#include "cli/NonlinearReport.h"
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
 #include "support/ExampleLattice.h"
@@ -51,6 +52,10 @@ TEST(Report, PeriodicTunesAgreeWithTheOnePeriodMatrix)
     EXPECT_NEAR(periodic["tune_x"].get<double>(), state.line.superPeriods * muX, 1e-9);
     EXPECT_NEAR(periodic["tune_y"].get<double>(), state.line.superPeriods * muY, 1e-9);
     EXPECT_NEAR(periodic["beta_x_m"].get<double>(), cell.run.betaX0, 1e-12);
+    const Json nonlinear = nonlinearSection(state);
+    EXPECT_EQ(nonlinear["driving_terms"].size(), 10u);
+    EXPECT_NEAR(nonlinear["chromatic_fit"]["qx_coefficients"][0].get<double>(),
+                periodic["tune_x"].get<double>(), 1e-8);
     EXPECT_TRUE(messages.shown().empty());
 }
 
@@ -65,6 +70,9 @@ TEST(Report, CellsWithoutAPeriodicSolution)
     EXPECT_TRUE(unstable["eta_x_m"].is_number()); // the dispersion still solves
     ASSERT_EQ(unstableMessages.shown().size(), 1u);
     EXPECT_EQ(unstableMessages.shown()[0], "no periodic solution for at least one beta-function!");
+    const Json nonlinear = nonlinearSection(quadrupoleAndDrift(8.0));
+    EXPECT_TRUE(nonlinear["driving_terms"].is_null() && nonlinear["chromatic_fit"].is_null());
+    EXPECT_EQ(nonlinear["message"], "no periodic solution for at least one beta-function!");
 
     State drift = quadrupoleAndDrift(0.0);
     drift.line.count = 1;

@@ -1,0 +1,49 @@
+#include "cli/NonlinearReport.h"
+
+#include "core/nonlinear/ChromaticTunes.h"
+#include "core/nonlinear/DrivingTerms.h"
+
+namespace kestrune {
+
+namespace {
+
+Json coefficients(const std::array<double, 4>& q)
+{
+    Json values = Json::array();
+    for (double v : q)
+        values.push_back(reportNumber(v));
+    return values;
+}
+
+} // namespace
+
+Json nonlinearSection(const State& state)
+{
+    Json section = {{"driving_terms", nullptr}, {"chromatic_fit", nullptr}, {"message", nullptr}};
+    std::string refusal;
+    if (const std::optional<DrivingTerms> h = drivingTerms(state, &refusal)) {
+        Json terms = Json::object();
+        for (int t = 0; t < kDrivingTermCount; ++t) {
+            const std::complex<double> v = h->ring[t];
+            terms[drivingTermName(static_cast<DrivingTerm>(t))] = {{"re", reportNumber(v.real())},
+                                                                   {"im", reportNumber(v.imag())},
+                                                                   {"abs", reportNumber(std::abs(v))}};
+        }
+        section["driving_terms"] = terms;
+    } else {
+        section["message"] = refusal;
+        return section;
+    }
+    const ChromaticScan scan;
+    if (const std::optional<ChromaticTunes> q = chromaticTunes(state, scan, &refusal)) {
+        section["chromatic_fit"] = {{"qx_coefficients", coefficients(q->qx)},
+                                    {"qy_coefficients", coefficients(q->qy)},
+                                    {"delta_range", scan.range},
+                                    {"fit_residual", reportNumber(q->residual)}};
+    } else {
+        section["message"] = refusal;
+    }
+    return section;
+}
+
+} // namespace kestrune

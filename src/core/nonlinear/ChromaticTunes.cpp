@@ -1,0 +1,212 @@
+#include "core/nonlinear/ChromaticTunes.h"
+
+#include "core/optics/BetaFunctions.h"
+#include "core/tracking/ParticleTracker.h"
+#include "core/tracking/SymplecticLattice.h"
+
+#include <Eigen/Dense>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace kestrune {
+
+// The tunes of an off-momentum particle are those of the linearised one-turn map T of the tracker
+// around the periodic solution z* = T(z*) at that delta (rf off: delta is a constant of the motion and
+// the path length l does not act back on x, px, y, py). Newton's method solves T(z) - z = 0 with the
+// Jacobian J of T: z <- z - (J - 1)^-1 (T(z) - z), J by central differences of step eps (their error
+// eps^2 T''' / 6 and rounding 1e-16 |z| / eps both far below the tunes' 1e-9). In each uncoupled plane
+// the 2 x 2 block [[a, b], [c, d]] of J is symplectic: cos mu = (a + d) / 2 and, as b = beta sin mu with
+// beta > 0, sin mu takes the sign of b; mu / 2 pi is the fractional tune of the turn. The turn is one
+// cell: the ring of N identical cells has the cell's periodic orbit and N times its tune, and a scan
+// costs one cell's tracking. The cell tune's integer part follows the linear optics' phase advance of
+// the cell at delta = 0 and, out from there, each tune lies nearest the one before.
+// The fit is the least-squares polynomial of degree 3 in delta (QR with column pivoting).
+
+namespace {
+
+constexpr double kDifferenceStep = 1e-7; // m and rad
+constexpr double kOrbitTolerance = 1e-12;
+constexpr int kNewtonSteps = 30;
+
+using Vector4 = Eigen::Matrix<double, 4, 1>;
+using Matrix4 = Eigen::Matrix<double, 4, 4>;
+
+PhaseVector phase(const Vector4& z, double delta)
+{
+    PhaseVector p;
+    p.x = z[0];
+    p.px = z[1];
+    p.y = z[2];
+    p.py = z[3];
+    p.delta = delta;
+    return p;
+}
+
+Vector4 vector4(const PhaseVector& p)
+{
+    return {p.x, p.px, p.y, p.py};
+}
+
+// One turn of z and of the eight points around it; false when a particle is lost.
+bool turnAround(const SymplecticLattice& lattice, const Vector4& z, double delta, Vector4& image,
+                Matrix4& jacobian)
+{
+    std::vector<PhaseVector> start;
+    start.reserve(9);
+    start.push_back(phase(z, delta));
+    for (int j = 0; j < 4; ++j)
+        for (int sign : {1, -1}) {
+            Vector4 shifted = z;
+            shifted[j] += sign * kDifferenceStep;
+            start.push_back(phase(shifted, delta));
+        }
+    TrackingOptions options;
+    options.turns = 1;
+    options.threads = 1;
+    const TrackingOutcome out = trackParticles(lattice, start, options);
+    for (const ParticleFate& f : out.particles)
+        if (f.lost)
+            return false;
+    image = vector4(out.particles[0].final);
+    for (int j = 0; j < 4; ++j)
+        jacobian.col(j) =
+            (vector4(out.particles[1 + 2 * j].final) - vector4(out.particles[2 + 2 * j].final)) /
+            (2 * kDifferenceStep);
+    return image.allFinite() && jacobian.allFinite();
+}
+
+// The fractional tune of a 2 x 2 block, in [0, 1); false when the motion is not stable.
+bool blockTune(double a, double b, double d, double& tune)
+{
+    const double c = (a + d) / 2;
+    if (!(std::fabs(c) < 1))
+        return false;
+    double mu = std::atan2(std::copysign(std::sqrt(1 - c * c), b), c);
+    if (mu < 0)
+        mu += kTwoPi;
+    tune = mu / kTwoPi;
+    return true;
+}
+
+// The whole tune with this fractional part nearest to near.
+double nearestTune(double fraction, double near)
+{
+    return fraction + std::round(near - fraction);
+}
+
+std::string deltaText(double delta)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.6g", delta);
+    return text;
+}
+
+std::array<double, 4> cubicFit(const std::vector<double>& delta, const std::vector<double>& q)
+{
+    const int n = static_cast<int>(delta.size());
+    Eigen::MatrixXd a(n, 4);
+    Eigen::VectorXd b(n);
+    for (int i = 0; i < n; ++i) {
+        double p = 1;
+        for (int k = 0; k < 4; ++k, p *= delta[i])
+            a(i, k) = p;
+        b[i] = q[i];
+    }
+    const Eigen::Vector4d c = a.colPivHouseholderQr().solve(b);
+    return {c[0], c[1], c[2], c[3]};
+}
+
+double polynomial(const std::array<double, 4>& c, double delta)
+{
+    return c[0] + delta * (c[1] + delta * (c[2] + delta * c[3]));
+}
+
+} // namespace
+
+std::optional<ChromaticTunes> chromaticTunes(const State& state, const ChromaticScan& scan,
+                                             std::string* refusal)
+{
+    const auto refuse = [&](const std::string& text) -> std::optional<ChromaticTunes> {
+        if (refusal != nullptr)
+            *refusal = text;
+        return std::nullopt;
+    };
+    if (!(scan.range > 0 && scan.range <= 0.5))
+        return refuse("the momentum range must be above 0 and at most 0.5!");
+    if (scan.points < 5 || scan.points > kMostScanPoints)
+        return refuse("the number of momentum points must be 5 .. " + std::to_string(kMostScanPoints) + "!");
+    if (state.line.count < 1)
+        return refuse("define a beam line first!");
+    if (const std::optional<std::string> r = lineOpticsRefusal(state.line))
+        return refuse(*r);
+    State pass = state;
+    pass.run.showBetaFunctions = true;
+    pass.run.showBeamSize = false;
+    pass.run.showTrajectory = false;
+    FirstErrorMessages messages;
+    if (!betaFunctions(pass, messages, nullptr) || !pass.run.periodicStable)
+        return refuse(messages.first.empty() ? "the cell has no stable periodic solution!" : messages.first);
+    SymplecticLattice lattice = buildSymplecticLattice(pass, messages, RfCavity{});
+    if (!messages.first.empty())
+        return refuse(messages.first);
+    // the cells are identical: the ring's periodic orbit is the cell's, its tune N times the cell's
+    const int cells = std::max(1, lattice.superPeriods);
+    lattice.superPeriods = 1;
+
+    ChromaticTunes result;
+    const int n = scan.points;
+    result.delta.resize(static_cast<std::size_t>(n));
+    result.tuneX.resize(static_cast<std::size_t>(n));
+    result.tuneY.resize(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        result.delta[i] = -scan.range + 2 * scan.range * i / (n - 1);
+    // from the point nearest delta = 0 outwards, each orbit and tune starting from its neighbour's
+    const int centre = (n - 1) / 2;
+    std::vector<int> order{centre};
+    for (int k = 1; k < n; ++k) {
+        if (centre + k < n)
+            order.push_back(centre + k);
+        if (centre - k >= 0)
+            order.push_back(centre - k);
+    }
+    std::vector<Vector4> orbit(static_cast<std::size_t>(n), Vector4::Zero());
+    for (int i : order) {
+        const int from = i == centre ? centre : (i > centre ? i - 1 : i + 1);
+        const double delta = result.delta[i];
+        Vector4 z = orbit[from];
+        Vector4 image;
+        Matrix4 jacobian;
+        bool closed = false;
+        for (int step = 0; step < kNewtonSteps; ++step) {
+            if (!turnAround(lattice, z, delta, image, jacobian))
+                return refuse("the particle of delta = " + deltaText(delta) + " is lost in one cell");
+            const Vector4 miss = image - z;
+            if (miss.cwiseAbs().maxCoeff() < kOrbitTolerance) {
+                closed = true;
+                break;
+            }
+            z -= (jacobian - Matrix4::Identity()).fullPivLu().solve(miss);
+        }
+        if (!closed || !z.allFinite())
+            return refuse("no closed orbit found at delta = " + deltaText(delta));
+        orbit[i] = z;
+        double fx = 0, fy = 0;
+        if (!blockTune(jacobian(0, 0), jacobian(0, 1), jacobian(1, 1), fx) ||
+            !blockTune(jacobian(2, 2), jacobian(2, 3), jacobian(3, 3), fy))
+            return refuse("the motion at delta = " + deltaText(delta) + " is not stable");
+        const double nearX = i == centre ? pass.lf.phiX : result.tuneX[from] / cells;
+        const double nearY = i == centre ? pass.lf.phiY : result.tuneY[from] / cells;
+        result.tuneX[i] = cells * nearestTune(fx, nearX);
+        result.tuneY[i] = cells * nearestTune(fy, nearY);
+    }
+    result.qx = cubicFit(result.delta, result.tuneX);
+    result.qy = cubicFit(result.delta, result.tuneY);
+    for (int i = 0; i < n; ++i)
+        result.residual =
+            std::max({result.residual, std::fabs(polynomial(result.qx, result.delta[i]) - result.tuneX[i]),
+                      std::fabs(polynomial(result.qy, result.delta[i]) - result.tuneY[i])});
+    return result;
+}
+
+} // namespace kestrune
