@@ -48,6 +48,7 @@ bool symplectic(const ChromaticityRequest& request)
 TrackingRequest trackingRequest(const ChromaticityRequest& request)
 {
     TrackingRequest r;
+    r.model = symplectic(request) ? TrackingModel::Symplectic : TrackingModel::LinearMaps;
     r.turns = typed("--track", request.track.at(0), [](const std::string& t) { return parseInt(t); });
     r.start = {real("--track", request.track.at(1)), real("--track", request.track.at(2)),
                real("--track", request.track.at(3)), real("--track", request.track.at(4))};

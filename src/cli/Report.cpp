@@ -3,6 +3,7 @@
 #include "cli/BatchRf.h"
 #include "cli/CouplingReport.h"
 #include "cli/NonlinearReport.h"
+#include "cli/OrbitBatch.h"
 #include "cli/RingReport.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "core/optics/BetaFunctions.h"
@@ -155,6 +156,7 @@ Json buildReport(const std::string& latticeFile, const State& outputs, const Sta
     report["vacuum"] = vacuumSection(asSet, inputs, messages);
     report["lifetime"] = lifetimeSection(asSet, inputs, messages);
     report["coupling"] = couplingSection(asSet);
+    report["orbit"] = orbitSection(asSet);
     report["nonlinear"] = nonlinearSection(asSet);
     report["messages"] = messages.shown();
     return report;

@@ -5,6 +5,7 @@
 #include "cli/ChromaticityOptions.h"
 #include "cli/ExampleLattices.h"
 #include "cli/MatchBatch.h"
+#include "cli/OrbitBatch.h"
 #include "cli/Report.h"
 #include "cli/StderrMessages.h"
 #include "cli/VacuumLifetimeBatch.h"
@@ -48,6 +49,7 @@ struct Request
     kestrune::ApertureRequest aperture;
     std::vector<std::string> scan; // QUANTITY CPMIN CPMAX
     std::string matchFile;
+    int correctOrbit = -1; // singular values of --correct-orbit, 0 for all; -1 without it
 };
 
 const char* const kDescription =
@@ -109,6 +111,13 @@ void addOptions(CLI::App& app, Request& request)
                    "writes the beam line as a MAD-X sequence file to FILE; fails\n"
                    "(status 1) for elements without a MAD-X counterpart")
         ->type_name("FILE.madx");
+    app.add_option("--correct-orbit", request.correctOrbit,
+                   "corrects the closed orbit of the ring with every kicker of the line,\n"
+                   "using N singular values of the orbit response of its monitors (0 for\n"
+                   "all), in three passes; the kicks go into the design (--save keeps\n"
+                   "them), the report gets an orbit_correction section")
+        ->type_name("N")
+        ->check(CLI::Range(0, 100000));
     app.add_option("--tfs", request.tfsFile,
                    "writes the lattice functions at every element end to FILE as a\n"
                    "TFS table (NAME, KEYWORD, S, L, BETX, ALFX, MUX, DX, DPX, BETY,\n"
@@ -314,6 +323,13 @@ int run(const Request& request)
             return match && match->result.converged;
         });
     }
+    std::optional<kestrune::OrbitCorrection> orbitCorrection;
+    if (request.correctOrbit >= 0) {
+        step([&] {
+            orbitCorrection = kestrune::runOrbitCorrection(state, messages, request.correctOrbit);
+            return orbitCorrection.has_value();
+        });
+    }
     const kestrune::State asSet = state;
 
     std::optional<kestrune::ChromaticityCorrection> correction;
@@ -408,6 +424,8 @@ int run(const Request& request)
             if (!request.matchFile.empty())
                 kestrune::addMatchSection(report, match);
             kestrune::addLocalTouschek(report, scanned, inputs, reportMessages);
+            if (request.correctOrbit >= 0)
+                report["orbit_correction"] = kestrune::orbitCorrectionSection(orbitCorrection);
             report.erase("messages");
             report.update(scanSections);
             report["messages"] = reportMessages.shown();

@@ -652,6 +652,7 @@ TrackResult track(const Design& design, std::vector<PhaseVector>& particles, int
     RecordingMessages messages;
     TrackingRequest request;
     request.turns = turns;
+    request.model = TrackingModel::Symplectic;
     if (!checkTracking(design.state, request, messages))
         messages.raise("the tracking was refused");
     const RfCavity rf = trackingRf(design, messages);

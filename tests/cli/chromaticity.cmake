@@ -44,6 +44,13 @@ expect_prefix("${report}" "5" resonance square tune_y_max)
 # a ring without SF and SD sextupoles: the correction is refused, nothing is saved
 expect_failure(1 "there are no \"SF\" and \"SD\" sextupoles." ${EXAMPLES}/fodo-cell.lat --chromaticity 0 0)
 
+# a ring with an octupole: the symplectic model tracks it, the linear maps name what they cannot model
+file(WRITE ${WORK}/octupole.madx "beam, particle=electron, pc=1;\nqf: quadrupole, l=0.2, k1=1.2;\n"
+    "qd: quadrupole, l=0.4, k1=-1.2;\nd: drift, l=2;\noc: octupole, l=0.1, k3=50;\n"
+    "cell: line=(qf, d, qd, oc, d, qf);\nring: line=(8*cell);\n")
+run_cli(${WORK}/octupole.madx --track 3 1 0 0.5 0 --tracking-model symplectic)
+expect_failure(1 "octupole" ${WORK}/octupole.madx --track 3 1 0 0.5 0 --tracking-model linear)
+
 # tracking: a header, the start as turn 0, one row per turn; the symplectic model by default, in six
 # coordinates, the four of the linear maps with the model named
 foreach(model symplectic linear)

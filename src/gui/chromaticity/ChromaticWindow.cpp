@@ -430,6 +430,7 @@ std::optional<TrackingRequest> ChromaticWindow::readRequest()
     if (request.offMomentum)
         request.delta = parseDouble(text(m_edOffMom)) / 100;
     request.plane = m_rbYYP->isChecked() ? PhasePlane::Y : PhasePlane::X;
+    request.model = m_rbSymplectic->isChecked() ? TrackingModel::Symplectic : TrackingModel::LinearMaps;
     if (!checkTracking(m_state, request, messages()))
         return std::nullopt;
     if (m_rbSigma->isChecked()) {

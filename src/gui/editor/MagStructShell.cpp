@@ -100,9 +100,22 @@ void MagStructWindow::showParticleChange(const BeamParameters& before)
                                               QString::fromStdString(fmt("%.3f", before.momentum / 1e6))));
         return;
     }
-    statusBar()->showMessage(
-        QString("the lattice file changed the particle to %1 (was %2)")
-            .arg(QString::fromStdString(now.name).trimmed(), QString::fromStdString(before.name).trimmed()));
+    const QString name = QString::fromStdString(now.name).trimmed();
+    if (now.name != before.name || now.isIon != before.isIon) {
+        statusBar()->showMessage(QString("the lattice file changed the particle to %1 (was %2)")
+                                     .arg(name, QString::fromStdString(before.name).trimmed()));
+    } else if (now.charge != before.charge) {
+        statusBar()->showMessage(QString("the lattice file changed the charge of the %1 to %2 (was %3)")
+                                     .arg(name)
+                                     .arg(now.charge)
+                                     .arg(before.charge));
+    } else {
+        // the same name with another mass: say which
+        statusBar()->showMessage(
+            QString("the lattice file changed the rest energy of the %1 to %2 MeV (was %3 MeV)")
+                .arg(name, QString::fromStdString(fmt("%.9g", now.restEnergy / 1e6)),
+                     QString::fromStdString(fmt("%.9g", before.restEnergy / 1e6))));
+    }
 }
 
 bool MagStructWindow::saveChangesFirst()

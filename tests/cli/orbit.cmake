@@ -1,0 +1,32 @@
+# --correct-orbit and the orbit sections of the report: a FODO ring with a kicker and a monitor by every
+# quadrupole and two dipole errors as thin multipoles
+include(${CMAKE_CURRENT_LIST_DIR}/support/CliTest.cmake)
+
+file(WRITE ${WORK}/errors.madx "beam, particle=electron, pc=1;\n"
+    "qf: quadrupole, l=0.3, k1=1.1;\nqd: quadrupole, l=0.3, k1=-1.0;\nb: sbend, l=2, angle=0.1570796326794897;\n"
+    "k: kicker, l=0.1;\nm: monitor;\nd: drift, l=0.4;\n"
+    "err1: multipole, knl={2e-4};\nerr2: multipole, ksl={-1.5e-4};\n"
+    "cell: line=(k, qf, m, d, b, d, k, qd, m, d, b, d);\n"
+    "ring: line=(cell, cell, cell, err1, cell, cell, cell, err2, cell, cell, cell, cell);\n")
+run_cli(${WORK}/errors.madx --correct-orbit 0 --save ${WORK}/corrected.lat --report ${WORK}/orbit.json)
+file(READ ${WORK}/orbit.json report)
+expect_json("${report}" "40" orbit_correction used)
+# the readings go from millimetres to the rounding of the response
+expect_prefix("${report}" "0.00" orbit_correction rms_before_x_m)
+string(JSON after GET "${report}" orbit monitors)
+string(JSON rms GET "${report}" orbit rms_x_m)
+if(NOT after EQUAL 20 OR NOT rms MATCHES "e-(1[1-9]|[2-9][0-9])$")
+    message(FATAL_ERROR "after the correction: ${after} monitors, rms ${rms}")
+endif()
+# the saved design keeps the kicks; without kicks the orbit is the design orbit
+run_cli(${WORK}/corrected.lat --report ${WORK}/saved.json)
+file(READ ${WORK}/saved.json report)
+string(JSON rms GET "${report}" orbit rms_x_m)
+if(NOT rms MATCHES "e-(1[1-9]|[2-9][0-9])$")
+    message(FATAL_ERROR "the saved kicks: rms ${rms}")
+endif()
+run_cli(${EXAMPLES}/dba-cell.lat --report ${WORK}/design.json)
+file(READ ${WORK}/design.json report)
+expect_json("${report}" "OFF" orbit kicked)
+# a line without kickers and monitors has nothing to correct with
+expect_failure(1 "--correct-orbit: the orbit response needs monitors and kickers" ${EXAMPLES}/dba-cell.lat --correct-orbit 0)
