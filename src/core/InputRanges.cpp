@@ -30,8 +30,14 @@ std::optional<std::string> firstRefusal(std::initializer_list<std::pair<const In
 
 std::optional<std::string> rangeRefusal(const InputRange& range, double value)
 {
-    const std::string name = range.name;
+    // the message is made only for a value refused: the readers ask for every field of every element
     const bool belowMin = !(range.aboveMin ? value > range.min : value >= range.min);
+    const bool belowSmallest = !belowMin && range.aboveMin && value < range.smallest;
+    const bool aboveMax = !belowMin && !belowSmallest && !(value <= range.max);
+    const bool fraction = range.wholeNumber && value != std::floor(value);
+    if (!belowMin && !belowSmallest && !aboveMax && !fraction)
+        return std::nullopt;
+    const std::string name = range.name;
     if (belowMin) {
         if (range.aboveMin)
             return name + " must be above " + limitText(range.min, range.unit) + "!";
@@ -39,13 +45,11 @@ std::optional<std::string> rangeRefusal(const InputRange& range, double value)
             return name + " must not be negative!";
         return name + " must be at least " + limitText(range.min, range.unit) + "!";
     }
-    if (range.aboveMin && value < range.smallest)
+    if (belowSmallest)
         return name + " must be at least " + limitText(range.smallest, range.unit) + "!";
-    if (!(value <= range.max))
+    if (aboveMax)
         return name + " must be at most " + limitText(range.max, range.unit) + "!";
-    if (range.wholeNumber && value != std::floor(value))
-        return name + " must be a whole number!";
-    return std::nullopt;
+    return name + " must be a whole number!";
 }
 
 std::optional<std::string> elementRefusal(const LatticeElement& e)

@@ -3,6 +3,8 @@
 #include "core/Kinematics.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <tuple>
 #include <utility>
 
@@ -225,6 +227,72 @@ void magnetMatrix(TransferMatrix& t, int elementCode, double h, double k, double
         quadrupoleMatrix(t.r, k, sliceLength);
 }
 
+namespace {
+
+// The matrix of a bend or quadrupole slice is a function of (family, curvature, k, slice length) alone,
+// and a ring repeats a few magnets many times: the last matrices made are kept, under the bits of their
+// arguments, and a slice of the same arguments gets a copy, bit for bit what the functions give. A few
+// kilobytes per thread, nothing allocated.
+class MagnetMemo
+{
+public:
+    // the memo's matrix for these arguments, or nullptr
+    const Matrix* find(int family, double h, double k, double ds)
+    {
+        const Entry& e = m_entries[slot(family, h, k, ds)];
+        return e.used && e.family == family && e.h == bits(h) && e.k == bits(k) && e.ds == bits(ds) ? &e.r
+                                                                                                    : nullptr;
+    }
+    void keep(int family, double h, double k, double ds, const Matrix& r)
+    {
+        Entry& e = m_entries[slot(family, h, k, ds)];
+        e.used = true;
+        e.family = family;
+        e.h = bits(h);
+        e.k = bits(k);
+        e.ds = bits(ds);
+        std::memcpy(e.r, r, sizeof(Matrix));
+    }
+
+private:
+    static constexpr std::size_t kEntries = 16;
+    struct Entry
+    {
+        bool used = false;
+        int family = 0;
+        std::uint64_t h = 0, k = 0, ds = 0;
+        Matrix r = {};
+    };
+    static std::uint64_t bits(double x)
+    {
+        std::uint64_t w = 0;
+        std::memcpy(&w, &x, sizeof x);
+        return w;
+    }
+    static std::size_t slot(int family, double h, double k, double ds)
+    {
+        std::uint64_t w = bits(h) * 0x9e3779b97f4a7c15ULL;
+        w = (w ^ bits(k)) * 0xbf58476d1ce4e5b9ULL;
+        w = (w ^ bits(ds) ^ static_cast<std::uint64_t>(family)) * 0x94d049bb133111ebULL;
+        return static_cast<std::size_t>(w >> 60) % kEntries;
+    }
+    Entry m_entries[kEntries];
+};
+
+// a bend or quadrupole slice into r: from the memo, or made and kept
+template <typename Make> void memoisedMagnet(Matrix& r, int family, double h, double k, double ds, Make make)
+{
+    thread_local MagnetMemo memo;
+    if (const Matrix* known = memo.find(family, h, k, ds)) {
+        std::memcpy(r, *known, sizeof(Matrix));
+        return;
+    }
+    make();
+    memo.keep(family, h, k, ds, r);
+}
+
+} // namespace
+
 void elementMatrix(State& state, Messages& messages, int i, double sliceLength)
 {
     const LatticeElement& e = state.line.at(i);
@@ -241,10 +309,12 @@ void elementMatrix(State& state, Messages& messages, int i, double sliceLength)
             electrostaticGapMatrix(state, messages, e.k, sliceLength);
         break;
     case static_cast<int>(Family::Bend):
-        bendMatrix(r, e.curvature, e.k, sliceLength);
+        memoisedMagnet(r, familyOf(e.code), e.curvature, e.k, sliceLength,
+                       [&] { bendMatrix(r, e.curvature, e.k, sliceLength); });
         break;
     case static_cast<int>(Family::Quadrupole):
-        quadrupoleMatrix(r, e.k, sliceLength);
+        memoisedMagnet(r, familyOf(e.code), 0, e.k, sliceLength,
+                       [&] { quadrupoleMatrix(r, e.k, sliceLength); });
         break;
     case static_cast<int>(Family::AlphaMagnet):
         alphaMatrix(r, e.code, e.k);

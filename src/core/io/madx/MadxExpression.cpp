@@ -3,6 +3,7 @@
 #include "core/Constants.h"
 #include "core/Format.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -294,6 +295,7 @@ double call(const MadxExpr& e, const std::vector<double>& a, int line)
 std::vector<MadxToken> tokenizeMadx(const std::string& s, int line)
 {
     std::vector<MadxToken> tokens;
+    tokens.reserve(std::min<std::size_t>(s.size(), 16));
     std::size_t i = 0;
     while (i < s.size()) {
         const char c = s[i];
@@ -331,6 +333,8 @@ std::vector<MadxToken> tokenizeMadx(const std::string& s, int line)
         } else {
             bool found = false;
             for (const char* symbol : kSymbols) {
+                if (symbol[0] != c)
+                    continue;
                 const std::size_t n = std::char_traits<char>::length(symbol);
                 if (s.compare(i, n, symbol) == 0) {
                     t.value = t.text = symbol;

@@ -53,10 +53,15 @@ std::vector<Statement> splitStatements(const std::string& text, int firstLine)
     Statement current;
     int line = firstLine;
     int braces = 0;
+    // current.text up to `scanned` holds only blanks (' ', '\t', '\r'); started: it holds more
+    std::size_t scanned = 0;
+    bool started = false;
     auto finish = [&]() {
         if (current.text.find_first_not_of(" \t\r\n") != std::string::npos)
-            statements.push_back(current);
+            statements.push_back(std::move(current));
         current = Statement{};
+        scanned = 0;
+        started = false;
     };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
@@ -81,8 +86,11 @@ std::vector<Statement> splitStatements(const std::string& text, int firstLine)
             current.text += braces > 0 ? std::string(static_cast<std::size_t>(breaks), '\n') : " ";
             continue;
         }
-        if (current.text.find_first_not_of(" \t\r") == std::string::npos &&
-            !std::isspace(static_cast<unsigned char>(c)))
+        if (!started) {
+            started = current.text.find_first_not_of(" \t\r", scanned) != std::string::npos;
+            scanned = current.text.size();
+        }
+        if (!started && !std::isspace(static_cast<unsigned char>(c)))
             current.line = line;
         if (c == '"' || c == '\'') {
             const std::size_t close = text.find(c, i + 1);
@@ -235,7 +243,12 @@ void MadxInput::readText(const std::string& text, const std::string& fileName, i
 void MadxInput::runStatements(const std::string& text, int firstLine, int depth)
 {
     const std::string fileName = m_file;
-    for (const Statement& s : splitStatements(text, firstLine)) {
+    const std::vector<Statement> statements = splitStatements(text, firstLine);
+    // room for the names a long file defines, grown by doubling so that the bodies of a loop, run again
+    // and again, do not rebuild the table each turn
+    if (m_names.size() + statements.size() > m_names.bucket_count())
+        m_names.reserve(std::max(2 * m_names.bucket_count(), m_names.size() + statements.size()));
+    for (const Statement& s : statements) {
         if (m_stopped || m_returning)
             break;
         try {
@@ -348,6 +361,11 @@ void MadxInput::statement(const Tokens& t, int line, int depth)
         return labelled(t, i, line);
     if (isSymbol(t, i + 1, "=") || isSymbol(t, i + 1, ":="))
         return defineVariable(t, i, line);
+    if (i == 0) {
+        if (isSymbol(t, 1, "->"))
+            return assignAttribute(t, line);
+        return command(t, line, depth);
+    }
     if (isSymbol(t, i + 1, "->"))
         return assignAttribute(std::vector<MadxToken>(t.begin() + static_cast<std::ptrdiff_t>(i), t.end()),
                                line);
@@ -426,9 +444,10 @@ void MadxInput::labelled(const Tokens& t, std::size_t label, int line)
         fail("unknown element class '" + excerpt(t[c].text) + "'", line);
     }
     MadxAttrs attrs = attributes(t, c + 1, line);
+    // the placement below reads only at= and from=, so the others move into the definition
     for (auto& [name, a] : attrs)
         if (name != "at" && name != "from")
-            def->attrs[name] = a;
+            def->attrs.insert_or_assign(name, std::move(a));
     const auto existing = m_names.find(t[label].value);
     if (m_open && existing != m_names.end() && existing->second.element) {
         // a name placed again (the shared elements of two beams' sequences) is one element, as MAD-X
@@ -437,9 +456,10 @@ void MadxInput::labelled(const Tokens& t, std::size_t label, int line)
         place(existing->second, attrs, line);
         return;
     }
-    m_names[t[label].value] = MadxDefinition{def, nullptr, nullptr};
+    MadxDefinition& slot = existing != m_names.end() ? existing->second : m_names[t[label].value];
+    slot = MadxDefinition{std::move(def), nullptr, nullptr};
     if (m_open)
-        place(m_names[t[label].value], attrs, line);
+        place(slot, attrs, line);
 }
 
 void MadxInput::command(const Tokens& t, int line, int depth)
@@ -721,7 +741,7 @@ double MadxInput::attribute(const std::string& element, const std::string& attri
     return 0;
 }
 
-double MadxInput::number(const MadxElement& e, const std::string& name, double fallback)
+double MadxInput::number(const MadxElement& e, std::string_view name, double fallback)
 {
     const auto a = e.attrs.find(name);
     if (a == e.attrs.end())
@@ -731,7 +751,7 @@ double MadxInput::number(const MadxElement& e, const std::string& name, double f
     return value(a->second);
 }
 
-std::vector<double> MadxInput::array(const MadxElement& e, const std::string& name)
+std::vector<double> MadxInput::array(const MadxElement& e, std::string_view name)
 {
     const auto a = e.attrs.find(name);
     if (a == e.attrs.end())

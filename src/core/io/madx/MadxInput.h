@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -28,7 +29,8 @@ struct MadxAttr
     bool on = true;                 // flag
     int line = 0;
 };
-using MadxAttrs = std::map<std::string, MadxAttr>;
+// ordered by name; looked up by a name's text without making a string of it
+using MadxAttrs = std::map<std::string, MadxAttr, std::less<>>;
 
 struct MadxOrigin
 {
@@ -139,9 +141,9 @@ public:
     /// Value of an attribute; a deferred one is evaluated now.
     double value(const MadxAttr& a);
     /// Numeric attribute of an element, fallback when it has none.
-    double number(const MadxElement& e, const std::string& name, double fallback = 0);
+    double number(const MadxElement& e, std::string_view name, double fallback = 0);
     /// Members of an array attribute ({...}); a plain value is an array of one.
-    std::vector<double> array(const MadxElement& e, const std::string& name);
+    std::vector<double> array(const MadxElement& e, std::string_view name);
     /// Length an element takes in a sequence: the arc of a rectangular bend whose l is its chord
     /// (option rbarc), 0 for a thin multipole.
     double elementLength(const MadxElement& e);

@@ -87,9 +87,12 @@ std::string nodeName(const MadxPlacement& p)
 std::vector<double> LatticeBuilder::referencePositions(const MadxSequence& seq)
 {
     const std::size_t n = seq.nodes.size();
+    // the names are needed only when a node gives from=
     std::unordered_map<std::string, std::size_t> byName;
-    for (std::size_t j = 0; j < n; ++j)
-        byName.emplace(nodeName(seq.nodes[j]), j);
+    if (std::any_of(seq.nodes.begin(), seq.nodes.end(),
+                    [](const MadxPlacement& p) { return !p.from.empty(); }))
+        for (std::size_t j = 0; j < n; ++j)
+            byName.emplace(nodeName(seq.nodes[j]), j);
     enum : char { New, Busy, Done };
     std::vector<char> state(n, New);
     std::vector<double> positions(n, 0);
@@ -708,9 +711,9 @@ void LatticeBuilder::build(State& state)
                                 std::to_string(kMaxLineElements) + " elements, the program's limit",
                             0);
         e.s = line.length;
-        line.at(count) = e;
         line.count = count;
         line.length += e.length;
+        line.at(count) = std::move(e);
     }
     if (line.count == 0)
         throw MadxError("the beam line " + m_in.useName() + " has no elements", 0);
