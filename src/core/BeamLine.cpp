@@ -189,16 +189,16 @@ std::optional<std::string> uncoupledOpticsRefusal(const LatticeElement& e, int i
         return refusal("has a kick: the optics on the design orbit cannot take it");
     if (!e.knl.empty() && e.knl[0] != 0)
         return refusal("has a dipole component knl[0]: the optics on the design orbit cannot take it");
+    if (!e.ksl.empty() && e.ksl[0] != 0)
+        return refusal("has a skew dipole component ksl[0]: the optics on the design orbit cannot take it");
     if (e.k1s != 0)
         return refusal("has a skew quadrupole component k1s: the uncoupled optics cannot take it");
     if (e.ks != 0)
         return refusal("is a solenoid with a field ks: the uncoupled optics cannot take it");
     if (e.tilt != 0)
         return refusal("is rolled (tilt): the uncoupled optics cannot take it");
-    for (std::size_t n = 0; n < e.ksl.size() && n < 2; ++n)
-        if (e.ksl[n] != 0)
-            return refusal("has a skew component ksl[" + std::to_string(n) +
-                           "]: the uncoupled optics cannot take it");
+    if (e.ksl.size() > 1 && e.ksl[1] != 0)
+        return refusal("has a skew quadrupole component ksl[1]: the uncoupled optics cannot take it");
     return std::nullopt;
 }
 
