@@ -545,28 +545,32 @@ CouplingCoefficient couplingCoefficient(const State& state)
     CouplingCoefficient result;
     if (!ringStart(work, quiet, nullptr) || !work.run.periodicStable)
         return result;
-    // first pass for the tunes, second for the sum
-    LatticeFunctions start = work.lf;
-    for (int i = 1; i <= line.count; ++i)
+    // one pass: the functions at both ends of every source, summed once the tunes are known
+    struct Sample
+    {
+        LatticeFunctions lf;
+        double weight;
+    };
+    std::vector<Sample> samples;
+    for (int i = 1; i <= line.count; ++i) {
+        const double source = skew[static_cast<std::size_t>(i - 1)];
+        // trapezoid over the element: half at the entrance, half at the exit
+        if (source != 0)
+            samples.push_back({work.lf, source / 2});
         ringTrace(work, quiet, i, nullptr);
+        if (source != 0)
+            samples.push_back({work.lf, source / 2});
+    }
     const double qx = work.lf.phiX, qy = work.lf.phiY; // of one cell
     const double cell = work.lf.s;
     const int nsp = line.superPeriods;
     const double delta = nsp * (qx - qy);
     const double p = std::round(delta);
-    work.lf = start;
     Complex sum = 0;
-    const auto term = [&](const LatticeFunctions& lf, double weight) {
+    for (const Sample& sample : samples) {
+        const LatticeFunctions& lf = sample.lf;
         const double angle = kTwoPi * (lf.phiX - lf.phiY - (delta - p) * lf.s / (nsp * cell));
-        sum += weight * std::sqrt(lf.betaX * lf.betaY) * std::polar(1.0, angle);
-    };
-    for (int i = 1; i <= line.count; ++i) {
-        const double source = skew[static_cast<std::size_t>(i - 1)];
-        if (source != 0)
-            term(work.lf, source / 2); // trapezoid over the element: half at the entrance, half at the exit
-        ringTrace(work, quiet, i, nullptr);
-        if (source != 0)
-            term(work.lf, source / 2);
+        sum += sample.weight * std::sqrt(lf.betaX * lf.betaY) * std::polar(1.0, angle);
     }
     // the superperiods: cell m adds its sum turned by 2 pi p m / nsp
     Complex cells = 0;

@@ -243,24 +243,32 @@ template <bool Curved, typename V> inline void magnet(const ElementMap& e, Parti
     });
 }
 
-template <typename V> inline void sextupole(const ElementMap& e, ParticleBlock& b)
+// Yoshida's fourth-order composition of drift and kick over each step of a sextupole or octupole, the
+// kick(c, t) of the magnet over the length t.
+template <typename V, typename Kick>
+inline void driftKickSteps(const ElementMap& e, ParticleBlock& b, Kick kick)
 {
     const double w1 = kYoshidaW1 * e.step;
     const double w0 = kYoshidaW0 * e.step;
-    const double m = e.m;
     forEach<V>(b, [&](auto& c) {
         drift(c, w1 / 2);
         for (int s = 0; s < e.slices; ++s) {
             if (s > 0)
                 drift(c, w1);
-            sextupoleKick(c, m, w1);
+            kick(c, w1);
             drift(c, (w1 + w0) / 2);
-            sextupoleKick(c, m, w0);
+            kick(c, w0);
             drift(c, (w1 + w0) / 2);
-            sextupoleKick(c, m, w1);
+            kick(c, w1);
         }
         drift(c, w1 / 2);
     });
+}
+
+template <typename V> inline void sextupole(const ElementMap& e, ParticleBlock& b)
+{
+    const double m = e.m;
+    driftKickSteps<V>(e, b, [m](auto& c, double t) { sextupoleKick(c, m, t); });
 }
 
 // H = k3 (x^4 - 6 x^2 y^2 + y^4) / 24.
@@ -274,22 +282,8 @@ template <typename T> inline void octupoleKick(Coordinates<T>& c, double k3, dou
 
 template <typename V> inline void octupole(const ElementMap& e, ParticleBlock& b)
 {
-    const double w1 = kYoshidaW1 * e.step;
-    const double w0 = kYoshidaW0 * e.step;
     const double k3 = e.m;
-    forEach<V>(b, [&](auto& c) {
-        drift(c, w1 / 2);
-        for (int s = 0; s < e.slices; ++s) {
-            if (s > 0)
-                drift(c, w1);
-            octupoleKick(c, k3, w1);
-            drift(c, (w1 + w0) / 2);
-            octupoleKick(c, k3, w0);
-            drift(c, (w1 + w0) / 2);
-            octupoleKick(c, k3, w1);
-        }
-        drift(c, w1 / 2);
-    });
+    driftKickSteps<V>(e, b, [k3](auto& c, double t) { octupoleKick(c, k3, t); });
 }
 
 // The thin multipole's kick px - i py += -S, S = sum_n (knl[n] + i ksl[n]) z^n / n!, z = x + i y, by
