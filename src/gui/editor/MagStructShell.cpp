@@ -89,9 +89,11 @@ void MagStructWindow::openLattice(const QString& fileName)
 void MagStructWindow::showParticleChange(const BeamParameters& before)
 {
     const BeamParameters& now = m_state.beam;
+    // names are padded with blanks as the particle window keeps them
+    const QString name = QString::fromStdString(now.name).trimmed();
+    const QString was = QString::fromStdString(before.name).trimmed();
     // the same particle may come back with its mass rounded in the last digits
-    const bool sameParticle = now.name == before.name && now.isIon == before.isIon &&
-                              now.charge == before.charge &&
+    const bool sameParticle = name == was && now.isIon == before.isIon && now.charge == before.charge &&
                               std::fabs(now.restEnergy - before.restEnergy) <= 1e-9 * before.restEnergy;
     if (sameParticle) {
         if (!sameValue(now.momentum, before.momentum))
@@ -100,10 +102,9 @@ void MagStructWindow::showParticleChange(const BeamParameters& before)
                                               QString::fromStdString(fmt("%.3f", before.momentum / 1e6))));
         return;
     }
-    const QString name = QString::fromStdString(now.name).trimmed();
-    if (now.name != before.name || now.isIon != before.isIon) {
-        statusBar()->showMessage(QString("the lattice file changed the particle to %1 (was %2)")
-                                     .arg(name, QString::fromStdString(before.name).trimmed()));
+    if (name != was || now.isIon != before.isIon) {
+        statusBar()->showMessage(
+            QString("the lattice file changed the particle to %1 (was %2)").arg(name, was));
     } else if (now.charge != before.charge) {
         statusBar()->showMessage(QString("the lattice file changed the charge of the %1 to %2 (was %3)")
                                      .arg(name)
