@@ -48,6 +48,7 @@ struct SectionKeys
 const SectionKeys kRadialKeys{{"radius_mm"}, {"x_mm", "y_mm", "x_sigma", "y_sigma", "area_mm2"}};
 const SectionKeys kGridKeys{{"turns_survived", "lost"}, {"area_mm2"}};
 const SectionKeys kAcceptanceKeys{{"delta_plus", "delta_minus"}, {"smallest_acceptance"}};
+const SectionKeys kMapKeys{{"lost", "lost_turn", "qx1", "qy1", "qx2", "qy2", "diffusion"}, {}};
 
 // What a part file's field must hold for the merge to take it.
 enum class Field {
@@ -78,6 +79,11 @@ const FieldRule kGridFields[] = {{"delta", Field::Number},
                                  {"orbit_px_mrad", Field::NumberOrNull},
                                  {"orbit_y_mm", Field::NumberOrNull},
                                  {"orbit_py_mrad", Field::NumberOrNull}};
+const FieldRule kMapFields[] = {{"delta", Field::Number},
+                                {"x_max_mm", Field::Number},
+                                {"y_max", Field::Number},
+                                {"aperture_x_mm", Field::Number},
+                                {"aperture_y_mm", Field::Number}};
 const FieldRule kAcceptanceFields[] = {{"resolution", Field::Number},
                                        {"aperture_x_mm", Field::Number},
                                        {"aperture_y_mm", Field::Number},
@@ -222,6 +228,50 @@ Json gridSection(const ApertureGrid& grid, const ApertureGridSettings& s)
     return withGridArea(section);
 }
 
+const char* planeName(FrequencyMapPlane plane)
+{
+    return plane == FrequencyMapPlane::XY ? "xy" : "x-delta";
+}
+
+Json mapSection(const FrequencyMap& map, const FrequencyMapSettings& s)
+{
+    const bool xy = s.plane == FrequencyMapPlane::XY;
+    Json section = {{"turns", s.turns},
+                    {"plane", planeName(s.plane)},
+                    {"per_turn", s.perTurn},
+                    {"delta", reportNumber(xy ? s.delta : 0.0)},
+                    {"nx", s.nx},
+                    {"ny", s.ny},
+                    {"x_max_mm", reportNumber(s.xMax * 1000)},
+                    {"y_max", reportNumber(xy ? s.yMax * 1000 : s.yMax)}};
+    section.update(apertureKeys(s.aperture));
+    Json x = Json::array(), y = Json::array(), lost = Json::array(), lostTurn = Json::array();
+    Json qx1 = Json::array(), qy1 = Json::array(), qx2 = Json::array(), qy2 = Json::array();
+    Json diffusion = Json::array();
+    for (const FrequencyMapPoint& p : map.points) {
+        x.push_back(reportNumber(p.x * 1000));
+        y.push_back(reportNumber(xy ? p.y * 1000 : p.y));
+        lost.push_back(p.computed ? Json(p.lost) : Json(nullptr));
+        lostTurn.push_back(p.computed && p.lost ? Json(p.lostTurn) : Json(nullptr));
+        const bool tunes = p.computed && !p.lost && p.tunesFound;
+        qx1.push_back(tunes ? reportNumber(p.qx1) : Json(nullptr));
+        qy1.push_back(tunes ? reportNumber(p.qy1) : Json(nullptr));
+        qx2.push_back(tunes ? reportNumber(p.qx2) : Json(nullptr));
+        qy2.push_back(tunes ? reportNumber(p.qy2) : Json(nullptr));
+        diffusion.push_back(tunes ? reportNumber(p.diffusion) : Json(nullptr));
+    }
+    section["x_mm"] = x;
+    section[xy ? "y_mm" : "delta_at"] = y;
+    section["lost"] = lost;
+    section["lost_turn"] = lostTurn;
+    section["qx1"] = qx1;
+    section["qy1"] = qy1;
+    section["qx2"] = qx2;
+    section["qy2"] = qy2;
+    section["diffusion"] = diffusion;
+    return section;
+}
+
 Json withAcceptanceSummary(Json section)
 {
     const std::vector<double> plus = values(section["delta_plus"]);
@@ -354,6 +404,19 @@ void checkSection(const Json& section, const std::string& name, const std::strin
         for (const Json& t : section["turns_survived"])
             if (!t.is_null() && !wholeIn(t, 0, turns))
                 refusePart(name, "\"turns_survived\" holds " + t.dump());
+    } else if (key == "frequency_map") {
+        checkFields(section, name, std::begin(kMapFields), std::end(kMapFields));
+        const auto nx = static_cast<std::size_t>(checkedWhole(section, name, "nx", kGridPointsLimit));
+        const auto ny = static_cast<std::size_t>(checkedWhole(section, name, "ny", kGridPointsLimit));
+        const std::size_t n = nx * ny;
+        checkList(section, name, "x_mm", n, false);
+        checkList(section, name, "lost", n, true, true);
+        checkList(section, name, "lost_turn", n, true);
+        for (const char* item : {"qx1", "qy1", "qx2", "qy2", "diffusion"})
+            checkList(section, name, item, n, true);
+        for (const Json& t : section["lost_turn"])
+            if (!t.is_null() && !wholeIn(t, 0, 2 * turns))
+                refusePart(name, "\"lost_turn\" holds " + t.dump());
     } else {
         checkFields(section, name, std::begin(kAcceptanceFields), std::end(kAcceptanceFields));
         checkedWhole(section, name, "every", kEveryLimit);
@@ -365,7 +428,8 @@ void checkSection(const Json& section, const std::string& name, const std::strin
     }
 }
 
-const char* const kSections[] = {"dynamic_aperture", "dynamic_aperture_grid", "momentum_acceptance"};
+const char* const kSections[] = {"dynamic_aperture", "dynamic_aperture_grid", "momentum_acceptance",
+                                 "frequency_map"};
 
 // Every field of a part that the merge reads: the piece and the count, the fingerprint of the lattice
 // and the scans, the same sections as the first part, each complete.
@@ -405,13 +469,32 @@ std::string scanFingerprint(const State& ring, const ApertureScans& s, const Ape
         std::memcpy(&bits, &v, sizeof bits);
         h = (h ^ bits) * 0x100000001b3ULL; // FNV-1a step over whole words
     };
-    for (double v :
-         {static_cast<double>(request.dynamicAperture), static_cast<double>(!request.grid.empty()),
-          static_cast<double>(request.momentumAcceptance), static_cast<double>(s.radial.angles),
-          static_cast<double>(s.radial.turns), s.radial.delta, s.radial.resolution, s.radial.aperture.x,
-          s.radial.aperture.y, static_cast<double>(s.grid.nx), static_cast<double>(s.grid.ny), s.grid.xMax,
-          s.grid.yMax, static_cast<double>(s.acceptance.turns), s.acceptance.resolution,
-          static_cast<double>(s.acceptance.every), static_cast<double>(s.part.count)})
+    for (double v : {static_cast<double>(request.dynamicAperture),
+                     static_cast<double>(!request.grid.empty()),
+                     static_cast<double>(request.momentumAcceptance),
+                     static_cast<double>(s.radial.angles),
+                     static_cast<double>(s.radial.turns),
+                     s.radial.delta,
+                     s.radial.resolution,
+                     s.radial.aperture.x,
+                     s.radial.aperture.y,
+                     static_cast<double>(s.grid.nx),
+                     static_cast<double>(s.grid.ny),
+                     s.grid.xMax,
+                     s.grid.yMax,
+                     static_cast<double>(s.acceptance.turns),
+                     s.acceptance.resolution,
+                     static_cast<double>(s.acceptance.every),
+                     static_cast<double>(s.part.count),
+                     static_cast<double>(!request.frequencyMap.empty()),
+                     static_cast<double>(s.frequencyMap.plane),
+                     static_cast<double>(s.frequencyMap.nx),
+                     static_cast<double>(s.frequencyMap.ny),
+                     s.frequencyMap.xMax,
+                     s.frequencyMap.yMax,
+                     static_cast<double>(s.frequencyMap.turns),
+                     s.frequencyMap.delta,
+                     static_cast<double>(s.frequencyMap.perTurn)})
         add(v);
     return fmt("%016llx", static_cast<unsigned long long>(h));
 }
@@ -444,13 +527,34 @@ ApertureScans apertureScans(const ApertureRequest& request)
         number("--ma-resolution", request.maResolutionPercent, kMomentumResolutionLimit) / 100;
     s.acceptance.every = whole("--ma-every", request.every, kEveryLimit);
     s.acceptance.aperture = aperture;
+    FrequencyMapSettings& map = s.frequencyMap;
+    if (request.fmPlane != "xy" && request.fmPlane != "x-delta")
+        throw BatchUsageError("--fm-plane: '" + excerpt(request.fmPlane) + "' is neither xy nor x-delta");
+    map.plane = request.fmPlane == "xy" ? FrequencyMapPlane::XY : FrequencyMapPlane::XDelta;
+    map.turns = whole("--fm-turns", request.fmTurns, kHalfTurnsLimit);
+    map.perTurn = request.fmPerTurn;
+    map.delta = delta;
+    map.aperture = aperture;
+    if (!request.frequencyMap.empty()) {
+        map.nx = whole("--frequency-map", request.frequencyMap.at(0), kGridPointsLimit);
+        map.ny = whole("--frequency-map", request.frequencyMap.at(1), kGridPointsLimit);
+        map.xMax = number("--frequency-map", request.frequencyMap.at(2), kGridExtentLimit) / 1000;
+        map.yMax = map.plane == FrequencyMapPlane::XY
+                       ? number("--frequency-map", request.frequencyMap.at(3), kGridExtentLimit) / 1000
+                       : number("--frequency-map", request.frequencyMap.at(3), kDeltaExtentLimit) / 100;
+    } else if (!request.fmCsv.empty() && request.merge.empty()) {
+        throw BatchUsageError("--fm-csv goes with --frequency-map");
+    }
     s.threads = whole("--threads", request.threads, kThreadsLimit);
     if (!request.part.empty()) {
         if (!request.anyScan())
-            throw BatchUsageError("--part goes with --dynamic-aperture, --da-grid or --momentum-acceptance");
+            throw BatchUsageError("--part goes with --dynamic-aperture, --da-grid, --momentum-acceptance or "
+                                  "--frequency-map");
         s.part = parsePart(request.part);
+        if (!request.fmCsv.empty())
+            throw BatchUsageError("--fm-csv: a scan in parts writes its points with --merge");
     }
-    s.radial.part = s.grid.part = s.acceptance.part = s.part;
+    s.radial.part = s.grid.part = s.acceptance.part = map.part = s.part;
     std::string refusal;
     if (request.dynamicAperture)
         refusal = workRefusal("--da-angles with --da-turns",
@@ -460,6 +564,9 @@ ApertureScans apertureScans(const ApertureRequest& request)
     if (refusal.empty() && !request.grid.empty())
         refusal = workRefusal("--da-grid with --da-turns", static_cast<double>(s.grid.nx) * s.grid.ny, turns,
                               s.part.count);
+    if (refusal.empty() && !request.frequencyMap.empty())
+        refusal = workRefusal("--frequency-map with --fm-turns", static_cast<double>(map.nx) * map.ny,
+                              2 * map.turns, s.part.count);
     if (!refusal.empty())
         throw BatchUsageError(refusal);
     return s;
@@ -514,6 +621,11 @@ bool runApertureScans(State& state, Messages& messages, const BatchInputs& input
             done = false;
         }
     }
+    if (!request.frequencyMap.empty())
+        sections["frequency_map"] =
+            r ? mapSection(frequencyMap(*r, scans.frequencyMap, control("the frequency map")),
+                           scans.frequencyMap)
+              : Json(nullptr);
     return done;
 }
 
@@ -549,7 +661,33 @@ Json mergeParts(const std::vector<Json>& parts, const std::vector<std::string>& 
     if (parts[0].contains("momentum_acceptance"))
         merged["momentum_acceptance"] =
             withAcceptanceSummary(joinSection(parts, names, "momentum_acceptance", kAcceptanceKeys));
+    if (parts[0].contains("frequency_map"))
+        merged["frequency_map"] = joinSection(parts, names, "frequency_map", kMapKeys);
     return merged;
+}
+
+std::string frequencyMapCsv(const Json& section)
+{
+    std::string csv;
+    if (!section.is_object() || !section.contains("x_mm"))
+        return csv;
+    const bool xy = section.contains("y_mm");
+    csv = std::string("x_mm,") + (xy ? "y_mm" : "delta") + ",lost,lost_turn,qx1,qy1,qx2,qy2,diffusion\n";
+    const auto field = [](const Json& v) {
+        if (v.is_boolean())
+            return std::string(v.get<bool>() ? "1" : "0");
+        if (v.is_number_integer())
+            return std::to_string(v.get<long long>());
+        return v.is_number() ? fmt("%.17g", v.get<double>()) : std::string();
+    };
+    const Json& y = section[xy ? "y_mm" : "delta_at"];
+    for (std::size_t i = 0; i < section["x_mm"].size(); ++i) {
+        csv += field(section["x_mm"][i]) + "," + field(y[i]);
+        for (const char* key : {"lost", "lost_turn", "qx1", "qy1", "qx2", "qy2", "diffusion"})
+            csv += "," + field(section[key][i]);
+        csv += "\n";
+    }
+    return csv;
 }
 
 void addLocalTouschek(Json& report, const State& state, const BatchInputs& inputs, Messages& messages)

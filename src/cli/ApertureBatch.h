@@ -7,6 +7,7 @@
 #include "core/aperture/DynamicAperture.h"
 #include "core/aperture/MomentumAcceptance.h"
 #include "core/aperture/ScanThreads.h"
+#include "core/nonlinear/FrequencyMap.h"
 
 #include <optional>
 #include <string>
@@ -29,10 +30,18 @@ struct ApertureRequest
     std::string every = "1";                       // --ma-every
     std::vector<std::string> aperture{"30", "15"}; // --physical-aperture X Y (mm)
     std::string threads = "0";                     // --threads
+    std::vector<std::string> frequencyMap;         // --frequency-map NX NY XMAX YMAX (mm; % for x-delta)
+    std::string fmTurns = "512";                   // --fm-turns
+    std::string fmPlane = "xy";                    // --fm-plane xy|x-delta
+    bool fmPerTurn = false;                        // --fm-per-turn
+    std::string fmCsv;                             // --fm-csv FILE
     std::string part;                              // --part K/N
     std::vector<std::string> merge;                // --merge FILES...
 
-    bool anyScan() const { return dynamicAperture || !grid.empty() || momentumAcceptance; }
+    bool anyScan() const
+    {
+        return dynamicAperture || !grid.empty() || momentumAcceptance || !frequencyMap.empty();
+    }
 };
 
 /// The scans as the settings of the core, read from the request.
@@ -41,6 +50,7 @@ struct ApertureScans
     DynamicApertureSettings radial;
     ApertureGridSettings grid;
     MomentumAcceptanceSettings acceptance;
+    FrequencyMapSettings frequencyMap;
     int threads = 0;
     ScanPart part;
 };
@@ -51,11 +61,11 @@ struct ApertureScans
 ApertureScans apertureScans(const ApertureRequest& request);
 
 /// Runs the scans asked for on the ring of state (computed as the ring window computes it, with the
-/// boxes of inputs) and returns their report sections, "dynamic_aperture", "dynamic_aperture_grid" and
-/// "momentum_acceptance", each null when refused (after its message). The momentum acceptance goes
-/// into state.localAcceptance; fingerprint identifies the design tracked and the scans' settings. False
-/// when a scan was refused. The scans report progress and stop through the cancel flag and progress
-/// callback of watch (its threads are those of scans).
+/// boxes of inputs) and returns their report sections, "dynamic_aperture", "dynamic_aperture_grid",
+/// "momentum_acceptance" and "frequency_map", each null when refused (after its message). The momentum
+/// acceptance goes into state.localAcceptance; fingerprint identifies the design tracked and the scans'
+/// settings. False when a scan was refused. The scans report progress and stop through the cancel flag and
+/// progress callback of watch (its threads are those of scans).
 bool runApertureScans(State& state, Messages& messages, const BatchInputs& inputs, const ApertureScans& scans,
                       const ApertureRequest& request, Json& sections, std::string& fingerprint,
                       const ScanControl& watch = {});
@@ -70,6 +80,11 @@ Json partDocument(const ApertureScans& scans, const Json& sections, const std::s
 /// that is no complete part, belongs to scans of another lattice or settings (its fingerprint), misses or
 /// repeats.
 Json mergeParts(const std::vector<Json>& parts, const std::vector<std::string>& names);
+
+/// The points of a report's "frequency_map" section as CSV, one line per point with a header: the start
+/// amplitudes, whether lost and when, the tunes of both halves and the diffusion index (empty fields
+/// where there are none).
+std::string frequencyMapCsv(const Json& section);
 
 /// Sets the report's lifetime.touschek_local_acceptance_s: the lifetime window's Touschek update with
 /// the local momentum acceptance of state (null without one).

@@ -40,6 +40,22 @@ inline void addApertureOptions(CLI::App& app, ApertureRequest& request)
         ->type_name("PERCENT");
     app.add_option("--ma-every", request.every, "--momentum-acceptance: the start of every K-th element (1)")
         ->type_name("K");
+    app.add_option("--frequency-map", request.frequencyMap,
+                   "the frequency map of NX by NY start amplitudes, x from XMAX/NX to\n"
+                   "XMAX and y from YMAX/NY to YMAX in mm (or, with --fm-plane x-delta,\n"
+                   "the momentum deviation from -YMAX to YMAX in %), rf off, into the\n"
+                   "report's \"frequency_map\" section")
+        ->expected(4)
+        ->allow_extra_args(false)
+        ->type_name("NX NY XMAX YMAX");
+    app.add_option("--fm-turns", request.fmTurns, "--frequency-map: turns of each half, 16 to 100000 (512)")
+        ->type_name("N");
+    app.add_option("--fm-plane", request.fmPlane, "--frequency-map: xy (at --da-delta) or x-delta (xy)")
+        ->type_name("PLANE");
+    app.add_flag("--fm-per-turn", request.fmPerTurn,
+                 "--frequency-map: the diffusion index of the tune change per turn");
+    app.add_option("--fm-csv", request.fmCsv, "--frequency-map: writes its points to FILE.csv")
+        ->type_name("FILE.csv");
     app.add_option("--physical-aperture", request.aperture,
                    "the scans' half apertures at every element in mm (30 15)")
         ->expected(2)

@@ -159,9 +159,10 @@ std::vector<std::pair<const char*, std::string>> outputFiles(const Request& requ
 {
     std::vector<std::pair<const char*, std::string>> files;
     const std::pair<const char*, const std::string*> options[] = {
-        {"--twiss", &request.twissFile},   {"--export-madx", &request.madxFile},
-        {"--tfs", &request.tfsFile},       {"--profile", &request.profileFile},
-        {"--report", &request.reportFile}, {"--save", &request.chromaticity.saveFile}};
+        {"--twiss", &request.twissFile},      {"--export-madx", &request.madxFile},
+        {"--tfs", &request.tfsFile},          {"--profile", &request.profileFile},
+        {"--report", &request.reportFile},    {"--save", &request.chromaticity.saveFile},
+        {"--fm-csv", &request.aperture.fmCsv}};
     for (const auto& [option, file] : options) {
         if (!file->empty() && *file != "-")
             files.emplace_back(option, *file);
@@ -277,6 +278,11 @@ int mergeParts(const Request& request, kestrune::Messages& messages)
             parts.push_back(std::move(*part));
         }
         const Json merged = kestrune::mergeParts(parts, request.aperture.merge);
+        if (!request.aperture.fmCsv.empty() &&
+            !kestrune::writeTextFileSafely(request.aperture.fmCsv,
+                                           kestrune::frequencyMapCsv(merged.value("frequency_map", Json())),
+                                           messages))
+            return 1;
         return writeReport(request.reportFile.empty() ? "-" : request.reportFile, merged, messages) ? 0 : 1;
     } catch (const std::runtime_error& e) {
         std::cerr << "kestrune-cli: " << e.what() << '\n';
@@ -405,6 +411,13 @@ int run(const Request& request)
             return kestrune::runApertureScans(scanned, messages, inputs, *scans, request.aperture,
                                               scanSections, fingerprint);
         });
+        if (!request.aperture.fmCsv.empty() && request.aperture.part.empty() &&
+            scanSections.contains("frequency_map") && scanSections["frequency_map"].is_object())
+            step([&] {
+                return kestrune::writeTextFileSafely(request.aperture.fmCsv,
+                                                     kestrune::frequencyMapCsv(scanSections["frequency_map"]),
+                                                     messages);
+            });
         if (!request.aperture.part.empty()) {
             const bool written =
                 scans && guarded(messages, [&] {

@@ -22,6 +22,8 @@ ApertureRequest smallScans()
     r.deltaPercent = "0.5";
     r.maTurns = "64";
     r.every = "4";
+    r.frequencyMap = {"3", "2", "10", "4"};
+    r.fmTurns = "32";
     return r;
 }
 
@@ -100,6 +102,10 @@ TEST(ApertureBatch, PartsThatDoNotBelongTogetherAreRefused)
         {{one, changed([](Json& p) { p["extra"] = 1; })}, notAPart + "it holds \"extra\")"},
         {{one, changed([](Json& p) { p["dynamic_aperture"]["turns"] = 101; })},
          "y.json: its dynamic_aperture is not a part of the same scan"},
+        {{one, changed([](Json& p) { p["frequency_map"]["qx2"][1] = "0.3"; })},
+         notAPart + "\"qx2\" is not a list of 6 numbers)"},
+        {{one, changed([](Json& p) { p["frequency_map"]["lost_turn"][0] = 65; })},
+         notAPart + "\"lost_turn\" holds 65)"},
     };
     for (const Case& c : cases) {
         try {

@@ -21,6 +21,8 @@ constexpr ScanLimit kGridPointsLimit{1, 1000};         // points per plane
 constexpr ScanLimit kGridExtentLimit{1e-3, 500};       // mm
 constexpr ScanLimit kMomentumResolutionLimit{1e-5, 1}; // %
 constexpr ScanLimit kEveryLimit{1, 5000};              // every k-th element
+constexpr ScanLimit kHalfTurnsLimit{16, 100000};       // turns of each half of a frequency map
+constexpr ScanLimit kDeltaExtentLimit{1e-4, 20};       // %, largest momentum deviation of a map
 constexpr ScanLimit kPartsLimit{1, 100000};            // parts of a scan
 
 /// The refusal of a value outside its range, naming the setting as the user knows it (a window's box

@@ -171,6 +171,9 @@ private:
                 break;
             }
             trackTurn(m_lattice, b, m_startPosition, m_options.aperture, ++turn, fates);
+            if (m_options.turnRecorder)
+                for (int j = 0; j < b.count; ++j)
+                    m_options.turnRecorder(b.id[j], turn, b.at(j));
             ++m_turnsDone;
             report();
         }

@@ -19,6 +19,10 @@ struct TrackingOptions
     int threads = 1; // 0: as many as the machine has; the results do not depend on it
     const std::atomic<bool>* cancel = nullptr; // set by another thread: the run stops within a turn
     std::function<void(double)> progress;      // fraction done, on the calling thread, between turns
+    // called after every turn for every particle still in the ring, with its index among the start
+    // coordinates, the turn just completed (1, 2, ...) and its coordinates; on the thread that tracks it,
+    // so that it may write only to what belongs to that particle
+    std::function<void(int particle, int turn, const PhaseVector& at)> turnRecorder;
 };
 
 /// What became of one particle.
