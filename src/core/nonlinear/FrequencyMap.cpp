@@ -139,9 +139,11 @@ FrequencyMap frequencyMap(const ApertureRing& ring, const FrequencyMapSettings& 
     const auto task = [&](int t) {
         const int first = t * perTask;
         const int count = std::min(perTask, static_cast<int>(starts.size()) - first);
+        const auto from = static_cast<std::size_t>(first);
         std::vector<PhaseVector> start;
-        for (int i = 0; i < count; ++i)
-            start.push_back(starts[static_cast<std::size_t>(first + i)].at);
+        start.reserve(static_cast<std::size_t>(count));
+        for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i)
+            start.push_back(starts[from + i].at);
         TurnData data;
         data.turns = 2 * settings.turns;
         data.values.assign(static_cast<std::size_t>(count) * data.turns * 4, 0.0);
@@ -164,7 +166,7 @@ FrequencyMap frequencyMap(const ApertureRing& ring, const FrequencyMapSettings& 
         for (int i = 0; i < count; ++i) {
             const ParticleFate& fate = out.particles[static_cast<std::size_t>(i)];
             FrequencyMapPoint& point =
-                map.points[static_cast<std::size_t>(starts[static_cast<std::size_t>(first + i)].point)];
+                map.points[static_cast<std::size_t>(starts[from + static_cast<std::size_t>(i)].point)];
             if (fate.lost) {
                 point.computed = point.lost = true;
                 point.lostTurn = fate.turn;
