@@ -144,19 +144,25 @@ inline void makeGeneratedRing(State& state, int cells)
 /// Cells of the large generated ring: 3226 cells of 31 elements, 100 006 elements in one period.
 constexpr int kLargeRingCells = 3226;
 
-/// The large generated ring: a 3 GeV electron, kLargeRingCells cells bending 360 degrees together.
-inline void makeLargeRing(State& state)
+/// A 3 GeV electron and a ring of cells generated cells in one period, bending 360 degrees together.
+inline void makeRingOfCells(State& state, int cells)
 {
     startParticle(state);
     updateKinematics(state.beam, EnergyKind::Momentum, 3e9);
     state.beam.referenceMomentum = 3e9;
-    for (int c = 0; c < kLargeRingCells; ++c)
-        appendGeneratedCell(state, kLargeRingCells);
+    for (int c = 0; c < cells; ++c)
+        appendGeneratedCell(state, cells);
     state.line.chainPositions();
     state.line.superPeriods = 1;
     state.run.stepAtElementEnds = true;
     state.ringParams.circumference = lSup(state.line);
     state.ringParams.coupling = 0.01;
+}
+
+/// The large generated ring: kLargeRingCells cells.
+inline void makeLargeRing(State& state)
+{
+    makeRingOfCells(state, kLargeRingCells);
 }
 
 } // namespace kestrune::benchsupport

@@ -1,5 +1,6 @@
 #include "cli/NonlinearReport.h"
 
+#include "core/nonlinear/AmplitudeDetuning.h"
 #include "core/nonlinear/ChromaticTunes.h"
 #include "core/nonlinear/DrivingTerms.h"
 
@@ -15,13 +16,26 @@ Json coefficients(const std::array<double, 4>& q)
     return values;
 }
 
+Json detuningKeys(const std::optional<DetuningCoefficients>& d)
+{
+    if (!d)
+        return nullptr;
+    return {
+        {"dqx_djx", reportNumber(d->xx)}, {"dqx_djy", reportNumber(d->xy)}, {"dqy_djy", reportNumber(d->yy)}};
+}
+
 } // namespace
 
 Json nonlinearSection(const State& state)
 {
-    Json section = {{"driving_terms", nullptr}, {"chromatic_fit", nullptr}, {"message", nullptr}};
+    Json section = {{"driving_terms", nullptr},
+                    {"detuning", nullptr},
+                    {"detuning_tracked", nullptr},
+                    {"chromatic_fit", nullptr},
+                    {"message", nullptr}};
     std::string refusal;
-    if (const std::optional<DrivingTerms> h = drivingTerms(state, &refusal)) {
+    const std::optional<DrivingTerms> h = drivingTerms(state, &refusal);
+    if (h) {
         Json terms = Json::object();
         for (int t = 0; t < kDrivingTermCount; ++t) {
             const std::complex<double> v = h->ring[t];
@@ -34,6 +48,11 @@ Json nonlinearSection(const State& state)
         section["message"] = refusal;
         return section;
     }
+    std::string detuningRefusal;
+    section["detuning"] = detuningKeys(detuning(state, *h, &detuningRefusal));
+    section["detuning_tracked"] = detuningKeys(trackedDetuning(state, {}, &detuningRefusal));
+    if (!detuningRefusal.empty())
+        section["message"] = detuningRefusal;
     const ChromaticScan scan;
     if (const std::optional<ChromaticTunes> q = chromaticTunes(state, scan, &refusal)) {
         section["chromatic_fit"] = {{"qx_coefficients", coefficients(q->qx)},

@@ -54,7 +54,7 @@ namespace kestrune {
 
 namespace {
 
-constexpr double kLongestSlice = 0.02; // m, of the Simpson rule in a magnet
+constexpr double kLongestSlice = 0.05; // m, of the Simpson rule in a magnet
 constexpr int kFewestSlices = 8;
 constexpr int kMostSlices = 2000;
 
@@ -66,27 +66,32 @@ const char* const kNames[kDrivingTermCount] = {"h21000", "h30000", "h10110", "h1
                                                "h11001", "h00111", "h20001", "h00201", "h10002"};
 
 // One point of a magnet: k1 = K1 w and k2 = K2 w with the weight w (m) of its share of the integral.
-void addPoint(const LatticeFunctions& lf, double k1, double k2, DrivingTermValues& h)
+void addPoint(const LatticeFunctions& lf, double k1, double k2, DrivingTermValues& h,
+              std::vector<SextupolePoint>& points)
 {
     if (k1 == 0 && k2 == 0)
         return;
+    if (k2 != 0)
+        points.push_back({k2, lf.betaX, lf.betaY, lf.phiX, lf.phiY});
     const double bx = lf.betaX;
     const double by = lf.betaY;
     const double rx = std::sqrt(bx);
     const double phx = kTwoPi * lf.phiX;
     const double phy = kTwoPi * lf.phiY;
-    const auto e = [](double phase) { return std::polar(1.0, phase); };
+    // the harmonics as powers of the two phase factors: two sine-cosine pairs per point
+    const std::complex<double> ex = std::polar(1.0, phx), ey = std::polar(1.0, phy);
+    const std::complex<double> ex2 = ex * ex, ey2 = ey * ey;
     const double c = k1 - k2 * lf.eta;
-    h[0] += -k2 * bx * rx / 16 * e(phx);
-    h[1] += -k2 * bx * rx / 48 * e(3 * phx);
-    h[2] += k2 * rx * by / 8 * e(phx);
-    h[3] += k2 * rx * by / 16 * e(phx - 2 * phy);
-    h[4] += k2 * rx * by / 16 * e(phx + 2 * phy);
+    h[0] += -k2 * bx * rx / 16 * ex;
+    h[1] += -k2 * bx * rx / 48 * (ex2 * ex);
+    h[2] += k2 * rx * by / 8 * ex;
+    h[3] += k2 * rx * by / 16 * (ex * std::conj(ey2));
+    h[4] += k2 * rx * by / 16 * (ex * ey2);
     h[5] += c * bx / 4;
     h[6] += -c * by / 4;
-    h[7] += c * bx / 8 * e(2 * phx);
-    h[8] += -c * by / 8 * e(2 * phy);
-    h[9] += (k1 - k2 * lf.eta / 2) * lf.eta * rx / 2 * e(phx);
+    h[7] += c * bx / 8 * ex2;
+    h[8] += -c * by / 8 * ey2;
+    h[9] += (k1 - k2 * lf.eta / 2) * lf.eta * rx / 2 * ex;
 }
 
 // Gradient and sextupole strength of a thick element; nothing for the kinds without either.
@@ -108,7 +113,8 @@ bool thickStrengths(const LatticeElement& e, double& k1, double& k2)
 }
 
 // Element i of a thick magnet with Simpson's rule, the functions carried as the ring pass carries them.
-void addMagnet(State& state, Messages& messages, int i, double k1, double k2, DrivingTermValues& h)
+void addMagnet(State& state, Messages& messages, int i, double k1, double k2, DrivingTermValues& h,
+               std::vector<SextupolePoint>& points)
 {
     const LatticeElement& e = state.line.at(i);
     const bool faces = e.code == code::kRectangularBend || e.code == code::kWedgeBend;
@@ -120,12 +126,12 @@ void addMagnet(State& state, Messages& messages, int i, double k1, double k2, Dr
     const int half = std::clamp(static_cast<int>(wanted), kFewestSlices / 2, most / 2);
     const int n = 2 * half;
     const double ds = e.length / n;
-    addPoint(state.lf, k1 * ds / 3, k2 * ds / 3, h);
+    addPoint(state.lf, k1 * ds / 3, k2 * ds / 3, h, points);
     for (int j = 1; j <= n; ++j) {
         propagateFunctions(state, messages, true, i, ds);
         state.lf.s += ds;
         const double w = (j == n ? 1.0 : (j % 2 == 1 ? 4.0 : 2.0)) * ds / 3;
-        addPoint(state.lf, k1 * w, k2 * w, h);
+        addPoint(state.lf, k1 * w, k2 * w, h, points);
     }
     if (faces)
         edgeStep(state, messages, i, e.aout);
@@ -170,18 +176,19 @@ std::optional<DrivingTerms> drivingTerms(const State& state, std::string* refusa
         const LatticeElement& e = pass.line.at(i);
         double k1 = 0, k2 = 0;
         if (thickStrengths(e, k1, k2)) {
-            addMagnet(pass, messages, i, k1, k2, h);
+            addMagnet(pass, messages, i, k1, k2, h, terms.sextupoles);
         } else {
             ringTrace(pass, messages, i, nullptr);
             // a thin multipole's kick leaves beta, eta and the phases as they are at its place
             if (e.code == code::kThinMultipole)
-                addPoint(pass.lf, multipole(e.knl, 1), multipole(e.knl, 2), h);
+                addPoint(pass.lf, multipole(e.knl, 1), multipole(e.knl, 2), h, terms.sextupoles);
         }
         terms.s.push_back(pass.lf.s);
         terms.buildUp.push_back(h);
     }
 
     const int cells = std::max(1, pass.line.superPeriods);
+    terms.cells = cells;
     const double muX = pass.lf.phiX;
     const double muY = pass.lf.phiY;
     terms.tuneX = cells * muX;

@@ -21,9 +21,20 @@ const char* drivingTermName(DrivingTerm term);
 
 using DrivingTermValues = std::array<std::complex<double>, kDrivingTermCount>;
 
+/// A point of the sextupole integrals: the weight k2 w (1/m^2) of its share and the periodic
+/// functions there, the phases in units of 2 pi from the cell start.
+struct SextupolePoint
+{
+    double k2 = 0;
+    double betaX = 0, betaY = 0;
+    double phiX = 0, phiY = 0;
+};
+
 /// The driving terms of the whole ring of superPeriods cells, and their build-up along the cell.
 struct DrivingTerms
 {
+    std::vector<SextupolePoint> sextupoles; // the points of the cell's sextupole integrals
+    int cells = 1;                          // the superperiods
     DrivingTermValues ring{};               // the sums over the whole ring
     DrivingTermValues cell{};               // the sums over one cell
     std::vector<double> s;                  // m, end of every element 1..N of the cell
