@@ -14,15 +14,11 @@ namespace kestrune {
 
 namespace {
 
-// Why the tracker cannot give this line's orbit: its coupling fields are not in the maps yet.
+// Why the tracker cannot give this line's orbit: an element it has no map of.
 std::optional<std::string> orbitRefusal(const BeamLine& line)
 {
-    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
-        const LatticeElement& e = line.at(i);
-        if (e.k1s != 0 || e.ks != 0 || e.tilt != 0 || (e.ksl.size() > 1 && e.ksl[1] != 0))
-            return "no closed orbit: element '" + excerpt(e.name) + "' (" + std::to_string(i) +
-                   ") couples the planes, which the tracker does not take yet";
-    }
+    if (std::optional<std::string> refusal = trackingRefusal(line))
+        return "no closed orbit: " + *refusal;
     return std::nullopt;
 }
 
@@ -91,6 +87,9 @@ ClosedOrbit findOrbit(const SymplecticLattice& lattice, double delta)
         Eigen::Matrix4d jacobian;
         for (int k = 0; k < 4; ++k)
             jacobian.col(k) = (out(1 + 2 * k) - out(2 + 2 * k)) / (2 * kStep);
+        for (int i = 0; i < 4; ++i)
+            for (int k = 0; k < 4; ++k)
+                result.jacobian[i][k] = jacobian(i, k);
         const Vector4 f = out(0) - z;
         const Vector4 step = (jacobian - Eigen::Matrix4d::Identity()).partialPivLu().solve(-f);
         if (!step.allFinite()) {

@@ -19,14 +19,18 @@ struct ClosedOrbit
     int iterations = 0;
     std::vector<PhaseVector>
         orbit; // at the entrance of the ring (index 0) and after each element of the cell
+    // the one-turn Jacobian on (x, px, y, py) at the last iterate (within the tolerance of the orbit),
+    // coupled where the ring couples the planes
+    double jacobian[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
 };
 
 /// Newton's iteration stops when a step moves the coordinates by less than this (m, and rad).
 constexpr double kClosedOrbitTolerance = 1e-12;
 
-/// The closed orbit of the cell state.line (each superperiod the same) at delta. Refused for lines with
-/// coupling fields, which the tracker does not take yet, and for a particle lost or a turn that does not
-/// converge in 50 steps: "no closed orbit: lost at element N", "no closed orbit: not converged".
+/// The closed orbit of the cell state.line (each superperiod the same) at delta, coupled rings included.
+/// Refused for an element the tracker cannot take (trackingRefusal after "no closed orbit: "), for a
+/// particle lost or a turn that does not converge in 50 steps: "no closed orbit: lost at element N",
+/// "no closed orbit: not converged".
 ClosedOrbit closedOrbit(const State& state, double delta = 0);
 
 /// The orbit response of the monitors (codes 81..83, in line order) to the kickers (codes 70..72): one

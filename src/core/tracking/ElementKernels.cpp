@@ -374,6 +374,47 @@ template <typename V> inline void cavity(const ElementMap& e, ParticleBlock& b)
         forEach<V>(b, [half](auto& c) { drift(c, half); });
 }
 
+// The solenoid's exact flow (see solenoidMap in SymplecticLattice.cpp), one particle at a time (sines):
+// with theta = w L, w = ks / P, the kinetic momenta turn by -theta and the position moves by
+// pi (1 - exp(-i theta)) / (i w P) = pi (sin(theta) - 2 i sin^2(theta / 2)) / (w P); 1 - cos theta is
+// written as 2 sin^2(theta / 2) so as not to cancel.
+void solenoid(const ElementMap& e, ParticleBlock& b)
+{
+    const double k = e.ks / 2;
+    const double length = e.length;
+    for (int j = 0; j < b.count; ++j) {
+        const double rp = b.rp[j];
+        const double x = b.x[j], y = b.y[j];
+        const double pix = b.px[j] + k * y;
+        const double piy = b.py[j] - k * x;
+        const double w = e.ks * rp;
+        const double theta = w * length;
+        const double c = std::cos(theta);
+        const double s = std::sin(theta);
+        const double half = std::sin(theta / 2);
+        const double sine = s / w * rp;                  // sin(theta) / (w P)
+        const double versine = 2 * half * half / w * rp; // (1 - cos(theta)) / (w P)
+        const double x1 = x + pix * sine + piy * versine;
+        const double y1 = y + piy * sine - pix * versine;
+        b.x[j] = x1;
+        b.y[j] = y1;
+        b.px[j] = pix * c + piy * s - k * y1;
+        b.py[j] = piy * c - pix * s + k * x1;
+        b.l[j] += 0.5 * length * rp * rp * (pix * pix + piy * piy);
+    }
+}
+
+// Into the frame of an element rolled by a (cosine, sine), or with sine of the other sign out of it.
+template <typename T> inline void roll(Coordinates<T>& c, double cosine, double sine)
+{
+    const T x = cosine * c.x + sine * c.y;
+    c.y = cosine * c.y - sine * c.x;
+    c.x = x;
+    const T px = cosine * c.px + sine * c.py;
+    c.py = cosine * c.py - sine * c.px;
+    c.px = px;
+}
+
 // The optics' map acts on the angles x' = px / P; the path length is not followed through it.
 template <typename V> inline void matrix(const ElementMap& e, ParticleBlock& b)
 {
@@ -411,6 +452,8 @@ template <typename V> inline void faces(const ElementMap& e, ParticleBlock& b, b
 template <typename V> inline void pushElementWith(const ElementMap& e, ParticleBlock& block)
 {
     const bool ownFaces = e.kind != StepKind::Magnet;
+    if (e.rolled)
+        forEach<V>(block, [&e](auto& c) { roll(c, e.rollCos, e.rollSin); });
     if (ownFaces && e.entrance.present)
         faces<V>(e, block, true);
     switch (e.kind) {
@@ -443,9 +486,14 @@ template <typename V> inline void pushElementWith(const ElementMap& e, ParticleB
     case StepKind::Cavity:
         cavity<V>(e, block);
         break;
+    case StepKind::Solenoid:
+        solenoid(e, block);
+        break;
     }
     if (ownFaces && e.exit.present)
         faces<V>(e, block, false);
+    if (e.rolled)
+        forEach<V>(block, [&e](auto& c) { roll(c, e.rollCos, -e.rollSin); });
 }
 
 using Kernel = void (*)(const ElementMap&, ParticleBlock&);

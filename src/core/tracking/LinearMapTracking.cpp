@@ -4,6 +4,7 @@
 #include "core/InputRanges.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/optics/TransferMatrix.h"
+#include "core/tracking/SymplecticLattice.h"
 
 #include <algorithm>
 #include <cmath>
@@ -219,9 +220,16 @@ std::optional<std::string> linearMapsRefusal(const BeamLine& line)
 
 bool checkTracking(const State& state, const TrackingRequest& request, Messages& messages)
 {
-    std::optional<std::string> problem = lineOpticsRefusal(state.line);
-    if (!problem && request.model == TrackingModel::LinearMaps)
-        problem = linearMapsRefusal(state.line);
+    // the linear maps are the uncoupled optics' on the design orbit; the symplectic model takes kicks,
+    // rolls, skew gradients and solenoids
+    std::optional<std::string> problem;
+    if (request.model == TrackingModel::LinearMaps) {
+        problem = lineOpticsRefusal(state.line);
+        if (!problem)
+            problem = linearMapsRefusal(state.line);
+    } else {
+        problem = trackingRefusal(state.line);
+    }
     if (problem) {
         messages.error(*problem);
         return false;

@@ -112,9 +112,9 @@ private:
 /// a component above the sextupole); nothing when they model every one.
 std::optional<std::string> linearMapsRefusal(const BeamLine& line);
 
-/// Checks a request against the state before a run: a line the optics refuse (lineOpticsRefusal), for
-/// the linear maps linearMapsRefusal, a beam line, at least one superperiod and one turn, 1 + delta > 0,
-/// a positive aperture. False after the message.
+/// Checks a request against the state before a run: for the linear maps a line the optics refuse
+/// (lineOpticsRefusal) and linearMapsRefusal, for the symplectic model trackingRefusal, a beam line, at least
+/// one superperiod and one turn, 1 + delta > 0, a positive aperture. False after the message.
 bool checkTracking(const State& state, const TrackingRequest& request, Messages& messages);
 
 /// Start coordinates (mm, mrad) from numbers of standard deviations, with the periodic betaX, betaY at

@@ -1,5 +1,6 @@
 #include "core/tracking/SymplecticLattice.h"
 
+#include "core/Format.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/optics/TransferMatrix.h"
 #include "core/rf/RfParameter.h"
@@ -116,6 +117,49 @@ ElementMap magnetMap(const LatticeElement& e, bool bend)
     map.end = linearFlow(e.code, map.h, map.k, kGaussC1 * map.step);
     map.inner = linearFlow(e.code, map.h, map.k, kGaussC2 * map.step);
     map.join = linearFlow(e.code, map.h, map.k, 2 * kGaussC1 * map.step);
+    return map;
+}
+
+// A quadrupole with a skew component: the gradient terms of its Hamiltonian are
+//   k (x^2 - y^2) / 2 - k1s x y
+// (MAD-X's K1S: px += k1s y ds, py += k1s x ds). A normal quadrupole of strength g rolled by a has, in the
+// coordinates of its frame u = x cos a + y sin a, v = -x sin a + y cos a,
+//   g (u^2 - v^2) / 2 = g cos 2a (x^2 - y^2) / 2 + g sin 2a x y,
+// the same as the above for g cos 2a = k, g sin 2a = -k1s: g = sqrt(k^2 + k1s^2), a = atan2(-k1s, k) / 2.
+// The chromatic rest of the magnet's split, (1/P - 1) (pu^2 + pv^2) / 2, does not change under a roll, so
+// the quadrupole is the rolled normal one exactly, at every amplitude and momentum; its own roll (TILT)
+// adds to a.
+ElementMap skewQuadrupoleMap(const LatticeElement& e, double& roll)
+{
+    LatticeElement normal = e;
+    normal.k = std::hypot(e.k, e.k1s);
+    roll += std::atan2(-e.k1s, e.k) / 2;
+    return magnetMap(normal, false);
+}
+
+// Solenoid of field Bs along the orbit, ks = Bs / (B rho), K = ks / 2. In the symmetric gauge the vector
+// potential is (a_x, a_y) = K (-y, x) in units of the reference momentum, and with the tracker's expanded
+// kinetic energy (that of its drift) the Hamiltonian is
+//   H = ((px + K y)^2 + (py - K x)^2) / (2 P),
+// px, py canonical. The kinetic momenta pi_x = px + K y, pi_y = py - K x obey x' = pi_x / P, y' = pi_y / P
+// and pi_x' = 2 K pi_y / P, pi_y' = -2 K pi_x / P: with pi = pi_x + i pi_y and z = x + i y,
+//   pi(s) = pi(0) exp(-i w s),  z(s) = z(0) + pi(0) (1 - exp(-i w s)) / (i w P),  w = 2 K / P = ks / P,
+// the Larmor rotation of the particle's own momentum. H, so |pi|^2, is constant along the flow, and
+// dl/ds = -dH/d(delta) = |pi|^2 / (2 P^2) integrates to l += L |pi|^2 / (2 P^2). The flow is exact for
+// every delta and amplitude; it is symplectic as the flow of a Hamiltonian is.
+// The hard edges: entering the field the vector potential jumps from 0 to K (-y, x) while H stays finite,
+// so the canonical px, py do not jump (Hamilton's equations have nothing to integrate over an edge of no
+// length), and the kinetic momenta do: pi_x jumps by K y, pi_y by -K x, and back at the exit. That jump is
+// the kick of the fringe field: to first order in the radius the fringe's radial field is
+// B_r = -(r / 2) dBs/ds, whose integral across the edge gives exactly the symmetric gauge's jump. Outside
+// the field the canonical momenta are the kinetic ones, so the map taken from outside to outside holds
+// both fringes with no map of their own.
+ElementMap solenoidMap(const LatticeElement& e)
+{
+    ElementMap map;
+    map.kind = StepKind::Solenoid;
+    map.length = e.length;
+    map.ks = e.ks;
     return map;
 }
 
@@ -236,6 +280,21 @@ ElementMap cavityMap(const LatticeElement& e, const State& state, double circumf
     return map;
 }
 
+// The roll of an element whose map has a transverse field. A roll of a drift, a cavity or a solenoid
+// (whose Hamiltonian holds x^2 + y^2, px^2 + py^2 and x py - y px alone) changes nothing and is left out.
+void setRoll(ElementMap& map, double roll)
+{
+    const bool field = map.kind == StepKind::Magnet || map.kind == StepKind::Sextupole ||
+                       map.kind == StepKind::Octupole || map.kind == StepKind::ThinMultipole ||
+                       map.kind == StepKind::Kicker || map.kind == StepKind::Matrix || map.entrance.present ||
+                       map.exit.present;
+    if (roll == 0 || !field)
+        return;
+    map.rolled = true;
+    map.rollCos = std::cos(roll);
+    map.rollSin = std::sin(roll);
+}
+
 bool isCavity(const LatticeElement& e)
 {
     return e.code == code::kRfCavity && e.voltage > 0;
@@ -347,12 +406,14 @@ SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages,
         const LatticeElement& e = state.line.at(i);
         cellLength += e.length;
         ElementMap map;
+        double roll = e.tilt;
         switch (familyOf(e.code)) {
         case static_cast<int>(Family::Bend):
-            map = magnetMap(e, true);
+            // without curvature a bend's field is a quadrupole's (trackingRefusal: k1s only there)
+            map = e.k1s != 0 && e.curvature == 0 ? skewQuadrupoleMap(e, roll) : magnetMap(e, true);
             break;
         case static_cast<int>(Family::Quadrupole):
-            map = magnetMap(e, false);
+            map = e.k1s != 0 ? skewQuadrupoleMap(e, roll) : magnetMap(e, false);
             break;
         case static_cast<int>(Family::Sextupole):
             map = sextupoleMap(e);
@@ -361,10 +422,10 @@ SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages,
             map = matrixMap(scratch, messages, i);
             break;
         case static_cast<int>(Family::Multipole):
-            // a solenoid (its field refused before tracking) is a drift
-            map = e.code == code::kThinMultipole ? thinMultipoleMap(e)
-                  : e.code == code::kOctupole    ? octupoleMap(e)
-                                                 : driftMap(e.length);
+            map = e.code == code::kThinMultipole                           ? thinMultipoleMap(e)
+                  : e.code == code::kOctupole                              ? octupoleMap(e)
+                  : e.code == code::kSolenoid && e.ks != 0 && e.length > 0 ? solenoidMap(e)
+                                                                           : driftMap(e.length);
             break;
         case static_cast<int>(Family::Kicker):
             map = kickerMap(e);
@@ -379,12 +440,31 @@ SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages,
             break;
         }
         addFaces(map, e);
+        setRoll(map, roll);
         map.aperture = e.aperture;
         lattice.cell.push_back(std::move(map));
     }
     lattice.circumference = cellLength * lattice.superPeriods;
     placeCavities(lattice);
     return lattice;
+}
+
+std::optional<std::string> trackingRefusal(const BeamLine& line)
+{
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
+        const LatticeElement& e = line.at(i);
+        const int family = familyOf(e.code);
+        const bool quadrupoleField = family == static_cast<int>(Family::Quadrupole) ||
+                                     (family == static_cast<int>(Family::Bend) && e.curvature == 0);
+        if (e.k1s == 0 || quadrupoleField)
+            continue;
+        const std::string what = family == static_cast<int>(Family::Bend)
+                                     ? "a skew gradient k1s of a bend"
+                                     : "a skew gradient k1s of a " + std::string(kindName(kindOf(e.code)));
+        return "the tracker cannot take element '" + excerpt(e.name) + "' (" + std::to_string(i) +
+               "): " + what;
+    }
+    return std::nullopt;
 }
 
 void switchRfOff(SymplecticLattice& lattice)

@@ -3,6 +3,8 @@
 #include "core/Messages.h"
 #include "core/State.h"
 
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace kestrune {
@@ -48,7 +50,8 @@ enum class StepKind {
     ThinMultipole, // half drift, the kick of every order normal and skew, half drift
     Octupole,      // drift and kick, split as the sextupoles
     Kicker,        // half drift, the corrector's kick, half drift
-    Cavity         // half drift, the rf cavity's longitudinal kick, half drift
+    Cavity,        // half drift, the rf cavity's longitudinal kick, half drift
+    Solenoid       // the exact flow of the solenoid's field, its hard-edge fringes included
 };
 
 /// The rf cavity of an element: its energy kick at its centre, the phase taken from the particle's delay.
@@ -81,6 +84,11 @@ struct ElementMap
     // ThinMultipole: knl, ksl up to the highest order that is not 0 (MAD-X's kick); Octupole: k3 in m
     std::vector<double> knl, ksl;
     double kickX = 0, kickY = 0; // rad, Kicker: px += kickX, py += kickY
+    double ks = 0;               // 1/m, Solenoid: Bs / (B rho) of the reference particle
+    // a rolled element (MAD-X's TILT, and the roll that makes a skew quadrupole component part of a normal
+    // gradient): its map acts on u = x cos + y sin, v = -x sin + y cos, pu and pv alike, its faces included
+    bool rolled = false;
+    double rollCos = 1, rollSin = 0;
     CavityKick cavity;
     ElementAperture aperture; // the element's own, tested at its entrance and exit
 };
@@ -128,6 +136,10 @@ extern const double kGaussD2;
 /// copy of the state (their messages, such as a missing ion energy, are the optics'). A cell with rf
 /// cavities of its own (voltage above 0) has each kick at its place and never the rf window's cavity.
 SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages, const RfCavity& rf);
+
+/// "the tracker cannot take element 'B' (7): a skew gradient k1s of a bend": the first element of line
+/// 1..count the symplectic model has no map of; nothing when it tracks every one.
+std::optional<std::string> trackingRefusal(const BeamLine& line);
 
 /// The rf window's cavity from its stored results: on when the ring is closed and the rf parameters
 /// were computed with a positive voltage, harmonic number and circumference.

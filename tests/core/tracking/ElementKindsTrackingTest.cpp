@@ -98,7 +98,8 @@ TEST(ElementKindsTracking, KickersKickAtTheirCentre)
     }
 }
 
-// The new kinds give the same bits on every instruction set, for full vectors and the rest.
+// The new kinds, rolled magnets and solenoids give the same bits on every instruction set, for full vectors
+// and the rest.
 TEST(ElementKindsTracking, NewKindsAreTheSameOnEveryWidth)
 {
     LatticeElement m = element(code::kThinMultipole, 0);
@@ -113,7 +114,19 @@ TEST(ElementKindsTracking, NewKindsAreTheSameOnEveryWidth)
     c.voltage = 1e6;
     c.lag = 0.45;
     c.harmonic = 10;
-    const SymplecticLattice lattice = test::latticeOf(lineOf({m, element(code::kDrift, 1), o, k, c}));
+    m.tilt = 0.1;
+    LatticeElement s = element(code::kSolenoid, 0.6);
+    s.ks = 0.9;
+    LatticeElement q = element(code::kQuadrupole, 0.3);
+    q.k = 1.2;
+    q.k1s = 0.4;
+    q.tilt = -0.2;
+    LatticeElement w = element(code::kWedgeBend, 1);
+    w.curvature = 0.2;
+    w.ain = w.aout = 0.1;
+    w.tilt = 0.05;
+    const SymplecticLattice lattice =
+        test::latticeOf(lineOf({m, element(code::kDrift, 1), o, k, c, s, q, w}));
     const auto run = [&] {
         ParticleBlock b;
         for (int j = 0; j < 19; ++j)

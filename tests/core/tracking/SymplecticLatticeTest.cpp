@@ -146,8 +146,20 @@ TEST(SymplecticLattice, ElementMapsAreSymplectic)
     LatticeElement alpha;
     alpha.code = code::kAlphaFull;
     alpha.k = 2;
+    LatticeElement skew = quad;
+    skew.k1s = -0.7;
+    skew.tilt = 0.3;
+    LatticeElement rolledWedge = wedge;
+    rolledWedge.tilt = -0.4;
+    LatticeElement rolledSextupole = sextupole;
+    rolledSextupole.tilt = 0.2;
+    LatticeElement solenoid;
+    solenoid.code = code::kSolenoid;
+    solenoid.length = 0.7;
+    solenoid.ks = 1.3;
     for (const LatticeElement& e :
-         {quad, sextupole, drift, wedge, bend(code::kSectorBend, 2, 0.15, 0.2, 0, 0), alpha}) {
+         {quad, sextupole, drift, wedge, bend(code::kSectorBend, 2, 0.15, 0.2, 0, 0), alpha, skew,
+          rolledWedge, rolledSextupole, solenoid}) {
         const SymplecticLattice lattice = test::latticeOf(oneElement(e));
         const PhaseVector at{4e-3, -1e-3, -3e-3, 2e-3, 0.01, 0};
         constexpr double step = 1e-6;
