@@ -718,14 +718,22 @@ Json apertureScans(const Design& design, const ScanOptions& options, const RunCo
         {"ma_turns", &ApertureRequest::maTurns},
         {"ma_resolution", &ApertureRequest::maResolutionPercent},
         {"ma_every", &ApertureRequest::every},
+        {"fm_turns", &ApertureRequest::fmTurns},
+        {"fm_plane", &ApertureRequest::fmPlane},
         {"threads", &ApertureRequest::threads}};
     for (const auto& [name, text] : options.options) {
-        if (name == "physical_aperture" || name == "da_grid") {
+        if (name == "physical_aperture" || name == "da_grid" || name == "frequency_map") {
             std::vector<std::string> words;
             std::istringstream in(text);
             for (std::string w; in >> w;)
                 words.push_back(w);
-            (name == "da_grid" ? request.grid : request.aperture) = words;
+            (name == "da_grid"         ? request.grid
+             : name == "frequency_map" ? request.frequencyMap
+                                       : request.aperture) = words;
+            continue;
+        }
+        if (name == "fm_per_turn") {
+            request.fmPerTurn = text == "1";
             continue;
         }
         const auto found = texts.find(name);
@@ -735,6 +743,8 @@ Json apertureScans(const Design& design, const ScanOptions& options, const RunCo
     }
     if (options.grid && request.grid.size() != 4)
         throw DesignError("--da-grid: give NX NY XMAX YMAX");
+    if (!request.frequencyMap.empty() && request.frequencyMap.size() != 4)
+        throw DesignError("--frequency-map: give NX NY XMAX YMAX");
     if (request.aperture.size() != 2)
         throw DesignError("--physical-aperture: give X Y");
     ApertureScans scans;

@@ -67,7 +67,8 @@ class AgreesWithTheBatchTool(unittest.TestCase):
     def test_scans_and_settings_give_the_reports_sections(self):
         lattice = os.path.join(EXAMPLES, "dba-cell.lat")
         expected = cli_report(lattice, "--set", "beam.coupling_percent=2", "--dynamic-aperture", "--da-angles", "5",
-                              "--da-turns", "30", "--momentum-acceptance", "--ma-turns", "30", "--ma-every", "10")
+                              "--da-turns", "30", "--momentum-acceptance", "--ma-turns", "30", "--ma-every", "10",
+                              "--frequency-map", "4", "3", "10", "2", "--fm-plane", "x-delta", "--fm-turns", "32")
         design = kestrune.open(lattice)
         design.set("beam.coupling_percent", 2)
         self.assertEqual(design.ring()["equilibrium"], expected["equilibrium"])
@@ -76,6 +77,9 @@ class AgreesWithTheBatchTool(unittest.TestCase):
         self.assertEqual(radial["area_mm2"], expected["dynamic_aperture"]["area_mm2"])
         acceptance = design.momentum_acceptance(turns=30, every=10)
         np.testing.assert_array_equal(acceptance["delta_plus"], expected["momentum_acceptance"]["delta_plus"])
+        fm = design.frequency_map(4, 3, 10, 2, turns=32, plane="x-delta")
+        diffusion = [np.nan if v is None else v for v in expected["frequency_map"]["diffusion"]]
+        np.testing.assert_array_equal(fm["diffusion"], diffusion)
 
 
 class ChangesTheDesign(unittest.TestCase):

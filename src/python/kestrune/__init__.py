@@ -140,6 +140,22 @@ def _momentum_acceptance(
     return _arrays(self._scans(False, False, True, options, progress)["momentum_acceptance"])
 
 
+def _frequency_map(
+    self, nx, ny, x_max_mm, y_max, turns=512, plane="xy", delta_percent=0, per_turn=False,
+    physical_aperture_mm=(30, 15), threads=0, progress=None,
+):
+    """The frequency map of nx by ny start amplitudes, as --frequency-map: x from x_max_mm / nx to
+    x_max_mm, and y from y_max / ny to y_max (mm, plane "xy", at delta_percent) or the momentum deviation
+    from -y_max to y_max (%, plane "x-delta"); each point tracked 2 x turns (rf off), the tunes of both
+    halves and the diffusion index log10(sqrt(dQx^2 + dQy^2)), per turn with per_turn. Returns the
+    report's frequency_map section, its lists as numpy arrays (NaN where a point has no tunes)."""
+    grid = " ".join(_text(v) for v in (nx, ny, x_max_mm, y_max))
+    options = [("frequency_map", grid), ("fm_turns", _text(turns)), ("fm_plane", str(plane)),
+               ("fm_per_turn", "1" if per_turn else "0"), ("da_delta", _text(delta_percent)),
+               _aperture(physical_aperture_mm), ("threads", _text(threads))]
+    return _arrays(self._scans(False, False, False, options, progress)["frequency_map"])
+
+
 def _match(self, problem, progress=None):
     """Runs a match as --match does and writes the best values into the design. problem: a dict in the
     match file's format, its JSON text, or the name of a match file. Returns the report's match section.
@@ -163,4 +179,5 @@ Design.ring = _ring
 Design.dynamic_aperture = _dynamic_aperture
 Design.dynamic_aperture_grid = _dynamic_aperture_grid
 Design.momentum_acceptance = _momentum_acceptance
+Design.frequency_map = _frequency_map
 Design.match = _match
