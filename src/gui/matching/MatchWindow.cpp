@@ -13,11 +13,13 @@
 #include "gui/editor/LatticeChart.h"
 #include "gui/matching/MatchTables.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -155,8 +157,15 @@ void MatchWindow::buildTables(QWidget* parent)
         buttons->addWidget(removeButton);
         buttons->addStretch(1);
         boxLayout->addLayout(buttons);
-        // a click on an element goes into the table last worked in
+        // a click on an element goes into the table last worked in, into the row picked there: by a cell,
+        // by a list in a cell or by the row's header
         connect(table, &QTableWidget::currentCellChanged, this, [this, table] { m_pickTable = table; });
+        connect(table, &QTableWidget::cellPressed, this, [this, table] { m_pickTable = table; });
+        connect(table->verticalHeader(), &QHeaderView::sectionPressed, this, [this, table](int row) {
+            m_pickTable = table;
+            table->setCurrentCell(row, table == m_variables ? int(VariableTable::Element)
+                                                            : int(ConstraintTable::At));
+        });
         connect(table, &QTableWidget::itemChanged, this, &MatchWindow::previewDesign);
         return std::pair{addButton, removeButton};
     };
@@ -167,6 +176,7 @@ void MatchWindow::buildTables(QWidget* parent)
                                                      m_variables, "bbAddVariable", "bbRemoveVariable");
     const auto [addConstraint, removeConstraint] =
         group("gbConstraints", "constraints", m_constraints, "bbAddConstraint", "bbRemoveConstraint");
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { tableFocused(now); });
     connect(m_variables, &VariableTable::rowEdited, this, &MatchWindow::previewDesign);
     connect(m_constraints, &ConstraintTable::rowEdited, this, &MatchWindow::previewDesign);
     connect(addVariable, &QPushButton::clicked, this, &MatchWindow::addVariableClick);
@@ -491,6 +501,20 @@ void MatchWindow::removeConstraintClick()
 {
     if (m_constraints->currentRow() >= 0)
         m_constraints->removeRow(m_constraints->currentRow());
+}
+
+void MatchWindow::tableFocused(QWidget* widget)
+{
+    for (QTableWidget* table : {static_cast<QTableWidget*>(m_variables), static_cast<QTableWidget*>(m_constraints)}) {
+        if (!widget || (widget != table && !table->isAncestorOf(widget)))
+            continue;
+        m_pickTable = table;
+        // a list in a cell takes the focus without making its row the table's current one
+        const QModelIndex cell = widget->parentWidget() == table->viewport() ? table->indexAt(widget->pos())
+                                                                             : QModelIndex();
+        if (cell.isValid() && cell.row() != table->currentRow())
+            table->setCurrentCell(cell.row(), cell.column());
+    }
 }
 
 void MatchWindow::elementClicked(int element)
