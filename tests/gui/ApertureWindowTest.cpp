@@ -113,6 +113,9 @@ TEST_F(ApertureWindowTest, ACancelledAcceptanceShowsOnlyItsComputedPointsAndSays
     // the old result is off the chart while the new one runs
     EXPECT_EQ(window->acceptanceChart()->pointCount(), 0);
     EXPECT_EQ(window->acceptanceChart()->title(), "local momentum acceptance: running ...");
+    // the bar moves while the first points are tracked
+    QSignalSpy moved(window->findChild<QProgressBar*>("pbRun"), &QProgressBar::valueChanged);
+    EXPECT_TRUE(moved.wait(3000));
     click("bbCancel");
     ASSERT_TRUE(finished());
     ASSERT_TRUE(window->acceptanceResult());
