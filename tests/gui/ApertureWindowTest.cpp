@@ -76,6 +76,9 @@ TEST_F(ApertureWindowTest, DynamicApertureRunsOnTheWorkerAndIsShownAndListed)
     ASSERT_TRUE(window->dynamicResult());
     EXPECT_FALSE(window->dynamicResult()->cancelled);
     EXPECT_EQ(window->dynamicChart()->boundaryPoints(), 7);
+    // no coupling, no vertical emittance: the result line says so instead of a size of n/a sigmas
+    const QString line = window->findChild<QLabel*>("lResult")->text();
+    EXPECT_FALSE(line.contains("n/a")) << line.toStdString();
     window->findChild<QAction*>("mnListDynamic")->trigger();
     EXPECT_EQ(listLines(state).size() - newestListLine(state), 7u + 9u);
     EXPECT_EQ(fake.listShows, 1);

@@ -443,11 +443,17 @@ void ApertureWindow::showDynamicAperture()
         m_lResult->setText(q(text + "no dynamic aperture: " + reason));
         return;
     }
-    text += "area = " + fmtOrNa("%.1f", area * 1e6) +
-            " mm^2; at y = 0: " + fmtOrNa("%.2f", da.radius.front() * 1000) +
-            " mm = " + fmtOrNa("%.1f", da.radius.front() / da.sigmaX) +
-            " sigma_x; at x = 0: " + fmtOrNa("%.2f", da.radius[da.radius.size() / 2] * 1000) +
-            " mm = " + fmtOrNa("%.1f", da.radius[da.radius.size() / 2] / da.sigmaY) + " sigma_y";
+    // a beam size in units of which the radius is said, or why there is none
+    const auto inSigmas = [](double radius, double sigma, const char* plane) -> std::string {
+        if (std::isfinite(sigma) && sigma > 0)
+            return " = " + fmt("%.1f", radius / sigma) + " sigma_" + plane;
+        return std::string(" (no sigma_") + plane + ": the " + (*plane == 'y' ? "vertical" : "horizontal") +
+               " emittance is 0" + (*plane == 'y' ? ", the coupling of the ring window 0)" : ")");
+    };
+    const double across = da.radius.front(), up = da.radius[da.radius.size() / 2];
+    text += "area = " + fmtOrNa("%.1f", area * 1e6) + " mm^2; at y = 0: " + fmtOrNa("%.2f", across * 1000) +
+            " mm" + inSigmas(across, da.sigmaX, "x") + "; at x = 0: " + fmtOrNa("%.2f", up * 1000) + " mm" +
+            inSigmas(up, da.sigmaY, "y");
     m_lResult->setText(q(text));
 }
 
