@@ -19,8 +19,8 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -505,13 +505,14 @@ void MatchWindow::removeConstraintClick()
 
 void MatchWindow::tableFocused(QWidget* widget)
 {
-    for (QTableWidget* table : {static_cast<QTableWidget*>(m_variables), static_cast<QTableWidget*>(m_constraints)}) {
+    for (QTableWidget* table :
+         {static_cast<QTableWidget*>(m_variables), static_cast<QTableWidget*>(m_constraints)}) {
         if (!widget || (widget != table && !table->isAncestorOf(widget)))
             continue;
         m_pickTable = table;
         // a list in a cell takes the focus without making its row the table's current one
-        const QModelIndex cell = widget->parentWidget() == table->viewport() ? table->indexAt(widget->pos())
-                                                                             : QModelIndex();
+        const QModelIndex cell =
+            widget->parentWidget() == table->viewport() ? table->indexAt(widget->pos()) : QModelIndex();
         if (cell.isValid() && cell.row() != table->currentRow())
             table->setCurrentCell(cell.row(), cell.column());
     }
