@@ -76,6 +76,9 @@ TEST_F(ApertureWindowTest, DynamicApertureRunsOnTheWorkerAndIsShownAndListed)
     ASSERT_TRUE(window->dynamicResult());
     EXPECT_FALSE(window->dynamicResult()->cancelled);
     EXPECT_EQ(window->dynamicChart()->boundaryPoints(), 7);
+    // no coupling, no vertical emittance: the result line says so instead of a size of n/a sigmas
+    const QString line = window->findChild<QLabel*>("lResult")->text();
+    EXPECT_FALSE(line.contains("n/a")) << line.toStdString();
     window->findChild<QAction*>("mnListDynamic")->trigger();
     EXPECT_EQ(listLines(state).size() - newestListLine(state), 7u + 9u);
     EXPECT_EQ(fake.listShows, 1);
@@ -113,6 +116,9 @@ TEST_F(ApertureWindowTest, ACancelledAcceptanceShowsOnlyItsComputedPointsAndSays
     // the old result is off the chart while the new one runs
     EXPECT_EQ(window->acceptanceChart()->pointCount(), 0);
     EXPECT_EQ(window->acceptanceChart()->title(), "local momentum acceptance: running ...");
+    // the bar moves while the first points are tracked
+    QSignalSpy moved(window->findChild<QProgressBar*>("pbRun"), &QProgressBar::valueChanged);
+    EXPECT_TRUE(moved.wait(3000));
     click("bbCancel");
     ASSERT_TRUE(finished());
     ASSERT_TRUE(window->acceptanceResult());

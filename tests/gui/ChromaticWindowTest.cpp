@@ -249,7 +249,16 @@ TEST_F(ChromaticWindowTest, SymplecticRunShowsTheLongitudinalPlaneAndTheTunes)
     type("edYo", "0.2");
     type("edLo", "2");
     type("edNumTurns", "600");
+    // the tunes line, long with Q_s, and the choice of the model move no control
+    QApplication::processEvents();
+    const auto controlsAt = [this] {
+        return std::pair{control<QWidget>("gbScale")->mapTo(window.get(), QPoint()),
+                         control<QWidget>("bbTrack")->mapTo(window.get(), QPoint())};
+    };
+    const auto before = controlsAt();
     click("bbTrack");
+    QApplication::processEvents();
+    EXPECT_EQ(controlsAt(), before);
     EXPECT_TRUE(fake.errors.empty());
     EXPECT_EQ(window->chart()->pointCount(TrackingChart::Colour::Teal), 600);
     EXPECT_EQ(window->chart()->plot()->xAxis->label(), "path-length difference l, mm");
@@ -262,6 +271,9 @@ TEST_F(ChromaticWindowTest, SymplecticRunShowsTheLongitudinalPlaneAndTheTunes)
     click("bbTrack");
     EXPECT_FALSE(labelText("lTunes").contains("Q_s"));
     EXPECT_EQ(window->chart()->plot()->xAxis->label(), "oscillation amplitude, mm");
+    click("rbLinearMaps");
+    QApplication::processEvents();
+    EXPECT_EQ(controlsAt(), before);
 }
 
 TEST_F(ChromaticWindowTest, LostParticleIsReportedWithItsTurn)

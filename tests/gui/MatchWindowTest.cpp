@@ -270,17 +270,57 @@ TEST_F(MatchWindowTest, ClickedElementsGoIntoTheTableInUse)
     EXPECT_EQ(cell(match->constraintTable(), 0, ConstraintTable::At), "QF");
 }
 
+TEST_F(MatchWindowTest, AClickedElementReplacesTheElementOfTheRowPicked)
+{
+    match->show();
+    QApplication::setActiveWindow(match.get());
+    match->chart()->refresh();
+    tuneMatch(); // the constraints worked in last
+    VariableTable* t = match->variableTable();
+    const auto clickElement = [this](int e) {
+        QTest::mouseClick(match->chart()->plot(), Qt::LeftButton, {}, match->chart()->shapeCentre(e));
+    };
+    // the row picked by its cell, which was the table's current one already
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(1, 0)).center());
+    clickElement(1);
+    EXPECT_EQ(cell(t, 1, VariableTable::Element), "QF");
+    EXPECT_EQ(cell(match->constraintTable(), 1, ConstraintTable::At), "end");
+    EXPECT_EQ(t->rowCount(), 2);
+    EXPECT_EQ(match->constraintTable()->rowCount(), 2);
+}
+
+TEST_F(MatchWindowTest, EachRowShowsTheDesignsValueAsSoonAsItFits)
+{
+    VariableTable* v = match->variableTable();
+    ConstraintTable* c = match->constraintTable();
+    addVariable("QF"); // no constraint yet
+    EXPECT_EQ(cell(v, 0, VariableTable::Start), "3");
+    addVariable("QX"); // no such element: the other rows stay shown
+    addConstraint("tune_x", "0.3");
+    EXPECT_EQ(cell(v, 0, VariableTable::Start), "3");
+    EXPECT_EQ(cell(v, 1, VariableTable::Start), "");
+    const QString tuneX = cell(c, 0, ConstraintTable::Now);
+    EXPECT_FALSE(tuneX.isEmpty());
+    qobject_cast<QComboBox*>(c->cellWidget(0, ConstraintTable::Quantity))->setCurrentText("tune_y");
+    EXPECT_NE(cell(c, 0, ConstraintTable::Now), tuneX);
+    EXPECT_FALSE(cell(c, 0, ConstraintTable::Now).isEmpty());
+}
+
 TEST_F(MatchWindowTest, DefinitionSavedAndOpenedAgain)
 {
     tuneMatch();
     match->constraintTable()->item(1, ConstraintTable::Weight)->setText("2");
     const ScopedTestFolder folder("match-window");
     const QString file = QString::fromStdString((folder.path() / "tunes.json").string());
-    match->dialogs().saveFile = [&](const QString&, const QString&, const QString&, const QString&) {
+    QString offered;
+    match->dialogs().saveFile = [&](const QString&, const QString&, const QString&, const QString& preset) {
+        offered = preset;
         return file;
     };
     match->dialogs().openFile = [&](const QString&, const QString&) { return file; };
+    state.documentFile = "/somewhere/fodo-cell.lat";
     match->findChild<QAction*>("mnSaveMatch")->trigger();
+    EXPECT_EQ(offered, "fodo-cell-match.json"); // named after the lattice
     button("bbRemoveConstraint")->click();
     match->variableTable()->setRowCount(0);
     match->findChild<QAction*>("mnOpenMatch")->trigger();

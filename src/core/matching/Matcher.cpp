@@ -439,6 +439,13 @@ bool designUnchanged(const State& state, const MatchSetup& setup)
     return true;
 }
 
+std::string iterationLine(const MatchResult& result)
+{
+    // the residual is the norm of the weighted deviations, the penalty function its square
+    return "iteration " + std::to_string(result.iterations) + " (" + std::to_string(result.opticsPasses) +
+           " optics passes): penalty function = " + fmt("%.7e", result.residual * result.residual);
+}
+
 std::vector<std::string> matchSummary(const MatchDefinition& definition, const MatchResult& result)
 {
     const std::string counts = std::to_string(result.iterations) + " iterations (" +

@@ -104,6 +104,10 @@ void applyMatchValues(State& state, const MatchSetup& setup, const std::vector<d
 /// field.
 bool designUnchanged(const State& state, const MatchSetup& setup);
 
+/// The line of an iteration while a match runs, with the penalty function as MAD-X prints it (the sum of
+/// the squared weighted deviations): "iteration 3 (10 optics passes): penalty function = 1.2345678e-08".
+std::string iterationLine(const MatchResult& result);
+
 /// Lines saying how the match ended: the end with iterations, optics passes and residual, the constraints
 /// not met, the variables stopped at a bound.
 std::vector<std::string> matchSummary(const MatchDefinition& definition, const MatchResult& result);

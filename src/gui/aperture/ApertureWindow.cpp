@@ -49,6 +49,9 @@ std::string zeroApertureReason(const DynamicAperture& da, const DynamicApertureS
 }
 
 constexpr int kPollInterval = 50; // ms between two looks at the progress
+// Steps of the progress bar: a long scan of many points moves it by a share of a point, every pixel a
+// step reaches drawn, and its percentage says what the pixels cannot yet
+constexpr int kProgressSteps = 100000;
 
 QString q(const std::string& text)
 {
@@ -116,8 +119,11 @@ ApertureWindow::ApertureWindow(State& state, Windows& windows, QWidget* parent)
     buildMenus();
     m_poll = new QTimer(this);
     m_poll->setInterval(kPollInterval);
-    connect(m_poll, &QTimer::timeout, this,
-            [this] { m_pbRun->setValue(static_cast<int>(1000 * m_progress)); });
+    connect(m_poll, &QTimer::timeout, this, [this] {
+        const double done = m_progress;
+        m_pbRun->setValue(static_cast<int>(kProgressSteps * done));
+        m_pbRun->setFormat(q(fmt(done < 0.1 ? "%.2f %%" : "%.1f %%", 100 * done)));
+    });
     choosePrinter = [this](QPrinter& printer) { return askPrinter(printer, this); };
     m_dynamicChart->showApertures(30, 15, NAN, NAN);
     resize(1100, 760);
@@ -193,7 +199,7 @@ QWidget* ApertureWindow::buildRunPanel()
     grid->setContentsMargins(0, 0, 0, 0);
     m_pbRun = new QProgressBar(panel);
     m_pbRun->setObjectName("pbRun");
-    m_pbRun->setRange(0, 1000);
+    m_pbRun->setRange(0, kProgressSteps);
     m_pbRun->setValue(0);
     m_pbRun->setTextVisible(false);
     m_bbCancel = new QPushButton("cancel", panel);
@@ -369,6 +375,8 @@ void ApertureWindow::runScan(std::function<void(const ScanControl&)> work, std::
     connect(m_worker, &QThread::finished, this, [this] { scanDone(); });
     setRunning(true);
     m_pbRun->setValue(0);
+    m_pbRun->setFormat(q(fmt("%.2f %%", 0.0)));
+    m_pbRun->setTextVisible(true);
     m_lResult->setText("running ...");
     m_worker->start();
     m_poll->start();
@@ -382,6 +390,7 @@ void ApertureWindow::scanDone()
     m_worker = nullptr;
     setRunning(false);
     m_pbRun->setValue(0); // the result line tells how the run ended
+    m_pbRun->setTextVisible(false);
     const std::function<void()> finish = std::move(m_finish);
     m_finish = nullptr;
     if (finish)
@@ -434,11 +443,17 @@ void ApertureWindow::showDynamicAperture()
         m_lResult->setText(q(text + "no dynamic aperture: " + reason));
         return;
     }
-    text += "area = " + fmtOrNa("%.1f", area * 1e6) +
-            " mm^2; at y = 0: " + fmtOrNa("%.2f", da.radius.front() * 1000) +
-            " mm = " + fmtOrNa("%.1f", da.radius.front() / da.sigmaX) +
-            " sigma_x; at x = 0: " + fmtOrNa("%.2f", da.radius[da.radius.size() / 2] * 1000) +
-            " mm = " + fmtOrNa("%.1f", da.radius[da.radius.size() / 2] / da.sigmaY) + " sigma_y";
+    // a beam size in units of which the radius is said, or why there is none
+    const auto inSigmas = [](double radius, double sigma, const char* plane) -> std::string {
+        if (std::isfinite(sigma) && sigma > 0)
+            return " = " + fmt("%.1f", radius / sigma) + " sigma_" + plane;
+        return std::string(" (no sigma_") + plane + ": the " + (*plane == 'y' ? "vertical" : "horizontal") +
+               " emittance is 0" + (*plane == 'y' ? ", the coupling of the ring window 0)" : ")");
+    };
+    const double across = da.radius.front(), up = da.radius[da.radius.size() / 2];
+    text += "area = " + fmtOrNa("%.1f", area * 1e6) + " mm^2; at y = 0: " + fmtOrNa("%.2f", across * 1000) +
+            " mm" + inSigmas(across, da.sigmaX, "x") + "; at x = 0: " + fmtOrNa("%.2f", up * 1000) + " mm" +
+            inSigmas(up, da.sigmaY, "y");
     m_lResult->setText(q(text));
 }
 

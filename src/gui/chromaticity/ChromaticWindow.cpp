@@ -166,9 +166,15 @@ ChromaticWindow::ChromaticWindow(State& state, Windows& windows, QWidget* parent
     left->addWidget(buildScaleGroup());
     left->addStretch(1);
     lower->addLayout(left);
+    // the tunes on one line under the chart, where they neither wrap nor move the controls
+    auto* right = new QVBoxLayout;
     m_chart = new TrackingChart(central);
     m_chart->setMinimumSize(480, 400);
-    lower->addWidget(m_chart, 1);
+    right->addWidget(m_chart, 1);
+    m_lTunes = label("lTunes", "", central);
+    m_lTunes->setFixedHeight(m_lTunes->fontMetrics().lineSpacing() + 4);
+    right->addWidget(m_lTunes);
+    lower->addLayout(right, 1);
     layout->addLayout(lower, 1);
     buildMenu();
     resize(1080, 720);
@@ -322,9 +328,6 @@ void ChromaticWindow::buildParticleGroup()
     track->setObjectName("bbTrack");
     connect(track, &QPushButton::clicked, this, &ChromaticWindow::bbTrackClick);
     grid->addWidget(track, row++, 0, 1, 2);
-    m_lTunes = label("lTunes", "", m_gbParticle);
-    m_lTunes->setWordWrap(true);
-    grid->addWidget(m_lTunes, row, 0, 1, 2);
 }
 
 QGroupBox* ChromaticWindow::buildScaleGroup()

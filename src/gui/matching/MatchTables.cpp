@@ -119,24 +119,29 @@ void VariableTable::addRow(const QString& element, MatchField field)
     for (MatchField f : allFields())
         fields->addItem(fieldName(f), static_cast<int>(f));
     selectData(*this, row, Field, static_cast<int>(field));
+    connect(fields, &QComboBox::currentIndexChanged, this, &VariableTable::rowEdited);
     for (int c : {Min, Max, Step})
         setText(*this, row, c, QString());
     setText(*this, row, Start, QString(), false);
     setText(*this, row, Now, QString(), false);
 }
 
+MatchVariable VariableTable::variable(int row) const
+{
+    MatchVariable v;
+    v.element = elementRef(cellText(*this, row, Element).toStdString());
+    v.field = static_cast<MatchField>(comboData(*this, row, Field).toInt());
+    v.min = number(*this, "variables", row, Min, -kNoBound);
+    v.max = number(*this, "variables", row, Max, kNoBound);
+    v.step = number(*this, "variables", row, Step, 0);
+    return v;
+}
+
 std::vector<MatchVariable> VariableTable::variables() const
 {
     std::vector<MatchVariable> out;
-    for (int row = 0; row < rowCount(); ++row) {
-        MatchVariable v;
-        v.element = elementRef(cellText(*this, row, Element).toStdString());
-        v.field = static_cast<MatchField>(comboData(*this, row, Field).toInt());
-        v.min = number(*this, "variables", row, Min, -kNoBound);
-        v.max = number(*this, "variables", row, Max, kNoBound);
-        v.step = number(*this, "variables", row, Step, 0);
-        out.push_back(v);
-    }
+    for (int row = 0; row < rowCount(); ++row)
+        out.push_back(variable(row));
     return out;
 }
 
@@ -154,10 +159,14 @@ void VariableTable::fill(const std::vector<MatchVariable>& variables)
 
 void VariableTable::showValues(const std::vector<double>& start, const std::vector<double>& now)
 {
-    for (int row = 0; row < rowCount() && row < static_cast<int>(now.size()); ++row) {
-        showValue(item(row, Start), start[static_cast<std::size_t>(row)]);
-        showValue(item(row, Now), now[static_cast<std::size_t>(row)]);
-    }
+    for (int row = 0; row < rowCount() && row < static_cast<int>(now.size()); ++row)
+        showValues(row, start[static_cast<std::size_t>(row)], now[static_cast<std::size_t>(row)]);
+}
+
+void VariableTable::showValues(int row, double start, double now)
+{
+    showValue(item(row, Start), start);
+    showValue(item(row, Now), now);
 }
 
 void VariableTable::clearValues()
@@ -200,6 +209,8 @@ void ConstraintTable::addRow(MatchQuantity quantity, const QString& at, double t
     QComboBox* relations = combo(*this, row, Relation, "cbRelation");
     for (MatchRelation r : {MatchRelation::Equal, MatchRelation::AtMost, MatchRelation::AtLeast})
         relations->addItem(relationText(r), static_cast<int>(r));
+    for (QComboBox* box : {quantities, relations})
+        connect(box, &QComboBox::currentIndexChanged, this, &ConstraintTable::rowEdited);
     setText(*this, row, Target, numberText(target));
     setText(*this, row, Weight, "1");
     for (int c : {Start, Now, Met})
@@ -222,23 +233,26 @@ void ConstraintTable::showPlaces(int row)
     }
 }
 
+MatchConstraint ConstraintTable::constraint(int row) const
+{
+    MatchConstraint c;
+    c.quantity = static_cast<MatchQuantity>(comboData(*this, row, Quantity).toInt());
+    c.at = elementRef(cellText(*this, row, At).toStdString());
+    const QString from = cellText(*this, row, From);
+    c.from = from.isEmpty() ? ElementRef{ElementRef::Kind::Start, "", 0} : elementRef(from.toStdString());
+    c.relation = static_cast<MatchRelation>(comboData(*this, row, Relation).toInt());
+    if (cellText(*this, row, Target).isEmpty())
+        throw ConversionError("constraints, row " + std::to_string(row + 1) + ", target: a target is needed");
+    c.value = number(*this, "constraints", row, Target, 0);
+    c.weight = number(*this, "constraints", row, Weight, 1);
+    return c;
+}
+
 std::vector<MatchConstraint> ConstraintTable::constraints() const
 {
     std::vector<MatchConstraint> out;
-    for (int row = 0; row < rowCount(); ++row) {
-        MatchConstraint c;
-        c.quantity = static_cast<MatchQuantity>(comboData(*this, row, Quantity).toInt());
-        c.at = elementRef(cellText(*this, row, At).toStdString());
-        const QString from = cellText(*this, row, From);
-        c.from = from.isEmpty() ? ElementRef{ElementRef::Kind::Start, "", 0} : elementRef(from.toStdString());
-        c.relation = static_cast<MatchRelation>(comboData(*this, row, Relation).toInt());
-        if (cellText(*this, row, Target).isEmpty())
-            throw ConversionError("constraints, row " + std::to_string(row + 1) +
-                                  ", target: a target is needed");
-        c.value = number(*this, "constraints", row, Target, 0);
-        c.weight = number(*this, "constraints", row, Weight, 1);
-        out.push_back(c);
-    }
+    for (int row = 0; row < rowCount(); ++row)
+        out.push_back(constraint(row));
     return out;
 }
 
@@ -256,13 +270,16 @@ void ConstraintTable::fill(const std::vector<MatchConstraint>& constraints)
 
 void ConstraintTable::showOutcome(const std::vector<ConstraintOutcome>& outcome)
 {
-    for (int row = 0; row < rowCount() && row < static_cast<int>(outcome.size()); ++row) {
-        const ConstraintOutcome& o = outcome[static_cast<std::size_t>(row)];
-        showValue(item(row, Start), o.start);
-        showValue(item(row, Now), o.final);
-        item(row, Met)->setText(o.met ? "yes" : "no");
-        item(row, Met)->setForeground(o.met ? kMetColour : kUnmetColour);
-    }
+    for (int row = 0; row < rowCount() && row < static_cast<int>(outcome.size()); ++row)
+        showOutcome(row, outcome[static_cast<std::size_t>(row)]);
+}
+
+void ConstraintTable::showOutcome(int row, const ConstraintOutcome& o)
+{
+    showValue(item(row, Start), o.start);
+    showValue(item(row, Now), o.final);
+    item(row, Met)->setText(o.met ? "yes" : "no");
+    item(row, Met)->setForeground(o.met ? kMetColour : kUnmetColour);
 }
 
 void ConstraintTable::clearValues()

@@ -22,12 +22,19 @@ public:
     void addRow(const QString& element, MatchField field = MatchField::K);
     /// The variables as typed. Throws ConversionError naming row and column for a box that is no number.
     std::vector<MatchVariable> variables() const;
+    /// The variable of one row (0..), as variables() reads it.
+    MatchVariable variable(int row) const;
     /// Rows for the variables of a definition (the outcome columns empty).
     void fill(const std::vector<MatchVariable>& variables);
     /// The start and current values of a match (one per row); a row beyond them stays empty.
     void showValues(const std::vector<double>& start, const std::vector<double>& now);
+    void showValues(int row, double start, double now);
     /// The outcome columns empty again.
     void clearValues();
+
+signals:
+    /// A choice in a row's list (its field) changed; typed cells tell through itemChanged.
+    void rowEdited();
 };
 
 /// The match window's table of constraints: quantity, place ("at": an element name, an index, "end";
@@ -44,10 +51,17 @@ public:
     void addRow(MatchQuantity quantity, const QString& at = "end", double target = 0);
     /// The constraints as typed. Throws ConversionError naming row and column for a box that is no number.
     std::vector<MatchConstraint> constraints() const;
+    /// The constraint of one row (0..), as constraints() reads it.
+    MatchConstraint constraint(int row) const;
     void fill(const std::vector<MatchConstraint>& constraints);
     /// The outcome of a match: start and current values, met or not (one per row).
     void showOutcome(const std::vector<ConstraintOutcome>& outcome);
+    void showOutcome(int row, const ConstraintOutcome& outcome);
     void clearValues();
+
+signals:
+    /// A choice in a row's lists (quantity, relation) changed; typed cells tell through itemChanged.
+    void rowEdited();
 
 private:
     /// "at" and "from" of a row greyed where its quantity takes no place (tunes, chromaticities, the

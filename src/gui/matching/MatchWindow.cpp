@@ -5,6 +5,7 @@
 #include "core/Format.h"
 #include "core/NumberInput.h"
 #include "core/matching/MatchFile.h"
+#include "core/matching/MatchPreview.h"
 #include "core/optics/BetaFunctions.h"
 #include "gui/FileDialog.h"
 #include "gui/MenuItems.h"
@@ -12,12 +13,14 @@
 #include "gui/editor/LatticeChart.h"
 #include "gui/matching/MatchTables.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -65,6 +68,16 @@ QString placeText(const BeamLine& line, int i, bool family)
         if (line.at(j).name == name)
             return QString::number(i);
     return q(name);
+}
+
+// The row a table reads, or nothing while a cell of it is no number yet.
+template <class Read> auto typedRow(Read read) -> std::optional<decltype(read())>
+{
+    try {
+        return read();
+    } catch (const ConversionError&) {
+        return std::nullopt;
+    }
 }
 
 } // namespace
@@ -144,8 +157,15 @@ void MatchWindow::buildTables(QWidget* parent)
         buttons->addWidget(removeButton);
         buttons->addStretch(1);
         boxLayout->addLayout(buttons);
-        // a click on an element goes into the table last worked in
+        // a click on an element goes into the table last worked in, into the row picked there: by a cell,
+        // by a list in a cell or by the row's header
         connect(table, &QTableWidget::currentCellChanged, this, [this, table] { m_pickTable = table; });
+        connect(table, &QTableWidget::cellPressed, this, [this, table] { m_pickTable = table; });
+        connect(table->verticalHeader(), &QHeaderView::sectionPressed, this, [this, table](int row) {
+            m_pickTable = table;
+            table->setCurrentCell(row, table == m_variables ? int(VariableTable::Element)
+                                                            : int(ConstraintTable::At));
+        });
         connect(table, &QTableWidget::itemChanged, this, &MatchWindow::previewDesign);
         return std::pair{addButton, removeButton};
     };
@@ -156,6 +176,9 @@ void MatchWindow::buildTables(QWidget* parent)
                                                      m_variables, "bbAddVariable", "bbRemoveVariable");
     const auto [addConstraint, removeConstraint] =
         group("gbConstraints", "constraints", m_constraints, "bbAddConstraint", "bbRemoveConstraint");
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { tableFocused(now); });
+    connect(m_variables, &VariableTable::rowEdited, this, &MatchWindow::previewDesign);
+    connect(m_constraints, &ConstraintTable::rowEdited, this, &MatchWindow::previewDesign);
     connect(addVariable, &QPushButton::clicked, this, &MatchWindow::addVariableClick);
     connect(removeVariable, &QPushButton::clicked, this, &MatchWindow::removeVariableClick);
     connect(addConstraint, &QPushButton::clicked, this, &MatchWindow::addConstraintClick);
@@ -338,9 +361,7 @@ void MatchWindow::showProgress()
     if (!running())
         return;
     // the penalty of every iteration, as a match prints it
-    const QString line =
-        q("iteration " + std::to_string(result.iterations) + ": residual " + fmt("%.3g", result.residual) +
-          " (" + std::to_string(result.opticsPasses) + " optics passes)");
+    const QString line = q(iterationLine(result));
     if (m_iterationLines.isEmpty() || m_iterationLines.back() != line)
         m_iterationLines << line;
     setStatus(m_iterationLines);
@@ -353,7 +374,9 @@ void MatchWindow::finish()
     for (const std::string& line : matchSummary(m_matcher->setup().definition, m_matcher->result()))
         lines << q(line);
     lines << "accept puts the values into the design; reset goes back to it";
-    setStatus(lines);
+    // the iterations stay below the summary, to be scrolled to
+    setStatus(lines + m_iterationLines);
+    m_pnStatus->verticalScrollBar()->setValue(0);
     showButtons();
     m_chart->refresh();
 }
@@ -435,25 +458,22 @@ void MatchWindow::previewDesign()
     m_previewing = true;
     m_variables->clearValues();
     m_constraints->clearValues();
-    try {
-        MatchDefinition d;
-        d.start = m_rbPeriodic->isChecked() ? MatchStart::Periodic : MatchStart::Initial;
-        d.variables = m_variables->variables();
-        d.constraints = m_constraints->constraints();
-        QuietMessages quiet; // rows being typed need not fit the line yet
-        if (!d.variables.empty() && !d.constraints.empty()) {
-            if (const std::unique_ptr<Matcher> design = Matcher::start(m_state, d, quiet)) {
-                const MatchResult result = design->result();
-                std::vector<double> start;
-                for (const VariableOutcome& v : result.variables)
-                    start.push_back(v.start);
-                m_variables->showValues(start, start);
-                m_constraints->showOutcome(result.constraints);
-            }
-        }
-    } catch (const ConversionError&) {
-        // a box still being typed: nothing to show yet
-    }
+    const MatchStart start = m_rbPeriodic->isChecked() ? MatchStart::Periodic : MatchStart::Initial;
+    // each row as far as it is typed: a row still being typed leaves the others shown
+    std::vector<std::optional<MatchVariable>> variables;
+    for (int row = 0; row < m_variables->rowCount(); ++row)
+        variables.push_back(typedRow([&] { return m_variables->variable(row); }));
+    std::vector<std::optional<MatchConstraint>> constraints;
+    for (int row = 0; row < m_constraints->rowCount(); ++row)
+        constraints.push_back(typedRow([&] { return m_constraints->constraint(row); }));
+    const MatchPreview preview = previewMatch(m_state, start, variables, constraints);
+    for (std::size_t row = 0; row < preview.variableStart.size(); ++row)
+        if (preview.variableStart[row])
+            m_variables->showValues(static_cast<int>(row), *preview.variableStart[row],
+                                    *preview.variableStart[row]);
+    for (std::size_t row = 0; row < preview.constraints.size(); ++row)
+        if (preview.constraints[row])
+            m_constraints->showOutcome(static_cast<int>(row), *preview.constraints[row]);
     m_previewing = false;
 }
 
@@ -481,6 +501,21 @@ void MatchWindow::removeConstraintClick()
 {
     if (m_constraints->currentRow() >= 0)
         m_constraints->removeRow(m_constraints->currentRow());
+}
+
+void MatchWindow::tableFocused(QWidget* widget)
+{
+    for (QTableWidget* table :
+         {static_cast<QTableWidget*>(m_variables), static_cast<QTableWidget*>(m_constraints)}) {
+        if (!widget || (widget != table && !table->isAncestorOf(widget)))
+            continue;
+        m_pickTable = table;
+        // a list in a cell takes the focus without making its row the table's current one
+        const QModelIndex cell =
+            widget->parentWidget() == table->viewport() ? table->indexAt(widget->pos()) : QModelIndex();
+        if (cell.isValid() && cell.row() != table->currentRow())
+            table->setCurrentCell(cell.row(), cell.column());
+    }
 }
 
 void MatchWindow::elementClicked(int element)

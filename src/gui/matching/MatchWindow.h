@@ -110,6 +110,9 @@ private:
     /// The view becomes the design again.
     void viewDesign();
     void showButtons();
+    /// The focus went to widget: in a table (a cell, its editor, a list in a cell) it makes that table the
+    /// one an element click goes into, and the row of the cell its current one.
+    void tableFocused(QWidget* widget);
     void setStatus(const QStringList& lines);
     /// The stamps of the design a result belongs to: the linear lattice with the beam, the sextupoles.
     std::pair<std::uint64_t, std::uint64_t> designStamps() const;

@@ -82,6 +82,10 @@ RfWindow::RfWindow(State& state, Windows& windows, QWidget* parent)
           {m_edShuntImpedance, "shunt impedance in MOhm"}});
     m_edRFVolt->setText(boxText("%8.3f", m_state.rf.voltage / 1000));
     m_edRfPow->setText(boxText("%8.3f", m_state.rf.power / 1000));
+    // the numbers padded to the width of their format stand right-aligned, units under units
+    for (QLineEdit* box :
+         {m_edEnergy, m_edCurrent, m_edRFVolt, m_edRfPow, m_edNumCav, m_edMiscLoss, m_edAddlLoss})
+        box->setAlignment(Qt::AlignRight);
     resize(1240, 720);
 }
 
