@@ -1,18 +1,57 @@
 #include "cli/CouplingReport.h"
 
+#include "core/Format.h"
 #include "core/coupling/CoupledOptics.h"
+#include "core/coupling/ModeEmittances.h"
+#include "core/rf/CavitySystem.h"
+#include "core/ring/RingGeometry.h"
 
 namespace kestrune {
+
+namespace {
+
+// The mode emittances of the ring with the geometry the ring window gives it as it comes up (the state's
+// superperiods and rf frequency) and the rf system of the line's cavities, or the typed voltage.
+ModeEmittances ringModeEmittances(const State& state)
+{
+    ModeEmittances none;
+    if (!state.ringClosed) {
+        none.refusal = "the mode emittances need a closed ring";
+        return none;
+    }
+    State ring = state;
+    QuietMessages quiet;
+    const std::string superPeriods = fmt("%5d", ring.line.superPeriods);
+    const std::string rf = ring.rf.frequency != 0 ? fmt("%10.5f", ring.rf.frequency / 1e6) : "500.0";
+    if (!ringGeometry(ring, quiet, {superPeriods, rf}) || !takeCavitySystem(ring, quiet)) {
+        none.refusal = "the mode emittances need the ring's geometry and one rf system";
+        return none;
+    }
+    return modeEmittances(ring);
+}
+
+void addModeEmittances(Json& section, const State& state)
+{
+    const ModeEmittances modes = ringModeEmittances(state);
+    const char* const keys[3] = {"emittance_1_m", "emittance_2_m", "emittance_3_m"};
+    for (std::size_t k = 0; k < 3; ++k)
+        section[keys[k]] = modes.emittance[k] ? reportNumber(*modes.emittance[k]) : Json(nullptr);
+    if (!modes.refusal.empty() && section["message"].is_null())
+        section["message"] = modes.refusal;
+}
+
+} // namespace
 
 Json couplingSection(const State& state)
 {
     if (!lineCouples(state.line))
         return {{"coupled", false}};
     const CoupledRing ring = coupledRing(state);
-    Json section = {{"coupled", true},        {"tune_1", nullptr},        {"tune_2", nullptr},
-                    {"c_minus_abs", nullptr}, {"c_minus_re", nullptr},    {"c_minus_im", nullptr},
-                    {"delta_q_min", nullptr}, {"knob_families", nullptr}, {"edwards_teng", nullptr},
-                    {"mais_ripken", nullptr}, {"message", nullptr}};
+    Json section = {{"coupled", true},          {"tune_1", nullptr},        {"tune_2", nullptr},
+                    {"c_minus_abs", nullptr},   {"c_minus_re", nullptr},    {"c_minus_im", nullptr},
+                    {"delta_q_min", nullptr},   {"knob_families", nullptr}, {"edwards_teng", nullptr},
+                    {"mais_ripken", nullptr},   {"emittance_1_m", nullptr}, {"emittance_2_m", nullptr},
+                    {"emittance_3_m", nullptr}, {"message", nullptr}};
     if (!ring.computed) {
         section["message"] = ring.refusal;
         return section;
@@ -41,6 +80,7 @@ Json couplingSection(const State& state)
                               {"beta_12_m", reportNumber(mr.beta12)},
                               {"beta_21_m", reportNumber(mr.beta21)},
                               {"beta_22_m", reportNumber(mr.beta22)}};
+    addModeEmittances(section, state);
     return section;
 }
 

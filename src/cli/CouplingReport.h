@@ -9,7 +9,9 @@ namespace kestrune {
 /// that couples them, the eigentunes tune_1, tune_2, the coupling coefficient c_minus_abs, c_minus_re,
 /// c_minus_im, the closest tune approach delta_q_min with the two families of its knob, and at the line's
 /// start edwards_teng {beta_x_m, alpha_x, beta_y_m, alpha_y, r11, r12, r21, r22} and mais_ripken
-/// {beta_11_m, beta_12_m, beta_21_m, beta_22_m}; null for what cannot be computed, the reason in message.
+/// {beta_11_m, beta_12_m, beta_21_m, beta_22_m}, and the mode emittances emittance_1_m, emittance_2_m,
+/// emittance_3_m of a closed ring (the ring's geometry as the ring window gives it, the rf system of the
+/// line's cavities or the typed voltage); null for what cannot be computed, the reason in message.
 Json couplingSection(const State& state);
 
 } // namespace kestrune

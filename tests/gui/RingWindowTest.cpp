@@ -415,6 +415,24 @@ TEST_F(RingWindowTest, RecalculateTakesTheBeamBoxes)
     EXPECT_NEAR(state.ringParams.emittanceY / state.ringParams.emittanceX, 0.1, 1e-12);
 }
 
+TEST_F(RingWindowTest, RecalculateShowsTheModeEmittancesAlsoOfACoupledLine)
+{
+    openDba();
+    window->formActivate();
+    window->beamParametersClick();
+    control<QPushButton>("btUpdate")->click();
+    EXPECT_TRUE(text("lEpsYSource").contains("typed coupling"));
+    // rolled quadrupoles: the uncoupled results refuse, the modes share the emittance
+    for (int i = 1; i <= state.line.count; ++i)
+        if (state.line.at(i).name == "Q1")
+            state.line.at(i).tilt = 0.01;
+    fake.errors.clear();
+    control<QPushButton>("btUpdate")->click();
+    EXPECT_EQ(fake.errors.size(), 1u);
+    EXPECT_TRUE(text("lEpsYSource").contains("coupling sources"));
+    EXPECT_FALSE(text("lEpsMode2").contains("n/a"));
+}
+
 TEST_F(RingWindowTest, ListsMenuWritesTheRingLists)
 {
     openDba();

@@ -4,6 +4,8 @@
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "core/coupling/CoupledOptics.h"
+#include "core/coupling/ModeEmittances.h"
 #include "core/io/LatticeFile.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/ring/Parameter.h"
@@ -41,6 +43,10 @@ constexpr BeamLabel kBeamLabels[] = {
     {"ltaus", "damping time,tau_s"},
     {"leps_x", "emittance_x"},
     {"leps_y", "emittance_y"},
+    {"lEpsMode1", "emittance, mode 1"},
+    {"lEpsMode2", "emittance, mode 2"},
+    {"lEpsMode3", "emittance, mode 3 (long.)"},
+    {"lEpsYSource", "emittance_y from"},
     {"lsige", "rel. energy spread"},
     {"lCirc", "circumference"},
     {"lMomCompF", "mom.comp. factor,alpha_c"},
@@ -407,9 +413,25 @@ void RingWindow::updateBPar()
 {
     const BeamInput input{m_edEn->text().toStdString(), m_edCur->text().toStdString(),
                           m_edCoupling->text().toStdString()};
-    if (!updateBeamParameters(m_state, messages(), input))
+    if (!updateBeamParameters(m_state, messages(), input)) {
+        // the uncoupled results refuse a line that couples the planes; its modes have their equilibrium
+        if (lineCouples(m_state.line))
+            showModeEmittances();
         return;
+    }
     showBeamParameters();
+}
+
+void RingWindow::showModeEmittances()
+{
+    const ModeEmittanceView v = modeEmittanceView(m_state, modeEmittances(m_state));
+    const std::pair<const char*, const std::string*> texts[] = {{"lEpsMode1", &v.mode1},
+                                                                {"lEpsMode2", &v.mode2},
+                                                                {"lEpsMode3", &v.mode3},
+                                                                {"lEpsYSource", &v.verticalSource}};
+    for (const auto& [name, text] : texts)
+        if (auto* label = m_gbBeamPar->findChild<QLabel*>(name))
+            label->setText(QString::fromStdString(*text));
 }
 
 void RingWindow::showBeamParameters()
@@ -440,6 +462,7 @@ void RingWindow::showBeamParameters()
     for (const auto& [name, text] : texts)
         if (auto* label = m_gbBeamPar->findChild<QLabel*>(name))
             label->setText(QString::fromStdString(*text));
+    showModeEmittances();
     m_beamStamp = designStamp(m_state);
     m_beamSextupoles = sextupoleStamp(m_state);
 }

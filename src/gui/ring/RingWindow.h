@@ -124,6 +124,8 @@ private:
     /// UpdateBPar: the beam boxes, the integrals and the equilibrium, into the beam group's labels.
     void updateBPar();
     void showBeamParameters();
+    /// The mode emittances of the ring with the state's particle and rf voltage, and their source label.
+    void showModeEmittances();
     Messages& messages();
 
     State& m_state;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "core/State.h"
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace kestrune {
+
+/// The equilibrium beam of a ring whose planes may be coupled: the emittances of its three eigenmodes
+/// from the radiation's damping and quantum excitation in the bends and the rf system's focusing.
+struct ModeEmittances
+{
+    bool computed = false;
+    std::string refusal; // why not, when not computed; or the mode the radiation does not damp
+    /// m rad for modes 1 (mostly x) and 2 (mostly y), m for the longitudinal mode 3 (sigma_z sigma_delta
+    /// of an uncoupled ring); nothing for a mode that the radiation does not damp
+    std::array<std::optional<double>, 3> emittance;
+    std::array<double, 3> partition{}; // damping partitions J_k of the modes, J_1 + J_2 + J_3 = 4
+    double synchrotronTune = 0;        // of the ring, from the eigenvalue of mode 3
+};
+
+/// The mode emittances of the ring of state.line.superPeriods cells: the particle of state.beam, the
+/// total rf voltage state.rf.voltage, the harmonic number and circumference of state.ringParams (the
+/// ring's geometry) and its additional loss per turn. The synchronous phase follows from the energy loss
+/// of the bends and the slip factor of the coupled optics; the voltage sits in the line's rf cavities as
+/// they share it (equally where they hold none), or at the cell start when the line has none. Refused for
+/// a line the coupled optics refuse, modes that cannot be separated ("the transverse modes are not
+/// separable: on the difference resonance"), a ring without bends or geometry, a voltage that does not
+/// exceed the energy loss, and motion that is not stable.
+ModeEmittances modeEmittances(const State& state);
+
+/// The ring window's labels of the mode emittances ("n/a" where not computed) and of where its vertical
+/// emittance comes from: the coupling sources of the line (mode 2) or, for a line without any, the
+/// typed coupling; the refusal there when they were not computed.
+struct ModeEmittanceView
+{
+    std::string mode1, mode2, mode3, verticalSource;
+};
+ModeEmittanceView modeEmittanceView(const State& state, const ModeEmittances& modes);
+
+} // namespace kestrune

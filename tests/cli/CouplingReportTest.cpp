@@ -1,0 +1,39 @@
+#include "cli/CouplingReport.h"
+
+#include "cli/RingReport.h"
+#include "support/ExampleLattice.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrune {
+namespace {
+
+TEST(CouplingReport, RolledRingCarriesTheNaturalEmittanceInMode2AndAnOpenLineNone)
+{
+    // the DBA ring rolled by pi/2 bends vertically: mode 2 has the natural emittance of the unrolled
+    // ring's radiation integrals
+    State state = test::exampleState("dba-cell.lat");
+    state.ringClosed = true;
+    State plain = state;
+    QuietMessages quiet;
+    BatchInputs inputs;
+    inputs.couplingPercent = 0;
+    ASSERT_TRUE(computeRing(plain, quiet, inputs));
+    const double eps0 = plain.ringParams.emittanceX;
+    for (int i = 1; i <= state.line.count; ++i)
+        state.line.at(i).tilt = kPi / 2;
+    const Json closed = couplingSection(state);
+    ASSERT_TRUE(closed.at("emittance_2_m").is_number()) << closed.dump();
+    EXPECT_NEAR(closed.at("emittance_2_m").get<double>(), eps0, 1e-6 * eps0);
+    EXPECT_NEAR(closed.at("emittance_1_m").get<double>(), 0, 1e-12 * eps0);
+    EXPECT_GT(closed.at("emittance_3_m").get<double>(), 0);
+
+    state.ringClosed = false;
+    const Json open = couplingSection(state);
+    for (const char* key : {"emittance_1_m", "emittance_2_m", "emittance_3_m"})
+        EXPECT_TRUE(open.at(key).is_null()) << key;
+    EXPECT_EQ(open.at("message"), "the mode emittances need a closed ring");
+}
+
+} // namespace
+} // namespace kestrune
