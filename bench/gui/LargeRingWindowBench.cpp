@@ -14,6 +14,7 @@
 #include "support/FakeMessages.h"
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <benchmark/benchmark.h>
 #include <fstream>
@@ -163,6 +164,23 @@ void BM_LargeRingListWindow(benchmark::State& run)
     run.counters["lines"] = static_cast<double>(listLines(s.state).size());
 }
 BENCHMARK(BM_LargeRingListWindow)->Unit(benchmark::kMillisecond);
+
+// The same until the memo holds every line (the event loop feeding it the blocks after the first).
+void BM_LargeRingListWindowFilled(benchmark::State& run)
+{
+    LargeRingScene& s = scene();
+    ListingWindow listing(s.state, s.windows);
+    listing.resize(937, 500);
+    auto* memo = listing.findChild<QPlainTextEdit*>("mList");
+    const int lines = static_cast<int>(listLines(s.state).size());
+    for (auto _ : run) {
+        listing.showList();
+        while (memo->blockCount() < lines)
+            QCoreApplication::processEvents();
+    }
+    run.counters["lines"] = lines;
+}
+BENCHMARK(BM_LargeRingListWindowFilled)->Unit(benchmark::kMillisecond);
 
 // VmRSS after the window opened the ring, after 10 and after 1000 bar steps, and the peak (VmHWM).
 void BM_LargeRingMemory(benchmark::State& run)

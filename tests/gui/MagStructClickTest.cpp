@@ -99,13 +99,19 @@ TEST_F(MagStructClick, ClicksPickWhatIsPaintedAtEveryZoom)
         chart.showFullLine();
         chart.zoomAt(chart.fullRange().upper * 0.37, zoom);
         const QImage picture = chart.plot()->grab().toImage();
-        const QRect area = chart.plotArea();
+        const QRect area = chart.plotArea().adjusted(8, 8, -8, -8); // the ticks point into the plot
         int checked = 0;
         for (int px = area.left() + 1; px < area.right(); px += 3)
             for (int py = area.top(); py < area.bottom(); ++py) {
                 const QColor painted = picture.pixelColor(px, py);
                 if (painted != QColor(255, 0, 0) && painted != QColor(0, 0, 255) &&
                     painted != QColor(0, 0, 0))
+                    continue;
+                // an outline reaches a pixel beyond its shape's box: zoomed in, inner pixels only
+                const bool inner =
+                    picture.pixelColor(px - 1, py) == painted && picture.pixelColor(px + 1, py) == painted &&
+                    picture.pixelColor(px, py - 1) == painted && picture.pixelColor(px, py + 1) == painted;
+                if (zoom < 0.05 && !inner)
                     continue;
                 const int e = shapes.elementAt(QPointF(px + 0.5, py + 0.5));
                 ASSERT_GT(e, 0) << px << ", " << py;
@@ -121,8 +127,9 @@ TEST_F(MagStructClick, ClicksPickWhatIsPaintedAtEveryZoom)
             const KeyRange shown = chart.shownRange();
             for (int e = 1; e <= state.line.count; ++e) {
                 const ElementShape& shape = state.line.shape(e);
-                if (shape.x0 > shown.lower && shape.x1 < shown.upper)
+                if (shape.x0 > shown.lower && shape.x1 < shown.upper) {
                     EXPECT_EQ(shapes.elementAt(shapes.shapeCentre(e)), e);
+                }
             }
         }
     }

@@ -218,7 +218,11 @@ void MagShapePlottable::draw(QCPPainter* painter)
         m_pictureKey = key;
         m_pictureArea = area;
     }
+    // an antialiased painter is shifted by half a pixel: the picture's pixels go onto the plot's own
+    const bool antialiased = painter->antialiasing();
+    painter->setAntialiasing(false);
     painter->drawImage(area.topLeft(), m_picture);
+    painter->setAntialiasing(antialiased);
 }
 
 void MagShapePlottable::paintShapes(QCPPainter* painter, const std::vector<DrawnShape>& drawn) const
