@@ -177,13 +177,13 @@ void columnPoints(const std::vector<double>& keys, const std::vector<double>& va
         return;
     // from the last point before the range to the first one after it, so that the curve leaves the
     // plot's edges as it runs
-    std::size_t begin =
-        static_cast<std::size_t>(std::lower_bound(keys.begin(), keys.begin() + n, lower) - keys.begin());
-    std::size_t end =
-        static_cast<std::size_t>(std::upper_bound(keys.begin(), keys.begin() + n, upper) - keys.begin());
-    if (begin > 0) {
+    const auto last = keys.begin() + static_cast<std::ptrdiff_t>(n);
+    const std::size_t begin =
+        static_cast<std::size_t>(std::lower_bound(keys.begin(), last, lower) - keys.begin());
+    const std::size_t end =
+        static_cast<std::size_t>(std::upper_bound(keys.begin(), last, upper) - keys.begin());
+    if (begin > 0)
         kept.push_back(begin - 1);
-    }
     const double width = upper - lower;
     const double perMetre = width > 0 ? columns / width : 0;
     std::size_t firstOf = 0;
