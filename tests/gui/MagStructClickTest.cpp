@@ -1,6 +1,7 @@
 #include "MagStructFixture.h"
 #include "core/Drawing.h"
 #include "gui/editor/ElementPanel.h"
+#include "gui/editor/LatticeChart.h"
 #include "gui/editor/MagShapePlottable.h"
 
 #include <QListWidget>
@@ -72,6 +73,66 @@ TEST_F(MagStructClick, ShapeOutlineDecidesTheHitOfWideShapes)
     const QPointF corner(x->coordToPixel(s.x0) + 3, y->coordToPixel(std::max(s.y0, s.y1)) + 1);
     EXPECT_EQ(shapes->elementAt(corner), 0);
     EXPECT_EQ(shapes->elementAt(shapes->shapeCentre(1)), 1);
+}
+
+// A line of 6000 drifts, quadrupoles and bends, a few elements to a pixel when shown whole: wherever the
+// drawing shows a shape's colour, a click there picks an element of that colour within the least
+// clickable width of the pixel; zoomed in, every shape's centre picks its own element.
+TEST_F(MagStructClick, ClicksPickWhatIsPaintedAtEveryZoom)
+{
+    const int kinds[] = {0, 2, 0, 1};
+    const double lengths[] = {0.5, 0.3, 0.5, 1.0};
+    for (int i = 0; i < 6000; ++i)
+        ASSERT_TRUE(addElement(state, kinds[i % 4], fake));
+    for (int i = 1; i <= state.line.count; ++i)
+        state.line.at(i).length = lengths[(i - 1) % 4];
+    state.line.chainPositions();
+    for (int i = 1; i <= state.line.count; ++i)
+        placeShape(state.line, i);
+    showWindow();
+    LatticeChart& chart = *window->chart();
+    chart.setBottomMax(bottomAxisMaximum(state.line));
+    const MagShapePlottable& shapes = *chart.shapes();
+    QCPAxis* x = chart.plot()->xAxis;
+    for (double zoom : {1.0, 0.1, 0.01}) {
+        SCOPED_TRACE(zoom);
+        chart.showFullLine();
+        chart.zoomAt(chart.fullRange().upper * 0.37, zoom);
+        const QImage picture = chart.plot()->grab().toImage();
+        const QRect area = chart.plotArea().adjusted(8, 8, -8, -8); // the ticks point into the plot
+        int checked = 0;
+        for (int px = area.left() + 1; px < area.right(); px += 3)
+            for (int py = area.top(); py < area.bottom(); ++py) {
+                const QColor painted = picture.pixelColor(px, py);
+                if (painted != QColor(255, 0, 0) && painted != QColor(0, 0, 255) &&
+                    painted != QColor(0, 0, 0))
+                    continue;
+                // an outline reaches a pixel beyond its shape's box: zoomed in, inner pixels only
+                const bool inner =
+                    picture.pixelColor(px - 1, py) == painted && picture.pixelColor(px + 1, py) == painted &&
+                    picture.pixelColor(px, py - 1) == painted && picture.pixelColor(px, py + 1) == painted;
+                if (zoom < 0.05 && !inner)
+                    continue;
+                const int e = shapes.elementAt(QPointF(px + 0.5, py + 0.5));
+                ASSERT_GT(e, 0) << px << ", " << py;
+                const ElementShape& shape = state.line.shape(e);
+                EXPECT_EQ(QColor(shape.colour.r, shape.colour.g, shape.colour.b), painted)
+                    << px << ", " << py;
+                EXPECT_LE(x->coordToPixel(shape.x0), px + 1 + MagShapePlottable::kMinClickWidth);
+                EXPECT_GE(x->coordToPixel(shape.x1), px - MagShapePlottable::kMinClickWidth);
+                ++checked;
+            }
+        EXPECT_GT(checked, 300);
+        if (zoom < 0.05) {
+            const KeyRange shown = chart.shownRange();
+            for (int e = 1; e <= state.line.count; ++e) {
+                const ElementShape& shape = state.line.shape(e);
+                if (shape.x0 > shown.lower && shape.x1 < shown.upper) {
+                    EXPECT_EQ(shapes.elementAt(shapes.shapeCentre(e)), e);
+                }
+            }
+        }
+    }
 }
 
 TEST_F(MagStructClick, CurveClicksAreIgnored)

@@ -1,4 +1,5 @@
 #include "MagStructFixture.h"
+#include "core/Drawing.h"
 #include "gui/editor/ElementPanel.h"
 #include "gui/editor/InitialConditionsPanel.h"
 #include "gui/editor/LatticeChart.h"
@@ -91,6 +92,43 @@ TEST_F(MagStructScreenshot, UnstableCellAndBeamSizesOverTheDrawing)
     QTest::mouseClick(beam->findChild<QPushButton*>("bbInitLatFun"), Qt::LeftButton);
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-beam-sizes-drawing-below.png")));
+}
+
+// A line of 100 002 elements (FODO cells with bends) shown whole, then zoomed in twice.
+TEST_F(MagStructScreenshot, LongLineZoomedOutAndIn)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    const int kinds[] = {0, 2, 0, 1, 0, 2};
+    for (int i = 0; i < 100002; ++i)
+        ASSERT_TRUE(addElement(state, kinds[i % 6], fake));
+    for (int i = 1; i <= state.line.count; ++i) {
+        LatticeElement& e = state.line.at(i);
+        const int kind = kinds[(i - 1) % 6];
+        e.length = kind == 1 ? 1.0 : kind == 2 ? 0.3 : 0.5;
+        if (kind == 2) {
+            e.k = (i - 1) % 6 == 1 ? 1.6 : -1.6;
+            applyQuadrupoleSign(state.line.shape(i), e.k, state.drawBaseline, state.drawScale);
+        }
+    }
+    state.line.chainPositions();
+    for (int i = 1; i <= state.line.count; ++i)
+        placeShape(state.line, i);
+    showWindow();
+    window->chart()->setBottomMax(bottomAxisMaximum(state.line));
+    window->mnPerSolClick();
+    state.run.showBetaFunctions = true;
+    window->beamDynamics();
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-100k-whole.png")));
+    LatticeChart& chart = *window->chart();
+    for (const auto& [factor, name] :
+         {std::pair{0.02, "magstruct-100k-zoom50.png"}, std::pair{0.05, "magstruct-100k-zoom1000.png"}}) {
+        chart.zoomAt(chart.fullRange().upper * 0.5, factor);
+        QTest::qWait(200);
+        ASSERT_TRUE(window->grab().save(QDir(dir).filePath(name)));
+    }
 }
 
 TEST_F(MagStructScreenshot, NewKindsInTheDrawingAndTheirPanels)

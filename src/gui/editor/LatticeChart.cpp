@@ -1,6 +1,7 @@
 #include "gui/editor/LatticeChart.h"
 
 #include "core/Drawing.h"
+#include "core/DrawingColumns.h"
 #include "core/editor/ChartSettings.h"
 #include "gui/editor/MagShapePlottable.h"
 
@@ -32,9 +33,10 @@ QFont arial(int pointSize, bool bold = false)
 
 } // namespace
 
-/// Points of one pass, handed to the graphs in one go, with the smallest and largest value of each
-/// series (NaN values left out, as the graphs leave them out of their ranges). Each series fills one of
-/// two point tables while the graph shows the other, so no table is copied or allocated again.
+/// Points of one pass with the smallest and largest value of each series (NaN values left out, as the
+/// graphs leave them out of their ranges). The points of the pass under way fill one set of tables while
+/// the chart shows the other, so no table is allocated again; the graphs get of the shown points only
+/// what the plot's pixel columns can show (showColumns).
 class LatticeChart::Buffer : public PlotSink
 {
 public:
@@ -42,9 +44,10 @@ public:
     {
         sorted = sorted && !(s < lastKey);
         lastKey = s;
+        keys.push_back(s);
         const std::array<double, 3> v = curveValues(*run, lf);
         for (std::size_t n = 0; n < 3; ++n) {
-            filling(n).append(QCPGraphData(s, v[n]));
+            values[n].push_back(v[n]);
             if (std::isnan(v[n]))
                 continue;
             lower[n] = std::min(lower[n], v[n]);
@@ -53,33 +56,60 @@ public:
     }
     void clear()
     {
-        for (std::size_t n = 0; n < 3; ++n)
-            filling(n).clear();
+        keys.clear();
+        for (std::vector<double>& series : values)
+            series.clear();
         lower.fill(std::numeric_limits<double>::infinity());
         upper.fill(-std::numeric_limits<double>::infinity());
         sorted = true;
         lastKey = -std::numeric_limits<double>::infinity();
     }
-    /// Hands the points to the graphs; the tables they showed before are filled next.
-    void commit(const std::array<QCPGraph*, 3>& graphs)
+    /// The pass's points become the shown ones, in the order of their keys.
+    void commit()
     {
-        for (std::size_t n = 0; n < 3; ++n)
-            graphs[n]->data()->set(filling(n), sorted);
-        current = 1 - current;
+        if (!sorted)
+            sortByKey();
+        std::swap(keys, shownKeys);
+        std::swap(values, shownValues);
+        ++revision;
         clear();
     }
-
-    int count() { return static_cast<int>(filling(0).size()); }
+    void clearShown()
+    {
+        shownKeys.clear();
+        for (std::vector<double>& series : shownValues)
+            series.clear();
+        ++revision;
+    }
 
     std::array<double, 3> lower{};
     std::array<double, 3> upper{};
     const RunSettings* run = nullptr; // the graph mode of the pass under way
+    std::vector<double> shownKeys;
+    std::array<std::vector<double>, 3> shownValues;
+    unsigned long revision = 0; // counts the commits
 
 private:
-    QVector<QCPGraphData>& filling(std::size_t n) { return tables[n][current]; }
+    void sortByKey()
+    {
+        std::vector<std::size_t> order(keys.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [this](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+        const auto permuted = [&order](const std::vector<double>& v) {
+            std::vector<double> out(v.size());
+            for (std::size_t i = 0; i < order.size(); ++i)
+                out[i] = v[order[i]];
+            return out;
+        };
+        keys = permuted(keys);
+        for (std::vector<double>& series : values)
+            series = permuted(series);
+    }
 
-    std::array<std::array<QVector<QCPGraphData>, 2>, 3> tables;
-    std::size_t current = 0;
+    std::vector<double> keys;
+    std::array<std::vector<double>, 3> values;
     bool sorted = true;
     double lastKey = 0;
 };
@@ -125,6 +155,7 @@ LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
     m_shapes->setLayer("shapes");
     m_buffer->clear();
 
+    connect(m_plot, &QCustomPlot::beforeReplot, this, &LatticeChart::showColumns);
     connect(m_plot, &QCustomPlot::mouseWheel, this, &LatticeChart::onWheel);
     connect(m_plot, &QCustomPlot::mousePress, this, &LatticeChart::onPress);
     connect(m_plot, &QCustomPlot::mouseMove, this, &LatticeChart::onMove);
@@ -151,7 +182,8 @@ void LatticeChart::prepareSeries(const QString& kind)
             m_graphs[n] = m_plot->addGraph(m_plot->xAxis, m_plot->yAxis);
             m_graphs[n]->setLayer(kCurveLayer);
             m_graphs[n]->setPen(QPen(kSeriesColours[n], 1));
-            m_graphs[n]->setAdaptiveSampling(true);
+            // showColumns hands the graphs what the pixels can show, extremes kept
+            m_graphs[n]->setAdaptiveSampling(false);
         }
         m_dispersionButton->setText(kHideDispersion);
     }
@@ -161,6 +193,7 @@ void LatticeChart::prepareSeries(const QString& kind)
     }
     m_valueSpans.fill(std::nullopt);
     m_buffer->clear();
+    m_buffer->clearShown();
 }
 
 void LatticeChart::removeSeries()
@@ -172,6 +205,7 @@ void LatticeChart::removeSeries()
     }
     m_valueSpans.fill(std::nullopt);
     m_buffer->clear();
+    m_buffer->clearShown();
 }
 
 QString LatticeChart::seriesTitle(int series) const
@@ -181,7 +215,9 @@ QString LatticeChart::seriesTitle(int series) const
 
 int LatticeChart::pointCount(int series) const
 {
-    return seriesCreated() ? m_graphs.at(static_cast<std::size_t>(series - 1))->dataCount() : 0;
+    return seriesCreated()
+               ? static_cast<int>(m_buffer->shownValues.at(static_cast<std::size_t>(series - 1)).size())
+               : 0;
 }
 
 std::optional<double> LatticeChart::seriesMax(int series) const
@@ -206,17 +242,37 @@ void LatticeChart::commitPoints()
 {
     if (!seriesCreated())
         return;
-    // a curve of several points per pixel column shows no smoothing, and it is the slowest part of a
-    // redraw on a long line: smooth only curves that have the room for it
-    const int points = m_buffer->count();
-    const bool smooth = points <= kSmoothPointsPerPixel * std::max(1, m_plot->axisRect()->width());
     for (std::size_t n = 0; n < m_graphs.size(); ++n) {
         const bool found = m_buffer->lower[n] <= m_buffer->upper[n];
         m_valueSpans[n] =
             found ? std::optional<Span>(Span{m_buffer->lower[n], m_buffer->upper[n]}) : std::nullopt;
-        m_graphs[n]->setAntialiased(smooth);
     }
-    m_buffer->commit(m_graphs);
+    m_buffer->commit();
+}
+
+void LatticeChart::showColumns()
+{
+    if (!seriesCreated())
+        return;
+    const int columns = std::max(1, m_plot->axisRect()->width());
+    const Columns now{m_plot->xAxis->range().lower, m_plot->xAxis->range().upper, columns,
+                      m_buffer->revision};
+    if (now == m_columns)
+        return;
+    m_columns = now;
+    std::vector<std::size_t> kept;
+    for (std::size_t n = 0; n < m_graphs.size(); ++n) {
+        const std::vector<double>& values = m_buffer->shownValues[n];
+        columnPoints(m_buffer->shownKeys, values, now.lower, now.upper, columns, kept);
+        QVector<QCPGraphData> points;
+        points.reserve(static_cast<int>(kept.size()));
+        for (std::size_t k : kept)
+            points.append(QCPGraphData(m_buffer->shownKeys[k], values[k]));
+        // a curve of several points per pixel column shows no smoothing, and smoothing is the slowest
+        // part of its redraw: smooth only curves that have the room for it
+        m_graphs[n]->setAntialiased(points.size() <= kSmoothPointsPerPixel * columns);
+        m_graphs[n]->data()->set(points, true);
+    }
 }
 
 void LatticeChart::fitLeftAxis(State& state)
@@ -427,6 +483,7 @@ void LatticeChart::refreshCurves()
         refresh();
         return;
     }
+    showColumns();
     m_plot->layer(kCurveLayer)->replot();
 }
 

@@ -50,7 +50,7 @@ public:
     void removeSeries();
     /// Title of curve series 1..3 ("" when they do not exist).
     QString seriesTitle(int series) const;
-    /// Number of points of curve series 1..3.
+    /// Number of points of curve series 1..3 the last pass gave (the graphs hold those the pixels show).
     int pointCount(int series) const;
     /// Largest / smallest value of curve series 1..3; nothing when it has no points.
     std::optional<double> seriesMax(int series) const;
@@ -128,6 +128,9 @@ private:
     class Buffer;
 
     void placeButton();
+    /// Hands the graphs the points of the shown range that its pixel columns can show (first, lowest,
+    /// highest and last of each column), when range, width or points changed since the last time.
+    void showColumns();
     void onPlottableClick(QCPAbstractPlottable* plottable, int dataIndex);
     void showRange(const KeyRange& range);
     void onWheel(QWheelEvent* event);
@@ -176,6 +179,18 @@ private:
         }
     };
     Drawn drawnNow() const;
+    /// What the graphs' points were reduced for.
+    struct Columns
+    {
+        double lower = 0, upper = 0;
+        int columns = 0;
+        unsigned long revision = 0;
+        bool operator==(const Columns& o) const
+        {
+            return lower == o.lower && upper == o.upper && columns == o.columns && revision == o.revision;
+        }
+    };
+    Columns m_columns{0, 0, 0, ~0UL};
     Drawn m_drawn; // as the last full redraw showed it
 };
 

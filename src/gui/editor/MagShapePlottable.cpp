@@ -62,20 +62,47 @@ QRectF MagShapePlottable::pixelBox(const ElementShape& shape, bool widen) const
     return box;
 }
 
+PixelMap MagShapePlottable::pixelMap() const
+{
+    // the axes are linear: two points give the map
+    PixelMap map;
+    const double k0 = mKeyAxis->coordToPixel(0);
+    map.keyScale = mKeyAxis->coordToPixel(1) - k0;
+    map.keyOffset = k0;
+    const double v0 = mValueAxis->coordToPixel(m_offset);
+    map.valueScale = mValueAxis->coordToPixel(m_offset + 1) - v0;
+    map.valueOffset = v0;
+    return map;
+}
+
 int MagShapePlottable::elementAt(const QPointF& pixel) const
 {
     if (!mKeyAxis || !mValueAxis)
         return 0;
+    m_index.rebuild(m_line);
+    // the shapes within half the least clickable width of the pointer
+    const double a = mKeyAxis->pixelToCoord(pixel.x() - kMinClickWidth);
+    const double b = mKeyAxis->pixelToCoord(pixel.x() + kMinClickWidth);
+    const double lower = std::min(a, b);
+    const double upper = std::max(a, b);
+    const auto [first, last] = m_index.candidates(lower, upper);
+    const auto near = [&](int i) { return !(m_index.upper(i) < lower || m_index.lower(i) > upper); };
     // a thin multipole, marker, monitor or kicker of no length sits on the edge of its neighbour: its
     // mark is found before the shapes around it
-    for (int i = m_line.count; i >= 1; --i) {
+    for (int i = last; i >= first; --i) {
+        if (!near(i))
+            continue;
         const ElementShape& shape = m_line.shape(i);
         if (isExtendedCode(m_line.at(i).code) && pixelBox(shape, false).width() < kMinClickWidth &&
             pixelBox(shape, true).contains(pixel))
             return i;
     }
+    if (const int painted = paintedAt(pixel, first, last, lower, upper))
+        return painted;
     // the last shape is painted last, so it is the one on top
-    for (int i = m_line.count; i >= 1; --i) {
+    for (int i = last; i >= first; --i) {
+        if (!near(i))
+            continue;
         const ElementShape& shape = m_line.shape(i);
         const QRectF box = pixelBox(shape, true);
         if (!box.contains(pixel))
@@ -83,6 +110,30 @@ int MagShapePlottable::elementAt(const QPointF& pixel) const
         // a shape widened for clicking is hit anywhere in its box; a wide one only inside its outline
         const bool narrow = pixelBox(shape, false).width() < kMinClickWidth;
         if (narrow || shapeOutline(shape.style, box).containsPoint(pixel, Qt::OddEvenFill))
+            return i;
+    }
+    return 0;
+}
+
+int MagShapePlottable::paintedAt(const QPointF& pixel, int first, int last, double lower, double upper) const
+{
+    const int column = static_cast<int>(std::floor(pixel.x()));
+    const int row = static_cast<int>(std::floor(pixel.y()));
+    for (int i = last; i >= first; --i) {
+        if (m_index.upper(i) < lower || m_index.lower(i) > upper)
+            continue;
+        const ElementShape& shape = m_line.shape(i);
+        const QRectF box = pixelBox(shape, false);
+        if (box.width() < 1) {
+            const ColumnBar bar = columnBar(box.left(), box.top(), box.right(), box.bottom());
+            if (bar.column == column && row >= bar.top && row < bar.bottom)
+                return i;
+            continue;
+        }
+        if (!box.contains(pixel))
+            continue;
+        if (box.width() < kMinClickWidth ||
+            shapeOutline(shape.style, box).containsPoint(pixel, Qt::OddEvenFill))
             return i;
     }
     return 0;
@@ -131,19 +182,27 @@ QCPRange MagShapePlottable::getValueRange(bool& foundRange, QCP::SignDomain, con
     return range;
 }
 
+std::vector<DrawnShape> MagShapePlottable::drawnInView() const
+{
+    m_index.rebuild(m_line);
+    const QCPRange visible = mKeyAxis->range();
+    return drawnShapes(m_line, m_index, pixelMap(), visible.lower, visible.upper, kThinMarkWidth);
+}
+
 void MagShapePlottable::draw(QCPPainter* painter)
 {
     if (!mKeyAxis || !mValueAxis)
         return;
+    const std::vector<DrawnShape> drawn = drawnInView();
     // exports and printing get every shape as a vector outline
     if (painter->modes().testFlag(QCPPainter::pmVectorized) ||
         painter->modes().testFlag(QCPPainter::pmNoCaching)) {
-        paintShapes(painter);
+        paintShapes(painter, drawn);
         return;
     }
     // while the user tunes, the drawing stays where it is: its last picture is painted again
     QRect area;
-    const quint64 key = pictureKey(area);
+    const quint64 key = pictureKey(drawn, area);
     if (area.isEmpty())
         return;
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
@@ -155,52 +214,46 @@ void MagShapePlottable::draw(QCPPainter* painter)
         QCPPainter picture(&m_picture);
         picture.setRenderHints(painter->renderHints());
         picture.translate(-area.topLeft());
-        paintShapes(&picture);
+        paintShapes(&picture, drawn);
         m_pictureKey = key;
         m_pictureArea = area;
     }
+    // an antialiased painter is shifted by half a pixel: the picture's pixels go onto the plot's own
+    const bool antialiased = painter->antialiasing();
+    painter->setAntialiasing(false);
     painter->drawImage(area.topLeft(), m_picture);
+    painter->setAntialiasing(antialiased);
 }
 
-void MagShapePlottable::paintShapes(QCPPainter* painter) const
+void MagShapePlottable::paintShapes(QCPPainter* painter, const std::vector<DrawnShape>& drawn) const
 {
     ++const_cast<MagShapePlottable*>(this)->m_paintCount;
-    const QCPRange visible = mKeyAxis->range();
     const QColor outline(0, 0, 0);
     const bool antialiased = painter->testRenderHint(QPainter::Antialiasing);
-    for (int i = 1; i <= m_line.count; ++i) {
-        const ElementShape& shape = m_line.shape(i);
-        if (std::max(shape.x0, shape.x1) < visible.lower || std::min(shape.x0, shape.x1) > visible.upper)
-            continue;
-        const QColor fill = toQColor(shape.colour);
-        QRectF box = pixelBox(shape, false);
+    for (const DrawnShape& d : drawn) {
+        const QColor fill = toQColor(d.colour);
+        const QRectF box(QPointF(d.left, d.top), QPointF(d.right, d.bottom));
         // a shape a few pixels wide shows neither its outline nor its style: one plain fill is as good
         // and many times faster on a long line
-        if (box.width() < kMinClickWidth) {
-            // a thin multipole, marker, monitor or kicker of no length stays a visible mark at any zoom
-            if (box.width() < kThinMarkWidth && isExtendedCode(m_line.at(i).code)) {
-                const double cx = box.center().x();
-                box.setLeft(cx - kThinMarkWidth / 2);
-                box.setRight(cx + kThinMarkWidth / 2);
-            }
+        if (d.kind != DrawnShape::Kind::Shape || box.width() < kMinClickWidth) {
             painter->setAntialiasing(false);
             painter->fillRect(box, fill);
             continue;
         }
-        painter->setAntialiasing(antialiased && shape.style != ShapeStyle::Rectangle);
+        painter->setAntialiasing(antialiased && d.style != ShapeStyle::Rectangle);
         painter->setBrush(fill);
         painter->setPen(QPen(fill == outline ? fill : fill.darker(150), 0));
-        if (shape.style == ShapeStyle::Rectangle)
+        if (d.style == ShapeStyle::Rectangle)
             painter->drawRect(box);
         else
-            painter->drawPolygon(shapeOutline(shape.style, box));
+            painter->drawPolygon(shapeOutline(d.style, box));
     }
     painter->setAntialiasing(antialiased);
 }
 
-quint64 MagShapePlottable::pictureKey(QRect& area) const
+quint64 MagShapePlottable::pictureKey(const std::vector<DrawnShape>& drawn, QRect& area) const
 {
-    // FNV-1a over the plot area and every shape as it would be painted (pixels to 1/64)
+    // FNV-1a over the plot area and everything painted (pixels to 1/64)
     quint64 hash = 1469598103934665603ULL;
     const auto mix = [&hash](qint64 v) {
         hash ^= static_cast<quint64>(v);
@@ -208,26 +261,29 @@ quint64 MagShapePlottable::pictureKey(QRect& area) const
     };
     const auto pixels = [](double v) { return static_cast<qint64>(std::llround(v * 64)); };
     const QRect plotArea = mKeyAxis->axisRect()->rect();
-    for (int v : {plotArea.left(), plotArea.top(), plotArea.width(), plotArea.height(), m_line.count})
+    for (int v : {plotArea.left(), plotArea.top(), plotArea.width(), plotArea.height()})
         mix(v);
-    const QCPRange visible = mKeyAxis->range();
-    QRectF covered;
-    for (int i = 1; i <= m_line.count; ++i) {
-        const ElementShape& shape = m_line.shape(i);
-        if (std::max(shape.x0, shape.x1) < visible.lower || std::min(shape.x0, shape.x1) > visible.upper)
-            continue;
-        const QRectF box = pixelBox(shape, false);
-        covered = covered.isNull() ? box : covered.united(box);
-        mix(i);
-        mix(pixels(box.left()));
-        mix(pixels(box.top()));
-        mix(pixels(box.right()));
-        mix(pixels(box.bottom()));
-        mix((shape.colour.r << 16) | (shape.colour.g << 8) | shape.colour.b);
-        mix(static_cast<int>(shape.style));
+    double left = HUGE_VAL, top = HUGE_VAL, right = -HUGE_VAL, bottom = -HUGE_VAL;
+    for (const DrawnShape& d : drawn) {
+        left = std::min(left, d.left);
+        top = std::min(top, d.top);
+        right = std::max(right, d.right);
+        bottom = std::max(bottom, d.bottom);
+        mix(static_cast<int>(d.kind));
+        mix(pixels(d.left));
+        mix(pixels(d.top));
+        mix(pixels(d.right));
+        mix(pixels(d.bottom));
+        mix((d.colour.r << 16) | (d.colour.g << 8) | d.colour.b);
+        mix(static_cast<int>(d.style));
+    }
+    if (drawn.empty()) {
+        area = QRect();
+        return hash;
     }
     // outlines and smoothed edges reach a pixel beyond a box
-    area = covered.toAlignedRect().adjusted(-2, -2, 2, 2) & plotArea;
+    area =
+        QRectF(QPointF(left, top), QPointF(right, bottom)).toAlignedRect().adjusted(-2, -2, 2, 2) & plotArea;
     return hash;
 }
 

@@ -10,6 +10,9 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTextCursor>
+#include <QTimer>
+#include <algorithm>
 
 namespace kestrune {
 
@@ -31,6 +34,9 @@ ListingWindow::ListingWindow(State& state, Windows& windows, QWidget* parent)
     m_list->setPalette(palette);
     m_list->viewport()->installEventFilter(this);
     setCentralWidget(m_list);
+    m_feed = new QTimer(this);
+    m_feed->setInterval(0);
+    connect(m_feed, &QTimer::timeout, this, &ListingWindow::appendBlock);
 
     QAction* close = menuBar()->addAction("Close");
     close->setObjectName("mnClose");
@@ -59,12 +65,51 @@ void ListingWindow::showMode()
                                                 : "add: new lists are appended to the text");
 }
 
+namespace {
+
+// Lines the memo takes in one go: a block of them takes a few milliseconds.
+constexpr std::size_t kBlockLines = 4000;
+
+QString joinedLines(const std::vector<std::string>& lines, std::size_t from, std::size_t to)
+{
+    QString text;
+    for (std::size_t i = from; i < to; ++i) {
+        if (i > from)
+            text += '\n';
+        text += QString::fromStdString(lines[i]);
+    }
+    return text;
+}
+
+} // namespace
+
 void ListingWindow::fillMemo()
 {
-    m_list->setPlainText(toStringList(listLines(m_state)).join('\n'));
+    m_feed->stop();
+    m_lines = listLines(m_state);
+    const std::size_t newest = newestListLine(m_state);
+    m_filled = std::min(m_lines.size(), std::max(kBlockLines, newest + kBlockLines / 4));
+    m_list->setPlainText(joinedLines(m_lines, 0, m_filled));
     m_shownRevision = m_state.listing.revision;
     // the memo's vertical scroll bar counts lines: the newest list's first line goes to the top
-    m_list->verticalScrollBar()->setValue(static_cast<int>(newestListLine(m_state)));
+    m_list->verticalScrollBar()->setValue(static_cast<int>(newest));
+    if (m_filled < m_lines.size())
+        m_feed->start();
+    else
+        m_lines.clear();
+}
+
+void ListingWindow::appendBlock()
+{
+    const std::size_t to = std::min(m_lines.size(), m_filled + kBlockLines);
+    QTextCursor end(m_list->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText('\n' + joinedLines(m_lines, m_filled, to));
+    m_filled = to;
+    if (m_filled >= m_lines.size()) {
+        m_feed->stop();
+        m_lines = std::vector<std::string>();
+    }
 }
 
 bool ListingWindow::event(QEvent* event)

@@ -4,8 +4,11 @@
 #include "gui/Windows.h"
 
 #include <QMainWindow>
+#include <string>
+#include <vector>
 
 class QLabel;
+class QTimer;
 class QPlainTextEdit;
 
 namespace kestrune {
@@ -32,8 +35,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    /// The memo from the state's list text, scrolled to the newest list.
+    /// The memo from the state's list text, scrolled to the newest list: the lines up to a little past
+    /// the newest list's first go in at once, the rest follow in blocks from the event loop, so that a
+    /// list of 100 000 lines shows at once and the window stays live while it fills.
     void fillMemo();
+    /// Appends the next block of the lines fillMemo left for later.
+    void appendBlock();
     void mListDblClick();
     void closeClick();
 
@@ -42,6 +49,9 @@ private:
     QPlainTextEdit* m_list = nullptr;
     QLabel* m_mode = nullptr;
     unsigned long m_shownRevision = 0; // the list text's revision the memo shows
+    std::vector<std::string> m_lines;  // the text's lines as fillMemo formatted them
+    std::size_t m_filled = 0;          // how many of them the memo holds
+    QTimer* m_feed = nullptr;          // appends the next block
 };
 
 } // namespace kestrune

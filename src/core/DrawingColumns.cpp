@@ -1,0 +1,231 @@
+#include "core/DrawingColumns.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrune {
+
+void ShapeIndex::rebuild(const BeamLine& line)
+{
+    const std::size_t n = static_cast<std::size_t>(std::max(0, line.count)) + 1;
+    m_lower.resize(n);
+    m_upper.resize(n);
+    m_reach.resize(n);
+    m_ordered = true;
+    double reach = -HUGE_VAL;
+    for (int i = 1; i <= line.count; ++i) {
+        const ElementShape& shape = line.shape(i);
+        const std::size_t k = static_cast<std::size_t>(i);
+        m_lower[k] = std::min(shape.x0, shape.x1);
+        m_upper[k] = std::max(shape.x0, shape.x1);
+        reach = std::max(reach, m_upper[k]);
+        m_reach[k] = reach;
+        // NaN extents leave the order unknown
+        if (i > 1 && !(m_lower[k] >= m_lower[k - 1]))
+            m_ordered = false;
+    }
+}
+
+std::pair<int, int> ShapeIndex::candidates(double lower, double upper) const
+{
+    const int count = static_cast<int>(m_lower.size()) - 1;
+    if (!m_ordered)
+        return {1, count};
+    // the first shape whose running reach gets to lower, the last that starts at or before upper
+    const auto first = std::lower_bound(m_reach.begin() + 1, m_reach.end(), lower);
+    const auto last = std::upper_bound(m_lower.begin() + 1, m_lower.end(), upper);
+    return {static_cast<int>(first - m_reach.begin()), static_cast<int>(last - m_lower.begin()) - 1};
+}
+
+namespace {
+
+/// The bars of one pixel column: one per colour and height, in the order of their last shape.
+struct ColumnGroup
+{
+    struct Entry
+    {
+        Rgb colour;
+        int top = 0;
+        int bottom = 0;
+        int element = 0;
+        bool operator==(const Entry& o) const
+        {
+            return colour == o.colour && top == o.top && bottom == o.bottom;
+        }
+    };
+    int column = 0;
+    std::vector<Entry> entries;
+
+    void add(const Entry& entry)
+    {
+        const auto same = std::find(entries.begin(), entries.end(), entry);
+        if (same != entries.end())
+            entries.erase(same);
+        entries.push_back(entry);
+    }
+};
+
+/// Paints the shapes of one drawing, merging narrow ones column by column.
+class DrawingBuilder
+{
+public:
+    explicit DrawingBuilder(std::vector<DrawnShape>& out) : m_out(out) {}
+
+    void narrow(int element, const ColumnBar& bar, const Rgb& colour)
+    {
+        if (!m_group.entries.empty() && m_group.column != bar.column)
+            flush();
+        m_group.column = bar.column;
+        m_group.add({colour, bar.top, bar.bottom, element});
+    }
+
+    void own(const DrawnShape& shape)
+    {
+        flush();
+        m_previous.entries.clear(); // what follows a shape of its own starts new bars
+        m_out.push_back(shape);
+    }
+
+    void flush()
+    {
+        if (m_group.entries.empty())
+            return;
+        const std::size_t n = m_group.entries.size();
+        // the same bars as the column before, painted last: they grow by a column
+        const bool continues = m_previous.column + 1 == m_group.column &&
+                               m_previous.entries == m_group.entries && m_out.size() >= n &&
+                               m_previousEnd == m_out.size();
+        if (continues) {
+            for (std::size_t j = 0; j < n; ++j) {
+                DrawnShape& bar = m_out[m_out.size() - n + j];
+                bar.right = m_group.column + 1;
+                bar.element = m_group.entries[j].element;
+            }
+        } else {
+            for (const ColumnGroup::Entry& e : m_group.entries) {
+                DrawnShape bar;
+                bar.kind = DrawnShape::Kind::Merged;
+                bar.element = e.element;
+                bar.left = m_group.column;
+                bar.right = m_group.column + 1;
+                bar.top = e.top;
+                bar.bottom = e.bottom;
+                bar.colour = e.colour;
+                m_out.push_back(bar);
+            }
+        }
+        m_previousEnd = m_out.size();
+        std::swap(m_previous, m_group);
+        m_group.entries.clear();
+    }
+
+private:
+    std::vector<DrawnShape>& m_out;
+    ColumnGroup m_group;
+    ColumnGroup m_previous;
+    std::size_t m_previousEnd = 0;
+};
+
+} // namespace
+
+std::vector<DrawnShape> drawnShapes(const BeamLine& line, const ShapeIndex& index, const PixelMap& map,
+                                    double lower, double upper, double thinMarkWidth)
+{
+    std::vector<DrawnShape> out;
+    DrawingBuilder builder(out);
+    const auto [first, last] = index.candidates(lower, upper);
+    for (int i = first; i <= last; ++i) {
+        if (index.upper(i) < lower || index.lower(i) > upper)
+            continue;
+        const ElementShape& shape = line.shape(i);
+        const double a = map.keyScale * shape.x0 + map.keyOffset;
+        const double b = map.keyScale * shape.x1 + map.keyOffset;
+        const double c = map.valueScale * shape.y0 + map.valueOffset;
+        const double d = map.valueScale * shape.y1 + map.valueOffset;
+        DrawnShape drawn{DrawnShape::Kind::Shape,
+                         i,
+                         std::min(a, b),
+                         std::min(c, d),
+                         std::max(a, b),
+                         std::max(c, d),
+                         shape.colour,
+                         shape.style};
+        const double width = drawn.right - drawn.left;
+        if (width < thinMarkWidth && isExtendedCode(line.at(i).code)) {
+            // a thin multipole, marker, monitor or kicker of no length stays a visible mark at any zoom
+            const double cx = (drawn.left + drawn.right) / 2;
+            drawn.kind = DrawnShape::Kind::Mark;
+            drawn.left = cx - thinMarkWidth / 2;
+            drawn.right = cx + thinMarkWidth / 2;
+            builder.own(drawn);
+        } else if (width < 1) {
+            builder.narrow(i, columnBar(drawn.left, drawn.top, drawn.right, drawn.bottom), shape.colour);
+        } else {
+            builder.own(drawn);
+        }
+    }
+    builder.flush();
+    return out;
+}
+
+void columnPoints(const std::vector<double>& keys, const std::vector<double>& values, double lower,
+                  double upper, int columns, std::vector<std::size_t>& kept)
+{
+    kept.clear();
+    const std::size_t n = std::min(keys.size(), values.size());
+    if (n == 0)
+        return;
+    // from the last point before the range to the first one after it, so that the curve leaves the
+    // plot's edges as it runs
+    const auto last = keys.begin() + static_cast<std::ptrdiff_t>(n);
+    const std::size_t begin =
+        static_cast<std::size_t>(std::lower_bound(keys.begin(), last, lower) - keys.begin());
+    const std::size_t end =
+        static_cast<std::size_t>(std::upper_bound(keys.begin(), last, upper) - keys.begin());
+    if (begin > 0)
+        kept.push_back(begin - 1);
+    const double width = upper - lower;
+    const double perMetre = width > 0 ? columns / width : 0;
+    std::size_t firstOf = 0;
+    std::size_t lowest = 0;
+    std::size_t highest = 0;
+    std::size_t lastOf = 0;
+    bool open = false;
+    long column = 0;
+    const auto close = [&] {
+        if (!open)
+            return;
+        // the four in the order they come, each once
+        std::size_t four[4] = {firstOf, std::min(lowest, highest), std::max(lowest, highest), lastOf};
+        for (std::size_t j = 0; j < 4; ++j)
+            if (kept.empty() || kept.back() != four[j])
+                kept.push_back(four[j]);
+        open = false;
+    };
+    for (std::size_t i = begin; i < end; ++i) {
+        const double v = values[i];
+        if (std::isnan(v)) {
+            close();
+            kept.push_back(i);
+            continue;
+        }
+        const long c = static_cast<long>(std::floor((keys[i] - lower) * perMetre));
+        if (open && c != column)
+            close();
+        if (!open) {
+            open = true;
+            column = c;
+            firstOf = lowest = highest = i;
+        }
+        if (v < values[lowest])
+            lowest = i;
+        if (v > values[highest])
+            highest = i;
+        lastOf = i;
+    }
+    close();
+    if (end < n)
+        kept.push_back(end);
+}
+
+} // namespace kestrune
