@@ -416,8 +416,14 @@ ModeEmittances modeEmittances(const State& state)
 
 ModeEmittanceView modeEmittanceView(const State& state, const ModeEmittances& modes)
 {
+    // a mode that the radiation does not excite (the vertical one of a ring without coupling sources)
+    // reads 0, not a number of rounding in the smallest prefix
+    const double largest = modes.emittance[0].value_or(0.0);
     const auto label = [&](const char* name, std::size_t k, const char* unit) {
-        return std::string(name) + siFormatOrNa(modes.emittance[k].value_or(std::nan("")), unit);
+        const double value = modes.emittance[k].value_or(std::nan(""));
+        if (std::fabs(value) <= 1e-12 * std::fabs(largest))
+            return std::string(name) + "0";
+        return std::string(name) + siFormatOrNa(value, unit);
     };
     ModeEmittanceView v;
     v.mode1 = label("emittance, mode 1: ", 0, "m");
