@@ -1,5 +1,7 @@
 #include "core/aperture/ApertureRing.h"
 
+#include "core/coupling/CoupledOptics.h"
+#include "core/coupling/ModeEmittances.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/rf/RfParameter.h"
 #include "core/rf/RfUpdate.h"
@@ -17,6 +19,44 @@ double positiveOrNan(double value)
     return finitePositive(value) ? value : std::nan("");
 }
 
+// The ring of a line that couples the planes, from the coupled optics and the mode emittances; the
+// tracker takes the coupling fields itself.
+std::optional<ApertureRing> coupledApertureRing(const State& state, Messages& messages)
+{
+    if (const std::optional<std::string> refusal = trackingRefusal(state.line)) {
+        messages.error(*refusal);
+        return std::nullopt;
+    }
+    const CoupledRing c = coupledRing(state);
+    if (!c.computed || c.functions.empty()) {
+        messages.error(c.refusal.empty() ? kApertureNeedsOptics : c.refusal);
+        return std::nullopt;
+    }
+    ApertureRing r;
+    r.coupled = true;
+    const CoupledFunctions& start = c.functions.front();
+    r.betaX0 = start.mr.beta11;
+    r.alphaX0 = start.mr.alpha11;
+    r.betaY0 = start.mr.beta22;
+    r.alphaY0 = start.mr.alpha22;
+    r.etaX0 = start.eta[0];
+    r.etaPX0 = start.eta[1];
+    for (const CoupledFunctions& f : c.functions) {
+        r.betaXMax = std::max(r.betaXMax, f.mr.beta11);
+        r.betaYMax = std::max(r.betaYMax, f.mr.beta22);
+    }
+    for (int i = 1; i <= state.line.count; ++i) {
+        r.elementStart.push_back(state.line.at(i).s - state.line.at(1).s);
+        r.elementLength.push_back(state.line.at(i).length);
+    }
+    const ModeEmittances modes = modeEmittances(state);
+    r.emittanceX = positiveOrNan(modes.emittance[0].value_or(std::nan("")));
+    r.emittanceY = positiveOrNan(modes.emittance[1].value_or(std::nan("")));
+    r.rfAcceptance = std::nan("");
+    r.lattice = buildSymplecticLattice(state, messages, RfCavity{});
+    return r;
+}
+
 } // namespace
 
 std::optional<ApertureRing> apertureRing(const State& state, Messages& messages)
@@ -25,6 +65,8 @@ std::optional<ApertureRing> apertureRing(const State& state, Messages& messages)
         messages.error(kApertureNeedsRing);
         return std::nullopt;
     }
+    if (lineCouples(state.line))
+        return coupledApertureRing(state, messages);
     if (opticsRefused(state.line, messages))
         return std::nullopt;
     State ring = state;

@@ -15,6 +15,9 @@ constexpr const char* kApertureNeedsRing =
 constexpr const char* kApertureNeedsOptics = "the cell has no stable periodic solution!";
 constexpr const char* kAcceptanceNeedsRf =
     "the momentum acceptance needs the rf system: give the ring an rf voltage in the rf window!";
+constexpr const char* kAcceptanceNeedsUncoupledRf =
+    "the momentum acceptance of a ring that couples the planes is not computed: its rf bucket comes from "
+    "the uncoupled ring parameters!";
 
 /// The ring as the aperture scans see it, taken from the state by the thread that owns the state, so
 /// that the scans can run on other threads.
@@ -29,6 +32,7 @@ struct ApertureRing
     double betaXMax = 0, betaYMax = 0;     // m, the largest at the ends of the elements (and the start)
     double emittanceX = 0, emittanceY = 0; // m rad, NaN without an equilibrium
     double rfAcceptance = 0;               // largest momentum deviation of the rf bucket; NaN without rf
+    bool coupled = false; // the line couples the planes: the functions above are the coupled optics'
 
     int cellElements() const { return static_cast<int>(elementStart.size()); }
 };
@@ -36,7 +40,10 @@ struct ApertureRing
 /// The ring of the state for the scans: the symplectic cell, the periodic solution, the equilibrium
 /// emittances and the rf cavity and acceptance computed on a copy (the rf window's, with the momentum
 /// acceptance dE/E / beta^2). Nothing, after kApertureNeedsRing or kApertureNeedsOptics, for a ring
-/// that is not closed or a cell without a stable periodic solution.
+/// that is not closed or a cell without a stable periodic solution. A line that couples the planes
+/// takes the coupled optics: beta and alpha of x and y are the Mais-Ripken beta_11, alpha_11 and
+/// beta_22, alpha_22 of the mode that lives in each plane, the emittances those of modes 1 and 2, and it
+/// has no rf acceptance yet (the rf parameters are those of the uncoupled ring).
 std::optional<ApertureRing> apertureRing(const State& state, Messages& messages);
 
 /// Half widths (m) at the ring's start, in x at y = 0 and in y at x = 0, of the largest start

@@ -206,5 +206,36 @@ TEST(ApertureGrid, SurvivorsAreInsideTheMappedAperture)
     EXPECT_EQ(survivors, 7 * 3); // the points not within 1 % of the box
 }
 
+// Every magnet of the example DBA ring rolled by pi/2: a ring that couples the planes for the optics
+// and the tracker, which is the same machine with x and y exchanged. Its rays at 0, pi/4, pi/2, 3 pi/4
+// and pi are the original ring's at pi/2, pi/4, 0, pi/4 and pi/2 (the original is symmetric about the
+// midplane), within the search resolution and the rays' 1 um start offset.
+TEST(DynamicAperture, RolledByAQuarterTurnIsTheRingWithThePlanesExchanged)
+{
+    State state = test::dbaState();
+    State rolled = state;
+    for (int i = 1; i <= rolled.line.count; ++i) {
+        const int family = familyOf(rolled.line.at(i).code);
+        if (family == static_cast<int>(Family::Bend) || family == static_cast<int>(Family::Quadrupole) ||
+            family == static_cast<int>(Family::Sextupole))
+            rolled.line.at(i).tilt = kPi / 2;
+    }
+    test::FakeMessages messages;
+    const std::optional<ApertureRing> plain = apertureRing(state, messages);
+    const std::optional<ApertureRing> turned = apertureRing(rolled, messages);
+    ASSERT_TRUE(plain && turned) << (messages.errors.empty() ? "" : messages.errors[0]);
+    EXPECT_TRUE(turned->coupled);
+    DynamicApertureSettings settings;
+    settings.angles = 5;
+    settings.turns = 200;
+    settings.aperture = {0.02, 0.02};
+    const DynamicAperture a = dynamicAperture(*plain, settings);
+    const DynamicAperture b = dynamicAperture(*turned, settings);
+    const std::size_t partner[] = {2, 1, 0, 1, 2};
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_NEAR(b.radius[i], a.radius[partner[i]], 3 * settings.resolution) << i;
+    EXPECT_GT(a.radius[2], 0.002);
+}
+
 } // namespace
 } // namespace kestrune
