@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 namespace kestrune {
 
@@ -102,6 +103,7 @@ FrequencyMap frequencyMap(const ApertureRing& ring, const FrequencyMapSettings& 
     map.points.resize(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny));
 
     std::vector<Start> starts;
+    std::optional<PhaseVector> planeOrbit; // the x-y plane's one orbit, found once
     for (int j = 0; j < ny; ++j) {
         const double delta = xy ? settings.delta : (ny > 1 ? settings.yMax * (2.0 * j / (ny - 1) - 1) : 0.0);
         const bool needed = [&] {
@@ -110,7 +112,9 @@ FrequencyMap frequencyMap(const ApertureRing& ring, const FrequencyMapSettings& 
                     return true;
             return false;
         }();
-        const PhaseVector orbit = needed ? closedOrbit(lattice, delta) : PhaseVector{};
+        if (needed && xy && !planeOrbit)
+            planeOrbit = closedOrbit(lattice, delta);
+        const PhaseVector orbit = !needed ? PhaseVector{} : xy ? *planeOrbit : closedOrbit(lattice, delta);
         for (int i = 0; i < nx; ++i) {
             const int k = j * nx + i;
             FrequencyMapPoint& point = map.points[static_cast<std::size_t>(k)];
