@@ -410,6 +410,7 @@ void checkSection(const Json& section, const std::string& name, const std::strin
         const auto ny = static_cast<std::size_t>(checkedWhole(section, name, "ny", kGridPointsLimit));
         const std::size_t n = nx * ny;
         checkList(section, name, "x_mm", n, false);
+        checkList(section, name, section.contains("y_mm") ? "y_mm" : "delta_at", n, false);
         checkList(section, name, "lost", n, true, true);
         checkList(section, name, "lost_turn", n, true);
         for (const char* item : {"qx1", "qy1", "qx2", "qy2", "diffusion"})
@@ -669,8 +670,13 @@ Json mergeParts(const std::vector<Json>& parts, const std::vector<std::string>& 
 std::string frequencyMapCsv(const Json& section)
 {
     std::string csv;
-    if (!section.is_object() || !section.contains("x_mm"))
+    const char* const items[] = {"x_mm", "lost", "lost_turn", "qx1", "qy1", "qx2", "qy2", "diffusion"};
+    if (!section.is_object() || !(section.contains("y_mm") || section.contains("delta_at")))
         return csv;
+    for (const char* key : items)
+        if (!section.contains(key) || !section.at(key).is_array() ||
+            section.at(key).size() != section.at("x_mm").size())
+            return csv;
     const bool xy = section.contains("y_mm");
     csv = std::string("x_mm,") + (xy ? "y_mm" : "delta") + ",lost,lost_turn,qx1,qy1,qx2,qy2,diffusion\n";
     const auto field = [](const Json& v) {
@@ -680,11 +686,13 @@ std::string frequencyMapCsv(const Json& section)
             return std::to_string(v.get<long long>());
         return v.is_number() ? fmt("%.17g", v.get<double>()) : std::string();
     };
-    const Json& y = section[xy ? "y_mm" : "delta_at"];
-    for (std::size_t i = 0; i < section["x_mm"].size(); ++i) {
-        csv += field(section["x_mm"][i]) + "," + field(y[i]);
+    const Json& y = section.at(xy ? "y_mm" : "delta_at");
+    if (!y.is_array() || y.size() != section.at("x_mm").size())
+        return {};
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        csv += field(section.at("x_mm").at(i)) + "," + field(y.at(i));
         for (const char* key : {"lost", "lost_turn", "qx1", "qy1", "qx2", "qy2", "diffusion"})
-            csv += "," + field(section[key][i]);
+            csv += "," + field(section.at(key).at(i));
         csv += "\n";
     }
     return csv;

@@ -278,6 +278,8 @@ int mergeParts(const Request& request, kestrune::Messages& messages)
             parts.push_back(std::move(*part));
         }
         const Json merged = kestrune::mergeParts(parts, request.aperture.merge);
+        if (!request.aperture.fmCsv.empty() && !merged.contains("frequency_map"))
+            throw std::runtime_error("--fm-csv: the parts hold no frequency map");
         if (!request.aperture.fmCsv.empty() &&
             !kestrune::writeTextFileSafely(request.aperture.fmCsv,
                                            kestrune::frequencyMapCsv(merged.value("frequency_map", Json())),
