@@ -3,6 +3,7 @@
 // list, the scaling and the redraw; with the periodic solution found again or not), one zoom and one pan
 // step, and the memory after 1000 bar steps.
 #include "../GeneratedRing.h"
+#include "TuningScene.h"
 #include "core/Drawing.h"
 #include "core/io/Listing.h"
 #include "gui/QtMessages.h"
@@ -24,37 +25,14 @@
 namespace kestrune {
 namespace {
 
-/// VmRSS and VmHWM of this process, in MB.
-struct Resident
-{
-    double now = 0;
-    double peak = 0;
-};
+using benchsupport::resident;
+using benchsupport::Resident;
 
-Resident resident()
-{
-    std::ifstream status("/proc/self/status");
-    Resident r;
-    std::string key;
-    while (status >> key) {
-        double kB = 0;
-        if (key == "VmRSS:" && status >> kB)
-            r.now = kB / 1024;
-        else if (key == "VmHWM:" && status >> kB)
-            r.peak = kB / 1024;
-    }
-    return r;
-}
-
-class LargeRingScene
+class LargeRingScene : public benchsupport::WindowScene
 {
 public:
     LargeRingScene()
     {
-        qtMessages = std::make_unique<QtMessages>(windows);
-        qtMessages->redirectTo(&fake);
-        windows.messages = qtMessages.get();
-        window = std::make_unique<MagStructWindow>(state, windows);
         benchsupport::makeLargeRing(state);
         BeamLine& line = state.line;
         for (int i = 1; i <= line.count; ++i) {
@@ -78,24 +56,6 @@ public:
     }
 
     bool ready() const { return bar && window->chart()->seriesCreated() && state.line.count > 100000; }
-
-    /// The next bar position, back and forth over -10 .. 10, and the chart on the screen.
-    void step()
-    {
-        m_position = m_position >= 10 ? -10 : m_position + 1;
-        bar->setValue(m_position);
-        QCoreApplication::sendPostedEvents();
-    }
-
-    State state;
-    Windows windows;
-    test::FakeMessages fake;
-    std::unique_ptr<QtMessages> qtMessages;
-    std::unique_ptr<MagStructWindow> window;
-    QScrollBar* bar = nullptr;
-
-private:
-    int m_position = 0;
 };
 
 LargeRingScene& scene()

@@ -1,6 +1,7 @@
 // One step of the tuning bar on long lines, offscreen: k of the quadrupole set, the line pass into the
 // three curves and the list, the vertical scaling and the replot, as the window runs it on every bar
 // movement. The chart is 1196 x 709 pixels (a window of 1200 x 760).
+#include "TuningScene.h"
 #include "core/Drawing.h"
 #include "core/Kinematics.h"
 #include "core/State.h"
@@ -22,30 +23,16 @@
 namespace kestrune {
 namespace {
 
-/// Resident memory of this process, in bytes.
-double residentBytes()
-{
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
-}
-
 /// A beam-dynamics window over a FODO line (quadrupole, drift, quadrupole, drift), every element sliced
 /// into the given number of steps, with the lattice-function curves drawn, the list in "add" mode and
 /// the tuning panel open on the first quadrupole.
-class TuningScene
+class TuningScene : public benchsupport::WindowScene
 {
 public:
     TuningScene(int elements, int stepsPerElement)
     {
-        qtMessages = std::make_unique<QtMessages>(windows);
-        qtMessages->redirectTo(&fake);
-        windows.messages = qtMessages.get();
         updateKinematics(state.beam, EnergyKind::Momentum, 1e9);
         state.beam.referenceMomentum = state.beam.momentum;
-        window = std::make_unique<MagStructWindow>(state, windows);
         buildLine(elements);
         state.run.stepAtElementEnds = false;
         state.run.maxSteps = stepsPerElement;
@@ -63,22 +50,6 @@ public:
     {
         return state.line.count == elements && bar && window->chart()->seriesCreated();
     }
-
-    /// The next bar position, back and forth over -10 .. 10, and the chart on the screen: a redraw of
-    /// the curve layer alone paints the widget from its buffers when the posted update arrives.
-    void step()
-    {
-        m_position = m_position >= 10 ? -10 : m_position + 1;
-        bar->setValue(m_position);
-        QCoreApplication::sendPostedEvents();
-    }
-
-    State state;
-    Windows windows;
-    test::FakeMessages fake;
-    std::unique_ptr<QtMessages> qtMessages;
-    std::unique_ptr<MagStructWindow> window;
-    QScrollBar* bar = nullptr;
 
 private:
     void buildLine(int elements)
@@ -101,8 +72,6 @@ private:
         }
         window->chart()->setBottomMax(bottomAxisMaximum(state.line));
     }
-
-    int m_position = 0;
 };
 
 void BM_TuningBarStep(benchmark::State& run)
@@ -142,10 +111,10 @@ void BM_TuningMemory(benchmark::State& run)
     for (auto _ : run) {
         for (int i = 0; i < 10; ++i)
             scene.step();
-        after10 = residentBytes();
+        after10 = benchsupport::resident().now * 1024 * 1024;
         for (int i = 10; i < 1000; ++i)
             scene.step();
-        after1000 = residentBytes();
+        after1000 = benchsupport::resident().now * 1024 * 1024;
     }
     run.counters["rss10MB"] = after10 / 1e6;
     run.counters["rss1000MB"] = after1000 / 1e6;

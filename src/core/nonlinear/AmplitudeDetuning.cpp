@@ -2,6 +2,7 @@
 
 #include "core/Constants.h"
 #include "core/nonlinear/DrivingTerms.h"
+#include "core/nonlinear/TrackedCell.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/tracking/Detuning.h"
 #include "core/tracking/ParticleTracker.h"
@@ -174,23 +175,13 @@ std::optional<DetuningCoefficients> trackedDetuning(const State& state, const De
     if (scan.turns < kFewestTuneTurns || scan.turns > 100000)
         return refuse("the turns of the detuning must be " + std::to_string(kFewestTuneTurns) +
                       " .. 100000!");
-    if (state.line.count < 1)
-        return refuse("define a beam line first!");
-    if (const std::optional<std::string> r = lineOpticsRefusal(state.line))
-        return refuse(*r);
-    State pass = state;
-    pass.run.showBetaFunctions = true;
-    pass.run.showBeamSize = false;
-    pass.run.showTrajectory = false;
-    FirstErrorMessages messages;
-    if (!betaFunctions(pass, messages, nullptr) || !pass.run.periodicStable)
-        return refuse(messages.first.empty() ? "the cell has no stable periodic solution!" : messages.first);
-    SymplecticLattice lattice = buildSymplecticLattice(pass, messages, RfCavity{});
-    if (!messages.first.empty())
-        return refuse(messages.first);
-    switchRfOff(lattice);
-    const int cells = std::max(1, lattice.superPeriods);
-    lattice.superPeriods = 1;
+    std::string why;
+    std::optional<TrackedCell> cell = trackedCell(state, why);
+    if (!cell)
+        return refuse(why);
+    const SymplecticLattice& lattice = cell->lattice;
+    const int cells = cell->cells;
+    const State& pass = cell->pass;
 
     const RunSettings& run = pass.run;
     const auto start = [&](double jx, double jy) {

@@ -1,5 +1,6 @@
 #include "core/nonlinear/ChromaticTunes.h"
 
+#include "core/nonlinear/TrackedCell.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/tracking/ParticleTracker.h"
 #include "core/tracking/SymplecticLattice.h"
@@ -136,23 +137,13 @@ std::optional<ChromaticTunes> chromaticTunes(const State& state, const Chromatic
         return refuse("the momentum range must be above 0 and at most 0.5!");
     if (scan.points < 5 || scan.points > kMostScanPoints)
         return refuse("the number of momentum points must be 5 .. " + std::to_string(kMostScanPoints) + "!");
-    if (state.line.count < 1)
-        return refuse("define a beam line first!");
-    if (const std::optional<std::string> r = lineOpticsRefusal(state.line))
-        return refuse(*r);
-    State pass = state;
-    pass.run.showBetaFunctions = true;
-    pass.run.showBeamSize = false;
-    pass.run.showTrajectory = false;
-    FirstErrorMessages messages;
-    if (!betaFunctions(pass, messages, nullptr) || !pass.run.periodicStable)
-        return refuse(messages.first.empty() ? "the cell has no stable periodic solution!" : messages.first);
-    SymplecticLattice lattice = buildSymplecticLattice(pass, messages, RfCavity{});
-    if (!messages.first.empty())
-        return refuse(messages.first);
-    // the cells are identical: the ring's periodic orbit is the cell's, its tune N times the cell's
-    const int cells = std::max(1, lattice.superPeriods);
-    lattice.superPeriods = 1;
+    std::string why;
+    std::optional<TrackedCell> cell = trackedCell(state, why);
+    if (!cell)
+        return refuse(why);
+    const SymplecticLattice& lattice = cell->lattice;
+    const int cells = cell->cells;
+    const State& pass = cell->pass;
 
     ChromaticTunes result;
     const int n = scan.points;

@@ -2,6 +2,7 @@
 #include "core/nonlinear/AmplitudeDetuning.h"
 
 #include "core/aperture/ApertureRings.h"
+#include "core/chromaticity/TestRings.h"
 #include "core/tracking/Detuning.h"
 #include "core/tracking/TrackingRings.h"
 
@@ -40,10 +41,7 @@ State fodoSextupoles(int superPeriods)
     startParticle(state);
     updateKinematics(state.beam, EnergyKind::Momentum, 1e9);
     const auto add = [&state](int elementCode, double length, double k = 0) -> LatticeElement& {
-        LatticeElement& e = state.line.at(++state.line.count);
-        e = LatticeElement{};
-        e.code = elementCode;
-        e.length = length;
+        LatticeElement& e = test::append(state, elementCode, length);
         e.k = k;
         return e;
     };

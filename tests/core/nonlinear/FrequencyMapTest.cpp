@@ -98,8 +98,7 @@ TEST(FrequencyMap, LostPointsThreadsAndParts)
 TEST(FrequencyMap, DiffusionIndexTakesTheShortWayRound)
 {
     EXPECT_NEAR(diffusionIndex(0.001 - 0.999, 0, 512, false), std::log10(0.002), 1e-12);
-    EXPECT_NEAR(diffusionIndex(0, 0.5e-3, 500, true), std::log10(1e-6), 1e-12);
-    EXPECT_EQ(diffusionIndex(0, 0, 512, false), kLeastDiffusion);
+    EXPECT_EQ(diffusionIndex(0, 0, 512, false), kLeastDiffusion); // never -inf
 }
 
 } // namespace

@@ -1,0 +1,41 @@
+#include "core/nonlinear/TrackedCell.h"
+
+#include "core/optics/BetaFunctions.h"
+
+#include <algorithm>
+
+namespace kestrune {
+
+std::optional<TrackedCell> trackedCell(const State& state, std::string& refusal)
+{
+    if (state.line.count < 1) {
+        refusal = "define a beam line first!";
+        return std::nullopt;
+    }
+    if (const std::optional<std::string> r = lineOpticsRefusal(state.line)) {
+        refusal = *r;
+        return std::nullopt;
+    }
+    TrackedCell cell;
+    cell.pass = state;
+    cell.pass.run.showBetaFunctions = true;
+    cell.pass.run.showBeamSize = false;
+    cell.pass.run.showTrajectory = false;
+    FirstErrorMessages messages;
+    if (!betaFunctions(cell.pass, messages, nullptr) || !cell.pass.run.periodicStable) {
+        refusal = messages.first.empty() ? "the cell has no stable periodic solution!" : messages.first;
+        return std::nullopt;
+    }
+    cell.lattice = buildSymplecticLattice(cell.pass, messages, RfCavity{});
+    if (!messages.first.empty()) {
+        refusal = messages.first;
+        return std::nullopt;
+    }
+    switchRfOff(cell.lattice);
+    // the cells are identical: the ring's periodic orbit is the cell's, its tune N times the cell's
+    cell.cells = std::max(1, cell.lattice.superPeriods);
+    cell.lattice.superPeriods = 1;
+    return cell;
+}
+
+} // namespace kestrune
