@@ -179,6 +179,12 @@ std::string nameField(const std::string& name, std::size_t width)
     return n >= width ? name : name + std::string(width - n, ' ');
 }
 
+bool ElementErrors::fieldErrors() const
+{
+    const auto nonzero = [](double v) { return v != 0; };
+    return std::any_of(dkn.begin(), dkn.end(), nonzero) || std::any_of(dks.begin(), dks.end(), nonzero);
+}
+
 std::optional<std::string> uncoupledOpticsRefusal(const LatticeElement& e, int i)
 {
     const auto refusal = [&](const std::string& what) {

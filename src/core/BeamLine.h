@@ -105,6 +105,29 @@ struct ElementAperture
     bool operator!=(const ElementAperture& o) const { return !(*this == o); }
 };
 
+/// The errors of an element: a misalignment and field errors, permanent (stored with the element) or
+/// applied from an error set. The misalignment follows MAD-X's EALIGN: the element is displaced by dx, dy,
+/// ds (m) and rotated by dtheta about the vertical axis, dphi about the horizontal axis and dpsi about
+/// the beam axis (rad), in that order, about its centre, in its own frame (a curved bend in the frame of
+/// its entrance). The field errors are integrated normal and skew components dkn[n] = dK_n L, dks[n]
+/// (1/m^n, MAD-X EFCOMP's DKN, DKS, with relative ones converted at the main field when they are set),
+/// added to the magnet's field as a thin multipole at its centre; the vectors hold orders
+/// 0..size-1 (at most kMaxMultipoleOrder), empty for none.
+struct ElementErrors
+{
+    double dx = 0;
+    double dy = 0;
+    double ds = 0;
+    double dtheta = 0;
+    double dphi = 0;
+    double dpsi = 0;
+    std::vector<double> dkn{};
+    std::vector<double> dks{};
+    bool misaligned() const { return dx != 0 || dy != 0 || ds != 0 || dtheta != 0 || dphi != 0 || dpsi != 0; }
+    bool fieldErrors() const;
+    bool any() const { return misaligned() || fieldErrors(); }
+};
+
 /// One element of the beam line. Lengths m, angles rad, curvature 1/m.
 struct LatticeElement
 {
@@ -139,6 +162,7 @@ struct LatticeElement
     double harmonic = 0;  // harmonic number of an rf cavity, a whole number; 0: taken from frequency
     double frequency = 0; // Hz, frequency of an rf cavity; 0: taken from harmonic
     ElementAperture aperture{};
+    ElementErrors errors{};
 };
 
 /// "element 'QS1' (12) has a skew quadrupole component k1s, ...": why the uncoupled optics on the design
