@@ -1,5 +1,6 @@
 // Menus of the beam-dynamics window and the commands behind them.
 #include "core/NumberInput.h"
+#include "core/coupling/CoupledPass.h"
 #include "core/editor/ChartSettings.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
@@ -414,9 +415,9 @@ void MagStructWindow::betaFunctionsClick()
         m_chart->refresh();
     } else {
         if (m_state.run.recomputePeriodic)
-            periodicSolution(m_state, messages());
+            opticsPeriodicSolution(m_state, messages());
         LatticeFunctionList list(m_state);
-        linePass(m_state, messages(), nullptr, &list);
+        opticsLinePass(m_state, messages(), nullptr, &list);
     }
     messages().showList();
 }
