@@ -684,9 +684,19 @@ std::optional<std::string> trackingRefusal(const BeamLine& line)
 void switchRfOff(SymplecticLattice& lattice)
 {
     lattice.rf.on = false;
-    for (ElementMap& map : lattice.cell)
+    const auto off = [](ElementMap& map) {
         if (map.kind == StepKind::Cavity)
             map.kind = map.length != 0 ? StepKind::Drift : StepKind::Identity;
+    };
+    for (ElementMap& map : lattice.cell) {
+        off(map);
+        // a misaligned cavity's own map is in the body of its errors
+        if (map.errors && map.errors->body.size() == 1 && map.errors->body.front().kind == StepKind::Cavity) {
+            auto errors = std::make_shared<ElementErrorMaps>(*map.errors);
+            off(errors->body.front());
+            map.errors = std::move(errors);
+        }
+    }
 }
 
 RfCavity rfCavity(const State& state)

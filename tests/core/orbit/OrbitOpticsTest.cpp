@@ -3,8 +3,10 @@
 #include "core/Kinematics.h"
 #include "core/coupling/CoupledOptics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace kestrune {
 namespace {
@@ -28,7 +30,7 @@ State errorRing(bool cavity = false)
     constexpr int kCells = 8;
     const double h = kTwoPi / (2 * kCells) / 2.0;
     for (int c = 0; c < kCells; ++c) {
-        add(code::kQuadrupole, 0.3).k = 1.1;
+        add(code::kQuadrupole, 0.3).k = 0.9;
         add(code::kMonitor, 0);
         add(code::kDrift, 0.4);
         if (c == 0) {
@@ -67,15 +69,15 @@ int indexOf(const BeamLine& line, const std::string& name)
 // orbit at the monitors is the closed form of the response to a corrector there (closedFormOrbitResponse:
 // sqrt(beta_m beta_k) cos(|mu_m - mu_k| - pi Q) / (2 sin pi Q)), with the rf cavity on the orbit of the
 // whole turn, whose momentum deviation follows the longer path (the response with the dispersion term).
-// What is left is the tracker's nonlinear rest (h x of the bends, 1e-7 here) and, with the rf, the slip
-// 1 / gamma^2 = 2.6e-7 beside alpha_c.
+// What is left is the tracker's nonlinear rest (h x of the bends, 1.5e-5 here), Newton's tolerance (1e-12 m
+// of an orbit of 5e-5 m) and, with the rf, the slip 1 / gamma^2 = 2.6e-7 beside alpha_c.
 TEST(OrbitOpticsTest, OffsetQuadrupoleGivesTheClosedFormOrbit)
 {
     const struct
     {
         double dx, dy;
         bool rf;
-    } cases[] = {{1e-5, 0, false}, {0, -2e-5, false}, {1e-5, 0, true}};
+    } cases[] = {{2e-5, 0, false}, {0, -3e-5, false}, {2e-5, 0, true}};
     for (const auto& c : cases) {
         State state = errorRing(c.rf);
         LatticeElement& t = state.line.at(indexOf(state.line, "T"));
@@ -88,16 +90,18 @@ TEST(OrbitOpticsTest, OffsetQuadrupoleGivesTheClosedFormOrbit)
         ASSERT_TRUE(response.has_value()) << refusal;
         const double kick[2] = {t.knl[1] * c.dx, -t.knl[1] * c.dy};
         const std::size_t n = response->monitors.size();
+        std::vector<double> expected(2 * n);
         double largest = 0;
-        for (std::size_t m = 0; m < n; ++m)
-            for (std::size_t plane = 0; plane < 2; ++plane) {
-                const double expected = response->matrix[plane * n + m][plane] * kick[plane];
-                const PhaseVector& p = orbit.orbit[static_cast<std::size_t>(response->monitors[m])];
-                EXPECT_NEAR(plane == 0 ? p.x : p.y, expected, 1e-5 * std::fabs(expected) + 1e-13)
-                    << "dx " << c.dx << " dy " << c.dy << " monitor " << m;
-                largest = std::max(largest, std::fabs(expected));
-            }
-        EXPECT_GT(largest, 1e-7);
+        for (std::size_t row = 0; row < 2 * n; ++row) {
+            expected[row] = response->matrix[row][row / n] * kick[row / n];
+            largest = std::max(largest, std::fabs(expected[row]));
+        }
+        ASSERT_GT(largest, 1e-6);
+        for (std::size_t row = 0; row < 2 * n; ++row) {
+            const PhaseVector& p = orbit.orbit[static_cast<std::size_t>(response->monitors[row % n])];
+            EXPECT_NEAR(row < n ? p.x : p.y, expected[row], 3e-5 * largest)
+                << "dx " << c.dx << " dy " << c.dy << " rf " << c.rf << " row " << row;
+        }
     }
 }
 
@@ -106,7 +110,7 @@ TEST(OrbitOpticsTest, OffsetQuadrupoleGivesTheClosedFormOrbit)
 // of that skew quadrupole on the design orbit.
 TEST(OrbitOpticsTest, RolledQuadrupoleCouplesAsTheSkewQuadrupole)
 {
-    for (const double roll : {0.02, -0.15}) {
+    for (const double roll : {0.02, -0.06}) {
         State rolled = errorRing();
         State skew = rolled;
         const int q = 1;
