@@ -34,7 +34,8 @@ constexpr double kClosedOrbitTolerance = 1e-12;
 /// without one.
 ClosedOrbit closedOrbit6D(const State& state);
 
-/// The closed orbit of the cell state.line (each superperiod the same) at delta, coupled rings included.
+/// The closed orbit of the cell state.line (each superperiod the same) at delta, coupled rings included,
+/// with the errors of its elements (their misalignments and field errors, as the tracker takes them).
 /// Refused for an element the tracker cannot take (trackingRefusal after "no closed orbit: "), for a
 /// particle lost or a turn that does not converge in 50 steps: "no closed orbit: lost at element N",
 /// "no closed orbit: not converged".
