@@ -77,6 +77,15 @@ void MagStructWindow::buildMenus()
     addMenuItem(optics, {}, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
     addMenuItem(optics, {}, "look for periodic solution", this, [this] { mnPerSolClick(); });
     addMenuItem(optics, {}, "show beam sizes", this, [this] { beamSizesClick(); });
+    // a coupled line shows the Edwards-Teng functions of its modes, or the Mais-Ripken betas
+    QAction* maisRipken =
+        addMenuItem(optics, "mnMaisRipken", "coupled lines: Mais-Ripken functions", this, [] {});
+    maisRipken->setCheckable(true);
+    connect(maisRipken, &QAction::toggled, this, [this](bool on) {
+        m_state.run.coupledMaisRipken = on;
+        if (m_chart->seriesCreated())
+            beamDynamics();
+    });
     addMenuItem(optics, "mnMatching", "matching", this, [this] { m_windows.bringToFront(WindowId::Match); });
     buildOpticsKeys(optics);
 
