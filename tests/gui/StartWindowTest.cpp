@@ -23,7 +23,7 @@ int registered(const Windows& w)
 {
     const void* entries[] = {w.start, w.magStruct, w.listing,  w.enterText, w.chromatic,
                              w.help,  w.lifeTime,  w.partType, w.resonance, w.rf,
-                             w.ring,  w.vacuum,    w.match,    w.aperture};
+                             w.ring,  w.vacuum,    w.match,    w.aperture,  w.frequencyMap};
     int count = 0;
     for (const void* slot : entries)
         count += slot != nullptr;
