@@ -61,8 +61,8 @@ protected:
 };
 
 // Out to the physical aperture in x: the outer points are lost, the inner ones drawn twice (map and
-// footprint), their tunes on the resonance diagram beside the working point (the cell's tunes times
-// the 12 superperiods), the points in the CSV; a change of the design takes them off everywhere.
+// footprint), their tunes on the resonance diagram beside the working point, the points in the CSV; a change
+// of the design takes them off everywhere.
 TEST_F(FrequencyMapWindowTest, AMapIsDrawnHandedToTheDiagramSavedAndDroppedWithTheDesign)
 {
     type("edNx", "6");

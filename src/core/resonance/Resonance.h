@@ -34,14 +34,13 @@ constexpr double kResonanceStep = 0.012;
 /// ny - 0.1 and ny + 1.1.
 ResonanceDiagram resonanceDiagram(double tuneX, double tuneY);
 
-/// Tunes of a frequency map shown on the diagram: the fractional tunes of one cell as tracked, each with
+/// Tunes of a frequency map shown on the diagram: the fractional tunes of the ring as tracked, each with
 /// the diffusion index of its point.
 struct TuneFootprint
 {
-    std::vector<TunePoint> cellTunes; // fractional tunes of the cell, 0 .. 1
-    std::vector<double> diffusion;    // log10 of the tune change, one per point
-    int cells = 1;                    // superperiods of the ring
-    std::uint64_t lattice = 0;        // trackingFingerprint of the design the tunes belong to
+    std::vector<TunePoint> fractional; // fractional tunes of the ring, 0 .. 1
+    std::vector<double> diffusion;     // log10 of the tune change, one per point
+    std::uint64_t lattice = 0;         // trackingFingerprint of the design the tunes belong to
 };
 
 /// The ring tune of a cell whose fractional tune is fraction, with the cell's whole part that brings it

@@ -101,8 +101,7 @@ FrequencyMapChart::FrequencyMapChart(QWidget* parent) : QWidget(parent)
     clear("frequency map");
 }
 
-void FrequencyMapChart::showMap(const FrequencyMap& map, const FrequencyMapSettings& s, int cells,
-                                const QString& title)
+void FrequencyMapChart::showMap(const FrequencyMap& map, const FrequencyMapSettings& s, const QString& title)
 {
     const bool xy = s.plane == FrequencyMapPlane::XY;
     const double yScale = xy ? 1000 : 100; // mm, or %
@@ -135,9 +134,6 @@ void FrequencyMapChart::showMap(const FrequencyMap& map, const FrequencyMapSetti
     m_scale->setDataRange(range);
     m_scale->axis()->setLabel(s.perTurn ? "log10 (|dQ| / turns)" : "diffusion index, log10 |dQ|");
     m_mapRect->axis(QCPAxis::atLeft)->setLabel(xy ? "y (mm)" : "momentum deviation (%)");
-    const QString of = cells > 1 ? " of the cell" : "";
-    m_footprintRect->axis(QCPAxis::atBottom)->setLabel("Q_x" + of + ", fractional");
-    m_footprintRect->axis(QCPAxis::atLeft)->setLabel("Q_y" + of + ", fractional");
     m_title->setText(title);
     fit(m_mapRect, 0.02);
     fit(m_footprintRect, 0.06);

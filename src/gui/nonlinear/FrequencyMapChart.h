@@ -27,9 +27,8 @@ public:
 
     QCustomPlot* plot() const { return m_plot; }
 
-    /// The map of settings; cells names the superperiods (the tunes are of one cell when above 1).
-    void showMap(const FrequencyMap& map, const FrequencyMapSettings& settings, int cells,
-                 const QString& title);
+    /// The map of settings.
+    void showMap(const FrequencyMap& map, const FrequencyMapSettings& settings, const QString& title);
     /// Takes every point off, with title.
     void clear(const QString& title);
 

@@ -252,7 +252,6 @@ void FrequencyMapWindow::bbRunClick()
             return;
         m_settings = *s;
         m_lattice = trackingFingerprint(m_state);
-        m_cells = std::max(m_state.line.superPeriods, 1);
         m_running = std::make_shared<FrequencyMap>();
         m_cancel = false;
         m_progress = 0;
@@ -310,12 +309,11 @@ void FrequencyMapWindow::showMap()
     std::string title = "frequency map, 2 x " + std::to_string(s.turns) + " turns";
     if (xy)
         title += ", delta = " + fmt("%.2f", s.delta * 100) + " %";
-    m_chart->showMap(map, s, m_cells, q(title));
+    m_chart->showMap(map, s, q(title));
 
     int computed = 0, lost = 0, unclear = 0;
     double least = INFINITY, most = -INFINITY;
     TuneFootprint footprint;
-    footprint.cells = m_cells;
     footprint.lattice = m_lattice;
     for (const FrequencyMapPoint& p : map.points) {
         computed += p.computed;
@@ -330,7 +328,7 @@ void FrequencyMapWindow::showMap()
         }
         least = std::min(least, p.diffusion);
         most = std::max(most, p.diffusion);
-        footprint.cellTunes.push_back({p.qx1, p.qy1});
+        footprint.fractional.push_back({p.qx1, p.qy1});
         footprint.diffusion.push_back(p.diffusion);
     }
     std::string text = map.cancelled ? "cancelled: " : "";
@@ -340,8 +338,6 @@ void FrequencyMapWindow::showMap()
         text += ", " + std::to_string(unclear) + " without a clear tune";
     if (!footprint.diffusion.empty())
         text += "; diffusion index from " + fmt("%.1f", least) + " to " + fmt("%.1f", most);
-    if (m_cells > 1)
-        text += "; tunes of one of the " + std::to_string(m_cells) + " cells";
     m_lResult->setText(q(text));
     emit footprintChanged(footprint);
 }

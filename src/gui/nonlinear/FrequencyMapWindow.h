@@ -109,7 +109,6 @@ private:
     std::optional<FrequencyMap> m_map;
     FrequencyMapSettings m_settings;
     std::uint64_t m_lattice = 0; // trackingFingerprint of the design the map belongs to
-    int m_cells = 1;             // its superperiods
 };
 
 } // namespace kestrune

@@ -146,23 +146,24 @@ int ResonanceWindow::footprintPoints() const
 
 void ResonanceWindow::designChanged()
 {
-    if (m_footprint.cellTunes.empty() || m_footprint.lattice == trackingFingerprint(m_state))
+    if (m_footprint.fractional.empty() || m_footprint.lattice == trackingFingerprint(m_state))
         return;
     m_footprint = {};
     drawFootprint();
     m_chart->replot();
 }
 
-// The footprint's cell tunes as ring tunes beside the working point, with the colour scale at the right.
+// The footprint's fractional tunes as ring tunes beside the working point, with the colour scale at the
+// right.
 void ResonanceWindow::drawFootprint()
 {
-    if (!m_footprint.cellTunes.empty() && m_footprint.lattice != trackingFingerprint(m_state))
+    if (!m_footprint.fractional.empty() && m_footprint.lattice != trackingFingerprint(m_state))
         m_footprint = {};
     QVector<double> qx, qy, d;
-    for (std::size_t k = 0; k < m_footprint.cellTunes.size(); ++k) {
-        const TunePoint& p = m_footprint.cellTunes[k];
-        const double x = ringTune(p.qx, m_state.lf.tuneX, m_footprint.cells);
-        const double y = ringTune(p.qy, m_state.lf.tuneY, m_footprint.cells);
+    for (std::size_t k = 0; k < m_footprint.fractional.size(); ++k) {
+        const TunePoint& p = m_footprint.fractional[k];
+        const double x = ringTune(p.qx, m_state.lf.tuneX, 1);
+        const double y = ringTune(p.qy, m_state.lf.tuneY, 1);
         if (!std::isfinite(x) || !std::isfinite(y))
             continue;
         qx.push_back(x);
