@@ -213,6 +213,7 @@ void RingWindow::buildToolBar()
     m_tbLifeTime = button("tbLifeTime", "life time", &RingWindow::tbLifeTimeClick);
     m_tbVacuum = button("tbVacuum", "vacuum", &RingWindow::tbVacuumClick);
     m_tbAperture = button("tbAperture", "aperture", &RingWindow::tbApertureClick);
+    m_tbFrequencyMap = button("tbFrequencyMap", "frequency map", &RingWindow::tbFrequencyMapClick);
     m_tbList = button("tbList", "lists", nullptr);
 }
 
@@ -248,7 +249,7 @@ bool RingWindow::eventFilter(QObject* watched, QEvent* event)
 void RingWindow::showToolButtons()
 {
     const bool closed = m_state.ringClosed;
-    for (QAction* tool : {m_tbChromaticity, m_tbRf, m_tbLifeTime, m_tbVacuum, m_tbAperture})
+    for (QAction* tool : {m_tbChromaticity, m_tbRf, m_tbLifeTime, m_tbVacuum, m_tbAperture, m_tbFrequencyMap})
         tool->setVisible(closed);
 }
 
@@ -543,6 +544,11 @@ void RingWindow::tbVacuumClick()
 void RingWindow::tbApertureClick()
 {
     m_windows.bringToFront(WindowId::Aperture);
+}
+
+void RingWindow::tbFrequencyMapClick()
+{
+    m_windows.bringToFront(WindowId::FrequencyMap);
 }
 
 } // namespace kestrune

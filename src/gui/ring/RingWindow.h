@@ -68,6 +68,7 @@ public:
     void tbLifeTimeClick();
     void tbVacuumClick();
     void tbApertureClick();
+    void tbFrequencyMapClick();
     // File
     void saveAsClick();
     // optics
@@ -169,6 +170,7 @@ private:
     QAction* m_tbLifeTime = nullptr;
     QAction* m_tbVacuum = nullptr;
     QAction* m_tbAperture = nullptr;
+    QAction* m_tbFrequencyMap = nullptr;
     QAction* m_tbList = nullptr;
 };
 
