@@ -254,14 +254,19 @@ bool opticsPeriodicSolution(State& state, Messages& messages)
     return true;
 }
 
-void opticsLinePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
+LinePassKind opticsLinePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
 {
-    // one sweep over the line: whether it couples, and else the first refusal of the uncoupled optics
+    // one sweep over the line: whether it couples, and else the first refusal of the uncoupled optics;
+    // the elements without any of the fields either looks at (every element of the first kinds) are
+    // passed over at a glance
     const BeamLine& line = state.line;
     bool couples = false;
     std::optional<std::string> refusal;
     for (int i = 1; i <= line.count && i <= kMaxLineElements && !couples; ++i) {
         const LatticeElement& e = line.at(i);
+        if (e.hkick == 0 && e.vkick == 0 && e.k1s == 0 && e.ks == 0 && e.tilt == 0 && e.knl.empty() &&
+            e.ksl.empty())
+            continue;
         couples = couplesPlanes(e);
         if (!couples && !refusal)
             refusal = uncoupledOpticsRefusal(e, i);
@@ -270,20 +275,19 @@ void opticsLinePass(State& state, Messages& messages, PlotSink* plot, ListSink* 
         refusal = coupledOpticsRefusal(line);
         if (!refusal) {
             coupledLinePass(state, messages, plot, list);
-            return;
+            return LinePassKind::Coupled;
         }
     }
-    if (refusal)
+    if (refusal) {
         messages.error(*refusal);
-    else
-        acceptedLinePass(state, messages, plot, list);
+        return LinePassKind::Refused;
+    }
+    acceptedLinePass(state, messages, plot, list);
+    return LinePassKind::Uncoupled;
 }
 
-std::string coupledPassTitle(const State& state)
+std::string coupledPassTitle(const RunSettings& run)
 {
-    if (!lineCouples(state.line))
-        return {};
-    const RunSettings& run = state.run;
     if (run.showTrajectory && !run.showBetaFunctions && !run.showBeamSize)
         return "coupled optics: the trajectory through the coupled maps";
     if (run.showBeamSize)

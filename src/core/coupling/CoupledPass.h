@@ -25,10 +25,12 @@ bool opticsPeriodicSolution(State& state, Messages& messages);
 /// of x. The beam sizes are those of both modes, sqrt(eps_1 beta_11 + eps_2 beta_12) and
 /// sqrt(eps_1 beta_21 + eps_2 beta_22), and the trajectory goes through the coupled maps. A line the
 /// modes of which cannot be told apart at an element gets the refusal with the element named.
-void opticsLinePass(State& state, Messages& messages, PlotSink* plot, ListSink* list);
+/// What opticsLinePass did: the uncoupled pass, the coupled one, or a refusal (its message given).
+enum class LinePassKind { Uncoupled, Coupled, Refused };
+LinePassKind opticsLinePass(State& state, Messages& messages, PlotSink* plot, ListSink* list);
 
-/// The title line of a coupled pass ("coupled optics: Edwards-Teng functions of modes 1 and 2"), empty
-/// for an uncoupled line.
-std::string coupledPassTitle(const State& state);
+/// The title line of a coupled pass in the graph mode of run ("coupled optics: Edwards-Teng functions
+/// of modes 1 (x) and 2 (y)").
+std::string coupledPassTitle(const RunSettings& run);
 
 } // namespace kestrune

@@ -390,11 +390,12 @@ void MagStructWindow::updateCurves(ListWriter writer)
         if (!warning.empty())
             m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(warning));
     }
-    const std::string coupled = coupledPassTitle(m_state);
-    if (!coupled.empty() && !m_chart->titleLines().contains(QString::fromStdString(coupled)))
-        m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(coupled));
     LatticeFunctionList list(m_state, writer);
-    opticsLinePass(m_state, messages(), &m_chart->sink(m_state.run), &list);
+    if (opticsLinePass(m_state, messages(), &m_chart->sink(m_state.run), &list) == LinePassKind::Coupled) {
+        const QString coupled = QString::fromStdString(coupledPassTitle(m_state.run));
+        if (!m_chart->titleLines().contains(coupled))
+            m_chart->setTitleLines(m_chart->titleLines() << coupled);
+    }
     m_chart->commitPoints();
     setScale();
 }
