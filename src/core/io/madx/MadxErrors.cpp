@@ -52,8 +52,8 @@ bool MadxInput::errorCommand(const std::string& name, const std::vector<MadxToke
         // the selections of other flags (twiss columns) are no business of the beam line: not even read
         bool errors = false;
         for (std::size_t i = 1; i + 2 < t.size(); ++i)
-            errors = errors || (t[i].kind == MadxToken::Kind::Name && t[i].value == "flag" && t[i + 1].value == "=" &&
-                                lowerCase(t[i + 2].value) == "error");
+            errors = errors || (t[i].kind == MadxToken::Kind::Name && t[i].value == "flag" &&
+                                t[i + 1].value == "=" && lowerCase(t[i + 2].value) == "error");
         if (errors)
             selectErrors(attributes(t, 1, line), line);
         return true;

@@ -8,6 +8,7 @@
 namespace kestrune {
 namespace {
 
+using test::FakeMessages;
 using test::import;
 
 // Permanent misalignments on a definition and at a placement, EALIGN and EFCOMP through class, range and
