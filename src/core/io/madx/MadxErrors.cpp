@@ -226,7 +226,8 @@ MadxErrorAssignment::MadxErrorAssignment(MadxInput& in, const std::vector<const 
         for (const MadxErrorSelect& s : commands[c].selection) {
             if (s.range.empty()) {
                 for (std::size_t k = 0; k < m; ++k)
-                    chosen[k] = chosen[k] || criteriaHold(s, nodes[k]);
+                    if (criteriaHold(s, nodes[k]))
+                        chosen[k] = 1;
                 continue;
             }
             const std::size_t slash = s.range.find('/');

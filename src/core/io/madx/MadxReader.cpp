@@ -667,6 +667,7 @@ void LatticeBuilder::build(State& state)
         }
 
     std::vector<const MadxElement*> nodeElements;
+    nodeElements.reserve(nodes.size());
     for (const Node& n : nodes)
         nodeElements.push_back(n.element);
     const MadxErrorAssignment errors(m_in, nodeElements, m_in.superPeriods());
