@@ -20,6 +20,7 @@
 #include "core/io/SafeFile.h"
 #include "core/io/madx/MadxExport.h"
 #include "core/io/madx/MadxReader.h"
+#include "core/orbit/ErrorSet.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -50,6 +51,8 @@ struct Request
     std::vector<std::string> scan; // QUANTITY CPMIN CPMAX
     std::string matchFile;
     int correctOrbit = -1; // singular values of --correct-orbit, 0 for all; -1 without it
+    std::string errorsFile;
+    std::optional<std::uint64_t> seed; // of --seed; without it the error set's own
 };
 
 const char* const kDescription =
@@ -101,6 +104,13 @@ void addOptions(CLI::App& app, Request& request)
                    "into the line, before everything else; status 1 when it is\n"
                    "refused or does not converge")
         ->type_name("FILE.json");
+    app.add_option("--errors", request.errorsFile,
+                   "gives the elements the errors of the error set FILE (misalignments\n"
+                   "and field errors drawn by its rules; the README describes the\n"
+                   "format), after --set and before everything else")
+        ->type_name("FILE.json");
+    app.add_option("--seed", request.seed, "the seed of the --errors draws, in place of the error set's own")
+        ->type_name("N");
     app.add_option("--twiss", request.twissFile,
                    "writes the lattice functions at every sample of the beam-line pass\n"
                    "to FILE as CSV with a header line: s, element index, name, code,\n"
@@ -211,6 +221,8 @@ void checkUsage(const Request& request)
 {
     const bool folderOnly = !request.examplesFolder.empty() || !request.validationFolder.empty();
     const bool merge = !request.aperture.merge.empty();
+    if (request.seed && request.errorsFile.empty())
+        throw BatchUsageError("--seed is the seed of --errors: give an error set");
     if (merge && (!request.lattice.empty() || request.aperture.anyScan()))
         throw BatchUsageError("--merge takes part files alone: no lattice file and no scan");
     if (request.lattice.empty() && !folderOnly && !merge)
@@ -319,6 +331,16 @@ int run(const Request& request)
     kestrune::BatchInputs inputs;
     for (const std::string& assignment : request.settings)
         kestrune::applySetting(state, inputs, assignment);
+    if (!request.errorsFile.empty()) {
+        const bool applied = guarded(messages, [&] {
+            const std::optional<kestrune::ErrorSet> set =
+                kestrune::readErrorSet(request.errorsFile, messages);
+            return set &&
+                   kestrune::applyErrorSet(state.line, *set, request.seed.value_or(set->seed), messages);
+        });
+        if (!applied)
+            return 1;
+    }
     int status = 0;
     const auto step = [&](auto&& action) {
         if (!guarded(messages, action))

@@ -198,6 +198,17 @@ bool sameValue(const std::string& a, const std::string& b)
     return a == b;
 }
 
+namespace {
+
+bool sameErrors(const ElementErrors& a, const ElementErrors& b)
+{
+    return sameValue(a.dx, b.dx) && sameValue(a.dy, b.dy) && sameValue(a.ds, b.ds) &&
+           sameValue(a.dtheta, b.dtheta) && sameValue(a.dphi, b.dphi) && sameValue(a.dpsi, b.dpsi) &&
+           sameValues(a.dkn, b.dkn) && sameValues(a.dks, b.dks);
+}
+
+} // namespace
+
 bool sameValue(const LatticeElement& a, const LatticeElement& b)
 {
     return a.code == b.code && sameValue(a.s, b.s) && sameValue(a.length, b.length) &&
@@ -209,7 +220,8 @@ bool sameValue(const LatticeElement& a, const LatticeElement& b)
            sameValue(a.k3, b.k3) && sameValue(a.k1s, b.k1s) && sameValue(a.ks, b.ks) &&
            sameValue(a.tilt, b.tilt) && sameValue(a.hkick, b.hkick) && sameValue(a.vkick, b.vkick) &&
            sameValue(a.voltage, b.voltage) && sameValue(a.lag, b.lag) && sameValue(a.harmonic, b.harmonic) &&
-           sameValue(a.frequency, b.frequency) && sameValue(a.aperture, b.aperture);
+           sameValue(a.frequency, b.frequency) && sameValue(a.aperture, b.aperture) &&
+           sameErrors(a.errors, b.errors);
 }
 
 bool sameValue(const ElementAperture& a, const ElementAperture& b)

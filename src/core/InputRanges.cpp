@@ -95,6 +95,21 @@ std::optional<std::string> elementRefusal(const LatticeElement& e)
         for (double v : *strengths)
             if (std::optional<std::string> refusal = rangeRefusal(ranges::kMultipoleStrength, v))
                 return refusal;
+    const ElementErrors& err = e.errors;
+    if (err.dkn.size() > orders || err.dks.size() > orders)
+        return "field errors have orders 0 to " + std::to_string(kMaxMultipoleOrder) + ", not " +
+               std::to_string(std::max(err.dkn.size(), err.dks.size()) - 1);
+    for (const std::vector<double>* strengths : {&err.dkn, &err.dks})
+        for (double v : *strengths)
+            if (std::optional<std::string> refusal = rangeRefusal(ranges::kMultipoleStrength, v))
+                return refusal;
+    if (std::optional<std::string> refusal = firstRefusal({{&ranges::kMisalignment, err.dx},
+                                                           {&ranges::kMisalignment, err.dy},
+                                                           {&ranges::kMisalignment, err.ds},
+                                                           {&ranges::kMisalignmentAngle, err.dtheta},
+                                                           {&ranges::kMisalignmentAngle, err.dphi},
+                                                           {&ranges::kMisalignmentAngle, err.dpsi}}))
+        return refusal;
     if (e.code == code::kRfCavity && e.harmonic == 0 && e.frequency == 0)
         return std::string("an rf cavity needs a harmonic number or a frequency");
     const ElementAperture& a = e.aperture;

@@ -107,6 +107,8 @@ constexpr InputRange kSkewStrength{"the skew gradient strength", -1e9, 1e9, "1/m
 constexpr InputRange kSolenoidStrength{"the solenoid strength", -1e6, 1e6, "1/m"};
 constexpr InputRange kRollAngle{"the roll angle", -6.3, 6.3, "rad"};
 constexpr InputRange kKickAngle{"the kick", -1, 1, "rad"};
+constexpr InputRange kMisalignment{"the misalignment", -1, 1, "m"};
+constexpr InputRange kMisalignmentAngle{"the misalignment angle", -1, 1, "rad"};
 constexpr InputRange kCavityVoltage{"the cavity voltage", 0, 1e10, "V"};
 constexpr InputRange kCavityLag{"the cavity phase", -1000, 1000, "2 pi"};
 constexpr InputRange kCavityHarmonic{"the harmonic number", 0, 1e9, "", false, true};
@@ -129,8 +131,9 @@ constexpr InputRange kMatchTolerance{"the tolerance", 0, 1e-3, "", true, false, 
 } // namespace ranges
 
 /// The refusal of a name with a control character or of the first field of e outside the element panel's
-/// ranges, of a multipole of order above kMaxMultipoleOrder, of an rf cavity with neither a frequency nor
-/// a harmonic number and of an aperture whose sizes are not all above 0; nothing when all pass.
+/// ranges, of a multipole or field error of order above kMaxMultipoleOrder, of an rf cavity with neither
+/// a frequency nor a harmonic number, of an aperture whose sizes are not all above 0 and of a misalignment
+/// beyond 1 m or 1 rad; nothing when all pass.
 std::optional<std::string> elementRefusal(const LatticeElement& e);
 
 } // namespace kestrune

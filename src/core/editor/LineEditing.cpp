@@ -44,7 +44,8 @@ bool zeroLengthKind(int kind)
     return kind == 9 || kind == 12 || kind == 13 || kind == 14;
 }
 
-// The fields of families 6..9 and the skew, roll and aperture fields: a new element starts without them.
+// The fields of families 6..9, the skew, roll and aperture fields and the errors: a new element starts
+// without them.
 void clearExtendedFields(LatticeElement& e)
 {
     e.knl.clear();
@@ -52,6 +53,7 @@ void clearExtendedFields(LatticeElement& e)
     e.k3 = e.k1s = e.ks = e.tilt = e.hkick = e.vkick = 0;
     e.voltage = e.lag = e.harmonic = e.frequency = 0;
     e.aperture = ElementAperture{};
+    e.errors = ElementErrors{};
 }
 
 // Frequency of a new rf cavity when neither the line nor the ring gives one, Hz.

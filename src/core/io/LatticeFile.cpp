@@ -95,6 +95,19 @@ void appendNamedFields(std::string& line, const LatticeElement& e)
         line += std::string(" aperture=") + kApertureWords[type] + ":" + realList(a.a, sizes);
     if (a.dx != 0 || a.dy != 0)
         line += " aper_offset=" + exactReal(a.dx) + "," + exactReal(a.dy);
+    // the errors: the misalignment as its six values in the order of ElementErrors, the field errors as
+    // lists of orders 0.. like knl
+    const ElementErrors& err = e.errors;
+    if (err.misaligned()) {
+        line += " align=";
+        const double values[] = {err.dx, err.dy, err.ds, err.dtheta, err.dphi, err.dpsi};
+        for (std::size_t k = 0; k < 6; ++k)
+            line += (k == 0 ? "" : ":") + exactReal(values[k]);
+    }
+    if (!err.dkn.empty())
+        line += " dkn=" + realList(err.dkn.data(), err.dkn.size());
+    if (!err.dks.empty())
+        line += " dks=" + realList(err.dks.data(), err.dks.size());
 }
 
 // The current format: one record per element, its drawing box on the same line.
@@ -538,7 +551,7 @@ std::vector<double> namedReals(const std::string& text, std::size_t most, const 
     if (!bad.empty())
         refuseAt(line, element + ": " + key + " holds '" + printableText(cut(trimmed(bad), 40)) +
                            "', not a number the program takes");
-    if (tooMany && (key == "knl" || key == "ksl"))
+    if (tooMany && (key == "knl" || key == "ksl" || key == "dkn" || key == "dks"))
         refuseAt(line, element + ": " + key + " holds orders 0 to " + std::to_string(kMaxMultipoleOrder) +
                            ", not more");
     if (tooMany)
@@ -583,6 +596,20 @@ void readNamedField(LatticeElement& e, const std::string& word, std::vector<std:
                                " sizes, not " + std::to_string(sizes.size()));
         e.aperture.type = static_cast<ApertureType>(t);
         std::copy(sizes.begin(), sizes.end(), e.aperture.a);
+    } else if (key == "dkn" || key == "dks") {
+        (key == "dkn" ? e.errors.dkn : e.errors.dks) = namedReals(value, orders, key, element, line);
+    } else if (key == "align") {
+        // dx:dy:ds:dtheta:dphi:dpsi
+        std::string members = value;
+        const bool commas = members.find(',') != std::string::npos;
+        std::replace(members.begin(), members.end(), ':', ',');
+        const std::vector<double> values = namedReals(members, 6, key, element, line);
+        if (commas || values.size() != 6)
+            refuseAt(line, element + ": align holds six values, dx:dy:ds:dtheta:dphi:dpsi");
+        ElementErrors& err = e.errors;
+        double* const fields[] = {&err.dx, &err.dy, &err.ds, &err.dtheta, &err.dphi, &err.dpsi};
+        for (std::size_t k = 0; k < 6; ++k)
+            *fields[k] = values[k];
     } else if (key == "aper_offset") {
         const std::vector<double> offsets = namedReals(value, 2, key, element, line);
         if (offsets.size() != 2)
@@ -1010,11 +1037,17 @@ std::string designText(const State& state, int format)
 
 namespace {
 
+// True for an element with errors of its own (a misalignment, field error lists).
+bool hasErrors(const LatticeElement& e)
+{
+    return e.errors.misaligned() || !e.errors.dkn.empty() || !e.errors.dks.empty();
+}
+
 // True for an element with a field of the later kinds set (a multipole list, a skew or solenoid field,
 // a roll, a kick, an rf setting, an aperture of its own).
 bool hasLaterFields(const LatticeElement& e)
 {
-    if (!e.knl.empty() || !e.ksl.empty() || e.aperture != ElementAperture{})
+    if (!e.knl.empty() || !e.ksl.empty() || e.aperture != ElementAperture{} || hasErrors(e))
         return true;
     for (const NamedScalar& f : kNamedScalars)
         if (e.*f.field != 0)
@@ -1048,12 +1081,15 @@ std::optional<std::string> previousFormatRefusal(const BeamLine& line)
 {
     ElementNames longNames;
     ElementNames laterKinds;
+    ElementNames withErrors;
     for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
         const LatticeElement& e = line.at(i);
         if (e.name.size() > kShortNameLength)
             longNames.add(e.name, i);
         if (e.code >= 60 || isExtendedCode(e.code) || hasLaterFields(e))
             laterKinds.add(e.name, i);
+        if (hasErrors(e))
+            withErrors.add(e.name, i);
     }
     if (longNames.empty() && laterKinds.empty())
         return std::nullopt;
@@ -1066,6 +1102,8 @@ std::optional<std::string> previousFormatRefusal(const BeamLine& line)
                 " holds neither thin multipoles, octupoles, solenoids, kickers, monitors, markers and rf "
                 "cavities nor skew, roll, kick, rf and aperture fields, not those of " +
                 laterKinds.text();
+    if (!withErrors.empty())
+        text += "; it holds no misalignments and field errors, not those of " + withErrors.text();
     return text + "; save it in the current version";
 }
 

@@ -234,6 +234,47 @@ TEST(LatticeFile, NamedFieldsThatCannotBeTakenAreRefusedWithLineAndElement)
     }
 }
 
+TEST(LatticeFile, ErrorsReadBackExactlyAndBadOnesAreRefusedByElement)
+{
+    State written = everyKindRing();
+    BeamLine& line = written.line;
+    ElementErrors& misaligned = line.at(2).errors;
+    misaligned = {1.234567890123e-4, -2.5e-5, 3e-6, 1.0 / 3e4, -0.0, 7.1e-7, {}, {}};
+    line.at(3).errors.dkn = {0, 1e-3 / 7, 0.0};
+    line.at(3).errors.dks = {-2.0 / 3e5};
+    const std::string text = latticeFileText(written);
+    State read = electronAt1GeV();
+    FakeMessages messages;
+    ASSERT_TRUE(readLatticeText(read, messages, text, "errors.lat")) << messages.errors.at(0);
+    const auto fields = [](const ElementErrors& e) {
+        return std::tie(e.dx, e.dy, e.ds, e.dtheta, e.dphi, e.dpsi, e.dkn, e.dks);
+    };
+    for (int i = 1; i <= line.count; ++i)
+        EXPECT_EQ(fields(read.line.at(i).errors), fields(line.at(i).errors)) << i;
+    ASSERT_TRUE(previousFormatRefusal(line));
+    EXPECT_NE(previousFormatRefusal(line)->find("no misalignments and field errors"), std::string::npos);
+
+    const std::string head = "1004\r\n1 0\r\n201 1 0 1\r\n50 \"Q\" 20 0 1 0 0 0 0 1 0 0 0 0 0 0 0 0 0";
+    const struct
+    {
+        std::string fields;
+        std::string error;
+    } cases[] = {
+        {" align=1:2:3:4:5", "align holds six values, dx:dy:ds:dtheta:dphi:dpsi"},
+        {" align=1,2,3,4,5,6", "align holds six values, dx:dy:ds:dtheta:dphi:dpsi"},
+        {" align=0:0:x:0:0:0", "align holds 'x', not a number the program takes"},
+        {" dkn=0,0,0,0,0,0,0,0,0,0,1", "dkn holds orders 0 to 9, not more"},
+        {" dks=nan", "dks holds 'nan', not a number the program takes"},
+        {" dkn=1 dkn=2", "the field given twice: 'dkn=2'"},
+    };
+    for (const auto& c : cases) {
+        FakeMessages bad;
+        EXPECT_FALSE(readLatticeText(read, bad, head + c.fields + "\r\n", "bad.lat")) << c.fields;
+        ASSERT_EQ(bad.errors.size(), 1u);
+        EXPECT_EQ(bad.errors[0], "cannot read lattice file bad.lat, line 4: element 1 (Q): " + c.error);
+    }
+}
+
 TEST(LatticeFile, BadNamesAreRefusedWithLineAndElement)
 {
     const std::string head = "1004\r\n1 0\r\n201 1 0.5 1\r\n50 ";

@@ -390,6 +390,38 @@ std::string lineItems(const std::vector<std::string>& labels)
     return text;
 }
 
+// The errors of the elements after `use`: for each element with errors its own selection, by the label
+// and occurrence of every cell's copy (range=label[n], which MAD-X counts through the expanded line), then
+// EALIGN and EFCOMP with absolute values; ADD is never set, so each replaces nothing but its own.
+std::string errorCommands(const BeamLine& line, const std::vector<std::string>& labelOf)
+{
+    std::map<std::string, int> inCell; // occurrences of each label in one cell
+    for (int i = 1; i <= line.count; ++i)
+        ++inCell[labelOf[static_cast<std::size_t>(i)]];
+    std::map<std::string, int> seen;
+    std::string text;
+    const int cells = std::max(1, line.superPeriods);
+    for (int i = 1; i <= line.count; ++i) {
+        const std::string& label = labelOf[static_cast<std::size_t>(i)];
+        const int occurrence = ++seen[label];
+        const ElementErrors& err = line.at(i).errors;
+        if (!err.any())
+            continue;
+        text += "select, flag=error, clear;\n";
+        for (int c = 0; c < cells; ++c)
+            text += "select, flag=error, range=" + label + "[" +
+                    std::to_string(c * inCell[label] + occurrence) + "];\n";
+        if (err.misaligned())
+            text += "ealign, dx=" + num(err.dx) + ", dy=" + num(err.dy) + ", ds=" + num(err.ds) +
+                    ", dtheta=" + num(err.dtheta) + ", dphi=" + num(err.dphi) + ", dpsi=" + num(err.dpsi) +
+                    ";\n";
+        if (err.fieldErrors())
+            text += "efcomp, dkn=" + realList(err.dkn.empty() ? std::vector<double>{0} : err.dkn) +
+                    ", dks=" + realList(err.dks.empty() ? std::vector<double>{0} : err.dks) + ";\n";
+    }
+    return text.empty() ? text : "\n! the errors of the elements\n" + text + "select, flag=error, clear;\n";
+}
+
 } // namespace
 
 std::optional<std::string> madxText(const State& state, Messages& messages)
@@ -488,6 +520,7 @@ std::optional<std::string> madxText(const State& state, Messages& messages)
         out << "\nuse, period=" << kMadxRingName << ";\n";
     else
         out << "\nuse, sequence=" << kMadxSequenceName << ";\n";
+    out << errorCommands(line, labelOf);
     return out.str();
 }
 

@@ -36,7 +36,8 @@ constexpr const char* kMadxMarkerType = "marker";
 /// harmonic number is not a whole number; the power, the cavity cells and the miscellaneous loss become
 /// variables; a line with cavities of its own carries its rf system in them. Every later kind is written
 /// as its MAD-X class (MULTIPOLE, OCTUPOLE, SOLENOID, H/VKICKER, KICKER, MARKER, H/VMONITOR, MONITOR,
-/// RFCAVITY) with rolls, skew gradients and apertures, so that the import gives the same elements.
+/// RFCAVITY) with rolls, skew gradients and apertures, so that the import gives the same elements; the
+/// elements' errors follow `use` as SELECT, FLAG=ERROR by range, EALIGN and EFCOMP (absolute values).
 /// Refuses, naming them, when elements have no MAD-X counterpart (linac sections, einzel lenses,
 /// electrostatic accelerators, alpha magnets), and refuses an empty line.
 std::optional<std::string> madxText(const State& state, Messages& messages);

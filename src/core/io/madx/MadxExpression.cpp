@@ -287,6 +287,11 @@ double call(const MadxExpr& e, const std::vector<double>& a, int line)
     }
     if (e.name == "atan2" && a.size() == 2)
         return std::atan2(a[0], a[1]);
+    if (e.name == "ranf" || e.name == "gauss" || e.name == "tgauss")
+        throw MadxError("the random function " + e.name +
+                            " is not supported: a draw of MAD-X's generator cannot be reproduced, the import "
+                            "takes fixed values (an error set draws errors with a seed)",
+                        line);
     throw MadxError("unknown function '" + excerpt(e.name) + "'", line);
 }
 

@@ -190,16 +190,28 @@ const std::set<std::string>& baseClasses()
 const std::set<std::string>& quietCommandSet()
 {
     static const std::set<std::string> commands{
-        "twiss",   "select",   "match",     "endmatch", "vary",      "constraint", "lmdif",    "migrad",
-        "simplex", "jacobian", "weight",    "global",   "emit",      "write",      "plot",     "title",
-        "set",     "show",     "value",     "print",    "printf",    "assign",     "system",   "save",
-        "survey",  "track",    "endtrack",  "start",    "run",       "observe",    "dynap",    "help",
-        "esave",   "delete",   "readtable", "setvars",  "fill",      "coguess",    "correct",  "usemonitor",
-        "usekick", "ealign",   "efcomp",    "eoption",  "eprint",    "seterr",     "makethin", "dumpsequ",
-        "resbeam", "create",   "touschek",  "aperture", "sodd",      "savebeta",   "beta0",    "resplot",
-        "setplot", "plot",     "ibs",       "sxfread",  "sxfwrite",  "tabstring",  "table",    "fill_knob",
-        "shrink",  "option",   "sixtrack",  "c6t",      "dumptable", "readmytable"};
+        "twiss",    "select",    "match",      "endmatch",  "vary",       "constraint", "lmdif",
+        "migrad",   "simplex",   "jacobian",   "weight",    "global",     "emit",       "write",
+        "plot",     "title",     "set",        "show",      "value",      "print",      "printf",
+        "assign",   "system",    "save",       "survey",    "track",      "endtrack",   "start",
+        "run",      "observe",   "dynap",      "help",      "esave",      "delete",     "readtable",
+        "setvars",  "fill",      "coguess",    "correct",   "usemonitor", "usekick",    "eprint",
+        "makethin", "dumpsequ",  "resbeam",    "create",    "touschek",   "aperture",   "sodd",
+        "savebeta", "beta0",     "resplot",    "setplot",   "plot",       "ibs",        "sxfread",
+        "sxfwrite", "tabstring", "table",      "fill_knob", "shrink",     "option",     "sixtrack",
+        "c6t",      "dumptable", "readmytable"};
     return commands;
+}
+
+// A select statement whose flag is error (its tokens may not have been read).
+bool selectsErrors(const std::string& text)
+{
+    std::string compact;
+    for (char c : text)
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            compact += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return compact.find("flag=error") != std::string::npos ||
+           compact.find("flag=\"error\"") != std::string::npos;
 }
 
 bool quietCommand(const std::string& name)
@@ -211,7 +223,8 @@ const std::set<std::string>& textAttributes()
 {
     static const std::set<std::string> names{"type",     "apertype", "from",    "refpos", "refer",
                                              "particle", "sequence", "period",  "file",   "comments",
-                                             "rbarc",    "range",    "element", "class",  "start"};
+                                             "rbarc",    "range",    "element", "class",  "start",
+                                             "flag",     "pattern",  "add",     "full",   "clear"};
     return names;
 }
 
@@ -269,7 +282,8 @@ void MadxInput::runStatements(const std::string& text, int firstLine, int depth)
         } catch (MadxError& e) {
             // a command that says nothing about the beam line may hold what it likes (select patterns)
             const std::string command = leadingCommand(s.text);
-            if (quietCommand(command) && command != "option" && m_names.count(command) == 0)
+            if (quietCommand(command) && command != "option" && m_names.count(command) == 0 &&
+                !(command == "select" && selectsErrors(s.text)))
                 continue;
             e.file = fileName;
             throw;
@@ -432,12 +446,15 @@ void MadxInput::labelled(const Tokens& t, std::size_t label, int line)
     if (parent != m_names.end() && parent->second.element) {
         def->base = parent->second.element->base;
         def->attrs = parent->second.element->attrs;
+        def->classes = parent->second.element->classes;
+        def->classes.insert(def->classes.begin(), cls);
     } else if (parent != m_names.end() && parent->second.sequence && m_open) {
         // label: nested_sequence, at=...
         place(parent->second, attributes(t, c + 1, line), line);
         return;
     } else if (baseClasses().count(cls) > 0) {
         def->base = cls;
+        def->classes = {cls};
     } else if (parent != m_names.end()) {
         fail("'" + excerpt(t[c].text) + "' is a line or a sequence, not an element class", line);
     } else {
@@ -492,6 +509,8 @@ void MadxInput::command(const Tokens& t, int line, int depth)
         m_stopped = true;
         return;
     }
+    if (errorCommand(name, t, line))
+        return;
     if (name != "call" && name != "beam" && name != "use" && name != "option") {
         const auto defined = m_names.find(name);
         if (quietCommand(name) || defined != m_names.end())
@@ -631,10 +650,11 @@ MadxAttr MadxInput::makeAttr(const std::string& name, const Tokens& t, std::size
     } catch (const MadxError&) {
         // a value the program has no use for may be anything the language allows
         static const std::set<std::string> used{
-            "l",    "angle",  "k1",       "k2",   "e1",    "e2",    "hgap",   "fint", "tilt",
-            "k1s",  "k2s",    "ks",       "knl",  "ksl",   "at",    "energy", "pc",   "gamma",
-            "mass", "charge", "rbarc",    "k0",   "fintx", "dx",    "dy",     "ds",   "dtheta",
-            "dphi", "dpsi",   "bcurrent", "volt", "freq",  "harmon"};
+            "l",     "angle", "k1",     "k2",   "e1",   "e2",     "hgap",   "fint",  "tilt",   "k1s",
+            "k2s",   "ks",    "knl",    "ksl",  "at",   "energy", "pc",     "gamma", "mass",   "charge",
+            "rbarc", "k0",    "fintx",  "dx",   "dy",   "ds",     "dtheta", "dphi",  "dpsi",   "bcurrent",
+            "volt",  "freq",  "harmon", "dkn",  "dks",  "dknr",   "dksr",   "order", "radius", "mrex",
+            "mrey",  "mredx", "mredy",  "arex", "arey", "mscalx", "mscaly", "hyster"};
         if (used.count(name) > 0)
             throw;
         a.kind = MadxAttr::Kind::Text;
@@ -972,6 +992,7 @@ void MadxInput::useCommand(const Tokens& t, const MadxAttrs& attrs, int line)
     if (found == m_names.end() || found->second.element)
         fail("'use' names '" + excerpt(name) + "', which is no sequence or line", line);
     m_used = true;
+    m_errorCommands.clear(); // MAD-X's use drops the errors of the line it expands again
     m_useName = found->second.sequence ? found->second.sequence->name : found->second.line->name;
     m_useSequence = found->second.sequence;
     if (found->second.line)

@@ -2,6 +2,7 @@
 
 // The definitions a MAD-X input makes, as the reader keeps them until the whole input is read.
 
+#include "core/NamePattern.h"
 #include "core/io/madx/MadxControl.h"
 #include "core/io/madx/MadxExpression.h"
 #include "core/io/madx/MadxReader.h"
@@ -40,8 +41,9 @@ struct MadxOrigin
 
 struct MadxElement
 {
-    std::string name; // as written
-    std::string base; // MAD-X class at the root of the inheritance
+    std::string name;                 // as written
+    std::string base;                 // MAD-X class at the root of the inheritance
+    std::vector<std::string> classes; // the classes it derives from, its parent first, lower case
     MadxAttrs attrs;
     MadxOrigin origin;
 };
@@ -112,6 +114,29 @@ struct MadxVariable
     std::string problem; // why the definition could not be read; refused only when the value is used
 };
 
+/// One SELECT, FLAG=ERROR: the elements that meet every criterion it gives (FULL: every element).
+struct MadxErrorSelect
+{
+    bool full = false;
+    std::optional<NamePattern> pattern;
+    std::string cls;   // lower case; empty: any class
+    std::string range; // lower case, "from/to" or one place ("name", "name[n]", "#s", "#e"); empty: all
+    int line = 0;
+};
+
+/// An EALIGN or EFCOMP with its values, evaluated when it was given, and the selection it acts on.
+struct MadxErrorCommand
+{
+    bool align = true; // EALIGN; else EFCOMP
+    bool add = false;  // EOPTION, ADD: added to the errors the element has, else replacing them
+    std::vector<MadxErrorSelect> selection;
+    double misalignment[6] = {0, 0, 0, 0, 0, 0}; // dx, dy, ds, dtheta, dphi, dpsi
+    int order = 0;                               // EFCOMP: the main field order of relative errors
+    double radius = 1;                           // m
+    std::vector<double> dkn, dks, dknr, dksr;
+    MadxOrigin origin;
+};
+
 struct MadxBeam
 {
     std::string particle;
@@ -157,6 +182,8 @@ public:
     /// Superperiods of the beam line: N when the line used is `name: line=(N*cell)`, whose cell is then
     /// the beam line; else 1.
     int superPeriods() const { return m_superPeriods; }
+    /// The EALIGN and EFCOMP commands given since the last `use`, in their order.
+    const std::vector<MadxErrorCommand>& errorCommands() const { return m_errorCommands; }
     /// The value of a variable the input defined, nothing when it defined none of that name.
     std::optional<double> definedVariable(const std::string& name);
     /// Names that were used without a definition and taken as 0.
@@ -188,6 +215,11 @@ private:
     void move(const MadxAttrs& attrs, int line);
     void beamCommand(const MadxAttrs& attrs);
     void useCommand(const std::vector<MadxToken>& t, const MadxAttrs& attrs, int line);
+    /// Runs select (flag=error), ealign, efcomp, eoption and refuses seterr; false for other commands.
+    bool errorCommand(const std::string& name, const std::vector<MadxToken>& t, int line);
+    void selectErrors(const MadxAttrs& attrs, int line);
+    void ealign(const MadxAttrs& attrs, int line);
+    void efcomp(const MadxAttrs& attrs, int line);
 
     MadxAttrs attributes(const std::vector<MadxToken>& t, std::size_t from, int line);
     MadxAttr makeAttr(const std::string& name, const std::vector<MadxToken>& t, std::size_t begin,
@@ -237,8 +269,34 @@ private:
     std::string m_useName;
     int m_superPeriods = 1;
     bool m_used = false;
+    std::vector<MadxErrorSelect> m_errorSelection;
+    std::vector<MadxErrorCommand> m_errorCommands;
+    bool m_errorAdd = false;    // EOPTION's ADD
+    bool m_errorAddSet = false; // ADD was given once: an EOPTION without it keeps it
     MadxSequencePtr m_lastSequence;
     MadxLinePtr m_lastLine;
+};
+
+/// The errors the commands of an input give the nodes of its beam line: the permanent misalignments
+/// of an element definition or a placement (DX .. DPSI, the placement's before the definition's) plus
+/// those EALIGN assigns, and the field errors of EFCOMP, relative ones converted at the magnet's main
+/// field; each command acts on the nodes its selection held when it was given, adding to the errors
+/// a node has (EOPTION, ADD) or replacing them. A line of superperiods takes the errors of its first
+/// cell, and is refused when the cells would differ.
+class MadxErrorAssignment
+{
+public:
+    /// nodes: the beam line's nodes in order (nullptr for a drift made from the positions), the cell
+    /// of superPeriods cells. Throws MadxError for a range that names no node.
+    MadxErrorAssignment(MadxInput& in, const std::vector<const MadxElement*>& nodes, int superPeriods);
+    /// The errors of node k, placed with offsets (or nullptr), which became the element e. Throws
+    /// MadxError for field errors of orders the program does not hold.
+    ElementErrors errors(std::size_t k, const MadxAttrs* offsets, const LatticeElement& e) const;
+
+private:
+    MadxInput& m_in;
+    std::vector<const MadxElement*> m_nodes;
+    std::vector<std::vector<std::size_t>> m_commands; // per node, the commands that act on it
 };
 
 /// Element classes that become drifts of their length (zero-length ones are left out).

@@ -38,7 +38,8 @@ struct Node
     double entry = 0;
     double length = 0;
     int order = 0;
-    bool reflected = false; // by seqedit's reflect: the exit face comes first
+    bool reflected = false;             // by seqedit's reflect: the exit face comes first
+    const MadxAttrs* offsets = nullptr; // the permanent misalignments given at the placement
     MadxOrigin origin;
 };
 
@@ -161,13 +162,9 @@ void LatticeBuilder::sequenceNodes(const MadxSequence& seq, double offset, std::
             }
             continue;
         }
-        for (const auto& [name, a] : p.offsets)
-            if (m_in.value(a) != 0)
-                throw MadxError("misaligned elements are not supported (" + name + " at the placement) (" +
-                                    where(*p.element) + ")",
-                                p.origin.line, p.origin.file);
         Node n;
         n.element = p.element.get();
+        n.offsets = &p.offsets;
         n.length = m_in.elementLength(*p.element);
         n.entry = offset + positions[i] - seq.refer * n.length;
         n.origin = p.origin;
@@ -321,12 +318,6 @@ bool LatticeBuilder::mapElement(const MadxElement& def, LatticeElement& out)
     auto refuse = [&](const std::string& what) -> bool {
         throw MadxError(what + " (" + where(def) + ")", line, def.origin.file);
     };
-    // permanent misalignments move the element off the reference orbit; dpsi is a roll, like tilt. What
-    // has no field (or a uniform one, a kicker's) is not changed by an offset.
-    if (madxDriftClasses().count(cls) == 0)
-        for (const char* offset : {"dx", "dy", "ds", "dtheta", "dphi", "dpsi"})
-            if (m_in.number(def, offset) != 0)
-                refuse(std::string("misaligned elements are not supported (") + offset + ")");
     const bool skewGradient = cls == "quadrupole" || cls == "sbend" || cls == "rbend";
     if ((!skewGradient && m_in.number(def, "k1s") != 0) || m_in.number(def, "k2s") != 0 ||
         m_in.number(def, "k3s") != 0)
@@ -675,12 +666,19 @@ void LatticeBuilder::build(State& state)
                 m_cavityFrequency = m_in.number(*n.element, "freq") * 1e6;
         }
 
+    std::vector<const MadxElement*> nodeElements;
+    nodeElements.reserve(nodes.size());
+    for (const Node& n : nodes)
+        nodeElements.push_back(n.element);
+    const MadxErrorAssignment errors(m_in, nodeElements, m_in.superPeriods());
+
     BeamLine& line = state.line;
     line.makeFreshTable();
     line.superPeriods = 1;
     int count = 0;
     bool lastMade = false; // the last element is a drift made from the positions
-    for (const Node& n : nodes) {
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+        const Node& n = nodes[k];
         LatticeElement e;
         if (n.element == nullptr) {
             if (lastMade) {
@@ -698,6 +696,7 @@ void LatticeBuilder::build(State& state)
         }
         if (n.reflected)
             std::swap(e.ain, e.aout);
+        e.errors = errors.errors(k, n.offsets, e);
         if (const std::optional<std::string> refusal = elementRefusal(e)) {
             if (n.element != nullptr)
                 throw MadxError(*refusal + " (" + where(*n.element) + ")", n.element->origin.line,

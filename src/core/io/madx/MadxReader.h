@@ -42,7 +42,9 @@ std::vector<std::string> madxImportReport(const MadxImportSummary& summary);
 /// summed over the ring, FREQ or HARMON, and the power budget's variables of an export), a closed ring
 /// when the full ring
 /// bends by 360 degrees, and as start values the periodic solution of the line when it has a stable
-/// one. Everything is read into a copy first: on a refusal the
+/// one. The elements take their errors: permanent misalignments (DX .. DPSI of a definition or a placement)
+/// and what EALIGN and EFCOMP give the elements SELECT, FLAG=ERROR chose (MadxErrorAssignment); random
+/// values (RANF, GAUSS, TGAUSS) are refused. Everything is read into a copy first: on a refusal the
 /// message names the file, the line and the construct, the state stays as it was and the result is false.
 /// `call` files are found relative to the folder of fileName.
 bool readMadxText(State& state, Messages& messages, const std::string& text, const std::string& fileName,

@@ -92,15 +92,9 @@ INSTANTIATE_TEST_SUITE_P(
         // what the program has no element for
         Refused{"x: sbend, l=1, angle=1e-20, k0=0.05;" + kLine,
                 "a bending magnet whose field k0 differs from angle/l is not supported"},
-        Refused{"x: quadrupole, l=1, k1=1, dx=1e-3;" + kLine, "misaligned elements are not supported (dx)"},
-        Refused{"x: quadrupole, l=1, k1=1, dy=1e-3;" + kLine, "misaligned elements are not supported (dy)"},
-        Refused{"x: quadrupole, l=1, k1=1, ds=1e-3;" + kLine, "misaligned elements are not supported (ds)"},
-        Refused{"x: sbend, l=1, angle=0.1, dtheta=1e-3;" + kLine,
-                "misaligned elements are not supported (dtheta)"},
-        Refused{"x: quadrupole, l=1, k1=1, dphi=1e-3;" + kLine,
-                "misaligned elements are not supported (dphi)"},
-        Refused{"x: quadrupole, l=1, k1=1, dpsi=1e-3;" + kLine,
-                "misaligned elements are not supported (dpsi)"},
+        Refused{"x: quadrupole, l=1, k1=1, dx=1e300;" + kLine, "the misalignment must be at most 1 m"},
+        Refused{"x: sbend, l=1, angle=0.1, dtheta=-7;" + kLine,
+                "the misalignment angle must be at least -1 rad"},
         // repetitions
         Refused{"d: drift, l=1; bl: line=(10000000*d);",
                 "a repetition count must be at most 1000000, found '10000000'"},

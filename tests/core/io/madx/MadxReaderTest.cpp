@@ -300,15 +300,15 @@ TEST(MadxSequences, PlacementAttributesAreReadAsMadxReadsThem)
     EXPECT_DOUBLE_EQ(kept->state.line.at(4).k, -0.5);
     EXPECT_EQ(madxImportReport(kept->summary).back(),
               "attributes at a placement, which MAD-X ignores as well: qd (k1)");
+    const auto misaligned = import(head + "qf, at=1;\nqd, at=3, dpsi:=roll;\nendsequence;\nroll = 0.01;");
+    ASSERT_TRUE(misaligned->ok) << misaligned->messages.errors[0];
+    EXPECT_EQ(misaligned->state.line.at(4).errors.dpsi, 0.01);
+    EXPECT_FALSE(misaligned->state.line.at(2).errors.any());
     const struct
     {
         std::string text;
         std::string message;
     } refused[] = {
-        {head + "qf, at=1, dx=0.001;\nendsequence;",
-         "line 4: misaligned elements are not supported (dx at the placement) (qf (quadrupole))"},
-        {head + "qf, at=1;\nqd, at=3, dpsi:=roll;\nendsequence;\nroll = 0.01;",
-         "line 5: misaligned elements are not supported (dpsi at the placement) (qd (quadrupole))"},
         {"b: sbend, l=1, angle=0.1, k2=0.3;\nbl: line=(b);",
          "a bending magnet with a sextupole component k2 is not supported (b (sbend))"},
         {head + "qf, at=1;\nendsequence;\nmatch, sequence=s;\nvary, name=qf->k1;\nendmatch;",
