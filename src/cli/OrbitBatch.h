@@ -4,6 +4,7 @@
 #include "core/Messages.h"
 #include "core/State.h"
 #include "core/orbit/ClosedOrbit.h"
+#include "core/orbit/OrbitCorrection.h"
 
 #include <optional>
 
