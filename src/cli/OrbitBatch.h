@@ -7,6 +7,7 @@
 #include "core/orbit/OrbitCorrection.h"
 
 #include <optional>
+#include <string>
 
 namespace kestrune {
 
@@ -16,12 +17,26 @@ namespace kestrune {
 /// rms_y_m, max_x_m, max_y_m, and message with the reason when none was found.
 Json orbitSection(const State& state);
 
-/// --correct-orbit: corrects the closed orbit with every kicker of the line, count singular values (0 for
-/// all), three passes; the kicks go into state. Refusals through messages.
-std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messages, int count);
+/// What --correct-orbit asks for: method "svd", "micado" or a number N (N singular values, SVD, as
+/// --singular-values N), --singular-values (-1: not given), --kickers (-1: not given), --corrector-limit
+/// (rad, 0: none).
+struct OrbitCorrectionRequest
+{
+    std::string method;
+    int singularValues = -1;
+    int kickers = -1;
+    double limit = 0;
+};
 
-/// The report's "orbit_correction" section: singular_values, used, iterations, rms_before_x_m,
-/// rms_before_y_m, rms_after_x_m, rms_after_y_m; null when the correction was refused.
+/// --correct-orbit: corrects the closed orbit with the kickers of the line as request says, three
+/// passes; the kicks go into state. Refusals through messages.
+std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messages,
+                                                  const OrbitCorrectionRequest& request);
+
+/// The report's "orbit_correction" section: method, singular_values, used, iterations, monitors,
+/// rms_before_x_m, rms_before_y_m, rms_after_x_m, rms_after_y_m, max_before_x_m, max_before_y_m,
+/// max_after_x_m, max_after_y_m, kickers_used and capped (name, element, plane), kick_rms_rad,
+/// kick_max_rad; null when the correction was refused.
 Json orbitCorrectionSection(const std::optional<OrbitCorrection>& correction);
 
 } // namespace kestrune

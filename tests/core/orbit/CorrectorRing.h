@@ -9,8 +9,8 @@
 namespace kestrune::test {
 
 // Ten FODO cells with a bend in each half, a monitor after every quadrupole and a kicker of both planes
-// before it; dipole errors as thin multipoles' knl[0] and ksl[0] in three cells.
-inline State correctorRing(bool errors)
+// before it (of kickerLength, m); dipole errors as thin multipoles' knl[0] and ksl[0] in three cells.
+inline State correctorRing(bool errors, double kickerLength = 0.1)
 {
     State state;
     startParticle(state);
@@ -26,13 +26,13 @@ inline State correctorRing(bool errors)
     constexpr int kCells = 10;
     const double h = kTwoPi / (2 * kCells) / 2.0;
     for (int c = 0; c < kCells; ++c) {
-        add(code::kKicker, 0.1);
+        add(code::kKicker, kickerLength);
         add(code::kQuadrupole, 0.3).k = 1.1;
         add(code::kMonitor, 0);
         add(code::kDrift, 0.4);
         add(code::kSectorBend, 2.0).curvature = h;
         add(code::kDrift, 0.4);
-        add(code::kKicker, 0.1);
+        add(code::kKicker, kickerLength);
         add(code::kQuadrupole, 0.3).k = -1.0;
         add(code::kMonitor, 0);
         add(code::kDrift, 0.4);
