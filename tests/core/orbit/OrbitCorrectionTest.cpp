@@ -77,6 +77,32 @@ TEST(OrbitCorrectionTest, MicadoPicksTheKickerOfTheError)
     EXPECT_LT(c.maxAfterX + c.maxAfterY, 1e-11);
 }
 
+// Dipole errors in three cells: MAD-X 5.09.03 (CORRECT, MODE=MICADO, NCORR=2, PLANE=X, the errors by
+// EFCOMP) chooses the second kickers of cells 4 and 6, with kicks of 3.815e-4 and -5.130e-4 rad from its
+// linear model; this correction iterates on the tracked orbit, whose bends add a few per cent.
+TEST(OrbitCorrectionTest, MicadoChoosesTheKickersMadxChooses)
+{
+    State state = correctorRing(false);
+    const double errors[][2] = {{3, 2e-4}, {6, -3e-4}, {8, 1e-4}}; // cell, knl[0]
+    for (const auto& [cell, knl] : errors)
+        state.line.at(13 * static_cast<int>(cell) + 12).knl = {knl};
+    OrbitCorrectionSettings settings;
+    settings.method = CorrectionMethod::Micado;
+    settings.kickers = 2;
+    const OrbitCorrection c = correctOrbit(state, settings);
+    ASSERT_TRUE(c.done) << c.refusal;
+    std::vector<int> chosen;
+    for (const KickerKick& k : c.kicks)
+        if (k.used) {
+            chosen.push_back(k.element);
+            EXPECT_TRUE(k.horizontal);
+        }
+    EXPECT_EQ(chosen, (std::vector<int>{13 * 4 + 7, 13 * 6 + 7}));
+    // the horizontal columns of the second kickers of cells 4 and 6
+    EXPECT_NEAR(c.kicks[18].after, 3.815e-4, 0.05 * 3.815e-4);
+    EXPECT_NEAR(c.kicks[26].after, -5.130e-4, 0.05 * 5.130e-4);
+}
+
 TEST(OrbitCorrectionTest, KicksPastTheLimitAreCappedAndNamed)
 {
     State state = correctorRing(true);
