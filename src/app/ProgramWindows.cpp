@@ -8,6 +8,7 @@
 #include "gui/io/ListingWindow.h"
 #include "gui/lifetime/LifeTimeWindow.h"
 #include "gui/matching/MatchWindow.h"
+#include "gui/nonlinear/FrequencyMapWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
 #include "gui/rf/RfWindow.h"
@@ -54,6 +55,15 @@ void connectWindows(const Windows& windows)
     if (windows.aperture)
         QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.aperture,
                          &ApertureWindow::designChanged);
+    if (windows.frequencyMap)
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.frequencyMap,
+                         &FrequencyMapWindow::designChanged);
+    if (windows.resonance)
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.resonance,
+                         &ResonanceWindow::designChanged);
+    if (windows.frequencyMap && windows.resonance)
+        QObject::connect(windows.frequencyMap, &FrequencyMapWindow::footprintChanged, windows.resonance,
+                         &ResonanceWindow::showFootprint);
     if (windows.lifeTime)
         QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.lifeTime,
                          &LifeTimeWindow::designChanged);
@@ -96,12 +106,14 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
     keep(new VacuumWindow(state, windows), WindowId::Vacuum, windows.vacuum, "TfVacuum");
     keep(new MatchWindow(state, windows), WindowId::Match, windows.match, "TfMatch");
     keep(new ApertureWindow(state, windows), WindowId::Aperture, windows.aperture, "TfAperture");
+    keep(new FrequencyMapWindow(state, windows), WindowId::FrequencyMap, windows.frequencyMap,
+         "TfFrequencyMap");
 
     connectWindows(windows);
     const QList<QWidget*> toolWindows = {windows.listing,  windows.chromatic, windows.help,
                                          windows.lifeTime, windows.partType,  windows.resonance,
                                          windows.rf,       windows.ring,      windows.vacuum,
-                                         windows.match,    windows.aperture};
+                                         windows.match,    windows.aperture,  windows.frequencyMap};
     for (QWidget* window : toolWindows)
         addCloseKeys(window);
     keepAltKeysOutOfBoxes(QCoreApplication::instance());

@@ -16,11 +16,11 @@ namespace kestrune {
 /// Connects what the windows of the registry tell each other beyond showing one another: the start
 /// window's choice opens the beam-dynamics window, quitting from it asks the start window, steps
 /// recorded in the ring, chromaticity and match windows show in the beam-dynamics window's title at once,
-/// and an accepted match in its curves.
+/// an accepted match in its curves, and the tunes of a frequency map on the resonance diagram.
 /// Windows not yet entered are left out.
 void connectWindows(const Windows& windows);
 
-/// Owns the program's fourteen windows. They are created in their fixed order (each one's creation
+/// Owns the program's fifteen windows. They are created in their fixed order (each one's creation
 /// sets its share of the start values, later ones rely on the earlier ones) and entered into the
 /// registry as they come; they are destroyed in the reverse order, leaving the registry empty.
 class ProgramWindows

@@ -1,7 +1,11 @@
 #include "cli/OrbitBatch.h"
 
+#include "core/orbit/OrbitOptics.h"
+
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace kestrune {
 
@@ -18,7 +22,73 @@ bool kicked(const BeamLine& line)
     return false;
 }
 
+bool withErrors(const BeamLine& line)
+{
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
+        if (line.at(i).errors.any())
+            return true;
+    return false;
+}
+
+// The rms and the largest |x| and |y| of the orbit at the centres of the monitors, at the ends of every
+// element when the line has none.
+Json orbitSpread(const BeamLine& line, const ClosedOrbit& orbit)
+{
+    std::vector<std::pair<double, double>> points;
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
+        const int c = line.at(i).code;
+        const std::size_t k = static_cast<std::size_t>(i);
+        if (c >= code::kHorizontalMonitor && c <= code::kMonitor)
+            points.emplace_back((orbit.orbit[k - 1].x + orbit.orbit[k].x) / 2,
+                                (orbit.orbit[k - 1].y + orbit.orbit[k].y) / 2);
+    }
+    if (points.empty())
+        for (std::size_t k = 1; k < orbit.orbit.size(); ++k)
+            points.emplace_back(orbit.orbit[k].x, orbit.orbit[k].y);
+    double sumX = 0, sumY = 0, maxX = 0, maxY = 0;
+    for (const auto& [x, y] : points) {
+        sumX += x * x;
+        sumY += y * y;
+        maxX = std::max(maxX, std::fabs(x));
+        maxY = std::max(maxY, std::fabs(y));
+    }
+    const double n = static_cast<double>(std::max<std::size_t>(points.size(), 1));
+    return {{"x_rms_m", reportNumber(std::sqrt(sumX / n))},
+            {"y_rms_m", reportNumber(std::sqrt(sumY / n))},
+            {"x_max_m", reportNumber(maxX)},
+            {"y_max_m", reportNumber(maxY)}};
+}
+
 } // namespace
+
+Json closedOrbitSection(const State& state)
+{
+    if (!kicked(state.line) && !withErrors(state.line))
+        return nullptr;
+    // with cavities the orbit of the whole turn with the rf on, its momentum deviation and path length
+    ClosedOrbit orbit = closedOrbit6D(state);
+    const bool rf = orbit.found || orbit.refusal != "no closed orbit: the ring has no rf cavity";
+    if (!rf)
+        orbit = closedOrbit(state);
+    Json section = {{"found", orbit.found}, {"rf_on", rf}};
+    if (!orbit.found) {
+        section["message"] = orbit.refusal;
+        return section;
+    }
+    const PhaseVector& p = orbit.orbit.front();
+    section["at_start"] = Json::array({reportNumber(p.x), reportNumber(p.px), reportNumber(p.y),
+                                       reportNumber(p.py), reportNumber(p.delta), reportNumber(p.l)});
+    section.update(orbitSpread(state.line, orbit));
+    const OrbitOptics optics = orbitOptics(state);
+    const auto value = [&optics](double v) { return optics.computed ? reportNumber(v) : Json(nullptr); };
+    section["tune_x"] = value(optics.tune1);
+    section["tune_y"] = value(optics.tune2);
+    section["beta_beat_x_rms"] = value(optics.betaBeatXRms);
+    section["beta_beat_y_rms"] = value(optics.betaBeatYRms);
+    section["dispersion_y_rms_m"] = value(optics.dispersionYRms);
+    section["message"] = optics.computed ? Json(nullptr) : Json(optics.refusal);
+    return section;
+}
 
 Json orbitSection(const State& state)
 {

@@ -28,6 +28,14 @@ struct OrbitCorrectionRequest
     double limit = 0;
 };
 
+/// The report's "closed_orbit" section, null for a line without errors, kicks or dipole components:
+/// found, rf_on (the orbit of the whole turn with the cavities on, where the ring has any), and with an
+/// orbit at_start [x, px, y, py, delta, l], x_rms_m, y_rms_m, x_max_m, y_max_m at the centres of the
+/// monitors (at the element ends without monitors), tune_x, tune_y, beta_beat_x_rms, beta_beat_y_rms,
+/// dispersion_y_rms_m of the optics about the orbit (orbitOptics), null with the reason in message when
+/// those cannot be had.
+Json closedOrbitSection(const State& state);
+
 /// --correct-orbit: corrects the closed orbit with the kickers of the line as request says, three
 /// passes; the kicks go into state. Refusals through messages.
 std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messages,

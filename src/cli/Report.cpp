@@ -157,6 +157,7 @@ Json buildReport(const std::string& latticeFile, const State& outputs, const Sta
     report["lifetime"] = lifetimeSection(asSet, inputs, messages);
     report["coupling"] = couplingSection(asSet);
     report["orbit"] = orbitSection(asSet);
+    report["closed_orbit"] = closedOrbitSection(asSet);
     report["nonlinear"] = nonlinearSection(asSet);
     report["messages"] = messages.shown();
     return report;

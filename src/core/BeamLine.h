@@ -108,7 +108,7 @@ struct ElementAperture
 /// The errors of an element: a misalignment and field errors, permanent (stored with the element) or
 /// applied from an error set. The misalignment follows MAD-X's EALIGN: the element is displaced by dx, dy,
 /// ds (m) and rotated by dtheta about the vertical axis, dphi about the horizontal axis and dpsi about
-/// the beam axis (rad), in that order, about its centre, in its own frame (a curved bend in the frame of
+/// the beam axis (rad), in that order, about its entrance, in its own frame (a curved bend in the frame of
 /// its entrance). The field errors are integrated normal and skew components dkn[n] = dK_n L, dks[n]
 /// (1/m^n, MAD-X EFCOMP's DKN, DKS, with relative ones converted at the main field when they are set),
 /// added to the magnet's field as a thin multipole at its centre; the vectors hold orders

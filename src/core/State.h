@@ -59,6 +59,13 @@ struct RunSettings
     double gammaY0 = 0.1;
     double etaX0 = 0;  // m
     double etaPX0 = 0; // rad
+    // the coupling of the start values, Edwards-Teng's R (MAD-X's R11, R12, R21, R22: 1, m, 1/m, 1), and
+    // the vertical dispersion; the periodic solution of a coupled cell sets them, typed start values
+    // have none
+    double r11 = 0, r12 = 0, r21 = 0, r22 = 0;
+    double etaY0 = 0, etaPY0 = 0; // m, rad
+    // which coupled functions a coupled line shows in the places of the planes' own
+    bool coupledMaisRipken = false;
 
     double epsXIn = 0; // m rad, input emittances
     double epsYIn = 0;

@@ -12,6 +12,7 @@ class StartWindow;
 class MagStructWindow;
 class ListingWindow;
 class EnterTextDialog;
+class FrequencyMapWindow;
 class ChromaticWindow;
 class HelpWindow;
 class LifeTimeWindow;
@@ -38,9 +39,10 @@ enum class WindowId {
     Ring,
     Vacuum,
     Match,
-    Aperture
+    Aperture,
+    FrequencyMap
 };
-constexpr std::size_t kWindowCount = 14;
+constexpr std::size_t kWindowCount = 15;
 
 /// The program's windows, one each, created at start in this order and kept until the end.
 /// A window reaches another only to show it (bringToFront); what else windows tell each other goes
@@ -62,6 +64,7 @@ struct Windows
     VacuumWindow* vacuum = nullptr;
     MatchWindow* match = nullptr;
     ApertureWindow* aperture = nullptr;
+    FrequencyMapWindow* frequencyMap = nullptr;
     QtMessages* messages = nullptr; // message boxes and questions of every window
 
     std::array<QWidget*, kWindowCount> widgets{}; // by WindowId, nullptr before the window exists

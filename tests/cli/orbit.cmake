@@ -25,6 +25,12 @@ string(JSON rms GET "${report}" orbit rms_x_m)
 if(NOT rms MATCHES "e-(1[1-9]|[2-9][0-9])$")
     message(FATAL_ERROR "the saved kicks: rms ${rms}")
 endif()
+# the closed_orbit section reads the same monitors; the design has none
+string(JSON rmsBeside GET "${report}" closed_orbit x_rms_m)
+expect_json("${report}" "OFF" closed_orbit rf_on)
+if(NOT rmsBeside STREQUAL rms)
+    message(FATAL_ERROR "closed_orbit x_rms_m ${rmsBeside}, orbit rms_x_m ${rms}")
+endif()
 # MICADO's best kicker of each plane, its kicks held at 1e-4 rad
 run_cli(${WORK}/errors.madx --correct-orbit micado --kickers 1 --corrector-limit 1e-4 --report ${WORK}/micado.json)
 file(READ ${WORK}/micado.json report)
@@ -39,5 +45,9 @@ expect_failure(1 "--correct-orbit: --correct-orbit micado needs --kickers N (N a
 run_cli(${EXAMPLES}/dba-cell.lat --report ${WORK}/design.json)
 file(READ ${WORK}/design.json report)
 expect_json("${report}" "OFF" orbit kicked)
+string(JSON type TYPE "${report}" closed_orbit)
+if(NOT type STREQUAL "NULL")
+    message(FATAL_ERROR "closed_orbit of the design: ${type}")
+endif()
 # a line without kickers and monitors has nothing to correct with
 expect_failure(1 "--correct-orbit: the orbit response needs monitors and kickers" ${EXAMPLES}/dba-cell.lat --correct-orbit 0)

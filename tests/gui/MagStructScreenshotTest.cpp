@@ -54,6 +54,20 @@ TEST_F(MagStructScreenshot, DbaCellBetaAndBeamSize)
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-dba-editing.png")));
 }
 
+TEST_F(MagStructScreenshot, CoupledRingWithItsModes)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    showWindow();
+    openAnswer = QString(KESTRUNE_VALIDATION) + "/coupled-double-bend.lat";
+    window->openClick();
+    ASSERT_GT(state.line.count, 0);
+    window->mnPerSolClick();
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-coupled.png")));
+}
+
 TEST_F(MagStructScreenshot, UnstableCellAndBeamSizesOverTheDrawing)
 {
     const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");

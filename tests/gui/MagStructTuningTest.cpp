@@ -3,6 +3,7 @@
 #include "MagStructFixture.h"
 #include "core/Drawing.h"
 #include "core/Format.h"
+#include "core/coupling/CoupledOptics.h"
 #include "core/io/Listing.h"
 #include "core/optics/BetaFunctions.h"
 #include "gui/editor/MagShapePlottable.h"
@@ -223,6 +224,43 @@ TEST_F(MagStructCurveRedraw, StepThatKeepsTheAxesRedrawsTheCurveLayerAlone)
     EXPECT_EQ(window->chart()->leftLower(), lower);
     EXPECT_EQ(window->chart()->leftUpper(), upper);
     EXPECT_EQ(replots, 0); // no full redraw: the curve layer alone was painted again
+}
+
+// A coupled ring: the window's periodic solution and its curves are those of the coupled optics, and a
+// tuning step passes the coupled line again.
+class MagStructCoupled : public MagStructFixture
+{
+};
+
+TEST_F(MagStructCoupled, PeriodicCurvesAreTheModesAndFollowTheTuningBar)
+{
+    showWindow();
+    openAnswer = QString(KESTRUNE_VALIDATION) + "/coupled-double-bend.lat";
+    window->openClick();
+    ASSERT_GT(state.line.count, 0);
+    window->mnPerSolClick();
+    ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
+    const auto largestBeta = [this] {
+        const CoupledRing ring = coupledRing(state);
+        EXPECT_TRUE(ring.computed) << ring.refusal;
+        double largest = 0;
+        for (const CoupledFunctions& f : ring.functions)
+            largest = std::max(largest, f.et.betaX);
+        return largest;
+    };
+    LatticeChart& chart = *window->chart();
+    EXPECT_NEAR(*chart.seriesMax(1), largestBeta(), 1e-6);
+    int quad = 0;
+    for (int i = 1; i <= state.line.count && quad == 0; ++i)
+        if (familyOf(state.line.at(i).code) == static_cast<int>(Family::Quadrupole))
+            quad = i;
+    ASSERT_GT(quad, 0);
+    window->tuningPanel()->startTuning(quad);
+    auto* bar = window->tuningPanel()->findChild<QScrollBar*>("sbTuning");
+    ASSERT_NE(bar, nullptr);
+    bar->setValue(2);
+    ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
+    EXPECT_NEAR(*chart.seriesMax(1), largestBeta(), 1e-6);
 }
 
 } // namespace

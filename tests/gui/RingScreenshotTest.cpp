@@ -1,5 +1,6 @@
 #include "core/Kinematics.h"
 #include "core/io/LatticeFile.h"
+#include "core/ring/RingGeometry.h"
 #include "gui/QtMessages.h"
 #include "gui/ring/RingWindow.h"
 #include "support/FakeMessages.h"
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -51,6 +53,31 @@ TEST(RingScreenshot, ClosingTheDbaCellAndItsBeamParameters)
     window.beamParametersClick();
     QTest::qWait(100);
     ASSERT_TRUE(window.grab().save(QDir(dir).filePath("ring-beam-parameters.png")));
+}
+
+TEST(RingScreenshot, CoupledRingWithItsModes)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    State state;
+    Windows windows;
+    FakeMessages fake;
+    QtMessages messages(windows);
+    messages.redirectTo(&fake);
+    windows.messages = &messages;
+    startParticle(state);
+    RingWindow window(state, windows);
+    ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_VALIDATION) + "/coupled-double-bend.lat"));
+    ASSERT_TRUE(ringGeometry(state, fake, {std::to_string(state.line.superPeriods), "500"}));
+    window.show();
+    window.formActivate();
+    window.beamParametersClick();
+    for (QPushButton* button : window.findChildren<QPushButton*>())
+        if (button->text() == "recalculate")
+            button->click();
+    QTest::qWait(100);
+    ASSERT_TRUE(window.grab().save(QDir(dir).filePath("ring-coupled.png")));
 }
 
 } // namespace

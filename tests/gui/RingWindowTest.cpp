@@ -145,7 +145,8 @@ TEST_F(RingWindowTest, CreationShowsTheStartValues)
     EXPECT_EQ(text("lTotDefl"), "");
     EXPECT_TRUE(control<QGroupBox>("gbBeamPar")->isHidden());
     EXPECT_TRUE(control<QGroupBox>("gbZstep")->isHidden());
-    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture"})
+    for (const char* tool :
+         {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture", "tbFrequencyMap"})
         EXPECT_FALSE(toolShown(tool)) << tool;
     EXPECT_TRUE(toolShown("tbRingLat"));
 }
@@ -184,7 +185,8 @@ TEST_F(RingWindowTest, GeometryClosesTheCellWhenTheUserAgrees)
     EXPECT_EQ(text("lPerfectRing"), "perfect ring with integer harmonic number!");
     EXPECT_EQ(text("lFull"), "(full ring: 10 cells)");
     EXPECT_TRUE(text("lHarm").startsWith("harmonic number is "));
-    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture"})
+    for (const char* tool :
+         {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture", "tbFrequencyMap"})
         EXPECT_TRUE(toolShown(tool)) << tool;
     EXPECT_EQ(state.ringElementCount, 20);
 }
@@ -198,7 +200,8 @@ TEST_F(RingWindowTest, DecliningEveryQuestionLeavesAnOpenRing)
     EXPECT_FALSE(state.ringClosed);
     EXPECT_EQ(text("lTotDefl"), "this is not a closed ring!");
     EXPECT_EQ(text("lFrev"), "revolution frequency = N/A");
-    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture"})
+    for (const char* tool :
+         {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture", "tbFrequencyMap"})
         EXPECT_FALSE(toolShown(tool)) << tool;
 }
 
@@ -287,7 +290,8 @@ TEST_F(RingWindowTest, ActivationOfAClosedRingComputesEverything)
     EXPECT_GT(state.ringParams.emittanceX, 0);
     EXPECT_TRUE(text("lEloss").startsWith("energy loss/turn: "));
     EXPECT_TRUE(control<QGroupBox>("gbBeamPar")->isHidden());
-    for (const char* tool : {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture"})
+    for (const char* tool :
+         {"tbChromaticity", "tbRf", "tbLifeTime", "tbVacuum", "tbAperture", "tbFrequencyMap"})
         EXPECT_TRUE(toolShown(tool)) << tool;
 }
 

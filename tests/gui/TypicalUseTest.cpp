@@ -2,9 +2,9 @@
 // real windows as a user would, checking what the user sees at every step: particle, lattice file,
 // periodic solution, a tune match, ring window and equilibrium beam, rf system and power budget, vacuum
 // profile, lifetimes, sextupole correction and tracking, dynamic aperture and momentum acceptance with the
-// Touschek lifetime they give, resonance diagram, the lists saved as text and the
-// design saved as a lattice file, then a thin multipole and an rf cavity added through the editor and the
-// rf window taking the cavities. Each step is one method of the fixture.
+// Touschek lifetime they give, a small frequency map and its tunes on the resonance diagram, the lists saved
+// as text and the design saved as a lattice file, then a thin multipole and an rf cavity added through the
+// editor and the rf window taking the cavities. Each step is one method of the fixture.
 #include "app/ProgramWindows.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
@@ -23,6 +23,8 @@
 #include "gui/lifetime/LifeTimeWindow.h"
 #include "gui/matching/MatchTables.h"
 #include "gui/matching/MatchWindow.h"
+#include "gui/nonlinear/FrequencyMapChart.h"
+#include "gui/nonlinear/FrequencyMapWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
 #include "gui/rf/RfWindow.h"
@@ -298,6 +300,20 @@ protected:
         in<QAction>(windows.aperture, "mnListAcceptance")->trigger();
     }
 
+    /// "frequency map": a grid of 4 x 3 amplitudes over 2 x 32 turns, run to its end on the worker thread.
+    void frequencyMap()
+    {
+        in<QToolButton>(windows.ring, "tbFrequencyMap")->click();
+        QApplication::processEvents();
+        EXPECT_TRUE(windows.frequencyMap->isVisible());
+        type(windows.frequencyMap, "edNx", "4");
+        type(windows.frequencyMap, "edNy", "3");
+        type(windows.frequencyMap, "edTurns", "32");
+        QSignalSpy done(windows.frequencyMap, &FrequencyMapWindow::scanFinished);
+        in<QPushButton>(windows.frequencyMap, "bbFrequencyMap")->click();
+        EXPECT_TRUE(done.wait(60000));
+    }
+
     /// The lifetime window's Touschek update with the local momentum acceptance as its source.
     void localTouschek()
     {
@@ -564,8 +580,16 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_TRUE(label(windows.lifeTime, "lTouschek").find("(local acceptance") != std::string::npos);
     EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
 
+    // the frequency map: the small amplitudes of the corrected ring survive with clear tunes, which the
+    // resonance diagram shows beside the working point
+    frequencyMap();
+    ASSERT_TRUE(windows.frequencyMap->result());
+    EXPECT_EQ(windows.frequencyMap->chart()->mapPoints(), 12);
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
+
     // the resonance diagram around the ring tunes
     resonanceDiagram();
+    EXPECT_EQ(windows.resonance->footprintPoints(), 12);
     EXPECT_TRUE(windows.resonance->isVisible());
     ASSERT_EQ(windows.resonance->series(4)->dataCount(), 1);
     EXPECT_NEAR(windows.resonance->series(4)->data()->at(0)->key, state.lf.tuneX, 1e-12);
@@ -656,6 +680,8 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_FALSE(windows.aperture->dynamicResult());
     EXPECT_EQ(windows.aperture->dynamicChart()->boundaryPoints(), 0);
     EXPECT_EQ(windows.aperture->acceptanceChart()->pointCount(), 0);
+    EXPECT_FALSE(windows.frequencyMap->result());
+    EXPECT_EQ(windows.resonance->footprintPoints(), 0);
     fake.errors.clear();
     windows.lifeTime->formActivate();
     EXPECT_NE(box(windows.lifeTime, "edGasP1"), fmt("%8.4g", dbaPressure * 1e9));

@@ -373,19 +373,28 @@ std::optional<EdwardsTeng> edwardsTeng(const Map5& m)
 
 CoupledRing coupledRing(const State& state)
 {
-    CoupledRing ring;
     const BeamLine& line = state.line;
     if (std::optional<std::string> refusal = coupledOpticsRefusal(line)) {
+        CoupledRing ring;
         ring.refusal = *refusal;
         return ring;
     }
     std::vector<Map5> maps;
+    std::vector<double> lengths;
     maps.reserve(static_cast<std::size_t>(std::max(line.count, 0)));
-    Map5 total = identityMap();
     for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
         maps.push_back(elementMap(line.at(i)));
-        total = product(maps.back(), total);
+        lengths.push_back(line.at(i).length);
     }
+    return coupledRing(maps, lengths, line.superPeriods);
+}
+
+CoupledRing coupledRing(const std::vector<Map5>& maps, const std::vector<double>& lengths, int superPeriods)
+{
+    CoupledRing ring;
+    Map5 total = identityMap();
+    for (const Map5& m : maps)
+        total = product(m, total);
     ring.oneTurn = total;
     Mode modes[2];
     if (std::optional<std::string> refusal = findModes(total, modes)) {
@@ -440,8 +449,8 @@ CoupledRing coupledRing(const State& state)
             d += 1;
         return std::isfinite(d) ? d : 0.0;
     };
-    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
-        const Map5& e = maps[static_cast<std::size_t>(i - 1)];
+    for (std::size_t i = 0; i < maps.size(); ++i) {
+        const Map5& e = maps[i];
         const Eigen::Matrix4d t = transverse(e);
         const Vector4c w1 = t.cast<Complex>() * v1;
         const Vector4c w2 = t.cast<Complex>() * v2;
@@ -454,7 +463,7 @@ CoupledRing coupledRing(const State& state)
             next(k) += e[k][kMd];
         dispersion = next;
         along = t * along;
-        position += line.at(i).length;
+        position += i < lengths.size() ? lengths[i] : 0.0;
         if (!sample()) {
             ring.refusal = kDifferenceResonance;
             ring.functions.clear();
@@ -462,7 +471,7 @@ CoupledRing coupledRing(const State& state)
         }
     }
     // the fractional tunes from the eigenvalues, the integer parts from the phases counted along
-    const double nsp = line.superPeriods;
+    const double nsp = superPeriods;
     const auto tune = [nsp](double counted, double fraction) {
         return nsp * (std::round(counted - fraction) + fraction);
     };

@@ -81,6 +81,11 @@ struct CoupledRing
 /// modes meet or the modes share the planes equally.
 CoupledRing coupledRing(const State& state);
 
+/// The same from the linear maps of the cell's elements (in line order) and their lengths (m), the cell
+/// repeated superPeriods times: for maps taken about an orbit, such as the closed orbit of a machine with
+/// errors.
+CoupledRing coupledRing(const std::vector<Map5>& maps, const std::vector<double>& lengths, int superPeriods);
+
 /// Edwards-Teng parameters of a one-turn map M (4 x 4 part); nothing when the modes cannot be separated.
 std::optional<EdwardsTeng> edwardsTeng(const Map5& m);
 

@@ -438,4 +438,27 @@ ModeEmittanceView modeEmittanceView(const State& state, const ModeEmittances& mo
     return v;
 }
 
+CouplingView couplingView(const State& state)
+{
+    CouplingView v;
+    if (!lineCouples(state.line)) {
+        v.eigentunes = "eigentunes: the planes' tunes (no coupling sources)";
+        v.closestApproach = "closest tune approach: dQmin = 0 (no coupling sources)";
+        return v;
+    }
+    const CoupledRing ring = coupledRing(state);
+    if (!ring.computed) {
+        v.eigentunes = "eigentunes: " + ring.refusal;
+        v.closestApproach = "closest tune approach: " + ring.refusal;
+        return v;
+    }
+    v.eigentunes = "eigentunes: Q1 = " + fmt("%.6f", ring.tune1) + ", Q2 = " + fmt("%.6f", ring.tune2);
+    const TuneApproach approach = closestTuneApproach(state);
+    v.closestApproach = approach.computed
+                            ? "closest tune approach: dQmin = " + fmt("%.4e", approach.deltaQMin) + " (" +
+                                  excerpt(approach.familyA) + ", " + excerpt(approach.familyB) + ")"
+                            : "closest tune approach: " + approach.refusal;
+    return v;
+}
+
 } // namespace kestrune

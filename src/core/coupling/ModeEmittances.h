@@ -40,4 +40,13 @@ struct ModeEmittanceView
 };
 ModeEmittanceView modeEmittanceView(const State& state, const ModeEmittances& modes);
 
+/// The ring window's lines of the coupled optics: "eigentunes: Q1 = ..., Q2 = ..." and "closest tune
+/// approach: dQmin = ... (QF, QD)" for a ring with coupling sources, the refusal where they cannot be
+/// computed, and for a ring without them that its tunes are the planes' and dQmin is 0.
+struct CouplingView
+{
+    std::string eigentunes, closestApproach;
+};
+CouplingView couplingView(const State& state);
+
 } // namespace kestrune

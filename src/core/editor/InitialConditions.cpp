@@ -75,12 +75,13 @@ void showLatticeFunctions(const RunSettings& run, InitialBoxes& boxes)
 struct StartValues
 {
     double betaX0, alphaX0, gammaX0, betaY0, alphaY0, gammaY0, etaX0, etaPX0;
+    double r11, r12, r21, r22, etaY0, etaPY0;
 };
 
 StartValues startValues(const RunSettings& run)
 {
-    return {run.betaX0,  run.alphaX0, run.gammaX0, run.betaY0,
-            run.alphaY0, run.gammaY0, run.etaX0,   run.etaPX0};
+    return {run.betaX0, run.alphaX0, run.gammaX0, run.betaY0, run.alphaY0, run.gammaY0, run.etaX0,
+            run.etaPX0, run.r11,     run.r12,     run.r21,    run.r22,     run.etaY0,   run.etaPY0};
 }
 
 void restore(RunSettings& run, const StartValues& v)
@@ -93,6 +94,12 @@ void restore(RunSettings& run, const StartValues& v)
     run.gammaY0 = v.gammaY0;
     run.etaX0 = v.etaX0;
     run.etaPX0 = v.etaPX0;
+    run.r11 = v.r11;
+    run.r12 = v.r12;
+    run.r21 = v.r21;
+    run.r22 = v.r22;
+    run.etaY0 = v.etaY0;
+    run.etaPY0 = v.etaPY0;
 }
 
 } // namespace
@@ -189,6 +196,9 @@ bool useLatticeFunctions(State& state, InitialBoxes& boxes, Messages& messages)
     }
     run.etaX0 = parseDouble(boxes.edEtax0);
     run.etaPX0 = parseDouble(boxes.edEtapx0);
+    // typed start values have no coupling
+    run.r11 = run.r12 = run.r21 = run.r22 = 0;
+    run.etaY0 = run.etaPY0 = 0;
 
     if (run.showBeamSize || run.showTrajectory) {
         readEmittances(state, boxes);

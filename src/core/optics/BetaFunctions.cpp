@@ -432,8 +432,12 @@ bool periodicSolution(State& state, Messages& messages)
 
 void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
 {
-    if (opticsRefused(state.line, messages))
-        return;
+    if (!opticsRefused(state.line, messages))
+        acceptedLinePass(state, messages, plot, list);
+}
+
+void acceptedLinePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
+{
     updateKinematics(state.beam, EnergyKind::Momentum, state.beam.referenceMomentum);
     RunSettings& run = state.run;
     LatticeFunctions& lf = state.lf;

@@ -25,6 +25,8 @@ void startFunctions(const RunSettings& run, LatticeFunctions& lf);
 /// hands plot points and list rows (index 0 start row, then one per element) to the sinks (either may be
 /// nullptr). A line the optics refuse (opticsRefused) changes nothing and hands nothing over.
 void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list);
+/// linePass of a line the uncoupled optics take, without looking at its elements for a refusal first.
+void acceptedLinePass(State& state, Messages& messages, PlotSink* plot, ListSink* list);
 /// Ring pass of the ring window (its step settings are put into state.run by the window before): runs
 /// periodicSolution and, when it succeeds, sets the running values from the start values; returns its
 /// result.

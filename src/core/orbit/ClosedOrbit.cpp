@@ -119,6 +119,99 @@ ClosedOrbit findOrbit(const SymplecticLattice& lattice, double delta)
     return result;
 }
 
+using Vector6 = Eigen::Matrix<double, 6, 1>;
+using Matrix6 = Eigen::Matrix<double, 6, 6>;
+
+PhaseVector phase6(const Vector6& z)
+{
+    return {z(0), z(1), z(2), z(3), z(4), z(5)};
+}
+
+Vector6 vector6(const PhaseVector& p)
+{
+    Vector6 z;
+    z << p.x, p.px, p.y, p.py, p.delta, p.l;
+    return z;
+}
+
+// The whole turn with the rf on: the cells with the lag after each (cavities in the cell) or the lag and
+// the kick of the rf window's cavity at the turn's end; the position of the first loss, 0 if none.
+int turnWithRf(const SymplecticLattice& lattice, ParticleBlock& block)
+{
+    int position = 0;
+    for (int p = 0; p < lattice.superPeriods; ++p) {
+        for (const ElementMap& e : lattice.cell) {
+            ++position;
+            pushElement(e, block);
+            for (int j = 0; j < block.count; ++j)
+                if (!(std::fabs(block.x[j]) < kTrackingLossLimit &&
+                      std::fabs(block.y[j]) < kTrackingLossLimit))
+                    return position;
+        }
+        if (lattice.cavityElements)
+            pushCellEnd(lattice, block);
+    }
+    pushTurnEnd(lattice, block);
+    for (int j = 0; j < block.count; ++j)
+        if (!(std::fabs(block.x[j]) < kTrackingLossLimit && std::isfinite(block.delta[j])))
+            return position;
+    return 0;
+}
+
+// Newton on F(z) = T(z) - z in six dimensions, as findOrbit in four: the synchrotron motion makes
+// T - 1 regular in the longitudinal plane, so the momentum deviation and the phase of the fixed point
+// (where the cavities give back what the orbit's length costs in time) come with the transverse orbit.
+ClosedOrbit findOrbit6D(const SymplecticLattice& lattice)
+{
+    ClosedOrbit result;
+    constexpr double kStep = 1e-8;
+    Vector6 z = Vector6::Zero();
+    for (int iteration = 1; iteration <= 50; ++iteration) {
+        ParticleBlock block;
+        block.add(phase6(z), 0);
+        for (int k = 0; k < 6; ++k)
+            for (const double sign : {1.0, -1.0}) {
+                Vector6 shifted = z;
+                shifted(k) += sign * kStep;
+                block.add(phase6(shifted), block.count);
+            }
+        if (const int lostAt = turnWithRf(lattice, block)) {
+            result.refusal = "no closed orbit: lost at element " + std::to_string(lostAt);
+            return result;
+        }
+        Matrix6 jacobian;
+        for (int k = 0; k < 6; ++k)
+            jacobian.col(k) = (vector6(block.at(1 + 2 * k)) - vector6(block.at(2 + 2 * k))) / (2 * kStep);
+        for (int i = 0; i < 4; ++i)
+            for (int k = 0; k < 4; ++k)
+                result.jacobian[i][k] = jacobian(i, k);
+        const Vector6 step = (jacobian - Matrix6::Identity()).partialPivLu().solve(z - vector6(block.at(0)));
+        if (!step.allFinite()) {
+            result.refusal = "no closed orbit: the turn has no fixed point with the rf on";
+            return result;
+        }
+        z += step;
+        result.iterations = iteration;
+        if (step.cwiseAbs().maxCoeff() < kClosedOrbitTolerance) {
+            result.found = true;
+            break;
+        }
+    }
+    if (!result.found) {
+        result.refusal = "no closed orbit: not converged in 50 steps";
+        return result;
+    }
+    ParticleBlock block;
+    block.add(phase6(z), 0);
+    result.orbit.reserve(lattice.cell.size() + 1);
+    result.orbit.push_back(block.at(0));
+    for (const ElementMap& e : lattice.cell) {
+        pushElement(e, block);
+        result.orbit.push_back(block.at(0));
+    }
+    return result;
+}
+
 } // namespace
 
 ClosedOrbit closedOrbit(const State& state, double delta)
@@ -129,6 +222,22 @@ ClosedOrbit closedOrbit(const State& state, double delta)
         return result;
     }
     return findOrbit(orbitLattice(state), delta);
+}
+
+ClosedOrbit closedOrbit6D(const State& state)
+{
+    ClosedOrbit result;
+    if (std::optional<std::string> refusal = orbitRefusal(state.line)) {
+        result.refusal = *refusal;
+        return result;
+    }
+    QuietMessages quiet(true);
+    const SymplecticLattice lattice = buildSymplecticLattice(state, quiet, trackingRfCavity(state, quiet));
+    if (!lattice.cavityElements && !lattice.rf.on) {
+        result.refusal = "no closed orbit: the ring has no rf cavity";
+        return result;
+    }
+    return findOrbit6D(lattice);
 }
 
 } // namespace kestrune

@@ -27,7 +27,15 @@ struct ClosedOrbit
 /// Newton's iteration stops when a step moves the coordinates by less than this (m, and rad).
 constexpr double kClosedOrbitTolerance = 1e-12;
 
-/// The closed orbit of the cell state.line (each superperiod the same) at delta, coupled rings included.
+/// The closed orbit in all six coordinates with the rf on (the cell's cavities, or the rf window's cavity
+/// at the start of the ring): the fixed point of the whole turn, its momentum deviation and path length
+/// (PhaseVector delta, l) found with the transverse orbit. Its jacobian is the transverse part of the
+/// one-turn Jacobian. Refused as closedOrbit, and "no closed orbit: the ring has no rf cavity" for a ring
+/// without one.
+ClosedOrbit closedOrbit6D(const State& state);
+
+/// The closed orbit of the cell state.line (each superperiod the same) at delta, coupled rings included,
+/// with the errors of its elements (their misalignments and field errors, as the tracker takes them).
 /// Refused for an element the tracker cannot take (trackingRefusal after "no closed orbit: "), for a
 /// particle lost or a turn that does not converge in 50 steps: "no closed orbit: lost at element N",
 /// "no closed orbit: not converged".

@@ -116,4 +116,14 @@ std::string tuneLabel(double value)
     return negative ? "-" + number : number;
 }
 
+// A tracked cell's spectrum gives only the fractional part f of its tune; the ring tune is the
+// superperiods S times the cell tune n + f, with the whole n that puts the cell tune nearest to the one of
+// the periodic solution, Q / S: n = round(Q / S - f).
+double ringTune(double fraction, double tune, int cells)
+{
+    if (!std::isfinite(tune) || !std::isfinite(fraction) || cells < 1)
+        return std::nan("");
+    return cells * (std::round(tune / cells - fraction) + fraction);
+}
+
 } // namespace kestrune

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,19 @@ constexpr double kResonanceStep = 0.012;
 /// below to 1.1 above the integers; a coupled third-order line keeps only its points strictly between
 /// ny - 0.1 and ny + 1.1.
 ResonanceDiagram resonanceDiagram(double tuneX, double tuneY);
+
+/// Tunes of a frequency map shown on the diagram: the fractional tunes of the ring as tracked, each with
+/// the diffusion index of its point.
+struct TuneFootprint
+{
+    std::vector<TunePoint> fractional; // fractional tunes of the ring, 0 .. 1
+    std::vector<double> diffusion;     // log10 of the tune change, one per point
+    std::uint64_t lattice = 0;         // trackingFingerprint of the design the tunes belong to
+};
+
+/// The ring tune of a cell whose fractional tune is fraction, with the cell's whole part that brings it
+/// nearest to the ring tune tune of the linear optics: cells * (n + fraction). NaN when tune is no number.
+double ringTune(double fraction, double tune, int cells);
 
 /// A tick label of the tune axes in the mask "#,##0.##": rounded to two decimals without trailing zeros,
 /// the whole part in groups of three digits ("6.25", "7", "-0.5", "1,234.5").

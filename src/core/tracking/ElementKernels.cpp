@@ -449,8 +449,41 @@ template <typename V> inline void faces(const ElementMap& e, ParticleBlock& b, b
     });
 }
 
+// A change of frame (into or out of a misaligned element): the affine map of FrameChange.
+template <typename V> inline void frameChange(const FrameChange& f, ParticleBlock& b)
+{
+    forEach<V>(b, [&f](auto& c) {
+        using T = std::remove_reference_t<decltype(c.x)>;
+        const T in[4] = {c.x, c.px, c.y, c.py};
+        T out[4];
+        for (int row = 0; row < 4; ++row)
+            out[row] = f.m[row][0] * in[0] + f.m[row][1] * in[1] + f.m[row][2] * in[2] + f.m[row][3] * in[3] +
+                       f.d[row] * c.delta + f.c[row];
+        c.l += f.lz[0] * in[0] + f.lz[1] * in[1] + f.lz[2] * in[2] + f.lz[3] * in[3] + f.lc;
+        c.x = out[0];
+        c.px = out[1];
+        c.y = out[2];
+        c.py = out[3];
+    });
+}
+
+// An element with errors: into its frame, its body piece by piece (each at the kernels' width), out again.
+template <typename V> inline void pushWithErrors(const ElementErrorMaps& errors, ParticleBlock& block)
+{
+    if (errors.misaligned)
+        frameChange<V>(errors.entry, block);
+    for (const ElementMap& piece : errors.body)
+        pushElement(piece, block);
+    if (errors.misaligned)
+        frameChange<V>(errors.exit, block);
+}
+
 template <typename V> inline void pushElementWith(const ElementMap& e, ParticleBlock& block)
 {
+    if (e.errors) {
+        pushWithErrors<V>(*e.errors, block);
+        return;
+    }
     const bool ownFaces = e.kind != StepKind::Magnet;
     if (e.rolled)
         forEach<V>(block, [&e](auto& c) { roll(c, e.rollCos, e.rollSin); });

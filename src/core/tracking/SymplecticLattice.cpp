@@ -6,6 +6,7 @@
 #include "core/rf/RfParameter.h"
 #include "core/rf/RfUpdate.h"
 
+#include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
 
@@ -365,6 +366,128 @@ FaceMap faceMap(double h, double k, double psi, double r21, double r43)
 
 namespace {
 
+using Rotation = Eigen::Matrix3d;
+
+// MAD-X's survey angles: the element's axes in the design frame, W = Theta(dtheta) Phi(dphi) Psi(dpsi),
+// a turn about the vertical axis (x towards s), then about the horizontal one (s towards y), then the
+// roll about the beam axis (x towards y).
+Rotation surveyRotation(double theta, double phi, double psi)
+{
+    Rotation t, p, r;
+    t << std::cos(theta), 0, std::sin(theta), 0, 1, 0, -std::sin(theta), 0, std::cos(theta);
+    p << 1, 0, 0, 0, std::cos(phi), std::sin(phi), 0, -std::sin(phi), std::cos(phi);
+    r << std::cos(psi), -std::sin(psi), 0, std::sin(psi), std::cos(psi), 0, 0, 0, 1;
+    return t * p * r;
+}
+
+} // namespace
+
+// Into a misaligned element. Its frame has its origin at d = (dx, dy, ds) of the design frame at the
+// entrance and its axes are the columns of W. A particle at (x, y, 0) with the momentum (px, py, P) of the
+// design frame has, in the element's frame, the momentum W^T (px, py, P): px' = w11 px + w21 py + w31 P,
+// py' = w12 px + w22 py + w32 P. Its position there is where its line crosses the element's entrance
+// plane n . (r - d) = 0, n = W e_s, reached after t = s2 - (w13 x + w23 y) / w33,
+// s2 = (w13 dx + w23 dy + w33 ds) / w33; to first order in the errors (the misalignment "in a linear
+// approximation", as MAD-X's EALIGN takes it) the particle first drifts s2 with its slopes and is then
+// projected: with (X, Y) = (x + s2 px - dx, y + s2 py - dy) the crossing is
+//   x' = (w22 X - w12 Y) / w33,  y' = (w11 Y - w21 X) / w33,
+// (the cofactors of a rotation are its elements), and the path grows by t: l += s2 - (w13 (x + s2 px) +
+// w23 (y + s2 py)) / w33. The rotation angles of a curved bend are about the axes of its entrance frame,
+// as MAD-X turns it.
+FrameChange misalignmentEntry(const ElementErrors& errors)
+{
+    const Rotation w = surveyRotation(errors.dtheta, errors.dphi, errors.dpsi);
+    const double s2 = (w(0, 2) * errors.dx + w(1, 2) * errors.dy + w(2, 2) * errors.ds) / w(2, 2);
+    FrameChange f;
+    // the rows of x' and y' on (x, px, y, py): the projection after the drift s2
+    const double ax = w(1, 1) / w(2, 2), ay = -w(0, 1) / w(2, 2);
+    const double bx = -w(1, 0) / w(2, 2), by = w(0, 0) / w(2, 2);
+    const double xRow[4] = {ax, ax * s2, ay, ay * s2};
+    const double yRow[4] = {bx, bx * s2, by, by * s2};
+    const double pxRow[4] = {0, w(0, 0), 0, w(1, 0)};
+    const double pyRow[4] = {0, w(0, 1), 0, w(1, 1)};
+    for (int k = 0; k < 4; ++k) {
+        f.m[0][k] = xRow[k];
+        f.m[1][k] = pxRow[k];
+        f.m[2][k] = yRow[k];
+        f.m[3][k] = pyRow[k];
+    }
+    f.c[0] = -(ax * errors.dx + ay * errors.dy);
+    f.c[2] = -(bx * errors.dx + by * errors.dy);
+    f.c[1] = f.d[1] = w(2, 0);
+    f.c[3] = f.d[3] = w(2, 1);
+    const double lx = -w(0, 2) / w(2, 2), ly = -w(1, 2) / w(2, 2);
+    const double lRow[4] = {lx, lx * s2, ly, ly * s2};
+    for (int k = 0; k < 4; ++k)
+        f.lz[k] = lRow[k];
+    f.lc = s2;
+    return f;
+}
+
+// Out of a misaligned element at its exit. The element's exit frame is its entrance frame carried along
+// its own reference orbit: for a bend of angle a = h L rolled by its tilt t, moved by
+// v_e = (L (cos a - 1) / a) (cos t, sin t, 0) + (0, 0, L sin a / a) and turned by W_e = R(t) Y(a) R(t)^T
+// (R the roll, Y the bend's turn in its plane); for a straight element v_e = (0, 0, L), W_e = 1. The
+// misaligned element's exit lies, in the design's exit frame, at V = W_e^T (d + W v_e - v_e) turned by
+// W' = W_e^T W W_e. The change out of it is the entry's change with V and W' in place of d and W, taken
+// back: the displacement first, x += (w'22 V1 - w'12 V2) / w'33, y += (w'11 V2 - w'21 V1) / w'33,
+// px -= w'31, py -= w'32, then the momentum turned into the design frame,
+//   px = (w'22 px - w'21 py) / w'33 + (w'13 / w'33) delta,  py = (w'11 py - w'12 px) / w'33 + (w'23 / w'33)
+//   delta,
+// the position turned, x = w'11 x + w'12 y, y = w'21 x + w'22 y, and the drift with the new slopes over
+// s2 = -(w'13 V1 + w'23 V2 + w'33 V3) / w'33 to the design's exit plane; the path grows by
+// s2 - (w'31 x + w'32 y) of the displaced position.
+FrameChange misalignmentExit(const ElementErrors& errors, double length, double curvature, double tilt)
+{
+    const Rotation w = surveyRotation(errors.dtheta, errors.dphi, errors.dpsi);
+    Eigen::Vector3d ve(0, 0, length);
+    Rotation we = Rotation::Identity();
+    const double angle = curvature * length;
+    if (std::fabs(angle) >= 1e-13) {
+        const double bx = length * (std::cos(angle) - 1) / angle;
+        ve << bx * std::cos(tilt), bx * std::sin(tilt), length * std::sin(angle) / angle;
+        Rotation r, y;
+        r << std::cos(tilt), -std::sin(tilt), 0, std::sin(tilt), std::cos(tilt), 0, 0, 0, 1;
+        y << std::cos(angle), 0, -std::sin(angle), 0, 1, 0, std::sin(angle), 0, std::cos(angle);
+        we = r * y * r.transpose();
+    }
+    const Eigen::Vector3d d(errors.dx, errors.dy, errors.ds);
+    const Eigen::Vector3d v = we.transpose() * (d + w * ve - ve);
+    const Rotation u = we.transpose() * w * we;
+    const double s2 = -(u(0, 2) * v(0) + u(1, 2) * v(1) + u(2, 2) * v(2)) / u(2, 2);
+    // the shift, then the linear part: z_out = A (z + shift)
+    const double shift[4] = {(u(1, 1) * v(0) - u(0, 1) * v(1)) / u(2, 2), -u(2, 0),
+                             (u(0, 0) * v(1) - u(1, 0) * v(0)) / u(2, 2), -u(2, 1)};
+    const double pxRow[4] = {0, u(1, 1) / u(2, 2), 0, -u(1, 0) / u(2, 2)};
+    const double pyRow[4] = {0, -u(0, 1) / u(2, 2), 0, u(0, 0) / u(2, 2)};
+    const double pxDelta = u(0, 2) / u(2, 2), pyDelta = u(1, 2) / u(2, 2);
+    double a[4][4] = {{u(0, 0), 0, u(0, 1), 0}, {0, 0, 0, 0}, {u(1, 0), 0, u(1, 1), 0}, {0, 0, 0, 0}};
+    for (int k = 0; k < 4; ++k) {
+        a[1][k] = pxRow[k];
+        a[3][k] = pyRow[k];
+        a[0][k] += s2 * pxRow[k];
+        a[2][k] += s2 * pyRow[k];
+    }
+    FrameChange f;
+    for (int r = 0; r < 4; ++r) {
+        f.c[r] = 0;
+        for (int k = 0; k < 4; ++k) {
+            f.m[r][k] = a[r][k];
+            f.c[r] += a[r][k] * shift[k];
+        }
+    }
+    f.d[0] = s2 * pxDelta;
+    f.d[1] = pxDelta;
+    f.d[2] = s2 * pyDelta;
+    f.d[3] = pyDelta;
+    f.lz[0] = -u(2, 0);
+    f.lz[2] = -u(2, 1);
+    f.lc = s2 - u(2, 0) * shift[0] - u(2, 1) * shift[2];
+    return f;
+}
+
+namespace {
+
 // The lag of a particle whose speed differs from the reference's grows with the distance it travelled
 // (pushTurnEnd): with cavities in the cell it is taken up to each cavity's centre before its kick, and
 // from the last one to the cell's end there, so that each cavity sees the delay of its own place.
@@ -388,6 +511,102 @@ void placeCavities(SymplecticLattice& lattice)
 
 } // namespace
 
+namespace {
+
+// The map of element i (e itself, or a piece of it cut for its errors) without its errors.
+ElementMap bareMap(const LatticeElement& e, const State& state, State& scratch, Messages& messages, int i,
+                   double circumference)
+{
+    ElementMap map;
+    double roll = e.tilt;
+    switch (familyOf(e.code)) {
+    case static_cast<int>(Family::Bend):
+        // without curvature a bend's field is a quadrupole's (trackingRefusal: k1s only there)
+        map = e.k1s != 0 && e.curvature == 0 ? skewQuadrupoleMap(e, roll) : magnetMap(e, true);
+        break;
+    case static_cast<int>(Family::Quadrupole):
+        map = e.k1s != 0 ? skewQuadrupoleMap(e, roll) : magnetMap(e, false);
+        break;
+    case static_cast<int>(Family::Sextupole):
+        map = sextupoleMap(e);
+        break;
+    case static_cast<int>(Family::AlphaMagnet):
+        map = matrixMap(scratch, messages, i);
+        break;
+    case static_cast<int>(Family::Multipole):
+        map = e.code == code::kThinMultipole                           ? thinMultipoleMap(e)
+              : e.code == code::kOctupole                              ? octupoleMap(e)
+              : e.code == code::kSolenoid && e.ks != 0 && e.length > 0 ? solenoidMap(e)
+                                                                       : driftMap(e.length);
+        break;
+    case static_cast<int>(Family::Kicker):
+        map = kickerMap(e);
+        break;
+    case static_cast<int>(Family::Cavity):
+        map = isCavity(e) ? cavityMap(e, state, circumference) : driftMap(e.length);
+        break;
+    default: // drifts, pumps and codes outside the families are drifts, as in the optics
+        map = e.code == code::kLinac || e.code == code::kEinzelLens || e.code == code::kElectrostatic
+                  ? matrixMap(scratch, messages, i)
+                  : driftMap(e.length);
+        break;
+    }
+    addFaces(map, e);
+    setRoll(map, roll);
+    map.aperture = e.aperture;
+    return map;
+}
+
+// The field errors as MAD-X's thin multipole, in the element's own frame (rolled with it).
+ElementMap errorKick(const LatticeElement& e)
+{
+    LatticeElement kick;
+    kick.code = code::kThinMultipole;
+    kick.knl = e.errors.dkn;
+    kick.ksl = e.errors.dks;
+    ElementMap map = thinMultipoleMap(kick);
+    setRoll(map, e.tilt);
+    return map;
+}
+
+// The body of an element with field errors: the kick at its centre between its two halves. The halves
+// of a uniform element are the element of half the length, the exit face left out of the first and the
+// entrance face of the second; a corrector's own kick stays at the centre beside the errors'; a thin
+// multipole takes them into its own coefficients.
+std::vector<ElementMap> splitBody(const LatticeElement& e, const ElementMap& whole, const State& state,
+                                  State& scratch, Messages& messages, int i, double circumference)
+{
+    if (whole.kind == StepKind::ThinMultipole) {
+        LatticeElement merged = e;
+        const std::size_t n =
+            std::max({e.knl.size(), e.ksl.size(), e.errors.dkn.size(), e.errors.dks.size()});
+        merged.knl.resize(n, 0.0);
+        merged.ksl.resize(n, 0.0);
+        for (std::size_t k = 0; k < e.errors.dkn.size(); ++k)
+            merged.knl[k] += e.errors.dkn[k];
+        for (std::size_t k = 0; k < e.errors.dks.size(); ++k)
+            merged.ksl[k] += e.errors.dks[k];
+        return {bareMap(merged, state, scratch, messages, i, circumference)};
+    }
+    if (whole.kind == StepKind::Identity)
+        return {errorKick(e)};
+    if (whole.kind == StepKind::Kicker) {
+        LatticeElement thin = e;
+        thin.length = 0;
+        return {driftMap(e.length / 2), bareMap(thin, state, scratch, messages, i, circumference),
+                errorKick(e), driftMap(e.length / 2)};
+    }
+    LatticeElement half = e;
+    half.length = e.length / 2;
+    ElementMap first = bareMap(half, state, scratch, messages, i, circumference);
+    ElementMap second = first;
+    first.exit = FaceMap{};
+    second.entrance = FaceMap{};
+    return {std::move(first), errorKick(e), std::move(second)};
+}
+
+} // namespace
+
 SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages, const RfCavity& rf)
 {
     SymplecticLattice lattice;
@@ -405,49 +624,41 @@ SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages,
     for (int i = 1; i <= state.line.count; ++i) {
         const LatticeElement& e = state.line.at(i);
         cellLength += e.length;
-        ElementMap map;
-        double roll = e.tilt;
-        switch (familyOf(e.code)) {
-        case static_cast<int>(Family::Bend):
-            // without curvature a bend's field is a quadrupole's (trackingRefusal: k1s only there)
-            map = e.k1s != 0 && e.curvature == 0 ? skewQuadrupoleMap(e, roll) : magnetMap(e, true);
-            break;
-        case static_cast<int>(Family::Quadrupole):
-            map = e.k1s != 0 ? skewQuadrupoleMap(e, roll) : magnetMap(e, false);
-            break;
-        case static_cast<int>(Family::Sextupole):
-            map = sextupoleMap(e);
-            break;
-        case static_cast<int>(Family::AlphaMagnet):
-            map = matrixMap(scratch, messages, i);
-            break;
-        case static_cast<int>(Family::Multipole):
-            map = e.code == code::kThinMultipole                           ? thinMultipoleMap(e)
-                  : e.code == code::kOctupole                              ? octupoleMap(e)
-                  : e.code == code::kSolenoid && e.ks != 0 && e.length > 0 ? solenoidMap(e)
-                                                                           : driftMap(e.length);
-            break;
-        case static_cast<int>(Family::Kicker):
-            map = kickerMap(e);
-            break;
-        case static_cast<int>(Family::Cavity):
-            map = isCavity(e) ? cavityMap(e, state, circumference) : driftMap(e.length);
-            break;
-        default: // drifts, pumps and codes outside the families are drifts, as in the optics
-            map = e.code == code::kLinac || e.code == code::kEinzelLens || e.code == code::kElectrostatic
-                      ? matrixMap(scratch, messages, i)
-                      : driftMap(e.length);
-            break;
-        }
-        addFaces(map, e);
-        setRoll(map, roll);
-        map.aperture = e.aperture;
-        lattice.cell.push_back(std::move(map));
+        lattice.cell.push_back(bareMap(e, state, scratch, messages, i, circumference));
     }
     lattice.circumference = cellLength * lattice.superPeriods;
     placeCavities(lattice);
+    // the errors, once the cavities have their places
+    for (int i = 1; i <= state.line.count; ++i) {
+        const LatticeElement& e = state.line.at(i);
+        if (!e.errors.any())
+            continue;
+        ElementMap& map = lattice.cell[static_cast<std::size_t>(i - 1)];
+        auto errors = std::make_shared<ElementErrorMaps>();
+        errors->misaligned = e.errors.misaligned();
+        if (errors->misaligned) {
+            const bool bend = familyOf(e.code) == static_cast<int>(Family::Bend);
+            errors->entry = misalignmentEntry(e.errors);
+            errors->exit = misalignmentExit(e.errors, e.length, bend ? e.curvature : 0, e.tilt);
+        }
+        errors->body = e.errors.fieldErrors() ? splitBody(e, map, state, scratch, messages, i, circumference)
+                                              : std::vector<ElementMap>{map};
+        map.errors = std::move(errors);
+    }
     return lattice;
 }
+
+namespace {
+
+// Field errors split an element at its centre: not those that take the optics' matrix or an rf cavity.
+bool fieldErrorsTracked(const LatticeElement& e)
+{
+    const int family = familyOf(e.code);
+    return family != static_cast<int>(Family::AlphaMagnet) && !isCavity(e) && e.code != code::kLinac &&
+           e.code != code::kEinzelLens && e.code != code::kElectrostatic;
+}
+
+} // namespace
 
 std::optional<std::string> trackingRefusal(const BeamLine& line)
 {
@@ -456,6 +667,9 @@ std::optional<std::string> trackingRefusal(const BeamLine& line)
         const int family = familyOf(e.code);
         const bool quadrupoleField = family == static_cast<int>(Family::Quadrupole) ||
                                      (family == static_cast<int>(Family::Bend) && e.curvature == 0);
+        if (e.errors.fieldErrors() && !fieldErrorsTracked(e))
+            return "the tracker cannot take element '" + excerpt(e.name) + "' (" + std::to_string(i) +
+                   "): field errors of a " + std::string(kindName(kindOf(e.code)));
         if (e.k1s == 0 || quadrupoleField)
             continue;
         const std::string what = family == static_cast<int>(Family::Bend)
@@ -470,9 +684,19 @@ std::optional<std::string> trackingRefusal(const BeamLine& line)
 void switchRfOff(SymplecticLattice& lattice)
 {
     lattice.rf.on = false;
-    for (ElementMap& map : lattice.cell)
+    const auto off = [](ElementMap& map) {
         if (map.kind == StepKind::Cavity)
             map.kind = map.length != 0 ? StepKind::Drift : StepKind::Identity;
+    };
+    for (ElementMap& map : lattice.cell) {
+        off(map);
+        // a misaligned cavity's own map is in the body of its errors
+        if (map.errors && map.errors->body.size() == 1 && map.errors->body.front().kind == StepKind::Cavity) {
+            auto errors = std::make_shared<ElementErrorMaps>(*map.errors);
+            off(errors->body.front());
+            map.errors = std::move(errors);
+        }
+    }
 }
 
 RfCavity rfCavity(const State& state)

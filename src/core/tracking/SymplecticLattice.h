@@ -3,6 +3,7 @@
 #include "core/Messages.h"
 #include "core/State.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,19 @@ struct CavityKick
     double massRatio2 = 0; // (mc^2 / cp)^2 of the reference particle
 };
 
+/// A change of frame of the transverse coordinates with their delta terms and the path length:
+/// (x, px, y, py) = m (x, px, y, py) + d delta + c, then l += lz . (x, px, y, py) of before + lc.
+struct FrameChange
+{
+    double m[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+    double d[4] = {0, 0, 0, 0};
+    double c[4] = {0, 0, 0, 0};
+    double lz[4] = {0, 0, 0, 0};
+    double lc = 0; // m
+};
+
+struct ElementErrorMaps;
+
 /// The compiled map of one element of the cell.
 struct ElementMap
 {
@@ -91,6 +105,18 @@ struct ElementMap
     double rollCos = 1, rollSin = 0;
     CavityKick cavity;
     ElementAperture aperture; // the element's own, tested at its entrance and exit
+    // an element with errors: its misalignment and its body split at the centre by the field errors' kick;
+    // null for an element without errors, whose map is the above alone
+    std::shared_ptr<const ElementErrorMaps> errors;
+};
+
+/// What the errors of an element make of its map: into the misaligned element's frame, the body (the
+/// element whole, or its two halves with the thin kick of the field errors between them), out again.
+struct ElementErrorMaps
+{
+    bool misaligned = false;
+    FrameChange entry, exit;
+    std::vector<ElementMap> body;
 };
 
 /// The rf cavity of the tracker: one thin longitudinal kick per turn at the start of the ring.
@@ -138,7 +164,8 @@ extern const double kGaussD2;
 SymplecticLattice buildSymplecticLattice(const State& state, Messages& messages, const RfCavity& rf);
 
 /// "the tracker cannot take element 'B' (7): a skew gradient k1s of a bend": the first element of line
-/// 1..count the symplectic model has no map of; nothing when it tracks every one.
+/// 1..count the symplectic model has no map of (field errors of an rf cavity or of an element that takes
+/// the optics' matrix included); nothing when it tracks every one.
 std::optional<std::string> trackingRefusal(const BeamLine& line);
 
 /// The rf window's cavity from its stored results: on when the ring is closed and the rf parameters
@@ -151,6 +178,11 @@ RfCavity trackingRfCavity(const State& state, Messages& messages);
 
 /// The lattice without any rf: the rf window's cavity off and the cell's cavities drifts of their length.
 void switchRfOff(SymplecticLattice& lattice);
+
+/// The change into the frame of an element misaligned by errors (MAD-X's EALIGN, to first order as MAD-X
+/// takes it), and out of it at its exit for an element of this length, curvature and roll.
+FrameChange misalignmentEntry(const ElementErrors& errors);
+FrameChange misalignmentExit(const ElementErrors& errors, double length, double curvature, double tilt);
 
 /// The pole face of a bend of curvature h (1/m) and gradient k (1/m^2) with face angle psi (rad) and
 /// the linear edge matrix (r21, r43).

@@ -1,5 +1,7 @@
 #include "gui/editor/InitialConditionsPanel.h"
 
+#include "core/coupling/CoupledPass.h"
+
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -287,7 +289,7 @@ bool InitialConditionsPanel::lookForPeriodicSolution(ListSink* list)
 {
     hidePanels();
     InitialBoxes b = boxes();
-    if (!kestrune::lookForPeriodicSolution(m_state, b, m_messages, list))
+    if (!kestrune::lookForPeriodicSolution(m_state, b, m_messages, list, opticsPeriodicSolution))
         return false;
     setBoxes(b);
     emit updateRequested();

@@ -1,5 +1,6 @@
 // Menus of the beam-dynamics window and the commands behind them.
 #include "core/NumberInput.h"
+#include "core/coupling/CoupledPass.h"
 #include "core/editor/ChartSettings.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
@@ -76,6 +77,15 @@ void MagStructWindow::buildMenus()
     addMenuItem(optics, {}, "start with specific beta_o and alpha_o", this, [this] { mnInitLatClick(); });
     addMenuItem(optics, {}, "look for periodic solution", this, [this] { mnPerSolClick(); });
     addMenuItem(optics, {}, "show beam sizes", this, [this] { beamSizesClick(); });
+    // a coupled line shows the Edwards-Teng functions of its modes, or the Mais-Ripken betas
+    QAction* maisRipken =
+        addMenuItem(optics, "mnMaisRipken", "coupled lines: Mais-Ripken functions", this, [] {});
+    maisRipken->setCheckable(true);
+    connect(maisRipken, &QAction::toggled, this, [this](bool on) {
+        m_state.run.coupledMaisRipken = on;
+        if (m_chart->seriesCreated())
+            beamDynamics();
+    });
     addMenuItem(optics, "mnMatching", "matching", this, [this] { m_windows.bringToFront(WindowId::Match); });
     buildOpticsKeys(optics);
 
@@ -414,9 +424,9 @@ void MagStructWindow::betaFunctionsClick()
         m_chart->refresh();
     } else {
         if (m_state.run.recomputePeriodic)
-            periodicSolution(m_state, messages());
+            opticsPeriodicSolution(m_state, messages());
         LatticeFunctionList list(m_state);
-        linePass(m_state, messages(), nullptr, &list);
+        opticsLinePass(m_state, messages(), nullptr, &list);
     }
     messages().showList();
 }

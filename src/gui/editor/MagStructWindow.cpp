@@ -2,6 +2,7 @@
 
 #include "core/Drawing.h"
 #include "core/NumberInput.h"
+#include "core/coupling/CoupledPass.h"
 #include "core/editor/ChartSettings.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
@@ -384,13 +385,16 @@ void MagStructWindow::updateCurves(ListWriter writer)
     else if (!m_chart->seriesCreated())
         return;
     if (m_state.run.recomputePeriodic) {
-        const bool solved = periodicSolution(m_state, messages());
+        const bool solved = opticsPeriodicSolution(m_state, messages());
         const std::string warning = notPeriodicLine(m_state.run, solved);
         if (!warning.empty())
             m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(warning));
     }
+    const std::string coupled = coupledPassTitle(m_state);
+    if (!coupled.empty() && !m_chart->titleLines().contains(QString::fromStdString(coupled)))
+        m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(coupled));
     LatticeFunctionList list(m_state, writer);
-    linePass(m_state, messages(), &m_chart->sink(m_state.run), &list);
+    opticsLinePass(m_state, messages(), &m_chart->sink(m_state.run), &list);
     m_chart->commitPoints();
     setScale();
 }

@@ -3,6 +3,7 @@
 #include "core/Format.h"
 #include "core/resonance/Resonance.h"
 #include "gui/ChartText.h"
+#include "gui/DiffusionPoints.h"
 #include "gui/GraphExport.h"
 #include "gui/QtMessages.h"
 
@@ -114,6 +115,76 @@ void ResonanceWindow::buildChart()
             QCPScatterStyle(styles[n].shape, QPen(styles[n].colour, 1), fill, styles[n].size));
         m_series[n] = graph;
     }
+    m_footprintPoints = new DiffusionPoints(m_chart->xAxis, m_chart->yAxis);
+    m_footprintPoints->setName("frequency map tunes");
+    m_footprintPoints->setDiscSize(4);
+    m_footprintPoints->removeFromLegend();
+    m_scale = new QCPColorScale(m_chart);
+    m_scale->setType(QCPAxis::atRight);
+    m_scale->setGradient(diffusionGradient());
+    m_scale->setBarWidth(12);
+    m_scale->axis()->setLabel("diffusion index");
+    m_scale->axis()->setLabelFont(chartFont(9));
+    m_scale->axis()->setLabelColor(kChartNavy);
+    m_scale->axis()->setTickLabelFont(chartFont(8));
+    m_chart->plotLayout()->take(m_scale);
+    m_scale->setVisible(false);
+}
+
+void ResonanceWindow::showFootprint(const TuneFootprint& footprint)
+{
+    m_footprint = footprint;
+    drawFootprint();
+    if (isVisible())
+        formActivate();
+}
+
+int ResonanceWindow::footprintPoints() const
+{
+    return m_footprintPoints->pointCount();
+}
+
+void ResonanceWindow::designChanged()
+{
+    if (m_footprint.fractional.empty() || m_footprint.lattice == trackingFingerprint(m_state))
+        return;
+    m_footprint = {};
+    drawFootprint();
+    m_chart->replot();
+}
+
+// The footprint's fractional tunes as ring tunes beside the working point, with the colour scale at the
+// right.
+void ResonanceWindow::drawFootprint()
+{
+    if (!m_footprint.fractional.empty() && m_footprint.lattice != trackingFingerprint(m_state))
+        m_footprint = {};
+    QVector<double> qx, qy, d;
+    for (std::size_t k = 0; k < m_footprint.fractional.size(); ++k) {
+        const TunePoint& p = m_footprint.fractional[k];
+        const double x = ringTune(p.qx, m_state.lf.tuneX, 1);
+        const double y = ringTune(p.qy, m_state.lf.tuneY, 1);
+        if (!std::isfinite(x) || !std::isfinite(y))
+            continue;
+        qx.push_back(x);
+        qy.push_back(y);
+        d.push_back(m_footprint.diffusion[k]);
+    }
+    const QCPRange range = diffusionRange(d);
+    m_footprintPoints->setPoints(qx, qy, d);
+    m_footprintPoints->setColours(diffusionGradient(), range);
+    m_scale->setDataRange(range);
+    const bool shown = !qx.isEmpty();
+    if (shown && !m_scale->visible()) {
+        m_chart->plotLayout()->addElement(1, 1, m_scale);
+        m_scale->setVisible(true);
+        m_footprintPoints->addToLegend();
+    } else if (!shown && m_scale->visible()) {
+        m_chart->plotLayout()->take(m_scale);
+        m_chart->plotLayout()->simplify();
+        m_scale->setVisible(false);
+        m_footprintPoints->removeFromLegend();
+    }
 }
 
 bool ResonanceWindow::event(QEvent* event)
@@ -140,6 +211,7 @@ void ResonanceWindow::formActivate()
     addPoints(m_series[0], d.first);
     addPoints(m_series[1], d.second);
     addPoints(m_series[2], d.third);
+    drawFootprint();
     m_chart->rescaleAxes();
     for (QCPAxis* axis : {m_chart->xAxis, m_chart->yAxis})
         axis->scaleRange(1.04, axis->range().center());

@@ -2,6 +2,7 @@
 
 #include "core/Messages.h"
 #include "core/State.h"
+#include "core/resonance/Resonance.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
@@ -9,12 +10,16 @@
 #include <functional>
 
 class QCustomPlot;
+class QCPColorScale;
 class QCPGraph;
 class QPrinter;
 
 namespace kestrune {
 
-/// The resonance window: the working point among the resonance lines up to third order.
+class DiffusionPoints;
+
+/// The resonance window: the working point among the resonance lines up to third order, and the tunes
+/// of a frequency map coloured by their diffusion index.
 class ResonanceWindow : public QMainWindow
 {
     Q_OBJECT
@@ -24,6 +29,14 @@ public:
     QCustomPlot* chart() const { return m_chart; }
     /// Series 1..4: first, second and third order, the working point.
     QCPGraph* series(int n) const { return m_series.at(static_cast<std::size_t>(n - 1)); }
+
+    /// The tunes of a frequency map drawn on the diagram (ring tunes near the working point) while they
+    /// belong to the design; an empty footprint takes them off.
+    void showFootprint(const TuneFootprint& footprint);
+    /// The frequency map's tunes drawn.
+    int footprintPoints() const;
+    /// Takes a footprint of another design off the diagram.
+    void designChanged();
 
     /// Redraws the diagram around the ring tunes of the last ring pass.
     void formActivate();
@@ -40,11 +53,15 @@ protected:
 private:
     Messages& messages();
     void buildChart();
+    void drawFootprint();
 
     State& m_state;
     Windows& m_windows;
     QCustomPlot* m_chart = nullptr;
     std::array<QCPGraph*, 4> m_series{};
+    DiffusionPoints* m_footprintPoints = nullptr;
+    QCPColorScale* m_scale = nullptr; // in the layout while there is a footprint
+    TuneFootprint m_footprint;
     std::function<void(QPrinter&)> m_printerSetup;
 };
 

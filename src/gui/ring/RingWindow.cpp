@@ -47,6 +47,8 @@ constexpr BeamLabel kBeamLabels[] = {
     {"lEpsMode2", "emittance, mode 2"},
     {"lEpsMode3", "emittance, mode 3 (long.)"},
     {"lEpsYSource", "emittance_y from"},
+    {"lEigentunes", "eigentunes"},
+    {"lDeltaQMin", "closest tune approach"},
     {"lsige", "rel. energy spread"},
     {"lCirc", "circumference"},
     {"lMomCompF", "mom.comp. factor,alpha_c"},
@@ -211,6 +213,7 @@ void RingWindow::buildToolBar()
     m_tbLifeTime = button("tbLifeTime", "life time", &RingWindow::tbLifeTimeClick);
     m_tbVacuum = button("tbVacuum", "vacuum", &RingWindow::tbVacuumClick);
     m_tbAperture = button("tbAperture", "aperture", &RingWindow::tbApertureClick);
+    m_tbFrequencyMap = button("tbFrequencyMap", "frequency map", &RingWindow::tbFrequencyMapClick);
     m_tbList = button("tbList", "lists", nullptr);
 }
 
@@ -246,7 +249,7 @@ bool RingWindow::eventFilter(QObject* watched, QEvent* event)
 void RingWindow::showToolButtons()
 {
     const bool closed = m_state.ringClosed;
-    for (QAction* tool : {m_tbChromaticity, m_tbRf, m_tbLifeTime, m_tbVacuum, m_tbAperture})
+    for (QAction* tool : {m_tbChromaticity, m_tbRf, m_tbLifeTime, m_tbVacuum, m_tbAperture, m_tbFrequencyMap})
         tool->setVisible(closed);
 }
 
@@ -422,13 +425,23 @@ void RingWindow::updateBPar()
     showBeamParameters();
 }
 
+void RingWindow::showCoupledRing()
+{
+    // the uncoupled results are not those of this ring: their labels lose their values
+    for (const BeamLabel& l : kBeamLabels)
+        if (auto* label = m_gbBeamPar->findChild<QLabel*>(l.name))
+            label->setText(l.text);
+    showModeEmittances();
+}
+
 void RingWindow::showModeEmittances()
 {
     const ModeEmittanceView v = modeEmittanceView(m_state, modeEmittances(m_state));
-    const std::pair<const char*, const std::string*> texts[] = {{"lEpsMode1", &v.mode1},
-                                                                {"lEpsMode2", &v.mode2},
-                                                                {"lEpsMode3", &v.mode3},
-                                                                {"lEpsYSource", &v.verticalSource}};
+    const CouplingView c = couplingView(m_state);
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"lEpsMode1", &v.mode1},        {"lEpsMode2", &v.mode2},
+        {"lEpsMode3", &v.mode3},        {"lEpsYSource", &v.verticalSource},
+        {"lEigentunes", &c.eigentunes}, {"lDeltaQMin", &c.closestApproach}};
     for (const auto& [name, text] : texts)
         if (auto* label = m_gbBeamPar->findChild<QLabel*>(name))
             label->setText(QString::fromStdString(*text));
@@ -531,6 +544,11 @@ void RingWindow::tbVacuumClick()
 void RingWindow::tbApertureClick()
 {
     m_windows.bringToFront(WindowId::Aperture);
+}
+
+void RingWindow::tbFrequencyMapClick()
+{
+    m_windows.bringToFront(WindowId::FrequencyMap);
 }
 
 } // namespace kestrune

@@ -68,6 +68,7 @@ public:
     void tbLifeTimeClick();
     void tbVacuumClick();
     void tbApertureClick();
+    void tbFrequencyMapClick();
     // File
     void saveAsClick();
     // optics
@@ -126,6 +127,8 @@ private:
     void showBeamParameters();
     /// The mode emittances of the ring with the state's particle and rf voltage, and their source label.
     void showModeEmittances();
+    // the mode emittances, eigentunes and closest tune approach of a ring that couples the planes
+    void showCoupledRing();
     Messages& messages();
 
     State& m_state;
@@ -167,6 +170,7 @@ private:
     QAction* m_tbLifeTime = nullptr;
     QAction* m_tbVacuum = nullptr;
     QAction* m_tbAperture = nullptr;
+    QAction* m_tbFrequencyMap = nullptr;
     QAction* m_tbList = nullptr;
 };
 

@@ -105,5 +105,26 @@ TEST(Resonance, TickLabelsFollowTheAxisMask)
     EXPECT_EQ(tuneLabel(6.7499999999), "6.75");
 }
 
+// A tracked cell tune a little off the periodic solution's (amplitude detuning) comes back as the ring
+// tune from its fractional part alone, also where the shift crosses a whole cell tune.
+TEST(Resonance, RingTuneFromTheCellsFractionalTune)
+{
+    struct Case
+    {
+        double cellTune; // of the periodic solution
+        double shift;    // of the tracked particle's cell tune
+        int cells;
+    };
+    const Case cases[] = {{6.21, 0.013, 1},  {0.31, -0.02, 1},   {1.185, 0.004, 12},
+                          {0.995, 0.01, 12}, {2.004, -0.009, 4}, {3.5, -0.3, 2}};
+    for (const Case& c : cases) {
+        const double tracked = c.cellTune + c.shift;
+        const double fraction = tracked - std::floor(tracked);
+        EXPECT_NEAR(ringTune(fraction, c.cells * c.cellTune, c.cells), c.cells * tracked, 1e-12)
+            << c.cellTune << " " << c.shift;
+    }
+    EXPECT_TRUE(std::isnan(ringTune(0.2, std::nan(""), 1)));
+}
+
 } // namespace
 } // namespace kestrune

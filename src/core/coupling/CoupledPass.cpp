@@ -1,0 +1,295 @@
+#include "core/coupling/CoupledPass.h"
+
+#include "core/Format.h"
+#include "core/Kinematics.h"
+#include "core/coupling/CoupledOptics.h"
+#include "core/optics/BetaFunctions.h"
+
+#include <cmath>
+#include <complex>
+#include <optional>
+
+namespace kestrune {
+
+namespace {
+
+using Complex = std::complex<double>;
+
+// A mode's eigenvector on (x, px, y, py), normalised to v^H S v = 2i.
+struct ModeVector
+{
+    Complex v[4];
+};
+
+// The Edwards-Teng form of the modes. With V = [[g I, C], [-C^+, g I]] (C^+ the symplectic conjugate,
+// g^2 + det C = 1) the modes are v1 = V (u1, 0) = (g u1, -C^+ u1) and v2 = V (0, u2) = (C u2, g u2),
+// u = (sqrt(beta), (i - alpha) / sqrt(beta)) the normalised vector of an uncoupled plane
+// (u^H S u = 2i). MAD-X's coupling matrix is R = C^+ / g, so v1 = g (u1, -R u1), v2 = g (R^+ u2, u2),
+// and v^H S v = g^2 (1 + det R) 2i (a real 2 x 2 matrix M has M^T S M = det M S): g = 1 / sqrt(1 + det R).
+// Going back: the x part of v1 is g u1, its invariant Im(conj(x) px) = g^2, and the y part is
+// -R (x part); as R is real, the 2 x 2 matrices [Re w, Im w] of the parts obey E(y part) = -R E(x part).
+struct ModeStart
+{
+    ModeVector mode1, mode2;
+};
+
+void planeVector(double beta, double alpha, Complex& q, Complex& p)
+{
+    const double root = std::sqrt(beta);
+    q = root;
+    p = Complex(-alpha, 1) / root;
+}
+
+std::optional<ModeStart> startModes(const RunSettings& run, std::string& refusal)
+{
+    const double detR = run.r11 * run.r22 - run.r12 * run.r21;
+    if (!(run.betaX0 > 0) || !(run.betaY0 > 0)) {
+        refusal = "select valid betatron functions!";
+        return std::nullopt;
+    }
+    if (!(1 + detR > 0)) {
+        refusal = "the start coupling matrix R has det R <= -1: no Edwards-Teng modes";
+        return std::nullopt;
+    }
+    const double g = 1 / std::sqrt(1 + detR);
+    ModeStart m;
+    Complex q, p;
+    planeVector(run.betaX0, run.alphaX0, q, p);
+    m.mode1.v[0] = g * q;
+    m.mode1.v[1] = g * p;
+    m.mode1.v[2] = -g * (run.r11 * q + run.r12 * p);
+    m.mode1.v[3] = -g * (run.r21 * q + run.r22 * p);
+    planeVector(run.betaY0, run.alphaY0, q, p);
+    // R^+ = [[r22, -r12], [-r21, r11]]
+    m.mode2.v[0] = g * (run.r22 * q - run.r12 * p);
+    m.mode2.v[1] = g * (-run.r21 * q + run.r11 * p);
+    m.mode2.v[2] = g * q;
+    m.mode2.v[3] = g * p;
+    return m;
+}
+
+ModeVector carried(const Map5& t, const ModeVector& a)
+{
+    ModeVector b;
+    for (int i = 0; i < 4; ++i) {
+        b.v[i] = 0;
+        for (int j = 0; j < 4; ++j)
+            b.v[i] += t[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] * a.v[j];
+    }
+    return b;
+}
+
+// beta, alpha of the plane part (q, p) of a mode whose invariant there is g2 = Im(conj(q) p).
+void planeFunctions(Complex q, Complex p, double g2, double& beta, double& alpha)
+{
+    beta = std::norm(q) / g2;
+    alpha = -std::real(std::conj(q) * p) / g2;
+}
+
+// The functions of the pass at one place from the modes, into lf; false where the modes cannot be told
+// apart (the x part of mode 1 or the y part of mode 2 carries no invariant).
+bool sample(const RunSettings& run, const ModeVector& m1, const ModeVector& m2, LatticeFunctions& lf)
+{
+    const double g1 = std::imag(std::conj(m1.v[0]) * m1.v[1]);
+    const double g2 = std::imag(std::conj(m2.v[2]) * m2.v[3]);
+    if (!(g1 > 1e-9) || !(g2 > 1e-9))
+        return false;
+    if (run.showBeamSize) {
+        // sigma^2 = eps_1 beta_1k + eps_2 beta_2k (Mais-Ripken), in the places of eps beta of the planes
+        const double e1 = lf.epsX > 0 ? lf.epsX : 0;
+        const double e2 = lf.epsY > 0 ? lf.epsY : 0;
+        lf.betaX = std::norm(m1.v[0]) + (e1 > 0 ? e2 / e1 : 0) * std::norm(m2.v[0]);
+        lf.betaY = std::norm(m2.v[2]) + (e2 > 0 ? e1 / e2 : 0) * std::norm(m1.v[2]);
+        lf.alphaX = -std::real(std::conj(m1.v[0]) * m1.v[1]);
+        lf.alphaY = -std::real(std::conj(m2.v[2]) * m2.v[3]);
+    } else if (run.coupledMaisRipken) {
+        planeFunctions(m1.v[0], m1.v[1], 1, lf.betaX, lf.alphaX);
+        planeFunctions(m2.v[2], m2.v[3], 1, lf.betaY, lf.alphaY);
+    } else {
+        planeFunctions(m1.v[0], m1.v[1], g1, lf.betaX, lf.alphaX);
+        planeFunctions(m2.v[2], m2.v[3], g2, lf.betaY, lf.alphaY);
+    }
+    lf.gammaX = (1 + lf.alphaX * lf.alphaX) / lf.betaX;
+    lf.gammaY = (1 + lf.alphaY * lf.alphaY) / lf.betaY;
+    return std::isfinite(lf.betaX) && std::isfinite(lf.betaY) && lf.betaX > 0 && lf.betaY > 0;
+}
+
+// Phase advance of a mode through one element from its larger component, in (-1/4, 3/4] of a turn as
+// the uncoupled pass counts it.
+double phaseAdvance(const Complex& before, const Complex& after)
+{
+    double d = std::arg(after / before) / kTwoPi;
+    if (d < -0.25)
+        d += 1;
+    return std::isfinite(d) ? d : 0.0;
+}
+
+void coupledLinePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
+{
+    updateKinematics(state.beam, EnergyKind::Momentum, state.beam.referenceMomentum);
+    const RunSettings& run = state.run;
+    LatticeFunctions& lf = state.lf;
+    startFunctions(run, lf);
+    const bool trajectory = run.showTrajectory && !run.showBetaFunctions && !run.showBeamSize;
+    ModeStart modes;
+    if (trajectory) {
+        lf.x = run.x0;
+        lf.xp = run.xp0;
+        lf.y = run.y0;
+        lf.yp = run.yp0;
+        lf.d = run.d0;
+        lf.dp = run.dp0;
+    } else {
+        std::string refusal;
+        const std::optional<ModeStart> start = startModes(run, refusal);
+        if (!start) {
+            messages.error(refusal);
+            return;
+        }
+        modes = *start;
+        if (!sample(run, modes.mode1, modes.mode2, lf)) {
+            messages.error("the transverse modes are not separable at the start");
+            return;
+        }
+    }
+    double dispersion[4] = {run.etaX0, run.etaPX0, run.etaY0, run.etaPY0};
+    lf.eta = dispersion[0];
+    lf.etaP = dispersion[1];
+    if (list != nullptr) {
+        list->begin(PassKind::Line);
+        list->row(0, 0, lf);
+    }
+    double s = 0;
+    if (plot != nullptr)
+        plot->point(s, lf);
+    const BeamLine& line = state.line;
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
+        const LatticeElement& e = line.at(i);
+        const Map5 t = elementMap(e);
+        s += e.length;
+        double next[4];
+        for (std::size_t k = 0; k < 4; ++k)
+            next[k] = t[k][0] * dispersion[0] + t[k][1] * dispersion[1] + t[k][2] * dispersion[2] +
+                      t[k][3] * dispersion[3] + t[k][4];
+        std::copy(next, next + 4, dispersion);
+        lf.eta = dispersion[0];
+        lf.etaP = dispersion[1];
+        if (trajectory) {
+            // x, x' in mm and mrad with delta as the pass takes it; the dispersion trajectory with 1
+            const double q[4] = {lf.x, lf.xp, lf.y, lf.yp};
+            double r[4];
+            for (std::size_t k = 0; k < 4; ++k)
+                r[k] = t[k][0] * q[0] + t[k][1] * q[1] + t[k][2] * q[2] + t[k][3] * q[3] + t[k][4] * lf.delta;
+            lf.x = r[0];
+            lf.xp = r[1];
+            lf.y = r[2];
+            lf.yp = r[3];
+            const double d = t[0][0] * lf.d + t[0][1] * lf.dp + t[0][4];
+            lf.dp = t[1][0] * lf.d + t[1][1] * lf.dp + t[1][4];
+            lf.d = d;
+        } else {
+            const ModeVector w1 = carried(t, modes.mode1);
+            const ModeVector w2 = carried(t, modes.mode2);
+            lf.phiX += phaseAdvance(modes.mode1.v[0], w1.v[0]);
+            lf.phiY += phaseAdvance(modes.mode2.v[2], w2.v[2]);
+            modes.mode1 = w1;
+            modes.mode2 = w2;
+            if (!sample(run, w1, w2, lf)) {
+                messages.error("the transverse modes are not separable at element '" + excerpt(e.name) +
+                               "' (" + std::to_string(i) + ")");
+                return;
+            }
+        }
+        if (plot != nullptr)
+            plot->point(s, lf);
+        if (list != nullptr)
+            list->row(i, s, lf);
+    }
+    lf.s = s;
+}
+
+} // namespace
+
+bool coupledPassApplies(const BeamLine& line)
+{
+    return lineCouples(line) && !coupledOpticsRefusal(line);
+}
+
+bool opticsPeriodicSolution(State& state, Messages& messages)
+{
+    RunSettings& run = state.run;
+    if (!lineCouples(state.line)) {
+        const bool solved = periodicSolution(state, messages);
+        if (solved) {
+            run.r11 = run.r12 = run.r21 = run.r22 = 0;
+            run.etaY0 = run.etaPY0 = 0;
+        }
+        return solved;
+    }
+    const CoupledRing ring = coupledRing(state);
+    if (!ring.computed) {
+        messages.error(ring.refusal);
+        return false;
+    }
+    const CoupledFunctions& f = ring.functions.front();
+    run.betaX0 = f.et.betaX;
+    run.alphaX0 = f.et.alphaX;
+    run.gammaX0 = (1 + f.et.alphaX * f.et.alphaX) / f.et.betaX;
+    run.betaY0 = f.et.betaY;
+    run.alphaY0 = f.et.alphaY;
+    run.gammaY0 = (1 + f.et.alphaY * f.et.alphaY) / f.et.betaY;
+    run.r11 = f.et.r11;
+    run.r12 = f.et.r12;
+    run.r21 = f.et.r21;
+    run.r22 = f.et.r22;
+    run.etaX0 = f.eta[0];
+    run.etaPX0 = f.eta[1];
+    run.etaY0 = f.eta[2];
+    run.etaPY0 = f.eta[3];
+    run.periodicStable = true;
+    run.periodicAvailable = true;
+    run.showBetaFunctions = true;
+    run.showBeamSize = false;
+    run.showTrajectory = false;
+    return true;
+}
+
+void opticsLinePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
+{
+    // one sweep over the line: whether it couples, and else the first refusal of the uncoupled optics
+    const BeamLine& line = state.line;
+    bool couples = false;
+    std::optional<std::string> refusal;
+    for (int i = 1; i <= line.count && i <= kMaxLineElements && !couples; ++i) {
+        const LatticeElement& e = line.at(i);
+        couples = couplesPlanes(e);
+        if (!couples && !refusal)
+            refusal = uncoupledOpticsRefusal(e, i);
+    }
+    if (couples) {
+        refusal = coupledOpticsRefusal(line);
+        if (!refusal) {
+            coupledLinePass(state, messages, plot, list);
+            return;
+        }
+    }
+    if (refusal)
+        messages.error(*refusal);
+    else
+        acceptedLinePass(state, messages, plot, list);
+}
+
+std::string coupledPassTitle(const State& state)
+{
+    if (!lineCouples(state.line))
+        return {};
+    const RunSettings& run = state.run;
+    if (run.showTrajectory && !run.showBetaFunctions && !run.showBeamSize)
+        return "coupled optics: the trajectory through the coupled maps";
+    if (run.showBeamSize)
+        return "coupled optics: beam sizes of both modes";
+    return run.coupledMaisRipken ? "coupled optics: Mais-Ripken beta_11 (x) and beta_22 (y)"
+                                 : "coupled optics: Edwards-Teng functions of modes 1 (x) and 2 (y)";
+}
+
+} // namespace kestrune

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "core/State.h"
+#include "core/orbit/ClosedOrbit.h"
+
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+/// The linear optics of the machine with its errors about its closed orbit (4D, rf off, delta 0): the
+/// coupled periodic solution of the Jacobians of the tracker's elements taken about the orbit, and the
+/// beating against the design (the same line without errors and with the correctors' kicks at 0).
+struct OrbitOptics
+{
+    bool computed = false;
+    std::string refusal; // "no closed orbit: ..." or why the coupled optics cannot be had
+    ClosedOrbit orbit;
+    double tune1 = 0, tune2 = 0; // eigentunes of the ring, mode 1 the one mostly in x
+    // at the start (index 0) and after each element of the cell: Mais-Ripken beta11, beta22 (m), the
+    // vertical dispersion (m)
+    std::vector<double> betaX, betaY, etaY;
+    // (beta - beta_design) / beta_design over the element exits
+    double betaBeatXRms = 0, betaBeatXMax = 0, betaBeatYRms = 0, betaBeatYMax = 0;
+    double dispersionYRms = 0; // m, over the element exits
+};
+
+/// The optics of state's ring about its closed orbit.
+OrbitOptics orbitOptics(const State& state);
+
+/// The line without its errors and with every corrector's kick at 0.
+BeamLine designLine(const BeamLine& line);
+
+} // namespace kestrune

@@ -1,0 +1,178 @@
+#include "core/orbit/OrbitOptics.h"
+
+#include "core/Kinematics.h"
+#include "core/coupling/CoupledOptics.h"
+#include "core/orbit/OrbitResponse.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace kestrune {
+namespace {
+
+// Eight FODO cells with a bend in each half and a monitor after every quadrupole; in the first cell a
+// thin quadrupole T (K1L = 0.02) with a corrector K of no length beside it, where the errors go; with
+// cavity, an rf cavity of 1 MV at harmonic 20.
+State errorRing(bool cavity = false)
+{
+    State state;
+    startParticle(state);
+    state.ringClosed = true;
+    const auto add = [&](int elementCode, double length) -> LatticeElement& {
+        LatticeElement& e = state.line.at(++state.line.count);
+        e = LatticeElement{};
+        e.name = "E" + std::to_string(state.line.count);
+        e.code = elementCode;
+        e.length = length;
+        return e;
+    };
+    constexpr int kCells = 8;
+    const double h = kTwoPi / (2 * kCells) / 2.0;
+    for (int c = 0; c < kCells; ++c) {
+        add(code::kQuadrupole, 0.3).k = 0.9;
+        add(code::kMonitor, 0);
+        add(code::kDrift, 0.4);
+        if (c == 0) {
+            add(code::kKicker, 0).name = "K";
+            LatticeElement& t = add(code::kThinMultipole, 0);
+            t.name = "T";
+            t.knl = {0, 0.02};
+        }
+        add(code::kSectorBend, 2.0).curvature = h;
+        add(code::kDrift, 0.4);
+        add(code::kQuadrupole, 0.3).k = -1.0;
+        add(code::kMonitor, 0);
+        add(code::kDrift, 0.4);
+        add(code::kSectorBend, 2.0).curvature = h;
+        add(code::kDrift, 0.4);
+    }
+    if (cavity) {
+        LatticeElement& rf = add(code::kRfCavity, 0.2);
+        rf.voltage = 1e6;
+        rf.harmonic = 20;
+        rf.lag = 0.5;
+    }
+    state.line.chainPositions();
+    return state;
+}
+
+int indexOf(const BeamLine& line, const std::string& name)
+{
+    for (int i = 1; i <= line.count; ++i)
+        if (line.at(i).name == name)
+            return i;
+    return 0;
+}
+
+// The offset of the thin quadrupole is a kick K1L dx (K1L dy the other way vertically) at its place: the
+// orbit at the monitors is the closed form of the response to a corrector there (closedFormOrbitResponse:
+// sqrt(beta_m beta_k) cos(|mu_m - mu_k| - pi Q) / (2 sin pi Q)), with the rf cavity on the orbit of the
+// whole turn, whose momentum deviation follows the longer path (the response with the dispersion term).
+// What is left is the tracker's nonlinear rest (h x of the bends, 1.5e-5 here), Newton's tolerance (1e-12 m
+// of an orbit of 5e-5 m) and, with the rf, the slip 1 / gamma^2 = 2.6e-7 beside alpha_c.
+TEST(OrbitOpticsTest, OffsetQuadrupoleGivesTheClosedFormOrbit)
+{
+    const struct
+    {
+        double dx, dy;
+        bool rf;
+    } cases[] = {{2e-5, 0, false}, {0, -3e-5, false}, {2e-5, 0, true}};
+    for (const auto& c : cases) {
+        State state = errorRing(c.rf);
+        LatticeElement& t = state.line.at(indexOf(state.line, "T"));
+        t.errors.dx = c.dx;
+        t.errors.dy = c.dy;
+        const ClosedOrbit orbit = c.rf ? closedOrbit6D(state) : closedOrbit(state);
+        ASSERT_TRUE(orbit.found) << orbit.refusal;
+        std::string refusal;
+        const std::optional<OrbitResponse> response = closedFormOrbitResponse(
+            state, c.rf ? ResponseMomentum::FixedFrequency : ResponseMomentum::Fixed, refusal);
+        ASSERT_TRUE(response.has_value()) << refusal;
+        const double kick[2] = {t.knl[1] * c.dx, -t.knl[1] * c.dy};
+        const std::size_t n = response->monitors.size();
+        std::vector<double> expected(2 * n);
+        double largest = 0;
+        for (std::size_t row = 0; row < 2 * n; ++row) {
+            expected[row] = response->matrix[row][row / n] * kick[row / n];
+            largest = std::max(largest, std::fabs(expected[row]));
+        }
+        ASSERT_GT(largest, 1e-6);
+        for (std::size_t row = 0; row < 2 * n; ++row) {
+            const PhaseVector& p = orbit.orbit[static_cast<std::size_t>(response->monitors[row % n])];
+            EXPECT_NEAR(row < n ? p.x : p.y, expected[row], 3e-5 * largest)
+                << "dx " << c.dx << " dy " << c.dy << " rf " << c.rf << " row " << row;
+        }
+    }
+}
+
+// A quadrupole rolled by dpsi is, to every order, a quadrupole of gradient k cos 2 dpsi with the skew
+// gradient k1s = -k sin 2 dpsi: its eigentunes and betas about the orbit are those of the coupled optics
+// of that skew quadrupole on the design orbit.
+TEST(OrbitOpticsTest, RolledQuadrupoleCouplesAsTheSkewQuadrupole)
+{
+    for (const double roll : {0.02, -0.06}) {
+        State rolled = errorRing();
+        State skew = rolled;
+        const int q = 1;
+        rolled.line.at(q).errors.dpsi = roll;
+        LatticeElement& s = skew.line.at(q);
+        const double k = s.k;
+        s.k = k * std::cos(2 * roll);
+        s.k1s = -k * std::sin(2 * roll);
+        const OrbitOptics optics = orbitOptics(rolled);
+        ASSERT_TRUE(optics.computed) << optics.refusal;
+        const CoupledRing ring = coupledRing(skew);
+        ASSERT_TRUE(ring.computed) << ring.refusal;
+        EXPECT_NEAR(optics.tune1, ring.tune1, 1e-9) << roll;
+        EXPECT_NEAR(optics.tune2, ring.tune2, 1e-9) << roll;
+        ASSERT_EQ(optics.betaX.size(), ring.functions.size());
+        for (std::size_t i = 0; i < ring.functions.size(); ++i) {
+            EXPECT_NEAR(optics.betaX[i], ring.functions[i].mr.beta11, 1e-8 * ring.functions[i].mr.beta11);
+            EXPECT_NEAR(optics.betaY[i], ring.functions[i].mr.beta22, 1e-8 * ring.functions[i].mr.beta22);
+        }
+        EXPECT_GT(optics.dispersionYRms, 0);
+        EXPECT_GT(optics.betaBeatXRms, 0);
+    }
+}
+
+// A gradient error dK1L moves the tunes by +-beta dK1L / (4 pi) to first order; the second order is
+// (beta dK1L)^2 / (8 pi tan 2 pi Q) ~ 1e-4 of the shift for beta dK1L ~ 1e-4.
+TEST(OrbitOpticsTest, GradientErrorShiftsTheTunesByThePerturbationFormula)
+{
+    const State design = errorRing();
+    const OrbitOptics before = orbitOptics(design);
+    ASSERT_TRUE(before.computed) << before.refusal;
+    const int t = indexOf(design.line, "T");
+    const double betaX = before.betaX[static_cast<std::size_t>(t)];
+    const double betaY = before.betaY[static_cast<std::size_t>(t)];
+    for (const double dk : {1e-5, -3e-5}) {
+        State state = design;
+        state.line.at(t).errors.dkn = {0, dk};
+        const OrbitOptics after = orbitOptics(state);
+        ASSERT_TRUE(after.computed) << after.refusal;
+        const double dqx = betaX * dk / (2 * kTwoPi), dqy = -betaY * dk / (2 * kTwoPi);
+        EXPECT_NEAR(after.tune1 - before.tune1, dqx, 2e-3 * std::fabs(dqx)) << dk;
+        EXPECT_NEAR(after.tune2 - before.tune2, dqy, 2e-3 * std::fabs(dqy)) << dk;
+        EXPECT_GT(after.betaBeatXMax, after.betaBeatXRms);
+        EXPECT_EQ(after.dispersionYRms, 0);
+    }
+}
+
+// Refusals say why and hold no number: a ring without a cavity has no orbit with the rf on; a kick that
+// throws the particle out has none at all.
+TEST(OrbitOpticsTest, RefusalsNameTheirReason)
+{
+    const ClosedOrbit noRf = closedOrbit6D(errorRing());
+    EXPECT_FALSE(noRf.found);
+    EXPECT_EQ(noRf.refusal, "no closed orbit: the ring has no rf cavity");
+    State lost = errorRing();
+    lost.line.at(indexOf(lost.line, "K")).hkick = 0.5;
+    const OrbitOptics optics = orbitOptics(lost);
+    EXPECT_FALSE(optics.computed);
+    EXPECT_EQ(optics.refusal.rfind("no closed orbit: ", 0), 0u) << optics.refusal;
+}
+
+} // namespace
+} // namespace kestrune
