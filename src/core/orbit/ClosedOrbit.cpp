@@ -1,9 +1,5 @@
 #include "core/orbit/ClosedOrbit.h"
 
-#include "core/Format.h"
-#include "core/InputRanges.h"
-#include "core/optics/BetaFunctions.h"
-#include "core/ring/Parameter.h"
 #include "core/tracking/ElementKernels.h"
 #include "core/tracking/SymplecticLattice.h"
 
