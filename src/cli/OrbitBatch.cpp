@@ -130,9 +130,56 @@ Json orbitSection(const State& state)
     return section;
 }
 
-std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messages, int count)
+namespace {
+
+// The settings of an orbit-correction request; nothing, with the message, for options that do not fit.
+std::optional<OrbitCorrectionSettings> correctionSettings(const OrbitCorrectionRequest& request,
+                                                          std::string& refusal)
 {
-    const OrbitCorrection correction = correctOrbit(state, count);
+    OrbitCorrectionSettings settings;
+    settings.kickLimit = request.limit;
+    if (request.method == "micado") {
+        settings.method = CorrectionMethod::Micado;
+        if (request.singularValues >= 0)
+            refusal = "--singular-values goes with --correct-orbit svd";
+        else if (request.kickers < 1)
+            refusal = "--correct-orbit micado needs --kickers N (N at least 1)";
+        settings.kickers = request.kickers;
+    } else if (request.method == "svd") {
+        if (request.kickers >= 0)
+            refusal = "--kickers goes with --correct-orbit micado";
+        settings.singularValues = std::max(request.singularValues, 0);
+    } else {
+        if (request.kickers >= 0 || request.singularValues >= 0)
+            refusal = "--kickers and --singular-values go with --correct-orbit svd or micado";
+        settings.singularValues = std::stoi(request.method);
+    }
+    if (!refusal.empty())
+        return std::nullopt;
+    return settings;
+}
+
+Json kickerList(const std::vector<KickerKick>& kicks, bool KickerKick::*flag)
+{
+    Json list = Json::array();
+    for (const KickerKick& k : kicks)
+        if (k.*flag)
+            list.push_back({{"name", k.name}, {"element", k.element}, {"plane", k.horizontal ? "x" : "y"}});
+    return list;
+}
+
+} // namespace
+
+std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messages,
+                                                  const OrbitCorrectionRequest& request)
+{
+    std::string refusal;
+    const std::optional<OrbitCorrectionSettings> settings = correctionSettings(request, refusal);
+    if (!settings) {
+        messages.error("--correct-orbit: " + refusal);
+        return std::nullopt;
+    }
+    const OrbitCorrection correction = correctOrbit(state, *settings);
     if (!correction.done) {
         messages.error("--correct-orbit: " + correction.refusal);
         return std::nullopt;
@@ -144,16 +191,27 @@ Json orbitCorrectionSection(const std::optional<OrbitCorrection>& correction)
 {
     if (!correction)
         return nullptr;
+    const OrbitCorrection& c = *correction;
     Json values = Json::array();
-    for (double s : correction->singularValues)
+    for (double s : c.singularValues)
         values.push_back(reportNumber(s));
-    return {{"singular_values", values},
-            {"used", correction->used},
-            {"iterations", correction->iterations},
-            {"rms_before_x_m", reportNumber(correction->rmsBeforeX)},
-            {"rms_before_y_m", reportNumber(correction->rmsBeforeY)},
-            {"rms_after_x_m", reportNumber(correction->rmsAfterX)},
-            {"rms_after_y_m", reportNumber(correction->rmsAfterY)}};
+    return {{"method", c.method == CorrectionMethod::Micado ? "micado" : "svd"},
+            {"singular_values", values},
+            {"used", c.used},
+            {"iterations", c.iterations},
+            {"monitors", c.monitors},
+            {"rms_before_x_m", reportNumber(c.rmsBeforeX)},
+            {"rms_before_y_m", reportNumber(c.rmsBeforeY)},
+            {"rms_after_x_m", reportNumber(c.rmsAfterX)},
+            {"rms_after_y_m", reportNumber(c.rmsAfterY)},
+            {"max_before_x_m", reportNumber(c.maxBeforeX)},
+            {"max_before_y_m", reportNumber(c.maxBeforeY)},
+            {"max_after_x_m", reportNumber(c.maxAfterX)},
+            {"max_after_y_m", reportNumber(c.maxAfterY)},
+            {"kickers_used", kickerList(c.kicks, &KickerKick::used)},
+            {"capped", kickerList(c.kicks, &KickerKick::capped)},
+            {"kick_rms_rad", reportNumber(c.kickRms)},
+            {"kick_max_rad", reportNumber(c.kickMax)}};
 }
 
 } // namespace kestrune

@@ -4,8 +4,10 @@
 #include "core/Messages.h"
 #include "core/State.h"
 #include "core/orbit/ClosedOrbit.h"
+#include "core/orbit/OrbitCorrection.h"
 
 #include <optional>
+#include <string>
 
 namespace kestrune {
 
@@ -15,6 +17,17 @@ namespace kestrune {
 /// rms_y_m, max_x_m, max_y_m, and message with the reason when none was found.
 Json orbitSection(const State& state);
 
+/// What --correct-orbit asks for: method "svd", "micado" or a number N (N singular values, SVD, as
+/// --singular-values N), --singular-values (-1: not given), --kickers (-1: not given), --corrector-limit
+/// (rad, 0: none).
+struct OrbitCorrectionRequest
+{
+    std::string method;
+    int singularValues = -1;
+    int kickers = -1;
+    double limit = 0;
+};
+
 /// The report's "closed_orbit" section, null for a line without errors, kicks or dipole components:
 /// found, rf_on (the orbit of the whole turn with the cavities on, where the ring has any), and with an
 /// orbit at_start [x, px, y, py, delta, l], x_rms_m, y_rms_m, x_max_m, y_max_m at the centres of the
@@ -23,12 +36,15 @@ Json orbitSection(const State& state);
 /// those cannot be had.
 Json closedOrbitSection(const State& state);
 
-/// --correct-orbit: corrects the closed orbit with every kicker of the line, count singular values (0 for
-/// all), three passes; the kicks go into state. Refusals through messages.
-std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messages, int count);
+/// --correct-orbit: corrects the closed orbit with the kickers of the line as request says, three
+/// passes; the kicks go into state. Refusals through messages.
+std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messages,
+                                                  const OrbitCorrectionRequest& request);
 
-/// The report's "orbit_correction" section: singular_values, used, iterations, rms_before_x_m,
-/// rms_before_y_m, rms_after_x_m, rms_after_y_m; null when the correction was refused.
+/// The report's "orbit_correction" section: method, singular_values, used, iterations, monitors,
+/// rms_before_x_m, rms_before_y_m, rms_after_x_m, rms_after_y_m, max_before_x_m, max_before_y_m,
+/// max_after_x_m, max_after_y_m, kickers_used and capped (name, element, plane), kick_rms_rad,
+/// kick_max_rad; null when the correction was refused.
 Json orbitCorrectionSection(const std::optional<OrbitCorrection>& correction);
 
 } // namespace kestrune

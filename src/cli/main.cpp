@@ -50,7 +50,7 @@ struct Request
     kestrune::ApertureRequest aperture;
     std::vector<std::string> scan; // QUANTITY CPMIN CPMAX
     std::string matchFile;
-    int correctOrbit = -1; // singular values of --correct-orbit, 0 for all; -1 without it
+    kestrune::OrbitCorrectionRequest correctOrbit; // method empty without --correct-orbit
     std::string errorsFile;
     std::optional<std::uint64_t> seed; // of --seed; without it the error set's own
 };
@@ -121,13 +121,35 @@ void addOptions(CLI::App& app, Request& request)
                    "writes the beam line as a MAD-X sequence file to FILE; fails\n"
                    "(status 1) for elements without a MAD-X counterpart")
         ->type_name("FILE.madx");
-    app.add_option("--correct-orbit", request.correctOrbit,
-                   "corrects the closed orbit of the ring with every kicker of the line,\n"
-                   "using N singular values of the orbit response of its monitors (0 for\n"
-                   "all), in three passes; the kicks go into the design (--save keeps\n"
-                   "them), the report gets an orbit_correction section")
-        ->type_name("N")
+    app.add_option("--correct-orbit", request.correctOrbit.method,
+                   "corrects the closed orbit of the ring with the kickers of the line\n"
+                   "from the orbit response of its monitors: svd (the pseudo-inverse,\n"
+                   "--singular-values K of them, all by default), micado (the --kickers N\n"
+                   "best ones of each plane, chosen one by one), or a number N (svd with\n"
+                   "N singular values, 0 for all); three passes; the kicks go into the\n"
+                   "design (--save keeps them), the report gets an orbit_correction section")
+        ->type_name("svd|micado|N")
+        ->check([](const std::string& text) -> std::string {
+            if (text == "svd" || text == "micado")
+                return "";
+            if (!text.empty() && text.size() <= 6 &&
+                text.find_first_not_of("0123456789") == std::string::npos)
+                return "";
+            return "--correct-orbit takes svd, micado or a number of singular values";
+        });
+    app.add_option("--singular-values", request.correctOrbit.singularValues,
+                   "the singular values of --correct-orbit svd (0 for all)")
+        ->type_name("K")
         ->check(CLI::Range(0, 100000));
+    app.add_option("--kickers", request.correctOrbit.kickers,
+                   "the kickers of each plane --correct-orbit micado chooses")
+        ->type_name("N")
+        ->check(CLI::Range(1, 100000));
+    app.add_option("--corrector-limit", request.correctOrbit.limit,
+                   "the largest kick (rad) of --correct-orbit: a kick past it is held\n"
+                   "there and the kicker is named in the report")
+        ->type_name("RAD")
+        ->check(CLI::Range(1e-12, 1.0));
     app.add_option("--tfs", request.tfsFile,
                    "writes the lattice functions at every element end to FILE as a\n"
                    "TFS table (NAME, KEYWORD, S, L, BETX, ALFX, MUX, DX, DPX, BETY,\n"
@@ -354,7 +376,7 @@ int run(const Request& request)
         });
     }
     std::optional<kestrune::OrbitCorrection> orbitCorrection;
-    if (request.correctOrbit >= 0) {
+    if (!request.correctOrbit.method.empty()) {
         step([&] {
             orbitCorrection = kestrune::runOrbitCorrection(state, messages, request.correctOrbit);
             return orbitCorrection.has_value();
@@ -461,7 +483,7 @@ int run(const Request& request)
             if (!request.matchFile.empty())
                 kestrune::addMatchSection(report, match);
             kestrune::addLocalTouschek(report, scanned, inputs, reportMessages);
-            if (request.correctOrbit >= 0)
+            if (!request.correctOrbit.method.empty())
                 report["orbit_correction"] = kestrune::orbitCorrectionSection(orbitCorrection);
             report.erase("messages");
             report.update(scanSections);

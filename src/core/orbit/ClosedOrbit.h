@@ -41,43 +41,4 @@ ClosedOrbit closedOrbit6D(const State& state);
 /// "no closed orbit: not converged".
 ClosedOrbit closedOrbit(const State& state, double delta = 0);
 
-/// The orbit response of the monitors (codes 81..83, in line order) to the kickers (codes 70..72): one
-/// column per kicker plane, rows the horizontal readings of every monitor then the vertical ones.
-struct OrbitResponse
-{
-    std::vector<int> monitors;               // element indices
-    std::vector<int> kickers;                // element indices, one column per plane the kicker has
-    std::vector<bool> horizontalKick;        // per column
-    std::vector<std::vector<double>> matrix; // [row][column], m/rad
-};
-
-/// The response from closed orbits tracked with each kick moved by +-1e-6 rad (central differences).
-std::optional<OrbitResponse> trackedOrbitResponse(const State& state, std::string& refusal);
-
-/// The response in closed form from the uncoupled optics, for a ring whose rf frequency is kept (the
-/// orbit lengthens and the momentum changes with a horizontal kick):
-///   R_mk = sqrt(beta_m beta_k) cos(|mu_m - mu_k| - pi Q) / (2 sin pi Q) - eta_m eta_k / (alpha_c C)
-/// for horizontal kicks into horizontal readings, the same without the dispersion term vertically, 0 for
-/// the other pairs. With fixedLength false the dispersion term is left out (momentum held fixed).
-std::optional<OrbitResponse> closedFormOrbitResponse(const State& state, bool fixedFrequency,
-                                                     std::string& refusal);
-
-/// An orbit correction by the kickers of the line: the kicks that minimise the readings of the monitors
-/// in the least-squares sense, from the pseudo-inverse of the tracked orbit response with its singular
-/// values below cut times the largest (or beyond the first count) left out, iterated.
-struct OrbitCorrection
-{
-    bool done = false;
-    std::string refusal;
-    std::vector<double> singularValues;                                  // of the response, largest first
-    int used = 0;                                                        // singular values used
-    double rmsBeforeX = 0, rmsBeforeY = 0, rmsAfterX = 0, rmsAfterY = 0; // m, at the monitors
-    int iterations = 0;
-};
-
-/// Corrects the closed orbit of state's ring with its kickers: count singular values (0: all those above
-/// 1e-12 of the largest), iterations passes. The kicks are written into the kickers only when every pass
-/// succeeded and every kick stays inside its range; otherwise nothing changes and refusal says why.
-OrbitCorrection correctOrbit(State& state, int count = 0, int iterations = 3);
-
 } // namespace kestrune

@@ -2,6 +2,7 @@
 
 #include "core/Kinematics.h"
 #include "core/coupling/CoupledOptics.h"
+#include "core/orbit/OrbitResponse.h"
 
 #include <algorithm>
 #include <cmath>
@@ -86,7 +87,8 @@ TEST(OrbitOpticsTest, OffsetQuadrupoleGivesTheClosedFormOrbit)
         const ClosedOrbit orbit = c.rf ? closedOrbit6D(state) : closedOrbit(state);
         ASSERT_TRUE(orbit.found) << orbit.refusal;
         std::string refusal;
-        const std::optional<OrbitResponse> response = closedFormOrbitResponse(state, c.rf, refusal);
+        const std::optional<OrbitResponse> response = closedFormOrbitResponse(
+            state, c.rf ? ResponseMomentum::FixedFrequency : ResponseMomentum::Fixed, refusal);
         ASSERT_TRUE(response.has_value()) << refusal;
         const double kick[2] = {t.knl[1] * c.dx, -t.knl[1] * c.dy};
         const std::size_t n = response->monitors.size();
