@@ -214,4 +214,14 @@ Json orbitCorrectionSection(const std::optional<OrbitCorrection>& correction)
             {"kick_max_rad", reportNumber(c.kickMax)}};
 }
 
+Json correctedOrbit(const OrbitCorrection& correction)
+{
+    return {{"x_rms_m", reportNumber(correction.rmsAfterX)},
+            {"y_rms_m", reportNumber(correction.rmsAfterY)},
+            {"x_max_m", reportNumber(correction.maxAfterX)},
+            {"y_max_m", reportNumber(correction.maxAfterY)},
+            {"kick_rms_rad", reportNumber(correction.kickRms)},
+            {"kick_max_rad", reportNumber(correction.kickMax)}};
+}
+
 } // namespace kestrune

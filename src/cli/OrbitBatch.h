@@ -47,4 +47,8 @@ std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messag
 /// kick_max_rad; null when the correction was refused.
 Json orbitCorrectionSection(const std::optional<OrbitCorrection>& correction);
 
+/// The closed_orbit section's "corrected" object of a correction that was done: x_rms_m, y_rms_m,
+/// x_max_m, y_max_m at the monitors it read after its last pass, kick_rms_rad, kick_max_rad.
+Json correctedOrbit(const OrbitCorrection& correction);
+
 } // namespace kestrune

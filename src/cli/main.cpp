@@ -376,7 +376,10 @@ int run(const Request& request)
         });
     }
     std::optional<kestrune::OrbitCorrection> orbitCorrection;
+    // the report's closed orbit is that of the machine before the correction, with the corrected one in it
+    std::optional<kestrune::State> uncorrected;
     if (!request.correctOrbit.method.empty()) {
+        uncorrected = state;
         step([&] {
             orbitCorrection = kestrune::runOrbitCorrection(state, messages, request.correctOrbit);
             return orbitCorrection.has_value();
@@ -485,6 +488,12 @@ int run(const Request& request)
             kestrune::addLocalTouschek(report, scanned, inputs, reportMessages);
             if (!request.correctOrbit.method.empty())
                 report["orbit_correction"] = kestrune::orbitCorrectionSection(orbitCorrection);
+            if (uncorrected && orbitCorrection) {
+                Json closed = kestrune::closedOrbitSection(*uncorrected);
+                if (closed.is_object())
+                    closed["corrected"] = kestrune::correctedOrbit(*orbitCorrection);
+                report["closed_orbit"] = closed;
+            }
             report.erase("messages");
             report.update(scanSections);
             report["messages"] = reportMessages.shown();

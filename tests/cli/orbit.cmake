@@ -13,6 +13,12 @@ file(READ ${WORK}/orbit.json report)
 expect_json("${report}" "40" orbit_correction used)
 # the readings go from millimetres to the rounding of the response
 expect_prefix("${report}" "0.00" orbit_correction rms_before_x_m)
+# closed_orbit is the orbit before the correction, with the corrected one in it
+string(JSON before GET "${report}" closed_orbit x_rms_m)
+string(JSON corrected GET "${report}" closed_orbit corrected x_rms_m)
+if(NOT before MATCHES "^0.00" OR NOT corrected MATCHES "e-(1[1-9]|[2-9][0-9])$")
+    message(FATAL_ERROR "closed_orbit before ${before}, corrected ${corrected}")
+endif()
 string(JSON after GET "${report}" orbit monitors)
 string(JSON rms GET "${report}" orbit rms_x_m)
 if(NOT after EQUAL 20 OR NOT rms MATCHES "e-(1[1-9]|[2-9][0-9])$")
