@@ -30,33 +30,13 @@ bool withErrors(const BeamLine& line)
     return false;
 }
 
-// The rms and the largest |x| and |y| of the orbit at the centres of the monitors, at the ends of every
-// element when the line has none.
-Json orbitSpread(const BeamLine& line, const ClosedOrbit& orbit)
+Json orbitSpreadJson(const BeamLine& line, const ClosedOrbit& orbit)
 {
-    std::vector<std::pair<double, double>> points;
-    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
-        const int c = line.at(i).code;
-        const std::size_t k = static_cast<std::size_t>(i);
-        if (c >= code::kHorizontalMonitor && c <= code::kMonitor)
-            points.emplace_back((orbit.orbit[k - 1].x + orbit.orbit[k].x) / 2,
-                                (orbit.orbit[k - 1].y + orbit.orbit[k].y) / 2);
-    }
-    if (points.empty())
-        for (std::size_t k = 1; k < orbit.orbit.size(); ++k)
-            points.emplace_back(orbit.orbit[k].x, orbit.orbit[k].y);
-    double sumX = 0, sumY = 0, maxX = 0, maxY = 0;
-    for (const auto& [x, y] : points) {
-        sumX += x * x;
-        sumY += y * y;
-        maxX = std::max(maxX, std::fabs(x));
-        maxY = std::max(maxY, std::fabs(y));
-    }
-    const double n = static_cast<double>(std::max<std::size_t>(points.size(), 1));
-    return {{"x_rms_m", reportNumber(std::sqrt(sumX / n))},
-            {"y_rms_m", reportNumber(std::sqrt(sumY / n))},
-            {"x_max_m", reportNumber(maxX)},
-            {"y_max_m", reportNumber(maxY)}};
+    const OrbitSpread spread = orbitSpread(line, orbit);
+    return {{"x_rms_m", reportNumber(spread.xRms)},
+            {"y_rms_m", reportNumber(spread.yRms)},
+            {"x_max_m", reportNumber(spread.xMax)},
+            {"y_max_m", reportNumber(spread.yMax)}};
 }
 
 } // namespace
@@ -78,7 +58,7 @@ Json closedOrbitSection(const State& state)
     const PhaseVector& p = orbit.orbit.front();
     section["at_start"] = Json::array({reportNumber(p.x), reportNumber(p.px), reportNumber(p.y),
                                        reportNumber(p.py), reportNumber(p.delta), reportNumber(p.l)});
-    section.update(orbitSpread(state.line, orbit));
+    section.update(orbitSpreadJson(state.line, orbit));
     const OrbitOptics optics = orbitOptics(state);
     const auto value = [&optics](double v) { return optics.computed ? reportNumber(v) : Json(nullptr); };
     section["tune_x"] = value(optics.tune1);
@@ -222,6 +202,62 @@ Json correctedOrbit(const OrbitCorrection& correction)
             {"y_max_m", reportNumber(correction.maxAfterY)},
             {"kick_rms_rad", reportNumber(correction.kickRms)},
             {"kick_max_rad", reportNumber(correction.kickMax)}};
+}
+
+std::optional<Json> seedsSection(const State& design, const ErrorSet& set, std::uint64_t first, int count,
+                                 const OrbitCorrectionRequest& correction, Messages& messages)
+{
+    std::optional<OrbitCorrectionSettings> settings;
+    if (!correction.method.empty()) {
+        std::string refusal;
+        settings = correctionSettings(correction, refusal);
+        if (!settings) {
+            messages.error("--correct-orbit: " + refusal);
+            return std::nullopt;
+        }
+    }
+    const std::vector<SeedOutcome> seeds = runErrorSeeds(design, set, first, count, settings);
+    Json list = Json::array();
+    for (const SeedOutcome& o : seeds) {
+        Json one = {{"seed", o.seed}, {"computed", o.computed}, {"message", nullptr}};
+        if (!o.computed)
+            one["message"] = o.refusal;
+        const auto value = [&](double v) { return o.computed ? reportNumber(v) : Json(nullptr); };
+        const auto after = [&](double v) {
+            return o.computed && o.corrected ? reportNumber(v) : Json(nullptr);
+        };
+        one["x_rms_m"] = value(o.xRms);
+        one["y_rms_m"] = value(o.yRms);
+        one["x_max_m"] = value(o.xMax);
+        one["y_max_m"] = value(o.yMax);
+        one["corrected_x_rms_m"] = after(o.xRmsAfter);
+        one["corrected_y_rms_m"] = after(o.yRmsAfter);
+        one["corrected_x_max_m"] = after(o.xMaxAfter);
+        one["corrected_y_max_m"] = after(o.yMaxAfter);
+        one["kick_rms_rad"] = after(o.kickRms);
+        one["kick_max_rad"] = after(o.kickMax);
+        one["tune_shift_1"] = value(o.tuneShift1);
+        one["tune_shift_2"] = value(o.tuneShift2);
+        one["beta_beat_x_rms"] = value(o.betaBeatXRms);
+        one["beta_beat_y_rms"] = value(o.betaBeatYRms);
+        one["dispersion_y_rms_m"] = value(o.dispersionYRms);
+        list.push_back(one);
+    }
+    const SeedStatistics stats = seedStatistics(seeds);
+    Json statistics = Json::object();
+    for (const auto& [name, q] : stats.quantities) {
+        const bool kept = settings || (name.rfind("corrected_", 0) != 0 && name.rfind("kick_", 0) != 0);
+        statistics[name] = kept && stats.computed > 0 ? Json{{"mean", reportNumber(q.mean)},
+                                                             {"rms", reportNumber(q.rms)},
+                                                             {"max", reportNumber(q.max)}}
+                                                      : Json(nullptr);
+    }
+    return Json{{"first", first},
+                {"count", static_cast<int>(seeds.size())},
+                {"computed", stats.computed},
+                {"corrected", settings.has_value()},
+                {"per_seed", list},
+                {"statistics", statistics}};
 }
 
 } // namespace kestrune

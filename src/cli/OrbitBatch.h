@@ -4,6 +4,7 @@
 #include "core/Messages.h"
 #include "core/State.h"
 #include "core/orbit/ClosedOrbit.h"
+#include "core/orbit/ErrorSeeds.h"
 #include "core/orbit/OrbitCorrection.h"
 
 #include <optional>
@@ -50,5 +51,14 @@ Json orbitCorrectionSection(const std::optional<OrbitCorrection>& correction);
 /// The closed_orbit section's "corrected" object of a correction that was done: x_rms_m, y_rms_m,
 /// x_max_m, y_max_m at the monitors it read after its last pass, kick_rms_rad, kick_max_rad.
 Json correctedOrbit(const OrbitCorrection& correction);
+
+/// --seeds N: the error study of seeds first .. first + N - 1 of the set on the design, each corrected as
+/// --correct-orbit asks when it is given (method empty: not corrected). The report's "seeds" section:
+/// first, count, computed, corrected, per_seed [{seed, computed, message, x_rms_m, y_rms_m, x_max_m,
+/// y_max_m, corrected_x_rms_m, ..., kick_rms_rad, kick_max_rad, tune_shift_1, tune_shift_2,
+/// beta_beat_x_rms, beta_beat_y_rms, dispersion_y_rms_m}] and statistics {name: {mean, rms, max}} over
+/// the computed seeds; nothing after the message when the correction request is refused.
+std::optional<Json> seedsSection(const State& design, const ErrorSet& set, std::uint64_t first, int count,
+                                 const OrbitCorrectionRequest& correction, Messages& messages);
 
 } // namespace kestrune

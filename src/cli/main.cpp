@@ -53,6 +53,7 @@ struct Request
     kestrune::OrbitCorrectionRequest correctOrbit; // method empty without --correct-orbit
     std::string errorsFile;
     std::optional<std::uint64_t> seed; // of --seed; without it the error set's own
+    int seeds = 0;                     // of --seeds: the error study's seeds, 0 for none
 };
 
 const char* const kDescription =
@@ -111,6 +112,11 @@ void addOptions(CLI::App& app, Request& request)
         ->type_name("FILE.json");
     app.add_option("--seed", request.seed, "the seed of the --errors draws, in place of the error set's own")
         ->type_name("N");
+    app.add_option("--seeds", request.seeds,
+                   "the error study: N seeds of the --errors set from --seed on, each on the\n"
+                   "design, corrected as --correct-orbit asks; the report's section seeds")
+        ->type_name("N")
+        ->check(CLI::Range(1, kestrune::kMaxErrorSeeds));
     app.add_option("--twiss", request.twissFile,
                    "writes the lattice functions at every sample of the beam-line pass\n"
                    "to FILE as CSV with a header line: s, element index, name, code,\n"
@@ -245,6 +251,8 @@ void checkUsage(const Request& request)
     const bool merge = !request.aperture.merge.empty();
     if (request.seed && request.errorsFile.empty())
         throw BatchUsageError("--seed is the seed of --errors: give an error set");
+    if (request.seeds > 0 && (request.errorsFile.empty() || request.reportFile.empty()))
+        throw BatchUsageError("--seeds runs the error study of --errors into --report: give both");
     if (merge && (!request.lattice.empty() || request.aperture.anyScan()))
         throw BatchUsageError("--merge takes part files alone: no lattice file and no scan");
     if (request.lattice.empty() && !folderOnly && !merge)
@@ -353,12 +361,16 @@ int run(const Request& request)
     kestrune::BatchInputs inputs;
     for (const std::string& assignment : request.settings)
         kestrune::applySetting(state, inputs, assignment);
+    // the error study starts from the design with its own errors, before the set's
+    std::optional<kestrune::State> design;
+    if (request.seeds > 0)
+        design = state;
+    std::optional<kestrune::ErrorSet> errorSet;
     if (!request.errorsFile.empty()) {
         const bool applied = guarded(messages, [&] {
-            const std::optional<kestrune::ErrorSet> set =
-                kestrune::readErrorSet(request.errorsFile, messages);
-            return set &&
-                   kestrune::applyErrorSet(state.line, *set, request.seed.value_or(set->seed), messages);
+            errorSet = kestrune::readErrorSet(request.errorsFile, messages);
+            return errorSet && kestrune::applyErrorSet(state.line, *errorSet,
+                                                       request.seed.value_or(errorSet->seed), messages);
         });
         if (!applied)
             return 1;
@@ -488,6 +500,14 @@ int run(const Request& request)
             kestrune::addLocalTouschek(report, scanned, inputs, reportMessages);
             if (!request.correctOrbit.method.empty())
                 report["orbit_correction"] = kestrune::orbitCorrectionSection(orbitCorrection);
+            if (design && errorSet) {
+                const std::optional<Json> seeds =
+                    kestrune::seedsSection(*design, *errorSet, request.seed.value_or(errorSet->seed),
+                                           request.seeds, request.correctOrbit, messages);
+                if (!seeds)
+                    return false;
+                report["seeds"] = *seeds;
+            }
             if (uncorrected && orbitCorrection) {
                 Json closed = kestrune::closedOrbitSection(*uncorrected);
                 if (closed.is_object())

@@ -4,7 +4,9 @@
 #include "core/tracking/SymplecticLattice.h"
 
 #include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace kestrune {
 
@@ -234,6 +236,34 @@ ClosedOrbit closedOrbit6D(const State& state)
         return result;
     }
     return findOrbit6D(lattice);
+}
+
+OrbitSpread orbitSpread(const BeamLine& line, const ClosedOrbit& orbit)
+{
+    std::vector<std::pair<double, double>> points;
+    for (int i = 1;
+         i <= line.count && i <= kMaxLineElements && static_cast<std::size_t>(i) < orbit.orbit.size(); ++i) {
+        const int c = line.at(i).code;
+        const std::size_t k = static_cast<std::size_t>(i);
+        if (c >= code::kHorizontalMonitor && c <= code::kMonitor)
+            points.emplace_back((orbit.orbit[k - 1].x + orbit.orbit[k].x) / 2,
+                                (orbit.orbit[k - 1].y + orbit.orbit[k].y) / 2);
+    }
+    if (points.empty())
+        for (std::size_t k = 1; k < orbit.orbit.size(); ++k)
+            points.emplace_back(orbit.orbit[k].x, orbit.orbit[k].y);
+    OrbitSpread spread;
+    double sumX = 0, sumY = 0;
+    for (const auto& [x, y] : points) {
+        sumX += x * x;
+        sumY += y * y;
+        spread.xMax = std::max(spread.xMax, std::fabs(x));
+        spread.yMax = std::max(spread.yMax, std::fabs(y));
+    }
+    const double n = static_cast<double>(std::max<std::size_t>(points.size(), 1));
+    spread.xRms = std::sqrt(sumX / n);
+    spread.yRms = std::sqrt(sumY / n);
+    return spread;
 }
 
 } // namespace kestrune

@@ -41,4 +41,12 @@ ClosedOrbit closedOrbit6D(const State& state);
 /// "no closed orbit: not converged".
 ClosedOrbit closedOrbit(const State& state, double delta = 0);
 
+/// The rms and the largest |x| and |y| of a closed orbit at the centres of the monitors (codes 81..83), at
+/// the ends of every element when the line has none.
+struct OrbitSpread
+{
+    double xRms = 0, yRms = 0, xMax = 0, yMax = 0; // m
+};
+OrbitSpread orbitSpread(const BeamLine& line, const ClosedOrbit& orbit);
+
 } // namespace kestrune

@@ -116,7 +116,15 @@ Spread spread(const Eigen::VectorXd& v, Index horizontal)
 Eigen::VectorXd svdKicks(const Eigen::MatrixXd& a, const Eigen::VectorXd& x, int count, double cut,
                          std::vector<double>* values, int* used)
 {
-    const Eigen::JacobiSVD<Eigen::MatrixXd> svd(a, Eigen::ComputeThinU | Eigen::ComputeThinV);
+    // the passes of a correction, and the seeds of an error study that share one response, decompose the
+    // same matrix again and again: the last decomposition of this thread is kept for it
+    thread_local Eigen::MatrixXd lastMatrix;
+    thread_local Eigen::JacobiSVD<Eigen::MatrixXd> lastSvd;
+    if (lastMatrix.rows() != a.rows() || lastMatrix.cols() != a.cols() || lastMatrix != a) {
+        lastSvd.compute(a, Eigen::ComputeThinU | Eigen::ComputeThinV);
+        lastMatrix = a;
+    }
+    const Eigen::JacobiSVD<Eigen::MatrixXd>& svd = lastSvd;
     const Eigen::VectorXd& sigma = svd.singularValues();
     int kept = 0;
     for (Index k = 0; k < sigma.size(); ++k)
@@ -229,7 +237,9 @@ OrbitCorrection correctOrbit(State& state, const OrbitCorrectionSettings& settin
         return result;
     }
     std::string refusal;
-    const std::optional<OrbitResponse> response = trackedOrbitResponse(state, refusal, settings.orbit);
+    const std::optional<OrbitResponse> response = settings.response
+                                                      ? std::optional<OrbitResponse>(*settings.response)
+                                                      : trackedOrbitResponse(state, refusal, settings.orbit);
     const std::optional<Readings> readings =
         response ? readRows(state.line, *response, settings.monitorsOff, refusal) : std::nullopt;
     if (!readings) {

@@ -4,6 +4,7 @@
 #include "core/orbit/OrbitResponse.h"
 
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -43,6 +44,9 @@ struct OrbitCorrectionSettings
     std::vector<std::string> monitorsOff; // names of the monitors whose readings are left out
     double readNoise = 0;                 // m, sigma of the Gaussian noise on every reading
     std::uint64_t seed = 1;               // of the noise
+    // the response to correct with, of the same monitors and kickers (an error study's, of the design);
+    // nothing: the tracked response of the line as it is
+    std::shared_ptr<const OrbitResponse> response;
 };
 
 /// One kicker plane of the line in a correction.
