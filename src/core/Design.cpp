@@ -115,6 +115,15 @@ Stamp latticeFingerprint(const State& state)
             stamp.add(e.knl);
             stamp.add(e.ksl);
         }
+        // the errors move the closed orbit and change the optics about it; a line without them keeps the
+        // stamp it had before elements carried errors (the fingerprints of stored scan parts)
+        const ElementErrors& r = e.errors;
+        if (r.any()) {
+            for (double x : {r.dx, r.dy, r.ds, r.dtheta, r.dphi, r.dpsi})
+                stamp.add(x);
+            stamp.add(r.dkn);
+            stamp.add(r.dks);
+        }
     }
     return stamp;
 }
