@@ -5,6 +5,7 @@
 #include "core/aperture/ApertureList.h"
 #include "core/aperture/ScanLimits.h"
 #include "core/io/Listing.h"
+#include "gui/Controls.h"
 #include "gui/GraphExport.h"
 #include "gui/ListPrinter.h"
 #include "gui/QtMessages.h"
@@ -56,31 +57,6 @@ constexpr int kProgressSteps = 100000;
 QString q(const std::string& text)
 {
     return QString::fromStdString(text);
-}
-
-/// A number of a box inside its limit; nothing after the refusal naming the box.
-std::optional<double> boxValue(QLineEdit* box, const std::string& name, const ScanLimit& limit, bool whole,
-                               Messages& messages)
-{
-    const std::string text = box->text().toStdString();
-    const double value = whole ? parseInt(name, text) : parseDouble(name, text);
-    if (const std::optional<std::string> refusal = limitRefusal(name, value, limit, whole)) {
-        messages.error(*refusal);
-        return std::nullopt;
-    }
-    return value;
-}
-
-QLineEdit* addBox(QGridLayout* grid, const char* name, const QString& caption, const QString& text)
-{
-    QWidget* owner = grid->parentWidget();
-    auto* box = new QLineEdit(text, owner);
-    box->setObjectName(name);
-    box->setMaximumWidth(80);
-    const int row = grid->rowCount();
-    grid->addWidget(new QLabel(caption, owner), row, 0);
-    grid->addWidget(box, row, 1);
-    return box;
 }
 
 QPushButton* addButton(QGridLayout* grid, const char* name, const QString& caption)
@@ -149,8 +125,8 @@ QGroupBox* ApertureWindow::buildApertureGroup()
     auto* group = new QGroupBox("physical aperture", this);
     group->setObjectName("gbAperture");
     auto* grid = new QGridLayout(group);
-    m_edApertureX = addBox(grid, "edApertureX", "half aperture x, mm", "30.0");
-    m_edApertureY = addBox(grid, "edApertureY", "half aperture y, mm", "15.0");
+    m_edApertureX = addCaptionedBox(grid, "edApertureX", "half aperture x, mm", "30.0");
+    m_edApertureY = addCaptionedBox(grid, "edApertureY", "half aperture y, mm", "15.0");
     group->setToolTip("tested after every element, for both scans");
     return group;
 }
@@ -160,10 +136,10 @@ QGroupBox* ApertureWindow::buildDynamicGroup()
     auto* group = new QGroupBox("dynamic aperture", this);
     group->setObjectName("gbDynamic");
     auto* grid = new QGridLayout(group);
-    m_edAngles = addBox(grid, "edAngles", "rays from 0 to pi", "21");
-    m_edDaTurns = addBox(grid, "edDaTurns", "turns", "1000");
-    m_edDaDelta = addBox(grid, "edDaDelta", "momentum deviation, %", "0.0");
-    m_edDaResolution = addBox(grid, "edDaResolution", "resolution, mm", "0.1");
+    m_edAngles = addCaptionedBox(grid, "edAngles", "rays from 0 to pi", "21");
+    m_edDaTurns = addCaptionedBox(grid, "edDaTurns", "turns", "1000");
+    m_edDaDelta = addCaptionedBox(grid, "edDaDelta", "momentum deviation, %", "0.0");
+    m_edDaResolution = addCaptionedBox(grid, "edDaResolution", "resolution, mm", "0.1");
     m_rbRadial = new QRadioButton("radial search", group);
     m_rbRadial->setObjectName("rbRadial");
     m_rbRadial->setChecked(true);
@@ -171,8 +147,8 @@ QGroupBox* ApertureWindow::buildDynamicGroup()
     m_rbGrid->setObjectName("rbGrid");
     grid->addWidget(m_rbRadial, grid->rowCount(), 0);
     grid->addWidget(m_rbGrid, grid->rowCount() - 1, 1);
-    m_edGridX = addBox(grid, "edGridX", "grid points in x", "41");
-    m_edGridY = addBox(grid, "edGridY", "grid points in y", "20");
+    m_edGridX = addCaptionedBox(grid, "edGridX", "grid points in x", "41");
+    m_edGridY = addCaptionedBox(grid, "edGridY", "grid points in y", "20");
     m_bbDynamic = addButton(grid, "bbDynamic", "dynamic aperture");
     connect(m_bbDynamic, &QPushButton::clicked, this, [this] { bbDynamicClick(); });
     return group;
@@ -183,9 +159,9 @@ QGroupBox* ApertureWindow::buildAcceptanceGroup()
     auto* group = new QGroupBox("momentum acceptance", this);
     group->setObjectName("gbAcceptance");
     auto* grid = new QGridLayout(group);
-    m_edMaTurns = addBox(grid, "edMaTurns", "turns", "512");
-    m_edMaResolution = addBox(grid, "edMaResolution", "resolution, %", "0.01");
-    m_edEvery = addBox(grid, "edEvery", "every k-th element", "1");
+    m_edMaTurns = addCaptionedBox(grid, "edMaTurns", "turns", "512");
+    m_edMaResolution = addCaptionedBox(grid, "edMaResolution", "resolution, %", "0.01");
+    m_edEvery = addCaptionedBox(grid, "edEvery", "every k-th element", "1");
     m_bbAcceptance = addButton(grid, "bbAcceptance", "momentum acceptance");
     connect(m_bbAcceptance, &QPushButton::clicked, this, [this] { bbAcceptanceClick(); });
     return group;
@@ -240,11 +216,11 @@ void ApertureWindow::buildMenus()
 std::optional<Aperture> ApertureWindow::readAperture()
 {
     const std::optional<double> x =
-        boxValue(m_edApertureX, "half aperture x, mm", kApertureLimit, false, messages());
+        limitedBoxValue(m_edApertureX, "half aperture x, mm", kApertureLimit, false, messages());
     if (!x)
         return std::nullopt;
     const std::optional<double> y =
-        boxValue(m_edApertureY, "half aperture y, mm", kApertureLimit, false, messages());
+        limitedBoxValue(m_edApertureY, "half aperture y, mm", kApertureLimit, false, messages());
     if (!y)
         return std::nullopt;
     return Aperture{*x / 1000, *y / 1000};
@@ -258,22 +234,24 @@ void ApertureWindow::bbDynamicClick()
         Messages& m = messages();
         const std::optional<Aperture> aperture = readAperture();
         const std::optional<double> turns =
-            aperture ? boxValue(m_edDaTurns, "dynamic aperture: turns", kTurnsLimit, true, m) : std::nullopt;
+            aperture ? limitedBoxValue(m_edDaTurns, "dynamic aperture: turns", kTurnsLimit, true, m)
+                     : std::nullopt;
         const std::optional<double> delta =
-            turns ? boxValue(m_edDaDelta, "momentum deviation, %", kDeltaPercentLimit, false, m)
+            turns ? limitedBoxValue(m_edDaDelta, "momentum deviation, %", kDeltaPercentLimit, false, m)
                   : std::nullopt;
         if (!delta)
             return;
         const bool grid = m_rbGrid->isChecked();
         std::optional<double> first, second;
         if (grid) {
-            first = boxValue(m_edGridX, "grid points in x", kGridPointsLimit, true, m);
-            second =
-                first ? boxValue(m_edGridY, "grid points in y", kGridPointsLimit, true, m) : std::nullopt;
-        } else {
-            first = boxValue(m_edAngles, "rays from 0 to pi", kAnglesLimit, true, m);
-            second = first ? boxValue(m_edDaResolution, "resolution, mm", kRadialResolutionLimit, false, m)
+            first = limitedBoxValue(m_edGridX, "grid points in x", kGridPointsLimit, true, m);
+            second = first ? limitedBoxValue(m_edGridY, "grid points in y", kGridPointsLimit, true, m)
                            : std::nullopt;
+        } else {
+            first = limitedBoxValue(m_edAngles, "rays from 0 to pi", kAnglesLimit, true, m);
+            second =
+                first ? limitedBoxValue(m_edDaResolution, "resolution, mm", kRadialResolutionLimit, false, m)
+                      : std::nullopt;
         }
         if (!second)
             return;
@@ -323,13 +301,14 @@ void ApertureWindow::bbAcceptanceClick()
         Messages& m = messages();
         const std::optional<Aperture> aperture = readAperture();
         const std::optional<double> turns =
-            aperture ? boxValue(m_edMaTurns, "momentum acceptance: turns", kTurnsLimit, true, m)
+            aperture ? limitedBoxValue(m_edMaTurns, "momentum acceptance: turns", kTurnsLimit, true, m)
                      : std::nullopt;
         const std::optional<double> resolution =
-            turns ? boxValue(m_edMaResolution, "resolution, %", kMomentumResolutionLimit, false, m)
+            turns ? limitedBoxValue(m_edMaResolution, "resolution, %", kMomentumResolutionLimit, false, m)
                   : std::nullopt;
         const std::optional<double> every =
-            resolution ? boxValue(m_edEvery, "every k-th element", kEveryLimit, true, m) : std::nullopt;
+            resolution ? limitedBoxValue(m_edEvery, "every k-th element", kEveryLimit, true, m)
+                       : std::nullopt;
         if (!every)
             return;
         std::optional<ApertureRing> ring = apertureRing(m_state, m);

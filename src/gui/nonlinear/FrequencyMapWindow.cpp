@@ -6,6 +6,7 @@
 #include "core/aperture/ScanLimits.h"
 #include "core/io/SafeFile.h"
 #include "core/nonlinear/FrequencyMapCsv.h"
+#include "gui/Controls.h"
 #include "gui/FileDialog.h"
 #include "gui/GraphExport.h"
 #include "gui/ListPrinter.h"
@@ -39,31 +40,6 @@ constexpr int kProgressSteps = 100000; // steps of the progress bar, as the aper
 QString q(const std::string& text)
 {
     return QString::fromStdString(text);
-}
-
-/// The number of a box inside its limit; nothing after the refusal naming the box.
-std::optional<double> boxValue(QLineEdit* box, const std::string& name, const ScanLimit& limit, bool whole,
-                               Messages& messages)
-{
-    const std::string text = box->text().toStdString();
-    const double value = whole ? parseInt(name, text) : parseDouble(name, text);
-    if (const std::optional<std::string> refusal = limitRefusal(name, value, limit, whole)) {
-        messages.error(*refusal);
-        return std::nullopt;
-    }
-    return value;
-}
-
-QLineEdit* addBox(QGridLayout* grid, const char* name, const QString& caption, const QString& text)
-{
-    QWidget* owner = grid->parentWidget();
-    auto* box = new QLineEdit(text, owner);
-    box->setObjectName(name);
-    box->setMaximumWidth(80);
-    const int row = grid->rowCount();
-    grid->addWidget(new QLabel(caption, owner), row, 0);
-    grid->addWidget(box, row, 1);
-    return box;
 }
 
 } // namespace
@@ -129,19 +105,19 @@ QWidget* FrequencyMapWindow::buildInputs()
     grid->addWidget(m_rbXY, 0, 0);
     grid->addWidget(m_rbXDelta, 0, 1);
     connect(m_rbXY, &QRadioButton::toggled, this, [this] { planeClick(); });
-    m_edNx = addBox(grid, "edNx", "grid points in x", "21");
-    m_edNy = addBox(grid, "edNy", "grid points in y or delta", "11");
-    m_edXMax = addBox(grid, "edXMax", "largest x, mm", "10.0");
-    m_edYMax = addBox(grid, "edYMax", "largest y, mm", "5.0");
-    m_edDeltaMax = addBox(grid, "edDeltaMax", "largest |delta|, %", "2.0");
-    m_edDelta = addBox(grid, "edDelta", "momentum deviation, %", "0.0");
-    m_edTurns = addBox(grid, "edTurns", "turns of each half", "512");
+    m_edNx = addCaptionedBox(grid, "edNx", "grid points in x", "21");
+    m_edNy = addCaptionedBox(grid, "edNy", "grid points in y or delta", "11");
+    m_edXMax = addCaptionedBox(grid, "edXMax", "largest x, mm", "10.0");
+    m_edYMax = addCaptionedBox(grid, "edYMax", "largest y, mm", "5.0");
+    m_edDeltaMax = addCaptionedBox(grid, "edDeltaMax", "largest |delta|, %", "2.0");
+    m_edDelta = addCaptionedBox(grid, "edDelta", "momentum deviation, %", "0.0");
+    m_edTurns = addCaptionedBox(grid, "edTurns", "turns of each half", "512");
     m_cbPerTurn = new QCheckBox("diffusion per turn", group);
     m_cbPerTurn->setObjectName("cbPerTurn");
     m_cbPerTurn->setToolTip("log10 of the tune change divided by the turns of a half");
     grid->addWidget(m_cbPerTurn, grid->rowCount(), 0, 1, 2);
-    m_edApertureX = addBox(grid, "edApertureX", "half aperture x, mm", "30.0");
-    m_edApertureY = addBox(grid, "edApertureY", "half aperture y, mm", "15.0");
+    m_edApertureX = addCaptionedBox(grid, "edApertureX", "half aperture x, mm", "30.0");
+    m_edApertureY = addCaptionedBox(grid, "edApertureY", "half aperture y, mm", "15.0");
     m_bbRun = new QPushButton("frequency map", group);
     m_bbRun->setObjectName("bbFrequencyMap");
     grid->addWidget(m_bbRun, grid->rowCount(), 0, 1, 2);
@@ -207,25 +183,28 @@ std::optional<FrequencyMapSettings> FrequencyMapWindow::readSettings()
     FrequencyMapSettings s;
     s.plane = m_rbXY->isChecked() ? FrequencyMapPlane::XY : FrequencyMapPlane::XDelta;
     const bool xy = s.plane == FrequencyMapPlane::XY;
-    const auto nx = boxValue(m_edNx, "grid points in x", kGridPointsLimit, true, m);
+    const auto nx = limitedBoxValue(m_edNx, "grid points in x", kGridPointsLimit, true, m);
     const auto ny =
-        nx ? boxValue(m_edNy, "grid points in y or delta", kGridPointsLimit, true, m) : std::nullopt;
-    const auto xMax = ny ? boxValue(m_edXMax, "largest x, mm", kGridExtentLimit, false, m) : std::nullopt;
+        nx ? limitedBoxValue(m_edNy, "grid points in y or delta", kGridPointsLimit, true, m) : std::nullopt;
+    const auto xMax =
+        ny ? limitedBoxValue(m_edXMax, "largest x, mm", kGridExtentLimit, false, m) : std::nullopt;
     std::optional<double> yMax, delta;
     if (xMax && xy) {
-        yMax = boxValue(m_edYMax, "largest y, mm", kGridExtentLimit, false, m);
-        delta =
-            yMax ? boxValue(m_edDelta, "momentum deviation, %", kDeltaPercentLimit, false, m) : std::nullopt;
+        yMax = limitedBoxValue(m_edYMax, "largest y, mm", kGridExtentLimit, false, m);
+        delta = yMax ? limitedBoxValue(m_edDelta, "momentum deviation, %", kDeltaPercentLimit, false, m)
+                     : std::nullopt;
     } else if (xMax) {
-        yMax = boxValue(m_edDeltaMax, "largest |delta|, %", kDeltaExtentLimit, false, m);
+        yMax = limitedBoxValue(m_edDeltaMax, "largest |delta|, %", kDeltaExtentLimit, false, m);
         delta = yMax ? std::optional<double>(0.0) : std::nullopt;
     }
     const auto turns =
-        delta ? boxValue(m_edTurns, "turns of each half", kHalfTurnsLimit, true, m) : std::nullopt;
+        delta ? limitedBoxValue(m_edTurns, "turns of each half", kHalfTurnsLimit, true, m) : std::nullopt;
     const auto apertureX =
-        turns ? boxValue(m_edApertureX, "half aperture x, mm", kApertureLimit, false, m) : std::nullopt;
+        turns ? limitedBoxValue(m_edApertureX, "half aperture x, mm", kApertureLimit, false, m)
+              : std::nullopt;
     const auto apertureY =
-        apertureX ? boxValue(m_edApertureY, "half aperture y, mm", kApertureLimit, false, m) : std::nullopt;
+        apertureX ? limitedBoxValue(m_edApertureY, "half aperture y, mm", kApertureLimit, false, m)
+                  : std::nullopt;
     if (!apertureY)
         return std::nullopt;
     s.nx = static_cast<int>(*nx);
