@@ -59,6 +59,21 @@ SymplecticLattice orbitLattice(const State& state)
     return lattice;
 }
 
+// The orbit from its point at the cell start along one cell: there and after each element.
+std::vector<PhaseVector> orbitAlongCell(const SymplecticLattice& lattice, const PhaseVector& start)
+{
+    ParticleBlock block;
+    block.add(start, 0);
+    std::vector<PhaseVector> orbit;
+    orbit.reserve(lattice.cell.size() + 1);
+    orbit.push_back(block.at(0));
+    for (const ElementMap& e : lattice.cell) {
+        pushElement(e, block);
+        orbit.push_back(block.at(0));
+    }
+    return orbit;
+}
+
 ClosedOrbit findOrbit(const SymplecticLattice& lattice, double delta)
 {
     ClosedOrbit result;
@@ -105,15 +120,7 @@ ClosedOrbit findOrbit(const SymplecticLattice& lattice, double delta)
         result.refusal = "no closed orbit: not converged in 50 steps";
         return result;
     }
-    // the orbit along one cell
-    ParticleBlock block;
-    block.add(phase(z, delta), 0);
-    result.orbit.reserve(lattice.cell.size() + 1);
-    result.orbit.push_back(block.at(0));
-    for (const ElementMap& e : lattice.cell) {
-        pushElement(e, block);
-        result.orbit.push_back(block.at(0));
-    }
+    result.orbit = orbitAlongCell(lattice, phase(z, delta));
     return result;
 }
 
@@ -199,14 +206,7 @@ ClosedOrbit findOrbit6D(const SymplecticLattice& lattice)
         result.refusal = "no closed orbit: not converged in 50 steps";
         return result;
     }
-    ParticleBlock block;
-    block.add(phase6(z), 0);
-    result.orbit.reserve(lattice.cell.size() + 1);
-    result.orbit.push_back(block.at(0));
-    for (const ElementMap& e : lattice.cell) {
-        pushElement(e, block);
-        result.orbit.push_back(block.at(0));
-    }
+    result.orbit = orbitAlongCell(lattice, phase6(z));
     return result;
 }
 
