@@ -8,6 +8,17 @@
 
 namespace kestrune::test {
 
+// A fresh element at the end of the line, named E and its index.
+inline LatticeElement& appendNumbered(State& state, int elementCode, double length)
+{
+    LatticeElement& e = state.line.at(++state.line.count);
+    e = LatticeElement{};
+    e.name = "E" + std::to_string(state.line.count);
+    e.code = elementCode;
+    e.length = length;
+    return e;
+}
+
 // Ten FODO cells with a bend in each half, a monitor after every quadrupole and a kicker of both planes
 // before it (of kickerLength, m); dipole errors as thin multipoles' knl[0] and ksl[0] in three cells.
 inline State correctorRing(bool errors, double kickerLength = 0.1)
@@ -16,12 +27,7 @@ inline State correctorRing(bool errors, double kickerLength = 0.1)
     startParticle(state);
     state.ringClosed = true;
     const auto add = [&](int elementCode, double length) -> LatticeElement& {
-        LatticeElement& e = state.line.at(++state.line.count);
-        e = LatticeElement{};
-        e.name = "E" + std::to_string(state.line.count);
-        e.code = elementCode;
-        e.length = length;
-        return e;
+        return appendNumbered(state, elementCode, length);
     };
     constexpr int kCells = 10;
     const double h = kTwoPi / (2 * kCells) / 2.0;

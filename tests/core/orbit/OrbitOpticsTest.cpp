@@ -1,5 +1,6 @@
 #include "core/orbit/OrbitOptics.h"
 
+#include "CorrectorRing.h"
 #include "core/Kinematics.h"
 #include "core/coupling/CoupledOptics.h"
 #include "core/orbit/OrbitResponse.h"
@@ -21,12 +22,7 @@ State errorRing(bool cavity = false)
     startParticle(state);
     state.ringClosed = true;
     const auto add = [&](int elementCode, double length) -> LatticeElement& {
-        LatticeElement& e = state.line.at(++state.line.count);
-        e = LatticeElement{};
-        e.name = "E" + std::to_string(state.line.count);
-        e.code = elementCode;
-        e.length = length;
-        return e;
+        return test::appendNumbered(state, elementCode, length);
     };
     constexpr int kCells = 8;
     const double h = kTwoPi / (2 * kCells) / 2.0;
