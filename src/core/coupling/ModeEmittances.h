@@ -31,6 +31,21 @@ struct ModeEmittances
 /// exceed the energy loss, and motion that is not stable.
 ModeEmittances modeEmittances(const State& state);
 
+/// What the rf system takes of a ring whose planes may be coupled, from the coupled optics: the energy
+/// loss per turn of its bends (eV, with the additional loss of state.ringParams) and the slip factor
+/// eta_c = 1/gamma^2 - alpha_c of the path length of the periodic off-momentum orbit through the cell's
+/// 6 x 6 maps. Refused as the coupled optics refuse the line, and for a ring without bends or at
+/// transition.
+struct LongitudinalRing
+{
+    bool computed = false;
+    std::string refusal;
+    double energyLoss = 0;         // eV per turn
+    double slipFactor = 0;         // eta_c
+    double momentumCompaction = 0; // alpha_c
+};
+LongitudinalRing longitudinalRing(const State& state);
+
 /// The ring window's labels of the mode emittances ("n/a" where not computed) and of where its vertical
 /// emittance comes from: the coupling sources of the line (mode 2) or, for a line without any, the
 /// typed coupling; the refusal there when they were not computed.
