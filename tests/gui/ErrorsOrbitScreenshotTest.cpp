@@ -15,15 +15,16 @@
 namespace kestrune {
 namespace {
 
-/// The errors and orbit window on a FODO ring of kickers and monitors with misaligned quadrupoles: the
-/// orbit before and after an SVD correction, its kicks and singular values, and a study of seeds, for the
-/// documentation; run only when KESTRUNE_SCREENSHOT_DIR names the folder to write them to.
+/// The errors and orbit window on a FODO ring of kickers and monitors with misaligned quadrupoles: a study
+/// of seeds corrected with 16 singular values, the orbit before and after an SVD correction with 16 singular
+/// values, its kicks and singular values, for the documentation; run only when KESTRUNE_SCREENSHOT_DIR names
+/// the folder to write them to.
 TEST(ErrorsOrbitScreenshot, OrbitCorrectionAndSeeds)
 {
     const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
     if (!dir)
         GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
-    State state = test::correctorRing(true);
+    State state = test::correctorRing(false);
     for (int i = 1; i <= state.line.count; ++i) {
         const int kind = kindOf(state.line.at(i).code);
         ElementShape& shape = state.line.shape(i);
@@ -44,6 +45,7 @@ TEST(ErrorsOrbitScreenshot, OrbitCorrectionAndSeeds)
     window.show();
     auto* tabs = window.findChild<QTabWidget*>("pcResults");
     window.findChild<QLineEdit*>("edSeeds")->setText("40");
+    window.findChild<QLineEdit*>("edSingularValues")->setText("16");
     QSignalSpy done(&window, &ErrorsOrbitWindow::seedsFinished);
     window.bbSeedsClick();
     ASSERT_TRUE(done.wait(300000));

@@ -185,7 +185,7 @@ TEST_F(ErrorsOrbitCorrectionTest, SeedsOnTheWorkerThreadAreThoseOfOneStudy)
         EXPECT_DOUBLE_EQ(shown.xRmsAfter, direct[k].xRmsAfter);
         EXPECT_DOUBLE_EQ(shown.betaBeatYRms, direct[k].betaBeatYRms);
     }
-    EXPECT_EQ(window->findChild<SeedHistogram*>("chOrbitHistogram")->counted(), 3);
+    EXPECT_EQ(window->findChild<SeedHistogram*>("chOrbitXHistogram")->counted(), 3);
     EXPECT_FALSE(state.history.canUndo());
 }
 

@@ -241,10 +241,12 @@ void ErrorsOrbitWindow::showSeeds()
         beatX.push_back(s.betaBeatXRms * 100);
         beatY.push_back(s.betaBeatYRms * 100);
     }
-    const QString n = QString::number(x.size());
-    m_orbitHistogram->showValues(
-        x, y, (m_seedsCorrected ? "corrected rms orbit, " : "rms orbit, ") + n + " seeds", "rms orbit (mm)");
-    m_beatHistogram->showValues(beatX, beatY, "rms beta-beat, " + n + " seeds", "rms beta-beat (%)");
+    const QString n = ", " + QString::number(x.size()) + " seeds";
+    const QString orbit = m_seedsCorrected ? "corrected rms orbit " : "rms orbit ";
+    m_orbitXHistogram->showValues(x, orbit + "x" + n, "rms orbit x (mm)");
+    m_orbitYHistogram->showValues(y, orbit + "y" + n, "rms orbit y (mm)");
+    m_beatXHistogram->showValues(beatX, "rms beta-beat x" + n, "rms beta-beat x (%)");
+    m_beatYHistogram->showValues(beatY, "rms beta-beat y" + n, "rms beta-beat y (%)");
 }
 
 } // namespace kestrune

@@ -43,6 +43,9 @@ constexpr const char* kExampleSet = R"({
   ]
 })";
 
+const QColor kChartRed(200, 0, 0);
+const QColor kChartBlue(0, 0, 200);
+
 // Largest kick limit the box takes, mrad.
 constexpr double kMostKickLimit = 1000;
 
@@ -101,7 +104,7 @@ ErrorsOrbitWindow::ErrorsOrbitWindow(State& state, Windows& windows, QWidget* pa
                                             "error sets (*.json);;all files (*)");
     };
     methodClick();
-    resize(1250, 720);
+    resize(1250, 800);
 }
 
 Messages& ErrorsOrbitWindow::messages()
@@ -121,7 +124,7 @@ QWidget* ErrorsOrbitWindow::buildErrorSet()
     m_mErrorSet = new QPlainTextEdit(q(kExampleSet), group);
     m_mErrorSet->setObjectName("mErrorSet");
     m_mErrorSet->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_mErrorSet->setMinimumHeight(130);
+    m_mErrorSet->setFixedHeight(140);
     grid->addWidget(m_mErrorSet, 1, 0, 1, 2);
     m_edSeed = addCaptionedBox(grid, "edSeed", "seed", "1");
     auto* buttons = new QHBoxLayout;
@@ -217,13 +220,18 @@ QWidget* ErrorsOrbitWindow::buildResults()
     m_tbStatistics->setHorizontalHeaderLabels({"mean", "rms", "largest |value|"});
     m_tbStatistics->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     m_tbStatistics->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_orbitHistogram = new SeedHistogram("chOrbitHistogram", seeds);
-    m_beatHistogram = new SeedHistogram("chBeatHistogram", seeds);
+    m_tbStatistics->verticalHeader()->setDefaultSectionSize(20);
+    m_orbitXHistogram = new SeedHistogram("chOrbitXHistogram", kChartRed, seeds);
+    m_orbitYHistogram = new SeedHistogram("chOrbitYHistogram", kChartBlue, seeds);
+    m_beatXHistogram = new SeedHistogram("chBeatXHistogram", kChartRed, seeds);
+    m_beatYHistogram = new SeedHistogram("chBeatYHistogram", kChartBlue, seeds);
     seedsLayout->addWidget(m_tbStatistics, 0, 0, 1, 2);
-    seedsLayout->addWidget(m_orbitHistogram, 1, 0);
-    seedsLayout->addWidget(m_beatHistogram, 1, 1);
-    seedsLayout->setRowStretch(0, 1);
-    seedsLayout->setRowStretch(1, 1);
+    seedsLayout->addWidget(m_orbitXHistogram, 1, 0);
+    seedsLayout->addWidget(m_orbitYHistogram, 1, 1);
+    seedsLayout->addWidget(m_beatXHistogram, 2, 0);
+    seedsLayout->addWidget(m_beatYHistogram, 2, 1);
+    for (int row = 0; row < 3; ++row)
+        seedsLayout->setRowStretch(row, 1);
     m_tabs->addTab(seeds, "seeds");
     return m_tabs;
 }

@@ -127,8 +127,10 @@ private:
     CorrectionCharts* m_correctionCharts = nullptr;
     QLabel* m_lCapped = nullptr;
     QTableWidget* m_tbStatistics = nullptr;
-    SeedHistogram* m_orbitHistogram = nullptr;
-    SeedHistogram* m_beatHistogram = nullptr;
+    SeedHistogram* m_orbitXHistogram = nullptr;
+    SeedHistogram* m_orbitYHistogram = nullptr;
+    SeedHistogram* m_beatXHistogram = nullptr;
+    SeedHistogram* m_beatYHistogram = nullptr;
 
     std::uint64_t m_design = 0; // stamp of the design the results belong to
     std::optional<ClosedOrbit> m_before, m_after;

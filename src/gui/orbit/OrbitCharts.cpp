@@ -186,8 +186,9 @@ void CorrectionCharts::showCorrection(const OrbitCorrection& correction)
         largest = std::max(largest, std::fabs(kick.after * 1000));
     }
     m_kicks->xAxis->setRange(0, static_cast<double>(correction.kicks.size()) + 1);
-    largest = largest > 0 ? 1.1 * largest : 1;
-    m_kicks->yAxis->setRange(-largest, largest);
+    // room above the bars for the legend
+    largest = largest > 0 ? largest : 1;
+    m_kicks->yAxis->setRange(-1.1 * largest, 1.7 * largest);
     double least = INFINITY, most = 0;
     for (std::size_t k = 0; k < correction.singularValues.size(); ++k) {
         const double v = correction.singularValues[k];
@@ -225,32 +226,29 @@ int CorrectionCharts::singularValues() const
     return m_used->dataCount() + m_unused->dataCount();
 }
 
-SeedHistogram::SeedHistogram(const char* objectName, QWidget* parent) : QWidget(parent)
+SeedHistogram::SeedHistogram(const char* objectName, const QColor& colour, QWidget* parent) : QWidget(parent)
 {
     setObjectName(objectName);
     m_plot = makePlot(this, bareLayout(this), (std::string(objectName) + "Plot").c_str());
     m_title = addChartTitle(m_plot, "");
     m_plot->yAxis->setLabel("seeds");
-    m_x = makeBars(m_plot, kX, "x");
-    m_y = makeBars(m_plot, kY, "y");
-    legendInside(m_plot);
+    m_bars = makeBars(m_plot, colour, "");
 }
 
-void SeedHistogram::showValues(const std::vector<double>& x, const std::vector<double>& y,
-                               const QString& title, const QString& label)
+void SeedHistogram::showValues(const std::vector<double>& values, const QString& title, const QString& label)
 {
     m_title->setText(title);
     m_plot->xAxis->setLabel(label);
-    m_x->data()->clear();
-    m_y->data()->clear();
+    m_bars->data()->clear();
     double low = INFINITY, high = -INFINITY;
-    for (const std::vector<double>* values : {&x, &y})
-        for (double v : *values)
-            if (std::isfinite(v)) {
-                low = std::min(low, v);
-                high = std::max(high, v);
-            }
-    if (low > high) {
+    int finite = 0;
+    for (double v : values)
+        if (std::isfinite(v)) {
+            low = std::min(low, v);
+            high = std::max(high, v);
+            ++finite;
+        }
+    if (finite == 0) {
         m_plot->replot();
         return;
     }
@@ -259,34 +257,28 @@ void SeedHistogram::showValues(const std::vector<double>& x, const std::vector<d
         low -= half;
         high += half;
     }
-    const std::size_t most = std::max(x.size(), y.size());
     const int bins =
-        std::clamp(static_cast<int>(std::ceil(std::sqrt(static_cast<double>(most)))), 1, kMostBins);
+        std::clamp(static_cast<int>(std::ceil(std::sqrt(static_cast<double>(finite)))), 1, kMostBins);
     const double width = (high - low) / bins;
-    int tallest = 0;
-    // x on the left half of a bin, y on the right
-    const auto count = [&](QCPBars* bars, const std::vector<double>& values, double shift) {
-        std::vector<int> n(static_cast<std::size_t>(bins), 0);
-        for (double v : values)
-            if (std::isfinite(v))
-                ++n[static_cast<std::size_t>(std::clamp(static_cast<int>((v - low) / width), 0, bins - 1))];
-        for (int b = 0; b < bins; ++b) {
-            bars->addData(low + (b + 0.5 + shift) * width, n[static_cast<std::size_t>(b)]);
-            tallest = std::max(tallest, n[static_cast<std::size_t>(b)]);
-        }
-        bars->setWidth(0.45 * width);
-    };
-    count(m_x, x, -0.25);
-    count(m_y, y, 0.25);
+    std::vector<int> n(static_cast<std::size_t>(bins), 0);
+    for (double v : values)
+        if (std::isfinite(v))
+            ++n[static_cast<std::size_t>(std::clamp(static_cast<int>((v - low) / width), 0, bins - 1))];
+    int tallest = 1;
+    for (int b = 0; b < bins; ++b) {
+        m_bars->addData(low + (b + 0.5) * width, n[static_cast<std::size_t>(b)]);
+        tallest = std::max(tallest, n[static_cast<std::size_t>(b)]);
+    }
+    m_bars->setWidth(0.9 * width);
     m_plot->xAxis->setRange(low - 0.1 * width, high + 0.1 * width);
-    m_plot->yAxis->setRange(0, 1.15 * std::max(tallest, 1));
+    m_plot->yAxis->setRange(0, 1.15 * tallest);
     m_plot->replot();
 }
 
 int SeedHistogram::counted() const
 {
     double n = 0;
-    for (auto it = m_x->data()->constBegin(); it != m_x->data()->constEnd(); ++it)
+    for (auto it = m_bars->data()->constBegin(); it != m_bars->data()->constEnd(); ++it)
         n += it->value;
     return static_cast<int>(n);
 }

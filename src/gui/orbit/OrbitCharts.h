@@ -4,6 +4,7 @@
 #include "core/orbit/ClosedOrbit.h"
 #include "core/orbit/OrbitCorrection.h"
 
+#include <QColor>
 #include <QString>
 #include <QWidget>
 #include <vector>
@@ -76,26 +77,24 @@ private:
     QCPGraph* m_unused = nullptr;
 };
 
-/// A histogram of two quantities over the seeds of a study (`x` and `y` side by side in common bins).
+/// A histogram of one quantity over the seeds of a study.
 class SeedHistogram : public QWidget
 {
     Q_OBJECT
 public:
-    SeedHistogram(const char* objectName, QWidget* parent = nullptr);
+    SeedHistogram(const char* objectName, const QColor& colour, QWidget* parent = nullptr);
 
     QCustomPlot* plot() const { return m_plot; }
 
-    /// Values in the units of label; the bins span both sets.
-    void showValues(const std::vector<double>& x, const std::vector<double>& y, const QString& title,
-                    const QString& label);
-    /// The seeds counted in the bars of x.
+    /// Values in the units of label; values that are not finite are left out.
+    void showValues(const std::vector<double>& values, const QString& title, const QString& label);
+    /// The seeds counted in the bars.
     int counted() const;
 
 private:
     QCustomPlot* m_plot = nullptr;
     QCPTextElement* m_title = nullptr;
-    QCPBars* m_x = nullptr;
-    QCPBars* m_y = nullptr;
+    QCPBars* m_bars = nullptr;
 };
 
 } // namespace kestrune
