@@ -358,4 +358,21 @@ void restoreErrors(BeamLine& line, const std::vector<ElementErrors>& previous)
         line.at(static_cast<int>(i)).errors = previous[i];
 }
 
+std::vector<ElementErrors> lineErrors(const BeamLine& line)
+{
+    std::vector<ElementErrors> errors(static_cast<std::size_t>(std::max(line.count, 0)) + 1);
+    for (int i = 1; i <= line.count; ++i)
+        errors[static_cast<std::size_t>(i)] = line.at(i).errors;
+    return errors;
+}
+
+bool sameErrors(const std::vector<ElementErrors>& a, const std::vector<ElementErrors>& b)
+{
+    const auto same = [](const ElementErrors& x, const ElementErrors& y) {
+        return x.dx == y.dx && x.dy == y.dy && x.ds == y.ds && x.dtheta == y.dtheta && x.dphi == y.dphi &&
+               x.dpsi == y.dpsi && x.dkn == y.dkn && x.dks == y.dks;
+    };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
+}
+
 } // namespace kestrune

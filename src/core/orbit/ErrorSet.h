@@ -79,6 +79,11 @@ std::optional<std::vector<ElementErrors>> applyErrorSet(BeamLine& line, const Er
 /// Gives the elements back the errors applyErrorSet returned (elements 1..previous.size() - 1).
 void restoreErrors(BeamLine& line, const std::vector<ElementErrors>& previous);
 
+/// The errors of the line's elements in the form applyErrorSet returns them (index 0 unused).
+std::vector<ElementErrors> lineErrors(const BeamLine& line);
+/// True when two such lists hold the same errors, number for number.
+bool sameErrors(const std::vector<ElementErrors>& a, const std::vector<ElementErrors>& b);
+
 /// The draws behind drawErrors, for tests: a uniform number in [0, 1) and a standard normal number
 /// (|z| <= cut when cut > 0) from the generator of a seed, a rule and an element.
 double uniformDraw(std::uint64_t seed, std::size_t rule, int element);

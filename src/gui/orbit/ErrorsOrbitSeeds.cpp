@@ -107,7 +107,11 @@ void ErrorsOrbitWindow::bbSeedsClick()
         m_seedsAsked = count;
         m_run = std::make_shared<SeedRun>();
         m_run->design = designNow();
+        // the seeds draw their own errors: those the last "apply" gave, while the design still has them,
+        // are taken off the copy, so that a set is not laid over itself
         State machine = m_state;
+        if (!m_errorsOfSet.empty() && sameErrors(lineErrors(machine.line), m_errorsOfSet))
+            restoreErrors(machine.line, m_errorsBeforeSet);
         m_worker = QThread::create([machine = std::move(machine), set = *set, first = *first, count,
                                     correction, run = m_run] {
             // the design's tracked response, found once for every part as runErrorSeeds finds it

@@ -296,13 +296,15 @@ void ErrorsOrbitWindow::bbApplyClick()
     const std::optional<std::uint64_t> seed = set ? readSeed() : std::nullopt;
     if (!seed)
         return;
-    bool applied = false;
+    std::optional<std::vector<ElementErrors>> before;
     {
         const HistoryStep step(m_state, "error set", [this] { emit historyChanged(); });
-        applied = applyErrorSet(m_state.line, *set, *seed, messages()).has_value();
+        before = applyErrorSet(m_state.line, *set, *seed, messages());
     }
-    if (!applied)
+    if (!before)
         return;
+    m_errorsBeforeSet = std::move(*before);
+    m_errorsOfSet = lineErrors(m_state.line);
     showDesignOrbit();
     m_lResult->setText(
         q("errors of seed " + std::to_string(*seed) + " applied; closed orbit: " +
@@ -311,6 +313,8 @@ void ErrorsOrbitWindow::bbApplyClick()
 
 void ErrorsOrbitWindow::bbRemoveClick()
 {
+    m_errorsBeforeSet.clear();
+    m_errorsOfSet.clear();
     bool any = false;
     for (int i = 1; i <= m_state.line.count; ++i)
         any = any || m_state.line.at(i).errors.any();

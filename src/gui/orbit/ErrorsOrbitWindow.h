@@ -133,6 +133,8 @@ private:
     SeedHistogram* m_beatYHistogram = nullptr;
 
     std::uint64_t m_design = 0; // stamp of the design the results belong to
+    // the errors of the elements (0 .. count) before the last "apply" and those it gave them
+    std::vector<ElementErrors> m_errorsBeforeSet, m_errorsOfSet;
     std::optional<ClosedOrbit> m_before, m_after;
     std::optional<OrbitCorrection> m_correction;
     std::vector<SeedOutcome> m_seeds;
