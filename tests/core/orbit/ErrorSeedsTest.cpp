@@ -77,6 +77,13 @@ TEST(ErrorSeedsTest, ASeedGivesTheSameResultWhereverItRunsAndTheCorrectionIsCoun
         }
     }
     EXPECT_LT(whole[0].xRmsAfter, 1e-3 * whole[0].xRms);
+    // the second of two parts runs the second seed of the three alone
+    SeedStudy second;
+    second.part = {2, 2};
+    const std::vector<SeedOutcome> other = runErrorSeeds(state, quadrupoleOffsets(1e-4), 3, 3, svd, second);
+    ASSERT_EQ(other.size(), 1u);
+    EXPECT_EQ(other[0].seed, 4u);
+    EXPECT_EQ(other[0].xRmsAfter, whole[1].xRmsAfter);
 }
 
 } // namespace
