@@ -2,8 +2,13 @@
 
 #include "cli/BatchProgress.h"
 #include "cli/CouplingReport.h"
+#include "cli/RingReport.h"
 #include "core/Format.h"
+#include "core/aperture/ApertureRing.h"
+#include "core/aperture/DynamicAperture.h"
+#include "core/aperture/MomentumAcceptance.h"
 #include "core/orbit/ErrorSeeds.h"
+#include "core/tracking/SymplecticLattice.h"
 
 #include <algorithm>
 #include <cmath>
@@ -87,40 +92,57 @@ std::vector<std::string> apertureNames(const ApertureRequest& request)
     return names;
 }
 
-// The numbers of one seed's scans (apertureNames), and the first message of the scans.
-void measureAperture(const State& machine, SeedOutcome& outcome, const BatchInputs& inputs,
+// The ring of every seed's scans: the design's, as the aperture scans take it (its periodic solution,
+// beam sizes and rf system), whose elements each seed replaces by its machine's. Nothing, with the first
+// message, for a design the scans refuse.
+std::optional<ApertureRing> designScanRing(const State& design, const BatchInputs& inputs,
+                                           std::string& refusal)
+{
+    State ring = design;
+    QuietMessages quiet; // the ring section says what the ring computation found
+    computeRing(ring, quiet, inputs);
+    FirstErrorMessages messages;
+    std::optional<ApertureRing> r = apertureRing(ring, messages);
+    refusal = messages.first;
+    return r;
+}
+
+// The numbers of one seed's scans (apertureNames) on the design's ring with the machine's elements
+// (errors, kicks; the cavities the design's), and the first refusal of the scans.
+void measureAperture(const State& machine, SeedOutcome& outcome, const ApertureRing& design,
                      const ApertureRequest& request, const ApertureScans& scans, const ScanControl& control)
 {
-    State ring = machine;
-    FirstErrorMessages messages;
-    Json sections = Json::object();
-    std::string unused;
-    runApertureScans(ring, messages, inputs, scans, request, sections, unused, control);
-    const auto number = [](const Json& v) {
-        return v.is_number() && std::isfinite(v.get<double>()) ? std::optional<double>(v.get<double>())
-                                                               : std::nullopt;
-    };
+    ApertureRing ring = design;
+    QuietMessages quiet;
+    const SymplecticLattice cell = buildSymplecticLattice(machine, quiet, RfCavity{});
+    for (std::size_t i = 0; i < cell.cell.size() && i < ring.lattice.cell.size(); ++i)
+        if (machine.line.at(static_cast<int>(i) + 1).code != code::kRfCavity)
+            ring.lattice.cell[i] = cell.cell[i];
+    const auto finite = [](double v) { return std::isfinite(v) ? std::optional<double>(v) : std::nullopt; };
     if (request.dynamicAperture) {
-        const Json& da = sections["dynamic_aperture"];
+        const DynamicAperture da = dynamicAperture(ring, scans.radial, control);
         std::optional<double> smallest;
-        if (da.is_object())
-            for (const Json& r : da["radius_mm"]) {
-                if (!number(r)) {
-                    smallest.reset();
-                    break;
-                }
-                smallest =
-                    std::min(smallest.value_or(std::numeric_limits<double>::infinity()), r.get<double>());
-            }
-        outcome.measured.push_back({"da_area_mm2", da.is_object() ? number(da["area_mm2"]) : std::nullopt});
-        outcome.measured.push_back({"da_radius_min_mm", smallest});
+        for (double r : da.radius)
+            smallest = std::min(smallest.value_or(r), r);
+        if (std::any_of(da.radius.begin(), da.radius.end(), [](double r) { return !std::isfinite(r); }))
+            smallest.reset();
+        outcome.measured.push_back({"da_area_mm2", finite(apertureArea(da.angles, da.radius) * 1e6)});
+        outcome.measured.push_back({"da_radius_min_mm", smallest ? finite(*smallest * 1000) : std::nullopt});
     }
     if (request.momentumAcceptance) {
-        const Json& ma = sections["momentum_acceptance"];
-        outcome.measured.push_back(
-            {"ma_smallest", ma.is_object() ? number(ma["smallest_acceptance"]) : std::nullopt});
+        FirstErrorMessages messages;
+        std::optional<double> smallest;
+        if (checkAcceptanceRing(ring, messages)) {
+            const MomentumAcceptance ma = momentumAcceptance(ring, scans.acceptance, control);
+            double least = std::numeric_limits<double>::infinity();
+            for (std::size_t k = 0; k < ma.deltaPlus.size(); ++k)
+                least = std::min({least, ma.deltaPlus[k], -ma.deltaMinus[k]});
+            smallest = ma.deltaPlus.empty() ? std::nullopt : finite(least);
+        }
+        outcome.measured.push_back({"ma_smallest", smallest});
+        if (outcome.measureRefusal.empty())
+            outcome.measureRefusal = messages.first;
     }
-    outcome.measureRefusal = messages.first;
 }
 
 // The words of the study for the fingerprint of its parts: the errors of its first and last seeds as
@@ -199,15 +221,21 @@ std::optional<Json> seedsSection(const State& design, const BatchInputs& inputs,
     study.progress = watch.progress ? watch.progress : BatchProgress("the error study");
     ApertureRequest seedRequest;
     ApertureScans seedScanSettings;
+    std::optional<ApertureRing> scanRing;
+    std::string scanRefusal;
     if (!seeds.aperture.empty()) {
         seedRequest = seedScans(seeds.aperture, scans);
         seedScanSettings = apertureScans(seedRequest);
+        scanRing = designScanRing(machine, inputs, scanRefusal);
         ScanControl control;
         control.threads = seedScanSettings.threads;
         control.cancel = watch.cancel;
         control.progress = [](double) {}; // the study's progress lines, not the scans'
         study.measure = [&, control](const State& m, SeedOutcome& outcome) {
-            measureAperture(m, outcome, inputs, seedRequest, seedScanSettings, control);
+            if (scanRing)
+                measureAperture(m, outcome, *scanRing, seedRequest, seedScanSettings, control);
+            else
+                outcome.measureRefusal = scanRefusal;
         };
     }
     std::vector<SeedOutcome> outcomes =

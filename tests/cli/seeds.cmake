@@ -11,7 +11,7 @@ file(WRITE ${WORK}/set.json [=[{"seed": 3, "rules": [
   {"elements": {"family": "quadrupole"}, "error": "dpsi", "sigma": 1e-3}]}]=])
 set(study ${WORK}/ring.madx --errors ${WORK}/set.json --seeds 3 --correct-orbit svd --monitor-noise 1e-6
     --seeds-aperture da --da-angles 3 --da-turns 20 --da-resolution 1)
-run_cli(${study} --report ${WORK}/whole.json)
+run_cli(${study} --threads 2 --report ${WORK}/whole.json)
 run_cli(${study} --threads 1 --report ${WORK}/one-thread.json)
 foreach(k 1 2)
     run_cli(${study} --part ${k}/2 --report ${WORK}/part${k}.json)
