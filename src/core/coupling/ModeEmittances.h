@@ -35,10 +35,11 @@ ModeEmittances modeEmittances(const State& state);
 
 /// The same for a machine with errors about its closed orbit: about holds the transverse maps of
 /// elements 1..count linearised about the orbit (OrbitOptics::maps), in place of the design's, so that
-/// the orbit's kicks, the misalignments and the feed-down of the multipoles enter the modes; the
-/// radiation stays that of the bends' design curvature, rolled by their tilt and roll error. The field
-/// k x the orbit sees in a quadrupole excites as |k x|^3 and damps as (k x)^2 against |h|^3 and h^2 of
-/// the bends: 1e-6 and 1e-4 for 1 mm in k = 1/m^2 beside rho = 10 m, left out.
+/// the orbit's kicks, the misalignments, the feed-down of the multipoles and the chromatic kicks of the
+/// quadrupoles the orbit passes off centre (a dispersion of the orbit) enter the modes; the radiation
+/// stays that of the bends' design curvature, rolled by their tilt and roll error. The field k x the
+/// orbit sees in a quadrupole excites as |k x|^3 and damps as (k x)^2 against |h|^3 and h^2 of the
+/// bends: 1e-6 and 1e-4 for 1 mm in k = 1/m^2 beside rho = 10 m, left out.
 ModeEmittances modeEmittances(const State& state, const std::vector<Map5>& about);
 
 /// The ring window's labels of the mode emittances ("n/a" where not computed) and of where its vertical
