@@ -207,7 +207,7 @@ std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messag
     const std::optional<OrbitCorrectionSettings> settings =
         orbitCorrectionSettings(request, state.line, noiseSeed, refusal);
     if (!settings) {
-        messages.error(refusal.rfind("--", 0) == 0 ? refusal : "--correct-orbit: " + refusal);
+        messages.error(refusal.rfind("--monitors-off", 0) == 0 ? refusal : "--correct-orbit: " + refusal);
         return std::nullopt;
     }
     const OrbitCorrection correction = correctOrbit(state, *settings);

@@ -207,7 +207,7 @@ std::optional<Json> seedsSection(const State& design, const BatchInputs& inputs,
         std::string refusal;
         settings = orbitCorrectionSettings(correction, design.line, 1, refusal);
         if (!settings) {
-            messages.error(refusal.rfind("--", 0) == 0 ? refusal : "--correct-orbit: " + refusal);
+            messages.error(refusal.rfind("--monitors-off", 0) == 0 ? refusal : "--correct-orbit: " + refusal);
             return std::nullopt;
         }
     }
