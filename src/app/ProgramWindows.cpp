@@ -9,6 +9,7 @@
 #include "gui/lifetime/LifeTimeWindow.h"
 #include "gui/matching/MatchWindow.h"
 #include "gui/nonlinear/FrequencyMapWindow.h"
+#include "gui/orbit/ErrorsOrbitWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
 #include "gui/rf/RfWindow.h"
@@ -64,6 +65,12 @@ void connectWindows(const Windows& windows)
     if (windows.frequencyMap && windows.resonance)
         QObject::connect(windows.frequencyMap, &FrequencyMapWindow::footprintChanged, windows.resonance,
                          &ResonanceWindow::showFootprint);
+    if (windows.errorsOrbit) {
+        QObject::connect(windows.errorsOrbit, &ErrorsOrbitWindow::historyChanged, windows.magStruct,
+                         &MagStructWindow::showHistory);
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.errorsOrbit,
+                         &ErrorsOrbitWindow::designChanged);
+    }
     if (windows.lifeTime)
         QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.lifeTime,
                          &LifeTimeWindow::designChanged);
@@ -108,12 +115,13 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
     keep(new ApertureWindow(state, windows), WindowId::Aperture, windows.aperture, "TfAperture");
     keep(new FrequencyMapWindow(state, windows), WindowId::FrequencyMap, windows.frequencyMap,
          "TfFrequencyMap");
+    keep(new ErrorsOrbitWindow(state, windows), WindowId::ErrorsOrbit, windows.errorsOrbit, "TfErrorsOrbit");
 
     connectWindows(windows);
-    const QList<QWidget*> toolWindows = {windows.listing,  windows.chromatic, windows.help,
-                                         windows.lifeTime, windows.partType,  windows.resonance,
-                                         windows.rf,       windows.ring,      windows.vacuum,
-                                         windows.match,    windows.aperture,  windows.frequencyMap};
+    const QList<QWidget*> toolWindows = {
+        windows.listing,   windows.chromatic,    windows.help,       windows.lifeTime, windows.partType,
+        windows.resonance, windows.rf,           windows.ring,       windows.vacuum,   windows.match,
+        windows.aperture,  windows.frequencyMap, windows.errorsOrbit};
     for (QWidget* window : toolWindows)
         addCloseKeys(window);
     keepAltKeysOutOfBoxes(QCoreApplication::instance());

@@ -6,8 +6,10 @@
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/NumberInput.h"
+#include "core/coupling/CoupledOptics.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/resonance/Resonance.h"
+#include "core/resonance/WorkingPoint.h"
 #include "core/rf/CavitySystem.h"
 #include "core/ring/Parameter.h"
 #include "core/tracking/LinearMapTracking.h"
@@ -300,13 +302,17 @@ Json chromaticitySection(const State& state, const std::optional<ChromaticityCor
 Json resonanceSection(const State& state, Messages& messages)
 {
     State ring = state;
-    if (!periodicSolution(ring, messages) || !ring.run.periodicStable ||
-        !betaFunctions(ring, messages, nullptr))
+    if (!lineCouples(ring.line) && (!periodicSolution(ring, messages) || !ring.run.periodicStable ||
+                                    !betaFunctions(ring, messages, nullptr)))
         return nullptr;
-    const ResonanceDiagram d = resonanceDiagram(ring.lf.tuneX, ring.lf.tuneY);
+    const WorkingPoint point = workingPoint(ring);
+    if (!point.computed)
+        return nullptr;
+    const ResonanceDiagram d = resonanceDiagram(point.tune1, point.tune2);
     return {
         {"tune_x", reportNumber(d.working.qx)},
         {"tune_y", reportNumber(d.working.qy)},
+        {"working_point", point.eigentunes ? "eigentunes" : "ring tunes"},
         {"square",
          {{"tune_x_min", d.nx}, {"tune_x_max", d.nx + 1}, {"tune_y_min", d.ny}, {"tune_y_max", d.ny + 1}}}};
 }

@@ -36,6 +36,15 @@ Json nonlinearSection(const State& state)
                     {"chromatic_fit", nullptr},
                     {"message", nullptr}};
     std::string refusal;
+    // Q(delta) is tracked, so a ring that couples its planes has it (its eigentunes) where the driving
+    // terms and the detuning of the uncoupled optics are refused
+    const ChromaticScan chromatic;
+    std::string chromaticRefusal;
+    if (const std::optional<ChromaticTunes> q = chromaticTunes(state, chromatic, &chromaticRefusal))
+        section["chromatic_fit"] = {{"qx_coefficients", coefficients(q->qx)},
+                                    {"qy_coefficients", coefficients(q->qy)},
+                                    {"delta_range", chromatic.range},
+                                    {"fit_residual", reportNumber(q->residual)}};
     const std::optional<DrivingTerms> h = drivingTerms(state, &refusal);
     if (h) {
         Json terms = Json::object();
@@ -60,15 +69,8 @@ Json nonlinearSection(const State& state)
     section["detuning_tracked"] = detuningKeys(trackedDetuning(state, scan, &detuningRefusal));
     if (!detuningRefusal.empty())
         section["message"] = detuningRefusal;
-    const ChromaticScan chromatic;
-    if (const std::optional<ChromaticTunes> q = chromaticTunes(state, chromatic, &refusal)) {
-        section["chromatic_fit"] = {{"qx_coefficients", coefficients(q->qx)},
-                                    {"qy_coefficients", coefficients(q->qy)},
-                                    {"delta_range", chromatic.range},
-                                    {"fit_residual", reportNumber(q->residual)}};
-    } else {
-        section["message"] = refusal;
-    }
+    if (!chromaticRefusal.empty())
+        section["message"] = chromaticRefusal;
     return section;
 }
 

@@ -1,5 +1,6 @@
 #include "cli/CouplingReport.h"
 
+#include "cli/ChromaticityBatch.h"
 #include "cli/RingReport.h"
 #include "support/ExampleLattice.h"
 
@@ -33,6 +34,24 @@ TEST(CouplingReport, RolledRingCarriesTheNaturalEmittanceInMode2AndAnOpenLineNon
     for (const char* key : {"emittance_1_m", "emittance_2_m", "emittance_3_m"})
         EXPECT_TRUE(open.at(key).is_null()) << key;
     EXPECT_EQ(open.at("message"), "the mode emittances need a closed ring");
+}
+
+TEST(CouplingReport, ResonanceWorkingPointOfARingRolledByAQuarterTurnIsItsSwappedTunes)
+{
+    // rolled by pi/2 the mode mostly horizontal is the unrolled ring's vertical motion
+    State state = test::exampleState("dba-cell.lat");
+    state.ringClosed = true;
+    QuietMessages quiet;
+    const Json plain = resonanceSection(state, quiet);
+    ASSERT_TRUE(plain.is_object());
+    EXPECT_EQ(plain.at("working_point"), "ring tunes");
+    for (int i = 1; i <= state.line.count; ++i)
+        state.line.at(i).tilt = kPi / 2;
+    const Json rolled = resonanceSection(state, quiet);
+    ASSERT_TRUE(rolled.is_object());
+    EXPECT_EQ(rolled.at("working_point"), "eigentunes");
+    EXPECT_NEAR(rolled.at("tune_x").get<double>(), plain.at("tune_y").get<double>(), 1e-8);
+    EXPECT_NEAR(rolled.at("tune_y").get<double>(), plain.at("tune_x").get<double>(), 1e-8);
 }
 
 } // namespace

@@ -66,6 +66,10 @@ TEST_F(MagStructScreenshot, CoupledRingWithItsModes)
     window->mnPerSolClick();
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-coupled.png")));
+    // the start values with their coupling, as the periodic solution left them
+    window->mnInitLatClick();
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-coupled-start.png")));
 }
 
 TEST_F(MagStructScreenshot, UnstableCellAndBeamSizesOverTheDrawing)

@@ -2,6 +2,7 @@
 #include "core/io/LatticeFile.h"
 #include "core/ring/RingGeometry.h"
 #include "gui/QtMessages.h"
+#include "gui/resonance/ResonanceWindow.h"
 #include "gui/ring/RingWindow.h"
 #include "support/FakeMessages.h"
 
@@ -78,6 +79,12 @@ TEST(RingScreenshot, CoupledRingWithItsModes)
             button->click();
     QTest::qWait(100);
     ASSERT_TRUE(window.grab().save(QDir(dir).filePath("ring-coupled.png")));
+
+    ResonanceWindow resonance(state, windows);
+    resonance.resize(640, 640);
+    resonance.show();
+    QTest::qWait(200);
+    ASSERT_TRUE(resonance.grab().save(QDir(dir).filePath("resonance-coupled.png")));
 }
 
 } // namespace

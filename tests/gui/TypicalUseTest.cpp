@@ -4,7 +4,8 @@
 // profile, lifetimes, sextupole correction and tracking, dynamic aperture and momentum acceptance with the
 // Touschek lifetime they give, a small frequency map and its tunes on the resonance diagram, the lists saved
 // as text and the design saved as a lattice file, then a thin multipole and an rf cavity added through the
-// editor and the rf window taking the cavities. Each step is one method of the fixture.
+// editor and the rf window taking the cavities, and misaligned quadrupoles with their closed orbit and
+// seeds, undone. Each step is one method of the fixture.
 #include "app/ProgramWindows.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
@@ -25,6 +26,7 @@
 #include "gui/matching/MatchWindow.h"
 #include "gui/nonlinear/FrequencyMapChart.h"
 #include "gui/nonlinear/FrequencyMapWindow.h"
+#include "gui/orbit/ErrorsOrbitWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
 #include "gui/rf/RfWindow.h"
@@ -311,6 +313,21 @@ protected:
         type(windows.frequencyMap, "edTurns", "32");
         QSignalSpy done(windows.frequencyMap, &FrequencyMapWindow::scanFinished);
         in<QPushButton>(windows.frequencyMap, "bbFrequencyMap")->click();
+        EXPECT_TRUE(done.wait(60000));
+    }
+
+    /// "errors and orbit": the quadrupoles misaligned by the window's example set, then three seeds of it
+    /// without a correction (the ring has no kickers), run to their end on the worker thread.
+    void errorsAndOrbit()
+    {
+        in<QToolButton>(windows.ring, "tbErrorsOrbit")->click();
+        QApplication::processEvents();
+        EXPECT_TRUE(windows.errorsOrbit->isVisible());
+        in<QPushButton>(windows.errorsOrbit, "bbApply")->click();
+        in<QCheckBox>(windows.errorsOrbit, "cbCorrectSeeds")->setChecked(false);
+        type(windows.errorsOrbit, "edSeeds", "3");
+        QSignalSpy done(windows.errorsOrbit, &ErrorsOrbitWindow::seedsFinished);
+        in<QPushButton>(windows.errorsOrbit, "bbSeeds")->click();
         EXPECT_TRUE(done.wait(60000));
     }
 
@@ -658,6 +675,27 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     type(windows.rf, "edRFVolt", "1800"); // typed and the window closed: the cavities take it too
     windows.rf->close();
     EXPECT_NEAR(state.line.at(4).voltage, 1.5e5, 1e-6);
+
+    // errors and orbit: quadrupoles misaligned by 50 um rms give a closed orbit of that order, the seeds
+    // run beside the program, and the Edit menu's undo takes the errors off and the results with them
+    errorsAndOrbit();
+    ASSERT_TRUE(windows.errorsOrbit->orbitBefore());
+    ASSERT_TRUE(windows.errorsOrbit->orbitBefore()->found) << windows.errorsOrbit->orbitBefore()->refusal;
+    const OrbitSpread spread = orbitSpread(state.line, *windows.errorsOrbit->orbitBefore());
+    EXPECT_GT(spread.xRms, 1e-6);
+    EXPECT_LT(spread.xRms, 1e-2);
+    ASSERT_EQ(windows.errorsOrbit->seeds().size(), 3u);
+    for (const SeedOutcome& seed : windows.errorsOrbit->seeds())
+        EXPECT_TRUE(seed.computed) << seed.refusal;
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
+    QAction* undo = in<QAction>(windows.magStruct, "mnUndo");
+    windows.magStruct->showHistory();
+    EXPECT_EQ(undo->text(), "Undo error set");
+    undo->trigger();
+    for (int i = 1; i <= state.line.count; ++i)
+        EXPECT_FALSE(state.line.at(i).errors.any()) << i;
+    EXPECT_FALSE(windows.errorsOrbit->orbitBefore());
+    EXPECT_TRUE(windows.errorsOrbit->seeds().empty());
 
     // a second lattice: no window shows the results of the first one, and none feeds them onward
     const double dbaPressure = state.averagePressure;

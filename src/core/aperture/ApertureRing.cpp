@@ -3,6 +3,7 @@
 #include "core/coupling/CoupledOptics.h"
 #include "core/coupling/ModeEmittances.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/rf/CavitySystem.h"
 #include "core/rf/RfParameter.h"
 #include "core/rf/RfUpdate.h"
 #include "core/ring/Parameter.h"
@@ -52,8 +53,25 @@ std::optional<ApertureRing> coupledApertureRing(const State& state, Messages& me
     const ModeEmittances modes = modeEmittances(state);
     r.emittanceX = positiveOrNan(modes.emittance[0].value_or(std::nan("")));
     r.emittanceY = positiveOrNan(modes.emittance[1].value_or(std::nan("")));
+    // the rf bucket from the energy loss of the bends and the slip factor of the coupled optics, as the rf
+    // window computes it from those of the uncoupled ring
     r.rfAcceptance = std::nan("");
-    r.lattice = buildSymplecticLattice(state, messages, RfCavity{});
+    RfCavity cavity;
+    const LongitudinalRing longitudinal = longitudinalRing(state);
+    State ring = state;
+    QuietMessages quiet;
+    if (longitudinal.computed && finitePositive(ring.rf.voltage)) {
+        ring.ringParams.energyLoss = longitudinal.energyLoss;
+        ring.ringParams.slipFactor = longitudinal.slipFactor;
+        ring.ringParams.momentumCompaction = longitudinal.momentumCompaction;
+        if (missingRfInput(ring).empty() && takeCavitySystem(ring, quiet) && calcRfParameters(ring, quiet)) {
+            cavity = rfCavity(ring);
+            const double beta = ring.beam.beta;
+            if (cavity.on && finitePositive(ring.rf.energyAcceptance) && beta > 0)
+                r.rfAcceptance = ring.rf.energyAcceptance / (beta * beta);
+        }
+    }
+    r.lattice = buildSymplecticLattice(state, messages, cavity);
     return r;
 }
 

@@ -15,9 +15,6 @@ constexpr const char* kApertureNeedsRing =
 constexpr const char* kApertureNeedsOptics = "the cell has no stable periodic solution!";
 constexpr const char* kAcceptanceNeedsRf =
     "the momentum acceptance needs the rf system: give the ring an rf voltage in the rf window!";
-constexpr const char* kAcceptanceNeedsUncoupledRf =
-    "the momentum acceptance of a ring that couples the planes is not computed: its rf bucket comes from "
-    "the uncoupled ring parameters!";
 
 /// The ring as the aperture scans see it, taken from the state by the thread that owns the state, so
 /// that the scans can run on other threads.
@@ -42,8 +39,8 @@ struct ApertureRing
 /// acceptance dE/E / beta^2). Nothing, after kApertureNeedsRing or kApertureNeedsOptics, for a ring
 /// that is not closed or a cell without a stable periodic solution. A line that couples the planes
 /// takes the coupled optics: beta and alpha of x and y are the Mais-Ripken beta_11, alpha_11 and
-/// beta_22, alpha_22 of the mode that lives in each plane, the emittances those of modes 1 and 2, and it
-/// has no rf acceptance yet (the rf parameters are those of the uncoupled ring).
+/// beta_22, alpha_22 of the mode that lives in each plane, the emittances those of modes 1 and 2, and its
+/// rf bucket comes from the energy loss of the bends and the slip factor of the coupled 6 x 6 maps.
 std::optional<ApertureRing> apertureRing(const State& state, Messages& messages);
 
 /// Half widths (m) at the ring's start, in x at y = 0 and in y at x = 0, of the largest start

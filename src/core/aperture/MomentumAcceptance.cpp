@@ -19,10 +19,6 @@ std::vector<int> acceptancePoints(int cellElements, int every)
 
 bool checkAcceptanceRing(const ApertureRing& ring, Messages& messages)
 {
-    if (ring.coupled) {
-        messages.error(kAcceptanceNeedsUncoupledRf);
-        return false;
-    }
     if (!(ring.lattice.rf.on || ring.lattice.cavityElements) || !(ring.rfAcceptance > 0) ||
         !std::isfinite(ring.rfAcceptance)) {
         messages.error(kAcceptanceNeedsRf);

@@ -271,7 +271,12 @@ LinePassKind opticsLinePass(State& state, Messages& messages, PlotSink* plot, Li
         if (!couples && !refusal)
             refusal = uncoupledOpticsRefusal(e, i);
     }
-    if (couples) {
+    // a start beam with coupling stays coupled through a line of uncoupled elements
+    const RunSettings& run = state.run;
+    const bool coupledStart =
+        (run.showBetaFunctions || run.showBeamSize) &&
+        (run.r11 != 0 || run.r12 != 0 || run.r21 != 0 || run.r22 != 0 || run.etaY0 != 0 || run.etaPY0 != 0);
+    if (couples || (coupledStart && !refusal)) {
         refusal = coupledOpticsRefusal(line);
         if (!refusal) {
             coupledLinePass(state, messages, plot, list);

@@ -328,29 +328,50 @@ std::optional<std::string> findModes(const Matrix6& m, Modes& modes, Eigen::Vect
     return std::nullopt;
 }
 
-// cos(phi_s) of the rf system: sin(phi_s) = U0 / V with U0 = C_gamma E^4 I2 / (2 pi) (as the ring's
-// equilibrium takes it, with the loss the rf window adds), on the rising slope below transition and the
-// falling one above, the slip factor from the periodic dispersion of the cell without rf: over a cell
-// an off-momentum particle on its periodic orbit eta slips by M56 + M5j eta_j; nothing where the voltage
-// does not exceed U0.
-std::optional<double> synchronousCosine(const State& state, double cellI2, double invGamma2,
-                                        const std::vector<Map5>* about)
+// The energy loss per turn of the bends, U0 = C_gamma E^4 I2 / (2 pi), with the loss the rf window adds
+// (as the ring's equilibrium takes it); cellI2 of one cell.
+double turnEnergyLoss(const State& state, double cellI2)
 {
     const double energyGeV = state.beam.momentum / 1e9;
-    const double u0 = state.beam.cGammaParticle * energyGeV * energyGeV * energyGeV * energyGeV / kTwoPi *
-                          cellI2 * state.line.superPeriods * 1e9 +
-                      state.ringParams.additionalLoss;
-    if (!(state.rf.voltage > u0) || !std::isfinite(state.rf.voltage))
-        return std::nullopt;
+    return state.beam.cGammaParticle * energyGeV * energyGeV * energyGeV * energyGeV / kTwoPi * cellI2 *
+               state.line.superPeriods * 1e9 +
+           state.ringParams.additionalLoss;
+}
+
+// The slip of one cell without rf: an off-momentum particle on its periodic orbit eta = (1 - M)^-1 M_.d
+// of the transverse block gets ahead by dz/ddelta = M56 + M5j eta_j per cell (z the distance ahead of the
+// reference particle, as a drift's L / gamma^2 says), so that the slip factor eta_c = 1/gamma^2 - alpha_c
+// is that per metre of the cell.
+double cellSlip(const State& state, double invGamma2, const std::vector<Map5>* about)
+{
     const CellMaps plain = cellMaps(state, invGamma2, 0, about);
     Matrix6 m = Matrix6::Identity();
     for (const Matrix6& e : plain.maps)
         m = e * m;
     const Eigen::Vector4d eta =
         (Eigen::Matrix4d::Identity() - m.topLeftCorner<4, 4>()).partialPivLu().solve(m.block<4, 1>(0, kD));
-    const double slip = m(kZ, kD) + m.block<1, 4>(kZ, 0).dot(eta);
+    return m(kZ, kD) + m.block<1, 4>(kZ, 0).dot(eta);
+}
+
+double cellI2(const BeamLine& line)
+{
+    double i2 = 0;
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
+        if (isBend(line.at(i)))
+            i2 += line.at(i).curvature * line.at(i).curvature * line.at(i).length;
+    return i2;
+}
+
+// cos(phi_s) of the rf system: sin(phi_s) = U0 / V, on the rising slope below transition (a positive
+// slip) and the falling one above; nothing where the voltage does not exceed U0.
+std::optional<double> synchronousCosine(const State& state, double i2, double invGamma2,
+                                        const std::vector<Map5>* about)
+{
+    const double u0 = turnEnergyLoss(state, i2);
+    if (!(state.rf.voltage > u0) || !std::isfinite(state.rf.voltage))
+        return std::nullopt;
     const double c = std::sqrt(1 - (u0 / state.rf.voltage) * (u0 / state.rf.voltage));
-    return slip >= 0 ? c : -c;
+    return cellSlip(state, invGamma2, about) >= 0 ? c : -c;
 }
 
 // The transverse periodic solution of the cell's maps about a closed orbit (elements 1..count).
@@ -378,10 +399,7 @@ ModeEmittances equilibrium(const State& state, const std::vector<Map5>* about)
     }
     const BeamLine& line = state.line;
     const RingParameters& ring = state.ringParams;
-    double i2 = 0; // of the cell
-    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
-        if (isBend(line.at(i)))
-            i2 += line.at(i).curvature * line.at(i).curvature * line.at(i).length;
+    const double i2 = cellI2(line);
     if (!(i2 > 0)) {
         result.refusal = kNoEnergyLoss;
         return result;
@@ -488,6 +506,32 @@ CouplingView couplingView(const State& state)
                                   excerpt(approach.familyA) + ", " + excerpt(approach.familyB) + ")"
                             : "closest tune approach: " + approach.refusal;
     return v;
+}
+
+LongitudinalRing longitudinalRing(const State& state)
+{
+    LongitudinalRing result;
+    const CoupledRing transverse = coupledRing(state);
+    if (!transverse.computed) {
+        result.refusal = transverse.refusal;
+        return result;
+    }
+    const double i2 = cellI2(state.line);
+    double cellLength = 0;
+    for (int i = 1; i <= state.line.count && i <= kMaxLineElements; ++i)
+        cellLength += state.line.at(i).length;
+    if (!(i2 > 0) || !finitePositive(cellLength)) {
+        result.refusal = kNoEnergyLoss;
+        return result;
+    }
+    const double invGamma2 = 1 / (state.beam.gamma * state.beam.gamma);
+    result.energyLoss = turnEnergyLoss(state, i2);
+    result.slipFactor = cellSlip(state, invGamma2, nullptr) / cellLength;
+    result.momentumCompaction = invGamma2 - result.slipFactor;
+    result.computed = std::isfinite(result.slipFactor) && result.slipFactor != 0;
+    if (!result.computed)
+        result.refusal = "the slip factor of the ring is 0: at transition there is no rf bucket";
+    return result;
 }
 
 } // namespace kestrune

@@ -42,6 +42,21 @@ ModeEmittances modeEmittances(const State& state);
 /// bends: 1e-6 and 1e-4 for 1 mm in k = 1/m^2 beside rho = 10 m, left out.
 ModeEmittances modeEmittances(const State& state, const std::vector<Map5>& about);
 
+/// What the rf system takes of a ring whose planes may be coupled, from the coupled optics: the energy
+/// loss per turn of its bends (eV, with the additional loss of state.ringParams) and the slip factor
+/// eta_c = 1/gamma^2 - alpha_c of the path length of the periodic off-momentum orbit through the cell's
+/// 6 x 6 maps. Refused as the coupled optics refuse the line, and for a ring without bends or at
+/// transition.
+struct LongitudinalRing
+{
+    bool computed = false;
+    std::string refusal;
+    double energyLoss = 0;         // eV per turn
+    double slipFactor = 0;         // eta_c
+    double momentumCompaction = 0; // alpha_c
+};
+LongitudinalRing longitudinalRing(const State& state);
+
 /// The ring window's labels of the mode emittances ("n/a" where not computed) and of where its vertical
 /// emittance comes from: the coupling sources of the line (mode 2) or, for a line without any, the
 /// typed coupling; the refusal there when they were not computed.

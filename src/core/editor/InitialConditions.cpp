@@ -60,6 +60,16 @@ void showEta(const RunSettings& run, InitialBoxes& boxes)
 {
     boxes.edEtax0 = startBox(run.etaX0);
     boxes.edEtapx0 = startBox(run.etaPX0);
+    boxes.edEtay0 = startBox(run.etaY0);
+    boxes.edEtapy0 = startBox(run.etaPY0);
+}
+
+void showCoupling(const RunSettings& run, InitialBoxes& boxes)
+{
+    boxes.edR11 = startBox(run.r11);
+    boxes.edR12 = startBox(run.r12);
+    boxes.edR21 = startBox(run.r21);
+    boxes.edR22 = startBox(run.r22);
 }
 
 void showLatticeFunctions(const RunSettings& run, InitialBoxes& boxes)
@@ -69,6 +79,7 @@ void showLatticeFunctions(const RunSettings& run, InitialBoxes& boxes)
     boxes.edAlphax0 = startBox(run.alphaX0);
     boxes.edAlphay0 = startBox(run.alphaY0);
     showEta(run, boxes);
+    showCoupling(run, boxes);
 }
 
 // The start values a periodic solution writes.
@@ -196,9 +207,21 @@ bool useLatticeFunctions(State& state, InitialBoxes& boxes, Messages& messages)
     }
     run.etaX0 = parseDouble(boxes.edEtax0);
     run.etaPX0 = parseDouble(boxes.edEtapx0);
-    // typed start values have no coupling
-    run.r11 = run.r12 = run.r21 = run.r22 = 0;
-    run.etaY0 = run.etaPY0 = 0;
+    // the start coupling: the modes of Edwards-Teng's R need det R > -1 (g^2 = 1 / (1 + det R) > 0)
+    const double r11 = parseDouble(boxes.edR11);
+    const double r12 = parseDouble(boxes.edR12);
+    const double r21 = parseDouble(boxes.edR21);
+    const double r22 = parseDouble(boxes.edR22);
+    if (!(1 + (r11 * r22 - r12 * r21) > 0)) {
+        messages.error("the start coupling R11 R22 - R12 R21 must be above -1!");
+        return false;
+    }
+    run.r11 = r11;
+    run.r12 = r12;
+    run.r21 = r21;
+    run.r22 = r22;
+    run.etaY0 = parseDouble(boxes.edEtay0);
+    run.etaPY0 = parseDouble(boxes.edEtapy0);
 
     if (run.showBeamSize || run.showTrajectory) {
         readEmittances(state, boxes);
@@ -317,6 +340,12 @@ void resetBoxes(InitialBoxes& boxes, PanelSettings& settings)
     boxes.edAlphay0 = start.edAlphay0;
     boxes.edEtax0 = start.edEtax0;
     boxes.edEtapx0 = start.edEtapx0;
+    boxes.edR11 = start.edR11;
+    boxes.edR12 = start.edR12;
+    boxes.edR21 = start.edR21;
+    boxes.edR22 = start.edR22;
+    boxes.edEtay0 = start.edEtay0;
+    boxes.edEtapy0 = start.edEtapy0;
     settings.angleFactor = 1.0;
     settings.anglesInRadians = true;
 }
@@ -340,6 +369,9 @@ void boxesAfterFileOpen(const State& state, InitialBoxes& boxes)
     boxes.edAlphay0 = fmt("%8.3f", run.alphaY0);
     boxes.edEtax0 = fmt("%8.3f", run.etaX0);
     boxes.edEtapx0 = fmt("%8.3f", run.etaPX0);
+    showCoupling(run, boxes);
+    boxes.edEtay0 = startBox(run.etaY0);
+    boxes.edEtapy0 = startBox(run.etaPY0);
     boxes.edDelta = fmt("%8.3f", run.delta * 100.0);
     // six significant digits: a vertical emittance of 1e-10 m rad is 0.0001 mm mrad, not 0.000
     boxes.edEpsx = fmt("%.6g", run.epsXIn * 1e6);

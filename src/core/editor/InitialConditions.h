@@ -29,6 +29,13 @@ struct InitialBoxes
     std::string edEtax0 = "0.0";
     std::string edEtapx0 = "0.0";
     std::string edDelta = "0.0";
+    // the start coupling: Edwards-Teng's R (MAD-X's R11 .. R22) and the vertical dispersion, m and rad
+    std::string edR11 = "0.0";
+    std::string edR12 = "0.0";
+    std::string edR21 = "0.0";
+    std::string edR22 = "0.0";
+    std::string edEtay0 = "0.0";
+    std::string edEtapy0 = "0.0";
     // beam sizes: mm mrad, mm
     std::string edEpsx = "1";
     std::string edEpsy = "1";
@@ -70,7 +77,9 @@ bool finishSingleParticle(State& state, Messages& messages);
 StartPanels initialLatticeCommand(State& state);
 /// "use" of the lattice functions. In the lattice-function mode a beta that is not positive gives
 /// "select valid betatron functions!" and the update still runs; a beta of 0 (gamma undefined) skips
-/// the update (false).
+/// the update (false). The coupling boxes give the start coupling of the modes (R and the vertical
+/// dispersion); an R of det R <= -1 has no modes: "the start coupling R11 R22 - R12 R21 must be above -1!"
+/// and false.
 bool useLatticeFunctions(State& state, InitialBoxes& boxes, Messages& messages);
 
 /// The periodic solver: writes the periodic start values into state.run, false on failure.

@@ -153,6 +153,10 @@ void writeOptics(const RunSettings& run, RealText real, bool exact, std::ostring
         << real(run.betaY0) << ' ' << real(run.alphaY0) << ' ' << real(run.gammaY0) << kLineEnd;
     out << "24 " << real(run.epsXIn) << ' ' << real(run.epsYIn) << kLineEnd;
     out << "25 " << real(run.etaX0) << ' ' << real(run.etaPX0) << kLineEnd;
+    // the start coupling, only where there is some, so that an uncoupled start writes what it always did
+    if (run.r11 != 0 || run.r12 != 0 || run.r21 != 0 || run.r22 != 0 || run.etaY0 != 0 || run.etaPY0 != 0)
+        out << "26 " << real(run.r11) << ' ' << real(run.r12) << ' ' << real(run.r21) << ' ' << real(run.r22)
+            << ' ' << real(run.etaY0) << ' ' << real(run.etaPY0) << kLineEnd;
     out << "5 " << (run.stepAtElementEnds ? 1 : 0) << ' ' << run.maxStepsBox << ' '
         << (exact ? exactReal(run.maxStep) : fmt("%8.3f", run.maxStep)) << kLineEnd;
 }
@@ -724,6 +728,14 @@ void readRecord(State& state, Scanner& in, int type, int format)
         run.etaX0 = in.readReal("eta0");
         run.etaPX0 = in.readReal("eta0'");
         break;
+    case 26:
+        run.r11 = in.readReal("the start coupling R11");
+        run.r12 = in.readReal("the start coupling R12");
+        run.r21 = in.readReal("the start coupling R21");
+        run.r22 = in.readReal("the start coupling R22");
+        run.etaY0 = in.readReal("eta0 of y");
+        run.etaPY0 = in.readReal("eta0' of y");
+        break;
     case 30:
         readParticleRecord(state, in);
         break;
@@ -1110,6 +1122,9 @@ std::optional<std::string> previousFormatRefusal(const BeamLine& line)
 bool readLatticeText(State& state, Messages& messages, const std::string& text, const std::string& fileName)
 {
     State copy = state;
+    // the start coupling is the file's own: none unless its record 26 gives one
+    copy.run.r11 = copy.run.r12 = copy.run.r21 = copy.run.r22 = 0;
+    copy.run.etaY0 = copy.run.etaPY0 = 0;
     Scanner in(text);
     try {
         const int first = in.readInt("the format number");

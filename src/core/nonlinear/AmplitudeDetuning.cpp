@@ -179,6 +179,8 @@ std::optional<DetuningCoefficients> trackedDetuning(const State& state, const De
     std::optional<TrackedCell> cell = trackedCell(state, why);
     if (!cell)
         return refuse(why);
+    if (cell->coupled)
+        return refuse("the tracked detuning takes a ring whose planes are independent");
     const SymplecticLattice& lattice = cell->lattice;
     const int cells = cell->cells;
     const State& pass = cell->pass;

@@ -1,5 +1,6 @@
 #include "core/nonlinear/ChromaticTunes.h"
 
+#include "core/coupling/CoupledOptics.h"
 #include "core/nonlinear/TrackedCell.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/tracking/ParticleTracker.h"
@@ -143,7 +144,6 @@ std::optional<ChromaticTunes> chromaticTunes(const State& state, const Chromatic
         return refuse(why);
     const SymplecticLattice& lattice = cell->lattice;
     const int cells = cell->cells;
-    const State& pass = cell->pass;
 
     ChromaticTunes result;
     const int n = scan.points;
@@ -183,11 +183,24 @@ std::optional<ChromaticTunes> chromaticTunes(const State& state, const Chromatic
             return refuse("no closed orbit found at delta = " + deltaText(delta));
         orbit[i] = z;
         double fx = 0, fy = 0;
-        if (!blockTune(jacobian(0, 0), jacobian(0, 1), jacobian(1, 1), fx) ||
-            !blockTune(jacobian(2, 2), jacobian(2, 3), jacobian(3, 3), fy))
+        if (cell->coupled) {
+            // the eigentunes of the turn's map, mode 1 the one mostly in x, by the coupled optics'
+            // decomposition of the one map
+            Map5 turn = identityMap();
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 4; ++c)
+                    turn[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = jacobian(r, c);
+            const CoupledRing modes = coupledRing({turn}, {1.0}, 1);
+            if (!modes.computed)
+                return refuse("the motion at delta = " + deltaText(delta) + ": " + modes.refusal);
+            fx = modes.tune1 - std::floor(modes.tune1);
+            fy = modes.tune2 - std::floor(modes.tune2);
+        } else if (!blockTune(jacobian(0, 0), jacobian(0, 1), jacobian(1, 1), fx) ||
+                   !blockTune(jacobian(2, 2), jacobian(2, 3), jacobian(3, 3), fy)) {
             return refuse("the motion at delta = " + deltaText(delta) + " is not stable");
-        const double nearX = i == centre ? pass.lf.phiX : result.tuneX[from] / cells;
-        const double nearY = i == centre ? pass.lf.phiY : result.tuneY[from] / cells;
+        }
+        const double nearX = i == centre ? cell->cellTune1 : result.tuneX[from] / cells;
+        const double nearY = i == centre ? cell->cellTune2 : result.tuneY[from] / cells;
         result.tuneX[i] = cells * nearestTune(fx, nearX);
         result.tuneY[i] = cells * nearestTune(fy, nearY);
     }

@@ -30,9 +30,10 @@ struct ChromaticTunes
 
 /// The scan of state.line's ring (rf off): at every delta the closed orbit by Newton's method on the
 /// tracker's map of one cell, the tunes from the two 2 x 2 blocks of the map's Jacobian (central
-/// differences) around it. Nothing, with the reason in refusal when it is given, for an empty line, a line
-/// the uncoupled optics refuse, a cell without a stable periodic solution, a scan out of range, or a delta
-/// without a closed orbit or with unstable motion.
+/// differences) around it; for a ring that couples the planes the eigentunes of the Jacobian, mode 1
+/// (mostly x) in tuneX and mode 2 in tuneY. Nothing, with the reason in refusal when it is given, for an
+/// empty line, a line the optics refuse, a cell without a stable periodic solution, a scan out of range,
+/// or a delta without a closed orbit or with unstable or inseparable motion.
 std::optional<ChromaticTunes> chromaticTunes(const State& state, const ChromaticScan& scan,
                                              std::string* refusal = nullptr);
 

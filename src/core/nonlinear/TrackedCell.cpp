@@ -1,5 +1,6 @@
 #include "core/nonlinear/TrackedCell.h"
 
+#include "core/coupling/CoupledOptics.h"
 #include "core/optics/BetaFunctions.h"
 
 #include <algorithm>
@@ -12,19 +13,33 @@ std::optional<TrackedCell> trackedCell(const State& state, std::string& refusal)
         refusal = "define a beam line first!";
         return std::nullopt;
     }
-    if (const std::optional<std::string> r = lineOpticsRefusal(state.line)) {
-        refusal = *r;
-        return std::nullopt;
-    }
     TrackedCell cell;
     cell.pass = state;
     cell.pass.run.showBetaFunctions = true;
     cell.pass.run.showBeamSize = false;
     cell.pass.run.showTrajectory = false;
     FirstErrorMessages messages;
-    if (!betaFunctions(cell.pass, messages, nullptr) || !cell.pass.run.periodicStable) {
-        refusal = messages.first.empty() ? "the cell has no stable periodic solution!" : messages.first;
-        return std::nullopt;
+    cell.coupled = lineCouples(state.line);
+    if (cell.coupled) {
+        const CoupledRing ring = coupledRing(state);
+        if (!ring.computed) {
+            refusal = ring.refusal;
+            return std::nullopt;
+        }
+        const int superPeriods = std::max(1, state.line.superPeriods);
+        cell.cellTune1 = ring.tune1 / superPeriods;
+        cell.cellTune2 = ring.tune2 / superPeriods;
+    } else {
+        if (const std::optional<std::string> r = lineOpticsRefusal(state.line)) {
+            refusal = *r;
+            return std::nullopt;
+        }
+        if (!betaFunctions(cell.pass, messages, nullptr) || !cell.pass.run.periodicStable) {
+            refusal = messages.first.empty() ? "the cell has no stable periodic solution!" : messages.first;
+            return std::nullopt;
+        }
+        cell.cellTune1 = cell.pass.lf.phiX;
+        cell.cellTune2 = cell.pass.lf.phiY;
     }
     cell.lattice = buildSymplecticLattice(cell.pass, messages, RfCavity{});
     if (!messages.first.empty()) {

@@ -13,12 +13,15 @@ namespace kestrune {
 struct TrackedCell
 {
     SymplecticLattice lattice;
-    State pass;    // with the periodic start values in pass.run
-    int cells = 1; // the superperiods of the ring
+    State pass;           // with the periodic start values in pass.run (a cell whose planes are independent)
+    int cells = 1;        // the superperiods of the ring
+    bool coupled = false; // the cell couples the planes: its tunes are the eigentunes of its modes
+    double cellTune1 = 0, cellTune2 = 0; // the cell's phase advances of the linear optics, units of 2 pi
 };
 
 /// The cell of state.line; nothing, with the reason in refusal, for an empty line, a line the
-/// uncoupled optics refuse or a cell without a stable periodic solution.
+/// optics refuse (the coupled optics for a line that couples the planes) or a cell without a stable
+/// periodic solution.
 std::optional<TrackedCell> trackedCell(const State& state, std::string& refusal);
 
 } // namespace kestrune

@@ -89,6 +89,12 @@ private:
     QLineEdit* m_edAlphay0 = nullptr;
     QLineEdit* m_edEtax0 = nullptr;
     QLineEdit* m_edEtapx0 = nullptr;
+    QLineEdit* m_edEtay0 = nullptr;
+    QLineEdit* m_edEtapy0 = nullptr;
+    QLineEdit* m_edR11 = nullptr;
+    QLineEdit* m_edR12 = nullptr;
+    QLineEdit* m_edR21 = nullptr;
+    QLineEdit* m_edR22 = nullptr;
     QLineEdit* m_edDelta = nullptr;
     QLineEdit* m_edEpsx = nullptr;
     QLineEdit* m_edEpsy = nullptr;

@@ -87,6 +87,8 @@ void MagStructWindow::buildMenus()
             beamDynamics();
     });
     addMenuItem(optics, "mnMatching", "matching", this, [this] { m_windows.bringToFront(WindowId::Match); });
+    addMenuItem(optics, "mnErrorsOrbit", "errors and orbit", this,
+                [this] { m_windows.bringToFront(WindowId::ErrorsOrbit); });
     buildOpticsKeys(optics);
 
     m_mnRing = addMenuItem(bar, "mnRing", "ring design", this, [this] { ringDesignClick(); });

@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/resonance/Resonance.h"
+#include "core/resonance/WorkingPoint.h"
 #include "gui/ChartText.h"
 #include "gui/DiffusionPoints.h"
 #include "gui/GraphExport.h"
@@ -162,8 +163,8 @@ void ResonanceWindow::drawFootprint()
     QVector<double> qx, qy, d;
     for (std::size_t k = 0; k < m_footprint.fractional.size(); ++k) {
         const TunePoint& p = m_footprint.fractional[k];
-        const double x = ringTune(p.qx, m_state.lf.tuneX, 1);
-        const double y = ringTune(p.qy, m_state.lf.tuneY, 1);
+        const double x = ringTune(p.qx, m_tune1, 1);
+        const double y = ringTune(p.qy, m_tune2, 1);
         if (!std::isfinite(x) || !std::isfinite(y))
             continue;
         qx.push_back(x);
@@ -204,10 +205,21 @@ void ResonanceWindow::formActivate()
 {
     for (QCPGraph* graph : m_series)
         graph->data()->clear();
-    const ResonanceDiagram d = resonanceDiagram(m_state.lf.tuneX, m_state.lf.tuneY);
-    m_series[3]->addData(d.working.qx, d.working.qy);
-    m_series[3]->setName(QString::fromStdString("working point Q_x = " + fmt("%.3f", m_state.lf.tuneX) +
-                                                ", Q_y = " + fmt("%.3f", m_state.lf.tuneY)));
+    // a coupled ring's working point is its eigentunes; without them (modes not separable) none is drawn
+    const WorkingPoint point = workingPoint(m_state);
+    m_tune1 = point.computed ? point.tune1 : 0;
+    m_tune2 = point.computed ? point.tune2 : 0;
+    const ResonanceDiagram d = resonanceDiagram(m_tune1, m_tune2);
+    std::string name = "no eigentunes: " + point.refusal;
+    if (point.computed) {
+        m_series[3]->addData(d.working.qx, d.working.qy);
+        name = point.eigentunes
+                   ? "eigentunes Q_1 = " + fmt("%.3f", m_tune1) + ", Q_2 = " + fmt("%.3f", m_tune2)
+                   : "working point Q_x = " + fmt("%.3f", m_tune1) + ", Q_y = " + fmt("%.3f", m_tune2);
+    }
+    m_series[3]->setName(QString::fromStdString(name));
+    m_chart->xAxis->setLabel(point.eigentunes ? "mode 1 (mostly horizontal), Q_1" : "horizontal tune, Q_x");
+    m_chart->yAxis->setLabel(point.eigentunes ? "mode 2 (mostly vertical), Q_2" : "vertical tune, Q_y");
     addPoints(m_series[0], d.first);
     addPoints(m_series[1], d.second);
     addPoints(m_series[2], d.third);

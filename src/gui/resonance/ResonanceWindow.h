@@ -62,6 +62,7 @@ private:
     DiffusionPoints* m_footprintPoints = nullptr;
     QCPColorScale* m_scale = nullptr; // in the layout while there is a footprint
     TuneFootprint m_footprint;
+    double m_tune1 = 0, m_tune2 = 0; // the working point drawn: ring tunes, or the eigentunes
     std::function<void(QPrinter&)> m_printerSetup;
 };
 

@@ -123,6 +123,35 @@ TEST(MomentumAcceptance, ResultsDoNotDependOnThreadsOrParts)
     EXPECT_EQ(std::memcmp(merged.deltaMinus.data(), one.deltaMinus.data(), bytes), 0);
 }
 
+// The whole ring rolled by pi/2 is the same machine seen from a turned frame: its rf bucket, from the
+// coupled optics' slip factor, and its acceptance are the unrolled ring's.
+TEST(MomentumAcceptance, ARingRolledByAQuarterTurnHasTheSameAcceptance)
+{
+    State state = test::dbaState(1, 3e5);
+    State rolled = state;
+    for (int i = 1; i <= rolled.line.count; ++i)
+        rolled.line.at(i).tilt = kPi / 2;
+    test::FakeMessages messages;
+    const std::optional<ApertureRing> plain = apertureRing(state, messages);
+    const std::optional<ApertureRing> turned = apertureRing(rolled, messages);
+    ASSERT_TRUE(plain && turned) << (messages.errors.empty() ? "" : messages.errors[0]);
+    ASSERT_TRUE(turned->coupled);
+    EXPECT_NEAR(turned->rfAcceptance, plain->rfAcceptance, 1e-9 * plain->rfAcceptance);
+    MomentumAcceptanceSettings settings;
+    settings.turns = 256;
+    settings.every = 6;
+    settings.resolution = 1e-5;
+    settings.aperture = {0.03, 0.03};
+    ASSERT_TRUE(checkAcceptanceRing(*turned, messages));
+    const MomentumAcceptance a = momentumAcceptance(*plain, settings);
+    const MomentumAcceptance b = momentumAcceptance(*turned, settings);
+    ASSERT_EQ(a.elements.size(), b.elements.size());
+    for (std::size_t k = 0; k < a.elements.size(); ++k) {
+        EXPECT_NEAR(b.deltaPlus[k], a.deltaPlus[k], 2 * settings.resolution) << a.elements[k];
+        EXPECT_NEAR(b.deltaMinus[k], a.deltaMinus[k], 2 * settings.resolution) << a.elements[k];
+    }
+}
+
 TEST(MomentumAcceptance, RefusedWithoutTheRingOrItsRf)
 {
     test::FakeMessages messages;

@@ -1,7 +1,9 @@
 #include "core/coupling/CoupledPass.h"
 
+#include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/coupling/CoupledOptics.h"
+#include "core/editor/InitialConditions.h"
 #include "core/io/LatticeFile.h"
 #include "core/optics/Samples.h"
 #include "support/FakeMessages.h"
@@ -63,6 +65,65 @@ TEST(CoupledPassTest, PeriodicStartCarriedAlongTheLineIsThePeriodicSolutionEvery
             EXPECT_NEAR(lf.eta, f.eta[0], 1e-9) << i;
         }
     }
+}
+
+TEST(CoupledPassTest, TypedCoupledStartValuesAndTheFileCarryThePeriodicSolution)
+{
+    // the periodic start typed into the boxes, and kept through a file, gives the ring's own functions
+    // at its end; the same start through the line with its coupling sources off stays coupled
+    const State periodic = [] {
+        State s = coupledRingState();
+        test::FakeMessages messages;
+        EXPECT_TRUE(opticsPeriodicSolution(s, messages));
+        return s;
+    }();
+    const RunSettings& p = periodic.run;
+    InitialBoxes boxes;
+    for (const auto& [text, value] : {std::pair{&boxes.edBetax0, p.betaX0},
+                                      {&boxes.edAlphax0, p.alphaX0},
+                                      {&boxes.edBetay0, p.betaY0},
+                                      {&boxes.edAlphay0, p.alphaY0},
+                                      {&boxes.edEtax0, p.etaX0},
+                                      {&boxes.edEtapx0, p.etaPX0},
+                                      {&boxes.edEtay0, p.etaY0},
+                                      {&boxes.edEtapy0, p.etaPY0},
+                                      {&boxes.edR11, p.r11},
+                                      {&boxes.edR12, p.r12},
+                                      {&boxes.edR21, p.r21},
+                                      {&boxes.edR22, p.r22}})
+        *text = fmt("%.17g", value);
+    State typed = coupledRingState();
+    test::FakeMessages messages;
+    typed.run.showBetaFunctions = true;
+    ASSERT_TRUE(useLatticeFunctions(typed, boxes, messages));
+    State filed = coupledRingState();
+    ASSERT_TRUE(readLatticeText(filed, messages, latticeFileText(typed), "typed.lat"));
+    const CoupledFunctions& end = coupledRing(periodic).functions.back();
+    for (State* state : {&typed, &filed}) {
+        Rows list;
+        ASSERT_EQ(opticsLinePass(*state, messages, nullptr, &list), LinePassKind::Coupled);
+        ASSERT_TRUE(messages.errors.empty()) << messages.errors.front();
+        EXPECT_NEAR(list.rows.back().betaX, end.et.betaX, 1e-9 * end.et.betaX);
+        EXPECT_NEAR(list.rows.back().betaY, end.et.betaY, 1e-9 * end.et.betaY);
+        EXPECT_NEAR(list.rows.back().alphaY, end.et.alphaY, 1e-8);
+    }
+    for (int i = 1; i <= typed.line.count; ++i) {
+        LatticeElement& e = typed.line.at(i);
+        e.ks = e.k1s = e.tilt = 0;
+    }
+    Rows list;
+    EXPECT_EQ(opticsLinePass(typed, messages, nullptr, &list), LinePassKind::Coupled);
+    // a file without the coupling record has none, whatever the state had before
+    typed.run.r11 = typed.run.r12 = typed.run.r21 = typed.run.r22 = typed.run.etaY0 = typed.run.etaPY0 = 0;
+    ASSERT_TRUE(readLatticeText(filed, messages, latticeFileText(typed), "uncoupled.lat"));
+    EXPECT_EQ(filed.run.r12, 0);
+    EXPECT_EQ(filed.run.etaY0, 0);
+
+    boxes.edR11 = boxes.edR22 = "0";
+    boxes.edR12 = "2";
+    boxes.edR21 = "1";
+    EXPECT_FALSE(useLatticeFunctions(typed, boxes, messages));
+    EXPECT_EQ(messages.errors.back(), "the start coupling R11 R22 - R12 R21 must be above -1!");
 }
 
 TEST(CoupledPassTest, StartsThatHaveNoModesAreRefused)

@@ -1,0 +1,252 @@
+// The errors and orbit window's study of seeds: the seeds run on a worker thread in parts, so that the
+// table and the histograms fill in while it runs; each seed's outcome depends on its number only.
+#include "core/Format.h"
+#include "core/NumberInput.h"
+#include "core/orbit/OrbitOptics.h"
+#include "core/orbit/OrbitResponse.h"
+#include "gui/orbit/ErrorsOrbitWindow.h"
+#include "gui/orbit/OrbitCharts.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <limits>
+#include <mutex>
+
+namespace kestrune {
+
+namespace {
+
+constexpr int kPollInterval = 100; // ms between two looks at the seeds done
+// Parts a study is run in: each part finds the design's optics again, a seed's worth of work.
+constexpr int kParts = 20;
+
+QString q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+/// How a statistic is shown: its caption, the factor to its unit.
+struct Shown
+{
+    const char* name;
+    const char* caption;
+    double scale;
+};
+
+constexpr Shown kShown[] = {
+    {"x_rms_m", "x rms orbit, mm", 1e3},
+    {"y_rms_m", "y rms orbit, mm", 1e3},
+    {"x_max_m", "x largest orbit, mm", 1e3},
+    {"y_max_m", "y largest orbit, mm", 1e3},
+    {"corrected_x_rms_m", "corrected x rms, mm", 1e3},
+    {"corrected_y_rms_m", "corrected y rms, mm", 1e3},
+    {"corrected_x_max_m", "corrected x largest, mm", 1e3},
+    {"corrected_y_max_m", "corrected y largest, mm", 1e3},
+    {"kick_rms_rad", "kick rms, mrad", 1e3},
+    {"kick_max_rad", "kick largest, mrad", 1e3},
+    {"tune_shift_1", "tune shift, mode 1", 1},
+    {"tune_shift_2", "tune shift, mode 2", 1},
+    {"beta_beat_x_rms", "beta-beat x rms, %", 100},
+    {"beta_beat_y_rms", "beta-beat y rms, %", 100},
+    {"dispersion_y_rms_m", "vertical dispersion rms, mm", 1e3},
+};
+
+} // namespace
+
+struct ErrorsOrbitWindow::SeedRun
+{
+    std::mutex mutex;
+    std::vector<SeedOutcome> outcomes; // done and not yet taken by the window
+    std::atomic<int> done{0};
+    std::atomic<bool> cancel{false};
+    std::uint64_t design = 0; // stamp of the design the seeds are of
+};
+
+ErrorsOrbitWindow::~ErrorsOrbitWindow()
+{
+    if (m_worker) {
+        m_run->cancel = true;
+        m_worker->disconnect(this);
+        m_worker->wait();
+        delete m_worker;
+    }
+}
+
+void ErrorsOrbitWindow::bbSeedsClick()
+{
+    if (running())
+        return;
+    showingConversionErrors(messages(), [this] {
+        const std::optional<ErrorSet> set = readSet();
+        const std::optional<std::uint64_t> first = set ? readSeed() : std::nullopt;
+        if (!first)
+            return;
+        const int count = parseInt("seeds", m_edSeeds->text().toStdString());
+        if (count < 1 || count > kMaxErrorSeeds) {
+            messages().error("seeds: give 1 to " + std::to_string(kMaxErrorSeeds));
+            return;
+        }
+        if (*first > std::numeric_limits<std::uint64_t>::max() - static_cast<std::uint64_t>(count - 1)) {
+            messages().error("seed: the last of the seeds would pass " +
+                             std::to_string(std::numeric_limits<std::uint64_t>::max()));
+            return;
+        }
+        std::optional<OrbitCorrectionSettings> correction;
+        if (m_cbCorrectSeeds->isChecked() && !(correction = readCorrection()))
+            return;
+        designChanged();
+        m_seeds.clear();
+        m_seedsCorrected = correction.has_value();
+        m_seedsAsked = count;
+        m_run = std::make_shared<SeedRun>();
+        m_run->design = designNow();
+        State machine = m_state;
+        m_worker = QThread::create([machine = std::move(machine), set = *set, first = *first, count,
+                                    correction, run = m_run] {
+            // the design's tracked response, found once for every part as runErrorSeeds finds it
+            std::optional<OrbitCorrectionSettings> settings = correction;
+            if (settings) {
+                State design = machine;
+                design.line = designLine(machine.line);
+                std::string refusal;
+                if (std::optional<OrbitResponse> r = trackedOrbitResponse(design, refusal, settings->orbit))
+                    settings->response = std::make_shared<const OrbitResponse>(std::move(*r));
+            }
+            const int part = std::max(1, count / kParts);
+            for (int begun = 0; begun < count && !run->cancel; begun += part) {
+                const int n = std::min(part, count - begun);
+                std::vector<SeedOutcome> outcomes =
+                    runErrorSeeds(machine, set, first + static_cast<std::uint64_t>(begun), n, settings,
+                                  [&run, begun](int done) {
+                                      run->done = begun + done;
+                                      return !run->cancel;
+                                  });
+                const std::lock_guard<std::mutex> lock(run->mutex);
+                run->outcomes.insert(run->outcomes.end(), outcomes.begin(), outcomes.end());
+            }
+        });
+        connect(m_worker, &QThread::finished, this, [this] { seedsDone(); });
+        m_bbSeeds->setEnabled(false);
+        m_bbCancel->setEnabled(true);
+        m_pbSeeds->setRange(0, count);
+        m_pbSeeds->setValue(0);
+        m_lResult->setText("running the seeds ...");
+        showSeeds();
+        if (!m_poll) {
+            m_poll = new QTimer(this);
+            m_poll->setInterval(kPollInterval);
+            connect(m_poll, &QTimer::timeout, this, [this] { takeSeeds(); });
+        }
+        m_worker->start();
+        m_poll->start();
+    });
+}
+
+void ErrorsOrbitWindow::bbCancelClick()
+{
+    if (!running())
+        return;
+    m_run->cancel = true;
+    m_lResult->setText("cancelling ...");
+}
+
+void ErrorsOrbitWindow::takeSeeds()
+{
+    if (!m_run)
+        return;
+    m_pbSeeds->setValue(m_run->done);
+    std::vector<SeedOutcome> taken;
+    {
+        const std::lock_guard<std::mutex> lock(m_run->mutex);
+        taken.swap(m_run->outcomes);
+    }
+    if (taken.empty())
+        return;
+    m_seeds.insert(m_seeds.end(), taken.begin(), taken.end());
+    showSeeds();
+}
+
+void ErrorsOrbitWindow::seedsDone()
+{
+    m_poll->stop();
+    m_worker->wait();
+    m_worker->deleteLater();
+    m_worker = nullptr;
+    m_bbSeeds->setEnabled(true);
+    m_bbCancel->setEnabled(false);
+    const bool cancelled = m_run->cancel;
+    const bool ours = m_run->design == designNow();
+    takeSeeds();
+    m_run.reset();
+    if (!ours) {
+        m_seeds.clear();
+        showSeeds();
+        m_lResult->setText("n/a: the seeds were of another design");
+    } else {
+        const SeedStatistics stats = seedStatistics(m_seeds);
+        std::string text = cancelled ? "cancelled: " : "";
+        text += std::to_string(m_seeds.size()) + " of " + std::to_string(m_seedsAsked) + " seeds run, " +
+                std::to_string(stats.computed) + " computed";
+        for (const SeedOutcome& s : m_seeds)
+            if (!s.computed) {
+                text += fmt("; seed %llu: ", static_cast<unsigned long long>(s.seed)) + s.refusal;
+                break;
+            }
+        m_lResult->setText(q(text));
+    }
+    emit seedsFinished();
+}
+
+void ErrorsOrbitWindow::showSeeds()
+{
+    const SeedStatistics stats = seedStatistics(m_seeds);
+    m_tbStatistics->setRowCount(0);
+    QStringList captions;
+    for (const Shown& shown : kShown) {
+        const std::string name = shown.name;
+        if (!m_seedsCorrected && (name.rfind("corrected_", 0) == 0 || name.rfind("kick_", 0) == 0))
+            continue;
+        const auto found = std::find_if(stats.quantities.begin(), stats.quantities.end(),
+                                        [&name](const auto& entry) { return entry.first == name; });
+        if (found == stats.quantities.end())
+            continue;
+        const int row = m_tbStatistics->rowCount();
+        m_tbStatistics->insertRow(row);
+        captions << shown.caption;
+        const SeedStatistic& s = found->second;
+        const double values[] = {s.mean, s.rms, s.max};
+        for (int column = 0; column < 3; ++column) {
+            const std::string text =
+                stats.computed > 0 ? fmtOrNa("%.4g", values[column] * shown.scale) : "n/a";
+            auto* item = new QTableWidgetItem(q(text));
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_tbStatistics->setItem(row, column, item);
+        }
+    }
+    m_tbStatistics->setVerticalHeaderLabels(captions);
+
+    std::vector<double> x, y, beatX, beatY;
+    for (const SeedOutcome& s : m_seeds) {
+        if (!s.computed)
+            continue;
+        x.push_back((m_seedsCorrected ? s.xRmsAfter : s.xRms) * 1e3);
+        y.push_back((m_seedsCorrected ? s.yRmsAfter : s.yRms) * 1e3);
+        beatX.push_back(s.betaBeatXRms * 100);
+        beatY.push_back(s.betaBeatYRms * 100);
+    }
+    const QString n = ", " + QString::number(x.size()) + " seeds";
+    const QString orbit = m_seedsCorrected ? "corrected rms orbit " : "rms orbit ";
+    m_orbitXHistogram->showValues(x, orbit + "x" + n, "rms orbit x (mm)");
+    m_orbitYHistogram->showValues(y, orbit + "y" + n, "rms orbit y (mm)");
+    m_beatXHistogram->showValues(beatX, "rms beta-beat x" + n, "rms beta-beat x (%)");
+    m_beatYHistogram->showValues(beatY, "rms beta-beat y" + n, "rms beta-beat y (%)");
+}
+
+} // namespace kestrune

@@ -1,0 +1,193 @@
+// The errors and orbit window on a ring of kickers and monitors: an error set applied and taken back as one
+// step each, a correction that shrinks the orbit, refused input that changes nothing, and seeds run in parts
+// on the worker thread as one call of the study runs them.
+#include "gui/orbit/ErrorsOrbitWindow.h"
+
+#include "core/orbit/CorrectorRing.h"
+#include "gui/QtMessages.h"
+#include "gui/orbit/OrbitCharts.h"
+#include "support/FakeMessages.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <tuple>
+
+namespace kestrune {
+namespace {
+
+class ErrorsOrbitWindowTest : public ::testing::Test
+{
+protected:
+    explicit ErrorsOrbitWindowTest(bool dipoleErrors = false) : state(test::correctorRing(dipoleErrors))
+    {
+        messages.redirectTo(&fake);
+        windows.messages = &messages;
+        state.history.reset(state);
+        window = std::make_unique<ErrorsOrbitWindow>(state, windows);
+        window->show();
+    }
+
+    void click(const char* name) { QTest::mouseClick(window->findChild<QPushButton*>(name), Qt::LeftButton); }
+    void type(const char* name, const QString& text) { window->findChild<QLineEdit*>(name)->setText(text); }
+    std::vector<ElementErrors> errors() const
+    {
+        std::vector<ElementErrors> all;
+        for (int i = 1; i <= state.line.count; ++i)
+            all.push_back(state.line.at(i).errors);
+        return all;
+    }
+    static bool same(const std::vector<ElementErrors>& a, const std::vector<ElementErrors>& b)
+    {
+        const auto fields = [](const ElementErrors& e) {
+            return std::tuple(e.dx, e.dy, e.ds, e.dtheta, e.dphi, e.dpsi, e.dkn, e.dks);
+        };
+        return std::equal(
+            a.begin(), a.end(), b.begin(), b.end(),
+            [&](const ElementErrors& x, const ElementErrors& y) { return fields(x) == fields(y); });
+    }
+
+    State state;
+    Windows windows;
+    test::FakeMessages fake;
+    QtMessages messages{windows};
+    std::unique_ptr<ErrorsOrbitWindow> window;
+};
+
+class ErrorsOrbitCorrectionTest : public ErrorsOrbitWindowTest
+{
+protected:
+    ErrorsOrbitCorrectionTest() : ErrorsOrbitWindowTest(true) {}
+};
+
+// Apply and remove are one step each and undo gives the errors back bit for bit; the orbit shown goes
+// with the design that changed.
+TEST_F(ErrorsOrbitWindowTest, ApplyAndRemoveAreOneStepEachAndUndoRestoresTheErrors)
+{
+    const std::vector<ElementErrors> none = errors();
+    click("bbApply");
+    ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
+    const std::vector<ElementErrors> applied = errors();
+    EXPECT_FALSE(same(applied, none));
+    ASSERT_TRUE(window->orbitBefore() && window->orbitBefore()->found);
+    EXPECT_GT(window->orbitChart()->pointsBefore(), 0);
+    EXPECT_EQ(state.history.undoCount(), 1u);
+
+    click("bbRemove");
+    EXPECT_TRUE(same(errors(), none));
+    EXPECT_EQ(state.history.undoCount(), 2u);
+    ASSERT_TRUE(state.history.undo(state));
+    EXPECT_TRUE(same(errors(), applied));
+    window->designChanged(); // the orbit shown was of the line without errors
+    EXPECT_FALSE(window->orbitBefore());
+    EXPECT_EQ(window->orbitChart()->pointsBefore(), 0);
+    ASSERT_TRUE(state.history.undo(state));
+    EXPECT_TRUE(same(errors(), none));
+}
+
+// Either method shrinks the rms orbit at the monitors by far, the corrected orbit shown is that of the
+// kicks written into the kickers, and the correction is one step that undo takes back.
+TEST_F(ErrorsOrbitCorrectionTest, CorrectionShrinksTheOrbitAsOneStep)
+{
+    for (const bool micado : {false, true}) {
+        window->findChild<QRadioButton*>(micado ? "rbMicado" : "rbSvd")->setChecked(true);
+        type("edKickers", "6");
+        click("bbCorrect");
+        ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
+        ASSERT_TRUE(window->correction() && window->orbitAfter() && window->orbitAfter()->found);
+        const OrbitSpread before = orbitSpread(state.line, *window->orbitBefore());
+        const OrbitSpread after = orbitSpread(state.line, *window->orbitAfter());
+        EXPECT_LT(after.xRms, 0.2 * before.xRms) << micado;
+        EXPECT_LT(after.yRms, 0.2 * before.yRms) << micado;
+        EXPECT_NEAR(after.xRms, window->correction()->rmsAfterX, 1e-9);
+        EXPECT_GT(window->correctionCharts()->kickBars(), 0);
+        EXPECT_EQ(window->correctionCharts()->singularValues() > 0, !micado);
+        EXPECT_EQ(state.history.undoCount(), 1u);
+        ASSERT_TRUE(state.history.undo(state));
+        for (int i = 1; i <= state.line.count; ++i)
+            ASSERT_EQ(state.line.at(i).hkick, 0) << i;
+        window->designChanged();
+    }
+}
+
+// A set that is no JSON (the box and the file), a seed that is no number, a file that is not there: the
+// message names the box or the file and the line; the design and its history stay as they were.
+TEST_F(ErrorsOrbitWindowTest, BadInputIsRefusedNamingItsBoxOrFile)
+{
+    QTemporaryDir dir;
+    const QString broken = dir.filePath("broken.json");
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("{\"rules\": [\n  {\"error\": \"dx\", \"value\": }\n]}");
+    file.close();
+    const QString text = window->findChild<QPlainTextEdit*>("mErrorSet")->toPlainText();
+    struct Case
+    {
+        const char* setText;
+        const char* seed;
+        QString file; // opened instead of applying
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"{\"rules\": [\n{\"error\": dx}]}", "1", {}, "error set box: the error set is not valid JSON"},
+        {nullptr, "1x", {}, "seed: '1x' is not a whole number"},
+        {nullptr, "1", broken, "error set file "},
+        {nullptr, "1", dir.filePath("none.json"), "cannot open the error set "},
+    };
+    for (const Case& c : cases) {
+        fake.errors.clear();
+        window->findChild<QPlainTextEdit*>("mErrorSet")->setPlainText(c.setText ? c.setText : text);
+        type("edSeed", c.seed);
+        if (c.file.isEmpty()) {
+            click("bbApply");
+        } else {
+            window->chooseErrorFile = [&c] { return c.file; };
+            click("bbOpen");
+        }
+        ASSERT_EQ(fake.errors.size(), 1u) << c.expected;
+        EXPECT_EQ(fake.errors[0].rfind(c.expected, 0), 0u) << fake.errors[0];
+        if (c.setText || c.file == broken) {
+            EXPECT_NE(fake.errors[0].find("line 2"), std::string::npos) << fake.errors[0];
+        }
+        EXPECT_FALSE(state.history.canUndo());
+        for (int i = 1; i <= state.line.count; ++i)
+            ASSERT_FALSE(state.line.at(i).errors.any());
+    }
+    EXPECT_EQ(window->findChild<QPlainTextEdit*>("mErrorSet")->toPlainText(), text);
+}
+
+// Seeds run in parts on the worker thread give what one call of the study gives, and the statistics and
+// histograms count them.
+TEST_F(ErrorsOrbitCorrectionTest, SeedsOnTheWorkerThreadAreThoseOfOneStudy)
+{
+    type("edSeed", "7");
+    type("edSeeds", "3");
+    QSignalSpy done(window.get(), &ErrorsOrbitWindow::seedsFinished);
+    click("bbSeeds");
+    ASSERT_TRUE(done.wait(60000));
+    ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
+    test::FakeMessages quiet;
+    const ErrorSet set =
+        *parseErrorSet(window->findChild<QPlainTextEdit*>("mErrorSet")->toPlainText().toStdString(), quiet);
+    const std::vector<SeedOutcome> direct = runErrorSeeds(state, set, 7, 3, OrbitCorrectionSettings{});
+    ASSERT_EQ(window->seeds().size(), direct.size());
+    for (std::size_t k = 0; k < direct.size(); ++k) {
+        const SeedOutcome& shown = window->seeds()[k];
+        ASSERT_TRUE(shown.computed && shown.corrected) << shown.refusal;
+        EXPECT_EQ(shown.seed, direct[k].seed);
+        EXPECT_DOUBLE_EQ(shown.xRmsAfter, direct[k].xRmsAfter);
+        EXPECT_DOUBLE_EQ(shown.betaBeatYRms, direct[k].betaBeatYRms);
+    }
+    EXPECT_EQ(window->findChild<SeedHistogram*>("chOrbitXHistogram")->counted(), 3);
+    EXPECT_FALSE(state.history.canUndo());
+}
+
+} // namespace
+} // namespace kestrune
