@@ -94,6 +94,8 @@ std::vector<SeedOutcome> runErrorSeeds(const State& state, const ErrorSet& set, 
     std::vector<SeedOutcome> seeds;
     seeds.reserve(static_cast<std::size_t>(std::max(ours, 0)));
     for (int k = 0; k < n; ++k) {
+        if (study.cancel && study.cancel->load())
+            break;
         if (!study.part.holds(k))
             continue;
         SeedOutcome outcome = runSeed(state, set, first + static_cast<std::uint64_t>(k), settings,

@@ -3,6 +3,7 @@
 #include "CorrectorRing.h"
 #include "core/orbit/OrbitOptics.h"
 
+#include <atomic>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -84,6 +85,12 @@ TEST(ErrorSeedsTest, ASeedGivesTheSameResultWhereverItRunsAndTheCorrectionIsCoun
     ASSERT_EQ(other.size(), 1u);
     EXPECT_EQ(other[0].seed, 4u);
     EXPECT_EQ(other[0].xRmsAfter, whole[1].xRmsAfter);
+    // a study cancelled after its first seed keeps that one
+    std::atomic<bool> stop{false};
+    SeedStudy cancelled;
+    cancelled.cancel = &stop;
+    cancelled.progress = [&stop](double) { stop = true; };
+    EXPECT_EQ(runErrorSeeds(state, quadrupoleOffsets(1e-4), 3, 3, svd, cancelled).size(), 1u);
 }
 
 } // namespace
