@@ -2,6 +2,7 @@
 
 #include "cli/BatchProgress.h"
 #include "cli/RingReport.h"
+#include "cli/SeedsBatch.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
@@ -430,7 +431,7 @@ void checkSection(const Json& section, const std::string& name, const std::strin
 }
 
 const char* const kSections[] = {"dynamic_aperture", "dynamic_aperture_grid", "momentum_acceptance",
-                                 "frequency_map"};
+                                 "frequency_map", "seeds"};
 
 // Every field of a part that the merge reads: the piece and the count, the fingerprint of the lattice
 // and the scans, the same sections as the first part, each complete.
@@ -439,11 +440,13 @@ void checkPart(const Json& d, const Json& first, const std::string& name)
     if (!d.is_object())
         refusePart(name, "it is no JSON object");
     const long long count = checkedWhole(d, name, "parts", kPartsLimit);
-    checkedWhole(d, name, "part", {1, static_cast<double>(count)});
+    const long long index = checkedWhole(d, name, "part", {1, static_cast<double>(count)});
     if (!d.contains("fingerprint") || !d["fingerprint"].is_string())
         refusePart(name, "it has no \"fingerprint\"");
     for (const auto& [key, value] : d.items()) {
-        if (std::find(std::begin(kSections), std::end(kSections), key) != std::end(kSections))
+        if (key == "seeds")
+            checkSeedsPart(value, name, {static_cast<int>(index), static_cast<int>(count)});
+        else if (std::find(std::begin(kSections), std::end(kSections), key) != std::end(kSections))
             checkSection(value, name, key);
         else if (key != "part" && key != "parts" && key != "fingerprint")
             refusePart(name, "it holds \"" + excerpt(key) + "\"");
@@ -460,9 +463,12 @@ void checkPart(const Json& d, const Json& first, const std::string& name)
             throw std::runtime_error(name + ": its " + key + " is not a part of the same scan");
 }
 
+} // namespace
+
 // The fingerprint of a part: the design as tracked (trackingFingerprint) and every setting of the scans
 // that changes a number, so that parts of other scans are told apart before their items are joined.
-std::string scanFingerprint(const State& ring, const ApertureScans& s, const ApertureRequest& request)
+std::string partFingerprint(const State& ring, const ApertureScans& s, const ApertureRequest& request,
+                            const std::vector<double>& words)
 {
     std::uint64_t h = trackingFingerprint(ring);
     const auto add = [&h](double v) {
@@ -497,10 +503,10 @@ std::string scanFingerprint(const State& ring, const ApertureScans& s, const Ape
                      s.frequencyMap.delta,
                      static_cast<double>(s.frequencyMap.perTurn)})
         add(v);
+    for (double v : words)
+        add(v);
     return fmt("%016llx", static_cast<unsigned long long>(h));
 }
-
-} // namespace
 
 ApertureScans apertureScans(const ApertureRequest& request)
 {
@@ -548,9 +554,9 @@ ApertureScans apertureScans(const ApertureRequest& request)
     }
     s.threads = whole("--threads", request.threads, kThreadsLimit);
     if (!request.part.empty()) {
-        if (!request.anyScan())
-            throw BatchUsageError("--part goes with --dynamic-aperture, --da-grid, --momentum-acceptance or "
-                                  "--frequency-map");
+        if (!request.anyScan() && !request.errorStudy)
+            throw BatchUsageError("--part goes with --dynamic-aperture, --da-grid, --momentum-acceptance, "
+                                  "--frequency-map or --seeds");
         s.part = parsePart(request.part);
         if (!request.fmCsv.empty())
             throw BatchUsageError("--fm-csv: a scan in parts writes its points with --merge");
@@ -580,7 +586,7 @@ bool runApertureScans(State& state, Messages& messages, const BatchInputs& input
     State ring = state;
     QuietMessages quiet; // the ring section says what the ring computation found
     computeRing(ring, quiet, inputs);
-    fingerprint = scanFingerprint(ring, scans, request);
+    fingerprint = partFingerprint(ring, scans, request);
     const std::optional<ApertureRing> r = apertureRing(ring, messages);
     // a caller without a progress callback of its own gets the batch tool's progress lines
     const auto control = [&scans, &watch](const char* what) {
@@ -664,6 +670,8 @@ Json mergeParts(const std::vector<Json>& parts, const std::vector<std::string>& 
             withAcceptanceSummary(joinSection(parts, names, "momentum_acceptance", kAcceptanceKeys));
     if (parts[0].contains("frequency_map"))
         merged["frequency_map"] = joinSection(parts, names, "frequency_map", kMapKeys);
+    if (parts[0].contains("seeds"))
+        merged["seeds"] = joinSeedsParts(parts, names);
     return merged;
 }
 

@@ -37,6 +37,7 @@ struct ApertureRequest
     std::string fmCsv;                             // --fm-csv FILE
     std::string part;                              // --part K/N
     std::vector<std::string> merge;                // --merge FILES...
+    bool errorStudy = false;                       // --seeds: --part splits its seeds
 
     bool anyScan() const
     {
@@ -70,12 +71,19 @@ bool runApertureScans(State& state, Messages& messages, const BatchInputs& input
                       const ApertureRequest& request, Json& sections, std::string& fingerprint,
                       const ScanControl& watch = {});
 
+/// The fingerprint that tells the parts of one study from those of others: the design as tracked
+/// (trackingFingerprint of ring), every setting of scans that changes a number, and words, the further
+/// settings of the study as numbers.
+std::string partFingerprint(const State& ring, const ApertureScans& scans, const ApertureRequest& request,
+                            const std::vector<double>& words = {});
+
 /// The document of one part of the scans: {"part": K, "parts": N, "fingerprint": F, and the sections},
 /// the items of the other parts null.
 Json partDocument(const ApertureScans& scans, const Json& sections, const std::string& fingerprint);
 
-/// Joins the part documents into the sections of the whole scans, with everything derived from the items
-/// (boundary, area) computed as a run in one piece computes it. Every field read is checked first (present,
+/// Joins the part documents into the sections of the whole scans (and the error study's seeds section),
+/// with everything derived from the items (boundary, area, statistics) computed as a run in one piece
+/// computes it. Every field read is checked first (present,
 /// of its type, lists of the sizes the counts give); throws std::runtime_error naming the file for a part
 /// that is no complete part, belongs to scans of another lattice or settings (its fingerprint), misses or
 /// repeats.

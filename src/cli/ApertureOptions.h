@@ -66,8 +66,9 @@ inline void addApertureOptions(CLI::App& app, ApertureRequest& request)
                    "depend on it")
         ->type_name("N");
     app.add_option("--part", request.part,
-                   "computes the K-th of N interleaved parts of the scans and writes it\n"
-                   "to the --report file instead of the report, for --merge")
+                   "computes the K-th of N interleaved parts of the scans and of the\n"
+                   "seeds of --seeds and writes it to the --report file instead of the\n"
+                   "report, for --merge")
         ->type_name("K/N");
     app.add_option("--merge", request.merge,
                    "joins the part files of --part into the scans' sections, written to\n"

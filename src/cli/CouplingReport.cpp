@@ -10,24 +10,11 @@ namespace kestrune {
 
 namespace {
 
-// The mode emittances of the ring with the geometry the ring window gives it as it comes up (the state's
-// superperiods and rf frequency) and the rf system of the line's cavities, or the typed voltage.
 ModeEmittances ringModeEmittances(const State& state)
 {
     ModeEmittances none;
-    if (!state.ringClosed) {
-        none.refusal = "the mode emittances need a closed ring";
-        return none;
-    }
-    State ring = state;
-    QuietMessages quiet;
-    const std::string superPeriods = fmt("%5d", ring.line.superPeriods);
-    const std::string rf = ring.rf.frequency != 0 ? fmt("%10.5f", ring.rf.frequency / 1e6) : "500.0";
-    if (!ringGeometry(ring, quiet, {superPeriods, rf}) || !takeCavitySystem(ring, quiet)) {
-        none.refusal = "the mode emittances need the ring's geometry and one rf system";
-        return none;
-    }
-    return modeEmittances(ring);
+    const std::optional<State> ring = modeEmittanceRing(state, none.refusal);
+    return ring ? modeEmittances(*ring) : none;
 }
 
 void addModeEmittances(Json& section, const State& state)
@@ -41,6 +28,23 @@ void addModeEmittances(Json& section, const State& state)
 }
 
 } // namespace
+
+std::optional<State> modeEmittanceRing(const State& state, std::string& refusal)
+{
+    if (!state.ringClosed) {
+        refusal = "the mode emittances need a closed ring";
+        return std::nullopt;
+    }
+    State ring = state;
+    QuietMessages quiet;
+    const std::string superPeriods = fmt("%5d", ring.line.superPeriods);
+    const std::string rf = ring.rf.frequency != 0 ? fmt("%10.5f", ring.rf.frequency / 1e6) : "500.0";
+    if (!ringGeometry(ring, quiet, {superPeriods, rf}) || !takeCavitySystem(ring, quiet)) {
+        refusal = "the mode emittances need the ring's geometry and one rf system";
+        return std::nullopt;
+    }
+    return ring;
+}
 
 Json couplingSection(const State& state)
 {

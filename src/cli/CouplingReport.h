@@ -3,6 +3,9 @@
 #include "cli/Report.h"
 #include "core/State.h"
 
+#include <optional>
+#include <string>
+
 namespace kestrune {
 
 /// The report's "coupling" section: coupled false for a line whose planes are independent; for a line
@@ -13,5 +16,10 @@ namespace kestrune {
 /// emittance_3_m of a closed ring (the ring's geometry as the ring window gives it, the rf system of the
 /// line's cavities or the typed voltage); null for what cannot be computed, the reason in message.
 Json couplingSection(const State& state);
+
+/// The ring of the mode emittances: state with the geometry the ring window gives it as it comes up (the
+/// state's superperiods and rf frequency) and the rf system of the line's cavities, or the typed
+/// voltage; nothing, with the reason in refusal, for a ring that is not closed or refuses those.
+std::optional<State> modeEmittanceRing(const State& state, std::string& refusal);
 
 } // namespace kestrune

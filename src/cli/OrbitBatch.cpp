@@ -1,5 +1,7 @@
 #include "cli/OrbitBatch.h"
 
+#include "core/Format.h"
+#include "core/NamePattern.h"
 #include "core/orbit/OrbitOptics.h"
 
 #include <algorithm>
@@ -112,11 +114,54 @@ Json orbitSection(const State& state)
 
 namespace {
 
-// The settings of an orbit-correction request; nothing, with the message, for options that do not fit.
-std::optional<OrbitCorrectionSettings> correctionSettings(const OrbitCorrectionRequest& request,
-                                                          std::string& refusal)
+// The monitors of --monitors-off: the names of the list as given (the correction refuses one the line
+// has no monitor of), the line's monitors for an entry with a pattern character.
+bool monitorsOff(const std::string& text, const BeamLine& line, std::vector<std::string>& names,
+                 std::string& refusal)
+{
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        const std::string entry = text.substr(from, comma - from);
+        from = comma + 1;
+        if (entry.empty())
+            continue;
+        if (entry.find_first_of("^$.[*\\") == std::string::npos) {
+            names.push_back(entry);
+            continue;
+        }
+        std::string problem;
+        const std::optional<NamePattern> pattern = compileNamePattern(entry, problem);
+        if (!pattern) {
+            refusal = "--monitors-off: '" + excerpt(entry) + "': " + problem;
+            return false;
+        }
+        bool matched = false;
+        for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
+            const LatticeElement& e = line.at(i);
+            if (e.code >= code::kHorizontalMonitor && e.code <= code::kMonitor &&
+                matchesName(*pattern, e.name)) {
+                names.push_back(e.name);
+                matched = true;
+            }
+        }
+        if (!matched) {
+            refusal = "--monitors-off: '" + excerpt(entry) + "' matches no monitor of the line";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<OrbitCorrectionSettings> orbitCorrectionSettings(const OrbitCorrectionRequest& request,
+                                                               const BeamLine& line, std::uint64_t noiseSeed,
+                                                               std::string& refusal)
 {
     OrbitCorrectionSettings settings;
+    settings.readNoise = request.noise;
+    settings.seed = noiseSeed;
     settings.kickLimit = request.limit;
     if (request.method == "micado") {
         settings.method = CorrectionMethod::Micado;
@@ -134,10 +179,14 @@ std::optional<OrbitCorrectionSettings> correctionSettings(const OrbitCorrectionR
             refusal = "--kickers and --singular-values go with --correct-orbit svd or micado";
         settings.singularValues = std::stoi(request.method);
     }
+    if (refusal.empty() && !monitorsOff(request.monitorsOff, line, settings.monitorsOff, refusal))
+        return std::nullopt;
     if (!refusal.empty())
         return std::nullopt;
     return settings;
 }
+
+namespace {
 
 Json kickerList(const std::vector<KickerKick>& kicks, bool KickerKick::*flag)
 {
@@ -151,12 +200,14 @@ Json kickerList(const std::vector<KickerKick>& kicks, bool KickerKick::*flag)
 } // namespace
 
 std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messages,
-                                                  const OrbitCorrectionRequest& request)
+                                                  const OrbitCorrectionRequest& request,
+                                                  std::uint64_t noiseSeed)
 {
     std::string refusal;
-    const std::optional<OrbitCorrectionSettings> settings = correctionSettings(request, refusal);
+    const std::optional<OrbitCorrectionSettings> settings =
+        orbitCorrectionSettings(request, state.line, noiseSeed, refusal);
     if (!settings) {
-        messages.error("--correct-orbit: " + refusal);
+        messages.error(refusal.rfind("--monitors-off", 0) == 0 ? refusal : "--correct-orbit: " + refusal);
         return std::nullopt;
     }
     const OrbitCorrection correction = correctOrbit(state, *settings);
@@ -202,62 +253,6 @@ Json correctedOrbit(const OrbitCorrection& correction)
             {"y_max_m", reportNumber(correction.maxAfterY)},
             {"kick_rms_rad", reportNumber(correction.kickRms)},
             {"kick_max_rad", reportNumber(correction.kickMax)}};
-}
-
-std::optional<Json> seedsSection(const State& design, const ErrorSet& set, std::uint64_t first, int count,
-                                 const OrbitCorrectionRequest& correction, Messages& messages)
-{
-    std::optional<OrbitCorrectionSettings> settings;
-    if (!correction.method.empty()) {
-        std::string refusal;
-        settings = correctionSettings(correction, refusal);
-        if (!settings) {
-            messages.error("--correct-orbit: " + refusal);
-            return std::nullopt;
-        }
-    }
-    const std::vector<SeedOutcome> seeds = runErrorSeeds(design, set, first, count, settings);
-    Json list = Json::array();
-    for (const SeedOutcome& o : seeds) {
-        Json one = {{"seed", o.seed}, {"computed", o.computed}, {"message", nullptr}};
-        if (!o.computed)
-            one["message"] = o.refusal;
-        const auto value = [&](double v) { return o.computed ? reportNumber(v) : Json(nullptr); };
-        const auto after = [&](double v) {
-            return o.computed && o.corrected ? reportNumber(v) : Json(nullptr);
-        };
-        one["x_rms_m"] = value(o.xRms);
-        one["y_rms_m"] = value(o.yRms);
-        one["x_max_m"] = value(o.xMax);
-        one["y_max_m"] = value(o.yMax);
-        one["corrected_x_rms_m"] = after(o.xRmsAfter);
-        one["corrected_y_rms_m"] = after(o.yRmsAfter);
-        one["corrected_x_max_m"] = after(o.xMaxAfter);
-        one["corrected_y_max_m"] = after(o.yMaxAfter);
-        one["kick_rms_rad"] = after(o.kickRms);
-        one["kick_max_rad"] = after(o.kickMax);
-        one["tune_shift_1"] = value(o.tuneShift1);
-        one["tune_shift_2"] = value(o.tuneShift2);
-        one["beta_beat_x_rms"] = value(o.betaBeatXRms);
-        one["beta_beat_y_rms"] = value(o.betaBeatYRms);
-        one["dispersion_y_rms_m"] = value(o.dispersionYRms);
-        list.push_back(one);
-    }
-    const SeedStatistics stats = seedStatistics(seeds);
-    Json statistics = Json::object();
-    for (const auto& [name, q] : stats.quantities) {
-        const bool kept = settings || (name.rfind("corrected_", 0) != 0 && name.rfind("kick_", 0) != 0);
-        statistics[name] = kept && stats.computed > 0 ? Json{{"mean", reportNumber(q.mean)},
-                                                             {"rms", reportNumber(q.rms)},
-                                                             {"max", reportNumber(q.max)}}
-                                                      : Json(nullptr);
-    }
-    return Json{{"first", first},
-                {"count", static_cast<int>(seeds.size())},
-                {"computed", stats.computed},
-                {"corrected", settings.has_value()},
-                {"per_seed", list},
-                {"statistics", statistics}};
 }
 
 } // namespace kestrune

@@ -4,9 +4,9 @@
 #include "core/Messages.h"
 #include "core/State.h"
 #include "core/orbit/ClosedOrbit.h"
-#include "core/orbit/ErrorSeeds.h"
 #include "core/orbit/OrbitCorrection.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -20,14 +20,24 @@ Json orbitSection(const State& state);
 
 /// What --correct-orbit asks for: method "svd", "micado" or a number N (N singular values, SVD, as
 /// --singular-values N), --singular-values (-1: not given), --kickers (-1: not given), --corrector-limit
-/// (rad, 0: none).
+/// (rad, 0: none), --monitors-off (names and name patterns, comma-separated), --monitor-noise (m).
 struct OrbitCorrectionRequest
 {
     std::string method;
     int singularValues = -1;
     int kickers = -1;
     double limit = 0;
+    std::string monitorsOff;
+    double noise = 0;
 };
+
+/// The settings of the core for request on line: the monitors off are the names of the list and the
+/// monitors of the line an entry with a pattern character (^ $ . [ * \) matches (NamePattern), the
+/// noise drawn with noiseSeed. Nothing, with the reason in refusal, for options that do not fit and a
+/// pattern that is none or matches no monitor.
+std::optional<OrbitCorrectionSettings> orbitCorrectionSettings(const OrbitCorrectionRequest& request,
+                                                               const BeamLine& line, std::uint64_t noiseSeed,
+                                                               std::string& refusal);
 
 /// The report's "closed_orbit" section, null for a line without errors, kicks or dipole components:
 /// found, rf_on (the orbit of the whole turn with the cavities on, where the ring has any), and with an
@@ -38,9 +48,10 @@ struct OrbitCorrectionRequest
 Json closedOrbitSection(const State& state);
 
 /// --correct-orbit: corrects the closed orbit with the kickers of the line as request says, three
-/// passes; the kicks go into state. Refusals through messages.
+/// passes, the read noise drawn with noiseSeed; the kicks go into state. Refusals through messages.
 std::optional<OrbitCorrection> runOrbitCorrection(State& state, Messages& messages,
-                                                  const OrbitCorrectionRequest& request);
+                                                  const OrbitCorrectionRequest& request,
+                                                  std::uint64_t noiseSeed = 1);
 
 /// The report's "orbit_correction" section: method, singular_values, used, iterations, monitors,
 /// rms_before_x_m, rms_before_y_m, rms_after_x_m, rms_after_y_m, max_before_x_m, max_before_y_m,
@@ -51,14 +62,5 @@ Json orbitCorrectionSection(const std::optional<OrbitCorrection>& correction);
 /// The closed_orbit section's "corrected" object of a correction that was done: x_rms_m, y_rms_m,
 /// x_max_m, y_max_m at the monitors it read after its last pass, kick_rms_rad, kick_max_rad.
 Json correctedOrbit(const OrbitCorrection& correction);
-
-/// --seeds N: the error study of seeds first .. first + N - 1 of the set on the design, each corrected as
-/// --correct-orbit asks when it is given (method empty: not corrected). The report's "seeds" section:
-/// first, count, computed, corrected, per_seed [{seed, computed, message, x_rms_m, y_rms_m, x_max_m,
-/// y_max_m, corrected_x_rms_m, ..., kick_rms_rad, kick_max_rad, tune_shift_1, tune_shift_2,
-/// beta_beat_x_rms, beta_beat_y_rms, dispersion_y_rms_m}] and statistics {name: {mean, rms, max}} over
-/// the computed seeds; nothing after the message when the correction request is refused.
-std::optional<Json> seedsSection(const State& design, const ErrorSet& set, std::uint64_t first, int count,
-                                 const OrbitCorrectionRequest& correction, Messages& messages);
 
 } // namespace kestrune

@@ -7,6 +7,7 @@
 #include "cli/MatchBatch.h"
 #include "cli/OrbitBatch.h"
 #include "cli/Report.h"
+#include "cli/SeedsBatch.h"
 #include "cli/StderrMessages.h"
 #include "cli/VacuumLifetimeBatch.h"
 #include "cli/Validation.h"
@@ -20,6 +21,7 @@
 #include "core/io/SafeFile.h"
 #include "core/io/madx/MadxExport.h"
 #include "core/io/madx/MadxReader.h"
+#include "core/orbit/ErrorSeeds.h"
 #include "core/orbit/ErrorSet.h"
 
 #include <CLI/CLI.hpp>
@@ -54,6 +56,7 @@ struct Request
     std::string errorsFile;
     std::optional<std::uint64_t> seed; // of --seed; without it the error set's own
     int seeds = 0;                     // of --seeds: the error study's seeds, 0 for none
+    std::string seedsAperture;         // of --seeds-aperture: the scans of every seed
 };
 
 const char* const kDescription =
@@ -117,6 +120,11 @@ void addOptions(CLI::App& app, Request& request)
                    "design, corrected as --correct-orbit asks; the report's section seeds")
         ->type_name("N")
         ->check(CLI::Range(1, kestrune::kMaxErrorSeeds));
+    app.add_option("--seeds-aperture", request.seedsAperture,
+                   "--seeds: scans every seed's machine with the aperture scans' settings:\n"
+                   "da the dynamic aperture (radial), ma the momentum acceptance, or\n"
+                   "da,ma; the numbers per seed and in the statistics")
+        ->type_name("da|ma|da,ma");
     app.add_option("--twiss", request.twissFile,
                    "writes the lattice functions at every sample of the beam-line pass\n"
                    "to FILE as CSV with a header line: s, element index, name, code,\n"
@@ -156,6 +164,15 @@ void addOptions(CLI::App& app, Request& request)
                    "there and the kicker is named in the report")
         ->type_name("RAD")
         ->check(CLI::Range(1e-12, 1.0));
+    app.add_option("--monitors-off", request.correctOrbit.monitorsOff,
+                   "the monitors --correct-orbit does not read: names and MAD-X name\n"
+                   "patterns (with ^ $ . [ * \\), comma-separated")
+        ->type_name("NAMES");
+    app.add_option("--monitor-noise", request.correctOrbit.noise,
+                   "the rms noise (m) on every reading of --correct-orbit, Gaussian, drawn\n"
+                   "with the --seed (each seed's own in --seeds)")
+        ->type_name("M")
+        ->check(CLI::Range(0.0, 0.1));
     app.add_option("--tfs", request.tfsFile,
                    "writes the lattice functions at every element end to FILE as a\n"
                    "TFS table (NAME, KEYWORD, S, L, BETX, ALFX, MUX, DX, DPX, BETY,\n"
@@ -253,6 +270,13 @@ void checkUsage(const Request& request)
         throw BatchUsageError("--seed is the seed of --errors: give an error set");
     if (request.seeds > 0 && (request.errorsFile.empty() || request.reportFile.empty()))
         throw BatchUsageError("--seeds runs the error study of --errors into --report: give both");
+    if (!request.seedsAperture.empty() && request.seeds == 0)
+        throw BatchUsageError("--seeds-aperture scans the seeds of --seeds: give them");
+    if (!request.seedsAperture.empty())
+        kestrune::apertureScans(kestrune::seedScans(request.seedsAperture, request.aperture));
+    if ((!request.correctOrbit.monitorsOff.empty() || request.correctOrbit.noise != 0) &&
+        request.correctOrbit.method.empty())
+        throw BatchUsageError("--monitors-off and --monitor-noise go with --correct-orbit");
     if (merge && (!request.lattice.empty() || request.aperture.anyScan()))
         throw BatchUsageError("--merge takes part files alone: no lattice file and no scan");
     if (request.lattice.empty() && !folderOnly && !merge)
@@ -393,7 +417,9 @@ int run(const Request& request)
     if (!request.correctOrbit.method.empty()) {
         uncorrected = state;
         step([&] {
-            orbitCorrection = kestrune::runOrbitCorrection(state, messages, request.correctOrbit);
+            orbitCorrection = kestrune::runOrbitCorrection(
+                state, messages, request.correctOrbit,
+                request.seed.value_or(errorSet ? errorSet->seed : std::uint64_t{1}));
             return orbitCorrection.has_value();
         });
     }
@@ -461,12 +487,19 @@ int run(const Request& request)
             return csv && kestrune::writeTextFileSafely(request.profileFile, *csv, messages);
         });
     }
+    // the error study of --seeds, the seeds of one part of it with --part
+    const auto seedsSection = [&](const kestrune::ScanPart& part, std::string& fingerprint) {
+        kestrune::SeedsRequest seeds{request.seed.value_or(errorSet->seed), request.seeds, part,
+                                     request.seedsAperture};
+        return kestrune::seedsSection(*design, inputs, *errorSet, seeds, request.correctOrbit,
+                                      request.aperture, messages, fingerprint);
+    };
     // the aperture scans on the lattice the tracking takes (with the sextupoles of --chromaticity)
     kestrune::State scanned = outputs;
     Json scanSections = Json::object();
+    std::optional<kestrune::ApertureScans> scans;
+    std::string fingerprint;
     if (request.aperture.anyScan()) {
-        std::optional<kestrune::ApertureScans> scans;
-        std::string fingerprint;
         step([&] {
             scans = kestrune::apertureScans(request.aperture);
             return kestrune::runApertureScans(scanned, messages, inputs, *scans, request.aperture,
@@ -479,14 +512,23 @@ int run(const Request& request)
                                                      kestrune::frequencyMapCsv(scanSections["frequency_map"]),
                                                      messages);
             });
-        if (!request.aperture.part.empty()) {
-            const bool written =
-                scans && guarded(messages, [&] {
-                    return writeReport(request.reportFile,
-                                       kestrune::partDocument(*scans, scanSections, fingerprint), messages);
-                });
-            return written ? status : 1;
-        }
+    }
+    if (!request.aperture.part.empty()) {
+        const bool written = guarded(messages, [&] {
+            if (!scans)
+                scans = kestrune::apertureScans(request.aperture);
+            if (design && errorSet) {
+                std::string study;
+                const std::optional<Json> seeds = seedsSection(scans->part, study);
+                if (!seeds)
+                    return false;
+                scanSections["seeds"] = *seeds;
+                fingerprint += (fingerprint.empty() ? "" : ":") + study;
+            }
+            return writeReport(request.reportFile, kestrune::partDocument(*scans, scanSections, fingerprint),
+                               messages);
+        });
+        return written ? status : 1;
     }
 
     if (!request.reportFile.empty()) {
@@ -501,9 +543,8 @@ int run(const Request& request)
             if (!request.correctOrbit.method.empty())
                 report["orbit_correction"] = kestrune::orbitCorrectionSection(orbitCorrection);
             if (design && errorSet) {
-                const std::optional<Json> seeds =
-                    kestrune::seedsSection(*design, *errorSet, request.seed.value_or(errorSet->seed),
-                                           request.seeds, request.correctOrbit, messages);
+                std::string unused;
+                const std::optional<Json> seeds = seedsSection(kestrune::ScanPart{}, unused);
                 if (!seeds)
                     return false;
                 report["seeds"] = *seeds;
@@ -533,6 +574,7 @@ try {
     addOptions(app, request);
     try {
         app.parse(argc, argv);
+        request.aperture.errorStudy = request.seeds > 0;
         checkUsage(request);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();

@@ -207,10 +207,11 @@ void addBody(Modes& e, const LatticeElement& el, double invGamma2, Radiation& r)
     }
 }
 
-// The radiation of bend el, e the modes at its entrance in the ring's frame.
-void addBend(const LatticeElement& el, const Modes& e, double invGamma2, Radiation& r)
+// The radiation of bend el, e the modes at its entrance in the ring's frame; the bend is rolled by its
+// tilt and the roll error dpsi of a machine with errors.
+void addBend(const LatticeElement& el, const Modes& e, double invGamma2, double dpsi, Radiation& r)
 {
-    Modes u = roll(el.tilt).cast<Complex>() * e;
+    Modes u = roll(el.tilt + dpsi).cast<Complex>() * e;
     const double h = el.curvature;
     const auto face = [&](double psi) {
         if (!hasFaces(el))
@@ -235,7 +236,8 @@ struct CellMaps
     Matrix6 startKick = Matrix6::Identity();
 };
 
-CellMaps cellMaps(const State& state, double invGamma2, double cosPhiS)
+// about: the transverse maps of the elements about a closed orbit in place of the design's
+CellMaps cellMaps(const State& state, double invGamma2, double cosPhiS, const std::vector<Map5>* about)
 {
     const BeamLine& line = state.line;
     int cavities = 0;
@@ -272,7 +274,8 @@ CellMaps cellMaps(const State& state, double invGamma2, double cosPhiS)
         double r56 = e.length * invGamma2;
         if (isBend(e))
             r56 = (bodyGenerator(e.curvature, e.k, e.k1s, invGamma2) * e.length).exp()(kZ, kD);
-        cell.maps.push_back(withPathLength(elementMap(e), r56));
+        cell.maps.push_back(
+            withPathLength(about ? (*about)[static_cast<std::size_t>(i - 1)] : elementMap(e), r56));
     }
     return cell;
 }
@@ -339,9 +342,9 @@ double turnEnergyLoss(const State& state, double cellI2)
 // of the transverse block gets ahead by dz/ddelta = M56 + M5j eta_j per cell (z the distance ahead of the
 // reference particle, as a drift's L / gamma^2 says), so that the slip factor eta_c = 1/gamma^2 - alpha_c
 // is that per metre of the cell.
-double cellSlip(const State& state, double invGamma2)
+double cellSlip(const State& state, double invGamma2, const std::vector<Map5>* about)
 {
-    const CellMaps plain = cellMaps(state, invGamma2, 0);
+    const CellMaps plain = cellMaps(state, invGamma2, 0, about);
     Matrix6 m = Matrix6::Identity();
     for (const Matrix6& e : plain.maps)
         m = e * m;
@@ -361,21 +364,35 @@ double cellI2(const BeamLine& line)
 
 // cos(phi_s) of the rf system: sin(phi_s) = U0 / V, on the rising slope below transition (a positive
 // slip) and the falling one above; nothing where the voltage does not exceed U0.
-std::optional<double> synchronousCosine(const State& state, double i2, double invGamma2)
+std::optional<double> synchronousCosine(const State& state, double i2, double invGamma2,
+                                        const std::vector<Map5>* about)
 {
     const double u0 = turnEnergyLoss(state, i2);
     if (!(state.rf.voltage > u0) || !std::isfinite(state.rf.voltage))
         return std::nullopt;
     const double c = std::sqrt(1 - (u0 / state.rf.voltage) * (u0 / state.rf.voltage));
-    return cellSlip(state, invGamma2) >= 0 ? c : -c;
+    return cellSlip(state, invGamma2, about) >= 0 ? c : -c;
 }
 
-} // namespace
+// The transverse periodic solution of the cell's maps about a closed orbit (elements 1..count).
+CoupledRing transverseAbout(const BeamLine& line, const std::vector<Map5>& maps)
+{
+    std::vector<double> lengths;
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
+        lengths.push_back(line.at(i).length);
+    if (maps.size() != lengths.size()) {
+        CoupledRing ring;
+        ring.refusal = "the maps about the orbit do not match the line";
+        return ring;
+    }
+    return coupledRing(maps, lengths, line.superPeriods);
+}
 
-ModeEmittances modeEmittances(const State& state)
+// The equilibrium of the cell with its design maps, or with the maps about a closed orbit.
+ModeEmittances equilibrium(const State& state, const std::vector<Map5>* about)
 {
     ModeEmittances result;
-    const CoupledRing transverse = coupledRing(state);
+    const CoupledRing transverse = about ? transverseAbout(state.line, *about) : coupledRing(state);
     if (!transverse.computed) {
         result.refusal = transverse.refusal;
         return result;
@@ -392,12 +409,12 @@ ModeEmittances modeEmittances(const State& state)
         return result;
     }
     const double invGamma2 = 1 / (state.beam.gamma * state.beam.gamma);
-    const std::optional<double> cosPhiS = synchronousCosine(state, i2, invGamma2);
+    const std::optional<double> cosPhiS = synchronousCosine(state, i2, invGamma2, about);
     if (!cosPhiS) {
         result.refusal = "the rf voltage does not exceed the energy loss per turn: no synchrotron motion";
         return result;
     }
-    const CellMaps cell = cellMaps(state, invGamma2, *cosPhiS);
+    const CellMaps cell = cellMaps(state, invGamma2, *cosPhiS, about);
     Matrix6 total = cell.startKick;
     for (const Matrix6& m : cell.maps)
         total = m * total;
@@ -414,7 +431,7 @@ ModeEmittances modeEmittances(const State& state)
     e = cell.startKick.cast<Complex>() * e;
     for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
         if (isBend(line.at(i)))
-            addBend(line.at(i), e, invGamma2, r);
+            addBend(line.at(i), e, invGamma2, about ? line.at(i).errors.dpsi : 0.0, r);
         e = cell.maps[static_cast<std::size_t>(i - 1)].cast<Complex>() * e;
     }
     const double cq = state.beam.cQuantumParticle * state.beam.gamma * state.beam.gamma;
@@ -430,6 +447,18 @@ ModeEmittances modeEmittances(const State& state)
     }
     result.computed = true;
     return result;
+}
+
+} // namespace
+
+ModeEmittances modeEmittances(const State& state)
+{
+    return equilibrium(state, nullptr);
+}
+
+ModeEmittances modeEmittances(const State& state, const std::vector<Map5>& about)
+{
+    return equilibrium(state, &about);
 }
 
 ModeEmittanceView modeEmittanceView(const State& state, const ModeEmittances& modes)
@@ -497,7 +526,7 @@ LongitudinalRing longitudinalRing(const State& state)
     }
     const double invGamma2 = 1 / (state.beam.gamma * state.beam.gamma);
     result.energyLoss = turnEnergyLoss(state, i2);
-    result.slipFactor = cellSlip(state, invGamma2) / cellLength;
+    result.slipFactor = cellSlip(state, invGamma2, nullptr) / cellLength;
     result.momentumCompaction = invGamma2 - result.slipFactor;
     result.computed = std::isfinite(result.slipFactor) && result.slipFactor != 0;
     if (!result.computed)

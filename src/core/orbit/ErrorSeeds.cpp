@@ -1,5 +1,6 @@
 #include "core/orbit/ErrorSeeds.h"
 
+#include "core/coupling/ModeEmittances.h"
 #include "core/orbit/ClosedOrbit.h"
 #include "core/orbit/OrbitOptics.h"
 #include "core/orbit/OrbitResponse.h"
@@ -15,7 +16,7 @@ namespace {
 
 SeedOutcome runSeed(const State& state, const ErrorSet& set, std::uint64_t seed,
                     const std::optional<OrbitCorrectionSettings>& correction, double designTune1,
-                    double designTune2)
+                    double designTune2, const std::function<void(const State&, SeedOutcome&)>& measure)
 {
     SeedOutcome out;
     out.seed = seed;
@@ -36,7 +37,9 @@ SeedOutcome runSeed(const State& state, const ErrorSet& set, std::uint64_t seed,
     out.xMax = before.xMax;
     out.yMax = before.yMax;
     if (correction) {
-        const OrbitCorrection c = correctOrbit(work, *correction);
+        OrbitCorrectionSettings settings = *correction;
+        settings.seed = seed;
+        const OrbitCorrection c = correctOrbit(work, settings);
         if (!c.done) {
             out.refusal = c.refusal;
             return out;
@@ -59,7 +62,12 @@ SeedOutcome runSeed(const State& state, const ErrorSet& set, std::uint64_t seed,
     out.betaBeatXRms = optics.betaBeatXRms;
     out.betaBeatYRms = optics.betaBeatYRms;
     out.dispersionYRms = optics.dispersionYRms;
+    const ModeEmittances modes = modeEmittances(work, optics.maps);
+    out.modeEmittance = modes.emittance;
+    out.modeRefusal = modes.refusal;
     out.computed = true;
+    if (measure)
+        measure(work, out);
     return out;
 }
 
@@ -67,7 +75,7 @@ SeedOutcome runSeed(const State& state, const ErrorSet& set, std::uint64_t seed,
 
 std::vector<SeedOutcome> runErrorSeeds(const State& state, const ErrorSet& set, std::uint64_t first,
                                        int count, const std::optional<OrbitCorrectionSettings>& correction,
-                                       const std::function<bool(int)>& progress)
+                                       const SeedStudy& study)
 {
     // the design's tunes, by the same optics about its (zero) orbit
     State design = state;
@@ -80,24 +88,49 @@ std::vector<SeedOutcome> runErrorSeeds(const State& state, const ErrorSet& set, 
         if (std::optional<OrbitResponse> r = trackedOrbitResponse(design, refusal, settings->orbit))
             settings->response = std::make_shared<const OrbitResponse>(std::move(*r));
     }
-    std::vector<SeedOutcome> seeds;
     const int n = std::clamp(count, 0, kMaxErrorSeeds);
-    seeds.reserve(static_cast<std::size_t>(n));
+    const int parts = std::max(study.part.count, 1);
+    const int ours = n / parts + (study.part.index - 1 < n % parts ? 1 : 0);
+    std::vector<SeedOutcome> seeds;
+    seeds.reserve(static_cast<std::size_t>(std::max(ours, 0)));
     for (int k = 0; k < n; ++k) {
-        seeds.push_back(runSeed(state, set, first + static_cast<std::uint64_t>(k), settings,
-                                reference.computed ? reference.tune1 : 0,
-                                reference.computed ? reference.tune2 : 0));
-        if (!reference.computed && seeds.back().computed) {
-            seeds.back().computed = false;
-            seeds.back().refusal = "the design has no optics to compare with: " + reference.refusal;
-        }
-        if (progress && !progress(k + 1))
+        if (study.cancel && study.cancel->load())
             break;
+        if (!study.part.holds(k))
+            continue;
+        SeedOutcome outcome = runSeed(state, set, first + static_cast<std::uint64_t>(k), settings,
+                                      reference.computed ? reference.tune1 : 0,
+                                      reference.computed ? reference.tune2 : 0, study.measure);
+        if (!reference.computed && outcome.computed) {
+            outcome.computed = false;
+            outcome.refusal = "the design has no optics to compare with: " + reference.refusal;
+        }
+        // a seed whose measurement was cut short is left out
+        if (study.cancel && study.cancel->load())
+            break;
+        seeds.push_back(std::move(outcome));
+        if (study.progress)
+            study.progress(static_cast<double>(seeds.size()) / ours);
     }
     return seeds;
 }
 
-SeedStatistics seedStatistics(const std::vector<SeedOutcome>& seeds)
+std::vector<SeedOutcome> runErrorSeeds(const State& state, const ErrorSet& set, std::uint64_t first,
+                                       int count, const std::optional<OrbitCorrectionSettings>& correction,
+                                       const std::function<bool(int)>& progress)
+{
+    std::atomic<bool> stop{false};
+    SeedStudy study;
+    study.cancel = &stop;
+    study.progress = [&](double fraction) {
+        if (progress &&
+            !progress(static_cast<int>(std::lround(fraction * std::clamp(count, 0, kMaxErrorSeeds)))))
+            stop = true;
+    };
+    return runErrorSeeds(state, set, first, count, correction, study);
+}
+
+std::vector<SeedQuantity> seedQuantities(const SeedOutcome& s)
 {
     using Field = double SeedOutcome::*;
     const std::pair<const char*, Field> fields[] = {
@@ -117,27 +150,62 @@ SeedStatistics seedStatistics(const std::vector<SeedOutcome>& seeds)
         {"beta_beat_y_rms", &SeedOutcome::betaBeatYRms},
         {"dispersion_y_rms_m", &SeedOutcome::dispersionYRms},
     };
-    SeedStatistics stats;
-    for (const SeedOutcome& s : seeds)
-        stats.computed += s.computed ? 1 : 0;
+    std::vector<SeedQuantity> list;
     for (const auto& [name, field] : fields) {
-        SeedStatistic q;
-        double sum = 0, squares = 0;
-        for (const SeedOutcome& s : seeds) {
-            if (!s.computed)
+        const std::string key = name;
+        const bool afterCorrection = key.rfind("corrected_", 0) == 0 || key.rfind("kick_", 0) == 0;
+        const bool has = s.computed && (s.corrected || !afterCorrection);
+        list.push_back({name, has ? std::optional<double>(s.*field) : std::nullopt});
+    }
+    const char* const modes[3] = {"emittance_1_m", "emittance_2_m", "emittance_3_m"};
+    for (std::size_t k = 0; k < 3; ++k)
+        list.push_back({modes[k], s.computed ? s.modeEmittance[k] : std::nullopt});
+    for (const SeedQuantity& q : s.measured)
+        list.push_back({q.name, s.computed ? q.value : std::nullopt});
+    return list;
+}
+
+SeedStatistics seedStatistics(const std::vector<std::vector<SeedQuantity>>& computedSeeds)
+{
+    SeedStatistics stats;
+    stats.computed = static_cast<int>(computedSeeds.size());
+    // sums in the order of the seeds, so that the statistics of a study run in parts are those of one run
+    std::vector<std::pair<double, double>> sums;
+    for (const std::vector<SeedQuantity>& seed : computedSeeds)
+        for (const SeedQuantity& q : seed) {
+            auto at = std::find_if(stats.quantities.begin(), stats.quantities.end(),
+                                   [&q](const auto& named) { return named.first == q.name; });
+            if (at == stats.quantities.end()) {
+                stats.quantities.emplace_back(q.name, SeedStatistic{});
+                sums.emplace_back(0.0, 0.0);
+                at = stats.quantities.end() - 1;
+            }
+            if (!q.value || !std::isfinite(*q.value))
                 continue;
-            const double v = s.*field;
-            sum += v;
-            squares += v * v;
-            q.max = std::max(q.max, std::fabs(v));
+            const auto k = static_cast<std::size_t>(at - stats.quantities.begin());
+            SeedStatistic& stat = at->second;
+            sums[k].first += *q.value;
+            sums[k].second += *q.value * *q.value;
+            stat.max = std::max(stat.max, std::fabs(*q.value));
+            ++stat.count;
         }
-        if (stats.computed > 0) {
-            q.mean = sum / stats.computed;
-            q.rms = std::sqrt(squares / stats.computed);
+    for (std::size_t k = 0; k < sums.size(); ++k) {
+        SeedStatistic& stat = stats.quantities[k].second;
+        if (stat.count > 0) {
+            stat.mean = sums[k].first / stat.count;
+            stat.rms = std::sqrt(sums[k].second / stat.count);
         }
-        stats.quantities.emplace_back(name, q);
     }
     return stats;
+}
+
+SeedStatistics seedStatistics(const std::vector<SeedOutcome>& seeds)
+{
+    std::vector<std::vector<SeedQuantity>> computed;
+    for (const SeedOutcome& s : seeds)
+        if (s.computed)
+            computed.push_back(seedQuantities(s));
+    return seedStatistics(computed);
 }
 
 } // namespace kestrune

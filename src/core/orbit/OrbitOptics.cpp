@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace kestrune {
 
@@ -39,7 +40,7 @@ Map5 jacobian(const ElementMap& e, const PhaseVector& z)
 }
 
 // The coupled periodic solution about the closed orbit of state's ring.
-CoupledRing ringAboutOrbit(const State& state, ClosedOrbit& orbit)
+CoupledRing ringAboutOrbit(const State& state, ClosedOrbit& orbit, std::vector<Map5>* kept = nullptr)
 {
     orbit = closedOrbit(state);
     if (!orbit.found) {
@@ -57,7 +58,10 @@ CoupledRing ringAboutOrbit(const State& state, ClosedOrbit& orbit)
         maps.push_back(jacobian(lattice.cell[i], orbit.orbit[i]));
         lengths.push_back(lattice.cell[i].length);
     }
-    return coupledRing(maps, lengths, lattice.superPeriods);
+    CoupledRing ring = coupledRing(maps, lengths, lattice.superPeriods);
+    if (kept)
+        *kept = std::move(maps);
+    return ring;
 }
 
 struct Spread
@@ -93,7 +97,8 @@ BeamLine designLine(const BeamLine& line)
 OrbitOptics orbitOptics(const State& state)
 {
     OrbitOptics result;
-    const CoupledRing ring = ringAboutOrbit(state, result.orbit);
+    std::vector<Map5> maps;
+    const CoupledRing ring = ringAboutOrbit(state, result.orbit, &maps);
     if (!ring.computed) {
         result.refusal = ring.refusal;
         return result;
@@ -127,6 +132,7 @@ OrbitOptics orbitOptics(const State& state)
     result.betaBeatYRms = y.rms;
     result.betaBeatYMax = y.max;
     result.dispersionYRms = spread(etaY).rms;
+    result.maps = std::move(maps);
     result.computed = true;
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/State.h"
+#include "core/coupling/CoupledOptics.h"
 #include "core/orbit/ClosedOrbit.h"
 
 #include <string>
@@ -23,6 +24,7 @@ struct OrbitOptics
     // (beta - beta_design) / beta_design over the element exits
     double betaBeatXRms = 0, betaBeatXMax = 0, betaBeatYRms = 0, betaBeatYMax = 0;
     double dispersionYRms = 0; // m, over the element exits
+    std::vector<Map5> maps;    // of elements 1..N of the cell (index 0..N-1), linearised about the orbit
 };
 
 /// The optics of state's ring about its closed orbit.

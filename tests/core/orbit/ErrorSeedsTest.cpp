@@ -3,6 +3,7 @@
 #include "CorrectorRing.h"
 #include "core/orbit/OrbitOptics.h"
 
+#include <atomic>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -77,6 +78,19 @@ TEST(ErrorSeedsTest, ASeedGivesTheSameResultWhereverItRunsAndTheCorrectionIsCoun
         }
     }
     EXPECT_LT(whole[0].xRmsAfter, 1e-3 * whole[0].xRms);
+    // the second of two parts runs the second seed of the three alone
+    SeedStudy second;
+    second.part = {2, 2};
+    const std::vector<SeedOutcome> other = runErrorSeeds(state, quadrupoleOffsets(1e-4), 3, 3, svd, second);
+    ASSERT_EQ(other.size(), 1u);
+    EXPECT_EQ(other[0].seed, 4u);
+    EXPECT_EQ(other[0].xRmsAfter, whole[1].xRmsAfter);
+    // a study cancelled after its first seed keeps that one
+    std::atomic<bool> stop{false};
+    SeedStudy cancelled;
+    cancelled.cancel = &stop;
+    cancelled.progress = [&stop](double) { stop = true; };
+    EXPECT_EQ(runErrorSeeds(state, quadrupoleOffsets(1e-4), 3, 3, svd, cancelled).size(), 1u);
 }
 
 } // namespace
