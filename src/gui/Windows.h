@@ -21,6 +21,7 @@ class PartTypeWindow;
 class ResonanceWindow;
 class RfWindow;
 class RingWindow;
+class SextupoleKnobWindow;
 class VacuumWindow;
 class QtMessages;
 
@@ -40,9 +41,10 @@ enum class WindowId {
     Vacuum,
     Match,
     Aperture,
-    FrequencyMap
+    FrequencyMap,
+    SextupoleKnobs
 };
-constexpr std::size_t kWindowCount = 15;
+constexpr std::size_t kWindowCount = 16;
 
 /// The program's windows, one each, created at start in this order and kept until the end.
 /// A window reaches another only to show it (bringToFront); what else windows tell each other goes
@@ -65,6 +67,7 @@ struct Windows
     MatchWindow* match = nullptr;
     ApertureWindow* aperture = nullptr;
     FrequencyMapWindow* frequencyMap = nullptr;
+    SextupoleKnobWindow* sextupoleKnobs = nullptr;
     QtMessages* messages = nullptr; // message boxes and questions of every window
 
     std::array<QWidget*, kWindowCount> widgets{}; // by WindowId, nullptr before the window exists

@@ -214,6 +214,7 @@ void RingWindow::buildToolBar()
     m_tbVacuum = button("tbVacuum", "vacuum", &RingWindow::tbVacuumClick);
     m_tbAperture = button("tbAperture", "aperture", &RingWindow::tbApertureClick);
     m_tbFrequencyMap = button("tbFrequencyMap", "frequency map", &RingWindow::tbFrequencyMapClick);
+    m_tbSextupoleKnobs = button("tbSextupoleKnobs", "sextupole knobs", &RingWindow::tbSextupoleKnobsClick);
     m_tbList = button("tbList", "lists", nullptr);
 }
 
@@ -249,7 +250,8 @@ bool RingWindow::eventFilter(QObject* watched, QEvent* event)
 void RingWindow::showToolButtons()
 {
     const bool closed = m_state.ringClosed;
-    for (QAction* tool : {m_tbChromaticity, m_tbRf, m_tbLifeTime, m_tbVacuum, m_tbAperture, m_tbFrequencyMap})
+    for (QAction* tool : {m_tbChromaticity, m_tbRf, m_tbLifeTime, m_tbVacuum, m_tbAperture, m_tbFrequencyMap,
+                          m_tbSextupoleKnobs})
         tool->setVisible(closed);
 }
 
@@ -549,6 +551,11 @@ void RingWindow::tbApertureClick()
 void RingWindow::tbFrequencyMapClick()
 {
     m_windows.bringToFront(WindowId::FrequencyMap);
+}
+
+void RingWindow::tbSextupoleKnobsClick()
+{
+    m_windows.bringToFront(WindowId::SextupoleKnobs);
 }
 
 } // namespace kestrune
