@@ -323,6 +323,7 @@ protected:
         in<QToolButton>(windows.ring, "tbSextupoleKnobs")->click();
         QApplication::processEvents();
         EXPECT_TRUE(windows.sextupoleKnobs->isVisible());
+        type(windows.sextupoleKnobs, "edSpan1", "5");
         QSlider* slider = in<QSlider>(windows.sextupoleKnobs, "sbKnob1");
         slider->setSliderDown(true);
         slider->setValue(20);
@@ -602,23 +603,6 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     EXPECT_EQ(windows.frequencyMap->chart()->mapPoints(), 12);
     EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
 
-    // a sextupole knob: the corrected chromaticity before, SF raised in the cell and the full ring by a drag
-    // (one step), and the Edit menu's undo giving the strength and the chromaticity back
-    int sfAt = 1;
-    while (sfAt < state.line.count && state.line.at(sfAt).name != "SF")
-        ++sfAt;
-    const int sfCopy = sfAt + 11 * state.line.count; // in the last cell of the full ring
-    const double sf = state.line.at(sfAt).m;
-    sextupoleKnob();
-    EXPECT_NEAR(state.line.at(sfAt).m, 1.2 * sf, 1e-9 * std::fabs(sf));
-    EXPECT_NEAR(state.line.at(sfCopy).m, 1.2 * sf, 1e-9 * std::fabs(sf));
-    EXPECT_GT(windows.sextupoleKnobs->optics().chromaticityX, 1.05);
-    EXPECT_EQ(state.history.undoLabel(), "sextupole knob SF");
-    in<QAction>(windows.magStruct, "mnUndo")->trigger();
-    EXPECT_EQ(state.line.at(sfCopy).m, sf);
-    EXPECT_NEAR(windows.sextupoleKnobs->optics().chromaticityX, 1.0, 1e-6);
-    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
-
     // the resonance diagram around the ring tunes
     resonanceDiagram();
     EXPECT_EQ(windows.resonance->footprintPoints(), 12);
@@ -629,6 +613,24 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     const QCPRange qx = windows.resonance->chart()->xAxis->range();
     EXPECT_LT(qx.lower, std::floor(state.lf.tuneX) + 1e-9);
     EXPECT_GT(qx.upper, std::floor(state.lf.tuneX) + 1 - 1e-9);
+
+    // a sextupole knob: the corrected chromaticity before, SF raised in the cell and the full ring by a drag
+    // (one step; the slider's end is the span of 5 /m^3), and the Edit menu's undo giving the strength and
+    // the chromaticity back
+    int sfAt = 1;
+    while (sfAt < state.line.count && state.line.at(sfAt).name != "SF")
+        ++sfAt;
+    const int sfCopy = sfAt + 11 * state.line.count; // in the last cell of the full ring
+    const double sf = state.line.at(sfAt).m;
+    sextupoleKnob();
+    EXPECT_NEAR(state.line.at(sfAt).m, sf + 2, 1e-12 * std::fabs(sf));
+    EXPECT_NEAR(state.line.at(sfCopy).m, sf + 2, 1e-12 * std::fabs(sf));
+    EXPECT_GT(windows.sextupoleKnobs->optics().chromaticityX, 1.05);
+    EXPECT_EQ(state.history.undoLabel(), "sextupole knob SF");
+    in<QAction>(windows.magStruct, "mnUndo")->trigger();
+    EXPECT_EQ(state.line.at(sfCopy).m, sf);
+    EXPECT_NEAR(windows.sextupoleKnobs->optics().chromaticityX, 1.0, 1e-6);
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
 
     // the ring and rf parameter lists appended to the list window and saved as text
     parameterLists();

@@ -119,9 +119,11 @@ bool setFamilyStrength(State& state, const SextupoleFamily& family, double k2, M
     for (int i : family.members)
         member[static_cast<std::size_t>(i)] = true;
     const int last = lastRingRecord(state);
-    for (int r = 1; r <= last; ++r)
-        if (member[static_cast<std::size_t>((r - 1) % n + 1)])
+    for (int r = 1; r <= last; ++r) {
+        const int cellElement = (r - 1) % n + 1;
+        if (member[static_cast<std::size_t>(cellElement)])
             state.line.at(r).m = k2;
+    }
     return true;
 }
 
