@@ -127,16 +127,18 @@ bool setFamilyStrength(State& state, const SextupoleFamily& family, double k2, M
     return true;
 }
 
-KnobOptics knobOptics(const State& state)
+KnobOptics knobOptics(State& state)
 {
+    // the computations work on copies of the state: the history stays out of them
+    const HistoryAside aside(state);
+    State pass = state;
     KnobOptics optics;
-    optics.terms = drivingTerms(state, &optics.termsRefusal);
+    optics.terms = drivingTerms(pass, &optics.termsRefusal);
     if (optics.terms)
-        optics.detuning = detuning(state, *optics.terms, &optics.detuningRefusal);
+        optics.detuning = detuning(pass, *optics.terms, &optics.detuningRefusal);
     else
         optics.detuningRefusal = optics.termsRefusal;
 
-    State pass = state;
     FirstErrorMessages messages;
     const RingParameters& ring = pass.ringParams;
     if (ring.stamp != latticeStamp(pass) || !std::isfinite(ring.chromaticityX) ||

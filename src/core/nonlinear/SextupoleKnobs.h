@@ -59,9 +59,10 @@ struct KnobOptics
     std::string chromaticityRefusal;
 };
 
-/// The driving terms, the closed-form detuning and the ring's chromaticities of state, on copies of it.
-/// The natural chromaticities are those of state.ringParams when they belong to this lattice (its
-/// latticeStamp), else computed on the copy.
-KnobOptics knobOptics(const State& state);
+/// The driving terms, the closed-form detuning and the ring's chromaticities of state, on copies of it
+/// without its undo history (set aside meanwhile: state is left as it was). The natural chromaticities
+/// are those of state.ringParams when they belong to this lattice (its latticeStamp), else computed on
+/// the copy.
+KnobOptics knobOptics(State& state);
 
 } // namespace kestrune

@@ -134,7 +134,9 @@ void SextupoleKnobCharts::buildBuildUpPlot()
     m_shapes->setSelectable(QCP::stNone);
     m_shapes->removeFromLegend();
     m_term = m_buildUp->addGraph();
-    m_term->setPen(QPen(kGeometric, 1.5));
+    // a thin pen without antialiasing: the cell of a large ring has thousands of steps
+    m_term->setPen(QPen(kGeometric, 1));
+    m_term->setAntialiased(false);
     m_term->setLineStyle(QCPGraph::lsStepLeft);
 }
 
@@ -173,14 +175,18 @@ void SextupoleKnobCharts::showTerms(const DrivingTerms* terms, DrivingTerm term,
     valueRange(m_geometric->valueAxis(), 0, highest[0]);
     valueRange(m_chromatic->valueAxis(), 0, highest[1]);
 
+    // the running sum changes only at magnets: one step point where it changes, and the cell's end
     const auto t = static_cast<std::size_t>(term);
     double largest = 0;
     const std::size_t n = std::min(terms->s.size(), terms->buildUp.size());
-    QVector<double> s(static_cast<int>(n) + 1), h(static_cast<int>(n) + 1);
+    QVector<double> s{0}, h{0};
     for (std::size_t k = 0; k < n; ++k) {
-        s[static_cast<int>(k) + 1] = terms->s[k];
-        h[static_cast<int>(k) + 1] = std::abs(terms->buildUp[k][t]);
-        largest = std::max(largest, h[static_cast<int>(k) + 1]);
+        const double value = std::abs(terms->buildUp[k][t]);
+        if (value != h.back() || k + 1 == n) {
+            s.push_back(terms->s[k]);
+            h.push_back(value);
+        }
+        largest = std::max(largest, value);
     }
     m_term->setData(s, h, true);
     m_buildUpTitle->setText(QString("build-up of |%1| along the cell").arg(drivingTermName(term)));

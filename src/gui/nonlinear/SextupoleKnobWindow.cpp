@@ -455,7 +455,8 @@ void SextupoleKnobWindow::requestTunes()
 void SextupoleKnobWindow::startScan()
 {
     m_scanWanted = false;
-    m_scanKey = mix(designKey(), static_cast<std::uint64_t>(std::llround(m_deltaRange * 1e12)));
+    // the design drawn last is the design as it is: every change of it redraws
+    m_scanKey = mix(m_shownKey, static_cast<std::uint64_t>(std::llround(m_deltaRange * 1e12)));
     std::shared_ptr<State> copy;
     {
         const HistoryAside aside(m_state);
@@ -479,7 +480,7 @@ void SextupoleKnobWindow::scanDone()
     m_worker->deleteLater();
     m_worker = nullptr;
     const std::uint64_t wanted =
-        mix(designKey(), static_cast<std::uint64_t>(std::llround(m_deltaRange * 1e12)));
+        mix(m_shownKey, static_cast<std::uint64_t>(std::llround(m_deltaRange * 1e12)));
     if (m_scanWanted || wanted != m_scanKey) {
         startScan();
         return;
