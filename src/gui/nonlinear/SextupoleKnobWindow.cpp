@@ -380,7 +380,8 @@ bool SextupoleKnobWindow::applyStrength(std::size_t k, double k2)
             m_knobs[k].value->setText(strengthText(familyStrength(m_state.line, m_families[k])));
         }
     }
-    if (applied)
+    // during a drag the other windows follow once it ends, as with the tuning bar
+    if (applied && !m_dragging)
         emit historyChanged();
     return applied;
 }
