@@ -47,7 +47,7 @@ double familyStrength(const BeamLine& line, const SextupoleFamily& family);
 /// message naming the sextupole strength and nothing changed, a value out of its range or an empty family.
 bool setFamilyStrength(State& state, const SextupoleFamily& family, double k2, Messages& messages);
 
-/// What the knob window draws of one design: every part with the reason it is missing.
+/// What the knob window draws of one design: each result, or the reason it is missing.
 struct KnobOptics
 {
     std::optional<DrivingTerms> terms;

@@ -87,7 +87,7 @@ private:
     void sliderMoved(std::size_t k, int position);
     void sliderReleased(std::size_t k);
     void valueEntered(std::size_t k);
-    /// Sets the family's k2 as one step (or as part of the drag under way); false after a message.
+    /// Sets the family's k2 as one step (or within the drag under way); false after a message.
     bool applyStrength(std::size_t k, double k2);
     /// The span box of knob k; nothing after a message naming it.
     std::optional<double> readSpan(std::size_t k);
