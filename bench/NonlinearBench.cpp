@@ -1,6 +1,8 @@
 #include "GeneratedRing.h"
 #include "core/nonlinear/AmplitudeDetuning.h"
+#include "core/nonlinear/ChromaticTunes.h"
 #include "core/nonlinear/DrivingTerms.h"
+#include "core/nonlinear/SextupoleKnobs.h"
 
 #include <benchmark/benchmark.h>
 
@@ -28,6 +30,50 @@ void BM_DrivingTermsAndDetuning(benchmark::State& bench)
     bench.counters["elements"] = state.line.count;
 }
 BENCHMARK(BM_DrivingTermsAndDetuning)->Unit(benchmark::kMillisecond);
+
+// One step of a sextupole knob on the same ring: k2 of one of its two families set in the design, then
+// what the knob window draws on its own thread (driving terms, detuning, the ring's chromaticities).
+void BM_SextupoleKnobStep(benchmark::State& bench)
+{
+    State state;
+    benchsupport::makeRingOfCells(state, 150);
+    for (int i = 1; i <= state.line.count; ++i)
+        if (state.line.at(i).code == code::kSextupoleF)
+            state.line.at(i).name = "SF";
+    const std::vector<SextupoleFamily> families = familiesByName(state.line);
+    benchsupport::YesMessages messages;
+    double k2 = 25;
+    for (auto _ : bench) {
+        k2 = k2 > 26 ? 24 : k2 + 0.1;
+        setFamilyStrength(state, families.back(), k2, messages);
+        const KnobOptics optics = knobOptics(state);
+        if (!optics.terms || !optics.chromaticityKnown) {
+            bench.SkipWithError("no periodic solution");
+            break;
+        }
+        benchmark::DoNotOptimize(optics.chromaticityX);
+    }
+    bench.counters["families"] = static_cast<double>(families.size());
+}
+BENCHMARK(BM_SextupoleKnobStep)->Unit(benchmark::kMillisecond);
+
+// The knob window's momentum scan of that ring (11 momenta of +-0.5 %), which runs on a worker thread.
+void BM_KnobMomentumScan(benchmark::State& bench)
+{
+    State state;
+    benchsupport::makeRingOfCells(state, 150);
+    ChromaticScan scan;
+    scan.points = 11;
+    for (auto _ : bench) {
+        const std::optional<ChromaticTunes> tunes = chromaticTunes(state, scan);
+        if (!tunes) {
+            bench.SkipWithError("no scan");
+            break;
+        }
+        benchmark::DoNotOptimize(tunes->qx[1]);
+    }
+}
+BENCHMARK(BM_KnobMomentumScan)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

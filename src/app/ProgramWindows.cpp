@@ -9,6 +9,7 @@
 #include "gui/lifetime/LifeTimeWindow.h"
 #include "gui/matching/MatchWindow.h"
 #include "gui/nonlinear/FrequencyMapWindow.h"
+#include "gui/nonlinear/SextupoleKnobWindow.h"
 #include "gui/orbit/ErrorsOrbitWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
@@ -59,6 +60,12 @@ void connectWindows(const Windows& windows)
     if (windows.frequencyMap)
         QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.frequencyMap,
                          &FrequencyMapWindow::designChanged);
+    if (windows.sextupoleKnobs) {
+        QObject::connect(windows.sextupoleKnobs, &SextupoleKnobWindow::historyChanged, windows.magStruct,
+                         &MagStructWindow::showHistory);
+        QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.sextupoleKnobs,
+                         &SextupoleKnobWindow::designChanged);
+    }
     if (windows.resonance)
         QObject::connect(windows.magStruct, &MagStructWindow::designMayHaveChanged, windows.resonance,
                          &ResonanceWindow::designChanged);
@@ -115,13 +122,15 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
     keep(new ApertureWindow(state, windows), WindowId::Aperture, windows.aperture, "TfAperture");
     keep(new FrequencyMapWindow(state, windows), WindowId::FrequencyMap, windows.frequencyMap,
          "TfFrequencyMap");
+    keep(new SextupoleKnobWindow(state, windows), WindowId::SextupoleKnobs, windows.sextupoleKnobs,
+         "TfSextupoleKnobs");
     keep(new ErrorsOrbitWindow(state, windows), WindowId::ErrorsOrbit, windows.errorsOrbit, "TfErrorsOrbit");
 
     connectWindows(windows);
     const QList<QWidget*> toolWindows = {
-        windows.listing,   windows.chromatic,    windows.help,       windows.lifeTime, windows.partType,
-        windows.resonance, windows.rf,           windows.ring,       windows.vacuum,   windows.match,
-        windows.aperture,  windows.frequencyMap, windows.errorsOrbit};
+        windows.listing,   windows.chromatic,    windows.help,           windows.lifeTime, windows.partType,
+        windows.resonance, windows.rf,           windows.ring,           windows.vacuum,   windows.match,
+        windows.aperture,  windows.frequencyMap, windows.sextupoleKnobs, windows.errorsOrbit};
     for (QWidget* window : toolWindows)
         addCloseKeys(window);
     keepAltKeysOutOfBoxes(QCoreApplication::instance());

@@ -22,6 +22,7 @@ class PartTypeWindow;
 class ResonanceWindow;
 class RfWindow;
 class RingWindow;
+class SextupoleKnobWindow;
 class VacuumWindow;
 class QtMessages;
 
@@ -42,9 +43,10 @@ enum class WindowId {
     Match,
     Aperture,
     FrequencyMap,
+    SextupoleKnobs,
     ErrorsOrbit
 };
-constexpr std::size_t kWindowCount = 16;
+constexpr std::size_t kWindowCount = 17;
 
 /// The program's windows, one each, created at start in this order and kept until the end.
 /// A window reaches another only to show it (bringToFront); what else windows tell each other goes
@@ -67,6 +69,7 @@ struct Windows
     MatchWindow* match = nullptr;
     ApertureWindow* aperture = nullptr;
     FrequencyMapWindow* frequencyMap = nullptr;
+    SextupoleKnobWindow* sextupoleKnobs = nullptr;
     ErrorsOrbitWindow* errorsOrbit = nullptr;
     QtMessages* messages = nullptr; // message boxes and questions of every window
 

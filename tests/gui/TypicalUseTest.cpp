@@ -2,7 +2,8 @@
 // real windows as a user would, checking what the user sees at every step: particle, lattice file,
 // periodic solution, a tune match, ring window and equilibrium beam, rf system and power budget, vacuum
 // profile, lifetimes, sextupole correction and tracking, dynamic aperture and momentum acceptance with the
-// Touschek lifetime they give, a small frequency map and its tunes on the resonance diagram, the lists saved
+// Touschek lifetime they give, a small frequency map and its tunes on the resonance diagram, a
+// sextupole knob moved and undone, the lists saved
 // as text and the design saved as a lattice file, then a thin multipole and an rf cavity added through the
 // editor and the rf window taking the cavities, and misaligned quadrupoles with their closed orbit and
 // seeds, undone. Each step is one method of the fixture.
@@ -26,6 +27,7 @@
 #include "gui/matching/MatchWindow.h"
 #include "gui/nonlinear/FrequencyMapChart.h"
 #include "gui/nonlinear/FrequencyMapWindow.h"
+#include "gui/nonlinear/SextupoleKnobWindow.h"
 #include "gui/orbit/ErrorsOrbitWindow.h"
 #include "gui/particle/PartTypeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
@@ -49,6 +51,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -329,6 +332,19 @@ protected:
         QSignalSpy done(windows.errorsOrbit, &ErrorsOrbitWindow::seedsFinished);
         in<QPushButton>(windows.errorsOrbit, "bbSeeds")->click();
         EXPECT_TRUE(done.wait(60000));
+    }
+
+    /// "sextupole knobs": SF raised by one drag of its knob, the change taken back by the Edit menu.
+    void sextupoleKnob()
+    {
+        in<QToolButton>(windows.ring, "tbSextupoleKnobs")->click();
+        QApplication::processEvents();
+        EXPECT_TRUE(windows.sextupoleKnobs->isVisible());
+        type(windows.sextupoleKnobs, "edSpan1", "5");
+        QSlider* slider = in<QSlider>(windows.sextupoleKnobs, "sbKnob1");
+        slider->setSliderDown(true);
+        slider->setValue(20);
+        slider->setSliderDown(false);
     }
 
     /// The lifetime window's Touschek update with the local momentum acceptance as its source.
@@ -614,6 +630,24 @@ TEST_F(TypicalUse, FromTheParticleToTheSavedDesignOfTheDoubleBendAchromat)
     const QCPRange qx = windows.resonance->chart()->xAxis->range();
     EXPECT_LT(qx.lower, std::floor(state.lf.tuneX) + 1e-9);
     EXPECT_GT(qx.upper, std::floor(state.lf.tuneX) + 1 - 1e-9);
+
+    // a sextupole knob: the corrected chromaticity before, SF raised in the cell and the full ring by a drag
+    // (one step; the slider's end is the span of 5 /m^3), and the Edit menu's undo giving the strength and
+    // the chromaticity back
+    int sfAt = 1;
+    while (sfAt < state.line.count && state.line.at(sfAt).name != "SF")
+        ++sfAt;
+    const int sfCopy = sfAt + 11 * state.line.count; // in the last cell of the full ring
+    const double sf = state.line.at(sfAt).m;
+    sextupoleKnob();
+    EXPECT_NEAR(state.line.at(sfAt).m, sf + 2, 1e-12 * std::fabs(sf));
+    EXPECT_NEAR(state.line.at(sfCopy).m, sf + 2, 1e-12 * std::fabs(sf));
+    EXPECT_GT(windows.sextupoleKnobs->optics().chromaticityX, 1.05);
+    EXPECT_EQ(state.history.undoLabel(), "sextupole knob SF");
+    in<QAction>(windows.magStruct, "mnUndo")->trigger();
+    EXPECT_EQ(state.line.at(sfCopy).m, sf);
+    EXPECT_NEAR(windows.sextupoleKnobs->optics().chromaticityX, 1.0, 1e-6);
+    EXPECT_TRUE(fake.errors.empty()) << (fake.errors.empty() ? "" : fake.errors[0]);
 
     // the ring and rf parameter lists appended to the list window and saved as text
     parameterLists();

@@ -214,6 +214,7 @@ void RingWindow::buildToolBar()
     m_tbVacuum = button("tbVacuum", "vacuum", &RingWindow::tbVacuumClick);
     m_tbAperture = button("tbAperture", "aperture", &RingWindow::tbApertureClick);
     m_tbFrequencyMap = button("tbFrequencyMap", "frequency map", &RingWindow::tbFrequencyMapClick);
+    m_tbSextupoleKnobs = button("tbSextupoleKnobs", "sextupole knobs", &RingWindow::tbSextupoleKnobsClick);
     m_tbErrorsOrbit = button("tbErrorsOrbit", "errors and orbit", &RingWindow::tbErrorsOrbitClick);
     m_tbList = button("tbList", "lists", nullptr);
 }
@@ -251,7 +252,7 @@ void RingWindow::showToolButtons()
 {
     const bool closed = m_state.ringClosed;
     for (QAction* tool : {m_tbChromaticity, m_tbRf, m_tbLifeTime, m_tbVacuum, m_tbAperture, m_tbFrequencyMap,
-                          m_tbErrorsOrbit})
+                          m_tbSextupoleKnobs, m_tbErrorsOrbit})
         tool->setVisible(closed);
 }
 
@@ -551,6 +552,11 @@ void RingWindow::tbApertureClick()
 void RingWindow::tbFrequencyMapClick()
 {
     m_windows.bringToFront(WindowId::FrequencyMap);
+}
+
+void RingWindow::tbSextupoleKnobsClick()
+{
+    m_windows.bringToFront(WindowId::SextupoleKnobs);
 }
 
 void RingWindow::tbErrorsOrbitClick()

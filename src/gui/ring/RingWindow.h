@@ -69,6 +69,7 @@ public:
     void tbVacuumClick();
     void tbApertureClick();
     void tbFrequencyMapClick();
+    void tbSextupoleKnobsClick();
     void tbErrorsOrbitClick();
     // File
     void saveAsClick();
@@ -172,6 +173,7 @@ private:
     QAction* m_tbVacuum = nullptr;
     QAction* m_tbAperture = nullptr;
     QAction* m_tbFrequencyMap = nullptr;
+    QAction* m_tbSextupoleKnobs = nullptr;
     QAction* m_tbErrorsOrbit = nullptr;
     QAction* m_tbList = nullptr;
 };
