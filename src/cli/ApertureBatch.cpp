@@ -9,6 +9,7 @@
 #include "core/aperture/Bisection.h"
 #include "core/aperture/ScanLimits.h"
 #include "core/lifetime/LocalTouschek.h"
+#include "core/nonlinear/FrequencyMapCsv.h"
 
 #include <algorithm>
 #include <cmath>
@@ -675,35 +676,42 @@ Json mergeParts(const std::vector<Json>& parts, const std::vector<std::string>& 
     return merged;
 }
 
-std::string frequencyMapCsv(const Json& section)
+std::string frequencyMapSectionCsv(const Json& section)
 {
-    std::string csv;
     const char* const items[] = {"x_mm", "lost", "lost_turn", "qx1", "qy1", "qx2", "qy2", "diffusion"};
     if (!section.is_object() || !(section.contains("y_mm") || section.contains("delta_at")))
-        return csv;
-    for (const char* key : items)
-        if (!section.contains(key) || !section.at(key).is_array() ||
-            section.at(key).size() != section.at("x_mm").size())
-            return csv;
-    const bool xy = section.contains("y_mm");
-    csv = std::string("x_mm,") + (xy ? "y_mm" : "delta") + ",lost,lost_turn,qx1,qy1,qx2,qy2,diffusion\n";
-    const auto field = [](const Json& v) {
-        if (v.is_boolean())
-            return std::string(v.get<bool>() ? "1" : "0");
-        if (v.is_number_integer())
-            return std::to_string(v.get<long long>());
-        return v.is_number() ? fmt("%.17g", v.get<double>()) : std::string();
-    };
-    const Json& y = section.at(xy ? "y_mm" : "delta_at");
-    if (!y.is_array() || y.size() != section.at("x_mm").size())
         return {};
+    const bool xy = section.contains("y_mm");
+    const Json& y = section.at(xy ? "y_mm" : "delta_at");
+    if (!y.is_array())
+        return {};
+    for (const char* key : items)
+        if (!section.contains(key) || !section.at(key).is_array() || section.at(key).size() != y.size())
+            return {};
+    // the section holds what the map's points hold, x and y in mm (y of the x-delta plane a fraction)
+    const auto number = [&section](const char* key, std::size_t i) {
+        const Json& v = section.at(key).at(i);
+        return v.is_number() ? v.get<double>() : 0.0;
+    };
+    FrequencyMap map;
+    map.points.resize(y.size());
     for (std::size_t i = 0; i < y.size(); ++i) {
-        csv += field(section.at("x_mm").at(i)) + "," + field(y.at(i));
-        for (const char* key : {"lost", "lost_turn", "qx1", "qy1", "qx2", "qy2", "diffusion"})
-            csv += "," + field(section.at(key).at(i));
-        csv += "\n";
+        FrequencyMapPoint& p = map.points[i];
+        p.x = number("x_mm", i) / 1000;
+        p.y = y.at(i).is_number() ? y.at(i).get<double>() / (xy ? 1000 : 1) : 0.0;
+        const Json& lost = section.at("lost").at(i);
+        p.computed = lost.is_boolean();
+        p.lost = p.computed && lost.get<bool>();
+        const Json& turn = section.at("lost_turn").at(i);
+        p.lostTurn = turn.is_number_integer() ? turn.get<int>() : 0;
+        p.tunesFound = section.at("qx1").at(i).is_number();
+        p.qx1 = number("qx1", i);
+        p.qy1 = number("qy1", i);
+        p.qx2 = number("qx2", i);
+        p.qy2 = number("qy2", i);
+        p.diffusion = number("diffusion", i);
     }
-    return csv;
+    return frequencyMapCsv(map, xy ? FrequencyMapPlane::XY : FrequencyMapPlane::XDelta);
 }
 
 void addLocalTouschek(Json& report, const State& state, const BatchInputs& inputs, Messages& messages)

@@ -89,10 +89,10 @@ Json partDocument(const ApertureScans& scans, const Json& sections, const std::s
 /// repeats.
 Json mergeParts(const std::vector<Json>& parts, const std::vector<std::string>& names);
 
-/// The points of a report's "frequency_map" section as CSV, one line per point with a header: the start
-/// amplitudes, whether lost and when, the tunes of both halves and the diffusion index (empty fields
-/// where there are none).
-std::string frequencyMapCsv(const Json& section);
+/// The points of a report's "frequency_map" section (a run's or one joined from parts) as the frequency
+/// map window writes them (core/nonlinear/FrequencyMapCsv.h): the section read back into its points;
+/// empty for a section that is no frequency map.
+std::string frequencyMapSectionCsv(const Json& section);
 
 /// Sets the report's lifetime.touschek_local_acceptance_s: the lifetime window's Touschek update with
 /// the local momentum acceptance of state (null without one).

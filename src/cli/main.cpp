@@ -347,9 +347,9 @@ int mergeParts(const Request& request, kestrune::Messages& messages)
         if (!request.aperture.fmCsv.empty() && !merged.contains("frequency_map"))
             throw std::runtime_error("--fm-csv: the parts hold no frequency map");
         if (!request.aperture.fmCsv.empty() &&
-            !kestrune::writeTextFileSafely(request.aperture.fmCsv,
-                                           kestrune::frequencyMapCsv(merged.value("frequency_map", Json())),
-                                           messages))
+            !kestrune::writeTextFileSafely(
+                request.aperture.fmCsv,
+                kestrune::frequencyMapSectionCsv(merged.value("frequency_map", Json())), messages))
             return 1;
         return writeReport(request.reportFile.empty() ? "-" : request.reportFile, merged, messages) ? 0 : 1;
     } catch (const std::runtime_error& e) {
@@ -508,9 +508,9 @@ int run(const Request& request)
         if (!request.aperture.fmCsv.empty() && request.aperture.part.empty() &&
             scanSections.contains("frequency_map") && scanSections["frequency_map"].is_object())
             step([&] {
-                return kestrune::writeTextFileSafely(request.aperture.fmCsv,
-                                                     kestrune::frequencyMapCsv(scanSections["frequency_map"]),
-                                                     messages);
+                return kestrune::writeTextFileSafely(
+                    request.aperture.fmCsv, kestrune::frequencyMapSectionCsv(scanSections["frequency_map"]),
+                    messages);
             });
     }
     if (!request.aperture.part.empty()) {

@@ -28,6 +28,23 @@ foreach(section dynamic_aperture momentum_acceptance)
     endif()
 endforeach()
 
+# the frequency map's points as CSV: the same from the run in one piece and from its parts joined, one
+# row per point under the header
+set(map ${EXAMPLES}/dba-cell.lat --frequency-map 3 2 4 2 --fm-turns 32 --threads 2)
+run_cli(${map} --fm-csv ${WORK}/whole.csv)
+foreach(k 1 2)
+    run_cli(${map} --part ${k}/2 --report ${WORK}/map${k}.json)
+endforeach()
+run_cli(--merge ${WORK}/map2.json ${WORK}/map1.json --fm-csv ${WORK}/joined.csv --report ${WORK}/map.json)
+file(READ ${WORK}/whole.csv whole_csv)
+file(READ ${WORK}/joined.csv joined_csv)
+file(STRINGS ${WORK}/whole.csv rows)
+list(LENGTH rows count)
+list(GET rows 0 header)
+if(NOT whole_csv STREQUAL joined_csv OR NOT count EQUAL 7 OR NOT header MATCHES "^x_mm,y_mm,lost,")
+    message(FATAL_ERROR "frequency map CSV in one piece:\n${whole_csv}\njoined:\n${joined_csv}")
+endif()
+
 expect_failure(1 "piece 2 of 2 is missing" --merge ${WORK}/part1.json)
 expect_failure(2 "--merge takes part files alone" ${EXAMPLES}/dba-cell.lat --merge ${WORK}/part1.json)
 expect_failure(2 "--part writes its piece of the scans to the --report file" ${scans} --part 1/2)

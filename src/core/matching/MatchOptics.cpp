@@ -2,11 +2,15 @@
 
 #include "core/Kinematics.h"
 #include "core/chromaticity/Chromaticity.h"
+#include "core/nonlinear/AmplitudeDetuning.h"
+#include "core/nonlinear/ChromaticTunes.h"
+#include "core/nonlinear/DrivingTerms.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/optics/TransferMatrix.h"
 #include "core/ring/Parameter.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -232,6 +236,8 @@ struct MatchOptics::Impl
     Functions initial; // the line's initial values
     int passes = 0;
     Failure failure = Failure::None;
+    std::string nonlinearRefusal;
+    bool needsDetuning = false; // a constraint on the detuning
 
     // results of the last evaluation
     double maxBetaX = 0, maxBetaY = 0;
@@ -353,6 +359,8 @@ struct MatchOptics::Impl
         }
         problem = quiet.first;
 
+        needsDetuning = std::any_of(setup.constraints.begin(), setup.constraints.end(),
+                                    [](const ResolvedConstraint& c) { return isDetuning(c.quantity); });
         probeSlot.assign(static_cast<std::size_t>(work.line.count) + 1, -1);
         for (const ResolvedConstraint& c : setup.constraints) {
             if (takesPlace(c.quantity) || isPhase(c.quantity))
@@ -456,7 +464,41 @@ struct MatchOptics::Impl
     {
         double tuneX = 0, tuneY = 0;
         double naturalX = 0, naturalY = 0, correctedX = 0, correctedY = 0;
+        std::array<double, kDrivingTermCount> drivingTerms{}; // magnitudes
+        DetuningCoefficients detuning;
+        double tuneX2 = 0, tuneX3 = 0, tuneY2 = 0, tuneY3 = 0;
     };
+
+    // The driving terms of the trial ring (the computation itself, on the trial line) and, when asked,
+    // its detuning from them.
+    bool nonlinear(RingValues& ring)
+    {
+        const std::optional<DrivingTerms> terms = drivingTerms(work, &nonlinearRefusal);
+        if (!terms)
+            return false;
+        for (int t = 0; t < kDrivingTermCount; ++t)
+            ring.drivingTerms[static_cast<std::size_t>(t)] =
+                std::abs(terms->ring[static_cast<std::size_t>(t)]);
+        if (!needsDetuning)
+            return true;
+        const std::optional<DetuningCoefficients> d = detuning(work, *terms, &nonlinearRefusal);
+        if (d)
+            ring.detuning = *d;
+        return d.has_value();
+    }
+
+    // The tracked Q(delta) of the trial ring over the default scan, the one the report gives.
+    bool trackedTunes(RingValues& ring)
+    {
+        const std::optional<ChromaticTunes> q = chromaticTunes(work, ChromaticScan{}, &nonlinearRefusal);
+        if (!q)
+            return false;
+        ring.tuneX2 = q->qx[2];
+        ring.tuneX3 = q->qx[3];
+        ring.tuneY2 = q->qy[2];
+        ring.tuneY3 = q->qy[3];
+        return true;
+    }
 
     double valueOf(const ResolvedConstraint& c, const RingValues& ring) const
     {
@@ -493,8 +535,24 @@ struct MatchOptics::Impl
             return maxBetaX;
         case MatchQuantity::MaxBetaY:
             return maxBetaY;
+        case MatchQuantity::DetuningXX:
+            return ring.detuning.xx;
+        case MatchQuantity::DetuningXY:
+            return ring.detuning.xy;
+        case MatchQuantity::DetuningYY:
+            return ring.detuning.yy;
+        case MatchQuantity::TuneX2:
+            return ring.tuneX2;
+        case MatchQuantity::TuneX3:
+            return ring.tuneX3;
+        case MatchQuantity::TuneY2:
+            return ring.tuneY2;
+        case MatchQuantity::TuneY3:
+            return ring.tuneY3;
+        default:
+            break;
         }
-        return 0;
+        return ring.drivingTerms[static_cast<std::size_t>(drivingTermIndex(c.quantity))];
     }
 
     bool evaluate(const std::vector<double>& x, std::vector<double>& values)
@@ -525,6 +583,9 @@ struct MatchOptics::Impl
         }
         if (setup.chromaticity &&
             !chromaticities(ring.naturalX, ring.naturalY, ring.correctedX, ring.correctedY))
+            return false;
+        failure = Failure::Nonlinear;
+        if ((setup.drivingTerms && !nonlinear(ring)) || (setup.chromaticTunes && !trackedTunes(ring)))
             return false;
         failure = Failure::NotFinite;
 
@@ -559,6 +620,11 @@ bool MatchOptics::evaluate(const std::vector<double>& x, std::vector<double>& va
 MatchOptics::Failure MatchOptics::failure() const
 {
     return m_impl->failure;
+}
+
+const std::string& MatchOptics::nonlinearRefusal() const
+{
+    return m_impl->nonlinearRefusal;
 }
 
 int MatchOptics::passes() const

@@ -34,9 +34,11 @@ public:
     /// result that is not finite.
     bool evaluate(const std::vector<double>& x, std::vector<double>& values);
 
-    /// Why the last evaluation failed.
-    enum class Failure { None, NoPeriodicSolution, NotFinite };
+    /// Why the last evaluation failed; for Nonlinear (driving terms, detuning or the tracked Q(delta) that
+    /// cannot be computed) the reason is in nonlinearRefusal.
+    enum class Failure { None, NoPeriodicSolution, NotFinite, Nonlinear };
     Failure failure() const;
+    const std::string& nonlinearRefusal() const;
 
     /// Evaluations so far: each is one pass over the line (two when a line match has ring quantities).
     int passes() const;

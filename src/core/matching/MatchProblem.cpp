@@ -35,6 +35,23 @@ constexpr QuantityEntry kQuantities[] = {
     {MatchQuantity::NaturalChromaticityY, "natural_chromaticity_y"},
     {MatchQuantity::MaxBetaX, "max_beta_x_m"},
     {MatchQuantity::MaxBetaY, "max_beta_y_m"},
+    {MatchQuantity::H21000, "h21000_abs"},
+    {MatchQuantity::H30000, "h30000_abs"},
+    {MatchQuantity::H10110, "h10110_abs"},
+    {MatchQuantity::H10020, "h10020_abs"},
+    {MatchQuantity::H10200, "h10200_abs"},
+    {MatchQuantity::H11001, "h11001_abs"},
+    {MatchQuantity::H00111, "h00111_abs"},
+    {MatchQuantity::H20001, "h20001_abs"},
+    {MatchQuantity::H00201, "h00201_abs"},
+    {MatchQuantity::H10002, "h10002_abs"},
+    {MatchQuantity::DetuningXX, "dqx_djx"},
+    {MatchQuantity::DetuningXY, "dqx_djy"},
+    {MatchQuantity::DetuningYY, "dqy_djy"},
+    {MatchQuantity::TuneX2, "q2_x"},
+    {MatchQuantity::TuneX3, "q3_x"},
+    {MatchQuantity::TuneY2, "q2_y"},
+    {MatchQuantity::TuneY3, "q3_y"},
 };
 
 struct FieldEntry
@@ -43,8 +60,11 @@ struct FieldEntry
     const char* name;
 };
 
-constexpr FieldEntry kFields[] = {
-    {MatchField::K, "k"}, {MatchField::M, "m"}, {MatchField::H, "h"}, {MatchField::Length, "length"}};
+constexpr FieldEntry kFields[] = {{MatchField::K, "k"},
+                                  {MatchField::M, "m"},
+                                  {MatchField::H, "h"},
+                                  {MatchField::Length, "length"},
+                                  {MatchField::K3, "k3"}};
 
 std::string trimmed(const std::string& text)
 {
@@ -72,8 +92,8 @@ bool isFamily(int elementCode, Family family)
 }
 
 // Which elements have the field: k the quadrupoles and the gradient of bends, m the sextupoles, h the
-// bends; a length is varied in drift spaces and magnets only (accelerating elements keep theirs, so that
-// the particle's energy along the line stays what it was).
+// bends, k3 the thick octupoles; a length is varied in drift spaces and magnets only (accelerating elements
+// keep theirs, so that the particle's energy along the line stays what it was).
 bool hasField(int elementCode, MatchField field)
 {
     switch (field) {
@@ -86,6 +106,8 @@ bool hasField(int elementCode, MatchField field)
     case MatchField::Length:
         return elementCode == code::kDrift || isFamily(elementCode, Family::Bend) ||
                isFamily(elementCode, Family::Quadrupole) || isFamily(elementCode, Family::Sextupole);
+    case MatchField::K3:
+        return elementCode == code::kOctupole;
     }
     return false;
 }
@@ -101,6 +123,8 @@ const char* fieldOwners(MatchField field)
         return "bending magnets";
     case MatchField::Length:
         return "drift spaces, magnets and sextupoles";
+    case MatchField::K3:
+        return "octupoles";
     }
     return "";
 }
@@ -186,6 +210,8 @@ const InputRange& fieldRange(MatchField field)
         return ranges::kCurvature;
     case MatchField::Length:
         return ranges::kElementLength;
+    case MatchField::K3:
+        return ranges::kOctupoleStrength;
     case MatchField::K:
         break;
     }
@@ -218,6 +244,12 @@ bool checkBounds(const MatchVariable& v, const std::string& label, Messages& mes
     return true;
 }
 
+bool tracks(const MatchDefinition& d)
+{
+    return std::any_of(d.constraints.begin(), d.constraints.end(),
+                       [](const MatchConstraint& c) { return isChromaticTune(c.quantity); });
+}
+
 std::optional<ResolvedVariable> resolveVariable(const BeamLine& line, const MatchDefinition& d, int n,
                                                 Messages& messages)
 {
@@ -241,8 +273,11 @@ std::optional<ResolvedVariable> resolveVariable(const BeamLine& line, const Matc
         return std::nullopt;
     }
     // a step of 1e-7 of the value keeps the difference quotient's error near 1e-7 relative, well above the
-    // rounding of the optics (1e-15 relative) divided by the step
-    r.step = v.step > 0 ? v.step : 1e-7 * std::max(1.0, std::fabs(r.start));
+    // rounding of the optics (1e-15 relative) divided by the step; the tracked Q(delta) carries the
+    // closed orbits' and the map's differences (about 1e-11 in the tunes, 1e-4 in q3 over the scan's
+    // delta^3 of 1e-7), so a match of it takes 1e-4 of the value
+    const double relative = tracks(d) ? 1e-4 : 1e-7;
+    r.step = v.step > 0 ? v.step : relative * std::max(1.0, std::fabs(r.start));
     return r;
 }
 
@@ -301,8 +336,17 @@ const InputRange& targetRange(MatchQuantity quantity)
     case MatchQuantity::PhaseX:
     case MatchQuantity::PhaseY:
         return ranges::kMatchPhaseTarget;
+    case MatchQuantity::DetuningXX:
+    case MatchQuantity::DetuningXY:
+    case MatchQuantity::DetuningYY:
+        return ranges::kMatchDetuningTarget;
+    case MatchQuantity::TuneX2:
+    case MatchQuantity::TuneX3:
+    case MatchQuantity::TuneY2:
+    case MatchQuantity::TuneY3:
+        return ranges::kMatchChromaticTuneTarget;
     default:
-        return ranges::kMatchChromaticityTarget;
+        return isDrivingTerm(quantity) ? ranges::kMatchDrivingTermTarget : ranges::kMatchChromaticityTarget;
     }
 }
 
@@ -480,12 +524,36 @@ bool isChromaticity(MatchQuantity quantity)
 
 bool isRingQuantity(MatchQuantity quantity)
 {
-    return quantity == MatchQuantity::TuneX || quantity == MatchQuantity::TuneY || isChromaticity(quantity);
+    return quantity == MatchQuantity::TuneX || quantity == MatchQuantity::TuneY || isChromaticity(quantity) ||
+           isDrivingTerm(quantity) || isDetuning(quantity) || isChromaticTune(quantity);
 }
 
 bool isMaxBeta(MatchQuantity quantity)
 {
     return quantity == MatchQuantity::MaxBetaX || quantity == MatchQuantity::MaxBetaY;
+}
+
+bool isDrivingTerm(MatchQuantity quantity)
+{
+    return drivingTermIndex(quantity) >= 0;
+}
+
+int drivingTermIndex(MatchQuantity quantity)
+{
+    const int n = static_cast<int>(quantity) - static_cast<int>(MatchQuantity::H21000);
+    return n >= 0 && n < 10 ? n : -1;
+}
+
+bool isDetuning(MatchQuantity quantity)
+{
+    return quantity == MatchQuantity::DetuningXX || quantity == MatchQuantity::DetuningXY ||
+           quantity == MatchQuantity::DetuningYY;
+}
+
+bool isChromaticTune(MatchQuantity quantity)
+{
+    return quantity == MatchQuantity::TuneX2 || quantity == MatchQuantity::TuneX3 ||
+           quantity == MatchQuantity::TuneY2 || quantity == MatchQuantity::TuneY3;
 }
 
 std::string variableLabel(const MatchDefinition& definition, int index)
@@ -521,6 +589,8 @@ double& fieldOf(LatticeElement& e, MatchField field)
         return e.curvature;
     case MatchField::Length:
         return e.length;
+    case MatchField::K3:
+        return e.k3;
     case MatchField::K:
         break;
     }
@@ -580,6 +650,8 @@ std::optional<MatchSetup> resolveMatch(const State& state, const MatchDefinition
         setup.ringQuantities = setup.ringQuantities || isRingQuantity(c->quantity);
         setup.chromaticity = setup.chromaticity || isChromaticity(c->quantity);
         setup.maxBeta = setup.maxBeta || isMaxBeta(c->quantity);
+        setup.drivingTerms = setup.drivingTerms || isDrivingTerm(c->quantity) || isDetuning(c->quantity);
+        setup.chromaticTunes = setup.chromaticTunes || isChromaticTune(c->quantity);
     }
     if (setup.ringQuantities && state.line.superPeriods < 1) {
         messages.error("the number of superperiods must be at least 1!");

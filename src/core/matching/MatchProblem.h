@@ -17,10 +17,11 @@ enum class MatchStart { Periodic, Initial };
 
 /// The element field a variable changes.
 enum class MatchField {
-    K,     // quadrupole strength or bend gradient, 1/m^2
-    M,     // sextupole strength, 1/m^3
-    H,     // bend curvature, 1/m (the angle h L changes with it)
-    Length // m
+    K,      // quadrupole strength or bend gradient, 1/m^2
+    M,      // sextupole strength, 1/m^3
+    H,      // bend curvature, 1/m (the angle h L changes with it)
+    Length, // m
+    K3      // octupole strength, 1/m^4
 };
 
 enum class MatchRelation { Equal, AtMost, AtLeast };
@@ -42,7 +43,26 @@ enum class MatchQuantity {
     NaturalChromaticityX, // of the ring without sextupoles
     NaturalChromaticityY, //
     MaxBetaX,             // m, the largest beta anywhere along the line, inside the magnets too
-    MaxBetaY              //
+    MaxBetaY,             //
+    // |h_jklmp| of the ring's first-order driving terms (DrivingTerms.h), in their order: m^-1/2 for the
+    // five geometric terms, 1 for h11001 .. h00201, m^1/2 for h10002
+    H21000,
+    H30000,
+    H10110,
+    H10020,
+    H10200,
+    H11001,
+    H00111,
+    H20001,
+    H00201,
+    H10002,
+    DetuningXX, // 1/m, dQx/dJx of the ring (AmplitudeDetuning.h)
+    DetuningXY, // 1/m, dQx/dJy
+    DetuningYY, // 1/m, dQy/dJy
+    TuneX2,     // q2 of the tracked Q(delta) of the ring (ChromaticTunes.h, its default scan)
+    TuneX3,     // q3
+    TuneY2,     //
+    TuneY3      //
 };
 
 /// A place along the line: its start, its end, the end of the last element of a name, or the end of
@@ -118,6 +138,13 @@ bool isPhase(MatchQuantity quantity);
 bool isRingQuantity(MatchQuantity quantity);
 bool isChromaticity(MatchQuantity quantity);
 bool isMaxBeta(MatchQuantity quantity);
+/// The magnitude of a driving term; the place of its term in DrivingTerm's order (0 .. 9).
+bool isDrivingTerm(MatchQuantity quantity);
+int drivingTermIndex(MatchQuantity quantity);
+/// A coefficient of the amplitude detuning (it needs the driving terms too).
+bool isDetuning(MatchQuantity quantity);
+/// A coefficient of the tracked Q(delta).
+bool isChromaticTune(MatchQuantity quantity);
 
 /// "variable 2 (QF k)", "constraint 1 (beta_x_m at QD)": how messages and summaries name an entry.
 std::string variableLabel(const MatchDefinition& definition, int index);
@@ -168,6 +195,8 @@ struct MatchSetup
     bool ringQuantities = false; // tunes or chromaticities: the periodic solution is needed
     bool chromaticity = false;
     bool maxBeta = false;
+    bool drivingTerms = false;   // driving terms or detuning: the driving terms once per evaluation
+    bool chromaticTunes = false; // the tracked Q(delta)
 };
 
 /// The refusal of the first value of a definition outside its range in core/InputRanges.h (targets by

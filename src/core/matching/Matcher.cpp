@@ -327,6 +327,11 @@ std::unique_ptr<Matcher> Matcher::start(const State& state, const MatchDefinitio
         d.r = startDeviations;
     }
     if (!(d.startResidual < kInfinity) || !(d.residual < kInfinity)) {
+        if (d.optics->failure() == MatchOptics::Failure::Nonlinear) {
+            messages.error("the nonlinear quantities cannot be computed at the start of the match: " +
+                           d.optics->nonlinearRefusal());
+            return nullptr;
+        }
         const bool periodic = d.optics->failure() == MatchOptics::Failure::NoPeriodicSolution;
         messages.error(periodic ? "no periodic solution at the start of the match: the cell must be stable "
                                   "before its strengths are matched"

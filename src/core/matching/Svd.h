@@ -31,8 +31,8 @@ struct Svd
     DenseMatrix v;
 };
 
-/// The decomposition of a by one-sided Jacobi rotations (Hestenes): accurate to rounding in every
-/// singular value, for any shape. The matrix must hold finite numbers.
+/// The decomposition of a by Eigen's Jacobi SVD: accurate to rounding in every singular value, for any
+/// shape. The matrix must hold finite numbers.
 Svd singularValueDecomposition(const DenseMatrix& a);
 
 } // namespace kestrune

@@ -75,7 +75,7 @@ TEST(MatchFile, MalformedTextIsRefusedNamingTheEntry)
         {R"({"start": "ring", "variables": [], "constraints": []})",
          "match file, the match: \"start\" must be \"periodic\" or \"initial\""},
         {R"({"variables": [{"element": "QF", "field": "kl"}], "constraints": []})",
-         "match file, variable 1: unknown field \"kl\" (k, m, h, length)"},
+         "match file, variable 1: unknown field \"kl\" (k, m, h, length, k3)"},
         {R"({"variables": [{"field": "k"}], "constraints": []})",
          "match file, variable 1: \"element\" is missing"},
         {R"({"variables": [{"element": 2.5}], "constraints": []})",

@@ -87,7 +87,7 @@ TEST(Svd, DecomposesEveryShape)
     const struct
     {
         int rows, cols;
-    } shapes[] = {{1, 1}, {6, 6}, {10, 3}, {3, 10}, {50, 50}, {2, 7}};
+    } shapes[] = {{1, 1}, {6, 6}, {10, 3}, {3, 10}, {50, 50}, {2, 7}, {4, 0}};
     unsigned seed = 1;
     for (const auto& shape : shapes) {
         SCOPED_TRACE(std::to_string(shape.rows) + " x " + std::to_string(shape.cols));

@@ -1,5 +1,6 @@
 // The driving terms against the program's chromaticity passes, closed forms of a thin-lens ring, MAD-X's
-// PTC and the spectral lines of particles tracked with the symplectic tracker.
+// PTC, the spectral lines of particles tracked with the symplectic tracker and the linear optics of the
+// ring off momentum.
 #include "core/nonlinear/DrivingTerms.h"
 
 #include "core/chromaticity/Chromaticity.h"
@@ -175,6 +176,87 @@ TEST(DrivingTerms, GeometricTermsAgreeWithPtcAndTrackedSpectra)
         const double expected =
             2 * row.j * std::abs(f(h, row)) * std::pow(ax, row.j + row.k - 1) * std::pow(ay, row.l + row.m);
         EXPECT_NEAR(measured, expected, 5e-4 * expected); // second order in the amplitude: about 1e-5
+    }
+}
+
+// The chromatic terms against the periodic solution of the linear optics of the ring off momentum. At
+// delta the quadrupoles' K1 becomes K1 / (1 + delta) and a thin sextupole K2L on the closed orbit
+// x_co = eta delta + O(delta^2) adds a thin quadrupole K2L x_co: the focusing error is
+// k = -(K1 - K2 eta) delta (bends keep their curvature and faces, which these terms leave out).
+// A periodic focusing error k changes the periodic solution at s = 0, where the phases start, by
+//   B = dbeta/beta = -1/(2 sin 2 pi Q) int k beta cos(2 phi - 2 pi Q),
+//   A = dalpha - alpha B = -beta B'/2 = 1/(2 sin 2 pi Q) int k beta sin(2 phi - 2 pi Q),
+// (the kernel is the periodic response of beta to a thin lens; a lens at s alone gives -q beta cot(2 pi
+// Q) / 2, the change of M12 / sin mu), so that with h20001 = int (K1 - K2 eta) beta e^(2 i phi) / 8
+// and h00201 its vertical mirror (y sees -k):
+//   B - i A = 4 delta e^(-2 pi i Q) h / sin(2 pi Q) in either plane.
+// The second-order orbit x_co = eta delta + eta2 delta^2 solves eta2'' + K eta2 = (K1 - K2 eta / 2) eta,
+// the orbit seeing half the sextupole's feed-down (K2 x^2 / 2 = (K2 x_co / 2) x_co): it is the
+// derivative in delta of the dispersion of the line with K1 / (1 + delta) and thin lenses K2L eta delta
+// / 2. The periodic response to a force f, w = x / sqrt(beta) = 1/(2 sin pi Q) int f sqrt(beta)
+// cos(|phi - phi'| - pi Q), and beta w' = sqrt(beta) x' + alpha x / sqrt(beta) give at s = 0
+//   eta2 / sqrt(beta) + i (sqrt(beta) eta2' + alpha eta2 / sqrt(beta)) = e^(-i pi Q) h10002 / sin(pi Q)
+// with h10002 = int (K1 - K2 eta / 2) eta sqrt(beta) e^(i phi) / 2. Simpson's rule on the quadrupoles
+// leaves a few 1e-7 of each magnet's share, up to 1e-5 of the ring sum where the cells' shares cancel
+// (4e-6 here); the central differences leave delta^2 ~ 1e-8.
+TEST(DrivingTerms, ChromaticTermsGiveTheOffMomentumOptics)
+{
+    const State ring = test::validationRing("double-bend-thin-sextupoles");
+    const DrivingTerms h = terms(ring);
+    test::FakeMessages messages;
+    State design = ring;
+    ASSERT_TRUE(betaFunctions(design, messages, nullptr));
+    const RunSettings o = design.run;
+    std::vector<double> eta(static_cast<std::size_t>(ring.line.count) + 1);
+    ASSERT_TRUE(ringStart(design, messages, nullptr));
+    for (int i = 1; i <= ring.line.count; ++i) {
+        ringTrace(design, messages, i, nullptr);
+        eta[static_cast<std::size_t>(i)] = design.lf.eta;
+    }
+    // the periodic solution at delta, the thin sextupoles fed down by feed eta delta
+    const auto offMomentum = [&](double delta, double feed) {
+        State off = ring;
+        for (int i = 1; i <= off.line.count; ++i) {
+            LatticeElement& e = off.line.at(i);
+            e.k /= 1 + delta;
+            if (e.code == code::kThinMultipole && e.knl.size() > 2)
+                e.knl[1] =
+                    e.knl[1] / (1 + delta) + e.knl[2] * feed * eta[static_cast<std::size_t>(i)] * delta;
+        }
+        EXPECT_TRUE(periodicSolution(off, messages));
+        return off.run;
+    };
+    const double delta = 1e-4; // central differences: delta^2 ~ 1e-8 of the first order
+    const RunSettings plus = offMomentum(delta, 1), minus = offMomentum(-delta, 1);
+    const RunSettings orbitPlus = offMomentum(delta, 0.5), orbitMinus = offMomentum(-delta, 0.5);
+    const auto beat = [&](double betaPlus, double betaMinus, double alphaPlus, double alphaMinus, double beta,
+                          double alpha) {
+        const double b = (betaPlus - betaMinus) / (2 * delta) / beta;
+        const double a = (alphaPlus - alphaMinus) / (2 * delta) - alpha * b;
+        return Complex(b, -a);
+    };
+    const double eta2 = (orbitPlus.etaX0 - orbitMinus.etaX0) / (2 * delta);
+    const double eta2P = (orbitPlus.etaPX0 - orbitMinus.etaPX0) / (2 * delta);
+    const double rx = std::sqrt(o.betaX0);
+    const struct
+    {
+        DrivingTerm term;
+        Complex optics;
+        double tune; // the phase factor's: 2 Q for the beta-beat, Q for the orbit
+        double scale;
+    } rows[] = {
+        {DrivingTerm::H20001,
+         beat(plus.betaX0, minus.betaX0, plus.alphaX0, minus.alphaX0, o.betaX0, o.alphaX0), 2 * h.tuneX, 4},
+        {DrivingTerm::H00201,
+         beat(plus.betaY0, minus.betaY0, plus.alphaY0, minus.alphaY0, o.betaY0, o.alphaY0), 2 * h.tuneY, 4},
+        {DrivingTerm::H10002, Complex(eta2 / rx, rx * eta2P + o.alphaX0 * eta2 / rx), h.tuneX, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(drivingTermName(row.term));
+        const Complex expected =
+            row.scale * std::polar(1.0, -kPi * row.tune) * h[row.term] / std::sin(kPi * row.tune);
+        ASSERT_GT(std::abs(expected), 0.1);
+        EXPECT_LT(std::abs(row.optics - expected), 2e-5 * std::abs(expected));
     }
 }
 
