@@ -128,8 +128,8 @@ ProgramWindows::ProgramWindows(State& state, Windows& windows, const QString& da
 
     connectWindows(windows);
     const QList<QWidget*> toolWindows = {
-        windows.listing,   windows.chromatic,    windows.help,           windows.lifeTime, windows.partType,
-        windows.resonance, windows.rf,           windows.ring,           windows.vacuum,   windows.match,
+        windows.listing,   windows.chromatic,    windows.help,           windows.lifeTime,   windows.partType,
+        windows.resonance, windows.rf,           windows.ring,           windows.vacuum,     windows.match,
         windows.aperture,  windows.frequencyMap, windows.sextupoleKnobs, windows.errorsOrbit};
     for (QWidget* window : toolWindows)
         addCloseKeys(window);

@@ -21,9 +21,10 @@ namespace {
 
 int registered(const Windows& w)
 {
-    const void* entries[] = {w.start,     w.magStruct, w.listing,      w.enterText,      w.chromatic, w.help,
-                             w.lifeTime,  w.partType,  w.resonance,    w.rf,             w.ring,      w.vacuum,
-                             w.match,     w.aperture,  w.frequencyMap, w.sextupoleKnobs, w.errorsOrbit};
+    const void* entries[] = {w.start,          w.magStruct,  w.listing,  w.enterText, w.chromatic,
+                             w.help,           w.lifeTime,   w.partType, w.resonance, w.rf,
+                             w.ring,           w.vacuum,     w.match,    w.aperture,  w.frequencyMap,
+                             w.sextupoleKnobs, w.errorsOrbit};
     int count = 0;
     for (const void* slot : entries)
         count += slot != nullptr;
@@ -63,11 +64,10 @@ protected:
 TEST_F(StartWindowTest, CreatesTheWindowsInOrderAndRegistersEachAtOnce)
 {
     create();
-    const QStringList order{"TfStart",     "TfMagStruct", "TfListing",      "TfEnterText",
-                            "TfChromatic", "TfHelp",      "TfLifeTime",     "TfPartType",
-                            "TfResonance", "TfRF",        "TfRing",         "TfVacuum",
-                            "TfMatch",     "TfAperture",  "TfFrequencyMap", "TfSextupoleKnobs",
-                            "TfErrorsOrbit"};
+    const QStringList order{"TfStart",          "TfMagStruct",  "TfListing",  "TfEnterText", "TfChromatic",
+                            "TfHelp",           "TfLifeTime",   "TfPartType", "TfResonance", "TfRF",
+                            "TfRing",           "TfVacuum",     "TfMatch",    "TfAperture",  "TfFrequencyMap",
+                            "TfSextupoleKnobs", "TfErrorsOrbit"};
     EXPECT_EQ(created, order);
     EXPECT_EQ(registeredAtCreation,
               (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}));
