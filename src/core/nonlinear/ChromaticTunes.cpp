@@ -183,9 +183,10 @@ std::optional<ChromaticTunes> chromaticTunes(const State& state, const Chromatic
             return refuse("no closed orbit found at delta = " + deltaText(delta));
         orbit[i] = z;
         double fx = 0, fy = 0;
-        if (cell->coupled) {
+        if (cell->coupled || cell->errors) {
             // the eigentunes of the turn's map, mode 1 the one mostly in x, by the coupled optics'
-            // decomposition of the one map
+            // decomposition of the one map: a machine with errors couples about its closed orbit (a
+            // rolled magnet, a sextupole off centre in y) though its design does not
             Map5 turn = identityMap();
             for (int r = 0; r < 4; ++r)
                 for (int c = 0; c < 4; ++c)

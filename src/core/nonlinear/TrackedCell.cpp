@@ -20,6 +20,8 @@ std::optional<TrackedCell> trackedCell(const State& state, std::string& refusal)
     cell.pass.run.showTrajectory = false;
     FirstErrorMessages messages;
     cell.coupled = lineCouples(state.line);
+    for (int i = 1; i <= state.line.count && !cell.errors; ++i)
+        cell.errors = state.line.at(i).errors.any();
     if (cell.coupled) {
         const CoupledRing ring = coupledRing(state);
         if (!ring.computed) {

@@ -16,6 +16,7 @@ struct TrackedCell
     State pass;           // with the periodic start values in pass.run (a cell whose planes are independent)
     int cells = 1;        // the superperiods of the ring
     bool coupled = false; // the cell couples the planes: its tunes are the eigentunes of its modes
+    bool errors = false;  // its elements have errors: the turn about the closed orbit may couple too
     double cellTune1 = 0, cellTune2 = 0; // the cell's phase advances of the linear optics, units of 2 pi
 };
 

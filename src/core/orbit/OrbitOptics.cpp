@@ -1,5 +1,6 @@
 #include "core/orbit/OrbitOptics.h"
 
+#include "core/Format.h"
 #include "core/coupling/CoupledOptics.h"
 #include "core/tracking/ElementKernels.h"
 #include "core/tracking/SymplecticLattice.h"
@@ -135,6 +136,16 @@ OrbitOptics orbitOptics(const State& state)
     result.maps = std::move(maps);
     result.computed = true;
     return result;
+}
+
+std::string orbitOpticsText(const OrbitOptics& optics)
+{
+    if (!optics.computed)
+        return optics.refusal;
+    return fmt("about the closed orbit: Q1 = %.5f, Q2 = %.5f; rms beta-beat x %.3g %%, y %.3g %%; rms eta_y "
+               "%.3g mm",
+               optics.tune1, optics.tune2, optics.betaBeatXRms * 100, optics.betaBeatYRms * 100,
+               optics.dispersionYRms * 1000);
 }
 
 } // namespace kestrune

@@ -30,6 +30,10 @@ struct OrbitOptics
 /// The optics of state's ring about its closed orbit.
 OrbitOptics orbitOptics(const State& state);
 
+/// The window's line of the optics about the orbit: "about the closed orbit: Q1 = 3.63190, Q2 =
+/// 3.18243; rms beta-beat x 0.12 %, y 0.34 %; rms eta_y 0.012 mm", or the refusal.
+std::string orbitOpticsText(const OrbitOptics& optics);
+
 /// The line without its errors and with every corrector's kick at 0.
 BeamLine designLine(const BeamLine& line);
 

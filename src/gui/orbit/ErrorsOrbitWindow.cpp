@@ -4,6 +4,7 @@
 #include "core/Format.h"
 #include "core/NumberInput.h"
 #include "core/io/SafeFile.h"
+#include "core/orbit/OrbitOptics.h"
 #include "gui/BusyCursor.h"
 #include "gui/Controls.h"
 #include "gui/HistoryStep.h"
@@ -96,6 +97,11 @@ ErrorsOrbitWindow::ErrorsOrbitWindow(State& state, Windows& windows, QWidget* pa
     m_lResult->setWordWrap(true);
     m_lResult->setMaximumWidth(330);
     controls->addWidget(m_lResult);
+    m_lOptics = new QLabel(central);
+    m_lOptics->setObjectName("lOptics");
+    m_lOptics->setWordWrap(true);
+    m_lOptics->setMaximumWidth(330);
+    controls->addWidget(m_lOptics);
     controls->addStretch(1);
     layout->addLayout(controls);
     layout->addWidget(buildResults(), 1);
@@ -425,6 +431,8 @@ void ErrorsOrbitWindow::showOrbits()
     if (after && after->found && before && before->found)
         title = "closed orbit before and after the correction";
     m_orbitChart->showOrbits(before, after, q(title));
+    // the optics of the machine as it stands, about its orbit: corrected once the kicks are in
+    m_lOptics->setText(q(orbitOpticsText(orbitOptics(m_state))));
 }
 
 void ErrorsOrbitWindow::showCorrection()
@@ -460,6 +468,7 @@ void ErrorsOrbitWindow::clearResults(const QString& why)
     m_orbitChart->showOrbits(nullptr, nullptr, "closed orbit: n/a");
     m_correctionCharts->clear();
     m_lCapped->clear();
+    m_lOptics->clear();
     if (!running()) {
         m_seeds.clear();
         showSeeds();

@@ -122,6 +122,7 @@ private:
     QPushButton* m_bbCancel = nullptr;
     QProgressBar* m_pbSeeds = nullptr;
     QLabel* m_lResult = nullptr;
+    QLabel* m_lOptics = nullptr; // the optics about the orbit
     QTabWidget* m_tabs = nullptr;
     ClosedOrbitChart* m_orbitChart = nullptr;
     CorrectionCharts* m_correctionCharts = nullptr;

@@ -3,6 +3,7 @@
 #include "CorrectorRing.h"
 #include "core/Kinematics.h"
 #include "core/coupling/CoupledOptics.h"
+#include "core/nonlinear/ChromaticTunes.h"
 #include "core/orbit/OrbitResponse.h"
 
 #include <algorithm>
@@ -130,6 +131,12 @@ TEST(OrbitOpticsTest, RolledQuadrupoleCouplesAsTheSkewQuadrupole)
         }
         EXPECT_GT(optics.dispersionYRms, 0);
         EXPECT_GT(optics.betaBeatXRms, 0);
+        // the tracked scan of the machine with the roll decomposes its turn as the coupled optics do
+        std::string refusal;
+        const std::optional<ChromaticTunes> scan = chromaticTunes(rolled, {}, &refusal);
+        ASSERT_TRUE(scan.has_value()) << refusal;
+        EXPECT_NEAR(scan->tuneX[5], ring.tune1, 1e-8) << roll;
+        EXPECT_NEAR(scan->tuneY[5], ring.tune2, 1e-8) << roll;
     }
 }
 
