@@ -56,6 +56,9 @@ constexpr Shown kShown[] = {
     {"beta_beat_x_rms", "beta-beat x rms, %", 100},
     {"beta_beat_y_rms", "beta-beat y rms, %", 100},
     {"dispersion_y_rms_m", "vertical dispersion rms, mm", 1e3},
+    {"emittance_1_m", "mode 1 emittance, nm rad", 1e9},
+    {"emittance_2_m", "mode 2 emittance, pm rad", 1e12},
+    {"emittance_3_m", "mode 3 emittance, um", 1e6},
 };
 
 } // namespace
@@ -227,8 +230,7 @@ void ErrorsOrbitWindow::showSeeds()
         const SeedStatistic& s = found->second;
         const double values[] = {s.mean, s.rms, s.max};
         for (int column = 0; column < 3; ++column) {
-            const std::string text =
-                stats.computed > 0 ? fmtOrNa("%.4g", values[column] * shown.scale) : "n/a";
+            const std::string text = s.count > 0 ? fmtOrNa("%.4g", values[column] * shown.scale) : "n/a";
             auto* item = new QTableWidgetItem(q(text));
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             m_tbStatistics->setItem(row, column, item);
