@@ -98,7 +98,8 @@ TEST(CoupledPassTest, TypedCoupledStartValuesAndTheFileCarryThePeriodicSolution)
     ASSERT_TRUE(useLatticeFunctions(typed, boxes, messages));
     State filed = coupledRingState();
     ASSERT_TRUE(readLatticeText(filed, messages, latticeFileText(typed), "typed.lat"));
-    const CoupledFunctions& end = coupledRing(periodic).functions.back();
+    const CoupledRing ring = coupledRing(periodic);
+    const CoupledFunctions& end = ring.functions.back();
     for (State* state : {&typed, &filed}) {
         Rows list;
         ASSERT_EQ(opticsLinePass(*state, messages, nullptr, &list), LinePassKind::Coupled);
