@@ -153,8 +153,10 @@ void writeOptics(const RunSettings& run, RealText real, bool exact, std::ostring
         << real(run.betaY0) << ' ' << real(run.alphaY0) << ' ' << real(run.gammaY0) << kLineEnd;
     out << "24 " << real(run.epsXIn) << ' ' << real(run.epsYIn) << kLineEnd;
     out << "25 " << real(run.etaX0) << ' ' << real(run.etaPX0) << kLineEnd;
-    // the start coupling, only where there is some, so that an uncoupled start writes what it always did
-    if (run.r11 != 0 || run.r12 != 0 || run.r21 != 0 || run.r22 != 0 || run.etaY0 != 0 || run.etaPY0 != 0)
+    // the start coupling, in the current format only and only where there is some, so that an uncoupled
+    // start writes what it always did and the previous format what its readers know
+    if (exact &&
+        (run.r11 != 0 || run.r12 != 0 || run.r21 != 0 || run.r22 != 0 || run.etaY0 != 0 || run.etaPY0 != 0))
         out << "26 " << real(run.r11) << ' ' << real(run.r12) << ' ' << real(run.r21) << ' ' << real(run.r22)
             << ' ' << real(run.etaY0) << ' ' << real(run.etaPY0) << kLineEnd;
     out << "5 " << (run.stepAtElementEnds ? 1 : 0) << ' ' << run.maxStepsBox << ' '
