@@ -65,16 +65,17 @@ BENCHMARK(BM_MomentumAcceptance)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark:
 
 } // namespace
 
-// A frequency map of 30 x 30 amplitudes out to 10 mm x 5 mm, 2 x 512 turns, on one thread; the counter
-// per_particle_element_turn (ns) gives any other map: 100 x 100 points of a 121-element ring take
-// 1e4 x 1024 x 121 times it.
+// A frequency map of N x N amplitudes out to 10 mm x 5 mm, 2 x 512 turns, on one thread, of the
+// generated ring (868 elements per turn): 30 x 30, and the full map of 100 x 100, on a ring seven times
+// the 121-element cell the aim of a minute is set for. The counter per_particle_element_turn (ns) gives
+// any other map: 100 x 100 points of a 121-element ring take 1e4 x 1024 x 121 times it.
 void BM_FrequencyMap(benchmark::State& bench)
 {
     const ApertureRing ring = generatedRing();
     if (ring.lattice.cell.empty())
         bench.SkipWithError("ring not closed");
     FrequencyMapSettings settings;
-    settings.nx = settings.ny = 30;
+    settings.nx = settings.ny = static_cast<int>(bench.range(0));
     ScanControl control;
     control.threads = 1;
     int lost = 0;
@@ -91,30 +92,6 @@ void BM_FrequencyMap(benchmark::State& bench)
         benchmark::Counter(work, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     bench.counters["lost"] = lost;
 }
-BENCHMARK(BM_FrequencyMap)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
-
-// The full map of 100 x 100 amplitudes, 2 x 512 turns, on one thread, of the generated ring: 868
-// elements per turn, seven times the 121-element cell the aim of a minute is set for.
-void BM_FrequencyMapHundredSquare(benchmark::State& bench)
-{
-    const ApertureRing ring = generatedRing();
-    if (ring.lattice.cell.empty())
-        bench.SkipWithError("ring not closed");
-    FrequencyMapSettings settings;
-    settings.nx = settings.ny = 100;
-    ScanControl control;
-    control.threads = 1;
-    int lost = 0;
-    for (auto _ : bench) {
-        const FrequencyMap map = frequencyMap(ring, settings, control);
-        lost = 0;
-        for (const FrequencyMapPoint& p : map.points)
-            lost += p.lost ? 1 : 0;
-        benchmark::DoNotOptimize(lost);
-    }
-    bench.counters["elements_per_turn"] = ring.lattice.ringElements();
-    bench.counters["lost"] = lost;
-}
-BENCHMARK(BM_FrequencyMapHundredSquare)->UseRealTime()->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_FrequencyMap)->Arg(30)->Arg(100)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace kestrune

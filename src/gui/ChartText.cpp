@@ -1,5 +1,6 @@
 #include "gui/ChartText.h"
 
+#include <QVBoxLayout>
 #include <qcustomplot.h>
 
 namespace kestrune {
@@ -35,6 +36,36 @@ void styleChartAxes(QCustomPlot* plot)
         axis->setLabelColor(kChartNavy);
         axis->setTickLabelFont(chartFont(8));
     }
+}
+
+QCustomPlot* addChart(QWidget* owner, QBoxLayout* layout, const char* name, int stretch)
+{
+    auto* plot = new QCustomPlot(owner);
+    plot->setObjectName(name);
+    plot->setBackground(Qt::white);
+    styleChartAxes(plot);
+    layout->addWidget(plot, stretch);
+    return plot;
+}
+
+QBoxLayout* bareChartLayout(QWidget* owner)
+{
+    auto* layout = new QVBoxLayout(owner);
+    layout->setContentsMargins(0, 0, 0, 0);
+    return layout;
+}
+
+void legendBelow(QCustomPlot* plot)
+{
+    QCPLegend* legend = plot->legend;
+    legend->setVisible(true);
+    legend->setFont(chartFont(8));
+    legend->setBorderPen(Qt::NoPen);
+    legend->setFillOrder(QCPLegend::foColumnsFirst);
+    plot->axisRect()->insetLayout()->take(legend);
+    const int row = plot->plotLayout()->rowCount();
+    plot->plotLayout()->addElement(row, 0, legend);
+    plot->plotLayout()->setRowStretchFactor(row, 0.001);
 }
 
 } // namespace kestrune

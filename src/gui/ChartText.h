@@ -4,7 +4,9 @@
 #include <QFont>
 #include <QString>
 
+class QBoxLayout;
 class QCustomPlot;
+class QWidget;
 class QCPTextElement;
 
 namespace kestrune {
@@ -22,5 +24,12 @@ QCPTextElement* addChartTitle(QCustomPlot* plot, const QString& text);
 QCPTextElement* addChartFoot(QCustomPlot* plot, const QString& text);
 /// Axis titles in Arial 9 navy and tick labels in Arial 8 on the bottom and left axes.
 void styleChartAxes(QCustomPlot* plot);
+
+/// A chart of owner named name, white with styled axes, added to layout with stretch.
+QCustomPlot* addChart(QWidget* owner, QBoxLayout* layout, const char* name, int stretch = 0);
+/// A vertical layout of owner without margins, for the charts that fill it.
+QBoxLayout* bareChartLayout(QWidget* owner);
+/// The legend in one row below the axes, where it hides no curve (Arial 8, no border).
+void legendBelow(QCustomPlot* plot);
 
 } // namespace kestrune

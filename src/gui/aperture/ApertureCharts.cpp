@@ -22,38 +22,12 @@ const QColor kMinus(0, 0, 200);
 constexpr double kDrawingBand = 0.14;
 constexpr double kDrawingGap = 0.05;
 
-QCustomPlot* makePlot(QWidget* owner, const char* name)
-{
-    auto* layout = new QVBoxLayout(owner);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* plot = new QCustomPlot(owner);
-    plot->setObjectName(name);
-    plot->setBackground(Qt::white);
-    layout->addWidget(plot);
-    styleChartAxes(plot);
-    return plot;
-}
-
 QCPCurve* makeCurve(QCustomPlot* plot, const QPen& pen, const QString& name)
 {
     auto* curve = new QCPCurve(plot->xAxis, plot->yAxis);
     curve->setPen(pen);
     curve->setName(name);
     return curve;
-}
-
-// The legend in one row below the axes, where it hides no curve.
-void legendBelow(QCustomPlot* plot)
-{
-    QCPLegend* legend = plot->legend;
-    legend->setVisible(true);
-    legend->setFont(chartFont(8));
-    legend->setBorderPen(Qt::NoPen);
-    legend->setFillOrder(QCPLegend::foColumnsFirst);
-    plot->axisRect()->insetLayout()->take(legend);
-    const int row = plot->plotLayout()->rowCount();
-    plot->plotLayout()->addElement(row, 0, legend);
-    plot->plotLayout()->setRowStretchFactor(row, 0.001);
 }
 
 void setRectangle(QCPCurve* curve, double x, double y)
@@ -66,7 +40,7 @@ void setRectangle(QCPCurve* curve, double x, double y)
 DynamicApertureChart::DynamicApertureChart(QWidget* parent) : QWidget(parent)
 {
     setObjectName("chDynamicAperture");
-    m_plot = makePlot(this, "chDynamicAperturePlot");
+    m_plot = addChart(this, bareChartLayout(this), "chDynamicAperturePlot");
     m_title = addChartTitle(m_plot, "dynamic aperture at the ring's start");
     m_plot->xAxis->setLabel("x (mm)");
     m_plot->yAxis->setLabel("y (mm)");
@@ -186,7 +160,7 @@ QString DynamicApertureChart::title() const
 AcceptanceChart::AcceptanceChart(const BeamLine& line, QWidget* parent) : QWidget(parent), m_line(line)
 {
     setObjectName("chAcceptance");
-    m_plot = makePlot(this, "chAcceptancePlot");
+    m_plot = addChart(this, bareChartLayout(this), "chAcceptancePlot");
     m_title = addChartTitle(m_plot, "local momentum acceptance");
     m_plot->xAxis->setLabel("s (m)");
     m_plot->yAxis->setLabel("momentum acceptance (%)");

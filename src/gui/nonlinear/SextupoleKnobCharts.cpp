@@ -23,16 +23,6 @@ constexpr int kGeometricTerms = 5;
 constexpr double kDrawingBand = 0.16;
 constexpr double kDrawingGap = 0.04;
 
-QCustomPlot* makePlot(QWidget* owner, QVBoxLayout* layout, const char* name)
-{
-    auto* plot = new QCustomPlot(owner);
-    plot->setObjectName(name);
-    plot->setBackground(Qt::white);
-    styleChartAxes(plot);
-    layout->addWidget(plot, 1);
-    return plot;
-}
-
 QCPAxisRect* styledRect(QCustomPlot* plot, const QString& label)
 {
     auto* rect = new QCPAxisRect(plot);
@@ -72,19 +62,6 @@ QCPGraph* makeGraph(QCustomPlot* plot, const QPen& pen, const QString& name, boo
     return g;
 }
 
-void legendBelow(QCustomPlot* plot)
-{
-    QCPLegend* legend = plot->legend;
-    legend->setVisible(true);
-    legend->setFont(chartFont(8));
-    legend->setBorderPen(Qt::NoPen);
-    legend->setFillOrder(QCPLegend::foColumnsFirst);
-    plot->axisRect()->insetLayout()->take(legend);
-    const int row = plot->plotLayout()->rowCount();
-    plot->plotLayout()->addElement(row, 0, legend);
-    plot->plotLayout()->setRowStretchFactor(row, 0.001);
-}
-
 // The value axis from 0 (or the lowest value) to above the highest, never an empty span.
 void valueRange(QCPAxis* axis, double low, double high)
 {
@@ -99,11 +76,10 @@ SextupoleKnobCharts::SextupoleKnobCharts(const BeamLine& line, QWidget* parent)
     : QWidget(parent), m_line(line)
 {
     setObjectName("chSextupoleKnobs");
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    m_terms = makePlot(this, layout, "chKnobTerms");
-    m_buildUp = makePlot(this, layout, "chKnobBuildUp");
-    m_tunes = makePlot(this, layout, "chKnobTunes");
+    QBoxLayout* layout = bareChartLayout(this);
+    m_terms = addChart(this, layout, "chKnobTerms", 1);
+    m_buildUp = addChart(this, layout, "chKnobBuildUp", 1);
+    m_tunes = addChart(this, layout, "chKnobTunes", 1);
     buildTermsPlot();
     buildBuildUpPlot();
     buildTunesPlot();

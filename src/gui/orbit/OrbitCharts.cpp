@@ -22,23 +22,6 @@ constexpr double kDrawingGap = 0.05;
 // Most bins of a histogram; fewer for few seeds (about the square root of their number).
 constexpr int kMostBins = 30;
 
-QCustomPlot* makePlot(QWidget* owner, QLayout* layout, const char* name)
-{
-    auto* plot = new QCustomPlot(owner);
-    plot->setObjectName(name);
-    plot->setBackground(Qt::white);
-    layout->addWidget(plot);
-    styleChartAxes(plot);
-    return plot;
-}
-
-QVBoxLayout* bareLayout(QWidget* owner)
-{
-    auto* layout = new QVBoxLayout(owner);
-    layout->setContentsMargins(0, 0, 0, 0);
-    return layout;
-}
-
 void legendInside(QCustomPlot* plot)
 {
     plot->legend->setVisible(true);
@@ -60,7 +43,7 @@ QCPBars* makeBars(QCustomPlot* plot, const QColor& colour, const QString& name)
 ClosedOrbitChart::ClosedOrbitChart(const BeamLine& line, QWidget* parent) : QWidget(parent), m_line(line)
 {
     setObjectName("chClosedOrbit");
-    m_plot = makePlot(this, bareLayout(this), "chClosedOrbitPlot");
+    m_plot = addChart(this, bareChartLayout(this), "chClosedOrbitPlot");
     m_title = addChartTitle(m_plot, "closed orbit");
     m_plot->xAxis->setLabel("s (m)");
     m_plot->yAxis->setLabel("closed orbit (mm)");
@@ -146,8 +129,8 @@ QString ClosedOrbitChart::title() const
 CorrectionCharts::CorrectionCharts(QWidget* parent) : QWidget(parent)
 {
     setObjectName("pnCorrectionCharts");
-    QVBoxLayout* layout = bareLayout(this);
-    m_kicks = makePlot(this, layout, "chKicks");
+    QBoxLayout* layout = bareChartLayout(this);
+    m_kicks = addChart(this, layout, "chKicks");
     addChartTitle(m_kicks, "kicks of the correction");
     m_kicks->xAxis->setLabel("kicker plane, in line order");
     m_kicks->yAxis->setLabel("kick (mrad)");
@@ -156,7 +139,7 @@ CorrectionCharts::CorrectionCharts(QWidget* parent) : QWidget(parent)
     m_cappedBars = makeBars(m_kicks, kCapped, "at the limit");
     legendInside(m_kicks);
 
-    m_values = makePlot(this, layout, "chSingularValues");
+    m_values = addChart(this, layout, "chSingularValues");
     addChartTitle(m_values, "singular values of the response");
     m_values->xAxis->setLabel("index");
     m_values->yAxis->setLabel("singular value (m/rad)");
@@ -229,7 +212,7 @@ int CorrectionCharts::singularValues() const
 SeedHistogram::SeedHistogram(const char* objectName, const QColor& colour, QWidget* parent) : QWidget(parent)
 {
     setObjectName(objectName);
-    m_plot = makePlot(this, bareLayout(this), (std::string(objectName) + "Plot").c_str());
+    m_plot = addChart(this, bareChartLayout(this), (std::string(objectName) + "Plot").c_str());
     m_title = addChartTitle(m_plot, "");
     m_plot->yAxis->setLabel("seeds");
     m_bars = makeBars(m_plot, colour, "");
