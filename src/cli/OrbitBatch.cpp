@@ -68,7 +68,15 @@ Json closedOrbitSection(const State& state)
     section["beta_beat_x_rms"] = value(optics.betaBeatXRms);
     section["beta_beat_y_rms"] = value(optics.betaBeatYRms);
     section["dispersion_y_rms_m"] = value(optics.dispersionYRms);
-    section["message"] = optics.computed ? Json(nullptr) : Json(optics.refusal);
+    const OrbitChromaticity chromaticity =
+        optics.computed ? orbitChromaticity(state) : OrbitChromaticity{false, optics.refusal};
+    const auto slope = [&chromaticity](double v) {
+        return chromaticity.computed ? reportNumber(v) : Json(nullptr);
+    };
+    section["chromaticity_x"] = slope(chromaticity.chromaticity1);
+    section["chromaticity_y"] = slope(chromaticity.chromaticity2);
+    section["message"] = optics.computed ? chromaticity.computed ? Json(nullptr) : Json(chromaticity.refusal)
+                                         : Json(optics.refusal);
     return section;
 }
 

@@ -201,7 +201,13 @@ std::optional<std::string> uncoupledOpticsRefusal(const LatticeElement& e, int i
         return refusal("has a skew quadrupole component k1s: the uncoupled optics cannot take it");
     if (e.ks != 0)
         return refusal("is a solenoid with a field ks: the uncoupled optics cannot take it");
-    if (e.tilt != 0)
+    // a roll turns the fields of a magnet whose linear optics are not a drift's; that of a corrector, a
+    // sextupole or an octupole only turns what it does off the design orbit
+    const int family = familyOf(e.code);
+    const bool linearField = family == static_cast<int>(Family::Bend) ||
+                             family == static_cast<int>(Family::Quadrupole) ||
+                             e.code == code::kThinMultipole || e.code == code::kSolenoid;
+    if (e.tilt != 0 && linearField)
         return refusal("is rolled (tilt): the uncoupled optics cannot take it");
     if (e.ksl.size() > 1 && e.ksl[1] != 0)
         return refusal("has a skew quadrupole component ksl[1]: the uncoupled optics cannot take it");

@@ -181,6 +181,9 @@ std::optional<DetuningCoefficients> trackedDetuning(const State& state, const De
         return refuse(why);
     if (cell->coupled)
         return refuse("the tracked detuning takes a ring whose planes are independent");
+    // its particles start about the design axis
+    if (cell->kicked)
+        return refuse("the tracked detuning takes a ring whose correctors do not kick");
     const SymplecticLattice& lattice = cell->lattice;
     const int cells = cell->cells;
     const State& pass = cell->pass;

@@ -2,6 +2,7 @@
 
 #include "core/coupling/CoupledOptics.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/orbit/OrbitOptics.h"
 
 #include <algorithm>
 
@@ -19,11 +20,25 @@ std::optional<TrackedCell> trackedCell(const State& state, std::string& refusal)
     cell.pass.run.showBeamSize = false;
     cell.pass.run.showTrajectory = false;
     FirstErrorMessages messages;
-    cell.coupled = lineCouples(state.line);
     for (int i = 1; i <= state.line.count && !cell.errors; ++i)
         cell.errors = state.line.at(i).errors.any();
+    // the linear optics of a line whose correctors kick are those of its design about the orbit they
+    // make: the periodic solution without the kicks gives the start values and the tunes near which the
+    // turn about the closed orbit has its own
+    for (int i = 1; i <= state.line.count && !cell.kicked; ++i) {
+        const LatticeElement& e = state.line.at(i);
+        cell.kicked = familyOf(e.code) == static_cast<int>(Family::Kicker) && (e.hkick != 0 || e.vkick != 0);
+    }
+    State design;
+    if (cell.kicked) {
+        design = state;
+        design.line = designLine(state.line);
+        cell.errors = true;
+    }
+    State& periodic = cell.kicked ? design : cell.pass;
+    cell.coupled = lineCouples(periodic.line);
     if (cell.coupled) {
-        const CoupledRing ring = coupledRing(state);
+        const CoupledRing ring = coupledRing(periodic);
         if (!ring.computed) {
             refusal = ring.refusal;
             return std::nullopt;
@@ -32,16 +47,20 @@ std::optional<TrackedCell> trackedCell(const State& state, std::string& refusal)
         cell.cellTune1 = ring.tune1 / superPeriods;
         cell.cellTune2 = ring.tune2 / superPeriods;
     } else {
-        if (const std::optional<std::string> r = lineOpticsRefusal(state.line)) {
+        if (const std::optional<std::string> r = lineOpticsRefusal(periodic.line)) {
             refusal = *r;
             return std::nullopt;
         }
-        if (!betaFunctions(cell.pass, messages, nullptr) || !cell.pass.run.periodicStable) {
+        if (!betaFunctions(periodic, messages, nullptr) || !periodic.run.periodicStable) {
             refusal = messages.first.empty() ? "the cell has no stable periodic solution!" : messages.first;
             return std::nullopt;
         }
-        cell.cellTune1 = cell.pass.lf.phiX;
-        cell.cellTune2 = cell.pass.lf.phiY;
+        cell.cellTune1 = periodic.lf.phiX;
+        cell.cellTune2 = periodic.lf.phiY;
+        if (cell.kicked) {
+            cell.pass.run = periodic.run;
+            cell.pass.lf = periodic.lf;
+        }
     }
     cell.lattice = buildSymplecticLattice(cell.pass, messages, RfCavity{});
     if (!messages.first.empty()) {

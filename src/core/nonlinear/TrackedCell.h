@@ -17,12 +17,15 @@ struct TrackedCell
     int cells = 1;        // the superperiods of the ring
     bool coupled = false; // the cell couples the planes: its tunes are the eigentunes of its modes
     bool errors = false;  // its elements have errors: the turn about the closed orbit may couple too
+    bool kicked = false;  // its correctors kick: the closed orbit is off the design axis (errors is set too)
     double cellTune1 = 0, cellTune2 = 0; // the cell's phase advances of the linear optics, units of 2 pi
 };
 
 /// The cell of state.line; nothing, with the reason in refusal, for an empty line, a line the
 /// optics refuse (the coupled optics for a line that couples the planes) or a cell without a stable
-/// periodic solution.
+/// periodic solution. A line the optics refuse only for its correctors' kicks (an orbit bump, a
+/// crossing angle) is taken as a machine with errors: its turn about the closed orbit, with the
+/// periodic solution of the line without the kicks in pass.run.
 std::optional<TrackedCell> trackedCell(const State& state, std::string& refusal);
 
 } // namespace kestrune

@@ -30,6 +30,18 @@ struct OrbitOptics
 /// The optics of state's ring about its closed orbit.
 OrbitOptics orbitOptics(const State& state);
 
+/// The chromaticities dQ1/d delta, dQ2/d delta of the eigentunes of state's ring about its closed orbit
+/// (delta the relative momentum deviation, rf off), for a machine whose orbit is off the design axis
+/// (correctors that kick, errors); the refusal "at delta = ...: ..." where an orbit or its modes are not
+/// found.
+struct OrbitChromaticity
+{
+    bool computed = false;
+    std::string refusal;
+    double chromaticity1 = 0, chromaticity2 = 0;
+};
+OrbitChromaticity orbitChromaticity(const State& state);
+
 /// The window's line of the optics about the orbit: "about the closed orbit: Q1 = 3.63190, Q2 =
 /// 3.18243; rms beta-beat x 0.12 %, y 0.34 %; rms eta_y 0.012 mm", or the refusal.
 std::string orbitOpticsText(const OrbitOptics& optics);

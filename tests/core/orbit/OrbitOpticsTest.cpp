@@ -163,6 +163,40 @@ TEST(OrbitOpticsTest, GradientErrorShiftsTheTunesByThePerturbationFormula)
     }
 }
 
+// The chromaticity about the closed orbit, from the element maps about the orbits at +-h and +-2 h, is
+// the slope of the tunes of the whole turn's Jacobians fitted over +-1e-4 (a second method), for the
+// design and for the ring whose corrector K kicks. The thin sextupole at T then sees the orbit x there:
+// against the same ring without it the tunes move by its feed-down, beta k2l x / (4 pi) and
+// -beta k2l x / (4 pi) (the bends' own feed-down, h x of their body, being in both).
+TEST(OrbitOpticsTest, ChromaticityAboutTheOrbitIsTheSlopeOfTheTrackedTunes)
+{
+    State design = errorRing();
+    const int t = indexOf(design.line, "T");
+    const std::size_t at = static_cast<std::size_t>(t);
+    for (const double kick : {0.0, 2e-4}) {
+        State state = design;
+        state.line.at(indexOf(state.line, "K")).hkick = kick;
+        const OrbitOptics without = orbitOptics(state);
+        state.line.at(t).knl = {0, 0.02, 2.0};
+        const OrbitChromaticity c = orbitChromaticity(state);
+        ASSERT_TRUE(c.computed) << c.refusal;
+        ChromaticScan scan;
+        scan.range = 1e-4;
+        std::string why;
+        const std::optional<ChromaticTunes> fit = chromaticTunes(state, scan, &why);
+        ASSERT_TRUE(fit) << why;
+        EXPECT_NEAR(c.chromaticity1, fit->qx[1], 1e-6) << kick;
+        EXPECT_NEAR(c.chromaticity2, fit->qy[1], 1e-6) << kick;
+        const OrbitOptics with = orbitOptics(state);
+        ASSERT_TRUE(without.computed && with.computed) << with.refusal;
+        const double k1l = 2.0 * with.orbit.orbit[at].x;
+        const double dqx = without.betaX[at] * k1l / (2 * kTwoPi),
+                     dqy = -without.betaY[at] * k1l / (2 * kTwoPi);
+        EXPECT_NEAR(with.tune1 - without.tune1, dqx, 0.01 * std::fabs(dqx) + 1e-12) << kick;
+        EXPECT_NEAR(with.tune2 - without.tune2, dqy, 0.01 * std::fabs(dqy) + 1e-12) << kick;
+    }
+}
+
 // Refusals say why and hold no number: a ring without a cavity has no orbit with the rf on; a kick that
 // throws the particle out has none at all.
 TEST(OrbitOpticsTest, RefusalsNameTheirReason)
