@@ -31,6 +31,15 @@ std::string where(const MadxElement& def)
     return def.name + " (" + def.base + ")";
 }
 
+// The kinds whose roll (TILT) the program keeps: magnets and correctors.
+bool rollable(int elementCode)
+{
+    const int family = familyOf(elementCode);
+    return family == static_cast<int>(Family::Bend) || family == static_cast<int>(Family::Quadrupole) ||
+           family == static_cast<int>(Family::Sextupole) || family == static_cast<int>(Family::Multipole) ||
+           family == static_cast<int>(Family::Kicker);
+}
+
 // A node of the expanded beam line: an element with its entrance (sequences) or in line order.
 struct Node
 {
@@ -677,9 +686,21 @@ void LatticeBuilder::build(State& state)
     line.superPeriods = 1;
     int count = 0;
     bool lastMade = false; // the last element is a drift made from the positions
+    // SROTATION turns the frame of what follows by its angle psi about s: MAD-X's x2 = x1 cos psi +
+    // y1 sin psi, y2 = -x1 sin psi + y1 cos psi, the turn into a magnet of TILT = psi. So a magnet after
+    // rotations of psi in all is that magnet rolled by its own tilt plus psi (turns about one axis add), and
+    // the frame must have turned back by the end of the line
+    double frame = 0;
+    const MadxElement* firstRotation = nullptr;
     for (std::size_t k = 0; k < nodes.size(); ++k) {
         const Node& n = nodes[k];
         LatticeElement e;
+        if (n.element != nullptr && n.element->base == "srotation") {
+            frame += m_in.number(*n.element, "angle");
+            if (firstRotation == nullptr)
+                firstRotation = n.element;
+            continue;
+        }
         if (n.element == nullptr) {
             if (lastMade) {
                 // an element left out between two made drifts (a drift of length 0, the rf system of an
@@ -696,6 +717,8 @@ void LatticeBuilder::build(State& state)
         }
         if (n.reflected)
             std::swap(e.ain, e.aout);
+        if (frame != 0 && rollable(e.code))
+            e.tilt += frame;
         e.errors = errors.errors(k, n.offsets, e);
         if (const std::optional<std::string> refusal = elementRefusal(e)) {
             if (n.element != nullptr)
@@ -714,6 +737,13 @@ void LatticeBuilder::build(State& state)
         line.length += e.length;
         line.at(count) = std::move(e);
     }
+    if (firstRotation != nullptr && !(std::fabs(std::remainder(frame, kTwoPi)) <= 1e-12))
+        throw MadxError("the SROTATIONs of the beam line " + m_in.useName() + " turn the frame by " +
+                            shortestFloat(frame) +
+                            " rad in all: a frame that does not turn back is not "
+                            "supported (" +
+                            where(*firstRotation) + ")",
+                        firstRotation->origin.line, firstRotation->origin.file);
     if (line.count == 0)
         throw MadxError("the beam line " + m_in.useName() + " has no elements", 0);
     applyBeam(state);

@@ -538,6 +538,27 @@ TEST(MadxMapping, EveryKindIsKeptWithItsNameAndFields)
                   "of length 0, without effect as in MAD-X (k l = 0): 1 octupole, 1 quadrupole"}));
 }
 
+// SROTATIONs turn the frame of what lies between them: the magnets there are rolled by the angle on top of
+// their own TILT (MAD-X's TWISS gives the same R11..R22 for both lines, 0.2113644063 at the start of a FODO
+// cell with QD between rotations of 0.1); a frame that does not turn back is refused, naming the rotation.
+TEST(MadxMapping, RotationsOfTheFrameRollTheMagnetsBetweenThem)
+{
+    const auto r = import("q: quadrupole, l=0.4, k1=0.9, tilt=0.02; k: hkicker, kick=1e-5; d: drift, l=1;\n"
+                          "r1: srotation, angle=0.1; r2: srotation, angle=-0.1;\n"
+                          "bl: line=(q, r1, d, q, k, r2, q);");
+    ASSERT_TRUE(r->ok) << r->messages.errors[0];
+    const double tilts[] = {0.02, 0, 0.12, 0.1, 0.02};
+    ASSERT_EQ(r->state.line.count, 5);
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_NEAR(r->state.line.at(i).tilt, tilts[i - 1], kTight) << i;
+    const auto open = import("q: quadrupole, l=0.4, k1=0.9; r1: srotation, angle=0.1;\nbl: line=(r1, q);");
+    EXPECT_FALSE(open->ok);
+    ASSERT_EQ(open->messages.errors.size(), 1u);
+    EXPECT_NE(open->messages.errors[0].find("turn the frame by 0.1 rad in all"), std::string::npos)
+        << open->messages.errors[0];
+    EXPECT_NE(open->messages.errors[0].find("r1 (srotation)"), std::string::npos);
+}
+
 // A ring of 95 FODO cells of 10 m carrying its correctors as real rings do: a horizontal kicker of 0.2 m
 // and a thin vertical one in every cell (190), two thin monitors in 85 of them (170) and a cavity in the
 // first. With their kicks at 0 they are drifts of their length to the optics.
