@@ -127,37 +127,41 @@ Map5 face(double h, double psi, double gap)
     return fromOptics(t.r);
 }
 
-Map5 unrolledMap(const LatticeElement& e)
+// The map of a piece of length l of the element's body in its own frame, with the pole faces of its
+// entrance and exit where asked (an element whole: both).
+Map5 unrolledMap(const LatticeElement& e, double l, bool entrance, bool exit)
 {
     TransferMatrix t;
     switch (familyOf(e.code)) {
     case static_cast<int>(Family::Bend): {
         Map5 body;
         if (e.k1s != 0) {
-            body = bodyMap(e.curvature, e.k, e.k1s, 0, e.length);
+            body = bodyMap(e.curvature, e.k, e.k1s, 0, l);
         } else {
-            magnetMatrix(t, e.code, e.curvature, e.k, e.length);
+            magnetMatrix(t, e.code, e.curvature, e.k, l);
             body = fromOptics(t.r);
         }
         if (!hasFaces(e.code) || e.curvature == 0)
             return body;
-        return product(face(e.curvature, e.aout, e.gap), product(body, face(e.curvature, e.ain, e.gap)));
+        if (entrance)
+            body = product(body, face(e.curvature, e.ain, e.gap));
+        return exit ? product(face(e.curvature, e.aout, e.gap), body) : body;
     }
     case static_cast<int>(Family::Quadrupole): {
         if (e.k1s == 0) {
-            magnetMatrix(t, e.code, 0, e.k, e.length);
+            magnetMatrix(t, e.code, 0, e.k, l);
             return fromOptics(t.r);
         }
         // normal K and skew S components: a normal quadrupole of sqrt(K^2 + S^2) rolled by
         // atan2(-S, K) / 2 (a roll by t turns k into K = k cos 2t, S = -k sin 2t)
-        magnetMatrix(t, code::kQuadrupole, 0, std::hypot(e.k, e.k1s), e.length);
+        magnetMatrix(t, code::kQuadrupole, 0, std::hypot(e.k, e.k1s), l);
         return rolled(fromOptics(t.r), std::atan2(-e.k1s, e.k) / 2);
     }
     default:
         break;
     }
     if (e.code == code::kSolenoid && e.ks != 0 && e.length > 0)
-        return bodyMap(0, 0, 0, e.ks, e.length);
+        return bodyMap(0, 0, 0, e.ks, l);
     Map5 m = identityMap();
     if (e.code == code::kThinMultipole) {
         // px - i py += -(knl1 + i ksl1)(x + i y): px -= knl1 x - ksl1 y, py += knl1 y + ksl1 x
@@ -169,8 +173,8 @@ Map5 unrolledMap(const LatticeElement& e)
         m[kMpy][kMx] = s;
         return m;
     }
-    m[kMx][kMpx] = e.length;
-    m[kMy][kMpy] = e.length;
+    m[kMx][kMpx] = l;
+    m[kMy][kMpy] = l;
     return m;
 }
 
@@ -324,9 +328,14 @@ std::optional<std::string> coupledOpticsRefusal(const BeamLine& line)
     return std::nullopt;
 }
 
+Map5 elementSliceMap(const LatticeElement& e, double length, bool entranceFace, bool exitFace)
+{
+    return rolled(unrolledMap(e, length, entranceFace, exitFace), e.tilt);
+}
+
 Map5 elementMap(const LatticeElement& e)
 {
-    const Map5 m = unrolledMap(e);
+    const Map5 m = unrolledMap(e, e.length, true, true);
     // a roll of what has no field (a drift, a marker) changes nothing
     return rolled(m, e.tilt);
 }

@@ -36,6 +36,11 @@ std::optional<std::string> coupledOpticsRefusal(const BeamLine& line);
 /// canonical momenta by the Hamiltonian ((px + ks y / 2)^2 + (py - ks x / 2)^2) / 2.
 Map5 elementMap(const LatticeElement& e);
 
+/// The map of a slice of length l of element e's body (a thick element cut into equal slices), with the
+/// pole faces of its entrance and its exit where asked, rolled by its tilt: the slices' maps multiply to
+/// elementMap's (the bodies' maps are exponentials of one matrix, a solenoid's in canonical momenta).
+Map5 elementSliceMap(const LatticeElement& e, double length, bool entranceFace, bool exitFace);
+
 /// Edwards-Teng parameters at one place: the one-turn map M = V U V^-1 with U block-diagonal (the
 /// decoupled modes 1 and 2, each with its Twiss parameters) and V = [[g I, C], [-C^+, g I]],
 /// g^2 + det C = 1 (Sagan and Rubin's form, C^+ the symplectic conjugate). MAD-X's coupling matrix is

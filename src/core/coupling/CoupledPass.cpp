@@ -5,6 +5,7 @@
 #include "core/coupling/CoupledOptics.h"
 #include "core/optics/BetaFunctions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <optional>
@@ -165,43 +166,53 @@ void coupledLinePass(State& state, Messages& messages, PlotSink* plot, ListSink*
     const BeamLine& line = state.line;
     for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
         const LatticeElement& e = line.at(i);
-        const Map5 t = elementMap(e);
-        s += e.length;
-        double next[4];
-        for (std::size_t k = 0; k < 4; ++k)
-            next[k] = t[k][0] * dispersion[0] + t[k][1] * dispersion[1] + t[k][2] * dispersion[2] +
-                      t[k][3] * dispersion[3] + t[k][4];
-        std::copy(next, next + 4, dispersion);
-        lf.eta = dispersion[0];
-        lf.etaP = dispersion[1];
-        if (trajectory) {
-            // x, x' in mm and mrad with delta as the pass takes it; the dispersion trajectory with 1
-            const double q[4] = {lf.x, lf.xp, lf.y, lf.yp};
-            double r[4];
+        // a thick element in the slices of the uncoupled pass, so that the curves follow the functions
+        // inside it: the faces with the first and the last, the list's row at its end
+        const int n = e.length > 0 ? std::max(1, lineSteps(state, messages, i)) : 1;
+        const double start = s;
+        const Map5 whole = n == 1 ? elementMap(e) : elementSliceMap(e, e.length / n, true, false);
+        const Map5 inside = n > 2 ? elementSliceMap(e, e.length / n, false, false) : whole;
+        const Map5 last = n > 1 ? elementSliceMap(e, e.length / n, false, true) : whole;
+        for (int j = 0; j < n; ++j) {
+            const Map5& t = j == 0 ? whole : j == n - 1 ? last : inside;
+            s = j == n - 1 ? start + e.length : start + e.length * (j + 1) / n;
+            double next[4];
             for (std::size_t k = 0; k < 4; ++k)
-                r[k] = t[k][0] * q[0] + t[k][1] * q[1] + t[k][2] * q[2] + t[k][3] * q[3] + t[k][4] * lf.delta;
-            lf.x = r[0];
-            lf.xp = r[1];
-            lf.y = r[2];
-            lf.yp = r[3];
-            const double d = t[0][0] * lf.d + t[0][1] * lf.dp + t[0][4];
-            lf.dp = t[1][0] * lf.d + t[1][1] * lf.dp + t[1][4];
-            lf.d = d;
-        } else {
-            const ModeVector w1 = carried(t, modes.mode1);
-            const ModeVector w2 = carried(t, modes.mode2);
-            lf.phiX += phaseAdvance(modes.mode1.v[0], w1.v[0]);
-            lf.phiY += phaseAdvance(modes.mode2.v[2], w2.v[2]);
-            modes.mode1 = w1;
-            modes.mode2 = w2;
-            if (!sample(run, w1, w2, lf)) {
-                messages.error("the transverse modes are not separable at element '" + excerpt(e.name) +
-                               "' (" + std::to_string(i) + ")");
-                return;
+                next[k] = t[k][0] * dispersion[0] + t[k][1] * dispersion[1] + t[k][2] * dispersion[2] +
+                          t[k][3] * dispersion[3] + t[k][4];
+            std::copy(next, next + 4, dispersion);
+            lf.eta = dispersion[0];
+            lf.etaP = dispersion[1];
+            if (trajectory) {
+                // x, x' in mm and mrad with delta as the pass takes it; the dispersion trajectory with 1
+                const double q[4] = {lf.x, lf.xp, lf.y, lf.yp};
+                double r[4];
+                for (std::size_t k = 0; k < 4; ++k)
+                    r[k] = t[k][0] * q[0] + t[k][1] * q[1] + t[k][2] * q[2] + t[k][3] * q[3] +
+                           t[k][4] * lf.delta;
+                lf.x = r[0];
+                lf.xp = r[1];
+                lf.y = r[2];
+                lf.yp = r[3];
+                const double d = t[0][0] * lf.d + t[0][1] * lf.dp + t[0][4];
+                lf.dp = t[1][0] * lf.d + t[1][1] * lf.dp + t[1][4];
+                lf.d = d;
+            } else {
+                const ModeVector w1 = carried(t, modes.mode1);
+                const ModeVector w2 = carried(t, modes.mode2);
+                lf.phiX += phaseAdvance(modes.mode1.v[0], w1.v[0]);
+                lf.phiY += phaseAdvance(modes.mode2.v[2], w2.v[2]);
+                modes.mode1 = w1;
+                modes.mode2 = w2;
+                if (!sample(run, w1, w2, lf)) {
+                    messages.error("the transverse modes are not separable at element '" + excerpt(e.name) +
+                                   "' (" + std::to_string(i) + ")");
+                    return;
+                }
             }
+            if (plot != nullptr)
+                plot->point(s, lf);
         }
-        if (plot != nullptr)
-            plot->point(s, lf);
         if (list != nullptr)
             list->row(i, s, lf);
     }

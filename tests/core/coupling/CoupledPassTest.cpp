@@ -67,6 +67,59 @@ TEST(CoupledPassTest, PeriodicStartCarriedAlongTheLineIsThePeriodicSolutionEvery
     }
 }
 
+// The curves follow the functions inside the elements: a pass in short slices (the faces of a bend with
+// its first and last slice, a solenoid's body in canonical momenta) comes to the element ends with the
+// functions of the pass that steps from end to end, and has a point inside every thick element.
+TEST(CoupledPassTest, SlicedPassMeetsTheElementEndsOfTheWholeElements)
+{
+    class Points : public PlotSink
+    {
+    public:
+        void point(double s, const LatticeFunctions& lf) override { points.emplace_back(s, lf); }
+        std::vector<std::pair<double, LatticeFunctions>> points;
+    };
+    State state = coupledRingState();
+    for (int i = 1; i <= state.line.count; ++i) {
+        LatticeElement& e = state.line.at(i);
+        if (e.code == code::kSectorBend) {
+            e.code = code::kRectangularBend;
+            e.ain = 0.05;
+            e.aout = 0.03;
+            e.gap = 0.02;
+        }
+    }
+    test::FakeMessages messages;
+    ASSERT_TRUE(opticsPeriodicSolution(state, messages));
+    state.run.stepAtElementEnds = true;
+    Rows ends;
+    ASSERT_EQ(opticsLinePass(state, messages, nullptr, &ends), LinePassKind::Coupled);
+    state.run.stepAtElementEnds = false;
+    state.run.maxStep = 0.05;
+    state.run.maxSteps = 200;
+    Rows sliced;
+    Points curve;
+    ASSERT_EQ(opticsLinePass(state, messages, &curve, &sliced), LinePassKind::Coupled);
+    ASSERT_TRUE(messages.errors.empty()) << messages.errors.front();
+    ASSERT_EQ(sliced.rows.size(), ends.rows.size());
+    for (std::size_t i = 0; i < ends.rows.size(); ++i) {
+        const LatticeFunctions &a = sliced.rows[i], &b = ends.rows[i];
+        for (const auto& [x, y] : {std::pair{a.betaX, b.betaX},
+                                   {a.betaY, b.betaY},
+                                   {a.alphaX, b.alphaX},
+                                   {a.alphaY, b.alphaY},
+                                   {a.phiX, b.phiX},
+                                   {a.phiY, b.phiY},
+                                   {a.eta, b.eta}})
+            EXPECT_NEAR(x, y, 1e-9 * (1 + std::fabs(y))) << i;
+    }
+    int thick = 0;
+    for (int i = 1; i <= state.line.count; ++i)
+        thick += state.line.at(i).length > 0.1 ? 1 : 0;
+    EXPECT_GT(curve.points.size(), ends.rows.size() + static_cast<std::size_t>(thick));
+    for (const auto& [s, lf] : curve.points)
+        EXPECT_TRUE(lf.betaX > 0 && lf.betaY > 0 && std::isfinite(lf.phiX + lf.phiY + lf.eta)) << s;
+}
+
 TEST(CoupledPassTest, TypedCoupledStartValuesAndTheFileCarryThePeriodicSolution)
 {
     // the periodic start typed into the boxes, and kept through a file, gives the ring's own functions
