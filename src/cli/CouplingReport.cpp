@@ -21,8 +21,13 @@ void addModeEmittances(Json& section, const State& state)
 {
     const ModeEmittances modes = ringModeEmittances(state);
     const char* const keys[3] = {"emittance_1_m", "emittance_2_m", "emittance_3_m"};
-    for (std::size_t k = 0; k < 3; ++k)
+    const char* const partitions[3] = {"damping_partition_1", "damping_partition_2", "damping_partition_3"};
+    for (std::size_t k = 0; k < 3; ++k) {
         section[keys[k]] = modes.emittance[k] ? reportNumber(*modes.emittance[k]) : Json(nullptr);
+        section[partitions[k]] = modes.computed ? reportNumber(modes.partition[k]) : Json(nullptr);
+    }
+    section["emittance_y_source"] =
+        modes.computed ? Json(modeEmittanceView(state, modes).verticalSource) : Json(nullptr);
     if (!modes.refusal.empty() && section["message"].is_null())
         section["message"] = modes.refusal;
 }
@@ -51,11 +56,24 @@ Json couplingSection(const State& state)
     if (!lineCouples(state.line))
         return {{"coupled", false}};
     const CoupledRing ring = coupledRing(state);
-    Json section = {{"coupled", true},          {"tune_1", nullptr},        {"tune_2", nullptr},
-                    {"c_minus_abs", nullptr},   {"c_minus_re", nullptr},    {"c_minus_im", nullptr},
-                    {"delta_q_min", nullptr},   {"knob_families", nullptr}, {"edwards_teng", nullptr},
-                    {"mais_ripken", nullptr},   {"emittance_1_m", nullptr}, {"emittance_2_m", nullptr},
-                    {"emittance_3_m", nullptr}, {"message", nullptr}};
+    Json section = {{"coupled", true},
+                    {"tune_1", nullptr},
+                    {"tune_2", nullptr},
+                    {"c_minus_abs", nullptr},
+                    {"c_minus_re", nullptr},
+                    {"c_minus_im", nullptr},
+                    {"delta_q_min", nullptr},
+                    {"knob_families", nullptr},
+                    {"edwards_teng", nullptr},
+                    {"mais_ripken", nullptr},
+                    {"emittance_1_m", nullptr},
+                    {"emittance_2_m", nullptr},
+                    {"emittance_3_m", nullptr},
+                    {"damping_partition_1", nullptr},
+                    {"damping_partition_2", nullptr},
+                    {"damping_partition_3", nullptr},
+                    {"emittance_y_source", nullptr},
+                    {"message", nullptr}};
     if (!ring.computed) {
         section["message"] = ring.refusal;
         return section;

@@ -1,6 +1,7 @@
 #include "cli/RingReport.h"
 
 #include "core/Format.h"
+#include "core/coupling/CoupledPass.h"
 #include "core/io/Listing.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/ring/Parameter.h"
@@ -33,23 +34,26 @@ Json integralsSection(const RingParameters& r)
 
 Json equilibriumSection(const RingParameters& r)
 {
-    return {{"energy_loss_ev", reportNumber(r.energyLoss)},
-            {"radiated_power_w", reportNumber(r.radiationPower)},
-            {"energy_spread", reportNumber(r.energySpread)},
-            {"damping_time_x_s", reportNumber(r.dampingTimeX)},
-            {"damping_time_y_s", reportNumber(r.dampingTimeY)},
-            {"damping_time_s_s", reportNumber(r.dampingTimeS)},
-            {"damping_partition_x", reportNumber(dampingPartitionX(r))},
-            {"natural_emittance_m", reportNumber(r.emittanceX + r.emittanceY)},
-            {"emittance_x_m", reportNumber(r.emittanceX)},
-            {"emittance_y_m", reportNumber(r.emittanceY)},
-            {"coupling", reportNumber(r.coupling)},
-            {"momentum_compaction", reportNumber(r.momentumCompaction)},
-            {"slip_factor", reportNumber(r.slipFactor)},
-            {"natural_chromaticity_x", reportNumber(r.chromaticityX)},
-            {"natural_chromaticity_y", reportNumber(r.chromaticityY)},
-            {"average_beta_x_m", reportNumber(r.averageBetaX)},
-            {"average_beta_y_m", reportNumber(r.averageBetaY)}};
+    // a ring whose planes couple: the planes' keys hold the modes' values (x: mode 1, y: mode 2, s: the
+    // longitudinal mode 3); the coupling section has what the modes alone have
+    return {
+        {"energy_loss_ev", reportNumber(r.energyLoss)},
+        {"radiated_power_w", reportNumber(r.radiationPower)},
+        {"energy_spread", reportNumber(r.energySpread)},
+        {"damping_time_x_s", reportNumber(r.dampingTimeX)},
+        {"damping_time_y_s", reportNumber(r.dampingTimeY)},
+        {"damping_time_s_s", reportNumber(r.dampingTimeS)},
+        {"damping_partition_x", reportNumber(r.modes.coupled ? r.modes.partition[0] : dampingPartitionX(r))},
+        {"natural_emittance_m", reportNumber(r.emittanceX + r.emittanceY)},
+        {"emittance_x_m", reportNumber(r.emittanceX)},
+        {"emittance_y_m", reportNumber(r.emittanceY)},
+        {"coupling", reportNumber(r.modes.coupled ? r.emittanceY / r.emittanceX : r.coupling)},
+        {"momentum_compaction", reportNumber(r.momentumCompaction)},
+        {"slip_factor", reportNumber(r.slipFactor)},
+        {"natural_chromaticity_x", reportNumber(r.chromaticityX)},
+        {"natural_chromaticity_y", reportNumber(r.chromaticityY)},
+        {"average_beta_x_m", reportNumber(r.averageBetaX)},
+        {"average_beta_y_m", reportNumber(r.averageBetaY)}};
 }
 
 } // namespace
@@ -61,7 +65,8 @@ bool computeRing(State& state, Messages& messages, const BatchInputs& inputs)
     const std::string rf = state.rf.frequency != 0 ? fmt("%10.5f", state.rf.frequency / 1e6) : "500.0";
     if (!ringGeometry(state, messages, {superPeriods, rf}))
         return false;
-    if (!betaFunctions(state, messages, nullptr))
+    // a ring whose planes couple has no uncoupled ring pass: its modes give the results
+    if (!coupledPassApplies(state.line) && !betaFunctions(state, messages, nullptr))
         return false;
     const BeamInput beam{fmt("%8.3f", state.beam.momentum / 1e6), fmt("%8.3f", state.beamCurrent * 1000),
                          shortestFloat(inputs.couplingPercent)};
@@ -84,7 +89,7 @@ void addRingSections(Json& report, const State& asSet, const BatchInputs& inputs
         // section's
         State cell = asSet;
         QuietMessages quiet;
-        if (!periodicSolution(cell, quiet))
+        if (!opticsPeriodicSolution(cell, quiet))
             return;
     }
     if (!computeRing(ring, messages, inputs)) {

@@ -151,6 +151,8 @@ Json lifetimeInputs(const State& s, const LifetimeBoxes& boxes, const std::optio
                     const std::optional<TouschekUpdate>& touschek)
 {
     const RingParameters& ring = s.ringParams;
+    // a ring whose planes couple: the emittances of the planes' beam sizes from its modes
+    const PlaneEmittances planes = planeEmittances(ring);
     return {{"elastic",
              {{"total_energy_ev", reportNumber(s.beam.totalEnergy)},
               {"aspect_ratio", boxNumber(boxes.ratio)},
@@ -165,8 +167,8 @@ Json lifetimeInputs(const State& s, const LifetimeBoxes& boxes, const std::optio
               {"acceptance_x_mm_mrad", boxNumber(boxes.acceptanceX)},
               {"acceptance_y_mm_mrad", boxNumber(boxes.acceptanceY)},
               {"energy_spread", reportNumber(ring.energySpread)},
-              {"emittance_x_m", reportNumber(ring.emittanceX)},
-              {"emittance_y_m", reportNumber(quantum ? quantum->lifetime.emittanceY : ring.emittanceY)},
+              {"emittance_x_m", reportNumber(planes.x)},
+              {"emittance_y_m", reportNumber(quantum ? quantum->lifetime.emittanceY : planes.y)},
               {"damping_time_x_s", reportNumber(ring.dampingTimeX)},
               {"damping_time_y_s", reportNumber(ring.dampingTimeY)},
               {"damping_time_s_s", reportNumber(ring.dampingTimeS)}}},
@@ -178,7 +180,7 @@ Json lifetimeInputs(const State& s, const LifetimeBoxes& boxes, const std::optio
               {"average_beta_x_m", boxNumber(boxes.averageBetaX)},
               {"average_beta_y_m", boxNumber(boxes.averageBetaY1)},
               {"gamma", reportNumber(s.beam.gamma)},
-              {"emittance_x_m", reportNumber(ring.emittanceX)},
+              {"emittance_x_m", reportNumber(planes.x)},
               {"revolution_frequency_hz", reportNumber(ring.revolutionFrequency)},
               {"zeta", touschek ? reportNumber(touschek->lifetime.zeta) : Json(nullptr)},
               {"loss_function", touschek ? reportNumber(touschek->lifetime.c) : Json(nullptr)}}}};

@@ -100,6 +100,18 @@ struct LatticeFunctions
     double tuneX = 0, tuneY = 0;         // ring tunes
 };
 
+/// What the equilibrium of a ring whose planes couple takes from its eigenmodes (modes 1 and 2 mostly x
+/// and y, 3 the longitudinal one) in place of the planes' integrals; none of it depends on the energy.
+struct ModeRadiation
+{
+    bool coupled = false;              // the ring's results are those of its modes
+    std::array<double, 3> partition{}; // damping partitions J_1, J_2, J_3 (J_1 + J_2 + J_3 = 4)
+    std::array<double, 2> i5{};        // 1/m: eps_k = C_q gamma^2 i5_k / (J_k I2) of modes 1 and 2
+    double i3 = 0;                     // 1/m^2: sigma_delta^2 = C_q gamma^2 i3 / (J_3 I2) of mode 3
+    double averageBeta12 = 0;          // m, mean Mais-Ripken beta_12 (x of mode 2)
+    double averageBeta21 = 0;          // m, mean beta_21 (y of mode 1)
+};
+
 /// Circumference, frequencies and the equilibrium parameters of a ring. A result that cannot be
 /// computed (a ring without bends has no damping) is NaN, shown as not available.
 struct RingParameters
@@ -122,6 +134,8 @@ struct RingParameters
     double coupling = 0;                                         // fraction
     double momentumCompaction = 0;                               // alpha_c
     double slipFactor = 0;                                       // eta_c = 1/gamma^2 - alpha_c
+    ModeRadiation modes; // a ring whose planes couple: tunes, chromaticities, mean betas (beta_11, beta_22),
+                         // damping times and emittances are those of its modes; I5 is not defined
     bool computed = false;
     std::uint64_t stamp = 0; // latticeStamp of the design the integrals were computed for
 };

@@ -1,7 +1,11 @@
 #include "cli/CouplingReport.h"
 
 #include "cli/ChromaticityBatch.h"
+#include "cli/Report.h"
 #include "cli/RingReport.h"
+#include "cli/StderrMessages.h"
+#include "core/Kinematics.h"
+#include "core/io/LatticeFile.h"
 #include "support/ExampleLattice.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +56,32 @@ TEST(CouplingReport, ResonanceWorkingPointOfARingRolledByAQuarterTurnIsItsSwappe
     EXPECT_EQ(rolled.at("working_point"), "eigentunes");
     EXPECT_NEAR(rolled.at("tune_x").get<double>(), plain.at("tune_y").get<double>(), 1e-8);
     EXPECT_NEAR(rolled.at("tune_y").get<double>(), plain.at("tune_x").get<double>(), 1e-8);
+}
+
+TEST(CouplingReport, CoupledRingHasItsRingResultsAndLifetimes)
+{
+    // the coupled validation ring: what its modes define is a number, I5 (each mode's own) is null
+    State state;
+    startParticle(state);
+    test::FakeMessages fake;
+    ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_VALIDATION) + "/coupled-double-bend.lat"));
+    StderrMessages messages;
+    const Json report = buildReport("coupled-double-bend.lat", state, state, BatchInputs{}, messages);
+    const std::pair<const char*, const char*> numbers[] = {
+        {"radiation_integrals", "i1"},          {"radiation_integrals", "i4"},
+        {"equilibrium", "energy_loss_ev"},      {"equilibrium", "damping_time_x_s"},
+        {"equilibrium", "damping_time_s_s"},    {"equilibrium", "energy_spread"},
+        {"equilibrium", "emittance_y_m"},       {"equilibrium", "natural_chromaticity_y"},
+        {"equilibrium", "momentum_compaction"}, {"rf", "bunch_length_m"},
+        {"lifetime", "quantum_total_s"},        {"lifetime", "touschek_s"},
+        {"coupling", "damping_partition_3"}};
+    for (const auto& [section, key] : numbers)
+        EXPECT_TRUE(report.at(section).at(key).is_number()) << section << "." << key << " " << report.dump();
+    EXPECT_TRUE(report.at("radiation_integrals").at("i5").is_null());
+    const Json& c = report.at("coupling");
+    EXPECT_NEAR(c.at("damping_partition_1").get<double>() + c.at("damping_partition_2").get<double>() +
+                    c.at("damping_partition_3").get<double>(),
+                4, 1e-9);
 }
 
 } // namespace

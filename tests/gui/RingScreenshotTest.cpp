@@ -2,7 +2,9 @@
 #include "core/io/LatticeFile.h"
 #include "core/ring/RingGeometry.h"
 #include "gui/QtMessages.h"
+#include "gui/lifetime/LifeTimeWindow.h"
 #include "gui/resonance/ResonanceWindow.h"
+#include "gui/rf/RfWindow.h"
 #include "gui/ring/RingWindow.h"
 #include "support/FakeMessages.h"
 
@@ -85,6 +87,26 @@ TEST(RingScreenshot, CoupledRingWithItsModes)
     resonance.show();
     QTest::qWait(200);
     ASSERT_TRUE(resonance.grab().save(QDir(dir).filePath("resonance-coupled.png")));
+
+    // the rf and lifetime windows take the modes' results as the ring window left them
+    RfWindow rf(state, windows);
+    rf.resize(1240, 720);
+    rf.show();
+    QApplication::processEvents();
+    rf.formActivate();
+    rf.bbUpdateClick();
+    QTest::qWait(200);
+    ASSERT_TRUE(rf.grab().save(QDir(dir).filePath("rf-coupled.png")));
+
+    LifeTimeWindow lifetime(state, windows);
+    lifetime.show();
+    lifetime.formActivate();
+    lifetime.quantumLifetimeClick();
+    lifetime.touschekClick();
+    for (const char* button : {"bbUpdElast", "bbBremsLife", "bbUpQuantum", "bbTouschek"})
+        QTest::mouseClick(lifetime.findChild<QPushButton*>(button), Qt::LeftButton);
+    QTest::qWait(200);
+    ASSERT_TRUE(lifetime.grab().save(QDir(dir).filePath("lifetime-coupled.png")));
 }
 
 } // namespace

@@ -248,6 +248,10 @@ MaisRipken maisRipken(const Mode (&modes)[2])
     mr.alpha21 = alpha(modes[0].v, 2);
     mr.alpha12 = alpha(modes[1].v, 0);
     mr.alpha22 = alpha(modes[1].v, 2);
+    mr.gamma11 = beta(modes[0].v, 1);
+    mr.gamma21 = beta(modes[0].v, 3);
+    mr.gamma12 = beta(modes[1].v, 1);
+    mr.gamma22 = beta(modes[1].v, 3);
     return mr;
 }
 

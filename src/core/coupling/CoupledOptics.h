@@ -58,6 +58,7 @@ struct MaisRipken
 {
     double beta11 = 0, beta12 = 0, beta21 = 0, beta22 = 0;     // m
     double alpha11 = 0, alpha12 = 0, alpha21 = 0, alpha22 = 0; // 1
+    double gamma11 = 0, gamma12 = 0, gamma21 = 0, gamma22 = 0; // 1/m: |v_j,pk|^2
 };
 
 /// The coupled lattice functions at one place.

@@ -1,9 +1,9 @@
 #include "core/coupling/ModeEmittances.h"
 
 #include "core/Format.h"
+#include "core/RingRefusals.h"
 #include "core/coupling/CoupledOptics.h"
 #include "core/optics/TransferMatrix.h"
-#include "core/rf/RfParameter.h"
 
 #include <Eigen/Dense>
 #include <algorithm>
@@ -428,6 +428,7 @@ ModeEmittances equilibrium(const State& state, const std::vector<Map5>* about)
     result.synchrotronTune = line.superPeriods * std::fabs(mu);
 
     Radiation r;
+    const double spread3 = std::norm(e(kD, 2)); // |E_3,delta|^2 at the cell start
     e = cell.startKick.cast<Complex>() * e;
     for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
         if (isBend(line.at(i)))
@@ -445,6 +446,10 @@ ModeEmittances equilibrium(const State& state, const std::vector<Map5>* about)
             result.refusal =
                 "mode " + std::to_string(k + 1) + " is not damped by the radiation: no equilibrium";
     }
+    // the spread of delta is that of mode 3: the transverse modes reach delta only through the rf's
+    // synchro-betatron coupling where the cavities have dispersion
+    if (result.emittance[2])
+        result.energySpread = std::sqrt(*result.emittance[2] * spread3);
     result.computed = true;
     return result;
 }

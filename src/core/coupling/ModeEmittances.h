@@ -21,6 +21,7 @@ struct ModeEmittances
     std::array<std::optional<double>, 3> emittance;
     std::array<double, 3> partition{}; // damping partitions J_k of the modes, J_1 + J_2 + J_3 = 4
     double synchrotronTune = 0;        // of the ring, from the eigenvalue of mode 3
+    double energySpread = 0;           // sigma_delta of mode 3 at the cell start, sqrt(eps_3 |E_3,delta|^2)
 };
 
 /// The mode emittances of the ring of state.line.superPeriods cells: the particle of state.beam, the

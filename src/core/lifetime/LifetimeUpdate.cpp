@@ -5,6 +5,7 @@
 #include "core/InputRanges.h"
 #include "core/NumberInput.h"
 #include "core/rf/RfUpdate.h"
+#include "core/ring/Parameter.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -247,8 +248,11 @@ std::optional<QuantumLabels> updateQuantum(State& state, LifetimeBoxes& boxes, M
         return std::nullopt;
     RingParameters& ring = state.ringParams;
     in.energySpread = ring.energySpread;
-    in.emittanceX = ring.emittanceX;
-    in.emittanceY = ring.emittanceY;
+    // a ring whose planes couple: the emittances of the planes' beam sizes from both modes, the damping
+    // times and the energy spread of modes 1, 2 and 3
+    const PlaneEmittances planes = planeEmittances(ring);
+    in.emittanceX = planes.x;
+    in.emittanceY = planes.y;
     in.dampingTimeX = ring.dampingTimeX;
     in.dampingTimeY = ring.dampingTimeY;
     in.dampingTimeS = ring.dampingTimeS;
@@ -275,7 +279,7 @@ std::optional<QuantumLabels> updateQuantum(State& state, LifetimeBoxes& boxes, M
     labels.tauY = planeLabel("tau_y", q.y);
     labels.total = "total quantum lifetime >= " + hours(q.total, "%8.4g") + " hr";
     labels.lifetime = q;
-    if (q.couplingDefault) {
+    if (q.couplingDefault && !ring.modes.coupled) {
         ring.coupling = kDefaultCoupling;
         ring.emittanceY = q.emittanceY;
     }
@@ -291,7 +295,11 @@ std::optional<TouschekUpdate> updateTouschek(State& state, LifetimeBoxes& boxes,
         fillIfEmpty(boxes.energyAcceptance2, fmt("%8.5f", state.rf.energyAcceptance * 100));
     if (rfCurrent && resultAvailable(state.rf.bunchLength))
         fillIfEmpty(boxes.bunchLength, fmt("%8.3f", state.rf.bunchLength * 1000));
-    if (resultAvailable(ring.coupling))
+    // the vertical size of a ring whose planes couple is that of its modes: the box shows their coupling
+    const PlaneEmittances planes = planeEmittances(ring);
+    if (ring.modes.coupled && resultAvailable(planes.x) && std::isfinite(planes.y))
+        boxes.coupling = fmt("%8.5f", planes.y / planes.x * 100);
+    else if (resultAvailable(ring.coupling))
         fillIfEmpty(boxes.coupling, fmt("%8.5f", ring.coupling * 100));
     // no default stands in for a missing rf result: the user types the value or runs the rf window
     for (std::string LifetimeBoxes::*box : {&LifetimeBoxes::energyAcceptance2, &LifetimeBoxes::bunchLength}) {
@@ -317,7 +325,7 @@ std::optional<TouschekUpdate> updateTouschek(State& state, LifetimeBoxes& boxes,
     in.energyAcceptance = acceptancePercent / 100;
     in.coupling = couplingPercent / 100;
     in.gamma = state.beam.gamma;
-    in.emittanceX = ring.emittanceX;
+    in.emittanceX = planes.x;
     in.revolutionFrequency = ring.revolutionFrequency;
     if (!(in.emittanceX > 0) || !std::isfinite(in.emittanceX) || !(in.revolutionFrequency > 0) ||
         !std::isfinite(in.revolutionFrequency) || !(in.gamma > 0)) {

@@ -22,7 +22,8 @@ constexpr const char* kNoLocalTouschek =
 
 /// The places of one period for the Touschek rate, one per point of state.localAcceptance, each
 /// standing for the ring up to the next point: the periodic lattice functions at the element start,
-/// sigma_x^2 = eps_x beta_x + (eta sigma_E)^2, sigma_y^2 = coupling eps_x beta_y. The caller makes
+/// sigma_x^2 = eps_x beta_x + (eta sigma_E)^2, sigma_y^2 = coupling eps_x beta_y; for a ring whose planes
+/// couple the sizes of both modes (eps_1, eps_2 of ringParams) with their dispersions. The caller makes
 /// sure that the acceptance belongs to the state (trackingFingerprint). Nothing, after a message, without
 /// a local acceptance or a periodic solution.
 std::optional<std::vector<TouschekSegment>> localTouschekRing(const State& state, double emittanceX,

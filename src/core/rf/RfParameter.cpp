@@ -20,11 +20,6 @@ constexpr const char* kNegativeCurrent = "the beam current must not be negative!
 
 } // namespace
 
-bool finitePositive(double x)
-{
-    return std::isfinite(x) && x > 0;
-}
-
 std::string checkRfBeamInput(const RfBeamInput& input)
 {
     if (!finitePositive(input.momentumGeV))
@@ -97,10 +92,12 @@ RfOutcome computeRfParameters(State& state)
     rf.synchrotronFrequency = revolutionFrequencyNow(state) * rf.synchrotronTune;
     rf.slipFactor = etaC;
 
+    // a ring whose planes couple keeps the energy spread of its longitudinal mode (its equilibrium's)
     const double sumI2I4 = 2 * ring.i2 + ring.i4;
-    ring.energySpread = sumI2I4 > 0
-                            ? std::sqrt(beam.gamma * beam.gamma * beam.cQuantumParticle * ring.i3 / sumI2I4)
-                            : std::nan("");
+    if (!ring.modes.coupled)
+        ring.energySpread =
+            sumI2I4 > 0 ? std::sqrt(beam.gamma * beam.gamma * beam.cQuantumParticle * ring.i3 / sumI2I4)
+                        : std::nan("");
     rf.bunchLength =
         std::fabs(etaC) * beam.beta * kSpeedOfLight / (kTwoPi * rf.synchrotronFrequency) * ring.energySpread;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Messages.h"
+#include "core/RingRefusals.h"
 #include "core/State.h"
 
 #include <optional>
@@ -10,15 +11,6 @@ namespace kestrune {
 
 /// "rf-voltage is less than energy loss!": calcRfParameters raised V_rf to 1.2 U0.
 constexpr const char* kRfVoltageRaised = "rf-voltage is less than energy loss!";
-/// The refusals of computations that divide by a ring result or the rf frequency.
-constexpr const char* kNoEnergyLoss = "no energy loss per turn: the ring has no bends or no equilibrium!";
-constexpr const char* kNoSlip = "the slip factor eta_c is 0: there is no phase focusing!";
-constexpr const char* kNoHarmonic = "the harmonic number is 0: set the rf frequency in the ring window!";
-constexpr const char* kNoCircumference = "the ring circumference is 0: close the ring first!";
-constexpr const char* kNoRfFrequency = "the rf frequency is 0: set it in the ring window!";
-
-/// True for a finite number above 0.
-bool finitePositive(double x);
 
 /// True for the electron, however it was chosen: the particle window names it "electron", a lattice
 /// file pads the word with blanks. An ion keeps the previous name but is never an electron.

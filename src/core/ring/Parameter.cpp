@@ -6,8 +6,10 @@
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
 #include "core/chromaticity/Chromaticity.h"
+#include "core/coupling/CoupledPass.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/optics/TransferMatrix.h"
+#include "core/ring/CoupledParameters.h"
 
 #include <algorithm>
 #include <cmath>
@@ -324,6 +326,11 @@ double ratio(double a, double b)
 
 void radiationIntegrals(State& state, Messages& messages)
 {
+    // a ring whose planes couple has the integrals of its modes
+    if (coupledPassApplies(state.line)) {
+        coupledRadiationIntegrals(state);
+        return;
+    }
     RingParameters& ring = state.ringParams;
     const std::uint64_t stamp = latticeStamp(state);
     // without a stable periodic solution the pass would run from whatever the last one left; a line the
@@ -333,6 +340,7 @@ void radiationIntegrals(State& state, Messages& messages)
     if (refused)
         return;
     ring.stamp = stamp;
+    ring.modes = ModeRadiation{};
     if (!started || !state.run.periodicStable) {
         setNotAvailable(ring);
         return;
@@ -355,13 +363,63 @@ void radiationIntegrals(State& state, Messages& messages)
     ring.tuneY = nsp * state.lf.phiY;
 }
 
+PlaneEmittances planeEmittances(const RingParameters& ring)
+{
+    if (!ring.modes.coupled)
+        return {ring.emittanceX, ring.emittanceY};
+    // sigma_x^2 = eps_1 beta_11 + eps_2 beta_12 averaged, over <beta_11>; the same for y with beta_22
+    return {ring.emittanceX + ring.emittanceY * ratio(ring.modes.averageBeta12, ring.averageBetaX),
+            ring.emittanceY + ring.emittanceX * ratio(ring.modes.averageBeta21, ring.averageBetaY)};
+}
+
 double dampingPartitionX(const RingParameters& ring)
 {
     return 1 - ratio(ring.i4, ring.i2);
 }
 
+namespace {
+
+// The equilibrium of a ring whose planes couple, from the radiation of its modes: the damping time of
+// mode k is tau_k = 2 T / (J_k I2) as the planes' are, the emittances of modes 1 and 2 and the energy
+// spread of mode 3 are C_q gamma^2 times their integrals over J_k I2 (ModeRadiation).
+void modeEquilibrium(State& state)
+{
+    RingParameters& ring = state.ringParams;
+    const BeamParameters& beam = state.beam;
+    const ModeRadiation& m = ring.modes;
+    const double energyGeV = beam.momentum / 1e9;
+    const double gamma2 = beam.gamma * beam.gamma;
+    const double cq = beam.cQuantumParticle * gamma2;
+    const double c = ring.circumference;
+    ring.energyLoss =
+        beam.cGammaParticle * realPower(energyGeV, 4) / kTwoPi * ring.i2 * 1e9 + ring.additionalLoss;
+    ring.radiationPower = ring.energyLoss * state.beamCurrent;
+    const double t =
+        c > 0 ? kTwoPi * c / (kSpeedOfLight * beam.cGammaParticle * realPower(beam.totalEnergy, 3)) * 1e27
+              : kNotAvailable;
+    double* const times[3] = {&ring.dampingTimeX, &ring.dampingTimeY, &ring.dampingTimeS};
+    for (std::size_t k = 0; k < 3; ++k)
+        *times[k] = m.partition[k] > 0 ? ratio(2 * t, m.partition[k] * ring.i2) : kNotAvailable;
+    const auto emittance = [&](std::size_t k) {
+        return m.partition[k] > 0 ? ratio(cq * m.i5[k], m.partition[k] * ring.i2) : kNotAvailable;
+    };
+    ring.emittanceX = emittance(0);
+    ring.emittanceY = emittance(1);
+    const double spread2 = m.partition[2] > 0 ? ratio(cq * m.i3, m.partition[2] * ring.i2) : kNotAvailable;
+    ring.energySpread = spread2 >= 0 ? std::sqrt(spread2) : kNotAvailable;
+    ring.momentumCompaction = ratio(ring.i1, c);
+    ring.slipFactor = 1 / gamma2 - ring.momentumCompaction;
+    ring.computed = true;
+}
+
+} // namespace
+
 void equilibriumParameters(State& state)
 {
+    if (state.ringParams.modes.coupled) {
+        modeEquilibrium(state);
+        return;
+    }
     RingParameters& ring = state.ringParams;
     const BeamParameters& beam = state.beam;
     const double energyGeV = beam.momentum / 1e9;
@@ -417,7 +475,7 @@ bool updateBeamParameters(State& state, Messages& messages, const BeamInput& inp
     const double momentum = typedOrStored(input.momentumMeV, state.beam.momentum, 1e6);
     const double current = typedOrStored(input.currentMa, state.beamCurrent, 1e-3);
     const double coupling = parseDouble(input.couplingPercent) / 100;
-    if (opticsRefused(state.line, messages))
+    if (!coupledPassApplies(state.line) && opticsRefused(state.line, messages))
         return false;
     if (const std::optional<std::string> refusal =
             firstRefusal({{&ranges::kMomentumMeV, momentum / 1e6},
@@ -440,6 +498,9 @@ void correctedChromaticity(State& state)
 {
     // the chromaticity with the sextupoles the lattice holds now, whatever corrected them last
     RingParameters& ring = state.ringParams;
+    // the modes' chromaticities with the sextupoles come with their integrals
+    if (coupledPassApplies(state.line))
+        return;
     ring.correctedChromaticityX = kNotAvailable;
     ring.correctedChromaticityY = kNotAvailable;
     if (!std::isfinite(ring.chromaticityX) || !std::isfinite(ring.chromaticityY))
@@ -471,6 +532,22 @@ BeamParameterView beamParameterView(const State& state)
     v.circumference = "circumference:" + fmtOrNa("%8.3f", r.circumference) + " m";
     v.compactionFactor = "mom.comp. factor,alpha_c: " + fmtOrNa("%10.7f", r.momentumCompaction);
     v.slipFactor = "slip factor, eta_c: " + fmtOrNa("%10.7f", r.slipFactor);
+    if (r.modes.coupled) {
+        // a ring whose planes couple: the planes' places hold its modes' values, and I5 is each mode's own
+        v.dampingX = "damping time,tau_1 (mode 1): " + siFormatOrNa(r.dampingTimeX, "s");
+        v.dampingY = "damping time,tau_2 (mode 2): " + siFormatOrNa(r.dampingTimeY, "s");
+        v.dampingS = "damping time,tau_3 (mode 3): " + siFormatOrNa(r.dampingTimeS, "s");
+        v.emittanceX = "emittance_x (mode 1): " + siFormatOrNa(r.emittanceX, "m");
+        v.emittanceY = "emittance_y (mode 2): " + siFormatOrNa(r.emittanceY, "m");
+        v.energySpread = "rel. energy spread (mode 3):" + fmtOrNa("%8.3f", 100 * r.energySpread) + " %";
+        v.i4 = "I4 = (J_3 - 2) I2 = " + fmtOrNa("%10.4g", r.i4) + " 1/m";
+        v.i5 = "I5 = n/a (coupled: each mode has its own)";
+        v.naturalChromaticityX = "nat.chromaticity, mode 1:" + fmtOrNa("%8.3f", r.chromaticityX);
+        v.naturalChromaticityY = "nat.chromaticity, mode 2:" + fmtOrNa("%8.3f", r.chromaticityY);
+        v.correctedChromaticityX = "corr.chromaticity, mode 1:" + fmtOrNa("%8.3f", r.correctedChromaticityX);
+        v.correctedChromaticityY = "corr.chromaticity, mode 2:" + fmtOrNa("%8.3f", r.correctedChromaticityY);
+        return v;
+    }
     v.naturalChromaticityX = "nat.chromaticity_x:" + fmtOrNa("%8.3f", r.chromaticityX);
     v.naturalChromaticityY = "nat.chromaticity_y:" + fmtOrNa("%8.3f", r.chromaticityY);
     v.correctedChromaticityX = "corr.chromaticity_x:" + fmtOrNa("%8.3f", r.correctedChromaticityX);

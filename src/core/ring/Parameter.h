@@ -19,6 +19,16 @@ void radiationIntegrals(State& state, Messages& messages);
 /// formula has no finite result (no bends, I2 = I4, 2 I2 + I4 <= 0) is NaN.
 void equilibriumParameters(State& state);
 
+/// The emittances (m rad) behind the planes' betatron beam sizes around the ring. For a ring whose planes
+/// couple the mean sigma^2 = eps_1 beta_k1 + eps_2 beta_k2 over the mean beta of the plane's own mode:
+/// eps_x = eps_1 + eps_2 <beta_12> / <beta_11>, eps_y = eps_2 + eps_1 <beta_21> / <beta_22>; for any
+/// other ring emittanceX and emittanceY.
+struct PlaneEmittances
+{
+    double x = 0, y = 0;
+};
+PlaneEmittances planeEmittances(const RingParameters& ring);
+
 /// Horizontal damping partition J_x = 1 - I4/I2; NaN when I2 = 0.
 double dampingPartitionX(const RingParameters& ring);
 

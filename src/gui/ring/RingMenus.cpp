@@ -1,6 +1,5 @@
 // Menus of the ring window and the commands behind them.
 #include "core/NumberInput.h"
-#include "core/coupling/CoupledPass.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/optics/BetaFunctions.h"
@@ -130,11 +129,6 @@ void RingWindow::resonanceClick()
 void RingWindow::btUpdateClick()
 {
     showingConversionErrors(messages(), [this] {
-        // a ring that couples the planes has no uncoupled pass: its modes have their own equilibrium
-        if (coupledPassApplies(m_state.line)) {
-            showCoupledRing();
-            return;
-        }
         if (ringPass())
             updateBPar();
     });

@@ -4,7 +4,7 @@
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
-#include "core/coupling/CoupledOptics.h"
+#include "core/coupling/CoupledPass.h"
 #include "core/coupling/ModeEmittances.h"
 #include "core/io/LatticeFile.h"
 #include "core/optics/BetaFunctions.h"
@@ -409,7 +409,15 @@ bool RingWindow::ringPass(ListSink* list)
     // the window's step serves its own pass; the design keeps the step its file holds
     const RunSettings kept = m_state.run;
     applySteps();
-    const bool passed = betaFunctions(m_state, messages(), list);
+    bool passed = false;
+    if (coupledPassApplies(m_state.line)) {
+        // a ring whose planes couple: its periodic coupled solution, and the coupled pass into the list
+        passed = opticsPeriodicSolution(m_state, messages());
+        if (passed && list != nullptr)
+            opticsLinePass(m_state, messages(), nullptr, list);
+    } else {
+        passed = betaFunctions(m_state, messages(), list);
+    }
     m_state.run.stepAtElementEnds = kept.stepAtElementEnds;
     m_state.run.maxStep = kept.maxStep;
     return passed;
@@ -419,22 +427,9 @@ void RingWindow::updateBPar()
 {
     const BeamInput input{m_edEn->text().toStdString(), m_edCur->text().toStdString(),
                           m_edCoupling->text().toStdString()};
-    if (!updateBeamParameters(m_state, messages(), input)) {
-        // the uncoupled results refuse a line that couples the planes; its modes have their equilibrium
-        if (lineCouples(m_state.line))
-            showModeEmittances();
+    if (!updateBeamParameters(m_state, messages(), input))
         return;
-    }
     showBeamParameters();
-}
-
-void RingWindow::showCoupledRing()
-{
-    // the uncoupled results are not those of this ring: their labels lose their values
-    for (const BeamLabel& l : kBeamLabels)
-        if (auto* label = m_gbBeamPar->findChild<QLabel*>(l.name))
-            label->setText(l.text);
-    showModeEmittances();
 }
 
 void RingWindow::showModeEmittances()

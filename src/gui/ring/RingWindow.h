@@ -129,8 +129,6 @@ private:
     void showBeamParameters();
     /// The mode emittances of the ring with the state's particle and rf voltage, and their source label.
     void showModeEmittances();
-    // the mode emittances, eigentunes and closest tune approach of a ring that couples the planes
-    void showCoupledRing();
     Messages& messages();
 
     State& m_state;

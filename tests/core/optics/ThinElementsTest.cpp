@@ -94,7 +94,15 @@ TEST(ThinElements, EveryPassRefusesAFieldTheOpticsCannotTakeAndChangesNothing)
         refusedOnce(periodicSolution(state, m1), "periodic solution", m1);
         refusedOnce(betaFunctions(state, m2, nullptr), "ring pass", m2);
         refusedOnce(sextupoleSums(state, m3).has_value(), "chromaticity", m3);
-        refusedOnce(updateBeamParameters(state, m4, {"2000", "100", "1"}), "ring parameters", m4);
+        // the ring parameters of a ring whose planes couple are those of its modes; kicks they refuse
+        const bool couples = lineCouples(state.line);
+        if (couples) {
+            State modes = state;
+            EXPECT_TRUE(updateBeamParameters(modes, m4, {"2000", "100", "1"}) && m4.errors.empty())
+                << row.field;
+        } else {
+            refusedOnce(updateBeamParameters(state, m4, {"2000", "100", "1"}), "ring parameters", m4);
+        }
         TrackingRequest request;
         refusedOnce(checkTracking(state, request, m5), "linear maps", m5);
         request.model = TrackingModel::Symplectic;
@@ -110,10 +118,12 @@ TEST(ThinElements, EveryPassRefusesAFieldTheOpticsCannotTakeAndChangesNothing)
         linePass(state, m8, nullptr, &collected);
         refusedOnce(!collected.rows.empty(), "line pass", m8);
         radiationIntegrals(state, m8);
-        EXPECT_EQ(m8.errors.size(), 2u);
+        EXPECT_EQ(m8.errors.size(), couples ? 1u : 2u);
         EXPECT_EQ(state.run.betaX0, before.run.betaX0) << row.field;
         EXPECT_EQ(state.beam.momentum, before.beam.momentum) << row.field;
-        EXPECT_EQ(state.ringParams.stamp, before.ringParams.stamp) << row.field;
+        if (!couples) {
+            EXPECT_EQ(state.ringParams.stamp, before.ringParams.stamp) << row.field;
+        }
         EXPECT_EQ(state.lf.s, before.lf.s) << row.field;
     }
 }
