@@ -1,7 +1,7 @@
 // One step of a sextupole knob in its window, offscreen, on the ring of 150 generated cells in one period
 // (4650 elements, 600 sextupoles): k2 of the SF family set in the design and the undo step recorded, the
-// driving terms, detuning and chromaticities computed and the three charts redrawn, as a slider movement
-// runs it. The momentum scan the step asks for runs on the window's worker thread and is not waited for.
+// driving terms, detuning, chromaticities and the tracked tunes at 11 momenta computed and the three charts
+// redrawn, as a slider movement runs it.
 #include "../GeneratedRing.h"
 #include "core/Drawing.h"
 #include "gui/QtMessages.h"

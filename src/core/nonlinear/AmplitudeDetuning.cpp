@@ -69,30 +69,31 @@ double slopeAtZero(const std::array<double, kActions + 1>& j, const std::array<d
 
 namespace {
 
+// A point of the ring: S = K2 w, the functions and e^{i theta} of the four harmonics (n, m) = (1, 0),
+// (3, 0), (1, 2), (1, -2), theta = n phi_x + m phi_y (rad), as powers of the two phase factors.
 struct RingPoint
 {
-    double s = 0;          // K2 w
-    double bx = 0, by = 0; // m
-    double px = 0, py = 0; // rad
+    double x3 = 0, xy = 0, xx = 0; // S bx^3/2, S sqrt(bx) by, S sqrt(bx) bx
+    std::complex<double> harmonic[4];
 };
 
-// sum over the ordered pairs of U_a V_b c(n Ax + m Ay; n Qx + m Qy); U, V of the points in order.
-double pairSum(const std::vector<RingPoint>& points, const std::vector<double>& u,
-               const std::vector<double>& v, int n, int m, double qx, double qy)
+// sum over the ordered pairs of U_a V_b c(n Ax + m Ay; q) for the harmonic h of q = n Qx + m Qy.
+template <typename U, typename V>
+double pairSum(const std::vector<RingPoint>& points, U u, V v, int h, double q)
 {
-    const double q = n * qx + m * qy;
-    const double inverseSine = 1 / std::sin(kPi * q);
+    const std::complex<double> shift = std::polar(1.0, -kPi * q);
     std::complex<double> runningU = 0, runningV = 0;
     double sum = 0, same = 0;
-    for (std::size_t b = 0; b < points.size(); ++b) {
-        const double theta = n * points[b].px + m * points[b].py;
-        sum += (std::polar(1.0, theta - kPi * q) * (v[b] * runningU + u[b] * runningV)).real();
-        same += u[b] * v[b];
-        const std::complex<double> back = std::polar(1.0, -theta);
-        runningU += u[b] * back;
-        runningV += v[b] * back;
+    for (const RingPoint& p : points) {
+        const double ub = u(p), vb = v(p);
+        const std::complex<double> e = p.harmonic[h];
+        sum += (e * shift * (vb * runningU + ub * runningV)).real();
+        same += ub * vb;
+        const std::complex<double> back = std::conj(e);
+        runningU += ub * back;
+        runningV += vb * back;
     }
-    return (sum + same * std::cos(kPi * q)) * inverseSine;
+    return (sum + same * std::cos(kPi * q)) / std::sin(kPi * q);
 }
 
 bool offResonance(double q)
@@ -110,10 +111,10 @@ std::optional<DetuningCoefficients> detuning(const State& state, std::string* re
     return detuning(state, *terms, refusal);
 }
 
-std::optional<DetuningCoefficients> detuning(const State& state, const DrivingTerms& h, std::string* refusal)
+std::optional<DetuningCoefficients> detuning(const State& /*state the terms are of*/,
+                                             const DrivingTerms& terms, std::string* refusal)
 {
-    const DrivingTerms* terms = &h;
-    const double qx = terms->tuneX, qy = terms->tuneY;
+    const double qx = terms.tuneX, qy = terms.tuneY;
     if (!offResonance(qx) || !offResonance(3 * qx) || !offResonance(qx + 2 * qy) ||
         !offResonance(qx - 2 * qy)) {
         if (refusal != nullptr)
@@ -121,45 +122,46 @@ std::optional<DetuningCoefficients> detuning(const State& state, const DrivingTe
                 "the ring sits on a third-order resonance or an integer tune: no second-order detuning!";
         return std::nullopt;
     }
-    const int cells = terms->cells;
+    const int cells = terms.cells;
     std::vector<RingPoint> points;
-    points.reserve(terms->sextupoles.size() * static_cast<std::size_t>(cells));
-    for (int c = 0; c < cells; ++c)
-        for (const SextupolePoint& p : terms->sextupoles)
-            points.push_back({p.k2, p.betaX, p.betaY, kTwoPi * (p.phiX + c * qx / cells),
-                              kTwoPi * (p.phiY + c * qy / cells)});
-    const std::size_t n = points.size();
-    std::vector<double> x3(n), xy(n), xx(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const RingPoint& p = points[i];
-        const double rx = std::sqrt(p.bx);
-        x3[i] = p.s * p.bx * rx; // S bx^3/2
-        xy[i] = p.s * rx * p.by; // S sqrt(bx) by
-        xx[i] = p.s * rx * p.bx; // S sqrt(bx) bx
+    points.reserve(terms.sextupoles.size() * static_cast<std::size_t>(cells));
+    std::vector<std::complex<double>> ex, ey;
+    ex.reserve(terms.sextupoles.size());
+    ey.reserve(terms.sextupoles.size());
+    for (const SextupolePoint& p : terms.sextupoles) {
+        ex.push_back(std::polar(1.0, kTwoPi * p.phiX));
+        ey.push_back(std::polar(1.0, kTwoPi * p.phiY));
     }
-    const double sxx = 3 * pairSum(points, x3, x3, 1, 0, qx, qy) + pairSum(points, x3, x3, 3, 0, qx, qy);
-    const double sxy = 2 * pairSum(points, xy, xx, 1, 0, qx, qy) - pairSum(points, xy, xy, 1, 2, qx, qy) +
-                       pairSum(points, xy, xy, 1, -2, qx, qy);
-    const double syy = 4 * pairSum(points, xy, xy, 1, 0, qx, qy) + pairSum(points, xy, xy, 1, 2, qx, qy) +
-                       pairSum(points, xy, xy, 1, -2, qx, qy);
-    DetuningCoefficients result{-sxx / (64 * kPi), sxy / (32 * kPi), -syy / (64 * kPi)};
-    // the octupoles' first-order terms (a pass of their own where there are any)
-    bool octupoles = false;
-    for (int i = 1; i <= state.line.count && !octupoles; ++i) {
-        const LatticeElement& e = state.line.at(i);
-        octupoles = (e.code == code::kOctupole && e.k3 != 0) ||
-                    (e.code == code::kThinMultipole && e.knl.size() > 3 && e.knl[3] != 0);
+    for (int c = 0; c < cells; ++c) {
+        // cell c: the phases of the cell start moved on by c cell tunes
+        const std::complex<double> cx = std::polar(1.0, kTwoPi * c * qx / cells);
+        const std::complex<double> cy = std::polar(1.0, kTwoPi * c * qy / cells);
+        for (std::size_t i = 0; i < terms.sextupoles.size(); ++i) {
+            const SextupolePoint& s = terms.sextupoles[i];
+            const std::complex<double> x = ex[i] * cx, y = ey[i] * cy, y2 = y * y;
+            const double rx = std::sqrt(s.betaX);
+            RingPoint p;
+            p.x3 = s.k2 * s.betaX * rx;
+            p.xy = s.k2 * rx * s.betaY;
+            p.xx = s.k2 * rx * s.betaX;
+            p.harmonic[0] = x;
+            p.harmonic[1] = x * x * x;
+            p.harmonic[2] = x * y2;
+            p.harmonic[3] = x * std::conj(y2);
+            points.push_back(p);
+        }
     }
-    State pass = state;
-    QuietMessages quiet;
-    if (!octupoles)
-        return result;
-    if (const std::optional<OctupoleDetuning> o = octupoleDetuning(pass, quiet)) {
-        result.xx += o->xx;
-        result.xy += o->xy;
-        result.yy += o->yy;
-    }
-    return result;
+    const auto x3 = [](const RingPoint& p) { return p.x3; };
+    const auto xy = [](const RingPoint& p) { return p.xy; };
+    const auto xx = [](const RingPoint& p) { return p.xx; };
+    const double sxx = 3 * pairSum(points, x3, x3, 0, qx) + pairSum(points, x3, x3, 1, 3 * qx);
+    const double sxy = 2 * pairSum(points, xy, xx, 0, qx) - pairSum(points, xy, xy, 2, qx + 2 * qy) +
+                       pairSum(points, xy, xy, 3, qx - 2 * qy);
+    const double syy = 4 * pairSum(points, xy, xy, 0, qx) + pairSum(points, xy, xy, 2, qx + 2 * qy) +
+                       pairSum(points, xy, xy, 3, qx - 2 * qy);
+    // the octupoles' first-order terms from the same optics
+    const OctupoleDetuning& o = terms.octupoles;
+    return DetuningCoefficients{-sxx / (64 * kPi) + o.xx, sxy / (32 * kPi) + o.xy, -syy / (64 * kPi) + o.yy};
 }
 
 std::optional<DetuningCoefficients> trackedDetuning(const State& state, const DetuningScan& scan,

@@ -2,6 +2,7 @@
 
 #include "core/Messages.h"
 #include "core/State.h"
+#include "core/nonlinear/TrackedCell.h"
 
 #include <array>
 #include <optional>
@@ -25,7 +26,8 @@ struct ChromaticTunes
     std::vector<double> delta;
     std::vector<double> tuneX, tuneY; // whole ring tunes (integer part from the linear optics)
     std::array<double, 4> qx{}, qy{};
-    double residual = 0; // largest |fit - tune| over the points of both planes
+    double residual = 0;                      // largest |fit - tune| over the points of both planes
+    std::vector<std::array<double, 4>> orbit; // m, rad: the closed orbit (x, px, y, py) at each delta
 };
 
 /// The scan of state.line's ring (rf off): at every delta the closed orbit by Newton's method on the
@@ -36,5 +38,11 @@ struct ChromaticTunes
 /// or a delta without a closed orbit or with unstable or inseparable motion.
 std::optional<ChromaticTunes> chromaticTunes(const State& state, const ChromaticScan& scan,
                                              std::string* refusal = nullptr);
+
+/// The same scan of a cell made already. With start, a scan of the same momenta (a nearby design's),
+/// Newton's method starts at every delta from its closed orbit and the momenta go round the cell
+/// together; where that finds no orbit, the scan goes outwards from delta = 0 as without it.
+std::optional<ChromaticTunes> chromaticTunes(const TrackedCell& cell, const ChromaticScan& scan,
+                                             const ChromaticTunes* start, std::string* refusal = nullptr);
 
 } // namespace kestrune

@@ -127,34 +127,77 @@ bool setFamilyStrength(State& state, const SextupoleFamily& family, double k2, M
     return true;
 }
 
-KnobOptics knobOptics(State& state)
-{
-    // the computations work on copies of the state: the history stays out of them
-    const HistoryAside aside(state);
-    State pass = state;
-    KnobOptics optics;
-    optics.terms = drivingTerms(pass, &optics.termsRefusal);
-    if (optics.terms)
-        optics.detuning = detuning(pass, *optics.terms, &optics.detuningRefusal);
-    else
-        optics.detuningRefusal = optics.termsRefusal;
+namespace {
 
+std::uint64_t mixed(std::uint64_t a, std::uint64_t b)
+{
+    return a ^ (b + 0x9e3779b97f4a7c15ull + (a << 6) + (a >> 2));
+}
+
+// What the linear optics and the tracked cell depend on besides the nonlinear strengths: the linear
+// lattice with the particle, and the settings of the optics' steps.
+std::uint64_t linearKey(const State& state)
+{
+    std::uint64_t key = designStamp(state);
+    const RunSettings& run = state.run;
+    key = mixed(key, static_cast<std::uint64_t>(run.stepAtElementEnds));
+    key = mixed(key, static_cast<std::uint64_t>(run.maxSteps));
+    key = mixed(key, std::hash<double>{}(run.maxStep));
+    return key == 0 ? 1 : key;
+}
+
+// Everything of the cache that the linear lattice of pass gives.
+void fillCache(State& pass, KnobCache& cache)
+{
+    cache = KnobCache{};
+    cache.key = linearKey(pass);
+    cache.optics = drivingTermOptics(pass, &cache.opticsRefusal);
     FirstErrorMessages messages;
     const RingParameters& ring = pass.ringParams;
     if (ring.stamp != latticeStamp(pass) || !std::isfinite(ring.chromaticityX) ||
         !std::isfinite(ring.chromaticityY))
         radiationIntegrals(pass, messages);
-    const std::optional<ChromaticityCorrection> c =
-        std::isfinite(ring.chromaticityX) && std::isfinite(ring.chromaticityY)
-            ? latticeChromaticity(pass, messages)
-            : std::nullopt;
-    if (c && std::isfinite(c->correctedX) && std::isfinite(c->correctedY)) {
-        optics.chromaticityKnown = true;
-        optics.chromaticityX = c->correctedX;
-        optics.chromaticityY = c->correctedY;
+    cache.naturalKnown = std::isfinite(ring.chromaticityX) && std::isfinite(ring.chromaticityY);
+    cache.naturalX = ring.chromaticityX;
+    cache.naturalY = ring.chromaticityY;
+    cache.naturalRefusal =
+        messages.first.empty() ? "the ring has no stable periodic solution!" : messages.first;
+    cache.cell = trackedCell(pass, cache.cellRefusal);
+}
+
+} // namespace
+
+KnobOptics knobOptics(State& state, const ChromaticScan& scan, KnobCache& cache)
+{
+    // the computations work on copies of the state: the history stays out of them
+    const HistoryAside aside(state);
+    if (cache.key != linearKey(state)) {
+        State pass = state;
+        fillCache(pass, cache);
+    }
+    KnobOptics optics;
+    if (cache.optics) {
+        optics.terms = drivingTerms(*cache.optics, state.line);
+        optics.detuning = detuning(state, *optics.terms, &optics.detuningRefusal);
     } else {
-        optics.chromaticityRefusal =
-            messages.first.empty() ? "the ring has no stable periodic solution!" : messages.first;
+        optics.termsRefusal = optics.detuningRefusal = cache.opticsRefusal;
+    }
+    // the natural chromaticities and the sextupoles' part, the sums of the chromaticity window
+    if (optics.terms && cache.naturalKnown) {
+        optics.chromaticityKnown = true;
+        optics.chromaticityX = cache.naturalX + optics.terms->chromaticityX;
+        optics.chromaticityY = cache.naturalY + optics.terms->chromaticityY;
+    } else {
+        optics.chromaticityRefusal = optics.terms ? cache.naturalRefusal : cache.opticsRefusal;
+    }
+    if (cache.cell && !takeNonlinearStrengths(*cache.cell, state.line))
+        cache.cell = trackedCell(state, cache.cellRefusal);
+    if (cache.cell) {
+        optics.tunes =
+            chromaticTunes(*cache.cell, scan, cache.tunes ? &*cache.tunes : nullptr, &optics.tunesRefusal);
+        cache.tunes = optics.tunes;
+    } else {
+        optics.tunesRefusal = cache.cellRefusal;
     }
     return optics;
 }

@@ -3,8 +3,11 @@
 #include "core/Messages.h"
 #include "core/State.h"
 #include "core/nonlinear/AmplitudeDetuning.h"
+#include "core/nonlinear/ChromaticTunes.h"
 #include "core/nonlinear/DrivingTerms.h"
+#include "core/nonlinear/TrackedCell.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,12 +60,30 @@ struct KnobOptics
     bool chromaticityKnown = false;
     double chromaticityX = 0, chromaticityY = 0; // of the full ring, natural and sextupoles
     std::string chromaticityRefusal;
+    std::optional<ChromaticTunes> tunes; // the tracked momentum scan
+    std::string tunesRefusal;
 };
 
-/// The driving terms, the closed-form detuning and the ring's chromaticities of state, on copies of it
-/// without its undo history (set aside meanwhile: state is left as it was). The natural chromaticities
-/// are those of state.ringParams when they belong to this lattice (its latticeStamp), else computed on
-/// the copy.
-KnobOptics knobOptics(State& state);
+/// What the steps of a knob share: what depends on the linear lattice alone, which a change of sextupole
+/// or octupole strengths leaves as it is, and the last momentum scan, whose orbits start the next.
+struct KnobCache
+{
+    std::uint64_t key = 0; // of the linear lattice, the particle and the optics settings; 0: nothing kept
+    std::optional<DrivingTermOptics> optics;
+    std::string opticsRefusal;
+    bool naturalKnown = false;
+    double naturalX = 0, naturalY = 0; // natural chromaticities of the ring
+    std::string naturalRefusal;
+    std::optional<TrackedCell> cell;
+    std::string cellRefusal;
+    std::optional<ChromaticTunes> tunes; // of the step before
+};
+
+/// The driving terms, the closed-form detuning, the ring's chromaticities and the tracked scan over the
+/// momenta of scan of state, on copies of it without its undo history (set aside meanwhile: state is left
+/// as it was), taking from cache what belongs to the same linear lattice and keeping there what the next
+/// step can take. The natural chromaticities are those of state.ringParams when they belong to this
+/// lattice (its latticeStamp), else computed on a copy.
+KnobOptics knobOptics(State& state, const ChromaticScan& scan, KnobCache& cache);
 
 } // namespace kestrune

@@ -74,4 +74,25 @@ std::optional<TrackedCell> trackedCell(const State& state, std::string& refusal)
     return cell;
 }
 
+bool takeNonlinearStrengths(TrackedCell& cell, const BeamLine& line)
+{
+    std::vector<ElementMap>& maps = cell.lattice.cell;
+    if (cell.errors || line.count != static_cast<int>(maps.size()) || line.count != cell.pass.line.count)
+        return false;
+    for (int i = 1; i <= line.count; ++i) {
+        const LatticeElement& e = line.at(i);
+        ElementMap& map = maps[static_cast<std::size_t>(i - 1)];
+        if (map.kind == StepKind::Sextupole)
+            map.m = e.m;
+        else if (map.kind == StepKind::Octupole)
+            map.m = e.k3;
+        map.aperture = e.aperture;
+        LatticeElement& kept = cell.pass.line.at(i);
+        kept.m = e.m;
+        kept.k3 = e.k3;
+        kept.aperture = e.aperture;
+    }
+    return true;
+}
+
 } // namespace kestrune

@@ -28,4 +28,10 @@ struct TrackedCell
 /// periodic solution of the line without the kicks in pass.run.
 std::optional<TrackedCell> trackedCell(const State& state, std::string& refusal);
 
+/// Takes what the linear optics do not see, the sextupole strengths k2, the octupole strengths k3 and the
+/// elements' own apertures, from line (the cell's line with nothing else changed) into cell. False, with
+/// nothing changed, for a cell with element errors, whose maps are split around the errors' kicks: such a
+/// cell is made again.
+bool takeNonlinearStrengths(TrackedCell& cell, const BeamLine& line);
+
 } // namespace kestrune

@@ -21,7 +21,6 @@
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QThread>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -73,15 +72,6 @@ SextupoleKnobWindow::SextupoleKnobWindow(State& state, Windows& windows, QWidget
     right->addWidget(m_charts, 1);
     layout->addLayout(right, 1);
     resize(1180, 820);
-}
-
-SextupoleKnobWindow::~SextupoleKnobWindow()
-{
-    if (m_worker) {
-        m_worker->disconnect(this);
-        m_worker->wait();
-        delete m_worker;
-    }
 }
 
 Messages& SextupoleKnobWindow::messages()
@@ -386,10 +376,18 @@ bool SextupoleKnobWindow::applyStrength(std::size_t k, double k2)
     return applied;
 }
 
+void SextupoleKnobWindow::computeOptics()
+{
+    ChromaticScan scan;
+    scan.range = m_deltaRange;
+    scan.points = kScanPoints;
+    m_optics = knobOptics(m_state, scan, m_cache);
+    m_shownKey = designKey();
+}
+
 void SextupoleKnobWindow::redraw()
 {
-    m_optics = knobOptics(m_state);
-    m_shownKey = designKey();
+    computeOptics();
     const KnobOptics& o = m_optics;
     m_lChromaticity->setText(o.chromaticityKnown
                                  ? q("chromaticity of the ring: xi_x = " + fmt("%.4f", o.chromaticityX) +
@@ -404,7 +402,7 @@ void SextupoleKnobWindow::redraw()
     }
     m_lTracked->setText("tracked detuning: n/a (track it)");
     showTerms();
-    requestTunes();
+    showTunes();
 }
 
 void SextupoleKnobWindow::showTerms()
@@ -439,58 +437,17 @@ void SextupoleKnobWindow::edDeltaRangeEnter()
             return;
         }
         m_deltaRange = percent / 100;
-        requestTunes();
+        computeOptics();
+        showTunes();
     });
 }
 
-void SextupoleKnobWindow::requestTunes()
+void SextupoleKnobWindow::showTunes()
 {
-    // the scan of the latest design wins: one running, the newest request waits for it
-    if (m_worker) {
-        m_scanWanted = true;
-        return;
-    }
-    startScan();
-}
-
-void SextupoleKnobWindow::startScan()
-{
-    m_scanWanted = false;
-    // the design drawn last is the design as it is: every change of it redraws
-    m_scanKey = mix(m_shownKey, static_cast<std::uint64_t>(std::llround(m_deltaRange * 1e12)));
-    std::shared_ptr<State> copy;
-    {
-        const HistoryAside aside(m_state);
-        copy = std::make_shared<State>(m_state);
-    }
-    ChromaticScan scan;
-    scan.range = m_deltaRange;
-    scan.points = kScanPoints;
-    m_scanResult = std::make_shared<std::optional<ChromaticTunes>>();
-    m_scanRefusal = std::make_shared<std::string>();
-    m_worker = QThread::create([copy, scan, result = m_scanResult, refusal = m_scanRefusal] {
-        *result = chromaticTunes(*copy, scan, refusal.get());
-    });
-    connect(m_worker, &QThread::finished, this, [this] { scanDone(); });
-    m_worker->start();
-}
-
-void SextupoleKnobWindow::scanDone()
-{
-    m_worker->wait();
-    m_worker->deleteLater();
-    m_worker = nullptr;
-    const std::uint64_t wanted =
-        mix(m_shownKey, static_cast<std::uint64_t>(std::llround(m_deltaRange * 1e12)));
-    if (m_scanWanted || wanted != m_scanKey) {
-        startScan();
-        return;
-    }
-    m_tunes = std::move(*m_scanResult);
-    if (m_tunes)
-        m_charts->showTunes(&*m_tunes);
+    if (m_optics.tunes)
+        m_charts->showTunes(&*m_optics.tunes);
     else
-        m_charts->showTunes(nullptr, q("n/a, " + *m_scanRefusal));
+        m_charts->showTunes(nullptr, q("n/a, " + m_optics.tunesRefusal));
     emit tunesShown();
 }
 

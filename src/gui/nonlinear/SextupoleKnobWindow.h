@@ -7,7 +7,6 @@
 
 #include <QMainWindow>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -18,7 +17,6 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSlider;
-class QThread;
 
 namespace kestrune {
 
@@ -29,23 +27,23 @@ class SextupoleKnobCharts;
 /// name pattern or a chosen set of names), each a slider around its strength k2 with a value box and a
 /// span box. Every step of a knob sets k2 of its sextupoles in the design (one undo step per drag) and
 /// redraws the ring's chromaticities, the ten driving terms, the build-up of one of them along the cell,
-/// the closed-form amplitude detuning and, from a tracked scan on a worker thread (the latest design
-/// wins), the tunes over the momentum range.
+/// the closed-form amplitude detuning and the tracked tunes over the momentum range, all within the step
+/// (what the linear lattice gives is kept from step to step, and each scan starts from the orbits of the
+/// one before).
 class SextupoleKnobWindow : public QMainWindow
 {
     Q_OBJECT
 public:
     SextupoleKnobWindow(State& state, Windows& windows, QWidget* parent = nullptr);
-    ~SextupoleKnobWindow() override;
 
     SextupoleKnobCharts* charts() const { return m_charts; }
     const std::vector<SextupoleFamily>& families() const { return m_families; }
     /// The optics drawn last.
     const KnobOptics& optics() const { return m_optics; }
-    /// True while a momentum scan runs on the worker thread.
-    bool scanning() const { return m_worker != nullptr; }
+    /// True while a momentum scan is under way: never between two events, as every step scans within it.
+    bool scanning() const { return false; }
     /// The momentum scan shown, if any.
-    const std::optional<ChromaticTunes>& tunes() const { return m_tunes; }
+    const std::optional<ChromaticTunes>& tunes() const { return m_optics.tunes; }
 
     void bbAddPatternClick();
     void bbAddNamesClick();
@@ -59,7 +57,7 @@ public:
 signals:
     /// A knob step was recorded (or a drag ended): the Edit menus and the other windows follow.
     void historyChanged();
-    /// A momentum scan ended and is shown (or was dropped for a newer design).
+    /// The momentum scan of a step is shown.
     void tunesShown();
 
 protected:
@@ -91,11 +89,11 @@ private:
     bool applyStrength(std::size_t k, double k2);
     /// The span box of knob k; nothing after a message naming it.
     std::optional<double> readSpan(std::size_t k);
+    /// The optics of the design as it is, into m_optics.
+    void computeOptics();
     void redraw();
     void showTerms();
-    void requestTunes();
-    void startScan();
-    void scanDone();
+    void showTunes();
     std::uint64_t designKey() const;
     std::vector<std::string> chosenNames() const;
 
@@ -115,17 +113,12 @@ private:
     QLabel* m_lTracked = nullptr;
 
     KnobOptics m_optics;
-    std::optional<ChromaticTunes> m_tunes;
     std::uint64_t m_shownKey = 0; // designKey of what is drawn; 0: nothing
     std::uint64_t m_lattice = 0;  // latticeStamp the families were made for
     bool m_dragging = false;      // a slider is held: its steps make one undo step
     bool m_dragRefused = false;   // the slider held has a bad span: it stays at its centre
     double m_deltaRange = 0.005;  // largest |delta| of the momentum scan
-    QThread* m_worker = nullptr;
-    std::shared_ptr<std::optional<ChromaticTunes>> m_scanResult;
-    std::shared_ptr<std::string> m_scanRefusal;
-    std::uint64_t m_scanKey = 0; // designKey the running scan is of
-    bool m_scanWanted = false;   // a newer design waits for the scan running
+    KnobCache m_cache;
 };
 
 } // namespace kestrune

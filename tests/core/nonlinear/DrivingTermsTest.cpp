@@ -10,6 +10,7 @@
 #include "support/ExampleLattice.h"
 
 #include <complex>
+#include <functional>
 
 namespace kestrune {
 namespace {
@@ -69,25 +70,30 @@ TEST(DrivingTerms, ChromaticTermsAreMinusPiTimesTheChromaticities)
                 1e-7 * std::fabs(y));
 }
 
-// Thin lenses 1/f (with a thin sextupole S) and -1/f as thin multipoles: beta_+- = 2 L (1 +- sin(mu/2)) /
-// sin(mu) at the lenses, phases 0 at the first, and the cells add up as sum exp(i n p mu), one cell
-// repeated or all written out.
+// Thin lenses 1/f (with a thin sextupole S) and -1/f (with a thin octupole O) as thin multipoles:
+// beta_+- = 2 L (1 +- sin(mu/2)) / sin(mu) at the lenses, phases 0 at the first and mu/2 at the second,
+// and the cells add up as sum exp(i n p mu), one cell repeated, all written out, or with the second lens
+// given a length (its kick at the centre, the drifts shorter by half of it each). The octupole's
+// first-order detuning is N O beta^2 / 16 pi, -N O bx by / 8 pi, N O by^2 / 16 pi.
 TEST(DrivingTerms, ThinSextupoleRingHasTheClosedForms)
 {
-    const double length = 2.5, focal = 2.0, s = 0.7;
+    const double length = 2.5, focal = 2.0, s = 0.7, o = 40, a = 0.3;
     const int cells = 7;
     State ring;
     startParticle(ring);
     for (int c = 0; c < cells; ++c) {
         append(ring, code::kThinMultipole, 0).knl = {0, 1 / focal, s};
         append(ring, code::kDrift, length);
-        append(ring, code::kThinMultipole, 0).knl = {0, -1 / focal};
+        append(ring, code::kThinMultipole, 0).knl = {0, -1 / focal, 0, o};
         append(ring, code::kDrift, length);
     }
     const DrivingTerms written = terms(ring);
     ring.line.count = 4;
     ring.line.superPeriods = cells;
     const DrivingTerms repeated = terms(ring);
+    ring.line.at(2).length = ring.line.at(4).length = length - a;
+    ring.line.at(3).length = 2 * a;
+    const DrivingTerms thick = terms(ring);
     const double half = length / (2 * focal), mu = 2 * std::asin(half); // sin(mu/2)
     const double bx = 2 * length * (1 + half) / std::sin(mu), by = 2 * length * (1 - half) / std::sin(mu);
     const auto series = [&](int p) {
@@ -96,19 +102,32 @@ TEST(DrivingTerms, ThinSextupoleRingHasTheClosedForms)
             sum += std::polar(1.0, p * n * mu);
         return sum;
     };
+    const auto term = [](DrivingTerm t) { return [t](const DrivingTerms& h) { return h[t]; }; };
     const struct
     {
-        DrivingTerm term;
+        const char* name;
+        std::function<Complex(const DrivingTerms&)> value;
         Complex expected;
-    } rows[] = {{DrivingTerm::H21000, -s / 16 * std::pow(bx, 1.5) * series(1)},
-                {DrivingTerm::H30000, -s / 48 * std::pow(bx, 1.5) * series(3)},
-                {DrivingTerm::H10110, s / 8 * std::sqrt(bx) * by * series(1)},
-                {DrivingTerm::H10020, s / 16 * std::sqrt(bx) * by * series(-1)},
-                {DrivingTerm::H10200, s / 16 * std::sqrt(bx) * by * series(3)}};
+    } rows[] = {
+        {"h21000", term(DrivingTerm::H21000), -s / 16 * std::pow(bx, 1.5) * series(1)},
+        {"h30000", term(DrivingTerm::H30000), -s / 48 * std::pow(bx, 1.5) * series(3)},
+        {"h10110", term(DrivingTerm::H10110), s / 8 * std::sqrt(bx) * by * series(1)},
+        {"h10020", term(DrivingTerm::H10020), s / 16 * std::sqrt(bx) * by * series(-1)},
+        {"h10200", term(DrivingTerm::H10200), s / 16 * std::sqrt(bx) * by * series(3)},
+        {"h11001", term(DrivingTerm::H11001), cells * (bx - by) / (4 * focal)},
+        {"h20001", term(DrivingTerm::H20001), (bx - by * std::polar(1.0, mu)) / (8 * focal) * series(2)},
+        {"octupole xx", [](const DrivingTerms& h) { return Complex(h.octupoles.xx); },
+         cells * o * by * by / (16 * kPi)},
+        {"octupole xy", [](const DrivingTerms& h) { return Complex(h.octupoles.xy); },
+         -cells * o * by * bx / (8 * kPi)},
+        {"octupole yy", [](const DrivingTerms& h) { return Complex(h.octupoles.yy); },
+         cells * o * bx * bx / (16 * kPi)},
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(drivingTermName(row.term));
-        EXPECT_LT(std::abs(repeated[row.term] - row.expected), 1e-10 * std::abs(row.expected));
-        EXPECT_LT(std::abs(written[row.term] - repeated[row.term]), 1e-10 * std::abs(row.expected));
+        SCOPED_TRACE(row.name);
+        EXPECT_LT(std::abs(row.value(repeated) - row.expected), 1e-10 * std::abs(row.expected));
+        EXPECT_LT(std::abs(row.value(written) - row.expected), 1e-10 * std::abs(row.expected));
+        EXPECT_LT(std::abs(row.value(thick) - row.expected), 1e-10 * std::abs(row.expected));
     }
 }
 
