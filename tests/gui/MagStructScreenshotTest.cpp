@@ -73,7 +73,7 @@ TEST_F(MagStructScreenshot, CoupledRingWithItsModes)
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-coupled-start.png")));
 }
 
-// The DBA cell with two quadrupoles misaligned: its betas about the closed orbit, then the orbit itself.
+// The DBA cell with two quadrupoles misaligned: its betas about the closed orbit.
 TEST_F(MagStructScreenshot, DbaCellAboutTheClosedOrbit)
 {
     const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
@@ -93,12 +93,6 @@ TEST_F(MagStructScreenshot, DbaCellAboutTheClosedOrbit)
     ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-about-orbit.png")));
-    window->snglPartPathClick();
-    auto* use = window->initialPanel()->singleParticleFrame()->findChild<QPushButton*>("bbUseSngl");
-    ASSERT_NE(use, nullptr);
-    QTest::mouseClick(use, Qt::LeftButton);
-    QTest::qWait(200);
-    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-about-orbit-trajectory.png")));
 }
 
 TEST_F(MagStructScreenshot, UnstableCellAndBeamSizesOverTheDrawing)

@@ -40,9 +40,9 @@ std::string orbitOpticsText(const OrbitOptics& optics);
 /// The optics about the closed orbit as the beam-dynamics window draws a pass: at the start and after
 /// every element of the cell (s from the line's positions) the plot and the list get the Mais-Ripken
 /// beta_11, alpha_11 and beta_22, alpha_22 about the orbit in the places of beta, alpha of x and y, the
-/// horizontal dispersion about it, and as the trajectory the orbit itself (x, y in mm, slopes in mrad,
-/// the dispersion as its dispersion trajectory). False, after the refusal through messages ("no closed
-/// orbit: ..." or why the optics cannot be had), with nothing handed over.
+/// horizontal dispersion about it, and in the trajectory's places the orbit itself (x, y in mm, slopes
+/// in mrad, the dispersion as its dispersion trajectory). False, after the refusal through messages ("no
+/// closed orbit: ..." or why the optics cannot be had), with nothing handed over.
 bool orbitOpticsPass(const State& state, Messages& messages, PlotSink* plot, ListSink* list,
                      OrbitOptics* optics = nullptr);
 
