@@ -5,14 +5,10 @@
 #include "cli/RingReport.h"
 #include "core/Format.h"
 #include "core/aperture/ApertureRing.h"
-#include "core/aperture/DynamicAperture.h"
-#include "core/aperture/MomentumAcceptance.h"
 #include "core/orbit/ErrorSeeds.h"
-#include "core/tracking/SymplecticLattice.h"
+#include "core/orbit/SeedApertures.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -81,19 +77,8 @@ void addStatistics(Json& section)
     section["statistics"] = statistics;
 }
 
-// The names of the numbers of every seed's scans.
-std::vector<std::string> apertureNames(const ApertureRequest& request)
-{
-    std::vector<std::string> names;
-    if (request.dynamicAperture)
-        names.insert(names.end(), {"da_area_mm2", "da_radius_min_mm"});
-    if (request.momentumAcceptance)
-        names.emplace_back("ma_smallest");
-    return names;
-}
-
-// The ring of every seed's scans: the design's, as the aperture scans take it (its periodic solution,
-// beam sizes and rf system), whose elements each seed replaces by its machine's. Nothing, with the first
+// The ring of every seed's scans: the design's (seedScanRing) after the ring computation of inputs, as
+// the aperture scans take it (its periodic solution, beam sizes and rf system). Nothing, with the first
 // message, for a design the scans refuse.
 std::optional<ApertureRing> designScanRing(const State& design, const BatchInputs& inputs,
                                            std::string& refusal)
@@ -102,47 +87,20 @@ std::optional<ApertureRing> designScanRing(const State& design, const BatchInput
     QuietMessages quiet; // the ring section says what the ring computation found
     computeRing(ring, quiet, inputs);
     FirstErrorMessages messages;
-    std::optional<ApertureRing> r = apertureRing(ring, messages);
+    std::optional<ApertureRing> r = seedScanRing(ring, messages);
     refusal = messages.first;
     return r;
 }
 
-// The numbers of one seed's scans (apertureNames) on the design's ring with the machine's elements
-// (errors, kicks; the cavities the design's), and the first refusal of the scans.
-void measureAperture(const State& machine, SeedOutcome& outcome, const ApertureRing& design,
-                     const ApertureRequest& request, const ApertureScans& scans, const ScanControl& control)
+// The scans of every seed as the core's study takes them.
+SeedApertureScans seedApertureScans(const ApertureRequest& request, const ApertureScans& settings)
 {
-    ApertureRing ring = design;
-    QuietMessages quiet;
-    const SymplecticLattice cell = buildSymplecticLattice(machine, quiet, RfCavity{});
-    for (std::size_t i = 0; i < cell.cell.size() && i < ring.lattice.cell.size(); ++i)
-        if (machine.line.at(static_cast<int>(i) + 1).code != code::kRfCavity)
-            ring.lattice.cell[i] = cell.cell[i];
-    const auto finite = [](double v) { return std::isfinite(v) ? std::optional<double>(v) : std::nullopt; };
-    if (request.dynamicAperture) {
-        const DynamicAperture da = dynamicAperture(ring, scans.radial, control);
-        std::optional<double> smallest;
-        for (double r : da.radius)
-            smallest = std::min(smallest.value_or(r), r);
-        if (std::any_of(da.radius.begin(), da.radius.end(), [](double r) { return !std::isfinite(r); }))
-            smallest.reset();
-        outcome.measured.push_back({"da_area_mm2", finite(apertureArea(da.angles, da.radius) * 1e6)});
-        outcome.measured.push_back({"da_radius_min_mm", smallest ? finite(*smallest * 1000) : std::nullopt});
-    }
-    if (request.momentumAcceptance) {
-        FirstErrorMessages messages;
-        std::optional<double> smallest;
-        if (checkAcceptanceRing(ring, messages)) {
-            const MomentumAcceptance ma = momentumAcceptance(ring, scans.acceptance, control);
-            double least = std::numeric_limits<double>::infinity();
-            for (std::size_t k = 0; k < ma.deltaPlus.size(); ++k)
-                least = std::min({least, ma.deltaPlus[k], -ma.deltaMinus[k]});
-            smallest = ma.deltaPlus.empty() ? std::nullopt : finite(least);
-        }
-        outcome.measured.push_back({"ma_smallest", smallest});
-        if (outcome.measureRefusal.empty())
-            outcome.measureRefusal = messages.first;
-    }
+    SeedApertureScans scans;
+    scans.dynamicAperture = request.dynamicAperture;
+    scans.momentumAcceptance = request.momentumAcceptance;
+    scans.radial = settings.radial;
+    scans.acceptance = settings.acceptance;
+    return scans;
 }
 
 // The words of the study for the fingerprint of its parts: the errors of its first and last seeds as
@@ -231,12 +189,8 @@ std::optional<Json> seedsSection(const State& design, const BatchInputs& inputs,
         control.threads = seedScanSettings.threads;
         control.cancel = watch.cancel;
         control.progress = [](double) {}; // the study's progress lines, not the scans'
-        study.measure = [&, control](const State& m, SeedOutcome& outcome) {
-            if (scanRing)
-                measureAperture(m, outcome, *scanRing, seedRequest, seedScanSettings, control);
-            else
-                outcome.measureRefusal = scanRefusal;
-        };
+        study.measure = seedApertureMeasure(std::move(scanRing), scanRefusal,
+                                            seedApertureScans(seedRequest, seedScanSettings), control);
     }
     std::vector<SeedOutcome> outcomes =
         runErrorSeeds(machine, set, seeds.first, seeds.count, settings, study);
@@ -250,7 +204,7 @@ std::optional<Json> seedsSection(const State& design, const BatchInputs& inputs,
             o.modeRefusal = ringRefusal;
         Json one = seedJson(o);
         if (!seeds.aperture.empty())
-            for (const std::string& key : apertureNames(seedRequest))
+            for (const std::string& key : seedApertureNames(seedApertureScans(seedRequest, seedScanSettings)))
                 if (!one.contains(key))
                     one[key] = nullptr;
         if (o.computed && !o.measureRefusal.empty())

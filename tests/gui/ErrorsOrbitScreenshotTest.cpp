@@ -4,6 +4,7 @@
 #include "gui/orbit/ErrorsOrbitWindow.h"
 #include "support/FakeMessages.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -16,9 +17,9 @@ namespace kestrune {
 namespace {
 
 /// The errors and orbit window on a FODO ring of kickers and monitors with misaligned quadrupoles: a study
-/// of seeds corrected with 16 singular values, the orbit before and after an SVD correction with 16 singular
-/// values, its kicks and singular values, for the documentation; run only when KESTRUNE_SCREENSHOT_DIR names
-/// the folder to write them to.
+/// of seeds corrected with 16 singular values, each with its dynamic aperture, the orbit before and after an
+/// SVD correction with 16 singular values, its kicks and singular values, for the documentation; run only
+/// when KESTRUNE_SCREENSHOT_DIR names the folder to write them to.
 TEST(ErrorsOrbitScreenshot, OrbitCorrectionAndSeeds)
 {
     const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
@@ -46,6 +47,8 @@ TEST(ErrorsOrbitScreenshot, OrbitCorrectionAndSeeds)
     auto* tabs = window.findChild<QTabWidget*>("pcResults");
     window.findChild<QLineEdit*>("edSeeds")->setText("40");
     window.findChild<QLineEdit*>("edSingularValues")->setText("16");
+    window.findChild<QCheckBox*>("cbSeedsDa")->setChecked(true);
+    window.findChild<QLineEdit*>("edSeedTurns")->setText("256");
     QSignalSpy done(&window, &ErrorsOrbitWindow::seedsFinished);
     window.bbSeedsClick();
     ASSERT_TRUE(done.wait(300000));

@@ -1,16 +1,22 @@
 // The errors and orbit window on a ring of kickers and monitors: an error set applied and taken back as one
 // step each, a correction that shrinks the orbit, refused input that changes nothing, and seeds run in parts
-// on the worker thread as one call of the study runs them.
+// on the worker thread as one call of the study runs them, their apertures scanned, and a cancel that keeps
+// no seed cut short.
 #include "gui/orbit/ErrorsOrbitWindow.h"
 
+#include "core/aperture/ApertureRing.h"
 #include "core/orbit/CorrectorRing.h"
+#include "core/orbit/SeedApertures.h"
 #include "gui/QtMessages.h"
 #include "gui/orbit/OrbitCharts.h"
 #include "support/FakeMessages.h"
 
+#include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -150,15 +156,17 @@ TEST_F(ErrorsOrbitWindowTest, BadInputIsRefusedNamingItsBoxOrFile)
     EXPECT_EQ(window->findChild<QPlainTextEdit*>("mErrorSet")->toPlainText(), text);
 }
 
-// Seeds run in parts on the worker thread give what one call of the study gives, and the statistics and
-// histograms count them.
-TEST_F(ErrorsOrbitCorrectionTest, SeedsOnTheWorkerThreadAreThoseOfOneStudy)
+// Seeds run in parts on the worker thread, each with its dynamic aperture, give what one call of the study
+// gives, and the statistics and histograms count them.
+TEST_F(ErrorsOrbitWindowTest, SeedsOnTheWorkerThreadAreThoseOfOneStudy)
 {
     // the set applied from the window is not laid under its own seeds
     const State design = state;
     click("bbApply");
     type("edSeed", "7");
     type("edSeeds", "3");
+    window->findChild<QCheckBox*>("cbSeedsDa")->setChecked(true);
+    type("edSeedTurns", "20");
     QSignalSpy done(window.get(), &ErrorsOrbitWindow::seedsFinished);
     click("bbSeeds");
     ASSERT_TRUE(done.wait(60000));
@@ -166,7 +174,13 @@ TEST_F(ErrorsOrbitCorrectionTest, SeedsOnTheWorkerThreadAreThoseOfOneStudy)
     test::FakeMessages quiet;
     const ErrorSet set =
         *parseErrorSet(window->findChild<QPlainTextEdit*>("mErrorSet")->toPlainText().toStdString(), quiet);
-    const std::vector<SeedOutcome> direct = runErrorSeeds(design, set, 7, 3, OrbitCorrectionSettings{});
+    SeedApertureScans scans;
+    scans.dynamicAperture = true;
+    scans.radial.turns = 20;
+    SeedStudy study;
+    study.measure = seedApertureMeasure(apertureRing(design, quiet), "", scans, ScanControl{});
+    const std::vector<SeedOutcome> direct =
+        runErrorSeeds(design, set, 7, 3, OrbitCorrectionSettings{}, study);
     ASSERT_EQ(window->seeds().size(), direct.size());
     for (std::size_t k = 0; k < direct.size(); ++k) {
         const SeedOutcome& shown = window->seeds()[k];
@@ -174,9 +188,32 @@ TEST_F(ErrorsOrbitCorrectionTest, SeedsOnTheWorkerThreadAreThoseOfOneStudy)
         EXPECT_EQ(shown.seed, direct[k].seed);
         EXPECT_DOUBLE_EQ(shown.xRmsAfter, direct[k].xRmsAfter);
         EXPECT_DOUBLE_EQ(shown.betaBeatYRms, direct[k].betaBeatYRms);
+        ASSERT_EQ(shown.measured.size(), 2u);
+        for (std::size_t q = 0; q < 2; ++q) {
+            ASSERT_TRUE(shown.measured[q].value.has_value()) << shown.measured[q].name;
+            EXPECT_DOUBLE_EQ(*shown.measured[q].value, direct[k].measured[q].value.value_or(-1));
+        }
     }
     EXPECT_EQ(window->findChild<SeedHistogram*>("chOrbitXHistogram")->counted(), 3);
+    EXPECT_EQ(window->findChild<SeedHistogram*>("chDaHistogram")->counted(), 3);
     EXPECT_EQ(state.history.undoCount(), 1u);
+}
+
+// A study cancelled while the first seed's dynamic aperture is being scanned keeps no seed: the scan stopped
+// short is not a seed's aperture.
+TEST_F(ErrorsOrbitWindowTest, CancelledScanLeavesNoSeedClaimedComplete)
+{
+    type("edSeeds", "2");
+    window->findChild<QCheckBox*>("cbSeedsDa")->setChecked(true);
+    type("edSeedTurns", "100000");
+    QSignalSpy done(window.get(), &ErrorsOrbitWindow::seedsFinished);
+    click("bbSeeds");
+    auto* progress = window->findChild<QProgressBar*>("pbSeeds");
+    ASSERT_TRUE(QTest::qWaitFor([progress] { return progress->value() > 0; }, 30000));
+    click("bbCancel");
+    ASSERT_TRUE(done.wait(30000));
+    EXPECT_TRUE(window->seeds().empty());
+    EXPECT_TRUE(window->findChild<QLabel*>("lResult")->text().startsWith("cancelled: 0 of 2"));
 }
 
 } // namespace

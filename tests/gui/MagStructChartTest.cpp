@@ -2,6 +2,7 @@
 #include "core/Drawing.h"
 #include "core/NumberInput.h"
 #include "core/editor/ChartSettings.h"
+#include "core/orbit/CorrectorRing.h"
 #include "gui/editor/InitialConditionsPanel.h"
 
 #include <QAction>
@@ -63,6 +64,31 @@ TEST_F(MagStructChart, OpenPlotThenSwitchToTrajectories)
     EXPECT_EQ(chart().leftAxisTitle(), "x(mm), y(mm), 10*disp(m)");
     EXPECT_GT(chart().pointCount(1), state.line.count);
     EXPECT_NEAR(*chart().seriesMax(1), std::max(1.0, *chart().seriesMax(1)), 1e-12); // starts at x0 = 1 mm
+}
+
+// "errors: optics about the closed orbit" draws the optics of the orbit module, a point at the start and
+// after each element, with its line in the title; a machine without a closed orbit is refused by name and
+// the choice taken back.
+TEST_F(MagStructChart, OpticsAboutTheClosedOrbitOrItsRefusal)
+{
+    state.line = correctorRing(false).line;
+    const int error = 12; // the thin multipole of the first cell
+    ASSERT_EQ(state.line.at(error).code, code::kThinMultipole);
+    state.line.at(error).errors.dkn = {2e-4};
+    showWindow();
+    window->mnPerSolClick();
+    auto* aboutOrbit = window->findChild<QAction*>("mnAboutOrbit");
+    aboutOrbit->trigger();
+    ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
+    EXPECT_EQ(chart().pointCount(1), state.line.count + 1);
+    EXPECT_TRUE(chart().titleLines().last().startsWith("about the closed orbit: Q1 = "));
+    aboutOrbit->trigger();
+    state.line.at(error).errors.dkn = {0.5};
+    aboutOrbit->trigger();
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_EQ(fake.errors[0].rfind("no closed orbit: ", 0), 0u) << fake.errors[0];
+    EXPECT_FALSE(aboutOrbit->isChecked());
+    EXPECT_GT(chart().pointCount(1), state.line.count); // the design's pass drawn instead
 }
 
 TEST_F(MagStructChart, UpdateRescalesShapesAndLeftAxis)

@@ -5,6 +5,7 @@
 #include "gui/editor/LatticeChart.h"
 #include "gui/editor/TuningPanel.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFrame>
 #include <QLineEdit>
@@ -70,6 +71,28 @@ TEST_F(MagStructScreenshot, CoupledRingWithItsModes)
     window->mnInitLatClick();
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-coupled-start.png")));
+}
+
+// The DBA cell with two quadrupoles misaligned: its betas about the closed orbit.
+TEST_F(MagStructScreenshot, DbaCellAboutTheClosedOrbit)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    showWindow();
+    openAnswer = QString(KESTRUNE_EXAMPLES) + "/dba-cell.lat";
+    window->openClick();
+    ASSERT_GT(state.line.count, 0);
+    int misaligned = 0;
+    for (int i = 1; i <= state.line.count && misaligned < 2; ++i)
+        if (state.line.at(i).code / 10 == 2) {
+            (misaligned++ == 0 ? state.line.at(i).errors.dx : state.line.at(i).errors.dy) = 1e-4;
+        }
+    window->mnPerSolClick();
+    window->findChild<QAction*>("mnAboutOrbit")->trigger();
+    ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-about-orbit.png")));
 }
 
 TEST_F(MagStructScreenshot, UnstableCellAndBeamSizesOverTheDrawing)

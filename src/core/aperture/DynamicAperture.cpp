@@ -81,11 +81,9 @@ std::vector<double> rayAngles(int n)
     return angles;
 }
 
-PhaseVector closedOrbit(const SymplecticLattice& lattice, double delta)
+PhaseVector closedOrbit(const SymplecticLattice& lattice, double delta, int startElement)
 {
     PhaseVector z{0, 0, 0, 0, delta, 0};
-    if (delta == 0)
-        return z; // the ideal ring's orbit: every map keeps the zero vector
     SymplecticLattice flat = lattice;
     switchRfOff(flat);
     for (int iteration = 0; iteration < kOrbitIterations; ++iteration) {
@@ -93,13 +91,19 @@ PhaseVector closedOrbit(const SymplecticLattice& lattice, double delta)
         for (int i = 0; i < 4; ++i)
             *coordinate(start[static_cast<std::size_t>(i) + 1], i) += kOrbitStep;
         TrackingOptions options;
+        options.startElement = startElement;
         const TrackingOutcome out = trackParticles(flat, start, options);
         for (const ParticleFate& f : out.particles)
             if (f.lost)
                 return {nan(), nan(), nan(), nan(), delta, 0};
+        PhaseVector m0 = out.particles[0].final;
+        // on momentum the maps of a ring without errors or kicks keep the zero vector exactly: it is the
+        // orbit, as it is, with no rounding of a Newton step; a misaligned element, a field error or a
+        // corrector's kick moves it, and the orbit is searched for as off momentum
+        if (delta == 0 && iteration == 0 && m0.x == 0 && m0.px == 0 && m0.y == 0 && m0.py == 0)
+            return z;
         // (J - 1) dz = z - M(z)
         double a[4][4], b[4];
-        PhaseVector m0 = out.particles[0].final;
         for (int r = 0; r < 4; ++r) {
             b[r] = *coordinate(z, r) - *coordinate(m0, r);
             for (int c = 0; c < 4; ++c) {

@@ -53,9 +53,10 @@ DynamicAperture dynamicAperture(const ApertureRing& ring, const DynamicApertureS
 /// polygon through the ray ends, NaN while a radius is missing.
 double apertureArea(const std::vector<double>& angles, const std::vector<double>& radius);
 
-/// The closed orbit at the ring's start of a particle with momentum deviation delta (rf off), by
-/// Newton's method on the tracked turn.
-PhaseVector closedOrbit(const SymplecticLattice& lattice, double delta);
+/// The closed orbit at the entrance of element startElement (1 .. ringElements) of a particle with
+/// momentum deviation delta (rf off), by Newton's method on the tracked turn, with the errors and kicks of
+/// the lattice's elements; NaN in x, px, y, py where the particle is lost or the turn is singular.
+PhaseVector closedOrbit(const SymplecticLattice& lattice, double delta, int startElement = 1);
 
 /// A grid of start amplitudes: x from -xMax to xMax in nx points, y from yMax / ny to yMax in ny points,
 /// each tracked once over the turns.

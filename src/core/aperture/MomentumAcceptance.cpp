@@ -1,6 +1,7 @@
 #include "core/aperture/MomentumAcceptance.h"
 
 #include "core/aperture/Bisection.h"
+#include "core/aperture/DynamicAperture.h"
 
 #include <algorithm>
 #include <cmath>
@@ -113,6 +114,15 @@ MomentumAcceptance momentumAcceptance(const ApertureRing& ring, const MomentumAc
         for (OutwardSearch& b : side)
             b.hi = ring.rfAcceptance;
         std::atomic<double>& now = running[static_cast<std::size_t>(task)];
+        // the particles start on the closed orbit of the point (4D, rf off), which errors and kicks move
+        // off the axis, with the deviation added; a point without one holds no particle at all
+        const PhaseVector orbit = closedOrbit(ring.lattice, 0, ma.elements[k]);
+        if (!std::isfinite(orbit.x) || !std::isfinite(orbit.y)) {
+            ma.deltaPlus[k] = 0;
+            ma.deltaMinus[k] = 0;
+            trialsDone += 2 * plannedOutwardTrials(ring.rfAcceptance, settings.resolution);
+            return;
+        }
         std::vector<PhaseVector> start;
         std::vector<bool> survived;
         while (!side[0].done || !side[1].done) {
@@ -122,7 +132,7 @@ MomentumAcceptance momentumAcceptance(const ApertureRing& ring, const MomentumAc
                     continue;
                 side[j].plan(settings.resolution);
                 for (double d : side[j].trials)
-                    start.push_back({0, 0, 0, 0, j == 0 ? d : -d, 0});
+                    start.push_back({orbit.x, orbit.px, orbit.y, orbit.py, j == 0 ? d : -d, 0});
             }
             const double size = static_cast<double>(start.size());
             const TrackingOutcome out =

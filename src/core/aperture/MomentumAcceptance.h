@@ -10,7 +10,8 @@
 namespace kestrune {
 
 /// A local momentum-acceptance scan: at element starts of one period, the largest momentum deviations
-/// of either sign that a particle on the reference orbit survives, rf on (the particle oscillates in
+/// of either sign that a particle on the closed orbit (4D, rf off: the axis of a ring without errors or
+/// kicks) survives, rf on (the particle oscillates in
 /// the bucket), with the physical aperture tested after every element.
 struct MomentumAcceptanceSettings
 {

@@ -137,6 +137,7 @@ OrbitOptics orbitOptics(const State& state)
     result.betaBeatYMax = y.max;
     result.dispersionYRms = spread(etaY).rms;
     result.maps = std::move(maps);
+    result.functions = ring.functions;
     result.computed = true;
     return result;
 }
@@ -174,6 +175,57 @@ OrbitChromaticity orbitChromaticity(const State& state)
     if (!result.computed)
         result.refusal = "the chromaticity about the closed orbit is not finite";
     return result;
+}
+
+bool orbitOpticsPass(const State& state, Messages& messages, PlotSink* plot, ListSink* list,
+                     OrbitOptics* kept)
+{
+    if (state.line.count <= 0) {
+        messages.error("no closed orbit: the line has no elements");
+        return false;
+    }
+    OrbitOptics optics = orbitOptics(state);
+    if (!optics.computed) {
+        messages.error(optics.refusal);
+        return false;
+    }
+    if (list)
+        list->begin(PassKind::Line);
+    const BeamLine& line = state.line;
+    for (std::size_t i = 0; i < optics.functions.size() && i < optics.orbit.orbit.size(); ++i) {
+        const CoupledFunctions& f = optics.functions[i];
+        const PhaseVector& z = optics.orbit.orbit[i];
+        const int element = static_cast<int>(i);
+        const double s = element == 0 ? line.at(1).s : line.at(element).s + line.at(element).length;
+        LatticeFunctions lf;
+        lf.betaX = f.mr.beta11;
+        lf.alphaX = f.mr.alpha11;
+        lf.gammaX = (1 + lf.alphaX * lf.alphaX) / lf.betaX;
+        lf.betaY = f.mr.beta22;
+        lf.alphaY = f.mr.alpha22;
+        lf.gammaY = (1 + lf.alphaY * lf.alphaY) / lf.betaY;
+        lf.phiX = f.phase1;
+        lf.phiY = f.phase2;
+        lf.eta = lf.d = f.eta[0];
+        lf.etaP = lf.dp = f.eta[1];
+        // the tracker's slopes are px / P0 = x' on momentum, the pass's trajectory is in mm and mrad
+        lf.x = z.x * 1000;
+        lf.xp = z.px * 1000;
+        lf.y = z.y * 1000;
+        lf.yp = z.py * 1000;
+        lf.s = s;
+        lf.tuneX = optics.tune1;
+        lf.tuneY = optics.tune2;
+        if (plot)
+            plot->point(s, lf);
+        if (list)
+            list->row(element, s, lf);
+    }
+    if (list)
+        list->ringTunes(optics.tune1, optics.tune2);
+    if (kept)
+        *kept = std::move(optics);
+    return true;
 }
 
 std::string orbitOpticsText(const OrbitOptics& optics)

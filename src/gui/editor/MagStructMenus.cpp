@@ -86,6 +86,14 @@ void MagStructWindow::buildMenus()
         if (m_chart->seriesCreated())
             beamDynamics();
     });
+    // a machine with errors: the optics of the orbit module about its closed orbit, and the orbit itself
+    m_mnAboutOrbit =
+        addMenuItem(optics, "mnAboutOrbit", "errors: optics about the closed orbit", this, [] {});
+    m_mnAboutOrbit->setCheckable(true);
+    connect(m_mnAboutOrbit, &QAction::toggled, this, [this] {
+        if (m_chart->seriesCreated())
+            beamDynamics();
+    });
     addMenuItem(optics, "mnMatching", "matching", this, [this] { m_windows.bringToFront(WindowId::Match); });
     addMenuItem(optics, "mnErrorsOrbit", "errors and orbit", this,
                 [this] { m_windows.bringToFront(WindowId::ErrorsOrbit); });

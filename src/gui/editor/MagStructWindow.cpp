@@ -7,6 +7,7 @@
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/orbit/OrbitOptics.h"
 #include "gui/QtMessages.h"
 #include "gui/UserData.h"
 #include "gui/editor/ElementPanel.h"
@@ -28,6 +29,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTemporaryFile>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -391,6 +393,18 @@ void MagStructWindow::updateCurves(ListWriter writer)
             m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(warning));
     }
     LatticeFunctionList list(m_state, writer);
+    if (m_mnAboutOrbit && m_mnAboutOrbit->isChecked() && !m_state.run.showBeamSize) {
+        OrbitOptics optics;
+        if (orbitOpticsPass(m_state, messages(), &m_chart->sink(m_state.run), &list, &optics)) {
+            m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(orbitOpticsText(optics)));
+            m_chart->commitPoints();
+            setScale();
+            return;
+        }
+        // refused with its message: the choice is taken back and the design's optics drawn
+        const QSignalBlocker quiet(m_mnAboutOrbit);
+        m_mnAboutOrbit->setChecked(false);
+    }
     if (opticsLinePass(m_state, messages(), &m_chart->sink(m_state.run), &list) == LinePassKind::Coupled) {
         const QString coupled = QString::fromStdString(coupledPassTitle(m_state.run));
         if (!m_chart->titleLines().contains(coupled))

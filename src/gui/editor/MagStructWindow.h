@@ -264,6 +264,8 @@ private:
     QAction* m_mnListReplace = nullptr;
     QAction* m_mnUndo = nullptr;
     QAction* m_mnRedo = nullptr;
+    // the lattice functions and the trajectory drawn about the closed orbit of the machine with its errors
+    QAction* m_mnAboutOrbit = nullptr;
 };
 
 } // namespace kestrune

@@ -4,6 +4,7 @@
 #include "core/NumberInput.h"
 #include "core/orbit/OrbitOptics.h"
 #include "core/orbit/OrbitResponse.h"
+#include "core/orbit/SeedApertures.h"
 #include "gui/orbit/ErrorsOrbitWindow.h"
 #include "gui/orbit/OrbitCharts.h"
 
@@ -16,6 +17,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <mutex>
 
@@ -59,7 +61,22 @@ constexpr Shown kShown[] = {
     {"emittance_1_m", "mode 1 emittance, nm rad", 1e9},
     {"emittance_2_m", "mode 2 emittance, pm rad", 1e12},
     {"emittance_3_m", "mode 3 emittance, um", 1e6},
+    {"da_area_mm2", "dynamic aperture area, mm^2", 1},
+    {"da_radius_min_mm", "dynamic aperture smallest radius, mm", 1},
+    {"ma_smallest", "smallest momentum acceptance, %", 100},
 };
+
+// The progress bar counts hundredths of a seed, so that it moves through a seed's scans.
+constexpr int kSeedSteps = 100;
+
+// The number of a quantity of a computed seed, NaN where it has none (the histograms leave it out).
+double quantityOf(const SeedOutcome& seed, const std::string& name, double scale)
+{
+    for (const SeedQuantity& q : seed.measured)
+        if (q.name == name)
+            return q.value ? *q.value * scale : std::numeric_limits<double>::quiet_NaN();
+    return std::numeric_limits<double>::quiet_NaN();
+}
 
 } // namespace
 
@@ -104,19 +121,30 @@ void ErrorsOrbitWindow::bbSeedsClick()
         std::optional<OrbitCorrectionSettings> correction;
         if (m_cbCorrectSeeds->isChecked() && !(correction = readCorrection()))
             return;
-        designChanged();
-        m_seeds.clear();
-        m_seedsCorrected = correction.has_value();
-        m_seedsAsked = count;
-        m_run = std::make_shared<SeedRun>();
-        m_run->design = designNow();
+        const std::optional<SeedApertureScans> scans = readSeedScans();
+        if (!scans)
+            return;
         // the seeds draw their own errors: those the last "apply" gave, while the design still has them,
         // are taken off the copy, so that a set is not laid over itself
         State machine = m_state;
         if (!m_errorsOfSet.empty() && sameErrors(lineErrors(machine.line), m_errorsOfSet))
             restoreErrors(machine.line, m_errorsBeforeSet);
+        // the ring every seed's scans start from, refused here as the aperture window refuses it
+        std::optional<ApertureRing> scanRing;
+        if (scans->dynamicAperture || scans->momentumAcceptance) {
+            scanRing = seedScanRing(machine, messages());
+            if (!scanRing || (scans->momentumAcceptance && !checkAcceptanceRing(*scanRing, messages())))
+                return;
+        }
+        designChanged();
+        m_seeds.clear();
+        m_seedsCorrected = correction.has_value();
+        m_seedScans = *scans;
+        m_seedsAsked = count;
+        m_run = std::make_shared<SeedRun>();
+        m_run->design = designNow();
         m_worker = QThread::create([machine = std::move(machine), set = *set, first = *first, count,
-                                    correction, run = m_run] {
+                                    correction, scans = *scans, scanRing = std::move(scanRing), run = m_run] {
             // the design's tracked response, found once for every part as runErrorSeeds finds it
             std::optional<OrbitCorrectionSettings> settings = correction;
             if (settings) {
@@ -126,15 +154,27 @@ void ErrorsOrbitWindow::bbSeedsClick()
                 if (std::optional<OrbitResponse> r = trackedOrbitResponse(design, refusal, settings->orbit))
                     settings->response = std::make_shared<const OrbitResponse>(std::move(*r));
             }
+            // a seed cut short by the cancel (its scans stopped within a turn) is left out by the study
+            int seedsDone = 0;
+            SeedStudy study;
+            study.cancel = &run->cancel;
+            if (scanRing) {
+                ScanControl control;
+                control.cancel = &run->cancel;
+                control.progress = [&run, &seedsDone](double fraction) {
+                    run->done = static_cast<int>(seedsDone * kSeedSteps + std::lround(fraction * kSeedSteps));
+                };
+                study.measure = seedApertureMeasure(scanRing, "", scans, control);
+            }
             const int part = std::max(1, count / kParts);
             for (int begun = 0; begun < count && !run->cancel; begun += part) {
                 const int n = std::min(part, count - begun);
-                std::vector<SeedOutcome> outcomes =
-                    runErrorSeeds(machine, set, first + static_cast<std::uint64_t>(begun), n, settings,
-                                  [&run, begun](int done) {
-                                      run->done = begun + done;
-                                      return !run->cancel;
-                                  });
+                study.progress = [&run, &seedsDone, begun, n](double fraction) {
+                    seedsDone = begun + static_cast<int>(std::lround(fraction * n));
+                    run->done = seedsDone * kSeedSteps;
+                };
+                std::vector<SeedOutcome> outcomes = runErrorSeeds(
+                    machine, set, first + static_cast<std::uint64_t>(begun), n, settings, study);
                 const std::lock_guard<std::mutex> lock(run->mutex);
                 run->outcomes.insert(run->outcomes.end(), outcomes.begin(), outcomes.end());
             }
@@ -142,7 +182,7 @@ void ErrorsOrbitWindow::bbSeedsClick()
         connect(m_worker, &QThread::finished, this, [this] { seedsDone(); });
         m_bbSeeds->setEnabled(false);
         m_bbCancel->setEnabled(true);
-        m_pbSeeds->setRange(0, count);
+        m_pbSeeds->setRange(0, count * kSeedSteps);
         m_pbSeeds->setValue(0);
         m_lResult->setText("running the seeds ...");
         showSeeds();
@@ -206,6 +246,12 @@ void ErrorsOrbitWindow::seedsDone()
                 text += fmt("; seed %llu: ", static_cast<unsigned long long>(s.seed)) + s.refusal;
                 break;
             }
+        for (const SeedOutcome& s : m_seeds)
+            if (s.computed && !s.measureRefusal.empty()) {
+                text +=
+                    fmt("; seed %llu, scans: ", static_cast<unsigned long long>(s.seed)) + s.measureRefusal;
+                break;
+            }
         m_lResult->setText(q(text));
     }
     emit seedsFinished();
@@ -238,7 +284,7 @@ void ErrorsOrbitWindow::showSeeds()
     }
     m_tbStatistics->setVerticalHeaderLabels(captions);
 
-    std::vector<double> x, y, beatX, beatY;
+    std::vector<double> x, y, beatX, beatY, da, ma;
     for (const SeedOutcome& s : m_seeds) {
         if (!s.computed)
             continue;
@@ -246,6 +292,8 @@ void ErrorsOrbitWindow::showSeeds()
         y.push_back((m_seedsCorrected ? s.yRmsAfter : s.yRms) * 1e3);
         beatX.push_back(s.betaBeatXRms * 100);
         beatY.push_back(s.betaBeatYRms * 100);
+        da.push_back(quantityOf(s, "da_radius_min_mm", 1));
+        ma.push_back(quantityOf(s, "ma_smallest", 100));
     }
     const QString n = ", " + QString::number(x.size()) + " seeds";
     const QString orbit = m_seedsCorrected ? "corrected rms orbit " : "rms orbit ";
@@ -253,6 +301,12 @@ void ErrorsOrbitWindow::showSeeds()
     m_orbitYHistogram->showValues(y, orbit + "y" + n, "rms orbit y (mm)");
     m_beatXHistogram->showValues(beatX, "rms beta-beat x" + n, "rms beta-beat x (%)");
     m_beatYHistogram->showValues(beatY, "rms beta-beat y" + n, "rms beta-beat y (%)");
+    m_daHistogram->setVisible(m_seedScans.dynamicAperture || m_seedScans.momentumAcceptance);
+    m_maHistogram->setVisible(m_seedScans.dynamicAperture || m_seedScans.momentumAcceptance);
+    m_daHistogram->showValues(m_seedScans.dynamicAperture ? da : std::vector<double>{},
+                              "smallest dynamic aperture radius" + n, "radius (mm)");
+    m_maHistogram->showValues(m_seedScans.momentumAcceptance ? ma : std::vector<double>{},
+                              "smallest momentum acceptance" + n, "momentum acceptance (%)");
 }
 
 } // namespace kestrune

@@ -3,6 +3,7 @@
 #include "core/Design.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
+#include "core/aperture/ScanLimits.h"
 #include "core/io/SafeFile.h"
 #include "core/orbit/OrbitOptics.h"
 #include "gui/BusyCursor.h"
@@ -184,6 +185,14 @@ QWidget* ErrorsOrbitWindow::buildSeeds()
     m_cbCorrectSeeds->setObjectName("cbCorrectSeeds");
     m_cbCorrectSeeds->setChecked(true);
     grid->addWidget(m_cbCorrectSeeds, grid->rowCount(), 0, 1, 2);
+    m_cbSeedsDa = new QCheckBox("dynamic aperture", group);
+    m_cbSeedsDa->setObjectName("cbSeedsDa");
+    m_cbSeedsMa = new QCheckBox("momentum acceptance", group);
+    m_cbSeedsMa->setObjectName("cbSeedsMa");
+    const int scans = grid->rowCount();
+    grid->addWidget(m_cbSeedsDa, scans, 0);
+    grid->addWidget(m_cbSeedsMa, scans, 1);
+    m_edSeedTurns = addCaptionedBox(grid, "edSeedTurns", "turns of the scans", "512");
     m_bbSeeds = new QPushButton("run seeds", group);
     m_bbSeeds->setObjectName("bbSeeds");
     connect(m_bbSeeds, &QPushButton::clicked, this, [this] { bbSeedsClick(); });
@@ -236,7 +245,13 @@ QWidget* ErrorsOrbitWindow::buildResults()
     seedsLayout->addWidget(m_orbitYHistogram, 1, 1);
     seedsLayout->addWidget(m_beatXHistogram, 2, 0);
     seedsLayout->addWidget(m_beatYHistogram, 2, 1);
-    for (int row = 0; row < 3; ++row)
+    m_daHistogram = new SeedHistogram("chDaHistogram", kChartRed, seeds);
+    m_maHistogram = new SeedHistogram("chMaHistogram", kChartBlue, seeds);
+    seedsLayout->addWidget(m_daHistogram, 3, 0);
+    seedsLayout->addWidget(m_maHistogram, 3, 1);
+    m_daHistogram->hide();
+    m_maHistogram->hide();
+    for (int row = 0; row < 4; ++row)
         seedsLayout->setRowStretch(row, 1);
     m_tabs->addTab(seeds, "seeds");
     return m_tabs;
@@ -391,6 +406,21 @@ std::optional<OrbitCorrectionSettings> ErrorsOrbitWindow::readCorrection()
     for (std::string name; names >> name;)
         s.monitorsOff.push_back(name);
     return s;
+}
+
+std::optional<SeedApertureScans> ErrorsOrbitWindow::readSeedScans()
+{
+    SeedApertureScans scans;
+    scans.dynamicAperture = m_cbSeedsDa->isChecked();
+    scans.momentumAcceptance = m_cbSeedsMa->isChecked();
+    if (!scans.dynamicAperture && !scans.momentumAcceptance)
+        return scans;
+    const std::optional<double> turns =
+        limitedBoxValue(m_edSeedTurns, "turns of the scans", kTurnsLimit, true, messages());
+    if (!turns)
+        return std::nullopt;
+    scans.radial.turns = scans.acceptance.turns = static_cast<int>(*turns);
+    return scans;
 }
 
 void ErrorsOrbitWindow::bbCorrectClick()

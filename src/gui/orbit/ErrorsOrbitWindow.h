@@ -5,6 +5,7 @@
 #include "core/orbit/ErrorSeeds.h"
 #include "core/orbit/ErrorSet.h"
 #include "core/orbit/OrbitCorrection.h"
+#include "core/orbit/SeedApertures.h"
 #include "gui/Windows.h"
 
 #include <QMainWindow>
@@ -93,6 +94,9 @@ private:
     /// The seed box; nothing after a message naming it.
     std::optional<std::uint64_t> readSeed();
     std::optional<OrbitCorrectionSettings> readCorrection();
+    /// The scans of every seed the check boxes ask for, with the turns of their box; nothing after a
+    /// message naming the box.
+    std::optional<SeedApertureScans> readSeedScans();
     void methodClick();
     /// Takes the orbit of the design now as the orbit before a correction, with none after.
     void showDesignOrbit();
@@ -118,6 +122,9 @@ private:
     QLineEdit* m_edMonitorsOff = nullptr;
     QLineEdit* m_edSeeds = nullptr;
     QCheckBox* m_cbCorrectSeeds = nullptr;
+    QCheckBox* m_cbSeedsDa = nullptr; // the dynamic aperture of every seed
+    QCheckBox* m_cbSeedsMa = nullptr; // the momentum acceptance of every seed
+    QLineEdit* m_edSeedTurns = nullptr;
     QPushButton* m_bbSeeds = nullptr;
     QPushButton* m_bbCancel = nullptr;
     QProgressBar* m_pbSeeds = nullptr;
@@ -132,6 +139,8 @@ private:
     SeedHistogram* m_orbitYHistogram = nullptr;
     SeedHistogram* m_beatXHistogram = nullptr;
     SeedHistogram* m_beatYHistogram = nullptr;
+    SeedHistogram* m_daHistogram = nullptr;
+    SeedHistogram* m_maHistogram = nullptr;
 
     std::uint64_t m_design = 0; // stamp of the design the results belong to
     // the errors of the elements (0 .. count) before the last "apply" and those it gave them
@@ -140,6 +149,7 @@ private:
     std::optional<OrbitCorrection> m_correction;
     std::vector<SeedOutcome> m_seeds;
     bool m_seedsCorrected = false;
+    SeedApertureScans m_seedScans; // what the seeds shown were scanned for
     int m_seedsAsked = 0;
 
     QThread* m_worker = nullptr;

@@ -2,6 +2,8 @@
 #include "core/aperture/DynamicAperture.h"
 
 #include "ApertureRings.h"
+#include "core/orbit/ClosedOrbit.h"
+#include "core/orbit/CorrectorRing.h"
 #include "core/tracking/ParticleTracker.h"
 #include "core/tracking/TrackingRings.h"
 
@@ -151,6 +153,46 @@ TEST(DynamicAperture, OffMomentumOrbitIsTheDispersionOrbit)
         const PhaseVector back = trackParticles(lattice, {orbit}, options).particles[0].final;
         EXPECT_NEAR(back.x, orbit.x, 1e-13);
         EXPECT_NEAR(back.px, orbit.px, 1e-13);
+    }
+}
+
+// A linear ring with dipole errors moves a particle about its closed orbit as the ring without them moves
+// it about the axis, so a ray along x reaches the aperture a where the orbit leaves least room: its radius
+// is min over the element ends of (a - |x_co|) / sqrt(gamma_0 beta), with the orbit the orbit module finds
+// by its own Newton iteration. Tolerances as in the test without kicks above.
+TEST(DynamicAperture, OfARingWithDipoleErrorsIsTakenAboutItsClosedOrbit)
+{
+    State state = test::correctorRing(false);
+    // dipole field errors of the thin multipoles of cells 1, 4 and 7 (rad)
+    for (int i = 1, cell = 0; i <= state.line.count; ++i)
+        if (state.line.at(i).code == code::kThinMultipole && cell++ % 3 == 1) {
+            state.line.at(i).errors.dkn = {3e-4 * (cell - 5)};
+            state.line.at(i).errors.dks = {-2e-4};
+        }
+    test::FakeMessages messages;
+    const std::optional<ApertureRing> ring = apertureRing(state, messages);
+    ASSERT_TRUE(ring.has_value()) << messages.errors.at(0);
+    const ClosedOrbit co = closedOrbit(state);
+    ASSERT_TRUE(co.found) << co.refusal;
+    const std::vector<OpticsRow> rows = test::opticsRows(state);
+    ASSERT_EQ(rows.size(), co.orbit.size());
+    DynamicApertureSettings settings;
+    settings.angles = 3;
+    settings.aperture = {0.01, 0.01};
+    const DynamicAperture da = dynamicAperture(*ring, settings);
+    EXPECT_NEAR(da.orbit.x, co.orbit[0].x, 1e-10);
+    EXPECT_NEAR(da.orbit.py, co.orbit[0].py, 1e-10);
+    const double gamma0 = (1 + rows[0].lf.alphaX * rows[0].lf.alphaX) / rows[0].lf.betaX;
+    double limit = 1, design = 1;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const double size = std::sqrt(gamma0 * rows[i].lf.betaX);
+        limit = std::min(limit, (settings.aperture.x - std::fabs(co.orbit[i].x)) / size);
+        design = std::min(design, settings.aperture.x / size);
+    }
+    ASSERT_LT(limit, design - 5 * settings.resolution); // the orbit takes a good part of the room
+    for (const std::size_t ray : {0, 2}) {
+        EXPECT_LE(da.radius[ray], limit * 1.002) << ray;
+        EXPECT_GE(da.radius[ray], limit * 0.998 - settings.resolution) << ray;
     }
 }
 

@@ -4,7 +4,9 @@
 #include "core/Kinematics.h"
 #include "core/coupling/CoupledOptics.h"
 #include "core/nonlinear/ChromaticTunes.h"
+#include "core/optics/BetaFunctions.h"
 #include "core/orbit/OrbitResponse.h"
+#include "support/FakeMessages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -209,6 +211,48 @@ TEST(OrbitOpticsTest, RefusalsNameTheirReason)
     const OrbitOptics optics = orbitOptics(lost);
     EXPECT_FALSE(optics.computed);
     EXPECT_EQ(optics.refusal.rfind("no closed orbit: ", 0), 0u) << optics.refusal;
+}
+
+struct CollectedPoints : PlotSink
+{
+    std::vector<std::pair<double, LatticeFunctions>> points;
+    void point(double s, const LatticeFunctions& lf) override { points.emplace_back(s, lf); }
+};
+
+// The pass about the orbit in a ring without sextupoles: the orbit of an offset quadrupole leaves the
+// betas those of the design's uncoupled periodic solution (the linear optics, a second method; the rest
+// is the bends' h x, 1e-5), and the orbit is drawn off the axis. A kick that throws the particle out is
+// refused through the messages with nothing drawn.
+TEST(OrbitOpticsTest, PassDrawsTheDesignBetasAboutTheOrbitOrRefuses)
+{
+    State state = errorRing();
+    state.line.at(indexOf(state.line, "T")).errors.dx = 2e-5;
+    CollectedPoints plot;
+    test::FakeMessages messages;
+    ASSERT_TRUE(orbitOpticsPass(state, messages, &plot, nullptr));
+    State design = state;
+    ASSERT_TRUE(periodicSolution(design, messages));
+    design.run.showBetaFunctions = true;
+    RowCollector rows;
+    linePass(design, messages, nullptr, &rows);
+    ASSERT_EQ(rows.rows.size(), plot.points.size());
+    double largest = 0;
+    for (std::size_t i = 0; i < rows.rows.size(); ++i) {
+        const LatticeFunctions& lf = plot.points[i].second;
+        EXPECT_NEAR(plot.points[i].first, rows.rows[i].s, 1e-9) << i;
+        EXPECT_NEAR(lf.betaX, rows.rows[i].lf.betaX, 1e-4 * lf.betaX) << i;
+        EXPECT_NEAR(lf.betaY, rows.rows[i].lf.betaY, 1e-4 * lf.betaY) << i;
+        largest = std::max(largest, std::fabs(lf.x));
+    }
+    EXPECT_GT(largest, 1e-3); // mm
+    State lost = errorRing();
+    lost.line.at(indexOf(lost.line, "K")).hkick = 0.5;
+    CollectedPoints none;
+    test::FakeMessages refused;
+    EXPECT_FALSE(orbitOpticsPass(lost, refused, &none, nullptr));
+    EXPECT_TRUE(none.points.empty());
+    ASSERT_EQ(refused.errors.size(), 1u);
+    EXPECT_EQ(refused.errors[0].rfind("no closed orbit: ", 0), 0u) << refused.errors[0];
 }
 
 } // namespace
