@@ -5,6 +5,7 @@
 #include "gui/editor/LatticeChart.h"
 #include "gui/editor/TuningPanel.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFrame>
 #include <QLineEdit>
@@ -70,6 +71,10 @@ TEST_F(MagStructScreenshot, CoupledRingWithItsModes)
     window->mnInitLatClick();
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-coupled-start.png")));
+    // the start typed as a beam matrix: the Edwards-Teng boxes follow from it
+    window->initialPanel()->latticeFunctionFrame()->findChild<QComboBox*>("cbStartForm")->setCurrentIndex(1);
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-start-beam-matrix.png")));
 }
 
 TEST_F(MagStructScreenshot, UnstableCellAndBeamSizesOverTheDrawing)

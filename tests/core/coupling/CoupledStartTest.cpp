@@ -1,8 +1,5 @@
 #include "core/coupling/CoupledStart.h"
 
-#include "core/io/LatticeFile.h"
-#include "support/ExampleLattice.h"
-
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -82,49 +79,6 @@ TEST(CoupledStart, MatricesThatAreNoBeamAreRefusedNamingTheBox)
         std::string refusal;
         EXPECT_FALSE(beamStart(c.sigma, refusal));
         EXPECT_EQ(refusal, c.refusal);
-    }
-}
-
-TEST(CoupledStart, LineFromThePeriodicStartHasTheRingsCouplingEverywhere)
-{
-    // the coupling matrix from the carried modes against Sagan and Rubin's from the local one-turn map
-    State state;
-    startParticle(state);
-    test::FakeMessages messages;
-    ASSERT_TRUE(
-        readLatticeFile(state, messages, std::string(KESTRUNE_VALIDATION) + "/coupled-double-bend.lat"));
-    const CoupledRing ring = coupledRing(state);
-    ASSERT_TRUE(ring.computed) << ring.refusal;
-    std::vector<Map5> maps;
-    std::vector<double> lengths;
-    for (int i = 1; i <= state.line.count; ++i) {
-        maps.push_back(elementMap(state.line.at(i)));
-        lengths.push_back(state.line.at(i).length);
-    }
-    const CoupledFunctions& f0 = ring.functions.front();
-    RunSettings run;
-    run.betaX0 = f0.et.betaX;
-    run.alphaX0 = f0.et.alphaX;
-    run.betaY0 = f0.et.betaY;
-    run.alphaY0 = f0.et.alphaY;
-    run.r11 = f0.et.r11;
-    run.r12 = f0.et.r12;
-    run.r21 = f0.et.r21;
-    run.r22 = f0.et.r22;
-    std::string refusal;
-    const auto line = coupledLineFunctions(maps, lengths, run, refusal);
-    ASSERT_TRUE(line) << refusal;
-    ASSERT_EQ(line->size(), ring.functions.size());
-    for (std::size_t i = 0; i < line->size(); ++i) {
-        const EdwardsTeng& a = (*line)[i].et;
-        const EdwardsTeng& b = ring.functions[i].et;
-        EXPECT_NEAR(a.betaX, b.betaX, 1e-9 * b.betaX) << i;
-        EXPECT_NEAR(a.betaY, b.betaY, 1e-9 * b.betaY) << i;
-        EXPECT_NEAR(a.r11, b.r11, 1e-9) << i;
-        EXPECT_NEAR(a.r12, b.r12, 1e-9) << i;
-        EXPECT_NEAR(a.r21, b.r21, 1e-9) << i;
-        EXPECT_NEAR(a.r22, b.r22, 1e-9) << i;
-        EXPECT_NEAR((*line)[i].mr.beta12, ring.functions[i].mr.beta12, 1e-9 * b.betaX) << i;
     }
 }
 

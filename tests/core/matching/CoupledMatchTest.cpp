@@ -153,8 +153,6 @@ TEST(CoupledMatch, RefusalsNameTheEntryAndALineWithoutSourcesHasNoCoupling)
         {variable("D", MatchField::K1s), constraint(MatchQuantity::CMinusAbs, 0),
          "variable 1 (D k1s): element 3 (drift space) has no field k1s; it belongs to quadrupoles, bending "
          "magnets and thin multipoles with a skew quadrupole component ksl[1]"},
-        {variable("QF", MatchField::Ks), constraint(MatchQuantity::CMinusAbs, 0),
-         "variable 1 (QF ks): element 1 (quadrupole) has no field ks; it belongs to solenoids"},
     };
     for (const auto& c : cases) {
         MatchDefinition d;
