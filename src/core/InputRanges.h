@@ -127,6 +127,9 @@ constexpr InputRange kMatchChromaticityTarget{"the target", -1e5, 1e5, ""};
 constexpr InputRange kMatchDrivingTermTarget{"the target", 0, 1e8, ""}; // |h|: m^-1/2, 1 or m^1/2
 constexpr InputRange kMatchDetuningTarget{"the target", -1e12, 1e12, "1/m"};
 constexpr InputRange kMatchChromaticTuneTarget{"the target", -1e12, 1e12, ""};
+constexpr InputRange kMatchCouplingAbsTarget{"the target", 0, 1e4, ""}; // |C-|
+constexpr InputRange kMatchCouplingTarget{"the target", -1e4, 1e4, ""}; // Re C-, Im C-
+constexpr InputRange kMatchCrossBetaTarget{"the target", 0, 1e6, "m"};  // beta_12, beta_21: 0 uncoupled
 constexpr InputRange kMatchWeight{"the weight", 0, 1e6, "", true, false, 1e-9};
 constexpr InputRange kMatchStep{"the step", 0, 1, "", true, false, 1e-12};
 constexpr InputRange kMatchTolerance{"the tolerance", 0, 1e-3, "", true, false, 1e-16};

@@ -2,11 +2,13 @@
 
 #include "core/Format.h"
 #include "core/NumberInput.h"
+#include "core/coupling/CoupledStart.h"
 #include "gui/PanelTestSupport.h"
 #include "support/FakeMessages.h"
 #include "support/PassRecorder.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFrame>
 #include <QGroupBox>
@@ -196,6 +198,44 @@ TEST_F(InitialConditionsPanelTest, LatticeFunctionUseStoresBetaAlphaAndEta)
     EXPECT_EQ(update.count(), 1);
     EXPECT_FALSE(frame("pnInitLatFun")->isVisible());
     EXPECT_TRUE(messages.errors.empty());
+}
+
+TEST_F(InitialConditionsPanelTest, ABeamMatrixIsStoredAsTheEdwardsTengValuesOfItsModes)
+{
+    EdwardsTeng et;
+    et.betaX = 3;
+    et.alphaX = -0.5;
+    et.betaY = 7;
+    et.alphaY = 1.2;
+    et.r11 = 0.2;
+    et.r12 = -0.8;
+    et.r21 = 0.1;
+    et.r22 = 0.3;
+    const BeamMatrix sigma = beamMatrix(et, 2e-6, 0.5e-6); // 2 and 0.5 mm mrad
+    panel->showLatticeFunctions();
+    child<QComboBox>(*host, "cbStartForm")->setCurrentIndex(1);
+    EXPECT_TRUE(box("edBetax0")->isReadOnly());
+    for (int r = 0; r < 4; ++r)
+        for (int c = r; c < 4; ++c)
+            typeInto(
+                box(("edS" + std::to_string(r + 1) + std::to_string(c + 1)).c_str()),
+                shortestFloat(sigma[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] * 1e6).c_str());
+    typeInto(box("edS33"), "-1"); // not positive definite: refused, nothing stored
+    click("bbInitLatFun");
+    ASSERT_EQ(messages.errors.size(), 1u);
+    EXPECT_EQ(messages.errors[0],
+              "the beam matrix is not positive definite: its leading 3 x 3 part (up to box "
+              "S33) has no positive determinant");
+    EXPECT_EQ(state.run.betaX0, 10.0);
+    typeInto(box("edS33"), shortestFloat(sigma[2][2] * 1e6).c_str());
+    click("bbInitLatFun");
+    EXPECT_EQ(messages.errors.size(), 1u);
+    const double stored[] = {state.run.betaX0, state.run.alphaX0, state.run.betaY0, state.run.alphaY0,
+                             state.run.r11,    state.run.r12,     state.run.r21,    state.run.r22};
+    const double typed[] = {3, -0.5, 7, 1.2, 0.2, -0.8, 0.1, 0.3};
+    for (int k = 0; k < 8; ++k)
+        EXPECT_NEAR(stored[k], typed[k], 1e-9) << k;
+    EXPECT_NEAR(parseDouble(box("edEpsy")->text().toStdString()), 0.5, 1e-9);
 }
 
 TEST_F(InitialConditionsPanelTest, ANegativeBetaIsReportedAndTheUpdateStillRuns)

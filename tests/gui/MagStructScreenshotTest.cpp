@@ -6,6 +6,7 @@
 #include "gui/editor/TuningPanel.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFrame>
 #include <QLineEdit>
@@ -71,6 +72,10 @@ TEST_F(MagStructScreenshot, CoupledRingWithItsModes)
     window->mnInitLatClick();
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-coupled-start.png")));
+    // the start typed as a beam matrix: the Edwards-Teng boxes follow from it
+    window->initialPanel()->latticeFunctionFrame()->findChild<QComboBox*>("cbStartForm")->setCurrentIndex(1);
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-start-beam-matrix.png")));
 }
 
 // The DBA cell with two quadrupoles misaligned: its betas about the closed orbit.

@@ -90,5 +90,31 @@ TEST_F(MatchScreenshot, DbaTunesAchromatAndBetaLimit)
     ASSERT_TRUE(w.grab().save(QDir(dir).filePath("match-compromise.png")));
 }
 
+TEST_F(MatchScreenshot, CoupledRingCorrectedByItsSkewQuadrupoleAndRolls)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    // one cell as the ring: of eight cells the ring's C- would vanish (its cells' sums turn by 2 pi p / 8)
+    ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_VALIDATION) + "/coupled-double-bend.lat"));
+    state.line.superPeriods = 1;
+    drawFromFileBoxes(state);
+    MatchWindow w(state, windows);
+    w.resize(1180, 800);
+    w.show();
+    row(w, "SQ");
+    row(w, "Q2");
+    qobject_cast<QComboBox*>(w.variableTable()->cellWidget(0, VariableTable::Field))->setCurrentText("k1s");
+    qobject_cast<QComboBox*>(w.variableTable()->cellWidget(1, VariableTable::Field))->setCurrentText("tilt");
+    row(w, "c_minus_re", "=", "0", "end");
+    row(w, "c_minus_im", "=", "0", "end");
+    row(w, "tune_1", ">=", "0.01", "end");
+    row(w, "tune_2", ">=", "0.01", "end");
+    run(w);
+    ASSERT_TRUE(w.lastResult() && w.lastResult()->converged)
+        << (fake.errors.empty() ? "" : fake.errors.back());
+    ASSERT_TRUE(w.grab().save(QDir(dir).filePath("match-coupling.png")));
+}
+
 } // namespace
 } // namespace kestrune

@@ -3,6 +3,7 @@
 #include "MagStructFixture.h"
 #include "app/ProgramWindows.h"
 #include "core/Drawing.h"
+#include "core/coupling/CoupledOptics.h"
 #include "core/io/LatticeFile.h"
 #include "gui/matching/MatchTables.h"
 #include "support/TestFolder.h"
@@ -145,6 +146,34 @@ TEST_F(MatchWindowTest, InfeasibleProblemShowsTheCompromiseAndNamesWhatIsNotMet)
     EXPECT_EQ(cell(match->constraintTable(), 1, ConstraintTable::Met), "no");
     EXPECT_EQ(qf(), 3.0);
     EXPECT_TRUE(button("bbAccept")->isEnabled()); // the compromise may still be taken
+}
+
+TEST_F(MatchWindowTest, TheCouplingOfACoupledRingIsMatchedFromItsRows)
+{
+    // one cell as the ring: of eight cells the ring's C- would vanish (its cells' sums turn by 2 pi p / 8)
+    ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_VALIDATION) + "/coupled-double-bend.lat"));
+    state.line.superPeriods = 1;
+    addVariable("SQ");
+    addVariable("Q2");
+    const auto field = [&](int row) {
+        return qobject_cast<QComboBox*>(match->variableTable()->cellWidget(row, VariableTable::Field));
+    };
+    field(0)->setCurrentText("k1s");
+    field(1)->setCurrentText("tilt");
+    EXPECT_EQ(cell(match->variableTable(), 1, VariableTable::Start), "0.03");
+    addConstraint("beta_x_m", "10");
+    button("bbMatch")->click();
+    ASSERT_EQ(fake.errors.size(), 1u);
+    EXPECT_TRUE(
+        QString::fromStdString(fake.errors[0]).startsWith("constraint 1 (beta_x_m at end): the planes "));
+    match->constraintTable()->removeRow(0);
+    addConstraint("c_minus_re", "0");
+    addConstraint("c_minus_im", "0");
+    button("bbMatch")->click();
+    runMatch();
+    ASSERT_TRUE(match->lastResult() && match->lastResult()->converged) << status().toStdString();
+    button("bbAccept")->click();
+    EXPECT_LT(couplingCoefficient(state).abs, 1e-9);
 }
 
 TEST_F(MatchWindowTest, RefusedMatchesChangeNothing)

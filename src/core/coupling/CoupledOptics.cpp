@@ -611,6 +611,7 @@ CouplingCoefficient couplingCoefficient(const State& state)
     result.re = c.real();
     result.im = c.imag();
     result.abs = std::abs(c);
+    result.computed = true;
     return result;
 }
 

@@ -101,6 +101,7 @@ std::optional<EdwardsTeng> edwardsTeng(const Map5& m);
 struct CouplingCoefficient
 {
     double re = 0, im = 0, abs = 0;
+    bool computed = false; // false (and 0) when the ring without its skew parts has no stable solution
 };
 /// C- of a ring whose uncoupled pass (betaFunctions) ran with these samples of beta, phase and position
 /// at the entrance of every element; skew sources are k1s of quadrupoles and bends, ksl[1] of thin

@@ -3,6 +3,7 @@
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/coupling/CoupledOptics.h"
+#include "core/coupling/CoupledStart.h"
 #include "core/optics/BetaFunctions.h"
 
 #include <algorithm>
@@ -17,61 +18,46 @@ namespace {
 using Complex = std::complex<double>;
 
 // A mode's eigenvector on (x, px, y, py), normalised to v^H S v = 2i.
-struct ModeVector
+struct PassMode
 {
     Complex v[4];
 };
 
-// The Edwards-Teng form of the modes. With V = [[g I, C], [-C^+, g I]] (C^+ the symplectic conjugate,
-// g^2 + det C = 1) the modes are v1 = V (u1, 0) = (g u1, -C^+ u1) and v2 = V (0, u2) = (C u2, g u2),
-// u = (sqrt(beta), (i - alpha) / sqrt(beta)) the normalised vector of an uncoupled plane
-// (u^H S u = 2i). MAD-X's coupling matrix is R = C^+ / g, so v1 = g (u1, -R u1), v2 = g (R^+ u2, u2),
-// and v^H S v = g^2 (1 + det R) 2i (a real 2 x 2 matrix M has M^T S M = det M S): g = 1 / sqrt(1 + det R).
-// Going back: the x part of v1 is g u1, its invariant Im(conj(x) px) = g^2, and the y part is
-// -R (x part); as R is real, the 2 x 2 matrices [Re w, Im w] of the parts obey E(y part) = -R E(x part).
+// The modes of the start values (CoupledStart: Edwards-Teng's form with the start coupling R).
 struct ModeStart
 {
-    ModeVector mode1, mode2;
+    PassMode mode1, mode2;
 };
-
-void planeVector(double beta, double alpha, Complex& q, Complex& p)
-{
-    const double root = std::sqrt(beta);
-    q = root;
-    p = Complex(-alpha, 1) / root;
-}
 
 std::optional<ModeStart> startModes(const RunSettings& run, std::string& refusal)
 {
-    const double detR = run.r11 * run.r22 - run.r12 * run.r21;
     if (!(run.betaX0 > 0) || !(run.betaY0 > 0)) {
         refusal = "select valid betatron functions!";
         return std::nullopt;
     }
-    if (!(1 + detR > 0)) {
+    EdwardsTeng et;
+    et.betaX = run.betaX0;
+    et.alphaX = run.alphaX0;
+    et.betaY = run.betaY0;
+    et.alphaY = run.alphaY0;
+    et.r11 = run.r11;
+    et.r12 = run.r12;
+    et.r21 = run.r21;
+    et.r22 = run.r22;
+    const std::optional<ModePair> modes = edwardsTengModes(et);
+    if (!modes) {
         refusal = "the start coupling matrix R has det R <= -1: no Edwards-Teng modes";
         return std::nullopt;
     }
-    const double g = 1 / std::sqrt(1 + detR);
     ModeStart m;
-    Complex q, p;
-    planeVector(run.betaX0, run.alphaX0, q, p);
-    m.mode1.v[0] = g * q;
-    m.mode1.v[1] = g * p;
-    m.mode1.v[2] = -g * (run.r11 * q + run.r12 * p);
-    m.mode1.v[3] = -g * (run.r21 * q + run.r22 * p);
-    planeVector(run.betaY0, run.alphaY0, q, p);
-    // R^+ = [[r22, -r12], [-r21, r11]]
-    m.mode2.v[0] = g * (run.r22 * q - run.r12 * p);
-    m.mode2.v[1] = g * (-run.r21 * q + run.r11 * p);
-    m.mode2.v[2] = g * q;
-    m.mode2.v[3] = g * p;
+    std::copy((*modes)[0].begin(), (*modes)[0].end(), m.mode1.v);
+    std::copy((*modes)[1].begin(), (*modes)[1].end(), m.mode2.v);
     return m;
 }
 
-ModeVector carried(const Map5& t, const ModeVector& a)
+PassMode carried(const Map5& t, const PassMode& a)
 {
-    ModeVector b;
+    PassMode b;
     for (int i = 0; i < 4; ++i) {
         b.v[i] = 0;
         for (int j = 0; j < 4; ++j)
@@ -89,7 +75,7 @@ void planeFunctions(Complex q, Complex p, double g2, double& beta, double& alpha
 
 // The functions of the pass at one place from the modes, into lf; false where the modes cannot be told
 // apart (the x part of mode 1 or the y part of mode 2 carries no invariant).
-bool sample(const RunSettings& run, const ModeVector& m1, const ModeVector& m2, LatticeFunctions& lf)
+bool sample(const RunSettings& run, const PassMode& m1, const PassMode& m2, LatticeFunctions& lf)
 {
     const double g1 = std::imag(std::conj(m1.v[0]) * m1.v[1]);
     const double g2 = std::imag(std::conj(m2.v[2]) * m2.v[3]);
@@ -198,8 +184,8 @@ void coupledLinePass(State& state, Messages& messages, PlotSink* plot, ListSink*
                 lf.dp = t[1][0] * lf.d + t[1][1] * lf.dp + t[1][4];
                 lf.d = d;
             } else {
-                const ModeVector w1 = carried(t, modes.mode1);
-                const ModeVector w2 = carried(t, modes.mode2);
+                const PassMode w1 = carried(t, modes.mode1);
+                const PassMode w2 = carried(t, modes.mode2);
                 lf.phiX += phaseAdvance(modes.mode1.v[0], w1.v[0]);
                 lf.phiY += phaseAdvance(modes.mode2.v[2], w2.v[2]);
                 modes.mode1 = w1;

@@ -4,6 +4,7 @@
 #include "core/InputRanges.h"
 #include "core/Kinematics.h"
 #include "core/NumberInput.h"
+#include "core/coupling/CoupledStart.h"
 #include "core/optics/BetaFunctions.h"
 
 #include <cmath>
@@ -238,6 +239,38 @@ bool useLatticeFunctions(State& state, InitialBoxes& boxes, Messages& messages)
     if (run.showBetaFunctions && (run.betaX0 <= 0 || run.betaY0 <= 0))
         messages.error("select valid betatron functions!");
     return defined;
+}
+
+bool beamMatrixToBoxes(InitialBoxes& boxes, Messages& messages)
+{
+    // mm^2, mm mrad and mrad^2 are all 1e-6 of m^2, m rad and rad^2
+    const std::string* upper[4][4] = {{&boxes.edS11, &boxes.edS12, &boxes.edS13, &boxes.edS14},
+                                      {nullptr, &boxes.edS22, &boxes.edS23, &boxes.edS24},
+                                      {nullptr, nullptr, &boxes.edS33, &boxes.edS34},
+                                      {nullptr, nullptr, nullptr, &boxes.edS44}};
+    BeamMatrix sigma{};
+    for (std::size_t r = 0; r < 4; ++r)
+        for (std::size_t c = r; c < 4; ++c)
+            sigma[r][c] = sigma[c][r] = parseDouble(*upper[r][c]) * 1e-6;
+    std::string refusal;
+    const std::optional<BeamStart> start = beamStart(sigma, refusal);
+    if (!start) {
+        messages.error(refusal);
+        return false;
+    }
+    const EdwardsTeng& et = start->et;
+    const auto box = [](double value) { return fmt("%.10g", value); };
+    boxes.edBetax0 = box(et.betaX);
+    boxes.edAlphax0 = box(et.alphaX);
+    boxes.edBetay0 = box(et.betaY);
+    boxes.edAlphay0 = box(et.alphaY);
+    boxes.edR11 = box(et.r11);
+    boxes.edR12 = box(et.r12);
+    boxes.edR21 = box(et.r21);
+    boxes.edR22 = box(et.r22);
+    boxes.edEpsx = box(start->emittance1 * 1e6);
+    boxes.edEpsy = box(start->emittance2 * 1e6);
+    return true;
 }
 
 bool lookForPeriodicSolution(State& state, InitialBoxes& boxes, Messages& messages, ListSink* list)

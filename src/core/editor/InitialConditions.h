@@ -36,6 +36,18 @@ struct InitialBoxes
     std::string edR22 = "0.0";
     std::string edEtay0 = "0.0";
     std::string edEtapy0 = "0.0";
+    // the start typed as a beam matrix S on (x, x', y, y'), its upper triangle: mm^2, mm mrad, mrad^2
+    // (the default a beam of 1 and 0.5 mm mrad in betas of 10 m, uncoupled)
+    std::string edS11 = "10.0";
+    std::string edS12 = "0.0";
+    std::string edS13 = "0.0";
+    std::string edS14 = "0.0";
+    std::string edS22 = "0.1";
+    std::string edS23 = "0.0";
+    std::string edS24 = "0.0";
+    std::string edS33 = "5.0";
+    std::string edS34 = "0.0";
+    std::string edS44 = "0.05";
     // beam sizes: mm mrad, mm
     std::string edEpsx = "1";
     std::string edEpsy = "1";
@@ -81,6 +93,15 @@ StartPanels initialLatticeCommand(State& state);
 /// dispersion); an R of det R <= -1 has no modes: "the start coupling R11 R22 - R12 R21 must be above -1!"
 /// and false.
 bool useLatticeFunctions(State& state, InitialBoxes& boxes, Messages& messages);
+
+/// The start typed as a beam matrix (boxes edS11 .. edS44): the Edwards-Teng values of its modes into the
+/// beta, alpha and R boxes and the mode emittances into the emittance boxes (mm mrad), so that the "use"
+/// of the lattice functions stores them as typed Edwards-Teng values (and a lattice file keeps those). A
+/// box that is no number stops it (ConversionError); a matrix that is no beam (not positive definite,
+/// modes that cannot be told apart) gives the refusal naming the box, "the beam matrix is not positive
+/// definite: its leading 3 x 3 part (up to box S33) has no positive determinant", false and the boxes
+/// unchanged.
+bool beamMatrixToBoxes(InitialBoxes& boxes, Messages& messages);
 
 /// The periodic solver: writes the periodic start values into state.run, false on failure.
 using PeriodicSolver = std::function<bool(State&, Messages&)>;

@@ -10,7 +10,8 @@ namespace kestrune {
 
 /// The match definition in a JSON text:
 ///   {"start": "periodic" | "initial",
-///    "variables": [{"element": NAME | INDEX, "field": "k" | "m" | "h" | "length",
+///    "variables": [{"element": NAME | INDEX, "field": "k" | "m" | "h" | "length" | "k3" | "k1s" | "ks" |
+///    "tilt",
 ///                   "min": X, "max": X, "step": X}],
 ///    "constraints": [{"quantity": NAME, "at": NAME | INDEX | "end", "from": ..., "to": ...,
 ///                     "relation": "=" | "<=" | ">=", "value": X, "weight": X}],

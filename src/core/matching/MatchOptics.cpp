@@ -2,6 +2,8 @@
 
 #include "core/Kinematics.h"
 #include "core/chromaticity/Chromaticity.h"
+#include "core/coupling/CoupledOptics.h"
+#include "core/coupling/CoupledStart.h"
 #include "core/nonlinear/AmplitudeDetuning.h"
 #include "core/nonlinear/ChromaticTunes.h"
 #include "core/nonlinear/DrivingTerms.h"
@@ -236,15 +238,29 @@ struct MatchOptics::Impl
     Functions initial; // the line's initial values
     int passes = 0;
     Failure failure = Failure::None;
-    std::string nonlinearRefusal;
-    bool needsDetuning = false; // a constraint on the detuning
+    std::string refusal;
+    bool needsDetuning = false;   // a constraint on the detuning
+    bool needsEigentunes = false; // a constraint on tune_1 or tune_2
+
+    // the coupled optics: the maps and lengths of elements 1..count, and the results of the last
+    // evaluation (the functions at every element end 0..count when asked at a place)
+    std::vector<Map5> maps;
+    std::vector<double> lengths;
+    std::vector<CoupledFunctions> coupledFunctions;
+    double tune1 = 0, tune2 = 0;
+    CouplingCoefficient cMinus;
 
     // results of the last evaluation
     double maxBetaX = 0, maxBetaY = 0;
     double endPhiX = 0, endPhiY = 0; // phase advances over the whole pass, units of 2 pi
 
     Pass& mainPass() { return setup.definition.start == MatchStart::Periodic ? ringPass : linePass; }
-    bool needsRing() const { return setup.definition.start == MatchStart::Periodic || setup.ringQuantities; }
+    // the uncoupled passes: not in a coupled match
+    bool needsRing() const
+    {
+        return !setup.coupled && (setup.definition.start == MatchStart::Periodic || setup.ringQuantities);
+    }
+    bool needsLine() const { return !setup.coupled && setup.definition.start == MatchStart::Initial; }
 
     int bodySlices(const Pass& pass, int i)
     {
@@ -353,14 +369,22 @@ struct MatchOptics::Impl
         // momentum, as its pass does
         if (needsRing())
             build(ringPass, true);
-        if (setup.definition.start == MatchStart::Initial) {
+        if (needsLine()) {
             updateKinematics(work.beam, EnergyKind::Momentum, work.beam.referenceMomentum);
             build(linePass, false);
         }
         problem = quiet.first;
+        if (setup.coupledFunctions)
+            for (int i = 1; i <= work.line.count; ++i) {
+                maps.push_back(elementMap(work.line.at(i)));
+                lengths.push_back(work.line.at(i).length);
+            }
 
         needsDetuning = std::any_of(setup.constraints.begin(), setup.constraints.end(),
                                     [](const ResolvedConstraint& c) { return isDetuning(c.quantity); });
+        needsEigentunes = std::any_of(setup.constraints.begin(), setup.constraints.end(), [](const auto& c) {
+            return c.quantity == MatchQuantity::Tune1 || c.quantity == MatchQuantity::Tune2;
+        });
         probeSlot.assign(static_cast<std::size_t>(work.line.count) + 1, -1);
         for (const ResolvedConstraint& c : setup.constraints) {
             if (takesPlace(c.quantity) || isPhase(c.quantity))
@@ -435,8 +459,12 @@ struct MatchOptics::Impl
         for (int i : varied) {
             if (needsRing())
                 rebuild(ringPass, i);
-            if (setup.definition.start == MatchStart::Initial)
+            if (needsLine())
                 rebuild(linePass, i);
+            if (!maps.empty()) {
+                maps[static_cast<std::size_t>(i - 1)] = elementMap(work.line.at(i));
+                lengths[static_cast<std::size_t>(i - 1)] = work.line.at(i).length;
+            }
         }
     }
 
@@ -473,7 +501,7 @@ struct MatchOptics::Impl
     // its detuning from them.
     bool nonlinear(RingValues& ring)
     {
-        const std::optional<DrivingTerms> terms = drivingTerms(work, &nonlinearRefusal);
+        const std::optional<DrivingTerms> terms = drivingTerms(work, &refusal);
         if (!terms)
             return false;
         for (int t = 0; t < kDrivingTermCount; ++t)
@@ -481,7 +509,7 @@ struct MatchOptics::Impl
                 std::abs(terms->ring[static_cast<std::size_t>(t)]);
         if (!needsDetuning)
             return true;
-        const std::optional<DetuningCoefficients> d = detuning(work, *terms, &nonlinearRefusal);
+        const std::optional<DetuningCoefficients> d = detuning(work, *terms, &refusal);
         if (d)
             ring.detuning = *d;
         return d.has_value();
@@ -490,7 +518,7 @@ struct MatchOptics::Impl
     // The tracked Q(delta) of the trial ring over the default scan, the one the report gives.
     bool trackedTunes(RingValues& ring)
     {
-        const std::optional<ChromaticTunes> q = chromaticTunes(work, ChromaticScan{}, &nonlinearRefusal);
+        const std::optional<ChromaticTunes> q = chromaticTunes(work, ChromaticScan{}, &refusal);
         if (!q)
             return false;
         ring.tuneX2 = q->qx[2];
@@ -549,20 +577,124 @@ struct MatchOptics::Impl
             return ring.tuneY2;
         case MatchQuantity::TuneY3:
             return ring.tuneY3;
+        case MatchQuantity::CMinusAbs:
+            return cMinus.abs;
+        case MatchQuantity::CMinusRe:
+            return cMinus.re;
+        case MatchQuantity::CMinusIm:
+            return cMinus.im;
+        case MatchQuantity::Tune1:
+            return tune1;
+        case MatchQuantity::Tune2:
+            return tune2;
         default:
             break;
         }
+        if (isCoupledQuantity(c.quantity))
+            return coupledValue(c);
         return ring.drivingTerms[static_cast<std::size_t>(drivingTermIndex(c.quantity))];
+    }
+
+    double coupledValue(const ResolvedConstraint& c) const
+    {
+        const CoupledFunctions& f = coupledFunctions[static_cast<std::size_t>(c.at)];
+        switch (c.quantity) {
+        case MatchQuantity::Beta1:
+            return f.et.betaX;
+        case MatchQuantity::Alpha1:
+            return f.et.alphaX;
+        case MatchQuantity::Beta2:
+            return f.et.betaY;
+        case MatchQuantity::Alpha2:
+            return f.et.alphaY;
+        case MatchQuantity::R11:
+            return f.et.r11;
+        case MatchQuantity::R12:
+            return f.et.r12;
+        case MatchQuantity::R21:
+            return f.et.r21;
+        case MatchQuantity::R22:
+            return f.et.r22;
+        case MatchQuantity::Beta11:
+            return f.mr.beta11;
+        case MatchQuantity::Beta12:
+            return f.mr.beta12;
+        case MatchQuantity::Beta21:
+            return f.mr.beta21;
+        case MatchQuantity::Beta22:
+            return f.mr.beta22;
+        default:
+            break;
+        }
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+
+    // The coupled optics of the trial line: the periodic coupled solution where the match starts from it
+    // or the eigentunes are asked for, the coupled functions from the start values of a line match.
+    bool coupledValues()
+    {
+        failure = Failure::Coupled;
+        const bool periodicMatch = setup.definition.start == MatchStart::Periodic;
+        if (periodicMatch || needsEigentunes) {
+            CoupledRing ring = coupledRing(maps, lengths, work.line.superPeriods);
+            if (!ring.computed) {
+                refusal = ring.refusal;
+                return false;
+            }
+            tune1 = ring.tune1;
+            tune2 = ring.tune2;
+            if (periodicMatch)
+                coupledFunctions = std::move(ring.functions);
+        }
+        if (!periodicMatch) {
+            std::optional<std::vector<CoupledFunctions>> f =
+                coupledLineFunctions(maps, lengths, work.run, refusal);
+            if (!f)
+                return false;
+            coupledFunctions = std::move(*f);
+        }
+        return true;
+    }
+
+    // C- of the trial ring by the computation itself.
+    bool couplingValues()
+    {
+        failure = Failure::Coupled;
+        cMinus = couplingCoefficient(work);
+        if (!cMinus.computed)
+            refusal = "C- needs a stable periodic solution of the ring with its skew parts taken out";
+        return cMinus.computed;
     }
 
     bool evaluate(const std::vector<double>& x, std::vector<double>& values)
     {
         ++passes;
         setValues(x);
+        RingValues ring;
+        if (!setup.coupled && !uncoupledValues(ring))
+            return false;
+        if (setup.coupledFunctions && !coupledValues())
+            return false;
+        if (setup.couplingCoefficient && !couplingValues())
+            return false;
+        failure = Failure::NotFinite;
+
+        values.resize(setup.constraints.size());
+        for (std::size_t n = 0; n < setup.constraints.size(); ++n) {
+            values[n] = valueOf(setup.constraints[n], ring);
+            if (!std::isfinite(values[n]))
+                return false;
+        }
+        failure = Failure::None;
+        return true;
+    }
+
+    // The uncoupled passes and the quantities computed from them.
+    bool uncoupledValues(RingValues& ring)
+    {
         failure = Failure::NoPeriodicSolution;
         const bool periodicMatch = setup.definition.start == MatchStart::Periodic;
         const double nsp = work.line.superPeriods;
-        RingValues ring;
         Functions start = initial;
         if (needsRing()) {
             Functions periodicFunctions;
@@ -585,18 +717,7 @@ struct MatchOptics::Impl
             !chromaticities(ring.naturalX, ring.naturalY, ring.correctedX, ring.correctedY))
             return false;
         failure = Failure::Nonlinear;
-        if ((setup.drivingTerms && !nonlinear(ring)) || (setup.chromaticTunes && !trackedTunes(ring)))
-            return false;
-        failure = Failure::NotFinite;
-
-        values.resize(setup.constraints.size());
-        for (std::size_t n = 0; n < setup.constraints.size(); ++n) {
-            values[n] = valueOf(setup.constraints[n], ring);
-            if (!std::isfinite(values[n]))
-                return false;
-        }
-        failure = Failure::None;
-        return true;
+        return !((setup.drivingTerms && !nonlinear(ring)) || (setup.chromaticTunes && !trackedTunes(ring)));
     }
 };
 
@@ -622,9 +743,9 @@ MatchOptics::Failure MatchOptics::failure() const
     return m_impl->failure;
 }
 
-const std::string& MatchOptics::nonlinearRefusal() const
+const std::string& MatchOptics::refusal() const
 {
-    return m_impl->nonlinearRefusal;
+    return m_impl->refusal;
 }
 
 int MatchOptics::passes() const

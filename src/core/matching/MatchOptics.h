@@ -13,7 +13,9 @@ namespace kestrune {
 /// matrices are computed once (by the optics' own matrix functions, sliced as the program's passes slice),
 /// and only those of the varied elements anew at each evaluation; one pass over them carries the lattice
 /// functions, without lists, plots or allocation. The results agree with the beam-line pass (initial
-/// values) and the ring pass (periodic solution) to rounding.
+/// values) and the ring pass (periodic solution) to rounding. A coupled match (MatchSetup::coupled) takes
+/// the coupled maps of the elements instead (CoupledOptics: elementMap), those of the varied elements
+/// computed anew, and the coupled functions from the periodic coupled solution or from the start values.
 class MatchOptics
 {
 public:
@@ -35,10 +37,11 @@ public:
     bool evaluate(const std::vector<double>& x, std::vector<double>& values);
 
     /// Why the last evaluation failed; for Nonlinear (driving terms, detuning or the tracked Q(delta) that
-    /// cannot be computed) the reason is in nonlinearRefusal.
-    enum class Failure { None, NoPeriodicSolution, NotFinite, Nonlinear };
+    /// cannot be computed) and Coupled (the coupled optics or C- that cannot be computed: modes that
+    /// cannot be told apart, no stable solution) the reason is in refusal.
+    enum class Failure { None, NoPeriodicSolution, NotFinite, Nonlinear, Coupled };
     Failure failure() const;
-    const std::string& nonlinearRefusal() const;
+    const std::string& refusal() const;
 
     /// Evaluations so far: each is one pass over the line (two when a line match has ring quantities).
     int passes() const;

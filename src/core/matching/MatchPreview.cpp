@@ -14,11 +14,12 @@ MatchDefinition definition(MatchStart start, std::vector<MatchVariable> variable
     return d;
 }
 
-// A constraint every line resolves (beta_x at its end): the partner of a variable previewed alone.
+// A constraint every line resolves, coupled or not (beta_1 at its end): the partner of a variable
+// previewed alone.
 MatchConstraint anyConstraint()
 {
     MatchConstraint c;
-    c.quantity = MatchQuantity::BetaX;
+    c.quantity = MatchQuantity::Beta1;
     c.value = 1;
     return c;
 }

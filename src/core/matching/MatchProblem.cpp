@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/InputRanges.h"
+#include "core/coupling/CoupledOptics.h"
 
 #include <algorithm>
 #include <cctype>
@@ -52,6 +53,23 @@ constexpr QuantityEntry kQuantities[] = {
     {MatchQuantity::TuneX3, "q3_x"},
     {MatchQuantity::TuneY2, "q2_y"},
     {MatchQuantity::TuneY3, "q3_y"},
+    {MatchQuantity::CMinusAbs, "c_minus_abs"},
+    {MatchQuantity::CMinusRe, "c_minus_re"},
+    {MatchQuantity::CMinusIm, "c_minus_im"},
+    {MatchQuantity::Tune1, "tune_1"},
+    {MatchQuantity::Tune2, "tune_2"},
+    {MatchQuantity::Beta1, "beta_1_m"},
+    {MatchQuantity::Alpha1, "alpha_1"},
+    {MatchQuantity::Beta2, "beta_2_m"},
+    {MatchQuantity::Alpha2, "alpha_2"},
+    {MatchQuantity::R11, "r11"},
+    {MatchQuantity::R12, "r12"},
+    {MatchQuantity::R21, "r21"},
+    {MatchQuantity::R22, "r22"},
+    {MatchQuantity::Beta11, "beta_11_m"},
+    {MatchQuantity::Beta12, "beta_12_m"},
+    {MatchQuantity::Beta21, "beta_21_m"},
+    {MatchQuantity::Beta22, "beta_22_m"},
 };
 
 struct FieldEntry
@@ -60,11 +78,9 @@ struct FieldEntry
     const char* name;
 };
 
-constexpr FieldEntry kFields[] = {{MatchField::K, "k"},
-                                  {MatchField::M, "m"},
-                                  {MatchField::H, "h"},
-                                  {MatchField::Length, "length"},
-                                  {MatchField::K3, "k3"}};
+constexpr FieldEntry kFields[] = {
+    {MatchField::K, "k"},   {MatchField::M, "m"},     {MatchField::H, "h"},   {MatchField::Length, "length"},
+    {MatchField::K3, "k3"}, {MatchField::K1s, "k1s"}, {MatchField::Ks, "ks"}, {MatchField::Tilt, "tilt"}};
 
 std::string trimmed(const std::string& text)
 {
@@ -93,10 +109,22 @@ bool isFamily(int elementCode, Family family)
 
 // Which elements have the field: k the quadrupoles and the gradient of bends, m the sextupoles, h the
 // bends, k3 the thick octupoles; a length is varied in drift spaces and magnets only (accelerating elements
-// keep theirs, so that the particle's energy along the line stays what it was).
-bool hasField(int elementCode, MatchField field)
+// keep theirs, so that the particle's energy along the line stays what it was). Of the fields that couple
+// the planes: k1s the quadrupoles and bends, and thin multipoles whose record holds a skew quadrupole
+// component ksl[1]; ks the solenoids; tilt the magnets whose roll changes the linear optics (bends,
+// quadrupoles, thin multipoles).
+bool hasField(const LatticeElement& e, MatchField field)
 {
+    const int elementCode = e.code;
     switch (field) {
+    case MatchField::K1s:
+        return isFamily(elementCode, Family::Bend) || isFamily(elementCode, Family::Quadrupole) ||
+               (elementCode == code::kThinMultipole && e.ksl.size() > 1);
+    case MatchField::Ks:
+        return elementCode == code::kSolenoid;
+    case MatchField::Tilt:
+        return isFamily(elementCode, Family::Bend) || isFamily(elementCode, Family::Quadrupole) ||
+               elementCode == code::kThinMultipole;
     case MatchField::K:
         return isFamily(elementCode, Family::Bend) || isFamily(elementCode, Family::Quadrupole);
     case MatchField::M:
@@ -125,6 +153,12 @@ const char* fieldOwners(MatchField field)
         return "drift spaces, magnets and sextupoles";
     case MatchField::K3:
         return "octupoles";
+    case MatchField::K1s:
+        return "quadrupoles, bending magnets and thin multipoles with a skew quadrupole component ksl[1]";
+    case MatchField::Ks:
+        return "solenoids";
+    case MatchField::Tilt:
+        return "quadrupoles, bending magnets and thin multipoles";
     }
     return "";
 }
@@ -191,7 +225,7 @@ std::optional<std::vector<int>> variableElements(const BeamLine& line, const Mat
     }
     for (int i : elements) {
         const LatticeElement& e = line.at(i);
-        if (!hasField(e.code, v.field)) {
+        if (!hasField(e, v.field)) {
             messages.error(label + ": element " + std::to_string(i) + " (" + kindName(kindOf(e.code)) +
                            ") has no field " + fieldName(v.field) + "; it belongs to " +
                            fieldOwners(v.field));
@@ -212,6 +246,12 @@ const InputRange& fieldRange(MatchField field)
         return ranges::kElementLength;
     case MatchField::K3:
         return ranges::kOctupoleStrength;
+    case MatchField::K1s:
+        return ranges::kSkewStrength;
+    case MatchField::Ks:
+        return ranges::kSolenoidStrength;
+    case MatchField::Tilt:
+        return ranges::kRollAngle;
     case MatchField::K:
         break;
     }
@@ -320,15 +360,35 @@ const InputRange& targetRange(MatchQuantity quantity)
     switch (quantity) {
     case MatchQuantity::TuneX:
     case MatchQuantity::TuneY:
+    case MatchQuantity::Tune1:
+    case MatchQuantity::Tune2:
         return ranges::kMatchTuneTarget;
     case MatchQuantity::BetaX:
     case MatchQuantity::BetaY:
     case MatchQuantity::MaxBetaX:
     case MatchQuantity::MaxBetaY:
+    case MatchQuantity::Beta1:
+    case MatchQuantity::Beta2:
+    case MatchQuantity::Beta11:
+    case MatchQuantity::Beta22:
         return ranges::kMatchBetaTarget;
+    case MatchQuantity::Beta12:
+    case MatchQuantity::Beta21:
+        return ranges::kMatchCrossBetaTarget;
     case MatchQuantity::AlphaX:
     case MatchQuantity::AlphaY:
+    case MatchQuantity::Alpha1:
+    case MatchQuantity::Alpha2:
+    case MatchQuantity::R11:
+    case MatchQuantity::R12:
+    case MatchQuantity::R21:
+    case MatchQuantity::R22:
         return ranges::kMatchAlphaTarget;
+    case MatchQuantity::CMinusAbs:
+        return ranges::kMatchCouplingAbsTarget;
+    case MatchQuantity::CMinusRe:
+    case MatchQuantity::CMinusIm:
+        return ranges::kMatchCouplingTarget;
     case MatchQuantity::EtaX:
         return ranges::kMatchEtaTarget;
     case MatchQuantity::EtaPX:
@@ -395,6 +455,19 @@ bool checkOverlaps(const MatchDefinition& d, const std::vector<ResolvedVariable>
                 }
         }
     return true;
+}
+
+// The planes are coupled for the match: by the line, by a variable that moves a coupling field, or by the
+// coupled start beam of a line match.
+bool coupledMatch(const State& state, const MatchDefinition& d)
+{
+    const RunSettings& run = state.run;
+    const bool coupledStart =
+        d.start == MatchStart::Initial &&
+        (run.r11 != 0 || run.r12 != 0 || run.r21 != 0 || run.r22 != 0 || run.etaY0 != 0 || run.etaPY0 != 0);
+    return coupledStart || lineCouples(state.line) ||
+           std::any_of(d.variables.begin(), d.variables.end(),
+                       [](const MatchVariable& v) { return couplesPlanes(v.field); });
 }
 
 } // namespace
@@ -507,7 +580,8 @@ bool takesPlace(MatchQuantity quantity)
     case MatchQuantity::EtaPX:
         return true;
     default:
-        return false;
+        return isCoupledQuantity(quantity) && !isCouplingCoefficient(quantity) &&
+               quantity != MatchQuantity::Tune1 && quantity != MatchQuantity::Tune2;
     }
 }
 
@@ -525,7 +599,9 @@ bool isChromaticity(MatchQuantity quantity)
 bool isRingQuantity(MatchQuantity quantity)
 {
     return quantity == MatchQuantity::TuneX || quantity == MatchQuantity::TuneY || isChromaticity(quantity) ||
-           isDrivingTerm(quantity) || isDetuning(quantity) || isChromaticTune(quantity);
+           isDrivingTerm(quantity) || isDetuning(quantity) || isChromaticTune(quantity) ||
+           isCouplingCoefficient(quantity) || quantity == MatchQuantity::Tune1 ||
+           quantity == MatchQuantity::Tune2;
 }
 
 bool isMaxBeta(MatchQuantity quantity)
@@ -556,6 +632,22 @@ bool isChromaticTune(MatchQuantity quantity)
            quantity == MatchQuantity::TuneY2 || quantity == MatchQuantity::TuneY3;
 }
 
+bool isCoupledQuantity(MatchQuantity quantity)
+{
+    return static_cast<int>(quantity) >= static_cast<int>(MatchQuantity::CMinusAbs);
+}
+
+bool isCouplingCoefficient(MatchQuantity quantity)
+{
+    return quantity == MatchQuantity::CMinusAbs || quantity == MatchQuantity::CMinusRe ||
+           quantity == MatchQuantity::CMinusIm;
+}
+
+bool couplesPlanes(MatchField field)
+{
+    return field == MatchField::K1s || field == MatchField::Ks || field == MatchField::Tilt;
+}
+
 std::string variableLabel(const MatchDefinition& definition, int index)
 {
     const MatchVariable& v = definition.variables[static_cast<std::size_t>(index)];
@@ -583,6 +675,13 @@ std::pair<double, double> variableBounds(const MatchVariable& v)
 double& fieldOf(LatticeElement& e, MatchField field)
 {
     switch (field) {
+    case MatchField::K1s:
+        // hasField admits only the thin multipoles whose record holds ksl[1]
+        return e.code == code::kThinMultipole && e.ksl.size() > 1 ? e.ksl[1] : e.k1s;
+    case MatchField::Ks:
+        return e.ks;
+    case MatchField::Tilt:
+        return e.tilt;
     case MatchField::M:
         return e.m;
     case MatchField::H:
@@ -642,10 +741,22 @@ std::optional<MatchSetup> resolveMatch(const State& state, const MatchDefinition
     }
     if (!checkOverlaps(definition, setup.variables, messages))
         return std::nullopt;
+    setup.coupled = coupledMatch(state, definition);
     for (int n = 0; n < static_cast<int>(definition.constraints.size()); ++n) {
         const std::optional<ResolvedConstraint> c = resolveConstraint(state.line, definition, n, messages);
         if (!c)
             return std::nullopt;
+        if (setup.coupled && !isCoupledQuantity(c->quantity)) {
+            messages.error(
+                constraintLabel(definition, n) +
+                ": the planes are coupled here (by the line's skew quadrupoles, solenoids or rolls, "
+                "a variable k1s, ks or tilt, or the coupled start), and this is a quantity of the "
+                "uncoupled optics: take the modes' tune_1, tune_2, beta_1_m ... r22 instead");
+            return std::nullopt;
+        }
+        setup.couplingCoefficient = setup.couplingCoefficient || isCouplingCoefficient(c->quantity);
+        setup.coupledFunctions =
+            setup.coupledFunctions || (isCoupledQuantity(c->quantity) && !isCouplingCoefficient(c->quantity));
         setup.constraints.push_back(*c);
         setup.ringQuantities = setup.ringQuantities || isRingQuantity(c->quantity);
         setup.chromaticity = setup.chromaticity || isChromaticity(c->quantity);

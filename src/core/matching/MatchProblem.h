@@ -21,7 +21,10 @@ enum class MatchField {
     M,      // sextupole strength, 1/m^3
     H,      // bend curvature, 1/m (the angle h L changes with it)
     Length, // m
-    K3      // octupole strength, 1/m^4
+    K3,     // octupole strength, 1/m^4
+    K1s,    // skew gradient of quadrupoles and bends, 1/m^2; ksl[1] of a thin multipole that has it, 1/m
+    Ks,     // solenoid strength Bs / (B rho), 1/m
+    Tilt    // roll angle of a magnet, rad
 };
 
 enum class MatchRelation { Equal, AtMost, AtLeast };
@@ -62,7 +65,27 @@ enum class MatchQuantity {
     TuneX2,     // q2 of the tracked Q(delta) of the ring (ChromaticTunes.h, its default scan)
     TuneX3,     // q3
     TuneY2,     //
-    TuneY3      //
+    TuneY3,     //
+    // the coupled optics (CoupledOptics.h): C- of the ring from its skew quadrupole parts, the eigentunes,
+    // and at a place the Edwards-Teng beta, alpha of modes 1 and 2 with MAD-X's coupling matrix R and the
+    // Mais-Ripken betas beta_kj (plane k, mode j)
+    CMinusAbs,
+    CMinusRe,
+    CMinusIm,
+    Tune1,
+    Tune2,
+    Beta1,  // m
+    Alpha1, //
+    Beta2,  // m
+    Alpha2, //
+    R11,    // 1
+    R12,    // m
+    R21,    // 1/m
+    R22,    // 1
+    Beta11, // m
+    Beta12, // m
+    Beta21, // m
+    Beta22  // m
 };
 
 /// A place along the line: its start, its end, the end of the last element of a name, or the end of
@@ -145,6 +168,12 @@ int drivingTermIndex(MatchQuantity quantity);
 bool isDetuning(MatchQuantity quantity);
 /// A coefficient of the tracked Q(delta).
 bool isChromaticTune(MatchQuantity quantity);
+/// A quantity of the coupled optics: C-, the eigentunes, the modes' functions at a place.
+bool isCoupledQuantity(MatchQuantity quantity);
+/// A part of C-.
+bool isCouplingCoefficient(MatchQuantity quantity);
+/// A field that couples the planes (k1s, ks, tilt).
+bool couplesPlanes(MatchField field);
 
 /// "variable 2 (QF k)", "constraint 1 (beta_x_m at QD)": how messages and summaries name an entry.
 std::string variableLabel(const MatchDefinition& definition, int index);
@@ -197,6 +226,12 @@ struct MatchSetup
     bool maxBeta = false;
     bool drivingTerms = false;   // driving terms or detuning: the driving terms once per evaluation
     bool chromaticTunes = false; // the tracked Q(delta)
+    // the lattice functions come from the coupled maps: the line couples the planes, a variable is a
+    // field that couples them, or a line match starts with a coupled beam; the planes' own quantities
+    // are then refused
+    bool coupled = false;
+    bool couplingCoefficient = false; // C-
+    bool coupledFunctions = false;    // the eigentunes or the modes' functions at a place
 };
 
 /// The refusal of the first value of a definition outside its range in core/InputRanges.h (targets by
@@ -207,7 +242,7 @@ std::optional<std::string> matchValueRefusal(const MatchDefinition& definition);
 
 /// Checks a definition against the state's line: every element found, every field one that the element
 /// has, no field varied twice, bounds that hold the start value, finite targets, positive weights,
-/// tolerance and iterations in range. Nothing,
+/// tolerance and iterations in range, no quantity of the uncoupled optics in a coupled match. Nothing,
 /// after a message naming the entry ("variable 2 (QX k): there is no element named QX"), when any is
 /// wrong.
 std::optional<MatchSetup> resolveMatch(const State& state, const MatchDefinition& definition,

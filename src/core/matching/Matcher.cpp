@@ -4,6 +4,7 @@
 #include "core/Drawing.h"
 #include "core/Format.h"
 #include "core/chromaticity/Chromaticity.h"
+#include "core/coupling/CoupledOptics.h"
 #include "core/matching/MatchOptics.h"
 #include "core/matching/Svd.h"
 #include "core/optics/BetaFunctions.h"
@@ -292,11 +293,19 @@ Matcher::~Matcher() = default;
 std::unique_ptr<Matcher> Matcher::start(const State& state, const MatchDefinition& definition,
                                         Messages& messages)
 {
-    if (opticsRefused(state.line, messages))
+    // a line that couples the planes goes through the coupled optics, which take what the uncoupled
+    // optics refuse of it
+    const bool couples = lineCouples(state.line);
+    if (!couples && opticsRefused(state.line, messages))
         return nullptr;
     std::optional<MatchSetup> setup = resolveMatch(state, definition, messages);
     if (!setup)
         return nullptr;
+    if (setup->coupled)
+        if (const std::optional<std::string> refusal = coupledOpticsRefusal(state.line)) {
+            messages.error(*refusal);
+            return nullptr;
+        }
     std::unique_ptr<Matcher> matcher(new Matcher());
     Impl& d = *matcher->m_impl;
     d.work = std::make_unique<State>();
@@ -329,7 +338,12 @@ std::unique_ptr<Matcher> Matcher::start(const State& state, const MatchDefinitio
     if (!(d.startResidual < kInfinity) || !(d.residual < kInfinity)) {
         if (d.optics->failure() == MatchOptics::Failure::Nonlinear) {
             messages.error("the nonlinear quantities cannot be computed at the start of the match: " +
-                           d.optics->nonlinearRefusal());
+                           d.optics->refusal());
+            return nullptr;
+        }
+        if (d.optics->failure() == MatchOptics::Failure::Coupled) {
+            messages.error("the coupled optics cannot be computed at the start of the match: " +
+                           d.optics->refusal());
             return nullptr;
         }
         const bool periodic = d.optics->failure() == MatchOptics::Failure::NoPeriodicSolution;

@@ -2,6 +2,7 @@
 
 #include "core/coupling/CoupledPass.h"
 
+#include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -16,6 +17,7 @@ namespace kestrune {
 namespace {
 
 constexpr int kBoxWidth = 80;
+constexpr int kSigmaBoxWidth = 60;
 
 QLabel* label(const QString& text, QWidget* parent)
 {
@@ -126,6 +128,17 @@ void InitialConditionsPanel::buildLatticeFunctions(QWidget* host)
     auto* layout = new QVBoxLayout(m_initLatFun);
     layout->setContentsMargins(6, 6, 6, 6);
 
+    // how the start beam is typed: Edwards-Teng values of its modes with R, or its beam matrix
+    auto* form = new QHBoxLayout;
+    form->addWidget(label("start typed as:", m_initLatFun));
+    m_cbStartForm = new QComboBox(m_initLatFun);
+    m_cbStartForm->setObjectName("cbStartForm");
+    m_cbStartForm->addItems({"Edwards-Teng values", "beam matrix"});
+    form->addWidget(m_cbStartForm);
+    form->addStretch(1);
+    layout->addLayout(form);
+    buildBeamMatrix(m_initLatFun, layout);
+
     m_gbBeta = new QGroupBox("specify initial lattice functions", m_initLatFun);
     m_gbBeta->setObjectName("gbBeta");
     auto* beta = new QGridLayout(m_gbBeta);
@@ -200,8 +213,43 @@ void InitialConditionsPanel::buildLatticeFunctions(QWidget* host)
 
     connect(useLattice, &QPushButton::clicked, this,
             [this] { storing(&InitialConditionsPanel::bbInitLatFunClick); });
+    connect(m_cbStartForm, &QComboBox::currentIndexChanged, this, &InitialConditionsPanel::cbStartFormChange);
+    cbStartFormChange();
     connect(useBeam, &QPushButton::clicked, this,
             [this] { storing(&InitialConditionsPanel::initBeamSizeClick); });
+    m_initLatFun->adjustSize();
+}
+
+void InitialConditionsPanel::buildBeamMatrix(QWidget* parent, QLayout* layout)
+{
+    // the upper triangle of S_ij, rows S1 .. S4 and columns 1 .. 4, so that box S33 is row S3, column 3
+    m_gbSigma = new QGroupBox("beam matrix S (1 x, 2 x', 3 y, 4 y'; mm, mrad)", parent);
+    m_gbSigma->setObjectName("gbSigma");
+    auto* grid = new QGridLayout(m_gbSigma);
+    grid->setHorizontalSpacing(4);
+    for (int c = 0; c < 4; ++c)
+        grid->addWidget(label(QString::number(c + 1), m_gbSigma), 0, c + 1, Qt::AlignHCenter);
+    for (int r = 0; r < 4; ++r) {
+        grid->addWidget(label(QString(" S%1").arg(r + 1), m_gbSigma), r + 1, 0);
+        for (int c = r; c < 4; ++c) {
+            const std::string name = "edS" + std::to_string(r + 1) + std::to_string(c + 1);
+            m_edS[r][c] = makeBox(name.c_str(), m_gbSigma);
+            m_edS[r][c]->setFixedWidth(kSigmaBoxWidth);
+            grid->addWidget(m_edS[r][c], r + 1, c + 1);
+        }
+    }
+    grid->addWidget(label("β, α and R below follow from it", m_gbSigma), 5, 0, 1, 5);
+    layout->addWidget(m_gbSigma);
+}
+
+void InitialConditionsPanel::cbStartFormChange()
+{
+    const bool matrix = m_cbStartForm->currentIndex() == 1;
+    m_gbSigma->setVisible(matrix);
+    for (QLineEdit* box :
+         {m_edBetax0, m_edBetay0, m_edAlphax0, m_edAlphay0, m_edR11, m_edR12, m_edR21, m_edR22})
+        if (box)
+            box->setReadOnly(matrix);
     m_initLatFun->adjustSize();
 }
 
@@ -239,6 +287,12 @@ InitialBoxes InitialConditionsPanel::boxes() const
     b.edEpsy = text(m_edEpsy);
     b.edSigx0 = text(m_edSigx0);
     b.edSigy0 = text(m_edSigy0);
+    std::string* sigma[] = {&b.edS11, &b.edS12, &b.edS13, &b.edS14, &b.edS22,
+                            &b.edS23, &b.edS24, &b.edS33, &b.edS34, &b.edS44};
+    int k = 0;
+    for (int r = 0; r < 4; ++r)
+        for (int c = r; c < 4; ++c)
+            *sigma[k++] = text(m_edS[r][c]);
     return b;
 }
 
@@ -268,6 +322,12 @@ void InitialConditionsPanel::setBoxes(const InitialBoxes& b)
     setText(m_edEpsy, b.edEpsy);
     setText(m_edSigx0, b.edSigx0);
     setText(m_edSigy0, b.edSigy0);
+    const std::string* sigma[] = {&b.edS11, &b.edS12, &b.edS13, &b.edS14, &b.edS22,
+                                  &b.edS23, &b.edS24, &b.edS33, &b.edS34, &b.edS44};
+    int k = 0;
+    for (int r = 0; r < 4; ++r)
+        for (int c = r; c < 4; ++c)
+            setText(m_edS[r][c], *sigma[k++]);
 }
 
 void InitialConditionsPanel::showPanels(const StartPanels& panels)
@@ -352,6 +412,12 @@ void InitialConditionsPanel::bbSinPartClick()
 void InitialConditionsPanel::bbInitLatFunClick()
 {
     InitialBoxes b = boxes();
+    // a beam matrix becomes the Edwards-Teng values of its modes, stored as if typed
+    if (m_cbStartForm->currentIndex() == 1) {
+        if (!beamMatrixToBoxes(b, m_messages))
+            return;
+        setBoxes(b);
+    }
     // the emittances are read in the beam-size and trajectory modes only
     if ((m_state.run.showBeamSize || m_state.run.showTrajectory) && !emittancesAccepted(b, m_messages))
         return;

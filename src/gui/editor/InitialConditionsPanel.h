@@ -11,6 +11,7 @@
 #include <QString>
 #include <QWidget>
 
+class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -68,6 +69,10 @@ private:
     void bbSinPartClick();
     void bbInitLatFunClick();
     void initBeamSizeClick();
+    /// The start form chosen (cbStartForm): the beam-matrix boxes shown, the Edwards-Teng boxes they fill
+    /// read-only, or the Edwards-Teng boxes typed.
+    void cbStartFormChange();
+    void buildBeamMatrix(QWidget* parent, QLayout* layout);
 
     State& m_state;
     Messages& m_messages;
@@ -100,6 +105,9 @@ private:
     QLineEdit* m_edEpsy = nullptr;
     QLineEdit* m_edSigx0 = nullptr;
     QLineEdit* m_edSigy0 = nullptr;
+    QComboBox* m_cbStartForm = nullptr;
+    QGroupBox* m_gbSigma = nullptr;
+    QLineEdit* m_edS[4][4] = {}; // the upper triangle
 };
 
 } // namespace kestrune

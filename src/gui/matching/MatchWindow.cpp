@@ -4,6 +4,7 @@
 #include "core/Drawing.h"
 #include "core/Format.h"
 #include "core/NumberInput.h"
+#include "core/coupling/CoupledPass.h"
 #include "core/matching/MatchFile.h"
 #include "core/matching/MatchPreview.h"
 #include "core/optics/BetaFunctions.h"
@@ -584,14 +585,16 @@ void MatchWindow::drawCurves()
     view.run.showBeamSize = false;
     view.run.showTrajectory = false;
     const bool periodic = m_rbPeriodic->isChecked();
-    if (periodic && (!periodicSolution(view, quiet) || !view.run.periodicStable)) {
+    // a line that couples the planes shows the functions of its modes, as the beam-dynamics window does
+    if (periodic && (!opticsPeriodicSolution(view, quiet) || !view.run.periodicStable)) {
         m_chart->setTitleLines({kChartTitle, "no periodic solution"});
         m_chart->refresh();
         return;
     }
     m_chart->setTitleLines({kChartTitle});
     m_chart->prepareSeries(LatticeChart::kBeta);
-    linePass(view, quiet, &m_chart->sink(view.run), nullptr);
+    if (opticsLinePass(view, quiet, &m_chart->sink(view.run), nullptr) == LinePassKind::Coupled)
+        m_chart->setTitleLines({kChartTitle, QString::fromStdString(coupledPassTitle(view.run))});
     m_chart->commitPoints();
     m_chart->fitLeftAxis(view);
     m_chart->refreshCurves();

@@ -47,6 +47,9 @@ TEST(MatchFile, WrittenAndReadBackGivesTheSameDefinition)
     phase.value = 1.0 / 3; // needs all 17 digits
     d.constraints.push_back(phase);
     d.constraints.push_back(MatchConstraint{MatchQuantity::MaxBetaX, {}, {}, MatchRelation::AtMost, 25, 0.5});
+    d.variables.push_back(MatchVariable{elementRef("SQ"), MatchField::K1s, -0.1, 0.1, 0});
+    d.constraints.push_back(
+        MatchConstraint{MatchQuantity::R12, elementRef("M"), {}, MatchRelation::Equal, 0, 1});
     d.tolerance = 1e-12;
     d.maxIterations = 7;
 
@@ -60,6 +63,8 @@ TEST(MatchFile, WrittenAndReadBackGivesTheSameDefinition)
     EXPECT_EQ(back->constraints[0].value, 1.0 / 3);
     EXPECT_EQ(back->variables[0].element.kind, ElementRef::Kind::Index);
     EXPECT_EQ(back->variables[1].min, -kNoBound);
+    EXPECT_EQ(back->variables[2].field, MatchField::K1s);
+    EXPECT_EQ(refText(back->constraints[2].at), "M");
 }
 
 TEST(MatchFile, MalformedTextIsRefusedNamingTheEntry)
@@ -75,7 +80,7 @@ TEST(MatchFile, MalformedTextIsRefusedNamingTheEntry)
         {R"({"start": "ring", "variables": [], "constraints": []})",
          "match file, the match: \"start\" must be \"periodic\" or \"initial\""},
         {R"({"variables": [{"element": "QF", "field": "kl"}], "constraints": []})",
-         "match file, variable 1: unknown field \"kl\" (k, m, h, length, k3)"},
+         "match file, variable 1: unknown field \"kl\" (k, m, h, length, k3, k1s, ks, tilt)"},
         {R"({"variables": [{"field": "k"}], "constraints": []})",
          "match file, variable 1: \"element\" is missing"},
         {R"({"variables": [{"element": 2.5}], "constraints": []})",
