@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/InputRanges.h"
+#include "core/NamePattern.h"
 #include "core/coupling/CoupledOptics.h"
 
 #include <algorithm>
@@ -204,12 +205,26 @@ std::optional<std::vector<int>> variableElements(const BeamLine& line, const Mat
                                                  const std::string& label, Messages& messages)
 {
     std::vector<int> elements;
+    bool byPattern = false;
     if (v.element.kind == ElementRef::Kind::Name) {
         for (int i = 1; i <= line.count; ++i)
             if (sameName(line.at(i).name, v.element.name))
                 elements.push_back(i);
+        // a name no element has that holds one of ^ $ . [ * \ is a pattern of names, as MAD-X's SELECT
+        // takes them: the family of an imported machine's placements ("^qf4\." takes QF4.1 .. QF4.353)
+        std::string problem;
+        const bool patternText = v.element.name.find_first_of("^$.[*\\") != std::string::npos;
+        if (const std::optional<NamePattern> pattern = elements.empty() && patternText
+                                                           ? compileNamePattern(v.element.name, problem)
+                                                           : std::nullopt) {
+            for (int i = 1; i <= line.count; ++i)
+                if (matchesName(*pattern, line.at(i).name))
+                    elements.push_back(i);
+            byPattern = true;
+        }
         if (elements.empty()) {
-            messages.error(label + ": there is no element named " + v.element.name);
+            messages.error(label + ": there is no element named " + v.element.name +
+                           (problem.empty() ? "" : ", nor is it a pattern of names: " + problem));
             return std::nullopt;
         }
     } else if (v.element.kind == ElementRef::Kind::Index) {
@@ -229,6 +244,16 @@ std::optional<std::vector<int>> variableElements(const BeamLine& line, const Mat
             messages.error(label + ": element " + std::to_string(i) + " (" + kindName(kindOf(e.code)) +
                            ") has no field " + fieldName(v.field) + "; it belongs to " +
                            fieldOwners(v.field));
+            return std::nullopt;
+        }
+        // the variable sets every element it takes alike: elements a pattern takes that differ would lose
+        // their own values
+        const LatticeElement& first = line.at(elements.front());
+        if (byPattern && fieldOf(e, v.field) != fieldOf(first, v.field)) {
+            messages.error(label + ": the elements the pattern takes hold different values of " +
+                           fieldName(v.field) + " (" + first.name + " " +
+                           shortestFloat(fieldOf(first, v.field)) + ", " + e.name + " " +
+                           shortestFloat(fieldOf(e, v.field)) + "): a variable sets them all alike");
             return std::nullopt;
         }
     }

@@ -215,6 +215,41 @@ TEST(MatcherLimits, RefusedDefinitionsNameTheirEntry)
     }
 }
 
+// The placements of an imported machine carry their own names (QF.1, QF.2, ...): a name no element has
+// that holds a pattern character takes the family by MAD-X's patterns; a pattern over elements of
+// different values, or one that does not compile, is refused naming the variable.
+TEST(MatcherLimits, APatternOfNamesTakesAFamilyOfPlacements)
+{
+    State ring = test::namedFodoRing(8);
+    int n = 0;
+    for (int i = 1; i <= ring.line.count; ++i)
+        ring.line.at(i).name += "." + std::to_string(++n);
+    const MatchConstraint tune = constraint(MatchQuantity::TuneX, 2.3);
+    FakeMessages messages;
+    const std::optional<MatchSetup> setup =
+        resolveMatch(ring, MatchDefinition{MatchStart::Periodic, {variable("^qf\\.")}, {tune}}, messages);
+    ASSERT_TRUE(setup) << messages.errors.front();
+    int families = 0;
+    for (int i = 1; i <= ring.line.count; ++i)
+        families += ring.line.at(i).name.rfind("QF.", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(setup->variables.front().elements.size(), static_cast<std::size_t>(families));
+    const struct
+    {
+        const char* name;
+        std::string message;
+    } refused[] = {
+        {"^Q", "variable 1 (^Q k): the elements the pattern takes hold different values of k"},
+        {"QF", "variable 1 (QF k): there is no element named QF"},
+        {"Q[F", "variable 1 (Q[F k): there is no element named Q[F, nor is it a pattern of names"},
+    };
+    for (const auto& c : refused) {
+        FakeMessages m;
+        EXPECT_FALSE(resolveMatch(ring, MatchDefinition{MatchStart::Periodic, {variable(c.name)}, {tune}}, m));
+        ASSERT_EQ(m.errors.size(), 1u) << c.name;
+        EXPECT_EQ(m.errors[0].rfind(c.message, 0), 0u) << m.errors[0];
+    }
+}
+
 TEST(MatcherLimits, StoppingEndsAfterTheIterationUnderWay)
 {
     State ring = test::namedFodoRing(8);
