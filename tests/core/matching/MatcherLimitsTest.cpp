@@ -244,7 +244,8 @@ TEST(MatcherLimits, APatternOfNamesTakesAFamilyOfPlacements)
     };
     for (const auto& c : refused) {
         FakeMessages m;
-        EXPECT_FALSE(resolveMatch(ring, MatchDefinition{MatchStart::Periodic, {variable(c.name)}, {tune}}, m));
+        EXPECT_FALSE(
+            resolveMatch(ring, MatchDefinition{MatchStart::Periodic, {variable(c.name)}, {tune}}, m));
         ASSERT_EQ(m.errors.size(), 1u) << c.name;
         EXPECT_EQ(m.errors[0].rfind(c.message, 0), 0u) << m.errors[0];
     }
