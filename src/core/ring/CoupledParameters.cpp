@@ -8,6 +8,7 @@
 
 #include <Eigen/Dense>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <limits>
@@ -54,7 +55,7 @@ constexpr double kWeights[3] = {0.4679139345726910474, 0.3607615730481386076, 0.
 // The two mode vectors and the dispersion (x, px, y, py) at one place.
 struct Carried
 {
-    Vector4c v[2];
+    std::array<Vector4c, 2> v;
     Eigen::Vector4d eta;
 };
 
