@@ -227,8 +227,12 @@ std::size_t nameColumnWidth(const BeamLine& line)
     // a longer name keeps its row long without making every row of a long list long
     constexpr std::size_t kWidestNameColumn = 48;
     std::size_t width = kShortNameLength;
-    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
-        width = std::max(width, nameLength(line.at(i).name));
+    for (int i = 1; i <= line.count && i <= kMaxLineElements && width < kWidestNameColumn; ++i) {
+        // a name has no more characters than bytes: only one longer in bytes can widen the column
+        const std::string& name = line.at(i).name;
+        if (name.size() > width)
+            width = std::max(width, nameLength(name));
+    }
     return std::min(width, kWidestNameColumn);
 }
 
