@@ -224,8 +224,6 @@ std::optional<std::string> lineOpticsRefusal(const BeamLine& line)
 
 std::size_t nameColumnWidth(const BeamLine& line)
 {
-    // a longer name keeps its row long without making every row of a long list long
-    constexpr std::size_t kWidestNameColumn = 48;
     std::size_t width = kShortNameLength;
     for (int i = 1; i <= line.count && i <= kMaxLineElements && width < kWidestNameColumn; ++i) {
         // a name has no more characters than bytes: only one longer in bytes can widen the column

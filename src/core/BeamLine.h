@@ -290,6 +290,10 @@ private:
 /// The refusal of the first element of line 1..count that uncoupledOpticsRefusal refuses.
 std::optional<std::string> lineOpticsRefusal(const BeamLine& line);
 
+/// Widest name column of the lists: a longer name keeps its row long without making every row of a
+/// long list long.
+constexpr std::size_t kWidestNameColumn = 48;
+
 /// Width of the lists' name column: kShortNameLength while every name of elements 1..count fits it,
 /// else the longest name's length, at most 48 (a longer name is shown whole on its row).
 std::size_t nameColumnWidth(const BeamLine& line);

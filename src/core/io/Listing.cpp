@@ -289,31 +289,55 @@ void LatticeFunctionList::row(int index, double s, const LatticeFunctions& lf)
                                     lf.betaY, lf.alphaY, lf.phiY, s};
     if (index == 0) {
         ListBlock& list = m_writer == ListWriter::PlotUpdate ? plotUpdateList(text) : newList(text);
-        std::vector<std::string>& lines = linesPart(list).lines;
+        ListPart& part = linesPart(list);
+        std::vector<std::string>& lines = part.lines;
         add(lines, {"", text.title, "", separatorLine(), ""});
-        const std::size_t nameWidth = nameColumnWidth(m_state.line);
-        const std::string widening(nameWidth - kShortNameLength, ' ');
-        if (m_state.run.showBetaFunctions)
-            lines.push_back(
-                widening +
-                "   Name   betax(m)  alphax    dnuex   eta(m)  etap(mr) betay(m)  alphay    dnuey     s(m)");
-        else if (m_state.run.showBeamSize)
-            lines.push_back(
-                widening +
-                "   Name  sig_x(mm) betax(m)   dnuex   eta(m) etap(mr) sig_y(mm) betay(m)   dnuey     s(m)");
-        linesPart(list).nameWidth = nameWidth;
-        std::string line = widening + "  Start ";
+        // the name column starts in the five-character layout and widens as the rows' names ask
+        // (widen), so that the names are read once, as their rows are written
+        m_caption = -1;
+        if (m_state.run.showBetaFunctions || m_state.run.showBeamSize) {
+            m_caption = static_cast<int>(lines.size());
+            lines.emplace_back(m_state.run.showBetaFunctions
+                                   ? "   Name   betax(m)  alphax    dnuex   eta(m)  etap(mr) betay(m)  "
+                                     "alphay    dnuey     s(m)"
+                                   : "   Name  sig_x(mm) betax(m)   dnuex   eta(m) etap(mr) sig_y(mm) "
+                                     "betay(m)   dnuey     s(m)");
+        }
+        part.nameWidth = kShortNameLength;
+        std::string line = "  Start ";
         for (std::size_t j = 0; j < 8; ++j)
             line += fmt("%9.3f", values[j]);
+        m_start = static_cast<int>(lines.size());
         lines.push_back(line + fmt("%9.3f", 0.0));
+        m_block = text.blocks.size() - 1;
+        m_part = list.parts.size() - 1;
         return;
     }
     ListNumberRow row;
     if (index <= kMaxLineElements)
         row.name = m_state.line.at(index).name;
     row.values = values;
-    rowsPart(lastList(text)).rows.push_back(std::move(row));
+    ListBlock& list = lastList(text);
+    ListPart& part = rowsPart(list);
+    // a name has no more characters than bytes: only one longer in bytes can widen the column
+    if (row.name.size() > part.nameWidth && m_start >= 0 && m_block == text.blocks.size() - 1 &&
+        m_part == list.parts.size() - 1)
+        widen(part, nameLength(row.name));
+    part.rows.push_back(std::move(row));
     ++text.revision;
+}
+
+void LatticeFunctionList::widen(ListPart& part, std::size_t width)
+{
+    // a longer name keeps its row long without making every row of a long list long
+    width = std::min(width, kWidestNameColumn);
+    if (width <= part.nameWidth)
+        return;
+    const std::size_t more = width - part.nameWidth;
+    for (const int at : {m_caption, m_start})
+        if (at >= 0 && static_cast<std::size_t>(at) < part.lines.size())
+            part.lines[static_cast<std::size_t>(at)].insert(0, more, ' ');
+    part.nameWidth = width;
 }
 
 void LatticeFunctionList::ringTunes(double tuneX, double tuneY)

@@ -59,8 +59,15 @@ public:
     void ringTunes(double tuneX, double tuneY) override;
 
 private:
+    void widen(ListPart& part, std::size_t width);
+
     State& m_state;
     ListWriter m_writer;
+    // where this pass's header is: its caption and start lines in the header's part, -1 before one
+    int m_caption = -1;
+    int m_start = -1;
+    std::size_t m_block = 0;
+    std::size_t m_part = 0;
 };
 
 /// Appends the 6 x 6 total matrix M and shows the list.
