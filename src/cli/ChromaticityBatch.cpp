@@ -1,12 +1,14 @@
 #include "cli/ChromaticityBatch.h"
 
 #include "cli/BatchProgress.h"
+#include "cli/CouplingReport.h"
 #include "cli/RingReport.h"
 #include "cli/StderrMessages.h"
 #include "core/Format.h"
 #include "core/InputRanges.h"
 #include "core/NumberInput.h"
 #include "core/coupling/CoupledOptics.h"
+#include "core/coupling/CoupledPass.h"
 #include "core/optics/BetaFunctions.h"
 #include "core/resonance/Resonance.h"
 #include "core/resonance/WorkingPoint.h"
@@ -277,6 +279,11 @@ Json trackingSection(const std::optional<TrackingSummary>& summary)
 Json chromaticitySection(const State& state, const std::optional<ChromaticityCorrection>& correction,
                          const std::vector<std::string>& wanted, Messages& messages)
 {
+    if (coupledPassApplies(state.line))
+        return coupledChromaticitySection(state, wantedValue(wanted, 0), wantedValue(wanted, 1),
+                                          correction ? reportNumber(correction->mF) : Json(nullptr),
+                                          correction ? reportNumber(correction->mD) : Json(nullptr),
+                                          messages);
     std::optional<ChromaticityCorrection> c = correction;
     if (!c) {
         State ring = state;

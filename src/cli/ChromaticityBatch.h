@@ -63,6 +63,9 @@ bool runTrackingCsv(State& state, Messages& messages, const ChromaticityRequest&
 /// tune_x, tune_y, synchrotron_tune; null without --track.
 Json trackingSection(const std::optional<TrackingSummary>& summary);
 
+/// The report's "chromaticity" section: the ring's natural and corrected chromaticities, their parts and
+/// the strengths of the correction; for a ring whose planes couple those of its modes
+/// (coupledChromaticitySection).
 Json chromaticitySection(const State& state, const std::optional<ChromaticityCorrection>& correction,
                          const std::vector<std::string>& wanted, Messages& messages);
 

@@ -4,7 +4,10 @@
 #include "core/coupling/CoupledOptics.h"
 #include "core/coupling/ModeEmittances.h"
 #include "core/rf/CavitySystem.h"
+#include "core/ring/Parameter.h"
 #include "core/ring/RingGeometry.h"
+
+#include <cmath>
 
 namespace kestrune {
 
@@ -49,6 +52,66 @@ std::optional<State> modeEmittanceRing(const State& state, std::string& refusal)
         return std::nullopt;
     }
     return ring;
+}
+
+Json coupledPeriodicSection(const State& state)
+{
+    // the keys of the uncoupled section first, the planes' own betatron values null: a coupled cell has
+    // Edwards-Teng values of its modes instead
+    Json section = {
+        {"stable", false},    {"beta_x_m", nullptr},    {"alpha_x", nullptr}, {"beta_y_m", nullptr},
+        {"alpha_y", nullptr}, {"eta_x_m", nullptr},     {"eta_px", nullptr},  {"tune_x", nullptr},
+        {"tune_y", nullptr},  {"eta_y_m", nullptr},     {"eta_py", nullptr},  {"tune_1", nullptr},
+        {"tune_2", nullptr},  {"beta_1_m", nullptr},    {"alpha_1", nullptr}, {"beta_2_m", nullptr},
+        {"alpha_2", nullptr}, {"r11", nullptr},         {"r12", nullptr},     {"r21", nullptr},
+        {"r22", nullptr},     {"c_minus_abs", nullptr}, {"message", nullptr}};
+    const CoupledRing ring = coupledRing(state);
+    if (!ring.computed) {
+        section["message"] = ring.refusal;
+        return section;
+    }
+    const CoupledFunctions& start = ring.functions.front();
+    const EdwardsTeng& et = start.et;
+    section["stable"] = true;
+    const std::pair<const char*, double> values[] = {
+        {"eta_x_m", start.eta[0]}, {"eta_px", start.eta[1]}, {"eta_y_m", start.eta[2]},
+        {"eta_py", start.eta[3]},  {"tune_1", ring.tune1},   {"tune_2", ring.tune2},
+        {"beta_1_m", et.betaX},    {"alpha_1", et.alphaX},   {"beta_2_m", et.betaY},
+        {"alpha_2", et.alphaY},    {"r11", et.r11},          {"r12", et.r12},
+        {"r21", et.r21},           {"r22", et.r22}};
+    for (const auto& [key, value] : values)
+        section[key] = reportNumber(value);
+    const CouplingCoefficient c = couplingCoefficient(state);
+    if (c.computed)
+        section["c_minus_abs"] = reportNumber(c.abs);
+    return section;
+}
+
+Json coupledChromaticitySection(const State& state, const Json& wantedX, const Json& wantedY, const Json& mF,
+                                const Json& mD, Messages& messages)
+{
+    // the modes' chromaticities of the ring's integrals, with the sextupoles of the lattice as it is
+    State ring = state;
+    radiationIntegrals(ring, messages);
+    const RingParameters& r = ring.ringParams;
+    if (!std::isfinite(r.chromaticityX) || !std::isfinite(r.chromaticityY))
+        return nullptr;
+    return {{"wanted_x", wantedX},
+            {"wanted_y", wantedY},
+            {"natural_x", nullptr},
+            {"natural_y", nullptr},
+            {"special_sextupoles_x", nullptr},
+            {"special_sextupoles_y", nullptr},
+            {"sf_sd_x", nullptr},
+            {"sf_sd_y", nullptr},
+            {"corrected_x", nullptr},
+            {"corrected_y", nullptr},
+            {"mf_per_m3", mF},
+            {"md_per_m3", mD},
+            {"natural_1", reportNumber(r.chromaticityX)},
+            {"natural_2", reportNumber(r.chromaticityY)},
+            {"corrected_1", reportNumber(r.correctedChromaticityX)},
+            {"corrected_2", reportNumber(r.correctedChromaticityY)}};
 }
 
 Json couplingSection(const State& state)

@@ -6,6 +6,7 @@
 #include "cli/OrbitBatch.h"
 #include "cli/RingReport.h"
 #include "cli/VacuumLifetimeBatch.h"
+#include "core/coupling/CoupledPass.h"
 #include "core/optics/BetaFunctions.h"
 
 #include <cctype>
@@ -121,6 +122,8 @@ Json lineSection(const State& state, Messages& messages)
 
 Json periodicSection(const State& state, Messages& messages)
 {
+    if (coupledPassApplies(state.line))
+        return coupledPeriodicSection(state);
     State cell = state;
     if (!periodicSolution(cell, messages))
         return nullptr;

@@ -28,7 +28,7 @@ Json lineSection(const State& state, Messages& messages);
 
 /// The report's "periodic" section: the periodic solution at the cell start and the ring tunes of the
 /// ring pass; null when the dispersion has no periodic solution. An unstable cell gives stable false
-/// with its betatron values and tunes null.
+/// with its betatron values and tunes null. A cell whose planes couple has coupledPeriodicSection's.
 Json periodicSection(const State& state, Messages& messages);
 
 /// The whole report. outputs is the state the lists start from (the periodic solution with --periodic);

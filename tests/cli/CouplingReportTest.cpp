@@ -8,7 +8,9 @@
 #include "core/io/LatticeFile.h"
 #include "support/ExampleLattice.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace kestrune {
 namespace {
@@ -56,6 +58,38 @@ TEST(CouplingReport, ResonanceWorkingPointOfARingRolledByAQuarterTurnIsItsSwappe
     EXPECT_EQ(rolled.at("working_point"), "eigentunes");
     EXPECT_NEAR(rolled.at("tune_x").get<double>(), plain.at("tune_y").get<double>(), 1e-8);
     EXPECT_NEAR(rolled.at("tune_y").get<double>(), plain.at("tune_x").get<double>(), 1e-8);
+}
+
+TEST(CouplingReport, PeriodicAndChromaticityOfARingRolledByAQuarterTurnAreItsPlanesAsModes)
+{
+    // rolled by pi/2 mode 1 is the unrolled vertical motion turned into x, mode 2 the horizontal one
+    State plain = test::exampleState("dba-cell.lat");
+    plain.ringClosed = true;
+    State rolled = plain;
+    for (int i = 1; i <= rolled.line.count; ++i)
+        rolled.line.at(i).tilt = kPi / 2;
+    QuietMessages quiet;
+    const Json sections[2][2] = {
+        {periodicSection(rolled, quiet), chromaticitySection(rolled, std::nullopt, {}, quiet)},
+        {periodicSection(plain, quiet), chromaticitySection(plain, std::nullopt, {}, quiet)}};
+    // section (0 periodic, 1 chromaticity), key of the rolled ring, key of the plain one
+    const std::tuple<int, const char*, const char*> pairs[] = {
+        {0, "tune_1", "tune_y"},       {0, "tune_2", "tune_x"},           {0, "beta_1_m", "beta_y_m"},
+        {0, "alpha_1", "alpha_y"},     {0, "beta_2_m", "beta_x_m"},       {0, "alpha_2", "alpha_x"},
+        {0, "eta_y_m", "eta_x_m"},     {0, "eta_py", "eta_px"},           {1, "natural_1", "natural_y"},
+        {1, "natural_2", "natural_x"}, {1, "corrected_1", "corrected_y"}, {1, "corrected_2", "corrected_x"}};
+    for (const auto& [section, mode, planeKey] : pairs) {
+        const Json& got = sections[0][section].at(mode);
+        ASSERT_TRUE(got.is_number()) << mode << " " << sections[0][section].dump();
+        const double want = sections[1][section].at(planeKey).get<double>();
+        EXPECT_NEAR(got.get<double>(), want, 1e-7 * (1 + std::fabs(want))) << mode;
+    }
+    for (const char* key : {"r11", "r12", "r21", "r22", "eta_x_m"})
+        EXPECT_NEAR(sections[0][0].at(key).get<double>(), 0, 1e-12) << key;
+    for (const char* key : {"beta_x_m", "tune_x"})
+        EXPECT_TRUE(sections[0][0].at(key).is_null()) << key;
+    EXPECT_TRUE(sections[0][1].at("natural_x").is_null());
+    EXPECT_FALSE(sections[1][0].contains("tune_1"));
 }
 
 TEST(CouplingReport, CoupledRingHasItsRingResultsAndLifetimes)

@@ -200,6 +200,41 @@ TEST_F(InitialConditionsPanelTest, LatticeFunctionUseStoresBetaAlphaAndEta)
     EXPECT_TRUE(messages.errors.empty());
 }
 
+TEST_F(InitialConditionsPanelTest, EachStartFormComesUpFilledFromTheOther)
+{
+    // form, a box of it changed by adding to its value, whether the changed form is refused (one
+    // Mais-Ripken phase changed belongs to no betas and alphas)
+    const struct
+    {
+        int form;
+        const char* box;
+        double change;
+        bool refused;
+    } cases[] = {{1, "edS11", 5, false}, {2, "edNu1", 0.3, true}};
+    const std::pair<const char*, const char*> typed[] = {
+        {"edBetax0", "3"}, {"edAlphax0", "-0.5"}, {"edBetay0", "7"}, {"edAlphay0", "1.2"}, {"edR11", "0.2"},
+        {"edR12", "-0.8"}, {"edR21", "0.1"},      {"edR22", "0.3"},  {"edEpsx", "2"},      {"edEpsy", "0.5"}};
+    panel->showLatticeFunctions();
+    auto* form = child<QComboBox>(*host, "cbStartForm");
+    for (const auto& c : cases) {
+        for (const auto& [name, value] : typed)
+            box(name)->setText(value);
+        // to the form and back unchanged: every box as typed
+        form->setCurrentIndex(c.form);
+        EXPECT_TRUE(box("edBetax0")->isReadOnly());
+        form->setCurrentIndex(0);
+        for (const auto& [name, value] : typed)
+            EXPECT_EQ(box(name)->text().toStdString(), value) << c.box << " " << name;
+        form->setCurrentIndex(c.form);
+        QLineEdit* changed = box(c.box);
+        changed->setText(QString::number(parseDouble(changed->text().toStdString()) + c.change));
+        messages.errors.clear();
+        form->setCurrentIndex(0);
+        EXPECT_EQ(messages.errors.size(), c.refused ? 1u : 0u) << c.box;
+        EXPECT_EQ(box("edBetax0")->text() == "3", c.refused) << c.box;
+    }
+}
+
 TEST_F(InitialConditionsPanelTest, ABeamMatrixIsStoredAsTheEdwardsTengValuesOfItsModes)
 {
     EdwardsTeng et;
@@ -213,6 +248,7 @@ TEST_F(InitialConditionsPanelTest, ABeamMatrixIsStoredAsTheEdwardsTengValuesOfIt
     et.r22 = 0.3;
     const BeamMatrix sigma = beamMatrix(et, 2e-6, 0.5e-6); // 2 and 0.5 mm mrad
     panel->showLatticeFunctions();
+    box("edEpsy")->setText("0.5");
     child<QComboBox>(*host, "cbStartForm")->setCurrentIndex(1);
     EXPECT_TRUE(box("edBetax0")->isReadOnly());
     for (int r = 0; r < 4; ++r)

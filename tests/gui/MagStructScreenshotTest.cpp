@@ -72,10 +72,18 @@ TEST_F(MagStructScreenshot, CoupledRingWithItsModes)
     window->mnInitLatClick();
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-coupled-start.png")));
-    // the start typed as a beam matrix: the Edwards-Teng boxes follow from it
-    window->initialPanel()->latticeFunctionFrame()->findChild<QComboBox*>("cbStartForm")->setCurrentIndex(1);
+    // the start typed as a beam matrix, filled from the periodic start for mode emittances of 1 and 0.1
+    // mm mrad: the Edwards-Teng boxes follow from it
+    QFrame* start = window->initialPanel()->latticeFunctionFrame();
+    start->findChild<QLineEdit*>("edEpsx")->setText("1");
+    start->findChild<QLineEdit*>("edEpsy")->setText("0.1");
+    start->findChild<QComboBox*>("cbStartForm")->setCurrentIndex(1);
     QTest::qWait(200);
     ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-start-beam-matrix.png")));
+    // and as Mais-Ripken values with their phases
+    start->findChild<QComboBox*>("cbStartForm")->setCurrentIndex(2);
+    QTest::qWait(200);
+    ASSERT_TRUE(window->grab().save(QDir(dir).filePath("magstruct-start-mais-ripken.png")));
 }
 
 // The DBA cell with two quadrupoles misaligned: its betas about the closed orbit.

@@ -121,6 +121,125 @@ MaisRipken maisRipkenOf(const ModePair& modes)
     return mr;
 }
 
+MaisRipkenStart maisRipkenStartOf(const ModePair& modes)
+{
+    MaisRipkenStart start;
+    start.mr = maisRipkenOf(modes);
+    // a part of no amplitude has no phase: 0
+    start.nu1 = std::arg(modes[0][2] * std::conj(modes[0][0]));
+    start.nu2 = std::arg(modes[1][0] * std::conj(modes[1][2]));
+    return start;
+}
+
+namespace {
+
+// The modes of a Mais-Ripken start for a share u of y in mode 1 (edwardsTengOfMaisRipken).
+ModePair maisRipkenModes(const MaisRipkenStart& start, double u)
+{
+    const MaisRipken& m = start.mr;
+    // a part sqrt(beta) e^(i theta), (-alpha + i share) e^(i theta) / sqrt(beta); none where beta is 0
+    const auto part = [](double beta, double alpha, double share, double theta, Complex& q, Complex& p) {
+        if (beta == 0) {
+            q = p = 0;
+            return;
+        }
+        const Complex turn = std::polar(1.0, theta);
+        q = std::sqrt(beta) * turn;
+        p = Complex(-alpha, share) / std::sqrt(beta) * turn;
+    };
+    ModePair v;
+    part(m.beta11, m.alpha11, 1 - u, 0, v[0][0], v[0][1]);
+    part(m.beta21, m.alpha21, u, start.nu1, v[0][2], v[0][3]);
+    part(m.beta12, m.alpha12, u, start.nu2, v[1][0], v[1][1]);
+    part(m.beta22, m.alpha22, 1 - u, 0, v[1][2], v[1][3]);
+    return v;
+}
+
+// v^T S w and v^H S w with the terms' size: sum of |v_q w_p| + |v_p w_q|.
+struct Products
+{
+    Complex plain, hermitian;
+    double size = 0;
+};
+
+Products products(const ModeVector& v, const ModeVector& w)
+{
+    Products r;
+    for (std::size_t k = 0; k < 4; k += 2) {
+        r.plain += v[k] * w[k + 1] - v[k + 1] * w[k];
+        r.hermitian += std::conj(v[k]) * w[k + 1] - std::conj(v[k + 1]) * w[k];
+        r.size += 2 * (std::abs(v[k] * w[k + 1]) + std::abs(v[k + 1] * w[k]));
+    }
+    return r;
+}
+
+} // namespace
+
+std::optional<EdwardsTeng> edwardsTengOfMaisRipken(const MaisRipkenStart& start, std::string& refusal)
+{
+    // The modes v1, v2 (v^H S v = 2i) of Mais-Ripken values: a part (q, p) of a mode, q = sqrt(beta)
+    // e^(i theta), has beta = |q|^2, alpha = -Re(conj(q) p) and its share of the mode's invariant
+    // Im(conj(q) p), the shares of a mode adding up to 1 (v^H S v = 2i sum of the shares). With the
+    // modes' own phases taken so that mode 1's x part and mode 2's y part are real, v1 = (q11, p11, q21,
+    // p21) and v2 = (q12, p12, q22, p22) with (b_kj, a_kj the betas and alphas of plane k in mode j)
+    //   q11 = sqrt b11, p11 = (-a11 + i (1 - u)) / sqrt b11,
+    //   q21 = e^(i nu1) sqrt b21, p21 = e^(i nu1) (-a21 + i u) / sqrt b21,
+    //   q12 = e^(i nu2) sqrt b12, p12 = e^(i nu2) (-a12 + i u2) / sqrt b12,
+    //   q22 = sqrt b22, p22 = (-a22 + i (1 - u2)) / sqrt b22,
+    // u the share of y in mode 1, u2 that of x in mode 2, and a particle of mode 1 alone,
+    // Re(sqrt(2 J) v1 e^(-i phi)), moves as sqrt(2 J b21) cos(psi + nu1) in y. The two modes are
+    // symplectically orthogonal: v1^T S v2 = 0 and v1^H S v2 = 0. With c = sqrt(b11 / b12),
+    // d = sqrt(b21 / b22) these read e^(i nu2) X + e^(i nu1) Y = 0 and e^(i nu2) X' + e^(-i nu1) Y' = 0,
+    //   X = c (-a12 + i u2) + (a11 - i (1 - u)) / c,  Y = d (-a22 + i (1 - u2)) + (a21 - i u) / d,
+    // X', Y' the same with the signs of (1 - u) and u in the second terms turned; so |X| = |Y| and
+    // |X'| = |Y'|, and |X'|^2 - |X|^2 = 4 u2 (1 - u), |Y'|^2 - |Y|^2 = 4 u (1 - u2) give u2 = u. The
+    // products are then linear in u, a + b u (a, b complex: their values at u = 0 and the change to
+    // u = 1), and u is the least-squares root of the four real equations. The eight betas and alphas
+    // with the two phases are two numbers more than the eight that fix two modes: the residual of the
+    // equations at that u tells whether they belong together. The Edwards-Teng values follow from the
+    // modes (edwardsTengOf).
+    const MaisRipken& m = start.mr;
+    const double values[] = {m.beta11,  m.beta12,  m.beta21,  m.beta22,  m.alpha11,
+                             m.alpha12, m.alpha21, m.alpha22, start.nu1, start.nu2};
+    if (!std::all_of(std::begin(values), std::end(values), [](double x) { return std::isfinite(x); })) {
+        refusal = "the Mais-Ripken values must be numbers";
+        return std::nullopt;
+    }
+    if (!(m.beta11 > 0) || !(m.beta22 > 0) || m.beta12 < 0 || m.beta21 < 0) {
+        refusal = "the Mais-Ripken betas beta11, beta22 must be above 0, beta12, beta21 not below 0";
+        return std::nullopt;
+    }
+    // without a cross-plane part the modes live in their own planes: u = 0, and a part of no beta has no
+    // alpha; one cross-plane part alone would share no invariant with the other mode's plane
+    if ((m.beta12 == 0) != (m.beta21 == 0) || (m.beta12 == 0 && (m.alpha12 != 0 || m.alpha21 != 0))) {
+        refusal = "the Mais-Ripken values are not those of two modes of a beam: beta12 and beta21 are both 0 "
+                  "(with alpha12, alpha21 0) or both above 0";
+        return std::nullopt;
+    }
+    double u = 0;
+    if (m.beta12 > 0) {
+        const ModePair zero = maisRipkenModes(start, 0), one = maisRipkenModes(start, 1);
+        const Products a = products(zero[0], zero[1]), b1 = products(one[0], one[1]);
+        const Complex bPlain = b1.plain - a.plain, bHermitian = b1.hermitian - a.hermitian;
+        const double bb = std::norm(bPlain) + std::norm(bHermitian);
+        if (bb > 0)
+            u = -std::real(std::conj(bPlain) * a.plain + std::conj(bHermitian) * a.hermitian) / bb;
+    }
+    const ModePair modes = maisRipkenModes(start, u);
+    const Products p = products(modes[0], modes[1]);
+    if (!(std::abs(p.plain) + std::abs(p.hermitian) <= 1e-5 * p.size)) {
+        refusal = "the Mais-Ripken values are not those of two modes of a beam: their modes are not "
+                  "symplectically orthogonal (the phases nu1, nu2 belong to other betas and alphas)";
+        return std::nullopt;
+    }
+    const std::optional<EdwardsTeng> et = edwardsTengOf(modes);
+    if (!et || !(u < 1)) {
+        refusal = "the modes of the Mais-Ripken values cannot be told apart";
+        return std::nullopt;
+    }
+    return et;
+}
+
 BeamMatrix beamMatrix(const EdwardsTeng& et, double eps1, double eps2)
 {
     // A particle of mode amplitudes sqrt(2 J_j) and phases phi_j sits at X = sum Re(sqrt(2 J_j) v_j

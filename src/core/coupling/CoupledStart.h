@@ -27,6 +27,24 @@ std::optional<EdwardsTeng> edwardsTengOf(const ModePair& modes);
 /// The Mais-Ripken betas and alphas of two normalised modes.
 MaisRipken maisRipkenOf(const ModePair& modes);
 
+/// The Mais-Ripken values of two normalised modes with the phases that they leave: nu1 the phase of
+/// mode 1's y part ahead of its x part, nu2 that of mode 2's x part ahead of its y part (rad), so that a
+/// particle of mode 1 alone moves as x = sqrt(2 J beta11) cos(psi), y = sqrt(2 J beta21) cos(psi + nu1).
+struct MaisRipkenStart
+{
+    MaisRipken mr;           // betas and alphas; the gammas are not read
+    double nu1 = 0, nu2 = 0; // rad
+};
+
+/// The Mais-Ripken start of two normalised modes (whatever their phases).
+MaisRipkenStart maisRipkenStartOf(const ModePair& modes);
+
+/// The Edwards-Teng values of the modes of a Mais-Ripken start; nothing, with the reason in refusal, for
+/// values that are no two modes of a beam: a beta not positive (beta11, beta22) or negative, one of the
+/// cross-plane betas beta12, beta21 zero and not the other, or values whose modes are not symplectically
+/// orthogonal to 1e-5 of their terms ("the Mais-Ripken values are not those of two modes of a beam").
+std::optional<EdwardsTeng> edwardsTengOfMaisRipken(const MaisRipkenStart& start, std::string& refusal);
+
 /// A beam matrix on (x, px, y, py): <x x> in m^2, <x px> in m, <px px> in 1, symmetric.
 using BeamMatrix = std::array<std::array<double, 4>, 4>;
 

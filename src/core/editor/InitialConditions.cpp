@@ -7,6 +7,7 @@
 #include "core/coupling/CoupledStart.h"
 #include "core/optics/BetaFunctions.h"
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 
@@ -241,6 +242,61 @@ bool useLatticeFunctions(State& state, InitialBoxes& boxes, Messages& messages)
     return defined;
 }
 
+namespace {
+
+// The Edwards-Teng boxes; nothing, after the refusal, for betas that are not positive (what names the
+// start in the message) or an R without modes.
+std::optional<EdwardsTeng> typedEdwardsTeng(const InitialBoxes& boxes, const char* what, Messages& messages)
+{
+    EdwardsTeng et;
+    et.betaX = parseDouble(boxes.edBetax0);
+    et.alphaX = parseDouble(boxes.edAlphax0);
+    et.betaY = parseDouble(boxes.edBetay0);
+    et.alphaY = parseDouble(boxes.edAlphay0);
+    et.r11 = parseDouble(boxes.edR11);
+    et.r12 = parseDouble(boxes.edR12);
+    et.r21 = parseDouble(boxes.edR21);
+    et.r22 = parseDouble(boxes.edR22);
+    if (!(et.betaX > 0) || !(et.betaY > 0)) {
+        messages.error(std::string(what) + " needs positive betas beta_o of both modes");
+        return std::nullopt;
+    }
+    if (!(1 + (et.r11 * et.r22 - et.r12 * et.r21) > 0)) {
+        messages.error("the start coupling R11 R22 - R12 R21 must be above -1!");
+        return std::nullopt;
+    }
+    return et;
+}
+
+void showEdwardsTeng(const EdwardsTeng& et, InitialBoxes& boxes)
+{
+    const auto box = [](double value) { return fmt("%.10g", value); };
+    boxes.edBetax0 = box(et.betaX);
+    boxes.edAlphax0 = box(et.alphaX);
+    boxes.edBetay0 = box(et.betaY);
+    boxes.edAlphay0 = box(et.alphaY);
+    boxes.edR11 = box(et.r11);
+    boxes.edR12 = box(et.r12);
+    boxes.edR21 = box(et.r21);
+    boxes.edR22 = box(et.r22);
+}
+
+// The Mais-Ripken boxes in the order of MaisRipkenStart's fields.
+std::array<std::string*, 10> maisRipkenBoxes(InitialBoxes& b)
+{
+    return {&b.edB11, &b.edB12, &b.edB21, &b.edB22, &b.edA11,
+            &b.edA12, &b.edA21, &b.edA22, &b.edNu1, &b.edNu2};
+}
+
+std::array<double*, 10> maisRipkenFields(MaisRipkenStart& s)
+{
+    MaisRipken& m = s.mr;
+    return {&m.beta11,  &m.beta12,  &m.beta21,  &m.beta22, &m.alpha11,
+            &m.alpha12, &m.alpha21, &m.alpha22, &s.nu1,    &s.nu2};
+}
+
+} // namespace
+
 bool beamMatrixToBoxes(InitialBoxes& boxes, Messages& messages)
 {
     // mm^2, mm mrad and mrad^2 are all 1e-6 of m^2, m rad and rad^2
@@ -258,18 +314,72 @@ bool beamMatrixToBoxes(InitialBoxes& boxes, Messages& messages)
         messages.error(refusal);
         return false;
     }
-    const EdwardsTeng& et = start->et;
+    showEdwardsTeng(start->et, boxes);
     const auto box = [](double value) { return fmt("%.10g", value); };
-    boxes.edBetax0 = box(et.betaX);
-    boxes.edAlphax0 = box(et.alphaX);
-    boxes.edBetay0 = box(et.betaY);
-    boxes.edAlphay0 = box(et.alphaY);
-    boxes.edR11 = box(et.r11);
-    boxes.edR12 = box(et.r12);
-    boxes.edR21 = box(et.r21);
-    boxes.edR22 = box(et.r22);
     boxes.edEpsx = box(start->emittance1 * 1e6);
     boxes.edEpsy = box(start->emittance2 * 1e6);
+    return true;
+}
+
+bool maisRipkenToBoxes(InitialBoxes& boxes, Messages& messages)
+{
+    MaisRipkenStart start;
+    const std::array<std::string*, 10> texts = maisRipkenBoxes(boxes);
+    const std::array<double*, 10> fields = maisRipkenFields(start);
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        *fields[k] = parseDouble(*texts[k]);
+    std::string refusal;
+    const std::optional<EdwardsTeng> et = edwardsTengOfMaisRipken(start, refusal);
+    if (!et) {
+        messages.error(refusal);
+        return false;
+    }
+    showEdwardsTeng(*et, boxes);
+    return true;
+}
+
+bool boxesToMaisRipken(InitialBoxes& boxes, Messages& messages)
+{
+    const std::optional<EdwardsTeng> et = typedEdwardsTeng(boxes, "a Mais-Ripken start", messages);
+    if (!et)
+        return false;
+    MaisRipkenStart start = maisRipkenStartOf(*edwardsTengModes(*et));
+    const std::array<std::string*, 10> texts = maisRipkenBoxes(boxes);
+    const std::array<double*, 10> fields = maisRipkenFields(start);
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        *texts[k] = fmt("%.8g", *fields[k]);
+    return true;
+}
+
+bool boxesToBeamMatrix(InitialBoxes& boxes, Messages& messages)
+{
+    const std::optional<EdwardsTeng> typed = typedEdwardsTeng(boxes, "a beam matrix", messages);
+    if (!typed)
+        return false;
+    const EdwardsTeng& et = *typed;
+    const double eps1 = parseDouble(boxes.edEpsx) * 1e-6;
+    const double eps2 = parseDouble(boxes.edEpsy) * 1e-6;
+    if (!(eps1 > 0) || !(eps2 > 0)) {
+        messages.error("a beam matrix needs positive emittances of both modes (boxes epsilon)");
+        return false;
+    }
+    // equal emittances make Sigma = eps V V^T, which every symplectic rotation of the modes into each
+    // other leaves as it is: the modes could not be read back (beamStart refuses such a matrix)
+    if (std::fabs(eps1 - eps2) <= 1e-9 * (eps1 + eps2)) {
+        messages.error("the emittances of modes 1 and 2 (boxes epsilon) are equal: their beam matrix would "
+                       "not tell the modes apart");
+        return false;
+    }
+    // Sigma = eps_1 Re(v_1 v_1^H) + eps_2 Re(v_2 v_2^H) of the modes of the Edwards-Teng values
+    // (beamMatrix), whose eigenvectors of Sigma S are the modes again (beamStart)
+    const BeamMatrix sigma = beamMatrix(et, eps1, eps2);
+    std::string* upper[4][4] = {{&boxes.edS11, &boxes.edS12, &boxes.edS13, &boxes.edS14},
+                                {nullptr, &boxes.edS22, &boxes.edS23, &boxes.edS24},
+                                {nullptr, nullptr, &boxes.edS33, &boxes.edS34},
+                                {nullptr, nullptr, nullptr, &boxes.edS44}};
+    for (std::size_t r = 0; r < 4; ++r)
+        for (std::size_t c = r; c < 4; ++c)
+            *upper[r][c] = fmt("%.10g", sigma[r][c] * 1e6);
     return true;
 }
 

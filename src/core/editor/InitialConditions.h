@@ -48,6 +48,18 @@ struct InitialBoxes
     std::string edS33 = "5.0";
     std::string edS34 = "0.0";
     std::string edS44 = "0.05";
+    // the start typed as Mais-Ripken values: betas (m) and alphas of plane k (1 x, 2 y) in mode j as
+    // edBkj, edAkj, and the phases of the modes' cross-plane parts (rad)
+    std::string edB11 = "10.0";
+    std::string edB12 = "0.0";
+    std::string edB21 = "0.0";
+    std::string edB22 = "10.0";
+    std::string edA11 = "0.0";
+    std::string edA12 = "0.0";
+    std::string edA21 = "0.0";
+    std::string edA22 = "0.0";
+    std::string edNu1 = "0.0";
+    std::string edNu2 = "0.0";
     // beam sizes: mm mrad, mm
     std::string edEpsx = "1";
     std::string edEpsy = "1";
@@ -102,6 +114,25 @@ bool useLatticeFunctions(State& state, InitialBoxes& boxes, Messages& messages);
 /// definite: its leading 3 x 3 part (up to box S33) has no positive determinant", false and the boxes
 /// unchanged.
 bool beamMatrixToBoxes(InitialBoxes& boxes, Messages& messages);
+
+/// The other way: the beam matrix of the Edwards-Teng start in the beta, alpha and R boxes for the
+/// emittances of the emittance boxes (mm mrad, mode 1 in edEpsx) into the boxes edS11 .. edS44, so that
+/// beamMatrixToBoxes gives those values back. A box that is no number stops it (ConversionError); betas
+/// that are not positive ("a beam matrix needs positive betas beta_o of both modes"), an R of
+/// det R <= -1, emittances that are not positive or equal ones (their matrix would not tell the modes
+/// apart) give the refusal, false and the boxes unchanged.
+bool boxesToBeamMatrix(InitialBoxes& boxes, Messages& messages);
+
+/// The start typed as Mais-Ripken values (boxes edB11 .. edA22, edNu1, edNu2): the Edwards-Teng values
+/// of its modes into the beta, alpha and R boxes, so that the "use" of the lattice functions stores them
+/// as typed. A box that is no number stops it (ConversionError); values that are no two modes of a beam
+/// give the refusal (edwardsTengOfMaisRipken), false and the boxes unchanged.
+bool maisRipkenToBoxes(InitialBoxes& boxes, Messages& messages);
+
+/// The other way: the Mais-Ripken values and phases of the Edwards-Teng start in the beta, alpha and R
+/// boxes into the boxes edB11 .. edNu2. A box that is no number stops it; betas that are not positive or
+/// an R of det R <= -1 give the refusal, false and the boxes unchanged.
+bool boxesToMaisRipken(InitialBoxes& boxes, Messages& messages);
 
 /// The periodic solver: writes the periodic start values into state.run, false on failure.
 using PeriodicSolver = std::function<bool(State&, Messages&)>;

@@ -363,10 +363,42 @@ void matrixList(State& state, Messages& messages)
     messages.showList();
 }
 
+namespace {
+
+// The labels of the ring-parameter list that name a plane; a ring whose planes couple has its modes'
+// values in their places (mode 1 mostly x, 2 mostly y, 3 the longitudinal one) and labels them so.
+struct RingListLabels
+{
+    const char *dampingX, *dampingY, *dampingS, *tuneX, *tuneY, *naturalX, *naturalY, *correctedX,
+        *correctedY, *emittanceX, *emittanceY, *coupling;
+};
+
+constexpr RingListLabels kPlaneLabels = {
+    "   horiz.damping time .................. = ", "   vert.damping time ................... = ",
+    "   synchrotron damping time ............ = ", "   betatron tunes,Q_x................... = ",
+    "                  Q_y .................. = ", "   natural chromaticity,xi_xo ...........= ",
+    "                        xi_yo ...........= ", "   corrected chromaticity,xi_x ..........= ",
+    "                          xi_y ..........= ", "   horiz.beam emittance ................ = ",
+    "   vert.beam emittance ................. = ", "   coupling ............................ = "};
+
+constexpr RingListLabels kModeLabels = {
+    "   mode 1 damping time ................. = ", "   mode 2 damping time ................. = ",
+    "   mode 3 damping time ................. = ", "   eigentunes,Q_1 ...................... = ",
+    "              Q_2 ...................... = ", "   natural chromaticity,xi_1o ...........= ",
+    "                        xi_2o ...........= ", "   corrected chromaticity,xi_1 ..........= ",
+    "                          xi_2 ..........= ", "   mode 1 beam emittance ............... = ",
+    "   mode 2 beam emittance ............... = ", "   emittance ratio,eps_2/eps_1 ......... = "};
+
+} // namespace
+
 void ringParameterList(State& state, Messages& messages)
 {
     const RingParameters& r = state.ringParams;
     const BeamParameters& beam = state.beam;
+    const bool modes = r.modes.coupled;
+    const RingListLabels& l = modes ? kModeLabels : kPlaneLabels;
+    // the modes share no typed coupling: their emittances' ratio takes its place
+    const double coupling = modes ? r.emittanceY / r.emittanceX : r.coupling;
     // a value that could not be computed (no bends, no periodic solution) reads "n/a"
     addList(state,
             {separatorLine(),
@@ -381,24 +413,24 @@ void ringParameterList(State& state, Messages& messages)
              "   ring circumference,C................. = " + fmtOrNa("%10.5f", r.circumference) + " m",
              "   energy loss/turn .................... = " + siFormatOrNa(r.energyLoss, "eV"),
              "   tot. radiation power ................ = " + siFormatOrNa(r.radiationPower, "W"),
-             "   horiz.damping time .................. = " + siFormatOrNa(r.dampingTimeX, "sec"),
-             "   vert.damping time ................... = " + siFormatOrNa(r.dampingTimeY, "sec"),
-             "   synchrotron damping time ............ = " + siFormatOrNa(r.dampingTimeS, "sec"),
+             l.dampingX + siFormatOrNa(r.dampingTimeX, "sec"),
+             l.dampingY + siFormatOrNa(r.dampingTimeY, "sec"),
+             l.dampingS + siFormatOrNa(r.dampingTimeS, "sec"),
              "",
              separatorLine(),
              "",
-             "   betatron tunes,Q_x................... = " + fmtOrNa("%10.5f", r.tuneX),
-             "                  Q_y .................. = " + fmtOrNa("%10.5f", r.tuneY),
-             "   natural chromaticity,xi_xo ...........= " + fmtOrNa("%10.5f", r.chromaticityX),
-             "                        xi_yo ...........= " + fmtOrNa("%10.5f", r.chromaticityY),
-             "   corrected chromaticity,xi_x ..........= " + fmtOrNa("%10.5f", r.correctedChromaticityX),
-             "                          xi_y ..........= " + fmtOrNa("%10.5f", r.correctedChromaticityY),
+             l.tuneX + fmtOrNa("%10.5f", r.tuneX),
+             l.tuneY + fmtOrNa("%10.5f", r.tuneY),
+             l.naturalX + fmtOrNa("%10.5f", r.chromaticityX),
+             l.naturalY + fmtOrNa("%10.5f", r.chromaticityY),
+             l.correctedX + fmtOrNa("%10.5f", r.correctedChromaticityX),
+             l.correctedY + fmtOrNa("%10.5f", r.correctedChromaticityY),
              "",
              separatorLine(),
              "",
-             "   horiz.beam emittance ................ = " + siFormatOrNa(r.emittanceX, "m"),
-             "   vert.beam emittance ................. = " + siFormatOrNa(r.emittanceY, "m"),
-             "   coupling ............................ = " + fmtOrNa("%10.5f", r.coupling * 100) + " %",
+             l.emittanceX + siFormatOrNa(r.emittanceX, "m"),
+             l.emittanceY + siFormatOrNa(r.emittanceY, "m"),
+             l.coupling + fmtOrNa("%10.5f", coupling * 100) + " %",
              "   rel.energy spread ................... = " + fmtOrNa("%10.5f", r.energySpread * 100) + " %",
              "   momentum compaction factor, alpha_c . = " + fmtOrNa("%10.6f", r.momentumCompaction),
              "",

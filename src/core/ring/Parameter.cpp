@@ -537,8 +537,8 @@ BeamParameterView beamParameterView(const State& state)
         v.dampingX = "damping time,tau_1 (mode 1): " + siFormatOrNa(r.dampingTimeX, "s");
         v.dampingY = "damping time,tau_2 (mode 2): " + siFormatOrNa(r.dampingTimeY, "s");
         v.dampingS = "damping time,tau_3 (mode 3): " + siFormatOrNa(r.dampingTimeS, "s");
-        v.emittanceX = "emittance_x (mode 1): " + siFormatOrNa(r.emittanceX, "m");
-        v.emittanceY = "emittance_y (mode 2): " + siFormatOrNa(r.emittanceY, "m");
+        v.emittanceX = "emittance_1 (mode 1): " + siFormatOrNa(r.emittanceX, "m");
+        v.emittanceY = "emittance_2 (mode 2): " + siFormatOrNa(r.emittanceY, "m");
         v.energySpread = "rel. energy spread (mode 3):" + fmtOrNa("%8.3f", 100 * r.energySpread) + " %";
         v.i4 = "I4 = (J_3 - 2) I2 = " + fmtOrNa("%10.4g", r.i4) + " 1/m";
         v.i5 = "I5 = n/a (coupled: each mode has its own)";

@@ -1,5 +1,6 @@
 #include "gui/editor/InitialConditionsPanel.h"
 
+#include "core/NumberInput.h"
 #include "core/coupling/CoupledPass.h"
 
 #include <QComboBox>
@@ -18,6 +19,15 @@ namespace {
 
 constexpr int kBoxWidth = 80;
 constexpr int kSigmaBoxWidth = 60;
+
+// the entries of cbStartForm
+constexpr int kEdwardsTengForm = 0;
+constexpr int kBeamMatrixForm = 1;
+constexpr int kMaisRipkenForm = 2;
+
+// the Mais-Ripken boxes in the order of m_edMr
+const char* const kMaisRipkenNames[10] = {"edB11", "edB12", "edB21", "edB22", "edA11",
+                                          "edA12", "edA21", "edA22", "edNu1", "edNu2"};
 
 QLabel* label(const QString& text, QWidget* parent)
 {
@@ -42,9 +52,11 @@ QPushButton* useButton(const char* name, QWidget* parent)
     return button;
 }
 
+// a number longer than its box shows its leading digits
 void setText(QLineEdit* box, const std::string& text)
 {
     box->setText(QString::fromStdString(text));
+    box->setCursorPosition(0);
 }
 
 std::string text(const QLineEdit* box)
@@ -133,11 +145,12 @@ void InitialConditionsPanel::buildLatticeFunctions(QWidget* host)
     form->addWidget(label("start typed as:", m_initLatFun));
     m_cbStartForm = new QComboBox(m_initLatFun);
     m_cbStartForm->setObjectName("cbStartForm");
-    m_cbStartForm->addItems({"Edwards-Teng values", "beam matrix"});
+    m_cbStartForm->addItems({"Edwards-Teng values", "beam matrix", "Mais-Ripken values"});
     form->addWidget(m_cbStartForm);
     form->addStretch(1);
     layout->addLayout(form);
     buildBeamMatrix(m_initLatFun, layout);
+    buildMaisRipken(m_initLatFun, layout);
 
     m_gbBeta = new QGroupBox("specify initial lattice functions", m_initLatFun);
     m_gbBeta->setObjectName("gbBeta");
@@ -242,14 +255,74 @@ void InitialConditionsPanel::buildBeamMatrix(QWidget* parent, QLayout* layout)
     layout->addWidget(m_gbSigma);
 }
 
+void InitialConditionsPanel::buildMaisRipken(QWidget* parent, QLayout* layout)
+{
+    // a row kj for plane k (1 x, 2 y) of mode j, modes 1 and 2 in turn, its beta and alpha side by side
+    m_gbMaisRipken = new QGroupBox("Mais-Ripken values (kj: plane k 1 x, 2 y; mode j)", parent);
+    m_gbMaisRipken->setObjectName("gbMaisRipken");
+    auto* grid = new QGridLayout(m_gbMaisRipken);
+    grid->setHorizontalSpacing(4);
+    grid->addWidget(label("β_kj (m)", m_gbMaisRipken), 0, 1, Qt::AlignHCenter);
+    grid->addWidget(label("α_kj", m_gbMaisRipken), 0, 2, Qt::AlignHCenter);
+    for (int k = 0; k < 10; ++k)
+        m_edMr[k] = makeBox(kMaisRipkenNames[k], m_gbMaisRipken);
+    const char* const rows[4] = {" 11:", " 21:", " 12:", " 22:"};
+    const int order[4] = {0, 2, 1, 3}; // of m_edMr's 11, 12, 21, 22
+    for (int r = 0; r < 4; ++r) {
+        grid->addWidget(label(rows[r], m_gbMaisRipken), r + 1, 0);
+        grid->addWidget(m_edMr[order[r]], r + 1, 1);
+        grid->addWidget(m_edMr[4 + order[r]], r + 1, 2);
+    }
+    grid->addWidget(label(" ν₁, ν₂:", m_gbMaisRipken), 5, 0);
+    grid->addWidget(m_edMr[8], 5, 1);
+    grid->addWidget(m_edMr[9], 5, 2);
+    grid->addWidget(label("rad", m_gbMaisRipken), 5, 3);
+    grid->addWidget(label("ν₁: mode 1's y ahead of its x, ν₂: mode 2's x\nahead of its y; β, α and R below "
+                          "follow from them",
+                          m_gbMaisRipken),
+                    6, 0, 1, 4);
+    grid->setColumnStretch(4, 1);
+    layout->addWidget(m_gbMaisRipken);
+}
+
+std::vector<std::string> InitialConditionsPanel::formTexts(int form) const
+{
+    std::vector<std::string> texts;
+    if (form == kBeamMatrixForm)
+        for (int r = 0; r < 4; ++r)
+            for (int c = r; c < 4; ++c)
+                texts.push_back(text(m_edS[r][c]));
+    if (form == kMaisRipkenForm)
+        for (const QLineEdit* box : m_edMr)
+            texts.push_back(text(box));
+    return texts;
+}
+
 void InitialConditionsPanel::cbStartFormChange()
 {
-    const bool matrix = m_cbStartForm->currentIndex() == 1;
-    m_gbSigma->setVisible(matrix);
+    const int form = m_cbStartForm->currentIndex();
+    if (form != m_startForm) {
+        // a form left as the switch filled it holds the Edwards-Teng boxes' own values: nothing to take
+        const bool changed = m_startForm != kEdwardsTengForm && formTexts(m_startForm) != m_filledForm;
+        showingConversionErrors(m_messages, [&] {
+            InitialBoxes b = boxes();
+            if (changed && (m_startForm == kBeamMatrixForm ? beamMatrixToBoxes(b, m_messages)
+                                                           : maisRipkenToBoxes(b, m_messages)))
+                setBoxes(b);
+            b = boxes();
+            if (form == kBeamMatrixForm ? boxesToBeamMatrix(b, m_messages)
+                                        : form == kMaisRipkenForm && boxesToMaisRipken(b, m_messages))
+                setBoxes(b);
+        });
+        m_filledForm = formTexts(form);
+    }
+    m_startForm = form;
+    m_gbSigma->setVisible(form == kBeamMatrixForm);
+    m_gbMaisRipken->setVisible(form == kMaisRipkenForm);
     for (QLineEdit* box :
          {m_edBetax0, m_edBetay0, m_edAlphax0, m_edAlphay0, m_edR11, m_edR12, m_edR21, m_edR22})
         if (box)
-            box->setReadOnly(matrix);
+            box->setReadOnly(form != kEdwardsTengForm);
     m_initLatFun->adjustSize();
 }
 
@@ -293,6 +366,10 @@ InitialBoxes InitialConditionsPanel::boxes() const
     for (int r = 0; r < 4; ++r)
         for (int c = r; c < 4; ++c)
             *sigma[k++] = text(m_edS[r][c]);
+    std::string* mr[] = {&b.edB11, &b.edB12, &b.edB21, &b.edB22, &b.edA11,
+                         &b.edA12, &b.edA21, &b.edA22, &b.edNu1, &b.edNu2};
+    for (int j = 0; j < 10; ++j)
+        *mr[j] = text(m_edMr[j]);
     return b;
 }
 
@@ -328,6 +405,10 @@ void InitialConditionsPanel::setBoxes(const InitialBoxes& b)
     for (int r = 0; r < 4; ++r)
         for (int c = r; c < 4; ++c)
             setText(m_edS[r][c], *sigma[k++]);
+    const std::string* mr[] = {&b.edB11, &b.edB12, &b.edB21, &b.edB22, &b.edA11,
+                               &b.edA12, &b.edA21, &b.edA22, &b.edNu1, &b.edNu2};
+    for (int j = 0; j < 10; ++j)
+        setText(m_edMr[j], *mr[j]);
 }
 
 void InitialConditionsPanel::showPanels(const StartPanels& panels)
@@ -412,9 +493,11 @@ void InitialConditionsPanel::bbSinPartClick()
 void InitialConditionsPanel::bbInitLatFunClick()
 {
     InitialBoxes b = boxes();
-    // a beam matrix becomes the Edwards-Teng values of its modes, stored as if typed
-    if (m_cbStartForm->currentIndex() == 1) {
-        if (!beamMatrixToBoxes(b, m_messages))
+    // a beam matrix or Mais-Ripken values become the Edwards-Teng values of their modes, stored as if
+    // typed; left as the switch filled them, they are the Edwards-Teng boxes' values already
+    const int form = m_cbStartForm->currentIndex();
+    if (form != kEdwardsTengForm && formTexts(form) != m_filledForm) {
+        if (!(form == kBeamMatrixForm ? beamMatrixToBoxes(b, m_messages) : maisRipkenToBoxes(b, m_messages)))
             return;
         setBoxes(b);
     }

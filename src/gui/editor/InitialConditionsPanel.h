@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <string>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
@@ -69,10 +71,16 @@ private:
     void bbSinPartClick();
     void bbInitLatFunClick();
     void initBeamSizeClick();
-    /// The start form chosen (cbStartForm): the beam-matrix boxes shown, the Edwards-Teng boxes they fill
-    /// read-only, or the Edwards-Teng boxes typed.
+    /// The start form chosen (cbStartForm): the Edwards-Teng boxes typed, or the beam-matrix or the
+    /// Mais-Ripken boxes shown and the Edwards-Teng boxes they fill read-only. Each form is filled as it
+    /// comes up: the form left gives the Edwards-Teng boxes its values where it was changed since it came
+    /// up, and the form chosen shows those of the Edwards-Teng boxes (a refusal shown, the boxes it would
+    /// have filled kept).
     void cbStartFormChange();
+    /// The texts of the boxes of a start form (none for the Edwards-Teng one).
+    std::vector<std::string> formTexts(int form) const;
     void buildBeamMatrix(QWidget* parent, QLayout* layout);
+    void buildMaisRipken(QWidget* parent, QLayout* layout);
 
     State& m_state;
     Messages& m_messages;
@@ -108,6 +116,10 @@ private:
     QComboBox* m_cbStartForm = nullptr;
     QGroupBox* m_gbSigma = nullptr;
     QLineEdit* m_edS[4][4] = {}; // the upper triangle
+    QGroupBox* m_gbMaisRipken = nullptr;
+    QLineEdit* m_edMr[10] = {};            // edB11, edB12, edB21, edB22, edA11 .. edA22, edNu1, edNu2
+    int m_startForm = 0;                   // the form cbStartForm showed last
+    std::vector<std::string> m_filledForm; // its boxes as the switch to it filled them
 };
 
 } // namespace kestrune

@@ -1,7 +1,14 @@
 #include "core/coupling/CoupledStart.h"
 
+#include "core/Kinematics.h"
+#include "core/io/LatticeFile.h"
+#include "support/ExampleLattice.h"
+#include "support/FakeMessages.h"
+
+#include <Eigen/Dense>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace kestrune {
 namespace {
@@ -79,6 +86,75 @@ TEST(CoupledStart, MatricesThatAreNoBeamAreRefusedNamingTheBox)
         std::string refusal;
         EXPECT_FALSE(beamStart(c.sigma, refusal));
         EXPECT_EQ(refusal, c.refusal);
+    }
+}
+
+// The modes of a one-turn map from its eigenvectors: those of v^H S v = +i|n|, normalised to 2i, mode 1
+// the one with the larger share of its invariant in x.
+ModePair eigenModes(const Map5& m)
+{
+    Eigen::Matrix4d t, s = Eigen::Matrix4d::Zero();
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            t(r, c) = m[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+    s(0, 1) = s(2, 3) = 1;
+    s(1, 0) = s(3, 2) = -1;
+    Eigen::EigenSolver<Eigen::Matrix4d> solver(t);
+    std::vector<ModeVector> found;
+    for (int k = 0; k < 4; ++k) {
+        const Eigen::Vector4cd v = solver.eigenvectors().col(k);
+        const double n = (v.adjoint() * s.cast<std::complex<double>>() * v)(0, 0).imag();
+        if (n > 0) {
+            ModeVector w;
+            for (int i = 0; i < 4; ++i)
+                w[static_cast<std::size_t>(i)] = v(i) * std::sqrt(2 / n);
+            found.push_back(w);
+        }
+    }
+    EXPECT_EQ(found.size(), 2u);
+    const auto xShare = [](const ModeVector& v) { return std::imag(std::conj(v[0]) * v[1]); };
+    if (xShare(found[1]) > xShare(found[0]))
+        std::swap(found[0], found[1]);
+    return {found[0], found[1]};
+}
+
+TEST(CoupledStart, MaisRipkenStartOfAOneTurnMapGivesItsEdwardsTengValues)
+{
+    // the coupled validation ring and the example DBA ring with its quadrupoles rolled by 0.2 rad: the
+    // Mais-Ripken values and phases of the one-turn map's eigenvectors against Sagan and Rubin's
+    // Edwards-Teng decomposition of the map itself
+    State coupled;
+    startParticle(coupled);
+    test::FakeMessages fake;
+    ASSERT_TRUE(
+        readLatticeFile(coupled, fake, std::string(KESTRUNE_VALIDATION) + "/coupled-double-bend.lat"));
+    State rolled = test::exampleState("dba-cell.lat");
+    for (int i = 1; i <= rolled.line.count; ++i)
+        if (familyOf(rolled.line.at(i).code) == static_cast<int>(Family::Quadrupole))
+            rolled.line.at(i).tilt = 0.2;
+    for (const State* state : {&coupled, &rolled}) {
+        const CoupledRing ring = coupledRing(*state);
+        ASSERT_TRUE(ring.computed) << ring.refusal;
+        const std::optional<EdwardsTeng> want = edwardsTeng(ring.oneTurn);
+        ASSERT_TRUE(want);
+        const MaisRipkenStart start = maisRipkenStartOf(eigenModes(ring.oneTurn));
+        ASSERT_GT(start.mr.beta12, 1e-3); // coupled enough to test the cross-plane parts
+        std::string refusal;
+        const std::optional<EdwardsTeng> got = edwardsTengOfMaisRipken(start, refusal);
+        ASSERT_TRUE(got) << refusal;
+        const double g[] = {got->betaX, got->alphaX, got->betaY, got->alphaY,
+                            got->r11,   got->r12,    got->r21,   got->r22};
+        const double w[] = {want->betaX, want->alphaX, want->betaY, want->alphaY,
+                            want->r11,   want->r12,    want->r21,   want->r22};
+        for (int k = 0; k < 8; ++k)
+            EXPECT_NEAR(g[k], w[k], 1e-8 * (1 + std::fabs(w[k]))) << k;
+        // a phase of other modes, a cross-plane part alone: no two modes of a beam
+        MaisRipkenStart turned = start;
+        turned.nu1 += 0.3;
+        MaisRipkenStart half = start;
+        half.mr.beta21 = half.mr.alpha21 = 0;
+        for (const MaisRipkenStart& wrong : {turned, half})
+            EXPECT_FALSE(edwardsTengOfMaisRipken(wrong, refusal));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "support/FakeMessages.h"
 #include "support/PassRecorder.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -373,4 +374,62 @@ TEST(InitialConditions, NegativeEmittancesAreRefusedBeforeTheyAreRead)
     boxes.edEpsy = "x";
     EXPECT_TRUE(emittancesAccepted(boxes, messages));
     EXPECT_EQ(messages.errors.size(), 1u);
+}
+
+TEST(InitialConditions, BeamMatrixOfTheEdwardsTengBoxesGivesThemBack)
+{
+    // boxes: beta_1, alpha_1, beta_2, alpha_2, R11, R12, R21, R22, eps_1, eps_2 (mm mrad); refusal or none
+    const struct
+    {
+        const char* boxes[10];
+        const char* refusal;
+    } cases[] = {
+        {{"3.2", "-1.4", "17", "2.5", "0.3", "-1.2", "0.05", "-0.4", "5", "1"}, nullptr},
+        {{"10", "0", "4", "0", "0", "0", "0", "0", "1", "0.02"}, nullptr},
+        {{"0.8", "0.2", "1.5", "-0.7", "-0.9", "0.4", "0.6", "0.2", "0.1", "3"}, nullptr},
+        {{"0", "0", "4", "0", "0", "0", "0", "0", "1", "0.5"},
+         "a beam matrix needs positive betas beta_o of both modes"},
+        {{"10", "0", "4", "0", "2", "0", "0", "-1", "1", "0.5"},
+         "the start coupling R11 R22 - R12 R21 must be above -1!"},
+        {{"10", "0", "4", "0", "0", "0", "0", "0", "1", "0"},
+         "a beam matrix needs positive emittances of both modes (boxes epsilon)"},
+        {{"10", "0", "4", "0", "0", "0", "0", "0", "1", "1"},
+         "the emittances of modes 1 and 2 (boxes epsilon) are equal: their beam matrix would not tell the "
+         "modes apart"},
+    };
+    for (const auto& c : cases) {
+        InitialBoxes b;
+        std::string* const typed[10] = {&b.edBetax0, &b.edAlphax0, &b.edBetay0, &b.edAlphay0, &b.edR11,
+                                        &b.edR12,    &b.edR21,     &b.edR22,    &b.edEpsx,    &b.edEpsy};
+        for (int k = 0; k < 10; ++k)
+            *typed[k] = c.boxes[k];
+        const InitialBoxes before = b;
+        FakeMessages messages;
+        ASSERT_EQ(boxesToBeamMatrix(b, messages), c.refusal == nullptr) << c.boxes[0];
+        if (c.refusal) {
+            ASSERT_EQ(messages.errors, std::vector<std::string>{c.refusal});
+            EXPECT_EQ(b.edS11, before.edS11);
+            continue;
+        }
+        // the matrix's own modes (the eigenvectors of Sigma S) are the typed start again, and so are the
+        // modes of its Mais-Ripken values and phases
+        ASSERT_TRUE(beamMatrixToBoxes(b, messages)) << messages.errors.front();
+        InitialBoxes viaMaisRipken = before;
+        ASSERT_TRUE(boxesToMaisRipken(viaMaisRipken, messages));
+        viaMaisRipken.edBetax0 = viaMaisRipken.edR12 = "1";
+        ASSERT_TRUE(maisRipkenToBoxes(viaMaisRipken, messages)) << messages.errors.front();
+        const std::string* const back[8] = {&viaMaisRipken.edBetax0, &viaMaisRipken.edAlphax0,
+                                            &viaMaisRipken.edBetay0, &viaMaisRipken.edAlphay0,
+                                            &viaMaisRipken.edR11,    &viaMaisRipken.edR12,
+                                            &viaMaisRipken.edR21,    &viaMaisRipken.edR22};
+        for (int k = 0; k < 10; ++k) {
+            const double want = parseDouble(c.boxes[k]);
+            EXPECT_NEAR(parseDouble(*typed[k]), want, 1e-7 * (1 + std::fabs(want)))
+                << c.boxes[0] << " box " << k;
+            if (k < 8) {
+                EXPECT_NEAR(parseDouble(*back[k]), want, 1e-7 * (1 + std::fabs(want)))
+                    << c.boxes[0] << " " << k;
+            }
+        }
+    }
 }

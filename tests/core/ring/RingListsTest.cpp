@@ -1,3 +1,4 @@
+#include "core/Constants.h"
 #include "core/Format.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
@@ -5,6 +6,7 @@
 #include "core/ring/Parameter.h"
 #include "core/ring/RingGeometry.h"
 #include "core/ring/RingLattices.h"
+#include "support/ExampleLattice.h"
 #include "support/FakeMessages.h"
 
 #include <algorithm>
@@ -54,6 +56,50 @@ TEST(RingLists, ParameterListOfTheExampleRingCarriesItsResults)
     EXPECT_TRUE(hasLine(lines, "                       I2 ...............=     0.8225 1/m"));
     EXPECT_GT(r.tuneX, 1);
     EXPECT_TRUE(messages.errors.empty());
+}
+
+// The value the ring-parameter list prints after label, or "" without such a line.
+std::string listed(const std::vector<std::string>& lines, const std::string& label)
+{
+    for (const std::string& line : lines)
+        if (line.rfind(label, 0) == 0)
+            return line.substr(line.find('=') + 1);
+    return "";
+}
+
+TEST(RingLists, ParameterListOfACoupledRingLabelsItsModes)
+{
+    // the example ring rolled by pi/2: mode 1 is the unrolled vertical motion, mode 2 the horizontal one,
+    // so each mode's line prints the value of the other plane's line of the unrolled ring
+    std::vector<std::string> lists[2];
+    for (int rolled = 0; rolled < 2; ++rolled) {
+        State state = test::exampleState("dba-cell.lat");
+        test::FakeMessages messages;
+        ASSERT_TRUE(ringGeometry(state, messages, {"12", "499.654"}));
+        for (int i = 1; i <= state.line.count; ++i)
+            state.line.at(i).tilt = rolled * kPi / 2;
+        ASSERT_TRUE(updateBeamParameters(state, messages, {"2000", "200", "0"}));
+        ringParameterList(state, messages);
+        lists[rolled] = listLines(state);
+    }
+    const std::pair<const char*, const char*> pairs[] = {
+        {"   mode 1 damping time", "   vert.damping time"},
+        {"   mode 2 damping time", "   horiz.damping time"},
+        {"   mode 3 damping time", "   synchrotron damping time"},
+        {"   eigentunes,Q_1", "                  Q_y"},
+        {"              Q_2", "   betatron tunes,Q_x"},
+        {"   natural chromaticity,xi_1o", "                        xi_yo"},
+        {"                        xi_2o", "   natural chromaticity,xi_xo"},
+        {"   corrected chromaticity,xi_1", "                          xi_y"},
+        {"                          xi_2", "   corrected chromaticity,xi_x"},
+        {"   mode 2 beam emittance", "   horiz.beam emittance"},
+    };
+    for (const auto& [mode, plane] : pairs) {
+        ASSERT_FALSE(listed(lists[0], plane).empty()) << plane;
+        EXPECT_EQ(listed(lists[1], mode), listed(lists[0], plane)) << mode;
+        EXPECT_TRUE(listed(lists[1], plane).empty()) << plane;
+    }
+    EXPECT_EQ(lists[1].size(), lists[0].size());
 }
 
 TEST(RingLists, ValuesNotAvailableReadNa)
