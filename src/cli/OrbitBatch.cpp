@@ -13,25 +13,6 @@ namespace kestrune {
 
 namespace {
 
-bool kicked(const BeamLine& line)
-{
-    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
-        const LatticeElement& e = line.at(i);
-        if (e.hkick != 0 || e.vkick != 0 || (!e.knl.empty() && e.knl[0] != 0) ||
-            (!e.ksl.empty() && e.ksl[0] != 0))
-            return true;
-    }
-    return false;
-}
-
-bool withErrors(const BeamLine& line)
-{
-    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
-        if (line.at(i).errors.any())
-            return true;
-    return false;
-}
-
 Json orbitSpreadJson(const BeamLine& line, const ClosedOrbit& orbit)
 {
     const OrbitSpread spread = orbitSpread(line, orbit);
@@ -45,7 +26,7 @@ Json orbitSpreadJson(const BeamLine& line, const ClosedOrbit& orbit)
 
 Json closedOrbitSection(const State& state)
 {
-    if (!kicked(state.line) && !withErrors(state.line))
+    if (!lineKicks(state.line) && !lineHasErrors(state.line))
         return nullptr;
     // with cavities the orbit of the whole turn with the rf on, its momentum deviation and path length
     ClosedOrbit orbit = closedOrbit6D(state);
@@ -82,7 +63,7 @@ Json closedOrbitSection(const State& state)
 
 Json orbitSection(const State& state)
 {
-    if (!kicked(state.line))
+    if (!lineKicks(state.line))
         return {{"kicked", false}};
     const ClosedOrbit orbit = closedOrbit(state);
     Json section = {{"kicked", true}, {"found", orbit.found}, {"iterations", orbit.iterations}};

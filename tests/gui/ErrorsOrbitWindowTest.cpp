@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -214,6 +215,33 @@ TEST_F(ErrorsOrbitWindowTest, CancelledScanLeavesNoSeedClaimedComplete)
     ASSERT_TRUE(done.wait(30000));
     EXPECT_TRUE(window->seeds().empty());
     EXPECT_TRUE(window->findChild<QLabel*>("lResult")->text().startsWith("cancelled: 0 of 2"));
+}
+
+// A change of the design while the seeds run cancels the study: the seeds of the design that was are not
+// kept nor shown, at once, while the worker finishes its seed, or when the study ends.
+TEST_F(ErrorsOrbitWindowTest, DesignChangedWhileSeedsRunKeepsNoneOfThem)
+{
+    type("edSeeds", "400");
+    QSignalSpy done(window.get(), &ErrorsOrbitWindow::seedsFinished);
+    click("bbSeeds");
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !window->seeds().empty(); }, 60000));
+    ASSERT_EQ(state.line.at(2).code, code::kQuadrupole);
+    state.line.at(2).k *= 1.01;
+    window->designChanged();
+    auto* statistics = window->findChild<QTableWidget*>("tbStatistics");
+    auto* histogram = window->findChild<SeedHistogram*>("chOrbitXHistogram");
+    for (int k = 0; k < 1200 && done.isEmpty(); ++k) {
+        ASSERT_TRUE(window->seeds().empty()) << "after " << k << " looks";
+        ASSERT_EQ(statistics->rowCount(), 0);
+        done.wait(50);
+    }
+    ASSERT_EQ(done.count(), 1);
+    EXPECT_TRUE(window->seeds().empty());
+    EXPECT_EQ(statistics->rowCount(), 0);
+    EXPECT_EQ(histogram->counted(), 0);
+    EXPECT_TRUE(window->findChild<QLabel*>("lResult")->text().startsWith("n/a"))
+        << window->findChild<QLabel*>("lResult")->text().toStdString();
+    EXPECT_TRUE(window->findChild<QPushButton*>("bbSeeds")->isEnabled());
 }
 
 } // namespace

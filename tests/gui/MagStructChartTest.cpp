@@ -2,6 +2,7 @@
 #include "core/Drawing.h"
 #include "core/NumberInput.h"
 #include "core/editor/ChartSettings.h"
+#include "core/orbit/ClosedOrbit.h"
 #include "core/orbit/CorrectorRing.h"
 #include "gui/editor/InitialConditionsPanel.h"
 
@@ -14,6 +15,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <algorithm>
+#include <cmath>
 
 namespace kestrune::test {
 namespace {
@@ -82,7 +84,17 @@ TEST_F(MagStructChart, OpticsAboutTheClosedOrbitOrItsRefusal)
     ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
     EXPECT_EQ(chart().pointCount(1), state.line.count + 1);
     EXPECT_TRUE(chart().titleLines().last().startsWith("about the closed orbit: Q1 = "));
+    // the orbit itself in mm: x of the horizontal error, y nowhere
+    const ClosedOrbit orbit = closedOrbit(state);
+    double largestX = 0;
+    for (const PhaseVector& p : orbit.orbit)
+        largestX = std::max(largestX, std::fabs(p.x) * 1000);
+    EXPECT_EQ(chart().orbitPointCount(1), state.line.count + 1);
+    EXPECT_NEAR(chart().orbitMax(1).value_or(-1), largestX, 1e-12 * largestX);
+    EXPECT_GT(largestX, 1e-3);
+    EXPECT_EQ(chart().orbitMax(2).value_or(-1), 0.0);
     aboutOrbit->trigger();
+    EXPECT_FALSE(chart().orbitShown());
     state.line.at(error).errors.dkn = {0.5};
     aboutOrbit->trigger();
     ASSERT_EQ(fake.errors.size(), 1u);

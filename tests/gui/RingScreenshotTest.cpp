@@ -109,5 +109,34 @@ TEST(RingScreenshot, CoupledRingWithItsModes)
     ASSERT_TRUE(lifetime.grab().save(QDir(dir).filePath("lifetime-coupled.png")));
 }
 
+// The DBA ring with two quadrupoles misaligned: its modes and eigentunes about the closed orbit.
+TEST(RingScreenshot, DbaRingAboutTheClosedOrbit)
+{
+    const char* dir = std::getenv("KESTRUNE_SCREENSHOT_DIR");
+    if (!dir)
+        GTEST_SKIP() << "KESTRUNE_SCREENSHOT_DIR not set";
+    State state;
+    Windows windows;
+    FakeMessages fake;
+    QtMessages messages(windows);
+    messages.redirectTo(&fake);
+    windows.messages = &messages;
+    startParticle(state);
+    RingWindow window(state, windows);
+    ASSERT_TRUE(readLatticeFile(state, fake, std::string(KESTRUNE_EXAMPLES) + "/dba-cell.lat"));
+    ASSERT_TRUE(ringGeometry(state, fake, {"12", "499.654"}));
+    state.rf.voltage = 1e6;
+    int misaligned = 0;
+    for (int i = 1; i <= state.line.count && misaligned < 2; ++i)
+        if (state.line.at(i).code / 10 == 2)
+            (misaligned++ == 0 ? state.line.at(i).errors.dx : state.line.at(i).errors.dy) = 1e-4;
+    window.show();
+    window.formActivate();
+    window.beamParametersClick();
+    EXPECT_TRUE(fake.errors.empty());
+    QTest::qWait(100);
+    ASSERT_TRUE(window.grab().save(QDir(dir).filePath("ring-about-orbit.png")));
+}
+
 } // namespace
 } // namespace kestrune::test

@@ -7,6 +7,8 @@
 #include "core/editor/LineEditing.h"
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
+#include "core/orbit/CorrectorRing.h"
+#include "core/orbit/OrbitRing.h"
 #include "core/rf/RfParameter.h"
 #include "core/ring/Parameter.h"
 #include "gui/QtMessages.h"
@@ -439,6 +441,47 @@ TEST_F(RingWindowTest, RecalculateShowsTheModeEmittancesAlsoOfACoupledLine)
     EXPECT_TRUE(text("ltaux").contains("mode 1")) << text("ltaux").toStdString();
     EXPECT_FALSE(text("ltaux").contains("n/a"));
     EXPECT_TRUE(text("lI5").contains("n/a"));
+}
+
+// A machine with errors or kicks shows its modes and eigentunes about its closed orbit, under the line
+// that says so; without an orbit that line gives the reason over the design's values, which are those of
+// its line without the kicks. A ring without errors shows what it showed before, with no such line.
+TEST_F(RingWindowTest, MachineWithErrorsShowsItsRingAboutTheClosedOrbit)
+{
+    const struct
+    {
+        double dy, kick;
+        const char* orbitLine; // how the line about the orbit starts; nullptr: no such line
+        bool aboutOrbit;       // the modes shown are those about the orbit
+    } cases[] = {{0, 0, nullptr, false},
+                 {5e-4, 0, "about the closed orbit: ", true},
+                 {0, 2e-4, "about the closed orbit: ", true},
+                 {0, 0.5, "no closed orbit: ", false}};
+    QString designLoss, designMode1;
+    for (const auto& c : cases) {
+        state = correctorRing(false);
+        state.rf.voltage = 1e6;
+        for (int i = 1; i <= state.line.count; ++i)
+            state.line.at(i).errors.dy = c.dy;
+        state.line.at(1).hkick = c.kick;
+        fake.errors.clear();
+        window->formActivate();
+        ASSERT_TRUE(fake.errors.empty()) << fake.errors.front();
+        auto* orbitLine = control<QLabel>("lOrbitRing");
+        EXPECT_EQ(orbitLine->isHidden(), c.orbitLine == nullptr) << c.dy << " " << c.kick;
+        if (c.orbitLine) {
+            EXPECT_TRUE(orbitLine->text().startsWith(c.orbitLine)) << orbitLine->text().toStdString();
+        } else {
+            designLoss = text("lEloss");
+            designMode1 = text("lEpsMode1");
+            EXPECT_EQ(designMode1.toStdString(), modeEmittanceView(state, modeEmittances(state)).mode1);
+        }
+        // the design's values are those of the line without its kicks and errors
+        EXPECT_EQ(text("lEloss"), designLoss);
+        const std::string mode1 = text("lEpsMode1").toStdString();
+        EXPECT_EQ(mode1, c.aboutOrbit ? orbitRingView(state, orbitRing(state)).modes.mode1
+                                      : designMode1.toStdString());
+    }
 }
 
 TEST_F(RingWindowTest, ListsMenuWritesTheRingLists)

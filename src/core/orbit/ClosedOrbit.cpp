@@ -238,6 +238,25 @@ ClosedOrbit closedOrbit6D(const State& state)
     return findOrbit6D(lattice);
 }
 
+bool lineKicks(const BeamLine& line)
+{
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
+        const LatticeElement& e = line.at(i);
+        if (e.hkick != 0 || e.vkick != 0 || (!e.knl.empty() && e.knl[0] != 0) ||
+            (!e.ksl.empty() && e.ksl[0] != 0))
+            return true;
+    }
+    return false;
+}
+
+bool lineHasErrors(const BeamLine& line)
+{
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
+        if (line.at(i).errors.any())
+            return true;
+    return false;
+}
+
 OrbitSpread orbitSpread(const BeamLine& line, const ClosedOrbit& orbit)
 {
     std::vector<std::pair<double, double>> points;

@@ -41,6 +41,13 @@ ClosedOrbit closedOrbit6D(const State& state);
 /// "no closed orbit: not converged".
 ClosedOrbit closedOrbit(const State& state, double delta = 0);
 
+/// True when an element of line kicks: a corrector's kick or a multipole's dipole component, which move
+/// the closed orbit off the design axis.
+bool lineKicks(const BeamLine& line);
+
+/// True when an element of line has errors (misalignments, field errors).
+bool lineHasErrors(const BeamLine& line);
+
 /// The rms and the largest |x| and |y| of a closed orbit at the centres of the monitors (codes 81..83), at
 /// the ends of every element when the line has none.
 struct OrbitSpread

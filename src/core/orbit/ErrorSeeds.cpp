@@ -4,6 +4,7 @@
 #include "core/orbit/ClosedOrbit.h"
 #include "core/orbit/OrbitOptics.h"
 #include "core/orbit/OrbitResponse.h"
+#include "core/orbit/OrbitRing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -62,7 +63,7 @@ SeedOutcome runSeed(const State& state, const ErrorSet& set, std::uint64_t seed,
     out.betaBeatXRms = optics.betaBeatXRms;
     out.betaBeatYRms = optics.betaBeatYRms;
     out.dispersionYRms = optics.dispersionYRms;
-    const ModeEmittances modes = modeEmittances(work, optics.maps);
+    const ModeEmittances modes = orbitModeEmittances(work, optics);
     out.modeEmittance = modes.emittance;
     out.modeRefusal = modes.refusal;
     out.computed = true;

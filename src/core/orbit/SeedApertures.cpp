@@ -1,5 +1,6 @@
 #include "core/orbit/SeedApertures.h"
 
+#include "core/orbit/ClosedOrbit.h"
 #include "core/orbit/OrbitOptics.h"
 #include "core/tracking/SymplecticLattice.h"
 
@@ -16,6 +17,18 @@ namespace {
 std::optional<double> finite(double v)
 {
     return std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+}
+
+// The design's ring with the elements of machine, cavities aside: the scans' start values stay those of
+// the design, and the tracker finds the machine's closed orbit about which each scan runs.
+ApertureRing withMachineElements(ApertureRing ring, const State& machine)
+{
+    QuietMessages quiet;
+    const SymplecticLattice cell = buildSymplecticLattice(machine, quiet, RfCavity{});
+    for (std::size_t i = 0; i < cell.cell.size() && i < ring.lattice.cell.size(); ++i)
+        if (machine.line.at(static_cast<int>(i) + 1).code != code::kRfCavity)
+            ring.lattice.cell[i] = cell.cell[i];
+    return ring;
 }
 
 } // namespace
@@ -37,15 +50,25 @@ std::optional<ApertureRing> seedScanRing(const State& design, Messages& messages
     return apertureRing(ring, messages);
 }
 
+std::optional<ApertureRing> apertureScanRing(const State& state, Messages& messages)
+{
+    if (!lineKicks(state.line))
+        return apertureRing(state, messages);
+    std::optional<ApertureRing> design = seedScanRing(state, messages);
+    if (!design)
+        return std::nullopt;
+    const ClosedOrbit orbit = closedOrbit(state);
+    if (!orbit.found) {
+        messages.error(orbit.refusal);
+        return std::nullopt;
+    }
+    return withMachineElements(std::move(*design), state);
+}
+
 void measureSeedApertures(const State& machine, SeedOutcome& outcome, const ApertureRing& design,
                           const SeedApertureScans& scans, const ScanControl& control)
 {
-    ApertureRing ring = design;
-    QuietMessages quiet;
-    const SymplecticLattice cell = buildSymplecticLattice(machine, quiet, RfCavity{});
-    for (std::size_t i = 0; i < cell.cell.size() && i < ring.lattice.cell.size(); ++i)
-        if (machine.line.at(static_cast<int>(i) + 1).code != code::kRfCavity)
-            ring.lattice.cell[i] = cell.cell[i];
+    const ApertureRing ring = withMachineElements(design, machine);
     if (scans.dynamicAperture) {
         DynamicApertureSettings settings = scans.radial;
         settings.part = ScanPart{};

@@ -33,6 +33,13 @@ std::vector<std::string> seedApertureNames(const SeedApertureScans& scans);
 /// after apertureRing's refusal, for a design the scans refuse.
 std::optional<ApertureRing> seedScanRing(const State& design, Messages& messages);
 
+/// The ring the aperture window scans: apertureRing of state for a line whose correctors do not kick; for
+/// one whose correctors kick (which the optics on the design orbit refuse) seedScanRing of state with
+/// the machine's elements (their errors, the kicks; the cavities the design's), so that the scans run
+/// about the machine's closed orbit as a study's seeds do. Nothing, after the refusal, where the scans
+/// refuse the design or the machine has no closed orbit ("no closed orbit: ...").
+std::optional<ApertureRing> apertureScanRing(const State& state, Messages& messages);
+
 /// Appends to outcome.measured the numbers of the scans of one seed's machine (seedApertureNames, nothing
 /// where a scan gives none): the scans of the design's ring (seedScanRing of the state the seeds are
 /// drawn on) with the elements of the machine (their errors, the correctors' kicks; the cavities the

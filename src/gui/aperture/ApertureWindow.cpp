@@ -5,6 +5,7 @@
 #include "core/aperture/ApertureList.h"
 #include "core/aperture/ScanLimits.h"
 #include "core/io/Listing.h"
+#include "core/orbit/SeedApertures.h"
 #include "gui/Controls.h"
 #include "gui/GraphExport.h"
 #include "gui/ListPrinter.h"
@@ -255,7 +256,7 @@ void ApertureWindow::bbDynamicClick()
         }
         if (!second)
             return;
-        std::optional<ApertureRing> ring = apertureRing(m_state, m);
+        std::optional<ApertureRing> ring = apertureScanRing(m_state, m);
         if (!ring)
             return;
         m_ring = ring;
@@ -311,7 +312,7 @@ void ApertureWindow::bbAcceptanceClick()
                        : std::nullopt;
         if (!every)
             return;
-        std::optional<ApertureRing> ring = apertureRing(m_state, m);
+        std::optional<ApertureRing> ring = apertureScanRing(m_state, m);
         if (!ring || !checkAcceptanceRing(*ring, m))
             return;
         m_ring = ring;

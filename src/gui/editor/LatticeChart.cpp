@@ -16,6 +16,8 @@ namespace kestrune {
 namespace {
 
 const QColor kSeriesColours[3] = {QColor(255, 0, 0), QColor(0, 128, 0), QColor(0, 0, 255)};
+// the closed orbit's x and y, apart from the three series' colours
+const QColor kOrbitColours[2] = {QColor(200, 0, 200), QColor(230, 130, 0)};
 const QColor kNavy(0, 0, 128);
 const QColor kMaroon(128, 0, 0);
 const char* const kShowDispersion = "show dispersion";
@@ -45,6 +47,10 @@ public:
         sorted = sorted && !(s < lastKey);
         lastKey = s;
         keys.push_back(s);
+        if (orbit) {
+            orbitValues[0].push_back(lf.x);
+            orbitValues[1].push_back(lf.y);
+        }
         const std::array<double, 3> v = curveValues(*run, lf);
         for (std::size_t n = 0; n < 3; ++n) {
             values[n].push_back(v[n]);
@@ -59,6 +65,8 @@ public:
         keys.clear();
         for (std::vector<double>& series : values)
             series.clear();
+        for (std::vector<double>& curve : orbitValues)
+            curve.clear();
         lower.fill(std::numeric_limits<double>::infinity());
         upper.fill(-std::numeric_limits<double>::infinity());
         sorted = true;
@@ -71,6 +79,7 @@ public:
             sortByKey();
         std::swap(keys, shownKeys);
         std::swap(values, shownValues);
+        std::swap(orbitValues, shownOrbit);
         ++revision;
         clear();
     }
@@ -79,6 +88,8 @@ public:
         shownKeys.clear();
         for (std::vector<double>& series : shownValues)
             series.clear();
+        for (std::vector<double>& curve : shownOrbit)
+            curve.clear();
         ++revision;
     }
 
@@ -87,7 +98,9 @@ public:
     const RunSettings* run = nullptr; // the graph mode of the pass under way
     std::vector<double> shownKeys;
     std::array<std::vector<double>, 3> shownValues;
-    unsigned long revision = 0; // counts the commits
+    bool orbit = false;                            // the points' x, y (mm) are kept as the orbit's curves
+    std::array<std::vector<double>, 2> shownOrbit; // at the shown keys, when orbit
+    unsigned long revision = 0;                    // counts the commits
 
 private:
     void sortByKey()
@@ -106,10 +119,14 @@ private:
         keys = permuted(keys);
         for (std::vector<double>& series : values)
             series = permuted(series);
+        for (std::vector<double>& curve : orbitValues)
+            if (curve.size() == order.size())
+                curve = permuted(curve);
     }
 
     std::vector<double> keys;
     std::array<std::vector<double>, 3> values;
+    std::array<std::vector<double>, 2> orbitValues;
     bool sorted = true;
     double lastKey = 0;
 };
@@ -142,6 +159,11 @@ LatticeChart::LatticeChart(const BeamLine& line, QWidget* parent)
     m_plot->xAxis->setRange(0, 20);
     m_plot->yAxis->setLabel("beta_x, y  (m);  eta*10  (m)");
     m_plot->yAxis->setRange(-80, 60);
+    m_plot->yAxis2->setLabel("closed orbit x, y  (mm)");
+    m_plot->yAxis2->setLabelFont(arial(9));
+    m_plot->yAxis2->setLabelColor(kOrbitColours[0]);
+    m_plot->yAxis2->setTickLabelFont(arial(8));
+    m_plot->yAxis2->setVisible(false);
 
     // the drawing lies under the curves on a layer of its own, and the curves on theirs, so that a
     // tuning step repaints the curves alone; both on top of the others (which share one paint buffer),
@@ -248,6 +270,67 @@ void LatticeChart::commitPoints()
             found ? std::optional<Span>(Span{m_buffer->lower[n], m_buffer->upper[n]}) : std::nullopt;
     }
     m_buffer->commit();
+    if (!orbitShown())
+        return;
+    // the orbit has a point per element end: every one is drawn, on a range symmetric about the axis
+    double largest = 0;
+    for (std::size_t n = 0; n < m_orbitGraphs.size(); ++n) {
+        const std::vector<double>& values = m_buffer->shownOrbit[n];
+        QVector<QCPGraphData> points;
+        points.reserve(static_cast<int>(values.size()));
+        for (std::size_t k = 0; k < values.size() && k < m_buffer->shownKeys.size(); ++k) {
+            points.append(QCPGraphData(m_buffer->shownKeys[k], values[k]));
+            if (std::isfinite(values[k]))
+                largest = std::max(largest, std::fabs(values[k]));
+        }
+        m_orbitGraphs[n]->data()->set(points, true);
+    }
+    const double half = largest > 0 ? 1.2 * largest : 1.0;
+    m_plot->yAxis2->setRange(-half, half);
+}
+
+void LatticeChart::setOrbitShown(bool shown)
+{
+    m_buffer->orbit = shown;
+    if (shown && !m_orbitGraphs[0]) {
+        const char* const names[2] = {"orbit x", "orbit y"};
+        for (std::size_t n = 0; n < m_orbitGraphs.size(); ++n) {
+            m_orbitGraphs[n] = m_plot->addGraph(m_plot->xAxis, m_plot->yAxis2);
+            m_orbitGraphs[n]->setLayer(kCurveLayer);
+            m_orbitGraphs[n]->setPen(QPen(kOrbitColours[n], 1.5, Qt::DashLine));
+            m_orbitGraphs[n]->setName(names[n]);
+        }
+    }
+    if (!shown && m_orbitGraphs[0]) {
+        for (QCPGraph*& graph : m_orbitGraphs) {
+            m_plot->removeGraph(graph);
+            graph = nullptr;
+        }
+        for (std::vector<double>& curve : m_buffer->shownOrbit)
+            curve.clear();
+    }
+    m_plot->yAxis2->setVisible(shown);
+}
+
+bool LatticeChart::orbitShown() const
+{
+    return m_orbitGraphs[0] != nullptr;
+}
+
+int LatticeChart::orbitPointCount(int curve) const
+{
+    return orbitShown() ? m_orbitGraphs.at(static_cast<std::size_t>(curve - 1))->dataCount() : 0;
+}
+
+std::optional<double> LatticeChart::orbitMax(int curve) const
+{
+    if (!orbitShown())
+        return std::nullopt;
+    std::optional<double> largest;
+    for (const double v : m_buffer->shownOrbit.at(static_cast<std::size_t>(curve - 1)))
+        if (std::isfinite(v))
+            largest = std::max(largest.value_or(0.0), std::fabs(v));
+    return largest;
 }
 
 void LatticeChart::showColumns()
@@ -495,7 +578,11 @@ LatticeChart::Drawn LatticeChart::drawnNow() const
                  m_plot->yAxis->range().upper,
                  m_plot->size(),
                  m_title->text() + '\n' + m_foot->text() + '\n' + m_plot->xAxis->label() + '\n' +
-                     m_plot->yAxis->label()};
+                     m_plot->yAxis->label() + '\n' +
+                     (m_plot->yAxis2->visible() ? QString("%1 %2")
+                                                      .arg(m_plot->yAxis2->range().lower, 0, 'g', 17)
+                                                      .arg(m_plot->yAxis2->range().upper, 0, 'g', 17)
+                                                : QString())};
 }
 
 void LatticeChart::resizeEvent(QResizeEvent* event)

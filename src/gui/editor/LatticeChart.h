@@ -60,6 +60,15 @@ public:
     PlotSink& sink(const RunSettings& run);
     void commitPoints();
 
+    /// The closed orbit's two curves (x, y in mm, from the trajectory's places of the points) on the right
+    /// axis, from the next pass on; off, they and the right axis are hidden.
+    void setOrbitShown(bool shown);
+    bool orbitShown() const;
+    /// Number of points of the orbit's curve 1 (x) or 2 (y) the last pass gave (0 when not shown).
+    int orbitPointCount(int curve) const;
+    /// Largest magnitude of the orbit's curve 1 (x) or 2 (y), mm; nothing when it has no points.
+    std::optional<double> orbitMax(int curve) const;
+
     /// Scales the left axis to the curves shown and places the lattice drawing below them as the
     /// design's chart settings say.
     void fitLeftAxis(State& state);
@@ -144,6 +153,7 @@ private:
     QCPTextElement* m_foot = nullptr;
     MagShapePlottable* m_shapes = nullptr;
     std::array<QCPGraph*, 3> m_graphs{};
+    std::array<QCPGraph*, 2> m_orbitGraphs{}; // x and y of the closed orbit, on the right axis
     QPushButton* m_dispersionButton = nullptr;
     QStringList m_titleLines;
     QStringList m_footLines;

@@ -38,6 +38,9 @@ namespace kestrune {
 
 namespace {
 
+// the legend of the closed orbit's curves in the optics about it
+const QString kOrbitFoot = "closed orbit (right axis, mm): x (magenta, dashed);   y (orange, dashed)";
+
 QPushButton* makeButton(const QString& objectName, const QString& caption, const QString& hint,
                         QWidget* parent)
 {
@@ -394,9 +397,13 @@ void MagStructWindow::updateCurves(ListWriter writer)
     }
     LatticeFunctionList list(m_state, writer);
     if (m_mnAboutOrbit && m_mnAboutOrbit->isChecked() && !m_state.run.showBeamSize) {
+        // the orbit itself beside the optics about it, on the right axis
+        m_chart->setOrbitShown(true);
         OrbitOptics optics;
         if (orbitOpticsPass(m_state, messages(), &m_chart->sink(m_state.run), &list, &optics)) {
             m_chart->setTitleLines(m_chart->titleLines() << QString::fromStdString(orbitOpticsText(optics)));
+            if (!m_chart->footLines().contains(kOrbitFoot))
+                m_chart->setFootLines(m_chart->footLines() << kOrbitFoot);
             m_chart->commitPoints();
             setScale();
             return;
@@ -404,6 +411,12 @@ void MagStructWindow::updateCurves(ListWriter writer)
         // refused with its message: the choice is taken back and the design's optics drawn
         const QSignalBlocker quiet(m_mnAboutOrbit);
         m_mnAboutOrbit->setChecked(false);
+    }
+    m_chart->setOrbitShown(false);
+    if (m_chart->footLines().contains(kOrbitFoot)) {
+        QStringList foot = m_chart->footLines();
+        foot.removeAll(kOrbitFoot);
+        m_chart->setFootLines(foot);
     }
     if (opticsLinePass(m_state, messages(), &m_chart->sink(m_state.run), &list) == LinePassKind::Coupled) {
         const QString coupled = QString::fromStdString(coupledPassTitle(m_state.run));

@@ -87,6 +87,7 @@ struct ErrorsOrbitWindow::SeedRun
     std::atomic<int> done{0};
     std::atomic<bool> cancel{false};
     std::uint64_t design = 0; // stamp of the design the seeds are of
+    bool dropped = false;     // the design changed while they ran (read and written by the window only)
 };
 
 ErrorsOrbitWindow::~ErrorsOrbitWindow()
@@ -204,6 +205,16 @@ void ErrorsOrbitWindow::bbCancelClick()
     m_lResult->setText("cancelling ...");
 }
 
+void ErrorsOrbitWindow::dropSeedRun()
+{
+    // the seeds of the design that was: the study stops, and what it found is shown no more, also when
+    // the design comes back before the worker ends
+    m_run->dropped = true;
+    bbCancelClick();
+    m_seeds.clear();
+    showSeeds();
+}
+
 void ErrorsOrbitWindow::takeSeeds()
 {
     if (!m_run)
@@ -214,7 +225,8 @@ void ErrorsOrbitWindow::takeSeeds()
         const std::lock_guard<std::mutex> lock(m_run->mutex);
         taken.swap(m_run->outcomes);
     }
-    if (taken.empty())
+    // seeds of a design that has changed since they began are dropped as they come
+    if (taken.empty() || m_run->dropped)
         return;
     m_seeds.insert(m_seeds.end(), taken.begin(), taken.end());
     showSeeds();
@@ -229,7 +241,7 @@ void ErrorsOrbitWindow::seedsDone()
     m_bbSeeds->setEnabled(true);
     m_bbCancel->setEnabled(false);
     const bool cancelled = m_run->cancel;
-    const bool ours = m_run->design == designNow();
+    const bool ours = !m_run->dropped && m_run->design == designNow();
     takeSeeds();
     m_run.reset();
     if (!ours) {

@@ -513,7 +513,7 @@ void ErrorsOrbitWindow::designChanged()
     const bool shown = m_before || m_after || m_correction || !m_seeds.empty() || running();
     m_design = designNow();
     if (running())
-        bbCancelClick();
+        dropSeedRun();
     if (shown)
         clearResults("n/a: the results were of another design");
 }

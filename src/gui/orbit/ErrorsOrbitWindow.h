@@ -104,6 +104,8 @@ private:
     void showCorrection();
     void clearResults(const QString& why);
     std::uint64_t designNow() const;
+    /// The design changed while the seeds ran: the study is cancelled and none of its seeds is kept.
+    void dropSeedRun();
     void takeSeeds();
     void seedsDone();
     void showSeeds();

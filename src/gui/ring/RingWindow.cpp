@@ -8,6 +8,8 @@
 #include "core/coupling/ModeEmittances.h"
 #include "core/io/LatticeFile.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/orbit/ClosedOrbit.h"
+#include "core/orbit/OrbitRing.h"
 #include "core/ring/Parameter.h"
 #include "core/ring/RingGeometry.h"
 #include "gui/Controls.h"
@@ -62,6 +64,32 @@ constexpr BeamLabel kBeamLabels[] = {
     {"lxiyo", "nat.chromaticity_y"},
     {"lxix", "corr.chromaticity_x"},
     {"lxiy", "corr.chromaticity_y"},
+};
+
+// The design values of a machine whose correctors kick are those of its line without the kicks and the
+// errors (designLine): the optics on the design orbit take no kick. While an object of this class lives
+// the state holds that line; its values about the closed orbit come from orbitRing of the machine.
+class DesignLineAside
+{
+public:
+    explicit DesignLineAside(State& state) : m_state(state)
+    {
+        if (lineKicks(state.line)) {
+            m_machine = std::move(state.line);
+            state.line = designLine(*m_machine);
+        }
+    }
+    ~DesignLineAside()
+    {
+        if (m_machine)
+            m_state.line = std::move(*m_machine);
+    }
+    DesignLineAside(const DesignLineAside&) = delete;
+    DesignLineAside& operator=(const DesignLineAside&) = delete;
+
+private:
+    State& m_state;
+    std::optional<BeamLine> m_machine;
 };
 
 } // namespace
@@ -160,6 +188,14 @@ void RingWindow::buildBeamGroup()
                                      std::pair{"coupling, %", m_edCoupling}}) {
         grid->addWidget(new QLabel(text, m_gbBeamPar), row, 0);
         grid->addWidget(edit, row++, 1);
+    }
+    // a machine with errors or kicks: what its values are about, shown only for such a machine
+    m_lOrbitRing = makeLabel("lOrbitRing", "", m_gbBeamPar);
+    m_lOrbitChromaticity = makeLabel("lOrbitChromaticity", "", m_gbBeamPar);
+    for (QLabel* label : {m_lOrbitRing, m_lOrbitChromaticity}) {
+        label->setStyleSheet("color: rgb(128, 0, 0);");
+        label->hide();
+        grid->addWidget(label, row++, 0, 1, 2);
     }
     for (const BeamLabel& l : kBeamLabels)
         grid->addWidget(makeLabel(l.name, l.text, m_gbBeamPar), row++, 0, 1, 2);
@@ -311,6 +347,10 @@ void RingWindow::clearBeamParameters()
     for (const BeamLabel& l : kBeamLabels)
         if (auto* label = m_gbBeamPar->findChild<QLabel*>(l.name))
             label->setText(l.text);
+    for (QLabel* label : {m_lOrbitRing, m_lOrbitChromaticity}) {
+        label->clear();
+        label->hide();
+    }
 }
 
 void RingWindow::showGeometry(const GeometryView& view)
@@ -409,6 +449,7 @@ bool RingWindow::ringPass(ListSink* list)
     // the window's step serves its own pass; the design keeps the step its file holds
     const RunSettings kept = m_state.run;
     applySteps();
+    const DesignLineAside design(m_state);
     bool passed = false;
     if (coupledPassApplies(m_state.line)) {
         // a ring whose planes couple: its periodic coupled solution, and the coupled pass into the list
@@ -427,15 +468,37 @@ void RingWindow::updateBPar()
 {
     const BeamInput input{m_edEn->text().toStdString(), m_edCur->text().toStdString(),
                           m_edCoupling->text().toStdString()};
-    if (!updateBeamParameters(m_state, messages(), input))
-        return;
+    {
+        const DesignLineAside design(m_state);
+        if (!updateBeamParameters(m_state, messages(), input))
+            return;
+    }
     showBeamParameters();
 }
 
 void RingWindow::showModeEmittances()
 {
-    const ModeEmittanceView v = modeEmittanceView(m_state, modeEmittances(m_state));
-    const CouplingView c = couplingView(m_state);
+    ModeEmittanceView v;
+    CouplingView c;
+    {
+        const DesignLineAside design(m_state);
+        v = modeEmittanceView(m_state, modeEmittances(m_state));
+        c = couplingView(m_state);
+    }
+    // a machine with errors or kicks: its modes and eigentunes about its closed orbit, or why it has none
+    // above the design's values
+    const OrbitRing orbit = orbitRing(m_state);
+    m_lOrbitRing->setVisible(orbit.applies);
+    m_lOrbitChromaticity->setVisible(orbit.computed);
+    if (orbit.applies) {
+        const OrbitRingView o = orbitRingView(m_state, orbit);
+        m_lOrbitRing->setText(QString::fromStdString(o.orbit));
+        m_lOrbitChromaticity->setText(QString::fromStdString(o.chromaticity));
+        if (orbit.computed) {
+            v = o.modes;
+            c.eigentunes = o.eigentunes;
+        }
+    }
     const std::pair<const char*, const std::string*> texts[] = {
         {"lEpsMode1", &v.mode1},        {"lEpsMode2", &v.mode2},
         {"lEpsMode3", &v.mode3},        {"lEpsYSource", &v.verticalSource},

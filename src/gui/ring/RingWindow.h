@@ -127,7 +127,9 @@ private:
     /// UpdateBPar: the beam boxes, the integrals and the equilibrium, into the beam group's labels.
     void updateBPar();
     void showBeamParameters();
-    /// The mode emittances of the ring with the state's particle and rf voltage, and their source label.
+    /// The mode emittances of the ring with the state's particle and rf voltage, and their source label;
+    /// for a machine with errors or kicks those about its closed orbit (orbitRing), under the line that
+    /// says so, or the line saying why it has none above the design's.
     void showModeEmittances();
     Messages& messages();
 
@@ -155,6 +157,8 @@ private:
     QLineEdit* m_edEn = nullptr;
     QLineEdit* m_edCur = nullptr;
     QLineEdit* m_edCoupling = nullptr;
+    QLabel* m_lOrbitRing = nullptr;         // what the values of a machine with errors are about
+    QLabel* m_lOrbitChromaticity = nullptr; // its chromaticities about the closed orbit
 
     // the stamps of the designs the labels were filled for, and the lattice loads seen
     std::uint64_t m_geometryStamp = 0;
