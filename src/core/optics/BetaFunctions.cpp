@@ -42,7 +42,9 @@ inline void carryPlane(double r11, double r12, double r21, double r22, double& b
     if constexpr (withPhase) {
         double dphi = std::numeric_limits<double>::quiet_NaN(); // no phase for a beta that is not positive
         if (beta1 * beta > 0) {
-            dphi = std::atan2(r12, beta * r11 - alpha * r12);
+            // atan2 of a zero (a marker, a pump) and a positive number is that zero, sign and all
+            const double cosine = beta * r11 - alpha * r12;
+            dphi = r12 == 0 && cosine > 0 ? r12 : std::atan2(r12, cosine);
             if (dphi < -kPi / 2)
                 dphi += kTwoPi;
             dphi /= kTwoPi;
