@@ -1,5 +1,6 @@
 #include "core/optics/BetaFunctions.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
 #include "core/optics/RingPass.h"
@@ -7,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 namespace kestrune {
@@ -478,8 +478,7 @@ RingPass* stampedPass(const State& state, std::uint64_t stamp)
         pass->elements.size() != static_cast<std::size_t>(state.line.count))
         return nullptr;
     const RunSettings& run = state.run;
-    if (pass->stepAtElementEnds != run.stepAtElementEnds ||
-        std::memcmp(&pass->maxStep, &run.maxStep, sizeof run.maxStep) != 0 ||
+    if (pass->stepAtElementEnds != run.stepAtElementEnds || !sameValue(pass->maxStep, run.maxStep) ||
         activeMode(run) == Mode::Trajectory)
         return nullptr;
     return pass;
@@ -671,7 +670,9 @@ const RingPass* keptRingPass(State& state, Messages& messages, bool& refused, bo
     if (!started || pass == nullptr || !pass->totalKnown || !pass->solved)
         return nullptr;
     const std::array<double, 8> key = startKey(state.run);
-    if (!pass->traced || std::memcmp(pass->start.data(), key.data(), sizeof key) != 0) {
+    const bool sameStart = std::equal(key.begin(), key.end(), pass->start.begin(),
+                                      [](double a, double b) { return sameValue(a, b); });
+    if (!pass->traced || !sameStart) {
         const LatticeFunctions lf = state.lf;
         const TransferMatrix matrix = state.matrix;
         tracePass(state, messages, *pass);
