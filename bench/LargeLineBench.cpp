@@ -69,6 +69,28 @@ void BM_LargeRingIntegralsAndChromaticity(benchmark::State& bench)
 }
 BENCHMARK(BM_LargeRingIntegralsAndChromaticity)->Unit(benchmark::kMillisecond);
 
+// The same with a quadrupole of the ring changed before every round: the ring pass the three share is made
+// again each time, as after an edit in the editor.
+void BM_LargeRingAfterAnEdit(benchmark::State& bench)
+{
+    State state = largeRing();
+    YesMessages messages;
+    LatticeElement& quadrupole = state.line.at(2);
+    const double k = quadrupole.k;
+    int round = 0;
+    for (auto _ : bench) {
+        quadrupole.k = k * (1 + 1e-9 * (++round % 2));
+        betaFunctions(state, messages, nullptr);
+        if (bench.range(0) == 1) {
+            radiationIntegrals(state, messages);
+            benchmark::DoNotOptimize(latticeChromaticity(state, messages));
+        }
+        benchmark::DoNotOptimize(state.lf.phiX);
+    }
+    countElements(bench, state);
+}
+BENCHMARK(BM_LargeRingAfterAnEdit)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 void BM_LargeLatticeFileWrite(benchmark::State& bench)
 {
     State state = largeRing();

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -84,6 +85,8 @@ struct TransferMatrix
     double r[6][6] = {};
     double m[6][6] = {};
 };
+
+struct RingPass; // optics/RingPass.h
 
 /// Running and start values of a pass over the beam line.
 struct LatticeFunctions
@@ -256,6 +259,9 @@ struct State
     RunSettings run;
     LatticeFunctions lf;
     TransferMatrix matrix;
+    // the ring pass the periodic solution and the passes after it share; copies of the state share it
+    // until one of them makes its own
+    std::shared_ptr<RingPass> ringPass;
 
     int ringElementCount = 0; // elements of the expanded full ring
     bool ringClosed = false;

@@ -3,6 +3,7 @@
 #include "core/InputRanges.h"
 #include "core/NumberInput.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/optics/RingPass.h"
 #include "core/optics/TransferMatrix.h"
 
 #include <algorithm>
@@ -38,30 +39,30 @@ void halfSextupole(State& state, Messages& messages, int i, double halfLength)
 
 // One point of a sextupole with the weight w (m) of its share of the length: the sums take
 // w / (4 pi) eta beta there.
-void addPoint(const LatticeElement& e, const LatticeFunctions& lf, double w, SextupoleSums& sums)
+void addPoint(int elementCode, double m, const LatticeFunctions& lf, double w, SextupoleSums& sums)
 {
     const double wx = w / (2 * kTwoPi) * lf.eta * lf.betaX;
     const double wy = w / (2 * kTwoPi) * lf.eta * lf.betaY;
-    switch (e.code) {
+    switch (elementCode) {
     case code::kSextupoleF:
         sums.aFx += wx;
         sums.aFy += wy;
-        sums.fx += wx * e.m;
-        sums.fy -= wy * e.m;
+        sums.fx += wx * m;
+        sums.fy -= wy * m;
         sums.magnitudeF += std::fabs(wx);
         sums.weightF += std::fabs(w / (2 * kTwoPi) * lf.betaX);
         break;
     case code::kSextupoleD:
         sums.aDx += wx;
         sums.aDy += wy;
-        sums.fx += wx * e.m;
-        sums.fy -= wy * e.m;
+        sums.fx += wx * m;
+        sums.fy -= wy * m;
         sums.magnitudeD += std::fabs(wx);
         sums.weightD += std::fabs(w / (2 * kTwoPi) * lf.betaX);
         break;
     default: // every other sextupole code is a special sextupole with its own strength
-        sums.sx += wx * e.m;
-        sums.sy -= wy * e.m;
+        sums.sx += wx * m;
+        sums.sy -= wy * m;
         break;
     }
 }
@@ -71,12 +72,11 @@ void addPoint(const LatticeElement& e, const LatticeFunctions& lf, double w, Sex
 // across the kick): it counts as a special sextupole of strength m and length L with m L = k2l, so that
 // xi_x gains eta beta_x k2l / (4 pi) and xi_y loses eta beta_y k2l / (4 pi), the signs of the thick
 // sextupoles (MAD-X: xi = (1/4 pi) integral of (K2 D - K1) beta_x, and -(K2 D - K1) beta_y).
-void addThinSextupole(const LatticeElement& e, const LatticeFunctions& lf, SextupoleSums& sums)
+void addThinSextupole(double k2l, double length, const LatticeFunctions& lf, SextupoleSums& sums)
 {
-    const double k2l = e.knl.size() > 2 ? e.knl[2] : 0;
     if (k2l == 0)
         return;
-    const double a = e.length / 2;
+    const double a = length / 2;
     const double eta = lf.eta + lf.etaP * a;
     const double betaX = lf.betaX - 2 * lf.alphaX * a + lf.gammaX * a * a;
     const double betaY = lf.betaY - 2 * lf.alphaY * a + lf.gammaY * a * a;
@@ -100,27 +100,78 @@ double wantedChromaticity(const std::string& text)
     return parseDouble(text);
 }
 
+namespace {
+
+// The sums from the kept ring pass: each sextupole and thin multipole from the lattice functions the pass
+// has at its entrance, the sextupole's halves carried as the pass below carries them (its phases aside).
+SextupoleSums keptSums(State& state, const RingPass& pass)
+{
+    SextupoleSums sums;
+    LatticeFunctions lf = state.lf;
+    const std::vector<int>& sextupoles = pass.sextupoles;
+    for (std::size_t n = 0; n < sextupoles.size(); ++n) {
+        // the records and functions of a sextupole a few ahead are asked for while this one is summed
+        constexpr std::size_t kAhead = 8;
+        if (n + kAhead < sextupoles.size()) {
+            const std::size_t ahead = static_cast<std::size_t>(sextupoles[n + kAhead] - 1);
+            __builtin_prefetch(&pass.elements[ahead]);
+            __builtin_prefetch(&pass.entry[ahead]);
+        }
+        const std::size_t i = static_cast<std::size_t>(sextupoles[n] - 1);
+        const ElementOptics& o = pass.elements[i];
+        const bool sextupole = isSextupole(o.code);
+        const EntryFunctions& f = pass.entry[i];
+        lf.betaX = f.betaX;
+        lf.alphaX = f.alphaX;
+        lf.gammaX = f.gammaX;
+        lf.betaY = f.betaY;
+        lf.alphaY = f.alphaY;
+        lf.gammaY = f.gammaY;
+        lf.eta = f.eta;
+        lf.etaP = f.etaP;
+        if (!sextupole) {
+            addThinSextupole(o.k2l, o.length, lf, sums);
+            continue;
+        }
+        // the strengths are the line's: the sweep of the periodic solution has just read them
+        addPoint(o.code, o.m, lf, o.length / 6, sums);
+        driftFunctions(o.length / 2, lf);
+        addPoint(o.code, o.m, lf, 4 * o.length / 6, sums);
+        driftFunctions(o.length / 2, lf);
+        addPoint(o.code, o.m, lf, o.length / 6, sums);
+    }
+    finishRingPass(state, pass);
+    return sums;
+}
+
+} // namespace
+
 std::optional<SextupoleSums> sextupoleSums(State& state, Messages& messages)
 {
     // a cell without a stable periodic solution has no chromaticity to correct: nothing stale is used
-    if (!ringStart(state, messages, nullptr) || !state.run.periodicStable)
+    bool refused = false;
+    bool started = false;
+    const RingPass* pass = keptRingPass(state, messages, refused, started);
+    if (!started || !state.run.periodicStable)
         return std::nullopt;
+    if (pass != nullptr)
+        return keptSums(state, *pass);
     SextupoleSums sums;
     for (int i = 1; i <= state.line.count; ++i) {
         const LatticeElement& e = state.line.at(i);
         if (!isSextupole(e.code)) {
             if (e.code == code::kThinMultipole)
-                addThinSextupole(e, state.lf, sums);
+                addThinSextupole(e.knl.size() > 2 ? e.knl[2] : 0, e.length, state.lf, sums);
             ringTrace(state, messages, i, nullptr);
             continue;
         }
         // the linear optics of a sextupole is a drift: eta is linear in s and beta quadratic, so
         // Simpson's rule on the ends and the centre integrates eta beta exactly
-        addPoint(e, state.lf, e.length / 6, sums);
+        addPoint(e.code, e.m, state.lf, e.length / 6, sums);
         halfSextupole(state, messages, i, e.length / 2);
-        addPoint(e, state.lf, 4 * e.length / 6, sums);
+        addPoint(e.code, e.m, state.lf, 4 * e.length / 6, sums);
         halfSextupole(state, messages, i, e.length / 2);
-        addPoint(e, state.lf, e.length / 6, sums);
+        addPoint(e.code, e.m, state.lf, e.length / 6, sums);
     }
     return sums;
 }

@@ -1,7 +1,9 @@
 #include "core/optics/BetaFunctions.h"
 
+#include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/optics/RingPass.h"
 #include "core/optics/TransferMatrix.h"
 
 #include <algorithm>
@@ -26,7 +28,8 @@ Mode activeMode(const RunSettings& run)
 }
 
 // Twiss parameters of one plane through a 2x2 block. Dividing by the determinant keeps beta consistent
-// with the emittance an accelerating element shrinks.
+// with the emittance an accelerating element shrinks. Without withPhase the phase is left as it is.
+template <bool withPhase = true>
 inline void carryPlane(double r11, double r12, double r21, double r22, double& beta, double& alpha,
                        double& gamma, double& phi)
 {
@@ -36,17 +39,21 @@ inline void carryPlane(double r11, double r12, double r21, double r22, double& b
     // phase advance from R12 = sqrt(beta beta1) sin(dmu), R11 = sqrt(beta1 / beta) (cos(dmu) + alpha
     // sin(dmu)): sin and cos of dmu times sqrt(beta beta1) > 0 are R12 and beta R11 - alpha R12. The
     // quadrant is that of arcsin(sin dmu), or pi - arcsin for cos dmu < 0: between -pi/2 and 3 pi/2.
-    double dphi = std::numeric_limits<double>::quiet_NaN(); // no phase for a beta that is not positive
-    if (beta1 * beta > 0) {
-        dphi = std::atan2(r12, beta * r11 - alpha * r12);
-        if (dphi < -kPi / 2)
-            dphi += kTwoPi;
-        dphi /= kTwoPi;
+    if constexpr (withPhase) {
+        double dphi = std::numeric_limits<double>::quiet_NaN(); // no phase for a beta that is not positive
+        if (beta1 * beta > 0) {
+            // atan2 of a zero (a marker, a pump) and a positive number is that zero, sign and all
+            const double cosine = beta * r11 - alpha * r12;
+            dphi = r12 == 0 && cosine > 0 ? r12 : std::atan2(r12, cosine);
+            if (dphi < -kPi / 2)
+                dphi += kTwoPi;
+            dphi /= kTwoPi;
+        }
+        phi += dphi;
     }
     beta = beta1;
     alpha = alpha1;
     gamma = (1 + alpha1 * alpha1) / beta1;
-    phi += dphi;
 }
 
 void carryFunctions(const double (&r)[6][6], LatticeFunctions& lf, Mode mode)
@@ -74,6 +81,23 @@ void carryFunctions(const double (&r)[6][6], LatticeFunctions& lf, Mode mode)
     lf.etaP = etaP;
 }
 
+// carryFunctions of the lattice functions through the kept entries of a slice matrix: the same products
+void carrySlice(const SliceMatrix& r, LatticeFunctions& lf)
+{
+    carryPlane(r.xx, r.xxp, r.xpx, r.xpxp, lf.betaX, lf.alphaX, lf.gammaX, lf.phiX);
+    carryPlane(r.yy, r.yyp, r.ypy, r.ypyp, lf.betaY, lf.alphaY, lf.gammaY, lf.phiY);
+    const double eta = r.xx * lf.eta + r.xxp * lf.etaP + r.xd;
+    const double etaP = r.xpx * lf.eta + r.xpxp * lf.etaP + r.xpd;
+    lf.eta = eta;
+    lf.etaP = etaP;
+}
+
+SliceMatrix sliceOf(const double (&r)[6][6])
+{
+    return {r[kX][kX],  r[kX][kXp], r[kXp][kX],  r[kXp][kXp],   r[kY][kY],
+            r[kY][kYp], r[kYp][kY], r[kYp][kYp], r[kX][kDelta], r[kXp][kDelta]};
+}
+
 // carryFunctions for a drift of length ds, without building its matrix: the same products, term for term,
 // as the drift matrix gives (1 times a value and adding 0 are exact)
 void carryDrift(double ds, LatticeFunctions& lf, Mode mode)
@@ -92,9 +116,9 @@ void carryDrift(double ds, LatticeFunctions& lf, Mode mode)
 // Elements whose linear optics is a drift of their length, whatever their other fields: a pass takes them
 // without building their matrix. A field outside its kind (a curvature on a drift from an old file) still
 // gets its faces where the generic path gives them, so the caller checks for curvature too.
-bool driftOptics(const LatticeElement& e)
+bool driftOptics(int elementCode, double curvature)
 {
-    switch (e.code) {
+    switch (elementCode) {
     case code::kDrift:
     case code::kSextupoleF:
     case code::kSextupoleD:
@@ -109,10 +133,15 @@ bool driftOptics(const LatticeElement& e)
     case code::kVerticalMonitor:
     case code::kMonitor:
     case code::kRfCavity:
-        return e.curvature == 0;
+        return curvature == 0;
     default:
         return false;
     }
+}
+
+bool driftOptics(const LatticeElement& e)
+{
+    return driftOptics(e.code, e.curvature);
 }
 
 // M <- D(length) M for the block form of the total matrix: rows x and y gain length times rows x', y'.
@@ -201,7 +230,7 @@ int lineSliceCount(State& state, Messages& messages, const LatticeElement& e)
 
 // The passes over a long line wait on the elements' records coming from memory, not on the arithmetic:
 // the record a few places ahead is asked for while this one is computed (a hint, which changes no result).
-constexpr int kPrefetchAhead = 8;
+constexpr int kPrefetchAhead = 16;
 
 inline void prefetchElement(const BeamLine& line, int i)
 {
@@ -227,16 +256,19 @@ namespace {
 
 // uncoupledOpticsRefusal for element i, after its text; the elements without any of the fields it looks
 // at (every element of the first kinds) are passed over without building its answer.
-bool elementRefused(const LatticeElement& e, int i, Messages& messages)
+__attribute__((noinline)) bool refusalOf(const LatticeElement& e, int i, Messages& messages)
 {
-    const bool fieldsSet = e.hkick != 0 || e.vkick != 0 || e.k1s != 0 || e.ks != 0 || e.tilt != 0 ||
-                           !e.knl.empty() || !e.ksl.empty();
-    if (!fieldsSet)
-        return false;
     const std::optional<std::string> refusal = uncoupledOpticsRefusal(e, i);
     if (refusal)
         messages.error(*refusal);
     return refusal.has_value();
+}
+
+inline bool elementRefused(const LatticeElement& e, int i, Messages& messages)
+{
+    const bool fieldsSet = e.hkick != 0 || e.vkick != 0 || e.k1s != 0 || e.ks != 0 || e.tilt != 0 ||
+                           !e.knl.empty() || !e.ksl.empty();
+    return fieldsSet && refusalOf(e, i, messages);
 }
 
 } // namespace
@@ -267,58 +299,189 @@ void propagateFunctions(State& state, Messages& messages, bool recompute, int i,
     carryFunctions(state.matrix.r, state.lf, activeMode(state.run));
 }
 
-void edgeStep(State& state, Messages& messages, int i, double psi)
+void edgeStep(State& state, double h, double psi, double gap)
 {
-    const LatticeElement& e = state.line.at(i);
     // a face without curvature is the identity and changes nothing
-    if (e.curvature == 0)
+    if (h == 0)
         return;
-    edgeMatrix(state.matrix, e.curvature, psi, e.gap);
+    edgeMatrix(state.matrix, h, psi, gap);
     // nor does a face of no angle in a magnet without gap
     if (state.matrix.r[kXp][kX] == 0 && state.matrix.r[kYp][kY] == 0)
         return;
-    propagateFunctions(state, messages, false, i, 0);
+    carryFunctions(state.matrix.r, state.lf, activeMode(state.run));
     addEdgeToTotal(state.matrix);
+}
+
+void edgeStep(State& state, Messages& /*messages*/, int i, double psi)
+{
+    const LatticeElement& e = state.line.at(i);
+    edgeStep(state, e.curvature, psi, e.gap);
 }
 
 namespace {
 
+// The linac, the einzel lens and the electrostatic gap change the particle's energy: a pass over them
+// cannot be kept, as their matrices depend on the energy each pass brings.
+bool changesEnergy(int elementCode)
+{
+    return elementCode == code::kLinac || elementCode == code::kEinzelLens ||
+           elementCode == code::kElectrostatic;
+}
+
+} // namespace
+
+ElementOptics elementOptics(const LatticeElement& e, int slices)
+{
+    ElementOptics o;
+    o.code = e.code;
+    o.slices = slices;
+    o.length = e.length;
+    o.curvature = e.curvature;
+    o.ain = e.ain;
+    o.aout = e.aout;
+    o.gap = e.gap;
+    o.k = e.k;
+    o.q = e.knl.size() > 1 ? e.knl[1] : 0;
+    o.k2l = e.knl.size() > 2 ? e.knl[2] : 0;
+    o.m = e.m;
+    return o;
+}
+
+namespace {
+
+// The state's ring pass, its own: one a copy of the state still shares is left to the copy.
+RingPass& ownRingPass(State& state)
+{
+    if (!state.ringPass || state.ringPass.use_count() > 1)
+        state.ringPass = std::make_shared<RingPass>();
+    return *state.ringPass;
+}
+
+void forgetTotal(RingPass& pass)
+{
+    pass.totalKnown = false;
+    pass.solved = false;
+    pass.stampKnown = false;
+    pass.traced = false;
+}
+
+// The sweep of totalMatrix over a line whose elements the ring pass holds: the refusals and the pole
+// faces' changes of the running values as the sweep makes them, and the total matrix from the pass. False,
+// with the state as it was, at the first element that differs from the pass's.
+bool keptTotal(State& state, Messages& messages, RingPass& pass, bool& refused)
+{
+    const BeamLine& line = state.line;
+    const int cap = line.sliceCap();
+    const LatticeFunctions lf = state.lf;
+    const TransferMatrix matrix = state.matrix;
+    for (int i = 1; i <= line.count; ++i) {
+        prefetchElement(line, i + kPrefetchAhead);
+        const LatticeElement& e = line.at(i);
+        refused = elementRefused(e, i, messages);
+        ElementOptics& kept = pass.elements[static_cast<std::size_t>(i - 1)];
+        if (refused || !kept.sameOptics(elementOptics(e, periodicSteps(state.run, e, cap)))) {
+            state.lf = lf;
+            state.matrix = matrix;
+            return false;
+        }
+        kept.m = e.m;
+        // the slices between the faces change only M, which the pass has
+        if (!driftOptics(e) && e.code != code::kSectorBend) {
+            edgeStep(state, messages, i, e.ain);
+            edgeStep(state, messages, i, e.aout);
+        }
+    }
+    state.matrix = pass.afterTotal;
+    return true;
+}
+
 // The total matrix of one period; false, after the refusal, at the first element the optics refuse, with
 // what the elements before it changed (the matrices, and the particle's energy in accelerating elements)
-// put back. The refusal is tested in this sweep, so that a long line is read once.
+// put back. The refusal is tested in this sweep, so that a long line is read once. The elements, their
+// slice matrices and the result go into the state's ring pass; a line that is the pass's already takes
+// the total matrix from there.
 bool totalMatrix(State& state, Messages& messages)
 {
     const TransferMatrix matrix = state.matrix;
     const BeamParameters beam = state.beam;
     const LatticeFunctions lf = state.lf;
+    RingPass& pass = ownRingPass(state);
+    const BeamLine& line = state.line;
+    RunSettings& run = state.run;
+    if (pass.totalKnown && pass.elements.size() == static_cast<std::size_t>(line.count)) {
+        bool refused = false;
+        if (keptTotal(state, messages, pass, refused)) {
+            pass.stepAtElementEnds = run.stepAtElementEnds;
+            pass.maxStep = run.maxStep;
+            return true;
+        }
+        if (refused) {
+            forgetTotal(pass);
+            return false;
+        }
+    }
+    forgetTotal(pass);
+    pass.elements.resize(static_cast<std::size_t>(line.count));
+    pass.matrices.clear();
+    pass.sextupoles.clear();
+    bool kept = true;
+    const int cap = line.sliceCap();
     resetTotal(state.matrix);
-    for (int i = 1; i <= state.line.count; ++i) {
-        prefetchElement(state.line, i + kPrefetchAhead);
-        const LatticeElement& e = state.line.at(i);
+    for (int i = 1; i <= line.count; ++i) {
+        prefetchElement(line, i + kPrefetchAhead);
+        const LatticeElement& e = line.at(i);
         if (elementRefused(e, i, messages)) {
             state.matrix = matrix;
             state.beam = beam;
             state.lf = lf;
             return false;
         }
-        const int n = periodicSteps(state.run, e, state.line.sliceCap());
+        const int n = periodicSteps(run, e, cap);
+        pass.elements[static_cast<std::size_t>(i - 1)] = elementOptics(e, n);
+        if (familyOf(e.code) == static_cast<int>(Family::Sextupole) || e.code == code::kThinMultipole)
+            pass.sextupoles.push_back(i);
         const double ds = e.length / n;
         if (driftOptics(e)) {
             for (int j = 0; j < n; ++j)
                 driftTotal(state.matrix, ds);
             continue;
         }
+        kept = kept && !changesEnergy(e.code);
         const bool faces = e.code != code::kSectorBend;
         if (faces)
             edgeStep(state, messages, i, e.ain);
         for (int j = 0; j < n; ++j) {
             elementMatrix(state, messages, i, ds);
             multiplyTotal(state.matrix);
+            // the slices of an element that keeps the energy share one matrix
+            if (j == 0)
+                pass.matrices.push_back(sliceOf(state.matrix.r));
         }
         if (faces)
             edgeStep(state, messages, i, e.aout);
     }
+    pass.totalKnown = kept;
+    pass.afterTotal = state.matrix;
+    pass.stepAtElementEnds = run.stepAtElementEnds;
+    pass.maxStep = run.maxStep;
     return true;
+}
+
+// The ring pass of state vouched for by stamp, the latticeStamp of the design now: its total matrix is
+// the one a sweep would give, with the same settings, and the sweep's changes of the running values are
+// undone by the start of the pass (a sweep in the trajectory mode changes other values).
+RingPass* stampedPass(const State& state, std::uint64_t stamp)
+{
+    RingPass* pass = state.ringPass.get();
+    if (pass == nullptr || state.ringPass.use_count() > 1 || !pass->totalKnown || !pass->solved ||
+        !pass->stampKnown || pass->stamp != stamp ||
+        pass->elements.size() != static_cast<std::size_t>(state.line.count))
+        return nullptr;
+    const RunSettings& run = state.run;
+    if (pass->stepAtElementEnds != run.stepAtElementEnds || !sameValue(pass->maxStep, run.maxStep) ||
+        activeMode(run) == Mode::Trajectory)
+        return nullptr;
+    return pass;
 }
 
 struct Twiss
@@ -361,12 +524,35 @@ void keepUnlessMoved(const Twiss& computed, double& beta, double& alpha, double&
     gamma = computed.gamma;
 }
 
-// The periodic solution; refused, with nothing changed, when the optics refuse the line.
-bool solvePeriodic(State& state, Messages& messages, bool& refused)
+bool solveTotal(State& state, Messages& messages);
+
+// The periodic solution; refused, with nothing changed, when the optics refuse the line. With stamp, the
+// latticeStamp of the design, a ring pass of the same design gives the total matrix without a sweep.
+bool solvePeriodic(State& state, Messages& messages, bool& refused, const std::uint64_t* stamp = nullptr)
 {
+    if (stamp != nullptr) {
+        if (RingPass* pass = stampedPass(state, *stamp)) {
+            refused = false;
+            state.matrix = pass->afterTotal;
+            return solveTotal(state, messages);
+        }
+    }
     refused = !totalMatrix(state, messages);
     if (refused)
         return false;
+    const bool solved = solveTotal(state, messages);
+    RingPass& pass = *state.ringPass;
+    pass.solved = solved && pass.totalKnown;
+    if (stamp != nullptr && pass.totalKnown) {
+        pass.stamp = *stamp;
+        pass.stampKnown = true;
+    }
+    return solved;
+}
+
+// The periodic solution from the total matrix in state.matrix.m.
+bool solveTotal(State& state, Messages& messages)
+{
     const double(&m)[6][6] = state.matrix.m;
     RunSettings& run = state.run;
 
@@ -406,9 +592,10 @@ bool solvePeriodic(State& state, Messages& messages, bool& refused)
     return true;
 }
 
-bool startRing(State& state, Messages& messages, ListSink* list, bool& refused)
+bool startRing(State& state, Messages& messages, ListSink* list, bool& refused,
+               const std::uint64_t* stamp = nullptr)
 {
-    const bool solved = solvePeriodic(state, messages, refused);
+    const bool solved = solvePeriodic(state, messages, refused, stamp);
     if (refused)
         return false;
     state.lf.s = 0;
@@ -422,7 +609,109 @@ bool startRing(State& state, Messages& messages, ListSink* list, bool& refused)
     return true;
 }
 
+std::array<double, 8> startKey(const RunSettings& run)
+{
+    return {run.betaX0,  run.alphaX0, run.gammaX0, run.betaY0,
+            run.alphaY0, run.gammaY0, run.etaX0,   run.etaPX0};
+}
+
+// ringTrace of every element of the pass's line, step for step the same products, from its slice matrices
+// and with the lattice functions at each entrance kept; R is left as the last matrix ringTrace makes.
+void tracePass(State& state, Messages& messages, RingPass& pass)
+{
+    LatticeFunctions& lf = state.lf;
+    const Mode mode = activeMode(state.run);
+    const std::size_t count = pass.elements.size();
+    pass.entry.resize(count);
+    std::size_t next = 0;
+    int lastMagnet = 0;      // the last element ringTrace makes a matrix of
+    bool lastIsFace = false; // and whether that is its exit face
+    for (std::size_t i = 0; i < count; ++i) {
+        const ElementOptics& o = pass.elements[i];
+        pass.entry[i] = {lf.betaX, lf.alphaX, lf.gammaX, lf.betaY, lf.alphaY, lf.gammaY, lf.eta, lf.etaP};
+        const double ds = o.length / o.slices;
+        if (driftOptics(o.code, o.curvature)) {
+            for (int j = 0; j < o.slices; ++j) {
+                lf.s += ds;
+                carryDrift(ds, lf, mode);
+            }
+            continue;
+        }
+        const bool faces = hasEdges(o.code);
+        if (faces)
+            edgeStep(state, o.curvature, o.ain, o.gap);
+        const SliceMatrix& r = pass.matrices[next++];
+        for (int j = 0; j < o.slices; ++j) {
+            lf.s += ds;
+            carrySlice(r, lf);
+        }
+        if (faces)
+            edgeStep(state, o.curvature, o.aout, o.gap);
+        lastMagnet = static_cast<int>(i) + 1;
+        lastIsFace = faces && o.curvature != 0;
+    }
+    if (lastMagnet > 0 && !lastIsFace) {
+        const ElementOptics& o = pass.elements[static_cast<std::size_t>(lastMagnet - 1)];
+        elementMatrix(state, messages, lastMagnet, o.length / o.slices);
+    }
+    pass.traced = true;
+    pass.start = startKey(state.run);
+    pass.end = lf;
+    pass.afterTrace = state.matrix;
+}
+
 } // namespace
+
+const RingPass* keptRingPass(State& state, Messages& messages, bool& refused, bool& started,
+                             const std::uint64_t* stamp)
+{
+    started = startRing(state, messages, nullptr, refused, stamp);
+    RingPass* pass = state.ringPass.get();
+    if (!started || pass == nullptr || !pass->totalKnown || !pass->solved)
+        return nullptr;
+    const std::array<double, 8> key = startKey(state.run);
+    const bool sameStart = std::equal(key.begin(), key.end(), pass->start.begin(),
+                                      [](double a, double b) { return sameValue(a, b); });
+    if (!pass->traced || !sameStart) {
+        const LatticeFunctions lf = state.lf;
+        const TransferMatrix matrix = state.matrix;
+        tracePass(state, messages, *pass);
+        state.lf = lf;
+        state.matrix = matrix;
+    }
+    return pass;
+}
+
+void finishRingPass(State& state, const RingPass& pass)
+{
+    LatticeFunctions& lf = state.lf;
+    const LatticeFunctions& end = pass.end;
+    lf.betaX = end.betaX;
+    lf.alphaX = end.alphaX;
+    lf.gammaX = end.gammaX;
+    lf.betaY = end.betaY;
+    lf.alphaY = end.alphaY;
+    lf.gammaY = end.gammaY;
+    lf.phiX = end.phiX;
+    lf.phiY = end.phiY;
+    lf.eta = end.eta;
+    lf.etaP = end.etaP;
+    lf.s = end.s;
+    state.matrix = pass.afterTrace;
+}
+
+bool ringPassOf(const State& state, std::uint64_t stamp)
+{
+    const RingPass* pass = stampedPass(state, stamp);
+    return pass != nullptr && pass->traced;
+}
+
+void driftFunctions(double length, LatticeFunctions& lf)
+{
+    carryPlane<false>(1, length, 0, 1, lf.betaX, lf.alphaX, lf.gammaX, lf.phiX);
+    carryPlane<false>(1, length, 0, 1, lf.betaY, lf.alphaY, lf.gammaY, lf.phiY);
+    lf.eta += length * lf.etaP;
+}
 
 bool periodicSolution(State& state, Messages& messages)
 {
@@ -540,14 +829,25 @@ bool betaFunctions(State& state, Messages& messages, ListSink* list)
     // the ring pass's start solves for the periodic functions; a refused line has its own message, not
     // the one of a missing solution
     bool refused = false;
-    if (!startRing(state, messages, list, refused)) {
+    bool started = false;
+    // without a list the pass is the kept one, made once for the design and its settings
+    const RingPass* pass = nullptr;
+    if (list == nullptr)
+        pass = keptRingPass(state, messages, refused, started);
+    else
+        started = startRing(state, messages, list, refused);
+    if (!started) {
         if (refused)
             return false;
         messages.error("define desired solution: \rsymmetric solution or trace with beta_o etc.");
         return false;
     }
-    for (int i = 1; i <= state.line.count; ++i)
-        ringTrace(state, messages, i, list);
+    if (pass != nullptr) {
+        finishRingPass(state, *pass);
+    } else {
+        for (int i = 1; i <= state.line.count; ++i)
+            ringTrace(state, messages, i, list);
+    }
     const double superPeriods = state.line.superPeriods;
     state.lf.tuneX = superPeriods * state.lf.phiX;
     state.lf.tuneY = superPeriods * state.lf.phiY;

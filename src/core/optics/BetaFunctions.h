@@ -2,7 +2,10 @@
 
 #include "core/Messages.h"
 #include "core/State.h"
+#include "core/optics/RingPass.h"
 #include "core/optics/Samples.h"
+
+#include <cstdint>
 
 namespace kestrune {
 
@@ -15,6 +18,10 @@ bool opticsRefused(const BeamLine& line, Messages& messages);
 void propagateFunctions(State& state, Messages& messages, bool recompute, int i, double sliceLength);
 /// One pole face of element i with angle psi (rad): the running values and M go through the edge matrix.
 void edgeStep(State& state, Messages& messages, int i, double psi);
+/// edgeStep of a magnet of curvature (1/m) and full gap (m).
+void edgeStep(State& state, double curvature, double psi, double gap);
+/// What the ring passes read of element e cut into slices.
+ElementOptics elementOptics(const LatticeElement& e, int slices);
 /// Total matrix of one period into state.matrix.m, then the periodic beta, alpha, gamma, eta, eta' into
 /// the start values of state.run; true when the dispersion could be solved. A line the optics refuse
 /// (opticsRefused) changes nothing and gives false.
@@ -39,6 +46,24 @@ void ringTrace(State& state, Messages& messages, int i, ListSink* list);
 /// (superPeriods * phi), handed to the list when list != nullptr. On failure "define desired
 /// solution: ..." and false.
 bool betaFunctions(State& state, Messages& messages, ListSink* list);
+
+/// ringStart without a list (refused and started as there), then the ring pass over the period from the
+/// periodic solution, every element as ringTrace takes it, with the lattice functions at each element's
+/// entrance: kept in state.ringPass and taken from there while the line, its slicing and the start values
+/// are those it was made for. nullptr when the pass cannot be kept (no solution, a line that changes the
+/// particle's energy); the state is left as ringStart leaves it. With stamp, the latticeStamp of the design
+/// now, a pass of that stamp gives the total matrix without a sweep over the line.
+const RingPass* keptRingPass(State& state, Messages& messages, bool& refused, bool& started,
+                             const std::uint64_t* stamp = nullptr);
+/// The running values at the end of the kept pass (lattice functions, phases, s) into state.lf, the
+/// matrices the pass leaves into state.matrix: the state as betaFunctions' pass leaves it.
+void finishRingPass(State& state, const RingPass& pass);
+/// True when state keeps a ring pass of the design of this latticeStamp with the step settings of state.run,
+/// one that the uncoupled optics took.
+bool ringPassOf(const State& state, std::uint64_t stamp);
+/// beta, alpha, gamma of both planes and eta along a drift of length (m), the products of the ring pass;
+/// the phases are left as they are.
+void driftFunctions(double length, LatticeFunctions& lf);
 
 /// Steps of element i in the beam-line pass (the einzel lens 1, the electrostatic accelerator one per
 /// gap; 0 for an accelerator without a gap, which the pass takes as one drift over its length);

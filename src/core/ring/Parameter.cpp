@@ -8,11 +8,15 @@
 #include "core/chromaticity/Chromaticity.h"
 #include "core/coupling/CoupledPass.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/optics/RingPass.h"
 #include "core/optics/TransferMatrix.h"
 #include "core/ring/CoupledParameters.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace kestrune {
@@ -29,42 +33,103 @@ struct CellSums
     double betaIntegralX = 0, betaIntegralY = 0; // m^2
 };
 
+// The last few values of a function of a few numbers, under the bits of the numbers: a ring repeats a few
+// magnets many times, and the value kept is the one the function gives, bit for bit. Per thread.
+template <typename Value, std::size_t Arguments> class RecentValues
+{
+public:
+    using Key = std::array<std::uint64_t, Arguments>;
+    static Key keyOf(const std::array<double, Arguments>& arguments)
+    {
+        Key key{};
+        std::memcpy(key.data(), arguments.data(), sizeof key);
+        return key;
+    }
+    template <typename Make> const Value& get(const std::array<double, Arguments>& arguments, Make make)
+    {
+        const Key key = keyOf(arguments);
+        for (Entry& e : m_entries)
+            if (e.used && e.key == key)
+                return e.value;
+        Entry& e = m_entries[m_next];
+        m_next = (m_next + 1) % kEntries;
+        e.used = true;
+        e.key = key;
+        e.value = make();
+        return e.value;
+    }
+
+private:
+    static constexpr std::size_t kEntries = 4;
+    struct Entry
+    {
+        bool used = false;
+        Key key{};
+        Value value{};
+    };
+    std::array<Entry, kEntries> m_entries{};
+    std::size_t m_next = 0;
+};
+
 // Integral of beta over a drift of length l from the entrance values.
 double driftBetaIntegral(double beta, double alpha, double gamma, double l)
 {
     return l * (beta - alpha * l + gamma * l * l / 3);
 }
 
+// What the integrals of a quadrupole take of its strength and length: s = sqrt|k|, phi = s L and the
+// functions of phi.
+struct QuadrupolePhase
+{
+    double s, phi;
+    double sin, sinHalf2;   // sin(phi), sin(2 phi) / 2
+    double sinh, sinhHalf2; // sinh(phi), sinh(2 phi) / 2
+};
+
+QuadrupolePhase quadrupolePhase(double k, double length)
+{
+    thread_local RecentValues<QuadrupolePhase, 2> recent;
+    return recent.get({k, length}, [&] {
+        const double s = std::sqrt(std::fabs(k));
+        const double phi = s * length;
+        return QuadrupolePhase{
+            s, phi, std::sin(phi), std::sin(2 * phi) / 2, std::sinh(phi), std::sinh(2 * phi) / 2};
+    });
+}
+
 // |k| times the integral of beta through a quadrupole for the focusing plane (cos, sin) or the
 // defocusing one (cosh, sinh), from the entrance values; s = sqrt|k|, phi = s L.
-double focusingIntegral(double beta, double alpha, double gamma, double s, double phi)
+double focusingIntegral(double beta, double alpha, double gamma, const QuadrupolePhase& q)
 {
-    const double half2 = std::sin(2 * phi) / 2;
-    const double sin = std::sin(phi);
+    const double s = q.s;
+    const double phi = q.phi;
+    const double half2 = q.sinHalf2;
+    const double sin = q.sin;
     return beta * s / 2 * (phi + half2) - alpha * sin * sin + gamma / (2 * s) * (phi - half2);
 }
 
-double defocusingIntegral(double beta, double alpha, double gamma, double s, double phi)
+double defocusingIntegral(double beta, double alpha, double gamma, const QuadrupolePhase& q)
 {
-    const double half2 = std::sinh(2 * phi) / 2;
-    const double sinh = std::sinh(phi);
+    const double s = q.s;
+    const double phi = q.phi;
+    const double half2 = q.sinhHalf2;
+    const double sinh = q.sinh;
     return beta * s / 2 * (phi + half2) - alpha * sinh * sinh + gamma / (2 * s) * (half2 - phi);
 }
 
 void addQuadrupole(const LatticeFunctions& lf, double k, double length, CellSums& sums)
 {
-    const double s = std::sqrt(std::fabs(k));
-    const double phi = s * length;
+    const QuadrupolePhase q = quadrupolePhase(k, length);
     if (k > 0) {
-        const double fx = focusingIntegral(lf.betaX, lf.alphaX, lf.gammaX, s, phi);
-        const double fy = defocusingIntegral(lf.betaY, lf.alphaY, lf.gammaY, s, phi);
+        const double fx = focusingIntegral(lf.betaX, lf.alphaX, lf.gammaX, q);
+        const double fy = defocusingIntegral(lf.betaY, lf.alphaY, lf.gammaY, q);
         sums.xiX -= fx;
         sums.xiY += fy;
         sums.betaIntegralX += fx / k;
         sums.betaIntegralY += fy / k;
     } else {
-        const double fx = defocusingIntegral(lf.betaX, lf.alphaX, lf.gammaX, s, phi);
-        const double fy = focusingIntegral(lf.betaY, lf.alphaY, lf.gammaY, s, phi);
+        const double fx = defocusingIntegral(lf.betaX, lf.alphaX, lf.gammaX, q);
+        const double fy = focusingIntegral(lf.betaY, lf.alphaY, lf.gammaY, q);
         sums.xiX += fx;
         sums.xiY -= fy;
         sums.betaIntegralX -= fx / k;
@@ -88,10 +153,9 @@ PlaneTwiss driftTwiss(double beta, double alpha, double gamma, double a)
 // over a length that shrinks to 0 with k L = q kept is -q beta at the kick horizontally and +q beta
 // vertically; the kick adds nothing to I1..I5 (no curvature) and to the mean beta only the drifts of its
 // length on either side.
-void addThinMultipole(const LatticeFunctions& lf, const LatticeElement& e, CellSums& sums)
+void addThinMultipole(const LatticeFunctions& lf, double q, double length, CellSums& sums)
 {
-    const double q = e.knl.size() > 1 ? e.knl[1] : 0;
-    const double a = e.length / 2;
+    const double a = length / 2;
     const PlaneTwiss x = driftTwiss(lf.betaX, lf.alphaX, lf.gammaX, a);
     const PlaneTwiss y = driftTwiss(lf.betaY, lf.alphaY, lf.gammaY, a);
     sums.xiX -= q * x.beta;
@@ -202,28 +266,33 @@ BodyPoint bodyPoint(const LatticeFunctions& lf, const double (&r)[6][6])
 // The body of a bend: the lattice functions are known in closed form from the entrance (the body's
 // matrix), so the integrals are taken by Gauss-Legendre quadrature on them, without slicing error; the
 // running values go through the body piece by piece.
-void addBendBody(State& state, Messages& messages, int i, CellSums& sums)
+void addBendBody(State& state, Messages& messages, const ElementOptics& e, CellSums& sums)
 {
-    const LatticeElement& e = state.line.at(i);
     const double h = e.curvature;
     const double k = e.k;
     const double absH3 = std::fabs(h * h * h);
     // the line's cap bounds the pass whatever the lengths and gradients (a real bend takes a few pieces)
     const int pieces = std::min(bodyPieces(h, k, e.length), state.line.sliceCap());
     const double piece = e.length / pieces;
-    TransferMatrix nodes[kPoints];
     double weights[kPoints];
-    for (int j = 0; j < kPoints; ++j) {
-        const double node = j < 3 ? -kNodes[2 - j] : kNodes[j - 3];
+    for (int j = 0; j < kPoints; ++j)
         weights[j] = (j < 3 ? kWeights[2 - j] : kWeights[j - 3]) * piece / 2;
-        magnetMatrix(nodes[j], e.code, h, k, piece * (1 + node) / 2);
-    }
+    thread_local RecentValues<std::array<TransferMatrix, kPoints>, 4> recentNodes;
+    const std::array<TransferMatrix, kPoints>& nodes =
+        recentNodes.get({static_cast<double>(e.code), h, k, piece}, [&] {
+            std::array<TransferMatrix, kPoints> made;
+            for (int j = 0; j < kPoints; ++j) {
+                const double node = j < 3 ? -kNodes[2 - j] : kNodes[j - 3];
+                magnetMatrix(made[static_cast<std::size_t>(j)], e.code, h, k, piece * (1 + node) / 2);
+            }
+            return made;
+        });
     sums.i2 += h * h * e.length;
     sums.i3 += absH3 * e.length;
     LatticeFunctions& lf = state.lf;
     for (int n = 0; n < pieces; ++n) {
         for (int j = 0; j < kPoints; ++j) {
-            const BodyPoint p = bodyPoint(lf, nodes[j].r);
+            const BodyPoint p = bodyPoint(lf, nodes[static_cast<std::size_t>(j)].r);
             const double w = weights[j];
             sums.xiX += w * (-(k + 2 * h * h) * p.betaX + h * p.eta * p.gammaX +
                              h * (h * h + 3 * k) * p.eta * p.betaX);
@@ -237,13 +306,30 @@ void addBendBody(State& state, Messages& messages, int i, CellSums& sums)
             sums.betaIntegralY += w * p.betaY;
         }
         lf.s += piece;
-        propagateFunctions(state, messages, n == 0, i, piece);
+        // the matrix elementMatrix makes of the piece
+        if (n == 0) {
+            thread_local RecentValues<TransferMatrix, 4> recentPieces;
+            const TransferMatrix& r = recentPieces.get({static_cast<double>(e.code), h, k, piece}, [&] {
+                TransferMatrix made;
+                magnetMatrix(made, e.code, h, k, piece);
+                return made;
+            });
+            std::memcpy(state.matrix.r, r.r, sizeof r.r);
+        }
+        propagateFunctions(state, messages, false, 0, piece);
     }
 }
 
-void addBend(State& state, Messages& messages, int i, CellSums& sums)
+// edgeMap, the last few kept
+EdgeMap faceMap(double h, double k, double psi, double gap, Face face)
 {
-    const LatticeElement& e = state.line.at(i);
+    thread_local RecentValues<EdgeMap, 5> recent;
+    return recent.get({h, k, psi, gap, face == Face::Entrance ? 1.0 : 0.0},
+                      [&] { return edgeMap(h, k, psi, gap, face); });
+}
+
+void addBend(State& state, Messages& messages, const ElementOptics& e, CellSums& sums)
+{
     const double h = e.curvature;
     // the faces the ring pass gives a bend: rectangular and wedge magnets have them, sector magnets none
     const bool faces = e.code == code::kRectangularBend || e.code == code::kWedgeBend;
@@ -251,16 +337,16 @@ void addBend(State& state, Messages& messages, int i, CellSums& sums)
     const double psiOut = faces ? e.aout : 0;
     const double gap = faces ? e.gap : 0;
     LatticeFunctions& lf = state.lf;
-    addBendEnd(lf, edgeMap(h, e.k, psiIn, gap, Face::Entrance), h, psiIn, sums);
+    addBendEnd(lf, faceMap(h, e.k, psiIn, gap, Face::Entrance), h, psiIn, sums);
     if (faces)
-        edgeStep(state, messages, i, e.ain);
+        edgeStep(state, h, e.ain, e.gap);
     // the ends of the integration by parts of h eta' beta'
     sums.xiX -= h * lf.etaP * lf.betaX;
-    addBendBody(state, messages, i, sums);
+    addBendBody(state, messages, e, sums);
     sums.xiX += h * lf.etaP * lf.betaX;
-    addBendEnd(lf, edgeMap(h, e.k, psiOut, gap, Face::Exit), h, psiOut, sums);
+    addBendEnd(lf, faceMap(h, e.k, psiOut, gap, Face::Exit), h, psiOut, sums);
     if (faces)
-        edgeStep(state, messages, i, e.aout);
+        edgeStep(state, h, e.aout, e.gap);
 }
 
 void addElement(State& state, Messages& messages, int i, CellSums& sums)
@@ -270,7 +356,7 @@ void addElement(State& state, Messages& messages, int i, CellSums& sums)
     switch (familyOf(e.code)) {
     case static_cast<int>(Family::Multipole):
         if (e.code == code::kThinMultipole) {
-            addThinMultipole(lf, e, sums);
+            addThinMultipole(lf, e.knl.size() > 1 ? e.knl[1] : 0, e.length, sums);
             ringTrace(state, messages, i, nullptr);
             break;
         }
@@ -286,7 +372,7 @@ void addElement(State& state, Messages& messages, int i, CellSums& sums)
         ringTrace(state, messages, i, nullptr);
         break;
     case static_cast<int>(Family::Bend):
-        addBend(state, messages, i, sums);
+        addBend(state, messages, elementOptics(e, 1), sums);
         break;
     case static_cast<int>(Family::Quadrupole):
         // a quadrupole without strength is a drift: no chromaticity, but its length counts in the mean beta
@@ -303,6 +389,58 @@ void addElement(State& state, Messages& messages, int i, CellSums& sums)
         ringTrace(state, messages, i, nullptr);
         break;
     }
+}
+
+// addElement from the kept ring pass: the lattice functions at each entrance are the pass's, a bend's body
+// is integrated from there as addBend does it; the running values end as the pass ends.
+void addKeptElements(State& state, Messages& messages, const RingPass& pass, CellSums& sums)
+{
+    LatticeFunctions lf = state.lf;
+    for (std::size_t i = 0; i < pass.elements.size(); ++i) {
+        const ElementOptics& e = pass.elements[i];
+        const EntryFunctions& f = pass.entry[i];
+        lf.betaX = f.betaX;
+        lf.alphaX = f.alphaX;
+        lf.gammaX = f.gammaX;
+        lf.betaY = f.betaY;
+        lf.alphaY = f.alphaY;
+        lf.gammaY = f.gammaY;
+        lf.eta = f.eta;
+        lf.etaP = f.etaP;
+        switch (familyOf(e.code)) {
+        case static_cast<int>(Family::Multipole):
+            if (e.code == code::kThinMultipole) {
+                addThinMultipole(lf, e.q, e.length, sums);
+                break;
+            }
+            [[fallthrough]];
+        case static_cast<int>(Family::Drift):
+        case static_cast<int>(Family::Sextupole):
+        case static_cast<int>(Family::Pump):
+        case static_cast<int>(Family::Kicker):
+        case static_cast<int>(Family::Diagnostic):
+        case static_cast<int>(Family::Cavity):
+            sums.betaIntegralX += driftBetaIntegral(lf.betaX, lf.alphaX, lf.gammaX, e.length);
+            sums.betaIntegralY += driftBetaIntegral(lf.betaY, lf.alphaY, lf.gammaY, e.length);
+            break;
+        case static_cast<int>(Family::Bend):
+            state.lf = lf;
+            addBend(state, messages, e, sums);
+            break;
+        case static_cast<int>(Family::Quadrupole):
+            if (e.k != 0) {
+                addQuadrupole(lf, e.k, e.length, sums);
+            } else {
+                sums.betaIntegralX += driftBetaIntegral(lf.betaX, lf.alphaX, lf.gammaX, e.length);
+                sums.betaIntegralY += driftBetaIntegral(lf.betaY, lf.alphaY, lf.gammaY, e.length);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    state.lf = lf;
+    finishRingPass(state, pass);
 }
 
 void setNotAvailable(RingParameters& ring)
@@ -326,17 +464,19 @@ double ratio(double a, double b)
 
 void radiationIntegrals(State& state, Messages& messages)
 {
+    // a ring pass kept for this very design was one of the uncoupled optics: the planes do not couple
+    const std::uint64_t stamp = latticeStamp(state);
     // a ring whose planes couple has the integrals of its modes
-    if (coupledPassApplies(state.line)) {
+    if (!ringPassOf(state, stamp) && coupledPassApplies(state.line)) {
         coupledRadiationIntegrals(state);
         return;
     }
     RingParameters& ring = state.ringParams;
-    const std::uint64_t stamp = latticeStamp(state);
     // without a stable periodic solution the pass would run from whatever the last one left; a line the
     // optics refuse keeps the results it had
     bool refused = false;
-    const bool started = ringStart(state, messages, nullptr, refused);
+    bool started = false;
+    const RingPass* pass = keptRingPass(state, messages, refused, started, &stamp);
     if (refused)
         return;
     ring.stamp = stamp;
@@ -346,8 +486,12 @@ void radiationIntegrals(State& state, Messages& messages)
         return;
     }
     CellSums sums;
-    for (int i = 1; i <= state.line.count; ++i)
-        addElement(state, messages, i, sums);
+    if (pass != nullptr) {
+        addKeptElements(state, messages, *pass, sums);
+    } else {
+        for (int i = 1; i <= state.line.count; ++i)
+            addElement(state, messages, i, sums);
+    }
 
     const double nsp = state.line.superPeriods;
     ring.i1 = nsp * sums.i1;
