@@ -1,8 +1,10 @@
 #include "cli/OrbitBatch.h"
 
+#include "cli/CouplingReport.h"
 #include "core/Format.h"
 #include "core/NamePattern.h"
 #include "core/orbit/OrbitOptics.h"
+#include "core/orbit/OrbitRing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,6 +58,17 @@ Json closedOrbitSection(const State& state)
     };
     section["chromaticity_x"] = slope(chromaticity.chromaticity1);
     section["chromaticity_y"] = slope(chromaticity.chromaticity2);
+    // the equilibrium of the machine with its errors: the mode emittances about the orbit, as the seeds'
+    // study and the ring window have them (null without rf or where a mode is not damped)
+    ModeEmittances modes;
+    const std::optional<State> ring =
+        optics.computed ? modeEmittanceRing(state, modes.refusal) : std::nullopt;
+    if (ring)
+        modes = orbitModeEmittances(*ring, optics);
+    const char* const modeKeys[] = {"emittance_1_m", "emittance_2_m", "emittance_3_m"};
+    for (std::size_t k = 0; k < 3; ++k)
+        section[modeKeys[k]] =
+            modes.computed && modes.emittance[k] ? reportNumber(*modes.emittance[k]) : Json(nullptr);
     section["message"] = optics.computed ? chromaticity.computed ? Json(nullptr) : Json(chromaticity.refusal)
                                          : Json(optics.refusal);
     return section;

@@ -55,5 +55,15 @@ string(JSON type TYPE "${report}" closed_orbit)
 if(NOT type STREQUAL "NULL")
     message(FATAL_ERROR "closed_orbit of the design: ${type}")
 endif()
+# vertical offsets of the quadrupoles: about the orbit mode 2 has an emittance of its own, mode 1 that of
+# the design to about a per cent
+file(WRITE ${WORK}/dy.json [=[{"seed": 5, "rules": [{"elements": {"family": "quadrupole"}, "error": "dy", "sigma": 1e-4}]}]=])
+run_cli(${EXAMPLES}/dba-cell.lat --errors ${WORK}/dy.json --report ${WORK}/dy.report.json)
+file(READ ${WORK}/dy.report.json report)
+string(JSON e1 GET "${report}" closed_orbit emittance_1_m)
+string(JSON e2 GET "${report}" closed_orbit emittance_2_m)
+if(NOT e1 MATCHES "^(2\\.9|3\\.0)[0-9]*e-08$" OR NOT e2 MATCHES "e-1[0-4]$")
+    message(FATAL_ERROR "mode emittances about the orbit: ${e1}, ${e2}")
+endif()
 # a line without kickers and monitors has nothing to correct with
 expect_failure(1 "--correct-orbit: the orbit response needs monitors and kickers" ${EXAMPLES}/dba-cell.lat --correct-orbit 0)
