@@ -121,14 +121,7 @@ SextupoleSums keptSums(State& state, const RingPass& pass)
         const ElementOptics& o = pass.elements[i];
         const bool sextupole = isSextupole(o.code);
         const EntryFunctions& f = pass.entry[i];
-        lf.betaX = f.betaX;
-        lf.alphaX = f.alphaX;
-        lf.gammaX = f.gammaX;
-        lf.betaY = f.betaY;
-        lf.alphaY = f.alphaY;
-        lf.gammaY = f.gammaY;
-        lf.eta = f.eta;
-        lf.etaP = f.etaP;
+        takeEntry(f, lf);
         if (!sextupole) {
             addThinSextupole(o.k2l, o.length, lf, sums);
             continue;

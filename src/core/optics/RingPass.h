@@ -52,6 +52,19 @@ struct EntryFunctions
     double eta = 0, etaP = 0; // m, rad
 };
 
+/// The lattice functions of lf at an element's entrance as f holds them; its phases and s stay.
+inline void takeEntry(const EntryFunctions& f, LatticeFunctions& lf)
+{
+    lf.betaX = f.betaX;
+    lf.alphaX = f.alphaX;
+    lf.gammaX = f.gammaX;
+    lf.betaY = f.betaY;
+    lf.alphaY = f.alphaY;
+    lf.gammaY = f.gammaY;
+    lf.eta = f.eta;
+    lf.etaP = f.etaP;
+}
+
 /// The ring pass over one period as the periodic solution and the passes after it make it, kept in the
 /// state so that betaFunctions, radiationIntegrals and the chromaticity share one solution and one set of
 /// element matrices. What it was made from is kept beside it and compared, value for value, before any of

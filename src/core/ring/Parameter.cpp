@@ -399,14 +399,7 @@ void addKeptElements(State& state, Messages& messages, const RingPass& pass, Cel
     for (std::size_t i = 0; i < pass.elements.size(); ++i) {
         const ElementOptics& e = pass.elements[i];
         const EntryFunctions& f = pass.entry[i];
-        lf.betaX = f.betaX;
-        lf.alphaX = f.alphaX;
-        lf.gammaX = f.gammaX;
-        lf.betaY = f.betaY;
-        lf.alphaY = f.alphaY;
-        lf.gammaY = f.gammaY;
-        lf.eta = f.eta;
-        lf.etaP = f.etaP;
+        takeEntry(f, lf);
         switch (familyOf(e.code)) {
         case static_cast<int>(Family::Multipole):
             if (e.code == code::kThinMultipole) {
