@@ -5,6 +5,7 @@
 #include "core/coupling/CoupledOptics.h"
 #include "core/coupling/CoupledStart.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/optics/Prefetch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -260,6 +261,7 @@ LinePassKind opticsLinePass(State& state, Messages& messages, PlotSink* plot, Li
     bool couples = false;
     std::optional<std::string> refusal;
     for (int i = 1; i <= line.count && i <= kMaxLineElements && !couples; ++i) {
+        prefetchElement(line, i + kPrefetchAhead);
         const LatticeElement& e = line.at(i);
         if (e.hkick == 0 && e.vkick == 0 && e.k1s == 0 && e.ks == 0 && e.tilt == 0 && e.knl.empty() &&
             e.ksl.empty())

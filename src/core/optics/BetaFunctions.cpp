@@ -3,11 +3,13 @@
 #include "core/Design.h"
 #include "core/Format.h"
 #include "core/Kinematics.h"
+#include "core/optics/Prefetch.h"
 #include "core/optics/RingPass.h"
 #include "core/optics/TransferMatrix.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace kestrune {
@@ -51,6 +53,28 @@ inline void carryPlane(double r11, double r12, double r21, double r22, double& b
         }
         phi += dphi;
     }
+    beta = beta1;
+    alpha = alpha1;
+    gamma = (1 + alpha1 * alpha1) / beta1;
+}
+
+// carryPlane through a drift of length ds (r11 = r22 = 1, r12 = ds, r21 = 0), the same value bit for bit
+// for a finite ds: the determinant 1 - ds 0 is 1, dividing by it is exact; 1 times a value is that value,
+// and -0 beta + alpha is alpha for any alpha, so beta1 = beta - 2 ds alpha + ds^2 gamma and
+// alpha1 = alpha - ds gamma with the products and sums taken in the order carryPlane takes them.
+inline void carryDriftPlane(double ds, double& beta, double& alpha, double& gamma, double& phi)
+{
+    const double beta1 = beta - 2 * ds * alpha + ds * ds * gamma;
+    const double alpha1 = alpha - ds * gamma;
+    double dphi = std::numeric_limits<double>::quiet_NaN();
+    if (beta1 * beta > 0) {
+        const double cosine = beta - alpha * ds;
+        dphi = ds == 0 && cosine > 0 ? ds : std::atan2(ds, cosine);
+        if (dphi < -kPi / 2)
+            dphi += kTwoPi;
+        dphi /= kTwoPi;
+    }
+    phi += dphi;
     beta = beta1;
     alpha = alpha1;
     gamma = (1 + alpha1 * alpha1) / beta1;
@@ -108,8 +132,8 @@ void carryDrift(double ds, LatticeFunctions& lf, Mode mode)
         lf.d += ds * lf.dp;
         return;
     }
-    carryPlane(1, ds, 0, 1, lf.betaX, lf.alphaX, lf.gammaX, lf.phiX);
-    carryPlane(1, ds, 0, 1, lf.betaY, lf.alphaY, lf.gammaY, lf.phiY);
+    carryDriftPlane(ds, lf.betaX, lf.alphaX, lf.gammaX, lf.phiX);
+    carryDriftPlane(ds, lf.betaY, lf.alphaY, lf.gammaY, lf.phiY);
     lf.eta += ds * lf.etaP;
 }
 
@@ -226,23 +250,6 @@ int lineSliceCount(State& state, Messages& messages, const LatticeElement& e)
         return gaps >= 1 ? static_cast<int>(gaps) : 0;
     }
     return n;
-}
-
-// The passes over a long line wait on the elements' records coming from memory, not on the arithmetic:
-// the record a few places ahead is asked for while this one is computed (a hint, which changes no result).
-constexpr int kPrefetchAhead = 16;
-
-inline void prefetchElement(const BeamLine& line, int i)
-{
-    if (i <= line.count) {
-        const LatticeElement& e = line.at(i);
-        // the fields the passes read, from code to vkick, no two of them a cache line apart
-        __builtin_prefetch(&e.code);
-        __builtin_prefetch(&e.k);
-        __builtin_prefetch(&e.knl);
-        __builtin_prefetch(&e.k1s);
-        __builtin_prefetch(&e.vkick);
-    }
 }
 
 } // namespace
@@ -745,8 +752,33 @@ void acceptedLinePass(State& state, Messages& messages, PlotSink* plot, ListSink
     double s = 0;
     plotPoint(plot, lf, s);
 
+    // the elements whose optics is a drift are carried without their matrix (carryDrift), the trajectory
+    // through one drift matrix of which only the two lengths change: the same products as their own
+    // matrices give; R is left as the last matrix the elements make, a drift's included
+    TransferMatrix drift;
+    driftMatrix(drift, 0);
+    bool endsInDrift = false;
     for (int i = 1; i <= state.line.count; ++i) {
+        prefetchElement(state.line, i + kPrefetchAhead);
         const LatticeElement& e = state.line.at(i);
+        endsInDrift = driftOptics(e);
+        if (endsInDrift) {
+            const int n = lineSliceCount(state, messages, e);
+            const double ds = e.length / n;
+            drift.r[kX][kXp] = ds;
+            drift.r[kY][kYp] = ds;
+            for (int j = 0; j < n; ++j) {
+                s += ds;
+                if (mode == Mode::Trajectory)
+                    carryFunctions(drift.r, lf, mode);
+                else
+                    carryDrift(ds, lf, mode);
+                plotPoint(plot, lf, s);
+            }
+            if (list != nullptr)
+                list->row(i, s, lf);
+            continue;
+        }
         const bool faces = hasEdges(e.code);
         if (faces) {
             edgeStep(state, messages, i, e.ain);
@@ -779,6 +811,8 @@ void acceptedLinePass(State& state, Messages& messages, PlotSink* plot, ListSink
         if (list != nullptr)
             list->row(i, s, lf);
     }
+    if (endsInDrift)
+        std::memcpy(state.matrix.r, drift.r, sizeof drift.r);
     lf.s = s;
 }
 

@@ -8,6 +8,7 @@
 #include "support/PassRecorder.h"
 
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -500,6 +501,59 @@ TEST(RingPass, TraceListsEverySlice)
     EXPECT_NEAR(f.list.rows[1].values[0], beta0 + s * s / 4 / beta0, 1e-12);
     EXPECT_NEAR(f.list.rows[2].values[0], beta0 + s * s / beta0, 1e-12);
     EXPECT_NEAR(f.list.rows[2].values[1], -s / beta0, 1e-12);
+}
+
+// The elements whose optics is a drift are carried without their matrix; the same line with each of
+// them a quadrupole of no gradient (whose matrix is the drift's) gives the same rows, points and last
+// matrix, bit for bit, in every graph mode, with the line ending on a drift or a magnet.
+TEST(LinePass, DriftsWithoutTheirMatrixGiveTheSameBits)
+{
+    struct Case
+    {
+        bool beamSize, trajectory, endOnDrift;
+        double alphaX, etaP;
+    };
+    for (const Case& c : {Case{false, false, true, 0.7, 0.0}, Case{false, false, false, -1.3, -0.02},
+                          Case{true, false, true, 0.2, 0.01}, Case{false, true, true, 0.0, 0.0}}) {
+        const auto build = [&c](Fixture& f, bool asQuadrupoles) {
+            f.state.run.alphaX0 = c.alphaX;
+            f.state.run.gammaX0 = (1 + c.alphaX * c.alphaX) / f.state.run.betaX0;
+            f.state.run.etaPX0 = c.etaP;
+            f.state.run.showBetaFunctions = !c.beamSize && !c.trajectory;
+            f.state.run.showBeamSize = c.beamSize;
+            f.state.run.showTrajectory = c.trajectory;
+            f.state.run.epsXIn = 1e-7;
+            f.state.run.x0 = 1;
+            f.state.run.xp0 = -0.5;
+            f.shortSteps(0.3, 20);
+            for (const int drift : {code::kDrift, code::kMarker, code::kSextupoleF, code::kPump}) {
+                f.add(asQuadrupoles ? code::kQuadrupole : drift, drift == code::kMarker ? 0 : 0.7);
+                f.quad(0.4, 1.1);
+                f.add(code::kSectorBend, 1.5, 0.2, -0.1);
+            }
+            if (c.endOnDrift)
+                f.add(asQuadrupoles ? code::kQuadrupole : code::kDrift, 1.25);
+        };
+        Fixture drifts;
+        Fixture quadrupoles;
+        build(drifts, false);
+        build(quadrupoles, true);
+        linePass(drifts.state, drifts.messages, &drifts.plot, &drifts.list);
+        linePass(quadrupoles.state, quadrupoles.messages, &quadrupoles.plot, &quadrupoles.list);
+        ASSERT_EQ(drifts.list.rows.size(), quadrupoles.list.rows.size());
+        for (std::size_t i = 0; i < drifts.list.rows.size(); ++i)
+            EXPECT_EQ(
+                std::memcmp(&drifts.list.rows[i].values, &quadrupoles.list.rows[i].values, sizeof(ListRow)),
+                0)
+                << "row " << i;
+        ASSERT_EQ(drifts.plot.points.size(), quadrupoles.plot.points.size());
+        EXPECT_EQ(std::memcmp(drifts.plot.points.data(), quadrupoles.plot.points.data(),
+                              drifts.plot.points.size() * sizeof(test::Point)),
+                  0);
+        EXPECT_EQ(std::memcmp(&drifts.state.lf, &quadrupoles.state.lf, sizeof(LatticeFunctions)), 0);
+        EXPECT_EQ(
+            std::memcmp(drifts.state.matrix.r, quadrupoles.state.matrix.r, sizeof drifts.state.matrix.r), 0);
+    }
 }
 
 } // namespace kestrune
