@@ -1,5 +1,6 @@
 #include "GeneratedRing.h"
 #include "core/Drawing.h"
+#include "core/DrawingColumns.h"
 #include "core/chromaticity/Chromaticity.h"
 #include "core/io/LatticeFile.h"
 #include "core/optics/BetaFunctions.h"
@@ -90,6 +91,24 @@ void BM_LargeRingAfterAnEdit(benchmark::State& bench)
     countElements(bench, state);
 }
 BENCHMARK(BM_LargeRingAfterAnEdit)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The drawing of the whole line in 1100 pixel columns (the window's redraw of it), with its index.
+void BM_LargeRingDrawing(benchmark::State& bench)
+{
+    const State& state = largeRing();
+    const double length = state.line.length;
+    const PixelMap map{1100 / length, 60, -2.0, 500};
+    ShapeIndex index;
+    std::size_t drawn = 0;
+    for (auto _ : bench) {
+        index.rebuild(state.line);
+        drawn = drawnShapes(state.line, index, map, 0, length, 3).size();
+        benchmark::DoNotOptimize(drawn);
+    }
+    bench.counters["drawn"] = static_cast<double>(drawn);
+    countElements(bench, state);
+}
+BENCHMARK(BM_LargeRingDrawing)->Unit(benchmark::kMillisecond);
 
 void BM_LargeLatticeFileWrite(benchmark::State& bench)
 {

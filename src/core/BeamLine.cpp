@@ -234,23 +234,17 @@ std::size_t nameColumnWidth(const BeamLine& line)
     return std::min(width, kWidestNameColumn);
 }
 
-const LatticeElement& BeamLine::at(int i) const
+const LatticeElement& BeamLine::freshElement(int i)
 {
     static const LatticeElement fresh;
-    const std::size_t b = static_cast<std::size_t>(i) >> kBlockBits;
-    if (i >= 1 && b < m_blocks.size())
-        return m_blocks[b].elements[offset(i)];
     if (i < 1 || i > kMaxLineElements)
         throw std::out_of_range("beam-line index " + std::to_string(i));
     return fresh;
 }
 
-const ElementShape& BeamLine::shape(int i) const
+const ElementShape& BeamLine::freshShape(int i)
 {
     static const ElementShape fresh;
-    const std::size_t b = static_cast<std::size_t>(i) >> kBlockBits;
-    if (i >= 1 && b < m_blocks.size())
-        return m_blocks[b].shapes[offset(i)];
     if (i < 1 || i > kMaxLineElements)
         throw std::out_of_range("shape index " + std::to_string(i));
     return fresh;

@@ -250,10 +250,22 @@ public:
 
     /// Element i, 1 <= i <= kMaxLineElements, made when it did not exist; throws std::out_of_range otherwise.
     LatticeElement& at(int i) { return block(i).elements[offset(i)]; }
-    const LatticeElement& at(int i) const;
+    const LatticeElement& at(int i) const
+    {
+        const std::size_t b = static_cast<std::size_t>(i) >> kBlockBits;
+        if (i >= 1 && b < m_blocks.size())
+            return m_blocks[b].elements[offset(i)];
+        return freshElement(i);
+    }
     /// Shape of element i, 1 <= i <= kMaxLineElements, made when it did not exist; throws otherwise.
     ElementShape& shape(int i) { return block(i).shapes[offset(i)]; }
-    const ElementShape& shape(int i) const;
+    const ElementShape& shape(int i) const
+    {
+        const std::size_t b = static_cast<std::size_t>(i) >> kBlockBits;
+        if (i >= 1 && b < m_blocks.size())
+            return m_blocks[b].shapes[offset(i)];
+        return freshShape(i);
+    }
     /// Highest slot that exists (at least count); every slot beyond it reads as fresh.
     int slotCount() const;
 
@@ -284,6 +296,9 @@ private:
         return grow(i);
     }
     Block& grow(int i);
+    // what a slot beyond the table reads as; throws for an index outside 1..kMaxLineElements
+    static const LatticeElement& freshElement(int i);
+    static const ElementShape& freshShape(int i);
 
     std::vector<Block> m_blocks; // slot i in block i / kBlockSize; slot 0 unused
 };

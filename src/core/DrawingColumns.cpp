@@ -58,10 +58,18 @@ struct ColumnGroup
 
     void add(const Entry& entry)
     {
+        // most often the bar painted last: it takes the element and keeps its place
+        if (!entries.empty() && entries.back() == entry) {
+            entries.back().element = entry.element;
+            return;
+        }
         const auto same = std::find(entries.begin(), entries.end(), entry);
-        if (same != entries.end())
-            entries.erase(same);
-        entries.push_back(entry);
+        if (same == entries.end()) {
+            entries.push_back(entry);
+            return;
+        }
+        std::rotate(same, same + 1, entries.end());
+        entries.back() = entry;
     }
 };
 
@@ -168,12 +176,90 @@ std::vector<DrawnShape> drawnShapes(const BeamLine& line, const ShapeIndex& inde
     return out;
 }
 
+namespace {
+
+/// One curve's points of the pixel column under way: the first, the lowest, the highest and the last.
+class CurveColumn
+{
+public:
+    CurveColumn(const std::vector<double>& values, std::vector<std::size_t>& kept)
+        : m_values(values), m_kept(kept)
+    {
+    }
+
+    void take(std::size_t i, long column)
+    {
+        const double v = m_values[i];
+        if (std::isnan(v)) {
+            close();
+            m_kept.push_back(i);
+            return;
+        }
+        if (m_open && column != m_column)
+            close();
+        if (!m_open) {
+            m_open = true;
+            m_column = column;
+            m_first = m_lowest = m_highest = i;
+        }
+        if (v < m_values[m_lowest])
+            m_lowest = i;
+        if (v > m_values[m_highest])
+            m_highest = i;
+        m_last = i;
+    }
+
+    void close()
+    {
+        if (!m_open)
+            return;
+        // the four in the order they come, each once
+        const std::size_t four[4] = {m_first, std::min(m_lowest, m_highest), std::max(m_lowest, m_highest),
+                                     m_last};
+        for (const std::size_t k : four)
+            if (m_kept.empty() || m_kept.back() != k)
+                m_kept.push_back(k);
+        m_open = false;
+    }
+
+private:
+    const std::vector<double>& m_values;
+    std::vector<std::size_t>& m_kept;
+    std::size_t m_first = 0, m_lowest = 0, m_highest = 0, m_last = 0;
+    bool m_open = false;
+    long m_column = 0;
+};
+
+} // namespace
+
 void columnPoints(const std::vector<double>& keys, const std::vector<double>& values, double lower,
                   double upper, int columns, std::vector<std::size_t>& kept)
 {
-    kept.clear();
-    const std::size_t n = std::min(keys.size(), values.size());
-    if (n == 0)
+    std::vector<std::vector<std::size_t>> one(1);
+    std::swap(one[0], kept);
+    columnPoints(keys, {&values}, lower, upper, columns, one);
+    std::swap(one[0], kept);
+}
+
+void columnPoints(const std::vector<double>& keys, const std::vector<const std::vector<double>*>& curves,
+                  double lower, double upper, int columns, std::vector<std::vector<std::size_t>>& kept)
+{
+    kept.resize(curves.size());
+    for (std::vector<std::size_t>& k : kept)
+        k.clear();
+    // curves of different lengths are taken one by one, each over the keys it has values for
+    std::size_t n = keys.size();
+    bool sameLength = true;
+    for (const std::vector<double>* values : curves) {
+        sameLength = sameLength && values->size() == curves.front()->size();
+        n = std::min(n, values->size());
+    }
+    if (!sameLength) {
+        for (std::size_t c = 0; c < curves.size(); ++c)
+            columnPoints(keys, *curves[c], lower, upper, columns, kept[c]);
+        return;
+    }
+    if (n == 0 || curves.empty())
         return;
     // from the last point before the range to the first one after it, so that the curve leaves the
     // plot's edges as it runs
@@ -182,50 +268,26 @@ void columnPoints(const std::vector<double>& keys, const std::vector<double>& va
         static_cast<std::size_t>(std::lower_bound(keys.begin(), last, lower) - keys.begin());
     const std::size_t end =
         static_cast<std::size_t>(std::upper_bound(keys.begin(), last, upper) - keys.begin());
-    if (begin > 0)
-        kept.push_back(begin - 1);
+    std::vector<CurveColumn> columnOf;
+    columnOf.reserve(curves.size());
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+        if (begin > 0)
+            kept[c].push_back(begin - 1);
+        columnOf.emplace_back(*curves[c], kept[c]);
+    }
     const double width = upper - lower;
     const double perMetre = width > 0 ? columns / width : 0;
-    std::size_t firstOf = 0;
-    std::size_t lowest = 0;
-    std::size_t highest = 0;
-    std::size_t lastOf = 0;
-    bool open = false;
-    long column = 0;
-    const auto close = [&] {
-        if (!open)
-            return;
-        // the four in the order they come, each once
-        std::size_t four[4] = {firstOf, std::min(lowest, highest), std::max(lowest, highest), lastOf};
-        for (std::size_t j = 0; j < 4; ++j)
-            if (kept.empty() || kept.back() != four[j])
-                kept.push_back(four[j]);
-        open = false;
-    };
+    // the key's pixel column is found once for all the curves
     for (std::size_t i = begin; i < end; ++i) {
-        const double v = values[i];
-        if (std::isnan(v)) {
-            close();
-            kept.push_back(i);
-            continue;
-        }
-        const long c = static_cast<long>(std::floor((keys[i] - lower) * perMetre));
-        if (open && c != column)
-            close();
-        if (!open) {
-            open = true;
-            column = c;
-            firstOf = lowest = highest = i;
-        }
-        if (v < values[lowest])
-            lowest = i;
-        if (v > values[highest])
-            highest = i;
-        lastOf = i;
+        const long column = static_cast<long>(std::floor((keys[i] - lower) * perMetre));
+        for (CurveColumn& curve : columnOf)
+            curve.take(i, column);
     }
-    close();
-    if (end < n)
-        kept.push_back(end);
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+        columnOf[c].close();
+        if (end < n)
+            kept[c].push_back(end);
+    }
 }
 
 } // namespace kestrune

@@ -92,5 +92,9 @@ inline ColumnBar columnBar(double left, double top, double right, double bottom)
 /// A NaN value (a gap in the curve) is kept and closes the column's group. kept is overwritten.
 void columnPoints(const std::vector<double>& keys, const std::vector<double>& values, double lower,
                   double upper, int columns, std::vector<std::size_t>& kept);
+/// columnPoints of several curves over the same keys in one sweep: kept[n] is what columnPoints gives for
+/// curves[n]. kept is overwritten.
+void columnPoints(const std::vector<double>& keys, const std::vector<const std::vector<double>*>& curves,
+                  double lower, double upper, int columns, std::vector<std::vector<std::size_t>>& kept);
 
 } // namespace kestrune

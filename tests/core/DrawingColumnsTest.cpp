@@ -96,6 +96,18 @@ TEST(ColumnPoints, AGapStaysAGap)
     // either side of the gap the points next to it, so that neither half stops short of it
     EXPECT_NE(std::find(kept.begin(), kept.end(), 499u), kept.end());
     EXPECT_NE(std::find(kept.begin(), kept.end(), 501u), kept.end());
+
+    // the curves of one sweep keep what each keeps alone, the gap of one not closing the others' columns
+    std::vector<double> wave(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        wave[i] = std::sin(37.0 * keys[i]);
+    std::vector<std::vector<std::size_t>> together;
+    columnPoints(keys, {&wave, &values, &wave}, 0.5, 7.3, 13, together);
+    ASSERT_EQ(together.size(), 3u);
+    for (const auto& [curve, at] : {std::pair{&wave, 0}, std::pair{&values, 1}, std::pair{&wave, 2}}) {
+        columnPoints(keys, *curve, 0.5, 7.3, 13, kept);
+        EXPECT_EQ(together[static_cast<std::size_t>(at)], kept) << "curve " << at;
+    }
 }
 
 // 20 000 elements of 1 cm, alternately a short black and a tall red one, over 400 pixels: 5 m per 100 px

@@ -313,17 +313,17 @@ void LatticeFunctionList::row(int index, double s, const LatticeFunctions& lf)
         m_part = list.parts.size() - 1;
         return;
     }
-    ListNumberRow row;
+    ListBlock& list = lastList(text);
+    ListPart& part = rowsPart(list);
+    // made in its place: a long list's rows are not moved once more
+    ListNumberRow& row = part.rows.emplace_back();
     if (index <= kMaxLineElements)
         row.name = m_state.line.at(index).name;
     row.values = values;
-    ListBlock& list = lastList(text);
-    ListPart& part = rowsPart(list);
     // a name has no more characters than bytes: only one longer in bytes can widen the column
     if (row.name.size() > part.nameWidth && m_start >= 0 && m_block == text.blocks.size() - 1 &&
         m_part == list.parts.size() - 1)
         widen(part, nameLength(row.name));
-    part.rows.push_back(std::move(row));
     ++text.revision;
 }
 

@@ -343,13 +343,16 @@ void LatticeChart::showColumns()
     if (now == m_columns)
         return;
     m_columns = now;
-    std::vector<std::size_t> kept;
+    std::vector<const std::vector<double>*> curves;
+    for (std::size_t n = 0; n < m_graphs.size(); ++n)
+        curves.push_back(&m_buffer->shownValues.at(n));
+    std::vector<std::vector<std::size_t>> kept;
+    columnPoints(m_buffer->shownKeys, curves, now.lower, now.upper, columns, kept);
     for (std::size_t n = 0; n < m_graphs.size(); ++n) {
-        const std::vector<double>& values = m_buffer->shownValues[n];
-        columnPoints(m_buffer->shownKeys, values, now.lower, now.upper, columns, kept);
+        const std::vector<double>& values = *curves[n];
         QVector<QCPGraphData> points;
-        points.reserve(static_cast<int>(kept.size()));
-        for (std::size_t k : kept)
+        points.reserve(static_cast<int>(kept[n].size()));
+        for (std::size_t k : kept[n])
             points.append(QCPGraphData(m_buffer->shownKeys[k], values[k]));
         // a curve of several points per pixel column shows no smoothing, and smoothing is the slowest
         // part of its redraw: smooth only curves that have the room for it
