@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <thread>
 
 namespace kestrune {
 
@@ -92,7 +94,15 @@ public:
         flush();
         m_previous.entries.clear(); // what follows a shape of its own starts new bars
         m_out.push_back(shape);
+        m_painted = true;
     }
+
+    /// The bars of the last column flushed are the last n shapes painted (n = lastBars()), or 0.
+    std::size_t lastBars() const { return m_previousEnd == m_out.size() ? m_previous.entries.size() : 0; }
+    int lastColumn() const { return m_previous.column; }
+    /// The first thing painted was the bars of a column (n = firstBars(), the first n shapes), or 0.
+    std::size_t firstBars() const { return m_firstBars; }
+    int firstColumn() const { return m_firstColumn; }
 
     void flush()
     {
@@ -122,6 +132,11 @@ public:
                 m_out.push_back(bar);
             }
         }
+        if (!m_painted) {
+            m_painted = true;
+            m_firstBars = n;
+            m_firstColumn = m_group.column;
+        }
         m_previousEnd = m_out.size();
         std::swap(m_previous, m_group);
         m_group.entries.clear();
@@ -132,47 +147,150 @@ private:
     ColumnGroup m_group;
     ColumnGroup m_previous;
     std::size_t m_previousEnd = 0;
+    bool m_painted = false; // anything painted yet
+    std::size_t m_firstBars = 0;
+    int m_firstColumn = 0;
 };
+
+/// Shape i of line where the map puts it, as drawnShapes paints it: a shape of its own, a mark (Kind::Mark,
+/// its box about the centre) or, when narrow, a shape whose bar columnBar gives.
+DrawnShape placedShape(const BeamLine& line, const PixelMap& map, int i, double thinMarkWidth, bool& narrow)
+{
+    const ElementShape& shape = line.shape(i);
+    const double a = map.keyScale * shape.x0 + map.keyOffset;
+    const double b = map.keyScale * shape.x1 + map.keyOffset;
+    const double c = map.valueScale * shape.y0 + map.valueOffset;
+    const double d = map.valueScale * shape.y1 + map.valueOffset;
+    DrawnShape drawn{DrawnShape::Kind::Shape,
+                     i,
+                     std::min(a, b),
+                     std::min(c, d),
+                     std::max(a, b),
+                     std::max(c, d),
+                     shape.colour,
+                     shape.style};
+    const double width = drawn.right - drawn.left;
+    narrow = false;
+    if (width < thinMarkWidth && isExtendedCode(line.at(i).code)) {
+        // a thin multipole, marker, monitor or kicker of no length stays a visible mark at any zoom
+        const double cx = (drawn.left + drawn.right) / 2;
+        drawn.kind = DrawnShape::Kind::Mark;
+        drawn.left = cx - thinMarkWidth / 2;
+        drawn.right = cx + thinMarkWidth / 2;
+    } else {
+        narrow = width < 1;
+    }
+    return drawn;
+}
+
+bool shown(const ShapeIndex& index, int i, double lower, double upper)
+{
+    return !(index.upper(i) < lower || index.lower(i) > upper);
+}
+
+/// Paints the shapes first..last that meet [lower, upper] into builder.
+void paintShapes(const BeamLine& line, const ShapeIndex& index, const PixelMap& map, double lower,
+                 double upper, double thinMarkWidth, int first, int last, DrawingBuilder& builder)
+{
+    for (int i = first; i <= last; ++i) {
+        if (!shown(index, i, lower, upper))
+            continue;
+        bool narrow = false;
+        const DrawnShape drawn = placedShape(line, map, i, thinMarkWidth, narrow);
+        if (narrow)
+            builder.narrow(i, columnBar(drawn.left, drawn.top, drawn.right, drawn.bottom), drawn.colour);
+        else
+            builder.own(drawn);
+    }
+    builder.flush();
+}
+
+/// The first shown shape after from (up to last) that starts a column of bars of its own: a shape
+/// of its own or a mark, or a narrow one whose column differs from the shown shape before it; 0 when
+/// none does within a few thousand shapes. A drawing cut there paints each part as the whole would.
+int partBoundary(const BeamLine& line, const ShapeIndex& index, const PixelMap& map, double lower,
+                 double upper, double thinMarkWidth, int from, int last)
+{
+    constexpr int kLooked = 4096;
+    bool before = false; // a shown shape before: its column when narrow
+    bool beforeNarrow = false;
+    int beforeColumn = 0;
+    for (int i = from; i <= last && i < from + kLooked; ++i) {
+        if (!shown(index, i, lower, upper))
+            continue;
+        bool narrow = false;
+        const DrawnShape drawn = placedShape(line, map, i, thinMarkWidth, narrow);
+        const int column = narrow ? columnBar(drawn.left, drawn.top, drawn.right, drawn.bottom).column : 0;
+        if (before && (!narrow || !beforeNarrow || column != beforeColumn))
+            return i;
+        before = true;
+        beforeNarrow = narrow;
+        beforeColumn = column;
+    }
+    return 0;
+}
 
 } // namespace
 
 std::vector<DrawnShape> drawnShapes(const BeamLine& line, const ShapeIndex& index, const PixelMap& map,
                                     double lower, double upper, double thinMarkWidth)
 {
+    const auto [first, last] = index.candidates(lower, upper);
+    const bool split = last - first >= kShapesDrawnInParts && std::thread::hardware_concurrency() > 1;
+    return drawnShapes(line, index, map, lower, upper, thinMarkWidth, split ? 2 : 1);
+}
+
+std::vector<DrawnShape> drawnShapes(const BeamLine& line, const ShapeIndex& index, const PixelMap& map,
+                                    double lower, double upper, double thinMarkWidth, int parts)
+{
     std::vector<DrawnShape> out;
     DrawingBuilder builder(out);
     const auto [first, last] = index.candidates(lower, upper);
-    for (int i = first; i <= last; ++i) {
-        if (index.upper(i) < lower || index.lower(i) > upper)
-            continue;
-        const ElementShape& shape = line.shape(i);
-        const double a = map.keyScale * shape.x0 + map.keyOffset;
-        const double b = map.keyScale * shape.x1 + map.keyOffset;
-        const double c = map.valueScale * shape.y0 + map.valueOffset;
-        const double d = map.valueScale * shape.y1 + map.valueOffset;
-        DrawnShape drawn{DrawnShape::Kind::Shape,
-                         i,
-                         std::min(a, b),
-                         std::min(c, d),
-                         std::max(a, b),
-                         std::max(c, d),
-                         shape.colour,
-                         shape.style};
-        const double width = drawn.right - drawn.left;
-        if (width < thinMarkWidth && isExtendedCode(line.at(i).code)) {
-            // a thin multipole, marker, monitor or kicker of no length stays a visible mark at any zoom
-            const double cx = (drawn.left + drawn.right) / 2;
-            drawn.kind = DrawnShape::Kind::Mark;
-            drawn.left = cx - thinMarkWidth / 2;
-            drawn.right = cx + thinMarkWidth / 2;
-            builder.own(drawn);
-        } else if (width < 1) {
-            builder.narrow(i, columnBar(drawn.left, drawn.top, drawn.right, drawn.bottom), shape.colour);
-        } else {
-            builder.own(drawn);
+    const int cut = parts > 1 && last > first ? partBoundary(line, index, map, lower, upper, thinMarkWidth,
+                                                             first + (last - first) / 2, last)
+                                              : 0;
+    if (cut == 0) {
+        paintShapes(line, index, map, lower, upper, thinMarkWidth, first, last, builder);
+        return out;
+    }
+    // the second part on a thread of its own, painted from nothing; where its first column's bars are
+    // those of the first part's last column, one column on, they are that column's bars grown, as one
+    // sweep would have them
+    std::vector<DrawnShape> second;
+    DrawingBuilder secondBuilder(second);
+    std::exception_ptr failed;
+    std::thread worker([&] {
+        try {
+            paintShapes(line, index, map, lower, upper, thinMarkWidth, cut, last, secondBuilder);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    try {
+        paintShapes(line, index, map, lower, upper, thinMarkWidth, first, cut - 1, builder);
+    } catch (...) {
+        worker.join();
+        throw;
+    }
+    worker.join();
+    if (failed)
+        std::rethrow_exception(failed);
+    const std::size_t n = builder.lastBars();
+    std::size_t grown = 0;
+    if (n > 0 && n == secondBuilder.firstBars() && secondBuilder.firstColumn() == builder.lastColumn() + 1) {
+        const auto same = [](const DrawnShape& a, const DrawnShape& b) {
+            return a.colour == b.colour && a.top == b.top && a.bottom == b.bottom;
+        };
+        if (std::equal(out.end() - static_cast<std::ptrdiff_t>(n), out.end(), second.begin(), same)) {
+            for (std::size_t j = 0; j < n; ++j) {
+                DrawnShape& bar = out[out.size() - n + j];
+                bar.right = second[j].right;
+                bar.element = second[j].element;
+            }
+            grown = n;
         }
     }
-    builder.flush();
+    out.insert(out.end(), second.begin() + static_cast<std::ptrdiff_t>(grown), second.end());
     return out;
 }
 

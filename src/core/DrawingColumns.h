@@ -67,6 +67,11 @@ struct DrawnShape
 /// than thinMarkWidth pixels becomes a mark of that width about its centre.
 std::vector<DrawnShape> drawnShapes(const BeamLine& line, const ShapeIndex& index, const PixelMap& map,
                                     double lower, double upper, double thinMarkWidth);
+/// The same drawing made in parts (1 or 2) on as many threads, the shapes cut between two pixel columns;
+/// drawnShapes makes a drawing of at least kShapesDrawnInParts shapes in two where there are two cores.
+std::vector<DrawnShape> drawnShapes(const BeamLine& line, const ShapeIndex& index, const PixelMap& map,
+                                    double lower, double upper, double thinMarkWidth, int parts);
+constexpr int kShapesDrawnInParts = 20000;
 
 /// Pixel column (from the plot area's left edge) of a shape narrower than a pixel, and its painted
 /// rows top <= py < bottom, as drawnShapes paints it.

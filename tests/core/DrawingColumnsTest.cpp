@@ -145,5 +145,58 @@ TEST(DrawnShapes, NarrowShapesBecomeOneBarPerColourOverTheirColumns)
     EXPECT_NEAR(last, 6001, 1);
 }
 
+// A drawing made in two parts on two threads is the drawing of one sweep, shape for shape: bars that run
+// on across the cut, columns whose bars change there, shapes of their own and marks beside it.
+TEST(DrawnShapes, TwoPartsPaintWhatOneSweepPaints)
+{
+    struct Case
+    {
+        const char* name;
+        int everyWide; // a 2 m shape of its own every so many elements, 0 for none
+        int everyMark; // a marker of no length every so many
+        int kinds;     // the narrow shapes' colour and height cycle over these many
+        double lower, upper, pixels;
+    };
+    const Case cases[] = {{"bars over the whole line", 0, 0, 2, 0, 300, 600},
+                          {"bars changing from column to column", 0, 0, 7, 0, 300, 700},
+                          {"wide shapes and marks among them", 997, 3001, 3, 0, 300, 700},
+                          {"zoomed in", 997, 3001, 5, 101.3, 187.9, 700}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BeamLine line;
+        double s = 0;
+        for (int i = 1; i <= 30000; ++i) {
+            ++line.count;
+            ElementShape& shape = line.shape(i);
+            const bool wide = c.everyWide > 0 && i % c.everyWide == 0;
+            const bool mark = c.everyMark > 0 && i % c.everyMark == 0;
+            line.at(i).code = mark ? code::kMarker : code::kQuadrupole;
+            const double length = wide ? 2.0 : mark ? 0.0 : 0.01;
+            shape.x0 = s;
+            shape.x1 = s + length;
+            s += length;
+            shape.y1 = 1 + (i % c.kinds) * 1.3;
+            shape.colour = i % c.kinds == 0 ? Rgb{255, 0, 0} : Rgb{0, 0, 0};
+        }
+        ShapeIndex index;
+        index.rebuild(line);
+        const double scale = c.pixels / (c.upper - c.lower);
+        const PixelMap map{scale, -scale * c.lower, -3, 100};
+        const std::vector<DrawnShape> one = drawnShapes(line, index, map, c.lower, c.upper, 3, 1);
+        const std::vector<DrawnShape> two = drawnShapes(line, index, map, c.lower, c.upper, 3, 2);
+        ASSERT_EQ(one.size(), two.size());
+        for (std::size_t j = 0; j < one.size(); ++j) {
+            const DrawnShape& a = one[j];
+            const DrawnShape& b = two[j];
+            EXPECT_TRUE(a.kind == b.kind && a.element == b.element && a.left == b.left && a.top == b.top &&
+                        a.right == b.right && a.bottom == b.bottom && a.colour == b.colour &&
+                        a.style == b.style)
+                << "shape " << j << " of " << one.size();
+        }
+        if (c.kinds == 2) // one bar per kind from the first column to the last
+            EXPECT_EQ(one.size(), 2u);
+    }
+}
+
 } // namespace
 } // namespace kestrune
