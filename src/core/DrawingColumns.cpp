@@ -245,7 +245,10 @@ std::vector<DrawnShape> drawnShapes(const BeamLine& line, const ShapeIndex& inde
 {
     std::vector<DrawnShape> out;
     DrawingBuilder builder(out);
-    const auto [first, last] = index.candidates(lower, upper);
+    // named values, not a structured binding: the second part's thread takes them
+    const std::pair<int, int> range = index.candidates(lower, upper);
+    const int first = range.first;
+    const int last = range.second;
     const int cut = parts > 1 && last > first ? partBoundary(line, index, map, lower, upper, thinMarkWidth,
                                                              first + (last - first) / 2, last)
                                               : 0;

@@ -193,8 +193,9 @@ TEST(DrawnShapes, TwoPartsPaintWhatOneSweepPaints)
                         a.style == b.style)
                 << "shape " << j << " of " << one.size();
         }
-        if (c.kinds == 2) // one bar per kind from the first column to the last
+        if (c.kinds == 2) { // one bar per kind from the first column to the last
             EXPECT_EQ(one.size(), 2u);
+        }
     }
 }
 
