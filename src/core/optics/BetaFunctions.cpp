@@ -732,6 +732,53 @@ void linePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
         acceptedLinePass(state, messages, plot, list);
 }
 
+namespace {
+
+// The slice matrices of the sector bends and quadrupoles a line pass has made, found again for the next
+// magnet of the same strength and slice: a long line has few different ones.
+class LineSlices
+{
+public:
+    const SliceMatrix* find(int family, double h, double k, double ds) const
+    {
+        const Key key = keyOf(family, h, k, ds);
+        for (std::size_t j = 0; j < m_count; ++j)
+            if (m_entries[j].key == key)
+                return &m_entries[j].r;
+        return nullptr;
+    }
+    const SliceMatrix& keep(int family, double h, double k, double ds, const SliceMatrix& r)
+    {
+        Entry& e = m_entries[m_next];
+        m_next = (m_next + 1) % m_entries.size();
+        m_count = std::max(m_count, m_next == 0 ? m_entries.size() : m_next);
+        e.key = keyOf(family, h, k, ds);
+        e.r = r;
+        return e.r;
+    }
+
+private:
+    using Key = std::array<std::uint64_t, 4>;
+    struct Entry
+    {
+        Key key{};
+        SliceMatrix r;
+    };
+    static Key keyOf(int family, double h, double k, double ds)
+    {
+        Key key{static_cast<std::uint64_t>(family), 0, 0, 0};
+        std::memcpy(&key[1], &h, sizeof h);
+        std::memcpy(&key[2], &k, sizeof k);
+        std::memcpy(&key[3], &ds, sizeof ds);
+        return key;
+    }
+    std::array<Entry, 8> m_entries{};
+    std::size_t m_count = 0;
+    std::size_t m_next = 0;
+};
+
+} // namespace
+
 void acceptedLinePass(State& state, Messages& messages, PlotSink* plot, ListSink* list)
 {
     updateKinematics(state.beam, EnergyKind::Momentum, state.beam.referenceMomentum);
@@ -758,10 +805,16 @@ void acceptedLinePass(State& state, Messages& messages, PlotSink* plot, ListSink
     TransferMatrix drift;
     driftMatrix(drift, 0);
     bool endsInDrift = false;
+    // the sector bends and quadrupoles go through the kept entries of their slice matrix, made once for
+    // each strength and slice (carrySlice: the same products); R is made for the last one at the end
+    LineSlices slices;
+    int lastMagnet = 0;
+    double lastSlice = 0;
     for (int i = 1; i <= state.line.count; ++i) {
         prefetchElement(state.line, i + kPrefetchAhead);
         const LatticeElement& e = state.line.at(i);
         endsInDrift = driftOptics(e);
+        lastMagnet = 0;
         if (endsInDrift) {
             const int n = lineSliceCount(state, messages, e);
             const double ds = e.length / n;
@@ -780,6 +833,29 @@ void acceptedLinePass(State& state, Messages& messages, PlotSink* plot, ListSink
             continue;
         }
         const bool faces = hasEdges(e.code);
+        const int family = familyOf(e.code);
+        if (!faces && mode != Mode::Trajectory &&
+            (family == static_cast<int>(Family::Bend) || family == static_cast<int>(Family::Quadrupole))) {
+            const int n = lineSliceCount(state, messages, e);
+            const double ds = e.length / n;
+            const double h = family == static_cast<int>(Family::Bend) ? e.curvature : 0;
+            const SliceMatrix* r = slices.find(family, h, e.k, ds);
+            if (r == nullptr) {
+                elementMatrix(state, messages, i, ds);
+                r = &slices.keep(family, h, e.k, ds, sliceOf(state.matrix.r));
+            } else {
+                lastMagnet = i;
+                lastSlice = ds;
+            }
+            for (int j = 0; j < n; ++j) {
+                s += ds;
+                carrySlice(*r, lf);
+                plotPoint(plot, lf, s);
+            }
+            if (list != nullptr)
+                list->row(i, s, lf);
+            continue;
+        }
         if (faces) {
             edgeStep(state, messages, i, e.ain);
             plotPoint(plot, lf, s);
@@ -813,6 +889,8 @@ void acceptedLinePass(State& state, Messages& messages, PlotSink* plot, ListSink
     }
     if (endsInDrift)
         std::memcpy(state.matrix.r, drift.r, sizeof drift.r);
+    if (lastMagnet > 0)
+        elementMatrix(state, messages, lastMagnet, lastSlice);
     lf.s = s;
 }
 
