@@ -78,6 +78,30 @@ TEST_F(MagStructMadx, ImportReadsTheRingAndDrawsItsPeriodicFunctions)
     EXPECT_EQ(fake.listShows, 0);
 }
 
+// A ring whose corrector kicks has no optics on the design orbit: it is drawn about its closed orbit, as
+// MAD-X's TWISS gives it, and the next line without kicks on the design orbit again.
+TEST_F(MagStructMadx, AKickedRingIsDrawnAboutItsClosedOrbit)
+{
+    showWindow();
+    std::ofstream(dir / "kicked.madx") << "qf: quadrupole, l=0.5, k1=0.6;\nqd: quadrupole, l=0.5, k1=-0.6;\n"
+                                          "b: sbend, l=2, angle=0.2617993877991494;\nd: drift, l=1;\n"
+                                          "hk: hkicker, kick=1e-4;\ncell: line=(qf, d, b, d, qd, d, b, d);\n"
+                                          "ring: line=(hk, 12*cell);\nbeam, particle=electron, energy=1;\n"
+                                          "use, period=ring;\n";
+    openAnswer = QString::fromStdString((dir / "kicked.madx").string());
+    trigger("mnImportMadx");
+    EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
+    EXPECT_TRUE(window->findChild<QAction*>("mnAboutOrbit")->isChecked());
+    EXPECT_TRUE(window->chart()->orbitShown());
+    EXPECT_GT(window->chart()->orbitMax(1).value_or(0), 0.01); // mm
+
+    openAnswer = QString(KESTRUNE_EXAMPLES) + "/dba-cell.madx";
+    trigger("mnImportMadx");
+    EXPECT_TRUE(fake.errors.empty()) << fake.errors.front();
+    EXPECT_FALSE(window->findChild<QAction*>("mnAboutOrbit")->isChecked());
+    EXPECT_FALSE(window->chart()->orbitShown());
+}
+
 TEST_F(MagStructMadx, RefusedImportLeavesTheDesign)
 {
     appendKinds({0, 2, 0});

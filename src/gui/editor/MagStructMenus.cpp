@@ -5,6 +5,7 @@
 #include "core/io/LatticeFile.h"
 #include "core/io/Listing.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/orbit/ClosedOrbit.h"
 #include "gui/FileDialog.h"
 #include "gui/GraphExport.h"
 #include "gui/ListPrinter.h"
@@ -262,6 +263,13 @@ void MagStructWindow::lineOpened()
         m_windows.listing->showList();
     showZStepMenu();
     m_initialPanel->fillFromState();
+    // a line that kicks (a MAD-X file's correctors set for its bumps) has no optics on the design orbit:
+    // it is shown about its closed orbit, as MAD-X's TWISS shows it; a line that does not, on the design
+    // orbit
+    if (m_mnAboutOrbit) {
+        const QSignalBlocker quiet(m_mnAboutOrbit);
+        m_mnAboutOrbit->setChecked(lineKicks(m_state.line));
+    }
     updateCurves(ListWriter::PlotUpdate);
     lineChanged();
     showButtons();
