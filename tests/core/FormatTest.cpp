@@ -3,7 +3,12 @@
 #include "core/NumberInput.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <random>
+#include <vector>
 
 namespace kestrune {
 
@@ -59,6 +64,32 @@ TEST(Format, ShortestFloatReadsBack)
     EXPECT_EQ(shortestFloat(12.0), "12");
     const double mass = 511003.4 / 931501630.0;
     EXPECT_EQ(std::stod(shortestFloat(mass)), mass);
+    // the text of the fewest %g digits that strtod reads back, found by trying every precision: random
+    // doubles of every size, powers of two (whose shortest decimal may lie on the wider side), the
+    // smallest and largest, zeros, the values the lists and files hold
+    std::mt19937_64 draw(7);
+    std::vector<double> values{0.0,  -0.0, 5e-324,  2.2250738585072014e-308, 1.7976931348623157e308,
+                               1e22, 0.3,  -2.5e-3, 9007199254740993.0,      123456789012345678.0};
+    for (int e = -1074; e <= 1023; e += 7)
+        values.push_back(std::ldexp(1.0, e));
+    for (int i = 0; i < 8000; ++i) {
+        const std::uint64_t bits = draw();
+        double v = 0;
+        std::memcpy(&v, &bits, sizeof v);
+        if (std::isfinite(v))
+            values.push_back(v);
+    }
+    for (const double v : values) {
+        std::string expected = fmt("%.17g", v);
+        for (int precision = 1; precision <= 17; ++precision) {
+            const std::string text = fmt("%.*g", precision, v);
+            if (std::strtod(text.c_str(), nullptr) == v) {
+                expected = text;
+                break;
+            }
+        }
+        ASSERT_EQ(shortestFloat(v), expected) << fmt("%.17g", v);
+    }
 }
 
 TEST(NumberInput, AcceptsPaddedNumbers)
