@@ -13,19 +13,55 @@ void ShapeIndex::rebuild(const BeamLine& line)
     m_lower.resize(n);
     m_upper.resize(n);
     m_reach.resize(n);
-    m_ordered = true;
-    double reach = -HUGE_VAL;
-    for (int i = 1; i <= line.count; ++i) {
-        const ElementShape& shape = line.shape(i);
-        const std::size_t k = static_cast<std::size_t>(i);
-        m_lower[k] = std::min(shape.x0, shape.x1);
-        m_upper[k] = std::max(shape.x0, shape.x1);
-        reach = std::max(reach, m_upper[k]);
-        m_reach[k] = reach;
-        // NaN extents leave the order unknown
-        if (i > 1 && !(m_lower[k] >= m_lower[k - 1]))
-            m_ordered = false;
+    // shapes from..to, their reach from that of the shapes before (-inf); false where one starts before
+    // the one before it within the range (NaN extents leave the order unknown)
+    const auto extents = [&](int from, int to) {
+        bool ordered = true;
+        double reach = -HUGE_VAL;
+        for (int i = from; i <= to; ++i) {
+            const ElementShape& shape = line.shape(i);
+            const std::size_t k = static_cast<std::size_t>(i);
+            m_lower[k] = std::min(shape.x0, shape.x1);
+            m_upper[k] = std::max(shape.x0, shape.x1);
+            reach = std::max(reach, m_upper[k]);
+            m_reach[k] = reach;
+            if (i > from && !(m_lower[k] >= m_lower[k - 1]))
+                ordered = false;
+        }
+        return ordered;
+    };
+    const int count = line.count;
+    if (count < kShapesDrawnInParts || std::thread::hardware_concurrency() < 2) {
+        m_ordered = extents(1, count);
+        return;
     }
+    // a long line in two halves on two threads; the second's reach then takes in the first's (the
+    // larger of two, the earlier where they are equal, as one sweep keeps it)
+    const int half = count / 2;
+    bool secondOrdered = true;
+    std::exception_ptr failed;
+    std::thread second([&] {
+        try {
+            secondOrdered = extents(half + 1, count);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    bool firstOrdered = true;
+    try {
+        firstOrdered = extents(1, half);
+    } catch (...) {
+        second.join();
+        throw;
+    }
+    second.join();
+    if (failed)
+        std::rethrow_exception(failed);
+    const double reach = m_reach[static_cast<std::size_t>(half)];
+    for (std::size_t k = static_cast<std::size_t>(half) + 1; k < n; ++k)
+        m_reach[k] = std::max(reach, m_reach[k]);
+    const std::size_t h = static_cast<std::size_t>(half);
+    m_ordered = firstOrdered && secondOrdered && m_lower[h + 1] >= m_lower[h];
 }
 
 std::pair<int, int> ShapeIndex::candidates(double lower, double upper) const

@@ -143,6 +143,11 @@ TEST(DrawnShapes, NarrowShapesBecomeOneBarPerColourOverTheirColumns)
     const auto [first, last] = index.candidates(50, 60);
     EXPECT_NEAR(first, 5000, 1);
     EXPECT_NEAR(last, 6001, 1);
+    // a shape that starts before the one before it, where the index is made in two halves: every one
+    // a candidate
+    std::swap(line.shape(10000), line.shape(10001));
+    index.rebuild(line);
+    EXPECT_EQ(index.candidates(50, 60), std::make_pair(1, 20000));
 }
 
 // A drawing made in two parts on two threads is the drawing of one sweep, shape for shape: bars that run

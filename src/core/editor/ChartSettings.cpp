@@ -18,17 +18,6 @@ std::string plotKind(const RunSettings& run)
     return {};
 }
 
-std::array<double, 3> curveValues(const RunSettings& run, const LatticeFunctions& lf)
-{
-    // the pass carries the lattice functions unless only the trajectory is asked for
-    if (!run.showBetaFunctions && run.showBeamSize)
-        return {(std::sqrt(lf.betaX * lf.epsX) + lf.eta * lf.delta) * 1000,
-                -std::sqrt(lf.betaY * lf.epsY) * 1000, 10 * lf.eta};
-    if (!run.showBetaFunctions && run.showTrajectory)
-        return {lf.x, lf.y, 10 * lf.d};
-    return {lf.betaX, lf.betaY, 10 * lf.eta};
-}
-
 PlotTexts plotTexts(const RunSettings& run)
 {
     PlotTexts texts;

@@ -3,6 +3,7 @@
 #include "core/State.h"
 
 #include <array>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,16 @@ std::string plotKind(const RunSettings& run);
 /// functions: betaX, betaY (m), 10 eta (m); beam size: the horizontal envelope (betatron size plus the
 /// dispersive offset of the momentum deviation) and minus the vertical size (mm), 10 eta; trajectory: x,
 /// y (mm), 10 D.
-std::array<double, 3> curveValues(const RunSettings& run, const LatticeFunctions& lf);
+inline std::array<double, 3> curveValues(const RunSettings& run, const LatticeFunctions& lf)
+{
+    // the pass carries the lattice functions unless only the trajectory is asked for
+    if (!run.showBetaFunctions && run.showBeamSize)
+        return {(std::sqrt(lf.betaX * lf.epsX) + lf.eta * lf.delta) * 1000,
+                -std::sqrt(lf.betaY * lf.epsY) * 1000, 10 * lf.eta};
+    if (!run.showBetaFunctions && run.showTrajectory)
+        return {lf.x, lf.y, 10 * lf.d};
+    return {lf.betaX, lf.betaY, 10 * lf.eta};
+}
 
 /// The chart texts of the graph mode: a line each for the beta and the trajectory flag, in that order;
 /// the beam-size flag replaces them by its own line.
