@@ -2,6 +2,7 @@
 
 #include "core/Format.h"
 #include "core/optics/BetaFunctions.h"
+#include "core/optics/Prefetch.h"
 #include "core/optics/TransferMatrix.h"
 
 #include <Eigen/Dense>
@@ -308,9 +309,16 @@ bool couplesPlanes(const LatticeElement& e)
 
 bool lineCouples(const BeamLine& line)
 {
-    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i)
-        if (couplesPlanes(line.at(i)))
+    // an element without any of the fields couplesPlanes looks at (most of a long line) at a glance, the
+    // records a few places ahead asked for meanwhile
+    for (int i = 1; i <= line.count && i <= kMaxLineElements; ++i) {
+        prefetchElement(line, i + kPrefetchAhead);
+        const LatticeElement& e = line.at(i);
+        if (e.k1s == 0 && e.ks == 0 && e.tilt == 0 && e.ksl.empty())
+            continue;
+        if (couplesPlanes(e))
             return true;
+    }
     return false;
 }
 
