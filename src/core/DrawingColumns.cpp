@@ -1,9 +1,9 @@
 #include "core/DrawingColumns.h"
 
+#include "core/Threads.h"
+
 #include <algorithm>
 #include <cmath>
-#include <exception>
-#include <thread>
 
 namespace kestrune {
 
@@ -31,32 +31,17 @@ void ShapeIndex::rebuild(const BeamLine& line)
         return ordered;
     };
     const int count = line.count;
-    if (count < kShapesDrawnInParts || std::thread::hardware_concurrency() < 2) {
+    if (count < kShapesDrawnInParts || hardwareThreads() < 2) {
         m_ordered = extents(1, count);
         return;
     }
     // a long line in two halves on two threads; the second's reach then takes in the first's (the
     // larger of two, the earlier where they are equal, as one sweep keeps it)
     const int half = count / 2;
-    bool secondOrdered = true;
-    std::exception_ptr failed;
-    std::thread second([&] {
-        try {
-            secondOrdered = extents(half + 1, count);
-        } catch (...) {
-            failed = std::current_exception();
-        }
-    });
     bool firstOrdered = true;
-    try {
-        firstOrdered = extents(1, half);
-    } catch (...) {
-        second.join();
-        throw;
-    }
-    second.join();
-    if (failed)
-        std::rethrow_exception(failed);
+    bool secondOrdered = true;
+    runInTwoParts([&] { firstOrdered = extents(1, half); },
+                  [&] { secondOrdered = extents(half + 1, count); });
     const double reach = m_reach[static_cast<std::size_t>(half)];
     for (std::size_t k = static_cast<std::size_t>(half) + 1; k < n; ++k)
         m_reach[k] = std::max(reach, m_reach[k]);
@@ -272,7 +257,7 @@ std::vector<DrawnShape> drawnShapes(const BeamLine& line, const ShapeIndex& inde
                                     double lower, double upper, double thinMarkWidth)
 {
     const auto [first, last] = index.candidates(lower, upper);
-    const bool split = last - first >= kShapesDrawnInParts && std::thread::hardware_concurrency() > 1;
+    const bool split = last - first >= kShapesDrawnInParts && hardwareThreads() > 1;
     return drawnShapes(line, index, map, lower, upper, thinMarkWidth, split ? 2 : 1);
 }
 
@@ -297,23 +282,9 @@ std::vector<DrawnShape> drawnShapes(const BeamLine& line, const ShapeIndex& inde
     // sweep would have them
     std::vector<DrawnShape> second;
     DrawingBuilder secondBuilder(second);
-    std::exception_ptr failed;
-    std::thread worker([&] {
-        try {
-            paintShapes(line, index, map, lower, upper, thinMarkWidth, cut, last, secondBuilder);
-        } catch (...) {
-            failed = std::current_exception();
-        }
-    });
-    try {
-        paintShapes(line, index, map, lower, upper, thinMarkWidth, first, cut - 1, builder);
-    } catch (...) {
-        worker.join();
-        throw;
-    }
-    worker.join();
-    if (failed)
-        std::rethrow_exception(failed);
+    runInTwoParts(
+        [&] { paintShapes(line, index, map, lower, upper, thinMarkWidth, first, cut - 1, builder); },
+        [&] { paintShapes(line, index, map, lower, upper, thinMarkWidth, cut, last, secondBuilder); });
     const std::size_t n = builder.lastBars();
     std::size_t grown = 0;
     if (n > 0 && n == secondBuilder.firstBars() && secondBuilder.firstColumn() == builder.lastColumn() + 1) {

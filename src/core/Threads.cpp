@@ -16,6 +16,40 @@ int hardwareThreads()
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+void runInTwoParts(const std::function<void()>& here, const std::function<void()>& there)
+{
+    std::exception_ptr thereFailed;
+    const auto guarded = [&] {
+        try {
+            there();
+        } catch (...) {
+            thereFailed = std::current_exception();
+        }
+    };
+    std::thread worker;
+    try {
+        worker = std::thread(guarded);
+    } catch (const std::system_error&) {
+        // no thread: both halves here, one after the other
+    } catch (const std::bad_alloc&) {
+        // no thread: both halves here, one after the other
+    }
+    std::exception_ptr hereFailed;
+    try {
+        here();
+    } catch (...) {
+        hereFailed = std::current_exception();
+    }
+    if (worker.joinable())
+        worker.join();
+    else
+        guarded();
+    if (hereFailed)
+        std::rethrow_exception(hereFailed);
+    if (thereFailed)
+        std::rethrow_exception(thereFailed);
+}
+
 int runOnThreads(int threads, const std::function<void()>& work, const std::function<void()>& report,
                  std::chrono::milliseconds interval)
 {

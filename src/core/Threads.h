@@ -17,4 +17,9 @@ int runOnThreads(int threads, const std::function<void()>& work, const std::func
 /// The threads of the machine, at least one.
 int hardwareThreads();
 
+/// Runs here() on the calling thread and there() on a thread of its own at the same time, for two halves
+/// of a short job; where the system cannot start a thread, there() runs here after here(). An exception
+/// that ends either is thrown again once both have returned (here()'s first).
+void runInTwoParts(const std::function<void()>& here, const std::function<void()>& there);
+
 } // namespace kestrune

@@ -29,5 +29,34 @@ TEST(Threads, AnExceptionOnAWorkerReachesTheCallerAfterTheOthersFinish)
     EXPECT_EQ(done.load(), 199);
 }
 
+// Two halves at once: both done, and an exception of either thrown here once both have ended.
+TEST(Threads, TwoPartsBothRunAndTheirExceptionsReachTheCaller)
+{
+    struct Case
+    {
+        bool hereThrows, thereThrows;
+        const char* thrown; // nullptr: none
+    };
+    for (const Case& c :
+         {Case{false, false, nullptr}, Case{false, true, "there"}, Case{true, true, "here"}}) {
+        std::atomic<int> done{0};
+        const auto part = [&](bool fails, const char* name) {
+            return [&done, fails, name] {
+                ++done;
+                if (fails)
+                    throw std::runtime_error(name);
+            };
+        };
+        try {
+            runInTwoParts(part(c.hereThrows, "here"), part(c.thereThrows, "there"));
+            EXPECT_EQ(c.thrown, nullptr);
+        } catch (const std::runtime_error& e) {
+            ASSERT_NE(c.thrown, nullptr);
+            EXPECT_STREQ(e.what(), c.thrown);
+        }
+        EXPECT_EQ(done.load(), 2);
+    }
+}
+
 } // namespace
 } // namespace kestrune
