@@ -29,6 +29,22 @@ Mode activeMode(const RunSettings& run)
     return Mode::LatticeFunctions;
 }
 
+// The phase advance (units of 2 pi) of a step from beta to beta1 whose matrix has R12 = r12, cosine being
+// beta R11 - alpha R12: from R12 = sqrt(beta beta1) sin(dmu), R11 = sqrt(beta1 / beta) (cos(dmu) + alpha
+// sin(dmu)), sin and cos of dmu times sqrt(beta beta1) > 0 are R12 and beta R11 - alpha R12. The quadrant
+// is that of arcsin(sin dmu), or pi - arcsin for cos dmu < 0: between -pi/2 and 3 pi/2. No phase (NaN)
+// for a beta that is not positive.
+inline double phaseAdvance(double beta, double beta1, double r12, double cosine)
+{
+    if (!(beta1 * beta > 0))
+        return std::numeric_limits<double>::quiet_NaN();
+    // atan2 of a zero (a marker, a pump) and a positive number is that zero, sign and all
+    double dphi = r12 == 0 && cosine > 0 ? r12 : std::atan2(r12, cosine);
+    if (dphi < -kPi / 2)
+        dphi += kTwoPi;
+    return dphi / kTwoPi;
+}
+
 // Twiss parameters of one plane through a 2x2 block. Dividing by the determinant keeps beta consistent
 // with the emittance an accelerating element shrinks. Without withPhase the phase is left as it is.
 template <bool withPhase = true>
@@ -38,21 +54,8 @@ inline void carryPlane(double r11, double r12, double r21, double r22, double& b
     const double det = r11 * r22 - r12 * r21;
     const double beta1 = (r11 * r11 * beta - 2 * r11 * r12 * alpha + r12 * r12 * gamma) / det;
     const double alpha1 = (-r11 * r21 * beta + (r11 * r22 + r12 * r21) * alpha - r12 * r22 * gamma) / det;
-    // phase advance from R12 = sqrt(beta beta1) sin(dmu), R11 = sqrt(beta1 / beta) (cos(dmu) + alpha
-    // sin(dmu)): sin and cos of dmu times sqrt(beta beta1) > 0 are R12 and beta R11 - alpha R12. The
-    // quadrant is that of arcsin(sin dmu), or pi - arcsin for cos dmu < 0: between -pi/2 and 3 pi/2.
-    if constexpr (withPhase) {
-        double dphi = std::numeric_limits<double>::quiet_NaN(); // no phase for a beta that is not positive
-        if (beta1 * beta > 0) {
-            // atan2 of a zero (a marker, a pump) and a positive number is that zero, sign and all
-            const double cosine = beta * r11 - alpha * r12;
-            dphi = r12 == 0 && cosine > 0 ? r12 : std::atan2(r12, cosine);
-            if (dphi < -kPi / 2)
-                dphi += kTwoPi;
-            dphi /= kTwoPi;
-        }
-        phi += dphi;
-    }
+    if constexpr (withPhase)
+        phi += phaseAdvance(beta, beta1, r12, beta * r11 - alpha * r12);
     beta = beta1;
     alpha = alpha1;
     gamma = (1 + alpha1 * alpha1) / beta1;
@@ -66,15 +69,7 @@ inline void carryDriftPlane(double ds, double& beta, double& alpha, double& gamm
 {
     const double beta1 = beta - 2 * ds * alpha + ds * ds * gamma;
     const double alpha1 = alpha - ds * gamma;
-    double dphi = std::numeric_limits<double>::quiet_NaN();
-    if (beta1 * beta > 0) {
-        const double cosine = beta - alpha * ds;
-        dphi = ds == 0 && cosine > 0 ? ds : std::atan2(ds, cosine);
-        if (dphi < -kPi / 2)
-            dphi += kTwoPi;
-        dphi /= kTwoPi;
-    }
-    phi += dphi;
+    phi += phaseAdvance(beta, beta1, ds, beta - alpha * ds);
     beta = beta1;
     alpha = alpha1;
     gamma = (1 + alpha1 * alpha1) / beta1;
